@@ -1,0 +1,6 @@
+#include "driver/run_worker.h"
+
+int main() {
+  hostsweep::RunWorker();
+  return 0;
+}

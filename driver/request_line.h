@@ -1,0 +1,42 @@
+// The request line: the worker's argument text, split at every "," into fields.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace hostsweep {
+
+using Fields = std::vector<std::string>;
+
+enum FieldIndex : std::size_t {
+  kReplyWindow = 0,
+  kAddress1 = 1,
+  kLabel1 = 2,
+  kAddress2 = 3,
+  kLabel2 = 4,
+  kAddress3 = 5,
+  kLabel3 = 6,
+  kPauseCount = 7,
+};
+
+// Splits at every ","; fields are not trimmed and empty ones are kept.
+Fields SplitRequestLine(std::string_view text);
+
+// The field at `index`, or a Failure naming the missing field.
+const std::string& Field(const Fields& fields, std::size_t index);
+
+// The number the text starts with, blanks ignored anywhere ("1 2" is 12);
+// 0 when it does not start with a number.
+double LeadingNumber(std::string_view text);
+
+// True when the whole text (blanks around it allowed) is a number equal to 0.
+// Address texts, names and the empty text are not.
+bool IsNumberZero(std::string_view text);
+
+// The reply window field as a 32-bit handle value, or a Failure.
+std::int32_t ReplyWindowHandle(std::string_view field);
+
+}  // namespace hostsweep

@@ -1,0 +1,39 @@
+// The echo probe: is the host at an address alive, and how far away is it?
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "platform/os.h"
+
+namespace hostsweep {
+
+// ProbeHost's answer when no echo reply came back.
+inline constexpr const char* kNoReply = "---";
+// SendEcho's status when the address is rejected or the request fails.
+inline constexpr std::int32_t kEchoFailed = -1;
+inline constexpr std::int32_t kEchoTimeoutMs = 1000;
+inline constexpr std::size_t kEchoReplySize = 32028;
+// 32 bytes of 0x41.
+inline constexpr const char* kEchoPayload = "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA";
+
+// The reply buffer handed to IcmpSendEcho: a reply header, then room for the
+// echoed data and options. Every request starts from what the last one left.
+struct EchoReply {
+  alignas(os::ICMP_ECHO_REPLY) std::array<unsigned char, kEchoReplySize> bytes;
+  [[nodiscard]] os::ICMP_ECHO_REPLY Header() const;
+};
+
+// One echo request to the address (spaces around it removed). Returns the
+// round-trip time in milliseconds as text and sets `ttl`, or returns kNoReply
+// and leaves `ttl` as it was.
+std::string ProbeHost(std::string address, std::int16_t& ttl);
+
+// One echo request through the ICMP functions. Returns the reply's status: 0
+// for an echo reply, non-zero when none came back, kEchoFailed when the address
+// text is rejected or the request could not be made. Never raises a Failure.
+std::int32_t SendEcho(const std::string& address, const std::string& payload, EchoReply& reply,
+                      std::int32_t timeoutMs);
+
+}  // namespace hostsweep

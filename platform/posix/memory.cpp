@@ -1,0 +1,41 @@
+// kernel32's heap, copy and string helpers, and the last-error value.
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/os.h"
+#include "platform/posix/last_error.h"
+
+namespace hostsweep::os {
+namespace {
+
+thread_local DWORD lastError = 0;
+
+// There is one heap, the C library's; the handle only has to be non-null.
+int processHeap = 0;
+
+}  // namespace
+
+DWORD GetLastError() { return lastError; }
+
+void SetLastError(DWORD error) { lastError = error; }
+
+HANDLE GetProcessHeap() { return &processHeap; }
+
+LPVOID HeapAlloc(HANDLE /*heap*/, DWORD /*flags*/, SIZE_T bytes) {
+  // Always zeroed: the flags the worker passes ask for it, and zeroed memory is
+  // never a wrong answer.
+  return std::calloc(1, bytes);
+}
+
+BOOL HeapFree(HANDLE /*heap*/, DWORD /*flags*/, LPVOID block) {
+  std::free(block);
+  return 1;
+}
+
+void RtlMoveMemory(void* destination, const void* source, SIZE_T length) {
+  std::memmove(destination, source, length);
+}
+
+int lstrlenA(const char* text) { return text == nullptr ? 0 : static_cast<int>(std::strlen(text)); }
+
+}  // namespace hostsweep::os
