@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# A throw-away LAN in network namespaces: a scanner namespace with a bridge,
+# and host namespaces behind it. Every packet a test sends stays inside.
+#
+#   lab.sh up       build the lab (tearing down any earlier one first)
+#   lab.sh down     remove it; safe to run any number of times
+#   lab.sh exec CMD run CMD in the scanner namespace, with the lab's hosts file
+#   lab.sh hostexec HOST CMD   run CMD in a host's namespace
+#   lab.sh check    exit 0 if the lab can be built here, 77 (skip) if not
+#
+# Hosts (10.213.0.0/20, scanner 10.213.0.1):
+#   alpha    10.213.0.10  named alpha.lab, NetBIOS name service with a known unit ID
+#   bravo    10.213.0.11  named bravo, Samba's name server
+#   charlie  10.213.0.12  no name
+#   delta    10.213.0.13  named delta, nothing on UDP 137 (port unreachable)
+#   foxtrot  10.213.0.14  named foxtrot, UDP 137 open but silent
+#   mute     10.213.0.15  drops echo requests
+#   crowd    10.213.0.100-149  fifty more live, unnamed addresses
+# Every other address of the /20 is dead.
+set -euo pipefail
+
+PREFIX=${HOSTSWEEP_LAB_PREFIX:-hs}
+SCAN=$PREFIX-scan
+STATE=${HOSTSWEEP_LAB_STATE:-/run/hostsweep-lab-$PREFIX}
+HERE=$(cd "$(dirname "$0")" && pwd)
+SKIP=77
+
+readonly HOSTS="alpha:10.213.0.10 bravo:10.213.0.11 charlie:10.213.0.12 delta:10.213.0.13 \
+foxtrot:10.213.0.14 mute:10.213.0.15 crowd:10.213.0.100"
+
+check() {
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "lab: skipped: building network namespaces needs root" >&2
+    return $SKIP
+  fi
+  if ! command -v ip >/dev/null || ! ip netns list >/dev/null 2>&1; then
+    echo "lab: skipped: 'ip netns' is not available (install iproute2)" >&2
+    return $SKIP
+  fi
+}
+
+ns_of() { echo "$PREFIX-$1"; }
+
+down() {
+  if [[ -d $STATE ]]; then
+    for pidfile in "$STATE"/*.pid; do
+      [[ -e $pidfile ]] && kill "$(cat "$pidfile")" 2>/dev/null || true
+    done
+  fi
+  for entry in $HOSTS; do
+    ip netns del "$(ns_of "${entry%%:*}")" 2>/dev/null || true
+  done
+  ip netns del "$SCAN" 2>/dev/null || true
+  rm -rf "/etc/netns/$SCAN" "$STATE"
+}
+
+add_host() {
+  local name=$1 address=$2 ns
+  ns=$(ns_of "$name")
+  ip netns add "$ns"
+  ip -n "$ns" link set lo up
+  ip link add "v-$name" netns "$SCAN" type veth peer name eth0 netns "$ns"
+  ip -n "$SCAN" link set "v-$name" master br0 up
+  ip -n "$ns" addr add "$address/20" dev eth0
+  ip -n "$ns" link set eth0 up
+}
+
+up() {
+  check
+  down
+  trap 'echo "lab: setup failed; tearing down" >&2; down' ERR
+  mkdir -p "$STATE" "/etc/netns/$SCAN"
+  ip netns add "$SCAN"
+  ip -n "$SCAN" link set lo up
+  ip -n "$SCAN" link add br0 type bridge
+  ip -n "$SCAN" addr add 10.213.0.1/20 dev br0
+  ip -n "$SCAN" link set br0 up
+  # A /20 sweep keeps thousands of neighbour entries in flight.
+  ip netns exec "$SCAN" sysctl -qw net.ipv4.neigh.default.gc_thresh1=8192 \
+    net.ipv4.neigh.default.gc_thresh2=16384 net.ipv4.neigh.default.gc_thresh3=32768 2>/dev/null || true
+  for entry in $HOSTS; do
+    add_host "${entry%%:*}" "${entry#*:}"
+  done
+  for last in $(seq 101 149); do
+    ip -n "$(ns_of crowd)" addr add "10.213.0.$last/20" dev eth0
+  done
+  ip netns exec "$(ns_of mute)" sysctl -qw net.ipv4.icmp_echo_ignore_all=1
+  # Names come from this file alone, so no lookup ever leaves the lab.
+  cat >"/etc/netns/$SCAN/hosts" <<HOSTS
+127.0.0.1 localhost
+10.213.0.1 scanner
+10.213.0.10 alpha.lab alpha
+10.213.0.11 bravo
+10.213.0.13 delta
+10.213.0.14 foxtrot
+HOSTS
+  echo "hosts: files" >"/etc/netns/$SCAN/nsswitch.conf"
+  start_services
+  trap - ERR
+}
+
+# Services on lab hosts, started when their programs are there; each leaves a
+# pid file in $STATE so that down() can end it.
+start_services() {
+  :
+}
+
+case ${1:-} in
+  up) up ;;
+  down) check && down ;;
+  check) check ;;
+  exec)
+    shift
+    check
+    ip netns list | grep -qw "$SCAN" || { echo "lab: skipped: the lab is not up" >&2; exit $SKIP; }
+    exec ip netns exec "$SCAN" "$@"
+    ;;
+  hostexec)
+    shift
+    host=$1
+    shift
+    exec ip netns exec "$(ns_of "$host")" "$@"
+    ;;
+  *)
+    sed -n '2,20p' "$0" >&2
+    exit 2
+    ;;
+esac
