@@ -1,0 +1,197 @@
+#include "tests/integration/harness.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <random>
+#include <span>
+#include <stdexcept>
+
+#include "platform/posix/report_socket.h"
+
+extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX leaves it undeclared
+
+namespace hostsweep::testing {
+namespace {
+
+constexpr int kConnectionPatienceMs = 5000;
+
+}  // namespace
+
+std::string ReceivedReport::Text() const {
+  return {payload.begin(), std::find(payload.begin(), payload.end(), '\0')};
+}
+
+ReportReceiver::ReportReceiver() {
+  std::mt19937 random{std::random_device{}()};
+  std::uniform_int_distribution<std::int32_t> handles(100000, 2000000000);
+  for (int attempt = 0; attempt < 100 && listener_ < 0; ++attempt) {
+    const int socket = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    const std::int32_t handle = handles(random);
+    const auto address = report_socket::AddressOf(handle);
+    if (bind(socket, reinterpret_cast<const sockaddr*>(&address.name), address.length) == 0 &&
+        listen(socket, 64) == 0) {
+      listener_ = socket;
+      handle_ = handle;
+    } else {
+      close(socket);
+    }
+  }
+  if (listener_ < 0) {
+    throw std::runtime_error("no free report socket name");
+  }
+  stop_ = eventfd(0, EFD_CLOEXEC);
+  server_ = std::thread([this] { Serve(); });
+}
+
+ReportReceiver::~ReportReceiver() {
+  const std::uint64_t one = 1;
+  (void)!write(stop_, &one, sizeof one);
+  server_.join();
+  close(listener_);
+  close(stop_);
+}
+
+void ReportReceiver::Serve() {
+  for (;;) {
+    std::array<pollfd, 2> waiting{{{listener_, POLLIN, 0}, {stop_, POLLIN, 0}}};
+    if (poll(waiting.data(), waiting.size(), -1) < 0 || waiting[1].revents != 0) {
+      return;
+    }
+    const int connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (connection < 0) {
+      continue;
+    }
+    pollfd readable{connection, POLLIN, 0};
+    std::array<unsigned char, 70000> buffer{};
+    if (report_socket::PeerIsSameUser(connection) &&
+        poll(&readable, 1, kConnectionPatienceMs) == 1) {
+      const ssize_t length = recv(connection, buffer.data(), buffer.size(), 0);
+      if (length > 0) {
+        if (auto packet = report_socket::Decode(
+                std::span(buffer).first(static_cast<std::size_t>(length)))) {
+          const std::lock_guard lock(mutex_);
+          reports_.push_back({packet->dwData, std::move(packet->payload)});
+          arrived_.notify_all();
+        }
+        send(connection, &report_socket::kAcknowledgement, 1, MSG_NOSIGNAL);
+      }
+    }
+    close(connection);
+  }
+}
+
+std::vector<ReceivedReport> ReportReceiver::WaitFor(std::size_t count, milliseconds limit) {
+  std::unique_lock lock(mutex_);
+  arrived_.wait_for(lock, limit, [&] { return reports_.size() >= count; });
+  return reports_;
+}
+
+std::vector<ReceivedReport> ReportReceiver::Received() const {
+  const std::lock_guard lock(mutex_);
+  return reports_;
+}
+
+std::vector<std::string> ReportReceiver::Texts() const {
+  std::vector<std::string> texts;
+  for (const auto& report : Received()) {
+    texts.push_back(report.Text());
+  }
+  return texts;
+}
+
+ProcessResult RunProcess(const std::vector<std::string>& argv) {
+  std::vector<std::string> arguments = argv;
+  std::vector<char*> pointers;
+  for (auto& argument : arguments) {
+    pointers.push_back(argument.data());
+  }
+  pointers.push_back(nullptr);
+  std::array<int, 2> errorPipe{};
+  if (pipe2(errorPipe.data(), O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
+  posix_spawn_file_actions_t actions{};
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, errorPipe[1], STDERR_FILENO);
+  const auto start = std::chrono::steady_clock::now();
+  pid_t child = 0;
+  const int error =
+      posix_spawn(&child, pointers[0], &actions, nullptr, pointers.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(errorPipe[1]);
+  if (error != 0) {
+    close(errorPipe[0]);
+    throw std::runtime_error("cannot start " + argv[0]);
+  }
+  // Successors inherit the pipe; read only until the first process has ended.
+  std::string standardError;
+  int status = 0;
+  while (waitpid(child, &status, WNOHANG) == 0) {
+    pollfd readable{errorPipe[0], POLLIN, 0};
+    if (poll(&readable, 1, 10) == 1) {
+      std::array<char, 4096> chunk{};
+      const ssize_t length = read(errorPipe[0], chunk.data(), chunk.size());
+      if (length > 0) {
+        standardError.append(chunk.data(), static_cast<std::size_t>(length));
+      }
+    }
+  }
+  const auto elapsed = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start);
+  for (;;) {
+    pollfd readable{errorPipe[0], POLLIN, 0};
+    std::array<char, 4096> chunk{};
+    if (poll(&readable, 1, 0) != 1) {
+      break;
+    }
+    const ssize_t length = read(errorPipe[0], chunk.data(), chunk.size());
+    if (length <= 0) {
+      break;
+    }
+    standardError.append(chunk.data(), static_cast<std::size_t>(length));
+  }
+  close(errorPipe[0]);
+  const int exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+  return {exitStatus, standardError, elapsed};
+}
+
+std::string WorkerPath() { return HOSTSWEEP_WORKER_PATH; }
+
+ProcessResult RunWorkerProcess(const std::string& requestLine) {
+  return RunProcess({WorkerPath(), requestLine});
+}
+
+bool WaitUntilNoneRun(const std::string& program, milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  const auto target = std::filesystem::weakly_canonical(program);
+  for (;;) {
+    bool running = false;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+      std::error_code error;
+      const auto exe = std::filesystem::read_symlink(entry.path() / "exe", error);
+      running = running || (!error && exe == target);
+    }
+    if (!running) {
+      return true;
+    }
+    if (std::chrono::steady_clock::now() > deadline) {
+      return false;
+    }
+    std::this_thread::sleep_for(milliseconds(20));
+  }
+}
+
+bool InLab() {
+  // The scanner namespace alone has the lab bridge.
+  return std::filesystem::exists("/sys/class/net/br0");
+}
+
+}  // namespace hostsweep::testing
