@@ -98,8 +98,18 @@ inline constexpr UCHAR NRC_BUFLEN = 0x01;
 inline constexpr UCHAR NRC_ILLCMD = 0x03;
 inline constexpr UCHAR NRC_CMDTMO = 0x05;
 inline constexpr UCHAR NRC_INCOMP = 0x06;
+inline constexpr UCHAR NRC_BADDR = 0x07;
 inline constexpr UCHAR NRC_NOCALL = 0x14;
+inline constexpr UCHAR NRC_BRIDGE = 0x23;
 inline constexpr UCHAR NRC_SYSTEM = 0x40;
+inline constexpr UCHAR ASYNCH = 0x80;
+
+// NAME_BUFFER name_flags.
+inline constexpr UCHAR GROUP_NAME = 0x80;
+inline constexpr UCHAR REGISTERING = 0x00;
+inline constexpr UCHAR REGISTERED = 0x04;
+inline constexpr UCHAR DEREGISTERED = 0x05;
+inline constexpr UCHAR DUPLICATE = 0x06;
 
 struct NCB {
   UCHAR ncb_command;
