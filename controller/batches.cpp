@@ -1,0 +1,59 @@
+#include "controller/batches.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace hostsweep::controller {
+namespace {
+
+constexpr char kLabelPrefix = 'h';
+
+}  // namespace
+
+std::size_t ChooseBatchSize(std::size_t addressCount, std::size_t jobs) {
+  const std::size_t workers = std::max<std::size_t>(jobs, 1);
+  return std::clamp<std::size_t>((addressCount + workers - 1) / workers, 1, kMostSlots);
+}
+
+std::vector<Batch> SplitIntoBatches(std::size_t addressCount, std::size_t batchSize) {
+  std::vector<Batch> batches;
+  for (std::size_t first = 0; first < addressCount; first += batchSize) {
+    batches.push_back({first, std::min(batchSize, addressCount - first)});
+  }
+  return batches;
+}
+
+std::string LabelOf(std::size_t position) { return kLabelPrefix + std::to_string(position); }
+
+std::optional<std::size_t> PositionOfLabel(std::string_view label) {
+  if (label.size() < 2 || label.front() != kLabelPrefix) {
+    return std::nullopt;
+  }
+  std::size_t position = 0;
+  const auto* end = label.data() + label.size();
+  const auto [rest, error] = std::from_chars(label.data() + 1, end, position);
+  if (error != std::errc{} || rest != end || LabelOf(position) != label) {
+    return std::nullopt;
+  }
+  return position;
+}
+
+std::string ProbeRequestLine(std::int32_t handle, const std::vector<Address>& addresses,
+                             const Batch& batch, const std::string& pause) {
+  std::string line = std::to_string(handle);
+  for (std::size_t slot = 0; slot < kMostSlots; ++slot) {
+    if (slot < batch.count) {
+      const std::size_t position = batch.first + slot;
+      line += "," + FormatAddress(addresses[position]) + "," + LabelOf(position);
+    } else {
+      line += ",,";
+    }
+  }
+  return line + "," + pause;
+}
+
+std::string NameRequestLine(std::int32_t handle, Address address) {
+  return std::to_string(handle) + ",0," + FormatAddress(address);
+}
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,11 @@
+#pragma once
+
+namespace hostsweep::controller {
+
+inline constexpr int kExitFound = 0;          // at least one host alive (named, with --names-only)
+inline constexpr int kExitNoneFound = 1;      // the sweep ran; no host alive (named)
+inline constexpr int kExitUsage = 3;          // bad option or target; nothing was started
+inline constexpr int kExitSystem = 4;         // the system refused what the sweep needs
+inline constexpr int kExitInterrupted = 130;  // Ctrl-C or SIGTERM; partial results printed
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,97 @@
+#include <cstdio>
+#include <iostream>
+#include <optional>
+
+#include "controller/errors.h"
+#include "controller/exit_status.h"
+#include "controller/options.h"
+#include "controller/platform_host.h"
+#include "controller/progress.h"
+#include "controller/result_stream.h"
+#include "controller/sweep.h"
+#include "controller/targets.h"
+
+namespace hostsweep::controller {
+namespace {
+
+std::vector<Address> CollectAddresses(const Options& options) {
+  std::vector<std::string> targets = options.targets;
+  for (const auto& file : options.targetFiles) {
+    const auto lines = ReadTargetFile(file);
+    targets.insert(targets.end(), lines.begin(), lines.end());
+  }
+  return ExpandTargets(targets);
+}
+
+SweepSettings SettingsFor(const Options& options, std::size_t addressCount) {
+  return {.jobs = options.jobs,
+          .batchSize = options.batchSize.value_or(ChooseBatchSize(addressCount, options.jobs)),
+          .pause = std::to_string(options.pause),
+          .namesOnly = options.namesOnly,
+          .verbose = options.verbose};
+}
+
+void ReportCounts(const SweepCounts& counts) {
+  std::cerr << "hostsweep: " << counts.duplicateReports << " duplicate and "
+            << counts.unknownReports << " stray reports ignored, " << counts.overdueBatches
+            << " overdue batches ended\n";
+}
+
+int RunSweep(const Options& options, const std::vector<Address>& addresses) {
+  const std::string workerPath = options.worker.empty() ? DefaultWorkerPath() : options.worker;
+  CheckWorkerPath(workerPath);
+  const auto host = MakeWorkerHost(workerPath);
+  Sweep sweep(addresses, SettingsFor(options, addresses.size()), *host, std::cerr);
+  const auto writer = MakeWriter(options.format, std::cout);
+  ResultStream stream(*writer, options.foundOnly);
+  std::optional<ProgressLine> progress;
+  if (!options.quiet && IsTerminal(stderr)) {
+    progress.emplace(std::cerr);
+  }
+  const bool finished = sweep.Run([&](const ResultBook& book) {
+    if (progress) {
+      progress->Clear();
+    }
+    stream.WriteReady(book);
+    if (progress) {
+      progress->Update(book.Done(), addresses.size(), book.Found());
+    }
+  });
+  if (progress) {
+    progress->Clear();
+  }
+  stream.Finish(sweep.Book());
+  if (options.verbose) {
+    ReportCounts(sweep.Counts());
+  }
+  if (!finished) {
+    std::cerr << "hostsweep: interrupted: " << sweep.Book().Done() << " of " << addresses.size()
+              << " addresses done\n";
+    return kExitInterrupted;
+  }
+  return sweep.Book().Found() > 0 ? kExitFound : kExitNoneFound;
+}
+
+}  // namespace
+}  // namespace hostsweep::controller
+
+int main(int argc, char** argv) {
+  using namespace hostsweep::controller;
+  const auto parsed = ParseCommandLine(argc, argv, std::cout, std::cerr);
+  if (!parsed.options) {
+    return parsed.exitStatus;
+  }
+  std::vector<Address> addresses;
+  try {
+    addresses = CollectAddresses(*parsed.options);
+  } catch (const UsageError& error) {
+    std::cerr << "hostsweep: " << error.what() << "\n";
+    return kExitUsage;
+  }
+  try {
+    return RunSweep(*parsed.options, addresses);
+  } catch (const SystemError& error) {
+    std::cerr << "hostsweep: " << error.what() << "\n";
+    return kExitSystem;
+  }
+}

@@ -1,0 +1,68 @@
+#include "controller/options.h"
+
+#include <CLI/CLI.hpp>
+
+#include "controller/exit_status.h"
+
+namespace hostsweep::controller {
+namespace {
+
+constexpr std::size_t kMostJobs = 1024;
+constexpr unsigned kMostPause = 1'000'000;
+
+constexpr auto kFooter = R"(Targets: 10.0.0.7, 10.0.0.1-254, 10.0.0.1-10.0.1.20, 10.0.0.0/24
+(network and broadcast addresses left out, except in /31 and /32).
+At most 65536 addresses per sweep; duplicates are swept once.
+
+Exit status: 0 a host was alive (named, with --names-only), 1 none was,
+3 usage error, 4 system error, 130 interrupted.)";
+
+}  // namespace
+
+ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
+                                   std::ostream& err) {
+  Options options;
+  CLI::App app{"Sweeps IPv4 addresses: alive, round-trip time, TTL, host name, adapter address.",
+               "hostsweep"};
+  app.footer(kFooter);
+  app.set_version_flag("--version", "hostsweep " HOSTSWEEP_VERSION);
+  app.add_option("targets", options.targets, "Addresses, ranges or CIDR blocks");
+  app.add_option("-f,--file", options.targetFiles,
+                 "Read targets from FILE, one per line, # comments; - for standard input");
+  bool csv = false;
+  bool json = false;
+  auto* csvFlag = app.add_flag("--csv", csv, "CSV with a header line");
+  app.add_flag("--json", json, "One JSON object per address per line")->excludes(csvFlag);
+  auto* alive = app.add_flag("--alive", options.foundOnly, "Show only the hosts that answered");
+  app.add_flag("--names-only", options.namesOnly,
+               "Only look up each address's host name; no echo request is sent")
+      ->excludes(alive);
+  auto* quiet = app.add_flag("-q,--quiet", options.quiet, "No progress line");
+  app.add_flag("-v,--verbose", options.verbose, "Report ignored reports and ended workers")
+      ->excludes(quiet);
+  app.add_option("-j,--jobs", options.jobs, "Worker chains running at once")
+      ->check(CLI::Range(std::size_t{1}, kMostJobs))
+      ->capture_default_str();
+  app.add_option("--batch", options.batchSize,
+                 "Addresses per worker (1 to 3; default chosen from the target count and -j)")
+      ->check(CLI::Range(1, 3));
+  app.add_option("--pause", options.pause, "The workers' pause count")
+      ->check(CLI::Range(0U, kMostPause))
+      ->capture_default_str();
+  app.add_option("--worker", options.worker,
+                 "The worker program (default: hostsweep-worker beside this program)");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    const int status = app.exit(error, out, err);
+    return {std::nullopt, status == 0 ? 0 : kExitUsage};
+  }
+  if (options.targets.empty() && options.targetFiles.empty()) {
+    err << "hostsweep: no targets given\nRun with --help for more information.\n";
+    return {std::nullopt, kExitUsage};
+  }
+  options.format = csv ? Format::kCsv : json ? Format::kJson : Format::kTable;
+  return {options, 0};
+}
+
+}  // namespace hostsweep::controller

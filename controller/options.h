@@ -1,0 +1,38 @@
+// The command line.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "controller/output.h"
+
+namespace hostsweep::controller {
+
+inline constexpr std::size_t kDefaultJobs = 64;
+
+struct Options {
+  std::vector<std::string> targets;
+  std::vector<std::string> targetFiles;
+  Format format = Format::kTable;
+  bool foundOnly = false;
+  bool namesOnly = false;
+  bool quiet = false;
+  bool verbose = false;
+  std::size_t jobs = kDefaultJobs;
+  std::optional<std::size_t> batchSize;
+  unsigned pause = 0;
+  std::string worker;
+};
+
+struct ParsedCommandLine {
+  std::optional<Options> options;  // none when the run ends here
+  int exitStatus = 0;              // for --help, --version and usage errors
+};
+
+// Parses `argv`; help, version and usage errors are printed to `out`/`err`.
+ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
+                                   std::ostream& err);
+
+}  // namespace hostsweep::controller

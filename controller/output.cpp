@@ -1,0 +1,152 @@
+#include "controller/output.h"
+
+#include <algorithm>
+#include <array>
+#include <nlohmann/json.hpp>
+#include <optional>
+
+namespace hostsweep::controller {
+namespace {
+
+constexpr std::string_view kCsvLineEnd = "\r\n";
+
+std::string OptionalText(const auto& value) {
+  return value ? std::to_string(*value) : std::string{};
+}
+
+nlohmann::ordered_json OrNull(const auto& value) {
+  return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
+}
+
+std::optional<std::string> NonEmpty(const std::string& text) {
+  return text.empty() ? std::nullopt : std::optional(text);
+}
+
+// Host names come from the network: control bytes must not reach a terminal.
+std::string Printable(std::string_view text) {
+  std::string printable(text);
+  std::replace_if(
+      printable.begin(), printable.end(),
+      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }, '?');
+  return printable;
+}
+
+using Columns = std::array<std::string, 6>;
+
+Columns ColumnsOf(const HostResult& result) {
+  return {FormatAddress(result.address),
+          std::string(StateText(result.state)),
+          OptionalText(result.roundTripMs),
+          OptionalText(result.ttl),
+          result.name,
+          result.mac};
+}
+
+class CsvWriter : public ResultWriter {
+ public:
+  explicit CsvWriter(std::ostream& out) : out_(out) { out_ << CsvHeader() << std::flush; }
+  void Write(const HostResult& result) override { out_ << CsvRow(result) << std::flush; }
+  void Finish() override {}
+
+ private:
+  std::ostream& out_;
+};
+
+class JsonWriter : public ResultWriter {
+ public:
+  explicit JsonWriter(std::ostream& out) : out_(out) {}
+  void Write(const HostResult& result) override { out_ << JsonLine(result) << '\n' << std::flush; }
+  void Finish() override {}
+
+ private:
+  std::ostream& out_;
+};
+
+class TableWriter : public ResultWriter {
+ public:
+  explicit TableWriter(std::ostream& out) : out_(out) {}
+  void Write(const HostResult& result) override { results_.push_back(result); }
+  void Finish() override { out_ << Table(results_) << std::flush; }
+
+ private:
+  std::ostream& out_;
+  std::vector<HostResult> results_;
+};
+
+}  // namespace
+
+std::string CsvField(std::string_view text) {
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+    return std::string(text);
+  }
+  std::string quoted = "\"";
+  for (const char c : text) {
+    quoted += c == '"' ? "\"\"" : std::string(1, c);
+  }
+  return quoted + "\"";
+}
+
+std::string CsvHeader() { return "address,state,rtt_ms,ttl,name,mac" + std::string(kCsvLineEnd); }
+
+std::string CsvRow(const HostResult& result) {
+  std::string row;
+  for (const auto& column : ColumnsOf(result)) {
+    row += (row.empty() ? "" : ",") + CsvField(column);
+  }
+  return row + std::string(kCsvLineEnd);
+}
+
+std::string JsonLine(const HostResult& result) {
+  nlohmann::ordered_json line;
+  line["address"] = FormatAddress(result.address);
+  line["state"] = StateText(result.state);
+  line["rtt_ms"] = OrNull(result.roundTripMs);
+  line["ttl"] = OrNull(result.ttl);
+  line["name"] = OrNull(NonEmpty(result.name));
+  line["mac"] = OrNull(NonEmpty(result.mac));
+  // Names arrive in the system's code page, not always UTF-8: such bytes
+  // become U+FFFD rather than failing the sweep.
+  return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+std::string Table(const std::vector<HostResult>& results) {
+  const Columns header{"ADDRESS", "STATE", "RTT(ms)", "TTL", "NAME", "MAC"};
+  std::vector<Columns> rows{header};
+  for (const auto& result : results) {
+    auto columns = ColumnsOf(result);
+    for (auto& column : columns) {
+      column = Printable(column);
+    }
+    rows.push_back(std::move(columns));
+  }
+  std::array<std::size_t, header.size()> widths{};
+  for (const auto& row : rows) {
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      widths[i] = std::max(widths[i], row[i].size());
+    }
+  }
+  std::string table;
+  for (const auto& row : rows) {
+    std::string line;
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      line += row[i];
+      line += std::string(widths[i] - row[i].size() + 2, ' ');
+    }
+    table += line.substr(0, line.find_last_not_of(' ') + 1) + "\n";
+  }
+  return table;
+}
+
+std::unique_ptr<ResultWriter> MakeWriter(Format format, std::ostream& out) {
+  switch (format) {
+    case Format::kCsv:
+      return std::make_unique<CsvWriter>(out);
+    case Format::kJson:
+      return std::make_unique<JsonWriter>(out);
+    case Format::kTable:
+      break;
+  }
+  return std::make_unique<TableWriter>(out);
+}
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,21 @@
+// What each platform half provides to main: its worker host, where the worker
+// program is, and whether a stream is a terminal.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "controller/worker_host.h"
+
+namespace hostsweep::controller {
+
+// Throws SystemError when the platform refuses what the sweep needs.
+std::unique_ptr<WorkerHost> MakeWorkerHost(const std::string& workerPath);
+// The worker program beside the running controller.
+std::string DefaultWorkerPath();
+// Throws SystemError naming the problem when `path` cannot be run.
+void CheckWorkerPath(const std::string& path);
+bool IsTerminal(std::FILE* stream);
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,35 @@
+#include "controller/platform_host.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "controller/errors.h"
+#include "controller/posix/posix_worker_host.h"
+
+namespace hostsweep::controller {
+
+std::unique_ptr<WorkerHost> MakeWorkerHost(const std::string& workerPath) {
+  return std::make_unique<PosixWorkerHost>(workerPath);
+}
+
+std::string DefaultWorkerPath() {
+  std::error_code error;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) {
+    throw SystemError("cannot find the controller's own program file: " + error.message());
+  }
+  return (self.parent_path() / "hostsweep-worker").string();
+}
+
+void CheckWorkerPath(const std::string& path) {
+  if (access(path.c_str(), X_OK) != 0) {
+    throw SystemError("cannot run the worker " + path + ": " + std::strerror(errno));
+  }
+}
+
+bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
+
+}  // namespace hostsweep::controller

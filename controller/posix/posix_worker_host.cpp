@@ -1,0 +1,84 @@
+#include "controller/posix/posix_worker_host.h"
+
+#include <sys/signalfd.h>
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include "controller/errors.h"
+
+namespace hostsweep::controller {
+namespace {
+
+sigset_t HandledSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (const int signal : {SIGCHLD, SIGINT, SIGTERM, SIGHUP}) {
+    sigaddset(&signals, signal);
+  }
+  return signals;
+}
+
+// The signals are blocked and read from a descriptor, so that they wake the
+// same wait as the reports do.
+int OpenSignals() {
+  // A reader that closes the pipe early ends the output, not the controller.
+  std::signal(SIGPIPE, SIG_IGN);
+  const sigset_t signals = HandledSignals();
+  if (sigprocmask(SIG_BLOCK, &signals, nullptr) != 0) {
+    throw SystemError(std::string("cannot block signals: ") + std::strerror(errno));
+  }
+  const int fd = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
+  if (fd < 0) {
+    throw SystemError(std::string("cannot receive signals: ") + std::strerror(errno));
+  }
+  return fd;
+}
+
+}  // namespace
+
+PosixWorkerHost::PosixWorkerHost(std::string workerPath)
+    : signals_(OpenSignals()), chains_(std::move(workerPath)) {}
+
+PosixWorkerHost::~PosixWorkerHost() = default;
+
+void PosixWorkerHost::Start(BatchId batch, const std::string& requestLine) {
+  chains_.Start(batch, requestLine);
+}
+
+void PosixWorkerHost::Stop(BatchId batch) { chains_.Stop(batch); }
+
+void PosixWorkerHost::Wait(std::chrono::milliseconds timeout, SweepEvents& events) {
+  PollSet set;
+  set.Add(signals_.Get());
+  receiver_.Watch(set);
+  chains_.Watch(set);
+  if (!set.Wait(timeout)) {
+    return;
+  }
+  const auto message = [&events](BatchId batch, const std::string& line) {
+    events.OnWorkerMessage(batch, line);
+  };
+  if (set.Events(signals_.Get()) != 0) {
+    ReadSignals();
+  }
+  receiver_.Serve(set, [&](pid_t sender, const std::string& text) {
+    events.OnReport(chains_.BatchOf(sender), text);
+  });
+  chains_.Serve(set, message);
+  // After the reports: a worker ends only once its reports are answered.
+  chains_.ReapEnded([&events](BatchId batch) { events.OnChainEnded(batch); }, message);
+}
+
+void PosixWorkerHost::ReadSignals() {
+  signalfd_siginfo info{};
+  while (read(signals_.Get(), &info, sizeof info) == sizeof info) {
+    if (info.ssi_signo != SIGCHLD) {
+      interrupted_ = true;
+    }
+  }
+}
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,47 @@
+// The reply window's stand-in: an abstract sequenced-packet socket
+// "hostsweep/<handle>" that accepts workers of this user and answers each
+// report packet with one byte once it has been handled.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "controller/posix/file_descriptor.h"
+#include "controller/posix/poll_set.h"
+
+namespace hostsweep::controller {
+
+class ReportReceiver {
+ public:
+  using ReportHandler = std::function<void(pid_t sender, const std::string& text)>;
+
+  // Binds a free handle. Throws SystemError when no socket can be bound.
+  ReportReceiver();
+
+  std::int32_t Handle() const { return handle_; }
+
+  void Watch(PollSet& set) const;
+  // Accepts new workers and reads their packets. `report` gets the sending
+  // process's id and the report text; the packet is acknowledged after it.
+  void Serve(const PollSet& set, const ReportHandler& report);
+
+ private:
+  struct Connection {
+    FileDescriptor socket;
+    pid_t sender;
+  };
+
+  void AcceptAll();
+  // False once the connection is finished with.
+  static bool ReadPacket(const Connection& connection, const ReportHandler& report);
+
+  FileDescriptor listener_;
+  std::int32_t handle_ = 0;
+  std::vector<Connection> connections_;
+};
+
+}  // namespace hostsweep::controller

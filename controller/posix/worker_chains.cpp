@@ -1,0 +1,212 @@
+#include "controller/posix/worker_chains.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <thread>
+
+#include "controller/errors.h"
+
+extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX leaves it undeclared
+
+namespace hostsweep::controller {
+namespace {
+
+// A line of a worker's standard error longer than this is cut.
+constexpr std::size_t kMostLine = 1024;
+constexpr std::chrono::milliseconds kReapPoll{10};
+constexpr std::chrono::seconds kMostReapWait{5};
+
+std::string SystemText(int error) { return std::strerror(error); }
+
+void ReapAvailable() {
+  int status = 0;
+  while (waitpid(-1, &status, WNOHANG) > 0) {
+  }
+}
+
+// Spawn attributes: a process group of its own, no blocked signals and the
+// default action for the signals the controller handles or ignores itself.
+class SpawnAttributes {
+ public:
+  SpawnAttributes() {
+    posix_spawnattr_init(&attributes_);
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGCHLD, SIGPIPE}) {
+      sigaddset(&defaults, signal);
+    }
+    posix_spawnattr_setpgroup(&attributes_, 0);
+    posix_spawnattr_setsigmask(&attributes_, &none);
+    posix_spawnattr_setsigdefault(&attributes_, &defaults);
+    posix_spawnattr_setflags(
+        &attributes_, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  }
+  ~SpawnAttributes() { posix_spawnattr_destroy(&attributes_); }
+  SpawnAttributes(const SpawnAttributes&) = delete;
+  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+  const posix_spawnattr_t* Get() const { return &attributes_; }
+
+ private:
+  posix_spawnattr_t attributes_{};
+};
+
+// Standard input and output from /dev/null (nothing may mix into the
+// controller's output), standard error into `errors`.
+class SpawnFiles {
+ public:
+  explicit SpawnFiles(int errors) {
+    posix_spawn_file_actions_init(&actions_);
+    posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions_, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions_, errors, STDERR_FILENO);
+  }
+  ~SpawnFiles() { posix_spawn_file_actions_destroy(&actions_); }
+  SpawnFiles(const SpawnFiles&) = delete;
+  SpawnFiles& operator=(const SpawnFiles&) = delete;
+  const posix_spawn_file_actions_t* Get() const { return &actions_; }
+
+ private:
+  posix_spawn_file_actions_t actions_{};
+};
+
+}  // namespace
+
+WorkerChains::WorkerChains(std::string workerPath) : workerPath_(std::move(workerPath)) {
+  if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) {
+    throw SystemError("cannot adopt the workers' successors: " + SystemText(errno));
+  }
+}
+
+WorkerChains::~WorkerChains() { KillAndReapAll(); }
+
+void WorkerChains::Start(BatchId batch, const std::string& requestLine) {
+  std::array<int, 2> pipe{};
+  if (pipe2(pipe.data(), O_CLOEXEC) != 0) {
+    throw SystemError("cannot start a worker: " + SystemText(errno));
+  }
+  FileDescriptor readEnd(pipe[0]);
+  const FileDescriptor writeEnd(pipe[1]);
+  fcntl(readEnd.Get(), F_SETFL, O_NONBLOCK);
+  const SpawnAttributes attributes;
+  const SpawnFiles files(writeEnd.Get());
+  // No shell: the request line is the worker's one argument, whatever it holds.
+  std::string program = workerPath_;
+  std::string argument = requestLine;
+  std::array<char*, 3> argv{program.data(), argument.data(), nullptr};
+  pid_t worker = 0;
+  const int error =
+      posix_spawn(&worker, program.c_str(), files.Get(), attributes.Get(), argv.data(), environ);
+  if (error != 0) {
+    throw SystemError("cannot start the worker " + workerPath_ + ": " + SystemText(error));
+  }
+  chains_.push_back({batch, worker, std::move(readEnd), {}});
+}
+
+void WorkerChains::Stop(BatchId batch) {
+  for (const auto& chain : chains_) {
+    if (chain.batch == batch) {
+      kill(-chain.group, SIGKILL);
+    }
+  }
+}
+
+std::optional<BatchId> WorkerChains::BatchOf(pid_t pid) const {
+  const pid_t group = getpgid(pid);
+  for (const auto& chain : chains_) {
+    if (chain.group == group) {
+      return chain.batch;
+    }
+  }
+  return std::nullopt;
+}
+
+void WorkerChains::Watch(PollSet& set) const {
+  for (const auto& chain : chains_) {
+    if (chain.errors.Valid()) {
+      set.Add(chain.errors.Get());
+    }
+  }
+}
+
+void WorkerChains::Serve(const PollSet& set, const MessageHandler& message) {
+  for (auto& chain : chains_) {
+    if (chain.errors.Valid() && set.Events(chain.errors.Get()) != 0) {
+      ReadErrors(chain, message);
+    }
+  }
+}
+
+void WorkerChains::ReapEnded(const std::function<void(BatchId)>& ended,
+                             const MessageHandler& message) {
+  ReapAvailable();
+  // Every process of a group is reaped here or by a parent in the group, so
+  // a group id cannot be reused while its chain is being watched.
+  std::erase_if(chains_, [&](Chain& chain) {
+    if (kill(-chain.group, 0) == 0 || errno != ESRCH) {
+      return false;
+    }
+    if (chain.errors.Valid()) {
+      ReadErrors(chain, message);
+    }
+    if (!chain.partialLine.empty()) {
+      message(chain.batch, chain.partialLine);
+    }
+    ended(chain.batch);
+    return true;
+  });
+}
+
+void WorkerChains::ReadErrors(Chain& chain, const MessageHandler& message) {
+  std::array<char, 4096> buffer{};
+  for (;;) {
+    const ssize_t size = read(chain.errors.Get(), buffer.data(), buffer.size());
+    if (size < 0 && errno == EINTR) {
+      continue;
+    }
+    if (size <= 0) {
+      if (size == 0) {
+        chain.errors.Close();  // every process of the chain has closed it
+      }
+      return;
+    }
+    for (const char c : std::string_view(buffer.data(), static_cast<std::size_t>(size))) {
+      if (c == '\n') {
+        message(chain.batch, chain.partialLine);
+        chain.partialLine.clear();
+      } else if (chain.partialLine.size() < kMostLine) {
+        chain.partialLine += c;
+      }
+    }
+  }
+}
+
+void WorkerChains::KillAndReapAll() {
+  for (const auto& chain : chains_) {
+    kill(-chain.group, SIGKILL);
+  }
+  const auto giveUp = std::chrono::steady_clock::now() + kMostReapWait;
+  std::erase_if(chains_, [&](const Chain& chain) {
+    for (;;) {
+      ReapAvailable();
+      if ((kill(-chain.group, 0) != 0 && errno == ESRCH) ||
+          std::chrono::steady_clock::now() >= giveUp) {
+        return true;
+      }
+      std::this_thread::sleep_for(kReapPoll);
+    }
+  });
+  ReapAvailable();
+}
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,28 @@
+#include "controller/result_stream.h"
+
+namespace hostsweep::controller {
+
+void ResultStream::WriteReady(const ResultBook& book) {
+  const auto& results = book.Results();
+  while (next_ < results.size() && results[next_].state != State::kPending) {
+    WriteOne(results[next_++]);
+  }
+}
+
+void ResultStream::Finish(const ResultBook& book) {
+  const auto& results = book.Results();
+  for (; next_ < results.size(); ++next_) {
+    if (results[next_].state != State::kPending) {
+      WriteOne(results[next_]);
+    }
+  }
+  writer_.Finish();
+}
+
+void ResultStream::WriteOne(const HostResult& result) {
+  if (!foundOnly_ || result.state == State::kAlive || result.state == State::kNamed) {
+    writer_.Write(result);
+  }
+}
+
+}  // namespace hostsweep::controller

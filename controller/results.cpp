@@ -1,0 +1,129 @@
+#include "controller/results.h"
+
+#include <charconv>
+#include <utility>
+
+#include "controller/batches.h"
+
+namespace hostsweep::controller {
+namespace {
+
+constexpr int kMostTtl = 255;
+
+template <typename Number>
+std::optional<Number> ParseNumber(std::string_view text) {
+  Number value{};
+  const auto* end = text.data() + text.size();
+  const auto [rest, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc{} || rest != end) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+std::vector<std::string_view> SplitAtCommas(std::string_view text) {
+  std::vector<std::string_view> items;
+  for (std::size_t comma = text.find(','); comma != std::string_view::npos;
+       comma = text.find(',')) {
+    items.push_back(text.substr(0, comma));
+    text.remove_prefix(comma + 1);
+  }
+  items.push_back(text);
+  return items;
+}
+
+// A live report: label, rtt, ttl, name, mac. Reports are not escaped, so a
+// name holding commas spreads over several items; the MAC is always last.
+std::optional<HostResult> ParseLiveReport(const std::vector<std::string_view>& items) {
+  constexpr std::size_t kLiveItems = 5;
+  if (items.size() < kLiveItems) {
+    return std::nullopt;
+  }
+  HostResult result;
+  result.state = State::kAlive;
+  result.roundTripMs = ParseNumber<long>(items[1]);
+  result.ttl = ParseNumber<int>(items[2]);
+  if (!result.roundTripMs || *result.roundTripMs < 0 || !result.ttl || *result.ttl < 0 ||
+      *result.ttl > kMostTtl) {
+    return std::nullopt;
+  }
+  for (std::size_t i = 3; i + 1 < items.size(); ++i) {
+    result.name += i > 3 ? "," : "";
+    result.name += items[i];
+  }
+  result.mac = items.back();
+  return result;
+}
+
+}  // namespace
+
+std::string_view StateText(State state) {
+  switch (state) {
+    case State::kPending:
+      return "pending";
+    case State::kAlive:
+      return "alive";
+    case State::kDead:
+      return "dead";
+    case State::kNamed:
+      return "named";
+    case State::kUnnamed:
+      return "unnamed";
+    case State::kNoReport:
+      return "no report";
+  }
+  return "pending";
+}
+
+ResultBook::ResultBook(const std::vector<Address>& addresses) {
+  results_.reserve(addresses.size());
+  for (const Address address : addresses) {
+    results_.push_back({.address = address});
+  }
+}
+
+Filing ResultBook::FileProbeReport(std::string_view text) {
+  const auto items = SplitAtCommas(text);
+  const auto position = PositionOfLabel(items.front());
+  if (!position || *position >= results_.size()) {
+    return Filing::kUnknown;
+  }
+  if (items.size() == 2 && items[1] == "Dead") {
+    return File(*position, {.state = State::kDead});
+  }
+  auto live = ParseLiveReport(items);
+  return live ? File(*position, std::move(*live)) : Filing::kUnknown;
+}
+
+Filing ResultBook::FileName(std::size_t position, std::string_view name) {
+  if (position >= results_.size()) {
+    return Filing::kUnknown;
+  }
+  return File(position,
+              {.state = name.empty() ? State::kUnnamed : State::kNamed, .name = std::string(name)});
+}
+
+void ResultBook::MarkUnreported(std::size_t first, std::size_t count) {
+  for (std::size_t position = first; position < first + count && position < results_.size();
+       ++position) {
+    if (results_[position].state == State::kPending) {
+      File(position, {.state = State::kNoReport});
+    }
+  }
+}
+
+Filing ResultBook::File(std::size_t position, HostResult result) {
+  HostResult& slot = results_[position];
+  if (slot.state != State::kPending) {
+    return Filing::kDuplicate;
+  }
+  result.address = slot.address;
+  slot = std::move(result);
+  ++done_;
+  if (slot.state == State::kAlive || slot.state == State::kNamed) {
+    ++found_;
+  }
+  return Filing::kFiled;
+}
+
+}  // namespace hostsweep::controller

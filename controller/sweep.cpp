@@ -1,0 +1,165 @@
+#include "controller/sweep.h"
+
+#include <algorithm>
+
+#include "controller/errors.h"
+
+namespace hostsweep::controller {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+// How often the caller hears from the sweep while nothing happens (progress).
+constexpr milliseconds kTick{200};
+// How long stopped workers get to be reaped after an interruption.
+constexpr milliseconds kStopGrace{3000};
+
+constexpr seconds kStartMargin{5};
+constexpr seconds kEchoTimeouts{2};
+constexpr seconds kNameLookup{30};
+constexpr seconds kAdapterQuery{10};
+
+}  // namespace
+
+milliseconds BatchDeadline(std::size_t slots, bool namesOnly) {
+  if (namesOnly) {
+    return kStartMargin + kNameLookup;
+  }
+  return kStartMargin + static_cast<int>(slots) * (kEchoTimeouts + kNameLookup + kAdapterQuery);
+}
+
+Sweep::Sweep(const std::vector<Address>& addresses, const SweepSettings& settings, WorkerHost& host,
+             std::ostream& diagnostics)
+    : addresses_(addresses),
+      settings_(settings),
+      host_(host),
+      diagnostics_(diagnostics),
+      batches_(SplitIntoBatches(addresses.size(), settings.namesOnly ? 1 : settings.batchSize)),
+      book_(addresses) {}
+
+bool Sweep::Run(const std::function<void(const ResultBook&)>& changed) {
+  StartBatches();
+  while (!running_.empty() || nextBatch_ < batches_.size()) {
+    if (host_.Interrupted()) {
+      StopAll();
+      return false;
+    }
+    host_.Wait(std::min(kTick, TimeToNextDeadline()), *this);
+    changed(book_);
+    StopOverdue();
+    if (!host_.Interrupted()) {
+      StartBatches();
+    }
+  }
+  return true;
+}
+
+void Sweep::StartBatches() {
+  while (running_.size() < settings_.jobs && nextBatch_ < batches_.size()) {
+    const BatchId id = nextBatch_++;
+    const Batch& batch = batches_[id];
+    const std::string line =
+        settings_.namesOnly
+            ? NameRequestLine(host_.ReplyHandle(), addresses_[batch.first])
+            : ProbeRequestLine(host_.ReplyHandle(), addresses_, batch, settings_.pause);
+    try {
+      host_.Start(id, line);
+    } catch (const SystemError& error) {
+      diagnostics_ << "hostsweep: warning: " << error.what() << "\n";
+      book_.MarkUnreported(batch.first, batch.count);
+      continue;
+    }
+    running_.push_back({id, Clock::now() + BatchDeadline(batch.count, settings_.namesOnly), false});
+  }
+}
+
+void Sweep::StopOverdue() {
+  const auto now = Clock::now();
+  for (auto& running : running_) {
+    if (!running.stopping && running.deadline <= now) {
+      running.stopping = true;
+      ++counts_.overdueBatches;
+      diagnostics_ << "hostsweep: warning: ending the workers for " << Describe(running.batch)
+                   << ": overdue\n";
+      host_.Stop(running.batch);
+    }
+  }
+}
+
+void Sweep::StopAll() {
+  for (auto& running : running_) {
+    running.stopping = true;
+    host_.Stop(running.batch);
+  }
+  const auto giveUp = Clock::now() + kStopGrace;
+  while (!running_.empty() && Clock::now() < giveUp) {
+    host_.Wait(kTick, *this);
+  }
+}
+
+milliseconds Sweep::TimeToNextDeadline() const {
+  auto next = Clock::time_point::max();
+  for (const auto& running : running_) {
+    if (!running.stopping) {
+      next = std::min(next, running.deadline);
+    }
+  }
+  if (next == Clock::time_point::max()) {
+    return kTick;
+  }
+  return std::max(milliseconds{0},
+                  std::chrono::duration_cast<milliseconds>(next - Clock::now()) + milliseconds{1});
+}
+
+void Sweep::OnReport(std::optional<BatchId> origin, const std::string& text) {
+  Filing filing = Filing::kUnknown;
+  if (!settings_.namesOnly) {
+    filing = book_.FileProbeReport(text);
+  } else if (origin && *origin < batches_.size()) {
+    filing = book_.FileName(batches_[*origin].first, text);
+  }
+  if (filing == Filing::kFiled) {
+    return;
+  }
+  ++(filing == Filing::kDuplicate ? counts_.duplicateReports : counts_.unknownReports);
+  if (settings_.verbose) {
+    diagnostics_ << "hostsweep: ignored a "
+                 << (filing == Filing::kDuplicate ? "duplicate" : "stray") << " report \"" << text
+                 << "\"\n";
+  }
+}
+
+void Sweep::OnChainEnded(BatchId batch) {
+  const auto running = std::find_if(running_.begin(), running_.end(),
+                                    [batch](const Running& r) { return r.batch == batch; });
+  if (running == running_.end()) {
+    return;
+  }
+  const bool interrupted = running->stopping && host_.Interrupted();
+  running_.erase(running);
+  // An interrupted sweep shows only what it learnt; the rest is not "no report".
+  if (!interrupted) {
+    const std::size_t before = book_.Done();
+    book_.MarkUnreported(batches_[batch].first, batches_[batch].count);
+    if (settings_.verbose && book_.Done() != before) {
+      diagnostics_ << "hostsweep: the workers for " << Describe(batch)
+                   << " ended without reporting every address\n";
+    }
+  }
+}
+
+void Sweep::OnWorkerMessage(BatchId batch, const std::string& line) {
+  diagnostics_ << "hostsweep: warning: worker for " << Describe(batch) << ": " << line << "\n";
+}
+
+std::string Sweep::Describe(BatchId batch) const {
+  const Batch& b = batches_[batch];
+  std::string text;
+  for (std::size_t position = b.first; position < b.first + b.count; ++position) {
+    text += (text.empty() ? "" : " ") + FormatAddress(addresses_[position]);
+  }
+  return text;
+}
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,180 @@
+#include "controller/targets.h"
+
+#include <charconv>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <unordered_set>
+
+#include "controller/errors.h"
+
+namespace hostsweep::controller {
+namespace {
+
+constexpr int kOctets = 4;
+constexpr unsigned kMostOctet = 255;
+constexpr unsigned kAddressBits = 32;
+
+[[noreturn]] void Refuse(std::string_view target, const std::string& reason) {
+  throw UsageError("bad target \"" + std::string(target) + "\": " + reason);
+}
+
+// A decimal number without sign or leading zeros, or nothing.
+std::optional<unsigned> ParseDecimal(std::string_view text) {
+  if (text.empty() || text.size() > 3 || (text.size() > 1 && text.front() == '0')) {
+    return std::nullopt;
+  }
+  unsigned value = 0;
+  const auto* end = text.data() + text.size();
+  const auto [rest, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc{} || rest != end) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+std::optional<unsigned> ParseOctet(std::string_view text) {
+  const auto value = ParseDecimal(text);
+  return value && *value <= kMostOctet ? value : std::nullopt;
+}
+
+Address ParseAddress(std::string_view text, std::string_view target) {
+  Address address = 0;
+  for (int i = 0; i < kOctets; ++i) {
+    const auto dot = i + 1 < kOctets ? text.find('.') : std::string_view::npos;
+    if (i + 1 < kOctets && dot == std::string_view::npos) {
+      Refuse(target, "\"" + std::string(text) + "\" is not a dotted-decimal IPv4 address");
+    }
+    const auto part = text.substr(0, dot);
+    const auto octet = ParseOctet(part);
+    if (!octet) {
+      Refuse(target, "\"" + std::string(part) + "\" is not an octet (0 to 255, no leading zeros)");
+    }
+    address = address << 8 | *octet;
+    text = dot == std::string_view::npos ? std::string_view{} : text.substr(dot + 1);
+  }
+  return address;
+}
+
+struct Span {
+  Address first;
+  Address last;
+};
+
+Span ParseRange(std::string_view target, std::size_t dash) {
+  const Address first = ParseAddress(target.substr(0, dash), target);
+  const auto end = target.substr(dash + 1);
+  Address last = 0;
+  if (end.find('.') == std::string_view::npos) {
+    const auto octet = ParseOctet(end);
+    if (!octet) {
+      Refuse(target, "\"" + std::string(end) + "\" is not an octet (0 to 255, no leading zeros)");
+    }
+    last = (first & ~Address{kMostOctet}) | *octet;
+  } else {
+    last = ParseAddress(end, target);
+  }
+  if (last < first) {
+    Refuse(target, "the range runs backwards");
+  }
+  return {first, last};
+}
+
+Span ParseBlock(std::string_view target, std::size_t slash) {
+  const Address base = ParseAddress(target.substr(0, slash), target);
+  const auto bits = ParseDecimal(target.substr(slash + 1));
+  if (!bits || *bits > kAddressBits) {
+    Refuse(target, "the prefix length must be 0 to 32");
+  }
+  const std::uint64_t size = std::uint64_t{1} << (kAddressBits - *bits);
+  const auto first = static_cast<Address>(base & ~(size - 1));
+  const auto last = static_cast<Address>(first + (size - 1));
+  // As other scanners do, a block's network and broadcast addresses are not
+  // swept; /31 and /32 have neither.
+  if (size > 2) {
+    return {first + 1, last - 1};
+  }
+  return {first, last};
+}
+
+}  // namespace
+
+std::string FormatAddress(Address address) {
+  std::string text;
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    text += std::to_string(address >> shift & kMostOctet);
+    text += shift > 0 ? "." : "";
+  }
+  return text;
+}
+
+void ExpandTarget(std::string_view target, std::vector<Address>& addresses) {
+  Span span{};
+  if (const auto slash = target.find('/'); slash != std::string_view::npos) {
+    span = ParseBlock(target, slash);
+  } else if (const auto dash = target.find('-'); dash != std::string_view::npos) {
+    span = ParseRange(target, dash);
+  } else {
+    const Address address = ParseAddress(target, target);
+    span = {address, address};
+  }
+  const std::uint64_t count = std::uint64_t{span.last} - span.first + 1;
+  if (count > kMostTargets) {
+    Refuse(target, "names " + std::to_string(count) + " addresses; a sweep takes at most " +
+                       std::to_string(kMostTargets));
+  }
+  for (std::uint64_t address = span.first; address <= span.last; ++address) {
+    addresses.push_back(static_cast<Address>(address));
+  }
+}
+
+std::vector<std::string> ReadTargetLines(std::istream& input) {
+  std::vector<std::string> targets;
+  std::string line;
+  while (std::getline(input, line)) {
+    line = line.substr(0, line.find('#'));
+    const auto first = line.find_first_not_of(" \t\r");
+    if (first == std::string::npos) {
+      continue;
+    }
+    const auto last = line.find_last_not_of(" \t\r");
+    targets.push_back(line.substr(first, last - first + 1));
+  }
+  return targets;
+}
+
+std::vector<std::string> ReadTargetFile(const std::string& path) {
+  if (path == "-") {
+    return ReadTargetLines(std::cin);
+  }
+  std::ifstream file(path);
+  if (!file) {
+    throw UsageError("cannot read the target file \"" + path + "\"");
+  }
+  return ReadTargetLines(file);
+}
+
+std::vector<Address> ExpandTargets(const std::vector<std::string>& targets) {
+  std::vector<Address> unique;
+  std::unordered_set<Address> seen;
+  std::vector<Address> expanded;
+  for (const auto& target : targets) {
+    expanded.clear();
+    ExpandTarget(target, expanded);
+    for (const Address address : expanded) {
+      if (seen.insert(address).second) {
+        unique.push_back(address);
+      }
+    }
+    if (unique.size() > kMostTargets) {
+      throw UsageError("the targets name more than " + std::to_string(kMostTargets) +
+                       " addresses; split the sweep");
+    }
+  }
+  if (unique.empty()) {
+    throw UsageError("no targets given");
+  }
+  return unique;
+}
+
+}  // namespace hostsweep::controller

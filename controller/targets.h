@@ -1,0 +1,38 @@
+// What the user names on the command line (addresses, ranges, CIDR blocks,
+// target files) turned into the list of addresses to sweep.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <istream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace hostsweep::controller {
+
+// An IPv4 address in host byte order.
+using Address = std::uint32_t;
+
+// More addresses than this in one sweep are refused: a slip such as
+// "10.0.0.0/8" would otherwise start millions of processes.
+inline constexpr std::size_t kMostTargets = 65536;
+
+std::string FormatAddress(Address address);
+
+// Adds the addresses that one target names, in ascending order, to `addresses`.
+// Throws UsageError naming the target when it is malformed or too large.
+void ExpandTarget(std::string_view target, std::vector<Address>& addresses);
+
+// The targets of a target file: one per line, "#" starts a comment.
+std::vector<std::string> ReadTargetLines(std::istream& input);
+
+// The targets in the file at `path` ("-": standard input).
+// Throws UsageError when it cannot be read.
+std::vector<std::string> ReadTargetFile(const std::string& path);
+
+// Every target expanded, duplicates after the first left out, order kept.
+// Throws UsageError when nothing is named or the total exceeds kMostTargets.
+std::vector<Address> ExpandTargets(const std::vector<std::string>& targets);
+
+}  // namespace hostsweep::controller
