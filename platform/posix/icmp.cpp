@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -339,7 +340,7 @@ DWORD IcmpSendEcho(HANDLE icmp, IPAddr destination, LPVOID requestData, WORD req
   auto* reply = static_cast<ICMP_ECHO_REPLY*>(replyBuffer);
   const std::size_t room = replySize - sizeof(ICMP_ECHO_REPLY);
   const std::size_t dataSize = outcome.data.size() < room ? outcome.data.size() : room;
-  std::memcpy(bytes + sizeof(ICMP_ECHO_REPLY), outcome.data.data(), dataSize);
+  std::copy_n(outcome.data.begin(), dataSize, bytes + sizeof(ICMP_ECHO_REPLY));
   reply->Address = outcome.from;
   reply->Status = outcome.status;
   reply->RoundTripTime = static_cast<ULONG>(elapsed);
