@@ -1,0 +1,189 @@
+#include "controller/sweep.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <sstream>
+
+namespace hostsweep::controller {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+std::vector<std::string> Fields(const std::string& line) {
+  std::vector<std::string> fields;
+  std::stringstream stream(line);
+  for (std::string field; std::getline(stream, field, ',');) {
+    fields.push_back(field);
+  }
+  if (!line.empty() && line.back() == ',') {
+    fields.emplace_back();
+  }
+  return fields;
+}
+
+// A host whose "workers" answer from a script: on each wait every started
+// batch's worker chain runs `answer` and ends, unless the test holds it.
+class ScriptedHost : public WorkerHost {
+ public:
+  using Answer = std::function<void(BatchId, const std::vector<std::string>&, SweepEvents&)>;
+
+  explicit ScriptedHost(Answer answer) : answer_(std::move(answer)) {}
+
+  std::int32_t ReplyHandle() const override { return 525; }
+  void Start(BatchId batch, const std::string& requestLine) override {
+    lines.push_back(requestLine);
+    running_[batch] = requestLine;
+    mostRunning = std::max(mostRunning, running_.size());
+  }
+  void Stop(BatchId batch) override { stopped.insert(batch); }
+  void Wait(std::chrono::milliseconds /*timeout*/, SweepEvents& events) override {
+    ++waits;
+    if (waits == interruptAtWait) {
+      interrupted = true;
+      return;
+    }
+    for (auto it = running_.begin(); it != running_.end();) {
+      const auto [batch, line] = *it;
+      if (stopped.contains(batch) || !interrupted) {
+        if (!stopped.contains(batch)) {
+          answer_(batch, Fields(line), events);
+        }
+        events.OnChainEnded(batch);
+        it = running_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  bool Interrupted() const override { return interrupted; }
+
+  std::vector<std::string> lines;
+  std::set<BatchId> stopped;
+  std::size_t mostRunning = 0;
+  int waits = 0;
+  int interruptAtWait = -1;
+  bool interrupted = false;
+
+ private:
+  Answer answer_;
+  std::map<BatchId, std::string> running_;
+};
+
+// Reports every slot dead, last slot first, as successors may.
+void AllDeadBackwards(BatchId /*batch*/, const std::vector<std::string>& fields,
+                      SweepEvents& events) {
+  for (std::size_t label = 6; label >= 2; label -= 2) {
+    if (!fields[label].empty()) {
+      events.OnReport(std::nullopt, fields[label] + ",Dead");
+    }
+  }
+}
+
+std::vector<Address> Addresses(std::size_t count) {
+  std::vector<Address> addresses;
+  for (std::size_t i = 0; i < count; ++i) {
+    addresses.push_back(static_cast<Address>(0x0A000001 + i));
+  }
+  return addresses;
+}
+
+std::vector<State> States(const ResultBook& book) {
+  std::vector<State> states;
+  for (const auto& result : book.Results()) {
+    states.push_back(result.state);
+  }
+  return states;
+}
+
+TEST(Sweep, EveryAddressGetsOneResultWhateverTheReportOrder) {
+  const auto addresses = Addresses(10);
+  ScriptedHost host(AllDeadBackwards);
+  std::ostringstream diagnostics;
+  Sweep sweep(addresses, {.jobs = 2, .batchSize = 3, .pause = "4"}, host, diagnostics);
+  ASSERT_TRUE(sweep.Run([](const ResultBook&) {}));
+  EXPECT_EQ(sweep.Book().Done(), 10U);
+  EXPECT_EQ(States(sweep.Book()), std::vector<State>(10, State::kDead));
+  EXPECT_THAT(host.lines, ElementsAre("525,10.0.0.1,h0,10.0.0.2,h1,10.0.0.3,h2,4",
+                                      "525,10.0.0.4,h3,10.0.0.5,h4,10.0.0.6,h5,4",
+                                      "525,10.0.0.7,h6,10.0.0.8,h7,10.0.0.9,h8,4",
+                                      "525,10.0.0.10,h9,,,,,4"));
+  EXPECT_LE(host.mostRunning, 2U);
+}
+
+TEST(Sweep, SlotsOfAChainThatEndedWithoutReportingThemBecomeNoReport) {
+  const auto addresses = Addresses(3);
+  ScriptedHost host([](BatchId, const std::vector<std::string>& fields, SweepEvents& events) {
+    events.OnReport(std::nullopt, fields[2] + ",5,64,,");  // slot 1 live, successor failed
+  });
+  std::ostringstream diagnostics;
+  Sweep sweep(addresses, {.jobs = 1, .batchSize = 3, .verbose = true}, host, diagnostics);
+  ASSERT_TRUE(sweep.Run([](const ResultBook&) {}));
+  EXPECT_THAT(States(sweep.Book()), ElementsAre(State::kAlive, State::kNoReport, State::kNoReport));
+  EXPECT_EQ(sweep.Book().Found(), 1U);
+  EXPECT_THAT(diagnostics.str(), HasSubstr("10.0.0.1 10.0.0.2 10.0.0.3"));
+}
+
+TEST(Sweep, DuplicateAndStrayReportsAreCountedAndIgnored) {
+  const auto addresses = Addresses(2);
+  ScriptedHost host([](BatchId, const std::vector<std::string>& fields, SweepEvents& events) {
+    events.OnReport(std::nullopt, fields[2] + ",Dead");
+    events.OnReport(std::nullopt, fields[2] + ",1,64,late,");
+    events.OnReport(std::nullopt, "PC5,Dead");
+    events.OnReport(std::nullopt, "h99,Dead");
+  });
+  std::ostringstream diagnostics;
+  Sweep sweep(addresses, {.jobs = 4, .batchSize = 1, .verbose = true}, host, diagnostics);
+  ASSERT_TRUE(sweep.Run([](const ResultBook&) {}));
+  EXPECT_THAT(States(sweep.Book()), ElementsAre(State::kDead, State::kDead));
+  EXPECT_EQ(sweep.Counts().duplicateReports, 2U);
+  EXPECT_EQ(sweep.Counts().unknownReports, 4U);
+  EXPECT_THAT(diagnostics.str(), HasSubstr("\"PC5,Dead\""));
+}
+
+TEST(Sweep, NameOnlyAnswersAreMatchedByTheirWorkerOneAddressEach) {
+  const auto addresses = Addresses(3);
+  ScriptedHost host([](BatchId batch, const std::vector<std::string>& fields, SweepEvents& events) {
+    ASSERT_EQ(fields.size(), 3U);
+    EXPECT_EQ(fields[1], "0");
+    // Answers arrive without labels; the origin tells them apart.
+    events.OnReport(batch, batch == 1 ? "" : "host-" + fields[2]);
+    events.OnReport(std::nullopt, "lost");
+  });
+  std::ostringstream diagnostics;
+  Sweep sweep(addresses, {.jobs = 8, .batchSize = 3, .namesOnly = true}, host, diagnostics);
+  ASSERT_TRUE(sweep.Run([](const ResultBook&) {}));
+  EXPECT_THAT(host.lines, ElementsAre("525,0,10.0.0.1", "525,0,10.0.0.2", "525,0,10.0.0.3"));
+  EXPECT_THAT(States(sweep.Book()), ElementsAre(State::kNamed, State::kUnnamed, State::kNamed));
+  EXPECT_EQ(sweep.Book().Results()[2].name, "host-10.0.0.3");
+  EXPECT_EQ(sweep.Counts().unknownReports, 3U);
+}
+
+TEST(Sweep, InterruptionStopsEveryRunningChainAndLeavesTheRestUnfinished) {
+  const auto addresses = Addresses(9);
+  ScriptedHost host(AllDeadBackwards);
+  host.interruptAtWait = 2;
+  std::ostringstream diagnostics;
+  Sweep sweep(addresses, {.jobs = 2, .batchSize = 1}, host, diagnostics);
+  EXPECT_FALSE(sweep.Run([](const ResultBook&) {}));
+  EXPECT_THAT(host.stopped, ElementsAre(2, 3));
+  EXPECT_EQ(host.lines.size(), 4U);
+  EXPECT_THAT(States(sweep.Book()),
+              ElementsAre(State::kDead, State::kDead, State::kPending, State::kPending,
+                          State::kPending, State::kPending, State::kPending, State::kPending,
+                          State::kPending));
+}
+
+TEST(BatchDeadline, GrowsWithTheSlotsAndCoversTheirEchoTimeouts) {
+  EXPECT_LT(BatchDeadline(1, false), BatchDeadline(2, false));
+  EXPECT_LT(BatchDeadline(2, false), BatchDeadline(3, false));
+  EXPECT_GE(BatchDeadline(3, false), std::chrono::seconds(3 * 2));
+  EXPECT_GE(BatchDeadline(1, true), std::chrono::seconds(1));
+}
+
+}  // namespace
+}  // namespace hostsweep::controller

@@ -1,0 +1,118 @@
+#include "controller/targets.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "controller/errors.h"
+
+namespace hostsweep::controller {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+struct Expansion {
+  const char* target;
+  const char* first;
+  const char* last;
+  std::size_t count;
+};
+
+class TargetExpansion : public ::testing::TestWithParam<Expansion> {};
+
+TEST_P(TargetExpansion, NamesTheExpectedAddresses) {
+  std::vector<Address> addresses;
+  ExpandTarget(GetParam().target, addresses);
+  ASSERT_EQ(addresses.size(), GetParam().count);
+  EXPECT_EQ(FormatAddress(addresses.front()), GetParam().first);
+  EXPECT_EQ(FormatAddress(addresses.back()), GetParam().last);
+  for (std::size_t i = 1; i < addresses.size(); ++i) {
+    EXPECT_EQ(addresses[i], addresses[i - 1] + 1);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, TargetExpansion,
+    ::testing::Values(Expansion{"10.0.0.7", "10.0.0.7", "10.0.0.7", 1},
+                      Expansion{"0.0.0.0", "0.0.0.0", "0.0.0.0", 1},
+                      Expansion{"255.255.255.255", "255.255.255.255", "255.255.255.255", 1},
+                      Expansion{"10.0.0.1-254", "10.0.0.1", "10.0.0.254", 254},
+                      Expansion{"10.0.0.5-5", "10.0.0.5", "10.0.0.5", 1},
+                      Expansion{"10.0.0.250-10.0.1.3", "10.0.0.250", "10.0.1.3", 10},
+                      Expansion{"10.0.0.0/24", "10.0.0.1", "10.0.0.254", 254},
+                      Expansion{"10.0.0.77/24", "10.0.0.1", "10.0.0.254", 254},
+                      Expansion{"10.0.0.0/30", "10.0.0.1", "10.0.0.2", 2},
+                      Expansion{"10.0.0.6/31", "10.0.0.6", "10.0.0.7", 2},
+                      Expansion{"10.0.0.9/32", "10.0.0.9", "10.0.0.9", 1},
+                      Expansion{"10.0.0.0/16", "10.0.0.1", "10.0.255.254", 65534},
+                      Expansion{"255.255.255.255/31", "255.255.255.254", "255.255.255.255", 2}));
+
+struct Refusal {
+  const char* target;
+  const char* reason;
+};
+
+class TargetRefusal : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(TargetRefusal, NamesTheTargetAndTheReason) {
+  std::vector<Address> addresses;
+  try {
+    ExpandTarget(GetParam().target, addresses);
+    FAIL() << GetParam().target << " was accepted";
+  } catch (const UsageError& error) {
+    EXPECT_THAT(error.what(), HasSubstr(std::string("\"") + GetParam().target + "\""));
+    EXPECT_THAT(error.what(), HasSubstr(GetParam().reason));
+  }
+  EXPECT_TRUE(addresses.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, TargetRefusal,
+    ::testing::Values(Refusal{"10.0.0.256", "not an octet"}, Refusal{"10.0.0", "dotted-decimal"},
+                      Refusal{"10.0.0.1.2", "not an octet"}, Refusal{"10.0.0.01", "leading zeros"},
+                      Refusal{"10.0.0.-1", "not an octet"}, Refusal{"10.0.0.+1", "not an octet"},
+                      Refusal{"10.0.0.x", "not an octet"}, Refusal{"", "dotted-decimal"},
+                      Refusal{"host.example", "not an octet"},
+                      Refusal{"10.0.0.9-3", "backwards"},
+                      Refusal{"10.0.1.0-10.0.0.255", "backwards"},
+                      Refusal{"10.0.0.1-300", "not an octet"}, Refusal{"10.0.0.1-", "not an octet"},
+                      Refusal{"10.0.0.0/33", "0 to 32"}, Refusal{"10.0.0.0/", "0 to 32"},
+                      Refusal{"10.0.0.0/-1", "0 to 32"}, Refusal{"10.0.0.0/0", "at most 65536"},
+                      Refusal{"10.0.0.0/8", "names 16777214 addresses"},
+                      Refusal{"0.0.0.0-255.255.255.255", "names 4294967296 addresses"},
+                      Refusal{"10.0.0.0-10.1.0.0", "at most 65536"}));
+
+TEST(ExpandTargets, KeepsFirstOccurrenceOrderAndDropsDuplicates) {
+  const auto addresses = ExpandTargets({"10.0.0.3", "10.0.0.1-4", "10.0.0.3", "10.0.0.0/30"});
+  std::vector<std::string> texts;
+  for (const Address address : addresses) {
+    texts.push_back(FormatAddress(address));
+  }
+  EXPECT_THAT(texts, ElementsAre("10.0.0.3", "10.0.0.1", "10.0.0.2", "10.0.0.4"));
+}
+
+TEST(ExpandTargets, AcceptsExactlyTheCapAndRefusesOneMore) {
+  EXPECT_EQ(ExpandTargets({"10.0.0.0-10.0.255.255"}).size(), kMostTargets);
+  try {
+    ExpandTargets({"10.0.0.0-10.0.255.255", "10.1.0.0"});
+    FAIL() << "one address over the cap was accepted";
+  } catch (const UsageError& error) {
+    EXPECT_THAT(error.what(), HasSubstr("more than 65536"));
+  }
+}
+
+TEST(ExpandTargets, RefusesAnEmptyList) { EXPECT_THROW(ExpandTargets({}), UsageError); }
+
+TEST(ReadTargetLines, SkipsCommentsAndBlankLinesAndTrims) {
+  std::istringstream file("# lab\n10.0.0.1\n\n  10.0.0.2-3  # two\r\n   # only a comment\n\t10.0.1.0/30\n");
+  EXPECT_THAT(ReadTargetLines(file), ElementsAre("10.0.0.1", "10.0.0.2-3", "10.0.1.0/30"));
+}
+
+TEST(ReadTargetFile, RefusesAFileThatCannotBeRead) {
+  EXPECT_THROW(ReadTargetFile("/nonexistent/targets.txt"), UsageError);
+}
+
+}  // namespace
+}  // namespace hostsweep::controller
