@@ -67,9 +67,7 @@ SocketError Classify(int error) {
   }
 }
 
-UCHAR CodeOf(SocketError error) {
-  return error == SocketError::kRefused ? NRC_NOCALL : NRC_SYSTEM;
-}
+UCHAR CodeOf(SocketError error) { return error == SocketError::kRefused ? NRC_NOCALL : NRC_SYSTEM; }
 
 // Waits until `deadline` for the answer to `transactionId`; anything else
 // that arrives is dropped.

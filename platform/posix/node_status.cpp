@@ -222,9 +222,9 @@ std::optional<NodeStatus> ParseReply(std::span<const std::uint8_t> datagram,
                                      std::uint16_t transactionId) {
   Reader reader(datagram);
   const auto header = ReadHeader(reader);
-  if (!header || header->transactionId != transactionId ||
-      (header->flags & kResponseFlag) == 0 || (header->flags & kOpcodeMask) != 0 ||
-      (header->flags & kRcodeMask) != 0 || header->questions != 0 || header->answers == 0) {
+  if (!header || header->transactionId != transactionId || (header->flags & kResponseFlag) == 0 ||
+      (header->flags & kOpcodeMask) != 0 || (header->flags & kRcodeMask) != 0 ||
+      header->questions != 0 || header->answers == 0) {
     return std::nullopt;
   }
   const auto name = ReadName(reader);

@@ -100,9 +100,69 @@ HOSTS
 }
 
 # Services on lab hosts, started when their programs are there; each leaves a
-# pid file in $STATE so that down() can end it.
+# pid file in $STATE so that down() can end it. The project's own test tools
+# are found in $HOSTSWEEP_LAB_TOOLS (a build's tests/ directory).
+TOOLS=${HOSTSWEEP_LAB_TOOLS:-}
+readonly ALPHA_UNIT_ID=02-00-5E-10-00-0A
+
+# start_service HOST NAME COMMAND...: runs COMMAND in HOST's namespace.
+start_service() {
+  local host=$1 name=$2
+  shift 2
+  ip netns exec "$(ns_of "$host")" "$@" </dev/null >>"$STATE/$host-$name.log" 2>&1 &
+  echo $! >"$STATE/$host-$name.pid"
+}
+
+# Waits until something in HOST's namespace has UDP 137 open.
+await_name_service() {
+  local host=$1
+  for _ in $(seq 100); do
+    [[ -n $(ip netns exec "$(ns_of "$host")" ss -Hnlu 'sport = :137') ]] && return 0
+    sleep 0.05
+  done
+  echo "lab: no name service came up on $host" >&2
+  return 1
+}
+
+start_nmbd() {
+  local dir=$STATE/bravo-nmbd
+  mkdir -p "$dir"/{lock,state,cache,private,pid,log}
+  cat >"$dir/smb.conf" <<CONF
+[global]
+  netbios name = BRAVO
+  workgroup = LAB
+  interfaces = 10.213.0.11/20
+  bind interfaces only = yes
+  lock directory = $dir/lock
+  state directory = $dir/state
+  cache directory = $dir/cache
+  private dir = $dir/private
+  pid directory = $dir/pid
+  log file = $dir/log/nmbd.log
+  local master = no
+  domain master = no
+  preferred master = no
+  dns proxy = no
+CONF
+  start_service bravo nmbd nmbd --foreground --no-process-group --configfile="$dir/smb.conf"
+  await_name_service bravo
+}
+
 start_services() {
-  :
+  if [[ -x $TOOLS/nbns_responder ]]; then
+    start_service alpha nbns "$TOOLS/nbns_responder" --address 10.213.0.10 \
+      --unit-id "$ALPHA_UNIT_ID" --name ALPHA --name ALPHA/20 --name LAB/00/group
+    start_service foxtrot nbns "$TOOLS/nbns_responder" --address 10.213.0.14 --reply silent
+    await_name_service alpha
+    await_name_service foxtrot
+  else
+    echo "lab: no nbns_responder in HOSTSWEEP_LAB_TOOLS; alpha and foxtrot run no name service" >&2
+  fi
+  if command -v nmbd >/dev/null; then
+    start_nmbd
+  else
+    echo "lab: no nmbd (package samba); bravo runs no name service" >&2
+  fi
 }
 
 case ${1:-} in

@@ -29,7 +29,9 @@ void Append(Bytes& out, std::initializer_list<int> values) {
   }
 }
 
-void Append(Bytes& out, const std::string& text) { out.insert(out.end(), text.begin(), text.end()); }
+void Append(Bytes& out, const std::string& text) {
+  out.insert(out.end(), text.begin(), text.end());
+}
 
 // "*" with zero padding, first-level encoded: "CK" and thirty "A".
 const std::string kEncodedStar = "CK" + std::string(30, 'A');
@@ -175,7 +177,10 @@ INSTANTIATE_TEST_SUITE_P(
         HostileReply{"no answer record", [](Reply& r) { r.answers = 0; }},
         HostileReply{"name query record", [](Reply& r) { r.type = 0x20; }},
         HostileReply{"other class", [](Reply& r) { r.recordClass = 0x03; }},
-        HostileReply{"compression pointer", [](Reply& r) { r.name = {0xC0, 0x0C}; }},
+        HostileReply{"compression pointer",
+                     [](Reply& r) {
+                       r.name = {0xC0, 0x0C};
+                     }},
         HostileReply{"pointer in the scope",
                      [](Reply& r) {
                        r.name.pop_back();
@@ -188,8 +193,9 @@ INSTANTIATE_TEST_SUITE_P(
                        Append(r.name, "abc");
                        r.name.push_back(0);
                      }},
-        HostileReply{"name longer than 255 bytes",
-                     [](Reply& r) { r.name = NameWithScope(std::vector(4, std::string(60, 'x'))); }},
+        HostileReply{
+            "name longer than 255 bytes",
+            [](Reply& r) { r.name = NameWithScope(std::vector(4, std::string(60, 'x'))); }},
         HostileReply{"name never ends", [](Reply& r) { r.name.pop_back(); }},
         HostileReply{"255 names announced, two sent", [](Reply& r) { r.nameCount = 255; }},
         HostileReply{"data length beyond the datagram", [](Reply& r) { r.dataLength = 0x4000; }},
@@ -199,7 +205,8 @@ INSTANTIATE_TEST_SUITE_P(
         HostileReply{"empty record data", [](Reply& r) { r.dataLength = 0; }}),
     [](const auto& info) {
       std::string name = info.param.what;
-      std::replace_if(name.begin(), name.end(), [](char c) { return std::isalnum(c) == 0; }, '_');
+      std::replace_if(
+          name.begin(), name.end(), [](char c) { return std::isalnum(c) == 0; }, '_');
       return name;
     });
 
@@ -229,7 +236,10 @@ TEST_P(OddButGoodReplyTest, GivesTheUnitId) {
 INSTANTIATE_TEST_SUITE_P(
     NodeStatusReply, OddButGoodReplyTest,
     ::testing::Values(
-        OddButGood{"scope", [](Reply& r) { r.name = NameWithScope({"lab", "example", "org"}); }},
+        OddButGood{"scope",
+                   [](Reply& r) {
+                     r.name = NameWithScope({"lab", "example", "org"});
+                   }},
         OddButGood{"bytes after the record", [](Reply& r) { r.trailing = Bytes(3000, 0xEE); }},
         OddButGood{"bytes after the statistics", [](Reply& r) { r.statistics.resize(200, 7); }},
         OddButGood{"unit ID alone", [](Reply& r) { r.statistics.resize(kUnitIdSize); }},
@@ -237,7 +247,8 @@ INSTANTIATE_TEST_SUITE_P(
         OddButGood{"two answers", [](Reply& r) { r.answers = 2; }}),
     [](const auto& info) {
       std::string name = info.param.what;
-      std::replace_if(name.begin(), name.end(), [](char c) { return std::isalnum(c) == 0; }, '_');
+      std::replace_if(
+          name.begin(), name.end(), [](char c) { return std::isalnum(c) == 0; }, '_');
       return name;
     });
 
@@ -318,8 +329,9 @@ TEST_P(AdapterStatusBufferTest, WritesWhatFitsAndNothingBeyond) {
   const auto written = WriteAdapterStatus(ThreeNames(), buffer.data(), GetParam().length);
   EXPECT_EQ(written.code, GetParam().code);
   const std::size_t expectedLength =
-      GetParam().code == os::NRC_BUFLEN ? 0
-                                        : kAdapterStatusSize + GetParam().namesWritten * kNameBufferSize;
+      GetParam().code == os::NRC_BUFLEN
+          ? 0
+          : kAdapterStatusSize + GetParam().namesWritten * kNameBufferSize;
   EXPECT_EQ(written.length, expectedLength);
   for (std::size_t i = expectedLength; i < buffer.size(); ++i) {
     ASSERT_EQ(buffer[i], 0xEE) << "byte " << i << " written";
