@@ -9,7 +9,6 @@
 namespace hostsweep::node_status {
 namespace {
 
-constexpr std::size_t kHeaderSize = 12;
 constexpr std::size_t kNameEntrySize = kNetbiosNameSize + 2;
 constexpr std::size_t kEncodedNameSize = 32;
 constexpr std::size_t kMaxNameLength = 255;
