@@ -30,6 +30,7 @@ void SendReport(const std::string& replyWindowField, const std::string& text) {
   packet.lpData = payload.data();
 
   const std::intptr_t handle = ReplyWindowHandle(replyWindowField);
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): a window handle travels as a number
   os::SendMessageA(reinterpret_cast<os::HWND>(handle), os::WM_COPYDATA, 0,
                    reinterpret_cast<os::LPARAM>(&packet));
 }

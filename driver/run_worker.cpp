@@ -45,7 +45,8 @@ void Pause(double pauseCount) {
   if (!(pauseCount >= 0)) {
     return;
   }
-  const auto yields = static_cast<std::int64_t>(std::floor(std::fmin(pauseCount, kMostPauseYields))) + 1;
+  const auto yields =
+      static_cast<std::int64_t>(std::floor(std::fmin(pauseCount, kMostPauseYields))) + 1;
   for (std::int64_t i = 0; i < yields; ++i) {
     os::YieldToSystem();
   }

@@ -44,7 +44,7 @@ std::string FormatAdapterAddress(const os::UCHAR (&bytes)[6]) {
   return text;
 }
 
-std::string QueryAdapterAddress(std::string address) {
+std::string QueryAdapterAddress(const std::string& address) {
   try {
     os::NCB control{};
     control.ncb_command = os::NCBRESET;
@@ -57,8 +57,8 @@ std::string QueryAdapterAddress(std::string address) {
     control.ncb_length = kAdapterStatusSize;
 
     const os::HANDLE heap = os::GetProcessHeap();
-    const os::LPVOID block =
-        os::HeapAlloc(heap, os::HEAP_ZERO_MEMORY | os::HEAP_GENERATE_EXCEPTIONS, control.ncb_length);
+    const os::LPVOID block = os::HeapAlloc(
+        heap, os::HEAP_ZERO_MEMORY | os::HEAP_GENERATE_EXCEPTIONS, control.ncb_length);
     if (block == nullptr) {
       return {};
     }

@@ -28,6 +28,6 @@ std::string FormatAdapterAddress(const os::UCHAR (&bytes)[6]);
 
 // The host's adapter address text, or the empty text on any failure. Never
 // raises a Failure.
-std::string QueryAdapterAddress(std::string address);
+std::string QueryAdapterAddress(const std::string& address);
 
 }  // namespace hostsweep

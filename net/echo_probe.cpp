@@ -19,7 +19,9 @@ os::ICMP_ECHO_REPLY EchoReply::Header() const {
 
 std::string ProbeHost(std::string address, std::int16_t& ttl) {
   const std::size_t first = address.find_first_not_of(' ');
-  address = first == std::string::npos ? "" : address.substr(first, address.find_last_not_of(' ') - first + 1);
+  address = first == std::string::npos
+                ? ""
+                : address.substr(first, address.find_last_not_of(' ') - first + 1);
   if (SendEcho(address, kEchoPayload, echoReply, kEchoTimeoutMs) != 0) {
     return kNoReply;
   }
@@ -41,10 +43,10 @@ std::int32_t SendEcho(const std::string& address, const std::string& payload, Ec
       return kEchoFailed;
     }
     std::string request = payload;
-    const os::DWORD replies = os::IcmpSendEcho(
-        icmp, destination, request.data(), static_cast<os::WORD>(request.size()), nullptr,
-        reply.bytes.data(), static_cast<os::DWORD>(reply.bytes.size()),
-        static_cast<os::DWORD>(timeoutMs));
+    const os::DWORD replies =
+        os::IcmpSendEcho(icmp, destination, request.data(), static_cast<os::WORD>(request.size()),
+                         nullptr, reply.bytes.data(), static_cast<os::DWORD>(reply.bytes.size()),
+                         static_cast<os::DWORD>(timeoutMs));
     auto status = static_cast<std::int32_t>(reply.Header().Status);
     // A request that produced no reply must never read as one, whatever the
     // buffer still holds from an earlier request.

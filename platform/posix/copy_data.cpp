@@ -15,6 +15,7 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM /*wParam*/, LPARAM lParam
   if (message != WM_COPYDATA || lParam == 0) {
     return 0;
   }
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): WM_COPYDATA carries its record's address
   const auto& packet = *reinterpret_cast<const COPYDATASTRUCT*>(lParam);
   const auto handle = static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(window));
   const int socket = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
@@ -30,7 +31,8 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM /*wParam*/, LPARAM lParam
     const auto bytes = report_socket::Encode(
         static_cast<std::uint32_t>(packet.dwData),
         std::span(static_cast<const unsigned char*>(packet.lpData), packet.cbData));
-    if (send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size())) {
+    if (send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+        static_cast<ssize_t>(bytes.size())) {
       // Returns, as a sent message does, once the receiver has handled it.
       unsigned char acknowledgement = 0;
       ssize_t received = 0;

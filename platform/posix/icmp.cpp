@@ -1,7 +1,9 @@
 // ICMP echo through an ICMP datagram socket where the system allows it to this
 // user, else through a raw socket.
-#include <ctime>  // before linux/errqueue.h, which needs timespec
+// clang-format off
+#include <ctime>  // linux/errqueue.h needs timespec but does not include it
 #include <linux/errqueue.h>
+// clang-format on
 #include <linux/filter.h>
 #include <netinet/in.h>
 #include <netinet/ip.h>
@@ -159,8 +161,8 @@ std::optional<Outcome> MatchRaw(std::span<const unsigned char> packet, const Icm
 }
 
 // A reply on a datagram socket: ICMP only; the TTL comes as control data.
-std::optional<Outcome> MatchDatagram(std::span<const unsigned char> icmp, IPAddr source,
-                                     UCHAR ttl, IPAddr destination, std::uint16_t sequence) {
+std::optional<Outcome> MatchDatagram(std::span<const unsigned char> icmp, IPAddr source, UCHAR ttl,
+                                     IPAddr destination, std::uint16_t sequence) {
   if (icmp.size() < kIcmpHeaderSize || icmp[0] != ICMP_ECHOREPLY || source != destination ||
       ReadBigEndian16(&icmp[6]) != sequence) {
     return std::nullopt;
@@ -218,8 +220,7 @@ UCHAR TtlFromControl(msghdr& message) {
 Outcome AwaitAnswer(const IcmpFile& file, IPAddr destination, std::uint16_t sequence,
                     Clock::time_point deadline, std::span<unsigned char> packet) {
   for (;;) {
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) {
       return Outcome{IP_REQ_TIMED_OUT, 0, 0, {}};
     }
@@ -252,10 +253,9 @@ Outcome AwaitAnswer(const IcmpFile& file, IPAddr destination, std::uint16_t sequ
       continue;
     }
     const auto received = packet.first(static_cast<std::size_t>(length));
-    const auto outcome =
-        file.raw ? MatchRaw(received, file, destination, sequence)
-                 : MatchDatagram(received, source.sin_addr.s_addr, TtlFromControl(message),
-                                 destination, sequence);
+    const auto outcome = file.raw ? MatchRaw(received, file, destination, sequence)
+                                  : MatchDatagram(received, source.sin_addr.s_addr,
+                                                  TtlFromControl(message), destination, sequence);
     if (outcome) {
       return *outcome;
     }
@@ -356,4 +356,3 @@ DWORD IcmpSendEcho(HANDLE icmp, IPAddr destination, LPVOID requestData, WORD req
 }
 
 }  // namespace hostsweep::os
-

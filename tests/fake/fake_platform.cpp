@@ -116,9 +116,9 @@ DWORD IcmpSendEcho(HANDLE /*icmp*/, IPAddr destination, LPVOID requestData, WORD
                    DWORD timeout) {
   Record("IcmpSendEcho");
   const std::string target = fake::Dotted(destination);
-  platform.echoRequests.push_back(
-      {target, std::string(static_cast<const char*>(requestData), requestSize), replySize,
-       requestOptions != nullptr, timeout});
+  platform.echoRequests.push_back({target,
+                                   std::string(static_cast<const char*>(requestData), requestSize),
+                                   replySize, requestOptions != nullptr, timeout});
   auto& queue = platform.echoAnswers[target];
   fake::EchoAnswer answer = fake::TimedOut();
   if (!queue.empty()) {

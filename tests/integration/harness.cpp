@@ -76,8 +76,8 @@ void ReportReceiver::Serve() {
         poll(&readable, 1, kConnectionPatienceMs) == 1) {
       const ssize_t length = recv(connection, buffer.data(), buffer.size(), 0);
       if (length > 0) {
-        if (auto packet = report_socket::Decode(
-                std::span(buffer).first(static_cast<std::size_t>(length)))) {
+        if (auto packet =
+                report_socket::Decode(std::span(buffer).first(static_cast<std::size_t>(length)))) {
           const std::lock_guard lock(mutex_);
           reports_.push_back({packet->dwData, std::move(packet->payload)});
           arrived_.notify_all();
@@ -124,8 +124,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv) {
   posix_spawn_file_actions_adddup2(&actions, errorPipe[1], STDERR_FILENO);
   const auto start = std::chrono::steady_clock::now();
   pid_t child = 0;
-  const int error =
-      posix_spawn(&child, pointers[0], &actions, nullptr, pointers.data(), environ);
+  const int error = posix_spawn(&child, pointers[0], &actions, nullptr, pointers.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   close(errorPipe[1]);
   if (error != 0) {
@@ -145,7 +144,8 @@ ProcessResult RunProcess(const std::vector<std::string>& argv) {
       }
     }
   }
-  const auto elapsed = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start);
+  const auto elapsed =
+      std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start);
   for (;;) {
     pollfd readable{errorPipe[0], POLLIN, 0};
     std::array<char, 4096> chunk{};

@@ -16,7 +16,7 @@ using std::chrono::milliseconds;
 
 struct ReceivedReport {
   std::uint32_t dwData;
-  std::vector<unsigned char> payload;  // cbData bytes
+  std::vector<unsigned char> payload;      // cbData bytes
   [[nodiscard]] std::string Text() const;  // up to the first zero byte
 };
 

@@ -101,8 +101,7 @@ TEST_F(WorkerInLab, DeadAndEchoDroppingHostsAreDead) {
 TEST_F(WorkerInLab, RejectedAddressesAnswerWithoutWaiting) {
   // Both probes of each slot are rejected at once; the run takes far less
   // than one probe time-out would.
-  const auto run =
-      RunWorkerProcess(Request("999.1.1.1,X,255.255.255.255,Y,not-an-address,Z,0"));
+  const auto run = RunWorkerProcess(Request("999.1.1.1,X,255.255.255.255,Y,not-an-address,Z,0"));
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_THAT(receiver.WaitFor(3, kPatience).size(), 3U);
   EXPECT_THAT(receiver.Texts(), ElementsAre("X,Dead", "Y,Dead", "Z,Dead"));

@@ -58,13 +58,14 @@ TEST_P(IsNumberZeroTest, OnlyAWholeNumberEqualToZeroSelectsNames) {
   EXPECT_EQ(IsNumberZero(GetParam().text), GetParam().zero) << '"' << GetParam().text << '"';
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ModeTest, IsNumberZeroTest,
-    ::testing::Values(ZeroCase{"0", true}, ZeroCase{" 0 ", true}, ZeroCase{"00", true},
-                      ZeroCase{"0.0", true}, ZeroCase{"-0", true}, ZeroCase{"0e5", true},
-                      ZeroCase{"0.0.0.0", false}, ZeroCase{"10.0.0.1", false},
-                      ZeroCase{"", false}, ZeroCase{"zero", false}, ZeroCase{"0x", false},
-                      ZeroCase{"1", false}, ZeroCase{"host0", false}));
+INSTANTIATE_TEST_SUITE_P(ModeTest, IsNumberZeroTest,
+                         ::testing::Values(ZeroCase{"0", true}, ZeroCase{" 0 ", true},
+                                           ZeroCase{"00", true}, ZeroCase{"0.0", true},
+                                           ZeroCase{"-0", true}, ZeroCase{"0e5", true},
+                                           ZeroCase{"0.0.0.0", false}, ZeroCase{"10.0.0.1", false},
+                                           ZeroCase{"", false}, ZeroCase{"zero", false},
+                                           ZeroCase{"0x", false}, ZeroCase{"1", false},
+                                           ZeroCase{"host0", false}));
 
 TEST(ReplyWindowHandle, AcceptsSigned32BitDecimals) {
   EXPECT_EQ(ReplyWindowHandle("525"), 525);
