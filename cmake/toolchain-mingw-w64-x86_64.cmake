@@ -1,0 +1,17 @@
+# Cross build for 64-bit Windows with Debian's mingw-w64 (g++-mingw-w64-x86-64).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(HOSTSWEEP_MINGW_TRIPLET x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${HOSTSWEEP_MINGW_TRIPLET}-gcc)
+set(CMAKE_CXX_COMPILER ${HOSTSWEEP_MINGW_TRIPLET}-g++)
+set(CMAKE_RC_COMPILER ${HOSTSWEEP_MINGW_TRIPLET}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${HOSTSWEEP_MINGW_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# One self-contained .exe per program: no compiler runtime DLLs to ship.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")

@@ -1,0 +1,14 @@
+// The system's own wording for an error code, for failure descriptions.
+#pragma once
+
+#include <string>
+
+#include "platform/os.h"
+
+namespace hostsweep::os {
+
+// "<system text> (error <code>)", or just "error <code>" when the system has no
+// text for it.
+std::string SystemMessage(DWORD error);
+
+}  // namespace hostsweep::os
