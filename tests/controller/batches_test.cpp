@@ -48,8 +48,8 @@ TEST(Labels, RoundTripAndHoldNoComma) {
 }
 
 TEST(Labels, ForeignLabelsMatchNoPosition) {
-  for (const char* label : {"", "h", "7", "H7", "h07", "h+7", "h-7", "h7x", " h7", "PC5",
-                            "h99999999999999999999999"}) {
+  for (const char* label :
+       {"", "h", "7", "H7", "h07", "h+7", "h-7", "h7x", " h7", "PC5", "h99999999999999999999999"}) {
     EXPECT_EQ(PositionOfLabel(label), std::nullopt) << label;
   }
 }

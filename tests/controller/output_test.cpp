@@ -25,9 +25,7 @@ struct Quoting {
 
 class CsvQuoting : public ::testing::TestWithParam<Quoting> {};
 
-TEST_P(CsvQuoting, QuotesOnlyWhatNeedsIt) {
-  EXPECT_EQ(CsvField(GetParam().field), GetParam().csv);
-}
+TEST_P(CsvQuoting, QuotesOnlyWhatNeedsIt) { EXPECT_EQ(CsvField(GetParam().field), GetParam().csv); }
 
 INSTANTIATE_TEST_SUITE_P(Output, CsvQuoting,
                          ::testing::Values(Quoting{"", ""}, Quoting{"alpha.lab", "alpha.lab"},
@@ -59,8 +57,9 @@ TEST(Json, BytesThatAreNotUtf8BecomeReplacementCharacters) {
 }
 
 TEST(Json, EveryKeyIsPresentInAFixedOrderWithNullForAbsentValues) {
-  EXPECT_EQ(JsonLine({.address = 0x0A000002, .state = State::kDead}),
-            R"({"address":"10.0.0.2","state":"dead","rtt_ms":null,"ttl":null,"name":null,"mac":null})");
+  EXPECT_EQ(
+      JsonLine({.address = 0x0A000002, .state = State::kDead}),
+      R"({"address":"10.0.0.2","state":"dead","rtt_ms":null,"ttl":null,"name":null,"mac":null})");
   EXPECT_EQ(
       JsonLine(Live("alpha.lab")),
       R"({"address":"10.0.0.10","state":"alive","rtt_ms":3,"ttl":64,"name":"alpha.lab","mac":"02-00-5E-10-00-0A"})");

@@ -48,8 +48,8 @@ TEST_F(ResultBookTest, SecondReportForASlotIsADuplicateAndChangesNothing) {
 }
 
 TEST_F(ResultBookTest, ReportsThatMatchNoSlotAreUnknown) {
-  for (const char* text : {"h3,Dead", "PC5,Dead", "", "h0", "h0,Alive", "h0,12,128",
-                           "h0,x,128,n,m", "h0,12,256,n,m", "h0,-1,64,n,m", "h0,12,,n,m"}) {
+  for (const char* text : {"h3,Dead", "PC5,Dead", "", "h0", "h0,Alive", "h0,12,128", "h0,x,128,n,m",
+                           "h0,12,256,n,m", "h0,-1,64,n,m", "h0,12,,n,m"}) {
     EXPECT_EQ(book_.FileProbeReport(text), Filing::kUnknown) << text;
   }
   EXPECT_EQ(book_.Done(), 0U);

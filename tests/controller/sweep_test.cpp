@@ -108,10 +108,10 @@ TEST(Sweep, EveryAddressGetsOneResultWhateverTheReportOrder) {
   ASSERT_TRUE(sweep.Run([](const ResultBook&) {}));
   EXPECT_EQ(sweep.Book().Done(), 10U);
   EXPECT_EQ(States(sweep.Book()), std::vector<State>(10, State::kDead));
-  EXPECT_THAT(host.lines, ElementsAre("525,10.0.0.1,h0,10.0.0.2,h1,10.0.0.3,h2,4",
-                                      "525,10.0.0.4,h3,10.0.0.5,h4,10.0.0.6,h5,4",
-                                      "525,10.0.0.7,h6,10.0.0.8,h7,10.0.0.9,h8,4",
-                                      "525,10.0.0.10,h9,,,,,4"));
+  EXPECT_THAT(host.lines,
+              ElementsAre("525,10.0.0.1,h0,10.0.0.2,h1,10.0.0.3,h2,4",
+                          "525,10.0.0.4,h3,10.0.0.5,h4,10.0.0.6,h5,4",
+                          "525,10.0.0.7,h6,10.0.0.8,h7,10.0.0.9,h8,4", "525,10.0.0.10,h9,,,,,4"));
   EXPECT_LE(host.mostRunning, 2U);
 }
 
@@ -172,10 +172,9 @@ TEST(Sweep, InterruptionStopsEveryRunningChainAndLeavesTheRestUnfinished) {
   EXPECT_FALSE(sweep.Run([](const ResultBook&) {}));
   EXPECT_THAT(host.stopped, ElementsAre(2, 3));
   EXPECT_EQ(host.lines.size(), 4U);
-  EXPECT_THAT(States(sweep.Book()),
-              ElementsAre(State::kDead, State::kDead, State::kPending, State::kPending,
-                          State::kPending, State::kPending, State::kPending, State::kPending,
-                          State::kPending));
+  EXPECT_THAT(States(sweep.Book()), ElementsAre(State::kDead, State::kDead, State::kPending,
+                                                State::kPending, State::kPending, State::kPending,
+                                                State::kPending, State::kPending, State::kPending));
 }
 
 TEST(BatchDeadline, GrowsWithTheSlotsAndCoversTheirEchoTimeouts) {

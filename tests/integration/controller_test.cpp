@@ -1,0 +1,179 @@
+// The real controller with the real worker in the lab: whole sweeps, failing
+// workers, interruption, and nothing left running afterwards.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "tests/integration/controller_run.h"
+#include "tests/integration/harness.h"
+
+namespace hostsweep::testing {
+namespace {
+
+using ::testing::AllOf;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::SizeIs;
+
+constexpr int kExitFound = 0;
+constexpr int kExitNoneFound = 1;
+constexpr int kExitUsage = 3;
+constexpr int kExitSystem = 4;
+constexpr int kExitInterrupted = 130;
+
+// What the lab (tests/lab/lab.sh) has on 10.213.0.0/24; every other address is dead.
+struct LabHost {
+  std::string name;
+  std::string mac;  // when the host runs a name service that answers
+};
+
+const std::map<std::string, LabHost>& LiveLabHosts() {
+  static const auto* hosts = [] {
+    auto* live = new std::map<std::string, LabHost>{
+        {"10.213.0.1", {"scanner", ""}}, {"10.213.0.10", {"alpha.lab", "02-00-5E-10-00-0A"}},
+        {"10.213.0.11", {"bravo", "?"}}, {"10.213.0.12", {"", ""}},
+        {"10.213.0.13", {"delta", ""}},  {"10.213.0.14", {"foxtrot", ""}}};
+    for (int last = 100; last <= 149; ++last) {
+      (*live)["10.213.0." + std::to_string(last)] = {"", ""};
+    }
+    return live;
+  }();
+  return *hosts;
+}
+
+std::string TempFile(const std::string& name, const std::string& content) {
+  const auto path = std::filesystem::temp_directory_path() / name;
+  std::ofstream(path) << content;
+  return path.string();
+}
+
+class ControllerInLab : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!InLab()) {
+      GTEST_SKIP() << "needs the lab's scanner namespace (run through tests/lab/lab.sh exec)";
+    }
+  }
+  void TearDown() override {
+    // The controller reaps every worker it caused before it exits.
+    EXPECT_TRUE(WaitUntilNoneRun(WorkerPath(), milliseconds(0))) << "a worker outlived the sweep";
+  }
+};
+
+TEST_F(ControllerInLab, SlashTwentyFourGivesOneResultPerAddressAsTheLabDefinesIt) {
+  const auto run = RunController({"--csv", "10.213.0.0/24"});
+  ASSERT_EQ(run.exitStatus, kExitFound) << run.standardError;
+  const auto records = ReadCsv(run.standardOutput);
+  ASSERT_THAT(records, SizeIs(255));
+  EXPECT_THAT(records[0], ElementsAre("address", "state", "rtt_ms", "ttl", "name", "mac"));
+  for (int last = 1; last <= 254; ++last) {
+    const auto& record = records[static_cast<std::size_t>(last)];
+    ASSERT_THAT(record, SizeIs(6));
+    const std::string address = "10.213.0." + std::to_string(last);
+    EXPECT_EQ(record[0], address);
+    const auto live = LiveLabHosts().find(address);
+    if (live == LiveLabHosts().end()) {
+      EXPECT_THAT(record, ElementsAre(address, "dead", "", "", "", ""));
+      continue;
+    }
+    EXPECT_EQ(record[1], "alive") << address;
+    EXPECT_THAT(record[3], ::testing::MatchesRegex("[0-9]+")) << address;
+    EXPECT_EQ(record[4], live->second.name) << address;
+    if (live->second.mac != "?") {
+      EXPECT_EQ(record[5], live->second.mac) << address;
+    }
+  }
+}
+
+TEST_F(ControllerInLab, JsonLinesParseWithStableKeysInTargetOrder) {
+  const auto run = RunController({"--json", "10.213.0.9-15", "10.213.0.12", "10.213.0.2"});
+  ASSERT_EQ(run.exitStatus, kExitFound) << run.standardError;
+  std::istringstream lines(run.standardOutput);
+  std::vector<std::string> addresses;
+  for (std::string line; std::getline(lines, line);) {
+    const auto object = nlohmann::ordered_json::parse(line);
+    std::vector<std::string> keys;
+    for (const auto& [key, value] : object.items()) {
+      keys.push_back(key);
+    }
+    EXPECT_THAT(keys, ElementsAre("address", "state", "rtt_ms", "ttl", "name", "mac"));
+    addresses.push_back(object.at("address"));
+    if (object.at("address") == "10.213.0.15") {
+      EXPECT_EQ(object.at("state"), "dead");  // mute drops echo requests
+      EXPECT_TRUE(object.at("rtt_ms").is_null());
+    }
+  }
+  EXPECT_THAT(addresses, ElementsAre("10.213.0.9", "10.213.0.10", "10.213.0.11", "10.213.0.12",
+                                     "10.213.0.13", "10.213.0.14", "10.213.0.15", "10.213.0.2"));
+}
+
+TEST_F(ControllerInLab, SlotsOfAFailedWorkerAreNoReportAndItsMessageIsShown) {
+  // Every batch's worker is the real one, except the one given 10.213.0.12.
+  const std::string worker = TempFile(
+      "hostsweep-controller-test-worker.sh",
+      "#!/bin/sh\ncase \"$1\" in *,10.213.0.12,*) echo 'deliberate failure' >&2; exit 1;; esac\n"
+      "exec " +
+          WorkerPath() + " \"$1\"\n");
+  chmod(worker.c_str(), 0700);
+  const auto run = RunController({"--csv", "--batch", "1", "--worker", worker, "10.213.0.10-13"});
+  ASSERT_EQ(run.exitStatus, kExitFound) << run.standardError;
+  const auto records = ReadCsv(run.standardOutput);
+  ASSERT_THAT(records, SizeIs(5));
+  EXPECT_EQ(records[1][1], "alive");
+  EXPECT_EQ(records[2][1], "alive");
+  EXPECT_THAT(records[3], ElementsAre("10.213.0.12", "no report", "", "", "", ""));
+  EXPECT_EQ(records[4][1], "alive");
+  EXPECT_THAT(run.standardError, AllOf(HasSubstr("10.213.0.12"), HasSubstr("deliberate failure")));
+}
+
+TEST_F(ControllerInLab, NamesOnlyReportsEachAddressName) {
+  const auto run = RunController({"--csv", "--names-only", "10.213.0.10-12", "10.213.0.200"});
+  ASSERT_EQ(run.exitStatus, kExitFound) << run.standardError;
+  const auto records = ReadCsv(run.standardOutput);
+  ASSERT_THAT(records, SizeIs(5));
+  EXPECT_THAT(records[1], ElementsAre("10.213.0.10", "named", "", "", "alpha.lab", ""));
+  EXPECT_THAT(records[2], ElementsAre("10.213.0.11", "named", "", "", "bravo", ""));
+  EXPECT_THAT(records[3], ElementsAre("10.213.0.12", "unnamed", "", "", "", ""));
+  EXPECT_THAT(records[4], ElementsAre("10.213.0.200", "unnamed", "", "", "", ""));
+}
+
+TEST_F(ControllerInLab, NoHostAliveExitsOne) {
+  const auto run = RunController({"--csv", "10.213.0.15", "10.213.0.200"});
+  EXPECT_EQ(run.exitStatus, kExitNoneFound) << run.standardError;
+  const auto records = ReadCsv(run.standardOutput);
+  ASSERT_THAT(records, SizeIs(3));
+  EXPECT_EQ(records[1][1], "dead");
+  EXPECT_EQ(records[2][1], "dead");
+}
+
+TEST_F(ControllerInLab, InterruptionEndsEveryWorkerAndPrintsWhatArrived) {
+  // A dead /24 two workers at a time runs for minutes: the signal lands mid-sweep.
+  const auto run = RunController({"--csv", "-j", "2", "10.213.1.0/24"}, Interrupt::kAfterFirstRow);
+  EXPECT_EQ(run.exitStatus, kExitInterrupted) << run.standardError;
+  EXPECT_THAT(run.standardError, HasSubstr("interrupted"));
+  const auto records = ReadCsv(run.standardOutput);
+  ASSERT_GE(records.size(), 2U);
+  EXPECT_LT(records.size(), 255U);
+  for (std::size_t i = 1; i < records.size(); ++i) {
+    EXPECT_EQ(records[i][1], "dead") << records[i][0];
+  }
+}
+
+TEST_F(ControllerInLab, BadTargetsAndAMissingWorkerStartNothing) {
+  const auto bad = RunController({"10.213.0.1", "10.213.0.300"});
+  EXPECT_EQ(bad.exitStatus, kExitUsage);
+  EXPECT_THAT(bad.standardError, HasSubstr("\"10.213.0.300\""));
+  EXPECT_EQ(bad.standardOutput, "");
+  const auto missing = RunController({"--worker", "/nonexistent/worker", "10.213.0.10"});
+  EXPECT_EQ(missing.exitStatus, kExitSystem);
+  EXPECT_THAT(missing.standardError, HasSubstr("/nonexistent/worker"));
+}
+
+}  // namespace
+}  // namespace hostsweep::testing
