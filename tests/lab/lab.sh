@@ -101,8 +101,9 @@ HOSTS
 
 # Services on lab hosts, started when their programs are there; each leaves a
 # pid file in $STATE so that down() can end it. The project's own test tools
-# are found in $HOSTSWEEP_LAB_TOOLS (a build's tests/ directory).
-TOOLS=${HOSTSWEEP_LAB_TOOLS:-}
+# are found in $HOSTSWEEP_LAB_TOOLS (a build's tests/ directory; the default
+# build's when unset).
+TOOLS=${HOSTSWEEP_LAB_TOOLS:-$HERE/../../build/default/tests}
 readonly ALPHA_UNIT_ID=02-00-5E-10-00-0A
 
 # start_service HOST NAME COMMAND...: runs COMMAND in HOST's namespace.
