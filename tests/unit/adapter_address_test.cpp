@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 
 #include "tests/unit/fake_fixture.h"
 
@@ -17,6 +18,8 @@ struct CallNameCase {
   std::string text;
   std::string field;  // all 16 bytes
 };
+
+void PrintTo(const CallNameCase& c, std::ostream* os) { *os << "\"" << c.text << "\""; }
 
 class CallNameTest : public ::testing::TestWithParam<CallNameCase> {};
 
@@ -38,6 +41,8 @@ struct FormatCase {
   std::array<os::UCHAR, 6> bytes;
   const char* text;
 };
+
+void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.text; }
 
 class FormatAdapterAddressTest : public ::testing::TestWithParam<FormatCase> {};
 

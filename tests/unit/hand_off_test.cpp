@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "tests/unit/fake_fixture.h"
 
 namespace hostsweep {
@@ -12,6 +14,8 @@ struct SuccessorCase {
   int slot;
   const char* successor;
 };
+
+void PrintTo(const SuccessorCase& c, std::ostream* os) { *os << c.request << " slot " << c.slot; }
 
 class SuccessorRequestLineTest : public ::testing::TestWithParam<SuccessorCase> {};
 

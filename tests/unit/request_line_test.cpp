@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "platform/failure.h"
 
 namespace hostsweep {
@@ -33,6 +35,8 @@ struct NumberCase {
   double value;
 };
 
+void PrintTo(const NumberCase& c, std::ostream* os) { *os << "\"" << c.text << "\""; }
+
 class LeadingNumberTest : public ::testing::TestWithParam<NumberCase> {};
 
 TEST_P(LeadingNumberTest, ReadsTheNumberTheTextStartsWith) {
@@ -51,6 +55,8 @@ struct ZeroCase {
   const char* text;
   bool zero;
 };
+
+void PrintTo(const ZeroCase& c, std::ostream* os) { *os << "\"" << c.text << "\""; }
 
 class IsNumberZeroTest : public ::testing::TestWithParam<ZeroCase> {};
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 
 #include "tests/unit/fake_fixture.h"
 
@@ -79,6 +80,8 @@ struct PauseCase {
   const char* field;
   std::size_t yields;
 };
+
+void PrintTo(const PauseCase& c, std::ostream* os) { *os << "\"" << c.field << "\""; }
 
 class PauseCountTest : public RunWorkerTest, public ::testing::WithParamInterface<PauseCase> {};
 
