@@ -1,6 +1,9 @@
 # Functions for running Windows programs under Wine in tests; source this file.
 #
 #   wine_check              exit status 0 if Wine can run here, 77 (skip) if not
+#   wine_in_lab SCRIPT ARGS unless already there, build the lab, run SCRIPT ARGS in its
+#                           scanner namespace, take the lab down and exit with SCRIPT's
+#                           status (77 without root or Wine)
 #   wine_start              create a private prefix and keep a Wine server up
 #   wine_run PROGRAM ARGS   run a Windows program (Unix or Windows path), waiting for it
 #   wine_pids NAME          process ids of programs called NAME (e.g. hostsweep-worker.exe)
@@ -22,6 +25,20 @@ wine_check() {
     echo "wine: skipped: $WINE_LOADER or $WINE_SERVER is missing (install wine and wine64)" >&2
     return 77
   fi
+}
+
+wine_in_lab() {
+  local lab status=0
+  lab=$(cd "$(dirname "${BASH_SOURCE[0]}")/../lab" && pwd)/lab.sh
+  export HOSTSWEEP_LAB_PREFIX=${HOSTSWEEP_LAB_PREFIX:-wn}
+  export HOSTSWEEP_WINE_NAMESPACE=$HOSTSWEEP_LAB_PREFIX-scan
+  [[ ${HOSTSWEEP_IN_LAB:-} == 1 ]] && return 0
+  wine_check || exit
+  "$lab" check || exit
+  "$lab" up
+  HOSTSWEEP_IN_LAB=1 "$lab" exec "$@" || status=$?
+  "$lab" down
+  exit "$status"
 }
 
 # Wine's own chatter (fixme lines, first-run notices) says nothing about the

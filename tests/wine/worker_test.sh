@@ -10,9 +10,6 @@
 set -euo pipefail
 
 HERE=$(cd "$(dirname "$0")" && pwd)
-LAB=$HERE/../lab/lab.sh
-export HOSTSWEEP_LAB_PREFIX=${HOSTSWEEP_LAB_PREFIX:-wn}
-export HOSTSWEEP_WINE_NAMESPACE=$HOSTSWEEP_LAB_PREFIX-scan
 # shellcheck source=tests/wine/wine.sh
 source "$HERE/wine.sh"
 
@@ -22,16 +19,7 @@ if [[ $# -ne 2 ]]; then
 fi
 WORKER=$(cd "$1" && pwd)/hostsweep-worker.exe
 TOOLS=$(cd "$2" && pwd)
-
-if [[ ${HOSTSWEEP_IN_LAB:-} != 1 ]]; then
-  wine_check || exit
-  "$LAB" check || exit
-  "$LAB" up
-  status=0
-  HOSTSWEEP_IN_LAB=1 "$LAB" exec "$0" "$@" || status=$?
-  "$LAB" down
-  exit "$status"
-fi
+wine_in_lab "$0" "$@"
 
 # ---- inside the lab ----------------------------------------------------------
 
