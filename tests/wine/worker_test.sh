@@ -164,6 +164,17 @@ test_name_only() {
   [[ ${TEXTS[0]} == alpha.lab ]] || fail "name-only: answers out of order"
 }
 
+# Without icmp.dll no echo request can go out, and every host reads as dead;
+# without netapi32.dll a named host has no adapter address. Neither stops the
+# worker: the library is looked up when first needed.
+test_missing_libraries() {
+  start_receiver
+  WINEDLLOVERRIDES="$WINEDLLOVERRIDES;icmp=d" wine_run "$WORKER" "$WINDOW,10.213.0.13,D,,,,,0"
+  WINEDLLOVERRIDES="$WINEDLLOVERRIDES;netapi32=d" wine_run "$WORKER" "$WINDOW,10.213.0.14,F,,,,,0"
+  stop_receiver
+  expect_reports "missing libraries" "D,Dead" "F,$RTT,64,foxtrot,"
+}
+
 test_failure_box() {
   local pressed status=0
   start_receiver
@@ -181,7 +192,8 @@ test_failure_box() {
 
 wine_start
 for test in test_live_named_host test_dead_hosts_and_payload_sizes \
-  test_chain_from_folder_with_space test_chain_from_drive_root test_name_only test_failure_box; do
+  test_chain_from_folder_with_space test_chain_from_drive_root test_name_only \
+  test_missing_libraries test_failure_box; do
   echo "== $test"
   $test
 done
