@@ -7,12 +7,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -38,6 +38,7 @@ class Responder {
   explicit Responder(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), HOSTSWEEP_NBNS_RESPONDER_PATH);
     std::vector<char*> argv;
+    argv.reserve(arguments.size() + 1);
     for (auto& argument : arguments) {
       argv.push_back(argument.data());
     }
