@@ -20,6 +20,8 @@
 #include <nb30.h>
 // clang-format on
 
+#include <cstddef>
+
 namespace hostsweep::os::system_values {
 
 inline constexpr UCHAR kNcbReset = NCBRESET;
@@ -105,6 +107,16 @@ using ::USHORT;
 using ::WORD;
 using ::WPARAM;
 using ::WSADATA;
+
+// The records as the worker's readers expect them: the 32-bit layouts on 32-bit
+// Windows, pointers widened on 64-bit.
+inline constexpr bool kPointers64 = sizeof(void*) == 8;
+static_assert(sizeof(NCB) == (kPointers64 ? 96 : 64));
+static_assert(sizeof(ADAPTER_STATUS) == 60);
+static_assert(sizeof(ICMP_ECHO_REPLY) == (kPointers64 ? 40 : 28));
+static_assert(offsetof(ICMP_ECHO_REPLY, Status) == 4 &&
+              offsetof(ICMP_ECHO_REPLY, RoundTripTime) == 8);
+static_assert(offsetof(ICMP_ECHO_REPLY, Options) == (kPointers64 ? 24 : 20));
 
 inline constexpr int NCBNAMSZ = system_values::kNcbNameSize;
 inline constexpr UCHAR NCBRESET = system_values::kNcbReset;
