@@ -29,12 +29,16 @@ fail() {
   failures=$((failures + 1))
 }
 
-RECEIVER_OUT=$(mktemp)
-trap 'wine_stop; rm -f "$RECEIVER_OUT"' EXIT
+OUTPUT=$(mktemp -d)
+trap 'wine_stop; rm -rf "$OUTPUT"' EXIT
 
-# Starts a receiver window and sets WINDOW to its handle.
+# Starts a receiver window and sets WINDOW to its handle; each receiver writes
+# its own file.
 start_receiver() {
-  wine_run "$TOOLS/hostsweep-test-receiver.exe" 99 120 >"$RECEIVER_OUT" 2>/dev/null &
+  RECEIVER_OUT=$(mktemp "$OUTPUT/receiver.XXXXXX")
+  # Started directly, not through a function, so that RECEIVER_PID is Wine's
+  # own process and not a shell around it.
+  "$WINE_LOADER" "$TOOLS/hostsweep-test-receiver.exe" 99 120 >"$RECEIVER_OUT" 2>/dev/null &
   RECEIVER_PID=$!
   local tries
   for ((tries = 100; tries > 0; tries--)); do
@@ -50,8 +54,9 @@ start_receiver() {
 # send returns only after the window has handled the message.
 stop_receiver() {
   wine_wait_gone hostsweep-worker.exe 60 || fail "workers still running"
-  kill "$RECEIVER_PID" 2>/dev/null || true
+  kill "$RECEIVER_PID"
   wait "$RECEIVER_PID" 2>/dev/null || true
+  [[ -z $(wine_pids hostsweep-test-receiver.exe) ]] || fail "a receiver outlived its test"
 }
 
 # Sets TEXTS to the texts of the reports received, in order of arrival. Checks
