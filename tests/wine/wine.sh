@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Functions for running Windows programs under Wine in tests; source this file.
 #
 #   wine_check              exit status 0 if Wine can run here, 77 (skip) if not

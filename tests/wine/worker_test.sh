@@ -71,6 +71,8 @@ read_reports() {
     ((${#hex} == 2 * size)) || fail "cbData $size, but ${#hex} hex digits of payload"
     [[ $hex =~ ^([0-9a-f][1-9a-f]|[1-9a-f]0)*00$ ]] ||
       fail "payload $hex is not text bytes followed by one zero byte"
+    # Every byte pair becomes a \xHH escape for printf.
+    # shellcheck disable=SC2001
     text=$(printf '%b' "$(sed 's/../\\x&/g' <<<"${hex%00}")")
     TEXTS+=("$text")
   done <"$RECEIVER_OUT"
