@@ -45,10 +45,10 @@ class ResultBook {
   // Every slot from `first` on, `count` of them, still without a report.
   void MarkUnreported(std::size_t first, std::size_t count);
 
-  const std::vector<HostResult>& Results() const { return results_; }
-  std::size_t Done() const { return done_; }
+  [[nodiscard]] const std::vector<HostResult>& Results() const { return results_; }
+  [[nodiscard]] std::size_t Done() const { return done_; }
   // Alive in a probe sweep, named in a name-only sweep.
-  std::size_t Found() const { return found_; }
+  [[nodiscard]] std::size_t Found() const { return found_; }
 
  private:
   Filing File(std::size_t position, HostResult result);

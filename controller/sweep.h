@@ -43,8 +43,8 @@ class Sweep : private SweepEvents {
   // after each wait. Returns false when interrupted.
   bool Run(const std::function<void(const ResultBook&)>& changed);
 
-  const ResultBook& Book() const { return book_; }
-  const SweepCounts& Counts() const { return counts_; }
+  [[nodiscard]] const ResultBook& Book() const { return book_; }
+  [[nodiscard]] const SweepCounts& Counts() const { return counts_; }
 
  private:
   using Clock = std::chrono::steady_clock;

@@ -31,7 +31,7 @@ class WorkerHost {
  public:
   virtual ~WorkerHost() = default;
   // The number that workers are given as their reply window.
-  virtual std::int32_t ReplyHandle() const = 0;
+  [[nodiscard]] virtual std::int32_t ReplyHandle() const = 0;
   // Starts a worker for `batch` with `requestLine` as its whole argument.
   // Throws SystemError when no process could be started.
   virtual void Start(BatchId batch, const std::string& requestLine) = 0;
@@ -41,7 +41,7 @@ class WorkerHost {
   // interruption, and hands what came to `events`.
   virtual void Wait(std::chrono::milliseconds timeout, SweepEvents& events) = 0;
   // True once the user asked the controller to stop (Ctrl-C, SIGTERM).
-  virtual bool Interrupted() const = 0;
+  [[nodiscard]] virtual bool Interrupted() const = 0;
 };
 
 }  // namespace hostsweep::controller

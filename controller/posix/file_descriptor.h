@@ -23,8 +23,8 @@ class FileDescriptor {
   FileDescriptor& operator=(const FileDescriptor&) = delete;
   ~FileDescriptor() { Close(); }
 
-  int Get() const { return fd_; }
-  bool Valid() const { return fd_ >= 0; }
+  [[nodiscard]] int Get() const { return fd_; }
+  [[nodiscard]] bool Valid() const { return fd_ >= 0; }
   void Close() {
     if (fd_ >= 0) {
       ::close(fd_);

@@ -20,7 +20,7 @@ class PollSet {
     return poll(entries_.data(), entries_.size(), static_cast<int>(timeout.count())) >= 0;
   }
   // POLLIN, POLLHUP, ... for `fd`; 0 for a descriptor not in the set.
-  short Events(int fd) const {
+  [[nodiscard]] short Events(int fd) const {
     const auto entry = index_.find(fd);
     return entry == index_.end() ? short{0} : entries_[entry->second].revents;
   }

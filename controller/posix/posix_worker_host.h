@@ -20,11 +20,11 @@ class PosixWorkerHost : public WorkerHost {
   PosixWorkerHost(const PosixWorkerHost&) = delete;
   PosixWorkerHost& operator=(const PosixWorkerHost&) = delete;
 
-  std::int32_t ReplyHandle() const override { return receiver_.Handle(); }
+  [[nodiscard]] std::int32_t ReplyHandle() const override { return receiver_.Handle(); }
   void Start(BatchId batch, const std::string& requestLine) override;
   void Stop(BatchId batch) override;
   void Wait(std::chrono::milliseconds timeout, SweepEvents& events) override;
-  bool Interrupted() const override { return interrupted_; }
+  [[nodiscard]] bool Interrupted() const override { return interrupted_; }
 
  private:
   void ReadSignals();

@@ -22,7 +22,7 @@ class ReportReceiver {
   // Binds a free handle. Throws SystemError when no socket can be bound.
   ReportReceiver();
 
-  std::int32_t Handle() const { return handle_; }
+  [[nodiscard]] std::int32_t Handle() const { return handle_; }
 
   void Watch(PollSet& set) const;
   // Accepts new workers and reads their packets. `report` gets the sending

@@ -55,7 +55,7 @@ class SpawnAttributes {
   ~SpawnAttributes() { posix_spawnattr_destroy(&attributes_); }
   SpawnAttributes(const SpawnAttributes&) = delete;
   SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-  const posix_spawnattr_t* Get() const { return &attributes_; }
+  [[nodiscard]] const posix_spawnattr_t* Get() const { return &attributes_; }
 
  private:
   posix_spawnattr_t attributes_{};
@@ -74,7 +74,7 @@ class SpawnFiles {
   ~SpawnFiles() { posix_spawn_file_actions_destroy(&actions_); }
   SpawnFiles(const SpawnFiles&) = delete;
   SpawnFiles& operator=(const SpawnFiles&) = delete;
-  const posix_spawn_file_actions_t* Get() const { return &actions_; }
+  [[nodiscard]] const posix_spawn_file_actions_t* Get() const { return &actions_; }
 
  private:
   posix_spawn_file_actions_t actions_{};

@@ -33,7 +33,7 @@ class WorkerChains {
   void Start(BatchId batch, const std::string& requestLine);
   void Stop(BatchId batch);
   // The batch whose chain the running process `pid` belongs to.
-  std::optional<BatchId> BatchOf(pid_t pid) const;
+  [[nodiscard]] std::optional<BatchId> BatchOf(pid_t pid) const;
 
   // Standard error of the chains: passed on a line at a time.
   void Watch(PollSet& set) const;

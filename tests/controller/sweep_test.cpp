@@ -34,7 +34,7 @@ class ScriptedHost : public WorkerHost {
 
   explicit ScriptedHost(Answer answer) : answer_(std::move(answer)) {}
 
-  std::int32_t ReplyHandle() const override { return 525; }
+  [[nodiscard]] std::int32_t ReplyHandle() const override { return 525; }
   void Start(BatchId batch, const std::string& requestLine) override {
     lines.push_back(requestLine);
     running_[batch] = requestLine;
@@ -60,7 +60,7 @@ class ScriptedHost : public WorkerHost {
       }
     }
   }
-  bool Interrupted() const override { return interrupted; }
+  [[nodiscard]] bool Interrupted() const override { return interrupted; }
 
   std::vector<std::string> lines;
   std::set<BatchId> stopped;

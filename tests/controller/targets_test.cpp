@@ -86,6 +86,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ExpandTargets, KeepsFirstOccurrenceOrderAndDropsDuplicates) {
   const auto addresses = ExpandTargets({"10.0.0.3", "10.0.0.1-4", "10.0.0.3", "10.0.0.0/30"});
   std::vector<std::string> texts;
+  texts.reserve(addresses.size());
   for (const Address address : addresses) {
     texts.push_back(FormatAddress(address));
   }
