@@ -1,0 +1,194 @@
+// Faults in the middle of a sweep: workers and the controller killed, a
+// successor that cannot start, a receiver that never answers, hostile report
+// packets, and unrelated echo traffic on the same machine.
+#include <gmock/gmock.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "platform/posix/report_socket.h"
+#include "tests/integration/harness.h"
+#include "tests/integration/reliability_support.h"
+
+extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX leaves it undeclared
+
+namespace hostsweep::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::SizeIs;
+
+constexpr int kExitFound = 0;
+constexpr int kExitNoneFound = 1;
+constexpr auto kWorkersEndWithin = std::chrono::seconds(30);
+
+class FaultsInLab : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!InLab()) {
+      GTEST_SKIP() << "needs the lab's scanner namespace (run through tests/lab/lab.sh exec)";
+    }
+  }
+  void TearDown() override {
+    EXPECT_TRUE(WaitUntilNoneRun(WorkerPath(), kWorkersEndWithin)) << "a worker lingers";
+  }
+};
+
+std::vector<std::string> States(const ControllerRun& run) {
+  std::vector<std::string> states;
+  const auto records = ReadCsv(run.standardOutput);
+  for (std::size_t i = 1; i < records.size(); ++i) {
+    states.push_back(records[i].at(1));
+  }
+  return states;
+}
+
+pid_t Spawn(const std::vector<std::string>& argv) {
+  std::vector<std::string> arguments = argv;
+  std::vector<char*> pointers;
+  for (auto& argument : arguments) {
+    pointers.push_back(argument.data());
+  }
+  pointers.push_back(nullptr);
+  // Their output is of no interest here.
+  posix_spawn_file_actions_t actions{};
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t child = 0;
+  const int error = posix_spawn(&child, pointers[0], &actions, nullptr, pointers.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (error != 0) {
+    throw std::runtime_error("cannot start " + argv[0]);
+  }
+  return child;
+}
+
+TEST_F(FaultsInLab, KilledWorkersLeaveTheirSlotsUnreportedAndTheSweepFinishes) {
+  // Four dead batches of three: every worker spends two seconds on its first slot.
+  BackgroundController sweep({"--csv", "--batch", "3", "-j", "4", "10.213.1.1-12"});
+  ASSERT_TRUE(AwaitProcesses(WorkerPath(), 4));
+  const auto workers = ProcessesRunning(WorkerPath());
+  kill(workers[0], SIGKILL);
+  kill(workers[1], SIGKILL);
+  const auto run = sweep.Finish();
+  EXPECT_EQ(run.exitStatus, kExitNoneFound) << run.standardError;
+  const auto states = States(run);
+  ASSERT_THAT(states, SizeIs(12));
+  EXPECT_EQ(std::count(states.begin(), states.end(), "no report"), 6);
+  EXPECT_EQ(std::count(states.begin(), states.end(), "dead"), 6);
+}
+
+TEST_F(FaultsInLab, WorkersOfAKilledControllerEndByThemselves) {
+  BackgroundController sweep({"--csv", "-j", "8", "10.213.1.0/24"});
+  ASSERT_TRUE(AwaitProcesses(WorkerPath(), 8));
+  kill(sweep.Pid(), SIGKILL);
+  EXPECT_EQ(sweep.Finish().exitStatus, -SIGKILL);
+  // TearDown: each finishes its batch, finds no receiver, and ends.
+}
+
+TEST_F(FaultsInLab, ASuccessorThatCannotStartLeavesTheRestOfItsBatchUnreported) {
+  const auto folder = std::filesystem::temp_directory_path() / "hostsweep-doomed-worker";
+  std::filesystem::create_directories(folder);
+  const auto worker = folder / "hostsweep-worker";
+  std::filesystem::copy_file(WorkerPath(), worker,
+                             std::filesystem::copy_options::overwrite_existing);
+  // Slot 1 is dead (two seconds); by the time slot 2 answers, the program file is gone.
+  BackgroundController sweep({"--csv", "-v", "--batch", "3", "-j", "1", "--worker", worker.string(),
+                              "10.213.0.2", "10.213.0.12", "10.213.0.13"});
+  ASSERT_TRUE(AwaitProcesses(worker.string(), 1));
+  std::filesystem::remove(worker);
+  const auto run = sweep.Finish();
+  std::filesystem::remove_all(folder);
+  EXPECT_EQ(run.exitStatus, kExitNoneFound) << run.standardError;
+  EXPECT_THAT(States(run), ElementsAre("dead", "no report", "no report"));
+  EXPECT_THAT(run.standardError, HasSubstr("cannot start the successor worker"));
+}
+
+// The worker's report is a sent window message: it waits for the receiver to
+// handle it, however long that takes, and ends once the receiver answers or
+// goes away. The controller therefore answers every packet (see below).
+TEST_F(FaultsInLab, AWorkerWaitsForAReceiverThatNeverAnswersUntilItGoesAway) {
+  const int listener = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  const std::int32_t handle = 700000 + getpid();
+  const auto address = report_socket::AddressOf(handle);
+  ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address.name), address.length), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  const pid_t worker = Spawn({WorkerPath(), std::to_string(handle) + ",127.0.0.1,A,,,,,0"});
+  pollfd incoming{listener, POLLIN, 0};
+  ASSERT_EQ(poll(&incoming, 1, 10000), 1);
+  const int connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  std::array<unsigned char, 512> packet{};
+  EXPECT_GT(recv(connection, packet.data(), packet.size(), 0), 0);
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  int status = 0;
+  EXPECT_EQ(waitpid(worker, &status, WNOHANG), 0) << "the worker did not wait for the answer";
+  close(connection);
+  close(listener);
+  ASSERT_EQ(waitpid(worker, &status, 0), worker);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST_F(FaultsInLab, ControllerAnswersEveryPacketAndIgnoresWhatIsNotAReport) {
+  const auto log = std::filesystem::temp_directory_path() / "hostsweep-rogue.log";
+  std::filesystem::remove(log);
+  setenv("HOSTSWEEP_ROGUE_MODE", "hostile", 1);
+  setenv("HOSTSWEEP_ROGUE_LOG", log.c_str(), 1);
+  const auto run = RunController({"--csv", "-v", "--batch", "3", "-j", "2", "--worker",
+                                  HOSTSWEEP_ROGUE_WORKER_PATH, "10.213.1.1-6"});
+  unsetenv("HOSTSWEEP_ROGUE_MODE");
+  EXPECT_EQ(run.exitStatus, kExitNoneFound) << run.standardError;
+  EXPECT_THAT(States(run), ElementsAre("dead", "dead", "dead", "dead", "dead", "dead"));
+  EXPECT_THAT(run.standardError, HasSubstr("2 duplicate"));
+  std::ifstream lines(log);
+  std::vector<std::string> outcomes;
+  for (std::string line; std::getline(lines, line);) {
+    outcomes.push_back(line);
+  }
+  EXPECT_THAT(outcomes, ElementsAre("unacknowledged 0", "unacknowledged 0"));
+}
+
+TEST_F(FaultsInLab, UnrelatedEchoTrafficMakesNoHostAliveAndNoRoundTripLong) {
+  if (!std::filesystem::exists("/usr/bin/ping") && !std::filesystem::exists("/bin/ping")) {
+    GTEST_SKIP() << "ping is not installed (package iputils-ping)";
+  }
+  const std::string ping = std::filesystem::exists("/usr/bin/ping") ? "/usr/bin/ping" : "/bin/ping";
+  // Echo requests and replies that are not the workers' arrive all through the sweep.
+  std::vector<pid_t> noise;
+  for (const char* target : {"10.213.0.100", "10.213.0.12", "10.213.0.1"}) {
+    noise.push_back(Spawn({ping, "-q", "-i", "0.002", "-s", "32", "-w", "60", target}));
+  }
+  const auto run = RunController({"--csv", "10.213.0.10-20", "10.213.0.100-110"});
+  for (const pid_t pid : noise) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  ASSERT_EQ(run.exitStatus, kExitFound) << run.standardError;
+  const auto records = ReadCsv(run.standardOutput);
+  ASSERT_THAT(records, SizeIs(23));
+  for (std::size_t i = 1; i < records.size(); ++i) {
+    const auto& record = records[i];
+    const int last = std::stoi(record[0].substr(record[0].rfind('.') + 1));
+    const bool live = (last >= 10 && last <= 14) || last >= 100;
+    EXPECT_EQ(record[1], live ? "alive" : "dead") << record[0];
+    if (live) {
+      // A reply after the time-out could not have been taken for this probe.
+      EXPECT_LT(std::stol(record[2]), 1000) << record[0];
+      EXPECT_EQ(record[3], "64") << record[0];
+    }
+  }
+}
+
+}  // namespace
+}  // namespace hostsweep::testing

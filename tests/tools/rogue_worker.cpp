@@ -1,0 +1,141 @@
+// Stands in for the worker to put the controller's report receiver to the
+// test; the controller starts it through --worker. HOSTSWEEP_ROGUE_MODE:
+//   hostile     sends malformed, oversized, mistagged, stray and duplicate
+//               packets (holding one silent connection open meanwhile), then
+//               an honest "Dead" report per slot; appends "unacknowledged N"
+//               to the file HOSTSWEEP_ROGUE_LOG
+//   other-user  becomes the user nobody and reports every slot alive
+#include <grp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/posix/report_socket.h"
+
+namespace {
+
+namespace report_socket = hostsweep::report_socket;
+
+constexpr std::uint32_t kReportTag = 3;
+constexpr int kAcknowledgementPatienceMs = 5000;
+constexpr uid_t kNobody = 65534;
+
+std::vector<std::string> Fields(const std::string& requestLine) {
+  std::vector<std::string> fields;
+  std::stringstream stream(requestLine);
+  for (std::string field; std::getline(stream, field, ',');) {
+    fields.push_back(field);
+  }
+  return fields;
+}
+
+int Connect(std::int32_t handle) {
+  const int socket = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  const auto address = report_socket::AddressOf(handle);
+  if (connect(socket, reinterpret_cast<const sockaddr*>(&address.name), address.length) != 0) {
+    close(socket);
+    return -1;
+  }
+  return socket;
+}
+
+std::vector<unsigned char> Report(const std::string& text, std::uint32_t tag = kReportTag) {
+  std::vector<unsigned char> payload(text.begin(), text.end());
+  payload.push_back(0);
+  return report_socket::Encode(tag, payload);
+}
+
+// Sends one packet on a connection of its own; true when it is acknowledged.
+bool Deliver(std::int32_t handle, const std::vector<unsigned char>& packet) {
+  const int socket = Connect(handle);
+  if (socket < 0) {
+    return false;
+  }
+  bool acknowledged = false;
+  if (send(socket, packet.data(), packet.size(), MSG_NOSIGNAL) ==
+      static_cast<ssize_t>(packet.size())) {
+    pollfd readable{socket, POLLIN, 0};
+    unsigned char answer = 0;
+    acknowledged = poll(&readable, 1, kAcknowledgementPatienceMs) == 1 &&
+                   recv(socket, &answer, 1, 0) == 1 && answer == report_socket::kAcknowledgement;
+  }
+  close(socket);
+  return acknowledged;
+}
+
+std::vector<std::string> Labels(const std::vector<std::string>& fields) {
+  std::vector<std::string> labels;
+  for (std::size_t address = 1; address + 1 < fields.size() && address <= 5; address += 2) {
+    if (!fields[address].empty()) {
+      labels.push_back(fields[address + 1]);
+    }
+  }
+  return labels;
+}
+
+int Hostile(std::int32_t handle, const std::vector<std::string>& labels) {
+  const int silent = Connect(handle);
+  std::vector<std::vector<unsigned char>> packets{
+      {0x03, 0x00, 0x00},
+      report_socket::Encode(kReportTag, std::vector<unsigned char>(10, 'x')),
+      Report(std::string(100000, 'A')),
+      Report(labels.front() + ",Dead", 7),
+      Report("no-such-label,Dead"),
+      Report(labels.front() + ",not,a,live,report"),
+      Report(std::string(300, ',')),
+  };
+  // A header that promises more payload than the packet has.
+  packets[1][4] = 200;
+  int unacknowledged = 0;
+  for (const auto& packet : packets) {
+    unacknowledged += Deliver(handle, packet) ? 0 : 1;
+  }
+  for (const auto& label : labels) {
+    unacknowledged += Deliver(handle, Report(label + ",Dead")) ? 0 : 1;
+  }
+  unacknowledged += Deliver(handle, Report(labels.front() + ",Dead")) ? 0 : 1;
+  if (silent >= 0) {
+    close(silent);
+  }
+  if (const char* log = std::getenv("HOSTSWEEP_ROGUE_LOG")) {
+    std::ofstream(log, std::ios::app) << "unacknowledged " << unacknowledged << "\n";
+  }
+  return 0;
+}
+
+int OtherUser(std::int32_t handle, const std::vector<std::string>& labels) {
+  if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) {
+    return 1;
+  }
+  for (const auto& label : labels) {
+    Deliver(handle, Report(label + ",1,64,intruder,"));
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* mode = std::getenv("HOSTSWEEP_ROGUE_MODE");
+  if (argc != 2 || mode == nullptr) {
+    return 2;
+  }
+  const auto fields = Fields(argv[1]);
+  const auto labels = Labels(fields);
+  if (fields.empty() || labels.empty()) {
+    return 2;
+  }
+  const auto handle = static_cast<std::int32_t>(std::strtol(fields[0].c_str(), nullptr, 10));
+  const std::string chosen = mode;
+  if (chosen == "hostile") {
+    return Hostile(handle, labels);
+  }
+  return chosen == "other-user" ? OtherUser(handle, labels) : 2;
+}
