@@ -108,6 +108,25 @@ TEST_F(AdapterAddressInLab, SambaHostGivesAnAllZeroUnitId) {
     GTEST_SKIP() << "Samba's nmbd is not installed (package samba)";
   }
   EXPECT_THAT(ReportFor("10.213.0.11", "B"), MatchesRegex("B,[0-9]+,64,bravo,00-00-00-00-00-00"));
+
+  // Its name table arrives too: the server name and the workgroup.
+  std::array<os::UCHAR, kAdapterStatusSize> buffer{};
+  os::NCB control{};
+  control.ncb_command = os::NCBASTAT;
+  control.ncb_buffer = buffer.data();
+  control.ncb_length = buffer.size();
+  const auto name = CallName("10.213.0.11");
+  std::copy(name.begin(), name.end(), control.ncb_callname);
+  ASSERT_EQ(os::Netbios(&control), os::NRC_GOODRET);
+  os::ADAPTER_STATUS header{};
+  std::memcpy(&header, buffer.data(), sizeof header);
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < header.name_count; ++i) {
+    os::NAME_BUFFER entry{};
+    std::memcpy(&entry, buffer.data() + sizeof header + i * sizeof entry, sizeof entry);
+    names.emplace_back(entry.name, entry.name + os::NCBNAMSZ - 1);
+  }
+  EXPECT_THAT(names, ::testing::IsSupersetOf({"BRAVO          ", "LAB            "}));
 }
 
 TEST_F(AdapterAddressInLab, ClosedPortGivesAnEmptyItem) {
