@@ -72,15 +72,16 @@ def section(size, label):
         print("  ".join(cell.ljust(width) for cell, width in zip(row, widths)).rstrip())
 
 
-def worker_figures():
+def worker_figures(priority):
     values = {}
-    for path in sorted(OUT.glob("worker-*.out")):
+    for path in sorted(OUT.glob(f"worker-{priority}-*.out")):
         for line in path.read_text().splitlines():
             key, value = line.split()
             values.setdefault(key, []).append(int(value))
     if not values:
         return
-    print("\nworker (5 runs, batch \"charlie live, crowd .100 live\")")
+    print(f"\nworker, {priority} priority ({len(values['peak_rss_kib'])} runs; batch: "
+          "10.213.0.12 live, then 10.213.0.100 live in a successor)")
     us = values["start_to_first_echo_us"]
     gap = values["first_to_second_target_us"]
     print(f"  process start to first echo request   {spread([v / 1000 for v in us], ' ms')}")
@@ -93,6 +94,9 @@ section("24", f"/24: 10.213.0.0/24, 254 addresses, {RUNS} runs each, alternating
 if WITH_20:
     section("20", f"/20: 10.213.0.0/20, 4094 addresses, {RUNS_20} runs each "
             f"(nmap once, capped at {NMAP_CAP} s)")
-worker_figures()
+worker_figures("normal")
+worker_figures("realtime")
+if (OUT / "load").exists():
+    print("\n" + (OUT / "load").read_text().strip())
 print("\nhostsweep's cpu and peak memory include its workers (GNU time counts reaped children);"
       "\npeak memory is the largest single process, the controller's on large sweeps.")

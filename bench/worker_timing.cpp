@@ -31,7 +31,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,14 +51,15 @@ struct EchoRequest {
 };
 
 int OpenCapture(const char* interface) {
-  const int capture = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_IP));
+  // Outgoing frames reach only the taps for every protocol.
+  const int capture = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL));
   if (capture < 0) {
     std::perror("worker_timing: packet socket");
     return -1;
   }
   sockaddr_ll link{};
   link.sll_family = AF_PACKET;
-  link.sll_protocol = htons(ETH_P_IP);
+  link.sll_protocol = htons(ETH_P_ALL);
   link.sll_ifindex = static_cast<int>(if_nametoindex(interface));
   const int on = 1;
   if (link.sll_ifindex == 0 ||
@@ -72,8 +72,9 @@ int OpenCapture(const char* interface) {
   return capture;
 }
 
-// An outgoing ICMP echo request in `frame`, with the kernel's timestamp.
-std::optional<EchoRequest> ReadEchoRequest(int capture) {
+// Reads one frame; false when none is waiting. An outgoing ICMP echo request
+// is added to `requests` with the kernel's timestamp.
+bool ReadFrame(int capture, std::vector<EchoRequest>& requests) {
   std::array<unsigned char, 2048> frame{};
   std::array<char, 128> control{};
   sockaddr_ll from{};
@@ -86,14 +87,17 @@ std::optional<EchoRequest> ReadEchoRequest(int capture) {
   message.msg_control = control.data();
   message.msg_controllen = control.size();
   const ssize_t length = recvmsg(capture, &message, MSG_DONTWAIT);
+  if (length < 0) {
+    return false;
+  }
   if (length < static_cast<ssize_t>(kEthernetHeader + 20 + 8) ||
-      from.sll_pkttype != PACKET_OUTGOING) {
-    return std::nullopt;
+      from.sll_pkttype != PACKET_OUTGOING || from.sll_protocol != htons(ETH_P_IP)) {
+    return true;
   }
   const unsigned char* ip = frame.data() + kEthernetHeader;
   const std::size_t ipLength = static_cast<std::size_t>(ip[0] & 0x0F) * 4;
   if (ip[9] != IPPROTO_ICMP || ip[ipLength] != ICMP_ECHO) {
-    return std::nullopt;
+    return true;
   }
   EchoRequest request{0, 0};
   std::memcpy(&request.destination, ip + 16, sizeof request.destination);
@@ -105,7 +109,8 @@ std::optional<EchoRequest> ReadEchoRequest(int capture) {
       request.at = Microseconds(stamp);
     }
   }
-  return request;
+  requests.push_back(request);
+  return true;
 }
 
 }  // namespace
@@ -135,8 +140,7 @@ int main(int argc, char** argv) {
   for (;;) {
     pollfd readable{capture, POLLIN, 0};
     if (poll(&readable, 1, kPollMs) == 1) {
-      while (const auto request = ReadEchoRequest(capture)) {
-        requests.push_back(*request);
+      while (ReadFrame(capture, requests)) {
       }
     }
     int status = 0;
@@ -149,8 +153,7 @@ int main(int argc, char** argv) {
       break;
     }
   }
-  while (const auto request = ReadEchoRequest(capture)) {
-    requests.push_back(*request);
+  while (ReadFrame(capture, requests)) {
   }
   close(capture);
   const std::int64_t start = Microseconds(started);

@@ -10,7 +10,10 @@
 
 namespace hostsweep::controller {
 
-inline constexpr std::size_t kDefaultJobs = 64;
+// Enough for a /24 to run as single-address batches all at once (two echo
+// time-outs in all), and within the default limit of open descriptors (a pipe
+// and, while it reports, a connection per chain).
+inline constexpr std::size_t kDefaultJobs = 256;
 
 struct Options {
   std::vector<std::string> targets;
