@@ -4,6 +4,8 @@ namespace hostsweep::controller {
 namespace {
 
 constexpr std::chrono::milliseconds kRedrawInterval{250};
+// The cursor is left at the start of the line, so that a warning written while
+// the line shows overwrites it instead of being appended to it.
 constexpr auto kClearLine = "\r\x1b[K";
 
 std::string Duration(std::chrono::seconds duration) {
@@ -37,7 +39,7 @@ void ProgressLine::Update(std::size_t done, std::size_t total, std::size_t found
   lastDrawn_ = now;
   drawn_ = true;
   const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - start_);
-  terminal_ << kClearLine << ProgressText(done, total, found, elapsed) << std::flush;
+  terminal_ << kClearLine << ProgressText(done, total, found, elapsed) << '\r' << std::flush;
 }
 
 void ProgressLine::Clear() {

@@ -132,6 +132,22 @@ TEST_F(ControllerInLab, SlotsOfAFailedWorkerAreNoReportAndItsMessageIsShown) {
   EXPECT_THAT(run.standardError, AllOf(HasSubstr("10.213.0.12"), HasSubstr("deliberate failure")));
 }
 
+TEST_F(ControllerInLab, AWorkerThatConnectsAndNeverSendsDoesNotStallTheSweep) {
+  const std::string worker =
+      TempFile("hostsweep-controller-test-silent.sh", std::string("#!/bin/sh\nexec ") +
+                                                          HOSTSWEEP_SILENT_WORKER_PATH + " " +
+                                                          WorkerPath() + " \"$1\"\n");
+  chmod(worker.c_str(), 0700);
+  const auto run = RunController({"--csv", "--batch", "1", "--worker", worker, "10.213.0.10-12"});
+  ASSERT_EQ(run.exitStatus, kExitFound) << run.standardError;
+  const auto records = ReadCsv(run.standardOutput);
+  ASSERT_THAT(records, SizeIs(4));
+  EXPECT_THAT(records[1], ElementsAre("10.213.0.10", "alive", ::testing::_, ::testing::_,
+                                      "alpha.lab", ::testing::_));
+  EXPECT_EQ(records[2][4], "bravo");
+  EXPECT_EQ(records[3][1], "alive");
+}
+
 TEST_F(ControllerInLab, NamesOnlyReportsEachAddressName) {
   const auto run = RunController({"--csv", "--names-only", "10.213.0.10-12", "10.213.0.200"});
   ASSERT_EQ(run.exitStatus, kExitFound) << run.standardError;
