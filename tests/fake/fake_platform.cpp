@@ -185,6 +185,7 @@ int lstrlenA(const char* text) {
 
 LRESULT SendMessageA(HWND window, UINT message, WPARAM /*wParam*/, LPARAM lParam) {
   Record("SendMessageA");
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): WM_COPYDATA carries its record's address
   const auto& packet = *reinterpret_cast<const COPYDATASTRUCT*>(lParam);
   const auto* bytes = static_cast<const unsigned char*>(packet.lpData);
   platform.reports.push_back({static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(window)),

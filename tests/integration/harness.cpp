@@ -111,6 +111,7 @@ std::vector<std::string> ReportReceiver::Texts() const {
 ProcessResult RunProcess(const std::vector<std::string>& argv) {
   std::vector<std::string> arguments = argv;
   std::vector<char*> pointers;
+  pointers.reserve(arguments.size() + 1);
   for (auto& argument : arguments) {
     pointers.push_back(argument.data());
   }

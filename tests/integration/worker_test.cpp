@@ -15,7 +15,6 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::MatchesRegex;
-using ::testing::UnorderedElementsAre;
 
 constexpr const char* kDead = "10.213.0.200";
 constexpr const char* kNamed = "10.213.0.10";  // alpha.lab

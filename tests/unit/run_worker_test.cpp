@@ -13,7 +13,6 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-using ::testing::UnorderedElementsAre;
 
 class RunWorkerTest : public FakePlatformTest {
  protected:
