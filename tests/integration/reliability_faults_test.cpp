@@ -1,8 +1,8 @@
 // Faults in the middle of a sweep: workers and the controller killed, a
 // successor that cannot start, a receiver that never answers, hostile report
 // packets, and unrelated echo traffic on the same machine.
-#include <gmock/gmock.h>
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <spawn.h>
@@ -58,6 +58,7 @@ std::vector<std::string> States(const ControllerRun& run) {
 pid_t Spawn(const std::vector<std::string>& argv) {
   std::vector<std::string> arguments = argv;
   std::vector<char*> pointers;
+  pointers.reserve(arguments.size() + 1);
   for (auto& argument : arguments) {
     pointers.push_back(argument.data());
   }

@@ -33,6 +33,7 @@ BackgroundController::BackgroundController(const std::vector<std::string>& argum
   std::vector<std::string> argv{ControllerPath()};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   std::vector<char*> pointers;
+  pointers.reserve(argv.size() + 1);
   for (auto& argument : argv) {
     pointers.push_back(argument.data());
   }
