@@ -1,0 +1,131 @@
+#include "controller/win/job_chains.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "controller/errors.h"
+#include "platform/command_text.h"
+#include "platform/win/system_message.h"
+
+namespace hostsweep::controller {
+namespace {
+
+constexpr std::chrono::milliseconds kMostEndWait{5000};
+
+std::string LastError() { return os::SystemMessage(::GetLastError()); }
+
+}  // namespace
+
+JobChains::JobChains(std::string workerPath)
+    : workerPath_(std::move(workerPath)),
+      port_(::CreateIoCompletionPort(os::INVALID_HANDLE_VALUE, nullptr, 0, 1)) {
+  if (!port_) {
+    throw SystemError("cannot create the workers' completion port: " + LastError());
+  }
+}
+
+JobChains::~JobChains() {
+  for (const auto& chain : chains_) {
+    ::TerminateJobObject(chain.job.get(), 1);
+  }
+  const auto giveUp = std::chrono::steady_clock::now() + kMostEndWait;
+  BatchId batch = 0;
+  while (!chains_.empty()) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        giveUp - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || !NextEnded(static_cast<DWORD>(left.count()), batch)) {
+      return;
+    }
+    std::erase_if(chains_, [batch](const Chain& chain) { return chain.batch == batch; });
+  }
+}
+
+UniqueHandle JobChains::NewJob(BatchId batch) const {
+  UniqueHandle job(::CreateJobObjectA(nullptr, nullptr));
+  if (!job) {
+    throw SystemError("cannot create a job for a worker: " + LastError());
+  }
+  // Should the controller end without ending its workers, closing the job's
+  // last handle ends them.
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  JOBOBJECT_ASSOCIATE_COMPLETION_PORT notices{};
+  notices.CompletionKey = reinterpret_cast<PVOID>(batch);  // NOLINT(performance-no-int-to-ptr)
+  notices.CompletionPort = port_.get();
+  if (::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
+                                sizeof limits) == FALSE ||
+      ::SetInformationJobObject(job.get(), JobObjectAssociateCompletionPortInformation, &notices,
+                                sizeof notices) == FALSE) {
+    throw SystemError("cannot set up a job for a worker: " + LastError());
+  }
+  return job;
+}
+
+void JobChains::Start(BatchId batch, const std::string& requestLine) {
+  UniqueHandle job = NewJob(batch);
+  const ProgramPath program = SplitProgramPath(workerPath_);
+  // The program is named by its path; the command text carries the quoted
+  // path only so that the worker finds its argument text after it.
+  std::string command = ProgramCommandText(program.folder, program.name, requestLine);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION process{};
+  // Suspended until it is in the job, so that no successor starts outside it.
+  if (::CreateProcessA(workerPath_.c_str(), command.data(), nullptr, nullptr, FALSE,
+                       CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                       &process) == FALSE) {
+    throw SystemError("cannot start the worker " + workerPath_ + ": " + LastError());
+  }
+  const UniqueHandle thread(process.hThread);
+  const UniqueHandle worker(process.hProcess);
+  if (::AssignProcessToJobObject(job.get(), worker.get()) == FALSE) {
+    const std::string error = LastError();
+    ::TerminateProcess(worker.get(), 1);
+    throw SystemError("cannot put the worker in a job: " + error);
+  }
+  ::ResumeThread(thread.get());
+  chains_.push_back({batch, std::move(job)});
+}
+
+void JobChains::Stop(BatchId batch) {
+  for (const auto& chain : chains_) {
+    if (chain.batch == batch) {
+      ::TerminateJobObject(chain.job.get(), 1);
+    }
+  }
+}
+
+bool JobChains::NextEnded(DWORD milliseconds, BatchId& batch) {
+  for (;;) {
+    DWORD notice = 0;
+    ULONG_PTR key = 0;
+    OVERLAPPED* detail = nullptr;
+    if (::GetQueuedCompletionStatus(port_.get(), &notice, &key, &detail, milliseconds) == FALSE) {
+      return false;
+    }
+    // The port also hears of every process that starts or ends in a job.
+    if (notice == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO) {
+      batch = key;
+      return true;
+    }
+  }
+}
+
+bool JobChains::CollectEnded(const std::function<void(BatchId)>& ended) {
+  bool any = false;
+  BatchId batch = 0;
+  while (NextEnded(0, batch)) {
+    const auto chain = std::find_if(chains_.begin(), chains_.end(),
+                                    [batch](const Chain& c) { return c.batch == batch; });
+    if (chain != chains_.end()) {
+      chains_.erase(chain);
+      ended(batch);
+      any = true;
+    }
+  }
+  return any;
+}
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,75 @@
+#include "controller/platform_host.h"
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <filesystem>
+
+#include "controller/errors.h"
+#include "controller/win/win_worker_host.h"
+#include "platform/failure.h"
+#include "platform/os.h"
+#include "platform/win/system_message.h"
+
+namespace hostsweep::controller {
+namespace {
+
+std::string LastError() { return os::SystemMessage(::GetLastError()); }
+
+// Relative paths and "/" separators become the full path the system expects.
+std::string FullPath(const std::string& path) {
+  std::string full(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD length =
+        ::GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length == 0) {
+      throw SystemError("cannot find the worker " + path + ": " + LastError());
+    }
+    if (length < full.size()) {
+      full.resize(length);
+      return full;
+    }
+    full.resize(length);
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<WorkerHost> MakeWorkerHost(const std::string& workerPath) {
+  // The results keep the line ends their format gives them (CSV's "\r\n"
+  // among them) instead of gaining a "\r" before every "\n".
+  ::_setmode(::_fileno(stdout), _O_BINARY);
+  return std::make_unique<WinWorkerHost>(FullPath(workerPath));
+}
+
+std::string DefaultWorkerPath() {
+  try {
+    return (std::filesystem::path(os::GetProgramFolder()) / "hostsweep-worker.exe").string();
+  } catch (const Failure& failure) {
+    throw SystemError(failure.what());
+  }
+}
+
+void CheckWorkerPath(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    throw SystemError("cannot run the worker " + path + ": " + LastError());
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    throw SystemError("cannot run the worker " + path + ": it is a folder");
+  }
+}
+
+bool IsTerminal(std::FILE* stream) {
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): the C runtime keeps handles as integers
+  const auto console = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+  DWORD mode = 0;
+  if (::GetConsoleMode(console, &mode) == FALSE) {
+    return false;
+  }
+  // The progress line is redrawn with terminal escapes; a console that cannot
+  // read them gets no progress line.
+  return ::SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != FALSE;
+}
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,122 @@
+#include "controller/win/reply_windows.h"
+
+#include <algorithm>
+#include <string>
+
+#include "controller/errors.h"
+#include "platform/win/system_message.h"
+
+namespace hostsweep::controller {
+namespace {
+
+constexpr const char* kWindowClass = "hostsweep-reply";
+// The copy-data tag of every report.
+constexpr ULONG_PTR kReportTag = 3;
+// Reports fit a 255-byte buffer; anything much longer is not a report.
+constexpr DWORD kMostPacket = 4096;
+
+void RegisterWindowClass(WNDPROC procedure) {
+  WNDCLASSA windowClass{};
+  windowClass.lpfnWndProc = procedure;
+  windowClass.hInstance = ::GetModuleHandleA(nullptr);
+  windowClass.lpszClassName = kWindowClass;
+  if (::RegisterClassA(&windowClass) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+    throw SystemError("cannot register the reply window class: " +
+                      os::SystemMessage(::GetLastError()));
+  }
+}
+
+}  // namespace
+
+ReplyWindows::ReplyWindows() {
+  RegisterWindowClass(Procedure);
+  next_ = NewWindow();
+  Prepare();
+}
+
+ReplyWindows::~ReplyWindows() {
+  for (const auto& [window, batch] : batches_) {
+    ::DestroyWindow(window);
+  }
+  ::DestroyWindow(prepared_);
+  ::DestroyWindow(next_);
+}
+
+HWND ReplyWindows::NewWindow() const {
+  HWND window = ::CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  ::GetModuleHandleA(nullptr), nullptr);
+  if (window == nullptr) {
+    throw SystemError("cannot create a reply window: " + os::SystemMessage(::GetLastError()));
+  }
+  ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  return window;
+}
+
+std::int32_t ReplyWindows::NextHandle() const {
+  // A window handle carries 32 significant bits on 64-bit Windows too, and the
+  // worker reads it back as a 32-bit number.
+  return static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(next_));
+}
+
+void ReplyWindows::Prepare() {
+  if (prepared_ == nullptr) {
+    prepared_ = NewWindow();
+  }
+}
+
+void ReplyWindows::Assign(BatchId batch) {
+  batches_[next_] = batch;
+  next_ = prepared_;
+  prepared_ = nullptr;
+}
+
+void ReplyWindows::Release(BatchId batch) {
+  const auto found = std::find_if(batches_.begin(), batches_.end(),
+                                  [batch](const auto& entry) { return entry.second == batch; });
+  if (found != batches_.end()) {
+    ::DestroyWindow(found->first);
+    batches_.erase(found);
+  }
+}
+
+bool ReplyWindows::Deliver(SweepEvents& events) {
+  events_ = &events;
+  delivered_ = false;
+  // Reports are sent, not posted: looking at the queue is what lets them in.
+  MSG message{};
+  while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE) != FALSE) {
+    ::DispatchMessageA(&message);
+  }
+  events_ = nullptr;
+  return delivered_;
+}
+
+void ReplyWindows::Receive(HWND window, const COPYDATASTRUCT& packet) {
+  if (events_ == nullptr || packet.dwData != kReportTag || packet.lpData == nullptr ||
+      packet.cbData > kMostPacket) {
+    return;
+  }
+  // The payload is the text and its terminating zero byte.
+  const auto* bytes = static_cast<const char*>(packet.lpData);
+  const std::string text(bytes, std::find(bytes, bytes + packet.cbData, '\0'));
+  const auto batch = batches_.find(window);
+  events_->OnReport(batch == batches_.end() ? std::nullopt : std::optional(batch->second), text);
+  delivered_ = true;
+}
+
+LRESULT CALLBACK ReplyWindows::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != os::WM_COPYDATA) {
+    return ::DefWindowProcA(window, message, wParam, lParam);
+  }
+  // The window keeps its owner, and WM_COPYDATA the packet, as an integer.
+  // NOLINTNEXTLINE(performance-no-int-to-ptr)
+  auto* windows = reinterpret_cast<ReplyWindows*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
+  // NOLINTNEXTLINE(performance-no-int-to-ptr)
+  const auto* packet = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+  if (windows != nullptr && packet != nullptr) {
+    windows->Receive(window, *packet);
+  }
+  return TRUE;
+}
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,67 @@
+#include "controller/win/win_worker_host.h"
+
+#include <algorithm>
+#include <atomic>
+
+#include "controller/errors.h"
+#include "platform/win/system_message.h"
+
+namespace hostsweep::controller {
+namespace {
+
+// The job objects tell of ended chains through a completion port, which a
+// window message wait cannot watch; it is looked at this often.
+constexpr std::chrono::milliseconds kChainPoll{10};
+
+// The console handler runs on a thread of its own.
+std::atomic<bool> interrupted{false};
+HANDLE interruption = nullptr;
+
+BOOL WINAPI OnConsoleControl(DWORD /*event*/) {
+  interrupted = true;
+  ::SetEvent(interruption);
+  return TRUE;
+}
+
+}  // namespace
+
+WinWorkerHost::WinWorkerHost(std::string workerPath) : chains_(std::move(workerPath)) {
+  interruption = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (interruption == nullptr || ::SetConsoleCtrlHandler(OnConsoleControl, TRUE) == FALSE) {
+    throw SystemError("cannot receive Ctrl-C: " + os::SystemMessage(::GetLastError()));
+  }
+}
+
+WinWorkerHost::~WinWorkerHost() { ::SetConsoleCtrlHandler(OnConsoleControl, FALSE); }
+
+void WinWorkerHost::Start(BatchId batch, const std::string& requestLine) {
+  windows_.Prepare();
+  chains_.Start(batch, requestLine);
+  windows_.Assign(batch);
+}
+
+void WinWorkerHost::Stop(BatchId batch) { chains_.Stop(batch); }
+
+bool WinWorkerHost::Interrupted() const { return interrupted; }
+
+void WinWorkerHost::Wait(std::chrono::milliseconds timeout, SweepEvents& events) {
+  const auto until = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    // The reports first: a worker ends only once its reports are handled.
+    bool happened = windows_.Deliver(events);
+    happened |= chains_.CollectEnded([&](BatchId batch) {
+      windows_.Release(batch);
+      events.OnChainEnded(batch);
+    });
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        until - std::chrono::steady_clock::now());
+    if (happened || interrupted || left.count() <= 0) {
+      return;
+    }
+    ::MsgWaitForMultipleObjectsEx(1, &interruption,
+                                  static_cast<DWORD>(std::min(left, kChainPoll).count()),
+                                  QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  }
+}
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,150 @@
+#!/usr/bin/env bash
+# End-to-end tests of hostsweep.exe under Wine: the Windows controller starts
+# the Windows worker (hostsweep-worker.exe beside it), receives its reports at
+# its own windows and prints the results.
+#
+#   controller_test.sh BUILD_DIR
+#
+# BUILD_DIR holds hostsweep.exe and hostsweep-worker.exe. Builds its own lab
+# (prefix $HOSTSWEEP_LAB_PREFIX, default "wn") and runs everything inside the
+# lab's scanner namespace, Wine included. Exits 77 (skip) without root or Wine.
+set -euo pipefail
+
+HERE=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=tests/wine/wine.sh
+source "$HERE/wine.sh"
+
+if [[ $# -ne 1 ]]; then
+  echo "usage: $0 BUILD_DIR" >&2
+  exit 2
+fi
+BUILD=$(cd "$1" && pwd)
+wine_in_lab "$0" "$@"
+
+# ---- inside the lab ----------------------------------------------------------
+
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+OUTPUT=$(mktemp -d)
+trap 'wine_stop; rm -rf "$OUTPUT"' EXIT
+
+# Runs the controller with ARGS; sets STATUS, and OUT and ERR to its standard
+# output (line ends as on Windows, "\r\n", made "\n") and standard error.
+# Every worker it started must be gone when it has ended.
+controller() {
+  STATUS=0
+  wine_run "$BUILD/hostsweep.exe" "$@" >"$OUTPUT/out" 2>"$OUTPUT/err" || STATUS=$?
+  OUT=$(tr -d '\r' <"$OUTPUT/out")
+  ERR=$(tr -d '\r' <"$OUTPUT/err")
+  wine_wait_gone hostsweep-worker.exe 10 || fail "$*: workers left running"
+}
+
+# CSV rows of OUT as "address|state|rtt|ttl|name|mac", read by Python's CSV
+# reader, the header checked.
+csv_rows() {
+  python3 -c '
+import csv, sys
+rows = list(csv.reader(sys.stdin))
+if rows[0] != ["address", "state", "rtt_ms", "ttl", "name", "mac"]:
+    sys.exit("unexpected header: %r" % rows[0])
+for row in rows[1:]:
+    print("|".join(row))
+' <<<"$OUT"
+}
+
+# Lab hosts answer with Linux's default TTL. Wine's NetBIOS status request gets
+# no answer from most hosts and yet reports success with an all-zero address
+# after a while, so a named host shows 00-00-00-00-00-00. Alpha's test name
+# server, when the lab runs it, answers whatever name is asked for.
+ZERO_MAC=00-00-00-00-00-00
+ALPHA_MAC="(02-00-5E-10-00-0A|$ZERO_MAC)"
+
+# 10.213.0.8-16: the scanner's neighbours are dead, the named and unnamed
+# hosts alive, and the host that drops echo requests dead.
+test_range_csv() {
+  controller --csv -q 10.213.0.8-16
+  local rows expected
+  rows=$(csv_rows) || { fail "range: CSV: $rows"; return; }
+  expected="10\.213\.0\.8\|dead\|\|\|\|
+10\.213\.0\.9\|dead\|\|\|\|
+10\.213\.0\.10\|alive\|[0-9]+\|64\|alpha\.lab\|$ALPHA_MAC
+10\.213\.0\.11\|alive\|[0-9]+\|64\|bravo\|$ZERO_MAC
+10\.213\.0\.12\|alive\|[0-9]+\|64\|\|
+10\.213\.0\.13\|alive\|[0-9]+\|64\|delta\|$ZERO_MAC
+10\.213\.0\.14\|alive\|[0-9]+\|64\|foxtrot\|$ZERO_MAC
+10\.213\.0\.15\|dead\|\|\|\|
+10\.213\.0\.16\|dead\|\|\|\|"
+  [[ $rows =~ ^$expected$ ]] || fail "range: got
+$rows
+expected (extended regular expression)
+$expected"
+  ((STATUS == 0)) || fail "range: exit status $STATUS, not 0"
+  [[ -z $ERR ]] || fail "range: standard error: $ERR"
+}
+
+# Three addresses per worker: each batch is a chain of successors, and every
+# slot is reported once.
+test_batches_of_three() {
+  controller --csv -q --batch 3 10.213.0.12 10.213.0.200 10.213.0.100-103 10.213.0.201
+  local rows
+  rows=$(csv_rows | cut -d'|' -f1,2 | tr '\n' ' ')
+  [[ $rows == "10.213.0.12|alive 10.213.0.200|dead 10.213.0.100|alive 10.213.0.101|alive 10.213.0.102|alive 10.213.0.103|alive 10.213.0.201|dead " ]] ||
+    fail "batches of three: $rows"
+}
+
+test_json_lines() {
+  controller --json -q 10.213.0.10 10.213.0.200
+  python3 -c '
+import json, sys
+hosts = [json.loads(line) for line in sys.stdin]
+assert [h["address"] for h in hosts] == ["10.213.0.10", "10.213.0.200"], hosts
+assert hosts[0]["state"] == "alive" and hosts[0]["name"] == "alpha.lab", hosts[0]
+assert hosts[1]["state"] == "dead", hosts[1]
+' <<<"$OUT" || fail "json: $OUT"
+}
+
+# Name-only answers carry no label: each must reach its own address.
+test_names_only() {
+  controller --names-only --csv -q 10.213.0.10 10.213.0.12 10.213.0.13
+  local rows
+  rows=$(csv_rows | cut -d'|' -f1,5 | tr '\n' ' ')
+  [[ $rows == "10.213.0.10|alpha.lab 10.213.0.12| 10.213.0.13|delta " ]] ||
+    fail "names only: $rows"
+  ((STATUS == 0)) || fail "names only: exit status $STATUS, not 0"
+}
+
+# A worker that ends at once, reporting nothing: every slot is "no report".
+test_worker_without_reports() {
+  local quitter=$WINEPREFIX/drive_c/quitter.exe
+  cp "$WINEPREFIX/drive_c/windows/system32/hostname.exe" "$quitter"
+  controller --csv -q --worker 'C:\quitter.exe' --batch 2 10.213.0.10 10.213.0.12 10.213.0.13
+  local rows
+  rows=$(csv_rows | cut -d'|' -f1,2 | tr '\n' ' ')
+  [[ $rows == "10.213.0.10|no report 10.213.0.12|no report 10.213.0.13|no report " ]] ||
+    fail "worker without reports: $rows"
+  ((STATUS == 1)) || fail "worker without reports: exit status $STATUS, not 1"
+}
+
+test_missing_worker() {
+  controller --worker 'C:\nowhere\hostsweep-worker.exe' 10.213.0.10
+  ((STATUS == 4)) || fail "missing worker: exit status $STATUS, not 4"
+  [[ $ERR == *'cannot run the worker C:\nowhere\hostsweep-worker.exe'* ]] ||
+    fail "missing worker: $ERR"
+}
+
+wine_start
+for test in test_range_csv test_batches_of_three test_json_lines test_names_only \
+  test_worker_without_reports test_missing_worker; do
+  echo "== $test"
+  before=$failures
+  $test
+  ((failures == before)) && echo "ok: $test"
+done
+if ((failures > 0)); then
+  echo "$failures failure(s)" >&2
+  exit 1
+fi
