@@ -11,9 +11,8 @@
 namespace hostsweep::controller {
 
 // Enough for a /24 to run as single-address batches all at once (two echo
-// time-outs in all), and within the default limit of open descriptors (a pipe
-// and, while it reports, a connection per chain).
-inline constexpr std::size_t kDefaultJobs = 256;
+// time-outs in all), and for a /20 in three rounds of three-address batches.
+inline constexpr std::size_t kDefaultJobs = 512;
 
 struct Options {
   std::vector<std::string> targets;

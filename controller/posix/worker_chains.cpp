@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -26,6 +27,16 @@ constexpr std::chrono::milliseconds kReapPoll{10};
 constexpr std::chrono::seconds kMostReapWait{5};
 
 std::string SystemText(int error) { return std::strerror(error); }
+
+// Each running chain holds a pipe, and a connection while it reports: a
+// thousand chains at once need more descriptors than the usual soft limit.
+void RaiseDescriptorLimit() {
+  rlimit descriptors{};
+  if (getrlimit(RLIMIT_NOFILE, &descriptors) == 0 && descriptors.rlim_cur < descriptors.rlim_max) {
+    descriptors.rlim_cur = descriptors.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &descriptors);
+  }
+}
 
 void ReapAvailable() {
   int status = 0;
@@ -86,6 +97,7 @@ WorkerChains::WorkerChains(std::string workerPath) : workerPath_(std::move(worke
   if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) {
     throw SystemError("cannot adopt the workers' successors: " + SystemText(errno));
   }
+  RaiseDescriptorLimit();
 }
 
 WorkerChains::~WorkerChains() { KillAndReapAll(); }
