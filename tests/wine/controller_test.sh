@@ -136,9 +136,35 @@ test_missing_worker() {
     fail "missing worker: $ERR"
 }
 
+# Ctrl-C (Wine turns SIGINT into the console's Ctrl-C event) mid-sweep: the
+# controller ends its workers, prints what it has and exits 130. Wine's desktop
+# stops answering new windows once workers have been ended this way, so this
+# test runs last, in a prefix of its own.
+test_interrupt() {
+  wine_stop
+  wine_start
+  "$WINE_LOADER" "$BUILD/hostsweep.exe" --csv -q 10.213.0.200-230 >"$OUTPUT/out" 2>"$OUTPUT/err" &
+  local controller_pid=$! tries status=0
+  for ((tries = 300; tries > 0; tries--)); do
+    [[ -n $(wine_pids hostsweep-worker.exe) ]] && break
+    sleep 0.1
+  done
+  kill -INT "$controller_pid"
+  wait "$controller_pid" || status=$?
+  ((status == 130)) || fail "interrupt: exit status $status, not 130"
+  grep -q "^hostsweep: interrupted: [0-9]* of 31 addresses done" "$OUTPUT/err" ||
+    fail "interrupt: $(cat "$OUTPUT/err")"
+  OUT=$(tr -d '\r' <"$OUTPUT/out")
+  # Only what was learnt is shown: the unfinished addresses are not "no report".
+  local states
+  states=$(csv_rows | cut -d'|' -f2 | sort -u | tr '\n' ' ')
+  [[ -z $states || $states == "dead " ]] || fail "interrupt: states $states"
+  wine_wait_gone hostsweep-worker.exe 10 || fail "interrupt: workers left running"
+}
+
 wine_start
 for test in test_range_csv test_batches_of_three test_json_lines test_names_only \
-  test_worker_without_reports test_missing_worker; do
+  test_worker_without_reports test_missing_worker test_interrupt; do
   echo "== $test"
   before=$failures
   $test
