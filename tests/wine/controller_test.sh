@@ -136,6 +136,18 @@ test_missing_worker() {
     fail "missing worker: $ERR"
 }
 
+# A worker that never ends, as one waiting for its failure box to be
+# dismissed would: the batch's deadline ends it (a name-only batch has the
+# shortest) and its address reads "no report".
+test_overdue_worker() {
+  controller --csv -q --names-only --worker 'C:\windows\notepad.exe' 10.213.0.10
+  local rows
+  rows=$(csv_rows | cut -d'|' -f1,2)
+  [[ $rows == "10.213.0.10|no report" ]] || fail "overdue worker: $rows"
+  [[ $ERR == *"ending the workers for 10.213.0.10: overdue"* ]] || fail "overdue worker: $ERR"
+  [[ -z $(wine_pids notepad.exe) ]] || fail "overdue worker: still running"
+}
+
 # Ctrl-C (Wine turns SIGINT into the console's Ctrl-C event) mid-sweep: the
 # controller ends its workers, prints what it has and exits 130. Wine's desktop
 # stops answering new windows once workers have been ended this way, so this
@@ -164,7 +176,7 @@ test_interrupt() {
 
 wine_start
 for test in test_range_csv test_batches_of_three test_json_lines test_names_only \
-  test_worker_without_reports test_missing_worker test_interrupt; do
+  test_worker_without_reports test_missing_worker test_overdue_worker test_interrupt; do
   echo "== $test"
   before=$failures
   $test
