@@ -32,7 +32,11 @@ WinWorkerHost::WinWorkerHost(std::string workerPath) : chains_(std::move(workerP
   }
 }
 
-WinWorkerHost::~WinWorkerHost() { ::SetConsoleCtrlHandler(OnConsoleControl, FALSE); }
+WinWorkerHost::~WinWorkerHost() {
+  ::SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+  ::CloseHandle(interruption);
+  interruption = nullptr;
+}
 
 void WinWorkerHost::Start(BatchId batch, const std::string& requestLine) {
   windows_.Prepare();
