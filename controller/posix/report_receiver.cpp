@@ -104,7 +104,9 @@ bool ReportReceiver::ReadPacket(const Connection& connection, const ReportHandle
   }
   // Even a malformed packet is answered: its sender waits for the answer.
   send(connection.socket.Get(), &report_socket::kAcknowledgement, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
-  return true;
+  // A connection carries one report: closing now, not when the worker's end
+  // closes, leaves nothing open once the last report of a sweep is in.
+  return false;
 }
 
 }  // namespace hostsweep::controller

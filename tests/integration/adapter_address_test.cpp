@@ -3,16 +3,10 @@
 // silent port), and the Netbios stand-in against responders that answer badly.
 #include "net/adapter_address.h"
 
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <array>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -20,8 +14,6 @@
 
 #include "platform/os.h"
 #include "tests/integration/harness.h"
-
-extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX leaves it undeclared
 
 namespace hostsweep::testing {
 namespace {
@@ -35,47 +27,20 @@ constexpr const char* kAlphaUnitId = "02-00-5E-10-00-0A";
 // namespace, ended when the test is done.
 class Responder {
  public:
-  explicit Responder(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), HOSTSWEEP_NBNS_RESPONDER_PATH);
-    std::vector<char*> argv;
-    argv.reserve(arguments.size() + 1);
-    for (auto& argument : arguments) {
-      argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-    std::array<int, 2> output{};
-    if (pipe2(output.data(), O_CLOEXEC) != 0) {
-      return;
-    }
-    posix_spawn_file_actions_t actions{};
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-      pid_ = 0;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    close(output[1]);
-    // It says "ready" once its port is bound.
-    pollfd readable{output[0], POLLIN, 0};
-    std::array<char, 6> word{};
-    ready_ = pid_ != 0 && poll(&readable, 1, static_cast<int>(kPatience.count())) == 1 &&
-             read(output[0], word.data(), word.size()) == static_cast<ssize_t>(word.size()) &&
-             std::string(word.data(), word.size()) == "ready\n";
-    close(output[0]);
-  }
-  Responder(const Responder&) = delete;
-  Responder& operator=(const Responder&) = delete;
-  ~Responder() {
-    if (pid_ != 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
+  explicit Responder(std::vector<std::string> arguments)
+      : process_(WithProgram(std::move(arguments))),
+        // It says "ready" once its port is bound.
+        ready_(process_.AwaitOutput("ready\n", kPatience)) {}
   [[nodiscard]] bool ready() const { return ready_; }
 
  private:
-  pid_t pid_ = 0;
-  bool ready_ = false;
+  static std::vector<std::string> WithProgram(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), HOSTSWEEP_NBNS_RESPONDER_PATH);
+    return arguments;
+  }
+
+  ChildProcess process_;
+  bool ready_;
 };
 
 class AdapterAddressInLab : public ::testing::Test {

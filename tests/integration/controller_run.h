@@ -4,13 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/integration/harness.h"
+
 namespace hostsweep::testing {
 
-struct ControllerRun {
-  int exitStatus;  // -signal when killed by a signal
-  std::string standardOutput;
-  std::string standardError;
-};
+using ControllerRun = ProcessResult;
 
 enum class Interrupt { kNever, kAfterFirstRow };
 
@@ -19,8 +17,10 @@ enum class Interrupt { kNever, kAfterFirstRow };
 ControllerRun RunController(const std::vector<std::string>& arguments,
                             Interrupt interrupt = Interrupt::kNever);
 
-// The hostsweep binary under test.
+// The hostsweep binary under test, and the command line that runs it with
+// `arguments`; a ChildProcess of it is a sweep a test can act on meanwhile.
 std::string ControllerPath();
+std::vector<std::string> ControllerCommand(const std::vector<std::string>& arguments);
 
 // RFC 4180 records: fields split at commas, quoted fields unquoted.
 std::vector<std::vector<std::string>> ReadCsv(const std::string& text);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <csignal>
 #include <filesystem>
 #include <random>
 #include <span>
@@ -108,7 +109,7 @@ std::vector<std::string> ReportReceiver::Texts() const {
   return texts;
 }
 
-ProcessResult RunProcess(const std::vector<std::string>& argv) {
+ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
   std::vector<std::string> arguments = argv;
   std::vector<char*> pointers;
   pointers.reserve(arguments.size() + 1);
@@ -116,52 +117,88 @@ ProcessResult RunProcess(const std::vector<std::string>& argv) {
     pointers.push_back(argument.data());
   }
   pointers.push_back(nullptr);
-  std::array<int, 2> errorPipe{};
-  if (pipe2(errorPipe.data(), O_CLOEXEC) != 0) {
+  std::array<int, 2> output{};
+  std::array<int, 2> error{};
+  if (pipe2(output.data(), O_CLOEXEC) != 0 || pipe2(error.data(), O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
   }
   posix_spawn_file_actions_t actions{};
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, errorPipe[1], STDERR_FILENO);
-  const auto start = std::chrono::steady_clock::now();
-  pid_t child = 0;
-  const int error = posix_spawn(&child, pointers[0], &actions, nullptr, pointers.data(), environ);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, error[1], STDERR_FILENO);
+  start_ = std::chrono::steady_clock::now();
+  const int failure = posix_spawn(&pid_, pointers[0], &actions, nullptr, pointers.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  close(errorPipe[1]);
-  if (error != 0) {
-    close(errorPipe[0]);
-    throw std::runtime_error("cannot start " + argv[0]);
+  close(output[1]);
+  close(error[1]);
+  output_ = output[0];
+  error_ = error[0];
+  if (failure != 0) {
+    pid_ = 0;
+    throw std::runtime_error("cannot start " + argv.at(0));
   }
-  // Successors inherit the pipe; read only until the first process has ended.
-  std::string standardError;
-  int status = 0;
-  while (waitpid(child, &status, WNOHANG) == 0) {
-    pollfd readable{errorPipe[0], POLLIN, 0};
-    if (poll(&readable, 1, 10) == 1) {
-      std::array<char, 4096> chunk{};
-      const ssize_t length = read(errorPipe[0], chunk.data(), chunk.size());
-      if (length > 0) {
-        standardError.append(chunk.data(), static_cast<std::size_t>(length));
-      }
+}
+
+ChildProcess::~ChildProcess() {
+  if (pid_ != 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  close(output_);
+  close(error_);
+}
+
+bool ChildProcess::ReadAvailable(int timeoutMs) {
+  std::array<pollfd, 2> pipes{{{output_, POLLIN, 0}, {error_, POLLIN, 0}}};
+  if (poll(pipes.data(), pipes.size(), timeoutMs) <= 0) {
+    return false;
+  }
+  bool read = false;
+  for (auto& pipe : pipes) {
+    if ((pipe.revents & POLLIN) == 0) {
+      continue;
     }
-  }
-  const auto elapsed =
-      std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start);
-  for (;;) {
-    pollfd readable{errorPipe[0], POLLIN, 0};
     std::array<char, 4096> chunk{};
-    if (poll(&readable, 1, 0) != 1) {
-      break;
+    const ssize_t length = ::read(pipe.fd, chunk.data(), chunk.size());
+    if (length > 0) {
+      (pipe.fd == output_ ? result_.standardOutput : result_.standardError)
+          .append(chunk.data(), static_cast<std::size_t>(length));
+      read = true;
     }
-    const ssize_t length = read(errorPipe[0], chunk.data(), chunk.size());
-    if (length <= 0) {
-      break;
-    }
-    standardError.append(chunk.data(), static_cast<std::size_t>(length));
   }
-  close(errorPipe[0]);
-  const int exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-  return {exitStatus, standardError, elapsed};
+  return read;
+}
+
+bool ChildProcess::AwaitOutput(const std::string& text, milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (result_.standardOutput.find(text) == std::string::npos) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      return false;
+    }
+    ReadAvailable(10);
+  }
+  return true;
+}
+
+ProcessResult ChildProcess::Finish(const std::function<void(const ProcessResult&)>& watch) {
+  int status = 0;
+  while (pid_ != 0 && waitpid(pid_, &status, WNOHANG) == 0) {
+    if (ReadAvailable(10) && watch) {
+      watch(result_);
+    }
+  }
+  pid_ = 0;
+  result_.elapsed =
+      std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start_);
+  while (ReadAvailable(0)) {
+  }
+  result_.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+  return result_;
+}
+
+ProcessResult RunProcess(const std::vector<std::string>& argv) {
+  return ChildProcess(argv).Finish();
 }
 
 std::string WorkerPath() { return HOSTSWEEP_WORKER_PATH; }
@@ -170,24 +207,28 @@ ProcessResult RunWorkerProcess(const std::string& requestLine) {
   return RunProcess({WorkerPath(), requestLine});
 }
 
+std::vector<pid_t> ProcessesRunning(const std::string& program) {
+  const auto target = std::filesystem::weakly_canonical(program);
+  std::vector<pid_t> pids;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::error_code error;
+    const auto exe = std::filesystem::read_symlink(entry.path() / "exe", error);
+    if (!error && exe == target) {
+      pids.push_back(std::stoi(entry.path().filename().string()));
+    }
+  }
+  return pids;
+}
+
 bool WaitUntilNoneRun(const std::string& program, milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  const auto target = std::filesystem::weakly_canonical(program);
-  for (;;) {
-    bool running = false;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-      std::error_code error;
-      const auto exe = std::filesystem::read_symlink(entry.path() / "exe", error);
-      running = running || (!error && exe == target);
-    }
-    if (!running) {
-      return true;
-    }
+  while (!ProcessesRunning(program).empty()) {
     if (std::chrono::steady_clock::now() > deadline) {
       return false;
     }
     std::this_thread::sleep_for(milliseconds(20));
   }
+  return true;
 }
 
 bool InLab() {

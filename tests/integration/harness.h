@@ -2,9 +2,12 @@
 // receiver, process runs, and checks that nothing is left running.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -49,17 +52,47 @@ class ReportReceiver {
 
 struct ProcessResult {
   int exitStatus;  // -signal when killed by a signal
+  std::string standardOutput;
   std::string standardError;
   milliseconds elapsed;
 };
 
-// Runs a program (no shell) and waits for it.
+// A program started without a shell, standard input from /dev/null, standard
+// output and error on pipes. Killed and reaped if still running when destroyed.
+class ChildProcess {
+ public:
+  explicit ChildProcess(const std::vector<std::string>& argv);
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  ~ChildProcess();
+
+  [[nodiscard]] pid_t pid() const { return pid_; }
+  // Reads standard output until it holds `text`; false after `limit`.
+  bool AwaitOutput(const std::string& text, milliseconds limit);
+  // Collects output until the process has ended, then what is left without
+  // waiting (its own children may keep the pipes open). `watch` sees the
+  // output after every read.
+  ProcessResult Finish(const std::function<void(const ProcessResult&)>& watch = {});
+
+ private:
+  bool ReadAvailable(int timeoutMs);
+
+  pid_t pid_ = 0;
+  int output_ = -1;
+  int error_ = -1;
+  std::chrono::steady_clock::time_point start_;
+  ProcessResult result_{};
+};
+
+// Runs a program and waits for it.
 ProcessResult RunProcess(const std::vector<std::string>& argv);
 
 // The worker binary under test.
 std::string WorkerPath();
 ProcessResult RunWorkerProcess(const std::string& requestLine);
 
+// Processes whose program file is `program`.
+std::vector<pid_t> ProcessesRunning(const std::string& program);
 // Waits until no process runs `program`; false if some still do after `limit`.
 bool WaitUntilNoneRun(const std::string& program, milliseconds limit);
 

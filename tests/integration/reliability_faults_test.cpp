@@ -78,7 +78,7 @@ pid_t Spawn(const std::vector<std::string>& argv) {
 
 TEST_F(FaultsInLab, KilledWorkersLeaveTheirSlotsUnreportedAndTheSweepFinishes) {
   // Four dead batches of three: every worker spends two seconds on its first slot.
-  BackgroundController sweep({"--csv", "--batch", "3", "-j", "4", "10.213.1.1-12"});
+  ChildProcess sweep(ControllerCommand({"--csv", "--batch", "3", "-j", "4", "10.213.1.1-12"}));
   ASSERT_TRUE(AwaitProcesses(WorkerPath(), 4));
   const auto workers = ProcessesRunning(WorkerPath());
   kill(workers[0], SIGKILL);
@@ -92,9 +92,9 @@ TEST_F(FaultsInLab, KilledWorkersLeaveTheirSlotsUnreportedAndTheSweepFinishes) {
 }
 
 TEST_F(FaultsInLab, WorkersOfAKilledControllerEndByThemselves) {
-  BackgroundController sweep({"--csv", "-j", "8", "10.213.1.0/24"});
+  ChildProcess sweep(ControllerCommand({"--csv", "-j", "8", "10.213.1.0/24"}));
   ASSERT_TRUE(AwaitProcesses(WorkerPath(), 8));
-  kill(sweep.Pid(), SIGKILL);
+  kill(sweep.pid(), SIGKILL);
   EXPECT_EQ(sweep.Finish().exitStatus, -SIGKILL);
   // TearDown: each finishes its batch, finds no receiver, and ends.
 }
@@ -106,8 +106,9 @@ TEST_F(FaultsInLab, ASuccessorThatCannotStartLeavesTheRestOfItsBatchUnreported) 
   std::filesystem::copy_file(WorkerPath(), worker,
                              std::filesystem::copy_options::overwrite_existing);
   // Slot 1 is dead (two seconds); by the time slot 2 answers, the program file is gone.
-  BackgroundController sweep({"--csv", "-v", "--batch", "3", "-j", "1", "--worker", worker.string(),
-                              "10.213.0.2", "10.213.0.12", "10.213.0.13"});
+  ChildProcess sweep(
+      ControllerCommand({"--csv", "-v", "--batch", "3", "-j", "1", "--worker", worker.string(),
+                         "10.213.0.2", "10.213.0.12", "10.213.0.13"}));
   ASSERT_TRUE(AwaitProcesses(worker.string(), 1));
   std::filesystem::remove(worker);
   const auto run = sweep.Finish();
