@@ -141,12 +141,17 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
 }
 
 ChildProcess::~ChildProcess() {
-  if (pid_ != 0) {
+  if (!Ended()) {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }
   close(output_);
   close(error_);
+}
+
+bool ChildProcess::Ended() {
+  ended_ = ended_ || pid_ == 0 || waitpid(pid_, &status_, WNOHANG) != 0;
+  return ended_;
 }
 
 bool ChildProcess::ReadAvailable(int timeoutMs) {
@@ -182,18 +187,16 @@ bool ChildProcess::AwaitOutput(const std::string& text, milliseconds limit) {
 }
 
 ProcessResult ChildProcess::Finish(const std::function<void(const ProcessResult&)>& watch) {
-  int status = 0;
-  while (pid_ != 0 && waitpid(pid_, &status, WNOHANG) == 0) {
+  while (!Ended()) {
     if (ReadAvailable(10) && watch) {
       watch(result_);
     }
   }
-  pid_ = 0;
   result_.elapsed =
       std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start_);
   while (ReadAvailable(0)) {
   }
-  result_.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+  result_.exitStatus = WIFEXITED(status_) ? WEXITSTATUS(status_) : -WTERMSIG(status_);
   return result_;
 }
 

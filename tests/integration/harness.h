@@ -67,6 +67,8 @@ class ChildProcess {
   ~ChildProcess();
 
   [[nodiscard]] pid_t pid() const { return pid_; }
+  // True once the process has ended (it is then reaped).
+  bool Ended();
   // Reads standard output until it holds `text`; false after `limit`.
   bool AwaitOutput(const std::string& text, milliseconds limit);
   // Collects output until the process has ended, then what is left without
@@ -78,6 +80,8 @@ class ChildProcess {
   bool ReadAvailable(int timeoutMs);
 
   pid_t pid_ = 0;
+  int status_ = 0;  // as waitpid gives it, once ended
+  bool ended_ = false;
   int output_ = -1;
   int error_ = -1;
   std::chrono::steady_clock::time_point start_;

@@ -1,18 +1,16 @@
 // Faults in the middle of a sweep: workers and the controller killed, a
 // successor that cannot start, a receiver that never answers, hostile report
 // packets, and unrelated echo traffic on the same machine.
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
 #include <csignal>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -20,8 +18,6 @@
 #include "platform/posix/report_socket.h"
 #include "tests/integration/harness.h"
 #include "tests/integration/reliability_support.h"
-
-extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX leaves it undeclared
 
 namespace hostsweep::testing {
 namespace {
@@ -53,27 +49,6 @@ std::vector<std::string> States(const ControllerRun& run) {
     states.push_back(records[i].at(1));
   }
   return states;
-}
-
-pid_t Spawn(const std::vector<std::string>& argv) {
-  std::vector<std::string> arguments = argv;
-  std::vector<char*> pointers;
-  pointers.reserve(arguments.size() + 1);
-  for (auto& argument : arguments) {
-    pointers.push_back(argument.data());
-  }
-  pointers.push_back(nullptr);
-  // Their output is of no interest here.
-  posix_spawn_file_actions_t actions{};
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  pid_t child = 0;
-  const int error = posix_spawn(&child, pointers[0], &actions, nullptr, pointers.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (error != 0) {
-    throw std::runtime_error("cannot start " + argv[0]);
-  }
-  return child;
 }
 
 TEST_F(FaultsInLab, KilledWorkersLeaveTheirSlotsUnreportedAndTheSweepFinishes) {
@@ -127,19 +102,17 @@ TEST_F(FaultsInLab, AWorkerWaitsForAReceiverThatNeverAnswersUntilItGoesAway) {
   const auto address = report_socket::AddressOf(handle);
   ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address.name), address.length), 0);
   ASSERT_EQ(listen(listener, 4), 0);
-  const pid_t worker = Spawn({WorkerPath(), std::to_string(handle) + ",127.0.0.1,A,,,,,0"});
+  ChildProcess worker({WorkerPath(), std::to_string(handle) + ",127.0.0.1,A,,,,,0"});
   pollfd incoming{listener, POLLIN, 0};
   ASSERT_EQ(poll(&incoming, 1, 10000), 1);
   const int connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
   std::array<unsigned char, 512> packet{};
   EXPECT_GT(recv(connection, packet.data(), packet.size(), 0), 0);
   std::this_thread::sleep_for(std::chrono::seconds(1));
-  int status = 0;
-  EXPECT_EQ(waitpid(worker, &status, WNOHANG), 0) << "the worker did not wait for the answer";
+  EXPECT_FALSE(worker.Ended()) << "the worker did not wait for the answer";
   close(connection);
   close(listener);
-  ASSERT_EQ(waitpid(worker, &status, 0), worker);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(worker.Finish().exitStatus, 0);
 }
 
 TEST_F(FaultsInLab, ControllerAnswersEveryPacketAndIgnoresWhatIsNotAReport) {
@@ -167,15 +140,13 @@ TEST_F(FaultsInLab, UnrelatedEchoTrafficMakesNoHostAliveAndNoRoundTripLong) {
   }
   const std::string ping = std::filesystem::exists("/usr/bin/ping") ? "/usr/bin/ping" : "/bin/ping";
   // Echo requests and replies that are not the workers' arrive all through the sweep.
-  std::vector<pid_t> noise;
+  std::deque<ChildProcess> noise;
   for (const char* target : {"10.213.0.100", "10.213.0.12", "10.213.0.1"}) {
-    noise.push_back(Spawn({ping, "-q", "-i", "0.002", "-s", "32", "-w", "60", target}));
+    noise.emplace_back(
+        std::vector<std::string>{ping, "-q", "-i", "0.002", "-s", "32", "-w", "60", target});
   }
   const auto run = RunController({"--csv", "10.213.0.10-20", "10.213.0.100-110"});
-  for (const pid_t pid : noise) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-  }
+  noise.clear();
   ASSERT_EQ(run.exitStatus, kExitFound) << run.standardError;
   const auto records = ReadCsv(run.standardOutput);
   ASSERT_THAT(records, SizeIs(23));
