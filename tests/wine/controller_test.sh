@@ -23,14 +23,7 @@ wine_in_lab "$0" "$@"
 
 # ---- inside the lab ----------------------------------------------------------
 
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
-
-OUTPUT=$(mktemp -d)
-trap 'wine_stop; rm -rf "$OUTPUT"' EXIT
+wine_tests_begin
 
 # Runs the controller with ARGS; sets STATUS, and OUT and ERR to its standard
 # output (line ends as on Windows, "\r\n", made "\n") and standard error.
@@ -174,15 +167,5 @@ test_interrupt() {
   wine_wait_gone hostsweep-worker.exe 10 || fail "interrupt: workers left running"
 }
 
-wine_start
-for test in test_range_csv test_batches_of_three test_json_lines test_names_only \
-  test_worker_without_reports test_missing_worker test_overdue_worker test_interrupt; do
-  echo "== $test"
-  before=$failures
-  $test
-  ((failures == before)) && echo "ok: $test"
-done
-if ((failures > 0)); then
-  echo "$failures failure(s)" >&2
-  exit 1
-fi
+wine_tests_run test_range_csv test_batches_of_three test_json_lines test_names_only \
+  test_worker_without_reports test_missing_worker test_overdue_worker test_interrupt

@@ -112,3 +112,35 @@ wine_stop() {
     rm -rf "$WINEPREFIX"
   fi
 }
+
+# ---- for the test scripts ----------------------------------------------------
+
+# Sets OUTPUT to a scratch folder; at exit Wine is stopped and OUTPUT removed.
+wine_tests_begin() {
+  failures=0
+  OUTPUT=$(mktemp -d)
+  trap 'wine_stop; rm -rf "$OUTPUT"' EXIT
+}
+
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+# Starts Wine, runs the named test functions in turn, and exits 1 if any failed.
+wine_tests_run() {
+  local test before
+  wine_start
+  for test in "$@"; do
+    echo "== $test"
+    before=$failures
+    "$test"
+    if ((failures == before)); then
+      echo "ok: $test"
+    fi
+  done
+  if ((failures > 0)); then
+    echo "$failures failure(s)" >&2
+    exit 1
+  fi
+}

@@ -23,14 +23,7 @@ wine_in_lab "$0" "$@"
 
 # ---- inside the lab ----------------------------------------------------------
 
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
-
-OUTPUT=$(mktemp -d)
-trap 'wine_stop; rm -rf "$OUTPUT"' EXIT
+wine_tests_begin
 
 # Starts a receiver window and sets WINDOW to its handle; each receiver writes
 # its own file.
@@ -197,14 +190,6 @@ test_failure_box() {
   expect_reports "failure box, no report"
 }
 
-wine_start
-for test in test_live_named_host test_dead_hosts_and_payload_sizes \
+wine_tests_run test_live_named_host test_dead_hosts_and_payload_sizes \
   test_chain_from_folder_with_space test_chain_from_drive_root test_name_only \
-  test_missing_libraries test_failure_box; do
-  echo "== $test"
-  $test
-done
-if ((failures > 0)); then
-  echo "$failures failure(s)" >&2
-  exit 1
-fi
+  test_missing_libraries test_failure_box
