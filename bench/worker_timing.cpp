@@ -34,6 +34,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/file_descriptor.h"
+
 extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX leaves it undeclared
 
 namespace {
@@ -50,12 +52,12 @@ struct EchoRequest {
   std::uint32_t destination;
 };
 
-int OpenCapture(const char* interface) {
+hostsweep::FileDescriptor OpenCapture(const char* interface) {
   // Outgoing frames reach only the taps for every protocol.
-  const int capture = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL));
-  if (capture < 0) {
+  hostsweep::FileDescriptor capture(socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL)));
+  if (!capture.Valid()) {
     std::perror("worker_timing: packet socket");
-    return -1;
+    return capture;
   }
   sockaddr_ll link{};
   link.sll_family = AF_PACKET;
@@ -63,11 +65,10 @@ int OpenCapture(const char* interface) {
   link.sll_ifindex = static_cast<int>(if_nametoindex(interface));
   const int on = 1;
   if (link.sll_ifindex == 0 ||
-      bind(capture, reinterpret_cast<const sockaddr*>(&link), sizeof link) != 0 ||
-      setsockopt(capture, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0) {
+      bind(capture.Get(), reinterpret_cast<const sockaddr*>(&link), sizeof link) != 0 ||
+      setsockopt(capture.Get(), SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0) {
     std::perror("worker_timing: capture on the interface");
-    close(capture);
-    return -1;
+    return {};
   }
   return capture;
 }
@@ -120,8 +121,8 @@ int main(int argc, char** argv) {
     std::fputs("usage: worker_timing INTERFACE WORKER REQUEST-LINE\n", stderr);
     return 2;
   }
-  const int capture = OpenCapture(argv[1]);
-  if (capture < 0) {
+  const auto capture = OpenCapture(argv[1]);
+  if (!capture.Valid()) {
     return 1;
   }
   // Successors outlive their starters; adopt them to reap them and read their memory.
@@ -138,9 +139,9 @@ int main(int argc, char** argv) {
   std::vector<EchoRequest> requests;
   long peakKib = 0;
   for (;;) {
-    pollfd readable{capture, POLLIN, 0};
+    pollfd readable{capture.Get(), POLLIN, 0};
     if (poll(&readable, 1, kPollMs) == 1) {
-      while (ReadFrame(capture, requests)) {
+      while (ReadFrame(capture.Get(), requests)) {
       }
     }
     int status = 0;
@@ -153,9 +154,8 @@ int main(int argc, char** argv) {
       break;
     }
   }
-  while (ReadFrame(capture, requests)) {
+  while (ReadFrame(capture.Get(), requests)) {
   }
-  close(capture);
   const std::int64_t start = Microseconds(started);
   std::int64_t firstToSecond = -1;
   if (!requests.empty()) {

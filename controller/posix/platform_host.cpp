@@ -7,12 +7,12 @@
 #include <filesystem>
 
 #include "controller/errors.h"
-#include "controller/posix/posix_worker_host.h"
+#include "controller/posix/platform_worker_host.h"
 
 namespace hostsweep::controller {
 
 std::unique_ptr<WorkerHost> MakeWorkerHost(const std::string& workerPath) {
-  return std::make_unique<PosixWorkerHost>(workerPath);
+  return std::make_unique<PlatformWorkerHost>(workerPath);
 }
 
 std::string DefaultWorkerPath() {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "controller/posix/file_descriptor.h"
 #include "controller/posix/poll_set.h"
+#include "platform/posix/file_descriptor.h"
 
 namespace hostsweep::controller {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "controller/posix/file_descriptor.h"
 #include "controller/posix/poll_set.h"
 #include "controller/worker_host.h"
+#include "platform/posix/file_descriptor.h"
 
 namespace hostsweep::controller {
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "controller/errors.h"
-#include "controller/win/win_worker_host.h"
+#include "controller/win/platform_worker_host.h"
 #include "platform/failure.h"
 #include "platform/os.h"
 #include "platform/win/system_message.h"
@@ -39,7 +39,7 @@ std::unique_ptr<WorkerHost> MakeWorkerHost(const std::string& workerPath) {
   // The results keep the line ends their format gives them (CSV's "\r\n"
   // among them) instead of gaining a "\r" before every "\n".
   ::_setmode(::_fileno(stdout), _O_BINARY);
-  return std::make_unique<WinWorkerHost>(FullPath(workerPath));
+  return std::make_unique<PlatformWorkerHost>(FullPath(workerPath));
 }
 
 std::string DefaultWorkerPath() {

@@ -4,7 +4,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "platform/os.h"
+#include "platform/posix/file_descriptor.h"
 #include "platform/posix/node_status.h"
 
 namespace hostsweep::os {
@@ -26,22 +26,6 @@ constexpr int kTries = 3;
 constexpr std::chrono::milliseconds kTryPatience{750};
 // Larger than any UDP datagram, so that a reply is never cut short unnoticed.
 constexpr std::size_t kReceiveBufferSize = 65536;
-
-class UdpSocket {
- public:
-  UdpSocket() : socket_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
-  UdpSocket(const UdpSocket&) = delete;
-  UdpSocket& operator=(const UdpSocket&) = delete;
-  ~UdpSocket() {
-    if (socket_ >= 0) {
-      close(socket_);
-    }
-  }
-  [[nodiscard]] int get() const { return socket_; }
-
- private:
-  int socket_;
-};
 
 std::uint16_t NewTransactionId() {
   static std::mt19937 random{std::random_device{}()};
@@ -103,15 +87,15 @@ std::variant<node_status::NodeStatus, UCHAR, std::monostate> AwaitReply(
 
 // The node status of the host at `address`, or the code to return.
 std::variant<node_status::NodeStatus, UCHAR> AskNodeStatus(std::uint32_t address) {
-  const UdpSocket socket;
+  const FileDescriptor socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   sockaddr_in peer{};
   peer.sin_family = AF_INET;
   peer.sin_port = htons(node_status::kPort);
   peer.sin_addr.s_addr = address;
   // Connected, so that only the host's own datagrams arrive and its port
   // unreachable answer is reported.
-  if (socket.get() < 0 ||
-      connect(socket.get(), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
+  if (!socket.Valid() ||
+      connect(socket.Get(), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
     return NRC_SYSTEM;
   }
   // One transaction ID for all tries, so a late answer to an earlier try counts.
@@ -120,13 +104,13 @@ std::variant<node_status::NodeStatus, UCHAR> AskNodeStatus(std::uint32_t address
   std::vector<std::uint8_t> buffer(kReceiveBufferSize);
   for (int attempt = 0; attempt < kTries; ++attempt) {
     const auto deadline = Clock::now() + kTryPatience;
-    if (send(socket.get(), request.data(), request.size(), MSG_NOSIGNAL) < 0) {
+    if (send(socket.Get(), request.data(), request.size(), MSG_NOSIGNAL) < 0) {
       const auto error = Classify(errno);
       if (error != SocketError::kTransient) {
         return CodeOf(error);
       }
     }
-    auto outcome = AwaitReply(socket.get(), transactionId, deadline, buffer);
+    auto outcome = AwaitReply(socket.Get(), transactionId, deadline, buffer);
     if (auto* status = std::get_if<node_status::NodeStatus>(&outcome)) {
       return std::move(*status);
     }

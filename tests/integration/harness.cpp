@@ -15,6 +15,7 @@
 #include <random>
 #include <span>
 #include <stdexcept>
+#include <utility>
 
 #include "platform/posix/report_socket.h"
 
@@ -34,48 +35,44 @@ std::string ReceivedReport::Text() const {
 ReportReceiver::ReportReceiver() {
   std::mt19937 random{std::random_device{}()};
   std::uniform_int_distribution<std::int32_t> handles(100000, 2000000000);
-  for (int attempt = 0; attempt < 100 && listener_ < 0; ++attempt) {
-    const int socket = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  for (int attempt = 0; attempt < 100 && !listener_.Valid(); ++attempt) {
+    FileDescriptor socket(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
     const std::int32_t handle = handles(random);
     const auto address = report_socket::AddressOf(handle);
-    if (bind(socket, reinterpret_cast<const sockaddr*>(&address.name), address.length) == 0 &&
-        listen(socket, 64) == 0) {
-      listener_ = socket;
+    if (bind(socket.Get(), reinterpret_cast<const sockaddr*>(&address.name), address.length) == 0 &&
+        listen(socket.Get(), 64) == 0) {
+      listener_ = std::move(socket);
       handle_ = handle;
-    } else {
-      close(socket);
     }
   }
-  if (listener_ < 0) {
+  if (!listener_.Valid()) {
     throw std::runtime_error("no free report socket name");
   }
-  stop_ = eventfd(0, EFD_CLOEXEC);
+  stop_ = FileDescriptor(eventfd(0, EFD_CLOEXEC));
   server_ = std::thread([this] { Serve(); });
 }
 
 ReportReceiver::~ReportReceiver() {
   const std::uint64_t one = 1;
-  (void)!write(stop_, &one, sizeof one);
+  (void)!write(stop_.Get(), &one, sizeof one);
   server_.join();
-  close(listener_);
-  close(stop_);
 }
 
 void ReportReceiver::Serve() {
   for (;;) {
-    std::array<pollfd, 2> waiting{{{listener_, POLLIN, 0}, {stop_, POLLIN, 0}}};
+    std::array<pollfd, 2> waiting{{{listener_.Get(), POLLIN, 0}, {stop_.Get(), POLLIN, 0}}};
     if (poll(waiting.data(), waiting.size(), -1) < 0 || waiting[1].revents != 0) {
       return;
     }
-    const int connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (connection < 0) {
+    const FileDescriptor connection(accept4(listener_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+    if (!connection.Valid()) {
       continue;
     }
-    pollfd readable{connection, POLLIN, 0};
+    pollfd readable{connection.Get(), POLLIN, 0};
     std::array<unsigned char, 70000> buffer{};
-    if (report_socket::PeerIsSameUser(connection) &&
+    if (report_socket::PeerIsSameUser(connection.Get()) &&
         poll(&readable, 1, kConnectionPatienceMs) == 1) {
-      const ssize_t length = recv(connection, buffer.data(), buffer.size(), 0);
+      const ssize_t length = recv(connection.Get(), buffer.data(), buffer.size(), 0);
       if (length > 0) {
         if (auto packet =
                 report_socket::Decode(std::span(buffer).first(static_cast<std::size_t>(length)))) {
@@ -83,10 +80,9 @@ void ReportReceiver::Serve() {
           reports_.push_back({packet->dwData, std::move(packet->payload)});
           arrived_.notify_all();
         }
-        send(connection, &report_socket::kAcknowledgement, 1, MSG_NOSIGNAL);
+        send(connection.Get(), &report_socket::kAcknowledgement, 1, MSG_NOSIGNAL);
       }
     }
-    close(connection);
   }
 }
 
@@ -122,6 +118,11 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
   if (pipe2(output.data(), O_CLOEXEC) != 0 || pipe2(error.data(), O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
   }
+  // The child's ends, closed once it has its own copies.
+  const FileDescriptor outputEnd(output[1]);
+  const FileDescriptor errorEnd(error[1]);
+  output_ = FileDescriptor(output[0]);
+  error_ = FileDescriptor(error[0]);
   posix_spawn_file_actions_t actions{};
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
@@ -130,10 +131,6 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
   start_ = std::chrono::steady_clock::now();
   const int failure = posix_spawn(&pid_, pointers[0], &actions, nullptr, pointers.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  close(output[1]);
-  close(error[1]);
-  output_ = output[0];
-  error_ = error[0];
   if (failure != 0) {
     pid_ = 0;
     throw std::runtime_error("cannot start " + argv.at(0));
@@ -145,8 +142,6 @@ ChildProcess::~ChildProcess() {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }
-  close(output_);
-  close(error_);
 }
 
 bool ChildProcess::Ended() {
@@ -155,7 +150,7 @@ bool ChildProcess::Ended() {
 }
 
 bool ChildProcess::ReadAvailable(int timeoutMs) {
-  std::array<pollfd, 2> pipes{{{output_, POLLIN, 0}, {error_, POLLIN, 0}}};
+  std::array<pollfd, 2> pipes{{{output_.Get(), POLLIN, 0}, {error_.Get(), POLLIN, 0}}};
   if (poll(pipes.data(), pipes.size(), timeoutMs) <= 0) {
     return false;
   }
@@ -167,7 +162,7 @@ bool ChildProcess::ReadAvailable(int timeoutMs) {
     std::array<char, 4096> chunk{};
     const ssize_t length = ::read(pipe.fd, chunk.data(), chunk.size());
     if (length > 0) {
-      (pipe.fd == output_ ? result_.standardOutput : result_.standardError)
+      (pipe.fd == output_.Get() ? result_.standardOutput : result_.standardError)
           .append(chunk.data(), static_cast<std::size_t>(length));
       read = true;
     }

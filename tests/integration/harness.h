@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/posix/file_descriptor.h"
+
 namespace hostsweep::testing {
 
 using std::chrono::milliseconds;
@@ -41,8 +43,8 @@ class ReportReceiver {
  private:
   void Serve();
 
-  int listener_ = -1;
-  int stop_ = -1;  // eventfd that ends Serve()
+  FileDescriptor listener_;
+  FileDescriptor stop_;  // eventfd that ends Serve()
   std::int32_t handle_ = 0;
   mutable std::mutex mutex_;
   std::condition_variable arrived_;
@@ -82,8 +84,8 @@ class ChildProcess {
   pid_t pid_ = 0;
   int status_ = 0;  // as waitpid gives it, once ended
   bool ended_ = false;
-  int output_ = -1;
-  int error_ = -1;
+  FileDescriptor output_;
+  FileDescriptor error_;
   std::chrono::steady_clock::time_point start_;
   ProcessResult result_{};
 };

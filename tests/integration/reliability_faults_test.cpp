@@ -97,21 +97,22 @@ TEST_F(FaultsInLab, ASuccessorThatCannotStartLeavesTheRestOfItsBatchUnreported) 
 // handle it, however long that takes, and ends once the receiver answers or
 // goes away. The controller therefore answers every packet (see below).
 TEST_F(FaultsInLab, AWorkerWaitsForAReceiverThatNeverAnswersUntilItGoesAway) {
-  const int listener = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  FileDescriptor listener(socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
   const std::int32_t handle = 700000 + getpid();
   const auto address = report_socket::AddressOf(handle);
-  ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address.name), address.length), 0);
-  ASSERT_EQ(listen(listener, 4), 0);
+  ASSERT_EQ(bind(listener.Get(), reinterpret_cast<const sockaddr*>(&address.name), address.length),
+            0);
+  ASSERT_EQ(listen(listener.Get(), 4), 0);
   ChildProcess worker({WorkerPath(), std::to_string(handle) + ",127.0.0.1,A,,,,,0"});
-  pollfd incoming{listener, POLLIN, 0};
+  pollfd incoming{listener.Get(), POLLIN, 0};
   ASSERT_EQ(poll(&incoming, 1, 10000), 1);
-  const int connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  FileDescriptor connection(accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
   std::array<unsigned char, 512> packet{};
-  EXPECT_GT(recv(connection, packet.data(), packet.size(), 0), 0);
+  EXPECT_GT(recv(connection.Get(), packet.data(), packet.size(), 0), 0);
   std::this_thread::sleep_for(std::chrono::seconds(1));
   EXPECT_FALSE(worker.Ended()) << "the worker did not wait for the answer";
-  close(connection);
-  close(listener);
+  connection.Close();
+  listener.Close();
   EXPECT_EQ(worker.Finish().exitStatus, 0);
 }
 

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/file_descriptor.h"
 #include "platform/posix/report_socket.h"
 
 namespace {
@@ -36,12 +37,12 @@ std::vector<std::string> Fields(const std::string& requestLine) {
   return fields;
 }
 
-int Connect(std::int32_t handle) {
-  const int socket = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+hostsweep::FileDescriptor Connect(std::int32_t handle) {
+  hostsweep::FileDescriptor socket(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
   const auto address = report_socket::AddressOf(handle);
-  if (connect(socket, reinterpret_cast<const sockaddr*>(&address.name), address.length) != 0) {
-    close(socket);
-    return -1;
+  if (connect(socket.Get(), reinterpret_cast<const sockaddr*>(&address.name), address.length) !=
+      0) {
+    return {};
   }
   return socket;
 }
@@ -54,19 +55,19 @@ std::vector<unsigned char> Report(const std::string& text, std::uint32_t tag = k
 
 // Sends one packet on a connection of its own; true when it is acknowledged.
 bool Deliver(std::int32_t handle, const std::vector<unsigned char>& packet) {
-  const int socket = Connect(handle);
-  if (socket < 0) {
+  const auto socket = Connect(handle);
+  if (!socket.Valid()) {
     return false;
   }
   bool acknowledged = false;
-  if (send(socket, packet.data(), packet.size(), MSG_NOSIGNAL) ==
+  if (send(socket.Get(), packet.data(), packet.size(), MSG_NOSIGNAL) ==
       static_cast<ssize_t>(packet.size())) {
-    pollfd readable{socket, POLLIN, 0};
+    pollfd readable{socket.Get(), POLLIN, 0};
     unsigned char answer = 0;
     acknowledged = poll(&readable, 1, kAcknowledgementPatienceMs) == 1 &&
-                   recv(socket, &answer, 1, 0) == 1 && answer == report_socket::kAcknowledgement;
+                   recv(socket.Get(), &answer, 1, 0) == 1 &&
+                   answer == report_socket::kAcknowledgement;
   }
-  close(socket);
   return acknowledged;
 }
 
@@ -81,7 +82,7 @@ std::vector<std::string> Labels(const std::vector<std::string>& fields) {
 }
 
 int Hostile(std::int32_t handle, const std::vector<std::string>& labels) {
-  const int silent = Connect(handle);
+  const auto silent = Connect(handle);
   std::vector<std::vector<unsigned char>> packets{
       {0x03, 0x00, 0x00},
       report_socket::Encode(kReportTag, std::vector<unsigned char>(10, 'x')),
@@ -101,9 +102,6 @@ int Hostile(std::int32_t handle, const std::vector<std::string>& labels) {
     unacknowledged += Deliver(handle, Report(label + ",Dead")) ? 0 : 1;
   }
   unacknowledged += Deliver(handle, Report(labels.front() + ",Dead")) ? 0 : 1;
-  if (silent >= 0) {
-    close(silent);
-  }
   if (const char* log = std::getenv("HOSTSWEEP_ROGUE_LOG")) {
     std::ofstream(log, std::ios::app) << "unacknowledged " << unacknowledged << "\n";
   }

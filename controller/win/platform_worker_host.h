@@ -8,23 +8,23 @@
 
 #include <string>
 
-#include "controller/win/job_chains.h"
-#include "controller/win/reply_windows.h"
+#include "controller/win/report_receiver.h"
+#include "controller/win/worker_chains.h"
 #include "controller/worker_host.h"
 
 namespace hostsweep::controller {
 
-class WinWorkerHost : public WorkerHost {
+class PlatformWorkerHost : public WorkerHost {
  public:
   // `workerPath` is a full path. Throws SystemError when the windows, the
   // completion port or the console handler cannot be set up. One per process:
   // the console handler is the process's.
-  explicit WinWorkerHost(std::string workerPath);
-  ~WinWorkerHost() override;
-  WinWorkerHost(const WinWorkerHost&) = delete;
-  WinWorkerHost& operator=(const WinWorkerHost&) = delete;
+  explicit PlatformWorkerHost(std::string workerPath);
+  ~PlatformWorkerHost() override;
+  PlatformWorkerHost(const PlatformWorkerHost&) = delete;
+  PlatformWorkerHost& operator=(const PlatformWorkerHost&) = delete;
 
-  [[nodiscard]] std::int32_t ReplyHandle() const override { return windows_.NextHandle(); }
+  [[nodiscard]] std::int32_t ReplyHandle() const override { return receiver_.NextHandle(); }
   void Start(BatchId batch, const std::string& requestLine) override;
   void Stop(BatchId batch) override;
   void Wait(std::chrono::milliseconds timeout, SweepEvents& events) override;
@@ -33,8 +33,8 @@ class WinWorkerHost : public WorkerHost {
  private:
   // Destroyed after the chains, so that no window goes while a worker may still
   // send to it.
-  ReplyWindows windows_;
-  JobChains chains_;
+  ReportReceiver receiver_;
+  WorkerChains chains_;
 };
 
 }  // namespace hostsweep::controller

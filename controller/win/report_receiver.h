@@ -14,13 +14,13 @@
 
 namespace hostsweep::controller {
 
-class ReplyWindows {
+class ReportReceiver {
  public:
   // Throws SystemError when no window can be made.
-  ReplyWindows();
-  ~ReplyWindows();
-  ReplyWindows(const ReplyWindows&) = delete;
-  ReplyWindows& operator=(const ReplyWindows&) = delete;
+  ReportReceiver();
+  ~ReportReceiver();
+  ReportReceiver(const ReportReceiver&) = delete;
+  ReportReceiver& operator=(const ReportReceiver&) = delete;
 
   // The handle of the window the next batch gets.
   [[nodiscard]] std::int32_t NextHandle() const;

@@ -1,4 +1,4 @@
-#include "controller/win/job_chains.h"
+#include "controller/win/worker_chains.h"
 
 #include <algorithm>
 #include <chrono>
@@ -16,7 +16,7 @@ std::string LastError() { return os::SystemMessage(::GetLastError()); }
 
 }  // namespace
 
-JobChains::JobChains(std::string workerPath)
+WorkerChains::WorkerChains(std::string workerPath)
     : workerPath_(std::move(workerPath)),
       port_(::CreateIoCompletionPort(os::INVALID_HANDLE_VALUE, nullptr, 0, 1)) {
   if (!port_) {
@@ -24,7 +24,7 @@ JobChains::JobChains(std::string workerPath)
   }
 }
 
-JobChains::~JobChains() {
+WorkerChains::~WorkerChains() {
   for (const auto& chain : chains_) {
     ::TerminateJobObject(chain.job.get(), 1);
   }
@@ -40,7 +40,7 @@ JobChains::~JobChains() {
   }
 }
 
-UniqueHandle JobChains::NewJob(BatchId batch) const {
+UniqueHandle WorkerChains::NewJob(BatchId batch) const {
   UniqueHandle job(::CreateJobObjectA(nullptr, nullptr));
   if (!job) {
     throw SystemError("cannot create a job for a worker: " + LastError());
@@ -61,7 +61,7 @@ UniqueHandle JobChains::NewJob(BatchId batch) const {
   return job;
 }
 
-void JobChains::Start(BatchId batch, const std::string& requestLine) {
+void WorkerChains::Start(BatchId batch, const std::string& requestLine) {
   UniqueHandle job = NewJob(batch);
   const ProgramPath program = SplitProgramPath(workerPath_);
   // The program is named by its path; the command text carries the quoted
@@ -89,7 +89,7 @@ void JobChains::Start(BatchId batch, const std::string& requestLine) {
   chains_.push_back({batch, std::move(job)});
 }
 
-void JobChains::Stop(BatchId batch) {
+void WorkerChains::Stop(BatchId batch) {
   for (const auto& chain : chains_) {
     if (chain.batch == batch) {
       ::TerminateJobObject(chain.job.get(), 1);
@@ -97,7 +97,7 @@ void JobChains::Stop(BatchId batch) {
   }
 }
 
-bool JobChains::NextEnded(DWORD milliseconds, BatchId& batch) {
+bool WorkerChains::NextEnded(DWORD milliseconds, BatchId& batch) {
   for (;;) {
     DWORD notice = 0;
     ULONG_PTR key = 0;
@@ -113,7 +113,7 @@ bool JobChains::NextEnded(DWORD milliseconds, BatchId& batch) {
   }
 }
 
-bool JobChains::CollectEnded(const std::function<void(BatchId)>& ended) {
+bool WorkerChains::CollectEnded(const std::function<void(BatchId)>& ended) {
   bool any = false;
   BatchId batch = 0;
   while (NextEnded(0, batch)) {

@@ -14,14 +14,14 @@
 
 namespace hostsweep::controller {
 
-class JobChains {
+class WorkerChains {
  public:
   // `workerPath` is a full path. Throws SystemError without a completion port.
-  explicit JobChains(std::string workerPath);
+  explicit WorkerChains(std::string workerPath);
   // Ends every chain still running and waits a while for them to end.
-  ~JobChains();
-  JobChains(const JobChains&) = delete;
-  JobChains& operator=(const JobChains&) = delete;
+  ~WorkerChains();
+  WorkerChains(const WorkerChains&) = delete;
+  WorkerChains& operator=(const WorkerChains&) = delete;
 
   // Starts a hidden worker with `requestLine` as its argument text. Throws
   // SystemError when the worker cannot be started in a job.

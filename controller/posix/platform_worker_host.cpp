@@ -1,4 +1,4 @@
-#include "controller/posix/posix_worker_host.h"
+#include "controller/posix/platform_worker_host.h"
 
 #include <sys/signalfd.h>
 
@@ -39,18 +39,18 @@ int OpenSignals() {
 
 }  // namespace
 
-PosixWorkerHost::PosixWorkerHost(std::string workerPath)
+PlatformWorkerHost::PlatformWorkerHost(std::string workerPath)
     : signals_(OpenSignals()), chains_(std::move(workerPath)) {}
 
-PosixWorkerHost::~PosixWorkerHost() = default;
+PlatformWorkerHost::~PlatformWorkerHost() = default;
 
-void PosixWorkerHost::Start(BatchId batch, const std::string& requestLine) {
+void PlatformWorkerHost::Start(BatchId batch, const std::string& requestLine) {
   chains_.Start(batch, requestLine);
 }
 
-void PosixWorkerHost::Stop(BatchId batch) { chains_.Stop(batch); }
+void PlatformWorkerHost::Stop(BatchId batch) { chains_.Stop(batch); }
 
-void PosixWorkerHost::Wait(std::chrono::milliseconds timeout, SweepEvents& events) {
+void PlatformWorkerHost::Wait(std::chrono::milliseconds timeout, SweepEvents& events) {
   PollSet set;
   set.Add(signals_.Get());
   receiver_.Watch(set);
@@ -72,7 +72,7 @@ void PosixWorkerHost::Wait(std::chrono::milliseconds timeout, SweepEvents& event
   chains_.ReapEnded([&events](BatchId batch) { events.OnChainEnded(batch); }, message);
 }
 
-void PosixWorkerHost::ReadSignals() {
+void PlatformWorkerHost::ReadSignals() {
   signalfd_siginfo info{};
   while (read(signals_.Get(), &info, sizeof info) == sizeof info) {
     if (info.ssi_signo != SIGCHLD) {

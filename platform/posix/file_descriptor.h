@@ -4,7 +4,7 @@
 
 #include <utility>
 
-namespace hostsweep::controller {
+namespace hostsweep {
 
 // Owns one file descriptor and closes it.
 class FileDescriptor {
@@ -36,4 +36,4 @@ class FileDescriptor {
   int fd_ = -1;
 };
 
-}  // namespace hostsweep::controller
+}  // namespace hostsweep

@@ -4,21 +4,21 @@
 
 #include <string>
 
-#include "controller/posix/file_descriptor.h"
 #include "controller/posix/report_receiver.h"
 #include "controller/posix/worker_chains.h"
 #include "controller/worker_host.h"
+#include "platform/posix/file_descriptor.h"
 
 namespace hostsweep::controller {
 
-class PosixWorkerHost : public WorkerHost {
+class PlatformWorkerHost : public WorkerHost {
  public:
   // Throws SystemError when the receiver, the signals or the subreaper
   // cannot be set up.
-  explicit PosixWorkerHost(std::string workerPath);
-  ~PosixWorkerHost() override;
-  PosixWorkerHost(const PosixWorkerHost&) = delete;
-  PosixWorkerHost& operator=(const PosixWorkerHost&) = delete;
+  explicit PlatformWorkerHost(std::string workerPath);
+  ~PlatformWorkerHost() override;
+  PlatformWorkerHost(const PlatformWorkerHost&) = delete;
+  PlatformWorkerHost& operator=(const PlatformWorkerHost&) = delete;
 
   [[nodiscard]] std::int32_t ReplyHandle() const override { return receiver_.Handle(); }
   void Start(BatchId batch, const std::string& requestLine) override;

@@ -1,4 +1,4 @@
-#include "controller/win/win_worker_host.h"
+#include "controller/win/platform_worker_host.h"
 
 #include <algorithm>
 #include <atomic>
@@ -25,36 +25,36 @@ BOOL WINAPI OnConsoleControl(DWORD /*event*/) {
 
 }  // namespace
 
-WinWorkerHost::WinWorkerHost(std::string workerPath) : chains_(std::move(workerPath)) {
+PlatformWorkerHost::PlatformWorkerHost(std::string workerPath) : chains_(std::move(workerPath)) {
   interruption = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (interruption == nullptr || ::SetConsoleCtrlHandler(OnConsoleControl, TRUE) == FALSE) {
     throw SystemError("cannot receive Ctrl-C: " + os::SystemMessage(::GetLastError()));
   }
 }
 
-WinWorkerHost::~WinWorkerHost() {
+PlatformWorkerHost::~PlatformWorkerHost() {
   ::SetConsoleCtrlHandler(OnConsoleControl, FALSE);
   ::CloseHandle(interruption);
   interruption = nullptr;
 }
 
-void WinWorkerHost::Start(BatchId batch, const std::string& requestLine) {
-  windows_.Prepare();
+void PlatformWorkerHost::Start(BatchId batch, const std::string& requestLine) {
+  receiver_.Prepare();
   chains_.Start(batch, requestLine);
-  windows_.Assign(batch);
+  receiver_.Assign(batch);
 }
 
-void WinWorkerHost::Stop(BatchId batch) { chains_.Stop(batch); }
+void PlatformWorkerHost::Stop(BatchId batch) { chains_.Stop(batch); }
 
-bool WinWorkerHost::Interrupted() const { return interrupted; }
+bool PlatformWorkerHost::Interrupted() const { return interrupted; }
 
-void WinWorkerHost::Wait(std::chrono::milliseconds timeout, SweepEvents& events) {
+void PlatformWorkerHost::Wait(std::chrono::milliseconds timeout, SweepEvents& events) {
   const auto until = std::chrono::steady_clock::now() + timeout;
   for (;;) {
     // The reports first: a worker ends only once its reports are handled.
-    bool happened = windows_.Deliver(events);
+    bool happened = receiver_.Deliver(events);
     happened |= chains_.CollectEnded([&](BatchId batch) {
-      windows_.Release(batch);
+      receiver_.Release(batch);
       events.OnChainEnded(batch);
     });
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(

@@ -1,4 +1,4 @@
-#include "controller/win/reply_windows.h"
+#include "controller/win/report_receiver.h"
 
 #include <algorithm>
 #include <string>
@@ -28,13 +28,13 @@ void RegisterWindowClass(WNDPROC procedure) {
 
 }  // namespace
 
-ReplyWindows::ReplyWindows() {
+ReportReceiver::ReportReceiver() {
   RegisterWindowClass(Procedure);
   next_ = NewWindow();
   Prepare();
 }
 
-ReplyWindows::~ReplyWindows() {
+ReportReceiver::~ReportReceiver() {
   for (const auto& [window, batch] : batches_) {
     ::DestroyWindow(window);
   }
@@ -42,7 +42,7 @@ ReplyWindows::~ReplyWindows() {
   ::DestroyWindow(next_);
 }
 
-HWND ReplyWindows::NewWindow() const {
+HWND ReportReceiver::NewWindow() const {
   HWND window = ::CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                   ::GetModuleHandleA(nullptr), nullptr);
   if (window == nullptr) {
@@ -52,25 +52,25 @@ HWND ReplyWindows::NewWindow() const {
   return window;
 }
 
-std::int32_t ReplyWindows::NextHandle() const {
+std::int32_t ReportReceiver::NextHandle() const {
   // A window handle carries 32 significant bits on 64-bit Windows too, and the
   // worker reads it back as a 32-bit number.
   return static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(next_));
 }
 
-void ReplyWindows::Prepare() {
+void ReportReceiver::Prepare() {
   if (prepared_ == nullptr) {
     prepared_ = NewWindow();
   }
 }
 
-void ReplyWindows::Assign(BatchId batch) {
+void ReportReceiver::Assign(BatchId batch) {
   batches_[next_] = batch;
   next_ = prepared_;
   prepared_ = nullptr;
 }
 
-void ReplyWindows::Release(BatchId batch) {
+void ReportReceiver::Release(BatchId batch) {
   const auto found = std::find_if(batches_.begin(), batches_.end(),
                                   [batch](const auto& entry) { return entry.second == batch; });
   if (found != batches_.end()) {
@@ -79,7 +79,7 @@ void ReplyWindows::Release(BatchId batch) {
   }
 }
 
-bool ReplyWindows::Deliver(SweepEvents& events) {
+bool ReportReceiver::Deliver(SweepEvents& events) {
   events_ = &events;
   delivered_ = false;
   // Reports are sent, not posted: looking at the queue is what lets them in.
@@ -91,7 +91,7 @@ bool ReplyWindows::Deliver(SweepEvents& events) {
   return delivered_;
 }
 
-void ReplyWindows::Receive(HWND window, const COPYDATASTRUCT& packet) {
+void ReportReceiver::Receive(HWND window, const COPYDATASTRUCT& packet) {
   if (events_ == nullptr || packet.dwData != kReportTag || packet.lpData == nullptr ||
       packet.cbData > kMostPacket) {
     return;
@@ -104,13 +104,14 @@ void ReplyWindows::Receive(HWND window, const COPYDATASTRUCT& packet) {
   delivered_ = true;
 }
 
-LRESULT CALLBACK ReplyWindows::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK ReportReceiver::Procedure(HWND window, UINT message, WPARAM wParam,
+                                           LPARAM lParam) {
   if (message != os::WM_COPYDATA) {
     return ::DefWindowProcA(window, message, wParam, lParam);
   }
   // The window keeps its owner, and WM_COPYDATA the packet, as an integer.
   // NOLINTNEXTLINE(performance-no-int-to-ptr)
-  auto* windows = reinterpret_cast<ReplyWindows*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
+  auto* windows = reinterpret_cast<ReportReceiver*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
   // NOLINTNEXTLINE(performance-no-int-to-ptr)
   const auto* packet = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
   if (windows != nullptr && packet != nullptr) {
