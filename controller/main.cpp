@@ -4,18 +4,36 @@
 
 #include "controller/errors.h"
 #include "controller/exit_status.h"
+#include "controller/link_layer.h"
+#include "controller/local_networks.h"
 #include "controller/options.h"
 #include "controller/platform_host.h"
 #include "controller/progress.h"
 #include "controller/result_stream.h"
 #include "controller/sweep.h"
 #include "controller/targets.h"
+#include "controller/vendors.h"
 
 namespace hostsweep::controller {
 namespace {
 
+// The networks --localnet names, each shown on standard error.
+std::vector<std::string> LocalTargets() {
+  const auto networks = ReadInterfaceNetworks();
+  const auto targets = LocalNetworkTargets(networks);
+  if (targets.empty()) {
+    std::cerr << "hostsweep: --localnet: no interface is up with an IPv4 network\n";
+  }
+  for (const auto& target : targets) {
+    std::cerr << "hostsweep: --localnet: sweeping " << target << "\n";
+  }
+  return targets;
+}
+
 std::vector<Address> CollectAddresses(const Options& options) {
-  std::vector<std::string> targets = options.targets;
+  std::vector<std::string> targets =
+      options.localNetworks ? LocalTargets() : std::vector<std::string>{};
+  targets.insert(targets.end(), options.targets.begin(), options.targets.end());
   for (const auto& file : options.targetFiles) {
     const auto lines = ReadTargetFile(file);
     targets.insert(targets.end(), lines.begin(), lines.end());
@@ -41,7 +59,13 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses) {
   const std::string workerPath = options.worker.empty() ? DefaultWorkerPath() : options.worker;
   CheckWorkerPath(workerPath);
   const auto host = MakeWorkerHost(workerPath);
-  Sweep sweep(addresses, SettingsFor(options, addresses.size()), *host, std::cerr);
+  LazyVendorRegistry vendors(VendorRegistryFolder(), std::cerr);
+  LinkLayerEnrichment linkLayer(ReadNeighbourTable, vendors, std::cerr, options.verbose);
+  std::vector<Enrichment*> stages;
+  if (!options.namesOnly) {
+    stages.push_back(&linkLayer);
+  }
+  Sweep sweep(addresses, SettingsFor(options, addresses.size()), *host, std::cerr, stages);
   const auto writer = MakeWriter(options.format, std::cout);
   ResultStream stream(*writer, options.foundOnly);
   std::optional<ProgressLine> progress;
@@ -87,6 +111,9 @@ int main(int argc, char** argv) {
   } catch (const UsageError& error) {
     std::cerr << "hostsweep: " << error.what() << "\n";
     return kExitUsage;
+  } catch (const SystemError& error) {
+    std::cerr << "hostsweep: " << error.what() << "\n";
+    return kExitSystem;
   }
   try {
     return RunSweep(*parsed.options, addresses);

@@ -11,10 +11,16 @@ constexpr std::size_t kMostJobs = 1024;
 constexpr unsigned kMostPause = 1'000'000;
 
 constexpr auto kFooter = R"(Targets: 10.0.0.7, 10.0.0.1-254, 10.0.0.1-10.0.1.20, 10.0.0.0/24
-(network and broadcast addresses left out, except in /31 and /32).
-At most 65536 addresses per sweep; duplicates are swept once.
+(network and broadcast addresses left out, except in /31 and /32), or
+--localnet. At most 65536 addresses per sweep; duplicates are swept once.
 
-Exit status: 0 a host was alive (named, with --names-only), 1 none was,
+States: alive (answered echo), silent (ignored echo but answered on the
+link during the sweep), dead, no report; named/unnamed with --names-only.
+Columns: address state rtt_ms ttl name mac vendor. mac comes from the
+system's neighbour table (hosts on a directly connected network), else from
+the host's NetBIOS answer; vendor from the IEEE registries (ieee-data).
+
+Exit status: 0 a host was found (named, with --names-only), 1 none was,
 3 usage error, 4 system error, 130 interrupted.)";
 
 }  // namespace
@@ -22,18 +28,22 @@ Exit status: 0 a host was alive (named, with --names-only), 1 none was,
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
                                    std::ostream& err) {
   Options options;
-  CLI::App app{"Sweeps IPv4 addresses: alive, round-trip time, TTL, host name, adapter address.",
-               "hostsweep"};
+  CLI::App app{
+      "Sweeps IPv4 addresses: alive, round-trip time, TTL, host name, MAC address and maker.",
+      "hostsweep"};
   app.footer(kFooter);
   app.set_version_flag("--version", "hostsweep " HOSTSWEEP_VERSION);
   app.add_option("targets", options.targets, "Addresses, ranges or CIDR blocks");
+  app.add_flag("-l,--localnet", options.localNetworks,
+               "Sweep every IPv4 network this machine is directly connected to");
   app.add_option("-f,--file", options.targetFiles,
                  "Read targets from FILE, one per line, # comments; - for standard input");
   bool csv = false;
   bool json = false;
   auto* csvFlag = app.add_flag("--csv", csv, "CSV with a header line");
   app.add_flag("--json", json, "One JSON object per address per line")->excludes(csvFlag);
-  auto* alive = app.add_flag("--alive", options.foundOnly, "Show only the hosts that answered");
+  auto* alive =
+      app.add_flag("--alive", options.foundOnly, "Show only the hosts found (alive or silent)");
   app.add_flag("--names-only", options.namesOnly,
                "Only look up each address's host name; no echo request is sent")
       ->excludes(alive);
@@ -57,7 +67,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     const int status = app.exit(error, out, err);
     return {std::nullopt, status == 0 ? 0 : kExitUsage};
   }
-  if (options.targets.empty() && options.targetFiles.empty()) {
+  if (options.targets.empty() && options.targetFiles.empty() && !options.localNetworks) {
     err << "hostsweep: no targets given\nRun with --help for more information.\n";
     return {std::nullopt, kExitUsage};
   }

@@ -17,6 +17,7 @@ inline constexpr std::size_t kDefaultJobs = 512;
 struct Options {
   std::vector<std::string> targets;
   std::vector<std::string> targetFiles;
+  bool localNetworks = false;
   Format format = Format::kTable;
   bool foundOnly = false;
   bool namesOnly = false;

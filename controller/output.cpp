@@ -31,7 +31,7 @@ std::string Printable(std::string_view text) {
   return printable;
 }
 
-using Columns = std::array<std::string, 6>;
+using Columns = std::array<std::string, 7>;
 
 Columns ColumnsOf(const HostResult& result) {
   return {FormatAddress(result.address),
@@ -39,7 +39,37 @@ Columns ColumnsOf(const HostResult& result) {
           OptionalText(result.roundTripMs),
           OptionalText(result.ttl),
           result.name,
-          result.mac};
+          result.mac,
+          result.vendor};
+}
+
+// What the worker's echo requests found; a silent host's was "dead".
+std::optional<std::string_view> EchoVerdict(State state) {
+  switch (state) {
+    case State::kAlive:
+      return "alive";
+    case State::kDead:
+    case State::kSilent:
+      return "dead";
+    case State::kPending:
+    case State::kNamed:
+    case State::kUnnamed:
+    case State::kNoReport:
+      break;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string_view> MacSourceText(MacSource source) {
+  switch (source) {
+    case MacSource::kNeighbour:
+      return "neighbour";
+    case MacSource::kNetbios:
+      return "netbios";
+    case MacSource::kNone:
+      break;
+  }
+  return std::nullopt;
 }
 
 class CsvWriter : public ResultWriter {
@@ -86,7 +116,9 @@ std::string CsvField(std::string_view text) {
   return quoted + "\"";
 }
 
-std::string CsvHeader() { return "address,state,rtt_ms,ttl,name,mac" + std::string(kCsvLineEnd); }
+std::string CsvHeader() {
+  return "address,state,rtt_ms,ttl,name,mac,vendor" + std::string(kCsvLineEnd);
+}
 
 std::string CsvRow(const HostResult& result) {
   std::string row;
@@ -100,17 +132,21 @@ std::string JsonLine(const HostResult& result) {
   nlohmann::ordered_json line;
   line["address"] = FormatAddress(result.address);
   line["state"] = StateText(result.state);
+  line["echo"] = OrNull(EchoVerdict(result.state));
   line["rtt_ms"] = OrNull(result.roundTripMs);
   line["ttl"] = OrNull(result.ttl);
   line["name"] = OrNull(NonEmpty(result.name));
   line["mac"] = OrNull(NonEmpty(result.mac));
-  // Names arrive in the system's code page, not always UTF-8: such bytes
+  line["vendor"] = OrNull(NonEmpty(result.vendor));
+  line["mac_source"] = OrNull(MacSourceText(result.macSource));
+  line["netbios_mac"] = OrNull(NonEmpty(result.netbiosMac));
+  // Names (and makers) arrive in the system's code page, not always UTF-8: such bytes
   // become U+FFFD rather than failing the sweep.
   return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 std::string Table(const std::vector<HostResult>& results) {
-  const Columns header{"ADDRESS", "STATE", "RTT(ms)", "TTL", "NAME", "MAC"};
+  const Columns header{"ADDRESS", "STATE", "RTT(ms)", "TTL", "NAME", "MAC", "VENDOR"};
   std::vector<Columns> rows{header};
   for (const auto& result : results) {
     auto columns = ColumnsOf(result);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -17,5 +18,7 @@ std::string DefaultWorkerPath();
 // Throws SystemError naming the problem when `path` cannot be run.
 void CheckWorkerPath(const std::string& path);
 bool IsTerminal(std::FILE* stream);
+// Where the IEEE registries of adapter makers are (as ieee-data ships them).
+std::filesystem::path VendorRegistryFolder();
 
 }  // namespace hostsweep::controller

@@ -20,7 +20,7 @@ void ResultStream::Finish(const ResultBook& book) {
 }
 
 void ResultStream::WriteOne(const HostResult& result) {
-  if (!foundOnly_ || result.state == State::kAlive || result.state == State::kNamed) {
+  if (!foundOnly_ || IsFound(result.state)) {
     writer_.Write(result);
   }
 }

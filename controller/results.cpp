@@ -1,5 +1,6 @@
 #include "controller/results.h"
 
+#include <algorithm>
 #include <charconv>
 #include <utility>
 
@@ -51,7 +52,7 @@ std::optional<HostResult> ParseLiveReport(const std::vector<std::string_view>& i
     result.name += i > 3 ? "," : "";
     result.name += items[i];
   }
-  result.mac = items.back();
+  result.netbiosMac = items.back();
   return result;
 }
 
@@ -71,8 +72,14 @@ std::string_view StateText(State state) {
       return "unnamed";
     case State::kNoReport:
       return "no report";
+    case State::kSilent:
+      return "silent";
   }
   return "pending";
+}
+
+bool IsFound(State state) {
+  return state == State::kAlive || state == State::kSilent || state == State::kNamed;
 }
 
 ResultBook::ResultBook(const std::vector<Address>& addresses) {
@@ -120,10 +127,13 @@ Filing ResultBook::File(std::size_t position, HostResult result) {
   result.address = slot.address;
   slot = std::move(result);
   ++done_;
-  if (slot.state == State::kAlive || slot.state == State::kNamed) {
-    ++found_;
-  }
+  finished_.push_back(position);
   return Filing::kFiled;
+}
+
+std::size_t ResultBook::Found() const {
+  return static_cast<std::size_t>(std::count_if(
+      results_.begin(), results_.end(), [](const HostResult& r) { return IsFound(r.state); }));
 }
 
 }  // namespace hostsweep::controller

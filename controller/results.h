@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "controller/targets.h"
@@ -18,9 +19,15 @@ enum class State {
   kNamed,     // name-only sweep: the address has a name
   kUnnamed,   // name-only sweep: it has none
   kNoReport,  // the worker chain ended (or was ended) without reporting it
+  kSilent,    // did not answer echo, but answered on the link during the sweep
 };
 
 std::string_view StateText(State state);
+// Alive or silent in a probe sweep, named in a name-only sweep.
+bool IsFound(State state);
+
+// Where the shown link-layer address came from.
+enum class MacSource { kNone, kNeighbour, kNetbios };
 
 struct HostResult {
   Address address = 0;
@@ -28,7 +35,10 @@ struct HostResult {
   std::optional<long> roundTripMs{};
   std::optional<int> ttl{};
   std::string name{};
-  std::string mac{};
+  std::string netbiosMac{};  // exactly what the worker reported
+  std::string mac{};         // the address shown
+  MacSource macSource = MacSource::kNone;
+  std::string vendor{};
 };
 
 // What one report did to the results.
@@ -46,16 +56,19 @@ class ResultBook {
   void MarkUnreported(std::size_t first, std::size_t count);
 
   [[nodiscard]] const std::vector<HostResult>& Results() const { return results_; }
+  // For the stages that add to a result once its probes are done.
+  HostResult& At(std::size_t position) { return results_[position]; }
+  // The positions filed since the last call, in the order they were filed.
+  std::vector<std::size_t> TakeFinished() { return std::exchange(finished_, {}); }
   [[nodiscard]] std::size_t Done() const { return done_; }
-  // Alive in a probe sweep, named in a name-only sweep.
-  [[nodiscard]] std::size_t Found() const { return found_; }
+  [[nodiscard]] std::size_t Found() const;
 
  private:
   Filing File(std::size_t position, HostResult result);
 
   std::vector<HostResult> results_;
+  std::vector<std::size_t> finished_;
   std::size_t done_ = 0;
-  std::size_t found_ = 0;
 };
 
 }  // namespace hostsweep::controller

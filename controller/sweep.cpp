@@ -1,6 +1,7 @@
 #include "controller/sweep.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "controller/errors.h"
 
@@ -30,11 +31,12 @@ milliseconds BatchDeadline(std::size_t slots, bool namesOnly) {
 }
 
 Sweep::Sweep(const std::vector<Address>& addresses, const SweepSettings& settings, WorkerHost& host,
-             std::ostream& diagnostics)
+             std::ostream& diagnostics, std::vector<Enrichment*> stages)
     : addresses_(addresses),
       settings_(settings),
       host_(host),
       diagnostics_(diagnostics),
+      stages_(std::move(stages)),
       batches_(SplitIntoBatches(addresses.size(), settings.namesOnly ? 1 : settings.batchSize)),
       book_(addresses) {}
 
@@ -43,16 +45,29 @@ bool Sweep::Run(const std::function<void(const ResultBook&)>& changed) {
   while (!running_.empty() || nextBatch_ < batches_.size()) {
     if (host_.Interrupted()) {
       StopAll();
+      EnrichFinished();
       return false;
     }
     host_.Wait(std::min(kTick, TimeToNextDeadline()), *this);
+    EnrichFinished();
     changed(book_);
     StopOverdue();
     if (!host_.Interrupted()) {
       StartBatches();
     }
   }
+  EnrichFinished();
   return true;
+}
+
+void Sweep::EnrichFinished() {
+  const auto finished = book_.TakeFinished();
+  if (finished.empty()) {
+    return;
+  }
+  for (Enrichment* stage : stages_) {
+    stage->Enrich(book_, finished);
+  }
 }
 
 void Sweep::StartBatches() {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "controller/batches.h"
+#include "controller/enrichment.h"
 #include "controller/results.h"
 #include "controller/worker_host.h"
 
@@ -36,8 +37,9 @@ struct SweepCounts {
 
 class Sweep : private SweepEvents {
  public:
+  // `stages` add to each result once its probes are over, in their order.
   Sweep(const std::vector<Address>& addresses, const SweepSettings& settings, WorkerHost& host,
-        std::ostream& diagnostics);
+        std::ostream& diagnostics, std::vector<Enrichment*> stages = {});
 
   // Runs until every batch is done or the user interrupts; `changed` is called
   // after each wait. Returns false when interrupted.
@@ -58,6 +60,7 @@ class Sweep : private SweepEvents {
   void StartBatches();
   void StopOverdue();
   void StopAll();
+  void EnrichFinished();
   std::chrono::milliseconds TimeToNextDeadline() const;
   void OnReport(std::optional<BatchId> origin, const std::string& text) override;
   void OnChainEnded(BatchId batch) override;
@@ -68,6 +71,7 @@ class Sweep : private SweepEvents {
   SweepSettings settings_;
   WorkerHost& host_;
   std::ostream& diagnostics_;
+  std::vector<Enrichment*> stages_;
   std::vector<Batch> batches_;
   BatchId nextBatch_ = 0;
   std::vector<Running> running_;

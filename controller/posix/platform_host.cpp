@@ -32,4 +32,6 @@ void CheckWorkerPath(const std::string& path) {
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 
+std::filesystem::path VendorRegistryFolder() { return "/usr/share/ieee-data"; }
+
 }  // namespace hostsweep::controller

@@ -60,6 +60,14 @@ void CheckWorkerPath(const std::string& path) {
   }
 }
 
+std::filesystem::path VendorRegistryFolder() {
+  try {
+    return std::filesystem::path(os::GetProgramFolder()) / "ieee-data";
+  } catch (const Failure&) {
+    return "ieee-data";  // the warning that no registry was found names it
+  }
+}
+
 bool IsTerminal(std::FILE* stream) {
   // NOLINTNEXTLINE(performance-no-int-to-ptr): the C runtime keeps handles as integers
   const auto console = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));

@@ -15,7 +15,10 @@ HostResult Live(std::string name) {
           .roundTripMs = 3,
           .ttl = 64,
           .name = std::move(name),
-          .mac = "02-00-5E-10-00-0A"};
+          .netbiosMac = "02-00-5E-10-00-0A",
+          .mac = "00-22-72-00-00-0A",
+          .macSource = MacSource::kNeighbour,
+          .vendor = "Maker, \"Q\""};
 }
 
 struct Quoting {
@@ -36,10 +39,11 @@ INSTANTIATE_TEST_SUITE_P(Output, CsvQuoting,
                                            Quoting{"no report", "no report"}));
 
 TEST(Csv, RowsHaveTheHeaderColumnsAndEndInCrLf) {
-  EXPECT_EQ(CsvHeader(), "address,state,rtt_ms,ttl,name,mac\r\n");
-  EXPECT_EQ(CsvRow(Live("alpha.lab")), "10.0.0.10,alive,3,64,alpha.lab,02-00-5E-10-00-0A\r\n");
+  EXPECT_EQ(CsvHeader(), "address,state,rtt_ms,ttl,name,mac,vendor\r\n");
+  EXPECT_EQ(CsvRow(Live("alpha.lab")),
+            "10.0.0.10,alive,3,64,alpha.lab,00-22-72-00-00-0A,\"Maker, \"\"Q\"\"\"\r\n");
   EXPECT_EQ(CsvRow({.address = 0x0A000002, .state = State::kNoReport}),
-            "10.0.0.2,no report,,,,\r\n");
+            "10.0.0.2,no report,,,,,\r\n");
 }
 
 TEST(Json, OddHostNamesSurviveARoundTrip) {
@@ -58,11 +62,17 @@ TEST(Json, BytesThatAreNotUtf8BecomeReplacementCharacters) {
 
 TEST(Json, EveryKeyIsPresentInAFixedOrderWithNullForAbsentValues) {
   EXPECT_EQ(
-      JsonLine({.address = 0x0A000002, .state = State::kDead}),
-      R"({"address":"10.0.0.2","state":"dead","rtt_ms":null,"ttl":null,"name":null,"mac":null})");
+      JsonLine({.address = 0x0A000002, .state = State::kNoReport}),
+      R"({"address":"10.0.0.2","state":"no report","echo":null,"rtt_ms":null,"ttl":null,"name":null,"mac":null,"vendor":null,"mac_source":null,"netbios_mac":null})");
   EXPECT_EQ(
       JsonLine(Live("alpha.lab")),
-      R"({"address":"10.0.0.10","state":"alive","rtt_ms":3,"ttl":64,"name":"alpha.lab","mac":"02-00-5E-10-00-0A"})");
+      R"({"address":"10.0.0.10","state":"alive","echo":"alive","rtt_ms":3,"ttl":64,"name":"alpha.lab","mac":"00-22-72-00-00-0A","vendor":"Maker, \"Q\"","mac_source":"neighbour","netbios_mac":"02-00-5E-10-00-0A"})");
+  EXPECT_EQ(
+      JsonLine({.address = 0x0A000002,
+                .state = State::kSilent,
+                .mac = "00-D0-EF-00-00-0E",
+                .macSource = MacSource::kNetbios}),
+      R"({"address":"10.0.0.2","state":"silent","echo":"dead","rtt_ms":null,"ttl":null,"name":null,"mac":"00-D0-EF-00-00-0E","vendor":null,"mac_source":"netbios","netbios_mac":null})");
 }
 
 TEST(Table, ColumnsAlignAndControlBytesAreMasked) {

@@ -21,7 +21,7 @@ TEST_F(ResultBookTest, FilesDeadAndLiveReportsByLabel) {
   EXPECT_EQ(At(0).roundTripMs, 12);
   EXPECT_EQ(At(0).ttl, 128);
   EXPECT_EQ(At(0).name, "pc5");
-  EXPECT_EQ(At(0).mac, "00-1A-2B-3C-4D-5E");
+  EXPECT_EQ(At(0).netbiosMac, "00-1A-2B-3C-4D-5E");
   EXPECT_EQ(At(1).state, State::kPending);
   EXPECT_EQ(book_.Done(), 2U);
   EXPECT_EQ(book_.Found(), 1U);
@@ -31,13 +31,13 @@ TEST_F(ResultBookTest, LiveReportWithoutNameOrMac) {
   ASSERT_EQ(book_.FileProbeReport("h1,0,64,,"), Filing::kFiled);
   EXPECT_EQ(At(1).state, State::kAlive);
   EXPECT_EQ(At(1).name, "");
-  EXPECT_EQ(At(1).mac, "");
+  EXPECT_EQ(At(1).netbiosMac, "");
 }
 
 TEST_F(ResultBookTest, NameHoldingCommasKeepsThemAndTheMacStaysLast) {
   ASSERT_EQ(book_.FileProbeReport("h1,3,64,odd,name,,00-00-00-00-00-01"), Filing::kFiled);
   EXPECT_EQ(At(1).name, "odd,name,");
-  EXPECT_EQ(At(1).mac, "00-00-00-00-00-01");
+  EXPECT_EQ(At(1).netbiosMac, "00-00-00-00-00-01");
 }
 
 TEST_F(ResultBookTest, SecondReportForASlotIsADuplicateAndChangesNothing) {

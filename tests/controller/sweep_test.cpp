@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
+
+#include "controller/link_layer.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -175,6 +179,49 @@ TEST(Sweep, InterruptionStopsEveryRunningChainAndLeavesTheRestUnfinished) {
   EXPECT_THAT(States(sweep.Book()), ElementsAre(State::kDead, State::kDead, State::kPending,
                                                 State::kPending, State::kPending, State::kPending,
                                                 State::kPending, State::kPending, State::kPending));
+}
+
+// Slot 0 alive with Samba's all-zero unit ID, slot 1 dead but heard on the
+// link, slot 2 dead and unheard; the neighbour table knows slots 0 and 1.
+TEST(Sweep, EveryResultIsEnrichedOnceBeforeItIsShown) {
+  const auto addresses = Addresses(3);
+  ScriptedHost host([](BatchId, const std::vector<std::string>& fields, SweepEvents& events) {
+    events.OnReport(std::nullopt,
+                    fields[2] == "h0" ? "h0,1,64,pc,00-00-00-00-00-00" : fields[2] + ",Dead");
+  });
+  const auto folder = std::filesystem::temp_directory_path() / "hostsweep-sweep-test-registry";
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder / "oui.csv")
+      << "Registry,Assignment,Organization Name\nMA-L,002272,Maker A\n";
+  int tableReads = 0;
+  const auto table = [&tableReads, &addresses] {
+    ++tableReads;
+    return std::vector<NeighbourEntry>{
+        {.address = addresses[0], .mac = *ParseMac("00-22-72-00-00-01"), .reachable = true},
+        {.address = addresses[1], .mac = *ParseMac("0A-00-00-00-00-02"), .reachable = true}};
+  };
+  std::ostringstream diagnostics;
+  LazyVendorRegistry vendors(folder, diagnostics);
+  LinkLayerEnrichment linkLayer(table, vendors, diagnostics, false);
+  Sweep sweep(addresses, {.jobs = 1, .batchSize = 1}, host, diagnostics, {&linkLayer});
+  std::size_t shownUnenriched = 0;
+  ASSERT_TRUE(sweep.Run([&shownUnenriched](const ResultBook& book) {
+    for (const auto& result : book.Results()) {
+      shownUnenriched += result.state == State::kDead && result.address == 0x0A000002 ? 1 : 0;
+    }
+  }));
+  std::filesystem::remove_all(folder);
+  EXPECT_EQ(shownUnenriched, 0U);
+  EXPECT_EQ(tableReads, 3);  // one per round that finished a probed address
+  EXPECT_THAT(States(sweep.Book()), ElementsAre(State::kAlive, State::kSilent, State::kDead));
+  EXPECT_EQ(sweep.Book().Found(), 2U);
+  const auto& results = sweep.Book().Results();
+  EXPECT_EQ(results[0].mac, "00-22-72-00-00-01");
+  EXPECT_EQ(results[0].vendor, "Maker A");
+  EXPECT_EQ(results[0].netbiosMac, "00-00-00-00-00-00");
+  EXPECT_EQ(results[1].vendor, kLocallyAdministered);
+  EXPECT_EQ(results[2].macSource, MacSource::kNone);
+  EXPECT_EQ(diagnostics.str(), "");
 }
 
 TEST(BatchDeadline, GrowsWithTheSlotsAndCoversTheirEchoTimeouts) {

@@ -6,10 +6,12 @@
 #include <sstream>
 
 #include "controller/errors.h"
+#include "controller/local_networks.h"
 
 namespace hostsweep::controller {
 namespace {
 
+using ::testing::AllOf;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
@@ -114,6 +116,45 @@ TEST(ReadTargetLines, SkipsCommentsAndBlankLinesAndTrims) {
 TEST(ReadTargetFile, RefusesAFileThatCannotBeRead) {
   EXPECT_THROW(ReadTargetFile("/nonexistent/targets.txt"), UsageError);
 }
+
+struct LocalCase {
+  std::vector<InterfaceNetwork> networks;
+  std::vector<std::string> targets;  // empty: refused
+  const char* refused = "";          // the network the refusal names
+};
+
+class LocalNetworks : public ::testing::TestWithParam<LocalCase> {};
+
+TEST_P(LocalNetworks, BecomeOneTargetPerNetworkOrARefusalNamingIt) {
+  const auto& c = GetParam();
+  if (c.targets.empty()) {
+    try {
+      LocalNetworkTargets(c.networks);
+      ADD_FAILURE() << "not refused";
+    } catch (const UsageError& error) {
+      EXPECT_THAT(error.what(),
+                  AllOf(HasSubstr(c.networks.back().interfaceName), HasSubstr(c.refused)));
+    }
+    return;
+  }
+  EXPECT_EQ(LocalNetworkTargets(c.networks), c.targets);
+}
+
+constexpr Address k10_1_2_3 = 0x0A010203;
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, LocalNetworks,
+    ::testing::Values(
+        LocalCase{{{"eth0", k10_1_2_3, 24}}, {"10.1.2.0/24"}},
+        LocalCase{{{"eth0", k10_1_2_3, 24}, {"wlan0", k10_1_2_3 + 1, 24}, {"br0", 0xC0A80001, 20}},
+                  {"10.1.2.0/24", "192.168.0.0/20"}},
+        LocalCase{{{"eth0", k10_1_2_3, 31}}, {"10.1.2.2/31"}},
+        LocalCase{{{"eth0", k10_1_2_3, 32}}, {"10.1.2.3/32"}},
+        LocalCase{{{"ppp0", k10_1_2_3, 32, 0x0A090909}}, {"10.9.9.9/32"}},
+        LocalCase{{{"tun0", k10_1_2_3, 30, 0x0A010202}}, {"10.1.2.0/30"}},
+        LocalCase{{{"eth0", k10_1_2_3, 16}}, {"10.1.0.0/16"}},
+        LocalCase{{{"eth0", k10_1_2_3, 24}, {"eth1", 0x0A000001, 15}}, {}, "10.0.0.0/15"},
+        LocalCase{{{"eth9", 0x0A000001, 0}}, {}, "0.0.0.0/0"}));
 
 }  // namespace
 }  // namespace hostsweep::controller

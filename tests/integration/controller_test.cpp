@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -30,7 +31,7 @@ constexpr int kExitInterrupted = 130;
 // What the lab (tests/lab/lab.sh) has on 10.213.0.0/24; every other address is dead.
 struct LabHost {
   std::string name;
-  std::string mac;  // when the host runs a name service that answers
+  std::string netbiosMac;  // when the host runs a name service that answers
 };
 
 const std::map<std::string, LabHost>& LiveLabHosts() {
@@ -38,13 +39,41 @@ const std::map<std::string, LabHost>& LiveLabHosts() {
     auto* live = new std::map<std::string, LabHost>{
         {"10.213.0.1", {"scanner", ""}}, {"10.213.0.10", {"alpha.lab", "02-00-5E-10-00-0A"}},
         {"10.213.0.11", {"bravo", "?"}}, {"10.213.0.12", {"", ""}},
-        {"10.213.0.13", {"delta", ""}},  {"10.213.0.14", {"foxtrot", ""}}};
+        {"10.213.0.13", {"delta", ""}},  {"10.213.0.14", {"foxtrot", ""}},
+        {"10.213.0.254", {"", ""}}};
     for (int last = 100; last <= 149; ++last) {
       (*live)["10.213.0." + std::to_string(last)] = {"", ""};
     }
     return live;
   }();
   return *hosts;
+}
+
+constexpr const char* kMute = "10.213.0.15";  // drops echo requests
+
+struct Adapter {
+  std::string mac;
+  std::string maker;
+};
+
+// "address MAC maker" lines the lab wrote when it gave its hosts their
+// adapter addresses, makers read from ieee-data's registries.
+std::map<std::string, Adapter> LabAdapters(const std::string& file) {
+  std::map<std::string, Adapter> adapters;
+  const char* state = std::getenv("HOSTSWEEP_LAB_STATE");
+  std::ifstream lines(std::string(state == nullptr ? "" : state) + "/" + file);
+  std::string address;
+  Adapter adapter;
+  while (lines >> address >> adapter.mac && std::getline(lines >> std::ws, adapter.maker)) {
+    adapters[address] = adapter;
+  }
+  return adapters;
+}
+
+// Entries from earlier tests would make a host that was heard on the link
+// then look silent or not by their age; each such test starts afresh.
+void ForgetNeighbours() {
+  ASSERT_EQ(RunProcess({"/bin/ip", "-4", "neigh", "flush", "dev", "br0"}).exitStatus, 0);
 }
 
 std::string TempFile(const std::string& name, const std::string& content) {
@@ -67,28 +96,100 @@ class ControllerInLab : public ::testing::Test {
 };
 
 TEST_F(ControllerInLab, SlashTwentyFourGivesOneResultPerAddressAsTheLabDefinesIt) {
+  const auto adapters = LabAdapters("link");
+  if (adapters.empty()) {
+    GTEST_SKIP() << "the lab gave its hosts no fixed adapter addresses (package ieee-data)";
+  }
+  ForgetNeighbours();
   const auto run = RunController({"--csv", "10.213.0.0/24"});
   ASSERT_EQ(run.exitStatus, kExitFound) << run.standardError;
   const auto records = ReadCsv(run.standardOutput);
   ASSERT_THAT(records, SizeIs(255));
-  EXPECT_THAT(records[0], ElementsAre("address", "state", "rtt_ms", "ttl", "name", "mac"));
+  EXPECT_THAT(records[0],
+              ElementsAre("address", "state", "rtt_ms", "ttl", "name", "mac", "vendor"));
   for (int last = 1; last <= 254; ++last) {
     const auto& record = records[static_cast<std::size_t>(last)];
-    ASSERT_THAT(record, SizeIs(6));
+    ASSERT_THAT(record, SizeIs(7));
     const std::string address = "10.213.0." + std::to_string(last);
     EXPECT_EQ(record[0], address);
     const auto live = LiveLabHosts().find(address);
+    const auto adapter = adapters.find(address);
+    if (address == kMute) {
+      EXPECT_THAT(record, ElementsAre(address, "silent", "", "", "", adapter->second.mac,
+                                      adapter->second.maker));
+      continue;
+    }
     if (live == LiveLabHosts().end()) {
-      EXPECT_THAT(record, ElementsAre(address, "dead", "", "", "", ""));
+      EXPECT_THAT(record, ElementsAre(address, "dead", "", "", "", "", ""));
       continue;
     }
     EXPECT_EQ(record[1], "alive") << address;
     EXPECT_THAT(record[3], ::testing::MatchesRegex("[0-9]+")) << address;
     EXPECT_EQ(record[4], live->second.name) << address;
-    if (live->second.mac != "?") {
-      EXPECT_EQ(record[5], live->second.mac) << address;
-    }
+    // The scanner's own address has no neighbour entry; every other host's
+    // adapter is the one the lab gave it, whatever NetBIOS said.
+    const Adapter expected = adapter == adapters.end() ? Adapter{} : adapter->second;
+    EXPECT_EQ(record[5], expected.mac) << address;
+    EXPECT_EQ(record[6], expected.maker) << address;
   }
+}
+
+// Where each MAC comes from: the neighbour table on the link (alpha's NetBIOS
+// unit ID differs and is kept aside), NetBIOS behind the router, nothing for
+// a dead routed address even though the router's own entry is known.
+TEST_F(ControllerInLab, EachMacNamesItsSourceAndTheRoutedHostGetsNoNeighbourMac) {
+  const auto adapters = LabAdapters("link");
+  const auto routed = LabAdapters("netbios");
+  if (adapters.empty() || routed.empty()) {
+    GTEST_SKIP() << "the lab gave its hosts no fixed adapter addresses (package ieee-data)";
+  }
+  ForgetNeighbours();
+  const auto run = RunController(
+      {"--json", "-v", "10.213.0.10", "10.213.0.11", kMute, "10.213.16.10", "10.213.16.11"});
+  ASSERT_EQ(run.exitStatus, kExitFound) << run.standardError;
+  std::map<std::string, nlohmann::json> hosts;
+  std::istringstream lines(run.standardOutput);
+  for (std::string line; std::getline(lines, line);) {
+    const auto object = nlohmann::json::parse(line);
+    hosts[object.at("address")] = object;
+  }
+  ASSERT_THAT(hosts, SizeIs(5));
+  struct Expected {
+    std::string address, state, echo;
+    nlohmann::json mac, vendor, source, netbios;
+  };
+  const auto& alpha = adapters.at("10.213.0.10");
+  const auto& bravo = adapters.at("10.213.0.11");
+  const auto& mute = adapters.at(kMute);
+  const auto& behind = routed.at("10.213.16.10");
+  const nlohmann::json null;
+  const Expected expected[] = {
+      {"10.213.0.10", "alive", "alive", alpha.mac, alpha.maker, "neighbour", "02-00-5E-10-00-0A"},
+      {"10.213.0.11", "alive", "alive", bravo.mac, bravo.maker, "neighbour", "00-00-00-00-00-00"},
+      {kMute, "silent", "dead", mute.mac, mute.maker, "neighbour", null},
+      {"10.213.16.10", "alive", "alive", behind.mac, behind.maker, "netbios", behind.mac},
+      {"10.213.16.11", "dead", "dead", null, null, null, null}};
+  for (const auto& e : expected) {
+    const auto& host = hosts[e.address];
+    EXPECT_EQ(host.at("state"), e.state) << e.address;
+    EXPECT_EQ(host.at("echo"), e.echo) << e.address;
+    EXPECT_EQ(host.at("mac"), e.mac) << e.address;
+    EXPECT_EQ(host.at("vendor"), e.vendor) << e.address;
+    EXPECT_EQ(host.at("mac_source"), e.source) << e.address;
+    EXPECT_EQ(host.at("netbios_mac"), e.netbios) << e.address;
+  }
+  EXPECT_THAT(run.standardError, HasSubstr("10.213.0.10: NetBIOS gave 02-00-5E-10-00-0A"));
+}
+
+TEST_F(ControllerInLab, LocalnetSweepsExactlyTheLabNetworkWithTheOtherTargets) {
+  const auto run = RunController({"--csv", "--localnet", "10.213.16.10"});
+  ASSERT_EQ(run.exitStatus, kExitFound) << run.standardError;
+  EXPECT_THAT(run.standardError, HasSubstr("--localnet: sweeping 10.213.0.0/20\n"));
+  const auto records = ReadCsv(run.standardOutput);
+  ASSERT_THAT(records, SizeIs(1 + 4094 + 1));
+  EXPECT_EQ(records[1][0], "10.213.0.1");
+  EXPECT_EQ(records[4094][0], "10.213.15.254");
+  EXPECT_EQ(records[4095][0], "10.213.16.10");
 }
 
 TEST_F(ControllerInLab, JsonLinesParseWithStableKeysInTargetOrder) {
@@ -102,10 +203,11 @@ TEST_F(ControllerInLab, JsonLinesParseWithStableKeysInTargetOrder) {
     for (const auto& [key, value] : object.items()) {
       keys.push_back(key);
     }
-    EXPECT_THAT(keys, ElementsAre("address", "state", "rtt_ms", "ttl", "name", "mac"));
+    EXPECT_THAT(keys, ElementsAre("address", "state", "echo", "rtt_ms", "ttl", "name", "mac",
+                                  "vendor", "mac_source", "netbios_mac"));
     addresses.push_back(object.at("address"));
-    if (object.at("address") == "10.213.0.15") {
-      EXPECT_EQ(object.at("state"), "dead");  // mute drops echo requests
+    if (object.at("address") == kMute) {
+      EXPECT_EQ(object.at("echo"), "dead");
       EXPECT_TRUE(object.at("rtt_ms").is_null());
     }
   }
@@ -127,7 +229,7 @@ TEST_F(ControllerInLab, SlotsOfAFailedWorkerAreNoReportAndItsMessageIsShown) {
   ASSERT_THAT(records, SizeIs(5));
   EXPECT_EQ(records[1][1], "alive");
   EXPECT_EQ(records[2][1], "alive");
-  EXPECT_THAT(records[3], ElementsAre("10.213.0.12", "no report", "", "", "", ""));
+  EXPECT_THAT(records[3], ElementsAre("10.213.0.12", "no report", "", "", "", "", ""));
   EXPECT_EQ(records[4][1], "alive");
   EXPECT_THAT(run.standardError, AllOf(HasSubstr("10.213.0.12"), HasSubstr("deliberate failure")));
 }
@@ -143,7 +245,7 @@ TEST_F(ControllerInLab, AWorkerThatConnectsAndNeverSendsDoesNotStallTheSweep) {
   const auto records = ReadCsv(run.standardOutput);
   ASSERT_THAT(records, SizeIs(4));
   EXPECT_THAT(records[1], ElementsAre("10.213.0.10", "alive", ::testing::_, ::testing::_,
-                                      "alpha.lab", ::testing::_));
+                                      "alpha.lab", ::testing::_, ::testing::_));
   EXPECT_EQ(records[2][4], "bravo");
   EXPECT_EQ(records[3][1], "alive");
 }
@@ -153,19 +255,23 @@ TEST_F(ControllerInLab, NamesOnlyReportsEachAddressName) {
   ASSERT_EQ(run.exitStatus, kExitFound) << run.standardError;
   const auto records = ReadCsv(run.standardOutput);
   ASSERT_THAT(records, SizeIs(5));
-  EXPECT_THAT(records[1], ElementsAre("10.213.0.10", "named", "", "", "alpha.lab", ""));
-  EXPECT_THAT(records[2], ElementsAre("10.213.0.11", "named", "", "", "bravo", ""));
-  EXPECT_THAT(records[3], ElementsAre("10.213.0.12", "unnamed", "", "", "", ""));
-  EXPECT_THAT(records[4], ElementsAre("10.213.0.200", "unnamed", "", "", "", ""));
+  EXPECT_THAT(records[1], ElementsAre("10.213.0.10", "named", "", "", "alpha.lab", "", ""));
+  EXPECT_THAT(records[2], ElementsAre("10.213.0.11", "named", "", "", "bravo", "", ""));
+  EXPECT_THAT(records[3], ElementsAre("10.213.0.12", "unnamed", "", "", "", "", ""));
+  EXPECT_THAT(records[4], ElementsAre("10.213.0.200", "unnamed", "", "", "", "", ""));
 }
 
-TEST_F(ControllerInLab, NoHostAliveExitsOne) {
-  const auto run = RunController({"--csv", "10.213.0.15", "10.213.0.200"});
-  EXPECT_EQ(run.exitStatus, kExitNoneFound) << run.standardError;
-  const auto records = ReadCsv(run.standardOutput);
-  ASSERT_THAT(records, SizeIs(3));
-  EXPECT_EQ(records[1][1], "dead");
-  EXPECT_EQ(records[2][1], "dead");
+// A silent host counts as found: --alive shows it and the exit status says so.
+TEST_F(ControllerInLab, ExitStatusAndAliveCountSilentHostsAsFound) {
+  ForgetNeighbours();
+  const auto silent = RunController({"--csv", "--alive", kMute, "10.213.0.200", "10.213.16.11"});
+  EXPECT_EQ(silent.exitStatus, kExitFound) << silent.standardError;
+  const auto records = ReadCsv(silent.standardOutput);
+  ASSERT_THAT(records, SizeIs(2));
+  EXPECT_THAT(records[1], ElementsAre(kMute, "silent", "", "", "", ::testing::_, ::testing::_));
+  const auto none = RunController({"--csv", "10.213.0.200", "10.213.16.11"});
+  EXPECT_EQ(none.exitStatus, kExitNoneFound) << none.standardError;
+  EXPECT_THAT(ReadCsv(none.standardOutput), SizeIs(3));
 }
 
 TEST_F(ControllerInLab, InterruptionEndsEveryWorkerAndPrintsWhatArrived) {

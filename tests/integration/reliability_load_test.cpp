@@ -19,9 +19,9 @@ namespace {
 using controller::State;
 
 // The lab's live addresses (tests/lab/lab.sh): the scanner, alpha to foxtrot
-// (mute drops echo requests) and the crowd.
+// (mute drops echo requests), the crowd and the router.
 std::set<std::string> LiveLabAddresses() {
-  std::set<std::string> live{"10.213.0.1"};
+  std::set<std::string> live{"10.213.0.1", "10.213.0.254"};
   for (int last = 10; last <= 14; ++last) {
     live.insert("10.213.0." + std::to_string(last));
   }

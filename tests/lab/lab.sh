@@ -16,7 +16,15 @@
 #   foxtrot  10.213.0.14  named foxtrot, UDP 137 open but silent
 #   mute     10.213.0.15  drops echo requests
 #   crowd    10.213.0.100-149  fifty more live, unnamed addresses
-# Every other address of the /20 is dead.
+#   router   10.213.0.254 and 10.213.16.1, forwarding to 10.213.16.0/24 behind it
+#   behind   10.213.16.10 behind the router, named behind, NetBIOS with a real maker's unit ID
+# Every other address of the /20 and of 10.213.16.0/24 is dead.
+#
+# Adapter addresses (with ieee-data installed): alpha, foxtrot, mute, router
+# and behind's unit ID carry real MA-L prefixes, bravo an MA-M one, charlie an
+# MA-S one, read from /usr/share/ieee-data; delta's is locally administered.
+# $STATE/link lists "address MAC maker" for every host on the /20, as a
+# sweep's neighbour table should show it; $STATE/netbios lists behind's unit ID.
 set -euo pipefail
 
 PREFIX=${HOSTSWEEP_LAB_PREFIX:-hs}
@@ -26,7 +34,9 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 SKIP=77
 
 readonly HOSTS="alpha:10.213.0.10 bravo:10.213.0.11 charlie:10.213.0.12 delta:10.213.0.13 \
-foxtrot:10.213.0.14 mute:10.213.0.15 crowd:10.213.0.100"
+foxtrot:10.213.0.14 mute:10.213.0.15 crowd:10.213.0.100 router:10.213.0.254"
+readonly ROUTED="behind:10.213.16.10"
+REGISTRIES=${HOSTSWEEP_IEEE_DATA:-/usr/share/ieee-data}
 
 check() {
   if [[ $(id -u) -ne 0 ]]; then
@@ -47,7 +57,7 @@ down() {
       [[ -e $pidfile ]] && kill "$(cat "$pidfile")" 2>/dev/null || true
     done
   fi
-  for entry in $HOSTS; do
+  for entry in $HOSTS $ROUTED; do
     ip netns del "$(ns_of "${entry%%:*}")" 2>/dev/null || true
   done
   ip netns del "$SCAN" 2>/dev/null || true
@@ -85,6 +95,8 @@ up() {
     ip -n "$(ns_of crowd)" addr add "10.213.0.$last/20" dev eth0
   done
   ip netns exec "$(ns_of mute)" sysctl -qw net.ipv4.icmp_echo_ignore_all=1
+  add_routed_network
+  assign_macs
   # Names come from this file alone, so no lookup ever leaves the lab.
   cat >"/etc/netns/$SCAN/hosts" <<HOSTS
 127.0.0.1 localhost
@@ -93,10 +105,78 @@ up() {
 10.213.0.11 bravo
 10.213.0.13 delta
 10.213.0.14 foxtrot
+10.213.16.10 behind
 HOSTS
   echo "hosts: files" >"/etc/netns/$SCAN/nsswitch.conf"
   start_services
   trap - ERR
+}
+
+# A router on the LAN and one host behind it, so that a routed address is
+# swept through a gateway whose own neighbour entry it must not inherit.
+add_routed_network() {
+  local router behind
+  router=$(ns_of router)
+  behind=$(ns_of behind)
+  ip netns add "$behind"
+  ip -n "$behind" link set lo up
+  ip link add eth1 netns "$router" type veth peer name eth0 netns "$behind"
+  ip -n "$router" addr add 10.213.16.1/24 dev eth1
+  ip -n "$router" link set eth1 up
+  ip -n "$behind" addr add 10.213.16.10/24 dev eth0
+  ip -n "$behind" link set eth0 up
+  ip -n "$behind" route add default via 10.213.16.1
+  ip netns exec "$router" sysctl -qw net.ipv4.ip_forward=1
+  ip -n "$SCAN" route add 10.213.16.0/24 via 10.213.0.254
+}
+
+# registry_entries FILE COUNT: "HEX MAKER" for the first COUNT assignments of
+# a registry whose maker name is plain text and whose addresses are unicast
+# and globally administered (low two bits of the first octet clear).
+registry_entries() {
+  awk -F, -v count="$2" 'NR > 1 && $3 ~ /^[A-Za-z0-9][A-Za-z0-9 .&-]*[A-Za-z0-9.]$/ &&
+    $3 != "IEEE Registration Authority" && $3 != "Private" && substr($2, 2, 1) ~ /[048C]/ {
+      print $2, $3; if (++n == count) exit }' "$REGISTRIES/$1"
+}
+
+# hyphenated HEX12: "AABBCCDDEEFF" as "AA-BB-CC-DD-EE-FF".
+hyphenated() { sed 's/../&-/g; s/-$//' <<<"$1"; }
+
+# Fixed adapter addresses, so that tests know each host's MAC and maker.
+assign_macs() {
+  local -a picks=()
+  : >"$STATE/link"
+  if [[ ! -r $REGISTRIES/oui.csv ]]; then
+    echo "lab: no $REGISTRIES/oui.csv (package ieee-data); adapter addresses stay random" >&2
+    return 0
+  fi
+  mapfile -t picks < <(registry_entries oui.csv 5; registry_entries mam.csv 1;
+    registry_entries oui36.csv 1)
+  # host:pick:suffix; the suffix pads each prefix to twelve digits.
+  local plan="alpha:0:00000A foxtrot:1:00000E mute:2:00000F router:3:0000FE bravo:5:0000B \
+charlie:6:00C" entry host pick suffix prefix maker mac
+  for entry in $plan; do
+    IFS=: read -r host pick suffix <<<"$entry"
+    prefix=${picks[$pick]%% *}
+    maker=${picks[$pick]#* }
+    mac=$(hyphenated "$prefix$suffix")
+    ip -n "$(ns_of "$host")" link set eth0 address "${mac//-/:}"
+    echo "$(host_address "$host") $mac $maker" >>"$STATE/link"
+  done
+  ip -n "$(ns_of delta)" link set eth0 address 0a:13:00:00:00:0d
+  echo "10.213.0.13 0A-13-00-00-00-0D (locally administered)" >>"$STATE/link"
+  mac=$(ip -n "$(ns_of crowd)" -br link show eth0 | awk '{print toupper($3)}' | tr : -)
+  for last in $(seq 100 149); do
+    echo "10.213.0.$last $mac (locally administered)" >>"$STATE/link"
+  done
+  echo "10.213.16.10 $(hyphenated "${picks[4]%% *}000010") ${picks[4]#* }" >"$STATE/netbios"
+}
+
+host_address() {
+  local entry
+  for entry in $HOSTS $ROUTED; do
+    [[ ${entry%%:*} == "$1" ]] && echo "${entry#*:}"
+  done
 }
 
 # Services on lab hosts, started when their programs are there; each leaves a
@@ -156,6 +236,11 @@ start_services() {
     start_service foxtrot nbns "$TOOLS/nbns_responder" --address 10.213.0.14 --reply silent
     await_name_service alpha
     await_name_service foxtrot
+    if [[ -s $STATE/netbios ]]; then
+      start_service behind nbns "$TOOLS/nbns_responder" --address 10.213.16.10 \
+        --unit-id "$(cut -d' ' -f2 "$STATE/netbios")" --name BEHIND
+      await_name_service behind
+    fi
   else
     echo "lab: no nbns_responder in HOSTSWEEP_LAB_TOOLS; alpha and foxtrot run no name service" >&2
   fi
@@ -174,7 +259,7 @@ case ${1:-} in
     shift
     check
     ip netns list | grep -qw "$SCAN" || { echo "lab: skipped: the lab is not up" >&2; exit $SKIP; }
-    exec ip netns exec "$SCAN" "$@"
+    HOSTSWEEP_LAB_STATE=$STATE exec ip netns exec "$SCAN" "$@"
     ;;
   hostexec)
     shift
@@ -183,7 +268,7 @@ case ${1:-} in
     exec ip netns exec "$(ns_of "$host")" "$@"
     ;;
   *)
-    sed -n '2,20p' "$0" >&2
+    sed -n '2,30p' "$0" >&2
     exit 2
     ;;
 esac

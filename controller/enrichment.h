@@ -1,0 +1,24 @@
+// Work the controller does for an address after its worker has reported it
+// and before it is shown (the link-layer address and maker; more names).
+// Once per round of the sweep each stage in turn is handed every result filed
+// since the last round, so that one query serves them all: one read of the
+// neighbour table, one wave of name requests. Stages run inside the sweep's
+// loop, between two waits for reports, so each bounds its own time.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "controller/results.h"
+
+namespace hostsweep::controller {
+
+class Enrichment {
+ public:
+  virtual ~Enrichment() = default;
+  // `finished`: positions in `book` whose probes are over (any state but
+  // pending), each handed over once.
+  virtual void Enrich(ResultBook& book, const std::vector<std::size_t>& finished) = 0;
+};
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,87 @@
+#include "controller/link_layer.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "controller/errors.h"
+
+namespace hostsweep::controller {
+
+void ApplyLinkLayer(HostResult& result, const NeighbourEntry* entry,
+                    std::chrono::milliseconds sweepAge) {
+  // Some systems list an entry still resolving with an all-zero address.
+  if (entry != nullptr && !IsPlaceholderMac(entry->mac)) {
+    result.mac = FormatMac(entry->mac);
+    result.macSource = MacSource::kNeighbour;
+    // A stale entry from before the sweep says nothing about the host now.
+    const bool heardDuringSweep =
+        entry->reachable || (entry->sinceConfirmed && *entry->sinceConfirmed <= sweepAge);
+    if (result.state == State::kDead && heardDuringSweep) {
+      result.state = State::kSilent;
+    }
+    return;
+  }
+  const auto netbios = ParseMac(result.netbiosMac);
+  if (netbios && !IsPlaceholderMac(*netbios)) {
+    result.mac = FormatMac(*netbios);
+    result.macSource = MacSource::kNetbios;
+  }
+}
+
+LinkLayerEnrichment::LinkLayerEnrichment(TableReader readTable, LazyVendorRegistry& vendors,
+                                         std::ostream& diagnostics, bool verbose)
+    : readTable_(std::move(readTable)),
+      vendors_(vendors),
+      diagnostics_(diagnostics),
+      verbose_(verbose) {}
+
+void LinkLayerEnrichment::Enrich(ResultBook& book, const std::vector<std::size_t>& finished) {
+  const auto probed = [&book](std::size_t position) {
+    const State state = book.At(position).state;
+    return state == State::kAlive || state == State::kDead;
+  };
+  if (std::none_of(finished.begin(), finished.end(), probed)) {
+    return;
+  }
+  std::unordered_map<Address, NeighbourEntry> table;
+  for (const auto& entry : ReadTable()) {
+    table.emplace(entry.address, entry);
+  }
+  const auto age = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - started_);
+  for (const std::size_t position : finished) {
+    if (!probed(position)) {
+      continue;
+    }
+    HostResult& result = book.At(position);
+    const auto entry = table.find(result.address);
+    ApplyLinkLayer(result, entry == table.end() ? nullptr : &entry->second, age);
+    const auto mac = ParseMac(result.mac);
+    if (!mac) {
+      continue;
+    }
+    result.vendor = vendors_.VendorOf(*mac);
+    const auto netbios = ParseMac(result.netbiosMac);
+    if (verbose_ && netbios && !IsPlaceholderMac(*netbios) && *netbios != *mac) {
+      diagnostics_ << "hostsweep: " << FormatAddress(result.address) << ": NetBIOS gave "
+                   << FormatMac(*netbios) << ", the neighbour table " << result.mac
+                   << "; showing the neighbour table's\n";
+    }
+  }
+}
+
+std::vector<NeighbourEntry> LinkLayerEnrichment::ReadTable() {
+  if (tableFailed_) {
+    return {};
+  }
+  try {
+    return readTable_();
+  } catch (const SystemError& error) {
+    tableFailed_ = true;
+    diagnostics_ << "hostsweep: warning: " << error.what()
+                 << "; MAC addresses come from NetBIOS alone\n";
+    return {};
+  }
+}
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,160 @@
+#include "controller/link_layer.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "controller/vendors.h"
+
+namespace hostsweep::controller {
+namespace {
+
+using std::chrono::milliseconds;
+
+struct MacCase {
+  const char* text;
+  const char* formatted;  // nullptr: not a MAC
+  bool placeholder;
+  bool local;
+};
+
+class MacText : public ::testing::TestWithParam<MacCase> {};
+
+TEST_P(MacText, ParsesTheWorkersFormatAndClassifies) {
+  const auto& c = GetParam();
+  const auto mac = ParseMac(c.text);
+  ASSERT_EQ(mac.has_value(), c.formatted != nullptr) << c.text;
+  if (mac) {
+    EXPECT_EQ(FormatMac(*mac), c.formatted);
+    EXPECT_EQ(IsPlaceholderMac(*mac), c.placeholder);
+    EXPECT_EQ(IsLocallyAdministered(*mac), c.local);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LinkLayer, MacText,
+    ::testing::Values(MacCase{"00-1A-2B-3C-4D-5E", "00-1A-2B-3C-4D-5E", false, false},
+                      MacCase{"00-1a-2b-3c-4d-5e", "00-1A-2B-3C-4D-5E", false, false},
+                      MacCase{"02-00-5E-10-00-0A", "02-00-5E-10-00-0A", false, true},
+                      MacCase{"DA-A1-19-00-00-01", "DA-A1-19-00-00-01", false, true},
+                      MacCase{"00-00-00-00-00-00", "00-00-00-00-00-00", true, false},
+                      MacCase{"FF-FF-FF-FF-FF-FF", "FF-FF-FF-FF-FF-FF", true, true},
+                      MacCase{"", nullptr, false, false},
+                      MacCase{"00-1A-2B-3C-4D", nullptr, false, false},
+                      MacCase{"00:1A:2B:3C:4D:5E", nullptr, false, false},
+                      MacCase{"00-1A-2B-3C-4D-5G", nullptr, false, false},
+                      MacCase{"00-1A-2B-3C-4D-5E-", nullptr, false, false},
+                      MacCase{"+0-1A-2B-3C-4D-5E", nullptr, false, false}));
+
+// Three registries whose blocks nest: 70-B3-D5 (MA-L), 70-B3-D5-1 (MA-M),
+// 70-B3-D5-12-3 (MA-S); plus lines a registry file may hold that must not count.
+VendorRegistry NestedRegistry() {
+  VendorRegistry registry;
+  std::istringstream large(
+      "Registry,Assignment,Organization Name,Organization Address\n"
+      "MA-L,70B3D5,Large Block Inc,Street 1\n"
+      "MA-L,00D0EF,\"Quoted, Maker \"\"Q\"\"\",\"Street, 2\"\n"
+      "MA-L,0050C2,  Padded Maker  \r\n"
+      "MA-L,XYZ123,Not Hex,\n"
+      "MA-L,00112,Five Digits,\n"
+      "MA-L,001122,,\n");
+  std::istringstream medium(
+      "Registry,Assignment,Organization Name,Organization Address\n"
+      "MA-M,70B3D51,Medium Block Ltd,\n");
+  std::istringstream small(
+      "Registry,Assignment,Organization Name,Organization Address\n"
+      "MA-S,70B3D5123,Small Block GmbH,\n");
+  registry.AddCsv(large);
+  registry.AddCsv(medium);
+  registry.AddCsv(small);
+  return registry;
+}
+
+TEST(VendorRegistry, LongestAssignedPrefixWinsAndOddLinesAreSkipped) {
+  const auto registry = NestedRegistry();
+  EXPECT_EQ(registry.Size(), 5U);
+  const std::pair<const char*, const char*> cases[] = {{"70-B3-D5-12-34-56", "Small Block GmbH"},
+                                                       {"70-B3-D5-12-44-56", "Medium Block Ltd"},
+                                                       {"70-B3-D5-1F-FF-FF", "Medium Block Ltd"},
+                                                       {"70-B3-D5-20-00-00", "Large Block Inc"},
+                                                       {"00-D0-EF-00-00-01", "Quoted, Maker \"Q\""},
+                                                       {"00-50-C2-00-00-01", "Padded Maker"},
+                                                       {"00-11-22-33-44-55", ""},
+                                                       {"00-00-00-00-00-00", ""}};
+  for (const auto& [mac, maker] : cases) {
+    EXPECT_EQ(registry.Lookup(*ParseMac(mac)), maker) << mac;
+  }
+}
+
+struct LinkCase {
+  const char* what;
+  State state;
+  const char* netbiosMac;
+  std::optional<const char*> neighbourMac;
+  bool reachable;
+  std::optional<long> sinceConfirmedMs;
+  State expectedState;
+  const char* expectedMac;
+  MacSource expectedSource;
+};
+
+class LinkRule : public ::testing::TestWithParam<LinkCase> {};
+
+TEST_P(LinkRule, ChoosesTheMacAndTellsSilentFromDead) {
+  const auto& c = GetParam();
+  HostResult result{.address = 0x0A00000A, .state = c.state, .netbiosMac = c.netbiosMac};
+  std::optional<NeighbourEntry> entry;
+  if (c.neighbourMac) {
+    entry = NeighbourEntry{
+        .address = result.address, .mac = *ParseMac(*c.neighbourMac), .reachable = c.reachable};
+    if (c.sinceConfirmedMs) {
+      entry->sinceConfirmed = milliseconds(*c.sinceConfirmedMs);
+    }
+  }
+  ApplyLinkLayer(result, entry ? &*entry : nullptr, milliseconds(2000));
+  EXPECT_EQ(result.state, c.expectedState);
+  EXPECT_EQ(result.mac, c.expectedMac);
+  EXPECT_EQ(result.macSource, c.expectedSource);
+  EXPECT_EQ(result.netbiosMac, c.netbiosMac);  // the worker's report stays as it was
+}
+
+constexpr const char* kNeighbour = "00-22-72-00-00-0A";
+constexpr const char* kNetbios = "00-D0-EF-00-00-0E";
+
+INSTANTIATE_TEST_SUITE_P(
+    LinkLayer, LinkRule,
+    ::testing::Values(
+        LinkCase{"neighbour beats netbios", State::kAlive, kNetbios, kNeighbour, true, 5,
+                 State::kAlive, kNeighbour, MacSource::kNeighbour},
+        LinkCase{"stale entry still gives the mac", State::kAlive, "", kNeighbour, false, 90000,
+                 State::kAlive, kNeighbour, MacSource::kNeighbour},
+        LinkCase{"no entry: netbios", State::kAlive, kNetbios, std::nullopt, false, std::nullopt,
+                 State::kAlive, kNetbios, MacSource::kNetbios},
+        LinkCase{"lower-case netbios shown upper", State::kAlive, "00-d0-ef-00-00-0e", std::nullopt,
+                 false, std::nullopt, State::kAlive, kNetbios, MacSource::kNetbios},
+        LinkCase{"samba zeros are no mac", State::kAlive, "00-00-00-00-00-00", std::nullopt, false,
+                 std::nullopt, State::kAlive, "", MacSource::kNone},
+        LinkCase{"junk ones are no mac", State::kAlive, "FF-FF-FF-FF-FF-FF", std::nullopt, false,
+                 std::nullopt, State::kAlive, "", MacSource::kNone},
+        LinkCase{"garbled netbios is no mac", State::kAlive, "00-D0-EF", std::nullopt, false,
+                 std::nullopt, State::kAlive, "", MacSource::kNone},
+        LinkCase{"dead, reachable entry: silent", State::kDead, "", kNeighbour, true, std::nullopt,
+                 State::kSilent, kNeighbour, MacSource::kNeighbour},
+        LinkCase{"dead, confirmed during the sweep: silent", State::kDead, "", kNeighbour, false,
+                 1500, State::kSilent, kNeighbour, MacSource::kNeighbour},
+        LinkCase{"dead, stale from before the sweep: dead", State::kDead, "", kNeighbour, false,
+                 2500, State::kDead, kNeighbour, MacSource::kNeighbour},
+        LinkCase{"all-zero entry is no entry", State::kDead, kNetbios, "00-00-00-00-00-00", true,
+                 std::nullopt, State::kDead, kNetbios, MacSource::kNetbios},
+        LinkCase{"dead, no entry: dead", State::kDead, "", std::nullopt, false, std::nullopt,
+                 State::kDead, "", MacSource::kNone}),
+    [](const auto& info) {
+      std::string name = info.param.what;
+      for (auto& ch : name) {
+        ch = std::isalnum(static_cast<unsigned char>(ch)) != 0 ? ch : '_';
+      }
+      return name;
+    });
+
+}  // namespace
+}  // namespace hostsweep::controller
