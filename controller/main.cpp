@@ -19,8 +19,7 @@ namespace {
 
 // The networks --localnet names, each shown on standard error.
 std::vector<std::string> LocalTargets() {
-  const auto networks = ReadInterfaceNetworks();
-  const auto targets = LocalNetworkTargets(networks);
+  auto targets = LocalNetworkTargets(ReadInterfaceNetworks());
   if (targets.empty()) {
     std::cerr << "hostsweep: --localnet: no interface is up with an IPv4 network\n";
   }

@@ -11,7 +11,7 @@
 
 #include "controller/errors.h"
 #include "controller/link_layer.h"
-#include "controller/posix/file_descriptor.h"
+#include "platform/posix/file_descriptor.h"
 
 namespace hostsweep::controller {
 namespace {
