@@ -20,10 +20,17 @@
 namespace hostsweep {
 namespace {
 
-// Yields between reading the argument text and looking at the fields.
+// Yields between reading the argument text and looking at the fields: with the
+// one right after reading it, twelve before the worker acts. This is the
+// worker's start-up pacing as every controller has met it (the Windows worker
+// pumps its messages in these yields), not a delay to tune: a change shifts
+// when every batch's first probe goes out, and the unit tests hold it.
 constexpr int kStartupYields = 11;
 // A pause is meant to be a moment: a pause count so large that it would keep
-// the worker spinning for minutes (or, past 2^53, forever) is cut to this.
+// the worker spinning for minutes (or, past 2^53, forever) is cut to this. Our
+// own bound, far above any count a controller sends (hostsweep's --pause is 0
+// unless asked), so every count that worked before still gives the same
+// number of yields; lowering it would change those pauses, so leave it.
 constexpr double kMostPauseYields = 1'000'000;
 
 struct Slot {

@@ -1,7 +1,8 @@
 #include "net/adapter_address.h"
 
 #include <algorithm>
-#include <exception>
+
+#include "platform/failure.h"
 
 namespace hostsweep {
 namespace {
@@ -70,7 +71,7 @@ std::string QueryAdapterAddress(const std::string& address) {
     AdapterStatus status{};
     os::RtlMoveMemory(&status, control.ncb_buffer, sizeof status);
     return FormatAdapterAddress(status.adapter.adapter_address);
-  } catch (const std::exception&) {
+  } catch (const Failure&) {
     return {};
   }
 }

@@ -1,7 +1,8 @@
 #include "net/echo_probe.h"
 
 #include <cstring>
-#include <exception>
+
+#include "platform/failure.h"
 
 namespace hostsweep {
 namespace {
@@ -56,7 +57,7 @@ std::int32_t SendEcho(const std::string& address, const std::string& payload, Ec
     }
     os::IcmpCloseHandle(icmp);
     return status;
-  } catch (const std::exception&) {
+  } catch (const Failure&) {
     return kEchoFailed;
   }
 }

@@ -14,6 +14,10 @@ inline constexpr const char* kNoReply = "---";
 // SendEcho's status when the address is rejected or the request fails.
 inline constexpr std::int32_t kEchoFailed = -1;
 inline constexpr std::int32_t kEchoTimeoutMs = 1000;
+// The reply buffer passed to IcmpSendEcho: the 28-byte reply header in its
+// 32-bit layout and a 32000-byte data area behind it for the echoed payload
+// and any options. The size is part of every call the worker makes and what
+// the platform code may fill; it is fixed, not tuned.
 inline constexpr std::size_t kEchoReplySize = 32028;
 // 32 bytes of 0x41.
 inline constexpr const char* kEchoPayload = "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA";
@@ -32,7 +36,8 @@ std::string ProbeHost(std::string address, std::int16_t& ttl);
 
 // One echo request through the ICMP functions. Returns the reply's status: 0
 // for an echo reply, non-zero when none came back, kEchoFailed when the address
-// text is rejected or the request could not be made. Never raises a Failure.
+// text is rejected or the request could not be made, a Failure included.
+// Anything else (running out of memory) reaches the caller.
 std::int32_t SendEcho(const std::string& address, const std::string& payload, EchoReply& reply,
                       std::int32_t timeoutMs);
 

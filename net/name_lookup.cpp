@@ -2,8 +2,8 @@
 
 #include <array>
 #include <cstring>
-#include <exception>
 
+#include "platform/failure.h"
 #include "platform/os.h"
 
 namespace hostsweep {
@@ -58,7 +58,7 @@ std::string LookupHostName(const std::string& address) {
     std::string name(static_cast<std::size_t>(os::lstrlenA(entry->h_name)), '\0');
     os::RtlMoveMemory(name.data(), entry->h_name, name.size());
     return name;
-  } catch (const std::exception&) {
+  } catch (const Failure&) {
     return {};
   }
 }

@@ -11,7 +11,8 @@ bool StartSockets();
 void StopSockets();
 
 // The host name the resolver gives for the address text, unchanged, or the
-// empty text when there is none or anything fails. Never raises a Failure.
+// empty text when there is none or a Failure is raised on the way. Anything
+// else (running out of memory) reaches the caller.
 std::string LookupHostName(const std::string& address);
 
 }  // namespace hostsweep

@@ -1,7 +1,9 @@
 // kernel32's heap, copy and string helpers, and the last-error value.
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
+#include "platform/failure.h"
 #include "platform/os.h"
 #include "platform/posix/last_error.h"
 
@@ -21,10 +23,16 @@ void SetLastError(DWORD error) { lastError = error; }
 
 HANDLE GetProcessHeap() { return &processHeap; }
 
-LPVOID HeapAlloc(HANDLE /*heap*/, DWORD /*flags*/, SIZE_T bytes) {
+LPVOID HeapAlloc(HANDLE /*heap*/, DWORD flags, SIZE_T bytes) {
   // Always zeroed: the flags the worker passes ask for it, and zeroed memory is
   // never a wrong answer.
-  return std::calloc(1, bytes);
+  LPVOID block = std::calloc(1, bytes);
+  // Asked to, a heap that cannot give the block raises the failure instead of
+  // returning nothing.
+  if (block == nullptr && (flags & HEAP_GENERATE_EXCEPTIONS) != 0) {
+    throw Failure("cannot allocate " + std::to_string(bytes) + " bytes from the heap");
+  }
+  return block;
 }
 
 BOOL HeapFree(HANDLE /*heap*/, DWORD /*flags*/, LPVOID block) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "platform/failure.h"
 
@@ -13,11 +14,15 @@ namespace {
 
 Platform platform;
 
-// Records the call and raises a Failure if the test made it unloadable.
+// Records the call, and raises a Failure if the test made it unloadable or
+// runs out of memory if the test exhausted it.
 void Record(const std::string& call) {
   platform.calls.push_back(call);
   if (platform.unloadable.count(call) != 0) {
     throw Failure(call + " cannot be loaded");
+  }
+  if (platform.exhausted.count(call) != 0) {
+    throw std::bad_alloc();
   }
 }
 

@@ -73,6 +73,7 @@ struct Platform {
   std::string programName = "hostsweep-worker";
   bool startFails = false;
   std::set<std::string> unloadable;  // calls that raise a Failure, as a missing library would
+  std::set<std::string> exhausted;   // calls that run out of memory (std::bad_alloc)
 
   // Recorded.
   std::vector<std::string> calls;  // every call, by name, in order

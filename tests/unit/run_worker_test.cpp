@@ -243,6 +243,23 @@ TEST_F(RunWorkerTest, FailedSuccessorStartEndsBeforeTheLiveReport) {
   EXPECT_THAT(os().failureBoxes.at(0), HasSubstr("cannot start"));
 }
 
+// The probe, the name lookup and the adapter query absorb the failures of the
+// calls they make; running out of memory is no such failure and ends the run.
+class OutOfMemoryTest : public RunWorkerTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(OutOfMemoryTest, ReachesTheFailureHandler) {
+  os().echoAnswers["10.0.0.1"] = {fake::Reply(1, 64)};
+  os().hostNames["10.0.0.1"] = "one";
+  os().exhausted = {GetParam()};
+  EXPECT_EQ(Run("525,10.0.0.1,A,,,,,0"), 1);
+  EXPECT_TRUE(os().reports.empty());
+  EXPECT_EQ(os().failureBoxes.size(), 1U);
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, OutOfMemoryTest,
+                         ::testing::Values("IcmpCreateFile", "IcmpSendEcho", "WSAStartup",
+                                           "gethostbyaddr", "Netbios", "HeapAlloc"));
+
 TEST_F(RunWorkerTest, NonNumericFieldOneRunsTheSlotSequence) {
   Run("525,hostname,A,,,,,0");
   EXPECT_THAT(ReportTexts(), ElementsAre("A,Dead"));
