@@ -44,7 +44,10 @@ std::string ProbeRequestLine(std::int32_t handle, const std::vector<Address>& ad
   for (std::size_t slot = 0; slot < kMostSlots; ++slot) {
     if (slot < batch.count) {
       const std::size_t position = batch.first + slot;
-      line += "," + FormatAddress(addresses[position]) + "," + LabelOf(position);
+      // Appended piece by piece: GCC 12 at -O3 warns (-Wrestrict, a false
+      // alarm) where a literal is put in front of a temporary string.
+      line.append(",").append(FormatAddress(addresses[position])).append(",");
+      line.append(LabelOf(position));
     } else {
       line += ",,";
     }

@@ -123,7 +123,10 @@ std::string CsvHeader() {
 std::string CsvRow(const HostResult& result) {
   std::string row;
   for (const auto& column : ColumnsOf(result)) {
-    row += (row.empty() ? "" : ",") + CsvField(column);
+    if (!row.empty()) {
+      row += ',';
+    }
+    row += CsvField(column);
   }
   return row + std::string(kCsvLineEnd);
 }

@@ -172,7 +172,10 @@ std::string Sweep::Describe(BatchId batch) const {
   const Batch& b = batches_[batch];
   std::string text;
   for (std::size_t position = b.first; position < b.first + b.count; ++position) {
-    text += (text.empty() ? "" : " ") + FormatAddress(addresses_[position]);
+    if (!text.empty()) {
+      text += ' ';
+    }
+    text += FormatAddress(addresses_[position]);
   }
   return text;
 }

@@ -59,7 +59,7 @@ class AdapterAddressInLab : public ::testing::Test {
     EXPECT_EQ(run.exitStatus, 0) << run.standardError;
     RecordProperty(label + "_worker_ms", static_cast<int>(run.elapsed.count()));
     const auto reports = receiver.WaitFor(1, kPatience);
-    return reports.size() == 1 ? reports[0].Text() : "(" + std::to_string(reports.size()) + ")";
+    return reports.size() == 1 ? reports[0].Text() : std::to_string(reports.size()) + " reports";
   }
 };
 
