@@ -32,7 +32,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
       "Sweeps IPv4 addresses: alive, round-trip time, TTL, host name, MAC address and maker.",
       "hostsweep"};
   app.footer(kFooter);
-  app.set_version_flag("--version", "hostsweep " HOSTSWEEP_VERSION);
+  app.set_version_flag("--version", "hostsweep " HOSTSWEEP_VERSION
+                                    "\nCopyright (c) 2026 The hostsweep developers"
+                                    "\nLicence: MIT <https://opensource.org/licenses/MIT>");
   app.add_option("targets", options.targets, "Addresses, ranges or CIDR blocks");
   app.add_flag("-l,--localnet", options.localNetworks,
                "Sweep every IPv4 network this machine is directly connected to");
@@ -60,7 +62,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
       ->check(CLI::Range(0U, kMostPause))
       ->capture_default_str();
   app.add_option("--worker", options.worker,
-                 "The worker program (default: hostsweep-worker beside this program)");
+                 "The worker program (default: hostsweep-worker beside this program, else where it is installed)");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {

@@ -8,6 +8,7 @@
 
 #include "controller/errors.h"
 #include "controller/posix/platform_worker_host.h"
+#include "controller/worker_path.h"
 
 namespace hostsweep::controller {
 
@@ -21,7 +22,8 @@ std::string DefaultWorkerPath() {
   if (error) {
     throw SystemError("cannot find the controller's own program file: " + error.message());
   }
-  return (self.parent_path() / "hostsweep-worker").string();
+  return FindWorker(self.parent_path(), HOSTSWEEP_WORKER_FROM_CONTROLLER, "hostsweep-worker")
+      .string();
 }
 
 void CheckWorkerPath(const std::string& path) {

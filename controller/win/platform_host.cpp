@@ -7,6 +7,7 @@
 
 #include "controller/errors.h"
 #include "controller/win/platform_worker_host.h"
+#include "controller/worker_path.h"
 #include "platform/failure.h"
 #include "platform/os.h"
 #include "platform/win/system_message.h"
@@ -44,7 +45,9 @@ std::unique_ptr<WorkerHost> MakeWorkerHost(const std::string& workerPath) {
 
 std::string DefaultWorkerPath() {
   try {
-    return (std::filesystem::path(os::GetProgramFolder()) / "hostsweep-worker.exe").string();
+    return FindWorker(os::GetProgramFolder(), HOSTSWEEP_WORKER_FROM_CONTROLLER,
+                      "hostsweep-worker.exe")
+        .string();
   } catch (const Failure& failure) {
     throw SystemError(failure.what());
   }
