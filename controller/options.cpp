@@ -61,8 +61,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
   app.add_option("--pause", options.pause, "The workers' pause count")
       ->check(CLI::Range(0U, kMostPause))
       ->capture_default_str();
-  app.add_option("--worker", options.worker,
-                 "The worker program (default: hostsweep-worker beside this program, else where it is installed)");
+  app.add_option(
+      "--worker", options.worker,
+      "The worker program (default: hostsweep-worker beside this program, else the installed one)");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
