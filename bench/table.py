@@ -10,7 +10,8 @@ from pathlib import Path
 
 OUT = Path(sys.argv[1])
 RUNS, RUNS_20, WITH_20, NMAP_CAP = (int(a) for a in sys.argv[2:6])
-TOOLS = {"24": ["hostsweep", "fping", "nmap", "nbtscan"], "20": ["hostsweep", "fping", "nmap"]}
+TOOLS = {"24": ["hostsweep", "hostsweep-no-makers", "fping", "nmap", "nbtscan"],
+         "20": ["hostsweep", "fping", "nmap"]}
 
 
 def timing(path):
@@ -21,8 +22,8 @@ def timing(path):
 
 def found(tool, text):
     """(alive, named, MACs) in a tool's output."""
-    if tool == "hostsweep":
-        rows = [r for r in csv.DictReader(text.splitlines()) if r["state"] == "alive"]
+    if tool.startswith("hostsweep"):
+        rows = [r for r in csv.DictReader(text.splitlines()) if r["state"] in ("alive", "silent")]
         return len(rows), sum(1 for r in rows if r["name"]), sum(1 for r in rows if r["mac"])
     if tool == "fping":
         return len(text.split()), 0, 0
@@ -94,6 +95,39 @@ section("24", f"/24: 10.213.0.0/24, 254 addresses, {RUNS} runs each, alternating
 if WITH_20:
     section("20", f"/20: 10.213.0.0/20, 4094 addresses, {RUNS_20} runs each "
             f"(nmap once, capped at {NMAP_CAP} s)")
+
+
+def against_arp_scan():
+    """hostsweep --localnet and arp-scan --localnet, host by host."""
+    ours_path, theirs_path = OUT / "localnet-hostsweep.out", OUT / "localnet-arp-scan.out"
+    if not ours_path.exists() or not theirs_path.exists():
+        return
+    ours = {r["address"]: r for r in csv.DictReader(ours_path.read_text().splitlines())
+            if r["state"] in ("alive", "silent")}
+    theirs = {}
+    for line in theirs_path.read_text().splitlines():
+        fields = line.split("\t")
+        if len(fields) >= 3:
+            theirs[fields[0]] = (fields[1].upper().replace(":", "-"), fields[2])
+    print("\nhostsweep --localnet against arp-scan --localnet (the lab's 10.213.0.0/20; "
+          "arp-scan answers only for hosts on the link, so the scanner itself is ours alone)")
+    agree = 0
+    for address in sorted(set(ours) | set(theirs), key=lambda a: tuple(map(int, a.split(".")))):
+        row, peer = ours.get(address), theirs.get(address)
+        if row and peer and row["mac"] == peer[0] and row["vendor"] == peer[1]:
+            agree += 1
+            continue
+        mine = f'{row["state"]} {row["mac"] or "-"} {row["vendor"] or "-"}' if row else "not found"
+        other = f"{peer[0]} {peer[1]}" if peer else "not found"
+        print(f"  {address:15} hostsweep: {mine}\n  {'':15} arp-scan:  {other}")
+    print(f"  {agree} hosts agree on host, MAC and maker; "
+          f"hostsweep found {len(ours)}, arp-scan {len(theirs)}")
+
+
+against_arp_scan()
+if (OUT / "registries").exists():
+    print("\nmakers' registries (ieee-data):\n  " +
+          (OUT / "registries").read_text().strip().replace("\n", "\n  "))
 worker_figures("normal")
 worker_figures("realtime")
 if (OUT / "load").exists():

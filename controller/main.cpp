@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <optional>
 
@@ -58,7 +59,11 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses) {
   const std::string workerPath = options.worker.empty() ? DefaultWorkerPath() : options.worker;
   CheckWorkerPath(workerPath);
   const auto host = MakeWorkerHost(workerPath);
-  LazyVendorRegistry vendors(VendorRegistryFolder(), std::cerr);
+  // HOSTSWEEP_IEEE_DATA points elsewhere, for registries kept apart from the
+  // system's (another distribution's place, a fresher download).
+  const char* registries = std::getenv("HOSTSWEEP_IEEE_DATA");
+  LazyVendorRegistry vendors(registries != nullptr ? registries : VendorRegistryFolder(),
+                             std::cerr);
   LinkLayerEnrichment linkLayer(ReadNeighbourTable, vendors, std::cerr, options.verbose);
   std::vector<Enrichment*> stages;
   if (!options.namesOnly) {
