@@ -108,7 +108,10 @@ def against_arp_scan():
     for line in theirs_path.read_text().splitlines():
         fields = line.split("\t")
         if len(fields) >= 3:
-            theirs[fields[0]] = (fields[1].upper().replace(":", "-"), fields[2])
+            # arp-scan's words for the makers it has none for, in ours.
+            maker = {"(Unknown: locally administered)": "(locally administered)",
+                     "(Unknown)": ""}.get(fields[2], fields[2])
+            theirs[fields[0]] = (fields[1].upper().replace(":", "-"), maker)
     print("\nhostsweep --localnet against arp-scan --localnet (the lab's 10.213.0.0/20; "
           "arp-scan answers only for hosts on the link, so the scanner itself is ours alone)")
     agree = 0

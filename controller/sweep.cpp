@@ -44,8 +44,9 @@ bool Sweep::Run(const std::function<void(const ResultBook&)>& changed) {
   StartBatches();
   while (!running_.empty() || nextBatch_ < batches_.size()) {
     if (host_.Interrupted()) {
+      // Nothing more is asked of the system once the user has asked to stop:
+      // results that arrive while the workers end are shown as reported.
       StopAll();
-      EnrichFinished();
       return false;
     }
     host_.Wait(std::min(kTick, TimeToNextDeadline()), *this);
