@@ -38,8 +38,10 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
   app.add_option("targets", options.targets, "Addresses, ranges or CIDR blocks");
   app.add_flag("-l,--localnet", options.localNetworks,
                "Sweep every IPv4 network this machine is directly connected to");
+  // One file per -f: the targets that follow it are targets, not more files.
   app.add_option("-f,--file", options.targetFiles,
-                 "Read targets from FILE, one per line, # comments; - for standard input");
+                 "Read targets from FILE, one per line, # comments; - for standard input")
+      ->allow_extra_args(false);
   bool csv = false;
   bool json = false;
   auto* csvFlag = app.add_flag("--csv", csv, "CSV with a header line");

@@ -5,6 +5,8 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
+#include "controller/printable.h"
+
 namespace hostsweep::controller {
 namespace {
 
@@ -22,14 +24,8 @@ std::optional<std::string> NonEmpty(const std::string& text) {
   return text.empty() ? std::nullopt : std::optional(text);
 }
 
-// Host names come from the network: control bytes must not reach a terminal.
-std::string Printable(std::string_view text) {
-  std::string printable(text);
-  std::replace_if(
-      printable.begin(), printable.end(),
-      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }, '?');
-  return printable;
-}
+// A spreadsheet reads a cell that starts with one of these as a formula.
+constexpr std::string_view kFormulaStarts = "=+-@\t\r";
 
 using Columns = std::array<std::string, 7>;
 
@@ -106,11 +102,17 @@ class TableWriter : public ResultWriter {
 }  // namespace
 
 std::string CsvField(std::string_view text) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
-    return std::string(text);
+  // Host names come from the network: whoever opens the file must see them as
+  // text, never run them as a formula or meet a terminal control in them.
+  std::string field = Printable(text);
+  if (!text.empty() && kFormulaStarts.find(text.front()) != std::string_view::npos) {
+    field.insert(0, 1, '\'');
+  }
+  if (field.find_first_of(",\"") == std::string::npos) {
+    return field;
   }
   std::string quoted = "\"";
-  for (const char c : text) {
+  for (const char c : field) {
     quoted += c == '"' ? "\"\"" : std::string(1, c);
   }
   return quoted + "\"";

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "controller/errors.h"
+#include "controller/printable.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -15,6 +16,9 @@ using std::chrono::seconds;
 constexpr milliseconds kTick{200};
 // How long stopped workers get to be reaped after an interruption.
 constexpr milliseconds kStopGrace{3000};
+
+// Reports and worker messages are short; more than this of one is not shown.
+constexpr std::size_t kMostQuoted = 300;
 
 constexpr seconds kStartMargin{5};
 constexpr seconds kEchoTimeouts{2};
@@ -141,8 +145,8 @@ void Sweep::OnReport(std::optional<BatchId> origin, const std::string& text) {
   ++(filing == Filing::kDuplicate ? counts_.duplicateReports : counts_.unknownReports);
   if (settings_.verbose) {
     diagnostics_ << "hostsweep: ignored a "
-                 << (filing == Filing::kDuplicate ? "duplicate" : "stray") << " report \"" << text
-                 << "\"\n";
+                 << (filing == Filing::kDuplicate ? "duplicate" : "stray") << " report \""
+                 << Excerpt(text, kMostQuoted) << "\"\n";
   }
 }
 
@@ -166,7 +170,8 @@ void Sweep::OnChainEnded(BatchId batch) {
 }
 
 void Sweep::OnWorkerMessage(BatchId batch, const std::string& line) {
-  diagnostics_ << "hostsweep: warning: worker for " << Describe(batch) << ": " << line << "\n";
+  diagnostics_ << "hostsweep: warning: worker for " << Describe(batch) << ": " << Printable(line)
+               << "\n";
 }
 
 std::string Sweep::Describe(BatchId batch) const {

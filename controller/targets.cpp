@@ -1,12 +1,17 @@
 #include "controller/targets.h"
 
+#include <cerrno>
 #include <charconv>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <optional>
 #include <unordered_set>
 
 #include "controller/errors.h"
+#include "controller/printable.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -14,9 +19,10 @@ namespace {
 constexpr int kOctets = 4;
 constexpr unsigned kMostOctet = 255;
 constexpr unsigned kAddressBits = 32;
+constexpr std::size_t kMostQuotedPath = 200;
 
 [[noreturn]] void Refuse(std::string_view target, const std::string& reason) {
-  throw UsageError("bad target \"" + std::string(target) + "\": " + reason);
+  throw UsageError("bad target \"" + Excerpt(target) + "\": " + reason);
 }
 
 // Built by appending: GCC 12 at -O3 warns (-Wrestrict, a false alarm) where a
@@ -24,7 +30,7 @@ constexpr unsigned kAddressBits = 32;
 [[noreturn]] void RefusePart(std::string_view target, std::string_view part,
                              std::string_view problem) {
   std::string reason = "\"";
-  reason.append(part).append("\" ").append(problem);
+  reason.append(Excerpt(part)).append("\" ").append(problem);
   Refuse(target, reason);
 }
 
@@ -142,27 +148,59 @@ void ExpandTarget(std::string_view target, std::vector<Address>& addresses) {
 std::vector<std::string> ReadTargetLines(std::istream& input) {
   std::vector<std::string> targets;
   std::string line;
-  while (std::getline(input, line)) {
+  std::size_t lineNumber = 0;
+  std::size_t total = 0;
+  const auto finishLine = [&] {
+    ++lineNumber;
     line = line.substr(0, line.find('#'));
     const auto first = line.find_first_not_of(" \t\r");
-    if (first == std::string::npos) {
-      continue;
+    if (first != std::string::npos) {
+      const auto last = line.find_last_not_of(" \t\r");
+      targets.push_back(line.substr(first, last - first + 1));
     }
-    const auto last = line.find_last_not_of(" \t\r");
-    targets.push_back(line.substr(first, last - first + 1));
+    line.clear();
+  };
+  for (auto in = std::istreambuf_iterator<char>(input); in != std::istreambuf_iterator<char>();
+       ++in) {
+    if (++total > kMostTargetFileBytes) {
+      throw UsageError("longer than " + std::to_string(kMostTargetFileBytes) + " bytes");
+    }
+    if (*in == '\n') {
+      finishLine();
+    } else if (line.size() == kMostTargetLineBytes) {
+      throw UsageError("line " + std::to_string(lineNumber + 1) + " is longer than " +
+                       std::to_string(kMostTargetLineBytes) + " bytes");
+    } else {
+      line += *in;
+    }
+  }
+  if (input.bad()) {
+    throw UsageError(std::string("read error: ") + std::strerror(errno));
+  }
+  if (!line.empty()) {
+    finishLine();
   }
   return targets;
 }
 
 std::vector<std::string> ReadTargetFile(const std::string& path) {
-  if (path == "-") {
-    return ReadTargetLines(std::cin);
+  const std::string named = "the target file \"" + Excerpt(path, kMostQuotedPath) + "\"";
+  std::error_code error;
+  if (path != "-" && std::filesystem::is_directory(path, error)) {
+    throw UsageError(named + " is a directory");
   }
-  std::ifstream file(path);
-  if (!file) {
-    throw UsageError("cannot read the target file \"" + path + "\"");
+  std::ifstream file;
+  if (path != "-") {
+    file.open(path, std::ios::binary);
+    if (!file) {
+      throw UsageError("cannot read " + named + ": " + std::strerror(errno));
+    }
   }
-  return ReadTargetLines(file);
+  try {
+    return ReadTargetLines(path == "-" ? std::cin : file);
+  } catch (const UsageError& refused) {
+    throw UsageError(named + ": " + refused.what());
+  }
 }
 
 std::vector<Address> ExpandTargets(const std::vector<std::string>& targets) {

@@ -24,11 +24,17 @@ std::string FormatAddress(Address address);
 // Throws UsageError naming the target when it is malformed or too large.
 void ExpandTarget(std::string_view target, std::vector<Address>& addresses);
 
-// The targets of a target file: one per line, "#" starts a comment.
+// A target with its comment fits many times over in a line of this size, and
+// the largest sweep's targets, one address a line, in a file of this size.
+inline constexpr std::size_t kMostTargetLineBytes = 1024;
+inline constexpr std::size_t kMostTargetFileBytes = std::size_t{16} << 20U;
+
+// The targets of a target file: one per line, "#" starts a comment. Throws
+// UsageError when a line or the whole exceeds the sizes above, or on a read error.
 std::vector<std::string> ReadTargetLines(std::istream& input);
 
-// The targets in the file at `path` ("-": standard input).
-// Throws UsageError when it cannot be read.
+// The targets in the file at `path` ("-": standard input). Throws UsageError
+// naming the file when it is a directory, cannot be read or is refused above.
 std::vector<std::string> ReadTargetFile(const std::string& path);
 
 // Every target expanded, duplicates after the first left out, order kept.

@@ -71,11 +71,29 @@ TEST(Options, DefaultsAndChoicesArrive) {
   EXPECT_EQ(chosen.options->targets, (std::vector<std::string>{"10.0.0.1", "10.0.0.2-3"}));
 }
 
-TEST(Options, ATargetFileAloneIsEnough) {
-  const auto parsed = Parse({"-f", "targets.txt"});
+struct FileArguments {
+  std::vector<const char*> arguments;
+  std::vector<std::string> files;
+  std::vector<std::string> targets;
+};
+
+class TargetFiles : public ::testing::TestWithParam<FileArguments> {};
+
+TEST_P(TargetFiles, EachFileOptionTakesOneFileAndTargetsMayFollow) {
+  const auto parsed = Parse(GetParam().arguments);
   ASSERT_TRUE(parsed.options.has_value());
-  EXPECT_TRUE(parsed.options->targets.empty());
+  EXPECT_EQ(parsed.options->targetFiles, GetParam().files);
+  EXPECT_EQ(parsed.options->targets, GetParam().targets);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, TargetFiles,
+    ::testing::Values(
+        FileArguments{{"-f", "targets.txt"}, {"targets.txt"}, {}},
+        FileArguments{{"-f", "list.txt", "10.0.0.11"}, {"list.txt"}, {"10.0.0.11"}},
+        FileArguments{
+            {"-f", "a", "-f", "b", "10.0.0.1", "10.0.0.2"}, {"a", "b"}, {"10.0.0.1", "10.0.0.2"}},
+        FileArguments{{"10.0.0.1", "--file", "-", "10.0.0.2"}, {"-"}, {"10.0.0.1", "10.0.0.2"}}));
 
 }  // namespace
 }  // namespace hostsweep::controller

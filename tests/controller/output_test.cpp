@@ -6,6 +6,8 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "controller/printable.h"
+
 namespace hostsweep::controller {
 namespace {
 
@@ -30,13 +32,51 @@ class CsvQuoting : public ::testing::TestWithParam<Quoting> {};
 
 TEST_P(CsvQuoting, QuotesOnlyWhatNeedsIt) { EXPECT_EQ(CsvField(GetParam().field), GetParam().csv); }
 
-INSTANTIATE_TEST_SUITE_P(Output, CsvQuoting,
-                         ::testing::Values(Quoting{"", ""}, Quoting{"alpha.lab", "alpha.lab"},
-                                           Quoting{"a,b", "\"a,b\""},
-                                           Quoting{"say \"hi\"", "\"say \"\"hi\"\"\""},
-                                           Quoting{"two\nlines", "\"two\nlines\""},
-                                           Quoting{"cr\r", "\"cr\r\""},
-                                           Quoting{"no report", "no report"}));
+INSTANTIATE_TEST_SUITE_P(
+    Output, CsvQuoting,
+    ::testing::Values(Quoting{"", ""}, Quoting{"alpha.lab", "alpha.lab"}, Quoting{"a,b", "\"a,b\""},
+                      Quoting{"say \"hi\"", "\"say \"\"hi\"\"\""},
+                      Quoting{"two\nlines", "two?lines"}, Quoting{"no report", "no report"},
+                      // Formulas stay text; control bytes are masked.
+                      Quoting{"=HYPERLINK(\"x\")", "\"'=HYPERLINK(\"\"x\"\")\""},
+                      Quoting{"+1", "'+1"}, Quoting{"-1", "'-1"}, Quoting{"@SUM(A1)", "'@SUM(A1)"},
+                      Quoting{"\tx", "'?x"}, Quoting{"\rx", "'?x"}, Quoting{"a-b", "a-b"},
+                      Quoting{"e\x1b[2J", "e?[2J"}));
+
+struct Masking {
+  const char* text;
+  const char* shown;
+};
+
+class Masked : public ::testing::TestWithParam<Masking> {};
+
+// What reaches a terminal or a spreadsheet from a host name or a worker.
+TEST_P(Masked, ControlAndDirectionCharactersBecomeQuestionMarks) {
+  EXPECT_EQ(Printable(GetParam().text), GetParam().shown);
+  EXPECT_EQ(CsvField(GetParam().text), GetParam().shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(Output, Masked,
+                         ::testing::Values(Masking{"a\x01\x1f\x7f"
+                                                   "b",
+                                                   "a???b"},
+                                           Masking{"c1\xC2\x9B"
+                                                   "2J",
+                                                   "c1?2J"},  // U+009B
+                                           Masking{"raw\x9B"
+                                                   "2J",
+                                                   "raw?2J"},  // lone 8-bit CSI
+                                           // NOLINTNEXTLINE(misc-misleading-bidirectional)
+                                           Masking{"txt.\xE2\x80\xAE"
+                                                   "exe",
+                                                   "txt.?exe"},  // U+202E
+                                           Masking{"\xE2\x81\xA6"
+                                                   "x\xE2\x81\xA9",
+                                                   "?x?"},                // U+2066, U+2069
+                                           Masking{"\xC0\x9B", "\xC0?"},  // overlong form
+                                           Masking{"caf\xC3\xA9 \xE6\x97\xA5",
+                                                   "caf\xC3\xA9 \xE6\x97\xA5"},  // UTF-8
+                                           Masking{"pc\xE9", "pc\xE9"}));  // the system's code page
 
 TEST(Csv, RowsHaveTheHeaderColumnsAndEndInCrLf) {
   EXPECT_EQ(CsvHeader(), "address,state,rtt_ms,ttl,name,mac,vendor\r\n");
@@ -76,8 +116,9 @@ TEST(Json, EveryKeyIsPresentInAFixedOrderWithNullForAbsentValues) {
 }
 
 TEST(Table, ColumnsAlignAndControlBytesAreMasked) {
-  const std::string table =
-      Table({Live("alpha.lab"), {.address = 0x0A000002, .state = State::kDead}, Live("e\x1b[2J")});
+  const std::string table = Table({Live("alpha.lab"),
+                                   {.address = 0x0A000002, .state = State::kDead},
+                                   Live("e\x1b[2J\xC2\x9B")});
   std::istringstream lines(table);
   std::string header;
   std::getline(lines, header);
@@ -89,7 +130,7 @@ TEST(Table, ColumnsAlignAndControlBytesAreMasked) {
   std::getline(lines, line);
   EXPECT_EQ(line, "10.0.0.2   dead");
   std::getline(lines, line);
-  EXPECT_EQ(line.find("e?[2J"), nameColumn);
+  EXPECT_EQ(line.find("e?[2J?"), nameColumn);
   EXPECT_EQ(table.find('\x1b'), std::string::npos);
 }
 

@@ -138,7 +138,7 @@ TEST(Sweep, DuplicateAndStrayReportsAreCountedAndIgnored) {
     events.OnReport(std::nullopt, fields[2] + ",Dead");
     events.OnReport(std::nullopt, fields[2] + ",1,64,late,");
     events.OnReport(std::nullopt, "PC5,Dead");
-    events.OnReport(std::nullopt, "h99,Dead");
+    events.OnReport(std::nullopt, "h99,Dead\x1b]0;owned\x07\xC2\x9B" + std::string(5000, 'x'));
   });
   std::ostringstream diagnostics;
   Sweep sweep(addresses, {.jobs = 4, .batchSize = 1, .verbose = true}, host, diagnostics);
@@ -147,6 +147,9 @@ TEST(Sweep, DuplicateAndStrayReportsAreCountedAndIgnored) {
   EXPECT_EQ(sweep.Counts().duplicateReports, 2U);
   EXPECT_EQ(sweep.Counts().unknownReports, 4U);
   EXPECT_THAT(diagnostics.str(), HasSubstr("\"PC5,Dead\""));
+  // A stray report is shown masked and cut short.
+  EXPECT_THAT(diagnostics.str(), HasSubstr("\"h99,Dead?]0;owned??xxx"));
+  EXPECT_LT(diagnostics.str().size(), 2000U);
 }
 
 TEST(Sweep, NameOnlyAnswersAreMatchedByTheirWorkerOneAddressEach) {

@@ -2,7 +2,10 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "controller/errors.h"
@@ -112,6 +115,55 @@ TEST(ReadTargetLines, SkipsCommentsAndBlankLinesAndTrims) {
       "# lab\n10.0.0.1\n\n  10.0.0.2-3  # two\r\n   # only a comment\n\t10.0.1.0/30\n");
   EXPECT_THAT(ReadTargetLines(file), ElementsAre("10.0.0.1", "10.0.0.2-3", "10.0.1.0/30"));
 }
+
+struct BadFile {
+  const char* name;
+  std::string content;  // written to the file; none: the path is a directory
+  const char* reason;
+};
+
+class BadTargetFile : public ::testing::TestWithParam<BadFile> {};
+
+// Whatever a target file holds, the controller reads a bounded amount of it,
+// and its message names the file and quotes little, masked.
+TEST_P(BadTargetFile, IsAUsageErrorNamingTheFileAndQuotingLittle) {
+  const auto path = std::filesystem::temp_directory_path() /
+                    ("hostsweep-bad-targets-" + std::to_string(getpid()) + GetParam().name);
+  if (GetParam().content.empty()) {
+    std::filesystem::create_directory(path);
+  } else {
+    std::ofstream(path, std::ios::binary) << GetParam().content;
+  }
+  std::string message;
+  try {
+    ExpandTargets(ReadTargetFile(path.string()));
+    ADD_FAILURE() << "accepted";
+  } catch (const UsageError& error) {
+    message = error.what();
+  }
+  std::filesystem::remove(path);
+  EXPECT_THAT(message, HasSubstr(GetParam().reason));
+  EXPECT_LT(message.size(), 400U);
+  EXPECT_EQ(message.find('\x1b'), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, BadTargetFile,
+    ::testing::Values(BadFile{"Directory", "", "is a directory"},
+                      BadFile{"EndlessLine", std::string(kMostTargetLineBytes + 1, '\0'),
+                              "line 1 is longer than 1024 bytes"},
+                      BadFile{"TooLarge",
+                              [] {
+                                std::string lines;
+                                while (lines.size() <= kMostTargetFileBytes) {
+                                  lines += "10.0.0.1 # and a comment to fill the file a little\n";
+                                }
+                                return lines;
+                              }(),
+                              "longer than 16777216 bytes"},
+                      BadFile{"LongBadTarget", "10.0.0." + std::string(1000, '\x1b') + "\n",
+                              "bad target \"10.0.0.???"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ReadTargetFile, RefusesAFileThatCannotBeRead) {
   EXPECT_THROW(ReadTargetFile("/nonexistent/targets.txt"), UsageError);
