@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
+#include "protocol/request_line.h"
+
 namespace hostsweep::controller {
 namespace {
 
@@ -40,23 +42,15 @@ std::optional<std::size_t> PositionOfLabel(std::string_view label) {
 
 std::string ProbeRequestLine(std::int32_t handle, const std::vector<Address>& addresses,
                              const Batch& batch, const std::string& pause) {
-  std::string line = std::to_string(handle);
-  for (std::size_t slot = 0; slot < kMostSlots; ++slot) {
-    if (slot < batch.count) {
-      const std::size_t position = batch.first + slot;
-      // Appended piece by piece: GCC 12 at -O3 warns (-Wrestrict, a false
-      // alarm) where a literal is put in front of a temporary string.
-      line.append(",").append(FormatAddress(addresses[position])).append(",");
-      line.append(LabelOf(position));
-    } else {
-      line += ",,";
-    }
+  std::vector<SlotRequest> slots;
+  for (std::size_t position = batch.first; position < batch.first + batch.count; ++position) {
+    slots.push_back({FormatAddress(addresses[position]), LabelOf(position)});
   }
-  return line + "," + pause;
+  return FormatRequestLine(std::to_string(handle), slots, pause);
 }
 
 std::string NameRequestLine(std::int32_t handle, Address address) {
-  return std::to_string(handle) + ",0," + FormatAddress(address);
+  return FormatNameRequest(std::to_string(handle), FormatAddress(address));
 }
 
 }  // namespace hostsweep::controller

@@ -10,11 +10,12 @@
 #include <vector>
 
 #include "controller/targets.h"
+#include "protocol/request_line.h"
 
 namespace hostsweep::controller {
 
 // A worker takes at most three addresses.
-inline constexpr std::size_t kMostSlots = 3;
+inline constexpr std::size_t kMostSlots = kRequestSlots;
 
 struct Batch {
   // Positions in the sweep's address list; a slot's label names its position.

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "controller/batches.h"
+#include "protocol/report.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -22,37 +23,18 @@ std::optional<Number> ParseNumber(std::string_view text) {
   return value;
 }
 
-std::vector<std::string_view> SplitAtCommas(std::string_view text) {
-  std::vector<std::string_view> items;
-  for (std::size_t comma = text.find(','); comma != std::string_view::npos;
-       comma = text.find(',')) {
-    items.push_back(text.substr(0, comma));
-    text.remove_prefix(comma + 1);
-  }
-  items.push_back(text);
-  return items;
-}
-
-// A live report: label, rtt, ttl, name, mac. Reports are not escaped, so a
-// name holding commas spreads over several items; the MAC is always last.
-std::optional<HostResult> ParseLiveReport(const std::vector<std::string_view>& items) {
-  constexpr std::size_t kLiveItems = 5;
-  if (items.size() < kLiveItems) {
-    return std::nullopt;
-  }
+// A live report's figures checked and taken over.
+std::optional<HostResult> LiveResult(const ProbeReport& report) {
   HostResult result;
   result.state = State::kAlive;
-  result.roundTripMs = ParseNumber<long>(items[1]);
-  result.ttl = ParseNumber<int>(items[2]);
+  result.roundTripMs = ParseNumber<long>(report.roundTripMs);
+  result.ttl = ParseNumber<int>(report.ttl);
   if (!result.roundTripMs || *result.roundTripMs < 0 || !result.ttl || *result.ttl < 0 ||
       *result.ttl > kMostTtl) {
     return std::nullopt;
   }
-  for (std::size_t i = 3; i + 1 < items.size(); ++i) {
-    result.name += i > 3 ? "," : "";
-    result.name += items[i];
-  }
-  result.netbiosMac = items.back();
+  result.name = report.name;
+  result.netbiosMac = report.mac;
   return result;
 }
 
@@ -90,15 +72,15 @@ ResultBook::ResultBook(const std::vector<Address>& addresses) {
 }
 
 Filing ResultBook::FileProbeReport(std::string_view text) {
-  const auto items = SplitAtCommas(text);
-  const auto position = PositionOfLabel(items.front());
+  const auto report = ParseProbeReport(text);
+  const auto position = report ? PositionOfLabel(report->label) : std::nullopt;
   if (!position || *position >= results_.size()) {
     return Filing::kUnknown;
   }
-  if (items.size() == 2 && items[1] == "Dead") {
+  if (report->dead) {
     return File(*position, {.state = State::kDead});
   }
-  auto live = ParseLiveReport(items);
+  auto live = LiveResult(*report);
   return live ? File(*position, std::move(*live)) : Filing::kUnknown;
 }
 

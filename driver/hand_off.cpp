@@ -3,24 +3,14 @@
 #include "platform/os.h"
 
 namespace hostsweep {
-namespace {
-
-// The pause count every successor gets, whatever this worker's was: a text
-// that does not start with a number, so it reads as 0 and each pause is one
-// yield. Successors of every version read this literal text; it is part of
-// the request line the worker writes, not a setting.
-constexpr const char* kSuccessorPause = "A(7)";
-
-}  // namespace
 
 std::string SuccessorRequestLine(const Fields& fields, int slot) {
-  const std::string& window = Field(fields, kReplyWindow);
+  std::vector<SlotRequest> rest;
   if (slot == 1) {
-    return window + "," + Field(fields, kAddress2) + "," + Field(fields, kLabel2) + "," +
-           Field(fields, kAddress3) + "," + Field(fields, kLabel3) + ",,," + kSuccessorPause;
+    rest.push_back({Field(fields, kAddress2), Field(fields, kLabel2)});
   }
-  return window + "," + Field(fields, kAddress3) + "," + Field(fields, kLabel3) + ",,,,," +
-         kSuccessorPause;
+  rest.push_back({Field(fields, kAddress3), Field(fields, kLabel3)});
+  return FormatRequestLine(Field(fields, kReplyWindow), rest, kSuccessorPause);
 }
 
 void HandOffRemaining(const Fields& fields, int slot) {

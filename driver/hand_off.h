@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "driver/request_line.h"
+#include "protocol/request_line.h"
 
 namespace hostsweep {
 

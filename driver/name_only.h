@@ -1,7 +1,7 @@
 // The name-only request: the host name of one address, reported alone.
 #pragma once
 
-#include "driver/request_line.h"
+#include "protocol/request_line.h"
 
 namespace hostsweep {
 

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "driver/request_line.h"
 #include "platform/failure.h"
 #include "platform/os.h"
+#include "protocol/request_line.h"
 
 namespace hostsweep {
 namespace {

@@ -1,15 +1,11 @@
 // Delivers report texts to the reply window as copy-data messages.
 #pragma once
 
-#include <cstddef>
 #include <string>
 
-namespace hostsweep {
+#include "protocol/report.h"
 
-// Tag carried in dwData by every report.
-inline constexpr unsigned kReportTag = 3;
-// The payload buffer holds the text and its terminating zero byte.
-inline constexpr std::size_t kPayloadBufferSize = 255;
+namespace hostsweep {
 
 // Sends `text` to the window whose decimal handle is `replyWindowField` and
 // returns once the receiver has handled it. Raises a Failure, before anything

@@ -11,11 +11,12 @@
 #include "driver/hand_off.h"
 #include "driver/name_only.h"
 #include "driver/report_channel.h"
-#include "driver/request_line.h"
 #include "net/adapter_address.h"
 #include "net/echo_probe.h"
 #include "net/name_lookup.h"
 #include "platform/os.h"
+#include "protocol/report.h"
+#include "protocol/request_line.h"
 
 namespace hostsweep {
 namespace {
@@ -59,12 +60,6 @@ void Pause(double pauseCount) {
   }
 }
 
-std::string LiveReport(const std::string& label, const std::string& roundTrip, std::int16_t ttl,
-                       const std::string& hostName, const std::string& adapterAddress) {
-  return label + "," + roundTrip + "," + std::to_string(ttl) + "," + hostName + "," +
-         adapterAddress;
-}
-
 void RunSlotSequence(const Fields& fields) {
   const double pauseCount = LeadingNumber(Field(fields, kPauseCount));
   Pause(pauseCount);
@@ -79,7 +74,7 @@ void RunSlotSequence(const Fields& fields) {
     }
     std::string report;
     if (roundTrip == kNoReply) {
-      report = label + ",Dead";
+      report = FormatDeadReport(label);
     } else {
       if (slot.successor != 0) {
         launched = true;
@@ -89,7 +84,7 @@ void RunSlotSequence(const Fields& fields) {
       }
       const std::string hostName = LookupHostName(address);
       const std::string adapterAddress = hostName.empty() ? "" : QueryAdapterAddress(address);
-      report = LiveReport(label, roundTrip, ttl, hostName, adapterAddress);
+      report = FormatLiveReport(label, roundTrip, ttl, hostName, adapterAddress);
     }
     SendReport(Field(fields, kReplyWindow), report);
     if (slot.successor == 0) {

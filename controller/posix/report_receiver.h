@@ -12,6 +12,7 @@
 
 #include "controller/posix/poll_set.h"
 #include "platform/posix/file_descriptor.h"
+#include "platform/posix/report_socket.h"
 
 namespace hostsweep::controller {
 
@@ -30,18 +31,9 @@ class ReportReceiver {
   void Serve(const PollSet& set, const ReportHandler& report);
 
  private:
-  struct Connection {
-    FileDescriptor socket;
-    pid_t sender;
-  };
-
-  void AcceptAll();
-  // False once the connection is finished with.
-  static bool ReadPacket(const Connection& connection, const ReportHandler& report);
-
   FileDescriptor listener_;
   std::int32_t handle_ = 0;
-  std::vector<Connection> connections_;
+  std::vector<report_socket::Connection> connections_;
 };
 
 }  // namespace hostsweep::controller

@@ -1,19 +1,17 @@
 #include "controller/win/report_receiver.h"
 
 #include <algorithm>
+#include <span>
 #include <string>
 
 #include "controller/errors.h"
 #include "platform/win/system_message.h"
+#include "protocol/report.h"
 
 namespace hostsweep::controller {
 namespace {
 
 constexpr const char* kWindowClass = "hostsweep-reply";
-// The copy-data tag of every report.
-constexpr ULONG_PTR kReportTag = 3;
-// Reports fit a 255-byte buffer; anything much longer is not a report.
-constexpr DWORD kMostPacket = 4096;
 
 void RegisterWindowClass(WNDPROC procedure) {
   WNDCLASSA windowClass{};
@@ -93,12 +91,11 @@ bool ReportReceiver::Deliver(SweepEvents& events) {
 
 void ReportReceiver::Receive(HWND window, const COPYDATASTRUCT& packet) {
   if (events_ == nullptr || packet.dwData != kReportTag || packet.lpData == nullptr ||
-      packet.cbData > kMostPacket) {
+      packet.cbData > kMostReportPayload) {
     return;
   }
-  // The payload is the text and its terminating zero byte.
-  const auto* bytes = static_cast<const char*>(packet.lpData);
-  const std::string text(bytes, std::find(bytes, bytes + packet.cbData, '\0'));
+  const std::string text =
+      ReportText(std::span(static_cast<const unsigned char*>(packet.lpData), packet.cbData));
   const auto batch = batches_.find(window);
   events_->OnReport(batch == batches_.end() ? std::nullopt : std::optional(batch->second), text);
   delivered_ = true;

@@ -1,11 +1,22 @@
 #include "platform/posix/report_socket.h"
 
+#include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
+#include <cerrno>
 #include <cstring>
+#include <random>
+
+#include "protocol/report.h"
 
 namespace hostsweep::report_socket {
 namespace {
+
+constexpr int kBindAttempts = 100;
+constexpr int kBacklog = 256;
+constexpr std::size_t kMostPacket = kHeaderSize + kMostReportPayload;
 
 void PutLittleEndian32(std::vector<unsigned char>& bytes, std::uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8) {
@@ -58,6 +69,72 @@ bool PeerIsSameUser(int socket) {
   ucred peer{};
   socklen_t length = sizeof peer;
   return getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.uid == geteuid();
+}
+
+FileDescriptor Listen(std::int32_t handle) {
+  const auto address = AddressOf(handle);
+  FileDescriptor socket(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!socket.Valid() ||
+      bind(socket.Get(), reinterpret_cast<const sockaddr*>(&address.name), address.length) != 0 ||
+      listen(socket.Get(), kBacklog) != 0) {
+    const int error = errno;
+    socket.Close();
+    errno = error;
+  }
+  return socket;
+}
+
+Listener ListenAtFreeHandle(std::int32_t lowest, std::int32_t highest) {
+  std::random_device seed;
+  std::uniform_int_distribution<std::int32_t> pick(lowest, highest);
+  Listener listener;
+  for (int attempt = 0; attempt < kBindAttempts; ++attempt) {
+    listener.handle = pick(seed);
+    listener.socket = Listen(listener.handle);
+    if (listener.socket.Valid() || errno != EADDRINUSE) {
+      break;
+    }
+  }
+  return listener;
+}
+
+std::optional<Connection> Accept(int listener) {
+  for (;;) {
+    FileDescriptor socket(accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+    if (!socket.Valid()) {
+      return std::nullopt;  // EAGAIN: none left; anything else: that peer is gone
+    }
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    if (PeerIsSameUser(socket.Get()) &&
+        getsockopt(socket.Get(), SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0) {
+      return Connection{std::move(socket), peer.pid};
+    }
+  }
+}
+
+bool Receive(int connection, int patienceMs, const PacketHandler& handle) {
+  // Whatever the wait ends with, the read below tells what there is.
+  pollfd readable{connection, POLLIN, 0};
+  poll(&readable, 1, patienceMs);
+  std::array<unsigned char, kMostPacket> buffer{};
+  const ssize_t size = recv(connection, buffer.data(), buffer.size(), MSG_TRUNC);
+  if (size < 0) {
+    return errno == EAGAIN || errno == EINTR;
+  }
+  if (size == 0) {
+    return false;
+  }
+  const auto packet = static_cast<std::size_t>(size) <= buffer.size()
+                          ? Decode(std::span(buffer).first(static_cast<std::size_t>(size)))
+                          : std::nullopt;
+  if (packet) {
+    handle(*packet);
+  }
+  send(connection, &kAcknowledgement, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+  // A connection carries one report: closing now, not when the sender's end
+  // closes, leaves nothing open once the last report is in.
+  return false;
 }
 
 }  // namespace hostsweep::report_socket

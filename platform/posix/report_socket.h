@@ -6,13 +6,17 @@
 #pragma once
 
 #include <sys/socket.h>
+#include <sys/types.h>
 #include <sys/un.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "platform/posix/file_descriptor.h"
 
 namespace hostsweep::report_socket {
 
@@ -38,5 +42,39 @@ std::optional<Packet> Decode(std::span<const unsigned char> bytes);
 
 // True when the process at the other end of `socket` runs as this process's user.
 bool PeerIsSameUser(int socket);
+
+// The receiving end, shared by the controller and every stand-in for it.
+
+// A non-blocking listening socket at "hostsweep/<handle>"; an invalid one,
+// errno set, when it cannot be had (EADDRINUSE: another receiver has it).
+FileDescriptor Listen(std::int32_t handle);
+
+struct Listener {
+  FileDescriptor socket;
+  std::int32_t handle = 0;
+};
+
+// Listens at a handle picked at random from [lowest, highest] that no other
+// receiver has. An invalid socket, errno set, when none can be had.
+Listener ListenAtFreeHandle(std::int32_t lowest, std::int32_t highest);
+
+struct Connection {
+  FileDescriptor socket;  // non-blocking
+  pid_t sender;
+};
+
+// The next waiting connection from a process of this user; other users'
+// connections are closed unheard. Nothing once none is waiting (or the one
+// waiting is already gone).
+std::optional<Connection> Accept(int listener);
+
+using PacketHandler = std::function<void(const Packet& packet)>;
+
+// Waits up to `patienceMs` for the one packet a connection carries, hands it
+// to `handle` when it is well formed and its payload at most
+// kMostReportPayload bytes, then answers it, well formed or not: its sender
+// waits for the answer. True when nothing has come yet and the connection is
+// still open; false once it is finished with.
+bool Receive(int connection, int patienceMs, const PacketHandler& handle);
 
 }  // namespace hostsweep::report_socket

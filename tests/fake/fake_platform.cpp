@@ -8,6 +8,7 @@
 #include <new>
 
 #include "platform/failure.h"
+#include "protocol/report.h"
 
 namespace hostsweep::fake {
 namespace {
@@ -41,9 +42,7 @@ struct HostEntry {
 
 }  // namespace
 
-std::string Report::Text() const {
-  return {bytes.begin(), std::find(bytes.begin(), bytes.end(), '\0')};
-}
+std::string Report::Text() const { return ReportText(bytes); }
 
 std::size_t Platform::Count(const std::string& call) const {
   return static_cast<std::size_t>(std::count(calls.begin(), calls.end(), call));

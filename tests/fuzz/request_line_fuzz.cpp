@@ -1,6 +1,6 @@
-// The request line as any caller may write it, and report packets as any
-// local process may send them: no input crashes, failures are the project's
-// own, and splitting and packing lose nothing.
+// The request line as any caller may write it, and report packets and texts
+// as any local process may send them: no input crashes, failures are the
+// project's own, and splitting, formatting and packing lose nothing.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -8,10 +8,12 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "driver/request_line.h"
 #include "platform/failure.h"
 #include "platform/posix/report_socket.h"
+#include "protocol/report.h"
+#include "protocol/request_line.h"
 
 namespace {
 
@@ -31,6 +33,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     joined += "," + fields[index];
   }
   Check(joined == text);
+  if (fields.size() == 8) {
+    const std::vector<hostsweep::SlotRequest> slots{
+        {fields[1], fields[2]}, {fields[3], fields[4]}, {fields[5], fields[6]}};
+    Check(hostsweep::FormatRequestLine(fields[0], slots, fields[7]) == text);
+  }
+  if (const auto report = hostsweep::ParseProbeReport(text)) {
+    const std::string again =
+        report->dead
+            ? hostsweep::FormatDeadReport(report->label)
+            : std::string(report->label) + "," + std::string(report->roundTripMs) + "," +
+                  std::string(report->ttl) + "," + report->name + "," + std::string(report->mac);
+    Check(again == text);
+  }
   for (const auto& field : fields) {
     (void)hostsweep::LeadingNumber(field);
     (void)hostsweep::IsNumberZero(field);
@@ -46,9 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   const std::span bytes(data, size);
-  const auto packet = hostsweep::report_socket::Encode(3, bytes);
+  const auto packet = hostsweep::report_socket::Encode(hostsweep::kReportTag, bytes);
   const auto decoded = hostsweep::report_socket::Decode(packet);
-  Check(decoded.has_value() && decoded->dwData == 3 &&
+  Check(decoded.has_value() && decoded->dwData == hostsweep::kReportTag &&
         std::equal(decoded->payload.begin(), decoded->payload.end(), bytes.begin(), bytes.end()));
   (void)hostsweep::report_socket::Decode(bytes);
   return 0;

@@ -12,12 +12,11 @@
 #include <array>
 #include <csignal>
 #include <filesystem>
-#include <random>
-#include <span>
 #include <stdexcept>
 #include <utility>
 
 #include "platform/posix/report_socket.h"
+#include "protocol/report.h"
 
 extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX leaves it undeclared
 
@@ -28,26 +27,15 @@ constexpr int kConnectionPatienceMs = 5000;
 
 }  // namespace
 
-std::string ReceivedReport::Text() const {
-  return {payload.begin(), std::find(payload.begin(), payload.end(), '\0')};
-}
+std::string ReceivedReport::Text() const { return ReportText(payload); }
 
 ReportReceiver::ReportReceiver() {
-  std::mt19937 random{std::random_device{}()};
-  std::uniform_int_distribution<std::int32_t> handles(100000, 2000000000);
-  for (int attempt = 0; attempt < 100 && !listener_.Valid(); ++attempt) {
-    FileDescriptor socket(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
-    const std::int32_t handle = handles(random);
-    const auto address = report_socket::AddressOf(handle);
-    if (bind(socket.Get(), reinterpret_cast<const sockaddr*>(&address.name), address.length) == 0 &&
-        listen(socket.Get(), 64) == 0) {
-      listener_ = std::move(socket);
-      handle_ = handle;
-    }
-  }
-  if (!listener_.Valid()) {
+  auto listener = report_socket::ListenAtFreeHandle(100000, 2000000000);
+  if (!listener.socket.Valid()) {
     throw std::runtime_error("no free report socket name");
   }
+  listener_ = std::move(listener.socket);
+  handle_ = listener.handle;
   stop_ = FileDescriptor(eventfd(0, EFD_CLOEXEC));
   server_ = std::thread([this] { Serve(); });
 }
@@ -59,29 +47,18 @@ ReportReceiver::~ReportReceiver() {
 }
 
 void ReportReceiver::Serve() {
+  const auto keep = [this](const report_socket::Packet& packet) {
+    const std::lock_guard lock(mutex_);
+    reports_.push_back({packet.dwData, packet.payload});
+    arrived_.notify_all();
+  };
   for (;;) {
     std::array<pollfd, 2> waiting{{{listener_.Get(), POLLIN, 0}, {stop_.Get(), POLLIN, 0}}};
     if (poll(waiting.data(), waiting.size(), -1) < 0 || waiting[1].revents != 0) {
       return;
     }
-    const FileDescriptor connection(accept4(listener_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
-    if (!connection.Valid()) {
-      continue;
-    }
-    pollfd readable{connection.Get(), POLLIN, 0};
-    std::array<unsigned char, 70000> buffer{};
-    if (report_socket::PeerIsSameUser(connection.Get()) &&
-        poll(&readable, 1, kConnectionPatienceMs) == 1) {
-      const ssize_t length = recv(connection.Get(), buffer.data(), buffer.size(), 0);
-      if (length > 0) {
-        if (auto packet =
-                report_socket::Decode(std::span(buffer).first(static_cast<std::size_t>(length)))) {
-          const std::lock_guard lock(mutex_);
-          reports_.push_back({packet->dwData, std::move(packet->payload)});
-          arrived_.notify_all();
-        }
-        send(connection.Get(), &report_socket::kAcknowledgement, 1, MSG_NOSIGNAL);
-      }
+    while (const auto connection = report_socket::Accept(listener_.Get())) {
+      report_socket::Receive(connection->socket.Get(), kConnectionPatienceMs, keep);
     }
   }
 }

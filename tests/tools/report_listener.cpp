@@ -3,23 +3,21 @@
 //
 //   report_listener HANDLE [--count N] [--seconds T] [--bytes]
 #include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <span>
 #include <string>
 #include <string_view>
 
 #include "platform/posix/report_socket.h"
+#include "protocol/report.h"
 
 namespace {
 
 using hostsweep::report_socket::Packet;
+
+constexpr int kConnectionPatienceMs = 1000;
 
 struct Options {
   std::int32_t handle = 0;
@@ -34,8 +32,7 @@ int Usage() {
 }
 
 void Print(const Packet& packet, bool bytes) {
-  const std::string text(packet.payload.begin(),
-                         std::find(packet.payload.begin(), packet.payload.end(), 0));
+  const std::string text = hostsweep::ReportText(packet.payload);
   if (!bytes) {
     std::printf("%s\n", text.c_str());
   } else {
@@ -66,41 +63,27 @@ int main(int argc, char** argv) {
       return Usage();
     }
   }
-  const int listener = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-  const auto address = hostsweep::report_socket::AddressOf(options.handle);
-  if (bind(listener, reinterpret_cast<const sockaddr*>(&address.name), address.length) != 0 ||
-      listen(listener, 64) != 0) {
+  const auto listener = hostsweep::report_socket::Listen(options.handle);
+  if (!listener.Valid()) {
     std::perror("report_listener: cannot listen at that handle");
     return 1;
   }
+  long received = 0;
+  const auto print = [&](const Packet& packet) {
+    Print(packet, options.bytes);
+    ++received;
+  };
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.seconds);
-  for (long received = 0; options.count < 0 || received < options.count;) {
+  while (options.count < 0 || received < options.count) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    pollfd waiting{listener, POLLIN, 0};
+    pollfd waiting{listener.Get(), POLLIN, 0};
     if (left.count() <= 0 || poll(&waiting, 1, static_cast<int>(left.count())) <= 0) {
       break;
     }
-    const int connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-    if (connection < 0) {
-      continue;
+    if (const auto connection = hostsweep::report_socket::Accept(listener.Get())) {
+      hostsweep::report_socket::Receive(connection->socket.Get(), kConnectionPatienceMs, print);
     }
-    std::array<unsigned char, 70000> buffer{};
-    pollfd readable{connection, POLLIN, 0};
-    const ssize_t length =
-        hostsweep::report_socket::PeerIsSameUser(connection) && poll(&readable, 1, 1000) == 1
-            ? recv(connection, buffer.data(), buffer.size(), 0)
-            : -1;
-    if (length > 0) {
-      if (const auto packet = hostsweep::report_socket::Decode(
-              std::span(buffer).first(static_cast<std::size_t>(length)))) {
-        Print(*packet, options.bytes);
-        ++received;
-      }
-      send(connection, &hostsweep::report_socket::kAcknowledgement, 1, MSG_NOSIGNAL);
-    }
-    close(connection);
   }
-  close(listener);
   return 0;
 }

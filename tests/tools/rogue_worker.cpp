@@ -19,12 +19,13 @@
 
 #include "platform/posix/file_descriptor.h"
 #include "platform/posix/report_socket.h"
+#include "protocol/report.h"
 
 namespace {
 
 namespace report_socket = hostsweep::report_socket;
 
-constexpr std::uint32_t kReportTag = 3;
+using hostsweep::kReportTag;
 constexpr int kAcknowledgementPatienceMs = 5000;
 constexpr uid_t kNobody = 65534;
 

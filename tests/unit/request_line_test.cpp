@@ -1,4 +1,4 @@
-#include "driver/request_line.h"
+#include "protocol/request_line.h"
 
 #include <gtest/gtest.h>
 

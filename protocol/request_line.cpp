@@ -1,4 +1,4 @@
-#include "driver/request_line.h"
+#include "protocol/request_line.h"
 
 #include <cctype>
 #include <charconv>
@@ -73,6 +73,26 @@ double ToDouble(std::string_view number) {
 }
 
 }  // namespace
+
+std::string FormatRequestLine(std::string_view replyWindow, const std::vector<SlotRequest>& slots,
+                              std::string_view pauseCount) {
+  std::string line(replyWindow);
+  for (std::size_t slot = 0; slot < kRequestSlots; ++slot) {
+    const SlotRequest empty;
+    const SlotRequest& request = slot < slots.size() ? slots[slot] : empty;
+    line.append(",").append(request.address).append(",").append(request.label);
+  }
+  line += ",";
+  line += pauseCount;
+  return line;
+}
+
+std::string FormatNameRequest(std::string_view replyWindow, std::string_view address) {
+  std::string line(replyWindow);
+  line += ",0,";
+  line += address;
+  return line;
+}
 
 Fields SplitRequestLine(std::string_view text) {
   Fields fields;
