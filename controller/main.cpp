@@ -46,7 +46,8 @@ SweepSettings SettingsFor(const Options& options, std::size_t addressCount) {
           .batchSize = options.batchSize.value_or(ChooseBatchSize(addressCount, options.jobs)),
           .pause = std::to_string(options.pause),
           .namesOnly = options.namesOnly,
-          .verbose = options.verbose};
+          .verbose = options.verbose,
+          .neighbourTable = NeighbourTableSize()};
 }
 
 void ReportCounts(const SweepCounts& counts) {

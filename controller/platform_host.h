@@ -2,6 +2,7 @@
 // program is, and whether a stream is a terminal.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -20,5 +21,8 @@ void CheckWorkerPath(const std::string& path);
 bool IsTerminal(std::FILE* stream);
 // Where the IEEE registries of adapter makers are (as ieee-data ships them).
 std::filesystem::path VendorRegistryFolder();
+// How many addresses the system's neighbour (ARP) table holds at most; 0 when
+// the system sets no limit the sweep has to mind.
+std::size_t NeighbourTableSize();
 
 }  // namespace hostsweep::controller

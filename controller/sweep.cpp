@@ -14,6 +14,8 @@ using std::chrono::seconds;
 
 // How often the caller hears from the sweep while nothing happens (progress).
 constexpr milliseconds kTick{200};
+// How often more chains start while the sweep ramps up.
+constexpr milliseconds kRampStep{50};
 // How long stopped workers get to be reaped after an interruption.
 constexpr milliseconds kStopGrace{3000};
 
@@ -34,6 +36,11 @@ milliseconds BatchDeadline(std::size_t slots, bool namesOnly) {
   return kStartMargin + static_cast<int>(slots) * (kEchoTimeouts + kNameLookup + kAdapterQuery);
 }
 
+std::size_t ProbesInFlightCap(std::size_t neighbourTable) {
+  // Seven eighths for the sweep, two thirds of that in flight.
+  return neighbourTable * 7 / 12;
+}
+
 Sweep::Sweep(const std::vector<Address>& addresses, const SweepSettings& settings, WorkerHost& host,
              std::ostream& diagnostics, std::vector<Enrichment*> stages)
     : addresses_(addresses),
@@ -42,9 +49,29 @@ Sweep::Sweep(const std::vector<Address>& addresses, const SweepSettings& setting
       diagnostics_(diagnostics),
       stages_(std::move(stages)),
       batches_(SplitIntoBatches(addresses.size(), settings.namesOnly ? 1 : settings.batchSize)),
-      book_(addresses) {}
+      steadyLimit_(std::min(settings.jobs, batches_.size())),
+      ramps_(false),
+      book_(addresses) {
+  // A name-only sweep sends nothing on the link.
+  const std::size_t cap = settings.namesOnly ? 0 : ProbesInFlightCap(settings.neighbourTable);
+  // Chains that all start at once all move on to their next address at once,
+  // two seconds later, while the entries of their first are still resolving:
+  // up to half the cap can start at once, more only spread over time.
+  if (cap != 0 && steadyLimit_ > cap / 2) {
+    ramps_ = true;
+    if (steadyLimit_ > cap) {
+      steadyLimit_ = cap;
+      if (settings.verbose) {
+        diagnostics_ << "hostsweep: at most " << cap << " worker chains at once, not "
+                     << settings.jobs << ": the neighbour table holds " << settings.neighbourTable
+                     << " addresses\n";
+      }
+    }
+  }
+}
 
 bool Sweep::Run(const std::function<void(const ResultBook&)>& changed) {
+  started_ = Clock::now();
   StartBatches();
   while (!running_.empty() || nextBatch_ < batches_.size()) {
     if (host_.Interrupted()) {
@@ -53,7 +80,7 @@ bool Sweep::Run(const std::function<void(const ResultBook&)>& changed) {
       StopAll();
       return false;
     }
-    host_.Wait(std::min(kTick, TimeToNextDeadline()), *this);
+    host_.Wait(NextWait(), *this);
     EnrichFinished();
     changed(book_);
     StopOverdue();
@@ -75,8 +102,24 @@ void Sweep::EnrichFinished() {
   }
 }
 
+std::size_t Sweep::StartLimit() const {
+  const auto elapsed = Clock::now() - started_;
+  if (!ramps_ || elapsed >= settings_.rampTime) {
+    return steadyLimit_;
+  }
+  const auto share = std::chrono::duration<double>(elapsed) / settings_.rampTime;
+  return std::max<std::size_t>(1,
+                               static_cast<std::size_t>(share * static_cast<double>(steadyLimit_)));
+}
+
+milliseconds Sweep::NextWait() const {
+  const milliseconds wait = std::min(kTick, TimeToNextDeadline());
+  return StartLimit() < steadyLimit_ ? std::min(wait, kRampStep) : wait;
+}
+
 void Sweep::StartBatches() {
-  while (running_.size() < settings_.jobs && nextBatch_ < batches_.size()) {
+  const std::size_t limit = StartLimit();
+  while (running_.size() < limit && nextBatch_ < batches_.size()) {
     const BatchId id = nextBatch_++;
     const Batch& batch = batches_[id];
     const std::string line =

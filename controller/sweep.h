@@ -23,7 +23,20 @@ struct SweepSettings {
   std::string pause = "0";
   bool namesOnly = false;
   bool verbose = false;
+  // How many addresses the system's neighbour table can be resolving at once
+  // (0: no such limit). Echo probes to silent addresses on the local link
+  // each hold an entry, so the probes in flight are kept well below it.
+  std::size_t neighbourTable = 0;
+  // How long it takes to reach that cap: starts spread over this time make
+  // the probes move on to their next address spread over time too.
+  std::chrono::milliseconds rampTime{2000};
 };
+
+// The most probes in flight that `neighbourTable` entries carry without
+// running full: an unanswered address keeps its entry for three seconds of
+// resolving, half as long again as its two echo time-outs, and some entries
+// belong to others. 0 when there is no limit.
+std::size_t ProbesInFlightCap(std::size_t neighbourTable);
 
 // The longest a batch may take before it is ended: each slot two echo
 // time-outs plus room for slow name and adapter lookups, and a start-up margin.
@@ -58,6 +71,10 @@ class Sweep : private SweepEvents {
   };
 
   void StartBatches();
+  // How many chains may run now: -j, the neighbour table's cap, and while
+  // the sweep ramps up, a share of that cap.
+  std::size_t StartLimit() const;
+  std::chrono::milliseconds NextWait() const;
   void StopOverdue();
   void StopAll();
   void EnrichFinished();
@@ -73,6 +90,10 @@ class Sweep : private SweepEvents {
   std::ostream& diagnostics_;
   std::vector<Enrichment*> stages_;
   std::vector<Batch> batches_;
+  Clock::time_point started_;
+  // Chains that may run at once once the sweep has ramped up; whether it ramps.
+  std::size_t steadyLimit_;
+  bool ramps_;
   BatchId nextBatch_ = 0;
   std::vector<Running> running_;
   ResultBook book_;

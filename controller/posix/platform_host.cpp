@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "controller/errors.h"
 #include "controller/posix/platform_worker_host.h"
@@ -35,5 +36,13 @@ void CheckWorkerPath(const std::string& path) {
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 
 std::filesystem::path VendorRegistryFolder() { return "/usr/share/ieee-data"; }
+std::size_t NeighbourTableSize() {
+  // The table is the machine's, shared by every network namespace, and only
+  // the first namespace shows its limit; elsewhere assume the kernel's default.
+  constexpr std::size_t kKernelDefault = 1024;
+  std::ifstream file("/proc/sys/net/ipv4/neigh/default/gc_thresh3");
+  std::size_t size = 0;
+  return file >> size && size > 0 ? size : kKernelDefault;
+}
 
 }  // namespace hostsweep::controller

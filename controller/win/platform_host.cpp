@@ -83,4 +83,8 @@ bool IsTerminal(std::FILE* stream) {
   return ::SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != FALSE;
 }
 
+// Windows grows its neighbour cache as it needs, and an echo request waiting
+// for resolution waits inside its own call.
+std::size_t NeighbourTableSize() { return 0; }
+
 }  // namespace hostsweep::controller

@@ -15,8 +15,10 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <span>
+#include <thread>
 #include <utility>
 
 #include "platform/os.h"
@@ -42,6 +44,11 @@ using icmp_packet::Request;
 // reply to an earlier request is never taken for the current one.
 std::uint16_t nextSequence = 1;
 
+// The longest IP header a reply may come with (raw sockets read it).
+constexpr std::size_t kMostIpHeaderSize = 60;
+// How long a request the machine could not send waits before the next try.
+constexpr std::chrono::milliseconds kSendRetryPause{10};
+
 bool InstallRawFilter(int socket, std::uint16_t identifier) {
   auto code = icmp_packet::RawSocketFilter(identifier);
   const sock_fprog program{static_cast<unsigned short>(code.size()), code.data()};
@@ -62,7 +69,7 @@ std::optional<icmp_packet::QueuedError> ExtendedError(msghdr& message) {
   return std::nullopt;
 }
 
-// An error queued on a datagram socket about one of its requests.
+// An error queued on the socket about one of its requests.
 std::optional<Outcome> ReadQueuedError(int socket, const Request& request) {
   std::array<unsigned char, 576> quoted{};
   std::array<char, 512> control{};
@@ -145,6 +152,40 @@ Outcome AwaitAnswer(const IcmpFile& file, const Request& request, Clock::time_po
   }
 }
 
+// A failure of this machine, not of the network: the request was not sent
+// yet (a full neighbour table, no buffer free), and may go out in a moment.
+bool IsLocalTransient(int error) {
+  return error == ENOBUFS || error == EAGAIN || error == ENOMEM || error == EINTR;
+}
+
+// Sends `message`, trying again until `deadline` while the machine cannot
+// send it, as a blocking echo call waits out its time-out. A raw socket is
+// first connected to the destination, so that the kernel hands it only that
+// host's packets (and the errors about its requests, on the error queue)
+// instead of a copy of every ICMP packet of the machine. 0 once sent, else
+// the error (ETIMEDOUT when the deadline passed unsent).
+int Send(const IcmpFile& file, const sockaddr_in& target, std::span<const unsigned char> message,
+         Clock::time_point deadline) {
+  const auto* address = reinterpret_cast<const sockaddr*>(&target);
+  if (file.raw && connect(file.socket.Get(), address, sizeof target) != 0) {
+    return errno;
+  }
+  for (;;) {
+    if (sendto(file.socket.Get(), message.data(), message.size(), 0, address, sizeof target) >= 0) {
+      return 0;
+    }
+    const int error = errno;
+    if (!IsLocalTransient(error)) {
+      return error;
+    }
+    const auto now = Clock::now();
+    if (now >= deadline) {
+      return ETIMEDOUT;
+    }
+    std::this_thread::sleep_for(std::min<Clock::duration>(kSendRetryPause, deadline - now));
+  }
+}
+
 // Sends `message` and waits until `deadline` for its answer.
 Outcome Exchange(const IcmpFile& file, const Request& request,
                  std::span<const unsigned char> message, Clock::time_point deadline,
@@ -152,9 +193,9 @@ Outcome Exchange(const IcmpFile& file, const Request& request,
   sockaddr_in target{};
   target.sin_family = AF_INET;
   target.sin_addr.s_addr = request.destination;
-  if (sendto(file.socket.Get(), message.data(), message.size(), 0,
-             reinterpret_cast<sockaddr*>(&target), sizeof target) < 0) {
-    return Outcome{icmp_packet::StatusOfErrno(errno), 0, 0, {}};
+  if (const int error = Send(file, target, message, deadline); error != 0) {
+    return Outcome{
+        error == ETIMEDOUT ? IP_REQ_TIMED_OUT : icmp_packet::StatusOfErrno(error), 0, 0, {}};
   }
   return AwaitAnswer(file, request, deadline, packet);
 }
@@ -199,6 +240,9 @@ HANDLE IcmpCreateFile() {
     SetLastError(IP_GENERAL_FAILURE);
     return INVALID_HANDLE_VALUE;
   }
+  // A request the system could not send then fails at once (ENOBUFS) instead
+  // of vanishing, and errors about our requests come on the error queue.
+  setsockopt(socket.Get(), SOL_IP, IP_RECVERR, &on, sizeof on);
   return new IcmpFile{std::move(socket), true, identifier};
 }
 
@@ -223,9 +267,13 @@ DWORD IcmpSendEcho(HANDLE icmp, IPAddr destination, LPVOID requestData, WORD req
   const auto message = icmp_packet::EncodeEchoRequest(
       request, std::span(static_cast<const unsigned char*>(requestData), requestSize));
   const auto start = Clock::now();
-  std::array<unsigned char, 65536> packet{};
+  // Room for the largest reply the reply buffer can take, behind its IP
+  // header; left unfilled, so that only the pages a reply uses are touched.
+  const std::size_t packetSize = kMostIpHeaderSize + icmp_packet::kIcmpHeaderSize + replySize;
+  const auto packet = std::make_unique_for_overwrite<unsigned char[]>(packetSize);
   const Outcome outcome =
-      Exchange(file, request, message, start + std::chrono::milliseconds(timeout), packet);
+      Exchange(file, request, message, start + std::chrono::milliseconds(timeout),
+               {packet.get(), packetSize});
   const auto elapsed =
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
   return WriteReply(outcome, elapsed, replyBuffer, replySize);

@@ -134,6 +134,7 @@ std::optional<Outcome> MatchQueuedError(std::span<const unsigned char> quoted, o
                                         const std::optional<QueuedError>& error,
                                         const Request& request) {
   if (quoted.size() < kIcmpHeaderSize || target != request.destination ||
+      (request.identifier != 0 && ReadBigEndian16(&quoted[4]) != request.identifier) ||
       ReadBigEndian16(&quoted[6]) != request.sequence || !error) {
     return std::nullopt;
   }

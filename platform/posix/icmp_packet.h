@@ -66,7 +66,7 @@ std::optional<Outcome> MatchRaw(std::span<const unsigned char> packet, const Req
 std::optional<Outcome> MatchDatagram(std::span<const unsigned char> icmp, os::IPAddr source,
                                      os::UCHAR ttl, const Request& request);
 
-// An error read from a datagram socket's error queue: `quoted` is our request
+// An error read from a socket's error queue: `quoted` is our request
 // as the kernel gives it back, `target` where it was sent, `error` the first
 // extended error record that came with it.
 std::optional<Outcome> MatchQueuedError(std::span<const unsigned char> quoted, os::IPAddr target,

@@ -1,14 +1,15 @@
 // Process services: argument text, yield, failure message, own program file,
 // and starting a successor.
+#include <limits.h>
 #include <sched.h>
 #include <spawn.h>
 #include <unistd.h>
 
+#include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "platform/failure.h"
@@ -19,26 +20,37 @@ extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX leav
 namespace hostsweep::os {
 namespace {
 
-std::filesystem::path ProgramFile() {
-  std::error_code error;
-  auto path = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) {
-    throw Failure("cannot find the worker's own program file: " + error.message());
+// The process's arguments, as the C library hands them to start-up functions
+// (glibc passes argc and argv to every .init_array entry): no file to open and
+// read, which thousands of short-lived workers would each pay for.
+int argumentCount = 0;
+char** arguments = nullptr;
+
+void KeepArguments(int count, char** values, char** /*environment*/) {
+  argumentCount = count;
+  arguments = values;
+}
+
+[[gnu::section(".init_array"), gnu::used]] constexpr auto kKeepArguments = &KeepArguments;
+
+std::string ProgramFile() {
+  std::array<char, PATH_MAX> path{};
+  const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
+  if (length < 0 || static_cast<std::size_t>(length) >= path.size()) {
+    throw Failure(std::string("cannot find the worker's own program file: ") +
+                  std::strerror(length < 0 ? errno : ENAMETOOLONG));
   }
-  return path;
+  return {path.data(), static_cast<std::size_t>(length)};
 }
 
 }  // namespace
 
 std::string GetArgumentText() {
-  std::ifstream file("/proc/self/cmdline", std::ios::binary);
-  // Each argument ends in a zero byte; the first is the program path.
-  std::string argument;
-  std::getline(file, argument, '\0');
+  // The first argument is the program path.
   std::string text;
-  for (bool first = true; std::getline(file, argument, '\0'); first = false) {
-    text += first ? "" : " ";
-    text += argument;
+  for (int i = 1; i < argumentCount; ++i) {
+    text += i == 1 ? "" : " ";
+    text += arguments[i];
   }
   return text;
 }
@@ -51,13 +63,20 @@ void ShowFailureBox(const std::string& description) {
 
 void EndProcess(int exitStatus) { std::exit(exitStatus); }
 
-std::string GetProgramFolder() { return ProgramFile().parent_path().string(); }
+std::string GetProgramFolder() {
+  const std::string file = ProgramFile();
+  const std::size_t slash = file.rfind('/');
+  return slash == 0 ? "/" : file.substr(0, slash);
+}
 
-std::string GetProgramName() { return ProgramFile().filename().string(); }
+std::string GetProgramName() {
+  const std::string file = ProgramFile();
+  return file.substr(file.rfind('/') + 1);
+}
 
 void StartHiddenProcess(const std::string& folder, const std::string& name,
                         const std::string& arguments) {
-  const std::string program = (std::filesystem::path(folder) / name).string();
+  const std::string program = folder + (folder.ends_with('/') ? "" : "/") + name;
   // No shell: the argument text reaches the program as it is, whatever it holds.
   std::string programArgument = program;
   std::string argumentText = arguments;
