@@ -119,6 +119,42 @@ TEST(Sweep, EveryAddressGetsOneResultWhateverTheReportOrder) {
   EXPECT_LE(host.mostRunning, 2U);
 }
 
+struct InFlightCase {
+  std::size_t neighbourTable;
+  std::size_t jobs;
+  bool namesOnly;
+  std::chrono::milliseconds rampTime;
+  std::size_t mostRunning;
+  bool saysLowered;
+};
+
+// 40 single-address batches; a table of 24 entries carries 14 probes in flight.
+TEST(Sweep, ProbesInFlightStayBelowWhatTheNeighbourTableHolds) {
+  using std::chrono::hours;
+  using std::chrono::milliseconds;
+  const std::vector<InFlightCase> cases = {
+      {0, 64, false, milliseconds(0), 40, false},  // no limit known: -j alone
+      {24, 64, false, milliseconds(0), 14, true},  // the table's cap, said with -v
+      {24, 64, true, milliseconds(0), 40, false},  // names only send nothing on the link
+      {24, 6, false, hours(1), 6, false},          // half the cap or less starts at once
+      {24, 64, false, hours(1), 1, true},          // more is spread over the ramp
+  };
+  for (const auto& c : cases) {
+    const auto addresses = Addresses(40);
+    ScriptedHost host([](BatchId, const std::vector<std::string>&, SweepEvents&) {});
+    std::ostringstream diagnostics;
+    Sweep sweep(addresses,
+                {.jobs = c.jobs, .namesOnly = c.namesOnly, .verbose = true,
+                 .neighbourTable = c.neighbourTable, .rampTime = c.rampTime},
+                host, diagnostics);
+    ASSERT_TRUE(sweep.Run([](const ResultBook&) {}));
+    EXPECT_EQ(host.mostRunning, c.mostRunning) << c.neighbourTable << " " << c.jobs;
+    EXPECT_EQ(diagnostics.str().find("at most 14 worker chains") != std::string::npos,
+              c.saysLowered)
+        << diagnostics.str();
+  }
+}
+
 TEST(Sweep, SlotsOfAChainThatEndedWithoutReportingThemBecomeNoReport) {
   const auto addresses = Addresses(3);
   ScriptedHost host([](BatchId, const std::vector<std::string>& fields, SweepEvents& events) {

@@ -1,8 +1,14 @@
 // The real controller with the real worker in the lab: whole sweeps, failing
 // workers, interruption, and nothing left running afterwards.
+#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdlib>
 #include <filesystem>
@@ -295,6 +301,70 @@ TEST_F(ControllerInLab, BadTargetsAndAMissingWorkerStartNothing) {
   const auto missing = RunController({"--worker", "/nonexistent/worker", "10.213.0.10"});
   EXPECT_EQ(missing.exitStatus, kExitSystem);
   EXPECT_THAT(missing.standardError, HasSubstr("/nonexistent/worker"));
+}
+
+// The scanner's neighbour settings for the lab bridge, put back when done.
+class BridgeNeighbourSetting {
+ public:
+  BridgeNeighbourSetting(const std::string& name, const std::string& value)
+      : path_("/proc/sys/net/ipv4/neigh/br0/" + name) {
+    std::ifstream(path_) >> saved_;
+    std::ofstream(path_) << value;
+  }
+  BridgeNeighbourSetting(const BridgeNeighbourSetting&) = delete;
+  BridgeNeighbourSetting& operator=(const BridgeNeighbourSetting&) = delete;
+  ~BridgeNeighbourSetting() { std::ofstream(path_) << saved_; }
+
+ private:
+  std::string path_;
+  std::string saved_;
+};
+
+// Sends one datagram to each of `count` silent lab addresses from 10.213.4.1
+// on, each from a socket of its own, so that every address holds a neighbour
+// entry while it is being resolved. Returns the error of one more such send
+// with errors reported (ENOBUFS once the table is full), or 0.
+int FillNeighbourTable(int count) {
+  const auto send = [](int index, bool reportErrors) {
+    const int udp = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+    const int on = 1;
+    if (reportErrors) {
+      setsockopt(udp, SOL_IP, IP_RECVERR, &on, sizeof on);
+    }
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(9);
+    target.sin_addr.s_addr = htonl((10U << 24 | 213U << 16 | 4U << 8) + 1 + index);
+    const int error = sendto(udp, "x", 1, 0, reinterpret_cast<sockaddr*>(&target), sizeof target) < 0
+                          ? errno
+                          : 0;
+    close(udp);
+    return error;
+  };
+  for (int i = 0; i < count; ++i) {
+    send(i, false);
+  }
+  return send(count, true);
+}
+
+TEST_F(ControllerInLab, LiveHostsAreFoundWhileTheNeighbourTableIsFull) {
+  // The table is the machine's (1024 entries unless raised); the fill's
+  // entries give up after 1.8 s instead of 3 s, past the moment a worker's
+  // second echo request goes out, and well inside its two time-outs.
+  constexpr int kFill = 1100;
+  const BridgeNeighbourSetting probes("mcast_solicit", "1");
+  const BridgeNeighbourSetting pause("retrans_time_ms", "1800");
+  ChildProcess({"/bin/sh", "-c", "ip neigh flush dev br0"}).Finish();
+  if (FillNeighbourTable(kFill) != ENOBUFS) {
+    GTEST_SKIP() << kFill << " silent addresses did not fill the neighbour table";
+  }
+  const auto run = RunController({"--csv", "10.213.0.10-15"});
+  const auto records = ReadCsv(run.standardOutput);
+  ASSERT_THAT(records, SizeIs(7)) << run.standardError;
+  for (std::size_t i = 1; i < records.size(); ++i) {
+    const bool live = LiveLabHosts().contains(records[i][0]);
+    EXPECT_EQ(records[i][1], live ? "alive" : "dead") << records[i][0];
+  }
 }
 
 }  // namespace
