@@ -43,8 +43,8 @@ int main(int argc, char** argv) {
       std::perror("worker_cpu: wait4");
       return 1;
     }
-    std::printf("%s %ld %ld\n", argv[i], Microseconds(usage.ru_utime) + Microseconds(usage.ru_stime),
-                usage.ru_maxrss);
+    std::printf("%s %ld %ld\n", argv[i],
+                Microseconds(usage.ru_utime) + Microseconds(usage.ru_stime), usage.ru_maxrss);
   }
   return 0;
 }

@@ -1,12 +1,12 @@
 // Process services: argument text, yield, failure message, own program file,
 // and starting a successor.
-#include <limits.h>
 #include <sched.h>
 #include <spawn.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

@@ -144,8 +144,11 @@ TEST(Sweep, ProbesInFlightStayBelowWhatTheNeighbourTableHolds) {
     ScriptedHost host([](BatchId, const std::vector<std::string>&, SweepEvents&) {});
     std::ostringstream diagnostics;
     Sweep sweep(addresses,
-                {.jobs = c.jobs, .namesOnly = c.namesOnly, .verbose = true,
-                 .neighbourTable = c.neighbourTable, .rampTime = c.rampTime},
+                {.jobs = c.jobs,
+                 .namesOnly = c.namesOnly,
+                 .verbose = true,
+                 .neighbourTable = c.neighbourTable,
+                 .rampTime = c.rampTime},
                 host, diagnostics);
     ASSERT_TRUE(sweep.Run([](const ResultBook&) {}));
     EXPECT_EQ(host.mostRunning, c.mostRunning) << c.neighbourTable << " " << c.jobs;

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -335,9 +334,8 @@ int FillNeighbourTable(int count) {
     target.sin_family = AF_INET;
     target.sin_port = htons(9);
     target.sin_addr.s_addr = htonl((10U << 24 | 213U << 16 | 4U << 8) + 1 + index);
-    const int error = sendto(udp, "x", 1, 0, reinterpret_cast<sockaddr*>(&target), sizeof target) < 0
-                          ? errno
-                          : 0;
+    const int error =
+        sendto(udp, "x", 1, 0, reinterpret_cast<sockaddr*>(&target), sizeof target) < 0 ? errno : 0;
     close(udp);
     return error;
   };
