@@ -30,3 +30,6 @@ hostsweep_reliability_test(faults integration/reliability_faults_test.cpp)
 hostsweep_reliability_test(input integration/reliability_input_test.cpp)
 hostsweep_reliability_test(security integration/reliability_security_test.cpp)
 hostsweep_reliability_test(valgrind integration/reliability_valgrind_test.cpp)
+target_compile_definitions(reliability.valgrind PRIVATE
+  HOSTSWEEP_SHARED_WORKER_PATH="$<TARGET_FILE:hostsweep-worker-shared>")
+add_dependencies(reliability.valgrind hostsweep-worker-shared)
