@@ -49,12 +49,6 @@ constexpr std::size_t kMostIpHeaderSize = 60;
 // How long a request the machine could not send waits before the next try.
 constexpr std::chrono::milliseconds kSendRetryPause{10};
 
-bool InstallRawFilter(int socket, std::uint16_t identifier) {
-  auto code = icmp_packet::RawSocketFilter(identifier);
-  const sock_fprog program{static_cast<unsigned short>(code.size()), code.data()};
-  return setsockopt(socket, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0;
-}
-
 // The first extended error record among a received message's control data.
 std::optional<icmp_packet::QueuedError> ExtendedError(msghdr& message) {
   for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
@@ -234,16 +228,19 @@ HANDLE IcmpCreateFile() {
     // The kernel chooses the identifier of a datagram socket and sorts replies by it.
     return new IcmpFile{std::move(socket), false, 0};
   }
+  // No socket filter: the socket is connected to its destination before its
+  // request goes out (see Send), which keeps the machine's other ICMP traffic
+  // off it without a filter for the kernel to compile in every worker.
   socket = FileDescriptor(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
-  const auto identifier = static_cast<std::uint16_t>(getpid());
-  if (!socket.Valid() || !InstallRawFilter(socket.Get(), identifier)) {
+  if (!socket.Valid()) {
     SetLastError(IP_GENERAL_FAILURE);
     return INVALID_HANDLE_VALUE;
   }
   // A request the system could not send then fails at once (ENOBUFS) instead
-  // of vanishing, and errors about our requests come on the error queue.
+  // of vanishing, and errors about our requests (which come from routers, not
+  // from the address the socket is connected to) arrive on the error queue.
   setsockopt(socket.Get(), SOL_IP, IP_RECVERR, &on, sizeof on);
-  return new IcmpFile{std::move(socket), true, identifier};
+  return new IcmpFile{std::move(socket), true, static_cast<std::uint16_t>(getpid())};
 }
 
 BOOL IcmpCloseHandle(HANDLE icmp) {

@@ -143,38 +143,4 @@ std::optional<Outcome> MatchQueuedError(std::span<const unsigned char> quoted, o
   return Outcome{status, request.destination, 0, {}};
 }
 
-RawFilter RawSocketFilter(std::uint16_t identifier) {
-  // Where an error's quoted request keeps its identifier, counted from the
-  // error's ICMP header: the error's header, the quoted IP header (taken to
-  // be 20 bytes, as ours are), then 4 bytes into the quoted ICMP header.
-  constexpr std::uint32_t kQuotedIdentifier = kIcmpHeaderSize + kIpHeaderSize + 4;
-  // Where a reply keeps its identifier, counted from its ICMP header.
-  constexpr std::uint32_t kReplyIdentifier = 4;
-  constexpr std::uint32_t kWholePacket = 0xFFFF;
-  return {{
-      // X = the IP header's length: 4 * the low nibble of its first byte.
-      BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),
-      // A = the ICMP type, the first byte after the IP header.
-      BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),
-      // Destination unreachable: an error, go read its quoted identifier.
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP_DEST_UNREACH, 2, 0),
-      // Time exceeded: an error too.
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP_TIME_EXCEEDED, 1, 0),
-      // Echo reply: go read its own identifier; any other type is dropped.
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP_ECHOREPLY, 2, 5),
-      // A = the identifier of the request the error quotes.
-      BPF_STMT(BPF_LD | BPF_H | BPF_IND, kQuotedIdentifier),
-      // Past the reply's load, to the comparison.
-      BPF_JUMP(BPF_JMP | BPF_JA, 1, 0, 0),
-      // A = the reply's identifier.
-      BPF_STMT(BPF_LD | BPF_H | BPF_IND, kReplyIdentifier),
-      // Ours: keep it; anyone else's: drop it.
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, identifier, 0, 1),
-      // Keep the whole packet.
-      BPF_STMT(BPF_RET | BPF_K, kWholePacket),
-      // Drop it. (A load past the packet's end also ends the filter with 0.)
-      BPF_STMT(BPF_RET | BPF_K, 0),
-  }};
-}
-
 }  // namespace hostsweep::icmp_packet

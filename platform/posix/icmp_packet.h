@@ -1,12 +1,8 @@
 // ICMP echo messages as the Linux stand-in writes and reads them: the request
-// it sends, which of the packets that arrive answer that request, and the
-// socket filter that keeps other processes' traffic off a raw socket. Pure
+// it sends, and which of the packets that arrive answer that request. Pure
 // functions of bytes; the socket work is in icmp.cpp.
 #pragma once
 
-#include <linux/filter.h>
-
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -38,7 +34,7 @@ struct Outcome {
   std::span<const unsigned char> data;
 };
 
-// An error the kernel queued on a datagram socket (its extended error record).
+// An error the kernel queued on a socket (its extended error record).
 struct QueuedError {
   bool fromIcmp;  // an ICMP message, else a local failure given as an errno
   std::uint8_t type;
@@ -66,17 +62,12 @@ std::optional<Outcome> MatchRaw(std::span<const unsigned char> packet, const Req
 std::optional<Outcome> MatchDatagram(std::span<const unsigned char> icmp, os::IPAddr source,
                                      os::UCHAR ttl, const Request& request);
 
-// An error read from a socket's error queue: `quoted` is our request
-// as the kernel gives it back, `target` where it was sent, `error` the first
-// extended error record that came with it.
+// An error read from a socket's error queue: `quoted` is the request as the
+// kernel gives it back, `target` where it was sent, `error` the first extended
+// error record that came with it. A raw socket hears of every process's
+// requests to its destination, so there the identifier has to be ours.
 std::optional<Outcome> MatchQueuedError(std::span<const unsigned char> quoted, os::IPAddr target,
                                         const std::optional<QueuedError>& error,
                                         const Request& request);
-
-// The socket filter for a raw socket of a process whose requests carry
-// `identifier`: every ICMP packet of the machine arrives on such a socket,
-// and many workers may be listening at once.
-using RawFilter = std::array<sock_filter, 11>;
-RawFilter RawSocketFilter(std::uint16_t identifier);
 
 }  // namespace hostsweep::icmp_packet
