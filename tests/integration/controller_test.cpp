@@ -9,12 +9,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 
 #include "tests/integration/controller_run.h"
 #include "tests/integration/harness.h"
@@ -345,22 +347,30 @@ int FillNeighbourTable(int count) {
   return send(count, true);
 }
 
+void FlushBridgeNeighbours() { ChildProcess({"/bin/sh", "-c", "ip neigh flush dev br0"}).Finish(); }
+
 TEST_F(ControllerInLab, LiveHostsAreFoundWhileTheNeighbourTableIsFull) {
-  // The table is the machine's (1024 entries unless raised); the fill's
-  // entries give up after 1.8 s instead of 3 s, past the moment a worker's
-  // second echo request goes out, and well inside its two time-outs.
+  // The table is the machine's (1024 entries unless raised). The fill's
+  // entries would resolve for 5 s, past both of a worker's echo requests (at
+  // its start and a second later); they are removed 1.5 s into the sweep,
+  // inside the second request's time-out. A worker that takes a request the
+  // machine could not send for a lost one reads the live hosts as dead.
   constexpr int kFill = 1100;
   const BridgeNeighbourSetting probes("mcast_solicit", "1");
-  const BridgeNeighbourSetting pause("retrans_time_ms", "1800");
-  ChildProcess({"/bin/sh", "-c", "ip neigh flush dev br0"}).Finish();
+  const BridgeNeighbourSetting pause("retrans_time_ms", "5000");
+  FlushBridgeNeighbours();
   if (FillNeighbourTable(kFill) != ENOBUFS) {
     GTEST_SKIP() << kFill << " silent addresses did not fill the neighbour table";
   }
-  const auto run = RunController({"--csv", "10.213.0.10-15"});
+  ChildProcess sweep(ControllerCommand({"--csv", "10.213.0.10-15"}));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  FlushBridgeNeighbours();
+  const auto run = sweep.Finish();
   const auto records = ReadCsv(run.standardOutput);
   ASSERT_THAT(records, SizeIs(7)) << run.standardError;
   for (std::size_t i = 1; i < records.size(); ++i) {
-    EXPECT_EQ(records[i][1] == "alive", LiveLabHosts().contains(records[i][0])) << records[i][0];
+    EXPECT_EQ(records[i][1] == "alive", LiveLabHosts().contains(records[i][0]))
+        << records[i][0] << " " << records[i][1];
   }
 }
 
