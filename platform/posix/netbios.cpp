@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "platform/os.h"
+#include "platform/posix/adapter_status.h"
 #include "platform/posix/file_descriptor.h"
-#include "platform/posix/node_status.h"
 
 namespace hostsweep::os {
 namespace {

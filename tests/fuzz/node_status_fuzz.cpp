@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "platform/posix/node_status.h"
+#include "platform/posix/adapter_status.h"
 
 namespace {
 

@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/node_status.h"
+#include "protocol/node_status.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Node status messages: the request on the wire, replies from hostile or
 // broken peers, and the adapter status block a good reply becomes.
-#include "platform/posix/node_status.h"
+#include "platform/posix/adapter_status.h"
 
 #include <arpa/inet.h>
 #include <gmock/gmock.h>
@@ -265,6 +265,55 @@ TEST(NodeStatusReply, MissingStatisticsReadAsZero) {
   EXPECT_EQ(status->statistics[8], 0);
   EXPECT_EQ(status->statistics.back(), 0);
 }
+
+struct NamesCase {
+  const char* what;
+  std::vector<NameEntry> table;
+  std::string workstation;
+  std::string workgroup;
+};
+
+class HostNamesTest : public ::testing::TestWithParam<NamesCase> {};
+
+TEST_P(HostNamesTest, AreTheFirstUniqueAndGroupNamesWithSuffixZero) {
+  NodeStatus status{};
+  status.names = GetParam().table;
+  const auto names = NamesOf(status);
+  EXPECT_EQ(names.workstation, GetParam().workstation);
+  EXPECT_EQ(names.workgroup, GetParam().workgroup);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NodeStatus, HostNamesTest,
+    ::testing::Values(
+        NamesCase{"samba order",
+                  {{NetbiosName("BRAVO", 0x00), 0x0400},
+                   {NetbiosName("BRAVO", 0x03), 0x0400},
+                   {NetbiosName("BRAVO", 0x20), 0x0400},
+                   {NetbiosName("LAB", 0x1E), 0x8400},
+                   {NetbiosName("LAB", 0x00), 0x8400}},
+                  "BRAVO",
+                  "LAB"},
+        NamesCase{"group first, then another unique name",
+                  {{NetbiosName("WG", 0x00), 0x8400},
+                   {NetbiosName("FILES", 0x20), 0x0400},
+                   {NetbiosName("PC7", 0x00), 0x0400},
+                   {NetbiosName("PC8", 0x00), 0x0400}},
+                  "PC7",
+                  "WG"},
+        NamesCase{"only other suffixes", {{NetbiosName("PC", 0x20), 0x0400}}, "", ""},
+        NamesCase{"padding with zero bytes and a full fifteen characters",
+                  {{{'A', 'B', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0x0400},
+                   {NetbiosName("FIFTEEN-LETTERS", 0x00), 0x8400}},
+                  "AB",
+                  "FIFTEEN-LETTERS"},
+        NamesCase{"no names", {}, "", ""}),
+    [](const auto& info) {
+      std::string name = info.param.what;
+      std::replace_if(
+          name.begin(), name.end(), [](char c) { return std::isalnum(c) == 0; }, '_');
+      return name;
+    });
 
 struct CallNameCase {
   std::array<os::UCHAR, 16> name;

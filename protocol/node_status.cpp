@@ -1,10 +1,10 @@
-#include "platform/posix/node_status.h"
-
-#include <arpa/inet.h>
+#include "protocol/node_status.h"
 
 #include <algorithm>
 #include <cstring>
 #include <string_view>
+
+#include "protocol/byte_reader.h"
 
 namespace hostsweep::node_status {
 namespace {
@@ -19,37 +19,11 @@ constexpr std::uint16_t kOpcodeMask = 0x7800;
 constexpr std::uint16_t kRcodeMask = 0x000F;
 constexpr std::uint16_t kAuthoritativeFlag = 0x0400;
 constexpr std::uint8_t kLabelTypeMask = 0xC0;
+constexpr std::uint8_t kWorkstationSuffix = 0x00;
 
-// Reads forward through a datagram; a read past its end fails and leaves the
-// reader where it was.
-class Reader {
- public:
-  explicit Reader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-
-  std::optional<std::span<const std::uint8_t>> Take(std::size_t count) {
-    if (count > bytes_.size()) {
-      return std::nullopt;
-    }
-    const auto taken = bytes_.first(count);
-    bytes_ = bytes_.subspan(count);
-    return taken;
-  }
-  std::optional<std::uint8_t> Byte() {
-    const auto taken = Take(1);
-    return taken ? std::optional<std::uint8_t>((*taken)[0]) : std::nullopt;
-  }
-  std::optional<std::uint16_t> Word() {
-    const auto taken = Take(2);
-    if (!taken) {
-      return std::nullopt;
-    }
-    return static_cast<std::uint16_t>((*taken)[0] << 8 | (*taken)[1]);
-  }
-  [[nodiscard]] std::span<const std::uint8_t> Rest() const { return bytes_; }
-
- private:
-  std::span<const std::uint8_t> bytes_;
-};
+using protocol::ByteReader;
+using protocol::PutWord;
+using protocol::WordAt;
 
 struct Header {
   std::uint16_t transactionId;
@@ -58,7 +32,7 @@ struct Header {
   std::uint16_t answers;
 };
 
-std::optional<Header> ReadHeader(Reader& reader) {
+std::optional<Header> ReadHeader(ByteReader& reader) {
   const auto id = reader.Word();
   const auto flags = reader.Word();
   const auto questions = reader.Word();
@@ -71,7 +45,7 @@ std::optional<Header> ReadHeader(Reader& reader) {
 
 // Walks an uncompressed name whose first label is an encoded NetBIOS name;
 // the labels after it are the scope. Gives the whole name as sent.
-std::optional<std::span<const std::uint8_t>> ReadName(Reader& reader) {
+std::optional<std::span<const std::uint8_t>> ReadName(ByteReader& reader) {
   const auto start = reader.Rest();
   std::size_t length = 0;
   for (bool first = true;; first = false) {
@@ -95,55 +69,6 @@ std::optional<std::span<const std::uint8_t>> ReadName(Reader& reader) {
     }
   }
   return start.first(length);
-}
-
-void PutWord(std::vector<std::uint8_t>& out, std::uint16_t value) {
-  out.push_back(static_cast<std::uint8_t>(value >> 8));
-  out.push_back(static_cast<std::uint8_t>(value & 0xFF));
-}
-
-std::uint16_t WordAt(std::span<const std::uint8_t> bytes, std::size_t offset) {
-  return static_cast<std::uint16_t>(bytes[offset] << 8 | bytes[offset + 1]);
-}
-
-std::uint32_t DoubleWordAt(std::span<const std::uint8_t> bytes, std::size_t offset) {
-  return static_cast<std::uint32_t>(WordAt(bytes, offset)) << 16 | WordAt(bytes, offset + 2);
-}
-
-os::UCHAR NameFlags(std::uint16_t flags) {
-  os::UCHAR state = os::REGISTERING;
-  if ((flags & kDeregisteringFlag) != 0) {
-    state = os::DEREGISTERED;
-  } else if ((flags & kConflictFlag) != 0) {
-    state = os::DUPLICATE;
-  } else if ((flags & kActiveFlag) != 0) {
-    state = os::REGISTERED;
-  }
-  return static_cast<os::UCHAR>(((flags & kGroupFlag) != 0 ? os::GROUP_NAME : 0) | state);
-}
-
-// The header of the adapter status block, from the reply's statistics.
-os::ADAPTER_STATUS AdapterHeader(const NodeStatus& status, std::size_t nameCount) {
-  const auto s = std::span(status.statistics);
-  os::ADAPTER_STATUS header{};
-  std::copy_n(s.begin(), kUnitIdSize, header.adapter_address);
-  header.rev_major = s[8];
-  header.rev_minor = s[9];
-  header.duration = WordAt(s, 10);
-  header.xmit_aborts = WordAt(s, 18);
-  header.xmit_success = DoubleWordAt(s, 20);
-  header.recv_success = DoubleWordAt(s, 24);
-  header.iframe_xmit_err = WordAt(s, 28);
-  header.recv_buff_unavail = WordAt(s, 30);
-  header.free_ncbs = WordAt(s, 32);
-  header.max_cfg_ncbs = WordAt(s, 34);
-  header.max_ncbs = WordAt(s, 36);
-  header.pending_sess = WordAt(s, 38);
-  header.max_cfg_sess = WordAt(s, 40);
-  header.max_sess = WordAt(s, 42);
-  header.max_sess_pkt_size = WordAt(s, 44);
-  header.name_count = static_cast<os::WORD>(nameCount);
-  return header;
 }
 
 }  // namespace
@@ -170,7 +95,7 @@ std::vector<std::uint8_t> EncodeRequest(std::uint16_t transactionId) {
 }
 
 std::optional<Request> ParseRequest(std::span<const std::uint8_t> datagram) {
-  Reader reader(datagram);
+  ByteReader reader(datagram);
   const auto header = ReadHeader(reader);
   if (!header || (header->flags & (kResponseFlag | kOpcodeMask)) != 0 || header->questions != 1) {
     return std::nullopt;
@@ -219,7 +144,7 @@ std::vector<std::uint8_t> EncodeReply(const Request& request, const NodeStatus& 
 
 std::optional<NodeStatus> ParseReply(std::span<const std::uint8_t> datagram,
                                      std::uint16_t transactionId) {
-  Reader reader(datagram);
+  ByteReader reader(datagram);
   const auto header = ReadHeader(reader);
   if (!header || header->transactionId != transactionId || (header->flags & kResponseFlag) == 0 ||
       (header->flags & kOpcodeMask) != 0 || (header->flags & kRcodeMask) != 0 ||
@@ -239,7 +164,7 @@ std::optional<NodeStatus> ParseReply(std::span<const std::uint8_t> datagram,
   if (!data) {
     return std::nullopt;
   }
-  Reader record(*data);
+  ByteReader record(*data);
   const auto nameCount = record.Byte();
   if (!nameCount) {
     return std::nullopt;
@@ -261,39 +186,18 @@ std::optional<NodeStatus> ParseReply(std::span<const std::uint8_t> datagram,
   return status;
 }
 
-std::optional<std::uint32_t> CallNameAddress(const os::UCHAR (&callName)[os::NCBNAMSZ]) {
-  std::string text(std::begin(callName), std::find(std::begin(callName), std::end(callName), 0));
-  text.erase(text.find_last_not_of(' ') + 1);
-  in_addr address{};
-  if (inet_pton(AF_INET, text.c_str(), &address) != 1) {
-    return std::nullopt;
+HostNames NamesOf(const NodeStatus& status) {
+  HostNames names;
+  for (const auto& entry : status.names) {
+    const bool group = (entry.flags & kGroupFlag) != 0;
+    std::string& slot = group ? names.workgroup : names.workstation;
+    if (entry.name.back() != kWorkstationSuffix || !slot.empty()) {
+      continue;
+    }
+    slot.assign(entry.name.begin(), entry.name.end() - 1);
+    slot.erase(slot.find_last_not_of(std::string_view(" \0", 2)) + 1);
   }
-  return address.s_addr;
-}
-
-bool HoldsAdapterStatus(const os::UCHAR* buffer, os::WORD length) {
-  return buffer != nullptr && length >= sizeof(os::ADAPTER_STATUS);
-}
-
-Written WriteAdapterStatus(const NodeStatus& status, os::UCHAR* buffer, os::WORD length) {
-  if (!HoldsAdapterStatus(buffer, length)) {
-    return {os::NRC_BUFLEN, 0};
-  }
-  const std::size_t room = (length - sizeof(os::ADAPTER_STATUS)) / sizeof(os::NAME_BUFFER);
-  const std::size_t count = std::min(room, status.names.size());
-  const os::ADAPTER_STATUS header = AdapterHeader(status, count);
-  std::memcpy(buffer, &header, sizeof header);
-  os::UCHAR* next = buffer + sizeof header;
-  for (std::size_t i = 0; i < count; ++i) {
-    os::NAME_BUFFER entry{};
-    std::copy(status.names[i].name.begin(), status.names[i].name.end(), entry.name);
-    entry.name_num = static_cast<os::UCHAR>(i + 1);
-    entry.name_flags = NameFlags(status.names[i].flags);
-    std::memcpy(next, &entry, sizeof entry);
-    next += sizeof entry;
-  }
-  return {count < status.names.size() ? os::NRC_INCOMP : os::NRC_GOODRET,
-          static_cast<os::WORD>(next - buffer)};
+  return names;
 }
 
 }  // namespace hostsweep::node_status

@@ -1,7 +1,8 @@
 // NetBIOS name service NODE STATUS messages (RFC 1002, 4.2.17 and 4.2.18):
-// the request the adapter status stand-in sends, a defensive reading of
-// replies, and the adapter status block a reply becomes. Replies come from
-// whoever answers on the network, so every read is bounded by the datagram.
+// the request, a defensive reading of replies, and the names a reply gives.
+// Replies come from whoever answers on the network, so every read is bounded
+// by the datagram. Standard library only: the controller uses it on every
+// platform.
 #pragma once
 
 #include <array>
@@ -11,8 +12,6 @@
 #include <span>
 #include <string>
 #include <vector>
-
-#include "platform/posix/os_types.h"
 
 namespace hostsweep::node_status {
 
@@ -60,21 +59,13 @@ std::optional<Request> ParseRequest(std::span<const std::uint8_t> datagram);
 std::optional<NodeStatus> ParseReply(std::span<const std::uint8_t> datagram,
                                      std::uint16_t transactionId);
 
-// The IPv4 address a call name holds: its text up to the first zero byte,
-// trailing spaces removed, in dotted-decimal form. Network byte order.
-std::optional<std::uint32_t> CallNameAddress(const os::UCHAR (&callName)[os::NCBNAMSZ]);
-
-struct Written {
-  os::UCHAR code;   // NRC_GOODRET, or NRC_INCOMP when not every name fitted
-  os::WORD length;  // bytes written
+// The names a node status answer gives its host: the unique workstation
+// name (suffix 0x00) and the workgroup (the group name with suffix 0x00), each
+// with its padding removed; empty when the table has none.
+struct HostNames {
+  std::string workstation;
+  std::string workgroup;
 };
-
-// True when `length` bytes at `buffer` hold at least the ADAPTER_STATUS.
-bool HoldsAdapterStatus(const os::UCHAR* buffer, os::WORD length);
-
-// Writes `status` as ADAPTER_STATUS and NAME_BUFFER entries into the
-// `length` bytes at `buffer`, as many entries as fit; NRC_BUFLEN and nothing
-// written when not even the ADAPTER_STATUS fits.
-Written WriteAdapterStatus(const NodeStatus& status, os::UCHAR* buffer, os::WORD length);
+HostNames NamesOf(const NodeStatus& status);
 
 }  // namespace hostsweep::node_status
