@@ -6,6 +6,7 @@
 // loop, between two waits for reports, so each bounds its own time.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <vector>
 
@@ -19,6 +20,11 @@ class Enrichment {
   // `finished`: positions in `book` whose probes are over (any state but
   // pending), each handed over once.
   virtual void Enrich(ResultBook& book, const std::vector<std::size_t>& finished) = 0;
+  // A stage that asks the network: true while answers are outstanding; the
+  // sweep goes on until none is.
+  [[nodiscard]] virtual bool Busy() const { return false; }
+  // Reads the answers that came, waiting at most `timeout`, into `book`.
+  virtual void Poll(ResultBook& /*book*/, std::chrono::milliseconds /*timeout*/) {}
 };
 
 }  // namespace hostsweep::controller

@@ -13,6 +13,7 @@
 #include "controller/result_stream.h"
 #include "controller/sweep.h"
 #include "controller/targets.h"
+#include "controller/udp_network.h"
 #include "controller/vendors.h"
 
 namespace hostsweep::controller {
@@ -66,9 +67,17 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses) {
   LazyVendorRegistry vendors(registries != nullptr ? registries : VendorRegistryFolder(),
                              std::cerr);
   LinkLayerEnrichment linkLayer(ReadNeighbourTable, vendors, std::cerr, options.verbose);
+  const auto network = options.extraNames ? MakeUdpNetwork() : nullptr;
+  std::optional<NameQueries> names;
+  std::optional<NameStage> nameStage;
   std::vector<Enrichment*> stages;
   if (!options.namesOnly) {
     stages.push_back(&linkLayer);
+    if (network) {
+      // After the link layer, which tells the silent hosts.
+      nameStage.emplace(names.emplace(*network, options.jobs));
+      stages.push_back(&*nameStage);
+    }
   }
   Sweep sweep(addresses, SettingsFor(options, addresses.size()), *host, std::cerr, stages);
   const auto writer = MakeWriter(options.format, std::cout);

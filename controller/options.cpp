@@ -51,6 +51,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
   app.add_flag("--names-only", options.namesOnly,
                "Only look up each address's host name; no echo request is sent")
       ->excludes(alive);
+  app.add_flag("--no-extra-names{false}", options.extraNames,
+               "Names from reverse DNS only: do not ask unnamed hosts for their NetBIOS and "
+               "mDNS names");
   auto* quiet = app.add_flag("-q,--quiet", options.quiet, "No progress line");
   app.add_flag("-v,--verbose", options.verbose, "Report ignored reports and ended workers")
       ->excludes(quiet);

@@ -21,6 +21,7 @@ struct Options {
   Format format = Format::kTable;
   bool foundOnly = false;
   bool namesOnly = false;
+  bool extraNames = true;  // NetBIOS and mDNS names for hosts DNS does not name
   bool quiet = false;
   bool verbose = false;
   std::size_t jobs = kDefaultJobs;

@@ -145,6 +145,8 @@ std::string JsonLine(const HostResult& result) {
   line["vendor"] = OrNull(NonEmpty(result.vendor));
   line["mac_source"] = OrNull(MacSourceText(result.macSource));
   line["netbios_mac"] = OrNull(NonEmpty(result.netbiosMac));
+  line["name_source"] = OrNull(NonEmpty(std::string(NameSourceText(result.nameSource))));
+  line["workgroup"] = OrNull(NonEmpty(result.workgroup));
   // Names (and makers) arrive in the system's code page, not always UTF-8: such bytes
   // become U+FFFD rather than failing the sweep.
   return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);

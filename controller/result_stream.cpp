@@ -4,7 +4,7 @@ namespace hostsweep::controller {
 
 void ResultStream::WriteReady(const ResultBook& book) {
   const auto& results = book.Results();
-  while (next_ < results.size() && results[next_].state != State::kPending) {
+  while (next_ < results.size() && book.Ready(next_)) {
     WriteOne(results[next_++]);
   }
 }

@@ -35,6 +35,7 @@ std::optional<HostResult> LiveResult(const ProbeReport& report) {
   }
   result.name = report.name;
   result.netbiosMac = report.mac;
+  result.nameSource = result.name.empty() ? NameSource::kNone : NameSource::kDns;
   return result;
 }
 
@@ -64,7 +65,23 @@ bool IsFound(State state) {
   return state == State::kAlive || state == State::kSilent || state == State::kNamed;
 }
 
-ResultBook::ResultBook(const std::vector<Address>& addresses) {
+
+std::string_view NameSourceText(NameSource source) {
+  switch (source) {
+    case NameSource::kDns:
+      return "dns";
+    case NameSource::kMdns:
+      return "mdns";
+    case NameSource::kNetbios:
+      return "netbios";
+    case NameSource::kNone:
+      break;
+  }
+  return "";
+}
+
+ResultBook::ResultBook(const std::vector<Address>& addresses)
+    : awaitingNames_(addresses.size(), false) {
   results_.reserve(addresses.size());
   for (const Address address : addresses) {
     results_.push_back({.address = address});
@@ -88,8 +105,9 @@ Filing ResultBook::FileName(std::size_t position, std::string_view name) {
   if (position >= results_.size()) {
     return Filing::kUnknown;
   }
-  return File(position,
-              {.state = name.empty() ? State::kUnnamed : State::kNamed, .name = std::string(name)});
+  return File(position, {.state = name.empty() ? State::kUnnamed : State::kNamed,
+                         .name = std::string(name),
+                         .nameSource = name.empty() ? NameSource::kNone : NameSource::kDns});
 }
 
 void ResultBook::MarkUnreported(std::size_t first, std::size_t count) {
@@ -99,6 +117,19 @@ void ResultBook::MarkUnreported(std::size_t first, std::size_t count) {
       File(position, {.state = State::kNoReport});
     }
   }
+}
+
+void ResultBook::AddNames(std::size_t position, const ExtraNames& names) {
+  HostResult& slot = results_.at(position);
+  awaitingNames_[position] = false;
+  if (slot.name.empty() && !names.mdns.empty()) {
+    slot.name = names.mdns;
+    slot.nameSource = NameSource::kMdns;
+  } else if (slot.name.empty() && !names.netbios.empty()) {
+    slot.name = names.netbios;
+    slot.nameSource = NameSource::kNetbios;
+  }
+  slot.workgroup = names.workgroup;
 }
 
 Filing ResultBook::File(std::size_t position, HostResult result) {

@@ -29,6 +29,13 @@ bool IsFound(State state);
 // Where the shown link-layer address came from.
 enum class MacSource { kNone, kNeighbour, kNetbios };
 
+// Where a host's name came from: the worker's reverse lookup, or the
+// controller's own questions to hosts that lookup did not know.
+enum class NameSource { kNone, kDns, kMdns, kNetbios };
+
+// "dns", "mdns", "netbios"; empty for kNone.
+std::string_view NameSourceText(NameSource source);
+
 struct HostResult {
   Address address = 0;
   State state = State::kPending;
@@ -39,6 +46,15 @@ struct HostResult {
   std::string mac{};         // the address shown
   MacSource macSource = MacSource::kNone;
   std::string vendor{};
+  NameSource nameSource = NameSource::kNone;
+  std::string workgroup{};
+};
+
+// Names a host gave the controller's own questions.
+struct ExtraNames {
+  std::string mdns;       // the name its mDNS responder gives its address
+  std::string netbios;    // its unique NetBIOS workstation name
+  std::string workgroup;  // its NetBIOS workgroup
 };
 
 // What one report did to the results.
@@ -54,6 +70,15 @@ class ResultBook {
   Filing FileName(std::size_t position, std::string_view name);
   // Every slot from `first` on, `count` of them, still without a report.
   void MarkUnreported(std::size_t first, std::size_t count);
+  // A filed result that waits for names from elsewhere is not ready yet.
+  void AwaitNames(std::size_t position) { awaitingNames_.at(position) = true; }
+  // Gives the result at `position` the first of the names found (mDNS before
+  // NetBIOS) unless it has a name, and the workgroup; it is ready then.
+  void AddNames(std::size_t position, const ExtraNames& names);
+  // Filed, and waiting for nothing more.
+  [[nodiscard]] bool Ready(std::size_t position) const {
+    return results_[position].state != State::kPending && !awaitingNames_[position];
+  }
 
   [[nodiscard]] const std::vector<HostResult>& Results() const { return results_; }
   // For the stages that add to a result once its probes are done.
@@ -68,6 +93,7 @@ class ResultBook {
 
   std::vector<HostResult> results_;
   std::vector<std::size_t> finished_;
+  std::vector<bool> awaitingNames_;
   std::size_t done_ = 0;
 };
 

@@ -16,6 +16,9 @@ using std::chrono::seconds;
 constexpr milliseconds kTick{200};
 // How often more chains start while the sweep ramps up.
 constexpr milliseconds kRampStep{50};
+// How long a wait lasts while a stage waits for answers (name queries): they
+// are read between the waits for the workers.
+constexpr milliseconds kAnswerTick{10};
 // How long stopped workers get to be reaped after an interruption.
 constexpr milliseconds kStopGrace{3000};
 
@@ -73,15 +76,14 @@ Sweep::Sweep(const std::vector<Address>& addresses, const SweepSettings& setting
 bool Sweep::Run(const std::function<void(const ResultBook&)>& changed) {
   started_ = Clock::now();
   StartBatches();
-  while (!running_.empty() || nextBatch_ < batches_.size()) {
+  while (BatchesLeft() || StagesBusy()) {
     if (host_.Interrupted()) {
       // Nothing more is asked of the system once the user has asked to stop:
       // results that arrive while the workers end are shown as reported.
       StopAll();
       return false;
     }
-    host_.Wait(NextWait(), *this);
-    EnrichFinished();
+    WaitForEvents();
     changed(book_);
     StopOverdue();
     if (!host_.Interrupted()) {
@@ -115,6 +117,30 @@ std::size_t Sweep::StartLimit() const {
 milliseconds Sweep::NextWait() const {
   const milliseconds wait = std::min(kTick, TimeToNextDeadline());
   return StartLimit() < steadyLimit_ ? std::min(wait, kRampStep) : wait;
+}
+
+bool Sweep::BatchesLeft() const { return !running_.empty() || nextBatch_ < batches_.size(); }
+
+bool Sweep::StagesBusy() const {
+  return std::any_of(stages_.begin(), stages_.end(), [](const Enrichment* s) { return s->Busy(); });
+}
+
+// Waits for the workers and, while a stage waits for answers, for those: the
+// workers' wait is short then, and only a look once no batch is left.
+void Sweep::WaitForEvents() {
+  if (!StagesBusy()) {
+    host_.Wait(NextWait(), *this);
+    EnrichFinished();
+    return;
+  }
+  const bool batchesLeft = BatchesLeft();
+  host_.Wait(batchesLeft ? std::min(kAnswerTick, NextWait()) : milliseconds{0}, *this);
+  EnrichFinished();
+  for (Enrichment* stage : stages_) {
+    if (stage->Busy()) {
+      stage->Poll(book_, batchesLeft ? milliseconds{0} : kAnswerTick);
+    }
+  }
 }
 
 void Sweep::StartBatches() {

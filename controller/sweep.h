@@ -50,7 +50,8 @@ struct SweepCounts {
 
 class Sweep : private SweepEvents {
  public:
-  // `stages` add to each result once its probes are over, in their order.
+  // `stages` add to each result once its probes are over, in their order;
+  // the sweep goes on while a stage waits for answers.
   Sweep(const std::vector<Address>& addresses, const SweepSettings& settings, WorkerHost& host,
         std::ostream& diagnostics, std::vector<Enrichment*> stages = {});
 
@@ -70,6 +71,9 @@ class Sweep : private SweepEvents {
     bool stopping;
   };
 
+  [[nodiscard]] bool BatchesLeft() const;
+  [[nodiscard]] bool StagesBusy() const;
+  void WaitForEvents();
   void StartBatches();
   // How many chains may run now: -j, the neighbour table's cap, and while
   // the sweep ramps up, a share of that cap.

@@ -57,9 +57,10 @@ TEST(Options, DefaultsAndChoicesArrive) {
   EXPECT_EQ(defaults.options->format, Format::kTable);
   EXPECT_EQ(defaults.options->jobs, kDefaultJobs);
   EXPECT_FALSE(defaults.options->batchSize.has_value());
+  EXPECT_TRUE(defaults.options->extraNames);
 
   const auto chosen = Parse({"--json", "-j", "8", "--batch", "2", "--pause", "5", "--alive", "-f",
-                             "-", "--worker", "/w", "10.0.0.1", "10.0.0.2-3"});
+                             "-", "--worker", "/w", "--no-extra-names", "10.0.0.1", "10.0.0.2-3"});
   ASSERT_TRUE(chosen.options.has_value());
   EXPECT_EQ(chosen.options->format, Format::kJson);
   EXPECT_EQ(chosen.options->jobs, 8U);
@@ -68,6 +69,7 @@ TEST(Options, DefaultsAndChoicesArrive) {
   EXPECT_TRUE(chosen.options->foundOnly);
   EXPECT_EQ(chosen.options->targetFiles, std::vector<std::string>{"-"});
   EXPECT_EQ(chosen.options->worker, "/w");
+  EXPECT_FALSE(chosen.options->extraNames);
   EXPECT_EQ(chosen.options->targets, (std::vector<std::string>{"10.0.0.1", "10.0.0.2-3"}));
 }
 
