@@ -37,7 +37,7 @@ constexpr int kExitInterrupted = 130;
 
 // What the lab (tests/lab/lab.sh) has on 10.213.0.0/24; every other address is dead.
 struct LabHost {
-  std::string name;
+  std::string name;  // "?": not checked
   std::string netbiosMac;  // when the host runs a name service that answers
 };
 
@@ -47,7 +47,10 @@ const std::map<std::string, LabHost>& LiveLabHosts() {
         {"10.213.0.1", {"scanner", ""}}, {"10.213.0.10", {"alpha.lab", "02-00-5E-10-00-0A"}},
         {"10.213.0.11", {"bravo", "?"}}, {"10.213.0.12", {"", ""}},
         {"10.213.0.13", {"delta", ""}},  {"10.213.0.14", {"foxtrot", ""}},
-        {"10.213.0.254", {"", ""}}};
+        {"10.213.0.254", {"", ""}},      {"10.213.0.30", {"GOLF", ""}},
+        {"10.213.0.31", {"hotel.local", ""}}, {"10.213.0.32", {"india.local", ""}},
+        {"10.213.0.33", {"?", ""}},      {"10.213.0.34", {"", ""}},
+        {"10.213.0.35", {"", ""}}};
     for (int last = 100; last <= 149; ++last) {
       (*live)["10.213.0." + std::to_string(last)] = {"", ""};
     }
@@ -132,7 +135,9 @@ TEST_F(ControllerInLab, SlashTwentyFourGivesOneResultPerAddressAsTheLabDefinesIt
     }
     EXPECT_EQ(record[1], "alive") << address;
     EXPECT_THAT(record[3], ::testing::MatchesRegex("[0-9]+")) << address;
-    EXPECT_EQ(record[4], live->second.name) << address;
+    if (live->second.name != "?") {
+      EXPECT_EQ(record[4], live->second.name) << address;
+    }
     // The scanner's own address has no neighbour entry; every other host's
     // adapter is the one the lab gave it, whatever NetBIOS said.
     const Adapter expected = adapter == adapters.end() ? Adapter{} : adapter->second;
@@ -211,7 +216,8 @@ TEST_F(ControllerInLab, JsonLinesParseWithStableKeysInTargetOrder) {
       keys.push_back(key);
     }
     EXPECT_THAT(keys, ElementsAre("address", "state", "echo", "rtt_ms", "ttl", "name", "mac",
-                                  "vendor", "mac_source", "netbios_mac"));
+                                  "vendor", "mac_source", "netbios_mac", "name_source",
+                                  "workgroup"));
     addresses.push_back(object.at("address"));
     if (object.at("address") == kMute) {
       EXPECT_EQ(object.at("echo"), "dead");
@@ -220,6 +226,60 @@ TEST_F(ControllerInLab, JsonLinesParseWithStableKeysInTargetOrder) {
   }
   EXPECT_THAT(addresses, ElementsAre("10.213.0.9", "10.213.0.10", "10.213.0.11", "10.213.0.12",
                                      "10.213.0.13", "10.213.0.14", "10.213.0.15", "10.213.0.2"));
+}
+
+std::map<std::string, nlohmann::json> JsonByAddress(const std::string& output) {
+  std::map<std::string, nlohmann::json> objects;
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);) {
+    auto object = nlohmann::json::parse(line);
+    const std::string address = object.at("address");
+    objects[address] = std::move(object);
+  }
+  return objects;
+}
+
+TEST_F(ControllerInLab, HostsDnsDoesNotNameGetTheirMdnsOrNetbiosNameWithItsSource) {
+  struct Expected {
+    std::string address;
+    nlohmann::json name;
+    nlohmann::json source;
+    nlohmann::json workgroup;
+  };
+  const std::vector<Expected> expected{
+      {"10.213.0.10", "alpha.lab", "dns", nullptr},          // in the hosts file: not asked
+      {"10.213.0.12", nullptr, nullptr, nullptr},            // no name service at all
+      {"10.213.0.30", "GOLF", "netbios", "LABGROUP"},        // NetBIOS only
+      {"10.213.0.31", "hotel.local", "mdns", nullptr},       // mDNS only
+      {"10.213.0.32", "india.local", "mdns", "LAB"},         // both: mDNS first
+      {"10.213.0.33", "juliet\x1b[2J.local", "mdns", "LAB"},  // after floods of hostile answers
+      {"10.213.0.34", nullptr, nullptr, nullptr},            // answers from another address
+      {"10.213.0.35", nullptr, nullptr, nullptr},
+  };
+  std::vector<std::string> targets{"--json"};
+  for (const auto& host : expected) {
+    targets.push_back(host.address);
+  }
+  for (const bool extra : {true, false}) {
+    auto arguments = targets;
+    if (!extra) {
+      arguments.emplace_back("--no-extra-names");
+    }
+    const auto run = RunController(arguments);
+    ASSERT_EQ(run.exitStatus, kExitFound) << run.standardError;
+    auto objects = JsonByAddress(run.standardOutput);
+    for (const auto& host : expected) {
+      const auto& object = objects[host.address];
+      EXPECT_EQ(object.at("state"), "alive") << host.address;
+      const bool dns = host.source == "dns";
+      EXPECT_EQ(object.at("name"), extra || dns ? host.name : nullptr) << host.address;
+      EXPECT_EQ(object.at("name_source"), extra || dns ? host.source : nullptr) << host.address;
+      EXPECT_EQ(object.at("workgroup"), extra ? host.workgroup : nullptr) << host.address;
+    }
+  }
+  const auto table = RunController({"10.213.0.33"});
+  EXPECT_THAT(table.standardOutput, HasSubstr("juliet?[2J.local"));
+  EXPECT_EQ(table.standardOutput.find('\x1b'), std::string::npos);
 }
 
 TEST_F(ControllerInLab, SlotsOfAFailedWorkerAreNoReportAndItsMessageIsShown) {

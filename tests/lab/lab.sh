@@ -18,6 +18,13 @@
 #   crowd    10.213.0.100-149  fifty more live, unnamed addresses
 #   router   10.213.0.254 and 10.213.16.1, forwarding to 10.213.16.0/24 behind it
 #   behind   10.213.16.10 behind the router, named behind, NetBIOS with a real maker's unit ID
+# and, none of them in the hosts file, with names only their own services give:
+#   golf     10.213.0.30  NetBIOS name GOLF, workgroup LABGROUP; nothing on UDP 5353
+#   hotel    10.213.0.31  mDNS name hotel.local; nothing on UDP 137
+#   india    10.213.0.32  both: NetBIOS INDIA in workgroup LAB, mDNS india.local
+#   juliet   10.213.0.33  both, each answer after a flood of hostile ones; its
+#                         mDNS name holds control characters
+#   kilo     10.213.0.34  mDNS answers come from its other address, 10.213.0.35
 # Every other address of the /20 and of 10.213.16.0/24 is dead.
 #
 # Adapter addresses (with ieee-data installed): alpha, foxtrot, mute, router
@@ -34,7 +41,8 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 SKIP=77
 
 readonly HOSTS="alpha:10.213.0.10 bravo:10.213.0.11 charlie:10.213.0.12 delta:10.213.0.13 \
-foxtrot:10.213.0.14 mute:10.213.0.15 crowd:10.213.0.100 router:10.213.0.254"
+foxtrot:10.213.0.14 mute:10.213.0.15 crowd:10.213.0.100 router:10.213.0.254 \
+golf:10.213.0.30 hotel:10.213.0.31 india:10.213.0.32 juliet:10.213.0.33 kilo:10.213.0.34"
 readonly ROUTED="behind:10.213.16.10"
 REGISTRIES=${HOSTSWEEP_IEEE_DATA:-/usr/share/ieee-data}
 
@@ -94,6 +102,7 @@ up() {
   for last in $(seq 101 149); do
     ip -n "$(ns_of crowd)" addr add "10.213.0.$last/20" dev eth0
   done
+  ip -n "$(ns_of kilo)" addr add 10.213.0.35/20 dev eth0
   ip netns exec "$(ns_of mute)" sysctl -qw net.ipv4.icmp_echo_ignore_all=1
   add_routed_network
   assign_macs
@@ -169,6 +178,11 @@ charlie:6:00C" entry host pick suffix prefix maker mac
   for last in $(seq 100 149); do
     echo "10.213.0.$last $mac (locally administered)" >>"$STATE/link"
   done
+  # The hosts named by their own services keep their random (local) addresses.
+  for entry in golf:30 hotel:31 india:32 juliet:33 kilo:34 kilo:35; do
+    mac=$(ip -n "$(ns_of "${entry%%:*}")" -br link show eth0 | awk '{print toupper($3)}' | tr : -)
+    echo "10.213.0.${entry#*:} $mac (locally administered)" >>"$STATE/link"
+  done
   echo "10.213.16.10 $(hyphenated "${picks[4]%% *}000010") ${picks[4]#* }" >"$STATE/netbios"
 }
 
@@ -194,14 +208,14 @@ start_service() {
   echo $! >"$STATE/$host-$name.pid"
 }
 
-# Waits until something in HOST's namespace has UDP 137 open.
+# Waits until something in HOST's namespace has UDP PORT (137 by default) open.
 await_name_service() {
-  local host=$1
+  local host=$1 port=${2:-137}
   for _ in $(seq 100); do
-    [[ -n $(ip netns exec "$(ns_of "$host")" ss -Hnlu 'sport = :137') ]] && return 0
+    [[ -n $(ip netns exec "$(ns_of "$host")" ss -Hnlu "sport = :$port") ]] && return 0
     sleep 0.05
   done
-  echo "lab: no name service came up on $host" >&2
+  echo "lab: no service came up on $host port $port" >&2
   return 1
 }
 
@@ -234,8 +248,15 @@ start_services() {
     start_service alpha nbns "$TOOLS/nbns_responder" --address 10.213.0.10 \
       --unit-id "$ALPHA_UNIT_ID" --name ALPHA --name ALPHA/20 --name LAB/00/group
     start_service foxtrot nbns "$TOOLS/nbns_responder" --address 10.213.0.14 --reply silent
-    await_name_service alpha
-    await_name_service foxtrot
+    start_service golf nbns "$TOOLS/nbns_responder" --address 10.213.0.30 \
+      --name GOLF --name GOLF/20 --name LABGROUP/00/group
+    start_service india nbns "$TOOLS/nbns_responder" --address 10.213.0.32 \
+      --name INDIA --name LAB/00/group
+    start_service juliet nbns "$TOOLS/nbns_responder" --address 10.213.0.33 \
+      --name JULIET --name LAB/00/group --reply flood
+    for host in alpha foxtrot golf india juliet; do
+      await_name_service $host
+    done
     if [[ -s $STATE/netbios ]]; then
       start_service behind nbns "$TOOLS/nbns_responder" --address 10.213.16.10 \
         --unit-id "$(cut -d' ' -f2 "$STATE/netbios")" --name BEHIND
@@ -243,6 +264,19 @@ start_services() {
     fi
   else
     echo "lab: no nbns_responder in HOSTSWEEP_LAB_TOOLS; alpha and foxtrot run no name service" >&2
+  fi
+  if [[ -x $TOOLS/mdns_responder ]]; then
+    start_service hotel mdns "$TOOLS/mdns_responder" --address 10.213.0.31 --name hotel.local
+    start_service india mdns "$TOOLS/mdns_responder" --address 10.213.0.32 --name india.local
+    start_service juliet mdns "$TOOLS/mdns_responder" --address 10.213.0.33 \
+      --name $'juliet\e[2J.local' --reply flood
+    start_service kilo mdns "$TOOLS/mdns_responder" --address 10.213.0.34 --name kilo.local \
+      --reply from --from 10.213.0.35
+    for host in hotel india juliet kilo; do
+      await_name_service $host 5353
+    done
+  else
+    echo "lab: no mdns_responder in HOSTSWEEP_LAB_TOOLS; hotel, india, juliet and kilo answer no mDNS" >&2
   fi
   if command -v nmbd >/dev/null; then
     start_nmbd
@@ -268,7 +302,7 @@ case ${1:-} in
     exec ip netns exec "$(ns_of "$host")" "$@"
     ;;
   *)
-    sed -n '2,30p' "$0" >&2
+    sed -n '2,/^set -e/{/^set -e/!p}' "$0" >&2
     exit 2
     ;;
 esac

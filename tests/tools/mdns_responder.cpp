@@ -1,0 +1,148 @@
+// Answers mDNS reverse lookups (PTR for the reverse name of its address) on
+// UDP port 5353 of one address, well or in one chosen hostile way, so that
+// tests can put an mDNS host on a lab address.
+//
+//   mdns_responder --address A --name NAME [--reply good|flood|from B]
+//
+// good answers the asker's port with NAME; flood first sends answers with
+// other IDs, for another address, with a name longer than DNS allows,
+// cut short, and with a compression loop, then the good answer; "from B"
+// sends the good answer from address B (another address of the same host)
+// instead of A. Questions for other names get no answer. Prints "ready" once
+// the port is bound.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "protocol/mdns.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr int kFloodCount = 50;
+
+struct Options {
+  std::string address;
+  std::string name;
+  std::string reply = "good";
+  std::string from;
+};
+
+[[noreturn]] void Usage(const std::string& problem) {
+  std::fprintf(stderr, "mdns_responder: %s\n", problem.c_str());
+  std::exit(2);
+}
+
+Options ParseOptions(int argc, char** argv) {
+  Options options;
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  for (std::size_t i = 0; i + 1 < arguments.size(); i += 2) {
+    const std::string& value = arguments[i + 1];
+    if (arguments[i] == "--address") {
+      options.address = value;
+    } else if (arguments[i] == "--name") {
+      options.name = value;
+    } else if (arguments[i] == "--reply") {
+      options.reply = value;
+    } else if (arguments[i] == "--from") {
+      options.from = value;
+    } else {
+      Usage("unknown option " + arguments[i]);
+    }
+  }
+  if (options.address.empty() || options.name.empty() || arguments.size() % 2 != 0) {
+    Usage("--address and --name are required, every option takes a value");
+  }
+  return options;
+}
+
+int BoundSocket(const std::string& address) {
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(hostsweep::mdns::kPort);
+  if (inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1) {
+    Usage("not an IPv4 address: " + address);
+  }
+  const int socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (socket < 0 || bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    std::perror("mdns_responder: bind");
+    std::exit(1);
+  }
+  return socket;
+}
+
+// What "flood" sends before the good answer: every one must be refused.
+std::vector<Bytes> Hostile(const hostsweep::mdns::Query& query) {
+  std::vector<Bytes> out;
+  for (int i = 1; i <= kFloodCount; ++i) {
+    auto other = query;
+    other.id = static_cast<std::uint16_t>(query.id + i);
+    out.push_back(EncodePtrAnswer(other, "wrong-id.local"));
+  }
+  auto otherAddress = query;
+  otherAddress.name = hostsweep::mdns::ReverseName(0x0AD500FE);
+  out.push_back(EncodePtrAnswer(otherAddress, "other-address.local"));
+  out.push_back(EncodePtrAnswer(query, std::string(300, 'x') + ".local"));
+  auto cut = EncodePtrAnswer(query, "cut.local");
+  cut.resize(cut.size() - 4);
+  out.push_back(cut);
+  // The target is a pointer to itself.
+  auto loop = EncodePtrAnswer(query, "a");
+  loop.resize(loop.size() - 3);
+  loop.back() = 2;  // the record's data: the two bytes of the pointer
+  const auto at = static_cast<std::uint16_t>(loop.size());
+  loop.push_back(static_cast<std::uint8_t>(0xC0 | at >> 8));
+  loop.push_back(static_cast<std::uint8_t>(at & 0xFF));
+  out.push_back(loop);
+  return out;
+}
+
+void SendTo(int socket, const sockaddr_in& peer, const Bytes& datagram) {
+  sendto(socket, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&peer),
+         sizeof peer);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options options = ParseOptions(argc, argv);
+  const int socket = BoundSocket(options.address);
+  const int answerSocket = options.reply == "from" ? BoundSocket(options.from) : socket;
+  if (options.reply != "good" && options.reply != "flood" && options.reply != "from") {
+    Usage("unknown reply " + options.reply);
+  }
+  in_addr own{};
+  inet_pton(AF_INET, options.address.c_str(), &own);
+  const std::string ownName = hostsweep::mdns::ReverseName(ntohl(own.s_addr));
+  std::puts("ready");
+  std::fflush(stdout);
+  Bytes datagram(65536);
+  for (;;) {
+    sockaddr_in peer{};
+    socklen_t peerLength = sizeof peer;
+    const ssize_t length = recvfrom(socket, datagram.data(), datagram.size(), 0,
+                                    reinterpret_cast<sockaddr*>(&peer), &peerLength);
+    if (length <= 0) {
+      continue;
+    }
+    const auto query =
+        hostsweep::mdns::ParsePtrQuery(std::span(datagram).first(static_cast<std::size_t>(length)));
+    if (!query || query->name != ownName) {
+      continue;
+    }
+    if (options.reply == "flood") {
+      for (const auto& hostile : Hostile(*query)) {
+        SendTo(socket, peer, hostile);
+      }
+    }
+    SendTo(answerSocket, peer, EncodePtrAnswer(*query, options.name));
+  }
+}
