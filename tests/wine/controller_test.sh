@@ -107,6 +107,20 @@ assert hosts[1]["state"] == "dead", hosts[1]
 ' <<<"$OUT" || fail "json: $OUT"
 }
 
+# Hosts that reverse DNS does not name get their NetBIOS or mDNS name over
+# Winsock, from the responders the lab runs (built by the default preset).
+test_extra_names() {
+  controller --json -q 10.213.0.30 10.213.0.31 10.213.0.32 10.213.0.12
+  python3 -c '
+import json, sys
+hosts = {h["address"]: h for h in map(json.loads, sys.stdin)}
+got = [(hosts[a]["name"], hosts[a]["name_source"], hosts[a]["workgroup"])
+       for a in ["10.213.0.30", "10.213.0.31", "10.213.0.32", "10.213.0.12"]]
+assert got == [("GOLF", "netbios", "LABGROUP"), ("hotel.local", "mdns", None),
+               ("india.local", "mdns", "LAB"), (None, None, None)], got
+' <<<"$OUT" || fail "extra names: $OUT"
+}
+
 # Name-only answers carry no label: each must reach its own address.
 test_names_only() {
   controller --names-only --csv -q 10.213.0.10 10.213.0.12 10.213.0.13
@@ -174,5 +188,5 @@ test_interrupt() {
   wine_wait_gone hostsweep-worker.exe 10 || fail "interrupt: workers left running"
 }
 
-wine_tests_run test_range_csv test_batches_of_three test_json_lines test_names_only \
+wine_tests_run test_range_csv test_batches_of_three test_json_lines test_extra_names test_names_only \
   test_worker_without_reports test_missing_worker test_overdue_worker test_interrupt
