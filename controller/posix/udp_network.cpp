@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-#include "controller/posix/file_descriptor.h"
+#include "platform/posix/file_descriptor.h"
 
 namespace hostsweep::controller {
 namespace {

@@ -1,5 +1,7 @@
 #include "controller/sweep.h"
 
+#include "tests/controller/fake_udp_network.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -264,6 +266,41 @@ TEST(Sweep, EveryResultIsEnrichedOnceBeforeItIsShown) {
   EXPECT_EQ(results[1].vendor, kLocallyAdministered);
   EXPECT_EQ(results[2].macSource, MacSource::kNone);
   EXPECT_EQ(diagnostics.str(), "");
+}
+
+TEST(Sweep, OnlyLiveHostsWithoutANameAreAskedAndTheirRowsWaitForTheAnswers) {
+  const auto addresses = Addresses(4);
+  const std::map<std::string, std::string> reports{
+      {"h0", "Dead"}, {"h1", "1,64,pc1,"}, {"h2", "1,64,,"}, {"h3", "1,64,,"}};
+  ScriptedHost host([&](BatchId, const std::vector<std::string>& fields, SweepEvents& events) {
+    events.OnReport(std::nullopt, fields[2] + "," + reports.at(fields[2]));
+  });
+  FakeNetwork network;
+  network.responders[{addresses[2], kMdnsPort}] =
+      Always([](const Bytes& r) { return MdnsAnswer(r, "two.local"); });
+  NameQueries names(network, 4);
+  NameStage stage(names);
+  std::ostringstream diagnostics;
+  Sweep sweep(addresses, {.jobs = 4, .batchSize = 1}, host, diagnostics, {&stage});
+  bool heldWhileAsking = false;
+  ASSERT_TRUE(sweep.Run([&](const ResultBook& book) {
+    heldWhileAsking |= book.Results()[2].state == State::kAlive && !book.Ready(2);
+  }));
+  EXPECT_TRUE(heldWhileAsking);
+  std::vector<std::pair<std::string, NameSource>> named;
+  for (std::size_t position = 0; position < addresses.size(); ++position) {
+    EXPECT_TRUE(sweep.Book().Ready(position));
+    named.emplace_back(sweep.Book().Results()[position].name,
+                       sweep.Book().Results()[position].nameSource);
+  }
+  EXPECT_THAT(named, ElementsAre(std::pair{"", NameSource::kNone}, std::pair{"pc1", NameSource::kDns},
+                                 std::pair{"two.local", NameSource::kMdns},
+                                 std::pair{"", NameSource::kNone}));
+  std::set<Address> asked;
+  for (const auto& log : network.logs) {
+    asked.insert(log.address);
+  }
+  EXPECT_THAT(asked, ElementsAre(addresses[2], addresses[3]));
 }
 
 TEST(BatchDeadline, GrowsWithTheSlotsAndCoversTheirEchoTimeouts) {
