@@ -52,7 +52,8 @@ NameQueries::~NameQueries() = default;
 void NameQueries::Ask(std::size_t position, Address address) {
   const std::size_t host = hosts_.size();
   hosts_.push_back({position, address, {}, 2});
-  queued_.push_back(std::make_unique<Exchange>(Exchange{.host = host, .service = Service::kNetbios}));
+  queued_.push_back(
+      std::make_unique<Exchange>(Exchange{.host = host, .service = Service::kNetbios}));
   queued_.push_back(std::make_unique<Exchange>(
       Exchange{.host = host, .service = Service::kMdns, .question = mdns::ReverseName(address)}));
   ++unfinished_;

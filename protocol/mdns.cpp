@@ -43,7 +43,8 @@ std::optional<Name> ReadName(std::span<const std::uint8_t> message, std::size_t 
       if (at + 1 >= message.size()) {
         return std::nullopt;
       }
-      const std::size_t target = static_cast<std::size_t>(length & kOffsetBits) << 8 | message[at + 1];
+      const std::size_t target =
+          static_cast<std::size_t>(length & kOffsetBits) << 8 | message[at + 1];
       end = end.value_or(at + 2);
       if (target >= at) {
         return std::nullopt;
@@ -95,7 +96,9 @@ void PutHeader(std::vector<std::uint8_t>& out, std::uint16_t id, std::uint16_t f
 }
 
 bool SameName(std::string_view a, std::string_view b) {
-  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  const auto lower = [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
   return std::equal(a.begin(), a.end(), b.begin(), b.end(),
                     [&](char x, char y) { return lower(x) == lower(y); });
 }

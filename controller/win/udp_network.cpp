@@ -1,11 +1,12 @@
 // Winsock 2 datagram sockets for the name queries. Each socket sends from an
 // ephemeral port, so the system's own NetBIOS service holding port 137 does
 // not matter.
+#include "controller/udp_network.h"
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
 #include "controller/errors.h"
-#include "controller/udp_network.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -23,8 +24,8 @@ class WinUdpSocket : public UdpSocket {
            ::WSAGetLastError() == WSAEWOULDBLOCK;
   }
   Receipt Receive(std::vector<std::uint8_t>& buffer) override {
-    const int length = ::recv(socket_, reinterpret_cast<char*>(buffer.data()),
-                              static_cast<int>(buffer.size()), 0);
+    const int length =
+        ::recv(socket_, reinterpret_cast<char*>(buffer.data()), static_cast<int>(buffer.size()), 0);
     if (length != SOCKET_ERROR) {
       buffer.resize(static_cast<std::size_t>(length));
       return Receipt::kDatagram;
@@ -83,7 +84,8 @@ class WinUdpNetwork : public UdpNetwork {
     for (const UdpSocket* socket : sockets) {
       entries.push_back({static_cast<const WinUdpSocket*>(socket)->Get(), POLLRDNORM, 0});
     }
-    ::WSAPoll(entries.data(), static_cast<ULONG>(entries.size()), static_cast<INT>(timeout.count()));
+    ::WSAPoll(entries.data(), static_cast<ULONG>(entries.size()),
+              static_cast<INT>(timeout.count()));
   }
 };
 

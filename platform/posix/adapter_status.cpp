@@ -13,7 +13,6 @@ namespace {
 
 using protocol::WordAt;
 
-
 std::uint32_t DoubleWordAt(std::span<const std::uint8_t> bytes, std::size_t offset) {
   return static_cast<std::uint32_t>(WordAt(bytes, offset)) << 16 | WordAt(bytes, offset + 2);
 }

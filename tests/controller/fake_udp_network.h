@@ -49,7 +49,8 @@ class FakeNetwork : public UdpNetwork {
       network_.logs[log_].sends.push_back(Since());
       const Bytes request(datagram.begin(), datagram.end());
       if (responder_) {
-        for (auto& reply : responder_(request, static_cast<int>(network_.logs[log_].sends.size()))) {
+        for (auto& reply :
+             responder_(request, static_cast<int>(network_.logs[log_].sends.size()))) {
           inbox.push_back(std::move(reply));
         }
       }
@@ -82,8 +83,8 @@ class FakeNetwork : public UdpNetwork {
     logs.push_back({{address, port, {}, {}}, now});
     mostOpen = std::max(mostOpen, ++open);
     const auto responder = responders.find({address, port});
-    return std::make_unique<Socket>(*this, logs.size() - 1,
-                                    responder == responders.end() ? Responder{} : responder->second);
+    return std::make_unique<Socket>(
+        *this, logs.size() - 1, responder == responders.end() ? Responder{} : responder->second);
   }
   // Time passes only while nothing is waiting to be read.
   void Wait(const std::vector<UdpSocket*>& sockets, milliseconds timeout) override {
@@ -107,7 +108,7 @@ class FakeNetwork : public UdpNetwork {
 };
 
 inline Bytes NetbiosAnswer(const Bytes& request, const std::string& name, const std::string& group,
-                    int idChange = 0) {
+                           int idChange = 0) {
   auto parsed = node_status::ParseRequest(request);
   parsed->transactionId = static_cast<std::uint16_t>(parsed->transactionId + idChange);
   node_status::NodeStatus status{};
@@ -123,7 +124,7 @@ inline Bytes NetbiosAnswer(const Bytes& request, const std::string& name, const 
 }
 
 inline Bytes MdnsAnswer(const Bytes& request, const std::string& name, int idChange = 0,
-                 const std::string& question = "") {
+                        const std::string& question = "") {
   auto query = mdns::ParsePtrQuery(request);
   query->id = static_cast<std::uint16_t>(query->id + idChange);
   query->name = question.empty() ? query->name : question;

@@ -35,8 +35,8 @@ std::vector<HostCase> Hosts() {
        Always([](const Bytes& r) { return MdnsAnswer(r, "phone.local"); }), "phone.local", "", "",
        3, 1},
       {"both", Always([](const Bytes& r) { return NetbiosAnswer(r, "NAS", "HOME"); }),
-       Always([](const Bytes& r) { return MdnsAnswer(r, "nas.local"); }), "nas.local", "NAS", "HOME",
-       1, 1},
+       Always([](const Bytes& r) { return MdnsAnswer(r, "nas.local"); }), "nas.local", "NAS",
+       "HOME", 1, 1},
       {"neither", nullptr, nullptr, "", "", "", 3, 3},
       {"floods of wrong IDs before the answer",
        [](const Bytes& r, int) {
@@ -59,7 +59,8 @@ std::vector<HostCase> Hosts() {
        "good.local", "GOOD", "WG", 1, 1},
       {"answers for another question or ID only",
        Always([](const Bytes& r) { return NetbiosAnswer(r, "EVIL", "EVIL", 1); }),
-       Always([](const Bytes& r) { return MdnsAnswer(r, "evil.local", 0, "1.0.0.10.in-addr.arpa"); }),
+       Always(
+           [](const Bytes& r) { return MdnsAnswer(r, "evil.local", 0, "1.0.0.10.in-addr.arpa"); }),
        "", "", "", 3, 3},
       {"answers to the last try only",
        [](const Bytes& r, int try_) {

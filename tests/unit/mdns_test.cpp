@@ -87,7 +87,9 @@ TEST_P(PtrAnswer, GivesTheNameOnlyFromAWellFormedAnswerToTheQuestion) {
   EXPECT_EQ(ParsePtrAnswer(answer.Wire(), kId, kQuestion), GetParam().name);
 }
 
-Bytes Pointer(int offset) { return {static_cast<std::uint8_t>(0xC0 | offset >> 8), static_cast<std::uint8_t>(offset & 0xFF)}; }
+Bytes Pointer(int offset) {
+  return {static_cast<std::uint8_t>(0xC0 | offset >> 8), static_cast<std::uint8_t>(offset & 0xFF)};
+}
 
 // Four of these and ".local" are 259 octets on the wire.
 const std::string kLongLabel(62, 'x');
@@ -158,7 +160,10 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    std::nullopt},
         AnswerCase{"reserved label type",
-                   [](Answer& a) { a.records[0].data = {0x41, 'a', 0}; }, std::nullopt},
+                   [](Answer& a) {
+                     a.records[0].data = {0x41, 'a', 0};
+                   },
+                   std::nullopt},
         AnswerCase{"target longer than 255 octets",
                    [](Answer& a) {
                      a.records[0].data = Labels(kLongLabel + "." + kLongLabel + "." + kLongLabel +

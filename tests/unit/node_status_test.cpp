@@ -1,7 +1,5 @@
 // Node status messages: the request on the wire, replies from hostile or
 // broken peers, and the adapter status block a good reply becomes.
-#include "platform/posix/adapter_status.h"
-
 #include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,6 +10,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "platform/posix/adapter_status.h"
 
 namespace hostsweep::node_status {
 namespace {
@@ -285,29 +285,28 @@ TEST_P(HostNamesTest, AreTheFirstUniqueAndGroupNamesWithSuffixZero) {
 
 INSTANTIATE_TEST_SUITE_P(
     NodeStatus, HostNamesTest,
-    ::testing::Values(
-        NamesCase{"samba order",
-                  {{NetbiosName("BRAVO", 0x00), 0x0400},
-                   {NetbiosName("BRAVO", 0x03), 0x0400},
-                   {NetbiosName("BRAVO", 0x20), 0x0400},
-                   {NetbiosName("LAB", 0x1E), 0x8400},
-                   {NetbiosName("LAB", 0x00), 0x8400}},
-                  "BRAVO",
-                  "LAB"},
-        NamesCase{"group first, then another unique name",
-                  {{NetbiosName("WG", 0x00), 0x8400},
-                   {NetbiosName("FILES", 0x20), 0x0400},
-                   {NetbiosName("PC7", 0x00), 0x0400},
-                   {NetbiosName("PC8", 0x00), 0x0400}},
-                  "PC7",
-                  "WG"},
-        NamesCase{"only other suffixes", {{NetbiosName("PC", 0x20), 0x0400}}, "", ""},
-        NamesCase{"padding with zero bytes and a full fifteen characters",
-                  {{{'A', 'B', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0x0400},
-                   {NetbiosName("FIFTEEN-LETTERS", 0x00), 0x8400}},
-                  "AB",
-                  "FIFTEEN-LETTERS"},
-        NamesCase{"no names", {}, "", ""}),
+    ::testing::Values(NamesCase{"samba order",
+                                {{NetbiosName("BRAVO", 0x00), 0x0400},
+                                 {NetbiosName("BRAVO", 0x03), 0x0400},
+                                 {NetbiosName("BRAVO", 0x20), 0x0400},
+                                 {NetbiosName("LAB", 0x1E), 0x8400},
+                                 {NetbiosName("LAB", 0x00), 0x8400}},
+                                "BRAVO",
+                                "LAB"},
+                      NamesCase{"group first, then another unique name",
+                                {{NetbiosName("WG", 0x00), 0x8400},
+                                 {NetbiosName("FILES", 0x20), 0x0400},
+                                 {NetbiosName("PC7", 0x00), 0x0400},
+                                 {NetbiosName("PC8", 0x00), 0x0400}},
+                                "PC7",
+                                "WG"},
+                      NamesCase{"only other suffixes", {{NetbiosName("PC", 0x20), 0x0400}}, "", ""},
+                      NamesCase{"padding with zero bytes and a full fifteen characters",
+                                {{{'A', 'B', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0x0400},
+                                 {NetbiosName("FIFTEEN-LETTERS", 0x00), 0x8400}},
+                                "AB",
+                                "FIFTEEN-LETTERS"},
+                      NamesCase{"no names", {}, "", ""}),
     [](const auto& info) {
       std::string name = info.param.what;
       std::replace_if(
