@@ -7,6 +7,7 @@
 #include "controller/exit_status.h"
 #include "controller/link_layer.h"
 #include "controller/local_networks.h"
+#include "controller/name_queries.h"
 #include "controller/options.h"
 #include "controller/platform_host.h"
 #include "controller/progress.h"

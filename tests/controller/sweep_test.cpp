@@ -1,5 +1,6 @@
 #include "controller/sweep.h"
 
+#include "controller/name_queries.h"
 #include "tests/controller/fake_udp_network.h"
 
 #include <gmock/gmock.h>
