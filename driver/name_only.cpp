@@ -12,7 +12,7 @@ namespace hostsweep {
 void ReportNameOnly(const Fields& fields) {
   try {
     const std::string name = LookupHostName(Field(fields, kLabel1));
-    SendReport(Field(fields, kReplyWindow), name);
+    SendReport(Field(fields, kReplyWindow), FitName(name, 0));
   } catch (const std::exception&) {
     os::EndProcess(kExitFailed);
   }

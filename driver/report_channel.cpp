@@ -16,6 +16,14 @@ std::array<char, kPayloadBufferSize> payload{};
 
 }  // namespace
 
+std::string FitName(const std::string& name, std::size_t otherLength) {
+  constexpr std::size_t kMostText = kPayloadBufferSize - 1;
+  if (otherLength + name.size() <= kMostText || otherLength >= kMostText) {
+    return name;
+  }
+  return name.substr(0, kMostText - otherLength - 1) + "~";
+}
+
 void SendReport(const std::string& replyWindowField, const std::string& text) {
   if (text.size() >= kPayloadBufferSize) {
     throw Failure("the report \"" + text.substr(0, 40) + "...\" is " + std::to_string(text.size()) +

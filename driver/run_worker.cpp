@@ -14,6 +14,7 @@
 #include "net/adapter_address.h"
 #include "net/echo_probe.h"
 #include "net/name_lookup.h"
+#include "platform/failure.h"
 #include "platform/os.h"
 #include "protocol/report.h"
 #include "protocol/request_line.h"
@@ -60,11 +61,31 @@ void Pause(double pauseCount) {
   }
 }
 
+std::string LiveReport(const std::string& label, const std::string& roundTrip, std::int16_t ttl,
+                       const std::string& hostName, const std::string& adapterAddress) {
+  const std::size_t others = FormatLiveReport(label, roundTrip, ttl, "", adapterAddress).size();
+  return FormatLiveReport(label, roundTrip, ttl, FitName(hostName, others), adapterAddress);
+}
+
+// The hand-off's failure, held back: the live host this worker has just probed
+// is still looked up and reported before the failure ends the worker, so that
+// only the slots meant for the successor go unreported. Running out of memory
+// is no such failure and ends the worker at once.
+std::exception_ptr TryHandOff(const Fields& fields, int slot) {
+  try {
+    HandOffRemaining(fields, slot);
+  } catch (const Failure&) {
+    return std::current_exception();
+  }
+  return nullptr;
+}
+
 void RunSlotSequence(const Fields& fields) {
   const double pauseCount = LeadingNumber(Field(fields, kPauseCount));
   Pause(pauseCount);
   bool launched = false;
   std::int16_t ttl = 0;
+  std::exception_ptr handOffFailure;
   for (const Slot& slot : kSlots) {
     const std::string& address = Field(fields, slot.address);
     const std::string& label = Field(fields, slot.label);
@@ -79,14 +100,17 @@ void RunSlotSequence(const Fields& fields) {
       if (slot.successor != 0) {
         launched = true;
         if (!Field(fields, slot.successor).empty()) {
-          HandOffRemaining(fields, slot.number);
+          handOffFailure = TryHandOff(fields, slot.number);
         }
       }
       const std::string hostName = LookupHostName(address);
       const std::string adapterAddress = hostName.empty() ? "" : QueryAdapterAddress(address);
-      report = FormatLiveReport(label, roundTrip, ttl, hostName, adapterAddress);
+      report = LiveReport(label, roundTrip, ttl, hostName, adapterAddress);
     }
     SendReport(Field(fields, kReplyWindow), report);
+    if (handOffFailure) {
+      std::rethrow_exception(handOffFailure);
+    }
     if (slot.successor == 0) {
       return;
     }

@@ -2,6 +2,7 @@
 // and starting a successor.
 #include <sched.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "platform/failure.h"
 #include "platform/os.h"
@@ -33,14 +35,27 @@ void KeepArguments(int count, char** values, char** /*environment*/) {
 
 [[gnu::section(".init_array"), gnu::used]] constexpr auto kKeepArguments = &KeepArguments;
 
+// The running program itself, whatever has become of the file it was started
+// from: a file replaced or removed during a sweep (an upgrade, a rebuild) must
+// not change what the successors run, nor keep them from starting.
+constexpr const char* kRunningProgram = "/proc/self/exe";
+
+// The path the program was started from. Once that file is removed, the
+// kernel shows the path with " (deleted)" after it; the suffix goes.
 std::string ProgramFile() {
-  std::array<char, PATH_MAX> path{};
-  const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
-  if (length < 0 || static_cast<std::size_t>(length) >= path.size()) {
+  std::array<char, PATH_MAX> buffer{};
+  const ssize_t length = readlink(kRunningProgram, buffer.data(), buffer.size());
+  if (length < 0 || static_cast<std::size_t>(length) >= buffer.size()) {
     throw Failure(std::string("cannot find the worker's own program file: ") +
                   std::strerror(length < 0 ? errno : ENAMETOOLONG));
   }
-  return {path.data(), static_cast<std::size_t>(length)};
+  std::string path(buffer.data(), static_cast<std::size_t>(length));
+  constexpr std::string_view kRemoved = " (deleted)";
+  struct stat file {};
+  if (path.ends_with(kRemoved) && stat(kRunningProgram, &file) == 0 && file.st_nlink == 0) {
+    path.resize(path.size() - kRemoved.size());
+  }
+  return path;
 }
 
 }  // namespace
@@ -78,11 +93,12 @@ void StartHiddenProcess(const std::string& folder, const std::string& name,
                         const std::string& arguments) {
   const std::string program = folder + (folder.ends_with('/') ? "" : "/") + name;
   // No shell: the argument text reaches the program as it is, whatever it holds.
+  // The successor is told the program path, but runs this very program.
   std::string programArgument = program;
   std::string argumentText = arguments;
   char* argv[] = {programArgument.data(), argumentText.data(), nullptr};
   pid_t child = 0;
-  const int error = posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, environ);
+  const int error = posix_spawn(&child, kRunningProgram, nullptr, nullptr, argv, environ);
   if (error != 0) {
     throw Failure("cannot start the successor worker " + program + ": " + std::strerror(error));
   }

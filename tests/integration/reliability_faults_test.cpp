@@ -1,5 +1,5 @@
 // Faults in the middle of a sweep: workers and the controller killed, a
-// successor that cannot start, a receiver that never answers, hostile report
+// worker file changed under a running chain, a receiver that never answers, hostile report
 // packets, and unrelated echo traffic on the same machine.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -74,24 +74,33 @@ TEST_F(FaultsInLab, WorkersOfAKilledControllerEndByThemselves) {
   // TearDown: each finishes its batch, finds no receiver, and ends.
 }
 
-TEST_F(FaultsInLab, ASuccessorThatCannotStartLeavesTheRestOfItsBatchUnreported) {
-  const auto folder = std::filesystem::temp_directory_path() / "hostsweep-doomed-worker";
+class WorkerFileChangedTest : public FaultsInLab, public ::testing::WithParamInterface<bool> {};
+
+// An upgrade or a rebuild during a sweep: the program file of a running chain
+// is removed (false) or replaced by another program (true) before its hand-off;
+// the successors still run the worker the chain started with.
+TEST_P(WorkerFileChangedTest, SuccessorsRunTheProgramTheChainStartedWith) {
+  const auto folder = std::filesystem::temp_directory_path() / "hostsweep-changed-worker";
   std::filesystem::create_directories(folder);
   const auto worker = folder / "hostsweep-worker";
   std::filesystem::copy_file(WorkerPath(), worker,
                              std::filesystem::copy_options::overwrite_existing);
-  // Slot 1 is dead (two seconds); by the time slot 2 answers, the program file is gone.
+  // Slot 1 is mute (two echo time-outs); by the time slot 2 answers, the file has changed.
   ChildProcess sweep(
       ControllerCommand({"--csv", "-v", "--batch", "3", "-j", "1", "--worker", worker.string(),
-                         "10.213.0.2", "10.213.0.12", "10.213.0.13"}));
+                         "10.213.0.15", "10.213.0.12", "10.213.0.13"}));
   ASSERT_TRUE(AwaitProcesses(worker.string(), 1));
   std::filesystem::remove(worker);
+  if (GetParam()) {
+    std::filesystem::copy_file("/bin/true", worker);
+  }
   const auto run = sweep.Finish();
   std::filesystem::remove_all(folder);
-  EXPECT_EQ(run.exitStatus, kExitNoneFound) << run.standardError;
-  EXPECT_THAT(States(run), ElementsAre("dead", "no report", "no report"));
-  EXPECT_THAT(run.standardError, HasSubstr("cannot start the successor worker"));
+  EXPECT_EQ(run.exitStatus, kExitFound) << run.standardError;
+  EXPECT_THAT(States(run), ElementsAre("dead", "alive", "alive")) << run.standardError;
 }
+
+INSTANTIATE_TEST_SUITE_P(RemovedOrReplaced, WorkerFileChangedTest, ::testing::Bool());
 
 // The worker's report is a sent window message: it waits for the receiver to
 // handle it, however long that takes, and ends once the receiver answers or
