@@ -16,4 +16,11 @@ class SystemError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The system lacks, for now, what one more worker takes (processes,
+// descriptors, memory): the same start may succeed once fewer are running.
+class WorkerShortage : public SystemError {
+ public:
+  using SystemError::SystemError;
+};
+
 }  // namespace hostsweep::controller

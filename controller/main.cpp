@@ -49,7 +49,8 @@ SweepSettings SettingsFor(const Options& options, std::size_t addressCount) {
           .pause = std::to_string(options.pause),
           .namesOnly = options.namesOnly,
           .verbose = options.verbose,
-          .neighbourTable = NeighbourTableSize()};
+          .neighbourTable = NeighbourTableSize(),
+          .mostChains = MostChainsAtOnce()};
 }
 
 void ReportCounts(const SweepCounts& counts) {
@@ -61,6 +62,9 @@ void ReportCounts(const SweepCounts& counts) {
 int RunSweep(const Options& options, const std::vector<Address>& addresses) {
   const std::string workerPath = options.worker.empty() ? DefaultWorkerPath() : options.worker;
   CheckWorkerPath(workerPath);
+  if (!options.namesOnly) {
+    CheckEchoRights(workerPath);
+  }
   const auto host = MakeWorkerHost(workerPath);
   // HOSTSWEEP_IEEE_DATA points elsewhere, for registries kept apart from the
   // system's (another distribution's place, a fresher download).

@@ -24,5 +24,11 @@ std::filesystem::path VendorRegistryFolder();
 // How many addresses the system's neighbour (ARP) table holds at most; 0 when
 // the system sets no limit the sweep has to mind.
 std::size_t NeighbourTableSize();
+// Throws SystemError, with the cause and the ways to fix it, when the workers
+// started from `workerPath` would not be allowed to send echo requests.
+void CheckEchoRights(const std::string& workerPath);
+// How many worker chains the system's limits (descriptors) let run at once;
+// asked once MakeWorkerHost has raised what it can.
+std::size_t MostChainsAtOnce();
 
 }  // namespace hostsweep::controller

@@ -1,6 +1,7 @@
 #include "controller/sweep.h"
 
 #include <algorithm>
+#include <string>
 #include <utility>
 
 #include "controller/errors.h"
@@ -24,6 +25,12 @@ constexpr milliseconds kStopGrace{3000};
 
 // Reports and worker messages are short; more than this of one is not shown.
 constexpr std::size_t kMostQuoted = 300;
+
+// Back-off between starts the system refused for lack of resources, and how
+// many such refusals in a row, with no chain running, end the sweep.
+constexpr milliseconds kFirstBackoff{50};
+constexpr milliseconds kMostBackoff{2000};
+constexpr int kMostIdleShortages = 10;
 
 constexpr seconds kStartMargin{5};
 constexpr seconds kEchoTimeouts{2};
@@ -54,7 +61,11 @@ Sweep::Sweep(const std::vector<Address>& addresses, const SweepSettings& setting
       batches_(SplitIntoBatches(addresses.size(), settings.namesOnly ? 1 : settings.batchSize)),
       steadyLimit_(std::min(settings.jobs, batches_.size())),
       ramps_(false),
+      firstRerun_(batches_.size()),
+      failed_(batches_.size(), false),
+      backoff_(kFirstBackoff),
       book_(addresses) {
+  LowerChainLimit(settings.mostChains, "more would run out of file descriptors (ulimit -n)");
   // A name-only sweep sends nothing on the link.
   const std::size_t cap = settings.namesOnly ? 0 : ProbesInFlightCap(settings.neighbourTable);
   // Chains that all start at once all move on to their next address at once,
@@ -62,14 +73,8 @@ Sweep::Sweep(const std::vector<Address>& addresses, const SweepSettings& setting
   // up to half the cap can start at once, more only spread over time.
   if (cap != 0 && steadyLimit_ > cap / 2) {
     ramps_ = true;
-    if (steadyLimit_ > cap) {
-      steadyLimit_ = cap;
-      if (settings.verbose) {
-        diagnostics_ << "hostsweep: at most " << cap << " worker chains at once, not "
-                     << settings.jobs << ": the neighbour table holds " << settings.neighbourTable
-                     << " addresses\n";
-      }
-    }
+    LowerChainLimit(cap, "the neighbour table holds " + std::to_string(settings.neighbourTable) +
+                             " addresses");
   }
 }
 
@@ -144,23 +149,50 @@ void Sweep::WaitForEvents() {
 }
 
 void Sweep::StartBatches() {
+  if (Clock::now() < retryAt_) {
+    return;
+  }
   const std::size_t limit = StartLimit();
   while (running_.size() < limit && nextBatch_ < batches_.size()) {
-    const BatchId id = nextBatch_++;
-    const Batch& batch = batches_[id];
+    const BatchId id = nextBatch_;
+    const Batch batch = batches_[id];
     const std::string line =
         settings_.namesOnly
             ? NameRequestLine(host_.ReplyHandle(), addresses_[batch.first])
             : ProbeRequestLine(host_.ReplyHandle(), addresses_, batch, settings_.pause);
+    // Any other refusal (a worker that cannot run at all) ends the sweep.
     try {
       host_.Start(id, line);
-    } catch (const SystemError& error) {
-      diagnostics_ << "hostsweep: warning: " << error.what() << "\n";
-      book_.MarkUnreported(batch.first, batch.count);
-      continue;
+    } catch (const WorkerShortage& shortage) {
+      OnShortage(shortage);
+      return;
     }
+    ++nextBatch_;
+    idleShortages_ = 0;
+    backoff_ = kFirstBackoff;
     running_.push_back({id, Clock::now() + BatchDeadline(batch.count, settings_.namesOnly), false});
   }
+}
+
+void Sweep::OnShortage(const WorkerShortage& shortage) {
+  if (running_.empty() && ++idleShortages_ > kMostIdleShortages) {
+    throw SystemError(std::string("cannot start any worker: ") + shortage.what());
+  }
+  LowerChainLimit(running_.size(), shortage.what());
+  retryAt_ = Clock::now() + backoff_;
+  backoff_ = std::min(backoff_ * 2, kMostBackoff);
+}
+
+void Sweep::LowerChainLimit(std::size_t most, const std::string& why) {
+  most = std::max<std::size_t>(most, 1);
+  if (most >= steadyLimit_) {
+    return;
+  }
+  if (settings_.verbose) {
+    diagnostics_ << "hostsweep: at most " << most << " worker chains at once, not " << steadyLimit_
+                 << ": " << why << "\n";
+  }
+  steadyLimit_ = most;
 }
 
 void Sweep::StopOverdue() {
@@ -194,6 +226,9 @@ milliseconds Sweep::TimeToNextDeadline() const {
       next = std::min(next, running.deadline);
     }
   }
+  if (nextBatch_ < batches_.size() && retryAt_ > Clock::now()) {
+    next = std::min(next, retryAt_);
+  }
   if (next == Clock::time_point::max()) {
     return kTick;
   }
@@ -225,20 +260,51 @@ void Sweep::OnChainEnded(BatchId batch) {
   if (running == running_.end()) {
     return;
   }
-  const bool interrupted = running->stopping && host_.Interrupted();
+  const bool stopped = running->stopping;
   running_.erase(running);
   // An interrupted sweep shows only what it learnt; the rest is not "no report".
-  if (!interrupted) {
-    const std::size_t before = book_.Done();
-    book_.MarkUnreported(batches_[batch].first, batches_[batch].count);
-    if (settings_.verbose && book_.Done() != before) {
-      diagnostics_ << "hostsweep: the workers for " << Describe(batch)
-                   << " ended without reporting every address\n";
-    }
+  if (stopped && host_.Interrupted()) {
+    return;
+  }
+  if (!stopped && failed_[batch] && batch < firstRerun_ && QueueRerun(batch)) {
+    return;
+  }
+  const std::size_t before = book_.Done();
+  book_.MarkUnreported(batches_[batch].first, batches_[batch].count);
+  if (settings_.verbose && book_.Done() != before) {
+    diagnostics_ << "hostsweep: the workers for " << Describe(batch)
+                 << " ended without reporting every address\n";
   }
 }
 
+bool Sweep::QueueRerun(BatchId batch) {
+  const Batch failed = batches_[batch];
+  const std::size_t queued = batches_.size();
+  const auto pending = [this](std::size_t position) {
+    return book_.Results()[position].state == State::kPending;
+  };
+  for (std::size_t position = failed.first; position < failed.first + failed.count;) {
+    if (!pending(position)) {
+      ++position;
+      continue;
+    }
+    Batch rerun{position, 0};
+    while (position < failed.first + failed.count && pending(position)) {
+      ++rerun.count;
+      ++position;
+    }
+    batches_.push_back(rerun);
+    failed_.push_back(false);
+  }
+  if (settings_.verbose && batches_.size() != queued) {
+    diagnostics_ << "hostsweep: a worker for " << Describe(batch)
+                 << " failed; its unreported addresses run once more\n";
+  }
+  return batches_.size() != queued;
+}
+
 void Sweep::OnWorkerMessage(BatchId batch, const std::string& line) {
+  failed_[batch] = true;
   diagnostics_ << "hostsweep: warning: worker for " << Describe(batch) << ": " << Printable(line)
                << "\n";
 }

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "controller/batches.h"
 #include "controller/enrichment.h"
+#include "controller/errors.h"
 #include "controller/results.h"
 #include "controller/worker_host.h"
 
@@ -30,6 +32,9 @@ struct SweepSettings {
   // How long it takes to reach that cap: starts spread over this time make
   // the probes move on to their next address spread over time too.
   std::chrono::milliseconds rampTime{2000};
+  // How many chains the system's limits let the controller carry at once
+  // (descriptors); -j is lowered to it.
+  std::size_t mostChains = SIZE_MAX;
 };
 
 // The most probes in flight that `neighbourTable` entries carry without
@@ -75,10 +80,16 @@ class Sweep : private SweepEvents {
   [[nodiscard]] bool StagesBusy() const;
   void WaitForEvents();
   void StartBatches();
-  // How many chains may run now: -j, the neighbour table's cap, and while
-  // the sweep ramps up, a share of that cap.
+  // How many chains may run now: -j, lowered by the system's limits and the
+  // neighbour table's cap, and while the sweep ramps up, a share of that.
   std::size_t StartLimit() const;
   std::chrono::milliseconds NextWait() const;
+  // The one place where the number of chains that may run at once goes down:
+  // to `most` (at least 1), said with -v along with `why`.
+  void LowerChainLimit(std::size_t most, const std::string& why);
+  // A start refused for lack of resources: fewer chains from now on, and the
+  // batch tried again after a back-off.
+  void OnShortage(const WorkerShortage& shortage);
   void StopOverdue();
   void StopAll();
   void EnrichFinished();
@@ -86,6 +97,9 @@ class Sweep : private SweepEvents {
   void OnReport(std::optional<BatchId> origin, const std::string& text) override;
   void OnChainEnded(BatchId batch) override;
   void OnWorkerMessage(BatchId batch, const std::string& line) override;
+  // Queues the addresses the failed chain of `batch` left unreported, in
+  // batches of their own; false when there were none.
+  bool QueueRerun(BatchId batch);
   std::string Describe(BatchId batch) const;
 
   const std::vector<Address>& addresses_;
@@ -95,10 +109,17 @@ class Sweep : private SweepEvents {
   std::vector<Enrichment*> stages_;
   std::vector<Batch> batches_;
   Clock::time_point started_;
-  // Chains that may run at once once the sweep has ramped up; whether it ramps.
+  // Chains that may run at once once the sweep has ramped up (only ever
+  // lowered, by LowerChainLimit); whether it ramps.
   std::size_t steadyLimit_;
   bool ramps_;
+  // Batches from here on re-run the addresses a failed chain left unreported.
+  BatchId firstRerun_;
+  std::vector<bool> failed_;  // by batch: a worker of its chain reported a failure
   BatchId nextBatch_ = 0;
+  Clock::time_point retryAt_{};
+  std::chrono::milliseconds backoff_;
+  int idleShortages_ = 0;  // refused starts in a row with no chain running
   std::vector<Running> running_;
   ResultBook book_;
   SweepCounts counts_;

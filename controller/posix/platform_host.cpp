@@ -1,5 +1,6 @@
 #include "controller/platform_host.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,8 +29,12 @@ std::string DefaultWorkerPath() {
 }
 
 void CheckWorkerPath(const std::string& path) {
-  if (access(path.c_str(), X_OK) != 0) {
+  struct stat file {};
+  if (stat(path.c_str(), &file) != 0 || access(path.c_str(), X_OK) != 0) {
     throw SystemError("cannot run the worker " + path + ": " + std::strerror(errno));
+  }
+  if (!S_ISREG(file.st_mode)) {
+    throw SystemError("cannot run the worker " + path + ": not a program file");
   }
 }
 

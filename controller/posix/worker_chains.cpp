@@ -28,6 +28,16 @@ constexpr std::chrono::seconds kMostReapWait{5};
 
 std::string SystemText(int error) { return std::strerror(error); }
 
+// A start refused for want of processes, descriptors or memory may succeed
+// later, with fewer chains running; any other refusal never will.
+[[noreturn]] void RefuseStart(const std::string& what, int error) {
+  const std::string text = what + ": " + SystemText(error);
+  if (error == EAGAIN || error == EMFILE || error == ENFILE || error == ENOMEM) {
+    throw WorkerShortage(text);
+  }
+  throw SystemError(text);
+}
+
 // Each running chain holds a pipe, and a connection while it reports: a
 // thousand chains at once need more descriptors than the usual soft limit.
 void RaiseDescriptorLimit() {
@@ -105,7 +115,7 @@ WorkerChains::~WorkerChains() { KillAndReapAll(); }
 void WorkerChains::Start(BatchId batch, const std::string& requestLine) {
   std::array<int, 2> pipe{};
   if (pipe2(pipe.data(), O_CLOEXEC) != 0) {
-    throw SystemError("cannot start a worker: " + SystemText(errno));
+    RefuseStart("cannot start a worker", errno);
   }
   FileDescriptor readEnd(pipe[0]);
   const FileDescriptor writeEnd(pipe[1]);
@@ -120,7 +130,7 @@ void WorkerChains::Start(BatchId batch, const std::string& requestLine) {
   const int error =
       posix_spawn(&worker, program.c_str(), files.Get(), attributes.Get(), argv.data(), environ);
   if (error != 0) {
-    throw SystemError("cannot start the worker " + workerPath_ + ": " + SystemText(error));
+    RefuseStart("cannot start the worker " + workerPath_, error);
   }
   chains_.push_back({batch, worker, std::move(readEnd), {}});
 }

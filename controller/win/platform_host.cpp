@@ -71,6 +71,12 @@ std::filesystem::path VendorRegistryFolder() {
   }
 }
 
+// Every user may send echo requests through icmp.dll.
+void CheckEchoRights(const std::string& /*workerPath*/) {}
+
+// Handles, windows and job objects run out long after -j's most.
+std::size_t MostChainsAtOnce() { return SIZE_MAX; }
+
 bool IsTerminal(std::FILE* stream) {
   // NOLINTNEXTLINE(performance-no-int-to-ptr): the C runtime keeps handles as integers
   const auto console = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));

@@ -14,6 +14,19 @@ constexpr std::chrono::milliseconds kMostEndWait{5000};
 
 std::string LastError() { return os::SystemMessage(::GetLastError()); }
 
+// A start refused for want of memory or system resources may succeed later,
+// with fewer chains running; any other refusal (a file that is no program)
+// never will.
+[[noreturn]] void RefuseStart(const std::string& what) {
+  const DWORD error = ::GetLastError();
+  const std::string text = what + ": " + os::SystemMessage(error);
+  if (error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY ||
+      error == ERROR_NO_SYSTEM_RESOURCES || error == ERROR_COMMITMENT_LIMIT) {
+    throw WorkerShortage(text);
+  }
+  throw SystemError(text);
+}
+
 }  // namespace
 
 WorkerChains::WorkerChains(std::string workerPath)
@@ -76,7 +89,7 @@ void WorkerChains::Start(BatchId batch, const std::string& requestLine) {
   if (::CreateProcessA(workerPath_.c_str(), command.data(), nullptr, nullptr, FALSE,
                        CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, nullptr, &startup,
                        &process) == FALSE) {
-    throw SystemError("cannot start the worker " + workerPath_ + ": " + LastError());
+    RefuseStart("cannot start the worker " + workerPath_);
   }
   const UniqueHandle thread(process.hThread);
   const UniqueHandle worker(process.hProcess);

@@ -43,6 +43,9 @@ class ScriptedHost : public WorkerHost {
 
   [[nodiscard]] std::int32_t ReplyHandle() const override { return 525; }
   void Start(BatchId batch, const std::string& requestLine) override {
+    if (refuse) {
+      refuse(running_.size());
+    }
     lines.push_back(requestLine);
     running_[batch] = requestLine;
     mostRunning = std::max(mostRunning, running_.size());
@@ -69,6 +72,7 @@ class ScriptedHost : public WorkerHost {
   }
   [[nodiscard]] bool Interrupted() const override { return interrupted; }
 
+  std::function<void(std::size_t running)> refuse;  // may throw, as the system refuses a start
   std::vector<std::string> lines;
   std::set<BatchId> stopped;
   std::size_t mostRunning = 0;
@@ -172,6 +176,53 @@ TEST(Sweep, SlotsOfAChainThatEndedWithoutReportingThemBecomeNoReport) {
   EXPECT_THAT(States(sweep.Book()), ElementsAre(State::kAlive, State::kNoReport, State::kNoReport));
   EXPECT_EQ(sweep.Book().Found(), 1U);
   EXPECT_THAT(diagnostics.str(), HasSubstr("10.0.0.1 10.0.0.2 10.0.0.3"));
+}
+
+TEST(Sweep, AddressesAFailedChainLeftUnreportedRunOnceMore) {
+  const auto addresses = Addresses(3);
+  // Every worker reports its first slot alive, then fails to start its successor.
+  ScriptedHost host([](BatchId batch, const std::vector<std::string>& fields, SweepEvents& events) {
+    events.OnReport(std::nullopt, fields[2] + ",5,64,,");
+    events.OnWorkerMessage(batch, "hostsweep-worker: cannot start the successor worker");
+  });
+  std::ostringstream diagnostics;
+  Sweep sweep(addresses, {.jobs = 1, .batchSize = 3}, host, diagnostics);
+  ASSERT_TRUE(sweep.Run([](const ResultBook&) {}));
+  EXPECT_THAT(host.lines, ElementsAre("525,10.0.0.1,h0,10.0.0.2,h1,10.0.0.3,h2,0",
+                                      "525,10.0.0.2,h1,10.0.0.3,h2,,,0"));
+  EXPECT_THAT(States(sweep.Book()), ElementsAre(State::kAlive, State::kAlive, State::kNoReport));
+}
+
+TEST(Sweep, StartsRefusedForWantOfResourcesWaitForFewerChains) {
+  const auto addresses = Addresses(10);
+  ScriptedHost host(AllDeadBackwards);
+  host.refuse = [](std::size_t running) {
+    if (running >= 3) {
+      throw WorkerShortage("cannot start the worker: Resource temporarily unavailable");
+    }
+  };
+  std::ostringstream diagnostics;
+  Sweep sweep(addresses, {.jobs = 8, .batchSize = 1, .verbose = true, .mostChains = 6}, host,
+              diagnostics);
+  ASSERT_TRUE(sweep.Run([](const ResultBook&) {}));
+  EXPECT_EQ(States(sweep.Book()), std::vector<State>(10, State::kDead));
+  EXPECT_EQ(host.mostRunning, 3U);
+  EXPECT_THAT(diagnostics.str(), HasSubstr("at most 6 worker chains at once, not 8"));
+  EXPECT_THAT(diagnostics.str(), HasSubstr("at most 3 worker chains at once, not 6"));
+}
+
+TEST(Sweep, AWorkerThatCannotRunEndsTheSweep) {
+  const auto addresses = Addresses(4);
+  ScriptedHost host(AllDeadBackwards);
+  host.refuse = [](std::size_t running) {
+    if (running >= 1) {
+      throw SystemError("cannot start the worker /tmp: Permission denied");
+    }
+  };
+  std::ostringstream diagnostics;
+  Sweep sweep(addresses, {.jobs = 4, .batchSize = 1}, host, diagnostics);
+  EXPECT_THROW(sweep.Run([](const ResultBook&) {}), SystemError);
+  EXPECT_EQ(host.lines.size(), 1U);
 }
 
 TEST(Sweep, DuplicateAndStrayReportsAreCountedAndIgnored) {
