@@ -20,8 +20,13 @@ Columns: address state rtt_ms ttl name mac vendor. mac comes from the
 system's neighbour table (hosts on a directly connected network), else from
 the host's NetBIOS answer; vendor from the IEEE registries (ieee-data).
 
+Sending echo requests needs root, the worker file's own right
+(setcap cap_net_raw+ep hostsweep-worker) or a group inside
+net.ipv4.ping_group_range; without any, hostsweep says so and exits 4.
+
 Exit status: 0 a host was found (named, with --names-only), 1 none was,
-3 usage error, 4 system error, 130 interrupted.)";
+3 usage error, 4 system error (no right to send echo requests, a worker
+that cannot run), 130 interrupted.)";
 
 }  // namespace
 

@@ -102,6 +102,152 @@ TEST_P(WorkerFileChangedTest, SuccessorsRunTheProgramTheChainStartedWith) {
 
 INSTANTIATE_TEST_SUITE_P(RemovedOrReplaced, WorkerFileChangedTest, ::testing::Bool());
 
+// The full path of a system program; empty when it is not installed.
+std::string SystemProgram(const std::string& name) {
+  for (const char* folder : {"/usr/bin/", "/usr/sbin/", "/bin/", "/sbin/"}) {
+    if (std::filesystem::exists(folder + name)) {
+      return folder + name;
+    }
+  }
+  return "";
+}
+
+// Runs `command` as the unprivileged user 4242 with `groupRange` as the lab
+// namespace's net.ipv4.ping_group_range, which is put back afterwards.
+class AsAnotherUser {
+ public:
+  explicit AsAnotherUser(const std::string& groupRange) {
+    std::ifstream("/proc/sys/net/ipv4/ping_group_range") >> low_ >> high_;
+    std::ofstream("/proc/sys/net/ipv4/ping_group_range") << groupRange;
+  }
+  ~AsAnotherUser() { std::ofstream("/proc/sys/net/ipv4/ping_group_range") << low_ << " " << high_; }
+  AsAnotherUser(const AsAnotherUser&) = delete;
+  AsAnotherUser& operator=(const AsAnotherUser&) = delete;
+  static std::vector<std::string> Command(std::vector<std::string> command) {
+    command.insert(command.begin(), {SystemProgram("setpriv"), "--reuid=4242", "--regid=4242",
+                                     "--clear-groups", "--"});
+    return command;
+  }
+
+ private:
+  std::string low_;
+  std::string high_;
+};
+
+struct EchoRightsCase {
+  const char* name;
+  const char* groupRange;
+  bool namesOnly;
+  bool capability;  // the worker file carries CAP_NET_RAW
+  int exitStatus;
+};
+
+void PrintTo(const EchoRightsCase& c, std::ostream* os) { *os << c.name; }
+
+class EchoRightsTest : public FaultsInLab, public ::testing::WithParamInterface<EchoRightsCase> {};
+
+// Without the right to send echo requests every address would read dead: the
+// sweep says why and how to fix it instead, unless it sends none.
+TEST_P(EchoRightsTest, NoRightNoSweepAndTheReasonIsGiven) {
+  const auto& param = GetParam();
+  if (SystemProgram("setcap").empty()) {
+    GTEST_SKIP() << "setcap is not installed (package libcap2-bin)";
+  }
+  const auto folder = std::filesystem::temp_directory_path() / "hostsweep-rights";
+  std::filesystem::create_directories(folder);
+  std::filesystem::permissions(folder, std::filesystem::perms::all);
+  const auto worker = folder / "hostsweep-worker";
+  std::filesystem::copy_file(WorkerPath(), worker,
+                             std::filesystem::copy_options::overwrite_existing);
+  if (param.capability) {
+    ASSERT_EQ(RunProcess({SystemProgram("setcap"), "cap_net_raw+ep", worker.string()}).exitStatus,
+              0);
+  }
+  std::vector<std::string> arguments{"--csv", "--worker", worker.string(), "10.213.0.10-12"};
+  if (param.namesOnly) {
+    arguments.insert(arguments.begin(), "--names-only");
+  }
+  const AsAnotherUser user(param.groupRange);
+  const auto run = RunProcess(AsAnotherUser::Command(ControllerCommand(arguments)));
+  std::filesystem::remove_all(folder);
+  EXPECT_EQ(run.exitStatus, param.exitStatus) << run.standardError;
+  if (param.exitStatus == 4) {
+    EXPECT_EQ(run.standardOutput, "");
+    for (const char* fix : {"ping_group_range", "setcap cap_net_raw+ep", "root"}) {
+      EXPECT_THAT(run.standardError, HasSubstr(fix));
+    }
+  } else {
+    EXPECT_THAT(States(run), ElementsAre(param.namesOnly ? "named" : "alive",
+                                         param.namesOnly ? "named" : "alive",
+                                         param.namesOnly ? "unnamed" : "alive"));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Users, EchoRightsTest,
+                         ::testing::Values(EchoRightsCase{"no_right", "1 0", false, false, 4},
+                                           EchoRightsCase{"names_only", "1 0", true, false, 0},
+                                           EchoRightsCase{"capable_worker", "1 0", false, true, 0},
+                                           EchoRightsCase{"group_may_ping", "0 2147483647", false,
+                                                          false, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct LimitCase {
+  const char* name;
+  std::vector<std::string> limit;  // the command that runs the controller within the limit
+};
+
+void PrintTo(const LimitCase& c, std::ostream* os) { *os << c.name; }
+
+class SystemLimitTest : public FaultsInLab, public ::testing::WithParamInterface<LimitCase> {};
+
+// Out of descriptors or processes, the sweep slows down and loses no host.
+TEST_P(SystemLimitTest, TheSweepSlowsDownAndLosesNoHost) {
+  const AsAnotherUser user("0 2147483647");
+  std::vector<std::string> command = GetParam().limit;
+  const auto controller = ControllerCommand({"--csv", "-v", "-j", "1024", "10.213.0.100-159"});
+  command.insert(command.end(), controller.begin(), controller.end());
+  const auto run = RunProcess(command);
+  EXPECT_EQ(run.exitStatus, kExitFound) << run.standardError;
+  const auto records = ReadCsv(run.standardOutput);
+  ASSERT_THAT(records, SizeIs(61));
+  for (std::size_t i = 1; i < records.size(); ++i) {
+    const int last = std::stoi(records[i][0].substr(records[i][0].rfind('.') + 1));
+    EXPECT_EQ(records[i][1], last <= 149 ? "alive" : "dead") << records[i][0];
+  }
+  EXPECT_THAT(run.standardError, HasSubstr("worker chains at once, not 1024"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Limits, SystemLimitTest,
+    ::testing::Values(LimitCase{"descriptors", {SystemProgram("prlimit"), "--nofile=64", "--"}},
+                      LimitCase{"processes", AsAnotherUser::Command({SystemProgram("prlimit"),
+                                                                     "--nproc=16", "--"})}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+class UnrunnableWorkerTest : public FaultsInLab, public ::testing::WithParamInterface<bool> {};
+
+// A folder (false) or a text file marked executable (true) as the worker: one
+// message and status 4 at once, and no worker left behind.
+TEST_P(UnrunnableWorkerTest, EndsTheSweepAtOnceWithOneMessage) {
+  const auto folder = std::filesystem::temp_directory_path() / "hostsweep-unrunnable";
+  std::filesystem::create_directories(folder);
+  auto worker = folder;
+  if (GetParam()) {
+    worker = folder / "hostsweep-worker";
+    std::ofstream(worker) << "not a program\n";
+    std::filesystem::permissions(worker, std::filesystem::perms::owner_all);
+  }
+  const auto run =
+      RunController({"--csv", "-j", "8", "--worker", worker.string(), "10.213.1.0/24"});
+  std::filesystem::remove_all(folder);
+  EXPECT_EQ(run.exitStatus, 4);
+  EXPECT_THAT(States(run), ::testing::IsEmpty());
+  EXPECT_EQ(std::count(run.standardError.begin(), run.standardError.end(), '\n'), 1)
+      << run.standardError;
+}
+
+INSTANTIATE_TEST_SUITE_P(FolderOrText, UnrunnableWorkerTest, ::testing::Bool());
+
 // The worker's report is a sent window message: it waits for the receiver to
 // handle it, however long that takes, and ends once the receiver answers or
 // goes away. The controller therefore answers every packet (see below).
