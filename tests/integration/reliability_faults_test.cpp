@@ -85,10 +85,10 @@ TEST_P(WorkerFileChangedTest, SuccessorsRunTheProgramTheChainStartedWith) {
   const auto worker = folder / "hostsweep-worker";
   std::filesystem::copy_file(WorkerPath(), worker,
                              std::filesystem::copy_options::overwrite_existing);
-  // Slot 1 is mute (two echo time-outs); by the time slot 2 answers, the file has changed.
+  // Slot 1 is dead (two echo time-outs); by the time slot 2 answers, the file has changed.
   ChildProcess sweep(
       ControllerCommand({"--csv", "-v", "--batch", "3", "-j", "1", "--worker", worker.string(),
-                         "10.213.0.15", "10.213.0.12", "10.213.0.13"}));
+                         "10.213.0.2", "10.213.0.12", "10.213.0.13"}));
   ASSERT_TRUE(AwaitProcesses(worker.string(), 1));
   std::filesystem::remove(worker);
   if (GetParam()) {
