@@ -3,6 +3,7 @@
 // limit carries.
 #include <linux/capability.h>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -40,8 +41,12 @@ bool EchoSocketOpens(int type) {
 
 // The worker file's own right to raw sockets: set-user-ID root, or the file
 // capability CAP_NET_RAW, permitted and effective; a file system mounted
-// nosuid ignores both.
+// nosuid ignores both, and so does a controller started with no_new_privs
+// (which its workers inherit), as a service manager may start it.
 bool WorkerFileMayUseRawSockets(const std::string& path) {
+  if (prctl(PR_GET_NO_NEW_PRIVS, 0, 0, 0, 0) == 1) {
+    return false;
+  }
   struct statvfs fileSystem {};
   if (statvfs(path.c_str(), &fileSystem) == 0 && (fileSystem.f_flag & ST_NOSUID) != 0) {
     return false;

@@ -139,6 +139,7 @@ struct EchoRightsCase {
   const char* groupRange;
   bool namesOnly;
   bool capability;  // the worker file carries CAP_NET_RAW
+  bool noNewPrivs;  // the controller starts with no_new_privs, so the file's right is void
   int exitStatus;
 };
 
@@ -168,7 +169,11 @@ TEST_P(EchoRightsTest, NoRightNoSweepAndTheReasonIsGiven) {
     arguments.insert(arguments.begin(), "--names-only");
   }
   const AsAnotherUser user(param.groupRange);
-  const auto run = RunProcess(AsAnotherUser::Command(ControllerCommand(arguments)));
+  auto command = AsAnotherUser::Command(ControllerCommand(arguments));
+  if (param.noNewPrivs) {
+    command.insert(command.begin() + 1, "--no-new-privs");
+  }
+  const auto run = RunProcess(command);
   std::filesystem::remove_all(folder);
   EXPECT_EQ(run.exitStatus, param.exitStatus) << run.standardError;
   if (param.exitStatus == 4) {
@@ -183,13 +188,14 @@ TEST_P(EchoRightsTest, NoRightNoSweepAndTheReasonIsGiven) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Users, EchoRightsTest,
-                         ::testing::Values(EchoRightsCase{"no_right", "1 0", false, false, 4},
-                                           EchoRightsCase{"names_only", "1 0", true, false, 0},
-                                           EchoRightsCase{"capable_worker", "1 0", false, true, 0},
-                                           EchoRightsCase{"group_may_ping", "0 2147483647", false,
-                                                          false, 0}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Users, EchoRightsTest,
+    ::testing::Values(EchoRightsCase{"no_right", "1 0", false, false, false, 4},
+                      EchoRightsCase{"names_only", "1 0", true, false, false, 0},
+                      EchoRightsCase{"capable_worker", "1 0", false, true, false, 0},
+                      EchoRightsCase{"capable_worker_no_new_privs", "1 0", false, true, true, 4},
+                      EchoRightsCase{"group_may_ping", "0 2147483647", false, false, false, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct LimitCase {
   const char* name;
