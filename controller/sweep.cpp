@@ -73,8 +73,8 @@ Sweep::Sweep(const std::vector<Address>& addresses, const SweepSettings& setting
   // up to half the cap can start at once, more only spread over time.
   if (cap != 0 && steadyLimit_ > cap / 2) {
     ramps_ = true;
-    LowerChainLimit(cap, "the neighbour table holds " + std::to_string(settings.neighbourTable) +
-                             " addresses");
+    LowerChainLimit(
+        cap, "the neighbour table holds " + std::to_string(settings.neighbourTable) + " addresses");
   }
 }
 
