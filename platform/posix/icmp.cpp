@@ -259,6 +259,10 @@ DWORD IcmpSendEcho(HANDLE icmp, IPAddr destination, LPVOID requestData, WORD req
     SetLastError(IP_BUF_TOO_SMALL);
     return 0;
   }
+  if (requestSize > icmp_packet::kMostEchoData) {
+    SetLastError(IP_GENERAL_FAILURE);
+    return 0;
+  }
   const auto& file = *static_cast<IcmpFile*>(icmp);
   const Request request{destination, file.identifier, nextSequence++};
   const auto message = icmp_packet::EncodeEchoRequest(

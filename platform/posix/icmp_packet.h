@@ -14,6 +14,9 @@
 namespace hostsweep::icmp_packet {
 
 inline constexpr std::size_t kIcmpHeaderSize = 8;
+// The most data an echo request can carry: an IPv4 packet's 65535 bytes less
+// a 20-byte IP header and the ICMP header.
+inline constexpr std::size_t kMostEchoData = 65535 - 20 - kIcmpHeaderSize;
 inline constexpr std::size_t kIpHeaderSize = 20;
 
 // The request a packet has to answer. A datagram socket's identifier is the
@@ -45,7 +48,8 @@ struct QueuedError {
 // The Internet checksum (RFC 1071) of `bytes`.
 std::uint16_t Checksum(std::span<const unsigned char> bytes);
 
-// An echo request: type 8, code 0, checksum, identifier, sequence, `data`.
+// An echo request: type 8, code 0, checksum, identifier, sequence, `data`;
+// data beyond kMostEchoData is left out (no packet could carry it).
 std::vector<unsigned char> EncodeEchoRequest(const Request& request,
                                              std::span<const unsigned char> data);
 
