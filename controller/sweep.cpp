@@ -47,8 +47,8 @@ milliseconds BatchDeadline(std::size_t slots, bool namesOnly) {
 }
 
 std::size_t ProbesInFlightCap(std::size_t neighbourTable) {
-  // Seven eighths for the sweep, two thirds of that in flight.
-  return neighbourTable * 7 / 12;
+  // Seven eighths for the sweep, two entries per chain.
+  return neighbourTable * 7 / 16;
 }
 
 Sweep::Sweep(const std::vector<Address>& addresses, const SweepSettings& settings, WorkerHost& host,

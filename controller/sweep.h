@@ -39,8 +39,9 @@ struct SweepSettings {
 
 // The most probes in flight that `neighbourTable` entries carry without
 // running full: an unanswered address keeps its entry for three seconds of
-// resolving, half as long again as its two echo time-outs, and some entries
-// belong to others. 0 when there is no limit.
+// resolving, a second past its two echo time-outs, so a chain holds up to two
+// entries at once (its address and the one before); and some entries belong
+// to others. 0 when there is no limit.
 std::size_t ProbesInFlightCap(std::size_t neighbourTable);
 
 // The longest a batch may take before it is ended: each slot two echo
