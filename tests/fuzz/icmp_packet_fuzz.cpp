@@ -4,22 +4,18 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <span>
 #include <vector>
 
 #include "platform/posix/icmp_packet.h"
+#include "tests/fuzz/check.h"
+
+using hostsweep::fuzz::Check;
 
 namespace {
 
 namespace icmp_packet = hostsweep::icmp_packet;
-
-void Check(bool condition) {
-  if (!condition) {
-    std::abort();
-  }
-}
 
 void CheckInside(const std::optional<icmp_packet::Outcome>& outcome,
                  std::span<const std::uint8_t> packet) {

@@ -3,21 +3,13 @@
 // name longer than DNS allows, and what is accepted survives a round trip.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <span>
 #include <string>
 
 #include "protocol/mdns.h"
+#include "tests/fuzz/check.h"
 
-namespace {
-
-void Check(bool condition) {
-  if (!condition) {
-    std::abort();
-  }
-}
-
-}  // namespace
+using hostsweep::fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span datagram(data, size);

@@ -3,21 +3,17 @@
 // outside the caller's buffer, and what is accepted survives a round trip.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <span>
 #include <vector>
 
 #include "platform/posix/adapter_status.h"
+#include "tests/fuzz/check.h"
+
+using hostsweep::fuzz::Check;
 
 namespace {
 
 using hostsweep::node_status::NodeStatus;
-
-void Check(bool condition) {
-  if (!condition) {
-    std::abort();
-  }
-}
 
 // An exactly sized heap block, so that a write past its end is caught.
 void WriteIntoBufferOf(const NodeStatus& status, std::size_t length) {
