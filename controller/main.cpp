@@ -9,6 +9,7 @@
 #include "controller/local_networks.h"
 #include "controller/name_queries.h"
 #include "controller/options.h"
+#include "controller/output_channel.h"
 #include "controller/platform_host.h"
 #include "controller/progress.h"
 #include "controller/result_stream.h"
@@ -31,6 +32,20 @@ std::vector<std::string> LocalTargets() {
   }
   return targets;
 }
+
+// Standard error through an output channel while main runs.
+class ErrorsThrough {
+ public:
+  explicit ErrorsThrough(OutputChannel& errors) : before_(std::cerr.rdbuf(&errors)) {}
+  ~ErrorsThrough() { std::cerr.rdbuf(before_); }
+  ErrorsThrough(const ErrorsThrough&) = delete;
+  ErrorsThrough& operator=(const ErrorsThrough&) = delete;
+  ErrorsThrough(ErrorsThrough&&) = delete;
+  ErrorsThrough& operator=(ErrorsThrough&&) = delete;
+
+ private:
+  std::streambuf* before_;
+};
 
 std::vector<Address> CollectAddresses(const Options& options) {
   std::vector<std::string> targets =
@@ -59,7 +74,16 @@ void ReportCounts(const SweepCounts& counts) {
             << " overdue batches ended\n";
 }
 
-int RunSweep(const Options& options, const std::vector<Address>& addresses) {
+// A failed write of the results ends the sweep; the reader having gone is
+// no news to the user (a pager quit, `| head`), as for other tools.
+int OutputFailed(const OutputChannel& output) {
+  if (output.Outcome() == WriteOutcome::kFailed) {
+    std::cerr << "hostsweep: cannot write the results: " << output.Problem() << "\n";
+  }
+  return kExitSystem;
+}
+
+int RunSweep(const Options& options, const std::vector<Address>& addresses, OutputChannel& output) {
   const std::string workerPath = options.worker.empty() ? DefaultWorkerPath() : options.worker;
   CheckWorkerPath(workerPath);
   if (!options.namesOnly) {
@@ -85,7 +109,8 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses) {
     }
   }
   Sweep sweep(addresses, SettingsFor(options, addresses.size()), *host, std::cerr, stages);
-  const auto writer = MakeWriter(options.format, std::cout);
+  std::ostream results(&output);
+  const auto writer = MakeWriter(options.format, results);
   ResultStream stream(*writer, options.foundOnly);
   std::optional<ProgressLine> progress;
   if (!options.quiet && IsTerminal(stderr)) {
@@ -99,6 +124,7 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses) {
     if (progress) {
       progress->Update(book.Done(), addresses.size(), book.Found());
     }
+    return output.Outcome() == WriteOutcome::kWritten;
   });
   if (progress) {
     progress->Clear();
@@ -106,6 +132,9 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses) {
   stream.Finish(sweep.Book());
   if (options.verbose) {
     ReportCounts(sweep.Counts());
+  }
+  if (output.Outcome() == WriteOutcome::kReaderGone || output.Outcome() == WriteOutcome::kFailed) {
+    return OutputFailed(output);
   }
   if (!finished) {
     std::cerr << "hostsweep: interrupted: " << sweep.Book().Done() << " of " << addresses.size()
@@ -120,6 +149,9 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses) {
 
 int main(int argc, char** argv) {
   using namespace hostsweep::controller;
+  OutputChannel output(false);
+  OutputChannel errors(true);
+  const ErrorsThrough redirected(errors);
   const auto parsed = ParseCommandLine(argc, argv, std::cout, std::cerr);
   if (!parsed.options) {
     return parsed.exitStatus;
@@ -135,7 +167,7 @@ int main(int argc, char** argv) {
     return kExitSystem;
   }
   try {
-    return RunSweep(*parsed.options, addresses);
+    return RunSweep(*parsed.options, addresses, output);
   } catch (const SystemError& error) {
     std::cerr << "hostsweep: " << error.what() << "\n";
     return kExitSystem;

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "controller/worker_host.h"
 
@@ -19,6 +20,14 @@ std::string DefaultWorkerPath();
 // Throws SystemError naming the problem when `path` cannot be run.
 void CheckWorkerPath(const std::string& path);
 bool IsTerminal(std::FILE* stream);
+
+// How a write to standard output or standard error ended.
+enum class WriteOutcome { kWritten, kInterrupted, kReaderGone, kFailed };
+// Writes all of `bytes` to standard output or, with `toError`, standard error.
+// A reader that has stopped taking them keeps it waiting only until the user
+// interrupts (kInterrupted, the rest unwritten; the interruption stays for the
+// sweep to see). `problem` is set to a failed write's cause.
+WriteOutcome WriteStandard(bool toError, std::string_view bytes, std::string& problem);
 // Where the IEEE registries of adapter makers are (as ieee-data ships them).
 std::filesystem::path VendorRegistryFolder();
 // How many addresses the system's neighbour (ARP) table holds at most; 0 when

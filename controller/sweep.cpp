@@ -20,7 +20,9 @@ constexpr milliseconds kRampStep{50};
 // How long a wait lasts while a stage waits for answers (name queries): they
 // are read between the waits for the workers.
 constexpr milliseconds kAnswerTick{10};
-// How long stopped workers get to be reaped after an interruption.
+// How long a stopped chain gets to end. Its end notice may never come: a
+// process in uninterruptible sleep outlives SIGKILL, and Windows does not
+// promise to deliver a job's notices. After this it counts as ended.
 constexpr milliseconds kStopGrace{3000};
 
 // Reports and worker messages are short; more than this of one is not shown.
@@ -78,8 +80,8 @@ Sweep::Sweep(const std::vector<Address>& addresses, const SweepSettings& setting
   }
 }
 
-bool Sweep::Run(const std::function<void(const ResultBook&)>& changed) {
-  started_ = Clock::now();
+bool Sweep::Run(const std::function<bool(const ResultBook&)>& changed) {
+  started_ = host_.Now();
   StartBatches();
   while (BatchesLeft() || StagesBusy()) {
     if (host_.Interrupted()) {
@@ -89,11 +91,13 @@ bool Sweep::Run(const std::function<void(const ResultBook&)>& changed) {
       return false;
     }
     WaitForEvents();
-    changed(book_);
-    StopOverdue();
-    if (!host_.Interrupted()) {
-      StartBatches();
+    if (!changed(book_)) {
+      StopAll();
+      return false;
     }
+    StopOverdue();
+    GiveUpOnStopped();
+    StartBatches();
   }
   EnrichFinished();
   return true;
@@ -110,7 +114,7 @@ void Sweep::EnrichFinished() {
 }
 
 std::size_t Sweep::StartLimit() const {
-  const auto elapsed = Clock::now() - started_;
+  const auto elapsed = host_.Now() - started_;
   if (!ramps_ || elapsed >= settings_.rampTime) {
     return steadyLimit_;
   }
@@ -149,11 +153,13 @@ void Sweep::WaitForEvents() {
 }
 
 void Sweep::StartBatches() {
-  if (Clock::now() < retryAt_) {
+  if (host_.Now() < retryAt_) {
     return;
   }
   const std::size_t limit = StartLimit();
-  while (running_.size() < limit && nextBatch_ < batches_.size()) {
+  // Starting a thousand workers takes seconds; an interruption is not kept
+  // waiting for them.
+  while (running_.size() < limit && nextBatch_ < batches_.size() && !host_.Interrupted()) {
     const BatchId id = nextBatch_;
     const Batch batch = batches_[id];
     const std::string line =
@@ -170,7 +176,7 @@ void Sweep::StartBatches() {
     ++nextBatch_;
     idleShortages_ = 0;
     backoff_ = kFirstBackoff;
-    running_.push_back({id, Clock::now() + BatchDeadline(batch.count, settings_.namesOnly), false});
+    running_.push_back({id, host_.Now() + BatchDeadline(batch.count, settings_.namesOnly), false});
   }
 }
 
@@ -179,7 +185,7 @@ void Sweep::OnShortage(const WorkerShortage& shortage) {
     throw SystemError(std::string("cannot start any worker: ") + shortage.what());
   }
   LowerChainLimit(running_.size(), shortage.what());
-  retryAt_ = Clock::now() + backoff_;
+  retryAt_ = host_.Now() + backoff_;
   backoff_ = std::min(backoff_ * 2, kMostBackoff);
 }
 
@@ -196,44 +202,61 @@ void Sweep::LowerChainLimit(std::size_t most, const std::string& why) {
 }
 
 void Sweep::StopOverdue() {
-  const auto now = Clock::now();
+  const auto now = host_.Now();
   for (auto& running : running_) {
     if (!running.stopping && running.deadline <= now) {
-      running.stopping = true;
       ++counts_.overdueBatches;
       diagnostics_ << "hostsweep: warning: ending the workers for " << Describe(running.batch)
                    << ": overdue\n";
-      host_.Stop(running.batch);
+      Stop(running);
     }
+  }
+}
+
+void Sweep::Stop(Running& running) {
+  running.stopping = true;
+  running.deadline = host_.Now() + kStopGrace;
+  host_.Stop(running.batch);
+}
+
+void Sweep::GiveUpOnStopped() {
+  const auto now = host_.Now();
+  std::vector<BatchId> lost;
+  for (const auto& running : running_) {
+    if (running.stopping && running.deadline <= now) {
+      lost.push_back(running.batch);
+    }
+  }
+  for (const BatchId batch : lost) {
+    diagnostics_ << "hostsweep: warning: the workers for " << Describe(batch)
+                 << " did not end when told to; counted as ended\n";
+    OnChainEnded(batch);
   }
 }
 
 void Sweep::StopAll() {
   for (auto& running : running_) {
-    running.stopping = true;
-    host_.Stop(running.batch);
+    Stop(running);
   }
-  const auto giveUp = Clock::now() + kStopGrace;
-  while (!running_.empty() && Clock::now() < giveUp) {
-    host_.Wait(kTick, *this);
+  while (!running_.empty()) {
+    host_.Wait(std::min(kTick, TimeToNextDeadline()), *this);
+    GiveUpOnStopped();
   }
 }
 
 milliseconds Sweep::TimeToNextDeadline() const {
   auto next = Clock::time_point::max();
   for (const auto& running : running_) {
-    if (!running.stopping) {
-      next = std::min(next, running.deadline);
-    }
+    next = std::min(next, running.deadline);
   }
-  if (nextBatch_ < batches_.size() && retryAt_ > Clock::now()) {
+  if (nextBatch_ < batches_.size() && retryAt_ > host_.Now()) {
     next = std::min(next, retryAt_);
   }
   if (next == Clock::time_point::max()) {
     return kTick;
   }
   return std::max(milliseconds{0},
-                  std::chrono::duration_cast<milliseconds>(next - Clock::now()) + milliseconds{1});
+                  std::chrono::duration_cast<milliseconds>(next - host_.Now()) + milliseconds{1});
 }
 
 void Sweep::OnReport(std::optional<BatchId> origin, const std::string& text) {

@@ -61,9 +61,9 @@ class Sweep : private SweepEvents {
   Sweep(const std::vector<Address>& addresses, const SweepSettings& settings, WorkerHost& host,
         std::ostream& diagnostics, std::vector<Enrichment*> stages = {});
 
-  // Runs until every batch is done or the user interrupts; `changed` is called
-  // after each wait. Returns false when interrupted.
-  bool Run(const std::function<void(const ResultBook&)>& changed);
+  // Runs until every batch is done, the user interrupts or `changed`, called
+  // after each wait, returns false. Returns false when it did not finish.
+  bool Run(const std::function<bool(const ResultBook&)>& changed);
 
   [[nodiscard]] const ResultBook& Book() const { return book_; }
   [[nodiscard]] const SweepCounts& Counts() const { return counts_; }
@@ -73,6 +73,7 @@ class Sweep : private SweepEvents {
 
   struct Running {
     BatchId batch;
+    // When it is stopped; once stopping, when it counts as ended.
     Clock::time_point deadline;
     bool stopping;
   };
@@ -92,6 +93,9 @@ class Sweep : private SweepEvents {
   // batch tried again after a back-off.
   void OnShortage(const WorkerShortage& shortage);
   void StopOverdue();
+  void Stop(Running& running);
+  // Stopped chains whose grace has passed count as ended.
+  void GiveUpOnStopped();
   void StopAll();
   void EnrichFinished();
   std::chrono::milliseconds TimeToNextDeadline() const;

@@ -42,6 +42,10 @@ class WorkerHost {
   virtual void Wait(std::chrono::milliseconds timeout, SweepEvents& events) = 0;
   // True once the user asked the controller to stop (Ctrl-C, SIGTERM).
   [[nodiscard]] virtual bool Interrupted() const = 0;
+  // The clock the sweep's deadlines are kept by.
+  [[nodiscard]] virtual std::chrono::steady_clock::time_point Now() const {
+    return std::chrono::steady_clock::now();
+  }
 };
 
 }  // namespace hostsweep::controller

@@ -1,9 +1,14 @@
 #include "controller/platform_host.h"
 
+#include <poll.h>
+#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -48,6 +53,46 @@ std::size_t NeighbourTableSize() {
   std::ifstream file("/proc/sys/net/ipv4/neigh/default/gc_thresh3");
   std::size_t size = 0;
   return file >> size && size > 0 ? size : kKernelDefault;
+}
+
+WriteOutcome WriteStandard(bool toError, std::string_view bytes, std::string& problem) {
+  const int stream = toError ? STDERR_FILENO : STDOUT_FILENO;
+  // Readable while an interruption is pending; only polled, never read.
+  static const FileDescriptor interruptions = [] {
+    const sigset_t signals = InterruptSignals();
+    return FileDescriptor(signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK));
+  }();
+  while (!bytes.empty()) {
+    std::array<pollfd, 2> waits{{{stream, POLLOUT, 0}, {interruptions.Get(), POLLIN, 0}}};
+    if (poll(waits.data(), waits.size(), -1) < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      problem = std::strerror(errno);
+      return WriteOutcome::kFailed;
+    }
+    if (waits[0].revents == 0) {
+      if ((waits[1].revents & POLLIN) != 0) {
+        return WriteOutcome::kInterrupted;
+      }
+      continue;
+    }
+    // No more than a pipe takes in one piece once it has room: the write
+    // cannot block, and a line is never split.
+    const ssize_t size = write(stream, bytes.data(), std::min<std::size_t>(bytes.size(), PIPE_BUF));
+    if (size < 0) {
+      if (errno == EINTR || errno == EAGAIN) {
+        continue;
+      }
+      if (errno == EPIPE) {
+        return WriteOutcome::kReaderGone;
+      }
+      problem = std::strerror(errno);
+      return WriteOutcome::kFailed;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(size));
+  }
+  return WriteOutcome::kWritten;
 }
 
 }  // namespace hostsweep::controller

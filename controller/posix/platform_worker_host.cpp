@@ -2,6 +2,7 @@
 
 #include <sys/signalfd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -12,21 +13,15 @@
 namespace hostsweep::controller {
 namespace {
 
-sigset_t HandledSignals() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  for (const int signal : {SIGCHLD, SIGINT, SIGTERM, SIGHUP}) {
-    sigaddset(&signals, signal);
-  }
-  return signals;
-}
+constexpr std::array kInterruptions{SIGINT, SIGTERM, SIGHUP};
 
 // The signals are blocked and read from a descriptor, so that they wake the
 // same wait as the reports do.
 int OpenSignals() {
   // A reader that closes the pipe early ends the output, not the controller.
   std::signal(SIGPIPE, SIG_IGN);
-  const sigset_t signals = HandledSignals();
+  sigset_t signals = InterruptSignals();
+  sigaddset(&signals, SIGCHLD);
   if (sigprocmask(SIG_BLOCK, &signals, nullptr) != 0) {
     throw SystemError(std::string("cannot block signals: ") + std::strerror(errno));
   }
@@ -38,6 +33,18 @@ int OpenSignals() {
 }
 
 }  // namespace
+
+sigset_t InterruptSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (const int signal : kInterruptions) {
+    struct sigaction current {};
+    if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+      sigaddset(&signals, signal);
+    }
+  }
+  return signals;
+}
 
 PlatformWorkerHost::PlatformWorkerHost(std::string workerPath)
     : signals_(OpenSignals()), chains_(std::move(workerPath)) {}
@@ -70,6 +77,18 @@ void PlatformWorkerHost::Wait(std::chrono::milliseconds timeout, SweepEvents& ev
   chains_.Serve(set, message);
   // After the reports: a worker ends only once its reports are answered.
   chains_.ReapEnded([&events](BatchId batch) { events.OnChainEnded(batch); }, message);
+}
+
+bool PlatformWorkerHost::Interrupted() const {
+  if (interrupted_) {
+    return true;
+  }
+  // Only blocked signals are left pending; an ignored one never is.
+  sigset_t pending;
+  sigemptyset(&pending);
+  sigpending(&pending);
+  return std::ranges::any_of(kInterruptions,
+                             [&pending](int signal) { return sigismember(&pending, signal) == 1; });
 }
 
 void PlatformWorkerHost::ReadSignals() {

@@ -2,6 +2,7 @@
 // groups, and the signals (child ended, Ctrl-C, SIGTERM) read in the same wait.
 #pragma once
 
+#include <csignal>
 #include <string>
 
 #include "controller/posix/report_receiver.h"
@@ -10,6 +11,11 @@
 #include "platform/posix/file_descriptor.h"
 
 namespace hostsweep::controller {
+
+// The signals that interrupt a sweep: SIGINT, SIGTERM and SIGHUP, less those
+// the controller was started with ignored (nohup, a background job of a
+// shell without job control), which stay ignored.
+sigset_t InterruptSignals();
 
 class PlatformWorkerHost : public WorkerHost {
  public:
@@ -24,7 +30,9 @@ class PlatformWorkerHost : public WorkerHost {
   void Start(BatchId batch, const std::string& requestLine) override;
   void Stop(BatchId batch) override;
   void Wait(std::chrono::milliseconds timeout, SweepEvents& events) override;
-  [[nodiscard]] bool Interrupted() const override { return interrupted_; }
+  // Also true while an interruption waits to be read: the sweep asks between
+  // worker starts, before any wait.
+  [[nodiscard]] bool Interrupted() const override;
 
  private:
   void ReadSignals();

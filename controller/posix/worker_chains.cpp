@@ -23,6 +23,12 @@ namespace {
 
 // A line of a worker's standard error longer than this is cut.
 constexpr std::size_t kMostLine = 1024;
+// How much of one chain's standard error is read per turn of the sweep's
+// loop: a worker that writes without pause must not keep the controller from
+// its deadlines, its other chains and an interruption.
+constexpr std::size_t kErrorSlice = 4096;
+// What an ended chain can have left in its pipe: the pipe's usual capacity.
+constexpr std::size_t kErrorRest = 65536;
 constexpr std::chrono::milliseconds kReapPoll{10};
 constexpr std::chrono::seconds kMostReapWait{5};
 
@@ -132,6 +138,7 @@ void WorkerChains::Start(BatchId batch, const std::string& requestLine) {
   if (error != 0) {
     RefuseStart("cannot start the worker " + workerPath_, error);
   }
+  guardian_.Guard(worker);
   chains_.push_back({batch, worker, std::move(readEnd), {}});
 }
 
@@ -164,7 +171,7 @@ void WorkerChains::Watch(PollSet& set) const {
 void WorkerChains::Serve(const PollSet& set, const MessageHandler& message) {
   for (auto& chain : chains_) {
     if (chain.errors.Valid() && set.Events(chain.errors.Get()) != 0) {
-      ReadErrors(chain, message);
+      ReadErrors(chain, message, kErrorSlice);
     }
   }
 }
@@ -178,8 +185,9 @@ void WorkerChains::ReapEnded(const std::function<void(BatchId)>& ended,
     if (kill(-chain.group, 0) == 0 || errno != ESRCH) {
       return false;
     }
+    guardian_.Forget(chain.group);
     if (chain.errors.Valid()) {
-      ReadErrors(chain, message);
+      ReadErrors(chain, message, kErrorRest);
     }
     if (!chain.partialLine.empty()) {
       message(chain.batch, chain.partialLine);
@@ -189,10 +197,11 @@ void WorkerChains::ReapEnded(const std::function<void(BatchId)>& ended,
   });
 }
 
-void WorkerChains::ReadErrors(Chain& chain, const MessageHandler& message) {
-  std::array<char, 4096> buffer{};
-  for (;;) {
-    const ssize_t size = read(chain.errors.Get(), buffer.data(), buffer.size());
+void WorkerChains::ReadErrors(Chain& chain, const MessageHandler& message, std::size_t most) {
+  std::array<char, kErrorSlice> buffer{};
+  for (std::size_t taken = 0; taken < most;) {
+    const ssize_t size =
+        read(chain.errors.Get(), buffer.data(), std::min(buffer.size(), most - taken));
     if (size < 0 && errno == EINTR) {
       continue;
     }
@@ -202,6 +211,7 @@ void WorkerChains::ReadErrors(Chain& chain, const MessageHandler& message) {
       }
       return;
     }
+    taken += static_cast<std::size_t>(size);
     for (const char c : std::string_view(buffer.data(), static_cast<std::size_t>(size))) {
       if (c == '\n') {
         message(chain.batch, chain.partialLine);
@@ -221,8 +231,12 @@ void WorkerChains::KillAndReapAll() {
   std::erase_if(chains_, [&](const Chain& chain) {
     for (;;) {
       ReapAvailable();
-      if ((kill(-chain.group, 0) != 0 && errno == ESRCH) ||
-          std::chrono::steady_clock::now() >= giveUp) {
+      if (kill(-chain.group, 0) != 0 && errno == ESRCH) {
+        guardian_.Forget(chain.group);
+        return true;
+      }
+      // Left to the guardian, which kills it once more as the controller ends.
+      if (std::chrono::steady_clock::now() >= giveUp) {
         return true;
       }
       std::this_thread::sleep_for(kReapPoll);

@@ -2,7 +2,8 @@
 // process group of its own, which the successors it starts inherit, so the
 // group is the batch's chain: the chain has ended when the group is empty.
 // The controller is a child subreaper, so successors whose starter has ended
-// become its children and are reaped here too.
+// become its children and are reaped here too. A guardian process ends the
+// chains should the controller be killed outright.
 #pragma once
 
 #include <sys/types.h>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "controller/posix/chain_guardian.h"
 #include "controller/posix/poll_set.h"
 #include "controller/worker_host.h"
 #include "platform/posix/file_descriptor.h"
@@ -35,7 +37,8 @@ class WorkerChains {
   // The batch whose chain the running process `pid` belongs to.
   [[nodiscard]] std::optional<BatchId> BatchOf(pid_t pid) const;
 
-  // Standard error of the chains: passed on a line at a time.
+  // Standard error of the chains: passed on a line at a time, a bounded
+  // slice of each chain's per call.
   void Watch(PollSet& set) const;
   void Serve(const PollSet& set, const MessageHandler& message);
   // Reaps the ended processes and reports every chain with none left.
@@ -49,10 +52,12 @@ class WorkerChains {
     std::string partialLine;
   };
 
-  static void ReadErrors(Chain& chain, const MessageHandler& message);
+  // Reads at most `most` bytes of the chain's standard error.
+  static void ReadErrors(Chain& chain, const MessageHandler& message, std::size_t most);
   void KillAndReapAll();
 
   std::string workerPath_;
+  ChainGuardian guardian_;
   std::vector<Chain> chains_;
 };
 

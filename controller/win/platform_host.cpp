@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "controller/errors.h"
@@ -92,5 +95,21 @@ bool IsTerminal(std::FILE* stream) {
 // Windows grows its neighbour cache as it needs, and an echo request waiting
 // for resolution waits inside its own call.
 std::size_t NeighbourTableSize() { return 0; }
+
+// Through the C library, whose text mode gives the console and files the line
+// ends they have always had. A reader that stops taking the output keeps the
+// write, and with it an interruption, waiting.
+WriteOutcome WriteStandard(bool toError, std::string_view bytes, std::string& problem) {
+  std::FILE* stream = toError ? stderr : stdout;
+  if (std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size() &&
+      std::fflush(stream) == 0) {
+    return WriteOutcome::kWritten;
+  }
+  if (errno == EPIPE) {
+    return WriteOutcome::kReaderGone;
+  }
+  problem = std::strerror(errno);
+  return WriteOutcome::kFailed;
+}
 
 }  // namespace hostsweep::controller

@@ -27,6 +27,16 @@ std::string LastError() { return os::SystemMessage(::GetLastError()); }
   throw SystemError(text);
 }
 
+// The processes in the job now; a job that cannot be asked counts as busy.
+DWORD ActiveProcesses(HANDLE job) {
+  JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
+  if (::QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting,
+                                  sizeof accounting, nullptr) == FALSE) {
+    return 1;
+  }
+  return accounting.ActiveProcesses;
+}
+
 }  // namespace
 
 WorkerChains::WorkerChains(std::string workerPath)
@@ -99,13 +109,14 @@ void WorkerChains::Start(BatchId batch, const std::string& requestLine) {
     throw SystemError("cannot put the worker in a job: " + error);
   }
   ::ResumeThread(thread.get());
-  chains_.push_back({batch, std::move(job)});
+  chains_.push_back({batch, std::move(job), false});
 }
 
 void WorkerChains::Stop(BatchId batch) {
-  for (const auto& chain : chains_) {
+  for (auto& chain : chains_) {
     if (chain.batch == batch) {
       ::TerminateJobObject(chain.job.get(), 1);
+      chain.stopped = true;
     }
   }
 }
@@ -138,6 +149,14 @@ bool WorkerChains::CollectEnded(const std::function<void(BatchId)>& ended) {
       any = true;
     }
   }
+  std::erase_if(chains_, [&](const Chain& chain) {
+    if (!chain.stopped || ActiveProcesses(chain.job.get()) != 0) {
+      return false;
+    }
+    ended(chain.batch);
+    any = true;
+    return true;
+  });
   return any;
 }
 

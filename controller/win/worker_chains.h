@@ -28,13 +28,15 @@ class WorkerChains {
   void Start(BatchId batch, const std::string& requestLine);
   void Stop(BatchId batch);
   // Reports every chain whose last process has ended since the last call;
-  // false when there was none.
+  // false when there was none. A stopped chain's job is also asked directly,
+  // as the system does not promise to deliver every notice.
   bool CollectEnded(const std::function<void(BatchId)>& ended);
 
  private:
   struct Chain {
     BatchId batch;
     UniqueHandle job;
+    bool stopped;
   };
 
   UniqueHandle NewJob(BatchId batch) const;

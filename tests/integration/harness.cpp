@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -82,7 +83,7 @@ std::vector<std::string> ReportReceiver::Texts() const {
   return texts;
 }
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& outputFile) {
   std::vector<std::string> arguments = argv;
   std::vector<char*> pointers;
   pointers.reserve(arguments.size() + 1);
@@ -103,7 +104,12 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
   posix_spawn_file_actions_t actions{};
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+  if (outputFile.empty()) {
+    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputFile.c_str(), O_WRONLY, 0);
+    output_.Close();
+  }
   posix_spawn_file_actions_adddup2(&actions, error[1], STDERR_FILENO);
   start_ = std::chrono::steady_clock::now();
   const int failure = posix_spawn(&pid_, pointers[0], &actions, nullptr, pointers.data(), environ);
@@ -126,8 +132,10 @@ bool ChildProcess::Ended() {
   return ended_;
 }
 
-bool ChildProcess::ReadAvailable(int timeoutMs) {
-  std::array<pollfd, 2> pipes{{{output_.Get(), POLLIN, 0}, {error_.Get(), POLLIN, 0}}};
+bool ChildProcess::ReadAvailable(int timeoutMs, bool output) {
+  // A negative descriptor is left out of the poll.
+  std::array<pollfd, 2> pipes{
+      {{output ? output_.Get() : -1, POLLIN, 0}, {error_.Get(), POLLIN, 0}}};
   if (poll(pipes.data(), pipes.size(), timeoutMs) <= 0) {
     return false;
   }
@@ -156,6 +164,24 @@ bool ChildProcess::AwaitOutput(const std::string& text, milliseconds limit) {
     ReadAvailable(10);
   }
   return true;
+}
+
+bool ChildProcess::AwaitEnd(milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!Ended()) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      return false;
+    }
+    ReadAvailable(10, false);
+  }
+  return true;
+}
+
+std::size_t ChildProcess::UnreadOutput() const {
+  int bytes = 0;
+  return output_.Valid() && ioctl(output_.Get(), FIONREAD, &bytes) == 0
+             ? static_cast<std::size_t>(bytes)
+             : 0;
 }
 
 ProcessResult ChildProcess::Finish(const std::function<void(const ProcessResult&)>& watch) {

@@ -63,7 +63,8 @@ struct ProcessResult {
 // output and error on pipes. Killed and reaped if still running when destroyed.
 class ChildProcess {
  public:
-  explicit ChildProcess(const std::vector<std::string>& argv);
+  // With `outputFile`, standard output goes to that file instead.
+  explicit ChildProcess(const std::vector<std::string>& argv, const std::string& outputFile = {});
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
   ~ChildProcess();
@@ -73,13 +74,20 @@ class ChildProcess {
   bool Ended();
   // Reads standard output until it holds `text`; false after `limit`.
   bool AwaitOutput(const std::string& text, milliseconds limit);
+  // Waits until the process has ended, reading only its standard error, so
+  // that a test can leave its output unread; false after `limit`.
+  bool AwaitEnd(milliseconds limit);
+  // Bytes waiting in the standard output pipe.
+  std::size_t UnreadOutput() const;
+  // Closes this end of the standard output pipe: the reader has gone.
+  void CloseOutput() { output_.Close(); }
   // Collects output until the process has ended, then what is left without
   // waiting (its own children may keep the pipes open). `watch` sees the
   // output after every read.
   ProcessResult Finish(const std::function<void(const ProcessResult&)>& watch = {});
 
  private:
-  bool ReadAvailable(int timeoutMs);
+  bool ReadAvailable(int timeoutMs, bool output = true);
 
   pid_t pid_ = 0;
   int status_ = 0;  // as waitpid gives it, once ended

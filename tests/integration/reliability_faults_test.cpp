@@ -1,6 +1,8 @@
 // Faults in the middle of a sweep: workers and the controller killed, a
-// worker file changed under a running chain, a receiver that never answers, hostile report
-// packets, and unrelated echo traffic on the same machine.
+// worker file changed under a running chain, a receiver that never answers,
+// hostile report packets, unrelated echo traffic on the same machine,
+// interruptions while the controller is busy or its reader stalls, output
+// that cannot be written, and signals the controller was started ignoring.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -10,9 +12,11 @@
 #include <array>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "platform/posix/report_socket.h"
@@ -28,7 +32,44 @@ using ::testing::SizeIs;
 
 constexpr int kExitFound = 0;
 constexpr int kExitNoneFound = 1;
+constexpr int kExitSystem = 4;
+constexpr int kExitInterrupted = 130;
 constexpr auto kWorkersEndWithin = std::chrono::seconds(30);
+// Far more than a controller that heeds the signal needs.
+constexpr auto kPatience = std::chrono::seconds(10);
+
+std::string RoguePath() { return HOSTSWEEP_ROGUE_WORKER_PATH; }
+
+// Rogue workers in `mode` for the controllers started meanwhile, and how many
+// workers (successors aside) were started.
+class RogueWorkers {
+ public:
+  explicit RogueWorkers(const char* mode)
+      : starts_(std::filesystem::temp_directory_path() / "hostsweep-rogue-starts") {
+    std::filesystem::remove(starts_);
+    setenv("HOSTSWEEP_ROGUE_MODE", mode, 1);
+    setenv("HOSTSWEEP_ROGUE_STARTS", starts_.c_str(), 1);
+  }
+  ~RogueWorkers() {
+    unsetenv("HOSTSWEEP_ROGUE_MODE");
+    unsetenv("HOSTSWEEP_ROGUE_STARTS");
+    std::filesystem::remove(starts_);
+  }
+  RogueWorkers(const RogueWorkers&) = delete;
+  RogueWorkers& operator=(const RogueWorkers&) = delete;
+
+  [[nodiscard]] std::size_t Starts() const {
+    std::ifstream lines(starts_);
+    std::size_t count = 0;
+    for (std::string line; std::getline(lines, line);) {
+      ++count;
+    }
+    return count;
+  }
+
+ private:
+  std::filesystem::path starts_;
+};
 
 class FaultsInLab : public ::testing::Test {
  protected:
@@ -39,6 +80,7 @@ class FaultsInLab : public ::testing::Test {
   }
   void TearDown() override {
     EXPECT_TRUE(WaitUntilNoneRun(WorkerPath(), kWorkersEndWithin)) << "a worker lingers";
+    EXPECT_TRUE(WaitUntilNoneRun(RoguePath(), kWorkersEndWithin)) << "a rogue worker lingers";
   }
 };
 
@@ -49,6 +91,23 @@ std::vector<std::string> States(const ControllerRun& run) {
     states.push_back(records[i].at(1));
   }
   return states;
+}
+
+// Waits until `ready` holds and the process sleeps (a controller in its
+// wait); false after kPatience.
+bool AwaitWaiting(pid_t pid, const std::function<bool()>& ready) {
+  const auto giveUp = std::chrono::steady_clock::now() + kPatience;
+  while (std::chrono::steady_clock::now() < giveUp) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string field;
+    for (int i = 0; i < 3 && stat >> field; ++i) {  // pid, (name), state
+    }
+    if (ready() && field == "S") {
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
 }
 
 TEST_F(FaultsInLab, KilledWorkersLeaveTheirSlotsUnreportedAndTheSweepFinishes) {
@@ -66,13 +125,126 @@ TEST_F(FaultsInLab, KilledWorkersLeaveTheirSlotsUnreportedAndTheSweepFinishes) {
   EXPECT_EQ(std::count(states.begin(), states.end(), "dead"), 6);
 }
 
-TEST_F(FaultsInLab, WorkersOfAKilledControllerEndByThemselves) {
-  ChildProcess sweep(ControllerCommand({"--csv", "-j", "8", "10.213.1.0/24"}));
-  ASSERT_TRUE(AwaitProcesses(WorkerPath(), 8));
+// No code of a controller killed outright runs; its successors, adopted by
+// the system, would hang on for ever.
+TEST_F(FaultsInLab, HungWorkerChainsOfAKilledControllerAreEnded) {
+  const RogueWorkers rogues("hang");
+  ChildProcess sweep(ControllerCommand(
+      {"--csv", "-j", "4", "--batch", "1", "--worker", RoguePath(), "10.213.4.1-4"}));
+  ASSERT_TRUE(AwaitProcesses(RoguePath(), 4));
+  // Killed while it waits, all four started: one killed in the instant between
+  // starting a worker and telling the guardian loses that worker.
+  ASSERT_TRUE(AwaitWaiting(sweep.pid(), [&rogues] { return rogues.Starts() == 4; }));
   kill(sweep.pid(), SIGKILL);
   EXPECT_EQ(sweep.Finish().exitStatus, -SIGKILL);
-  // TearDown: each finishes its batch, finds no receiver, and ends.
+  EXPECT_TRUE(WaitUntilNoneRun(RoguePath(), kPatience));
 }
+
+struct InterruptCase {
+  const char* name;
+  const char* mode;  // of the rogue workers
+  int signal;
+  std::vector<std::string> arguments;
+  std::size_t addresses;
+  bool stallOutput;  // signal once the output pipe is full and unread
+};
+
+class InterruptionInLab : public FaultsInLab,
+                          public ::testing::WithParamInterface<InterruptCase> {};
+
+TEST_P(InterruptionInLab, EndsTheSweepWithItsWorkersAndNoMoreStarted) {
+  const auto& param = GetParam();
+  const RogueWorkers rogues(param.mode);
+  auto arguments = param.arguments;
+  arguments.insert(arguments.end(), {"--worker", RoguePath()});
+  ChildProcess sweep(ControllerCommand(arguments));
+  if (param.stallOutput) {
+    const auto giveUp = std::chrono::steady_clock::now() + kPatience;
+    while (sweep.UnreadOutput() < 60000 && std::chrono::steady_clock::now() < giveUp) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  } else {
+    ASSERT_TRUE(AwaitProcesses(RoguePath(), 1));
+  }
+  kill(sweep.pid(), param.signal);
+  ASSERT_TRUE(sweep.AwaitEnd(kPatience)) << "the signal was not heeded";
+  const auto run = sweep.Finish();
+  EXPECT_EQ(run.exitStatus, kExitInterrupted) << run.standardError;
+  EXPECT_LT(rogues.Starts(), param.addresses);
+  // Whole lines only.
+  EXPECT_TRUE(run.standardOutput.empty() || run.standardOutput.back() == '\n');
+  EXPECT_TRUE(WaitUntilNoneRun(RoguePath(), kPatience));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Signals, InterruptionInLab,
+    ::testing::Values(InterruptCase{"WhileTheFirstThousandWorkersStart",
+                                    "hang",
+                                    SIGINT,
+                                    {"--csv", "-j", "1024", "--batch", "1", "10.213.4.0/22"},
+                                    1022,
+                                    false},
+                      InterruptCase{"WhileAWorkerFloodsItsStandardError",
+                                    "flood",
+                                    SIGTERM,
+                                    {"--csv", "-j", "1", "10.213.4.1-2"},
+                                    2,
+                                    false},
+                      InterruptCase{"WhileTheOutputsReaderStalls",
+                                    "dead",
+                                    SIGTERM,
+                                    {"--json", "-j", "8", "--batch", "1", "10.213.4.0/22"},
+                                    1022,
+                                    true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct WriteErrorCase {
+  const char* name;
+  std::string outputFile;  // empty: a pipe whose reader has gone
+  std::string message;     // empty: none at all
+};
+
+class WriteErrorInLab : public FaultsInLab, public ::testing::WithParamInterface<WriteErrorCase> {};
+
+TEST_P(WriteErrorInLab, EndsTheSweepAtOnceWithSystemStatus) {
+  const RogueWorkers rogues("dead");
+  ChildProcess sweep(ControllerCommand({"--csv", "-j", "1", "--batch", "1", "--worker", RoguePath(),
+                                        "10.213.4.1-60"}),
+                     GetParam().outputFile);
+  sweep.CloseOutput();
+  ASSERT_TRUE(sweep.AwaitEnd(kPatience));
+  const auto run = sweep.Finish();
+  EXPECT_EQ(run.exitStatus, kExitSystem) << run.standardError;
+  if (GetParam().message.empty()) {
+    EXPECT_EQ(run.standardError, "");
+  } else {
+    EXPECT_THAT(run.standardError, HasSubstr(GetParam().message));
+  }
+  EXPECT_LT(rogues.Starts(), 60U);
+}
+
+INSTANTIATE_TEST_SUITE_P(Outputs, WriteErrorInLab,
+                         ::testing::Values(WriteErrorCase{"FullDevice", "/dev/full",
+                                                          "No space left on device"},
+                                           WriteErrorCase{"ReaderGone", "", ""}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// nohup, and a shell without job control starting a job in the background.
+class IgnoredSignalInLab : public FaultsInLab, public ::testing::WithParamInterface<int> {};
+
+TEST_P(IgnoredSignalInLab, StaysIgnored) {
+  std::signal(GetParam(), SIG_IGN);
+  ChildProcess sweep(ControllerCommand({"--csv", "10.213.1.1"}));
+  std::signal(GetParam(), SIG_DFL);
+  ASSERT_TRUE(AwaitProcesses(WorkerPath(), 1));
+  kill(sweep.pid(), GetParam());
+  const auto run = sweep.Finish();
+  EXPECT_EQ(run.exitStatus, kExitNoneFound) << run.standardError;
+  EXPECT_THAT(States(run), ElementsAre("dead"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, IgnoredSignalInLab, ::testing::Values(SIGHUP, SIGINT),
+                         [](const auto& info) { return std::string(strsignal(info.param)); });
 
 class WorkerFileChangedTest : public FaultsInLab, public ::testing::WithParamInterface<bool> {};
 

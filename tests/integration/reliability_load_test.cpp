@@ -50,7 +50,7 @@ TEST(ReliabilityLoad, SlashTwentyGivesEachAddressOneResultAndLeavesNothingOpenOr
         .batchSize = controller::ChooseBatchSize(addresses.size(), controller::kDefaultJobs)};
     std::ostringstream diagnostics;
     controller::Sweep sweep(addresses, defaults, *host, diagnostics);
-    ASSERT_TRUE(sweep.Run([](const controller::ResultBook&) {}));
+    ASSERT_TRUE(sweep.Run([](const controller::ResultBook&) { return true; }));
 
     EXPECT_EQ(sweep.Counts().duplicateReports, 0U);
     EXPECT_EQ(sweep.Counts().unknownReports, 0U);

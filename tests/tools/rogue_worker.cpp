@@ -5,11 +5,19 @@
 //               an honest "Dead" report per slot; appends "unacknowledged N"
 //               to the file HOSTSWEEP_ROGUE_LOG
 //   other-user  becomes the user nobody and reports every slot alive
+//   dead        reports every slot dead at once
+//   hang        hands its batch to a successor, as a worker does, and that
+//               successor hangs without end
+//   flood       writes to its standard error without pause
+// In every mode a worker (not a successor) first appends "started" to the file
+// HOSTSWEEP_ROGUE_STARTS, when set.
 #include <grp.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -20,6 +28,8 @@
 #include "platform/posix/file_descriptor.h"
 #include "platform/posix/report_socket.h"
 #include "protocol/report.h"
+
+extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX leaves it undeclared
 
 namespace {
 
@@ -119,6 +129,35 @@ int OtherUser(std::int32_t handle, const std::vector<std::string>& labels) {
   return 0;
 }
 
+int Dead(std::int32_t handle, const std::vector<std::string>& labels) {
+  for (const auto& label : labels) {
+    Deliver(handle, Report(label + ",Dead"));
+  }
+  return 0;
+}
+
+int Hang(char** argv) {
+  if (std::getenv("HOSTSWEEP_ROGUE_SUCCESSOR") == nullptr) {
+    setenv("HOSTSWEEP_ROGUE_SUCCESSOR", "1", 1);
+    pid_t successor = 0;
+    return posix_spawn(&successor, "/proc/self/exe", nullptr, nullptr, argv, environ) == 0 ? 0 : 1;
+  }
+  for (;;) {
+    pause();
+  }
+}
+
+int Flood() {
+  std::array<char, 65536> lines{};
+  for (std::size_t i = 0; i < lines.size(); i += 2) {
+    lines[i] = 'y';
+    lines[i + 1] = '\n';
+  }
+  while (write(STDERR_FILENO, lines.data(), lines.size()) > 0) {
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -133,8 +172,21 @@ int main(int argc, char** argv) {
   }
   const auto handle = static_cast<std::int32_t>(std::strtol(fields[0].c_str(), nullptr, 10));
   const std::string chosen = mode;
+  if (const char* starts = std::getenv("HOSTSWEEP_ROGUE_STARTS");
+      starts != nullptr && std::getenv("HOSTSWEEP_ROGUE_SUCCESSOR") == nullptr) {
+    std::ofstream(starts, std::ios::app) << "started\n";
+  }
   if (chosen == "hostile") {
     return Hostile(handle, labels);
+  }
+  if (chosen == "dead") {
+    return Dead(handle, labels);
+  }
+  if (chosen == "hang") {
+    return Hang(argv);
+  }
+  if (chosen == "flood") {
+    return Flood();
   }
   return chosen == "other-user" ? OtherUser(handle, labels) : 2;
 }
