@@ -164,7 +164,7 @@ TEST(Sweep, ProbesInFlightStayBelowWhatTheNeighbourTableHolds) {
                  .neighbourTable = c.neighbourTable,
                  .rampTime = c.rampTime},
                 host, diagnostics);
-    ASSERT_TRUE(sweep.Run([](const ResultBook&) {}));
+    ASSERT_TRUE(sweep.Run(KeepGoing));
     EXPECT_EQ(host.mostRunning, c.mostRunning) << c.neighbourTable << " " << c.jobs;
     EXPECT_EQ(diagnostics.str().find("at most 14 worker chains") != std::string::npos,
               c.saysLowered)
@@ -194,7 +194,7 @@ TEST(Sweep, AddressesAFailedChainLeftUnreportedRunOnceMore) {
   });
   std::ostringstream diagnostics;
   Sweep sweep(addresses, {.jobs = 1, .batchSize = 3}, host, diagnostics);
-  ASSERT_TRUE(sweep.Run([](const ResultBook&) {}));
+  ASSERT_TRUE(sweep.Run(KeepGoing));
   EXPECT_THAT(host.lines, ElementsAre("525,10.0.0.1,h0,10.0.0.2,h1,10.0.0.3,h2,0",
                                       "525,10.0.0.2,h1,10.0.0.3,h2,,,0"));
   EXPECT_THAT(States(sweep.Book()), ElementsAre(State::kAlive, State::kAlive, State::kNoReport));
@@ -211,7 +211,7 @@ TEST(Sweep, StartsRefusedForWantOfResourcesWaitForFewerChains) {
   std::ostringstream diagnostics;
   Sweep sweep(addresses, {.jobs = 8, .batchSize = 1, .verbose = true, .mostChains = 6}, host,
               diagnostics);
-  ASSERT_TRUE(sweep.Run([](const ResultBook&) {}));
+  ASSERT_TRUE(sweep.Run(KeepGoing));
   EXPECT_EQ(States(sweep.Book()), std::vector<State>(10, State::kDead));
   EXPECT_EQ(host.mostRunning, 3U);
   EXPECT_THAT(diagnostics.str(), HasSubstr("at most 6 worker chains at once, not 8"));
@@ -228,7 +228,7 @@ TEST(Sweep, AWorkerThatCannotRunEndsTheSweep) {
   };
   std::ostringstream diagnostics;
   Sweep sweep(addresses, {.jobs = 4, .batchSize = 1}, host, diagnostics);
-  EXPECT_THROW(sweep.Run([](const ResultBook&) {}), SystemError);
+  EXPECT_THROW(sweep.Run(KeepGoing), SystemError);
   EXPECT_EQ(host.lines.size(), 1U);
 }
 
@@ -381,6 +381,7 @@ TEST(Sweep, OnlyLiveHostsWithoutANameAreAskedAndTheirRowsWaitForTheAnswers) {
   bool heldWhileAsking = false;
   ASSERT_TRUE(sweep.Run([&](const ResultBook& book) {
     heldWhileAsking |= book.Results()[2].state == State::kAlive && !book.Ready(2);
+    return true;
   }));
   EXPECT_TRUE(heldWhileAsking);
   std::vector<std::pair<std::string, NameSource>> named;
