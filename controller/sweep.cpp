@@ -70,14 +70,18 @@ Sweep::Sweep(const std::vector<Address>& addresses, const SweepSettings& setting
   LowerChainLimit(settings.mostChains, "more would run out of file descriptors (ulimit -n)");
   // A name-only sweep sends nothing on the link.
   const std::size_t cap = settings.namesOnly ? 0 : ProbesInFlightCap(settings.neighbourTable);
+  if (cap == 0) {
+    return;
+  }
+  LowerChainLimit(
+      cap, "the neighbour table holds " + std::to_string(settings.neighbourTable) + " addresses");
   // Chains that all start at once all move on to their next address at once,
   // two seconds later, while the entries of their first are still resolving:
-  // up to half the cap can start at once, more only spread over time.
-  if (cap != 0 && steadyLimit_ > cap / 2) {
-    ramps_ = true;
-    LowerChainLimit(
-        cap, "the neighbour table holds " + std::to_string(settings.neighbourTable) + " addresses");
-  }
+  // up to half the cap can start at once, more only spread over time. A sweep
+  // whose every address has a chain of its own from the start has no next
+  // address, and starts at once.
+  const bool movesOn = settings.batchSize > 1 || batches_.size() > steadyLimit_;
+  ramps_ = steadyLimit_ > cap / 2 && movesOn;
 }
 
 bool Sweep::Run(const std::function<bool(const ResultBook&)>& changed) {

@@ -1,8 +1,5 @@
 #include "controller/sweep.h"
 
-#include "controller/name_queries.h"
-#include "tests/controller/fake_udp_network.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -14,6 +11,8 @@
 #include <sstream>
 
 #include "controller/link_layer.h"
+#include "controller/name_queries.h"
+#include "tests/controller/fake_udp_network.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -134,6 +133,7 @@ TEST(Sweep, EveryAddressGetsOneResultWhateverTheReportOrder) {
 }
 
 struct InFlightCase {
+  std::size_t addresses;
   std::size_t neighbourTable;
   std::size_t jobs;
   bool namesOnly;
@@ -142,19 +142,20 @@ struct InFlightCase {
   bool saysLowered;
 };
 
-// 40 single-address batches; a table of 32 entries carries 14 probes in flight.
+// Single-address batches; a table of 32 entries carries 14 probes in flight.
 TEST(Sweep, ProbesInFlightStayBelowWhatTheNeighbourTableHolds) {
   using std::chrono::hours;
   using std::chrono::milliseconds;
   const std::vector<InFlightCase> cases = {
-      {0, 64, false, milliseconds(0), 40, false},  // no limit known: -j alone
-      {32, 64, false, milliseconds(0), 14, true},  // the table's cap, said with -v
-      {32, 64, true, milliseconds(0), 40, false},  // names only send nothing on the link
-      {32, 6, false, hours(1), 6, false},          // half the cap or less starts at once
-      {32, 64, false, hours(1), 1, true},          // more is spread over the ramp
+      {40, 0, 64, false, milliseconds(0), 40, false},  // no limit known: -j alone
+      {40, 32, 64, false, milliseconds(0), 14, true},  // the table's cap, said with -v
+      {40, 32, 64, true, milliseconds(0), 40, false},  // names only send nothing on the link
+      {40, 32, 6, false, hours(1), 6, false},          // half the cap or less starts at once
+      {40, 32, 64, false, hours(1), 1, true},          // more is spread over the ramp
+      {10, 32, 64, false, hours(1), 10, false},        // no chain has a next address
   };
   for (const auto& c : cases) {
-    const auto addresses = Addresses(40);
+    const auto addresses = Addresses(c.addresses);
     ScriptedHost host([](BatchId, const std::vector<std::string>&, SweepEvents&) {});
     std::ostringstream diagnostics;
     Sweep sweep(addresses,
@@ -390,9 +391,10 @@ TEST(Sweep, OnlyLiveHostsWithoutANameAreAskedAndTheirRowsWaitForTheAnswers) {
     named.emplace_back(sweep.Book().Results()[position].name,
                        sweep.Book().Results()[position].nameSource);
   }
-  EXPECT_THAT(named, ElementsAre(std::pair{"", NameSource::kNone}, std::pair{"pc1", NameSource::kDns},
-                                 std::pair{"two.local", NameSource::kMdns},
-                                 std::pair{"", NameSource::kNone}));
+  EXPECT_THAT(
+      named,
+      ElementsAre(std::pair{"", NameSource::kNone}, std::pair{"pc1", NameSource::kDns},
+                  std::pair{"two.local", NameSource::kMdns}, std::pair{"", NameSource::kNone}));
   std::set<Address> asked;
   for (const auto& log : network.logs) {
     asked.insert(log.address);
