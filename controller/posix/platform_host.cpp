@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <filesystem>
@@ -55,6 +56,14 @@ std::size_t NeighbourTableSize() {
   return file >> size && size > 0 ? size : kKernelDefault;
 }
 
+namespace {
+
+// How long a write waits for a reader that has stopped taking the output once
+// the sweep has been interrupted.
+constexpr std::chrono::milliseconds kPatienceOnceInterrupted{100};
+
+}  // namespace
+
 WriteOutcome WriteStandard(bool toError, std::string_view bytes, std::string& problem) {
   const int stream = toError ? STDERR_FILENO : STDOUT_FILENO;
   // Readable while an interruption is pending; only polled, never read.
@@ -64,7 +73,12 @@ WriteOutcome WriteStandard(bool toError, std::string_view bytes, std::string& pr
   }();
   while (!bytes.empty()) {
     std::array<pollfd, 2> waits{{{stream, POLLOUT, 0}, {interruptions.Get(), POLLIN, 0}}};
-    if (poll(waits.data(), waits.size(), -1) < 0) {
+    // Once the sweep has been interrupted, the results it has are written if
+    // the reader takes them, but a reader that has stopped is not waited for.
+    const int ready =
+        poll(waits.data(), waits.size(),
+             InterruptionRead() ? static_cast<int>(kPatienceOnceInterrupted.count()) : -1);
+    if (ready < 0) {
       if (errno == EINTR) {
         continue;
       }
@@ -72,7 +86,7 @@ WriteOutcome WriteStandard(bool toError, std::string_view bytes, std::string& pr
       return WriteOutcome::kFailed;
     }
     if (waits[0].revents == 0) {
-      if ((waits[1].revents & POLLIN) != 0) {
+      if (ready == 0 || (waits[1].revents & POLLIN) != 0) {
         return WriteOutcome::kInterrupted;
       }
       continue;

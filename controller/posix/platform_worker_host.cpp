@@ -15,6 +15,10 @@ namespace {
 
 constexpr std::array kInterruptions{SIGINT, SIGTERM, SIGHUP};
 
+// The process's one worker host has read an interruption (a signal read is
+// gone from the pending ones).
+bool interruptionRead = false;
+
 // The signals are blocked and read from a descriptor, so that they wake the
 // same wait as the reports do.
 int OpenSignals() {
@@ -79,8 +83,10 @@ void PlatformWorkerHost::Wait(std::chrono::milliseconds timeout, SweepEvents& ev
   chains_.ReapEnded([&events](BatchId batch) { events.OnChainEnded(batch); }, message);
 }
 
+bool InterruptionRead() { return interruptionRead; }
+
 bool PlatformWorkerHost::Interrupted() const {
-  if (interrupted_) {
+  if (interruptionRead) {
     return true;
   }
   // Only blocked signals are left pending; an ignored one never is.
@@ -95,7 +101,7 @@ void PlatformWorkerHost::ReadSignals() {
   signalfd_siginfo info{};
   while (read(signals_.Get(), &info, sizeof info) == sizeof info) {
     if (info.ssi_signo != SIGCHLD) {
-      interrupted_ = true;
+      interruptionRead = true;
     }
   }
 }

@@ -16,6 +16,8 @@ namespace hostsweep::controller {
 // the controller was started with ignored (nohup, a background job of a
 // shell without job control), which stay ignored.
 sigset_t InterruptSignals();
+// True once the worker host has read an interruption.
+bool InterruptionRead();
 
 class PlatformWorkerHost : public WorkerHost {
  public:
@@ -40,7 +42,6 @@ class PlatformWorkerHost : public WorkerHost {
   FileDescriptor signals_;
   ReportReceiver receiver_;
   WorkerChains chains_;
-  bool interrupted_ = false;
 };
 
 }  // namespace hostsweep::controller
