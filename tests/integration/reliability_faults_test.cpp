@@ -159,9 +159,15 @@ TEST_P(InterruptionInLab, EndsTheSweepWithItsWorkersAndNoMoreStarted) {
   arguments.insert(arguments.end(), {"--worker", RoguePath()});
   ChildProcess sweep(ControllerCommand(arguments));
   if (param.stallOutput) {
+    // Full: nearly a pipe's 64 KiB, and no more coming while rows are ready.
     const auto giveUp = std::chrono::steady_clock::now() + kPatience;
-    while (sweep.UnreadOutput() < 60000 && std::chrono::steady_clock::now() < giveUp) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (std::size_t seen = 0; std::chrono::steady_clock::now() < giveUp;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      const std::size_t unread = sweep.UnreadOutput();
+      if (unread >= 60000 && unread == seen) {
+        break;
+      }
+      seen = unread;
     }
   } else {
     ASSERT_TRUE(AwaitProcesses(RoguePath(), 1));
