@@ -63,19 +63,26 @@ std::optional<icmp_packet::QueuedError> ExtendedError(msghdr& message) {
   return std::nullopt;
 }
 
+// A header for recvmsg: where the sender's address goes, one buffer, and
+// room for control messages.
+msghdr ReceiveHeader(sockaddr_in& sender, iovec& io, std::span<char> control) {
+  msghdr message{};
+  message.msg_name = &sender;
+  message.msg_namelen = sizeof sender;
+  message.msg_iov = &io;
+  message.msg_iovlen = 1;
+  message.msg_control = control.data();
+  message.msg_controllen = control.size();
+  return message;
+}
+
 // An error queued on the socket about one of its requests.
 std::optional<Outcome> ReadQueuedError(int socket, const Request& request) {
   std::array<unsigned char, 576> quoted{};
   std::array<char, 512> control{};
   sockaddr_in target{};
   iovec io{quoted.data(), quoted.size()};
-  msghdr message{};
-  message.msg_name = &target;
-  message.msg_namelen = sizeof target;
-  message.msg_iov = &io;
-  message.msg_iovlen = 1;
-  message.msg_control = control.data();
-  message.msg_controllen = control.size();
+  msghdr message = ReceiveHeader(target, io, control);
   const ssize_t length = recvmsg(socket, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
   if (length < 0) {
     return std::nullopt;
@@ -103,13 +110,7 @@ std::optional<Outcome> ReadAnswer(const IcmpFile& file, const Request& request,
   sockaddr_in source{};
   std::array<char, 64> control{};
   iovec io{packet.data(), packet.size()};
-  msghdr message{};
-  message.msg_name = &source;
-  message.msg_namelen = sizeof source;
-  message.msg_iov = &io;
-  message.msg_iovlen = 1;
-  message.msg_control = control.data();
-  message.msg_controllen = control.size();
+  msghdr message = ReceiveHeader(source, io, control);
   const ssize_t length = recvmsg(file.socket.Get(), &message, MSG_DONTWAIT);
   if (length <= 0) {
     return std::nullopt;
