@@ -56,7 +56,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
   app.add_flag("--names-only", options.namesOnly,
                "Only look up each address's host name; no echo request is sent")
       ->excludes(alive);
-  app.add_flag("--no-extra-names{false}", options.extraNames,
+  bool noExtraNames = false;
+  app.add_flag("--no-extra-names", noExtraNames,
                "Names from reverse DNS only: do not ask unnamed hosts for their NetBIOS and "
                "mDNS names");
   auto* quiet = app.add_flag("-q,--quiet", options.quiet, "No progress line");
@@ -85,6 +86,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     return {std::nullopt, kExitUsage};
   }
   options.format = csv ? Format::kCsv : json ? Format::kJson : Format::kTable;
+  options.extraNames = !noExtraNames;
   return {options, 0};
 }
 
