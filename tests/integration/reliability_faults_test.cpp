@@ -17,6 +17,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <string>
+#include <string_view>
 #include <thread>
 
 #include "platform/posix/report_socket.h"
@@ -386,6 +388,14 @@ class SystemLimitTest : public FaultsInLab, public ::testing::WithParamInterface
 
 // Out of descriptors or processes, the sweep slows down and loses no host.
 TEST_P(SystemLimitTest, TheSweepSlowsDownAndLosesNoHost) {
+#if defined(__SANITIZE_ADDRESS__)
+  // The sanitizers' runtime opens a pipe to learn whether memory is readable
+  // (the vptr check on every exception caught by type); at the descriptor
+  // limit it cannot, and reports a sound object as invalid.
+  if (std::string_view(GetParam().name) == "descriptors") {
+    GTEST_SKIP() << "the sanitizers' runtime needs descriptors of its own to check memory";
+  }
+#endif
   const AsAnotherUser user("0 2147483647");
   std::vector<std::string> command = GetParam().limit;
   const auto controller = ControllerCommand({"--csv", "-v", "-j", "1024", "10.213.0.100-159"});
