@@ -65,7 +65,6 @@ bool IsFound(State state) {
   return state == State::kAlive || state == State::kSilent || state == State::kNamed;
 }
 
-
 std::string_view NameSourceText(NameSource source) {
   switch (source) {
     case NameSource::kDns:

@@ -37,20 +37,26 @@ constexpr int kExitInterrupted = 130;
 
 // What the lab (tests/lab/lab.sh) has on 10.213.0.0/24; every other address is dead.
 struct LabHost {
-  std::string name;  // "?": not checked
+  std::string name;        // "?": not checked
   std::string netbiosMac;  // when the host runs a name service that answers
 };
 
 const std::map<std::string, LabHost>& LiveLabHosts() {
   static const auto* hosts = [] {
-    auto* live = new std::map<std::string, LabHost>{
-        {"10.213.0.1", {"scanner", ""}}, {"10.213.0.10", {"alpha.lab", "02-00-5E-10-00-0A"}},
-        {"10.213.0.11", {"bravo", "?"}}, {"10.213.0.12", {"", ""}},
-        {"10.213.0.13", {"delta", ""}},  {"10.213.0.14", {"foxtrot", ""}},
-        {"10.213.0.254", {"", ""}},      {"10.213.0.30", {"GOLF", ""}},
-        {"10.213.0.31", {"hotel.local", ""}}, {"10.213.0.32", {"india.local", ""}},
-        {"10.213.0.33", {"?", ""}},      {"10.213.0.34", {"", ""}},
-        {"10.213.0.35", {"", ""}}};
+    auto* live =
+        new std::map<std::string, LabHost>{{"10.213.0.1", {"scanner", ""}},
+                                           {"10.213.0.10", {"alpha.lab", "02-00-5E-10-00-0A"}},
+                                           {"10.213.0.11", {"bravo", "?"}},
+                                           {"10.213.0.12", {"", ""}},
+                                           {"10.213.0.13", {"delta", ""}},
+                                           {"10.213.0.14", {"foxtrot", ""}},
+                                           {"10.213.0.254", {"", ""}},
+                                           {"10.213.0.30", {"GOLF", ""}},
+                                           {"10.213.0.31", {"hotel.local", ""}},
+                                           {"10.213.0.32", {"india.local", ""}},
+                                           {"10.213.0.33", {"?", ""}},
+                                           {"10.213.0.34", {"", ""}},
+                                           {"10.213.0.35", {"", ""}}};
     for (int last = 100; last <= 149; ++last) {
       (*live)["10.213.0." + std::to_string(last)] = {"", ""};
     }
@@ -215,9 +221,9 @@ TEST_F(ControllerInLab, JsonLinesParseWithStableKeysInTargetOrder) {
     for (const auto& [key, value] : object.items()) {
       keys.push_back(key);
     }
-    EXPECT_THAT(keys, ElementsAre("address", "state", "echo", "rtt_ms", "ttl", "name", "mac",
-                                  "vendor", "mac_source", "netbios_mac", "name_source",
-                                  "workgroup"));
+    EXPECT_THAT(keys,
+                ElementsAre("address", "state", "echo", "rtt_ms", "ttl", "name", "mac", "vendor",
+                            "mac_source", "netbios_mac", "name_source", "workgroup"));
     addresses.push_back(object.at("address"));
     if (object.at("address") == kMute) {
       EXPECT_EQ(object.at("echo"), "dead");
@@ -247,13 +253,13 @@ TEST_F(ControllerInLab, HostsDnsDoesNotNameGetTheirMdnsOrNetbiosNameWithItsSourc
     nlohmann::json workgroup;
   };
   const std::vector<Expected> expected{
-      {"10.213.0.10", "alpha.lab", "dns", nullptr},          // in the hosts file: not asked
-      {"10.213.0.12", nullptr, nullptr, nullptr},            // no name service at all
-      {"10.213.0.30", "GOLF", "netbios", "LABGROUP"},        // NetBIOS only
-      {"10.213.0.31", "hotel.local", "mdns", nullptr},       // mDNS only
-      {"10.213.0.32", "india.local", "mdns", "LAB"},         // both: mDNS first
+      {"10.213.0.10", "alpha.lab", "dns", nullptr},           // in the hosts file: not asked
+      {"10.213.0.12", nullptr, nullptr, nullptr},             // no name service at all
+      {"10.213.0.30", "GOLF", "netbios", "LABGROUP"},         // NetBIOS only
+      {"10.213.0.31", "hotel.local", "mdns", nullptr},        // mDNS only
+      {"10.213.0.32", "india.local", "mdns", "LAB"},          // both: mDNS first
       {"10.213.0.33", "juliet\x1b[2J.local", "mdns", "LAB"},  // after floods of hostile answers
-      {"10.213.0.34", nullptr, nullptr, nullptr},            // answers from another address
+      {"10.213.0.34", nullptr, nullptr, nullptr},             // answers from another address
       {"10.213.0.35", nullptr, nullptr, nullptr},
   };
   std::vector<std::string> targets{"--json"};
