@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -96,6 +97,7 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
   LazyVendorRegistry vendors(registries != nullptr ? registries : VendorRegistryFolder(),
                              std::cerr);
   LinkLayerEnrichment linkLayer(ReadNeighbourTable, vendors, std::cerr, options.verbose);
+  const SweepSettings settings = SettingsFor(options, addresses.size());
   const auto network = options.extraNames ? MakeUdpNetwork() : nullptr;
   std::optional<NameQueries> names;
   std::optional<NameStage> nameStage;
@@ -104,11 +106,12 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
     stages.push_back(&linkLayer);
     if (network) {
       // After the link layer, which tells the silent hosts.
-      nameStage.emplace(names.emplace(*network, options.jobs));
+      // Their sockets come out of the chains' descriptor budget.
+      nameStage.emplace(names.emplace(*network, std::min(settings.jobs, settings.mostChains)));
       stages.push_back(&*nameStage);
     }
   }
-  Sweep sweep(addresses, SettingsFor(options, addresses.size()), *host, std::cerr, stages);
+  Sweep sweep(addresses, settings, *host, std::cerr, stages);
   std::ostream results(&output);
   const auto writer = MakeWriter(options.format, results);
   ResultStream stream(*writer, options.foundOnly);

@@ -25,10 +25,11 @@ namespace {
 // report socket, the signal descriptor, and some to spare (target files, the
 // C library's own).
 constexpr rlim_t kFixedDescriptors = 16;
-// Per running chain: the read end of its standard error, and a report
-// connection for each of its up to three workers. One more is needed for the
-// moment a chain starts (the write end of its pipe).
-constexpr rlim_t kDescriptorsPerChain = 4;
+// Per running chain: the read end of its standard error, a report
+// connection for each of its up to three workers, and a socket for the name
+// questions (they get no more sockets than there are chains). One more is
+// needed for the moment a chain starts (the write end of its pipe).
+constexpr rlim_t kDescriptorsPerChain = 5;
 
 bool EchoSocketOpens(int type) {
   const int socket = ::socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP);
