@@ -34,7 +34,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/file_descriptor.h"
+#include "common/posix/file_descriptor.h"
 
 extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX leaves it undeclared
 

@@ -4,10 +4,20 @@ function(hostsweep_target_options target)
   if(HOSTSWEEP_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()
-  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
 endfunction()
 
 if(HOSTSWEEP_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# The fuzz preset instruments every library for libFuzzer's coverage; only the
+# fuzz targets link its driver.
+if(HOSTSWEEP_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "libFuzzer needs clang; the fuzz preset sets clang++")
+  endif()
+  add_compile_options(-g -O1 -fsanitize=fuzzer-no-link,address,undefined
+                      -fno-sanitize-recover=all -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
-#include "protocol/request_line.h"
+#include "common/request_line.h"
 
 namespace hostsweep::controller {
 namespace {

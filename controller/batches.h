@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/request_line.h"
 #include "controller/targets.h"
-#include "protocol/request_line.h"
 
 namespace hostsweep::controller {
 

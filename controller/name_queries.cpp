@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <random>
 
-#include "protocol/mdns.h"
-#include "protocol/node_status.h"
+#include "common/mdns.h"
+#include "common/node_status.h"
 
 namespace hostsweep::controller {
 namespace {

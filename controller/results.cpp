@@ -4,8 +4,8 @@
 #include <charconv>
 #include <utility>
 
+#include "common/report.h"
 #include "controller/batches.h"
-#include "protocol/report.h"
 
 namespace hostsweep::controller {
 namespace {

@@ -9,7 +9,7 @@
 
 #include <sys/types.h>
 
-#include "platform/posix/file_descriptor.h"
+#include "common/posix/file_descriptor.h"
 
 namespace hostsweep::controller {
 

@@ -9,9 +9,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/posix/file_descriptor.h"
 #include "controller/errors.h"
 #include "controller/link_layer.h"
-#include "platform/posix/file_descriptor.h"
 
 namespace hostsweep::controller {
 namespace {

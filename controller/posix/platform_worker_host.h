@@ -5,10 +5,10 @@
 #include <csignal>
 #include <string>
 
+#include "common/posix/file_descriptor.h"
 #include "controller/posix/report_receiver.h"
 #include "controller/posix/worker_chains.h"
 #include "controller/worker_host.h"
-#include "platform/posix/file_descriptor.h"
 
 namespace hostsweep::controller {
 

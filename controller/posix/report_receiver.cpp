@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "common/report.h"
 #include "controller/errors.h"
-#include "protocol/report.h"
 
 namespace hostsweep::controller {
 

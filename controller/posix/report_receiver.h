@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "common/posix/file_descriptor.h"
+#include "common/posix/report_socket.h"
 #include "controller/posix/poll_set.h"
-#include "platform/posix/file_descriptor.h"
-#include "platform/posix/report_socket.h"
 
 namespace hostsweep::controller {
 

@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-#include "platform/posix/file_descriptor.h"
+#include "common/posix/file_descriptor.h"
 
 namespace hostsweep::controller {
 namespace {

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "common/posix/file_descriptor.h"
 #include "controller/posix/chain_guardian.h"
 #include "controller/posix/poll_set.h"
 #include "controller/worker_host.h"
-#include "platform/posix/file_descriptor.h"
 
 namespace hostsweep::controller {
 

@@ -7,9 +7,9 @@
 
 #include <vector>
 
+#include "common/win/system_message.h"
 #include "controller/errors.h"
 #include "controller/local_networks.h"
-#include "platform/win/system_message.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -45,7 +45,7 @@ std::vector<InterfaceNetwork> ReadInterfaceNetworks() {
     return {};
   }
   if (status != NO_ERROR) {
-    throw SystemError("cannot list the network adapters: " + os::SystemMessage(status));
+    throw SystemError("cannot list the network adapters: " + SystemMessage(status));
   }
   std::vector<InterfaceNetwork> networks;
   for (const auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data());

@@ -9,9 +9,9 @@
 #include <cstring>
 #include <memory>
 
+#include "common/win/system_message.h"
 #include "controller/errors.h"
 #include "controller/link_layer.h"
-#include "platform/win/system_message.h"
 
 namespace hostsweep::controller {
 
@@ -19,7 +19,7 @@ std::vector<NeighbourEntry> ReadNeighbourTable() {
   MIB_IPNET_TABLE2* table = nullptr;
   const DWORD status = ::GetIpNetTable2(AF_INET, &table);
   if (status != NO_ERROR) {
-    throw SystemError("cannot read the neighbour table: " + os::SystemMessage(status));
+    throw SystemError("cannot read the neighbour table: " + SystemMessage(status));
   }
   const std::unique_ptr<MIB_IPNET_TABLE2, decltype(&::FreeMibTable)> owner(table, ::FreeMibTable);
   std::vector<NeighbourEntry> entries;

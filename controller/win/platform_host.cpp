@@ -8,17 +8,15 @@
 #include <cstring>
 #include <filesystem>
 
+#include "common/win/system_message.h"
 #include "controller/errors.h"
 #include "controller/win/platform_worker_host.h"
 #include "controller/worker_path.h"
-#include "platform/failure.h"
-#include "platform/os.h"
-#include "platform/win/system_message.h"
 
 namespace hostsweep::controller {
 namespace {
 
-std::string LastError() { return os::SystemMessage(::GetLastError()); }
+std::string LastError() { return SystemMessage(::GetLastError()); }
 
 // Relative paths and "/" separators become the full path the system expects.
 std::string FullPath(const std::string& path) {
@@ -37,6 +35,25 @@ std::string FullPath(const std::string& path) {
   }
 }
 
+// The folder hostsweep.exe itself is in: its worker and makers' registries
+// are installed beside it.
+std::filesystem::path ProgramFolder() {
+  std::string path(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD length =
+        ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) {
+      throw SystemError("cannot find hostsweep's own program file: " + LastError());
+    }
+    // A path that fills the buffer may have been cut short.
+    if (length < path.size()) {
+      path.resize(length);
+      return std::filesystem::path(path).parent_path();
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
 }  // namespace
 
 std::unique_ptr<WorkerHost> MakeWorkerHost(const std::string& workerPath) {
@@ -47,13 +64,8 @@ std::unique_ptr<WorkerHost> MakeWorkerHost(const std::string& workerPath) {
 }
 
 std::string DefaultWorkerPath() {
-  try {
-    return FindWorker(os::GetProgramFolder(), HOSTSWEEP_WORKER_FROM_CONTROLLER,
-                      "hostsweep-worker.exe")
-        .string();
-  } catch (const Failure& failure) {
-    throw SystemError(failure.what());
-  }
+  return FindWorker(ProgramFolder(), HOSTSWEEP_WORKER_FROM_CONTROLLER, "hostsweep-worker.exe")
+      .string();
 }
 
 void CheckWorkerPath(const std::string& path) {
@@ -68,8 +80,8 @@ void CheckWorkerPath(const std::string& path) {
 
 std::filesystem::path VendorRegistryFolder() {
   try {
-    return std::filesystem::path(os::GetProgramFolder()) / "ieee-data";
-  } catch (const Failure&) {
+    return ProgramFolder() / "ieee-data";
+  } catch (const SystemError&) {
     return "ieee-data";  // the warning that no registry was found names it
   }
 }

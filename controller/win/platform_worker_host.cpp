@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <atomic>
 
+#include "common/win/system_message.h"
 #include "controller/errors.h"
-#include "platform/win/system_message.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -28,7 +28,7 @@ BOOL WINAPI OnConsoleControl(DWORD /*event*/) {
 PlatformWorkerHost::PlatformWorkerHost(std::string workerPath) : chains_(std::move(workerPath)) {
   interruption = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (interruption == nullptr || ::SetConsoleCtrlHandler(OnConsoleControl, TRUE) == FALSE) {
-    throw SystemError("cannot receive Ctrl-C: " + os::SystemMessage(::GetLastError()));
+    throw SystemError("cannot receive Ctrl-C: " + SystemMessage(::GetLastError()));
   }
 }
 

@@ -4,9 +4,9 @@
 #include <span>
 #include <string>
 
+#include "common/report.h"
+#include "common/win/system_message.h"
 #include "controller/errors.h"
-#include "platform/win/system_message.h"
-#include "protocol/report.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -19,8 +19,7 @@ void RegisterWindowClass(WNDPROC procedure) {
   windowClass.hInstance = ::GetModuleHandleA(nullptr);
   windowClass.lpszClassName = kWindowClass;
   if (::RegisterClassA(&windowClass) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-    throw SystemError("cannot register the reply window class: " +
-                      os::SystemMessage(::GetLastError()));
+    throw SystemError("cannot register the reply window class: " + SystemMessage(::GetLastError()));
   }
 }
 
@@ -44,7 +43,7 @@ HWND ReportReceiver::NewWindow() const {
   HWND window = ::CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                   ::GetModuleHandleA(nullptr), nullptr);
   if (window == nullptr) {
-    throw SystemError("cannot create a reply window: " + os::SystemMessage(::GetLastError()));
+    throw SystemError("cannot create a reply window: " + SystemMessage(::GetLastError()));
   }
   ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   return window;
@@ -103,7 +102,7 @@ void ReportReceiver::Receive(HWND window, const COPYDATASTRUCT& packet) {
 
 LRESULT CALLBACK ReportReceiver::Procedure(HWND window, UINT message, WPARAM wParam,
                                            LPARAM lParam) {
-  if (message != os::WM_COPYDATA) {
+  if (message != WM_COPYDATA) {
     return ::DefWindowProcA(window, message, wParam, lParam);
   }
   // The window keeps its owner, and WM_COPYDATA the packet, as an integer.

@@ -9,7 +9,7 @@
 #include <map>
 #include <optional>
 
-#include "controller/win/unique_handle.h"
+#include "common/win/unique_handle.h"
 #include "controller/worker_host.h"
 
 namespace hostsweep::controller {

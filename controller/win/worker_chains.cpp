@@ -3,23 +3,23 @@
 #include <algorithm>
 #include <chrono>
 
+#include "common/command_text.h"
+#include "common/win/system_message.h"
 #include "controller/errors.h"
-#include "platform/command_text.h"
-#include "platform/win/system_message.h"
 
 namespace hostsweep::controller {
 namespace {
 
 constexpr std::chrono::milliseconds kMostEndWait{5000};
 
-std::string LastError() { return os::SystemMessage(::GetLastError()); }
+std::string LastError() { return SystemMessage(::GetLastError()); }
 
 // A start refused for want of memory or system resources may succeed later,
 // with fewer chains running; any other refusal (a file that is no program)
 // never will.
 [[noreturn]] void RefuseStart(const std::string& what) {
   const DWORD error = ::GetLastError();
-  const std::string text = what + ": " + os::SystemMessage(error);
+  const std::string text = what + ": " + SystemMessage(error);
   if (error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY ||
       error == ERROR_NO_SYSTEM_RESOURCES || error == ERROR_COMMITMENT_LIMIT) {
     throw WorkerShortage(text);
@@ -41,7 +41,7 @@ DWORD ActiveProcesses(HANDLE job) {
 
 WorkerChains::WorkerChains(std::string workerPath)
     : workerPath_(std::move(workerPath)),
-      port_(::CreateIoCompletionPort(os::INVALID_HANDLE_VALUE, nullptr, 0, 1)) {
+      port_(::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1)) {
   if (!port_) {
     throw SystemError("cannot create the workers' completion port: " + LastError());
   }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "controller/win/unique_handle.h"
+#include "common/win/unique_handle.h"
 #include "controller/worker_host.h"
 
 namespace hostsweep::controller {

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "common/mdns.h"
+#include "common/node_status.h"
 #include "controller/udp_network.h"
-#include "protocol/mdns.h"
-#include "protocol/node_status.h"
 
 namespace hostsweep::controller {
 

@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "protocol/mdns.h"
+#include "common/mdns.h"
 #include "tests/fuzz/check.h"
 
 using hostsweep::fuzz::Check;

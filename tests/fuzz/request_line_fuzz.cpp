@@ -9,10 +9,10 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/failure.h"
-#include "platform/posix/report_socket.h"
-#include "protocol/report.h"
-#include "protocol/request_line.h"
+#include "common/failure.h"
+#include "common/posix/report_socket.h"
+#include "common/report.h"
+#include "common/request_line.h"
 #include "tests/fuzz/check.h"
 
 using hostsweep::fuzz::Check;

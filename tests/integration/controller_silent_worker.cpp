@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/posix/report_socket.h"
+#include "common/posix/report_socket.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {

@@ -16,8 +16,8 @@
 #include <stdexcept>
 #include <utility>
 
-#include "platform/posix/report_socket.h"
-#include "protocol/report.h"
+#include "common/posix/report_socket.h"
+#include "common/report.h"
 
 extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX leaves it undeclared
 

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/file_descriptor.h"
+#include "common/posix/file_descriptor.h"
 
 namespace hostsweep::testing {
 

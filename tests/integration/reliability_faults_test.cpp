@@ -21,7 +21,7 @@
 #include <string_view>
 #include <thread>
 
-#include "platform/posix/report_socket.h"
+#include "common/posix/report_socket.h"
 #include "tests/integration/harness.h"
 #include "tests/integration/reliability_support.h"
 

@@ -10,7 +10,7 @@
 
 #include <array>
 
-#include "platform/posix/report_socket.h"
+#include "common/posix/report_socket.h"
 #include "tests/integration/controller_run.h"
 #include "tests/integration/harness.h"
 

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/mdns.h"
+#include "common/mdns.h"
 
 namespace {
 

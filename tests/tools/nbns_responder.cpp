@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/node_status.h"
+#include "common/node_status.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/posix/report_socket.h"
-#include "protocol/report.h"
+#include "common/posix/report_socket.h"
+#include "common/report.h"
 
 namespace {
 

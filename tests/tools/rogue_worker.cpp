@@ -25,9 +25,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/file_descriptor.h"
-#include "platform/posix/report_socket.h"
-#include "protocol/report.h"
+#include "common/posix/file_descriptor.h"
+#include "common/posix/report_socket.h"
+#include "common/report.h"
 
 extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX leaves it undeclared
 

@@ -1,0 +1,240 @@
+#include "common/mdns.h"
+
+#include <algorithm>
+
+#include "common/byte_reader.h"
+
+namespace hostsweep::mdns {
+namespace {
+
+using protocol::ByteReader;
+using protocol::PutWord;
+
+constexpr std::uint16_t kPtrType = 12;
+constexpr std::uint16_t kInternetClass = 1;
+// The top bit of a question's class asks for a unicast response (RFC 6762
+// 5.4); in a record's class it is the cache-flush bit (10.2).
+constexpr std::uint16_t kClassTopBit = 0x8000;
+constexpr std::uint16_t kResponseFlag = 0x8000;
+constexpr std::uint16_t kAuthoritativeFlag = 0x0400;
+constexpr std::uint16_t kOpcodeMask = 0x7800;
+constexpr std::uint16_t kRcodeMask = 0x000F;
+constexpr std::size_t kHeaderSize = 12;
+constexpr std::uint8_t kPointerBits = 0xC0;
+constexpr std::uint8_t kOffsetBits = 0x3F;
+// RFC 6762 6.7: records in a legacy unicast answer live no longer than this.
+constexpr std::uint16_t kLegacyTimeToLive = 10;
+
+struct Name {
+  std::string text;
+  std::size_t end;  // where the bytes after the name start
+};
+
+// The name at `offset` of `message`, compression pointers followed. Each
+// pointer must point before itself and every label counts towards the
+// 255-octet limit, so a hostile chain of pointers ends quickly.
+std::optional<Name> ReadName(std::span<const std::uint8_t> message, std::size_t offset) {
+  std::string text;
+  std::size_t wireLength = 1;
+  std::optional<std::size_t> end;
+  for (std::size_t at = offset; at < message.size();) {
+    const std::uint8_t length = message[at];
+    if ((length & kPointerBits) == kPointerBits) {
+      if (at + 1 >= message.size()) {
+        return std::nullopt;
+      }
+      const std::size_t target =
+          static_cast<std::size_t>(length & kOffsetBits) << 8 | message[at + 1];
+      end = end.value_or(at + 2);
+      if (target >= at) {
+        return std::nullopt;
+      }
+      at = target;
+      continue;
+    }
+    if ((length & kPointerBits) != 0) {  // the reserved label types
+      return std::nullopt;
+    }
+    if (length == 0) {
+      return Name{std::move(text), end.value_or(at + 1)};
+    }
+    wireLength += length + 1U;
+    if (wireLength > kMaxNameLength || at + 1 + length > message.size()) {
+      return std::nullopt;
+    }
+    text += text.empty() ? "" : ".";
+    text.append(message.begin() + static_cast<std::ptrdiff_t>(at + 1),
+                message.begin() + static_cast<std::ptrdiff_t>(at + 1 + length));
+    at += 1 + length;
+  }
+  return std::nullopt;
+}
+
+void PutName(std::vector<std::uint8_t>& out, std::string_view name) {
+  while (!name.empty()) {
+    const auto dot = name.find('.');
+    std::string_view label = name.substr(0, dot);
+    name.remove_prefix(dot == std::string_view::npos ? name.size() : dot + 1);
+    while (!label.empty()) {
+      const auto piece = label.substr(0, kMaxLabelLength);
+      out.push_back(static_cast<std::uint8_t>(piece.size()));
+      out.insert(out.end(), piece.begin(), piece.end());
+      label.remove_prefix(piece.size());
+    }
+  }
+  out.push_back(0);
+}
+
+void PutHeader(std::vector<std::uint8_t>& out, std::uint16_t id, std::uint16_t flags,
+               std::uint16_t answers) {
+  PutWord(out, id);
+  PutWord(out, flags);
+  PutWord(out, 1);
+  PutWord(out, answers);
+  PutWord(out, 0);
+  PutWord(out, 0);
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+struct Header {
+  std::uint16_t id;
+  std::uint16_t flags;
+  std::uint16_t questions;
+  std::uint16_t answers;
+};
+
+std::optional<Header> ReadHeader(std::span<const std::uint8_t> message) {
+  ByteReader reader(message);
+  const auto id = reader.Word();
+  const auto flags = reader.Word();
+  const auto questions = reader.Word();
+  const auto answers = reader.Word();
+  if (!reader.Take(4)) {
+    return std::nullopt;
+  }
+  return Header{*id, *flags, *questions, *answers};
+}
+
+struct Record {
+  std::string owner;
+  std::uint16_t type;
+  std::uint16_t recordClass;
+  std::size_t dataStart;
+  std::size_t dataEnd;
+};
+
+std::optional<Record> ReadRecord(std::span<const std::uint8_t> message, std::size_t offset) {
+  auto owner = ReadName(message, offset);
+  if (!owner) {
+    return std::nullopt;
+  }
+  ByteReader reader(message.subspan(owner->end));
+  const auto type = reader.Word();
+  const auto recordClass = reader.Word();
+  const auto timeToLive = reader.Take(4);
+  const auto dataLength = reader.Word();
+  if (!type || !recordClass || !timeToLive || !dataLength || !reader.Take(*dataLength)) {
+    return std::nullopt;
+  }
+  const std::size_t dataStart = message.size() - reader.Rest().size() - *dataLength;
+  return Record{std::move(owner->text), *type, *recordClass, dataStart, dataStart + *dataLength};
+}
+
+}  // namespace
+
+std::string ReverseName(std::uint32_t address) {
+  std::string name;
+  for (int shift = 0; shift < 32; shift += 8) {
+    name += std::to_string(address >> shift & 0xFF) + ".";
+  }
+  return name + "in-addr.arpa";
+}
+
+std::vector<std::uint8_t> EncodePtrQuery(std::uint16_t id, std::string_view name) {
+  std::vector<std::uint8_t> out;
+  PutHeader(out, id, 0, 0);
+  PutName(out, name);
+  PutWord(out, kPtrType);
+  PutWord(out, kClassTopBit | kInternetClass);
+  return out;
+}
+
+std::optional<Query> ParsePtrQuery(std::span<const std::uint8_t> datagram) {
+  const auto header = ReadHeader(datagram);
+  if (!header || (header->flags & (kResponseFlag | kOpcodeMask)) != 0 || header->questions == 0) {
+    return std::nullopt;
+  }
+  auto name = ReadName(datagram, kHeaderSize);
+  if (!name) {
+    return std::nullopt;
+  }
+  ByteReader reader(datagram.subspan(name->end));
+  const auto type = reader.Word();
+  const auto questionClass = reader.Word();
+  if (type != kPtrType || !questionClass || (*questionClass & ~kClassTopBit) != kInternetClass) {
+    return std::nullopt;
+  }
+  return Query{header->id, std::move(name->text)};
+}
+
+std::vector<std::uint8_t> EncodePtrAnswer(const Query& query, std::string_view target) {
+  std::vector<std::uint8_t> out;
+  PutHeader(out, query.id, kResponseFlag | kAuthoritativeFlag, 1);
+  PutName(out, query.name);
+  PutWord(out, kPtrType);
+  PutWord(out, kInternetClass);
+  // The record's owner points back at the question's name.
+  PutWord(out, static_cast<std::uint16_t>(kPointerBits << 8 | kHeaderSize));
+  PutWord(out, kPtrType);
+  PutWord(out, kInternetClass);
+  PutWord(out, 0);
+  PutWord(out, kLegacyTimeToLive);
+  std::vector<std::uint8_t> data;
+  PutName(data, target);
+  PutWord(out, static_cast<std::uint16_t>(data.size()));
+  out.insert(out.end(), data.begin(), data.end());
+  return out;
+}
+
+std::optional<std::string> ParsePtrAnswer(std::span<const std::uint8_t> datagram, std::uint16_t id,
+                                          std::string_view question) {
+  const auto header = ReadHeader(datagram);
+  if (!header || header->id != id || (header->flags & kResponseFlag) == 0 ||
+      (header->flags & (kOpcodeMask | kRcodeMask)) != 0) {
+    return std::nullopt;
+  }
+  std::size_t offset = kHeaderSize;
+  for (std::uint16_t i = 0; i < header->questions; ++i) {
+    const auto name = ReadName(datagram, offset);
+    if (!name || name->end + 4 > datagram.size()) {
+      return std::nullopt;
+    }
+    offset = name->end + 4;
+  }
+  for (std::uint16_t i = 0; i < header->answers; ++i) {
+    const auto record = ReadRecord(datagram, offset);
+    if (!record) {
+      return std::nullopt;
+    }
+    offset = record->dataEnd;
+    if (record->type != kPtrType || (record->recordClass & ~kClassTopBit) != kInternetClass ||
+        !SameName(record->owner, question)) {
+      continue;
+    }
+    // The target must start inside the record; its pointers may reach back.
+    auto target = ReadName(datagram.first(record->dataEnd), record->dataStart);
+    if (target && target->end == record->dataEnd && !target->text.empty()) {
+      return std::move(target->text);
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace hostsweep::mdns

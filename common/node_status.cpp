@@ -1,0 +1,203 @@
+#include "common/node_status.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+#include "common/byte_reader.h"
+
+namespace hostsweep::node_status {
+namespace {
+
+constexpr std::size_t kNameEntrySize = kNetbiosNameSize + 2;
+constexpr std::size_t kEncodedNameSize = 32;
+constexpr std::size_t kMaxNameLength = 255;
+constexpr std::uint16_t kNodeStatusType = 0x0021;
+constexpr std::uint16_t kInternetClass = 0x0001;
+constexpr std::uint16_t kResponseFlag = 0x8000;
+constexpr std::uint16_t kOpcodeMask = 0x7800;
+constexpr std::uint16_t kRcodeMask = 0x000F;
+constexpr std::uint16_t kAuthoritativeFlag = 0x0400;
+constexpr std::uint8_t kLabelTypeMask = 0xC0;
+constexpr std::uint8_t kWorkstationSuffix = 0x00;
+
+using protocol::ByteReader;
+using protocol::PutWord;
+using protocol::WordAt;
+
+struct Header {
+  std::uint16_t transactionId;
+  std::uint16_t flags;
+  std::uint16_t questions;
+  std::uint16_t answers;
+};
+
+std::optional<Header> ReadHeader(ByteReader& reader) {
+  const auto id = reader.Word();
+  const auto flags = reader.Word();
+  const auto questions = reader.Word();
+  const auto answers = reader.Word();
+  if (!reader.Take(4)) {  // authority and additional counts: not used
+    return std::nullopt;
+  }
+  return Header{*id, *flags, *questions, *answers};
+}
+
+// Walks an uncompressed name whose first label is an encoded NetBIOS name;
+// the labels after it are the scope. Gives the whole name as sent.
+std::optional<std::span<const std::uint8_t>> ReadName(ByteReader& reader) {
+  const auto start = reader.Rest();
+  std::size_t length = 0;
+  for (bool first = true;; first = false) {
+    const auto labelLength = reader.Byte();
+    if (!labelLength) {
+      return std::nullopt;
+    }
+    ++length;
+    if (*labelLength == 0) {
+      break;
+    }
+    // Compression pointers (and the reserved label types) are refused: a
+    // node status name is never compressed.
+    if ((*labelLength & kLabelTypeMask) != 0 || (first && *labelLength != kEncodedNameSize) ||
+        !reader.Take(*labelLength)) {
+      return std::nullopt;
+    }
+    length += *labelLength;
+    if (length > kMaxNameLength) {
+      return std::nullopt;
+    }
+  }
+  return start.first(length);
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> EncodeRequest(std::uint16_t transactionId) {
+  std::vector<std::uint8_t> out;
+  PutWord(out, transactionId);
+  PutWord(out, 0);  // a query, sent to one host
+  PutWord(out, 1);
+  PutWord(out, 0);
+  PutWord(out, 0);
+  PutWord(out, 0);
+  // "*" padded with zero bytes, each half byte written as 'A' + its value.
+  out.push_back(kEncodedNameSize);
+  std::array<std::uint8_t, kNetbiosNameSize> name{'*'};
+  for (const std::uint8_t byte : name) {
+    out.push_back(static_cast<std::uint8_t>('A' + (byte >> 4)));
+    out.push_back(static_cast<std::uint8_t>('A' + (byte & 0x0F)));
+  }
+  out.push_back(0);
+  PutWord(out, kNodeStatusType);
+  PutWord(out, kInternetClass);
+  return out;
+}
+
+std::optional<Request> ParseRequest(std::span<const std::uint8_t> datagram) {
+  ByteReader reader(datagram);
+  const auto header = ReadHeader(reader);
+  if (!header || (header->flags & (kResponseFlag | kOpcodeMask)) != 0 || header->questions != 1) {
+    return std::nullopt;
+  }
+  const auto name = ReadName(reader);
+  const auto type = reader.Word();
+  const auto questionClass = reader.Word();
+  if (!name || type != kNodeStatusType || questionClass != kInternetClass) {
+    return std::nullopt;
+  }
+  return Request{header->transactionId, {name->begin(), name->end()}};
+}
+
+std::vector<std::uint8_t> EncodeReply(const Request& request, const NodeStatus& status,
+                                      const std::vector<std::string>& scope) {
+  std::vector<std::uint8_t> out;
+  PutWord(out, request.transactionId);
+  PutWord(out, kResponseFlag | kAuthoritativeFlag);
+  PutWord(out, 0);
+  PutWord(out, 1);
+  PutWord(out, 0);
+  PutWord(out, 0);
+  // The question's first label, then `scope` in place of whatever followed it.
+  const auto firstLabel = std::span(request.questionName)
+                              .first(std::min(request.questionName.size(), kEncodedNameSize + 1));
+  out.insert(out.end(), firstLabel.begin(), firstLabel.end());
+  for (const auto& label : scope) {
+    out.push_back(static_cast<std::uint8_t>(label.size()));
+    out.insert(out.end(), label.begin(), label.end());
+  }
+  out.push_back(0);
+  PutWord(out, kNodeStatusType);
+  PutWord(out, kInternetClass);
+  PutWord(out, 0);  // time to live
+  PutWord(out, 0);
+  const std::size_t names = std::min<std::size_t>(status.names.size(), 0xFF);
+  PutWord(out, static_cast<std::uint16_t>(1 + names * kNameEntrySize + kStatisticsSize));
+  out.push_back(static_cast<std::uint8_t>(names));
+  for (std::size_t i = 0; i < names; ++i) {
+    out.insert(out.end(), status.names[i].name.begin(), status.names[i].name.end());
+    PutWord(out, status.names[i].flags);
+  }
+  out.insert(out.end(), status.statistics.begin(), status.statistics.end());
+  return out;
+}
+
+std::optional<NodeStatus> ParseReply(std::span<const std::uint8_t> datagram,
+                                     std::uint16_t transactionId) {
+  ByteReader reader(datagram);
+  const auto header = ReadHeader(reader);
+  if (!header || header->transactionId != transactionId || (header->flags & kResponseFlag) == 0 ||
+      (header->flags & kOpcodeMask) != 0 || (header->flags & kRcodeMask) != 0 ||
+      header->questions != 0 || header->answers == 0) {
+    return std::nullopt;
+  }
+  const auto name = ReadName(reader);
+  const auto type = reader.Word();
+  const auto recordClass = reader.Word();
+  const auto timeToLive = reader.Take(4);
+  const auto dataLength = reader.Word();
+  if (!name || type != kNodeStatusType || recordClass != kInternetClass || !timeToLive ||
+      !dataLength) {
+    return std::nullopt;
+  }
+  const auto data = reader.Take(*dataLength);
+  if (!data) {
+    return std::nullopt;
+  }
+  ByteReader record(*data);
+  const auto nameCount = record.Byte();
+  if (!nameCount) {
+    return std::nullopt;
+  }
+  const auto table = record.Take(*nameCount * kNameEntrySize);
+  if (!table || record.Rest().size() < kUnitIdSize) {
+    return std::nullopt;
+  }
+  NodeStatus status{};
+  for (std::size_t offset = 0; offset < table->size(); offset += kNameEntrySize) {
+    NameEntry entry{};
+    std::copy_n(table->begin() + static_cast<std::ptrdiff_t>(offset), kNetbiosNameSize,
+                entry.name.begin());
+    entry.flags = WordAt(*table, offset + kNetbiosNameSize);
+    status.names.push_back(entry);
+  }
+  const auto statistics = record.Rest().first(std::min(record.Rest().size(), kStatisticsSize));
+  std::copy(statistics.begin(), statistics.end(), status.statistics.begin());
+  return status;
+}
+
+HostNames NamesOf(const NodeStatus& status) {
+  HostNames names;
+  for (const auto& entry : status.names) {
+    const bool group = (entry.flags & kGroupFlag) != 0;
+    std::string& slot = group ? names.workgroup : names.workstation;
+    if (entry.name.back() != kWorkstationSuffix || !slot.empty()) {
+      continue;
+    }
+    slot.assign(entry.name.begin(), entry.name.end() - 1);
+    slot.erase(slot.find_last_not_of(std::string_view(" \0", 2)) + 1);
+  }
+  return names;
+}
+
+}  // namespace hostsweep::node_status
