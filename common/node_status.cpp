@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "common/byte_reader.h"
+#include "common/text.h"
 
 namespace hostsweep::node_status {
 namespace {
@@ -194,8 +195,8 @@ HostNames NamesOf(const NodeStatus& status) {
     if (entry.name.back() != kWorkstationSuffix || !slot.empty()) {
       continue;
     }
-    slot.assign(entry.name.begin(), entry.name.end() - 1);
-    slot.erase(slot.find_last_not_of(std::string_view(" \0", 2)) + 1);
+    const std::string name(entry.name.begin(), entry.name.end() - 1);
+    slot = TrimEnd(name, std::string_view(" \0", 2));
   }
   return names;
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/failure.h"
+#include "common/text.h"
 
 namespace hostsweep {
 namespace {
@@ -20,15 +21,7 @@ bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
 
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && IsBlank(text.back())) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
+std::string_view TrimBlanks(std::string_view text) { return Trim(text, " \t\n\r"); }
 
 // Length of the longest prefix of `text` that reads as a decimal number:
 // sign, digits, fraction, exponent. 0 when there is none.

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
+#include "common/text.h"
 #include "controller/printable.h"
 
 namespace hostsweep::controller {
@@ -175,7 +176,7 @@ std::string Table(const std::vector<HostResult>& results) {
       line += row[i];
       line += std::string(widths[i] - row[i].size() + 2, ' ');
     }
-    table += line.substr(0, line.find_last_not_of(' ') + 1) + "\n";
+    table += std::string(TrimEnd(line, " ")) + "\n";
   }
   return table;
 }

@@ -10,6 +10,7 @@
 #include <optional>
 #include <unordered_set>
 
+#include "common/text.h"
 #include "controller/errors.h"
 #include "controller/printable.h"
 
@@ -152,11 +153,9 @@ std::vector<std::string> ReadTargetLines(std::istream& input) {
   std::size_t total = 0;
   const auto finishLine = [&] {
     ++lineNumber;
-    line = line.substr(0, line.find('#'));
-    const auto first = line.find_first_not_of(" \t\r");
-    if (first != std::string::npos) {
-      const auto last = line.find_last_not_of(" \t\r");
-      targets.push_back(line.substr(first, last - first + 1));
+    const std::string_view target = Trim(std::string_view(line).substr(0, line.find('#')), " \t\r");
+    if (!target.empty()) {
+      targets.emplace_back(target);
     }
     line.clear();
   };

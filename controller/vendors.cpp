@@ -5,6 +5,8 @@
 #include <charconv>
 #include <fstream>
 
+#include "common/text.h"
+
 namespace hostsweep::controller {
 namespace {
 
@@ -48,14 +50,6 @@ std::string NextField(std::string_view line, std::size_t& at) {
   return field;
 }
 
-std::string Trimmed(const std::string& text) {
-  const auto first = text.find_first_not_of(" \t\r");
-  if (first == std::string::npos) {
-    return {};
-  }
-  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
-
 }  // namespace
 
 void VendorRegistry::AddCsv(std::istream& csv) {
@@ -65,7 +59,7 @@ void VendorRegistry::AddCsv(std::istream& csv) {
     std::size_t at = 0;
     NextField(line, at);  // the registry's name
     const std::string assignment = NextField(line, at);
-    const std::string maker = Trimmed(NextField(line, at));
+    const std::string maker = std::string(Trim(NextField(line, at), " \t\r"));
     const int bits = static_cast<int>(assignment.size()) * kHexDigitBits;
     std::uint64_t prefix = 0;
     const auto* end = assignment.data() + assignment.size();

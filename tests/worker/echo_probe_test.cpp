@@ -113,6 +113,7 @@ TEST_F(EchoProbeTest, FailureInsideTheCoreGivesMinusOne) {
     fake::Reset();
     os().unloadable = {call};
     EXPECT_EQ(SendEcho("10.0.0.1", kEchoPayload, reply, 1000), kEchoFailed) << call;
+    EXPECT_EQ(os().icmpHandles, 0) << call << ": the handle is left open";
   }
 }
 

@@ -3,12 +3,34 @@
 #include <cstring>
 
 #include "common/failure.h"
+#include "common/text.h"
 
 namespace hostsweep {
 namespace {
 
 // Lasts for the whole process; only SendEcho writes it.
 EchoReply echoReply{};
+
+// Closes the ICMP handle on every way out of a request, a Failure raised by
+// IcmpSendEcho included, and only if one was opened.
+class IcmpHandle {
+ public:
+  IcmpHandle() : handle_(os::IcmpCreateFile()) {}
+  IcmpHandle(const IcmpHandle&) = delete;
+  IcmpHandle& operator=(const IcmpHandle&) = delete;
+  ~IcmpHandle() {
+    if (valid()) {
+      os::IcmpCloseHandle(handle_);
+    }
+  }
+  [[nodiscard]] bool valid() const {
+    return handle_ != nullptr && handle_ != os::INVALID_HANDLE_VALUE;
+  }
+  [[nodiscard]] os::HANDLE get() const { return handle_; }
+
+ private:
+  os::HANDLE handle_;
+};
 
 }  // namespace
 
@@ -19,10 +41,7 @@ os::ICMP_ECHO_REPLY EchoReply::Header() const {
 }
 
 std::string ProbeHost(std::string address, std::int16_t& ttl) {
-  const std::size_t first = address.find_first_not_of(' ');
-  address = first == std::string::npos
-                ? ""
-                : address.substr(first, address.find_last_not_of(' ') - first + 1);
+  address = Trim(address, " ");
   if (SendEcho(address, kEchoPayload, echoReply, kEchoTimeoutMs) != 0) {
     return kNoReply;
   }
@@ -38,16 +57,16 @@ std::int32_t SendEcho(const std::string& address, const std::string& payload, Ec
     if (destination == INADDR_NONE) {
       return kEchoFailed;
     }
-    const os::HANDLE icmp = os::IcmpCreateFile();
+    const IcmpHandle icmp;
     // Without a handle no request goes out, so there can be no reply.
-    if (icmp == nullptr || icmp == os::INVALID_HANDLE_VALUE) {
+    if (!icmp.valid()) {
       return kEchoFailed;
     }
     std::string request = payload;
-    const os::DWORD replies =
-        os::IcmpSendEcho(icmp, destination, request.data(), static_cast<os::WORD>(request.size()),
-                         nullptr, reply.bytes.data(), static_cast<os::DWORD>(reply.bytes.size()),
-                         static_cast<os::DWORD>(timeoutMs));
+    const os::DWORD replies = os::IcmpSendEcho(
+        icmp.get(), destination, request.data(), static_cast<os::WORD>(request.size()), nullptr,
+        reply.bytes.data(), static_cast<os::DWORD>(reply.bytes.size()),
+        static_cast<os::DWORD>(timeoutMs));
     auto status = static_cast<std::int32_t>(reply.Header().Status);
     // A request that produced no reply must never read as one, whatever the
     // buffer still holds from an earlier request.
@@ -55,7 +74,6 @@ std::int32_t SendEcho(const std::string& address, const std::string& payload, Ec
       const os::DWORD lastError = os::GetLastError();
       status = static_cast<std::int32_t>(lastError != 0 ? lastError : os::IP_REQ_TIMED_OUT);
     }
-    os::IcmpCloseHandle(icmp);
     return status;
   } catch (const Failure&) {
     return kEchoFailed;

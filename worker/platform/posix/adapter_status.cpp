@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/byte_reader.h"
+#include "common/text.h"
 
 namespace hostsweep::node_status {
 namespace {
@@ -57,7 +58,7 @@ os::ADAPTER_STATUS AdapterHeader(const NodeStatus& status, std::size_t nameCount
 
 std::optional<std::uint32_t> CallNameAddress(const os::UCHAR (&callName)[os::NCBNAMSZ]) {
   std::string text(std::begin(callName), std::find(std::begin(callName), std::end(callName), 0));
-  text.erase(text.find_last_not_of(' ') + 1);
+  text = TrimEnd(text, " ");
   in_addr address{};
   if (inet_pton(AF_INET, text.c_str(), &address) != 1) {
     return std::nullopt;
