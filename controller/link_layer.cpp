@@ -7,37 +7,27 @@
 
 namespace hostsweep::controller {
 
-void ApplyLinkLayer(HostResult& result, const NeighbourEntry* entry,
-                    std::chrono::milliseconds sweepAge) {
+LinkFacts LinkFactsOf(const NeighbourEntry* entry, std::chrono::milliseconds sweepAge) {
   // Some systems list an entry still resolving with an all-zero address.
-  if (entry != nullptr && !IsPlaceholderMac(entry->mac)) {
-    result.mac = FormatMac(entry->mac);
-    result.macSource = MacSource::kNeighbour;
-    // A stale entry from before the sweep says nothing about the host now.
-    const bool heardDuringSweep =
-        entry->reachable || (entry->sinceConfirmed && *entry->sinceConfirmed <= sweepAge);
-    if (result.state == State::kDead && heardDuringSweep) {
-      result.state = State::kSilent;
-    }
-    return;
+  if (entry == nullptr || IsPlaceholderMac(entry->mac)) {
+    return {};
   }
-  const auto netbios = ParseMac(result.netbiosMac);
-  if (netbios && !IsPlaceholderMac(*netbios)) {
-    result.mac = FormatMac(*netbios);
-    result.macSource = MacSource::kNetbios;
-  }
+  // A stale entry from before the sweep says nothing about the host now.
+  return {.mac = entry->mac,
+          .heardDuringSweep =
+              entry->reachable || (entry->sinceConfirmed && *entry->sinceConfirmed <= sweepAge)};
 }
 
-LinkLayerEnrichment::LinkLayerEnrichment(TableReader readTable, LazyVendorRegistry& vendors,
-                                         std::ostream& diagnostics, bool verbose)
-    : readTable_(std::move(readTable)),
-      vendors_(vendors),
+LinkLayerEnrichment::LinkLayerEnrichment(TableReader readTable, std::ostream& diagnostics,
+                                         bool verbose, Enrichment* next)
+    : Enrichment(next),
+      readTable_(std::move(readTable)),
       diagnostics_(diagnostics),
       verbose_(verbose) {}
 
 void LinkLayerEnrichment::Enrich(ResultBook& book, const std::vector<std::size_t>& finished) {
   const auto probed = [&book](std::size_t position) {
-    const State state = book.At(position).state;
+    const State state = book.Results()[position].probe.state;
     return state == State::kAlive || state == State::kDead;
   };
   if (std::none_of(finished.begin(), finished.end(), probed)) {
@@ -53,18 +43,14 @@ void LinkLayerEnrichment::Enrich(ResultBook& book, const std::vector<std::size_t
     if (!probed(position)) {
       continue;
     }
-    HostResult& result = book.At(position);
+    const HostResult& result = book.Results()[position];
     const auto entry = table.find(result.address);
-    ApplyLinkLayer(result, entry == table.end() ? nullptr : &entry->second, age);
-    const auto mac = ParseMac(result.mac);
-    if (!mac) {
-      continue;
-    }
-    result.vendor = vendors_.VendorOf(*mac);
-    const auto netbios = ParseMac(result.netbiosMac);
-    if (verbose_ && netbios && !IsPlaceholderMac(*netbios) && *netbios != *mac) {
+    const LinkFacts facts = LinkFactsOf(entry == table.end() ? nullptr : &entry->second, age);
+    book.FileLink(position, facts);
+    const auto netbios = ParseMac(result.probe.netbiosMac);
+    if (verbose_ && facts.mac && netbios && !IsPlaceholderMac(*netbios) && *netbios != *facts.mac) {
       diagnostics_ << "hostsweep: " << FormatAddress(result.address) << ": NetBIOS gave "
-                   << FormatMac(*netbios) << ", the neighbour table " << result.mac
+                   << FormatMac(*netbios) << ", the neighbour table " << FormatMac(*facts.mac)
                    << "; showing the neighbour table's\n";
     }
   }

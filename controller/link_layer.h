@@ -15,7 +15,6 @@
 #include "controller/mac_address.h"
 #include "controller/results.h"
 #include "controller/targets.h"
-#include "controller/vendors.h"
 
 namespace hostsweep::controller {
 
@@ -31,24 +30,24 @@ struct NeighbourEntry {
 // still resolving or failed). One platform half each; throws SystemError.
 std::vector<NeighbourEntry> ReadNeighbourTable();
 
-// Fills in the shown address, its source and the state from the worker's
-// report and the host's neighbour entry (if any) when the sweep is `sweepAge`
-// old: a dead host whose entry was confirmed during the sweep is silent.
-void ApplyLinkLayer(HostResult& result, const NeighbourEntry* entry,
-                    std::chrono::milliseconds sweepAge);
+// What a host's neighbour entry (if any) says when the sweep is `sweepAge`
+// old: its address, unless a placeholder, and whether the system heard from
+// the host during the sweep.
+LinkFacts LinkFactsOf(const NeighbourEntry* entry, std::chrono::milliseconds sweepAge);
 
+// The first stage of a probed result: files every probed address's link facts,
+// then hands the results on to `next`.
 class LinkLayerEnrichment : public Enrichment {
  public:
   using TableReader = std::function<std::vector<NeighbourEntry>()>;
-  LinkLayerEnrichment(TableReader readTable, LazyVendorRegistry& vendors, std::ostream& diagnostics,
-                      bool verbose);
-  void Enrich(ResultBook& book, const std::vector<std::size_t>& finished) override;
+  LinkLayerEnrichment(TableReader readTable, std::ostream& diagnostics, bool verbose,
+                      Enrichment* next = nullptr);
 
  private:
+  void Enrich(ResultBook& book, const std::vector<std::size_t>& finished) override;
   std::vector<NeighbourEntry> ReadTable();
 
   TableReader readTable_;
-  LazyVendorRegistry& vendors_;
   std::ostream& diagnostics_;
   bool verbose_;
   bool tableFailed_ = false;

@@ -96,25 +96,22 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
   const char* registries = std::getenv("HOSTSWEEP_IEEE_DATA");
   LazyVendorRegistry vendors(registries != nullptr ? registries : VendorRegistryFolder(),
                              std::cerr);
-  LinkLayerEnrichment linkLayer(ReadNeighbourTable, vendors, std::cerr, options.verbose);
   const SweepSettings settings = SettingsFor(options, addresses.size());
   const auto network = options.extraNames ? MakeUdpNetwork() : nullptr;
   std::optional<NameQueries> names;
   std::optional<NameStage> nameStage;
-  std::vector<Enrichment*> stages;
-  if (!options.namesOnly) {
-    stages.push_back(&linkLayer);
-    if (network) {
-      // After the link layer, which tells the silent hosts.
-      // Their sockets come out of the chains' descriptor budget.
-      nameStage.emplace(names.emplace(*network, std::min(settings.jobs, settings.mostChains)));
-      stages.push_back(&*nameStage);
-    }
+  if (network) {
+    // Their sockets come out of the chains' descriptor budget.
+    nameStage.emplace(names.emplace(*network, std::min(settings.jobs, settings.mostChains)));
   }
-  Sweep sweep(addresses, settings, *host, std::cerr, stages);
+  LinkLayerEnrichment linkLayer(ReadNeighbourTable, std::cerr, options.verbose,
+                                nameStage ? &*nameStage : nullptr);
+  // A name-only sweep sends nothing on the link and has its names already.
+  Sweep sweep(addresses, settings, *host, std::cerr, options.namesOnly ? nullptr : &linkLayer);
   std::ostream results(&output);
   const auto writer = MakeWriter(options.format, results);
-  ResultStream stream(*writer, options.foundOnly);
+  ResultStream stream(*writer, options.foundOnly,
+                      [&vendors](const MacAddress& mac) { return vendors.VendorOf(mac); });
   std::optional<ProgressLine> progress;
   if (!options.quiet && IsTerminal(stderr)) {
     progress.emplace(std::cerr);

@@ -115,6 +115,10 @@ void NameQueries::Read(Exchange& exchange) {
         const auto found = node_status::NamesOf(*status);
         names.netbios = found.workstation;
         names.workgroup = found.workgroup;
+        // The statistics open with the unit ID; a short reply's is all zeros.
+        MacAddress unitId{};
+        std::copy_n(status->statistics.begin(), unitId.size(), unitId.begin());
+        names.unitId = unitId;
         exchange.ended = true;
       }
     } else if (auto name = mdns::ParsePtrAnswer(buffer_, exchange.id, exchange.question)) {
@@ -162,7 +166,8 @@ milliseconds NameQueries::TimeToNextEvent() const {
 void NameStage::Enrich(ResultBook& book, const std::vector<std::size_t>& finished) {
   for (const std::size_t position : finished) {
     const HostResult& result = book.Results()[position];
-    if ((result.state == State::kAlive || result.state == State::kSilent) && result.name.empty()) {
+    const State state = StateOf(result);
+    if ((state == State::kAlive || state == State::kSilent) && result.probe.name.empty()) {
       book.AwaitNames(position);
       queries_.Ask(position, result.address);
     }
@@ -171,7 +176,7 @@ void NameStage::Enrich(ResultBook& book, const std::vector<std::size_t>& finishe
 
 void NameStage::Poll(ResultBook& book, milliseconds timeout) {
   queries_.Poll(timeout, [&book](std::size_t position, const ExtraNames& names) {
-    book.AddNames(position, names);
+    book.FileNames(position, names);
   });
 }
 

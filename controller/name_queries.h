@@ -71,16 +71,19 @@ class NameQueries {
   std::size_t unfinished_ = 0;
 };
 
-// The name queries as a stage of the sweep: every live or silent host whose
-// worker found no name is asked, and its result waits for the answers.
+// The name queries as a stage of the sweep, after the link layer's, which
+// tells the silent hosts: every live or silent host whose worker found no name
+// is asked, and its result waits for the answers.
 class NameStage : public Enrichment {
  public:
-  explicit NameStage(NameQueries& queries) : queries_(queries) {}
+  explicit NameStage(NameQueries& queries, Enrichment* next = nullptr)
+      : Enrichment(next), queries_(queries) {}
+
+ private:
   void Enrich(ResultBook& book, const std::vector<std::size_t>& finished) override;
   [[nodiscard]] bool Busy() const override { return queries_.Busy(); }
   void Poll(ResultBook& book, std::chrono::milliseconds timeout) override;
 
- private:
   NameQueries& queries_;
 };
 

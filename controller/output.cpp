@@ -30,31 +30,18 @@ constexpr std::string_view kFormulaStarts = "=+-@\t\r";
 
 using Columns = std::array<std::string, 7>;
 
-Columns ColumnsOf(const HostResult& result) {
-  return {FormatAddress(result.address),
-          std::string(StateText(result.state)),
-          OptionalText(result.roundTripMs),
-          OptionalText(result.ttl),
-          result.name,
-          result.mac,
-          result.vendor};
+std::optional<std::string> MacText(const HostView& view) {
+  return view.mac ? std::optional(FormatMac(*view.mac)) : std::nullopt;
 }
 
-// What the worker's echo requests found; a silent host's was "dead".
-std::optional<std::string_view> EchoVerdict(State state) {
-  switch (state) {
-    case State::kAlive:
-      return "alive";
-    case State::kDead:
-    case State::kSilent:
-      return "dead";
-    case State::kPending:
-    case State::kNamed:
-    case State::kUnnamed:
-    case State::kNoReport:
-      break;
-  }
-  return std::nullopt;
+Columns ColumnsOf(const HostView& view) {
+  return {FormatAddress(view.address),
+          std::string(StateText(view.state)),
+          OptionalText(view.roundTripMs),
+          OptionalText(view.ttl),
+          view.name,
+          MacText(view).value_or(""),
+          view.vendor};
 }
 
 std::optional<std::string_view> MacSourceText(MacSource source) {
@@ -72,7 +59,7 @@ std::optional<std::string_view> MacSourceText(MacSource source) {
 class CsvWriter : public ResultWriter {
  public:
   explicit CsvWriter(std::ostream& out) : out_(out) { out_ << CsvHeader() << std::flush; }
-  void Write(const HostResult& result) override { out_ << CsvRow(result) << std::flush; }
+  void Write(const HostView& view) override { out_ << CsvRow(view) << std::flush; }
   void Finish() override {}
 
  private:
@@ -82,7 +69,7 @@ class CsvWriter : public ResultWriter {
 class JsonWriter : public ResultWriter {
  public:
   explicit JsonWriter(std::ostream& out) : out_(out) {}
-  void Write(const HostResult& result) override { out_ << JsonLine(result) << '\n' << std::flush; }
+  void Write(const HostView& view) override { out_ << JsonLine(view) << '\n' << std::flush; }
   void Finish() override {}
 
  private:
@@ -92,12 +79,12 @@ class JsonWriter : public ResultWriter {
 class TableWriter : public ResultWriter {
  public:
   explicit TableWriter(std::ostream& out) : out_(out) {}
-  void Write(const HostResult& result) override { results_.push_back(result); }
-  void Finish() override { out_ << Table(results_) << std::flush; }
+  void Write(const HostView& view) override { views_.push_back(view); }
+  void Finish() override { out_ << Table(views_) << std::flush; }
 
  private:
   std::ostream& out_;
-  std::vector<HostResult> results_;
+  std::vector<HostView> views_;
 };
 
 }  // namespace
@@ -123,9 +110,9 @@ std::string CsvHeader() {
   return "address,state,rtt_ms,ttl,name,mac,vendor" + std::string(kCsvLineEnd);
 }
 
-std::string CsvRow(const HostResult& result) {
+std::string CsvRow(const HostView& view) {
   std::string row;
-  for (const auto& column : ColumnsOf(result)) {
+  for (const auto& column : ColumnsOf(view)) {
     if (!row.empty()) {
       row += ',';
     }
@@ -134,30 +121,30 @@ std::string CsvRow(const HostResult& result) {
   return row + std::string(kCsvLineEnd);
 }
 
-std::string JsonLine(const HostResult& result) {
+std::string JsonLine(const HostView& view) {
   nlohmann::ordered_json line;
-  line["address"] = FormatAddress(result.address);
-  line["state"] = StateText(result.state);
-  line["echo"] = OrNull(EchoVerdict(result.state));
-  line["rtt_ms"] = OrNull(result.roundTripMs);
-  line["ttl"] = OrNull(result.ttl);
-  line["name"] = OrNull(NonEmpty(result.name));
-  line["mac"] = OrNull(NonEmpty(result.mac));
-  line["vendor"] = OrNull(NonEmpty(result.vendor));
-  line["mac_source"] = OrNull(MacSourceText(result.macSource));
-  line["netbios_mac"] = OrNull(NonEmpty(result.netbiosMac));
-  line["name_source"] = OrNull(NonEmpty(std::string(NameSourceText(result.nameSource))));
-  line["workgroup"] = OrNull(NonEmpty(result.workgroup));
+  line["address"] = FormatAddress(view.address);
+  line["state"] = StateText(view.state);
+  line["echo"] = OrNull(view.echo);
+  line["rtt_ms"] = OrNull(view.roundTripMs);
+  line["ttl"] = OrNull(view.ttl);
+  line["name"] = OrNull(NonEmpty(view.name));
+  line["mac"] = OrNull(MacText(view));
+  line["vendor"] = OrNull(NonEmpty(view.vendor));
+  line["mac_source"] = OrNull(MacSourceText(view.macSource));
+  line["netbios_mac"] = OrNull(NonEmpty(view.netbiosMac));
+  line["name_source"] = OrNull(NonEmpty(std::string(NameSourceText(view.nameSource))));
+  line["workgroup"] = OrNull(NonEmpty(view.workgroup));
   // Names (and makers) arrive in the system's code page, not always UTF-8: such bytes
   // become U+FFFD rather than failing the sweep.
   return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
-std::string Table(const std::vector<HostResult>& results) {
+std::string Table(const std::vector<HostView>& views) {
   const Columns header{"ADDRESS", "STATE", "RTT(ms)", "TTL", "NAME", "MAC", "VENDOR"};
   std::vector<Columns> rows{header};
-  for (const auto& result : results) {
-    auto columns = ColumnsOf(result);
+  for (const auto& view : views) {
+    auto columns = ColumnsOf(view);
     for (auto& column : columns) {
       column = Printable(column);
     }

@@ -12,7 +12,7 @@ void ResultStream::WriteReady(const ResultBook& book) {
 void ResultStream::Finish(const ResultBook& book) {
   const auto& results = book.Results();
   for (; next_ < results.size(); ++next_) {
-    if (results[next_].state != State::kPending) {
+    if (results[next_].probe.state != State::kPending) {
       WriteOne(results[next_]);
     }
   }
@@ -20,8 +20,9 @@ void ResultStream::Finish(const ResultBook& book) {
 }
 
 void ResultStream::WriteOne(const HostResult& result) {
-  if (!foundOnly_ || IsFound(result.state)) {
-    writer_.Write(result);
+  const HostView view = ViewOf(result, vendorOf_);
+  if (!foundOnly_ || IsFound(view.state)) {
+    writer_.Write(view);
   }
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <utility>
 
 #include "controller/output.h"
 #include "controller/results.h"
@@ -11,7 +12,8 @@ namespace hostsweep::controller {
 
 class ResultStream {
  public:
-  ResultStream(ResultWriter& writer, bool foundOnly) : writer_(writer), foundOnly_(foundOnly) {}
+  ResultStream(ResultWriter& writer, bool foundOnly, VendorOf vendorOf)
+      : writer_(writer), foundOnly_(foundOnly), vendorOf_(std::move(vendorOf)) {}
 
   // Writes the finished results that follow those already written.
   void WriteReady(const ResultBook& book);
@@ -24,6 +26,7 @@ class ResultStream {
 
   ResultWriter& writer_;
   bool foundOnly_;
+  VendorOf vendorOf_;
   std::size_t next_ = 0;
 };
 

@@ -24,19 +24,62 @@ std::optional<Number> ParseNumber(std::string_view text) {
 }
 
 // A live report's figures checked and taken over.
-std::optional<HostResult> LiveResult(const ProbeReport& report) {
-  HostResult result;
-  result.state = State::kAlive;
-  result.roundTripMs = ParseNumber<long>(report.roundTripMs);
-  result.ttl = ParseNumber<int>(report.ttl);
-  if (!result.roundTripMs || *result.roundTripMs < 0 || !result.ttl || *result.ttl < 0 ||
-      *result.ttl > kMostTtl) {
+std::optional<ProbeFacts> LiveFacts(const ProbeReport& report) {
+  ProbeFacts facts;
+  facts.state = State::kAlive;
+  facts.roundTripMs = ParseNumber<long>(report.roundTripMs);
+  facts.ttl = ParseNumber<int>(report.ttl);
+  if (!facts.roundTripMs || *facts.roundTripMs < 0 || !facts.ttl || *facts.ttl < 0 ||
+      *facts.ttl > kMostTtl) {
     return std::nullopt;
   }
-  result.name = report.name;
-  result.netbiosMac = report.mac;
-  result.nameSource = result.name.empty() ? NameSource::kNone : NameSource::kDns;
-  return result;
+  facts.name = report.name;
+  facts.netbiosMac = report.mac;
+  return facts;
+}
+
+std::optional<MacAddress> RealMac(const std::optional<MacAddress>& mac) {
+  return mac && !IsPlaceholderMac(*mac) ? mac : std::nullopt;
+}
+
+void ShowMac(const HostResult& result, HostView& view) {
+  const std::optional<MacAddress> neighbour =
+      result.link ? RealMac(result.link->mac) : std::nullopt;
+  // The worker asks only hosts reverse DNS names, the controller only the others.
+  std::optional<MacAddress> unitId = RealMac(ParseMac(result.probe.netbiosMac));
+  if (!unitId && result.names) {
+    unitId = RealMac(result.names->unitId);
+  }
+  if (neighbour) {
+    view.mac = neighbour;
+    view.macSource = MacSource::kNeighbour;
+  } else if (unitId) {
+    view.mac = unitId;
+    view.macSource = MacSource::kNetbios;
+  }
+}
+
+void ShowName(const HostResult& result, HostView& view) {
+  if (!result.probe.name.empty()) {
+    view.name = result.probe.name;
+    view.nameSource = NameSource::kDns;
+  } else if (result.names && !result.names->mdns.empty()) {
+    view.name = result.names->mdns;
+    view.nameSource = NameSource::kMdns;
+  } else if (result.names && !result.names->netbios.empty()) {
+    view.name = result.names->netbios;
+    view.nameSource = NameSource::kNetbios;
+  }
+  if (result.names) {
+    view.workgroup = result.names->workgroup;
+  }
+}
+
+std::optional<std::string_view> EchoVerdict(State probed) {
+  if (probed == State::kAlive) {
+    return "alive";
+  }
+  return probed == State::kDead ? std::optional<std::string_view>("dead") : std::nullopt;
 }
 
 }  // namespace
@@ -79,6 +122,26 @@ std::string_view NameSourceText(NameSource source) {
   return "";
 }
 
+State StateOf(const HostResult& result) {
+  const bool heard = result.link && result.link->heardDuringSweep;
+  return result.probe.state == State::kDead && heard ? State::kSilent : result.probe.state;
+}
+
+HostView ViewOf(const HostResult& result, const VendorOf& vendorOf) {
+  HostView view{.address = result.address,
+                .state = StateOf(result),
+                .echo = EchoVerdict(result.probe.state),
+                .roundTripMs = result.probe.roundTripMs,
+                .ttl = result.probe.ttl,
+                .netbiosMac = result.probe.netbiosMac};
+  ShowName(result, view);
+  ShowMac(result, view);
+  if (view.mac && vendorOf) {
+    view.vendor = vendorOf(*view.mac);
+  }
+  return view;
+}
+
 ResultBook::ResultBook(const std::vector<Address>& addresses)
     : awaitingNames_(addresses.size(), false) {
   results_.reserve(addresses.size());
@@ -96,7 +159,7 @@ Filing ResultBook::FileProbeReport(std::string_view text) {
   if (report->dead) {
     return File(*position, {.state = State::kDead});
   }
-  auto live = LiveResult(*report);
+  auto live = LiveFacts(*report);
   return live ? File(*position, std::move(*live)) : Filing::kUnknown;
 }
 
@@ -104,40 +167,40 @@ Filing ResultBook::FileName(std::size_t position, std::string_view name) {
   if (position >= results_.size()) {
     return Filing::kUnknown;
   }
-  return File(position, {.state = name.empty() ? State::kUnnamed : State::kNamed,
-                         .name = std::string(name),
-                         .nameSource = name.empty() ? NameSource::kNone : NameSource::kDns});
+  return File(position,
+              {.state = name.empty() ? State::kUnnamed : State::kNamed, .name = std::string(name)});
 }
 
 void ResultBook::MarkUnreported(std::size_t first, std::size_t count) {
   for (std::size_t position = first; position < first + count && position < results_.size();
        ++position) {
-    if (results_[position].state == State::kPending) {
+    if (results_[position].probe.state == State::kPending) {
       File(position, {.state = State::kNoReport});
     }
   }
 }
 
-void ResultBook::AddNames(std::size_t position, const ExtraNames& names) {
-  HostResult& slot = results_.at(position);
-  awaitingNames_[position] = false;
-  if (slot.name.empty() && !names.mdns.empty()) {
-    slot.name = names.mdns;
-    slot.nameSource = NameSource::kMdns;
-  } else if (slot.name.empty() && !names.netbios.empty()) {
-    slot.name = names.netbios;
-    slot.nameSource = NameSource::kNetbios;
+void ResultBook::FileLink(std::size_t position, const LinkFacts& facts) {
+  auto& link = results_.at(position).link;
+  if (!link) {
+    link = facts;
   }
-  slot.workgroup = names.workgroup;
 }
 
-Filing ResultBook::File(std::size_t position, HostResult result) {
-  HostResult& slot = results_[position];
+void ResultBook::FileNames(std::size_t position, const ExtraNames& names) {
+  auto& slot = results_.at(position).names;
+  awaitingNames_[position] = false;
+  if (!slot) {
+    slot = names;
+  }
+}
+
+Filing ResultBook::File(std::size_t position, ProbeFacts probe) {
+  ProbeFacts& slot = results_[position].probe;
   if (slot.state != State::kPending) {
     return Filing::kDuplicate;
   }
-  result.address = slot.address;
-  slot = std::move(result);
+  slot = std::move(probe);
   ++done_;
   finished_.push_back(position);
   return Filing::kFiled;
@@ -145,7 +208,7 @@ Filing ResultBook::File(std::size_t position, HostResult result) {
 
 std::size_t ResultBook::Found() const {
   return static_cast<std::size_t>(std::count_if(
-      results_.begin(), results_.end(), [](const HostResult& r) { return IsFound(r.state); }));
+      results_.begin(), results_.end(), [](const HostResult& r) { return IsFound(StateOf(r)); }));
 }
 
 }  // namespace hostsweep::controller

@@ -1,13 +1,16 @@
-// The sweep's results: one per address, filled in from the workers' reports.
+// The sweep's results: one per address, the facts each stage found about it
+// and what they add up to.
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "controller/mac_address.h"
 #include "controller/targets.h"
 
 namespace hostsweep::controller {
@@ -36,26 +39,60 @@ enum class NameSource { kNone, kDns, kMdns, kNetbios };
 // "dns", "mdns", "netbios"; empty for kNone.
 std::string_view NameSourceText(NameSource source);
 
-struct HostResult {
-  Address address = 0;
-  State state = State::kPending;
+// What the worker reported about an address: filed once, never changed.
+struct ProbeFacts {
+  State state = State::kPending;  // never silent: that takes the link layer's facts too
   std::optional<long> roundTripMs{};
   std::optional<int> ttl{};
-  std::string name{};
-  std::string netbiosMac{};  // exactly what the worker reported
-  std::string mac{};         // the address shown
-  MacSource macSource = MacSource::kNone;
-  std::string vendor{};
-  NameSource nameSource = NameSource::kNone;
-  std::string workgroup{};
+  std::string name{};        // its reverse lookup
+  std::string netbiosMac{};  // exactly what it reported
+};
+
+// What the system's neighbour table says of the address once its probes are over.
+struct LinkFacts {
+  std::optional<MacAddress> mac{};  // resolved and real
+  bool heardDuringSweep = false;    // the host answered on the link since the sweep began
 };
 
 // Names a host gave the controller's own questions.
 struct ExtraNames {
-  std::string mdns;       // the name its mDNS responder gives its address
-  std::string netbios;    // its unique NetBIOS workstation name
-  std::string workgroup;  // its NetBIOS workgroup
+  std::string mdns{};                  // the name its mDNS responder gives its address
+  std::string netbios{};               // its unique NetBIOS workstation name
+  std::string workgroup{};             // its NetBIOS workgroup
+  std::optional<MacAddress> unitId{};  // the unit ID its node status gave
 };
+
+// Everything known of one address, each part filed once by the stage that
+// found it; what is shown is worked out from these (ViewOf).
+struct HostResult {
+  Address address = 0;
+  ProbeFacts probe{};
+  std::optional<LinkFacts> link{};
+  std::optional<ExtraNames> names{};
+};
+
+// One address as every format shows it, worked out once from its facts.
+struct HostView {
+  Address address = 0;
+  State state = State::kPending;           // a dead host heard on the link is silent
+  std::optional<std::string_view> echo{};  // the worker's verdict: "alive" or "dead"
+  std::optional<long> roundTripMs{};
+  std::optional<int> ttl{};
+  std::string name{};  // reverse DNS, else mDNS, else NetBIOS
+  NameSource nameSource = NameSource::kNone;
+  // The neighbour table's, else a NetBIOS unit ID (the worker's, else the
+  // controller's own question's); never a placeholder.
+  std::optional<MacAddress> mac{};
+  MacSource macSource = MacSource::kNone;
+  std::string vendor{};
+  std::string workgroup{};
+  std::string netbiosMac{};  // exactly what the worker reported
+};
+
+using VendorOf = std::function<std::string(const MacAddress&)>;
+HostView ViewOf(const HostResult& result, const VendorOf& vendorOf);
+// The shown state alone.
+State StateOf(const HostResult& result);
 
 // What one report did to the results.
 enum class Filing { kFiled, kDuplicate, kUnknown };
@@ -70,26 +107,25 @@ class ResultBook {
   Filing FileName(std::size_t position, std::string_view name);
   // Every slot from `first` on, `count` of them, still without a report.
   void MarkUnreported(std::size_t first, std::size_t count);
+  // The link layer's facts for a probed address; only the first filing counts.
+  void FileLink(std::size_t position, const LinkFacts& facts);
   // A filed result that waits for names from elsewhere is not ready yet.
   void AwaitNames(std::size_t position) { awaitingNames_.at(position) = true; }
-  // Gives the result at `position` the first of the names found (mDNS before
-  // NetBIOS) unless it has a name, and the workgroup; it is ready then.
-  void AddNames(std::size_t position, const ExtraNames& names);
+  // The names the controller's own questions found; the result is ready then.
+  void FileNames(std::size_t position, const ExtraNames& names);
   // Filed, and waiting for nothing more.
   [[nodiscard]] bool Ready(std::size_t position) const {
-    return results_[position].state != State::kPending && !awaitingNames_[position];
+    return results_[position].probe.state != State::kPending && !awaitingNames_[position];
   }
 
   [[nodiscard]] const std::vector<HostResult>& Results() const { return results_; }
-  // For the stages that add to a result once its probes are done.
-  HostResult& At(std::size_t position) { return results_[position]; }
   // The positions filed since the last call, in the order they were filed.
   std::vector<std::size_t> TakeFinished() { return std::exchange(finished_, {}); }
   [[nodiscard]] std::size_t Done() const { return done_; }
   [[nodiscard]] std::size_t Found() const;
 
  private:
-  Filing File(std::size_t position, HostResult result);
+  Filing File(std::size_t position, ProbeFacts probe);
 
   std::vector<HostResult> results_;
   std::vector<std::size_t> finished_;

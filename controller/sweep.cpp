@@ -54,12 +54,12 @@ std::size_t ProbesInFlightCap(std::size_t neighbourTable) {
 }
 
 Sweep::Sweep(const std::vector<Address>& addresses, const SweepSettings& settings, WorkerHost& host,
-             std::ostream& diagnostics, std::vector<Enrichment*> stages)
+             std::ostream& diagnostics, Enrichment* stages)
     : addresses_(addresses),
       settings_(settings),
       host_(host),
       diagnostics_(diagnostics),
-      stages_(std::move(stages)),
+      stages_(stages),
       batches_(SplitIntoBatches(addresses.size(), settings.namesOnly ? 1 : settings.batchSize)),
       steadyLimit_(std::min(settings.jobs, batches_.size())),
       ramps_(false),
@@ -112,8 +112,8 @@ void Sweep::EnrichFinished() {
   if (finished.empty()) {
     return;
   }
-  for (Enrichment* stage : stages_) {
-    stage->Enrich(book_, finished);
+  if (stages_ != nullptr) {
+    stages_->Pass(book_, finished);
   }
 }
 
@@ -134,9 +134,7 @@ milliseconds Sweep::NextWait() const {
 
 bool Sweep::BatchesLeft() const { return !running_.empty() || nextBatch_ < batches_.size(); }
 
-bool Sweep::StagesBusy() const {
-  return std::any_of(stages_.begin(), stages_.end(), [](const Enrichment* s) { return s->Busy(); });
-}
+bool Sweep::StagesBusy() const { return stages_ != nullptr && stages_->ChainBusy(); }
 
 // Waits for the workers and, while a stage waits for answers, for those: the
 // workers' wait is short then, and only a look once no batch is left.
@@ -149,11 +147,7 @@ void Sweep::WaitForEvents() {
   const bool batchesLeft = BatchesLeft();
   host_.Wait(batchesLeft ? std::min(kAnswerTick, NextWait()) : milliseconds{0}, *this);
   EnrichFinished();
-  for (Enrichment* stage : stages_) {
-    if (stage->Busy()) {
-      stage->Poll(book_, batchesLeft ? milliseconds{0} : kAnswerTick);
-    }
-  }
+  stages_->PollChain(book_, batchesLeft ? milliseconds{0} : kAnswerTick);
 }
 
 void Sweep::StartBatches() {
@@ -308,7 +302,7 @@ bool Sweep::QueueRerun(BatchId batch) {
   const Batch failed = batches_[batch];
   const std::size_t queued = batches_.size();
   const auto pending = [this](std::size_t position) {
-    return book_.Results()[position].state == State::kPending;
+    return book_.Results()[position].probe.state == State::kPending;
   };
   for (std::size_t position = failed.first; position < failed.first + failed.count;) {
     if (!pending(position)) {

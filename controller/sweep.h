@@ -56,10 +56,10 @@ struct SweepCounts {
 
 class Sweep : private SweepEvents {
  public:
-  // `stages` add to each result once its probes are over, in their order;
-  // the sweep goes on while a stage waits for answers.
+  // `stages`, the first of a chain, add to each result once its probes are
+  // over; the sweep goes on while a stage waits for answers.
   Sweep(const std::vector<Address>& addresses, const SweepSettings& settings, WorkerHost& host,
-        std::ostream& diagnostics, std::vector<Enrichment*> stages = {});
+        std::ostream& diagnostics, Enrichment* stages = nullptr);
 
   // Runs until every batch is done, the user interrupts or `changed`, called
   // after each wait, returns false. Returns false when it did not finish.
@@ -111,7 +111,7 @@ class Sweep : private SweepEvents {
   SweepSettings settings_;
   WorkerHost& host_;
   std::ostream& diagnostics_;
-  std::vector<Enrichment*> stages_;
+  Enrichment* stages_;
   std::vector<Batch> batches_;
   Clock::time_point started_;
   // Chains that may run at once once the sweep has ramped up (only ever

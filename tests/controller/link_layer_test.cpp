@@ -96,13 +96,17 @@ struct LinkCase {
   State expectedState;
   const char* expectedMac;
   MacSource expectedSource;
+  const char* askedUnitId = "";  // what the controller's own NetBIOS question gave
 };
 
 class LinkRule : public ::testing::TestWithParam<LinkCase> {};
 
 TEST_P(LinkRule, ChoosesTheMacAndTellsSilentFromDead) {
   const auto& c = GetParam();
-  HostResult result{.address = 0x0A00000A, .state = c.state, .netbiosMac = c.netbiosMac};
+  HostResult result{.address = 0x0A00000A, .probe = {.state = c.state, .netbiosMac = c.netbiosMac}};
+  if (*c.askedUnitId != '\0') {
+    result.names = ExtraNames{.unitId = ParseMac(c.askedUnitId)};
+  }
   std::optional<NeighbourEntry> entry;
   if (c.neighbourMac) {
     entry = NeighbourEntry{
@@ -111,11 +115,14 @@ TEST_P(LinkRule, ChoosesTheMacAndTellsSilentFromDead) {
       entry->sinceConfirmed = milliseconds(*c.sinceConfirmedMs);
     }
   }
-  ApplyLinkLayer(result, entry ? &*entry : nullptr, milliseconds(2000));
-  EXPECT_EQ(result.state, c.expectedState);
-  EXPECT_EQ(result.mac, c.expectedMac);
-  EXPECT_EQ(result.macSource, c.expectedSource);
-  EXPECT_EQ(result.netbiosMac, c.netbiosMac);  // the worker's report stays as it was
+  result.link = LinkFactsOf(entry ? &*entry : nullptr, milliseconds(2000));
+  const HostView view = ViewOf(result, [](const MacAddress&) { return std::string("maker"); });
+  EXPECT_EQ(view.state, c.expectedState);
+  EXPECT_EQ(view.mac ? FormatMac(*view.mac) : "", c.expectedMac);
+  EXPECT_EQ(view.macSource, c.expectedSource);
+  EXPECT_EQ(view.vendor, view.mac ? "maker" : "");
+  EXPECT_EQ(view.netbiosMac, c.netbiosMac);  // the worker's report stays as it was
+  EXPECT_EQ(view.echo, c.state == State::kAlive ? "alive" : "dead");
 }
 
 constexpr const char* kNeighbour = "00-22-72-00-00-0A";
@@ -147,7 +154,14 @@ INSTANTIATE_TEST_SUITE_P(
         LinkCase{"all-zero entry is no entry", State::kDead, kNetbios, "00-00-00-00-00-00", true,
                  std::nullopt, State::kDead, kNetbios, MacSource::kNetbios},
         LinkCase{"dead, no entry: dead", State::kDead, "", std::nullopt, false, std::nullopt,
-                 State::kDead, "", MacSource::kNone}),
+                 State::kDead, "", MacSource::kNone},
+        LinkCase{"routed, named by our question: its unit ID", State::kAlive, "", std::nullopt,
+                 false, std::nullopt, State::kAlive, kNetbios, MacSource::kNetbios, kNetbios},
+        LinkCase{"the worker's unit ID before our question's", State::kAlive, kNetbios,
+                 std::nullopt, false, std::nullopt, State::kAlive, kNetbios, MacSource::kNetbios,
+                 "00-D0-EF-00-00-99"},
+        LinkCase{"neighbour before our question's unit ID", State::kAlive, "", kNeighbour, true,
+                 std::nullopt, State::kAlive, kNeighbour, MacSource::kNeighbour, kNetbios}),
     [](const auto& info) {
       std::string name = info.param.what;
       for (auto& ch : name) {

@@ -11,16 +11,18 @@
 namespace hostsweep::controller {
 namespace {
 
-HostResult Live(std::string name) {
+HostView Live(std::string name) {
   return {.address = 0x0A00000A,
           .state = State::kAlive,
+          .echo = "alive",
           .roundTripMs = 3,
           .ttl = 64,
           .name = std::move(name),
-          .netbiosMac = "02-00-5E-10-00-0A",
-          .mac = "00-22-72-00-00-0A",
+          .nameSource = NameSource::kDns,
+          .mac = ParseMac("00-22-72-00-00-0A"),
           .macSource = MacSource::kNeighbour,
-          .vendor = "Maker, \"Q\""};
+          .vendor = "Maker, \"Q\"",
+          .netbiosMac = "02-00-5E-10-00-0A"};
 }
 
 struct Quoting {
@@ -113,7 +115,8 @@ TEST(Json, EveryKeyIsPresentInAFixedOrderWithNullForAbsentValues) {
   EXPECT_EQ(
       JsonLine({.address = 0x0A000002,
                 .state = State::kSilent,
-                .mac = "00-D0-EF-00-00-0E",
+                .echo = "dead",
+                .mac = ParseMac("00-D0-EF-00-00-0E"),
                 .macSource = MacSource::kNetbios}),
       R"({"address":"10.0.0.2","state":"silent","echo":"dead","rtt_ms":null,"ttl":null,"name":null,"mac":"00-D0-EF-00-00-0E","vendor":null,"mac_source":"netbios","netbios_mac":null,"name_source":null,"workgroup":null})");
 }

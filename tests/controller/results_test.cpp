@@ -9,14 +9,14 @@ class ResultBookTest : public ::testing::Test {
  protected:
   std::vector<Address> addresses_{0x0A000001, 0x0A000002, 0x0A000003};
   ResultBook book_{addresses_};
-  const HostResult& At(std::size_t position) { return book_.Results()[position]; }
+  const ProbeFacts& At(std::size_t position) { return book_.Results()[position].probe; }
 };
 
 TEST_F(ResultBookTest, FilesDeadAndLiveReportsByLabel) {
   EXPECT_EQ(book_.FileProbeReport("h2,Dead"), Filing::kFiled);
   EXPECT_EQ(book_.FileProbeReport("h0,12,128,pc5,00-1A-2B-3C-4D-5E"), Filing::kFiled);
   EXPECT_EQ(At(2).state, State::kDead);
-  EXPECT_EQ(At(2).address, 0x0A000003U);
+  EXPECT_EQ(book_.Results()[2].address, 0x0A000003U);
   EXPECT_EQ(At(0).state, State::kAlive);
   EXPECT_EQ(At(0).roundTripMs, 12);
   EXPECT_EQ(At(0).ttl, 128);
@@ -73,6 +73,23 @@ TEST_F(ResultBookTest, UnreportedSlotsOfAnEndedBatchBecomeNoReport) {
   EXPECT_EQ(At(2).state, State::kNoReport);
   EXPECT_EQ(book_.Done(), 3U);
   EXPECT_EQ(book_.FileProbeReport("h0,Dead"), Filing::kDuplicate);
+}
+
+TEST_F(ResultBookTest, LaterStagesAddTheirFactsOnceAndTheWorkersVerdictStays) {
+  ASSERT_EQ(book_.FileProbeReport("h0,Dead"), Filing::kFiled);
+  book_.FileLink(0, {.mac = ParseMac("00-22-72-00-00-0A"), .heardDuringSweep = true});
+  book_.FileLink(0, {});
+  book_.AwaitNames(0);
+  EXPECT_FALSE(book_.Ready(0));
+  book_.FileNames(0, {.mdns = "alpha.local"});
+  book_.FileNames(0, {.mdns = "other.local"});
+  EXPECT_TRUE(book_.Ready(0));
+  const HostResult& result = book_.Results()[0];
+  EXPECT_EQ(result.probe.state, State::kDead);
+  EXPECT_EQ(StateOf(result), State::kSilent);
+  EXPECT_TRUE(result.link->heardDuringSweep);
+  EXPECT_EQ(result.names->mdns, "alpha.local");
+  EXPECT_EQ(book_.Found(), 1U);
 }
 
 }  // namespace

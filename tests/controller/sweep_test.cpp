@@ -12,6 +12,7 @@
 
 #include "controller/link_layer.h"
 #include "controller/name_queries.h"
+#include "controller/vendors.h"
 #include "tests/controller/fake_udp_network.h"
 
 namespace hostsweep::controller {
@@ -112,7 +113,7 @@ std::vector<Address> Addresses(std::size_t count) {
 std::vector<State> States(const ResultBook& book) {
   std::vector<State> states;
   for (const auto& result : book.Results()) {
-    states.push_back(result.state);
+    states.push_back(StateOf(result));
   }
   return states;
 }
@@ -267,7 +268,7 @@ TEST(Sweep, NameOnlyAnswersAreMatchedByTheirWorkerOneAddressEach) {
   ASSERT_TRUE(sweep.Run(KeepGoing));
   EXPECT_THAT(host.lines, ElementsAre("525,0,10.0.0.1", "525,0,10.0.0.2", "525,0,10.0.0.3"));
   EXPECT_THAT(States(sweep.Book()), ElementsAre(State::kNamed, State::kUnnamed, State::kNamed));
-  EXPECT_EQ(sweep.Book().Results()[2].name, "host-10.0.0.3");
+  EXPECT_EQ(sweep.Book().Results()[2].probe.name, "host-10.0.0.3");
   EXPECT_EQ(sweep.Counts().unknownReports, 3U);
 }
 
@@ -342,26 +343,30 @@ TEST(Sweep, EveryResultIsEnrichedOnceBeforeItIsShown) {
   };
   std::ostringstream diagnostics;
   LazyVendorRegistry vendors(folder, diagnostics);
-  LinkLayerEnrichment linkLayer(table, vendors, diagnostics, false);
-  Sweep sweep(addresses, {.jobs = 1, .batchSize = 1}, host, diagnostics, {&linkLayer});
+  LinkLayerEnrichment linkLayer(table, diagnostics, false);
+  Sweep sweep(addresses, {.jobs = 1, .batchSize = 1}, host, diagnostics, &linkLayer);
   std::size_t shownUnenriched = 0;
   ASSERT_TRUE(sweep.Run([&shownUnenriched](const ResultBook& book) {
     for (const auto& result : book.Results()) {
-      shownUnenriched += result.state == State::kDead && result.address == 0x0A000002 ? 1 : 0;
+      shownUnenriched += StateOf(result) == State::kDead && result.address == 0x0A000002 ? 1 : 0;
     }
     return true;
   }));
-  std::filesystem::remove_all(folder);
   EXPECT_EQ(shownUnenriched, 0U);
   EXPECT_EQ(tableReads, 3);  // one per round that finished a probed address
   EXPECT_THAT(States(sweep.Book()), ElementsAre(State::kAlive, State::kSilent, State::kDead));
   EXPECT_EQ(sweep.Book().Found(), 2U);
-  const auto& results = sweep.Book().Results();
-  EXPECT_EQ(results[0].mac, "00-22-72-00-00-01");
-  EXPECT_EQ(results[0].vendor, "Maker A");
-  EXPECT_EQ(results[0].netbiosMac, "00-00-00-00-00-00");
-  EXPECT_EQ(results[1].vendor, kLocallyAdministered);
-  EXPECT_EQ(results[2].macSource, MacSource::kNone);
+  std::vector<HostView> views;
+  for (const auto& result : sweep.Book().Results()) {
+    views.push_back(
+        ViewOf(result, [&vendors](const MacAddress& mac) { return vendors.VendorOf(mac); }));
+  }
+  std::filesystem::remove_all(folder);
+  EXPECT_EQ(views[0].mac, ParseMac("00-22-72-00-00-01"));
+  EXPECT_EQ(views[0].vendor, "Maker A");
+  EXPECT_EQ(views[0].netbiosMac, "00-00-00-00-00-00");
+  EXPECT_EQ(views[1].vendor, kLocallyAdministered);
+  EXPECT_EQ(views[2].macSource, MacSource::kNone);
   EXPECT_EQ(diagnostics.str(), "");
 }
 
@@ -378,18 +383,18 @@ TEST(Sweep, OnlyLiveHostsWithoutANameAreAskedAndTheirRowsWaitForTheAnswers) {
   NameQueries names(network, 4);
   NameStage stage(names);
   std::ostringstream diagnostics;
-  Sweep sweep(addresses, {.jobs = 4, .batchSize = 1}, host, diagnostics, {&stage});
+  Sweep sweep(addresses, {.jobs = 4, .batchSize = 1}, host, diagnostics, &stage);
   bool heldWhileAsking = false;
   ASSERT_TRUE(sweep.Run([&](const ResultBook& book) {
-    heldWhileAsking |= book.Results()[2].state == State::kAlive && !book.Ready(2);
+    heldWhileAsking |= StateOf(book.Results()[2]) == State::kAlive && !book.Ready(2);
     return true;
   }));
   EXPECT_TRUE(heldWhileAsking);
   std::vector<std::pair<std::string, NameSource>> named;
   for (std::size_t position = 0; position < addresses.size(); ++position) {
     EXPECT_TRUE(sweep.Book().Ready(position));
-    named.emplace_back(sweep.Book().Results()[position].name,
-                       sweep.Book().Results()[position].nameSource);
+    const HostView view = ViewOf(sweep.Book().Results()[position], {});
+    named.emplace_back(view.name, view.nameSource);
   }
   EXPECT_THAT(
       named,

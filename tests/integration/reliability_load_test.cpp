@@ -63,8 +63,9 @@ TEST(ReliabilityLoad, SlashTwentyGivesEachAddressOneResultAndLeavesNothingOpenOr
     for (std::size_t i = 0; i < results.size(); ++i) {
       const auto address = controller::FormatAddress(results[i].address);
       EXPECT_EQ(results[i].address, addresses[i]);
-      EXPECT_EQ(results[i].state, live.contains(address) ? State::kAlive : State::kDead)
-          << address << " is " << controller::StateText(results[i].state);
+      EXPECT_EQ(controller::StateOf(results[i]),
+                live.contains(address) ? State::kAlive : State::kDead)
+          << address << " is " << controller::StateText(controller::StateOf(results[i]));
     }
     EXPECT_EQ(sweep.Book().Found(), live.size());
     // Every worker's pipe and connection is closed once its chain has ended.
