@@ -1,4 +1,6 @@
 // The neighbour table over rtnetlink: one RTM_GETNEIGH dump of the IPv4 entries.
+#include "controller/posix/neighbour_table.h"
+
 #include <linux/neighbour.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
@@ -50,6 +52,9 @@ void SendDumpRequest(int fd) {
 
 // One RTM_NEWNEIGH message, if it is a usable IPv4 entry with an Ethernet address.
 std::optional<NeighbourEntry> ParseEntry(const nlmsghdr* header) {
+  if (header->nlmsg_len < NLMSG_LENGTH(sizeof(ndmsg))) {
+    return std::nullopt;
+  }
   const auto* message = static_cast<const ndmsg*>(NLMSG_DATA(header));
   if (message->ndm_family != AF_INET || (message->ndm_state & kUsableStates) == 0) {
     return std::nullopt;
@@ -88,6 +93,28 @@ std::optional<NeighbourEntry> ParseEntry(const nlmsghdr* header) {
 
 }  // namespace
 
+bool ReadNeighbourDatagram(std::span<const char> datagram, std::vector<NeighbourEntry>& entries) {
+  auto remaining = static_cast<unsigned>(datagram.size());
+  for (const auto* header = reinterpret_cast<const nlmsghdr*>(datagram.data());
+       NLMSG_OK(header, remaining); header = NLMSG_NEXT(header, remaining)) {
+    if (header->nlmsg_type == NLMSG_DONE) {
+      return true;
+    }
+    if (header->nlmsg_type == NLMSG_ERROR) {
+      errno = header->nlmsg_len >= NLMSG_LENGTH(sizeof(nlmsgerr))
+                  ? -static_cast<const nlmsgerr*>(NLMSG_DATA(header))->error
+                  : EPROTO;
+      Fail("dump");
+    }
+    if (header->nlmsg_type == RTM_NEWNEIGH) {
+      if (auto entry = ParseEntry(header)) {
+        entries.push_back(*entry);
+      }
+    }
+  }
+  return false;
+}
+
 std::vector<NeighbourEntry> ReadNeighbourTable() {
   const FileDescriptor fd(socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
   if (!fd.Valid()) {
@@ -104,21 +131,8 @@ std::vector<NeighbourEntry> ReadNeighbourTable() {
       }
       Fail("receive");
     }
-    auto remaining = static_cast<unsigned>(received);
-    for (const auto* header = reinterpret_cast<const nlmsghdr*>(buffer.data());
-         NLMSG_OK(header, remaining); header = NLMSG_NEXT(header, remaining)) {
-      if (header->nlmsg_type == NLMSG_DONE) {
-        return entries;
-      }
-      if (header->nlmsg_type == NLMSG_ERROR) {
-        errno = -static_cast<const nlmsgerr*>(NLMSG_DATA(header))->error;
-        Fail("dump");
-      }
-      if (header->nlmsg_type == RTM_NEWNEIGH) {
-        if (auto entry = ParseEntry(header)) {
-          entries.push_back(*entry);
-        }
-      }
+    if (ReadNeighbourDatagram({buffer.data(), static_cast<std::size_t>(received)}, entries)) {
+      return entries;
     }
   }
 }

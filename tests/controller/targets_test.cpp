@@ -162,7 +162,15 @@ INSTANTIATE_TEST_SUITE_P(
                               }(),
                               "longer than 16777216 bytes"},
                       BadFile{"LongBadTarget", "10.0.0." + std::string(1000, '\x1b') + "\n",
-                              "bad target \"10.0.0.???"}),
+                              "bad target \"10.0.0.???"},
+                      BadFile{"GarbageLine", "10.0.0.1\nthis is not an address\n",
+                              "bad target \"this is not an address\""},
+                      BadFile{"BinaryBytes", std::string("10.0.0.1\n\x01\xff\xfe\x7f\n", 14),
+                              "bad target \"?\xff\xfe?\""},
+                      BadFile{"ZeroBytes", std::string("10.0.0.1\n\0\0\0\n", 13),
+                              "bad target \"???\""},
+                      BadFile{"TooManyAddresses", "10.0.0.0/8\n", "65536"},
+                      BadFile{"OnlyComments", "# nothing here\n\n", "no target"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ReadTargetFile, RefusesAFileThatCannotBeRead) {

@@ -250,6 +250,46 @@ TEST_F(RunWorkerTest, FailedSuccessorStartStillReportsTheLiveHostThenFails) {
   EXPECT_EQ(os().echoRequests.size(), 1U);
 }
 
+// Request lines no controller writes: the worker ends with a message naming
+// what is wrong, or reports as usual; it never crashes or probes a garbled
+// address.
+struct HostileCase {
+  const char* name;
+  std::string line;
+  const char* failure;  // in the message; empty: no failure, the reports below
+  std::vector<std::string> reports;
+};
+
+class HostileRequestTest : public RunWorkerTest,
+                           public ::testing::WithParamInterface<HostileCase> {};
+
+TEST_P(HostileRequestTest, EndsWithAMessageOrReports) {
+  const auto& c = GetParam();
+  const auto status = Run(c.line);
+  EXPECT_THAT(ReportTexts(), ::testing::ElementsAreArray(c.reports));
+  if (*c.failure == '\0') {
+    EXPECT_EQ(status, std::nullopt);
+    EXPECT_TRUE(os().failureBoxes.empty());
+  } else {
+    EXPECT_EQ(status, 1);
+    ASSERT_EQ(os().failureBoxes.size(), 1U);
+    EXPECT_THAT(os().failureBoxes[0], HasSubstr(c.failure));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, HostileRequestTest,
+    ::testing::Values(
+        HostileCase{"OnlyCommas", ",,,,,,,", "reply window", {}},
+        HostileCase{"HandleBeyond32Bits", "99999999999999,10.0.0.9,A,,,,,0", "reply window", {}},
+        HostileCase{"HugeAddressField", "525," + std::string(100000, '7') + ",A,,,,,0", "",
+                    {"A,Dead"}},
+        HostileCase{"HugePauseText", "525,10.0.0.9,A,,,,," + std::string(100000, 'x'), "",
+                    {"A,Dead"}},
+        HostileCase{"ThousandsOfFields", "525,10.0.0.9,A,,,,,0" + std::string(20000, ','), "",
+                    {"A,Dead"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // The probe, the name lookup and the adapter query absorb the failures of the
 // calls they make; running out of memory is no such failure and ends the run.
 class OutOfMemoryTest : public RunWorkerTest, public ::testing::WithParamInterface<const char*> {};
