@@ -282,12 +282,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         HostileCase{"OnlyCommas", ",,,,,,,", "reply window", {}},
         HostileCase{"HandleBeyond32Bits", "99999999999999,10.0.0.9,A,,,,,0", "reply window", {}},
-        HostileCase{"HugeAddressField", "525," + std::string(100000, '7') + ",A,,,,,0", "",
-                    {"A,Dead"}},
-        HostileCase{"HugePauseText", "525,10.0.0.9,A,,,,," + std::string(100000, 'x'), "",
-                    {"A,Dead"}},
-        HostileCase{"ThousandsOfFields", "525,10.0.0.9,A,,,,,0" + std::string(20000, ','), "",
-                    {"A,Dead"}}),
+        HostileCase{
+            "HugeAddressField", "525," + std::string(100000, '7') + ",A,,,,,0", "", {"A,Dead"}},
+        HostileCase{
+            "HugePauseText", "525,10.0.0.9,A,,,,," + std::string(100000, 'x'), "", {"A,Dead"}},
+        HostileCase{
+            "ThousandsOfFields", "525,10.0.0.9,A,,,,,0" + std::string(20000, ','), "", {"A,Dead"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The probe, the name lookup and the adapter query absorb the failures of the
