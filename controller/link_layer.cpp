@@ -13,9 +13,12 @@ void ApplyLinkLayer(HostResult& result, const NeighbourEntry* entry,
   if (entry != nullptr && !IsPlaceholderMac(entry->mac)) {
     result.mac = FormatMac(entry->mac);
     result.macSource = MacSource::kNeighbour;
-    // A stale entry from before the sweep says nothing about the host now.
+    // Only what this sweep saw counts: an entry confirmed before it (still
+    // reachable or stale) would make the verdict depend on earlier traffic.
+    // Where the system does not tell when it last heard from the host, its
+    // reachable state is all there is to go by.
     const bool heardDuringSweep =
-        entry->reachable || (entry->sinceConfirmed && *entry->sinceConfirmed <= sweepAge);
+        entry->sinceConfirmed ? *entry->sinceConfirmed <= sweepAge : entry->reachable;
     if (result.state == State::kDead && heardDuringSweep) {
       result.state = State::kSilent;
     }
