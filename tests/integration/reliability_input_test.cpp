@@ -18,6 +18,7 @@ using ::testing::StartsWith;
 
 constexpr int kWorkerFailed = 1;  // driver/exit_status.h
 constexpr int kExitUsage = 3;     // controller/exit_status.h
+constexpr int kExitSystem = 4;    // controller/exit_status.h
 
 struct RequestCase {
   const char* name;
@@ -103,6 +104,49 @@ INSTANTIATE_TEST_SUITE_P(
         TargetFileCase{"HugeLine", std::string(200000, '9') + "\n", "hostsweep:"},
         TargetFileCase{"TooManyAddresses", "10.0.0.0/8\n", "65536"},
         TargetFileCase{"OnlyComments", "# nothing here\n\n", "hostsweep:"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct RefusedRun {
+  const char* name;
+  std::vector<std::string> arguments;
+  bool inputClosed;
+  int exitStatus;
+  std::string says;
+};
+
+class RefusedRunTest : public ::testing::TestWithParam<RefusedRun> {};
+
+// What a message quotes from outside reaches the terminal masked.
+TEST_P(RefusedRunTest, SaysWhyWithNothingThatSteersATerminal) {
+  // The shell only closes standard input, which a child process cannot be given.
+  std::vector<std::string> command{
+      "/bin/sh", "-c", GetParam().inputClosed ? "exec \"$@\" <&-" : "exec \"$@\"", "sh"};
+  const auto controller = ControllerCommand(GetParam().arguments);
+  command.insert(command.end(), controller.begin(), controller.end());
+  const auto run = RunProcess(command);
+  EXPECT_EQ(run.exitStatus, GetParam().exitStatus) << run.standardError;
+  EXPECT_THAT(run.standardError, HasSubstr(GetParam().says));
+  for (const char* control : {"\x1b", "\x07", "\xC2\x9B", "\xE2\x80\xAE"}) {
+    EXPECT_EQ(run.standardError.find(control), std::string::npos) << run.standardError;
+  }
+  EXPECT_EQ(run.standardOutput, "");
+  EXPECT_TRUE(WaitUntilNoneRun(WorkerPath(), milliseconds(0)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, RefusedRunTest,
+    ::testing::Values(RefusedRun{"ClosedInputForTargets",
+                                 {"-f", "-", "10.213.0.10"},
+                                 true,
+                                 kExitUsage,
+                                 "standard input is closed"},
+                      // NOLINTNEXTLINE(misc-misleading-bidirectional)
+                      RefusedRun{"WorkerPathWithControls",
+                                 {"--worker", "/nonexistent/\x1b]2;owned\x07\xC2\x9B\xE2\x80\xAE",
+                                  "10.213.0.10"},
+                                 false,
+                                 kExitSystem,
+                                 "/nonexistent/?]2;owned???"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
