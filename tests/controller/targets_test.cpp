@@ -146,6 +146,7 @@ TEST(ExpandTargets, RepeatedBlocksCostNoExpansionAndOverlapsKeepFirstOccurrence)
   EXPECT_EQ(ExpandTargets(repeated).size(), 65534U);
   const auto addresses = ExpandTargets({"10.0.0.5-7", "10.0.0.1-10", "10.0.0.9-12"});
   std::vector<Address> lastOctets;
+  lastOctets.reserve(addresses.size());
   for (const Address address : addresses) {
     lastOctets.push_back(address & 0xFFU);
   }

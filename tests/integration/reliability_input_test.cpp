@@ -126,6 +126,7 @@ TEST_P(RefusedRunTest, SaysWhyWithNothingThatSteersATerminal) {
   const auto run = RunProcess(command);
   EXPECT_EQ(run.exitStatus, GetParam().exitStatus) << run.standardError;
   EXPECT_THAT(run.standardError, HasSubstr(GetParam().says));
+  // NOLINTNEXTLINE(misc-misleading-bidirectional): U+202E is what is looked for
   for (const char* control : {"\x1b", "\x07", "\xC2\x9B", "\xE2\x80\xAE"}) {
     EXPECT_EQ(run.standardError.find(control), std::string::npos) << run.standardError;
   }
@@ -140,8 +141,8 @@ INSTANTIATE_TEST_SUITE_P(
                                  true,
                                  kExitUsage,
                                  "standard input is closed"},
-                      // NOLINTNEXTLINE(misc-misleading-bidirectional)
                       RefusedRun{"WorkerPathWithControls",
+                                 // NOLINTNEXTLINE(misc-misleading-bidirectional)
                                  {"--worker", "/nonexistent/\x1b]2;owned\x07\xC2\x9B\xE2\x80\xAE",
                                   "10.213.0.10"},
                                  false,
