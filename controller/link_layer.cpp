@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "controller/errors.h"
 
@@ -29,6 +30,17 @@ void ApplyLinkLayer(HostResult& result, const NeighbourEntry* entry,
     result.mac = FormatMac(*netbios);
     result.macSource = MacSource::kNetbios;
   }
+}
+
+std::vector<NeighbourEntry> EntriesToRecheck(const std::vector<NeighbourEntry>& table,
+                                             const std::vector<Address>& swept) {
+  const std::unordered_set<Address> sweeping(swept.begin(), swept.end());
+  std::vector<NeighbourEntry> entries;
+  std::copy_if(table.begin(), table.end(), std::back_inserter(entries),
+               [&sweeping](const NeighbourEntry& entry) {
+                 return !entry.fixed && sweeping.contains(entry.address);
+               });
+  return entries;
 }
 
 LinkLayerEnrichment::LinkLayerEnrichment(TableReader readTable, LazyVendorRegistry& vendors,

@@ -80,6 +80,21 @@ SweepSettings SettingsFor(const Options& options, std::size_t addressCount) {
           .mostChains = MostChainsAtOnce()};
 }
 
+// Checked again as the sweep begins, so that what the table held before
+// cannot decide whether a host that ignores echo reads silent (see
+// EntriesToRecheck).
+void RecheckKnownNeighbours(const std::vector<Address>& addresses, bool verbose) {
+  try {
+    RecheckNeighbours(EntriesToRecheck(ReadNeighbourTable(), addresses));
+  } catch (const SystemError& error) {
+    if (verbose) {
+      std::cerr << "hostsweep: " << error.what()
+                << "; a host on the link that ignores echo and was known before the sweep may "
+                   "read dead\n";
+    }
+  }
+}
+
 void ReportCounts(const SweepCounts& counts) {
   std::cerr << "hostsweep: " << counts.duplicateReports << " duplicate and "
             << counts.unknownReports << " stray reports ignored, " << counts.overdueBatches
@@ -109,6 +124,9 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
   LazyVendorRegistry vendors(registries != nullptr ? registries : VendorRegistryFolder(),
                              std::cerr);
   LinkLayerEnrichment linkLayer(ReadNeighbourTable, vendors, std::cerr, options.verbose);
+  if (!options.namesOnly) {
+    RecheckKnownNeighbours(addresses, options.verbose);
+  }
   const SweepSettings settings = SettingsFor(options, addresses.size());
   const auto network = options.extraNames ? MakeUdpNetwork() : nullptr;
   std::optional<NameQueries> names;

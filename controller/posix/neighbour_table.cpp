@@ -1,10 +1,13 @@
 // The neighbour table over rtnetlink: one RTM_GETNEIGH dump of the IPv4 entries.
+#include <arpa/inet.h>
 #include <linux/neighbour.h>
 #include <linux/rtnetlink.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstring>
+#include <thread>
 
 #include "controller/link_layer.h"
 #include "controller/posix/route_dump.h"
@@ -17,6 +20,11 @@ constexpr unsigned kUsableStates =
     NUD_REACHABLE | NUD_STALE | NUD_DELAY | NUD_PROBE | NUD_PERMANENT;
 constexpr long kMillisecondsPerSecond = 1000;
 
+std::chrono::milliseconds ClockTick() {
+  static const long ticksPerSecond = sysconf(_SC_CLK_TCK);
+  return std::chrono::milliseconds(kMillisecondsPerSecond / ticksPerSecond);
+}
+
 // One RTM_NEWNEIGH message, if it is a usable IPv4 entry with an Ethernet address.
 std::optional<NeighbourEntry> ParseEntry(const nlmsghdr* header) {
   const auto* message = static_cast<const ndmsg*>(NLMSG_DATA(header));
@@ -25,6 +33,8 @@ std::optional<NeighbourEntry> ParseEntry(const nlmsghdr* header) {
   }
   NeighbourEntry entry;
   entry.reachable = (message->ndm_state & NUD_REACHABLE) != 0;
+  entry.fixed = (message->ndm_state & NUD_PERMANENT) != 0;
+  entry.interfaceIndex = message->ndm_ifindex;
   bool haveAddress = false;
   bool haveMac = false;
   ForEachAttribute(*header, sizeof(ndmsg),
@@ -38,11 +48,9 @@ std::optional<NeighbourEntry> ParseEntry(const nlmsghdr* header) {
                      } else if (type == NDA_CACHEINFO && size >= sizeof(nda_cacheinfo)) {
                        nda_cacheinfo info{};
                        std::memcpy(&info, data, sizeof(info));
-                       // Ages are in clock ticks.
-                       static const long ticksPerSecond = sysconf(_SC_CLK_TCK);
-                       entry.sinceConfirmed =
-                           std::chrono::milliseconds(static_cast<long>(info.ndm_confirmed) *
-                                                     kMillisecondsPerSecond / ticksPerSecond);
+                       // Whole clock ticks, cut: the entry was confirmed less
+                       // than one tick more ago than they say.
+                       entry.sinceConfirmed = ClockTick() * (info.ndm_confirmed + 1);
                      }
                    });
   if (!haveAddress || !haveMac) {
@@ -64,6 +72,33 @@ std::vector<NeighbourEntry> ReadNeighbourTable() {
     }
   });
   return entries;
+}
+
+void RecheckNeighbours(const std::vector<NeighbourEntry>& entries) {
+  // An entry's age is told in clock ticks: an answer within the tick the
+  // sweep began in could not be told from a confirmation just before it, so
+  // nothing goes out before the next.
+  std::this_thread::sleep_for(ClockTick());
+  for (const NeighbourEntry& entry : entries) {
+    // The probe state, as the kernel enters it for an entry it doubts: a
+    // unicast request at once, then the usual retries.
+    struct {
+      nlmsghdr header;
+      ndmsg message;
+      rtattr destination;
+      std::uint32_t address;
+    } request{};
+    request.header.nlmsg_len = sizeof(request);
+    request.header.nlmsg_type = RTM_NEWNEIGH;
+    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_REPLACE | NLM_F_ACK;
+    request.message.ndm_family = AF_INET;
+    request.message.ndm_ifindex = entry.interfaceIndex;
+    request.message.ndm_state = NUD_PROBE;
+    request.destination.rta_len = RTA_LENGTH(sizeof(request.address));
+    request.destination.rta_type = NDA_DST;
+    request.address = htonl(entry.address);
+    SendRouteRequest(request.header, "have the neighbour table check its entries");
+  }
 }
 
 }  // namespace hostsweep::controller

@@ -21,29 +21,58 @@ struct DumpRequest {
   rtgenmsg message;
 };
 
+FileDescriptor OpenRouteSocket(const std::string& what) {
+  FileDescriptor fd(socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
+  if (!fd.Valid()) {
+    throw SystemError("cannot " + what + ": socket: " + std::strerror(errno));
+  }
+  return fd;
+}
+
+void Send(int fd, const nlmsghdr& request, const std::string& what) {
+  sockaddr_nl kernel{};
+  kernel.nl_family = AF_NETLINK;
+  if (sendto(fd, &request, request.nlmsg_len, 0, reinterpret_cast<sockaddr*>(&kernel),
+             sizeof(kernel)) < 0) {
+    throw SystemError("cannot " + what + ": send: " + std::strerror(errno));
+  }
+}
+
 }  // namespace
+
+void SendRouteRequest(const nlmsghdr& request, const std::string& what) {
+  const FileDescriptor fd = OpenRouteSocket(what);
+  Send(fd.Get(), request, what);
+  alignas(nlmsghdr) std::array<char, NLMSG_SPACE(sizeof(nlmsgerr)) + kReceiveBuffer> answer{};
+  ssize_t received = 0;
+  do {
+    received = recv(fd.Get(), answer.data(), answer.size(), 0);
+  } while (received < 0 && errno == EINTR);
+  const auto* header = reinterpret_cast<const nlmsghdr*>(answer.data());
+  if (received < 0 || !NLMSG_OK(header, static_cast<unsigned>(received))) {
+    throw SystemError("cannot " + what + ": receive: " + std::strerror(errno));
+  }
+  if (header->nlmsg_type == NLMSG_ERROR) {
+    const int error = -static_cast<const nlmsgerr*>(NLMSG_DATA(header))->error;
+    if (error != 0) {
+      throw SystemError("cannot " + what + ": " + std::strerror(error));
+    }
+  }
+}
 
 void DumpRoute(std::uint16_t type, const std::string& what,
                const std::function<void(const nlmsghdr&)>& take) {
   const auto fail = [&what](const char* step) {
     throw SystemError("cannot read " + what + ": " + step + ": " + std::strerror(errno));
   };
-  const FileDescriptor fd(socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
-  if (!fd.Valid()) {
-    fail("socket");
-  }
+  const FileDescriptor fd = OpenRouteSocket("read " + what);
   DumpRequest request{};
   request.header.nlmsg_len = sizeof(request);
   request.header.nlmsg_type = type;
   request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
   request.header.nlmsg_seq = 1;
   request.message.rtgen_family = AF_INET;
-  sockaddr_nl kernel{};
-  kernel.nl_family = AF_NETLINK;
-  if (sendto(fd.Get(), &request, sizeof(request), 0, reinterpret_cast<sockaddr*>(&kernel),
-             sizeof(kernel)) < 0) {
-    fail("send");
-  }
+  Send(fd.Get(), request.header, "read " + what);
   alignas(nlmsghdr) std::array<char, kReceiveBuffer> buffer{};
   for (;;) {
     const ssize_t received = recv(fd.Get(), buffer.data(), buffer.size(), 0);

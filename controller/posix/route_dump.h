@@ -19,6 +19,10 @@ namespace hostsweep::controller {
 void DumpRoute(std::uint16_t type, const std::string& what,
                const std::function<void(const nlmsghdr&)>& take);
 
+// Asks the kernel to take `request` (a whole message, NLM_F_ACK set) and
+// waits for its answer. Throws SystemError "cannot <what>: ..." on refusal.
+void SendRouteRequest(const nlmsghdr& request, const std::string& what);
+
 // Each attribute (type, payload) of a message whose fixed header is `fixed`
 // bytes long.
 void ForEachAttribute(
