@@ -150,5 +150,28 @@ INSTANTIATE_TEST_SUITE_P(
                                  "/nonexistent/?]2;owned???"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// An interface's name is any bytes but '/', ':' and spaces; --localnet's
+// refusal quotes it masked.
+TEST(LocalnetRefusal, QuotesAnInterfaceNameMasked) {
+  if (!InLab()) {
+    GTEST_SKIP() << "needs the lab's scanner namespace (run through tests/lab/lab.sh exec)";
+  }
+  // NOLINTNEXTLINE(misc-misleading-bidirectional)
+  const std::string name = "\x1b[31mhb\xE2\x80\xAE";
+  ASSERT_EQ(RunProcess({"/bin/ip", "link", "add", "name", name, "type", "veth", "peer", "name",
+                        "hostile-peer"})
+                .exitStatus,
+            0);
+  const bool up =
+      RunProcess({"/bin/ip", "addr", "add", "10.0.0.1/8", "dev", name}).exitStatus == 0 &&
+      RunProcess({"/bin/ip", "link", "set", name, "up"}).exitStatus == 0;
+  const auto run = RunController({"--localnet"});
+  RunProcess({"/bin/ip", "link", "del", name});
+  ASSERT_TRUE(up);
+  EXPECT_EQ(run.exitStatus, kExitUsage) << run.standardError;
+  EXPECT_THAT(run.standardError, HasSubstr("?[31mhb?'s network 10.0.0.0/8"));
+  EXPECT_EQ(run.standardError.find('\x1b'), std::string::npos) << run.standardError;
+}
+
 }  // namespace
 }  // namespace hostsweep::testing
