@@ -43,7 +43,7 @@ void Send(int fd, const nlmsghdr& request, const std::string& what) {
 void SendRouteRequest(const nlmsghdr& request, const std::string& what) {
   const FileDescriptor fd = OpenRouteSocket(what);
   Send(fd.Get(), request, what);
-  alignas(nlmsghdr) std::array<char, NLMSG_SPACE(sizeof(nlmsgerr)) + kReceiveBuffer> answer{};
+  alignas(nlmsghdr) std::array<char, kReceiveBuffer> answer{};
   ssize_t received = 0;
   do {
     received = recv(fd.Get(), answer.data(), answer.size(), 0);
