@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
   for (int run = 0; run < kRuns; ++run) {
     const auto start = std::chrono::steady_clock::now();
     VendorRegistry registry;
-    LoadRegistries(folder, registry);
+    LoadRegistries(folder, registry, std::cerr);
     milliseconds.push_back(
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
             .count());

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "controller/errors.h"
 
@@ -12,10 +13,24 @@ LinkFacts LinkFactsOf(const NeighbourEntry* entry, std::chrono::milliseconds swe
   if (entry == nullptr || IsPlaceholderMac(entry->mac)) {
     return {};
   }
-  // A stale entry from before the sweep says nothing about the host now.
+  // Only what this sweep saw counts: an entry confirmed before it (still
+  // reachable or stale) would make the verdict depend on earlier traffic.
+  // Where the system does not tell when it last heard from the host, its
+  // reachable state is all there is to go by.
   return {.mac = entry->mac,
           .heardDuringSweep =
-              entry->reachable || (entry->sinceConfirmed && *entry->sinceConfirmed <= sweepAge)};
+              entry->sinceConfirmed ? *entry->sinceConfirmed <= sweepAge : entry->reachable};
+}
+
+std::vector<NeighbourEntry> EntriesToRecheck(const std::vector<NeighbourEntry>& table,
+                                             const std::vector<Address>& swept) {
+  const std::unordered_set<Address> sweeping(swept.begin(), swept.end());
+  std::vector<NeighbourEntry> entries;
+  std::copy_if(table.begin(), table.end(), std::back_inserter(entries),
+               [&sweeping](const NeighbourEntry& entry) {
+                 return !entry.fixed && sweeping.contains(entry.address);
+               });
+  return entries;
 }
 
 LinkLayerEnrichment::LinkLayerEnrichment(TableReader readTable, std::ostream& diagnostics,

@@ -15,20 +15,15 @@ constexpr int kAddressBits = 32;
 std::vector<std::string> LocalNetworkTargets(const std::vector<InterfaceNetwork>& networks) {
   std::vector<std::string> targets;
   for (const auto& network : networks) {
-    std::string target;
-    if (network.peer && network.prefixLength == kAddressBits) {
-      target = FormatAddress(*network.peer) + "/32";
-    } else {
-      const int hostBits = kAddressBits - network.prefixLength;
-      const Address mask = hostBits >= kAddressBits ? 0 : ~Address{0} << hostBits;
-      const std::string block =
-          FormatAddress(network.address & mask) + "/" + std::to_string(network.prefixLength);
-      if (hostBits >= kAddressBits || (std::uint64_t{1} << hostBits) > kMostTargets) {
-        throw UsageError("--localnet: " + network.interfaceName + "'s network " + block +
-                         " holds more than " + std::to_string(kMostTargets) +
-                         " addresses; name the part to sweep as a range or smaller block");
-      }
-      target = block;
+    // A point-to-point link connects this machine to its peer's prefix.
+    const Address base = network.peer.value_or(network.address);
+    const int hostBits = kAddressBits - network.prefixLength;
+    const Address mask = hostBits >= kAddressBits ? 0 : ~Address{0} << hostBits;
+    std::string target = FormatAddress(base & mask) + "/" + std::to_string(network.prefixLength);
+    if (hostBits >= kAddressBits || (std::uint64_t{1} << hostBits) > kMostTargets) {
+      throw UsageError("--localnet: " + network.interfaceName + "'s network " + target +
+                       " holds more than " + std::to_string(kMostTargets) +
+                       " addresses; name the part to sweep as a range or smaller block");
     }
     if (std::find(targets.begin(), targets.end(), target) == targets.end()) {
       targets.push_back(target);

@@ -13,7 +13,8 @@ struct InterfaceNetwork {
   std::string interfaceName;
   Address address = 0;
   int prefixLength = 0;
-  std::optional<Address> peer{};  // the far end of a point-to-point link
+  // The far end of a point-to-point link; the network is its prefix.
+  std::optional<Address> peer{};
 };
 
 // The IPv4 addresses of every interface that is up and not a loopback.
@@ -21,7 +22,8 @@ struct InterfaceNetwork {
 std::vector<InterfaceNetwork> ReadInterfaceNetworks();
 
 // One target per distinct network ("10.0.0.0/24"; a point-to-point link's
-// peer alone). Throws UsageError naming a network larger than a sweep may be.
+// peer's prefix, the peer alone for a /32). Throws UsageError naming a network larger than a sweep
+// may be.
 std::vector<std::string> LocalNetworkTargets(const std::vector<InterfaceNetwork>& networks);
 
 }  // namespace hostsweep::controller

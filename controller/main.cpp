@@ -12,6 +12,7 @@
 #include "controller/options.h"
 #include "controller/output_channel.h"
 #include "controller/platform_host.h"
+#include "controller/printable.h"
 #include "controller/progress.h"
 #include "controller/result_stream.h"
 #include "controller/sweep.h"
@@ -34,10 +35,13 @@ std::vector<std::string> LocalTargets() {
   return targets;
 }
 
-// Standard error through an output channel while main runs.
+// Standard error through an output channel while main runs, every line
+// masked: messages quote what came from outside (interface names, paths,
+// targets, worker messages).
 class ErrorsThrough {
  public:
-  explicit ErrorsThrough(OutputChannel& errors) : before_(std::cerr.rdbuf(&errors)) {}
+  explicit ErrorsThrough(OutputChannel& errors)
+      : printable_(errors), before_(std::cerr.rdbuf(&printable_)) {}
   ~ErrorsThrough() { std::cerr.rdbuf(before_); }
   ErrorsThrough(const ErrorsThrough&) = delete;
   ErrorsThrough& operator=(const ErrorsThrough&) = delete;
@@ -45,15 +49,22 @@ class ErrorsThrough {
   ErrorsThrough& operator=(ErrorsThrough&&) = delete;
 
  private:
+  PrintableLines printable_;
   std::streambuf* before_;
 };
 
 std::vector<Address> CollectAddresses(const Options& options) {
   std::vector<std::string> targets =
       options.localNetworks ? LocalTargets() : std::vector<std::string>{};
-  targets.insert(targets.end(), options.targets.begin(), options.targets.end());
-  for (const auto& file : options.targetFiles) {
-    const auto lines = ReadTargetFile(file);
+  for (const auto& [text, isFile] : options.targets) {
+    if (!isFile) {
+      targets.push_back(text);
+      continue;
+    }
+    if (text == "-" && !StandardInputOpen()) {
+      throw UsageError("-f -: standard input is closed");
+    }
+    const auto lines = ReadTargetFile(text);
     targets.insert(targets.end(), lines.begin(), lines.end());
   }
   return ExpandTargets(targets);
@@ -67,6 +78,21 @@ SweepSettings SettingsFor(const Options& options, std::size_t addressCount) {
           .verbose = options.verbose,
           .neighbourTable = NeighbourTableSize(),
           .mostChains = MostChainsAtOnce()};
+}
+
+// Checked again as the sweep begins, so that what the table held before
+// cannot decide whether a host that ignores echo reads silent (see
+// EntriesToRecheck).
+void RecheckKnownNeighbours(const std::vector<Address>& addresses, bool verbose) {
+  try {
+    RecheckNeighbours(EntriesToRecheck(ReadNeighbourTable(), addresses));
+  } catch (const SystemError& error) {
+    if (verbose) {
+      std::cerr << "hostsweep: " << error.what()
+                << "; a host on the link that ignores echo and was known before the sweep may "
+                   "read dead\n";
+    }
+  }
 }
 
 void ReportCounts(const SweepCounts& counts) {
@@ -84,7 +110,8 @@ int OutputFailed(const OutputChannel& output) {
   return kExitSystem;
 }
 
-int RunSweep(const Options& options, const std::vector<Address>& addresses, OutputChannel& output) {
+int RunSweep(const Options& options, const std::vector<Address>& addresses, OutputChannel& output,
+             OutputChannel& errors) {
   const std::string workerPath = options.worker.empty() ? DefaultWorkerPath() : options.worker;
   CheckWorkerPath(workerPath);
   if (!options.namesOnly) {
@@ -96,6 +123,9 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
   const char* registries = std::getenv("HOSTSWEEP_IEEE_DATA");
   LazyVendorRegistry vendors(registries != nullptr ? registries : VendorRegistryFolder(),
                              std::cerr);
+  if (!options.namesOnly) {
+    RecheckKnownNeighbours(addresses, options.verbose);
+  }
   const SweepSettings settings = SettingsFor(options, addresses.size());
   const auto network = options.extraNames ? MakeUdpNetwork() : nullptr;
   std::optional<NameQueries> names;
@@ -112,9 +142,11 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
   const auto writer = MakeWriter(options.format, results);
   ResultStream stream(*writer, options.foundOnly,
                       [&vendors](const MacAddress& mac) { return vendors.VendorOf(mac); });
+  // The progress line's own terminal controls go around the masking.
+  std::ostream terminal(&errors);
   std::optional<ProgressLine> progress;
   if (!options.quiet && IsTerminal(stderr)) {
-    progress.emplace(std::cerr);
+    progress.emplace(terminal);
   }
   const bool finished = sweep.Run([&](const ResultBook& book) {
     if (progress) {
@@ -167,7 +199,7 @@ int main(int argc, char** argv) {
     return kExitSystem;
   }
   try {
-    return RunSweep(*parsed.options, addresses, output);
+    return RunSweep(*parsed.options, addresses, output, errors);
   } catch (const SystemError& error) {
     std::cerr << "hostsweep: " << error.what() << "\n";
     return kExitSystem;

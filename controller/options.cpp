@@ -1,6 +1,8 @@
 #include "controller/options.h"
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstring>
 
 #include "controller/exit_status.h"
 
@@ -28,6 +30,37 @@ Exit status: 0 a host was found (named, with --names-only), 1 none was,
 3 usage error, 4 system error (no right to send echo requests, a worker
 that cannot run), 130 interrupted.)";
 
+// The targets and target files in the order the command line gives them: a
+// file's targets are swept where the file is named.
+std::vector<TargetArgument> InOrder(const CLI::App& app, const CLI::Option* fileOption,
+                                    const std::vector<std::string>& targets,
+                                    const std::vector<std::string>& files) {
+  std::vector<TargetArgument> ordered;
+  auto nextTarget = targets.begin();
+  auto nextFile = files.begin();
+  for (const CLI::Option* option : app.parse_order()) {
+    if (option == fileOption && nextFile != files.end()) {
+      ordered.push_back({*nextFile++, true});
+    } else if (option->get_positional() && nextTarget != targets.end()) {
+      ordered.push_back({*nextTarget++, false});
+    }
+  }
+  return ordered;
+}
+
+// Help and version text are all such a run does: failing to write them
+// (a full disk, a closed output) must not look like success.
+ParsedCommandLine Flushed(std::ostream& out, std::ostream& err) {
+  errno = 0;
+  out.flush();
+  if (!out.fail()) {
+    return {std::nullopt, 0};
+  }
+  err << "hostsweep: cannot write to standard output"
+      << (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string()) << "\n";
+  return {std::nullopt, kExitSystem};
+}
+
 }  // namespace
 
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
@@ -40,13 +73,16 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
   app.set_version_flag("--version", "hostsweep " HOSTSWEEP_VERSION
                                     "\nCopyright (c) 2026 The hostsweep developers"
                                     "\nLicence: MIT <https://opensource.org/licenses/MIT>");
-  app.add_option("targets", options.targets, "Addresses, ranges or CIDR blocks");
+  std::vector<std::string> targets;
+  std::vector<std::string> files;
+  app.add_option("targets", targets, "Addresses, ranges or CIDR blocks");
   app.add_flag("-l,--localnet", options.localNetworks,
                "Sweep every IPv4 network this machine is directly connected to");
   // One file per -f: the targets that follow it are targets, not more files.
-  app.add_option("-f,--file", options.targetFiles,
-                 "Read targets from FILE, one per line, # comments; - for standard input")
-      ->allow_extra_args(false);
+  auto* fileOption =
+      app.add_option("-f,--file", files,
+                     "Read targets from FILE, one per line, # comments; - for standard input")
+          ->allow_extra_args(false);
   bool csv = false;
   bool json = false;
   auto* csvFlag = app.add_flag("--csv", csv, "CSV with a header line");
@@ -79,9 +115,10 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
     const int status = app.exit(error, out, err);
-    return {std::nullopt, status == 0 ? 0 : kExitUsage};
+    return status == 0 ? Flushed(out, err) : ParsedCommandLine{std::nullopt, kExitUsage};
   }
-  if (options.targets.empty() && options.targetFiles.empty() && !options.localNetworks) {
+  options.targets = InOrder(app, fileOption, targets, files);
+  if (options.targets.empty() && !options.localNetworks) {
     err << "hostsweep: no targets given\nRun with --help for more information.\n";
     return {std::nullopt, kExitUsage};
   }

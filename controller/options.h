@@ -14,9 +14,15 @@ namespace hostsweep::controller {
 // time-outs in all), and for a /20 in three rounds of three-address batches.
 inline constexpr std::size_t kDefaultJobs = 512;
 
+// A target, or a file of them (-f), as the command line names it.
+struct TargetArgument {
+  std::string text;
+  bool isFile = false;
+  bool operator==(const TargetArgument&) const = default;
+};
+
 struct Options {
-  std::vector<std::string> targets;
-  std::vector<std::string> targetFiles;
+  std::vector<TargetArgument> targets;  // in the order given
   bool localNetworks = false;
   Format format = Format::kTable;
   bool foundOnly = false;
@@ -36,6 +42,7 @@ struct ParsedCommandLine {
 };
 
 // Parses `argv`; help, version and usage errors are printed to `out`/`err`.
+// Help or version text that cannot be written is an error.
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
                                    std::ostream& err);
 

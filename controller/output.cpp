@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <optional>
 
@@ -54,6 +55,18 @@ std::optional<std::string_view> MacSourceText(MacSource source) {
       break;
   }
   return std::nullopt;
+}
+
+// JSON keeps a name's exact text, but a control or direction character left
+// raw would act in the terminal or the page that shows the line: each becomes
+// its JSON escape. Outside strings a JSON line holds none, so the whole line
+// can go through.
+std::string EscapeControls(std::string_view json) {
+  return ReplaceControls(json, [](std::uint32_t point) {
+    std::array<char, sizeof("\\uFFFF")> escape{};
+    std::snprintf(escape.data(), escape.size(), "\\u%04x", static_cast<unsigned>(point));
+    return std::string(escape.data());
+  });
 }
 
 class CsvWriter : public ResultWriter {
@@ -137,7 +150,8 @@ std::string JsonLine(const HostView& view) {
   line["workgroup"] = OrNull(NonEmpty(view.workgroup));
   // Names (and makers) arrive in the system's code page, not always UTF-8: such bytes
   // become U+FFFD rather than failing the sweep.
-  return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+  return EscapeControls(
+      line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
 }
 
 std::string Table(const std::vector<HostView>& views) {

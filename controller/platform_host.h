@@ -20,6 +20,8 @@ std::string DefaultWorkerPath();
 // Throws SystemError naming the problem when `path` cannot be run.
 void CheckWorkerPath(const std::string& path);
 bool IsTerminal(std::FILE* stream);
+// False when the controller was started with standard input closed.
+bool StandardInputOpen();
 
 // How a write to standard output or standard error ended.
 enum class WriteOutcome { kWritten, kInterrupted, kReaderGone, kFailed };

@@ -56,7 +56,8 @@ Decoded DecodeUtf8(std::string_view text) {
 
 }  // namespace
 
-std::string Printable(std::string_view text) {
+std::string ReplaceControls(std::string_view text,
+                            const std::function<std::string(std::uint32_t)>& replacement) {
   std::string printable;
   printable.reserve(text.size());
   while (!text.empty()) {
@@ -66,7 +67,7 @@ std::string Printable(std::string_view text) {
                                             : IsMaskedCodePoint(decoded.point);
     const std::size_t length = decoded.length == 0 ? 1 : decoded.length;
     if (masked) {
-      printable += '?';
+      printable += replacement(decoded.point);
     } else {
       printable += text.substr(0, length);
     }
@@ -75,11 +76,46 @@ std::string Printable(std::string_view text) {
   return printable;
 }
 
+std::string Printable(std::string_view text) {
+  return ReplaceControls(text, [](std::uint32_t) { return std::string("?"); });
+}
+
 std::string Excerpt(std::string_view text, std::size_t most) {
   if (text.size() <= most) {
     return Printable(text);
   }
   return Printable(text.substr(0, most)) + "...";
 }
+
+PrintableLines::~PrintableLines() {
+  if (!line_.empty()) {
+    const std::string shown = Printable(line_);
+    target_.sputn(shown.data(), static_cast<std::streamsize>(shown.size()));
+  }
+  target_.pubsync();
+}
+
+PrintableLines::int_type PrintableLines::overflow(int_type c) {
+  if (!traits_type::eq_int_type(c, traits_type::eof())) {
+    const char one = traits_type::to_char_type(c);
+    xsputn(&one, 1);
+  }
+  return traits_type::not_eof(c);
+}
+
+std::streamsize PrintableLines::xsputn(const char* text, std::streamsize count) {
+  std::string_view rest(text, static_cast<std::size_t>(count));
+  for (auto end = rest.find('\n'); end != std::string_view::npos; end = rest.find('\n')) {
+    line_.append(rest.substr(0, end));
+    const std::string shown = Printable(line_) + '\n';
+    target_.sputn(shown.data(), static_cast<std::streamsize>(shown.size()));
+    line_.clear();
+    rest.remove_prefix(end + 1);
+  }
+  line_.append(rest);
+  return count;
+}
+
+int PrintableLines::sync() { return target_.pubsync(); }
 
 }  // namespace hostsweep::controller

@@ -3,17 +3,50 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <streambuf>
 #include <string>
 #include <string_view>
 
 namespace hostsweep::controller {
 
-// Every control character (C0, DEL, C1, whether UTF-8 encoded or a lone byte)
-// and every bidirectional formatting character becomes one '?'. Other bytes,
-// valid UTF-8 or not, are kept: names arrive in the system's code page.
+// The one rule for every output: each control character (C0, DEL, C1, whether
+// UTF-8 encoded or a lone byte) and each bidirectional formatting character is
+// replaced by what `replacement` gives for its code point (a lone byte's is
+// its value). Other bytes, valid UTF-8 or not, are kept: names arrive in the
+// system's code page.
+std::string ReplaceControls(std::string_view text,
+                            const std::function<std::string(std::uint32_t)>& replacement);
+
+// ReplaceControls() with one '?' for each.
 std::string Printable(std::string_view text);
 
 // Printable() of at most the first `most` bytes of `text`, with "..." when cut.
 std::string Excerpt(std::string_view text, std::size_t most = 40);
+// How much of a file's path a message quotes.
+inline constexpr std::size_t kMostQuotedPath = 200;
+
+// Passes Printable() lines on to `target`: whatever a message quotes, nothing
+// steers the terminal. A line goes on at its end, or whole when the stream
+// ends, so that a character written in pieces is judged whole.
+class PrintableLines : public std::streambuf {
+ public:
+  explicit PrintableLines(std::streambuf& target) : target_(target) {}
+  ~PrintableLines() override;
+  PrintableLines(const PrintableLines&) = delete;
+  PrintableLines& operator=(const PrintableLines&) = delete;
+  PrintableLines(PrintableLines&&) = delete;
+  PrintableLines& operator=(PrintableLines&&) = delete;
+
+ protected:
+  int_type overflow(int_type c) override;
+  std::streamsize xsputn(const char* text, std::streamsize count) override;
+  int sync() override;
+
+ private:
+  std::streambuf& target_;
+  std::string line_;
+};
 
 }  // namespace hostsweep::controller

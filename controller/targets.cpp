@@ -1,5 +1,6 @@
 #include "controller/targets.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -7,8 +8,8 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <optional>
-#include <unordered_set>
 
 #include "common/text.h"
 #include "controller/errors.h"
@@ -20,7 +21,6 @@ namespace {
 constexpr int kOctets = 4;
 constexpr unsigned kMostOctet = 255;
 constexpr unsigned kAddressBits = 32;
-constexpr std::size_t kMostQuotedPath = 200;
 
 [[noreturn]] void Refuse(std::string_view target, const std::string& reason) {
   throw UsageError("bad target \"" + Excerpt(target) + "\": " + reason);
@@ -34,6 +34,8 @@ constexpr std::size_t kMostQuotedPath = 200;
   reason.append(Excerpt(part)).append("\" ").append(problem);
   Refuse(target, reason);
 }
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 constexpr std::string_view kNotAnOctet = "is not an octet (0 to 255, no leading zeros)";
 
@@ -115,18 +117,8 @@ Span ParseBlock(std::string_view target, std::size_t slash) {
   return {first, last};
 }
 
-}  // namespace
-
-std::string FormatAddress(Address address) {
-  std::string text;
-  for (int shift = 24; shift >= 0; shift -= 8) {
-    text += std::to_string(address >> shift & kMostOctet);
-    text += shift > 0 ? "." : "";
-  }
-  return text;
-}
-
-void ExpandTarget(std::string_view target, std::vector<Address>& addresses) {
+// The addresses one target names; refused when malformed or too large.
+Span ParseTarget(std::string_view target) {
   Span span{};
   if (const auto slash = target.find('/'); slash != std::string_view::npos) {
     span = ParseBlock(target, slash);
@@ -141,9 +133,68 @@ void ExpandTarget(std::string_view target, std::vector<Address>& addresses) {
     Refuse(target, "names " + std::to_string(count) + " addresses; a sweep takes at most " +
                        std::to_string(kMostTargets));
   }
+  return span;
+}
+
+void Append(Span span, std::vector<Address>& addresses) {
   for (std::uint64_t address = span.first; address <= span.last; ++address) {
     addresses.push_back(static_cast<Address>(address));
   }
+}
+
+// The addresses named so far, as disjoint spans keyed by their first address,
+// so that a target naming them again costs a lookup, not an expansion.
+class NamedSpans {
+ public:
+  // The parts of `span` not named before, in ascending order.
+  [[nodiscard]] std::vector<Span> NewParts(Span span) const {
+    std::vector<Span> parts;
+    std::uint64_t next = span.first;
+    auto named = spans_.upper_bound(span.first);
+    if (named != spans_.begin() && std::prev(named)->second >= span.first) {
+      --named;
+    }
+    for (; named != spans_.end() && named->first <= span.last; ++named) {
+      if (named->first > next) {
+        parts.push_back({static_cast<Address>(next), named->first - 1});
+      }
+      next = std::max<std::uint64_t>(next, std::uint64_t{named->second} + 1);
+    }
+    if (next <= span.last) {
+      parts.push_back({static_cast<Address>(next), span.last});
+    }
+    return parts;
+  }
+
+  void Add(Span span) {
+    auto named = spans_.upper_bound(span.first);
+    if (named != spans_.begin() && std::uint64_t{std::prev(named)->second} + 1 >= span.first) {
+      --named;
+    }
+    while (named != spans_.end() && named->first <= std::uint64_t{span.last} + 1) {
+      span = {std::min(span.first, named->first), std::max(span.last, named->second)};
+      named = spans_.erase(named);
+    }
+    spans_.emplace(span.first, span.last);
+  }
+
+ private:
+  std::map<Address, Address> spans_;
+};
+
+}  // namespace
+
+std::string FormatAddress(Address address) {
+  std::string text;
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    text += std::to_string(address >> shift & kMostOctet);
+    text += shift > 0 ? "." : "";
+  }
+  return text;
+}
+
+void ExpandTarget(std::string_view target, std::vector<Address>& addresses) {
+  Append(ParseTarget(target), addresses);
 }
 
 std::vector<std::string> ReadTargetLines(std::istream& input) {
@@ -153,6 +204,10 @@ std::vector<std::string> ReadTargetLines(std::istream& input) {
   std::size_t total = 0;
   const auto finishLine = [&] {
     ++lineNumber;
+    // Windows editors start a UTF-8 file with a byte-order mark.
+    if (lineNumber == 1 && line.starts_with(kByteOrderMark)) {
+      line.erase(0, kByteOrderMark.size());
+    }
     const std::string_view target = Trim(std::string_view(line).substr(0, line.find('#')), " \t\r");
     if (!target.empty()) {
       targets.emplace_back(target);
@@ -204,20 +259,23 @@ std::vector<std::string> ReadTargetFile(const std::string& path) {
 
 std::vector<Address> ExpandTargets(const std::vector<std::string>& targets) {
   std::vector<Address> unique;
-  std::unordered_set<Address> seen;
-  std::vector<Address> expanded;
+  NamedSpans named;
   for (const auto& target : targets) {
-    expanded.clear();
-    ExpandTarget(target, expanded);
-    for (const Address address : expanded) {
-      if (seen.insert(address).second) {
-        unique.push_back(address);
-      }
+    const Span span = ParseTarget(target);
+    const auto parts = named.NewParts(span);
+    std::uint64_t count = unique.size();
+    for (const Span& part : parts) {
+      count += std::uint64_t{part.last} - part.first + 1;
     }
-    if (unique.size() > kMostTargets) {
+    // Counted before anything is expanded: no target costs more than the cap.
+    if (count > kMostTargets) {
       throw UsageError("the targets name more than " + std::to_string(kMostTargets) +
                        " addresses; split the sweep");
     }
+    for (const Span& part : parts) {
+      Append(part, unique);
+    }
+    named.Add(span);
   }
   if (unique.empty()) {
     throw UsageError("no targets given");

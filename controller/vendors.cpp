@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <fstream>
+#include <sstream>
 
 #include "common/text.h"
+#include "controller/printable.h"
+#include "controller/regular_file.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -13,6 +15,9 @@ namespace {
 constexpr std::array<int, 3> kPrefixBits = {36, 28, 24};  // longest first
 constexpr int kHexDigitBits = 4;
 constexpr int kMacBits = 48;
+// Five times the largest registry (MA-L, 3 MB in 2022): room to grow, yet
+// quick to read.
+constexpr std::size_t kMostRegistryBytes = std::size_t{16} << 20U;
 constexpr std::array<const char*, 4> kRegistryFiles = {"oui.csv", "mam.csv", "oui36.csv",
                                                        "iab.csv"};
 
@@ -83,12 +88,21 @@ std::string_view VendorRegistry::Lookup(const MacAddress& mac) const {
   return {};
 }
 
-std::size_t LoadRegistries(const std::filesystem::path& folder, VendorRegistry& registry) {
+std::size_t LoadRegistries(const std::filesystem::path& folder, VendorRegistry& registry,
+                           std::ostream& diagnostics) {
   std::size_t read = 0;
   for (const char* name : kRegistryFiles) {
-    std::ifstream file(folder / name);
-    if (file) {
-      registry.AddCsv(file);
+    std::string bytes;
+    std::string problem;
+    const FileRead outcome = ReadRegularFile(folder / name, kMostRegistryBytes, bytes, problem);
+    if (outcome == FileRead::kUnusable) {
+      diagnostics << "hostsweep: warning: maker registry "
+                  << Excerpt((folder / name).string(), kMostQuotedPath) << " left out: " << problem
+                  << "\n";
+    }
+    if (outcome == FileRead::kRead) {
+      std::istringstream csv(std::move(bytes));
+      registry.AddCsv(csv);
       ++read;
     }
   }
@@ -101,7 +115,7 @@ std::string LazyVendorRegistry::VendorOf(const MacAddress& mac) {
   }
   if (!registry_) {
     registry_.emplace();
-    if (LoadRegistries(folder_, *registry_) == 0) {
+    if (LoadRegistries(folder_, *registry_, diagnostics_) == 0) {
       diagnostics_ << "hostsweep: warning: no maker registries in " << folder_.string()
                    << " (package ieee-data); the vendor column stays empty\n";
     }

@@ -51,6 +51,9 @@ class LazyVendorRegistry {
 };
 
 // The registry files of ieee-data, read from `folder`; the count of files read.
-std::size_t LoadRegistries(const std::filesystem::path& folder, VendorRegistry& registry);
+// A missing file is skipped; one that is there but unusable (not a regular
+// file, too large, unreadable) gets one warning on `diagnostics`.
+std::size_t LoadRegistries(const std::filesystem::path& folder, VendorRegistry& registry,
+                           std::ostream& diagnostics);
 
 }  // namespace hostsweep::controller

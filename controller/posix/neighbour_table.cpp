@@ -1,19 +1,18 @@
 // The neighbour table over rtnetlink: one RTM_GETNEIGH dump of the IPv4 entries.
 #include "controller/posix/neighbour_table.h"
 
+#include <arpa/inet.h>
 #include <linux/neighbour.h>
-#include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <array>
-#include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <thread>
 
-#include "common/posix/file_descriptor.h"
-#include "controller/errors.h"
 #include "controller/link_layer.h"
+#include "controller/posix/route_dump.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -21,119 +20,85 @@ namespace {
 // Resolved entries; INCOMPLETE and FAILED ones have no usable address.
 constexpr unsigned kUsableStates =
     NUD_REACHABLE | NUD_STALE | NUD_DELAY | NUD_PROBE | NUD_PERMANENT;
-constexpr std::size_t kReceiveBuffer = 32768;
-constexpr std::size_t kIpv4Bytes = 4;
 constexpr long kMillisecondsPerSecond = 1000;
 
-[[noreturn]] void Fail(const char* what) {
-  throw SystemError(std::string("cannot read the neighbour table: ") + what + ": " +
-                    std::strerror(errno));
+std::chrono::milliseconds ClockTick() {
+  static const long ticksPerSecond = sysconf(_SC_CLK_TCK);
+  return std::chrono::milliseconds(kMillisecondsPerSecond / ticksPerSecond);
 }
 
-struct DumpRequest {
-  nlmsghdr header;
-  ndmsg message;
-};
+}  // namespace
 
-void SendDumpRequest(int fd) {
-  DumpRequest request{};
-  request.header.nlmsg_len = sizeof(request);
-  request.header.nlmsg_type = RTM_GETNEIGH;
-  request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-  request.header.nlmsg_seq = 1;
-  request.message.ndm_family = AF_INET;
-  sockaddr_nl kernel{};
-  kernel.nl_family = AF_NETLINK;
-  if (sendto(fd, &request, sizeof(request), 0, reinterpret_cast<sockaddr*>(&kernel),
-             sizeof(kernel)) < 0) {
-    Fail("send");
-  }
-}
-
-// One RTM_NEWNEIGH message, if it is a usable IPv4 entry with an Ethernet address.
-std::optional<NeighbourEntry> ParseEntry(const nlmsghdr* header) {
-  if (header->nlmsg_len < NLMSG_LENGTH(sizeof(ndmsg))) {
+std::optional<NeighbourEntry> NeighbourEntryOf(const nlmsghdr& header) {
+  if (header.nlmsg_type != RTM_NEWNEIGH || header.nlmsg_len < NLMSG_LENGTH(sizeof(ndmsg))) {
     return std::nullopt;
   }
-  const auto* message = static_cast<const ndmsg*>(NLMSG_DATA(header));
+  const auto* message = static_cast<const ndmsg*>(NLMSG_DATA(&header));
   if (message->ndm_family != AF_INET || (message->ndm_state & kUsableStates) == 0) {
     return std::nullopt;
   }
   NeighbourEntry entry;
   entry.reachable = (message->ndm_state & NUD_REACHABLE) != 0;
+  entry.fixed = (message->ndm_state & NUD_PERMANENT) != 0;
+  entry.interfaceIndex = message->ndm_ifindex;
   bool haveAddress = false;
   bool haveMac = false;
-  int length = static_cast<int>(RTM_PAYLOAD(header));
-  for (const auto* attribute = reinterpret_cast<const rtattr*>(
-           reinterpret_cast<const char*>(message) + NLMSG_ALIGN(sizeof(ndmsg)));
-       RTA_OK(attribute, length); attribute = RTA_NEXT(attribute, length)) {
-    const auto* data = static_cast<const unsigned char*>(RTA_DATA(attribute));
-    const std::size_t size = RTA_PAYLOAD(attribute);
-    if (attribute->rta_type == NDA_DST && size == kIpv4Bytes) {
-      entry.address = Address{data[0]} << 24 | Address{data[1]} << 16 | Address{data[2]} << 8 |
-                      Address{data[3]};
-      haveAddress = true;
-    } else if (attribute->rta_type == NDA_LLADDR && size == entry.mac.size()) {
-      std::memcpy(entry.mac.data(), data, size);
-      haveMac = true;
-    } else if (attribute->rta_type == NDA_CACHEINFO && size >= sizeof(nda_cacheinfo)) {
-      nda_cacheinfo info{};
-      std::memcpy(&info, data, sizeof(info));
-      // Ages are in clock ticks.
-      static const long ticksPerSecond = sysconf(_SC_CLK_TCK);
-      entry.sinceConfirmed = std::chrono::milliseconds(static_cast<long>(info.ndm_confirmed) *
-                                                       kMillisecondsPerSecond / ticksPerSecond);
-    }
-  }
+  ForEachAttribute(header, sizeof(ndmsg),
+                   [&](unsigned short type, const unsigned char* data, std::size_t size) {
+                     if (const auto address = Ipv4Of(data, size); type == NDA_DST && address) {
+                       entry.address = *address;
+                       haveAddress = true;
+                     } else if (type == NDA_LLADDR && size == entry.mac.size()) {
+                       std::memcpy(entry.mac.data(), data, size);
+                       haveMac = true;
+                     } else if (type == NDA_CACHEINFO && size >= sizeof(nda_cacheinfo)) {
+                       nda_cacheinfo info{};
+                       std::memcpy(&info, data, sizeof(info));
+                       // Whole clock ticks, cut: the entry was confirmed less
+                       // than one tick more ago than they say.
+                       entry.sinceConfirmed = ClockTick() * (info.ndm_confirmed + 1);
+                     }
+                   });
   if (!haveAddress || !haveMac) {
     return std::nullopt;
   }
   return entry;
 }
 
-}  // namespace
-
-bool ReadNeighbourDatagram(std::span<const char> datagram, std::vector<NeighbourEntry>& entries) {
-  auto remaining = static_cast<unsigned>(datagram.size());
-  for (const auto* header = reinterpret_cast<const nlmsghdr*>(datagram.data());
-       NLMSG_OK(header, remaining); header = NLMSG_NEXT(header, remaining)) {
-    if (header->nlmsg_type == NLMSG_DONE) {
-      return true;
+std::vector<NeighbourEntry> ReadNeighbourTable() {
+  std::vector<NeighbourEntry> entries;
+  DumpRoute(RTM_GETNEIGH, "the neighbour table", [&entries](const nlmsghdr& header) {
+    if (auto entry = NeighbourEntryOf(header)) {
+      entries.push_back(*entry);
     }
-    if (header->nlmsg_type == NLMSG_ERROR) {
-      errno = header->nlmsg_len >= NLMSG_LENGTH(sizeof(nlmsgerr))
-                  ? -static_cast<const nlmsgerr*>(NLMSG_DATA(header))->error
-                  : EPROTO;
-      Fail("dump");
-    }
-    if (header->nlmsg_type == RTM_NEWNEIGH) {
-      if (auto entry = ParseEntry(header)) {
-        entries.push_back(*entry);
-      }
-    }
-  }
-  return false;
+  });
+  return entries;
 }
 
-std::vector<NeighbourEntry> ReadNeighbourTable() {
-  const FileDescriptor fd(socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
-  if (!fd.Valid()) {
-    Fail("socket");
-  }
-  SendDumpRequest(fd.Get());
-  std::vector<NeighbourEntry> entries;
-  alignas(nlmsghdr) std::array<char, kReceiveBuffer> buffer{};
-  for (;;) {
-    const ssize_t received = recv(fd.Get(), buffer.data(), buffer.size(), 0);
-    if (received < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      Fail("receive");
-    }
-    if (ReadNeighbourDatagram({buffer.data(), static_cast<std::size_t>(received)}, entries)) {
-      return entries;
-    }
+void RecheckNeighbours(const std::vector<NeighbourEntry>& entries) {
+  // An entry's age is told in clock ticks: an answer within the tick the
+  // sweep began in could not be told from a confirmation just before it, so
+  // nothing goes out before the next.
+  std::this_thread::sleep_for(ClockTick());
+  for (const NeighbourEntry& entry : entries) {
+    // The probe state, as the kernel enters it for an entry it doubts: a
+    // unicast request at once, then the usual retries.
+    struct {
+      nlmsghdr header;
+      ndmsg message;
+      rtattr destination;
+      std::uint32_t address;
+    } request{};
+    request.header.nlmsg_len = sizeof(request);
+    request.header.nlmsg_type = RTM_NEWNEIGH;
+    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_REPLACE | NLM_F_ACK;
+    request.message.ndm_family = AF_INET;
+    request.message.ndm_ifindex = entry.interfaceIndex;
+    request.message.ndm_state = NUD_PROBE;
+    request.destination.rta_len = RTA_LENGTH(sizeof(request.address));
+    request.destination.rta_type = NDA_DST;
+    request.address = htonl(entry.address);
+    SendRouteRequest(request.header, "have the neighbour table check its entries");
   }
 }
 

@@ -1,5 +1,6 @@
 #include "controller/platform_host.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
@@ -45,6 +46,8 @@ void CheckWorkerPath(const std::string& path) {
 }
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
+
+bool StandardInputOpen() { return fcntl(STDIN_FILENO, F_GETFD) != -1 || errno != EBADF; }
 
 std::filesystem::path VendorRegistryFolder() { return "/usr/share/ieee-data"; }
 std::size_t NeighbourTableSize() {

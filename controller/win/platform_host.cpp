@@ -104,6 +104,11 @@ bool IsTerminal(std::FILE* stream) {
   return ::SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != FALSE;
 }
 
+bool StandardInputOpen() {
+  const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+  return input != nullptr && input != INVALID_HANDLE_VALUE;
+}
+
 // Windows grows its neighbour cache as it needs, and an echo request waiting
 // for resolution waits inside its own call.
 std::size_t NeighbourTableSize() { return 0; }

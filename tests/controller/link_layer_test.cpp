@@ -1,7 +1,10 @@
 #include "controller/link_layer.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "controller/vendors.h"
@@ -86,6 +89,48 @@ TEST(VendorRegistry, LongestAssignedPrefixWinsAndOddLinesAreSkipped) {
   }
 }
 
+// What can sit where a registry file belongs; each must leave the others usable.
+enum class Misplaced { kFifo, kDeviceLink, kDirectory, kOversized };
+
+class UnusableRegistry : public ::testing::TestWithParam<Misplaced> {};
+
+TEST_P(UnusableRegistry, IsLeftOutWithOneWarningWithoutBlocking) {
+  const auto folder = std::filesystem::temp_directory_path() /
+                      ("hostsweep-registries-" + std::to_string(static_cast<int>(GetParam())));
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder / "mam.csv") << "Registry,Assignment,Organization Name,Address\n"
+                                    << "MA-M,0022720,Good Maker,Somewhere\n";
+  const auto misplaced = folder / "oui.csv";
+  switch (GetParam()) {
+    case Misplaced::kFifo:
+      ASSERT_EQ(mkfifo(misplaced.c_str(), 0600), 0);
+      break;
+    case Misplaced::kDeviceLink:
+      std::filesystem::create_symlink("/dev/zero", misplaced);
+      break;
+    case Misplaced::kDirectory:
+      std::filesystem::create_directory(misplaced);
+      break;
+    case Misplaced::kOversized:
+      std::ofstream(misplaced) << "Registry,Assignment,Organization Name,Address\n";
+      std::filesystem::resize_file(misplaced, std::uintmax_t{1} << 30U);  // sparse
+      break;
+  }
+  VendorRegistry registry;
+  std::ostringstream warnings;
+  EXPECT_EQ(LoadRegistries(folder, registry, warnings), 1U);
+  EXPECT_EQ(registry.Lookup(*ParseMac("00-22-72-01-02-03")), "Good Maker");
+  const std::string text = warnings.str();
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+  EXPECT_NE(text.find("oui.csv"), std::string::npos) << text;
+  std::filesystem::remove_all(folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(LinkLayer, UnusableRegistry,
+                         ::testing::Values(Misplaced::kFifo, Misplaced::kDeviceLink,
+                                           Misplaced::kDirectory, Misplaced::kOversized));
+
 struct LinkCase {
   const char* what;
   State state;
@@ -145,8 +190,10 @@ INSTANTIATE_TEST_SUITE_P(
                  std::nullopt, State::kAlive, "", MacSource::kNone},
         LinkCase{"garbled netbios is no mac", State::kAlive, "00-D0-EF", std::nullopt, false,
                  std::nullopt, State::kAlive, "", MacSource::kNone},
-        LinkCase{"dead, reachable entry: silent", State::kDead, "", kNeighbour, true, std::nullopt,
-                 State::kSilent, kNeighbour, MacSource::kNeighbour},
+        LinkCase{"dead, reachable entry of unknown age: silent", State::kDead, "", kNeighbour, true,
+                 std::nullopt, State::kSilent, kNeighbour, MacSource::kNeighbour},
+        LinkCase{"dead, reachable but confirmed before the sweep: dead", State::kDead, "",
+                 kNeighbour, true, 2500, State::kDead, kNeighbour, MacSource::kNeighbour},
         LinkCase{"dead, confirmed during the sweep: silent", State::kDead, "", kNeighbour, false,
                  1500, State::kSilent, kNeighbour, MacSource::kNeighbour},
         LinkCase{"dead, stale from before the sweep: dead", State::kDead, "", kNeighbour, false,
@@ -169,6 +216,21 @@ INSTANTIATE_TEST_SUITE_P(
       }
       return name;
     });
+
+TEST(EntriesToRecheck, AreTheSweptAddressesEntriesButTheFixedOnes) {
+  const MacAddress mac = *ParseMac(kNeighbour);
+  const std::vector<NeighbourEntry> table{{.address = 0x0A000001, .mac = mac, .reachable = true},
+                                          {.address = 0x0A000002, .mac = mac},
+                                          {.address = 0x0A000003, .mac = mac, .fixed = true},
+                                          {.address = 0x0A000009, .mac = mac}};
+  const auto entries = EntriesToRecheck(table, {0x0A000003, 0x0A000002, 0x0A000001});
+  std::vector<Address> addresses;
+  addresses.reserve(entries.size());
+  for (const auto& entry : entries) {
+    addresses.push_back(entry.address);
+  }
+  EXPECT_EQ(addresses, (std::vector<Address>{0x0A000001, 0x0A000002}));
+}
 
 }  // namespace
 }  // namespace hostsweep::controller

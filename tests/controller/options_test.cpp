@@ -9,11 +9,13 @@
 namespace hostsweep::controller {
 namespace {
 
-ParsedCommandLine Parse(std::vector<const char*> arguments, std::string* err = nullptr) {
+ParsedCommandLine Parse(std::vector<const char*> arguments, std::string* err = nullptr,
+                        std::ostream* output = nullptr) {
   arguments.insert(arguments.begin(), "hostsweep");
   std::ostringstream out;
   std::ostringstream errors;
-  auto parsed = ParseCommandLine(static_cast<int>(arguments.size()), arguments.data(), out, errors);
+  auto parsed = ParseCommandLine(static_cast<int>(arguments.size()), arguments.data(),
+                                 output != nullptr ? *output : out, errors);
   if (err != nullptr) {
     *err = errors.str();
   }
@@ -43,13 +45,21 @@ INSTANTIATE_TEST_SUITE_P(
                       Refused{{"--batch", "0", "10.0.0.1"}}, Refused{{"--pause", "-1", "10.0.0.1"}},
                       Refused{{"--frobnicate", "10.0.0.1"}}));
 
-TEST(Options, HelpAndVersionEndTheRunSuccessfully) {
-  for (const char* option : {"--help", "-h", "--version"}) {
-    const auto parsed = Parse({option});
-    EXPECT_FALSE(parsed.options.has_value()) << option;
-    EXPECT_EQ(parsed.exitStatus, 0) << option;
-  }
+class HelpAndVersion : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(HelpAndVersion, EndTheRunSuccessfullyOnlyWhenWritten) {
+  const auto written = Parse({GetParam()});
+  EXPECT_FALSE(written.options.has_value());
+  EXPECT_EQ(written.exitStatus, 0);
+  std::string err;
+  std::ostream unwritable(nullptr);  // as standard output on a full disk
+  const auto lost = Parse({GetParam()}, &err, &unwritable);
+  EXPECT_FALSE(lost.options.has_value());
+  EXPECT_EQ(lost.exitStatus, kExitSystem);
+  EXPECT_NE(err.find("cannot write"), std::string::npos) << err;
 }
+
+INSTANTIATE_TEST_SUITE_P(Options, HelpAndVersion, ::testing::Values("--help", "-h", "--version"));
 
 TEST(Options, DefaultsAndChoicesArrive) {
   const auto defaults = Parse({"10.0.0.1"});
@@ -67,35 +77,40 @@ TEST(Options, DefaultsAndChoicesArrive) {
   EXPECT_EQ(chosen.options->batchSize, 2U);
   EXPECT_EQ(chosen.options->pause, 5U);
   EXPECT_TRUE(chosen.options->foundOnly);
-  EXPECT_EQ(chosen.options->targetFiles, std::vector<std::string>{"-"});
   EXPECT_EQ(chosen.options->worker, "/w");
   EXPECT_FALSE(chosen.options->extraNames);
-  EXPECT_EQ(chosen.options->targets, (std::vector<std::string>{"10.0.0.1", "10.0.0.2-3"}));
+  EXPECT_EQ(chosen.options->targets,
+            (std::vector<TargetArgument>{{"-", true}, {"10.0.0.1", false}, {"10.0.0.2-3", false}}));
 }
 
 struct FileArguments {
   std::vector<const char*> arguments;
-  std::vector<std::string> files;
-  std::vector<std::string> targets;
+  std::vector<TargetArgument> targets;
 };
 
-class TargetFiles : public ::testing::TestWithParam<FileArguments> {};
+class TargetOrder : public ::testing::TestWithParam<FileArguments> {};
 
-TEST_P(TargetFiles, EachFileOptionTakesOneFileAndTargetsMayFollow) {
+TEST_P(TargetOrder, EachFileOptionTakesOneFileAndAllKeepTheirOrder) {
   const auto parsed = Parse(GetParam().arguments);
   ASSERT_TRUE(parsed.options.has_value());
-  EXPECT_EQ(parsed.options->targetFiles, GetParam().files);
   EXPECT_EQ(parsed.options->targets, GetParam().targets);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Options, TargetFiles,
+    Options, TargetOrder,
     ::testing::Values(
-        FileArguments{{"-f", "targets.txt"}, {"targets.txt"}, {}},
-        FileArguments{{"-f", "list.txt", "10.0.0.11"}, {"list.txt"}, {"10.0.0.11"}},
-        FileArguments{
-            {"-f", "a", "-f", "b", "10.0.0.1", "10.0.0.2"}, {"a", "b"}, {"10.0.0.1", "10.0.0.2"}},
-        FileArguments{{"10.0.0.1", "--file", "-", "10.0.0.2"}, {"-"}, {"10.0.0.1", "10.0.0.2"}}));
+        FileArguments{{"-f", "targets.txt"}, {{"targets.txt", true}}},
+        FileArguments{{"-f", "list.txt", "10.0.0.11"}, {{"list.txt", true}, {"10.0.0.11", false}}},
+        FileArguments{{"-f", "a", "-f", "b", "10.0.0.1", "10.0.0.2"},
+                      {{"a", true}, {"b", true}, {"10.0.0.1", false}, {"10.0.0.2", false}}},
+        FileArguments{{"10.0.0.1", "--file", "-", "10.0.0.2"},
+                      {{"10.0.0.1", false}, {"-", true}, {"10.0.0.2", false}}},
+        FileArguments{{"10.0.0.1", "--file=a", "10.0.0.2", "--file", "b", "--", "10.0.0.3"},
+                      {{"10.0.0.1", false},
+                       {"a", true},
+                       {"10.0.0.2", false},
+                       {"b", true},
+                       {"10.0.0.3", false}}}));
 
 }  // namespace
 }  // namespace hostsweep::controller

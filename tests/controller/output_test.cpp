@@ -56,6 +56,17 @@ class Masked : public ::testing::TestWithParam<Masking> {};
 TEST_P(Masked, ControlAndDirectionCharactersBecomeQuestionMarks) {
   EXPECT_EQ(Printable(GetParam().text), GetParam().shown);
   EXPECT_EQ(CsvField(GetParam().text), GetParam().shown);
+  // Standard error: a message written in pieces, a character split between them.
+  std::stringbuf terminal;
+  {
+    PrintableLines lines(terminal);
+    std::ostream errors(&lines);
+    for (const char* at = GetParam().text; *at != '\0'; ++at) {
+      errors << *at << std::flush;
+    }
+    errors << '\n' << GetParam().text;
+  }
+  EXPECT_EQ(terminal.str(), std::string(GetParam().shown) + "\n" + GetParam().shown);
 }
 
 INSTANTIATE_TEST_SUITE_P(Output, Masked,
@@ -87,6 +98,47 @@ TEST(Csv, RowsHaveTheHeaderColumnsAndEndInCrLf) {
   EXPECT_EQ(CsvRow({.address = 0x0A000002, .state = State::kNoReport}),
             "10.0.0.2,no report,,,,,\r\n");
 }
+
+struct JsonEscape {
+  const char* text;
+  const char* escaped;  // how the line writes it
+};
+
+class JsonControls : public ::testing::TestWithParam<JsonEscape> {};
+
+// JSON keeps the exact text; nothing in a line may act on the terminal or
+// page that shows it.
+TEST_P(JsonControls, AreWrittenAsEscapesAndReadBackExactly) {
+  HostView result = Live(GetParam().text);
+  result.vendor = GetParam().text;
+  result.workgroup = GetParam().text;
+  const std::string line = JsonLine(result);
+  EXPECT_EQ(Printable(line), line);
+  const auto parsed = nlohmann::json::parse(line);
+  for (const char* key : {"name", "vendor", "workgroup"}) {
+    EXPECT_EQ(parsed.at(key), GetParam().text) << key;
+    EXPECT_NE(line.find(std::string("\"") + key + "\":\"" + GetParam().escaped + "\""),
+              std::string::npos)
+        << line;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Output, JsonControls,
+                         ::testing::Values(JsonEscape{"a\x7f"
+                                                      "b",
+                                                      "a\\u007fb"},
+                                           JsonEscape{"c1\xC2\x9B"
+                                                      "2J",
+                                                      "c1\\u009b2J"},
+                                           // NOLINTNEXTLINE(misc-misleading-bidirectional)
+                                           JsonEscape{"txt.\xE2\x80\xAE"
+                                                      "exe",
+                                                      "txt.\\u202eexe"},
+                                           JsonEscape{"\xE2\x81\xA6"
+                                                      "x\xE2\x81\xA9",
+                                                      "\\u2066x\\u2069"},
+                                           JsonEscape{"e\x1b[2J", "e\\u001b[2J"},
+                                           JsonEscape{"caf\xC3\xA9", "caf\xC3\xA9"}));
 
 TEST(Json, OddHostNamesSurviveARoundTrip) {
   for (const std::string& name :

@@ -110,10 +110,47 @@ TEST(ExpandTargets, AcceptsExactlyTheCapAndRefusesOneMore) {
 
 TEST(ExpandTargets, RefusesAnEmptyList) { EXPECT_THROW(ExpandTargets({}), UsageError); }
 
-TEST(ReadTargetLines, SkipsCommentsAndBlankLinesAndTrims) {
-  std::istringstream file(
-      "# lab\n10.0.0.1\n\n  10.0.0.2-3  # two\r\n   # only a comment\n\t10.0.1.0/30\n");
-  EXPECT_THAT(ReadTargetLines(file), ElementsAre("10.0.0.1", "10.0.0.2-3", "10.0.1.0/30"));
+struct TargetLines {
+  const char* content;
+  std::vector<std::string> targets;
+};
+
+class ReadTargetLinesOf : public ::testing::TestWithParam<TargetLines> {};
+
+TEST_P(ReadTargetLinesOf, SkipsCommentsBlankLinesAndALeadingByteOrderMarkAndTrims) {
+  std::istringstream file(GetParam().content);
+  EXPECT_EQ(ReadTargetLines(file), GetParam().targets);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, ReadTargetLinesOf,
+    ::testing::Values(
+        TargetLines{
+            "# lab\n10.0.0.1\n\n  10.0.0.2-3  # two\r\n   # only a comment\n\t10.0.1.0/30\n",
+            {"10.0.0.1", "10.0.0.2-3", "10.0.1.0/30"}},
+        TargetLines{"\xEF\xBB\xBF"
+                    "10.0.0.1\r\n10.0.0.2\r\n",
+                    {"10.0.0.1", "10.0.0.2"}},
+        TargetLines{"\xEF\xBB\xBF# saved by Notepad\n10.0.0.1", {"10.0.0.1"}},
+        // Only the file's start may carry one.
+        TargetLines{"10.0.0.1\n\xEF\xBB\xBF"
+                    "10.0.0.2\n",
+                    {"10.0.0.1",
+                     "\xEF\xBB\xBF"
+                     "10.0.0.2"}}));
+
+// Each target is counted before it is expanded: a file that names the same
+// block a million times costs a lookup per line, not an expansion.
+TEST(ExpandTargets, RepeatedBlocksCostNoExpansionAndOverlapsKeepFirstOccurrence) {
+  const std::vector<std::string> repeated(1'000'000, "10.0.0.0/16");
+  EXPECT_EQ(ExpandTargets(repeated).size(), 65534U);
+  const auto addresses = ExpandTargets({"10.0.0.5-7", "10.0.0.1-10", "10.0.0.9-12"});
+  std::vector<Address> lastOctets;
+  lastOctets.reserve(addresses.size());
+  for (const Address address : addresses) {
+    lastOctets.push_back(address & 0xFFU);
+  }
+  EXPECT_THAT(lastOctets, ElementsAre(5, 6, 7, 1, 2, 3, 4, 8, 9, 10, 11, 12));
 }
 
 struct BadFile {
@@ -212,6 +249,8 @@ INSTANTIATE_TEST_SUITE_P(
         LocalCase{{{"eth0", k10_1_2_3, 32}}, {"10.1.2.3/32"}},
         LocalCase{{{"ppp0", k10_1_2_3, 32, 0x0A090909}}, {"10.9.9.9/32"}},
         LocalCase{{{"tun0", k10_1_2_3, 30, 0x0A010202}}, {"10.1.2.0/30"}},
+        // ip addr add 10.7.0.1 peer 10.8.0.0/24: connected to the peer's network
+        LocalCase{{{"tun1", 0x0A070001, 24, 0x0A080000}}, {"10.8.0.0/24"}},
         LocalCase{{{"eth0", k10_1_2_3, 16}}, {"10.1.0.0/16"}},
         LocalCase{{{"eth0", k10_1_2_3, 24}, {"eth1", 0x0A000001, 15}}, {}, "10.0.0.0/15"},
         LocalCase{{{"eth9", 0x0A000001, 0}}, {}, "0.0.0.0/0"}));

@@ -347,6 +347,48 @@ TEST_F(ControllerInLab, ExitStatusAndAliveCountSilentHostsAsFound) {
   EXPECT_THAT(ReadCsv(none.standardOutput), SizeIs(3));
 }
 
+struct PriorEntry {
+  const char* name;
+  const char* address;
+  const char* state;  // the entry's state before the sweep; nullptr: none
+  const char* mac;    // nullptr: the one a first sweep resolves
+  const char* verdict;
+};
+
+class SilentVerdict : public ControllerInLab, public ::testing::WithParamInterface<PriorEntry> {};
+
+// A host that ignores echo reads the same whatever the neighbour table held
+// before the sweep: the verdict rests on what the sweep itself saw.
+TEST_P(SilentVerdict, DoesNotDependOnTheEntryFromBeforeTheSweep) {
+  const auto& c = GetParam();
+  ForgetNeighbours();
+  if (c.state != nullptr) {
+    std::vector<std::string> set{"/bin/ip", "-4", "neigh", "replace", c.address, "dev", "br0"};
+    if (c.mac == nullptr) {
+      RunController({"-q", "--no-extra-names", c.address});
+      set[3] = "change";
+    } else {
+      set.insert(set.end(), {"lladdr", c.mac});
+    }
+    set.insert(set.end(), {"nud", c.state});
+    ASSERT_EQ(RunProcess(set).exitStatus, 0);
+  }
+  const auto run = RunController({"--csv", "--no-extra-names", c.address});
+  const auto records = ReadCsv(run.standardOutput);
+  ASSERT_THAT(records, SizeIs(2)) << run.standardError;
+  EXPECT_EQ(records[1][1], c.verdict);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Neighbours, SilentVerdict,
+    ::testing::Values(PriorEntry{"MuteUnknown", kMute, nullptr, nullptr, "silent"},
+                      PriorEntry{"MuteStale", kMute, "stale", nullptr, "silent"},
+                      PriorEntry{"MuteReachable", kMute, "reachable", nullptr, "silent"},
+                      PriorEntry{"DeadStale", "10.213.0.200", "stale", "02:00:00:00:02:00", "dead"},
+                      PriorEntry{"DeadReachable", "10.213.0.200", "reachable", "02:00:00:00:02:00",
+                                 "dead"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(ControllerInLab, InterruptionEndsEveryWorkerAndPrintsWhatArrived) {
   // A dead /24 two workers at a time runs for minutes: the signal lands mid-sweep.
   const auto run = RunController({"--csv", "-j", "2", "10.213.1.0/24"}, Interrupt::kAfterFirstRow);
