@@ -18,6 +18,7 @@ void ApplyLinkLayer(HostResult& result, const NeighbourEntry* entry,
         entry->reachable || (entry->sinceConfirmed && *entry->sinceConfirmed <= sweepAge);
     if (result.state == State::kDead && heardDuringSweep) {
       result.state = State::kSilent;
+      result.evidence = Evidence::kNeighbourEntry;
     }
     return;
   }
@@ -28,24 +29,42 @@ void ApplyLinkLayer(HostResult& result, const NeighbourEntry* entry,
   }
 }
 
+void ApplyArpAnswer(HostResult& result, const MacAddress& mac) {
+  result.mac = FormatMac(mac);
+  result.macSource = MacSource::kArp;
+  if (result.state == State::kDead) {
+    result.state = State::kSilent;
+    result.evidence = Evidence::kArpReply;
+  }
+}
+
 LinkLayerEnrichment::LinkLayerEnrichment(TableReader readTable, LazyVendorRegistry& vendors,
-                                         std::ostream& diagnostics, bool verbose)
+                                         std::ostream& diagnostics, bool verbose,
+                                         ArpAnswers arpAnswers)
     : readTable_(std::move(readTable)),
+      arpAnswers_(std::move(arpAnswers)),
       vendors_(vendors),
       diagnostics_(diagnostics),
       verbose_(verbose) {}
 
 void LinkLayerEnrichment::Enrich(ResultBook& book, const std::vector<std::size_t>& finished) {
+  // Only a worker's verdict is refined here; the link pass's dead stay dead.
   const auto probed = [&book](std::size_t position) {
-    const State state = book.At(position).state;
-    return state == State::kAlive || state == State::kDead;
+    const HostResult& result = book.At(position);
+    return (result.state == State::kAlive || result.state == State::kDead) &&
+           result.evidence != Evidence::kNoArpReply;
+  };
+  const auto needsTable = [&](std::size_t position) {
+    return probed(position) && ArpAnswerOf(book.At(position).address) == nullptr;
   };
   if (std::none_of(finished.begin(), finished.end(), probed)) {
     return;
   }
   std::unordered_map<Address, NeighbourEntry> table;
-  for (const auto& entry : ReadTable()) {
-    table.emplace(entry.address, entry);
+  if (std::any_of(finished.begin(), finished.end(), needsTable)) {
+    for (const auto& entry : ReadTable()) {
+      table.emplace(entry.address, entry);
+    }
   }
   const auto age = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - started_);
@@ -54,8 +73,12 @@ void LinkLayerEnrichment::Enrich(ResultBook& book, const std::vector<std::size_t
       continue;
     }
     HostResult& result = book.At(position);
-    const auto entry = table.find(result.address);
-    ApplyLinkLayer(result, entry == table.end() ? nullptr : &entry->second, age);
+    if (const MacAddress* answer = ArpAnswerOf(result.address)) {
+      ApplyArpAnswer(result, *answer);
+    } else {
+      const auto entry = table.find(result.address);
+      ApplyLinkLayer(result, entry == table.end() ? nullptr : &entry->second, age);
+    }
     const auto mac = ParseMac(result.mac);
     if (!mac) {
       continue;
@@ -63,11 +86,16 @@ void LinkLayerEnrichment::Enrich(ResultBook& book, const std::vector<std::size_t
     result.vendor = vendors_.VendorOf(*mac);
     const auto netbios = ParseMac(result.netbiosMac);
     if (verbose_ && netbios && !IsPlaceholderMac(*netbios) && *netbios != *mac) {
+      const char* source = result.macSource == MacSource::kArp ? "ARP" : "the neighbour table";
       diagnostics_ << "hostsweep: " << FormatAddress(result.address) << ": NetBIOS gave "
-                   << FormatMac(*netbios) << ", the neighbour table " << result.mac
-                   << "; showing the neighbour table's\n";
+                   << FormatMac(*netbios) << ", " << source << " " << result.mac
+                   << "; showing the latter\n";
     }
   }
+}
+
+const MacAddress* LinkLayerEnrichment::ArpAnswerOf(Address address) const {
+  return arpAnswers_ ? arpAnswers_(address) : nullptr;
 }
 
 std::vector<NeighbourEntry> LinkLayerEnrichment::ReadTable() {

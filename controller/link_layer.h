@@ -37,17 +37,27 @@ std::vector<NeighbourEntry> ReadNeighbourTable();
 void ApplyLinkLayer(HostResult& result, const NeighbourEntry* entry,
                     std::chrono::milliseconds sweepAge);
 
+// The same for a host that answered the controller's own ARP request with
+// `mac`: that answer is its MAC, and a host that ignored echo is silent.
+void ApplyArpAnswer(HostResult& result, const MacAddress& mac);
+
 class LinkLayerEnrichment : public Enrichment {
  public:
   using TableReader = std::function<std::vector<NeighbourEntry>()>;
+  // The MAC that answered the link pass for an address, if any; the neighbour
+  // table is not read for those addresses.
+  using ArpAnswers = std::function<const MacAddress*(Address)>;
   LinkLayerEnrichment(TableReader readTable, LazyVendorRegistry& vendors, std::ostream& diagnostics,
-                      bool verbose);
+                      bool verbose, ArpAnswers arpAnswers = {});
   void Enrich(ResultBook& book, const std::vector<std::size_t>& finished) override;
 
  private:
   std::vector<NeighbourEntry> ReadTable();
 
+  [[nodiscard]] const MacAddress* ArpAnswerOf(Address address) const;
+
   TableReader readTable_;
+  ArpAnswers arpAnswers_;
   LazyVendorRegistry& vendors_;
   std::ostream& diagnostics_;
   bool verbose_;

@@ -1,12 +1,15 @@
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <optional>
 
 #include "controller/errors.h"
 #include "controller/exit_status.h"
 #include "controller/link_layer.h"
+#include "controller/link_pass.h"
 #include "controller/local_networks.h"
 #include "controller/name_queries.h"
 #include "controller/options.h"
@@ -59,6 +62,48 @@ std::vector<Address> CollectAddresses(const Options& options) {
   return ExpandTargets(targets);
 }
 
+// Retries go to an address that has not answered half a second after its
+// request (as arp-scan's first timeout); a last request is given a second
+// more, for a host whose Wi-Fi adapter dozes between beacons.
+constexpr std::chrono::milliseconds kArpRetryAfter{500};
+constexpr std::chrono::milliseconds kArpLastWait{1000};
+
+// The link pass over the addresses on a directly connected network, or
+// nothing (the echo path for all), said with -v.
+std::unique_ptr<ArpPass> PrepareLinkPass(const Options& options,
+                                         const std::vector<Address>& addresses, LinkSocket* socket,
+                                         const std::string& whyNoSocket) {
+  if (!options.linkPass) {
+    if (options.verbose && !options.namesOnly) {
+      std::cerr << "hostsweep: --no-arp: every address takes the echo path\n";
+    }
+    return nullptr;
+  }
+  if (socket == nullptr) {
+    if (options.verbose) {
+      std::cerr << "hostsweep: " << whyNoSocket << "; every address takes the echo path\n";
+    }
+    return nullptr;
+  }
+  auto interfaces = socket->Interfaces();
+  const auto plan = PlanLinkPass(addresses, interfaces);
+  if (options.verbose) {
+    for (const auto& line : DescribeLinkPlan(interfaces, plan)) {
+      std::cerr << "hostsweep: " << line << "\n";
+    }
+  }
+  if (std::none_of(plan.begin(), plan.end(), [](const auto& via) { return via.has_value(); })) {
+    return nullptr;
+  }
+  socket->Listen();
+  const LinkPassSettings settings{.rate = static_cast<double>(options.arpRate),
+                                  .tries = options.arpTries,
+                                  .retryAfter = kArpRetryAfter,
+                                  .lastWait = kArpLastWait};
+  return std::make_unique<ArpPass>(addresses, std::move(interfaces), plan, *socket, settings,
+                                   std::cerr, [] { return std::chrono::steady_clock::now(); });
+}
+
 SweepSettings SettingsFor(const Options& options, std::size_t addressCount) {
   return {.jobs = options.jobs,
           .batchSize = options.batchSize.value_or(ChooseBatchSize(addressCount, options.jobs)),
@@ -84,7 +129,8 @@ int OutputFailed(const OutputChannel& output) {
   return kExitSystem;
 }
 
-int RunSweep(const Options& options, const std::vector<Address>& addresses, OutputChannel& output) {
+int RunSweep(const Options& options, const std::vector<Address>& addresses, OutputChannel& output,
+             LinkSocket* linkSocket, const std::string& whyNoLinkSocket) {
   const std::string workerPath = options.worker.empty() ? DefaultWorkerPath() : options.worker;
   CheckWorkerPath(workerPath);
   if (!options.namesOnly) {
@@ -96,8 +142,15 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
   const char* registries = std::getenv("HOSTSWEEP_IEEE_DATA");
   LazyVendorRegistry vendors(registries != nullptr ? registries : VendorRegistryFolder(),
                              std::cerr);
-  LinkLayerEnrichment linkLayer(ReadNeighbourTable, vendors, std::cerr, options.verbose);
-  const SweepSettings settings = SettingsFor(options, addresses.size());
+  const auto linkPass = PrepareLinkPass(options, addresses, linkSocket, whyNoLinkSocket);
+  LinkLayerEnrichment linkLayer(
+      ReadNeighbourTable, vendors, std::cerr, options.verbose,
+      [&linkPass](Address address) { return linkPass ? linkPass->AnswerOf(address) : nullptr; });
+  std::size_t echoPath = addresses.size();
+  for (std::size_t position = 0; linkPass && position < addresses.size(); ++position) {
+    echoPath -= linkPass->Covers(position) ? 1 : 0;
+  }
+  const SweepSettings settings = SettingsFor(options, echoPath);
   const auto network = options.extraNames ? MakeUdpNetwork() : nullptr;
   std::optional<NameQueries> names;
   std::optional<NameStage> nameStage;
@@ -111,7 +164,7 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
       stages.push_back(&*nameStage);
     }
   }
-  Sweep sweep(addresses, settings, *host, std::cerr, stages);
+  Sweep sweep(addresses, settings, *host, std::cerr, stages, linkPass.get());
   std::ostream results(&output);
   const auto writer = MakeWriter(options.format, results);
   ResultStream stream(*writer, options.foundOnly);
@@ -152,6 +205,16 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
 
 int main(int argc, char** argv) {
   using namespace hostsweep::controller;
+  // The one step that may need a capability comes first; every capability
+  // goes right after.
+  std::string whyNoLinkSocket;
+  auto linkSocket = OpenLinkSocket(whyNoLinkSocket);
+  try {
+    DropPrivileges();
+  } catch (const SystemError& error) {
+    std::cerr << "hostsweep: " << error.what() << "\n";
+    return kExitSystem;
+  }
   OutputChannel output(false);
   OutputChannel errors(true);
   const ErrorsThrough redirected(errors);
@@ -161,6 +224,9 @@ int main(int argc, char** argv) {
   }
   std::vector<Address> addresses;
   try {
+    if (!parsed.options->worker.empty()) {
+      ForbidGainingRights();
+    }
     addresses = CollectAddresses(*parsed.options);
   } catch (const UsageError& error) {
     std::cerr << "hostsweep: " << error.what() << "\n";
@@ -170,7 +236,7 @@ int main(int argc, char** argv) {
     return kExitSystem;
   }
   try {
-    return RunSweep(*parsed.options, addresses, output);
+    return RunSweep(*parsed.options, addresses, output, linkSocket.get(), whyNoLinkSocket);
   } catch (const SystemError& error) {
     std::cerr << "hostsweep: " << error.what() << "\n";
     return kExitSystem;

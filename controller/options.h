@@ -14,6 +14,12 @@ namespace hostsweep::controller {
 // time-outs in all), and for a /20 in three rounds of three-address batches.
 inline constexpr std::size_t kDefaultJobs = 512;
 
+// ARP requests per second and per address at most (see README, "The link
+// pass"): two tries as arp-scan makes by default; a pace that sweeps an
+// on-link /16 in under a minute, uncapped as nmap's is not.
+inline constexpr unsigned kDefaultArpRate = 2500;
+inline constexpr int kDefaultArpTries = 2;
+
 struct Options {
   std::vector<std::string> targets;
   std::vector<std::string> targetFiles;
@@ -28,6 +34,9 @@ struct Options {
   std::optional<std::size_t> batchSize;
   unsigned pause = 0;
   std::string worker;
+  bool linkPass = true;  // ask on-link addresses over ARP before any worker
+  unsigned arpRate = kDefaultArpRate;
+  int arpTries = kDefaultArpTries;
 };
 
 struct ParsedCommandLine {

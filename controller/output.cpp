@@ -60,6 +60,8 @@ std::optional<std::string_view> MacSourceText(MacSource source) {
   switch (source) {
     case MacSource::kNeighbour:
       return "neighbour";
+    case MacSource::kArp:
+      return "arp";
     case MacSource::kNetbios:
       return "netbios";
     case MacSource::kNone:
@@ -147,6 +149,7 @@ std::string JsonLine(const HostResult& result) {
   line["netbios_mac"] = OrNull(NonEmpty(result.netbiosMac));
   line["name_source"] = OrNull(NonEmpty(std::string(NameSourceText(result.nameSource))));
   line["workgroup"] = OrNull(NonEmpty(result.workgroup));
+  line["evidence"] = OrNull(NonEmpty(std::string(EvidenceText(result.evidence))));
   // Names (and makers) arrive in the system's code page, not always UTF-8: such bytes
   // become U+FFFD rather than failing the sweep.
   return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);

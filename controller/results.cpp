@@ -27,6 +27,7 @@ std::optional<Number> ParseNumber(std::string_view text) {
 std::optional<HostResult> LiveResult(const ProbeReport& report) {
   HostResult result;
   result.state = State::kAlive;
+  result.evidence = Evidence::kEchoReply;
   result.roundTripMs = ParseNumber<long>(report.roundTripMs);
   result.ttl = ParseNumber<int>(report.ttl);
   if (!result.roundTripMs || *result.roundTripMs < 0 || !result.ttl || *result.ttl < 0 ||
@@ -59,6 +60,24 @@ std::string_view StateText(State state) {
       return "silent";
   }
   return "pending";
+}
+
+std::string_view EvidenceText(Evidence evidence) {
+  switch (evidence) {
+    case Evidence::kEchoReply:
+      return "echo reply";
+    case Evidence::kNoEchoReply:
+      return "no echo reply";
+    case Evidence::kArpReply:
+      return "ARP reply";
+    case Evidence::kNoArpReply:
+      return "no ARP reply";
+    case Evidence::kNeighbourEntry:
+      return "neighbour entry";
+    case Evidence::kNone:
+      break;
+  }
+  return "";
 }
 
 bool IsFound(State state) {
@@ -94,7 +113,7 @@ Filing ResultBook::FileProbeReport(std::string_view text) {
     return Filing::kUnknown;
   }
   if (report->dead) {
-    return File(*position, {.state = State::kDead});
+    return File(*position, {.state = State::kDead, .evidence = Evidence::kNoEchoReply});
   }
   auto live = LiveResult(*report);
   return live ? File(*position, std::move(*live)) : Filing::kUnknown;
@@ -107,6 +126,10 @@ Filing ResultBook::FileName(std::size_t position, std::string_view name) {
   return File(position, {.state = name.empty() ? State::kUnnamed : State::kNamed,
                          .name = std::string(name),
                          .nameSource = name.empty() ? NameSource::kNone : NameSource::kDns});
+}
+
+void ResultBook::FileNoLinkReply(std::size_t position) {
+  File(position, {.state = State::kDead, .evidence = Evidence::kNoArpReply});
 }
 
 void ResultBook::MarkUnreported(std::size_t first, std::size_t count) {

@@ -26,8 +26,16 @@ std::string_view StateText(State state);
 // Alive or silent in a probe sweep, named in a name-only sweep.
 bool IsFound(State state);
 
-// Where the shown link-layer address came from.
-enum class MacSource { kNone, kNeighbour, kNetbios };
+// Where the shown link-layer address came from: the system's neighbour table,
+// the host's answer to the controller's own ARP request, or NetBIOS.
+enum class MacSource { kNone, kNeighbour, kArp, kNetbios };
+
+// What the state rests on: the worker's echo requests, the controller's own
+// ARP requests, or the system's neighbour table.
+enum class Evidence { kNone, kEchoReply, kNoEchoReply, kArpReply, kNoArpReply, kNeighbourEntry };
+
+// "echo reply", "no ARP reply", ...; empty for kNone.
+std::string_view EvidenceText(Evidence evidence);
 
 // Where a host's name came from: the worker's reverse lookup, or the
 // controller's own questions to hosts that lookup did not know.
@@ -48,6 +56,7 @@ struct HostResult {
   std::string vendor{};
   NameSource nameSource = NameSource::kNone;
   std::string workgroup{};
+  Evidence evidence = Evidence::kNone;
 };
 
 // Names a host gave the controller's own questions.
@@ -68,6 +77,9 @@ class ResultBook {
   Filing FileProbeReport(std::string_view text);
   // A name-only answer for the address at `position`.
   Filing FileName(std::size_t position, std::string_view name);
+  // An address on a directly connected network that never answered ARP: dead,
+  // without a worker.
+  void FileNoLinkReply(std::size_t position);
   // Every slot from `first` on, `count` of them, still without a report.
   void MarkUnreported(std::size_t first, std::size_t count);
   // A filed result that waits for names from elsewhere is not ready yet.
