@@ -130,7 +130,7 @@ LinkVerdicts ArpPass::Poll(milliseconds timeout) {
     if (!Busy()) {
       break;
     }
-    const auto wake = std::min(deadline, NextEvent());
+    const auto wake = std::min(deadline, NextEvent(now));
     const auto wait = std::max(milliseconds{0}, std::chrono::ceil<milliseconds>(wake - now_()));
     if (const auto frame = socket_.Receive(wait)) {
       Hear(*frame);
@@ -204,8 +204,10 @@ void ArpPass::GiveUpExpired(Clock::time_point now) {
   }
 }
 
-ArpPass::Clock::time_point ArpPass::NextEvent() const {
-  auto next = lastSent_ + kConflictWindow;
+ArpPass::Clock::time_point ArpPass::NextEvent(Clock::time_point now) const {
+  // The end of the window for second answers, once nothing else is left.
+  auto next =
+      lastSent_ + kConflictWindow > now ? lastSent_ + kConflictWindow : Clock::time_point::max();
   if (nextFirst_ < targets_.size()) {
     next = std::min(next, nextSend_);
   }

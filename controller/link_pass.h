@@ -112,7 +112,7 @@ class ArpPass {
   void SendDue(Clock::time_point now);
   bool SendTo(std::size_t target, Clock::time_point now);
   void GiveUpExpired(Clock::time_point now);
-  [[nodiscard]] Clock::time_point NextEvent() const;
+  [[nodiscard]] Clock::time_point NextEvent(Clock::time_point now) const;
   void Hear(const LinkFrame& frame);
 
   const std::vector<Address>& addresses_;
