@@ -95,7 +95,7 @@ std::optional<ArpMessage> DecodeArpFrame(std::span<const std::uint8_t> frame) {
     return std::nullopt;
   }
   Reader in(frame);
-  in.Skip(2 * kMacBytes);
+  in.Skip(std::size_t{2} * kMacBytes);  // the destination and source MACs
   if (in.U16() != kEtherTypeArp || in.U16() != kHardwareEthernet || in.U16() != kProtocolIpv4 ||
       in.Byte() != kMacBytes || in.Byte() != kIpv4Bytes) {
     return std::nullopt;

@@ -227,6 +227,9 @@ int main(int argc, char** argv) {
     if (!parsed.options->worker.empty()) {
       ForbidGainingRights();
     }
+    if (parsed.options->arpRate > kDefaultArpRate && !MaySetAnyArpRate()) {
+      throw UsageError("--rate above " + std::to_string(kDefaultArpRate) + " needs root");
+    }
     addresses = CollectAddresses(*parsed.options);
   } catch (const UsageError& error) {
     std::cerr << "hostsweep: " << error.what() << "\n";

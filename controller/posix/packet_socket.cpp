@@ -12,7 +12,6 @@
 #include <sys/socket.h>
 
 #include <array>
-#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -20,6 +19,7 @@
 
 #include "controller/errors.h"
 #include "controller/link_pass.h"
+#include "controller/local_networks.h"
 #include "controller/platform_host.h"
 #include "platform/posix/file_descriptor.h"
 
@@ -41,50 +41,49 @@ constexpr std::uint32_t kWholeFrame = 0xffff;
 struct LinkLayerOf {
   int index = 0;
   MacAddress mac{};
-  bool ethernet = false;
 };
 
-Address AddressOf(const sockaddr* address) {
-  return ntohl(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr);
+// The Ethernet interfaces that resolve addresses with ARP, by name.
+std::map<std::string, LinkLayerOf> EthernetLinks() {
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) {
+    Fail("cannot list the network interfaces");
+  }
+  const std::unique_ptr<ifaddrs, decltype(&freeifaddrs)> owner(list, freeifaddrs);
+  std::map<std::string, LinkLayerOf> links;
+  for (const ifaddrs* item = list; item != nullptr; item = item->ifa_next) {
+    if (item->ifa_addr == nullptr || item->ifa_addr->sa_family != AF_PACKET ||
+        (item->ifa_flags & IFF_NOARP) != 0) {
+      continue;
+    }
+    const auto* link = reinterpret_cast<const sockaddr_ll*>(item->ifa_addr);
+    LinkLayerOf entry{.index = link->sll_ifindex};
+    if (link->sll_hatype == ARPHRD_ETHER && link->sll_halen == entry.mac.size()) {
+      std::memcpy(entry.mac.data(), link->sll_addr, entry.mac.size());
+      links.emplace(item->ifa_name, entry);
+    }
+  }
+  return links;
 }
 
 class PacketSocket : public LinkSocket {
  public:
   explicit PacketSocket(FileDescriptor fd) : fd_(std::move(fd)) {}
 
+  // The networks --localnet sweeps, on the interfaces that speak ARP.
   std::vector<LinkInterface> Interfaces() override {
-    ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0) {
-      Fail("cannot list the network interfaces");
-    }
-    const std::unique_ptr<ifaddrs, decltype(&freeifaddrs)> owner(list, freeifaddrs);
-    std::map<std::string, LinkLayerOf> links;
-    for (const ifaddrs* item = list; item != nullptr; item = item->ifa_next) {
-      if (item->ifa_addr != nullptr && item->ifa_addr->sa_family == AF_PACKET) {
-        const auto* link = reinterpret_cast<const sockaddr_ll*>(item->ifa_addr);
-        LinkLayerOf& entry = links[item->ifa_name];
-        entry.index = link->sll_ifindex;
-        entry.ethernet = link->sll_hatype == ARPHRD_ETHER && link->sll_halen == entry.mac.size();
-        std::memcpy(entry.mac.data(), link->sll_addr, entry.mac.size());
-      }
-    }
-    constexpr unsigned kNoArp = IFF_LOOPBACK | IFF_POINTOPOINT | IFF_NOARP;
+    const auto links = EthernetLinks();
     std::vector<LinkInterface> interfaces;
-    for (const ifaddrs* item = list; item != nullptr; item = item->ifa_next) {
-      if (item->ifa_addr == nullptr || item->ifa_addr->sa_family != AF_INET ||
-          item->ifa_netmask == nullptr || (item->ifa_flags & IFF_UP) == 0 ||
-          (item->ifa_flags & kNoArp) != 0) {
-        continue;
-      }
-      const auto link = links.find(item->ifa_name);
-      if (link == links.end() || !link->second.ethernet) {
+    for (const auto& network : ReadInterfaceNetworks()) {
+      const auto link = links.find(network.interfaceName);
+      if (network.peer || link == links.end()) {
         continue;
       }
       interfaces.push_back({.index = link->second.index,
-                            .name = item->ifa_name,
+                            .name = network.interfaceName,
                             .mac = link->second.mac,
-                            .address = AddressOf(item->ifa_addr),
-                            .prefixLength = std::popcount(AddressOf(item->ifa_netmask))});
+                            .address = network.address,
+                            .prefixLength = network.prefixLength});
     }
     return interfaces;
   }

@@ -26,6 +26,8 @@ void DropPrivileges() {
   }
 }
 
+bool MaySetAnyArpRate() { return geteuid() == 0; }
+
 void ForbidGainingRights() {
   // Root's programs get every right on exec in any case; what is guarded is an
   // ordinary user starting another program with a capability or set-user-ID

@@ -17,5 +17,6 @@ std::unique_ptr<LinkSocket> OpenLinkSocket(std::string& whyNot) {
 // program grants it nothing the user does not have.
 void DropPrivileges() {}
 void ForbidGainingRights() {}
+bool MaySetAnyArpRate() { return true; }
 
 }  // namespace hostsweep::controller

@@ -1,6 +1,5 @@
 #include "controller/link_pass.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,7 +13,6 @@ namespace {
 
 using std::chrono::milliseconds;
 using Clock = ArpPass::Clock;
-using ::testing::HasSubstr;
 
 Address Parse(const std::string& text) {
   std::vector<Address> addresses;

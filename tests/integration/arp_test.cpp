@@ -79,8 +79,8 @@ TEST_F(ArpInLab, SameRowsAsTheEchoPathAndNoWorkerForANonAnswerer) {
                                          "10.213.16.10-11"};
   const std::string log = std::filesystem::temp_directory_path() / "hostsweep-arp-requests";
   std::filesystem::remove(log);
-  const auto logger = Script(
-      "logging-worker", "printf '%s\\n' \"$1\" >>" + log + "\nexec " + WorkerPath() + " \"$1\"\n");
+  const auto logger = Script("logging-worker", R"(printf '%s\n' "$1" >>)" + log + "\nexec " +
+                                                   WorkerPath() + R"( "$1")" + "\n");
   std::vector<std::string> arpArguments{"--json", "-v", "--worker", logger};
   std::vector<std::string> echoArguments{"--json", "--no-arp"};
   arpArguments.insert(arpArguments.end(), targets.begin(), targets.end());
