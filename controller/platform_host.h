@@ -9,10 +9,11 @@
 #include <string>
 #include <string_view>
 
-#include "controller/link_pass.h"
 #include "controller/worker_host.h"
 
 namespace hostsweep::controller {
+
+class LinkSocket;  // controller/link_pass.h
 
 // Throws SystemError when the platform refuses what the sweep needs.
 std::unique_ptr<WorkerHost> MakeWorkerHost(const std::string& workerPath);
