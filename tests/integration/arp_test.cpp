@@ -129,6 +129,28 @@ TEST_F(ArpInLab, SameRowsAsTheEchoPathAndNoWorkerForANonAnswerer) {
   EXPECT_THAT(echo.standardError, Not(HasSubstr("two MAC addresses")));
 }
 
+// An ordinary user (whose group may ping) has no packet socket: every address
+// takes the echo path, and -v says why.
+TEST_F(ArpInLab, WithoutTheRightEveryAddressTakesTheEchoPath) {
+  const std::string setpriv = "/usr/bin/setpriv";
+  if (!std::filesystem::exists(setpriv)) {
+    GTEST_SKIP() << "setpriv is not installed (package util-linux)";
+  }
+  const std::string groups = "/proc/sys/net/ipv4/ping_group_range";
+  std::string low;
+  std::string high;
+  std::ifstream(groups) >> low >> high;
+  std::ofstream(groups) << "0 2147483647";
+  const auto run = RunProcess({setpriv, "--reuid=4242", "--regid=4242", "--clear-groups", "--",
+                               ControllerPath(), "--json", "-v", "10.213.0.9", "10.213.0.10"});
+  std::ofstream(groups) << low << " " << high;
+  ASSERT_EQ(run.exitStatus, kExitFound) << run.standardError;
+  EXPECT_THAT(run.standardError, HasSubstr("no packet socket: it needs CAP_NET_RAW"));
+  const auto rows = JsonByAddress(run.standardOutput);
+  EXPECT_EQ(rows.at("10.213.0.10").at("mac_source"), "neighbour");
+  EXPECT_EQ(rows.at("10.213.0.9").at("evidence"), "no echo reply");
+}
+
 // The controller runs as root here, with every capability until it drops
 // them: its workers read its effective set while it sweeps.
 TEST_F(ArpInLab, ControllerHoldsNoCapabilityOnceItsSocketIsOpen) {
