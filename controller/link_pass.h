@@ -89,6 +89,8 @@ class ArpPass {
           const LinkPassSettings& settings, std::ostream& diagnostics, Now now);
 
   [[nodiscard]] bool Covers(std::size_t position) const;
+  // How many addresses it covers.
+  [[nodiscard]] std::size_t CoveredCount() const { return targets_.size(); }
   // True while an address is undecided, and a little after the last request,
   // so that a second answer to it (an address conflict) is heard too.
   [[nodiscard]] bool Busy() const;

@@ -146,11 +146,8 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
   LinkLayerEnrichment linkLayer(
       ReadNeighbourTable, vendors, std::cerr, options.verbose,
       [&linkPass](Address address) { return linkPass ? linkPass->AnswerOf(address) : nullptr; });
-  std::size_t echoPath = addresses.size();
-  for (std::size_t position = 0; linkPass && position < addresses.size(); ++position) {
-    echoPath -= linkPass->Covers(position) ? 1 : 0;
-  }
-  const SweepSettings settings = SettingsFor(options, echoPath);
+  const SweepSettings settings =
+      SettingsFor(options, addresses.size() - (linkPass ? linkPass->CoveredCount() : 0));
   const auto network = options.extraNames ? MakeUdpNetwork() : nullptr;
   std::optional<NameQueries> names;
   std::optional<NameStage> nameStage;

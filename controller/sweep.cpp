@@ -39,15 +39,6 @@ constexpr seconds kEchoTimeouts{2};
 constexpr seconds kNameLookup{30};
 constexpr seconds kAdapterQuery{10};
 
-// Each address the link pass covers may come to need a worker of its own.
-std::size_t LinkCovered(const std::vector<Address>& addresses, const ArpPass* linkPass) {
-  std::size_t covered = 0;
-  for (std::size_t position = 0; linkPass != nullptr && position < addresses.size(); ++position) {
-    covered += linkPass->Covers(position) ? 1 : 0;
-  }
-  return covered;
-}
-
 }  // namespace
 
 milliseconds BatchDeadline(std::size_t slots, bool namesOnly) {
@@ -73,7 +64,9 @@ Sweep::Sweep(const std::vector<Address>& addresses, const SweepSettings& setting
       batches_(
           SplitIntoBatches(addresses.size(), settings.namesOnly ? 1 : settings.batchSize,
                            [linkPass](std::size_t p) { return linkPass && linkPass->Covers(p); })),
-      steadyLimit_(std::min(settings.jobs, batches_.size() + LinkCovered(addresses, linkPass))),
+      // Each address the link pass covers may come to need a worker of its own.
+      steadyLimit_(
+          std::min(settings.jobs, batches_.size() + (linkPass ? linkPass->CoveredCount() : 0))),
       ramps_(false),
       rerun_(batches_.size(), false),
       failed_(batches_.size(), false),
