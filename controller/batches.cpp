@@ -17,10 +17,21 @@ std::size_t ChooseBatchSize(std::size_t addressCount, std::size_t jobs) {
   return std::clamp<std::size_t>((addressCount + workers - 1) / workers, 1, kMostSlots);
 }
 
-std::vector<Batch> SplitIntoBatches(std::size_t addressCount, std::size_t batchSize) {
+std::vector<Batch> SplitIntoBatches(std::size_t addressCount, std::size_t batchSize,
+                                    const std::function<bool(std::size_t)>& skip) {
+  const auto skipped = [&skip](std::size_t position) { return skip && skip(position); };
   std::vector<Batch> batches;
-  for (std::size_t first = 0; first < addressCount; first += batchSize) {
-    batches.push_back({first, std::min(batchSize, addressCount - first)});
+  for (std::size_t position = 0; position < addressCount;) {
+    if (skipped(position)) {
+      ++position;
+      continue;
+    }
+    Batch batch{position, 0};
+    while (position < addressCount && batch.count < batchSize && !skipped(position)) {
+      ++batch.count;
+      ++position;
+    }
+    batches.push_back(batch);
   }
   return batches;
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,7 +29,10 @@ struct Batch {
 // `jobs`, so that a large sweep starts fewer processes.
 std::size_t ChooseBatchSize(std::size_t addressCount, std::size_t jobs);
 
-std::vector<Batch> SplitIntoBatches(std::size_t addressCount, std::size_t batchSize);
+// Consecutive positions, `batchSize` at most per batch; no batch holds a
+// position `skip` names (those that need no worker).
+std::vector<Batch> SplitIntoBatches(std::size_t addressCount, std::size_t batchSize,
+                                    const std::function<bool(std::size_t)>& skip = {});
 
 // Labels are "h" and the position in decimal: comma-free and unique per sweep.
 std::string LabelOf(std::size_t position);

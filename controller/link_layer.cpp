@@ -34,41 +34,60 @@ std::vector<NeighbourEntry> EntriesToRecheck(const std::vector<NeighbourEntry>& 
 }
 
 LinkLayerEnrichment::LinkLayerEnrichment(TableReader readTable, std::ostream& diagnostics,
-                                         bool verbose, Enrichment* next)
+                                         bool verbose, Enrichment* next, ArpAnswers arpAnswers,
+                                         Clock::time_point sweepBegan)
     : Enrichment(next),
       readTable_(std::move(readTable)),
+      arpAnswers_(std::move(arpAnswers)),
       diagnostics_(diagnostics),
-      verbose_(verbose) {}
+      verbose_(verbose),
+      sweepBegan_(sweepBegan) {}
 
 void LinkLayerEnrichment::Enrich(ResultBook& book, const std::vector<std::size_t>& finished) {
+  // Only a worker's verdict is refined here; the link pass's dead stay dead.
   const auto probed = [&book](std::size_t position) {
-    const State state = book.Results()[position].probe.state;
-    return state == State::kAlive || state == State::kDead;
+    const ProbeFacts& probe = book.Results()[position].probe;
+    // An address that never answered ARP was never probed: it stays dead.
+    return (probe.state == State::kAlive || probe.state == State::kDead) && !probe.noArpReply;
+  };
+  const auto needsTable = [&](std::size_t position) {
+    return probed(position) && ArpAnswerOf(book.Results()[position].address) == nullptr;
   };
   if (std::none_of(finished.begin(), finished.end(), probed)) {
     return;
   }
   std::unordered_map<Address, NeighbourEntry> table;
-  for (const auto& entry : ReadTable()) {
-    table.emplace(entry.address, entry);
+  if (std::any_of(finished.begin(), finished.end(), needsTable)) {
+    for (const auto& entry : ReadTable()) {
+      table.emplace(entry.address, entry);
+    }
   }
-  const auto age = std::chrono::duration_cast<std::chrono::milliseconds>(
-      std::chrono::steady_clock::now() - started_);
+  const auto age =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sweepBegan_);
   for (const std::size_t position : finished) {
     if (!probed(position)) {
       continue;
     }
     const HostResult& result = book.Results()[position];
-    const auto entry = table.find(result.address);
-    const LinkFacts facts = LinkFactsOf(entry == table.end() ? nullptr : &entry->second, age);
+    LinkFacts facts;
+    if (const MacAddress* answer = ArpAnswerOf(result.address)) {
+      facts = {.mac = *answer, .heardDuringSweep = true, .fromArp = true};
+    } else {
+      const auto entry = table.find(result.address);
+      facts = LinkFactsOf(entry == table.end() ? nullptr : &entry->second, age);
+    }
     book.FileLink(position, facts);
     const auto netbios = ParseMac(result.probe.netbiosMac);
     if (verbose_ && facts.mac && netbios && !IsPlaceholderMac(*netbios) && *netbios != *facts.mac) {
       diagnostics_ << "hostsweep: " << FormatAddress(result.address) << ": NetBIOS gave "
-                   << FormatMac(*netbios) << ", the neighbour table " << FormatMac(*facts.mac)
-                   << "; showing the neighbour table's\n";
+                   << FormatMac(*netbios) << ", " << (facts.fromArp ? "ARP" : "the neighbour table")
+                   << " " << FormatMac(*facts.mac) << "; showing the latter\n";
     }
   }
+}
+
+const MacAddress* LinkLayerEnrichment::ArpAnswerOf(Address address) const {
+  return arpAnswers_ ? arpAnswers_(address) : nullptr;
 }
 
 std::vector<NeighbourEntry> LinkLayerEnrichment::ReadTable() {

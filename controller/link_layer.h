@@ -39,13 +39,27 @@ std::vector<NeighbourEntry> ReadNeighbourTable();
 // again as the sweep begins: these are they (every one but a fixed one).
 std::vector<NeighbourEntry> EntriesToRecheck(const std::vector<NeighbourEntry>& table,
                                              const std::vector<Address>& swept);
-// Has the system check each entry again now, one link-layer request to its
-// host each, as it does for an entry it doubts. Returns no sooner than the
-// system's measure of an entry's age has moved on from when it was called,
-// so that what the sweep makes the system confirm is told from what it
-// confirmed before. One platform half each; throws SystemError (on Linux it
-// needs CAP_NET_ADMIN).
-void RecheckNeighbours(const std::vector<NeighbourEntry>& entries);
+// Has the system check entries of its neighbour table again, one link-layer
+// request to each host, as it does for an entry it doubts. Made before the
+// controller gives up its capabilities: on Linux the right to change the
+// table (CAP_NET_ADMIN) is its socket's opener's. One platform half each.
+class NeighbourRecheck {
+ public:
+  NeighbourRecheck();
+  ~NeighbourRecheck();
+  NeighbourRecheck(const NeighbourRecheck&) = delete;
+  NeighbourRecheck& operator=(const NeighbourRecheck&) = delete;
+
+  // Returns no sooner than the system's measure of an entry's age has moved
+  // on from when it was called, so that what the sweep makes the system
+  // confirm is told from what it confirmed before. Throws SystemError, also
+  // when the right to change the table was missing.
+  void Run(const std::vector<NeighbourEntry>& entries) const;
+
+ private:
+  int socket_ = -1;
+  std::string whyNot_;
+};
 
 // What a host's neighbour entry (if any) says when the sweep is `sweepAge`
 // old: its address, unless a placeholder, and whether the system heard from
@@ -57,18 +71,28 @@ LinkFacts LinkFactsOf(const NeighbourEntry* entry, std::chrono::milliseconds swe
 class LinkLayerEnrichment : public Enrichment {
  public:
   using TableReader = std::function<std::vector<NeighbourEntry>()>;
+  // The MAC that answered the link pass for an address, if any: that answer
+  // is its link facts, and the neighbour table is not read for it.
+  using ArpAnswers = std::function<const MacAddress*(Address)>;
+  using Clock = std::chrono::steady_clock;
+  // `sweepBegan`: what the system heard from a host since then is what this
+  // sweep saw (the entries checked again as it began included).
   LinkLayerEnrichment(TableReader readTable, std::ostream& diagnostics, bool verbose,
-                      Enrichment* next = nullptr);
+                      Enrichment* next = nullptr, ArpAnswers arpAnswers = {},
+                      Clock::time_point sweepBegan = Clock::now());
 
  private:
   void Enrich(ResultBook& book, const std::vector<std::size_t>& finished) override;
   std::vector<NeighbourEntry> ReadTable();
 
+  [[nodiscard]] const MacAddress* ArpAnswerOf(Address address) const;
+
   TableReader readTable_;
+  ArpAnswers arpAnswers_;
   std::ostream& diagnostics_;
   bool verbose_;
   bool tableFailed_ = false;
-  std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+  Clock::time_point sweepBegan_;
 };
 
 }  // namespace hostsweep::controller

@@ -1,12 +1,15 @@
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <optional>
 
 #include "controller/errors.h"
 #include "controller/exit_status.h"
 #include "controller/link_layer.h"
+#include "controller/link_pass.h"
 #include "controller/local_networks.h"
 #include "controller/name_queries.h"
 #include "controller/options.h"
@@ -70,6 +73,48 @@ std::vector<Address> CollectAddresses(const Options& options) {
   return ExpandTargets(targets);
 }
 
+// Retries go to an address that has not answered half a second after its
+// request (as arp-scan's first timeout); a last request is given a second
+// more, for a host whose Wi-Fi adapter dozes between beacons.
+constexpr std::chrono::milliseconds kArpRetryAfter{500};
+constexpr std::chrono::milliseconds kArpLastWait{1000};
+
+// The link pass over the addresses on a directly connected network, or
+// nothing (the echo path for all), said with -v.
+std::unique_ptr<ArpPass> PrepareLinkPass(const Options& options,
+                                         const std::vector<Address>& addresses, LinkSocket* socket,
+                                         const std::string& whyNoSocket) {
+  if (!options.linkPass) {
+    if (options.verbose && !options.namesOnly) {
+      std::cerr << "hostsweep: --no-arp: every address takes the echo path\n";
+    }
+    return nullptr;
+  }
+  if (socket == nullptr) {
+    if (options.verbose) {
+      std::cerr << "hostsweep: " << whyNoSocket << "; every address takes the echo path\n";
+    }
+    return nullptr;
+  }
+  auto interfaces = socket->Interfaces();
+  const auto plan = PlanLinkPass(addresses, interfaces);
+  if (options.verbose) {
+    for (const auto& line : DescribeLinkPlan(interfaces, plan)) {
+      std::cerr << "hostsweep: " << line << "\n";
+    }
+  }
+  if (std::none_of(plan.begin(), plan.end(), [](const auto& via) { return via.has_value(); })) {
+    return nullptr;
+  }
+  socket->Listen();
+  const LinkPassSettings settings{.rate = static_cast<double>(options.arpRate),
+                                  .tries = options.arpTries,
+                                  .retryAfter = kArpRetryAfter,
+                                  .lastWait = kArpLastWait};
+  return std::make_unique<ArpPass>(addresses, std::move(interfaces), plan, *socket, settings,
+                                   std::cerr, [] { return std::chrono::steady_clock::now(); });
+}
+
 SweepSettings SettingsFor(const Options& options, std::size_t addressCount) {
   return {.jobs = options.jobs,
           .batchSize = options.batchSize.value_or(ChooseBatchSize(addressCount, options.jobs)),
@@ -83,9 +128,10 @@ SweepSettings SettingsFor(const Options& options, std::size_t addressCount) {
 // Checked again as the sweep begins, so that what the table held before
 // cannot decide whether a host that ignores echo reads silent (see
 // EntriesToRecheck).
-void RecheckKnownNeighbours(const std::vector<Address>& addresses, bool verbose) {
+void RecheckKnownNeighbours(const NeighbourRecheck& recheck, const std::vector<Address>& addresses,
+                            bool verbose) {
   try {
-    RecheckNeighbours(EntriesToRecheck(ReadNeighbourTable(), addresses));
+    recheck.Run(EntriesToRecheck(ReadNeighbourTable(), addresses));
   } catch (const SystemError& error) {
     if (verbose) {
       std::cerr << "hostsweep: " << error.what()
@@ -111,7 +157,8 @@ int OutputFailed(const OutputChannel& output) {
 }
 
 int RunSweep(const Options& options, const std::vector<Address>& addresses, OutputChannel& output,
-             OutputChannel& errors) {
+             OutputChannel& errors, LinkSocket* linkSocket, const std::string& whyNoLinkSocket,
+             const NeighbourRecheck& recheck) {
   const std::string workerPath = options.worker.empty() ? DefaultWorkerPath() : options.worker;
   CheckWorkerPath(workerPath);
   if (!options.namesOnly) {
@@ -123,10 +170,20 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
   const char* registries = std::getenv("HOSTSWEEP_IEEE_DATA");
   LazyVendorRegistry vendors(registries != nullptr ? registries : VendorRegistryFolder(),
                              std::cerr);
+  const auto linkPass = PrepareLinkPass(options, addresses, linkSocket, whyNoLinkSocket);
+  const auto sweepBegan = std::chrono::steady_clock::now();
   if (!options.namesOnly) {
-    RecheckKnownNeighbours(addresses, options.verbose);
+    // The link pass's addresses never go by the neighbour table.
+    std::vector<Address> echoPath;
+    for (std::size_t position = 0; position < addresses.size(); ++position) {
+      if (!linkPass || !linkPass->Covers(position)) {
+        echoPath.push_back(addresses[position]);
+      }
+    }
+    RecheckKnownNeighbours(recheck, echoPath, options.verbose);
   }
-  const SweepSettings settings = SettingsFor(options, addresses.size());
+  const SweepSettings settings =
+      SettingsFor(options, addresses.size() - (linkPass ? linkPass->CoveredCount() : 0));
   const auto network = options.extraNames ? MakeUdpNetwork() : nullptr;
   std::optional<NameQueries> names;
   std::optional<NameStage> nameStage;
@@ -134,10 +191,13 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
     // Their sockets come out of the chains' descriptor budget.
     nameStage.emplace(names.emplace(*network, std::min(settings.jobs, settings.mostChains)));
   }
-  LinkLayerEnrichment linkLayer(ReadNeighbourTable, std::cerr, options.verbose,
-                                nameStage ? &*nameStage : nullptr);
+  LinkLayerEnrichment linkLayer(
+      ReadNeighbourTable, std::cerr, options.verbose, nameStage ? &*nameStage : nullptr,
+      [&linkPass](Address address) { return linkPass ? linkPass->AnswerOf(address) : nullptr; },
+      sweepBegan);
   // A name-only sweep sends nothing on the link and has its names already.
-  Sweep sweep(addresses, settings, *host, std::cerr, options.namesOnly ? nullptr : &linkLayer);
+  Sweep sweep(addresses, settings, *host, std::cerr, options.namesOnly ? nullptr : &linkLayer,
+              linkPass.get());
   std::ostream results(&output);
   const auto writer = MakeWriter(options.format, results);
   ResultStream stream(*writer, options.foundOnly,
@@ -181,6 +241,17 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
 
 int main(int argc, char** argv) {
   using namespace hostsweep::controller;
+  // The one step that may need a capability comes first; every capability
+  // goes right after.
+  std::string whyNoLinkSocket;
+  auto linkSocket = OpenLinkSocket(whyNoLinkSocket);
+  const NeighbourRecheck recheck;
+  try {
+    DropPrivileges();
+  } catch (const SystemError& error) {
+    std::cerr << "hostsweep: " << error.what() << "\n";
+    return kExitSystem;
+  }
   OutputChannel output(false);
   OutputChannel errors(true);
   const ErrorsThrough redirected(errors);
@@ -190,6 +261,12 @@ int main(int argc, char** argv) {
   }
   std::vector<Address> addresses;
   try {
+    if (!parsed.options->worker.empty()) {
+      ForbidGainingRights();
+    }
+    if (parsed.options->arpRate > kDefaultArpRate && !MaySetAnyArpRate()) {
+      throw UsageError("--rate above " + std::to_string(kDefaultArpRate) + " needs root");
+    }
     addresses = CollectAddresses(*parsed.options);
   } catch (const UsageError& error) {
     std::cerr << "hostsweep: " << error.what() << "\n";
@@ -199,7 +276,8 @@ int main(int argc, char** argv) {
     return kExitSystem;
   }
   try {
-    return RunSweep(*parsed.options, addresses, output, errors);
+    return RunSweep(*parsed.options, addresses, output, errors, linkSocket.get(), whyNoLinkSocket,
+                    recheck);
   } catch (const SystemError& error) {
     std::cerr << "hostsweep: " << error.what() << "\n";
     return kExitSystem;

@@ -11,6 +11,8 @@ namespace {
 
 constexpr std::size_t kMostJobs = 1024;
 constexpr unsigned kMostPause = 1'000'000;
+constexpr unsigned kMostArpRate = 100'000;
+constexpr int kMostArpTries = 10;
 
 constexpr auto kFooter = R"(Targets: 10.0.0.7, 10.0.0.1-254, 10.0.0.1-10.0.1.20, 10.0.0.0/24
 (network and broadcast addresses left out, except in /31 and /32), or
@@ -19,8 +21,13 @@ constexpr auto kFooter = R"(Targets: 10.0.0.7, 10.0.0.1-254, 10.0.0.1-10.0.1.20,
 States: alive (answered echo), silent (ignored echo but answered on the
 link during the sweep), dead, no report; named/unnamed with --names-only.
 Columns: address state rtt_ms ttl name mac vendor. mac comes from the
-system's neighbour table (hosts on a directly connected network), else from
-the host's NetBIOS answer; vendor from the IEEE registries (ieee-data).
+host's answer to hostsweep's own ARP request or the system's neighbour table
+(hosts on a directly connected network), else from the host's NetBIOS
+answer; vendor from the IEEE registries (ieee-data).
+
+Addresses on a directly connected Ethernet network are first asked over ARP
+(needs CAP_NET_RAW, else skipped): only those that answer get a worker; the
+others are dead at once. Every other address takes the echo path.
 
 Sending echo requests needs root, the worker file's own right
 (setcap cap_net_raw+ep hostsweep-worker) or a group inside
@@ -108,6 +115,15 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
   app.add_option("--pause", options.pause, "The workers' pause count")
       ->check(CLI::Range(0U, kMostPause))
       ->capture_default_str();
+  bool noArp = false;
+  app.add_flag("--no-arp", noArp,
+               "Send no ARP requests of our own: every address takes the echo path");
+  app.add_option("--rate", options.arpRate, "ARP requests per second, retries included")
+      ->check(CLI::Range(1U, kMostArpRate))
+      ->capture_default_str();
+  app.add_option("--arp-tries", options.arpTries, "ARP requests per address at most")
+      ->check(CLI::Range(1, kMostArpTries))
+      ->capture_default_str();
   app.add_option(
       "--worker", options.worker,
       "The worker program (default: hostsweep-worker beside this program, else the installed one)");
@@ -124,6 +140,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
   }
   options.format = csv ? Format::kCsv : json ? Format::kJson : Format::kTable;
   options.extraNames = !noExtraNames;
+  options.linkPass = !noArp && !options.namesOnly;
   return {options, 0};
 }
 

@@ -20,6 +20,11 @@ struct TargetArgument {
   bool isFile = false;
   bool operator==(const TargetArgument&) const = default;
 };
+// ARP requests per second and per address at most (see README, "The link
+// pass"): two tries as arp-scan makes by default; a pace that sweeps an
+// on-link /16 in under a minute, uncapped as nmap's is not.
+inline constexpr unsigned kDefaultArpRate = 2500;
+inline constexpr int kDefaultArpTries = 2;
 
 struct Options {
   std::vector<TargetArgument> targets;  // in the order given
@@ -34,6 +39,9 @@ struct Options {
   std::optional<std::size_t> batchSize;
   unsigned pause = 0;
   std::string worker;
+  bool linkPass = true;  // ask on-link addresses over ARP before any worker
+  unsigned arpRate = kDefaultArpRate;
+  int arpTries = kDefaultArpTries;
 };
 
 struct ParsedCommandLine {

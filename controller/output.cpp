@@ -49,6 +49,8 @@ std::optional<std::string_view> MacSourceText(MacSource source) {
   switch (source) {
     case MacSource::kNeighbour:
       return "neighbour";
+    case MacSource::kArp:
+      return "arp";
     case MacSource::kNetbios:
       return "netbios";
     case MacSource::kNone:
@@ -148,6 +150,7 @@ std::string JsonLine(const HostView& view) {
   line["netbios_mac"] = OrNull(NonEmpty(view.netbiosMac));
   line["name_source"] = OrNull(NonEmpty(std::string(NameSourceText(view.nameSource))));
   line["workgroup"] = OrNull(NonEmpty(view.workgroup));
+  line["evidence"] = OrNull(NonEmpty(std::string(EvidenceText(view.evidence))));
   // Names (and makers) arrive in the system's code page, not always UTF-8: such bytes
   // become U+FFFD rather than failing the sweep.
   return EscapeControls(

@@ -13,6 +13,8 @@
 
 namespace hostsweep::controller {
 
+class LinkSocket;  // controller/link_pass.h
+
 // Throws SystemError when the platform refuses what the sweep needs.
 std::unique_ptr<WorkerHost> MakeWorkerHost(const std::string& workerPath);
 // The worker program beside the running controller.
@@ -38,6 +40,19 @@ std::size_t NeighbourTableSize();
 // Throws SystemError, with the cause and the ways to fix it, when the workers
 // started from `workerPath` would not be allowed to send echo requests.
 void CheckEchoRights(const std::string& workerPath);
+// The packet socket the link pass sends its ARP requests on; nothing, with
+// `whyNot` saying why, where the system refuses one (no CAP_NET_RAW).
+std::unique_ptr<LinkSocket> OpenLinkSocket(std::string& whyNot);
+// Gives up every capability the controller was started with: called once its
+// packet socket is open, before anything else is read or started.
+void DropPrivileges();
+// Root (on Windows, any user: there is no link pass there). Others may not
+// send ARP requests faster than the default pace, as only root may flood
+// with ping: the right to the packet socket can be given to every user.
+bool MaySetAnyArpRate();
+// No program the controller starts from now on gains a right from its file
+// (capability or set-user-ID bit): for a --worker that is not ours.
+void ForbidGainingRights();
 // How many worker chains the system's limits (descriptors) let run at once;
 // asked once MakeWorkerHost has raised what it can.
 std::size_t MostChainsAtOnce();

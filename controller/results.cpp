@@ -42,6 +42,22 @@ std::optional<MacAddress> RealMac(const std::optional<MacAddress>& mac) {
   return mac && !IsPlaceholderMac(*mac) ? mac : std::nullopt;
 }
 
+// What the state rests on: the worker's echo requests, the controller's own
+// ARP requests, or the neighbour table.
+Evidence EvidenceOf(const HostResult& result, State shown) {
+  const bool arp = result.link && result.link->fromArp;
+  switch (shown) {
+    case State::kAlive:
+      return Evidence::kEchoReply;
+    case State::kSilent:
+      return arp ? Evidence::kArpReply : Evidence::kNeighbourEntry;
+    case State::kDead:
+      return result.probe.noArpReply ? Evidence::kNoArpReply : Evidence::kNoEchoReply;
+    default:
+      return Evidence::kNone;
+  }
+}
+
 void ShowMac(const HostResult& result, HostView& view) {
   const std::optional<MacAddress> neighbour =
       result.link ? RealMac(result.link->mac) : std::nullopt;
@@ -52,7 +68,7 @@ void ShowMac(const HostResult& result, HostView& view) {
   }
   if (neighbour) {
     view.mac = neighbour;
-    view.macSource = MacSource::kNeighbour;
+    view.macSource = result.link->fromArp ? MacSource::kArp : MacSource::kNeighbour;
   } else if (unitId) {
     view.mac = unitId;
     view.macSource = MacSource::kNetbios;
@@ -75,6 +91,8 @@ void ShowName(const HostResult& result, HostView& view) {
   }
 }
 
+// What the echo requests found (none go to an address that never answered
+// ARP, which could not have answered them either).
 std::optional<std::string_view> EchoVerdict(State probed) {
   if (probed == State::kAlive) {
     return "alive";
@@ -102,6 +120,24 @@ std::string_view StateText(State state) {
       return "silent";
   }
   return "pending";
+}
+
+std::string_view EvidenceText(Evidence evidence) {
+  switch (evidence) {
+    case Evidence::kEchoReply:
+      return "echo reply";
+    case Evidence::kNoEchoReply:
+      return "no echo reply";
+    case Evidence::kArpReply:
+      return "ARP reply";
+    case Evidence::kNoArpReply:
+      return "no ARP reply";
+    case Evidence::kNeighbourEntry:
+      return "neighbour entry";
+    case Evidence::kNone:
+      break;
+  }
+  return "";
 }
 
 bool IsFound(State state) {
@@ -134,6 +170,7 @@ HostView ViewOf(const HostResult& result, const VendorOf& vendorOf) {
                 .roundTripMs = result.probe.roundTripMs,
                 .ttl = result.probe.ttl,
                 .netbiosMac = result.probe.netbiosMac};
+  view.evidence = EvidenceOf(result, view.state);
   ShowName(result, view);
   ShowMac(result, view);
   if (view.mac && vendorOf) {
@@ -169,6 +206,10 @@ Filing ResultBook::FileName(std::size_t position, std::string_view name) {
   }
   return File(position,
               {.state = name.empty() ? State::kUnnamed : State::kNamed, .name = std::string(name)});
+}
+
+void ResultBook::FileNoLinkReply(std::size_t position) {
+  File(position, {.state = State::kDead, .noArpReply = true});
 }
 
 void ResultBook::MarkUnreported(std::size_t first, std::size_t count) {

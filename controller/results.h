@@ -29,8 +29,16 @@ std::string_view StateText(State state);
 // Alive or silent in a probe sweep, named in a name-only sweep.
 bool IsFound(State state);
 
-// Where the shown link-layer address came from.
-enum class MacSource { kNone, kNeighbour, kNetbios };
+// Where the shown link-layer address came from: the system's neighbour table,
+// the host's answer to the controller's own ARP request, or NetBIOS.
+enum class MacSource { kNone, kNeighbour, kArp, kNetbios };
+
+// What the state rests on: the worker's echo requests, the controller's own
+// ARP requests, or the system's neighbour table.
+enum class Evidence { kNone, kEchoReply, kNoEchoReply, kArpReply, kNoArpReply, kNeighbourEntry };
+
+// "echo reply", "no ARP reply", ...; empty for kNone.
+std::string_view EvidenceText(Evidence evidence);
 
 // Where a host's name came from: the worker's reverse lookup, or the
 // controller's own questions to hosts that lookup did not know.
@@ -46,12 +54,18 @@ struct ProbeFacts {
   std::optional<int> ttl{};
   std::string name{};        // its reverse lookup
   std::string netbiosMac{};  // exactly what it reported
+  // Dead without a worker: on a directly connected network, it never
+  // answered the controller's own ARP requests.
+  bool noArpReply = false;
 };
 
-// What the system's neighbour table says of the address once its probes are over.
+// What the link layer says of the address: the host's answer to the
+// controller's own ARP request, or else the system's neighbour table once its
+// probes are over.
 struct LinkFacts {
   std::optional<MacAddress> mac{};  // resolved and real
   bool heardDuringSweep = false;    // the host answered on the link since the sweep began
+  bool fromArp = false;             // asked by the controller itself, before any worker
 };
 
 // Names a host gave the controller's own questions.
@@ -84,6 +98,7 @@ struct HostView {
   // controller's own question's); never a placeholder.
   std::optional<MacAddress> mac{};
   MacSource macSource = MacSource::kNone;
+  Evidence evidence = Evidence::kNone;  // what the state rests on
   std::string vendor{};
   std::string workgroup{};
   std::string netbiosMac{};  // exactly what the worker reported
@@ -105,6 +120,9 @@ class ResultBook {
   Filing FileProbeReport(std::string_view text);
   // A name-only answer for the address at `position`.
   Filing FileName(std::size_t position, std::string_view name);
+  // An address on a directly connected network that never answered ARP: dead,
+  // without a worker.
+  void FileNoLinkReply(std::size_t position);
   // Every slot from `first` on, `count` of them, still without a report.
   void MarkUnreported(std::size_t first, std::size_t count);
   // The link layer's facts for a probed address; only the first filing counts.

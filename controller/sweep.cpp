@@ -54,16 +54,21 @@ std::size_t ProbesInFlightCap(std::size_t neighbourTable) {
 }
 
 Sweep::Sweep(const std::vector<Address>& addresses, const SweepSettings& settings, WorkerHost& host,
-             std::ostream& diagnostics, Enrichment* stages)
+             std::ostream& diagnostics, Enrichment* stages, ArpPass* linkPass)
     : addresses_(addresses),
       settings_(settings),
       host_(host),
       diagnostics_(diagnostics),
       stages_(stages),
-      batches_(SplitIntoBatches(addresses.size(), settings.namesOnly ? 1 : settings.batchSize)),
-      steadyLimit_(std::min(settings.jobs, batches_.size())),
+      linkPass_(linkPass),
+      batches_(
+          SplitIntoBatches(addresses.size(), settings.namesOnly ? 1 : settings.batchSize,
+                           [linkPass](std::size_t p) { return linkPass && linkPass->Covers(p); })),
+      // Each address the link pass covers may come to need a worker of its own.
+      steadyLimit_(
+          std::min(settings.jobs, batches_.size() + (linkPass ? linkPass->CoveredCount() : 0))),
       ramps_(false),
-      firstRerun_(batches_.size()),
+      rerun_(batches_.size(), false),
       failed_(batches_.size(), false),
       backoff_(kFirstBackoff),
       book_(addresses) {
@@ -87,7 +92,7 @@ Sweep::Sweep(const std::vector<Address>& addresses, const SweepSettings& setting
 bool Sweep::Run(const std::function<bool(const ResultBook&)>& changed) {
   started_ = host_.Now();
   StartBatches();
-  while (BatchesLeft() || StagesBusy()) {
+  while (BatchesLeft() || StagesBusy() || LinkPassBusy()) {
     if (host_.Interrupted()) {
       // Nothing more is asked of the system once the user has asked to stop:
       // results that arrive while the workers end are shown as reported.
@@ -136,18 +141,40 @@ bool Sweep::BatchesLeft() const { return !running_.empty() || nextBatch_ < batch
 
 bool Sweep::StagesBusy() const { return stages_ != nullptr && stages_->ChainBusy(); }
 
-// Waits for the workers and, while a stage waits for answers, for those: the
-// workers' wait is short then, and only a look once no batch is left.
+bool Sweep::LinkPassBusy() const { return linkPass_ != nullptr && linkPass_->Busy(); }
+
+void Sweep::TakeLinkVerdicts(const LinkVerdicts& verdicts) {
+  for (const std::size_t position : verdicts.answered) {
+    batches_.push_back({position, 1});
+    rerun_.push_back(false);
+    failed_.push_back(false);
+  }
+  for (const std::size_t position : verdicts.unanswered) {
+    book_.FileNoLinkReply(position);
+  }
+}
+
+// Waits for the workers and, while the link pass or a stage waits for
+// answers, for those: the workers' wait is short then, and only a look once no
+// batch is left. The link pass, which keeps a pace, gets the waiting time
+// before the stages do.
 void Sweep::WaitForEvents() {
-  if (!StagesBusy()) {
+  const bool linkBusy = LinkPassBusy();
+  if (!StagesBusy() && !linkBusy) {
     host_.Wait(NextWait(), *this);
     EnrichFinished();
     return;
   }
   const bool batchesLeft = BatchesLeft();
   host_.Wait(batchesLeft ? std::min(kAnswerTick, NextWait()) : milliseconds{0}, *this);
+  const milliseconds answerWait = batchesLeft ? milliseconds{0} : kAnswerTick;
+  if (linkBusy) {
+    TakeLinkVerdicts(linkPass_->Poll(answerWait));
+  }
   EnrichFinished();
-  stages_->PollChain(book_, batchesLeft ? milliseconds{0} : kAnswerTick);
+  if (stages_ != nullptr) {
+    stages_->PollChain(book_, linkBusy ? milliseconds{0} : answerWait);
+  }
 }
 
 void Sweep::StartBatches() {
@@ -287,7 +314,7 @@ void Sweep::OnChainEnded(BatchId batch) {
   if (stopped && host_.Interrupted()) {
     return;
   }
-  if (!stopped && failed_[batch] && batch < firstRerun_ && QueueRerun(batch)) {
+  if (!stopped && failed_[batch] && !rerun_[batch] && QueueRerun(batch)) {
     return;
   }
   const std::size_t before = book_.Done();
@@ -315,6 +342,7 @@ bool Sweep::QueueRerun(BatchId batch) {
       ++position;
     }
     batches_.push_back(rerun);
+    rerun_.push_back(true);
     failed_.push_back(false);
   }
   if (settings_.verbose && batches_.size() != queued) {

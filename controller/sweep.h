@@ -14,6 +14,7 @@
 #include "controller/batches.h"
 #include "controller/enrichment.h"
 #include "controller/errors.h"
+#include "controller/link_pass.h"
 #include "controller/results.h"
 #include "controller/worker_host.h"
 
@@ -57,9 +58,11 @@ struct SweepCounts {
 class Sweep : private SweepEvents {
  public:
   // `stages`, the first of a chain, add to each result once its probes are
-  // over; the sweep goes on while a stage waits for answers.
+  // over; the sweep goes on while a stage waits for answers. The addresses
+  // `linkPass` covers get a worker, one each, only once they have answered it;
+  // those that never do are dead without one.
   Sweep(const std::vector<Address>& addresses, const SweepSettings& settings, WorkerHost& host,
-        std::ostream& diagnostics, Enrichment* stages = nullptr);
+        std::ostream& diagnostics, Enrichment* stages = nullptr, ArpPass* linkPass = nullptr);
 
   // Runs until every batch is done, the user interrupts or `changed`, called
   // after each wait, returns false. Returns false when it did not finish.
@@ -80,6 +83,9 @@ class Sweep : private SweepEvents {
 
   [[nodiscard]] bool BatchesLeft() const;
   [[nodiscard]] bool StagesBusy() const;
+  [[nodiscard]] bool LinkPassBusy() const;
+  // Answerers queued for a worker each, the others filed dead.
+  void TakeLinkVerdicts(const LinkVerdicts& verdicts);
   void WaitForEvents();
   void StartBatches();
   // How many chains may run now: -j, lowered by the system's limits and the
@@ -112,15 +118,17 @@ class Sweep : private SweepEvents {
   WorkerHost& host_;
   std::ostream& diagnostics_;
   Enrichment* stages_;
+  ArpPass* linkPass_;
   std::vector<Batch> batches_;
   Clock::time_point started_;
   // Chains that may run at once once the sweep has ramped up (only ever
   // lowered, by LowerChainLimit); whether it ramps.
   std::size_t steadyLimit_;
   bool ramps_;
-  // Batches from here on re-run the addresses a failed chain left unreported.
-  BatchId firstRerun_;
-  std::vector<bool> failed_;  // by batch: a worker of its chain reported a failure
+  // By batch: whether it re-runs the addresses a failed chain left unreported
+  // (it is not re-run again); whether a worker of its chain reported a failure.
+  std::vector<bool> rerun_;
+  std::vector<bool> failed_;
   BatchId nextBatch_ = 0;
   Clock::time_point retryAt_{};
   std::chrono::milliseconds backoff_;

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <thread>
 
+#include "controller/errors.h"
 #include "controller/link_layer.h"
 #include "controller/posix/route_dump.h"
 
@@ -75,7 +76,28 @@ std::vector<NeighbourEntry> ReadNeighbourTable() {
   return entries;
 }
 
-void RecheckNeighbours(const std::vector<NeighbourEntry>& entries) {
+namespace {
+constexpr const char* kRecheck = "have the neighbour table check its entries";
+}  // namespace
+
+NeighbourRecheck::NeighbourRecheck() {
+  try {
+    socket_ = OpenRouteSocket(kRecheck).Release();
+  } catch (const SystemError& error) {
+    whyNot_ = error.what();
+  }
+}
+
+NeighbourRecheck::~NeighbourRecheck() {
+  if (socket_ >= 0) {
+    close(socket_);
+  }
+}
+
+void NeighbourRecheck::Run(const std::vector<NeighbourEntry>& entries) const {
+  if (socket_ < 0) {
+    throw SystemError(whyNot_);
+  }
   // An entry's age is told in clock ticks: an answer within the tick the
   // sweep began in could not be told from a confirmation just before it, so
   // nothing goes out before the next.
@@ -98,7 +120,7 @@ void RecheckNeighbours(const std::vector<NeighbourEntry>& entries) {
     request.destination.rta_len = RTA_LENGTH(sizeof(request.address));
     request.destination.rta_type = NDA_DST;
     request.address = htonl(entry.address);
-    SendRouteRequest(request.header, "have the neighbour table check its entries");
+    SendRouteRequest(socket_, request.header, kRecheck);
   }
 }
 

@@ -21,14 +21,6 @@ struct DumpRequest {
   rtgenmsg message;
 };
 
-FileDescriptor OpenRouteSocket(const std::string& what) {
-  FileDescriptor fd(socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
-  if (!fd.Valid()) {
-    throw SystemError("cannot " + what + ": socket: " + std::strerror(errno));
-  }
-  return fd;
-}
-
 void Send(int fd, const nlmsghdr& request, const std::string& what) {
   sockaddr_nl kernel{};
   kernel.nl_family = AF_NETLINK;
@@ -40,13 +32,20 @@ void Send(int fd, const nlmsghdr& request, const std::string& what) {
 
 }  // namespace
 
-void SendRouteRequest(const nlmsghdr& request, const std::string& what) {
-  const FileDescriptor fd = OpenRouteSocket(what);
-  Send(fd.Get(), request, what);
+FileDescriptor OpenRouteSocket(const std::string& what) {
+  FileDescriptor fd(socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
+  if (!fd.Valid()) {
+    throw SystemError("cannot " + what + ": socket: " + std::strerror(errno));
+  }
+  return fd;
+}
+
+void SendRouteRequest(int fd, const nlmsghdr& request, const std::string& what) {
+  Send(fd, request, what);
   alignas(nlmsghdr) std::array<char, kReceiveBuffer> answer{};
   ssize_t received = 0;
   do {
-    received = recv(fd.Get(), answer.data(), answer.size(), 0);
+    received = recv(fd, answer.data(), answer.size(), 0);
   } while (received < 0 && errno == EINTR);
   const auto* header = reinterpret_cast<const nlmsghdr*>(answer.data());
   if (received < 0 || !NLMSG_OK(header, static_cast<unsigned>(received))) {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "common/posix/file_descriptor.h"
 #include "controller/targets.h"
 
 namespace hostsweep::controller {
@@ -19,9 +20,14 @@ namespace hostsweep::controller {
 void DumpRoute(std::uint16_t type, const std::string& what,
                const std::function<void(const nlmsghdr&)>& take);
 
-// Asks the kernel to take `request` (a whole message, NLM_F_ACK set) and
-// waits for its answer. Throws SystemError "cannot <what>: ..." on refusal.
-void SendRouteRequest(const nlmsghdr& request, const std::string& what);
+// A socket to the kernel's routing service. Throws SystemError "cannot
+// <what>: ...".
+FileDescriptor OpenRouteSocket(const std::string& what);
+
+// Asks the kernel, over `fd`, to take `request` (a whole message, NLM_F_ACK
+// set) and waits for its answer. Throws SystemError "cannot <what>: ..." on
+// refusal.
+void SendRouteRequest(int fd, const nlmsghdr& request, const std::string& what);
 
 // Each attribute (type, payload) of a message whose fixed header is `fixed`
 // bytes long.

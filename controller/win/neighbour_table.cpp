@@ -45,6 +45,8 @@ std::vector<NeighbourEntry> ReadNeighbourTable() {
 // Windows tells no entry's age, so only its reachable state counts there, and
 // its one call that checks an entry (ResolveIpNetEntry2) waits for the answer:
 // entries are left as they are.
-void RecheckNeighbours(const std::vector<NeighbourEntry>& /*entries*/) {}
+NeighbourRecheck::NeighbourRecheck() = default;
+NeighbourRecheck::~NeighbourRecheck() = default;
+void NeighbourRecheck::Run(const std::vector<NeighbourEntry>& /*entries*/) const {}
 
 }  // namespace hostsweep::controller

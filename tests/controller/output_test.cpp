@@ -157,20 +157,20 @@ TEST(Json, BytesThatAreNotUtf8BecomeReplacementCharacters) {
 TEST(Json, EveryKeyIsPresentInAFixedOrderWithNullForAbsentValues) {
   EXPECT_EQ(
       JsonLine({.address = 0x0A000002, .state = State::kNoReport}),
-      R"({"address":"10.0.0.2","state":"no report","echo":null,"rtt_ms":null,"ttl":null,"name":null,"mac":null,"vendor":null,"mac_source":null,"netbios_mac":null,"name_source":null,"workgroup":null})");
+      R"({"address":"10.0.0.2","state":"no report","echo":null,"rtt_ms":null,"ttl":null,"name":null,"mac":null,"vendor":null,"mac_source":null,"netbios_mac":null,"name_source":null,"workgroup":null,"evidence":null})");
   auto named = Live("alpha.local");
   named.nameSource = NameSource::kMdns;
   named.workgroup = "LAB";
   EXPECT_EQ(
       JsonLine(named),
-      R"({"address":"10.0.0.10","state":"alive","echo":"alive","rtt_ms":3,"ttl":64,"name":"alpha.local","mac":"00-22-72-00-00-0A","vendor":"Maker, \"Q\"","mac_source":"neighbour","netbios_mac":"02-00-5E-10-00-0A","name_source":"mdns","workgroup":"LAB"})");
+      R"({"address":"10.0.0.10","state":"alive","echo":"alive","rtt_ms":3,"ttl":64,"name":"alpha.local","mac":"00-22-72-00-00-0A","vendor":"Maker, \"Q\"","mac_source":"neighbour","netbios_mac":"02-00-5E-10-00-0A","name_source":"mdns","workgroup":"LAB","evidence":null})");
   EXPECT_EQ(
       JsonLine({.address = 0x0A000002,
                 .state = State::kSilent,
                 .echo = "dead",
                 .mac = ParseMac("00-D0-EF-00-00-0E"),
                 .macSource = MacSource::kNetbios}),
-      R"({"address":"10.0.0.2","state":"silent","echo":"dead","rtt_ms":null,"ttl":null,"name":null,"mac":"00-D0-EF-00-00-0E","vendor":null,"mac_source":"netbios","netbios_mac":null,"name_source":null,"workgroup":null})");
+      R"({"address":"10.0.0.2","state":"silent","echo":"dead","rtt_ms":null,"ttl":null,"name":null,"mac":"00-D0-EF-00-00-0E","vendor":null,"mac_source":"netbios","netbios_mac":null,"name_source":null,"workgroup":null,"evidence":null})");
 }
 
 TEST(Table, ColumnsAlignAndControlBytesAreMasked) {

@@ -3,6 +3,8 @@
 // hostile report packets, unrelated echo traffic on the same machine,
 // interruptions while the controller is busy or its reader stalls, output
 // that cannot be written, and signals the controller was started ignoring.
+// Every sweep here takes the echo path (--no-arp), whose worker chains they
+// exercise: on-link addresses that answer no ARP request would get no worker.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -114,7 +116,8 @@ bool AwaitWaiting(pid_t pid, const std::function<bool()>& ready) {
 
 TEST_F(FaultsInLab, KilledWorkersLeaveTheirSlotsUnreportedAndTheSweepFinishes) {
   // Four dead batches of three: every worker spends two seconds on its first slot.
-  ChildProcess sweep(ControllerCommand({"--csv", "--batch", "3", "-j", "4", "10.213.1.1-12"}));
+  ChildProcess sweep(
+      ControllerCommand({"--no-arp", "--csv", "--batch", "3", "-j", "4", "10.213.1.1-12"}));
   ASSERT_TRUE(AwaitProcesses(WorkerPath(), 4));
   const auto workers = ProcessesRunning(WorkerPath());
   kill(workers[0], SIGKILL);
@@ -132,7 +135,7 @@ TEST_F(FaultsInLab, KilledWorkersLeaveTheirSlotsUnreportedAndTheSweepFinishes) {
 TEST_F(FaultsInLab, HungWorkerChainsOfAKilledControllerAreEnded) {
   const RogueWorkers rogues("hang");
   ChildProcess sweep(ControllerCommand(
-      {"--csv", "-j", "4", "--batch", "1", "--worker", RoguePath(), "10.213.4.1-4"}));
+      {"--no-arp", "--csv", "-j", "4", "--batch", "1", "--worker", RoguePath(), "10.213.4.1-4"}));
   ASSERT_TRUE(AwaitProcesses(RoguePath(), 4));
   // Killed while it waits, all four started: one killed in the instant between
   // starting a worker and telling the guardian loses that worker.
@@ -184,27 +187,29 @@ TEST_P(InterruptionInLab, EndsTheSweepWithItsWorkersAndNoMoreStarted) {
   EXPECT_TRUE(WaitUntilNoneRun(RoguePath(), kPatience));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Signals, InterruptionInLab,
-    ::testing::Values(InterruptCase{"WhileTheFirstThousandWorkersStart",
-                                    "hang",
-                                    SIGINT,
-                                    {"--csv", "-j", "1024", "--batch", "1", "10.213.4.0/22"},
-                                    1022,
-                                    false},
-                      InterruptCase{"WhileAWorkerFloodsItsStandardError",
-                                    "flood",
-                                    SIGTERM,
-                                    {"--csv", "-j", "1", "10.213.4.1-2"},
-                                    2,
-                                    false},
-                      InterruptCase{"WhileTheOutputsReaderStalls",
-                                    "dead",
-                                    SIGTERM,
-                                    {"--json", "-j", "8", "--batch", "1", "10.213.4.0/22"},
-                                    1022,
-                                    true}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Signals, InterruptionInLab,
+                         ::testing::Values(InterruptCase{"WhileTheFirstThousandWorkersStart",
+                                                         "hang",
+                                                         SIGINT,
+                                                         {"--no-arp", "--csv", "-j", "1024",
+                                                          "--batch", "1", "10.213.4.0/22"},
+                                                         1022,
+                                                         false},
+                                           InterruptCase{
+                                               "WhileAWorkerFloodsItsStandardError",
+                                               "flood",
+                                               SIGTERM,
+                                               {"--no-arp", "--csv", "-j", "1", "10.213.4.1-2"},
+                                               2,
+                                               false},
+                                           InterruptCase{"WhileTheOutputsReaderStalls",
+                                                         "dead",
+                                                         SIGTERM,
+                                                         {"--no-arp", "--json", "-j", "8",
+                                                          "--batch", "1", "10.213.4.0/22"},
+                                                         1022,
+                                                         true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct WriteErrorCase {
   const char* name;
@@ -216,8 +221,8 @@ class WriteErrorInLab : public FaultsInLab, public ::testing::WithParamInterface
 
 TEST_P(WriteErrorInLab, EndsTheSweepAtOnceWithSystemStatus) {
   const RogueWorkers rogues("dead");
-  ChildProcess sweep(ControllerCommand({"--csv", "-j", "1", "--batch", "1", "--worker", RoguePath(),
-                                        "10.213.4.1-60"}),
+  ChildProcess sweep(ControllerCommand({"--no-arp", "--csv", "-j", "1", "--batch", "1", "--worker",
+                                        RoguePath(), "10.213.4.1-60"}),
                      GetParam().outputFile);
   sweep.CloseOutput();
   ASSERT_TRUE(sweep.AwaitEnd(kPatience));
@@ -242,7 +247,7 @@ class IgnoredSignalInLab : public FaultsInLab, public ::testing::WithParamInterf
 
 TEST_P(IgnoredSignalInLab, StaysIgnored) {
   std::signal(GetParam(), SIG_IGN);
-  ChildProcess sweep(ControllerCommand({"--csv", "10.213.1.1"}));
+  ChildProcess sweep(ControllerCommand({"--no-arp", "--csv", "10.213.1.1"}));
   std::signal(GetParam(), SIG_DFL);
   ASSERT_TRUE(AwaitProcesses(WorkerPath(), 1));
   kill(sweep.pid(), GetParam());
@@ -267,8 +272,8 @@ TEST_P(WorkerFileChangedTest, SuccessorsRunTheProgramTheChainStartedWith) {
                              std::filesystem::copy_options::overwrite_existing);
   // Slot 1 is dead (two echo time-outs); by the time slot 2 answers, the file has changed.
   ChildProcess sweep(
-      ControllerCommand({"--csv", "-v", "--batch", "3", "-j", "1", "--worker", worker.string(),
-                         "10.213.0.2", "10.213.0.12", "10.213.0.13"}));
+      ControllerCommand({"--no-arp", "--csv", "-v", "--batch", "3", "-j", "1", "--worker",
+                         worker.string(), "10.213.0.2", "10.213.0.12", "10.213.0.13"}));
   ASSERT_TRUE(AwaitProcesses(worker.string(), 1));
   std::filesystem::remove(worker);
   if (GetParam()) {
@@ -344,7 +349,8 @@ TEST_P(EchoRightsTest, NoRightNoSweepAndTheReasonIsGiven) {
     ASSERT_EQ(RunProcess({SystemProgram("setcap"), "cap_net_raw+ep", worker.string()}).exitStatus,
               0);
   }
-  std::vector<std::string> arguments{"--csv", "--worker", worker.string(), "10.213.0.10-12"};
+  std::vector<std::string> arguments{"--no-arp", "--csv", "--worker", worker.string(),
+                                     "10.213.0.10-12"};
   if (param.namesOnly) {
     arguments.insert(arguments.begin(), "--names-only");
   }
@@ -372,7 +378,9 @@ INSTANTIATE_TEST_SUITE_P(
     Users, EchoRightsTest,
     ::testing::Values(EchoRightsCase{"no_right", "1 0", false, false, false, 4},
                       EchoRightsCase{"names_only", "1 0", true, false, false, 0},
-                      EchoRightsCase{"capable_worker", "1 0", false, true, false, 0},
+                      // A --worker file gains no right from its own file: the
+                      // controller starts it with no_new_privs.
+                      EchoRightsCase{"capable_worker_by_option", "1 0", false, true, false, 4},
                       EchoRightsCase{"capable_worker_no_new_privs", "1 0", false, true, true, 4},
                       EchoRightsCase{"group_may_ping", "0 2147483647", false, false, false, 0}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -398,7 +406,8 @@ TEST_P(SystemLimitTest, TheSweepSlowsDownAndLosesNoHost) {
 #endif
   const AsAnotherUser user("0 2147483647");
   std::vector<std::string> command = GetParam().limit;
-  const auto controller = ControllerCommand({"--csv", "-v", "-j", "1024", "10.213.0.100-159"});
+  const auto controller =
+      ControllerCommand({"--no-arp", "--csv", "-v", "-j", "1024", "10.213.0.100-159"});
   command.insert(command.end(), controller.begin(), controller.end());
   const auto run = RunProcess(command);
   EXPECT_EQ(run.exitStatus, kExitFound) << run.standardError;
@@ -432,7 +441,7 @@ TEST_P(UnrunnableWorkerTest, EndsTheSweepAtOnceWithOneMessage) {
     std::filesystem::permissions(worker, std::filesystem::perms::owner_all);
   }
   const auto run =
-      RunController({"--csv", "-j", "8", "--worker", worker.string(), "10.213.1.0/24"});
+      RunController({"--no-arp", "--csv", "-j", "8", "--worker", worker.string(), "10.213.1.0/24"});
   std::filesystem::remove_all(folder);
   EXPECT_EQ(run.exitStatus, 4);
   EXPECT_THAT(States(run), ::testing::IsEmpty());
@@ -470,7 +479,7 @@ TEST_F(FaultsInLab, ControllerAnswersEveryPacketAndIgnoresWhatIsNotAReport) {
   std::filesystem::remove(log);
   setenv("HOSTSWEEP_ROGUE_MODE", "hostile", 1);
   setenv("HOSTSWEEP_ROGUE_LOG", log.c_str(), 1);
-  const auto run = RunController({"--csv", "-v", "--batch", "3", "-j", "2", "--worker",
+  const auto run = RunController({"--no-arp", "--csv", "-v", "--batch", "3", "-j", "2", "--worker",
                                   HOSTSWEEP_ROGUE_WORKER_PATH, "10.213.1.1-6"});
   unsetenv("HOSTSWEEP_ROGUE_MODE");
   EXPECT_EQ(run.exitStatus, kExitNoneFound) << run.standardError;
@@ -495,7 +504,7 @@ TEST_F(FaultsInLab, UnrelatedEchoTrafficMakesNoHostAliveAndNoRoundTripLong) {
     noise.emplace_back(
         std::vector<std::string>{ping, "-q", "-i", "0.002", "-s", "32", "-w", "60", target});
   }
-  const auto run = RunController({"--csv", "10.213.0.10-20", "10.213.0.100-110"});
+  const auto run = RunController({"--no-arp", "--csv", "10.213.0.10-20", "10.213.0.100-110"});
   noise.clear();
   ASSERT_EQ(run.exitStatus, kExitFound) << run.standardError;
   const auto records = ReadCsv(run.standardOutput);

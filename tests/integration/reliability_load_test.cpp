@@ -19,10 +19,10 @@ namespace {
 using controller::State;
 
 // The lab's live addresses (tests/lab/lab.sh): the scanner, alpha to foxtrot
-// (mute drops echo requests), golf to kilo (kilo has two addresses), the crowd
-// and the router.
+// (mute drops echo requests), golf to kilo (kilo has two addresses), the crowd,
+// the router, late and twin.
 std::set<std::string> LiveLabAddresses() {
-  std::set<std::string> live{"10.213.0.1", "10.213.0.254"};
+  std::set<std::string> live{"10.213.0.1", "10.213.0.254", "10.213.2.40", "10.213.2.41"};
   for (int last = 10; last <= 14; ++last) {
     live.insert("10.213.0." + std::to_string(last));
   }

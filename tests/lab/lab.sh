@@ -25,6 +25,12 @@
 #   juliet   10.213.0.33  both, each answer after a flood of hostile ones; its
 #                         mDNS name holds control characters
 #   kilo     10.213.0.34  mDNS answers come from its other address, 10.213.0.35
+# and two for the controller's own ARP requests, answered by the project's
+# arp_responder instead of the kernel:
+#   late     10.213.2.40  answers ARP 300 ms late, as a dozing Wi-Fi adapter does;
+#                         it also claims 10.213.2.41 with 02-00-5E-10-00-29, 20 ms
+#                         after twin's own answer: an address conflict
+#   twin     10.213.2.41
 # Every other address of the /20 and of 10.213.16.0/24 is dead.
 #
 # Adapter addresses (with ieee-data installed): alpha, foxtrot, mute, router
@@ -42,7 +48,8 @@ SKIP=77
 
 readonly HOSTS="alpha:10.213.0.10 bravo:10.213.0.11 charlie:10.213.0.12 delta:10.213.0.13 \
 foxtrot:10.213.0.14 mute:10.213.0.15 crowd:10.213.0.100 router:10.213.0.254 \
-golf:10.213.0.30 hotel:10.213.0.31 india:10.213.0.32 juliet:10.213.0.33 kilo:10.213.0.34"
+golf:10.213.0.30 hotel:10.213.0.31 india:10.213.0.32 juliet:10.213.0.33 kilo:10.213.0.34 \
+late:10.213.2.40 twin:10.213.2.41"
 readonly ROUTED="behind:10.213.16.10"
 REGISTRIES=${HOSTSWEEP_IEEE_DATA:-/usr/share/ieee-data}
 
@@ -104,6 +111,9 @@ up() {
   done
   ip -n "$(ns_of kilo)" addr add 10.213.0.35/20 dev eth0
   ip netns exec "$(ns_of mute)" sysctl -qw net.ipv4.icmp_echo_ignore_all=1
+  # late's kernel answers no ARP request: its arp_responder does, late.
+  ip netns exec "$(ns_of late)" sysctl -qw net.ipv4.conf.all.arp_ignore=8 \
+    net.ipv4.conf.eth0.arp_ignore=8
   add_routed_network
   assign_macs
   # Names come from this file alone, so no lookup ever leaves the lab.
@@ -219,6 +229,16 @@ await_name_service() {
   return 1
 }
 
+# Waits until the service NAME on HOST has said "ready".
+await_ready() {
+  for _ in $(seq 100); do
+    grep -qx ready "$STATE/$1-$2.log" 2>/dev/null && return 0
+    sleep 0.05
+  done
+  echo "lab: $2 on $1 did not come up" >&2
+  return 1
+}
+
 start_nmbd() {
   local dir=$STATE/bravo-nmbd
   mkdir -p "$dir"/{lock,state,cache,private,pid,log}
@@ -277,6 +297,17 @@ start_services() {
     done
   else
     echo "lab: no mdns_responder in HOSTSWEEP_LAB_TOOLS; hotel, india, juliet and kilo answer no mDNS" >&2
+  fi
+  if [[ -x $TOOLS/arp_responder ]]; then
+    start_service late arp "$TOOLS/arp_responder" --interface eth0 --address 10.213.2.40 \
+      --delay 300
+    start_service late arp-twin "$TOOLS/arp_responder" --interface eth0 --address 10.213.2.41 \
+      --mac 02-00-5E-10-00-29 --delay 20
+    for name in arp arp-twin; do
+      await_ready late $name
+    done
+  else
+    echo "lab: no arp_responder in HOSTSWEEP_LAB_TOOLS; late answers no ARP, nobody claims twin's address" >&2
   fi
   if command -v nmbd >/dev/null; then
     start_nmbd

@@ -1,0 +1,167 @@
+// The controller's own ARP requests in the lab: on-link addresses that answer
+// get a worker and the same row as on the echo path, those that do not get
+// none; a late answer is waited for, a second MAC warned about, a routed
+// address takes the echo path, and the controller keeps no capability.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+
+#include "tests/integration/controller_run.h"
+#include "tests/integration/harness.h"
+
+namespace hostsweep::testing {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+constexpr int kExitFound = 0;
+
+std::map<std::string, nlohmann::json> JsonByAddress(const std::string& output) {
+  std::map<std::string, nlohmann::json> objects;
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);) {
+    const auto object = nlohmann::json::parse(line);
+    objects[object.at("address")] = object;
+  }
+  return objects;
+}
+
+// An executable shell script in a fresh temporary folder.
+std::string Script(const std::string& name, const std::string& body) {
+  const auto folder = std::filesystem::temp_directory_path() / ("hostsweep-arp-" + name);
+  std::filesystem::create_directories(folder);
+  const auto path = folder / name;
+  std::ofstream(path) << "#!/bin/sh\n" << body;
+  std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+  return path.string();
+}
+
+// Every address a worker was started for, from the request lines it logged.
+std::set<std::string> AddressesGivenToWorkers(const std::string& log) {
+  std::set<std::string> addresses;
+  std::ifstream lines(log);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream fields(line);
+    std::string field;
+    std::getline(fields, field, ',');  // the reply window
+    for (int slot = 0; slot < 3 && std::getline(fields, field, ','); ++slot) {
+      if (!field.empty()) {
+        addresses.insert(field);
+      }
+      std::getline(fields, field, ',');  // its label
+    }
+  }
+  return addresses;
+}
+
+class ArpInLab : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!InLab()) {
+      GTEST_SKIP() << "needs the lab's scanner namespace (run through tests/lab/lab.sh exec)";
+    }
+  }
+};
+
+// Live, silent (mute), late, twin, dead on-link, dead never asked (the /20's
+// broadcast) and routed addresses: the link pass and the echo path agree on
+// every row, and only answerers and routed addresses get a worker.
+TEST_F(ArpInLab, SameRowsAsTheEchoPathAndNoWorkerForANonAnswerer) {
+  const std::vector<std::string> targets{"10.213.0.9-16", "10.213.2.40-42", "10.213.15.255",
+                                         "10.213.16.10-11"};
+  const std::string log = std::filesystem::temp_directory_path() / "hostsweep-arp-requests";
+  std::filesystem::remove(log);
+  const auto logger = Script("logging-worker", R"(printf '%s\n' "$1" >>)" + log + "\nexec " +
+                                                   WorkerPath() + R"( "$1")" + "\n");
+  std::vector<std::string> arpArguments{"--json", "-v", "--worker", logger};
+  std::vector<std::string> echoArguments{"--json", "--no-arp"};
+  arpArguments.insert(arpArguments.end(), targets.begin(), targets.end());
+  echoArguments.insert(echoArguments.end(), targets.begin(), targets.end());
+
+  const auto arp = RunController(arpArguments);
+  const auto echo = RunController(echoArguments);
+  ASSERT_EQ(arp.exitStatus, kExitFound) << arp.standardError;
+  ASSERT_EQ(echo.exitStatus, kExitFound) << echo.standardError;
+  const auto arpRows = JsonByAddress(arp.standardOutput);
+  const auto echoRows = JsonByAddress(echo.standardOutput);
+  ASSERT_EQ(arpRows.size(), 14U);
+  ASSERT_EQ(echoRows.size(), arpRows.size());
+
+  std::set<std::string> found;
+  for (const auto& [address, row] : arpRows) {
+    const auto& expected = echoRows.at(address);
+    for (const char* key : {"state", "echo", "ttl", "name", "mac", "vendor", "netbios_mac"}) {
+      EXPECT_EQ(row.at(key), expected.at(key)) << address << " " << key;
+    }
+    if (row.at("state") != "dead") {
+      found.insert(address);
+    }
+  }
+  EXPECT_THAT(found, ::testing::IsSupersetOf({"10.213.0.10", "10.213.0.15", "10.213.2.40",
+                                              "10.213.2.41", "10.213.16.10"}));
+  EXPECT_EQ(arpRows.at("10.213.0.15").at("state"), "silent");
+  EXPECT_EQ(arpRows.at("10.213.0.15").at("mac_source"), "arp");
+  EXPECT_EQ(arpRows.at("10.213.0.9").at("evidence"), "no ARP reply");
+  EXPECT_EQ(echoRows.at("10.213.0.9").at("evidence"), "no echo reply");
+  EXPECT_EQ(arpRows.at("10.213.16.11").at("evidence"), "no echo reply");
+
+  // Answerers and the echo path's addresses have workers; no silent on-link one.
+  std::set<std::string> echoPath{"10.213.15.255", "10.213.16.10", "10.213.16.11"};
+  std::set<std::string> expectedWorkers = echoPath;
+  for (const auto& address : found) {
+    expectedWorkers.insert(address);
+  }
+  EXPECT_EQ(AddressesGivenToWorkers(log), expectedWorkers);
+
+  EXPECT_THAT(arp.standardError, HasSubstr("10.213.2.41 answered ARP from two MAC addresses, "));
+  EXPECT_THAT(arp.standardError, HasSubstr(" and 02-00-5E-10-00-29"));
+  EXPECT_THAT(arp.standardError,
+              HasSubstr("11 addresses on br0's network 10.213.0.0/20: ARP requests first"));
+  EXPECT_THAT(arp.standardError, HasSubstr("3 addresses behind a router"));
+  EXPECT_THAT(echo.standardError, Not(HasSubstr("two MAC addresses")));
+}
+
+// An ordinary user (whose group may ping) has no packet socket: every address
+// takes the echo path, and -v says why.
+TEST_F(ArpInLab, WithoutTheRightEveryAddressTakesTheEchoPath) {
+  const std::string setpriv = "/usr/bin/setpriv";
+  if (!std::filesystem::exists(setpriv)) {
+    GTEST_SKIP() << "setpriv is not installed (package util-linux)";
+  }
+  const std::string groups = "/proc/sys/net/ipv4/ping_group_range";
+  std::string low;
+  std::string high;
+  std::ifstream(groups) >> low >> high;
+  std::ofstream(groups) << "0 2147483647";
+  const auto run = RunProcess({setpriv, "--reuid=4242", "--regid=4242", "--clear-groups", "--",
+                               ControllerPath(), "--json", "-v", "10.213.0.9", "10.213.0.10"});
+  std::ofstream(groups) << low << " " << high;
+  ASSERT_EQ(run.exitStatus, kExitFound) << run.standardError;
+  EXPECT_THAT(run.standardError, HasSubstr("no packet socket: it needs CAP_NET_RAW"));
+  const auto rows = JsonByAddress(run.standardOutput);
+  EXPECT_EQ(rows.at("10.213.0.10").at("mac_source"), "neighbour");
+  EXPECT_EQ(rows.at("10.213.0.9").at("evidence"), "no echo reply");
+}
+
+// The controller runs as root here, with every capability until it drops
+// them: its workers read its effective set while it sweeps.
+TEST_F(ArpInLab, ControllerHoldsNoCapabilityOnceItsSocketIsOpen) {
+  const auto spy = Script("capability-spy",
+                          "echo \"hostsweep-worker: parent CapEff $(awk '/^CapEff/ {print $2}' "
+                          "/proc/$PPID/status) CapPrm $(awk '/^CapPrm/ {print $2}' "
+                          "/proc/$PPID/status)\" >&2\nexit 1\n");
+  const auto run = RunController({"--csv", "--worker", spy, "127.0.0.1"});
+  EXPECT_THAT(run.standardError,
+              HasSubstr("parent CapEff 0000000000000000 CapPrm 0000000000000000"));
+}
+
+}  // namespace
+}  // namespace hostsweep::testing
