@@ -22,17 +22,6 @@ LinkFacts LinkFactsOf(const NeighbourEntry* entry, std::chrono::milliseconds swe
               entry->sinceConfirmed ? *entry->sinceConfirmed <= sweepAge : entry->reachable};
 }
 
-std::vector<NeighbourEntry> EntriesToRecheck(const std::vector<NeighbourEntry>& table,
-                                             const std::vector<Address>& swept) {
-  const std::unordered_set<Address> sweeping(swept.begin(), swept.end());
-  std::vector<NeighbourEntry> entries;
-  std::copy_if(table.begin(), table.end(), std::back_inserter(entries),
-               [&sweeping](const NeighbourEntry& entry) {
-                 return !entry.fixed && sweeping.contains(entry.address);
-               });
-  return entries;
-}
-
 LinkLayerEnrichment::LinkLayerEnrichment(TableReader readTable, std::ostream& diagnostics,
                                          bool verbose, Enrichment* next, ArpAnswers arpAnswers,
                                          Clock::time_point sweepBegan)

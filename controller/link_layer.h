@@ -24,42 +24,16 @@ struct NeighbourEntry {
   bool reachable = false;  // confirmed recently, by the system's own measure
   // How long ago at most the system last heard from the host, where it tells.
   std::optional<std::chrono::milliseconds> sinceConfirmed{};
-  int interfaceIndex = 0;
-  bool fixed = false;  // set by hand (permanent): never checked by the system
 };
 
 // The resolved IPv4 entries of the system's neighbour table (never those
 // still resolving or failed). One platform half each; throws SystemError.
 std::vector<NeighbourEntry> ReadNeighbourTable();
 
-// Whether a host ignoring echo reads silent must not depend on what the
-// table held before the sweep: a host with no entry is resolved by the echo
-// requests, one with an entry would not be asked again for seconds (stale)
-// or at all (reachable). So the entries of the swept addresses are checked
-// again as the sweep begins: these are they (every one but a fixed one).
-std::vector<NeighbourEntry> EntriesToRecheck(const std::vector<NeighbourEntry>& table,
-                                             const std::vector<Address>& swept);
-// Has the system check entries of its neighbour table again, one link-layer
-// request to each host, as it does for an entry it doubts. Made before the
-// controller gives up its capabilities: on Linux the right to change the
-// table (CAP_NET_ADMIN) is its socket's opener's. One platform half each.
-class NeighbourRecheck {
- public:
-  NeighbourRecheck();
-  ~NeighbourRecheck();
-  NeighbourRecheck(const NeighbourRecheck&) = delete;
-  NeighbourRecheck& operator=(const NeighbourRecheck&) = delete;
-
-  // Returns no sooner than the system's measure of an entry's age has moved
-  // on from when it was called, so that what the sweep makes the system
-  // confirm is told from what it confirmed before. Throws SystemError, also
-  // when the right to change the table was missing.
-  void Run(const std::vector<NeighbourEntry>& entries) const;
-
- private:
-  int socket_ = -1;
-  std::string whyNot_;
-};
+// The grain of the system's entry ages (zero where it tells none). A sweep
+// sends nothing in the grain it begins in, so that a host heard during the
+// sweep is never taken for one heard just before it.
+std::chrono::milliseconds NeighbourAgeGrain();
 
 // What a host's neighbour entry (if any) says when the sweep is `sweepAge`
 // old: its address, unless a placeholder, and whether the system heard from

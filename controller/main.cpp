@@ -5,6 +5,7 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include "controller/errors.h"
 #include "controller/exit_status.h"
@@ -125,22 +126,6 @@ SweepSettings SettingsFor(const Options& options, std::size_t addressCount) {
           .mostChains = MostChainsAtOnce()};
 }
 
-// Checked again as the sweep begins, so that what the table held before
-// cannot decide whether a host that ignores echo reads silent (see
-// EntriesToRecheck).
-void RecheckKnownNeighbours(const NeighbourRecheck& recheck, const std::vector<Address>& addresses,
-                            bool verbose) {
-  try {
-    recheck.Run(EntriesToRecheck(ReadNeighbourTable(), addresses));
-  } catch (const SystemError& error) {
-    if (verbose) {
-      std::cerr << "hostsweep: " << error.what()
-                << "; a host on the link that ignores echo and was known before the sweep may "
-                   "read dead\n";
-    }
-  }
-}
-
 void ReportCounts(const SweepCounts& counts) {
   std::cerr << "hostsweep: " << counts.duplicateReports << " duplicate and "
             << counts.unknownReports << " stray reports ignored, " << counts.overdueBatches
@@ -157,8 +142,7 @@ int OutputFailed(const OutputChannel& output) {
 }
 
 int RunSweep(const Options& options, const std::vector<Address>& addresses, OutputChannel& output,
-             OutputChannel& errors, LinkSocket* linkSocket, const std::string& whyNoLinkSocket,
-             const NeighbourRecheck& recheck) {
+             OutputChannel& errors, LinkSocket* linkSocket, const std::string& whyNoLinkSocket) {
   const std::string workerPath = options.worker.empty() ? DefaultWorkerPath() : options.worker;
   CheckWorkerPath(workerPath);
   if (!options.namesOnly) {
@@ -173,14 +157,7 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
   const auto linkPass = PrepareLinkPass(options, addresses, linkSocket, whyNoLinkSocket);
   const auto sweepBegan = std::chrono::steady_clock::now();
   if (!options.namesOnly) {
-    // The link pass's addresses never go by the neighbour table.
-    std::vector<Address> echoPath;
-    for (std::size_t position = 0; position < addresses.size(); ++position) {
-      if (!linkPass || !linkPass->Covers(position)) {
-        echoPath.push_back(addresses[position]);
-      }
-    }
-    RecheckKnownNeighbours(recheck, echoPath, options.verbose);
+    std::this_thread::sleep_for(NeighbourAgeGrain());
   }
   const SweepSettings settings =
       SettingsFor(options, addresses.size() - (linkPass ? linkPass->CoveredCount() : 0));
@@ -245,7 +222,6 @@ int main(int argc, char** argv) {
   // goes right after.
   std::string whyNoLinkSocket;
   auto linkSocket = OpenLinkSocket(whyNoLinkSocket);
-  const NeighbourRecheck recheck;
   try {
     DropPrivileges();
   } catch (const SystemError& error) {
@@ -276,8 +252,7 @@ int main(int argc, char** argv) {
     return kExitSystem;
   }
   try {
-    return RunSweep(*parsed.options, addresses, output, errors, linkSocket.get(), whyNoLinkSocket,
-                    recheck);
+    return RunSweep(*parsed.options, addresses, output, errors, linkSocket.get(), whyNoLinkSocket);
   } catch (const SystemError& error) {
     std::cerr << "hostsweep: " << error.what() << "\n";
     return kExitSystem;

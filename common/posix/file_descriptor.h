@@ -25,8 +25,6 @@ class FileDescriptor {
 
   [[nodiscard]] int Get() const { return fd_; }
   [[nodiscard]] bool Valid() const { return fd_ >= 0; }
-  // Hands the descriptor to a new owner.
-  [[nodiscard]] int Release() { return std::exchange(fd_, -1); }
   void Close() {
     if (fd_ >= 0) {
       ::close(fd_);

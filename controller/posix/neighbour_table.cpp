@@ -1,15 +1,12 @@
 // The neighbour table over rtnetlink: one RTM_GETNEIGH dump of the IPv4 entries.
 #include "controller/posix/neighbour_table.h"
 
-#include <arpa/inet.h>
 #include <linux/neighbour.h>
 #include <linux/rtnetlink.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdint>
 #include <cstring>
-#include <thread>
 
 #include "controller/errors.h"
 #include "controller/link_layer.h"
@@ -23,11 +20,6 @@ constexpr unsigned kUsableStates =
     NUD_REACHABLE | NUD_STALE | NUD_DELAY | NUD_PROBE | NUD_PERMANENT;
 constexpr long kMillisecondsPerSecond = 1000;
 
-std::chrono::milliseconds ClockTick() {
-  static const long ticksPerSecond = sysconf(_SC_CLK_TCK);
-  return std::chrono::milliseconds(kMillisecondsPerSecond / ticksPerSecond);
-}
-
 }  // namespace
 
 std::optional<NeighbourEntry> NeighbourEntryOf(const nlmsghdr& header) {
@@ -40,8 +32,6 @@ std::optional<NeighbourEntry> NeighbourEntryOf(const nlmsghdr& header) {
   }
   NeighbourEntry entry;
   entry.reachable = (message->ndm_state & NUD_REACHABLE) != 0;
-  entry.fixed = (message->ndm_state & NUD_PERMANENT) != 0;
-  entry.interfaceIndex = message->ndm_ifindex;
   bool haveAddress = false;
   bool haveMac = false;
   ForEachAttribute(header, sizeof(ndmsg),
@@ -57,13 +47,19 @@ std::optional<NeighbourEntry> NeighbourEntryOf(const nlmsghdr& header) {
                        std::memcpy(&info, data, sizeof(info));
                        // Whole clock ticks, cut: the entry was confirmed less
                        // than one tick more ago than they say.
-                       entry.sinceConfirmed = ClockTick() * (info.ndm_confirmed + 1);
+                       entry.sinceConfirmed = NeighbourAgeGrain() * (info.ndm_confirmed + 1);
                      }
                    });
   if (!haveAddress || !haveMac) {
     return std::nullopt;
   }
   return entry;
+}
+
+std::chrono::milliseconds NeighbourAgeGrain() {
+  // Entry ages are told in clock ticks.
+  static const long ticksPerSecond = sysconf(_SC_CLK_TCK);
+  return std::chrono::milliseconds(kMillisecondsPerSecond / ticksPerSecond);
 }
 
 std::vector<NeighbourEntry> ReadNeighbourTable() {
@@ -74,54 +70,6 @@ std::vector<NeighbourEntry> ReadNeighbourTable() {
     }
   });
   return entries;
-}
-
-namespace {
-constexpr const char* kRecheck = "have the neighbour table check its entries";
-}  // namespace
-
-NeighbourRecheck::NeighbourRecheck() {
-  try {
-    socket_ = OpenRouteSocket(kRecheck).Release();
-  } catch (const SystemError& error) {
-    whyNot_ = error.what();
-  }
-}
-
-NeighbourRecheck::~NeighbourRecheck() {
-  if (socket_ >= 0) {
-    close(socket_);
-  }
-}
-
-void NeighbourRecheck::Run(const std::vector<NeighbourEntry>& entries) const {
-  if (socket_ < 0) {
-    throw SystemError(whyNot_);
-  }
-  // An entry's age is told in clock ticks: an answer within the tick the
-  // sweep began in could not be told from a confirmation just before it, so
-  // nothing goes out before the next.
-  std::this_thread::sleep_for(ClockTick());
-  for (const NeighbourEntry& entry : entries) {
-    // The probe state, as the kernel enters it for an entry it doubts: a
-    // unicast request at once, then the usual retries.
-    struct {
-      nlmsghdr header;
-      ndmsg message;
-      rtattr destination;
-      std::uint32_t address;
-    } request{};
-    request.header.nlmsg_len = sizeof(request);
-    request.header.nlmsg_type = RTM_NEWNEIGH;
-    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_REPLACE | NLM_F_ACK;
-    request.message.ndm_family = AF_INET;
-    request.message.ndm_ifindex = entry.interfaceIndex;
-    request.message.ndm_state = NUD_PROBE;
-    request.destination.rta_len = RTA_LENGTH(sizeof(request.address));
-    request.destination.rta_type = NDA_DST;
-    request.address = htonl(entry.address);
-    SendRouteRequest(socket_, request.header, kRecheck);
-  }
 }
 
 }  // namespace hostsweep::controller

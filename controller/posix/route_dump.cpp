@@ -30,8 +30,6 @@ void Send(int fd, const nlmsghdr& request, const std::string& what) {
   }
 }
 
-}  // namespace
-
 FileDescriptor OpenRouteSocket(const std::string& what) {
   FileDescriptor fd(socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
   if (!fd.Valid()) {
@@ -40,24 +38,7 @@ FileDescriptor OpenRouteSocket(const std::string& what) {
   return fd;
 }
 
-void SendRouteRequest(int fd, const nlmsghdr& request, const std::string& what) {
-  Send(fd, request, what);
-  alignas(nlmsghdr) std::array<char, kReceiveBuffer> answer{};
-  ssize_t received = 0;
-  do {
-    received = recv(fd, answer.data(), answer.size(), 0);
-  } while (received < 0 && errno == EINTR);
-  const auto* header = reinterpret_cast<const nlmsghdr*>(answer.data());
-  if (received < 0 || !NLMSG_OK(header, static_cast<unsigned>(received))) {
-    throw SystemError("cannot " + what + ": receive: " + std::strerror(errno));
-  }
-  if (header->nlmsg_type == NLMSG_ERROR) {
-    const int error = -static_cast<const nlmsgerr*>(NLMSG_DATA(header))->error;
-    if (error != 0) {
-      throw SystemError("cannot " + what + ": " + std::strerror(error));
-    }
-  }
-}
+}  // namespace
 
 void DumpRoute(std::uint16_t type, const std::string& what,
                const std::function<void(const nlmsghdr&)>& take) {

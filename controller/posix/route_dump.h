@@ -9,7 +9,6 @@
 #include <optional>
 #include <string>
 
-#include "common/posix/file_descriptor.h"
 #include "controller/targets.h"
 
 namespace hostsweep::controller {
@@ -19,15 +18,6 @@ namespace hostsweep::controller {
 // SystemError "cannot read <what>: ..." when the kernel refuses or fails.
 void DumpRoute(std::uint16_t type, const std::string& what,
                const std::function<void(const nlmsghdr&)>& take);
-
-// A socket to the kernel's routing service. Throws SystemError "cannot
-// <what>: ...".
-FileDescriptor OpenRouteSocket(const std::string& what);
-
-// Asks the kernel, over `fd`, to take `request` (a whole message, NLM_F_ACK
-// set) and waits for its answer. Throws SystemError "cannot <what>: ..." on
-// refusal.
-void SendRouteRequest(int fd, const nlmsghdr& request, const std::string& what);
 
 // Each attribute (type, payload) of a message whose fixed header is `fixed`
 // bytes long.

@@ -15,6 +15,8 @@
 
 namespace hostsweep::controller {
 
+std::chrono::milliseconds NeighbourAgeGrain() { return std::chrono::milliseconds{0}; }
+
 std::vector<NeighbourEntry> ReadNeighbourTable() {
   MIB_IPNET_TABLE2* table = nullptr;
   const DWORD status = ::GetIpNetTable2(AF_INET, &table);
@@ -45,8 +47,5 @@ std::vector<NeighbourEntry> ReadNeighbourTable() {
 // Windows tells no entry's age, so only its reachable state counts there, and
 // its one call that checks an entry (ResolveIpNetEntry2) waits for the answer:
 // entries are left as they are.
-NeighbourRecheck::NeighbourRecheck() = default;
-NeighbourRecheck::~NeighbourRecheck() = default;
-void NeighbourRecheck::Run(const std::vector<NeighbourEntry>& /*entries*/) const {}
 
 }  // namespace hostsweep::controller

@@ -217,20 +217,5 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
-TEST(EntriesToRecheck, AreTheSweptAddressesEntriesButTheFixedOnes) {
-  const MacAddress mac = *ParseMac(kNeighbour);
-  const std::vector<NeighbourEntry> table{{.address = 0x0A000001, .mac = mac, .reachable = true},
-                                          {.address = 0x0A000002, .mac = mac},
-                                          {.address = 0x0A000003, .mac = mac, .fixed = true},
-                                          {.address = 0x0A000009, .mac = mac}};
-  const auto entries = EntriesToRecheck(table, {0x0A000003, 0x0A000002, 0x0A000001});
-  std::vector<Address> addresses;
-  addresses.reserve(entries.size());
-  for (const auto& entry : entries) {
-    addresses.push_back(entry.address);
-  }
-  EXPECT_EQ(addresses, (std::vector<Address>{0x0A000001, 0x0A000002}));
-}
-
 }  // namespace
 }  // namespace hostsweep::controller
