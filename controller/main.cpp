@@ -106,8 +106,7 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
     stages.push_back(&linkLayer);
     if (network) {
       // After the link layer, which tells the silent hosts.
-      // Their sockets come out of the chains' descriptor budget.
-      nameStage.emplace(names.emplace(*network, std::min(settings.jobs, settings.mostChains)));
+      nameStage.emplace(names.emplace(*network, MostNameSockets()));
       stages.push_back(&*nameStage);
     }
   }

@@ -36,8 +36,11 @@ std::size_t NeighbourTableSize();
 // Throws SystemError, with the cause and the ways to fix it, when the workers
 // started from `workerPath` would not be allowed to send echo requests.
 void CheckEchoRights(const std::string& workerPath);
-// How many worker chains the system's limits (descriptors) let run at once;
-// asked once MakeWorkerHost has raised what it can.
+// How many worker chains the system's limits (descriptors) let run at once,
+// beside MostNameSockets(); asked once MakeWorkerHost has raised what it can.
 std::size_t MostChainsAtOnce();
+// How many name question sockets may be open at once: kNameSockets, fewer
+// where the descriptor limit is low.
+std::size_t MostNameSockets();
 
 }  // namespace hostsweep::controller

@@ -42,6 +42,17 @@ void CheckWorkerPath(const std::string& path) {
   if (!S_ISREG(file.st_mode)) {
     throw SystemError("cannot run the worker " + path + ": not a program file");
   }
+  // A set-user-ID worker runs as its file's owner: its reports come from
+  // another user than the controller's and are dropped, and any local user
+  // may run it as that owner. The file capability gives the one right it needs.
+  if ((file.st_mode & S_ISUID) != 0) {
+    throw SystemError("will not run the worker " + path + ": it is set-user-ID (user " +
+                      std::to_string(file.st_uid) +
+                      "), so it would run as another user than hostsweep and anyone could run it "
+                      "as that user; remove the bit and give it the right to raw sockets alone: "
+                      "chmod u-s " +
+                      path + " && setcap cap_net_raw+ep " + path);
+  }
 }
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }

@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "controller/errors.h"
+#include "controller/name_queries.h"
 #include "controller/win/platform_worker_host.h"
 #include "controller/worker_path.h"
 #include "platform/failure.h"
@@ -79,6 +80,7 @@ void CheckEchoRights(const std::string& /*workerPath*/) {}
 
 // Handles, windows and job objects run out long after -j's most.
 std::size_t MostChainsAtOnce() { return SIZE_MAX; }
+std::size_t MostNameSockets() { return kNameSockets; }
 
 bool IsTerminal(std::FILE* stream) {
   // NOLINTNEXTLINE(performance-no-int-to-ptr): the C runtime keeps handles as integers
