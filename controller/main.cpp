@@ -151,6 +151,16 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
 
 int main(int argc, char** argv) {
   using namespace hostsweep::controller;
+  // Checked before anything is opened. Results nobody can see are no sweep,
+  // and the sweep's warnings and interruption notice have nowhere else to go.
+  const ClosedStreams closed = HoldClosedStandardStreams();
+  if (closed.output || closed.error) {
+    if (!closed.error) {
+      std::cerr << "hostsweep: standard output is closed, so the results could not be shown; "
+                   "redirect it to a file or to /dev/null instead\n";
+    }
+    return kExitUsage;
+  }
   OutputChannel output(false);
   OutputChannel errors(true);
   const ErrorsThrough redirected(errors);

@@ -13,6 +13,16 @@
 
 namespace hostsweep::controller {
 
+// Which of standard output and error were closed when hostsweep started.
+struct ClosedStreams {
+  bool output;
+  bool error;
+};
+// Puts the null device in place of every standard stream that is closed, so
+// that no descriptor the sweep opens takes its number: results or messages
+// would go to it, or a write would wait on it for ever. Called first in main.
+ClosedStreams HoldClosedStandardStreams();
+
 // Throws SystemError when the platform refuses what the sweep needs.
 std::unique_ptr<WorkerHost> MakeWorkerHost(const std::string& workerPath);
 // The worker program beside the running controller.

@@ -1,5 +1,6 @@
 #include "controller/platform_host.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
@@ -19,6 +20,25 @@
 #include "controller/worker_path.h"
 
 namespace hostsweep::controller {
+
+ClosedStreams HoldClosedStandardStreams() {
+  ClosedStreams closed{false, false};
+  for (int stream = STDIN_FILENO; stream <= STDERR_FILENO; ++stream) {
+    if (fcntl(stream, F_GETFD) != -1 || errno != EBADF) {
+      continue;
+    }
+    // The lowest free number is this one. Opened for the other direction, so
+    // that a read of standard input or a write of an output still fails as
+    // on a closed descriptor.
+    open("/dev/null", stream == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+    if (stream == STDOUT_FILENO) {
+      closed.output = true;
+    } else if (stream == STDERR_FILENO) {
+      closed.error = true;
+    }
+  }
+  return closed;
+}
 
 std::unique_ptr<WorkerHost> MakeWorkerHost(const std::string& workerPath) {
   return std::make_unique<PlatformWorkerHost>(workerPath);

@@ -79,6 +79,10 @@ std::filesystem::path VendorRegistryFolder() {
 void CheckEchoRights(const std::string& /*workerPath*/) {}
 
 // Handles, windows and job objects run out long after -j's most.
+// A standard handle is not a number the next handle opened takes: a closed
+// one stays closed, and its writes fail.
+ClosedStreams HoldClosedStandardStreams() { return {false, false}; }
+
 std::size_t MostChainsAtOnce() { return SIZE_MAX; }
 std::size_t MostNameSockets() { return kNameSockets; }
 

@@ -515,5 +515,39 @@ TEST_F(FaultsInLab, UnrelatedEchoTrafficMakesNoHostAliveAndNoRoundTripLong) {
   }
 }
 
+struct ClosedStreamCase {
+  const char* name;
+  const char* redirection;  // for the shell that starts hostsweep
+  std::vector<std::string> arguments;
+  int exitStatus;
+  std::string message;  // on standard error
+};
+
+class ClosedStreamInLab : public FaultsInLab,
+                          public ::testing::WithParamInterface<ClosedStreamCase> {};
+
+// A closed output's number goes to the next descriptor opened; hostsweep must
+// not write its results or wait for one there.
+TEST_P(ClosedStreamInLab, IsAUsageErrorOrHarmlessNeverAHang) {
+  const auto& param = GetParam();
+  std::vector<std::string> command{
+      "/bin/sh", "-c", std::string("exec \"$0\" \"$@\" ") + param.redirection, ControllerPath()};
+  command.insert(command.end(), param.arguments.begin(), param.arguments.end());
+  ChildProcess sweep(command);
+  ASSERT_TRUE(sweep.AwaitEnd(kPatience)) << "hostsweep hangs";
+  const auto run = sweep.Finish();
+  EXPECT_EQ(run.exitStatus, param.exitStatus) << run.standardError;
+  EXPECT_THAT(run.standardError, HasSubstr(param.message));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, ClosedStreamInLab,
+    ::testing::Values(
+        ClosedStreamCase{"Output", ">&-", {"-q", "10.213.0.10-12"}, 3, "standard output is closed"},
+        ClosedStreamCase{"OutputOfCsv", ">&-", {"--csv", "10.213.0.10"}, 3, "standard output"},
+        ClosedStreamCase{"Error", "2>&-", {"-v", "10.213.0.10-12"}, 3, ""},
+        ClosedStreamCase{"Input", "<&-", {"-v", "10.213.0.10"}, kExitFound, "0 duplicate"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace hostsweep::testing
