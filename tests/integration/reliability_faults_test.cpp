@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -134,12 +135,30 @@ TEST_F(FaultsInLab, HungWorkerChainsOfAKilledControllerAreEnded) {
   ChildProcess sweep(ControllerCommand(
       {"--csv", "-j", "4", "--batch", "1", "--worker", RoguePath(), "10.213.4.1-4"}));
   ASSERT_TRUE(AwaitProcesses(RoguePath(), 4));
-  // Killed while it waits, all four started: one killed in the instant between
-  // starting a worker and telling the guardian loses that worker.
+  // Killed while it waits, all four started.
   ASSERT_TRUE(AwaitWaiting(sweep.pid(), [&rogues] { return rogues.Starts() == 4; }));
   kill(sweep.pid(), SIGKILL);
   EXPECT_EQ(sweep.Finish().exitStatus, -SIGKILL);
   EXPECT_TRUE(WaitUntilNoneRun(RoguePath(), kPatience));
+}
+
+// Killed at random moments while a thousand chains start: a chain whose
+// worker runs is always known to the guardian, at every moment of its start.
+TEST_F(FaultsInLab, NoHungChainOutlivesAControllerKilledDuringStartUp) {
+  constexpr int kTrials = 20;
+  const RogueWorkers rogues("hang");
+  std::mt19937 random{std::random_device{}()};
+  std::uniform_int_distribution<int> moment(0, 2000);
+  for (int trial = 0; trial < kTrials; ++trial) {
+    ChildProcess sweep(ControllerCommand(
+        {"--csv", "-j", "1024", "--batch", "1", "--worker", RoguePath(), "10.213.4.0/22"}));
+    const auto killedAt = std::chrono::milliseconds(moment(random));
+    std::this_thread::sleep_for(killedAt);
+    kill(sweep.pid(), SIGKILL);
+    EXPECT_EQ(sweep.Finish().exitStatus, -SIGKILL);
+    ASSERT_TRUE(WaitUntilNoneRun(RoguePath(), kPatience))
+        << "a worker outlived a controller killed " << killedAt.count() << " ms into its start";
+  }
 }
 
 struct InterruptCase {
