@@ -26,6 +26,9 @@ endfunction()
 
 hostsweep_reliability_test(load integration/reliability_load_test.cpp)
 target_link_libraries(reliability.load PRIVATE hostsweep_controller_platform)
+target_compile_definitions(reliability.load PRIVATE
+  HOSTSWEEP_MDNS_RESPONDER_PATH="$<TARGET_FILE:mdns_responder>")
+add_dependencies(reliability.load mdns_responder)
 hostsweep_reliability_test(faults integration/reliability_faults_test.cpp)
 hostsweep_reliability_test(input integration/reliability_input_test.cpp)
 hostsweep_reliability_test(security integration/reliability_security_test.cpp)
