@@ -18,7 +18,7 @@ namespace {
 // The child runs on a stack of its own in the controller's memory until it
 // runs the program (as posix_spawn's does); it calls only thin system call
 // wrappers, which need little.
-constexpr std::size_t kChildStack = 64 * 1024;
+constexpr std::size_t kChildStack = std::size_t{64} * 1024;
 
 struct Start {
   const char* program;

@@ -136,7 +136,7 @@ TEST(NameQueries, EachTurnReadsForABoundedTimeAndEveryFloodedHostIsStillHeard) {
     datagrams.emplace_back(MdnsAnswer(request, "good.local"));
     return datagrams;
   };
-  NameQueries queries(network, 2 * kHosts);
+  NameQueries queries(network, std::size_t{2} * kHosts);
   for (int i = 0; i < kHosts; ++i) {
     network.responders[{0x0A000010 + i, kMdnsPort}] = flood;
     network.responders[{0x0A000010 + i, kNetbiosPort}] = kRefused;

@@ -550,7 +550,7 @@ class ClosedStreamInLab : public FaultsInLab,
 TEST_P(ClosedStreamInLab, IsAUsageErrorOrHarmlessNeverAHang) {
   const auto& param = GetParam();
   std::vector<std::string> command{
-      "/bin/sh", "-c", std::string("exec \"$0\" \"$@\" ") + param.redirection, ControllerPath()};
+      "/bin/sh", "-c", std::string(R"(exec "$0" "$@" )") + param.redirection, ControllerPath()};
   command.insert(command.end(), param.arguments.begin(), param.arguments.end());
   ChildProcess sweep(command);
   ASSERT_TRUE(sweep.AwaitEnd(kPatience)) << "hostsweep hangs";
