@@ -1,9 +1,10 @@
 // A child process that ends the worker chains should the controller itself be
 // ended outright (SIGKILL, the out-of-memory killer), which no code of the
-// controller survives. It hears of each chain's process group through a pipe,
-// from the chain's first process itself before it runs the worker; when the pipe's far end closes,
-// the controller has gone, and it kills every group it still knows of. A parent-death signal would
-// not do: a successor's parent is the worker before it, not the controller, and the signal is not
+// controller survives. It hears of each chain's process group through a
+// pipe, from the chain's first process itself before it runs the worker;
+// when the pipe's far end closes, the controller has gone, and it kills every
+// group it still knows of. A parent-death signal would not do: a successor's
+// parent is the worker before it, not the controller, and the signal is not
 // passed on to the processes a worker starts.
 #pragma once
 
