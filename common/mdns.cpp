@@ -24,6 +24,15 @@ constexpr std::uint8_t kPointerBits = 0xC0;
 constexpr std::uint8_t kOffsetBits = 0x3F;
 // RFC 6762 6.7: records in a legacy unicast answer live no longer than this.
 constexpr std::uint16_t kLegacyTimeToLive = 10;
+// Pointer hops while reading one name. A name holds at most 127 labels, and
+// a hop that leads to no new label is never needed; without a count, hops
+// cost nothing towards the 255 octets and a chain of them costs thousands of
+// steps per name.
+constexpr std::size_t kMostPointerHops = 127;
+// Names read from one message (questions, owners, the target): an answer to
+// our one question needs a handful, and a datagram of thousands of records
+// that each end in a long chain must not cost more than a handful either.
+constexpr std::size_t kMostNamesPerMessage = 16;
 
 struct Name {
   std::string text;
@@ -31,16 +40,18 @@ struct Name {
 };
 
 // The name at `offset` of `message`, compression pointers followed. Each
-// pointer must point before itself and every label counts towards the
-// 255-octet limit, so a hostile chain of pointers ends quickly.
+// pointer must point before itself, every label counts towards the 255-octet
+// limit and every hop towards its own, so a hostile chain of pointers ends
+// quickly.
 std::optional<Name> ReadName(std::span<const std::uint8_t> message, std::size_t offset) {
   std::string text;
   std::size_t wireLength = 1;
+  std::size_t hops = 0;
   std::optional<std::size_t> end;
   for (std::size_t at = offset; at < message.size();) {
     const std::uint8_t length = message[at];
     if ((length & kPointerBits) == kPointerBits) {
-      if (at + 1 >= message.size()) {
+      if (at + 1 >= message.size() || ++hops > kMostPointerHops) {
         return std::nullopt;
       }
       const std::size_t target =
@@ -210,6 +221,12 @@ std::optional<std::string> ParsePtrAnswer(std::span<const std::uint8_t> datagram
       (header->flags & (kOpcodeMask | kRcodeMask)) != 0) {
     return std::nullopt;
   }
+  // Each question and record is one name read (a matching record's target
+  // ends the reading either way).
+  if (header->questions > kMostNamesPerMessage) {
+    return std::nullopt;
+  }
+  const std::size_t mostAnswers = kMostNamesPerMessage - header->questions;
   std::size_t offset = kHeaderSize;
   for (std::uint16_t i = 0; i < header->questions; ++i) {
     const auto name = ReadName(datagram, offset);
@@ -218,7 +235,7 @@ std::optional<std::string> ParsePtrAnswer(std::span<const std::uint8_t> datagram
     }
     offset = name->end + 4;
   }
-  for (std::uint16_t i = 0; i < header->answers; ++i) {
+  for (std::uint16_t i = 0; i < header->answers && i < mostAnswers; ++i) {
     const auto record = ReadRecord(datagram, offset);
     if (!record) {
       return std::nullopt;

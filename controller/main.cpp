@@ -165,8 +165,7 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
   std::optional<NameQueries> names;
   std::optional<NameStage> nameStage;
   if (network) {
-    // Their sockets come out of the chains' descriptor budget.
-    nameStage.emplace(names.emplace(*network, std::min(settings.jobs, settings.mostChains)));
+    nameStage.emplace(names.emplace(*network, MostNameSockets()));
   }
   LinkLayerEnrichment linkLayer(
       ReadNeighbourTable, std::cerr, options.verbose, nameStage ? &*nameStage : nullptr,
@@ -218,7 +217,17 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
 
 int main(int argc, char** argv) {
   using namespace hostsweep::controller;
-  // The one step that may need a capability comes first; every capability
+  // Checked before anything is opened. Results nobody can see are no sweep,
+  // and the sweep's warnings and interruption notice have nowhere else to go.
+  const ClosedStreams closed = HoldClosedStandardStreams();
+  if (closed.output || closed.error) {
+    if (!closed.error) {
+      std::cerr << "hostsweep: standard output is closed, so the results could not be shown; "
+                   "redirect it to a file or to /dev/null instead\n";
+    }
+    return kExitUsage;
+  }
+  // The one step that may need a capability comes next; every capability
   // goes right after.
   std::string whyNoLinkSocket;
   auto linkSocket = OpenLinkSocket(whyNoLinkSocket);

@@ -68,13 +68,25 @@ void NameQueries::Poll(milliseconds timeout, const Done& done) {
   if (!sockets.empty()) {
     network_.Wait(sockets, std::min(timeout, TimeToNextEvent()));
   }
-  for (const auto& exchange : open_) {
-    Read(*exchange);
-    Advance(*exchange);
-    if (exchange->ended) {
-      End(*exchange, done);
+  // The sockets left unread are read first in the next turn.
+  const auto readingEnds = network_.Now() + kNameReadingPerTurn;
+  std::size_t unreadFrom = open_.size();
+  for (std::size_t i = 0; i < open_.size(); ++i) {
+    Exchange& exchange = *open_[i];
+    if (unreadFrom == open_.size() && !Read(exchange, readingEnds)) {
+      unreadFrom = i;
+    }
+    // One not read to the end waits for its next try or its end until it is:
+    // an answer already waiting still counts.
+    if (i >= unreadFrom) {
+      continue;
+    }
+    Advance(exchange);
+    if (exchange.ended) {
+      End(exchange, done);
     }
   }
+  std::rotate(open_.begin(), open_.begin() + static_cast<std::ptrdiff_t>(unreadFrom), open_.end());
   std::erase_if(open_, [](const auto& exchange) { return exchange->ended; });
   StartQueued(done);
 }
@@ -98,16 +110,19 @@ void NameQueries::StartQueued(const Done& done) {
   }
 }
 
-void NameQueries::Read(Exchange& exchange) {
+bool NameQueries::Read(Exchange& exchange, UdpNetwork::Clock::time_point readingEnds) {
   for (int read = 0; read < kReadsPerTurn && !exchange.ended; ++read) {
+    if (network_.Now() >= readingEnds) {
+      return false;
+    }
     buffer_.resize(kBufferSize);
     const Receipt receipt = exchange.socket->Receive(buffer_);
     if (receipt == Receipt::kNothing) {
-      return;
+      return true;
     }
     if (receipt == Receipt::kRefused) {
       exchange.ended = true;
-      return;
+      return true;
     }
     ExtraNames& names = hosts_[exchange.host].names;
     if (exchange.service == Service::kNetbios) {
@@ -126,6 +141,7 @@ void NameQueries::Read(Exchange& exchange) {
       exchange.ended = true;
     }
   }
+  return true;
 }
 
 // Sends the next try when it is due; ends the exchange when its last try has

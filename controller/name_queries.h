@@ -1,7 +1,7 @@
 // Names for live hosts that reverse DNS does not know: one NetBIOS node
 // status exchange (UDP 137) and one mDNS reverse lookup (UDP 5353, legacy
-// unicast) per host, all hosts in parallel, never more sockets open than the
-// sweep may run workers, each exchange over in 750 ms with its retries.
+// unicast) per host, all hosts in parallel with a bound on sockets of their
+// own, each exchange over in 750 ms with its retries.
 //
 // An exchange ends with the first answer that is well formed, carries its
 // transaction ID and answers its question; its socket is connected to the
@@ -28,6 +28,12 @@ namespace hostsweep::controller {
 // Tries per exchange, and how long each waits before the next.
 inline constexpr int kNameTries = 3;
 inline constexpr std::chrono::milliseconds kNameTryPatience{250};
+// Sockets open at once: two per host, so 128 hosts are asked at a time, and
+// a sweep's hosts do not wait for each other's 750 ms.
+inline constexpr std::size_t kNameSockets = 256;
+// Time spent reading answers per turn, whatever the datagrams cost: the
+// sweep's loop goes back to its workers and to an interruption after it.
+inline constexpr std::chrono::milliseconds kNameReadingPerTurn{20};
 
 class NameQueries {
  public:
@@ -57,7 +63,8 @@ class NameQueries {
   };
 
   void StartQueued(const Done& done);
-  void Read(Exchange& exchange);
+  // Reads what is waiting, up to a count; false when `readingEnds` came first.
+  bool Read(Exchange& exchange, UdpNetwork::Clock::time_point readingEnds);
   void Advance(Exchange& exchange);
   void End(Exchange& exchange, const Done& done);
   [[nodiscard]] std::chrono::milliseconds TimeToNextEvent() const;

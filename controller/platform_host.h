@@ -15,6 +15,16 @@ namespace hostsweep::controller {
 
 class LinkSocket;  // controller/link_pass.h
 
+// Which of standard output and error were closed when hostsweep started.
+struct ClosedStreams {
+  bool output;
+  bool error;
+};
+// Puts the null device in place of every standard stream that is closed, so
+// that no descriptor the sweep opens takes its number: results or messages
+// would go to it, or a write would wait on it for ever. Called first in main.
+ClosedStreams HoldClosedStandardStreams();
+
 // Throws SystemError when the platform refuses what the sweep needs.
 std::unique_ptr<WorkerHost> MakeWorkerHost(const std::string& workerPath);
 // The worker program beside the running controller.
@@ -53,8 +63,11 @@ bool MaySetAnyArpRate();
 // No program the controller starts from now on gains a right from its file
 // (capability or set-user-ID bit): for a --worker that is not ours.
 void ForbidGainingRights();
-// How many worker chains the system's limits (descriptors) let run at once;
-// asked once MakeWorkerHost has raised what it can.
+// How many worker chains the system's limits (descriptors) let run at once,
+// beside MostNameSockets(); asked once MakeWorkerHost has raised what it can.
 std::size_t MostChainsAtOnce();
+// How many name question sockets may be open at once: kNameSockets, fewer
+// where the descriptor limit is low.
+std::size_t MostNameSockets();
 
 }  // namespace hostsweep::controller

@@ -285,11 +285,13 @@ milliseconds Sweep::TimeToNextDeadline() const {
 }
 
 void Sweep::OnReport(std::optional<BatchId> origin, const std::string& text) {
+  // A report from a process of none of this sweep's chains is stray, however
+  // well it names a label: the socket's name is no secret, and the same user
+  // is not enough (a set-user-ID program, a worker run by hand).
   Filing filing = Filing::kUnknown;
-  if (!settings_.namesOnly) {
-    filing = book_.FileProbeReport(text);
-  } else if (origin && *origin < batches_.size()) {
-    filing = book_.FileName(batches_[*origin].first, text);
+  if (origin && *origin < batches_.size()) {
+    filing = settings_.namesOnly ? book_.FileName(batches_[*origin].first, text)
+                                 : book_.FileProbeReport(text);
   }
   if (filing == Filing::kFiled) {
     return;

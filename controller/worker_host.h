@@ -17,8 +17,9 @@ class SweepEvents {
  public:
   virtual ~SweepEvents() = default;
   // One report packet's text. `origin` is the batch whose worker chain sent
-  // it, when the platform can tell; a name-only answer carries no label and
-  // is matched by it.
+  // it; nothing when the sender belongs to no chain of this sweep, whose
+  // reports are never filed. A name-only answer carries no label and is
+  // matched by it.
   virtual void OnReport(std::optional<BatchId> origin, const std::string& text) = 0;
   // Every process of the batch's chain (the worker and the successors it
   // started) has ended; its reports have all been delivered.

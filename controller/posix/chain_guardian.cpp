@@ -78,8 +78,6 @@ ChainGuardian::ChainGuardian() {
   }
 }
 
-void ChainGuardian::Guard(pid_t group) { Send(group); }
-
 void ChainGuardian::Forget(pid_t group) { Send(-group); }
 
 void ChainGuardian::Send(pid_t value) {

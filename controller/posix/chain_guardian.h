@@ -1,10 +1,11 @@
 // A child process that ends the worker chains should the controller itself be
 // ended outright (SIGKILL, the out-of-memory killer), which no code of the
-// controller survives. It hears of each chain's process group from the
-// controller through a pipe; when the pipe's far end closes, the controller
-// has gone, and it kills every group it still knows of. A parent-death signal
-// would not do: a successor's parent is the worker before it, not the
-// controller, and the signal is not passed on to the processes a worker starts.
+// controller survives. It hears of each chain's process group through a
+// pipe, from the chain's first process itself before it runs the worker;
+// when the pipe's far end closes, the controller has gone, and it kills every
+// group it still knows of. A parent-death signal would not do: a successor's
+// parent is the worker before it, not the controller, and the signal is not
+// passed on to the processes a worker starts.
 #pragma once
 
 #include <sys/types.h>
@@ -25,7 +26,9 @@ class ChainGuardian {
   ChainGuardian(ChainGuardian&&) = delete;
   ChainGuardian& operator=(ChainGuardian&&) = delete;
 
-  void Guard(pid_t group);
+  // Where a process announces its own new group (its pid_t, native byte
+  // order, in one write), before it runs anything the guardian must end.
+  [[nodiscard]] int Commands() const { return commands_.Get(); }
   // Said once the group is empty, so that its id, free again, is never killed.
   void Forget(pid_t group);
 

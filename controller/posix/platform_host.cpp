@@ -21,6 +21,25 @@
 
 namespace hostsweep::controller {
 
+ClosedStreams HoldClosedStandardStreams() {
+  ClosedStreams closed{false, false};
+  for (int stream = STDIN_FILENO; stream <= STDERR_FILENO; ++stream) {
+    if (fcntl(stream, F_GETFD) != -1 || errno != EBADF) {
+      continue;
+    }
+    // The lowest free number is this one. Opened for the other direction, so
+    // that a read of standard input or a write of an output still fails as
+    // on a closed descriptor.
+    open("/dev/null", stream == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+    if (stream == STDOUT_FILENO) {
+      closed.output = true;
+    } else if (stream == STDERR_FILENO) {
+      closed.error = true;
+    }
+  }
+  return closed;
+}
+
 std::unique_ptr<WorkerHost> MakeWorkerHost(const std::string& workerPath) {
   return std::make_unique<PlatformWorkerHost>(workerPath);
 }
@@ -42,6 +61,17 @@ void CheckWorkerPath(const std::string& path) {
   }
   if (!S_ISREG(file.st_mode)) {
     throw SystemError("cannot run the worker " + path + ": not a program file");
+  }
+  // A set-user-ID worker runs as its file's owner: its reports come from
+  // another user than the controller's and are dropped, and any local user
+  // may run it as that owner. The file capability gives the one right it needs.
+  if ((file.st_mode & S_ISUID) != 0) {
+    throw SystemError("will not run the worker " + path + ": it is set-user-ID (user " +
+                      std::to_string(file.st_uid) +
+                      "), so it would run as another user than hostsweep and anyone could run it "
+                      "as that user; remove the bit and give it the right to raw sockets alone: "
+                      "chmod u-s " +
+                      path + " && setcap cap_net_raw+ep " + path);
   }
 }
 

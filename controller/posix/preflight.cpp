@@ -1,21 +1,23 @@
 // What the system lets the sweep do, found out before it starts: whether the
-// workers may send echo requests at all, and how many chains the descriptor
-// limit carries.
+// workers may send echo requests at all, and how many chains and name
+// question sockets the descriptor limit carries.
 #include <linux/capability.h>
 #include <netinet/in.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include "controller/errors.h"
+#include "controller/name_queries.h"
 #include "controller/platform_host.h"
 
 namespace hostsweep::controller {
@@ -25,11 +27,22 @@ namespace {
 // report socket, the signal descriptor, and some to spare (target files, the
 // C library's own).
 constexpr rlim_t kFixedDescriptors = 16;
-// Per running chain: the read end of its standard error, a report
-// connection for each of its up to three workers, and a socket for the name
-// questions (they get no more sockets than there are chains). One more is
-// needed for the moment a chain starts (the write end of its pipe).
-constexpr rlim_t kDescriptorsPerChain = 5;
+// Per running chain: the read end of its standard error and a report
+// connection for each of its up to three workers. One more is needed for the
+// moment a chain starts (the write end of its pipe).
+constexpr rlim_t kDescriptorsPerChain = 4;
+// The name questions' share of what the fixed descriptors leave: their own,
+// whatever -j is, so that few chains never make the questions queue.
+constexpr rlim_t kNameSocketShare = 4;
+
+// The descriptors left after the fixed ones; nothing for no limit.
+std::optional<rlim_t> SpareDescriptors() {
+  rlimit descriptors{};
+  if (getrlimit(RLIMIT_NOFILE, &descriptors) != 0 || descriptors.rlim_cur == RLIM_INFINITY) {
+    return std::nullopt;
+  }
+  return descriptors.rlim_cur > kFixedDescriptors ? descriptors.rlim_cur - kFixedDescriptors : 0;
+}
 
 bool EchoSocketOpens(int type) {
   const int socket = ::socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP);
@@ -40,10 +53,11 @@ bool EchoSocketOpens(int type) {
   return true;
 }
 
-// The worker file's own right to raw sockets: set-user-ID root, or the file
-// capability CAP_NET_RAW, permitted and effective; a file system mounted
-// nosuid ignores both, and so does a controller started with no_new_privs
-// (which its workers inherit), as a service manager may start it.
+// The worker file's own right to raw sockets: the file capability
+// CAP_NET_RAW, permitted and effective (a set-user-ID worker is refused
+// before this); a file system mounted nosuid ignores it, and so does a
+// controller started with no_new_privs (which its workers inherit), as a
+// service manager may start it.
 bool WorkerFileMayUseRawSockets(const std::string& path) {
   if (prctl(PR_GET_NO_NEW_PRIVS, 0, 0, 0, 0) == 1) {
     return false;
@@ -51,10 +65,6 @@ bool WorkerFileMayUseRawSockets(const std::string& path) {
   struct statvfs fileSystem {};
   if (statvfs(path.c_str(), &fileSystem) == 0 && (fileSystem.f_flag & ST_NOSUID) != 0) {
     return false;
-  }
-  struct stat file {};
-  if (stat(path.c_str(), &file) == 0 && file.st_uid == 0 && (file.st_mode & S_ISUID) != 0) {
-    return true;
   }
   vfs_ns_cap_data capabilities{};  // the longest form; every form starts alike
   const ssize_t size =
@@ -101,15 +111,24 @@ void CheckEchoRights(const std::string& workerPath) {
       "2147483647\"); --names-only sends none");
 }
 
+std::size_t MostNameSockets() {
+  const auto spare = SpareDescriptors();
+  if (!spare) {
+    return kNameSockets;
+  }
+  return std::clamp<std::size_t>(*spare / kNameSocketShare, 1, kNameSockets);
+}
+
 std::size_t MostChainsAtOnce() {
-  rlimit descriptors{};
-  if (getrlimit(RLIMIT_NOFILE, &descriptors) != 0 || descriptors.rlim_cur == RLIM_INFINITY) {
+  const auto spare = SpareDescriptors();
+  if (!spare) {
     return SIZE_MAX;
   }
-  if (descriptors.rlim_cur < kFixedDescriptors + 1 + kDescriptorsPerChain) {
+  const rlim_t forNames = MostNameSockets();
+  if (*spare < forNames + 1 + kDescriptorsPerChain) {
     return 1;
   }
-  return (descriptors.rlim_cur - kFixedDescriptors - 1) / kDescriptorsPerChain;
+  return (*spare - forNames - 1) / kDescriptorsPerChain;
 }
 
 }  // namespace hostsweep::controller

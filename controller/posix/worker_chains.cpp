@@ -1,7 +1,6 @@
 #include "controller/posix/worker_chains.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -15,8 +14,7 @@
 #include <thread>
 
 #include "controller/errors.h"
-
-extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX leaves it undeclared
+#include "controller/posix/guarded_spawn.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -60,53 +58,6 @@ void ReapAvailable() {
   }
 }
 
-// Spawn attributes: a process group of its own, no blocked signals and the
-// default action for the signals the controller handles or ignores itself.
-class SpawnAttributes {
- public:
-  SpawnAttributes() {
-    posix_spawnattr_init(&attributes_);
-    sigset_t none;
-    sigemptyset(&none);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGCHLD, SIGPIPE}) {
-      sigaddset(&defaults, signal);
-    }
-    posix_spawnattr_setpgroup(&attributes_, 0);
-    posix_spawnattr_setsigmask(&attributes_, &none);
-    posix_spawnattr_setsigdefault(&attributes_, &defaults);
-    posix_spawnattr_setflags(
-        &attributes_, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  }
-  ~SpawnAttributes() { posix_spawnattr_destroy(&attributes_); }
-  SpawnAttributes(const SpawnAttributes&) = delete;
-  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-  [[nodiscard]] const posix_spawnattr_t* Get() const { return &attributes_; }
-
- private:
-  posix_spawnattr_t attributes_{};
-};
-
-// Standard input and output from /dev/null (nothing may mix into the
-// controller's output), standard error into `errors`.
-class SpawnFiles {
- public:
-  explicit SpawnFiles(int errors) {
-    posix_spawn_file_actions_init(&actions_);
-    posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions_, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions_, errors, STDERR_FILENO);
-  }
-  ~SpawnFiles() { posix_spawn_file_actions_destroy(&actions_); }
-  SpawnFiles(const SpawnFiles&) = delete;
-  SpawnFiles& operator=(const SpawnFiles&) = delete;
-  [[nodiscard]] const posix_spawn_file_actions_t* Get() const { return &actions_; }
-
- private:
-  posix_spawn_file_actions_t actions_{};
-};
-
 }  // namespace
 
 WorkerChains::WorkerChains(std::string workerPath) : workerPath_(std::move(workerPath)) {
@@ -126,19 +77,15 @@ void WorkerChains::Start(BatchId batch, const std::string& requestLine) {
   FileDescriptor readEnd(pipe[0]);
   const FileDescriptor writeEnd(pipe[1]);
   fcntl(readEnd.Get(), F_SETFL, O_NONBLOCK);
-  const SpawnAttributes attributes;
-  const SpawnFiles files(writeEnd.Get());
   // No shell: the request line is the worker's one argument, whatever it holds.
-  std::string program = workerPath_;
-  std::string argument = requestLine;
-  std::array<char*, 3> argv{program.data(), argument.data(), nullptr};
-  pid_t worker = 0;
-  const int error =
-      posix_spawn(&worker, program.c_str(), files.Get(), attributes.Get(), argv.data(), environ);
-  if (error != 0) {
-    RefuseStart("cannot start the worker " + workerPath_, error);
+  const auto started = SpawnGuarded(workerPath_, requestLine, writeEnd.Get(), guardian_.Commands());
+  if (started.error != 0) {
+    if (started.pid > 0) {
+      guardian_.Forget(started.pid);  // it told the guardian, then could not run the worker
+    }
+    RefuseStart("cannot start the worker " + workerPath_, started.error);
   }
-  guardian_.Guard(worker);
+  const pid_t worker = started.pid;
   chains_.push_back({batch, worker, std::move(readEnd), {}});
 }
 

@@ -10,6 +10,7 @@
 
 #include "common/win/system_message.h"
 #include "controller/errors.h"
+#include "controller/name_queries.h"
 #include "controller/win/platform_worker_host.h"
 #include "controller/worker_path.h"
 
@@ -90,7 +91,12 @@ std::filesystem::path VendorRegistryFolder() {
 void CheckEchoRights(const std::string& /*workerPath*/) {}
 
 // Handles, windows and job objects run out long after -j's most.
+// A standard handle is not a number the next handle opened takes: a closed
+// one stays closed, and its writes fail.
+ClosedStreams HoldClosedStandardStreams() { return {false, false}; }
+
 std::size_t MostChainsAtOnce() { return SIZE_MAX; }
+std::size_t MostNameSockets() { return kNameSockets; }
 
 bool IsTerminal(std::FILE* stream) {
   // NOLINTNEXTLINE(performance-no-int-to-ptr): the C runtime keeps handles as integers

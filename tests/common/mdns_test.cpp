@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,35 @@ Bytes Pointer(int offset) {
   return {static_cast<std::uint8_t>(0xC0 | offset >> 8), static_cast<std::uint8_t>(offset & 0xFF)};
 }
 
+// The answer's owner reached through `hops` pointers: the owner itself, then
+// a chain held by a record of another type before it, each pointer to the one
+// before, the first to the question.
+std::function<void(Answer&)> OwnerThroughHops(int hops) {
+  return [hops](Answer& a) {
+    Record chain;
+    chain.owner = Labels("x");
+    chain.type = 16;
+    chain.data.clear();
+    const int start = 12 + static_cast<int>(Labels(kQuestion).size()) + 4 +
+                      static_cast<int>(chain.owner.size()) + 10;
+    for (int hop = 0; hop + 1 < hops; ++hop) {
+      const auto pointer = Pointer(hop == 0 ? 12 : start + 2 * (hop - 1));
+      chain.data.insert(chain.data.end(), pointer.begin(), pointer.end());
+    }
+    a.records.insert(a.records.begin(), chain);
+    a.records[1].owner = Pointer(start + 2 * (hops - 2));
+  };
+}
+
+// The answer after `count` records for another address.
+std::function<void(Answer&)> AfterOtherRecords(int count) {
+  return [count](Answer& a) {
+    Record other;
+    other.owner = Labels("11.0.213.10.in-addr.arpa");
+    a.records.insert(a.records.begin(), static_cast<std::size_t>(count), other);
+  };
+}
+
 // Four of these and ".local" are 259 octets on the wire.
 const std::string kLongLabel(62, 'x');
 
@@ -170,6 +200,11 @@ INSTANTIATE_TEST_SUITE_P(
                                                 "." + kLongLabel + ".local");
                    },
                    std::nullopt},
+        // A message costs a bounded number of steps, however it is built.
+        AnswerCase{"owner through 127 pointer hops", OwnerThroughHops(127), "alpha.local"},
+        AnswerCase{"owner through 128 pointer hops", OwnerThroughHops(128), std::nullopt},
+        AnswerCase{"answer as the sixteenth name read", AfterOtherRecords(14), "alpha.local"},
+        AnswerCase{"answer past the sixteenth name read", AfterOtherRecords(15), std::nullopt},
         AnswerCase{"empty target", [](Answer& a) { a.records[0].data = {0}; }, std::nullopt},
         AnswerCase{"cut inside the header",
                    [](Answer& a) {

@@ -62,6 +62,7 @@ class FakeNetwork : public UdpNetwork {
       }
       auto next = std::move(inbox.front());
       inbox.pop_front();
+      network_.now += network_.costOfReading;
       if (!next) {
         return Receipt::kRefused;
       }
@@ -103,6 +104,7 @@ class FakeNetwork : public UdpNetwork {
   std::map<std::pair<Address, std::uint16_t>, Responder> responders;
   std::vector<Log> logs;
   Clock::time_point now{};
+  milliseconds costOfReading{0};  // per datagram read, as a slow parse would take
   std::size_t open = 0;
   std::size_t mostOpen = 0;
 };

@@ -123,5 +123,41 @@ TEST(NameQueries, EachHostGetsItsOwnAnswersWithinTheBoundsWhateverTheOthersSend)
   EXPECT_EQ(network.logs.size(), 2 * hosts.size());
 }
 
+// Reading costs time (each datagram 1 ms here): a turn reads for a bounded
+// time whatever the hosts send, and the hosts left unread come first in the
+// next turn, so every flooding host is still heard.
+TEST(NameQueries, EachTurnReadsForABoundedTimeAndEveryFloodedHostIsStillHeard) {
+  constexpr int kHosts = 4;
+  constexpr int kFlood = 60;
+  FakeNetwork network;
+  network.costOfReading = milliseconds{1};
+  const auto flood = [](const Bytes& request, int) {
+    std::vector<std::optional<Bytes>> datagrams(kFlood, MdnsAnswer(request, "evil.local", 1));
+    datagrams.emplace_back(MdnsAnswer(request, "good.local"));
+    return datagrams;
+  };
+  NameQueries queries(network, std::size_t{2} * kHosts);
+  for (int i = 0; i < kHosts; ++i) {
+    network.responders[{0x0A000010 + i, kMdnsPort}] = flood;
+    network.responders[{0x0A000010 + i, kNetbiosPort}] = kRefused;
+    queries.Ask(i, 0x0A000010 + i);
+  }
+  std::map<std::size_t, ExtraNames> done;
+  milliseconds longestTurn{0};
+  for (int turn = 0; turn < 1000 && queries.Busy(); ++turn) {
+    const auto before = network.now;
+    queries.Poll(milliseconds{0}, [&](std::size_t position, const ExtraNames& names) {
+      done.emplace(position, names);
+    });
+    longestTurn =
+        std::max(longestTurn, std::chrono::duration_cast<milliseconds>(network.now - before));
+  }
+  EXPECT_LE(longestTurn, kNameReadingPerTurn + network.costOfReading);
+  ASSERT_EQ(done.size(), std::size_t{kHosts});
+  for (const auto& [position, names] : done) {
+    EXPECT_EQ(names.mdns, "good.local") << position;
+  }
+}
+
 }  // namespace
 }  // namespace hostsweep::controller

@@ -93,11 +93,10 @@ class ScriptedHost : public WorkerHost {
 bool KeepGoing(const ResultBook& /*book*/) { return true; }
 
 // Reports every slot dead, last slot first, as successors may.
-void AllDeadBackwards(BatchId /*batch*/, const std::vector<std::string>& fields,
-                      SweepEvents& events) {
+void AllDeadBackwards(BatchId batch, const std::vector<std::string>& fields, SweepEvents& events) {
   for (std::size_t label = 6; label >= 2; label -= 2) {
     if (!fields[label].empty()) {
-      events.OnReport(std::nullopt, fields[label] + ",Dead");
+      events.OnReport(batch, fields[label] + ",Dead");
     }
   }
 }
@@ -176,8 +175,8 @@ TEST(Sweep, ProbesInFlightStayBelowWhatTheNeighbourTableHolds) {
 
 TEST(Sweep, SlotsOfAChainThatEndedWithoutReportingThemBecomeNoReport) {
   const auto addresses = Addresses(3);
-  ScriptedHost host([](BatchId, const std::vector<std::string>& fields, SweepEvents& events) {
-    events.OnReport(std::nullopt, fields[2] + ",5,64,,");  // slot 1 live, successor failed
+  ScriptedHost host([](BatchId batch, const std::vector<std::string>& fields, SweepEvents& events) {
+    events.OnReport(batch, fields[2] + ",5,64,,");  // slot 1 live, successor failed
   });
   std::ostringstream diagnostics;
   Sweep sweep(addresses, {.jobs = 1, .batchSize = 3, .verbose = true}, host, diagnostics);
@@ -191,7 +190,7 @@ TEST(Sweep, AddressesAFailedChainLeftUnreportedRunOnceMore) {
   const auto addresses = Addresses(3);
   // Every worker reports its first slot alive, then fails to start its successor.
   ScriptedHost host([](BatchId batch, const std::vector<std::string>& fields, SweepEvents& events) {
-    events.OnReport(std::nullopt, fields[2] + ",5,64,,");
+    events.OnReport(batch, fields[2] + ",5,64,,");
     events.OnWorkerMessage(batch, "hostsweep-worker: cannot start the successor worker");
   });
   std::ostringstream diagnostics;
@@ -236,18 +235,21 @@ TEST(Sweep, AWorkerThatCannotRunEndsTheSweep) {
 
 TEST(Sweep, DuplicateAndStrayReportsAreCountedAndIgnored) {
   const auto addresses = Addresses(2);
-  ScriptedHost host([](BatchId, const std::vector<std::string>& fields, SweepEvents& events) {
-    events.OnReport(std::nullopt, fields[2] + ",Dead");
-    events.OnReport(std::nullopt, fields[2] + ",1,64,late,");
-    events.OnReport(std::nullopt, "PC5,Dead");
-    events.OnReport(std::nullopt, "h99,Dead\x1b]0;owned\x07\xC2\x9B" + std::string(5000, 'x'));
+  ScriptedHost host([](BatchId batch, const std::vector<std::string>& fields, SweepEvents& events) {
+    // From a process of no chain of this sweep (another user's program, a
+    // worker run by hand with the sweep's handle): never filed.
+    events.OnReport(std::nullopt, fields[2] + ",1,64,forged,");
+    events.OnReport(batch, fields[2] + ",Dead");
+    events.OnReport(batch, fields[2] + ",1,64,late,");
+    events.OnReport(batch, "PC5,Dead");
+    events.OnReport(batch, "h99,Dead\x1b]0;owned\x07\xC2\x9B" + std::string(5000, 'x'));
   });
   std::ostringstream diagnostics;
   Sweep sweep(addresses, {.jobs = 4, .batchSize = 1, .verbose = true}, host, diagnostics);
   ASSERT_TRUE(sweep.Run(KeepGoing));
   EXPECT_THAT(States(sweep.Book()), ElementsAre(State::kDead, State::kDead));
   EXPECT_EQ(sweep.Counts().duplicateReports, 2U);
-  EXPECT_EQ(sweep.Counts().unknownReports, 4U);
+  EXPECT_EQ(sweep.Counts().unknownReports, 6U);
   EXPECT_THAT(diagnostics.str(), HasSubstr("\"PC5,Dead\""));
   // A stray report is shown masked and cut short.
   EXPECT_THAT(diagnostics.str(), HasSubstr("\"h99,Dead?]0;owned??xxx"));
@@ -326,8 +328,8 @@ TEST(Sweep, AFalseAnswerFromTheCallerStopsEveryChainAndStartsNoMore) {
 // link, slot 2 dead and unheard; the neighbour table knows slots 0 and 1.
 TEST(Sweep, EveryResultIsEnrichedOnceBeforeItIsShown) {
   const auto addresses = Addresses(3);
-  ScriptedHost host([](BatchId, const std::vector<std::string>& fields, SweepEvents& events) {
-    events.OnReport(std::nullopt,
+  ScriptedHost host([](BatchId batch, const std::vector<std::string>& fields, SweepEvents& events) {
+    events.OnReport(batch,
                     fields[2] == "h0" ? "h0,1,64,pc,00-00-00-00-00-00" : fields[2] + ",Dead");
   });
   const auto folder = std::filesystem::temp_directory_path() / "hostsweep-sweep-test-registry";
@@ -374,9 +376,10 @@ TEST(Sweep, OnlyLiveHostsWithoutANameAreAskedAndTheirRowsWaitForTheAnswers) {
   const auto addresses = Addresses(4);
   const std::map<std::string, std::string> reports{
       {"h0", "Dead"}, {"h1", "1,64,pc1,"}, {"h2", "1,64,,"}, {"h3", "1,64,,"}};
-  ScriptedHost host([&](BatchId, const std::vector<std::string>& fields, SweepEvents& events) {
-    events.OnReport(std::nullopt, fields[2] + "," + reports.at(fields[2]));
-  });
+  ScriptedHost host(
+      [&](BatchId batch, const std::vector<std::string>& fields, SweepEvents& events) {
+        events.OnReport(batch, fields[2] + "," + reports.at(fields[2]));
+      });
   FakeNetwork network;
   network.responders[{addresses[2], kMdnsPort}] =
       Always([](const Bytes& r) { return MdnsAnswer(r, "two.local"); });

@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -137,12 +138,30 @@ TEST_F(FaultsInLab, HungWorkerChainsOfAKilledControllerAreEnded) {
   ChildProcess sweep(ControllerCommand(
       {"--no-arp", "--csv", "-j", "4", "--batch", "1", "--worker", RoguePath(), "10.213.4.1-4"}));
   ASSERT_TRUE(AwaitProcesses(RoguePath(), 4));
-  // Killed while it waits, all four started: one killed in the instant between
-  // starting a worker and telling the guardian loses that worker.
+  // Killed while it waits, all four started.
   ASSERT_TRUE(AwaitWaiting(sweep.pid(), [&rogues] { return rogues.Starts() == 4; }));
   kill(sweep.pid(), SIGKILL);
   EXPECT_EQ(sweep.Finish().exitStatus, -SIGKILL);
   EXPECT_TRUE(WaitUntilNoneRun(RoguePath(), kPatience));
+}
+
+// Killed at random moments while a thousand chains start: a chain whose
+// worker runs is always known to the guardian, at every moment of its start.
+TEST_F(FaultsInLab, NoHungChainOutlivesAControllerKilledDuringStartUp) {
+  constexpr int kTrials = 20;
+  const RogueWorkers rogues("hang");
+  std::mt19937 random{std::random_device{}()};
+  std::uniform_int_distribution<int> moment(0, 2000);
+  for (int trial = 0; trial < kTrials; ++trial) {
+    ChildProcess sweep(ControllerCommand(
+        {"--csv", "-j", "1024", "--batch", "1", "--worker", RoguePath(), "10.213.4.0/22"}));
+    const auto killedAt = std::chrono::milliseconds(moment(random));
+    std::this_thread::sleep_for(killedAt);
+    kill(sweep.pid(), SIGKILL);
+    EXPECT_EQ(sweep.Finish().exitStatus, -SIGKILL);
+    ASSERT_TRUE(WaitUntilNoneRun(RoguePath(), kPatience))
+        << "a worker outlived a controller killed " << killedAt.count() << " ms into its start";
+  }
 }
 
 struct InterruptCase {
@@ -523,6 +542,40 @@ TEST_F(FaultsInLab, UnrelatedEchoTrafficMakesNoHostAliveAndNoRoundTripLong) {
     EXPECT_EQ(record[3], "64") << record[0];
   }
 }
+
+struct ClosedStreamCase {
+  const char* name;
+  const char* redirection;  // for the shell that starts hostsweep
+  std::vector<std::string> arguments;
+  int exitStatus;
+  std::string message;  // on standard error
+};
+
+class ClosedStreamInLab : public FaultsInLab,
+                          public ::testing::WithParamInterface<ClosedStreamCase> {};
+
+// A closed output's number goes to the next descriptor opened; hostsweep must
+// not write its results or wait for one there.
+TEST_P(ClosedStreamInLab, IsAUsageErrorOrHarmlessNeverAHang) {
+  const auto& param = GetParam();
+  std::vector<std::string> command{
+      "/bin/sh", "-c", std::string(R"(exec "$0" "$@" )") + param.redirection, ControllerPath()};
+  command.insert(command.end(), param.arguments.begin(), param.arguments.end());
+  ChildProcess sweep(command);
+  ASSERT_TRUE(sweep.AwaitEnd(kPatience)) << "hostsweep hangs";
+  const auto run = sweep.Finish();
+  EXPECT_EQ(run.exitStatus, param.exitStatus) << run.standardError;
+  EXPECT_THAT(run.standardError, HasSubstr(param.message));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, ClosedStreamInLab,
+    ::testing::Values(
+        ClosedStreamCase{"Output", ">&-", {"-q", "10.213.0.10-12"}, 3, "standard output is closed"},
+        ClosedStreamCase{"OutputOfCsv", ">&-", {"--csv", "10.213.0.10"}, 3, "standard output"},
+        ClosedStreamCase{"Error", "2>&-", {"-v", "10.213.0.10-12"}, 3, ""},
+        ClosedStreamCase{"Input", "<&-", {"-v", "10.213.0.10"}, kExitFound, "0 duplicate"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace hostsweep::testing

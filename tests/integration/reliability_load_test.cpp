@@ -1,15 +1,21 @@
 // A whole /20 of the lab with the controller's default settings, run inside
-// this process so that its descriptors can be counted before and after.
+// this process so that its descriptors can be counted before and after; and
+// the cost of name questions to many hosts that answer with crafted datagrams.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdlib>
+#include <deque>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "controller/batches.h"
 #include "controller/options.h"
 #include "controller/platform_host.h"
 #include "controller/sweep.h"
 #include "controller/targets.h"
+#include "tests/integration/controller_run.h"
 #include "tests/integration/harness.h"
 #include "tests/integration/reliability_support.h"
 
@@ -74,6 +80,70 @@ TEST(ReliabilityLoad, SlashTwentyGivesEachAddressOneResultAndLeavesNothingOpenOr
   EXPECT_EQ(OpenDescriptors(), descriptorsAtStart);
   EXPECT_TRUE(ProcessesRunning(WorkerPath()).empty()) << "a worker outlived the sweep";
 }
+
+constexpr int kExitFound = 0;
+constexpr int kExitInterrupted = 130;
+// The crowd's first 31 addresses, each with an mDNS responder that answers
+// every question with datagrams built to be dear to parse.
+constexpr const char* kCraftedHosts = "10.213.0.100-130";
+constexpr int kCraftedHostCount = 31;
+
+class CraftedMdnsInLab : public ::testing::TestWithParam<const char*> {
+ protected:
+  void SetUp() override {
+    if (!InLab()) {
+      GTEST_SKIP() << "needs the lab's scanner namespace (run through tests/lab/lab.sh exec)";
+    }
+    const char* prefix = std::getenv("HOSTSWEEP_LAB_PREFIX");
+    const std::string crowd = std::string(prefix != nullptr ? prefix : "hs") + "-crowd";
+    for (int last = 100; last < 100 + kCraftedHostCount; ++last) {
+      responders_.emplace_back(std::vector<std::string>{
+          "/usr/bin/env", "ip", "netns", "exec", crowd, HOSTSWEEP_MDNS_RESPONDER_PATH, "--address",
+          "10.213.0." + std::to_string(last), "--name", "never.local", "--reply", "crafted"});
+      ASSERT_TRUE(responders_.back().AwaitOutput("ready", milliseconds(5000)));
+    }
+  }
+  [[nodiscard]] std::vector<std::string> Sweep(std::vector<std::string> options) const {
+    options.insert(options.end(), {"-q", "--csv", "-j", GetParam(), kCraftedHosts});
+    return options;
+  }
+  // Waits until some responder has been asked; false after 10 s.
+  bool AwaitQuestion() { return responders_.front().AwaitOutput("asked", milliseconds(10000)); }
+
+ private:
+  std::deque<ChildProcess> responders_;
+};
+
+TEST_P(CraftedMdnsInLab, CostsAtMostASecondMoreAndAnInterruptionActsAtOnce) {
+  // Interrupted while it reads the crafted answers.
+  ChildProcess interrupted(ControllerCommand(Sweep({})));
+  ASSERT_TRUE(AwaitQuestion());
+  std::this_thread::sleep_for(milliseconds(100));
+  const auto signalled = std::chrono::steady_clock::now();
+  kill(interrupted.pid(), SIGINT);
+  ASSERT_TRUE(interrupted.AwaitEnd(milliseconds(10000)));
+  const auto reaction = std::chrono::steady_clock::now() - signalled;
+  EXPECT_EQ(interrupted.Finish().exitStatus, kExitInterrupted);
+  EXPECT_LE(reaction, milliseconds(200));
+
+  const auto without = RunController(Sweep({"--no-extra-names"}));
+  const auto with = RunController(Sweep({}));
+  for (const auto* run : {&without, &with}) {
+    EXPECT_EQ(run->exitStatus, kExitFound) << run->standardError;
+    const auto records = ReadCsv(run->standardOutput);
+    ASSERT_EQ(records.size(), std::size_t{kCraftedHostCount} + 1);
+    for (std::size_t i = 1; i < records.size(); ++i) {
+      EXPECT_EQ(records[i][1], "alive") << records[i][0];
+      EXPECT_EQ(records[i][4], "") << records[i][0];
+    }
+  }
+  EXPECT_LE(with.elapsed, without.elapsed + milliseconds(1000))
+      << "without name questions " << without.elapsed.count() << " ms";
+}
+
+// -j 1: the name questions have sockets of their own, not -j's.
+INSTANTIATE_TEST_SUITE_P(Jobs, CraftedMdnsInLab, ::testing::Values("512", "1"),
+                         [](const auto& info) { return std::string("Jobs") + info.param; });
 
 }  // namespace
 }  // namespace hostsweep::testing

@@ -1,18 +1,24 @@
-// Reports cross only between processes of one user, in both directions.
+// Reports cross only between processes of one user, in both directions, and
+// the controller files only those of its own worker chains.
 #include <gmock/gmock.h>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pwd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "common/posix/report_socket.h"
 #include "tests/integration/controller_run.h"
 #include "tests/integration/harness.h"
+#include "tests/integration/reliability_support.h"
 
 namespace hostsweep::testing {
 namespace {
@@ -21,6 +27,7 @@ using ::testing::ElementsAre;
 using ::testing::SizeIs;
 
 constexpr int kExitNoneFound = 1;
+constexpr int kExitSystem = 4;
 
 class OtherUserInLab : public ::testing::Test {
  protected:
@@ -46,6 +53,56 @@ TEST_F(OtherUserInLab, ControllerDropsReportsFromAnotherUser) {
   for (std::size_t i = 1; i < records.size(); ++i) {
     EXPECT_THAT(records[i], ElementsAre(records[i][0], "no report", "", "", "", "", ""));
   }
+}
+
+class OwnChainsInLab : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!InLab() || getuid() != 0) {
+      GTEST_SKIP() << "needs root and the lab's scanner namespace";
+    }
+  }
+};
+
+// The request line of a running worker, as any local user can read it.
+std::string RequestLineOf(pid_t worker) {
+  std::ifstream file("/proc/" + std::to_string(worker) + "/cmdline");
+  const std::string commandLine((std::istreambuf_iterator<char>(file)),
+                                std::istreambuf_iterator<char>());
+  const auto argument = commandLine.find('\0');
+  return argument == std::string::npos ? "" : commandLine.substr(argument + 1).c_str();
+}
+
+TEST_F(OwnChainsInLab, ReportsOfAProcessOutsideTheSweepsChainsAreNotFiled) {
+  // The worker spends two echo time-outs on the dead address; meanwhile a
+  // process of the same user, started apart, reports its label alive.
+  ChildProcess sweep(ControllerCommand({"--csv", "-v", "10.213.1.1"}));
+  ASSERT_TRUE(AwaitProcesses(WorkerPath(), 1));
+  const auto workers = ProcessesRunning(WorkerPath());
+  ASSERT_THAT(workers, SizeIs(1));
+  const std::string requestLine = RequestLineOf(workers[0]);
+  ASSERT_FALSE(requestLine.empty());
+  setenv("HOSTSWEEP_ROGUE_MODE", "intruder", 1);
+  const auto intruder = RunProcess({HOSTSWEEP_ROGUE_WORKER_PATH, requestLine});
+  unsetenv("HOSTSWEEP_ROGUE_MODE");
+  EXPECT_EQ(intruder.exitStatus, 0) << intruder.standardError;
+  const auto run = sweep.Finish();
+  EXPECT_EQ(run.exitStatus, kExitNoneFound) << run.standardError;
+  const auto records = ReadCsv(run.standardOutput);
+  ASSERT_THAT(records, SizeIs(2));
+  EXPECT_EQ(records[1][1], "dead");
+  EXPECT_THAT(run.standardError, ::testing::HasSubstr("stray report \"h0,1,64,intruder,\""));
+}
+
+TEST_F(OwnChainsInLab, ASetUserIdWorkerIsRefusedBeforeTheSweep) {
+  const auto copy = std::filesystem::temp_directory_path() / "hostsweep-setuid-worker";
+  std::filesystem::copy_file(WorkerPath(), copy, std::filesystem::copy_options::overwrite_existing);
+  ASSERT_EQ(chmod(copy.c_str(), 04755), 0);
+  const auto run = RunController({"--csv", "--worker", copy.string(), "10.213.0.10"});
+  std::filesystem::remove(copy);
+  EXPECT_EQ(run.exitStatus, kExitSystem) << run.standardError;
+  EXPECT_EQ(run.standardOutput, "");
+  EXPECT_THAT(run.standardError, ::testing::HasSubstr("setcap cap_net_raw+ep " + copy.string()));
 }
 
 // A receiver that takes packets from anyone, run as `uid` in a child process;

@@ -2,14 +2,15 @@
 // UDP port 5353 of one address, well or in one chosen hostile way, so that
 // tests can put an mDNS host on a lab address.
 //
-//   mdns_responder --address A --name NAME [--reply good|flood|from B]
+//   mdns_responder --address A --name NAME [--reply good|flood|crafted|from B]
 //
 // good answers the asker's port with NAME; flood first sends answers with
 // other IDs, for another address, with a name longer than DNS allows,
-// cut short, and with a compression loop, then the good answer; "from B"
-// sends the good answer from address B (another address of the same host)
+// cut short, and with a compression loop, then the good answer; crafted
+// sends only datagrams built to cost a parser the most (see Crafted); "from
+// B" sends the good answer from address B (another address of the same host)
 // instead of A. Questions for other names get no answer. Prints "ready" once
-// the port is bound.
+// the port is bound, and "asked" for each question it answers.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -21,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "common/byte_reader.h"
 #include "common/mdns.h"
 
 namespace {
@@ -105,6 +107,49 @@ std::vector<Bytes> Hostile(const hostsweep::mdns::Query& query) {
   return out;
 }
 
+// Crafted datagrams per question.
+constexpr int kCraftedCount = 8;
+// Pointers in the chain, and records that end in it: as many as fit in one
+// datagram, the chain's end within reach of a pointer's 14 bits.
+constexpr int kChainPointers = 8000;
+constexpr int kChainedRecords = 3400;
+
+// A well-formed answer with the question's ID whose every name is cheap on
+// the wire and dear to read: the first record (TXT) holds a chain of
+// backward compression pointers, each to the one before, the first to a
+// one-label name; thousands of PTR records after it have the chain's end as
+// their owner, so a reader that does not count hops walks the whole chain
+// for each of them. No record answers the question.
+Bytes Crafted(const hostsweep::mdns::Query& query) {
+  using hostsweep::protocol::PutWord;
+  constexpr std::uint16_t kPtr = 12;
+  constexpr std::uint16_t kText = 16;
+  Bytes out;
+  for (const int word : {static_cast<int>(query.id), 0x8400, 1, 1 + kChainedRecords, 0, 0}) {
+    PutWord(out, static_cast<std::uint16_t>(word));
+  }
+  const auto question = hostsweep::mdns::EncodePtrQuery(query.id, query.name);
+  out.insert(out.end(), question.begin() + 12, question.end());
+  const auto putRecord = [&out](std::uint16_t owner, std::uint16_t type, std::size_t length) {
+    for (const int word :
+         {0xC000 | owner, static_cast<int>(type), 1, 0, 10, static_cast<int>(length)}) {
+      PutWord(out, static_cast<std::uint16_t>(word));
+    }
+  };
+  putRecord(12, kText, 3 + 2 * kChainPointers);
+  auto previous = static_cast<std::uint16_t>(out.size());
+  out.insert(out.end(), {1, 'x', 0});
+  for (int i = 0; i < kChainPointers; ++i) {
+    const auto at = static_cast<std::uint16_t>(out.size());
+    PutWord(out, static_cast<std::uint16_t>(0xC000 | previous));
+    previous = at;
+  }
+  for (int i = 0; i < kChainedRecords; ++i) {
+    putRecord(previous, kPtr, 0);
+  }
+  return out;
+}
+
 void SendTo(int socket, const sockaddr_in& peer, const Bytes& datagram) {
   sendto(socket, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&peer),
          sizeof peer);
@@ -116,7 +161,8 @@ int main(int argc, char** argv) {
   const Options options = ParseOptions(argc, argv);
   const int socket = BoundSocket(options.address);
   const int answerSocket = options.reply == "from" ? BoundSocket(options.from) : socket;
-  if (options.reply != "good" && options.reply != "flood" && options.reply != "from") {
+  if (options.reply != "good" && options.reply != "flood" && options.reply != "from" &&
+      options.reply != "crafted") {
     Usage("unknown reply " + options.reply);
   }
   in_addr own{};
@@ -136,6 +182,15 @@ int main(int argc, char** argv) {
     const auto query =
         hostsweep::mdns::ParsePtrQuery(std::span(datagram).first(static_cast<std::size_t>(length)));
     if (!query || query->name != ownName) {
+      continue;
+    }
+    std::puts("asked");
+    std::fflush(stdout);
+    if (options.reply == "crafted") {
+      const auto crafted = Crafted(*query);
+      for (int i = 0; i < kCraftedCount; ++i) {
+        SendTo(socket, peer, crafted);
+      }
       continue;
     }
     if (options.reply == "flood") {

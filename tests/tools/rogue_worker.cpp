@@ -5,6 +5,8 @@
 //               an honest "Dead" report per slot; appends "unacknowledged N"
 //               to the file HOSTSWEEP_ROGUE_LOG
 //   other-user  becomes the user nobody and reports every slot alive
+//   intruder    reports every slot alive, as the user it runs as (a test runs
+//               it outside any sweep with a sweep's request line)
 //   dead        reports every slot dead at once
 //   hang        hands its batch to a successor, as a worker does, and that
 //               successor hangs without end
@@ -119,14 +121,18 @@ int Hostile(std::int32_t handle, const std::vector<std::string>& labels) {
   return 0;
 }
 
-int OtherUser(std::int32_t handle, const std::vector<std::string>& labels) {
-  if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) {
-    return 1;
-  }
+int Intruder(std::int32_t handle, const std::vector<std::string>& labels) {
   for (const auto& label : labels) {
     Deliver(handle, Report(label + ",1,64,intruder,"));
   }
   return 0;
+}
+
+int OtherUser(std::int32_t handle, const std::vector<std::string>& labels) {
+  if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) {
+    return 1;
+  }
+  return Intruder(handle, labels);
 }
 
 int Dead(std::int32_t handle, const std::vector<std::string>& labels) {
@@ -187,6 +193,9 @@ int main(int argc, char** argv) {
   }
   if (chosen == "flood") {
     return Flood();
+  }
+  if (chosen == "intruder") {
+    return Intruder(handle, labels);
   }
   return chosen == "other-user" ? OtherUser(handle, labels) : 2;
 }
