@@ -1,11 +1,17 @@
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
 
 #include "controller/errors.h"
 #include "controller/exit_status.h"
+#include "controller/html_output.h"
 #include "controller/link_layer.h"
 #include "controller/local_networks.h"
 #include "controller/name_queries.h"
@@ -18,6 +24,7 @@
 #include "controller/targets.h"
 #include "controller/udp_network.h"
 #include "controller/vendors.h"
+#include "controller/xml_output.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -84,7 +91,64 @@ int OutputFailed(const OutputChannel& output) {
   return kExitSystem;
 }
 
-int RunSweep(const Options& options, const std::vector<Address>& addresses, OutputChannel& output) {
+// A file --xml or --html names, with the document written into it.
+struct ResultFile {
+  std::string path;
+  std::ofstream stream;
+  std::unique_ptr<ResultWriter> writer;
+};
+
+// Opened before anything starts: a file that cannot be written is a usage
+// error, not a sweep whose results are lost at the end.
+std::unique_ptr<ResultFile> OpenResultFile(const std::string& path) {
+  auto file = std::make_unique<ResultFile>();
+  file->path = path;
+  file->stream.open(path, std::ios::binary | std::ios::trunc);
+  if (!file->stream) {
+    throw UsageError("cannot write " + path + ": " + std::strerror(errno));
+  }
+  return file;
+}
+
+// The table sized to the terminal when it goes to one: 80 columns when the
+// terminal does not say.
+std::optional<std::size_t> TableWidth(const Options& options) {
+  constexpr std::size_t kUsualColumns = 80;
+  if (options.format != Format::kTable || !IsTerminal(stdout)) {
+    return std::nullopt;
+  }
+  const std::size_t columns = TerminalColumns();
+  return columns == 0 ? kUsualColumns : columns;
+}
+
+std::unique_ptr<ResultWriter> StandardOutputWriter(const Options& options, std::ostream& out,
+                                                   const SweepRun& run) {
+  if (options.xmlFile == "-") {
+    return MakeXmlWriter(out, run);
+  }
+  if (options.htmlFile == "-") {
+    return MakeHtmlWriter(out, run);
+  }
+  return MakeWriter(options.format, out, TableWidth(options));
+}
+
+std::vector<std::unique_ptr<ResultFile>> OpenResultFiles(const Options& options,
+                                                         const SweepRun& run) {
+  std::vector<std::unique_ptr<ResultFile>> files;
+  if (!options.xmlFile.empty() && options.xmlFile != "-") {
+    files.push_back(OpenResultFile(options.xmlFile));
+    files.back()->writer = MakeXmlWriter(files.back()->stream, run);
+  }
+  if (!options.htmlFile.empty() && options.htmlFile != "-") {
+    files.push_back(OpenResultFile(options.htmlFile));
+    files.back()->writer = MakeHtmlWriter(files.back()->stream, run);
+  }
+  return files;
+}
+
+int RunSweep(const Options& options, const std::vector<Address>& addresses, OutputChannel& output,
+             const SweepRun& run) {
+  auto files = OpenResultFiles(options, run);
   const std::string workerPath = options.worker.empty() ? DefaultWorkerPath() : options.worker;
   CheckWorkerPath(workerPath);
   if (!options.namesOnly) {
@@ -113,8 +177,11 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
   }
   Sweep sweep(addresses, settings, *host, std::cerr, stages);
   std::ostream results(&output);
-  const auto writer = MakeWriter(options.format, results);
-  ResultStream stream(*writer, options.foundOnly);
+  const auto writer = StandardOutputWriter(options, results, run);
+  std::vector<ResultStream> streams{ResultStream(*writer, options.foundOnly)};
+  for (const auto& file : files) {
+    streams.emplace_back(*file->writer, options.foundOnly);
+  }
   std::optional<ProgressLine> progress;
   if (!options.quiet && IsTerminal(stderr)) {
     progress.emplace(std::cerr);
@@ -123,7 +190,9 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
     if (progress) {
       progress->Clear();
     }
-    stream.WriteReady(book);
+    for (auto& stream : streams) {
+      stream.WriteReady(book);
+    }
     if (progress) {
       progress->Update(book.Done(), addresses.size(), book.Found());
     }
@@ -132,9 +201,18 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
   if (progress) {
     progress->Clear();
   }
-  stream.Finish(sweep.Book());
+  for (auto& stream : streams) {
+    stream.Finish(sweep.Book(), finished ? SweepEnd::kComplete : SweepEnd::kInterrupted);
+  }
   if (options.verbose) {
     ReportCounts(sweep.Counts());
+  }
+  for (auto& file : files) {
+    file->stream.close();
+    if (!file->stream) {
+      std::cerr << "hostsweep: cannot write the results to " << file->path << "\n";
+      return kExitSystem;
+    }
   }
   if (output.Outcome() == WriteOutcome::kReaderGone || output.Outcome() == WriteOutcome::kFailed) {
     return OutputFailed(output);
@@ -169,8 +247,18 @@ int main(int argc, char** argv) {
     std::cerr << "hostsweep: " << error.what() << "\n";
     return kExitSystem;
   }
+  std::string commandLine = "hostsweep";
+  for (int i = 1; i < argc; ++i) {
+    commandLine += std::string(" ") + argv[i];
+  }
+  const SweepRun run{.commandLine = commandLine,
+                     .start = std::chrono::system_clock::now(),
+                     .addressCount = addresses.size()};
   try {
-    return RunSweep(*parsed.options, addresses, output);
+    return RunSweep(*parsed.options, addresses, output, run);
+  } catch (const UsageError& error) {
+    std::cerr << "hostsweep: " << error.what() << "\n";
+    return kExitUsage;
   } catch (const SystemError& error) {
     std::cerr << "hostsweep: " << error.what() << "\n";
     return kExitSystem;

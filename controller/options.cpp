@@ -1,6 +1,7 @@
 #include "controller/options.h"
 
 #include <CLI/CLI.hpp>
+#include <string_view>
 
 #include "controller/exit_status.h"
 
@@ -19,6 +20,8 @@ link during the sweep), dead, no report; named/unnamed with --names-only.
 Columns: address state rtt_ms ttl name mac vendor. mac comes from the
 system's neighbour table (hosts on a directly connected network), else from
 the host's NetBIOS answer; vendor from the IEEE registries (ieee-data).
+--xml writes nmap's XML output (format 1.05): ndiff compares two sweeps,
+xsltproc with nmap.xsl makes a web page, nmap importers read it.
 
 Sending echo requests needs root, the worker file's own right
 (setcap cap_net_raw+ep hostsweep-worker) or a group inside
@@ -27,6 +30,23 @@ net.ipv4.ping_group_range; without any, hostsweep says so and exits 4.
 Exit status: 0 a host was found (named, with --names-only), 1 none was,
 3 usage error, 4 system error (no right to send echo requests, a worker
 that cannot run), 130 interrupted.)";
+
+// Standard output carries one format, and a file one document.
+std::optional<std::string> StandardOutputClash(const Options& options, bool csvOrJson) {
+  const bool xmlOut = options.xmlFile == "-";
+  const bool htmlOut = options.htmlFile == "-";
+  if (xmlOut && htmlOut) {
+    return "--xml - and --html - would both write to standard output";
+  }
+  if ((xmlOut || htmlOut) && csvOrJson) {
+    return std::string(xmlOut ? "--xml -" : "--html -") +
+           " takes standard output, which --csv or --json would also write";
+  }
+  if (!options.xmlFile.empty() && options.xmlFile == options.htmlFile) {
+    return "--xml and --html name the same file: " + options.xmlFile;
+  }
+  return std::nullopt;
+}
 
 }  // namespace
 
@@ -51,6 +71,14 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
   bool json = false;
   auto* csvFlag = app.add_flag("--csv", csv, "CSV with a header line");
   app.add_flag("--json", json, "One JSON object per address per line")->excludes(csvFlag);
+  app.add_option("--xml", options.xmlFile,
+                 "Also write nmap's XML output to FILE (or -oX FILE), as the sweep goes; - for "
+                 "standard output instead of the table")
+      ->type_name("FILE");
+  app.add_option("--html", options.htmlFile,
+                 "Also write an HTML page (address grid, sortable table) to FILE; - for standard "
+                 "output instead of the table")
+      ->type_name("FILE");
   auto* alive =
       app.add_flag("--alive", options.foundOnly, "Show only the hosts found (alive or silent)");
   app.add_flag("--names-only", options.namesOnly,
@@ -75,14 +103,23 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
   app.add_option(
       "--worker", options.worker,
       "The worker program (default: hostsweep-worker beside this program, else the installed one)");
+  // nmap's spelling of the XML option, which CLI11 would read as -o X.
+  std::vector<const char*> arguments(argv, argv + argc);
+  for (auto& argument : arguments) {
+    argument = std::string_view(argument) == "-oX" ? "--xml" : argument;
+  }
   try {
-    app.parse(argc, argv);
+    app.parse(argc, arguments.data());
   } catch (const CLI::ParseError& error) {
     const int status = app.exit(error, out, err);
     return {std::nullopt, status == 0 ? 0 : kExitUsage};
   }
   if (options.targets.empty() && options.targetFiles.empty() && !options.localNetworks) {
     err << "hostsweep: no targets given\nRun with --help for more information.\n";
+    return {std::nullopt, kExitUsage};
+  }
+  if (const auto problem = StandardOutputClash(options, csv || json)) {
+    err << "hostsweep: " << *problem << "\nRun with --help for more information.\n";
     return {std::nullopt, kExitUsage};
   }
   options.format = csv ? Format::kCsv : json ? Format::kJson : Format::kTable;

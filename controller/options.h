@@ -19,6 +19,8 @@ struct Options {
   std::vector<std::string> targetFiles;
   bool localNetworks = false;
   Format format = Format::kTable;
+  std::string xmlFile;   // nmap's XML as well; "-" for standard output instead
+  std::string htmlFile;  // a page of our own as well; "-" likewise
   bool foundOnly = false;
   bool namesOnly = false;
   bool extraNames = true;  // NetBIOS and mDNS names for hosts DNS does not name

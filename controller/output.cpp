@@ -27,7 +27,8 @@ std::optional<std::string> NonEmpty(const std::string& text) {
 // A spreadsheet reads a cell that starts with one of these as a formula.
 constexpr std::string_view kFormulaStarts = "=+-@\t\r";
 
-using Columns = std::array<std::string, 7>;
+constexpr std::size_t kColumnCount = 7;
+using Columns = std::array<std::string, kColumnCount>;
 
 Columns ColumnsOf(const HostResult& result) {
   return {FormatAddress(result.address),
@@ -72,7 +73,7 @@ class CsvWriter : public ResultWriter {
  public:
   explicit CsvWriter(std::ostream& out) : out_(out) { out_ << CsvHeader() << std::flush; }
   void Write(const HostResult& result) override { out_ << CsvRow(result) << std::flush; }
-  void Finish() override {}
+  void Finish(SweepEnd /*end*/) override {}
 
  private:
   std::ostream& out_;
@@ -82,7 +83,7 @@ class JsonWriter : public ResultWriter {
  public:
   explicit JsonWriter(std::ostream& out) : out_(out) {}
   void Write(const HostResult& result) override { out_ << JsonLine(result) << '\n' << std::flush; }
-  void Finish() override {}
+  void Finish(SweepEnd /*end*/) override {}
 
  private:
   std::ostream& out_;
@@ -90,14 +91,66 @@ class JsonWriter : public ResultWriter {
 
 class TableWriter : public ResultWriter {
  public:
-  explicit TableWriter(std::ostream& out) : out_(out) {}
+  TableWriter(std::ostream& out, std::optional<std::size_t> terminalWidth)
+      : out_(out), terminalWidth_(terminalWidth) {}
   void Write(const HostResult& result) override { results_.push_back(result); }
-  void Finish() override { out_ << Table(results_) << std::flush; }
+  void Finish(SweepEnd /*end*/) override { out_ << Table(results_, terminalWidth_) << std::flush; }
 
  private:
   std::ostream& out_;
+  std::optional<std::size_t> terminalWidth_;
   std::vector<HostResult> results_;
 };
+
+constexpr std::size_t kNameColumn = 4;
+constexpr std::size_t kVendorColumn = 6;
+constexpr std::size_t kColumnGap = 2;
+// Narrower than this, a cut name or maker says too little to be worth it.
+constexpr std::size_t kNarrowestCut = 8;
+constexpr std::string_view kEllipsis = "\xE2\x80\xA6";  // U+2026
+
+bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0U) == 0x80; }
+
+// Terminal columns taken, one per character (every byte that starts one).
+std::size_t DisplayWidth(std::string_view text) {
+  return static_cast<std::size_t>(
+      std::count_if(text.begin(), text.end(), [](char c) { return !IsContinuationByte(c); }));
+}
+
+std::string CutToWidth(const std::string& text, std::size_t width) {
+  if (DisplayWidth(text) <= width) {
+    return text;
+  }
+  std::size_t end = 0;
+  for (std::size_t kept = 0; end < text.size(); ++end) {
+    if (!IsContinuationByte(text[end]) && kept++ == width - 1) {
+      break;
+    }
+  }
+  return text.substr(0, end) + std::string(kEllipsis);
+}
+
+// Cuts the name and maker columns so that the rows fit `terminalWidth`; each
+// keeps at least half the room they share when it needs that much.
+void FitColumns(std::vector<Columns>& rows, std::array<std::size_t, kColumnCount>& widths,
+                std::size_t terminalWidth) {
+  std::size_t fixed = kColumnGap * (widths.size() - 1);
+  for (std::size_t i = 0; i < widths.size(); ++i) {
+    fixed += i == kNameColumn || i == kVendorColumn ? 0 : widths[i];
+  }
+  const std::size_t room = std::max(terminalWidth, fixed + 2 * kNarrowestCut) - fixed;
+  const std::size_t name = widths[kNameColumn];
+  const std::size_t vendor = widths[kVendorColumn];
+  if (name + vendor <= room) {
+    return;
+  }
+  widths[kNameColumn] = std::min(name, std::max(room / 2, room - std::min(room, vendor)));
+  widths[kVendorColumn] = std::min(vendor, room - widths[kNameColumn]);
+  for (auto& row : rows) {
+    row[kNameColumn] = CutToWidth(row[kNameColumn], widths[kNameColumn]);
+    row[kVendorColumn] = CutToWidth(row[kVendorColumn], widths[kVendorColumn]);
+  }
+}
 
 }  // namespace
 
@@ -152,7 +205,8 @@ std::string JsonLine(const HostResult& result) {
   return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
-std::string Table(const std::vector<HostResult>& results) {
+std::string Table(const std::vector<HostResult>& results,
+                  std::optional<std::size_t> terminalWidth) {
   const Columns header{"ADDRESS", "STATE", "RTT(ms)", "TTL", "NAME", "MAC", "VENDOR"};
   std::vector<Columns> rows{header};
   for (const auto& result : results) {
@@ -160,27 +214,39 @@ std::string Table(const std::vector<HostResult>& results) {
     for (auto& column : columns) {
       column = Printable(column);
     }
+    // The worker counts whole milliseconds: 0 is a reply within the first.
+    if (terminalWidth && result.roundTripMs == 0) {
+      columns[2] = "<1";
+    }
     rows.push_back(std::move(columns));
   }
-  std::array<std::size_t, header.size()> widths{};
+  // Piped output keeps its byte widths, as scripts have always read it.
+  const auto width = [&](const std::string& text) {
+    return terminalWidth ? DisplayWidth(text) : text.size();
+  };
+  std::array<std::size_t, kColumnCount> widths{};
   for (const auto& row : rows) {
     for (std::size_t i = 0; i < row.size(); ++i) {
-      widths[i] = std::max(widths[i], row[i].size());
+      widths[i] = std::max(widths[i], width(row[i]));
     }
+  }
+  if (terminalWidth) {
+    FitColumns(rows, widths, *terminalWidth);
   }
   std::string table;
   for (const auto& row : rows) {
     std::string line;
     for (std::size_t i = 0; i < row.size(); ++i) {
       line += row[i];
-      line += std::string(widths[i] - row[i].size() + 2, ' ');
+      line += std::string(widths[i] - width(row[i]) + kColumnGap, ' ');
     }
     table += line.substr(0, line.find_last_not_of(' ') + 1) + "\n";
   }
   return table;
 }
 
-std::unique_ptr<ResultWriter> MakeWriter(Format format, std::ostream& out) {
+std::unique_ptr<ResultWriter> MakeWriter(Format format, std::ostream& out,
+                                         std::optional<std::size_t> terminalWidth) {
   switch (format) {
     case Format::kCsv:
       return std::make_unique<CsvWriter>(out);
@@ -189,7 +255,7 @@ std::unique_ptr<ResultWriter> MakeWriter(Format format, std::ostream& out) {
     case Format::kTable:
       break;
   }
-  return std::make_unique<TableWriter>(out);
+  return std::make_unique<TableWriter>(out, terminalWidth);
 }
 
 }  // namespace hostsweep::controller

@@ -20,6 +20,8 @@ std::string DefaultWorkerPath();
 // Throws SystemError naming the problem when `path` cannot be run.
 void CheckWorkerPath(const std::string& path);
 bool IsTerminal(std::FILE* stream);
+// How many columns wide the terminal standard output is; 0 when it cannot tell.
+std::size_t TerminalColumns();
 
 // How a write to standard output or standard error ended.
 enum class WriteOutcome { kWritten, kInterrupted, kReaderGone, kFailed };

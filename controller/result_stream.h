@@ -17,7 +17,7 @@ class ResultStream {
   void WriteReady(const ResultBook& book);
   // Writes every finished result still unwritten, in order, leaving out the
   // unfinished ones (an interrupted sweep has some); then ends the output.
-  void Finish(const ResultBook& book);
+  void Finish(const ResultBook& book, SweepEnd end);
 
  private:
   void WriteOne(const HostResult& result);

@@ -1,6 +1,7 @@
 #include "controller/platform_host.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,6 +46,11 @@ void CheckWorkerPath(const std::string& path) {
 }
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
+
+std::size_t TerminalColumns() {
+  winsize size{};
+  return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
 
 std::filesystem::path VendorRegistryFolder() { return "/usr/share/ieee-data"; }
 std::size_t NeighbourTableSize() {

@@ -92,6 +92,14 @@ bool IsTerminal(std::FILE* stream) {
   return ::SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != FALSE;
 }
 
+std::size_t TerminalColumns() {
+  CONSOLE_SCREEN_BUFFER_INFO console{};
+  if (::GetConsoleScreenBufferInfo(::GetStdHandle(STD_OUTPUT_HANDLE), &console) == FALSE) {
+    return 0;
+  }
+  return static_cast<std::size_t>(console.srWindow.Right - console.srWindow.Left + 1);
+}
+
 // Windows grows its neighbour cache as it needs, and an echo request waiting
 // for resolution waits inside its own call.
 std::size_t NeighbourTableSize() { return 0; }
