@@ -130,8 +130,9 @@ std::string CutToWidth(const std::string& text, std::size_t width) {
   return text.substr(0, end) + std::string(kEllipsis);
 }
 
-// Cuts the name and maker columns so that the rows fit `terminalWidth`; each
-// keeps at least half the room they share when it needs that much.
+// Cuts the name and maker columns so that the rows fit `terminalWidth`. The
+// name matters more: the maker gives way first, down to a third of the room
+// the two share, and the name only then.
 void FitColumns(std::vector<Columns>& rows, std::array<std::size_t, kColumnCount>& widths,
                 std::size_t terminalWidth) {
   std::size_t fixed = kColumnGap * (widths.size() - 1);
@@ -144,8 +145,9 @@ void FitColumns(std::vector<Columns>& rows, std::array<std::size_t, kColumnCount
   if (name + vendor <= room) {
     return;
   }
-  widths[kNameColumn] = std::min(name, std::max(room / 2, room - std::min(room, vendor)));
-  widths[kVendorColumn] = std::min(vendor, room - widths[kNameColumn]);
+  const std::size_t vendorKept = std::min(vendor, std::max(kNarrowestCut, room / 3));
+  widths[kNameColumn] = std::min(name, room - vendorKept);
+  widths[kVendorColumn] = room - widths[kNameColumn];
   for (auto& row : rows) {
     row[kNameColumn] = CutToWidth(row[kNameColumn], widths[kNameColumn]);
     row[kVendorColumn] = CutToWidth(row[kVendorColumn], widths[kVendorColumn]);
