@@ -30,4 +30,8 @@ std::string MarkupText(std::string_view text) {
   return escaped;
 }
 
+std::string MarkupAttribute(std::string_view name, std::string_view value) {
+  return " " + std::string(name) + "=\"" + MarkupText(value) + "\"";
+}
+
 }  // namespace hostsweep::controller

@@ -11,4 +11,7 @@ namespace hostsweep::controller {
 // escaped: a name can neither close an attribute nor open an element.
 std::string MarkupText(std::string_view text);
 
+// ` name="value"`, the value as MarkupText() makes it.
+std::string MarkupAttribute(std::string_view name, std::string_view value);
+
 }  // namespace hostsweep::controller

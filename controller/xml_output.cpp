@@ -41,14 +41,18 @@ Status StatusOf(const HostResult& result) {
 // Both attributes nmap gives a time: seconds since the epoch, and as text.
 std::string TimeAttributes(std::string_view seconds, std::string_view text,
                            std::chrono::system_clock::time_point when) {
-  return std::string(seconds) + "=\"" + std::to_string(EpochSeconds(when)) + "\" " +
-         std::string(text) + "=\"" + LocalTimeText(when) + "\"";
+  return MarkupAttribute(seconds, std::to_string(EpochSeconds(when))) +
+         MarkupAttribute(text, LocalTimeText(when));
 }
 
 // nmap writes MAC addresses with colons.
 std::string NmapMac(std::string mac) {
   std::replace(mac.begin(), mac.end(), '-', ':');
   return mac;
+}
+
+std::string Element(std::string_view key, const std::string& text) {
+  return "<elem" + MarkupAttribute("key", key) + ">" + MarkupText(text) + "</elem>";
 }
 
 // The NetBIOS name and workgroup where importers look for them: the host
@@ -62,14 +66,14 @@ std::string NetbiosScript(const HostResult& result) {
   std::string elements;
   if (netbiosName) {
     output = "NetBIOS name: " + result.name;
-    elements += "<elem key=\"server_name\">" + MarkupText(result.name) + "</elem>";
+    elements += Element("server_name", result.name);
   }
   if (!result.workgroup.empty()) {
     output += std::string(output.empty() ? "" : ", ") + "Workgroup: " + result.workgroup;
-    elements += "<elem key=\"workgroup\">" + MarkupText(result.workgroup) + "</elem>";
+    elements += Element("workgroup", result.workgroup);
   }
-  return "<hostscript><script id=\"nbstat\" output=\"" + MarkupText(output) + "\">" + elements +
-         "</script></hostscript>\n";
+  return "<hostscript><script" + MarkupAttribute("id", "nbstat") +
+         MarkupAttribute("output", output) + ">" + elements + "</script></hostscript>\n";
 }
 
 // One round trip is all there is: its variation and time-out follow RFC
@@ -79,27 +83,32 @@ std::string Times(long roundTripMs) {
   constexpr long kLeastTimeout = 100000;
   const long smoothed = roundTripMs * kMicroseconds;
   const long variation = smoothed / 2;
-  return "<times srtt=\"" + std::to_string(smoothed) + "\" rttvar=\"" + std::to_string(variation) +
-         "\" to=\"" + std::to_string(std::max(smoothed + 4 * variation, kLeastTimeout)) + "\"/>\n";
+  const long timeout = std::max(smoothed + 4 * variation, kLeastTimeout);
+  return "<times" + MarkupAttribute("srtt", std::to_string(smoothed)) +
+         MarkupAttribute("rttvar", std::to_string(variation)) +
+         MarkupAttribute("to", std::to_string(timeout)) + "/>\n";
 }
 
 std::string HostElement(const HostResult& result) {
   const Status status = StatusOf(result);
-  std::string host = "<host><status state=\"" + std::string(status.state) + "\" reason=\"" +
-                     std::string(status.reason) + "\" reason_ttl=\"" +
-                     std::to_string(status.reasonTtl) + "\"/>\n<address addr=\"" +
-                     FormatAddress(result.address) + "\" addrtype=\"ipv4\"/>\n";
+  std::string host = "<host><status" + MarkupAttribute("state", status.state) +
+                     MarkupAttribute("reason", status.reason) +
+                     MarkupAttribute("reason_ttl", std::to_string(status.reasonTtl)) +
+                     "/>\n<address" + MarkupAttribute("addr", FormatAddress(result.address)) +
+                     MarkupAttribute("addrtype", "ipv4") + "/>\n";
   if (!result.mac.empty()) {
-    host += "<address addr=\"" + MarkupText(NmapMac(result.mac)) + "\" addrtype=\"mac\"";
+    host += "<address" + MarkupAttribute("addr", NmapMac(result.mac)) +
+            MarkupAttribute("addrtype", "mac");
     if (!result.vendor.empty()) {
-      host += " vendor=\"" + MarkupText(result.vendor) + "\"";
+      host += MarkupAttribute("vendor", result.vendor);
     }
     host += "/>\n";
   }
   host += "<hostnames>\n";
   if (!result.name.empty()) {
-    host += "<hostname name=\"" + MarkupText(result.name) + "\" type=\"" +
-            (result.nameSource == NameSource::kDns ? "PTR" : "user") + "\"/>\n";
+    host += "<hostname" + MarkupAttribute("name", result.name) +
+            MarkupAttribute("type", result.nameSource == NameSource::kDns ? "PTR" : "user") +
+            "/>\n";
   }
   host += "</hostnames>\n" + NetbiosScript(result);
   if (result.roundTripMs) {
@@ -111,11 +120,16 @@ std::string HostElement(const HostResult& result) {
 class XmlWriter : public ResultWriter {
  public:
   XmlWriter(std::ostream& out, SweepRun run) : out_(out), run_(std::move(run)) {
-    out_ << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE nmaprun>\n"
-         << "<nmaprun scanner=\"hostsweep\" args=\"" << MarkupText(run_.commandLine) << "\" "
+    out_ << R"(<?xml version="1.0" encoding="UTF-8"?>)"
+         << "\n<!DOCTYPE nmaprun>\n<nmaprun" << MarkupAttribute("scanner", "hostsweep")
+         << MarkupAttribute("args", run_.commandLine)
          << TimeAttributes("start", "startstr", run_.start)
-         << " version=\"" HOSTSWEEP_VERSION "\" xmloutputversion=\"1.05\">\n"
-         << "<verbose level=\"0\"/>\n<debugging level=\"0\"/>\n"
+         << MarkupAttribute("version", HOSTSWEEP_VERSION)
+         << MarkupAttribute("xmloutputversion", "1.05") << ">\n"
+         << R"(<verbose level="0"/>)"
+         << "\n"
+         << R"(<debugging level="0"/>)"
+         << "\n"
          << std::flush;
   }
 
@@ -130,19 +144,22 @@ class XmlWriter : public ResultWriter {
     std::ostringstream elapsed;
     elapsed << std::fixed << std::setprecision(2)
             << std::chrono::duration<double>(now - run_.start).count();
-    std::ostringstream summary;
-    summary << "hostsweep done: " << total_ << " IP addresses (" << up_ << " hosts up) swept in "
-            << elapsed.str() << " seconds";
-    out_ << "<runstats><finished " << TimeAttributes("time", "timestr", now) << " summary=\""
-         << summary.str() << "\" elapsed=\"" << elapsed.str() << "\" exit=\"";
+    const std::string summary = "hostsweep done: " + std::to_string(total_) + " IP addresses (" +
+                                std::to_string(up_) + " hosts up) swept in " + elapsed.str() +
+                                " seconds";
+    out_ << "<runstats><finished" << TimeAttributes("time", "timestr", now)
+         << MarkupAttribute("summary", summary) << MarkupAttribute("elapsed", elapsed.str());
     if (end == SweepEnd::kInterrupted) {
-      out_ << "error\" errormsg=\"interrupted: " << total_ << " of " << run_.addressCount
-           << " addresses done\"";
+      out_ << MarkupAttribute("exit", "error")
+           << MarkupAttribute("errormsg", "interrupted: " + std::to_string(total_) + " of " +
+                                              std::to_string(run_.addressCount) +
+                                              " addresses done");
     } else {
-      out_ << "success\"";
+      out_ << MarkupAttribute("exit", "success");
     }
-    out_ << "/><hosts up=\"" << up_ << "\" down=\"" << down_ << "\" total=\"" << total_
-         << "\"/>\n</runstats>\n</nmaprun>\n"
+    out_ << "/><hosts" << MarkupAttribute("up", std::to_string(up_))
+         << MarkupAttribute("down", std::to_string(down_))
+         << MarkupAttribute("total", std::to_string(total_)) << "/>\n</runstats>\n</nmaprun>\n"
          << std::flush;
   }
 

@@ -35,7 +35,7 @@ std::string ReadFile(const fs::path& path) {
 }
 
 fs::path WorkFolder() {
-  const auto folder = fs::temp_directory_path() / ("hostsweep-toolbox-" + std::to_string(getpid()));
+  auto folder = fs::temp_directory_path() / ("hostsweep-toolbox-" + std::to_string(getpid()));
   fs::create_directories(folder);
   return folder;
 }
@@ -105,7 +105,7 @@ fs::path WidenedDtd() {
   EXPECT_EQ(
       std::distance(std::sregex_iterator(dtd.begin(), dtd.end(), scanner), std::sregex_iterator()),
       1);
-  const auto widened = WorkFolder() / "nmap-hostsweep.dtd";
+  auto widened = WorkFolder() / "nmap-hostsweep.dtd";
   std::ofstream(widened) << std::regex_replace(dtd, scanner, "$1(nmap|hostsweep)");
   return widened;
 }
