@@ -25,7 +25,7 @@ h1 { font-size: 1.4em; margin: 0 0 .3em; }
 .no-report { background: #c62828; color: #fff; }
 .named { background: #1565c0; color: #fff; }
 table { border-collapse: collapse; }
-th, td { border: 1px solid #bbb; padding: .25em .6em; text-align: left; }
+th, td { border: 1px solid #bbb; padding: .25em .6em; text-align: left; white-space: nowrap; }
 th { background: #eee; cursor: pointer; user-select: none; }
 th[data-order=up]::after { content: " \25B2"; }
 th[data-order=down]::after { content: " \25BC"; }
@@ -98,10 +98,12 @@ std::string TableRow(const HostResult& result) {
     rttKey = " data-key=\"" + std::to_string(*result.roundTripMs) + "\"";
   }
   const std::string ttl = result.ttl ? std::to_string(*result.ttl) : std::string{};
-  return "<tr class=\"" + StateClass(result.state) + "\">" +
+  return "<tr>" +
          Cell("td", FormatAddress(result.address),
               " data-key=\"" + std::to_string(result.address) + "\"") +
-         Cell("td", std::string(StateText(result.state))) + Cell("td", MarkupText(result.name)) +
+         Cell("td", std::string(StateText(result.state)),
+              " class=\"" + StateClass(result.state) + "\"") +
+         Cell("td", MarkupText(result.name)) +
          Cell("td", std::string(NameSourceText(result.nameSource))) +
          Cell("td", MarkupText(result.mac)) + Cell("td", MarkupText(result.vendor)) +
          Cell("td", rtt, " class=\"number\"" + rttKey) + Cell("td", ttl, " class=\"number\"") +

@@ -97,7 +97,7 @@ TEST_P(HostileName, ReadsBackAsMaskedTextInXmlAndHtml) {
   EXPECT_EQ(Between(xml, "<hostname name=\"", "\" type=").find_first_of("<>\""),
             std::string(GetParam().shown).find_first_of("<>\""));
   const std::string html = Html({Live(GetParam().name)});
-  EXPECT_EQ(Between(html, "<td>alive</td><td>", "</td>"), GetParam().shown);
+  EXPECT_EQ(Between(html, "alive</td><td>", "</td>"), GetParam().shown);
   EXPECT_EQ(html.find("<script>alert"), std::string::npos);
   EXPECT_EQ(xml.find('\x1b'), std::string::npos);
 }
