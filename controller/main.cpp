@@ -1,17 +1,12 @@
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <iostream>
-#include <memory>
 #include <optional>
 
 #include "controller/errors.h"
 #include "controller/exit_status.h"
-#include "controller/html_output.h"
 #include "controller/link_layer.h"
 #include "controller/local_networks.h"
 #include "controller/name_queries.h"
@@ -19,12 +14,12 @@
 #include "controller/output_channel.h"
 #include "controller/platform_host.h"
 #include "controller/progress.h"
+#include "controller/result_files.h"
 #include "controller/result_stream.h"
 #include "controller/sweep.h"
 #include "controller/targets.h"
 #include "controller/udp_network.h"
 #include "controller/vendors.h"
-#include "controller/xml_output.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -91,25 +86,6 @@ int OutputFailed(const OutputChannel& output) {
   return kExitSystem;
 }
 
-// A file --xml or --html names, with the document written into it.
-struct ResultFile {
-  std::string path;
-  std::ofstream stream;
-  std::unique_ptr<ResultWriter> writer;
-};
-
-// Opened before anything starts: a file that cannot be written is a usage
-// error, not a sweep whose results are lost at the end.
-std::unique_ptr<ResultFile> OpenResultFile(const std::string& path) {
-  auto file = std::make_unique<ResultFile>();
-  file->path = path;
-  file->stream.open(path, std::ios::binary | std::ios::trunc);
-  if (!file->stream) {
-    throw UsageError("cannot write " + path + ": " + std::strerror(errno));
-  }
-  return file;
-}
-
 // The table sized to the terminal when it goes to one: 80 columns when the
 // terminal does not say.
 std::optional<std::size_t> TableWidth(const Options& options) {
@@ -119,31 +95,6 @@ std::optional<std::size_t> TableWidth(const Options& options) {
   }
   const std::size_t columns = TerminalColumns();
   return columns == 0 ? kUsualColumns : columns;
-}
-
-std::unique_ptr<ResultWriter> StandardOutputWriter(const Options& options, std::ostream& out,
-                                                   const SweepRun& run) {
-  if (options.xmlFile == "-") {
-    return MakeXmlWriter(out, run);
-  }
-  if (options.htmlFile == "-") {
-    return MakeHtmlWriter(out, run);
-  }
-  return MakeWriter(options.format, out, TableWidth(options));
-}
-
-std::vector<std::unique_ptr<ResultFile>> OpenResultFiles(const Options& options,
-                                                         const SweepRun& run) {
-  std::vector<std::unique_ptr<ResultFile>> files;
-  if (!options.xmlFile.empty() && options.xmlFile != "-") {
-    files.push_back(OpenResultFile(options.xmlFile));
-    files.back()->writer = MakeXmlWriter(files.back()->stream, run);
-  }
-  if (!options.htmlFile.empty() && options.htmlFile != "-") {
-    files.push_back(OpenResultFile(options.htmlFile));
-    files.back()->writer = MakeHtmlWriter(files.back()->stream, run);
-  }
-  return files;
 }
 
 int RunSweep(const Options& options, const std::vector<Address>& addresses, OutputChannel& output,
@@ -177,7 +128,7 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
   }
   Sweep sweep(addresses, settings, *host, std::cerr, stages);
   std::ostream results(&output);
-  const auto writer = StandardOutputWriter(options, results, run);
+  const auto writer = StandardOutputWriter(options, results, run, TableWidth(options));
   std::vector<ResultStream> streams{ResultStream(*writer, options.foundOnly)};
   for (const auto& file : files) {
     streams.emplace_back(*file->writer, options.foundOnly);
@@ -196,7 +147,8 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
     if (progress) {
       progress->Update(book.Done(), addresses.size(), book.Found());
     }
-    return output.Outcome() == WriteOutcome::kWritten;
+    // A results file that cannot be written ends the sweep, as standard output does.
+    return output.Outcome() == WriteOutcome::kWritten && FailedFile(files) == nullptr;
   });
   if (progress) {
     progress->Clear();
@@ -209,10 +161,10 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
   }
   for (auto& file : files) {
     file->stream.close();
-    if (!file->stream) {
-      std::cerr << "hostsweep: cannot write the results to " << file->path << "\n";
-      return kExitSystem;
-    }
+  }
+  if (const auto* failed = FailedFile(files)) {
+    std::cerr << "hostsweep: cannot write the results to " << failed->path << "\n";
+    return kExitSystem;
   }
   if (output.Outcome() == WriteOutcome::kReaderGone || output.Outcome() == WriteOutcome::kFailed) {
     return OutputFailed(output);

@@ -34,10 +34,22 @@ std::string ReadFile(const fs::path& path) {
   return text.str();
 }
 
+// This run's files, removed when the test program ends.
 fs::path WorkFolder() {
-  auto folder = fs::temp_directory_path() / ("hostsweep-toolbox-" + std::to_string(getpid()));
-  fs::create_directories(folder);
-  return folder;
+  struct Folder {
+    fs::path path = fs::temp_directory_path() / ("hostsweep-toolbox-" + std::to_string(getpid()));
+    Folder() { fs::create_directories(path); }
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+    Folder(Folder&&) = delete;
+    Folder& operator=(Folder&&) = delete;
+    ~Folder() {
+      std::error_code ignored;
+      fs::remove_all(path, ignored);
+    }
+  };
+  static const Folder folder;
+  return folder.path;
 }
 
 // The program, or why the test cannot run.
@@ -168,6 +180,33 @@ TEST_F(Toolbox, InterruptedSweepLeavesAValidFileThatSaysSo) {
   EXPECT_EQ(XPath(xml, "string(//finished/@exit)"), "error");
   EXPECT_THAT(XPath(xml, "string(//finished/@errormsg)"), HasSubstr("interrupted"));
 }
+
+struct FileProblem {
+  const char* option;
+  const char* path;
+  int exitStatus;
+  const char* message;
+};
+
+class UnwritableFile : public Toolbox, public ::testing::WithParamInterface<FileProblem> {};
+
+// One that cannot be created stops the run before it starts; one that fills
+// up ends the sweep, as a failed standard output does.
+TEST_P(UnwritableFile, EndsTheRunSayingWhichFile) {
+  const auto run = RunController({"-q", GetParam().option, GetParam().path, "10.213.0.0/24"});
+  EXPECT_EQ(run.exitStatus, GetParam().exitStatus);
+  EXPECT_THAT(run.standardError, HasSubstr(GetParam().message));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Toolbox, UnwritableFile,
+    ::testing::Values(FileProblem{"--xml", "/nonexistent/lab.xml", 3,
+                                  "cannot write /nonexistent/lab.xml: No such file"},
+                      FileProblem{"--html", "/nonexistent/lab.html", 3,
+                                  "cannot write /nonexistent/lab.html: No such file"},
+                      FileProblem{"-oX", "/dev/full", 4, "cannot write the results to /dev/full"},
+                      FileProblem{"--html", "/dev/full", 4,
+                                  "cannot write the results to /dev/full"}));
 
 TEST_F(Toolbox, NdiffSeesOnlyTheHostTakenDownBetweenTwoSweeps) {
   if (const auto missing = Missing({{"/usr/bin/ndiff", "ndiff"}})) {
