@@ -1,5 +1,6 @@
 #include "controller/html_output.h"
 
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -138,9 +139,13 @@ class HtmlWriter : public ResultWriter {
               "are left out.</p>\n";
     }
     out_ << "<p class=\"legend\">";
+    // Only the states the grid holds: a probe sweep has no named, a quiet
+    // one no "no report".
     for (const State state : {State::kAlive, State::kSilent, State::kDead, State::kNoReport,
                               State::kNamed, State::kUnnamed}) {
-      out_ << "<span class=\"" << StateClass(state) << "\">" << StateText(state) << "</span>";
+      if (seen_.contains(state)) {
+        out_ << "<span class=\"" << StateClass(state) << "\">" << StateText(state) << "</span>";
+      }
     }
     out_ << "</p>\n<div class=\"grid\" style=\"grid-template-columns: repeat(" << GridColumns(done_)
          << ", auto)\">" << grid_ << "</div>\n"
@@ -156,6 +161,7 @@ class HtmlWriter : public ResultWriter {
   void Count(const HostResult& result) {
     ++done_;
     found_ += IsFound(result.state) ? 1 : 0;
+    seen_.insert(result.state);
   }
 
   std::ostream& out_;
@@ -164,6 +170,7 @@ class HtmlWriter : public ResultWriter {
   std::string rows_;
   std::size_t done_ = 0;
   std::size_t found_ = 0;
+  std::set<State> seen_;
 };
 
 }  // namespace

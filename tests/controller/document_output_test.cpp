@@ -193,7 +193,11 @@ TEST(HtmlPage, GridHasEveryAddressTableOnlyTheShownOnes) {
               HasSubstr(R"(<span class="alive" title="10.0.0.10 alive alpha.lab">10</span>)"));
   EXPECT_THAT(page, HasSubstr(R"(<span class="dead" title="10.0.0.2 dead">2</span>)"));
   EXPECT_THAT(page, HasSubstr("<td>Maker &amp; Sons</td>"));
-  EXPECT_THAT(page, Not(HasSubstr("<td>10.0.0.2</td>")));
+  EXPECT_THAT(page, Not(HasSubstr(">10.0.0.2</td>")));
+  EXPECT_THAT(
+      page,
+      HasSubstr(
+          R"(<p class="legend"><span class="alive">alive</span><span class="dead">dead</span></p>)"));
   EXPECT_THAT(page, HasSubstr("2 of 6 addresses swept, 1 found"));
   // Self-contained: nothing to fetch, and fetching forbidden.
   EXPECT_THAT(page, HasSubstr("default-src 'none'"));
