@@ -102,6 +102,7 @@ class TableWriter : public ResultWriter {
   std::vector<HostResult> results_;
 };
 
+constexpr std::size_t kRoundTripColumn = 2;
 constexpr std::size_t kNameColumn = 4;
 constexpr std::size_t kVendorColumn = 6;
 constexpr std::size_t kColumnGap = 2;
@@ -218,7 +219,7 @@ std::string Table(const std::vector<HostResult>& results,
     }
     // The worker counts whole milliseconds: 0 is a reply within the first.
     if (terminalWidth && result.roundTripMs == 0) {
-      columns[2] = "<1";
+      columns[kRoundTripColumn] = "<1";
     }
     rows.push_back(std::move(columns));
   }
