@@ -13,10 +13,12 @@ constexpr std::uint8_t kAllOnes = 0xFF;
 
 }  // namespace
 
-std::string FormatMac(const MacAddress& mac) {
+std::string FormatMac(const MacAddress& mac, char separator) {
   std::string text;
   for (const std::uint8_t octet : mac) {
-    text += text.empty() ? "" : "-";
+    if (!text.empty()) {
+      text += separator;
+    }
     text += kHexDigits[octet >> 4];
     text += kHexDigits[octet & 0x0F];
   }

@@ -12,7 +12,8 @@ namespace hostsweep::controller {
 
 using MacAddress = std::array<std::uint8_t, 6>;
 
-std::string FormatMac(const MacAddress& mac);
+// Upper-case hex pairs joined by `separator` (nmap's XML joins them by ':').
+std::string FormatMac(const MacAddress& mac, char separator = '-');
 // "00-1A-2B-3C-4D-5E" (either case); nothing for any other text.
 std::optional<MacAddress> ParseMac(std::string_view text);
 // All zeros or all ones: what a host sends when it does not know its own

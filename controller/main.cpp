@@ -18,6 +18,7 @@
 #include "controller/platform_host.h"
 #include "controller/printable.h"
 #include "controller/progress.h"
+#include "controller/result_files.h"
 #include "controller/result_stream.h"
 #include "controller/sweep.h"
 #include "controller/targets.h"
@@ -57,7 +58,7 @@ class ErrorsThrough {
   std::streambuf* before_;
 };
 
-std::vector<Address> CollectAddresses(const Options& options) {
+std::vector<Address> CollectAddresses(const Options& options, bool inputClosed) {
   std::vector<std::string> targets =
       options.localNetworks ? LocalTargets() : std::vector<std::string>{};
   for (const auto& [text, isFile] : options.targets) {
@@ -65,7 +66,7 @@ std::vector<Address> CollectAddresses(const Options& options) {
       targets.push_back(text);
       continue;
     }
-    if (text == "-" && !StandardInputOpen()) {
+    if (text == "-" && inputClosed) {
       throw UsageError("-f -: standard input is closed");
     }
     const auto lines = ReadTargetFile(text);
@@ -141,8 +142,21 @@ int OutputFailed(const OutputChannel& output) {
   return kExitSystem;
 }
 
+// The table sized to the terminal when it goes to one: 80 columns when the
+// terminal does not say.
+std::optional<std::size_t> TableWidth(const Options& options) {
+  constexpr std::size_t kUsualColumns = 80;
+  if (options.format != Format::kTable || !IsTerminal(stdout)) {
+    return std::nullopt;
+  }
+  const std::size_t columns = TerminalColumns();
+  return columns == 0 ? kUsualColumns : columns;
+}
+
 int RunSweep(const Options& options, const std::vector<Address>& addresses, OutputChannel& output,
-             OutputChannel& errors, LinkSocket* linkSocket, const std::string& whyNoLinkSocket) {
+             OutputChannel& errors, LinkSocket* linkSocket, const std::string& whyNoLinkSocket,
+             const SweepRun& run) {
+  auto files = OpenResultFiles(options, run);
   const std::string workerPath = options.worker.empty() ? DefaultWorkerPath() : options.worker;
   CheckWorkerPath(workerPath);
   if (!options.namesOnly) {
@@ -175,8 +189,12 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
   Sweep sweep(addresses, settings, *host, std::cerr, options.namesOnly ? nullptr : &linkLayer,
               linkPass.get());
   std::ostream results(&output);
-  const auto writer = MakeWriter(options.format, results);
-  ResultStream stream(*writer, options.foundOnly,
+  const auto writer = StandardOutputWriter(options, results, run, TableWidth(options));
+  std::vector<ResultWriter*> writers{writer.get()};
+  for (const auto& file : files) {
+    writers.push_back(file->writer.get());
+  }
+  ResultStream stream(writers, options.foundOnly,
                       [&vendors](const MacAddress& mac) { return vendors.VendorOf(mac); });
   // The progress line's own terminal controls go around the masking.
   std::ostream terminal(&errors);
@@ -192,14 +210,22 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
     if (progress) {
       progress->Update(book.Done(), addresses.size(), book.Found());
     }
-    return output.Outcome() == WriteOutcome::kWritten;
+    // A results file that cannot be written ends the sweep, as standard output does.
+    return output.Outcome() == WriteOutcome::kWritten && FailedFile(files) == nullptr;
   });
   if (progress) {
     progress->Clear();
   }
-  stream.Finish(sweep.Book());
+  stream.Finish(sweep.Book(), finished ? SweepEnd::kComplete : SweepEnd::kInterrupted);
   if (options.verbose) {
     ReportCounts(sweep.Counts());
+  }
+  for (auto& file : files) {
+    file->stream.close();
+  }
+  if (const auto* failed = FailedFile(files)) {
+    std::cerr << "hostsweep: cannot write the results to " << failed->path << "\n";
+    return kExitSystem;
   }
   if (output.Outcome() == WriteOutcome::kReaderGone || output.Outcome() == WriteOutcome::kFailed) {
     return OutputFailed(output);
@@ -252,7 +278,7 @@ int main(int argc, char** argv) {
     if (parsed.options->arpRate > kDefaultArpRate && !MaySetAnyArpRate()) {
       throw UsageError("--rate above " + std::to_string(kDefaultArpRate) + " needs root");
     }
-    addresses = CollectAddresses(*parsed.options);
+    addresses = CollectAddresses(*parsed.options, closed.input);
   } catch (const UsageError& error) {
     std::cerr << "hostsweep: " << error.what() << "\n";
     return kExitUsage;
@@ -260,8 +286,19 @@ int main(int argc, char** argv) {
     std::cerr << "hostsweep: " << error.what() << "\n";
     return kExitSystem;
   }
+  std::string commandLine = "hostsweep";
+  for (int i = 1; i < argc; ++i) {
+    commandLine += std::string(" ") + argv[i];
+  }
+  const SweepRun run{.commandLine = commandLine,
+                     .start = std::chrono::system_clock::now(),
+                     .addressCount = addresses.size()};
   try {
-    return RunSweep(*parsed.options, addresses, output, errors, linkSocket.get(), whyNoLinkSocket);
+    return RunSweep(*parsed.options, addresses, output, errors, linkSocket.get(), whyNoLinkSocket,
+                    run);
+  } catch (const UsageError& error) {
+    std::cerr << "hostsweep: " << error.what() << "\n";
+    return kExitUsage;
   } catch (const SystemError& error) {
     std::cerr << "hostsweep: " << error.what() << "\n";
     return kExitSystem;

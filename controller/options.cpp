@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 
 #include "controller/exit_status.h"
 
@@ -28,6 +29,8 @@ answer; vendor from the IEEE registries (ieee-data).
 Addresses on a directly connected Ethernet network are first asked over ARP
 (needs CAP_NET_RAW, else skipped): only those that answer get a worker; the
 others are dead at once. Every other address takes the echo path.
+--xml writes nmap's XML output (format 1.05): ndiff compares two sweeps,
+xsltproc with nmap.xsl makes a web page, nmap importers read it.
 
 Sending echo requests needs root, the worker file's own right
 (setcap cap_net_raw+ep hostsweep-worker) or a group inside
@@ -68,6 +71,23 @@ ParsedCommandLine Flushed(std::ostream& out, std::ostream& err) {
   return {std::nullopt, kExitSystem};
 }
 
+// Standard output carries one format, and a file one document.
+std::optional<std::string> StandardOutputClash(const Options& options, bool csvOrJson) {
+  const bool xmlOut = options.xmlFile == "-";
+  const bool htmlOut = options.htmlFile == "-";
+  if (xmlOut && htmlOut) {
+    return "--xml - and --html - would both write to standard output";
+  }
+  if ((xmlOut || htmlOut) && csvOrJson) {
+    return std::string(xmlOut ? "--xml -" : "--html -") +
+           " takes standard output, which --csv or --json would also write";
+  }
+  if (!options.xmlFile.empty() && options.xmlFile == options.htmlFile) {
+    return "--xml and --html name the same file: " + options.xmlFile;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
@@ -94,6 +114,14 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
   bool json = false;
   auto* csvFlag = app.add_flag("--csv", csv, "CSV with a header line");
   app.add_flag("--json", json, "One JSON object per address per line")->excludes(csvFlag);
+  app.add_option("--xml", options.xmlFile,
+                 "Also write nmap's XML output to FILE (or -oX FILE), as the sweep goes; - for "
+                 "standard output instead of the table")
+      ->type_name("FILE");
+  app.add_option("--html", options.htmlFile,
+                 "Also write an HTML page (address grid, sortable table) to FILE; - for standard "
+                 "output instead of the table")
+      ->type_name("FILE");
   auto* alive =
       app.add_flag("--alive", options.foundOnly, "Show only the hosts found (alive or silent)");
   app.add_flag("--names-only", options.namesOnly,
@@ -127,8 +155,13 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
   app.add_option(
       "--worker", options.worker,
       "The worker program (default: hostsweep-worker beside this program, else the installed one)");
+  // nmap's spelling of the XML option, which CLI11 would read as -o X.
+  std::vector<const char*> arguments(argv, argv + argc);
+  for (auto& argument : arguments) {
+    argument = std::string_view(argument) == "-oX" ? "--xml" : argument;
+  }
   try {
-    app.parse(argc, argv);
+    app.parse(argc, arguments.data());
   } catch (const CLI::ParseError& error) {
     const int status = app.exit(error, out, err);
     return status == 0 ? Flushed(out, err) : ParsedCommandLine{std::nullopt, kExitUsage};
@@ -136,6 +169,10 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
   options.targets = InOrder(app, fileOption, targets, files);
   if (options.targets.empty() && !options.localNetworks) {
     err << "hostsweep: no targets given\nRun with --help for more information.\n";
+    return {std::nullopt, kExitUsage};
+  }
+  if (const auto problem = StandardOutputClash(options, csv || json)) {
+    err << "hostsweep: " << *problem << "\nRun with --help for more information.\n";
     return {std::nullopt, kExitUsage};
   }
   options.format = csv ? Format::kCsv : json ? Format::kJson : Format::kTable;

@@ -30,6 +30,8 @@ struct Options {
   std::vector<TargetArgument> targets;  // in the order given
   bool localNetworks = false;
   Format format = Format::kTable;
+  std::string xmlFile;   // nmap's XML as well; "-" for standard output instead
+  std::string htmlFile;  // a page of our own as well; "-" likewise
   bool foundOnly = false;
   bool namesOnly = false;
   bool extraNames = true;  // NetBIOS and mDNS names for hosts DNS does not name

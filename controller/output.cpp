@@ -29,7 +29,8 @@ std::optional<std::string> NonEmpty(const std::string& text) {
 // A spreadsheet reads a cell that starts with one of these as a formula.
 constexpr std::string_view kFormulaStarts = "=+-@\t\r";
 
-using Columns = std::array<std::string, 7>;
+constexpr std::size_t kColumnCount = 7;
+using Columns = std::array<std::string, kColumnCount>;
 
 std::optional<std::string> MacText(const HostView& view) {
   return view.mac ? std::optional(FormatMac(*view.mac)) : std::nullopt;
@@ -75,7 +76,7 @@ class CsvWriter : public ResultWriter {
  public:
   explicit CsvWriter(std::ostream& out) : out_(out) { out_ << CsvHeader() << std::flush; }
   void Write(const HostView& view) override { out_ << CsvRow(view) << std::flush; }
-  void Finish() override {}
+  void Finish(SweepEnd /*end*/) override {}
 
  private:
   std::ostream& out_;
@@ -85,7 +86,7 @@ class JsonWriter : public ResultWriter {
  public:
   explicit JsonWriter(std::ostream& out) : out_(out) {}
   void Write(const HostView& view) override { out_ << JsonLine(view) << '\n' << std::flush; }
-  void Finish() override {}
+  void Finish(SweepEnd /*end*/) override {}
 
  private:
   std::ostream& out_;
@@ -93,14 +94,69 @@ class JsonWriter : public ResultWriter {
 
 class TableWriter : public ResultWriter {
  public:
-  explicit TableWriter(std::ostream& out) : out_(out) {}
+  TableWriter(std::ostream& out, std::optional<std::size_t> terminalWidth)
+      : out_(out), terminalWidth_(terminalWidth) {}
   void Write(const HostView& view) override { views_.push_back(view); }
-  void Finish() override { out_ << Table(views_) << std::flush; }
+  void Finish(SweepEnd /*end*/) override { out_ << Table(views_, terminalWidth_) << std::flush; }
 
  private:
   std::ostream& out_;
+  std::optional<std::size_t> terminalWidth_;
   std::vector<HostView> views_;
 };
+
+constexpr std::size_t kRoundTripColumn = 2;
+constexpr std::size_t kNameColumn = 4;
+constexpr std::size_t kVendorColumn = 6;
+constexpr std::size_t kColumnGap = 2;
+// Narrower than this, a cut name or maker says too little to be worth it.
+constexpr std::size_t kNarrowestCut = 8;
+constexpr std::string_view kEllipsis = "\xE2\x80\xA6";  // U+2026
+
+bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0U) == 0x80; }
+
+// Terminal columns taken, one per character (every byte that starts one).
+std::size_t DisplayWidth(std::string_view text) {
+  return static_cast<std::size_t>(
+      std::count_if(text.begin(), text.end(), [](char c) { return !IsContinuationByte(c); }));
+}
+
+std::string CutToWidth(const std::string& text, std::size_t width) {
+  if (DisplayWidth(text) <= width) {
+    return text;
+  }
+  std::size_t end = 0;
+  for (std::size_t kept = 0; end < text.size(); ++end) {
+    if (!IsContinuationByte(text[end]) && kept++ == width - 1) {
+      break;
+    }
+  }
+  return text.substr(0, end) + std::string(kEllipsis);
+}
+
+// Cuts the name and maker columns so that the rows fit `terminalWidth`. The
+// name matters more: the maker gives way first, down to a third of the room
+// the two share, and the name only then.
+void FitColumns(std::vector<Columns>& rows, std::array<std::size_t, kColumnCount>& widths,
+                std::size_t terminalWidth) {
+  std::size_t fixed = kColumnGap * (widths.size() - 1);
+  for (std::size_t i = 0; i < widths.size(); ++i) {
+    fixed += i == kNameColumn || i == kVendorColumn ? 0 : widths[i];
+  }
+  const std::size_t room = std::max(terminalWidth, fixed + 2 * kNarrowestCut) - fixed;
+  const std::size_t name = widths[kNameColumn];
+  const std::size_t vendor = widths[kVendorColumn];
+  if (name + vendor <= room) {
+    return;
+  }
+  const std::size_t vendorKept = std::min(vendor, std::max(kNarrowestCut, room / 3));
+  widths[kNameColumn] = std::min(name, room - vendorKept);
+  widths[kVendorColumn] = room - widths[kNameColumn];
+  for (auto& row : rows) {
+    row[kNameColumn] = CutToWidth(row[kNameColumn], widths[kNameColumn]);
+    row[kVendorColumn] = CutToWidth(row[kVendorColumn], widths[kVendorColumn]);
+  }
+}
 
 }  // namespace
 
@@ -157,7 +213,7 @@ std::string JsonLine(const HostView& view) {
       line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
 }
 
-std::string Table(const std::vector<HostView>& views) {
+std::string Table(const std::vector<HostView>& views, std::optional<std::size_t> terminalWidth) {
   const Columns header{"ADDRESS", "STATE", "RTT(ms)", "TTL", "NAME", "MAC", "VENDOR"};
   std::vector<Columns> rows{header};
   for (const auto& view : views) {
@@ -165,27 +221,39 @@ std::string Table(const std::vector<HostView>& views) {
     for (auto& column : columns) {
       column = Printable(column);
     }
+    // The worker counts whole milliseconds: 0 is a reply within the first.
+    if (terminalWidth && view.roundTripMs == 0) {
+      columns[kRoundTripColumn] = "<1";
+    }
     rows.push_back(std::move(columns));
   }
-  std::array<std::size_t, header.size()> widths{};
+  // Piped output keeps its byte widths, as scripts have always read it.
+  const auto width = [&](const std::string& text) {
+    return terminalWidth ? DisplayWidth(text) : text.size();
+  };
+  std::array<std::size_t, kColumnCount> widths{};
   for (const auto& row : rows) {
     for (std::size_t i = 0; i < row.size(); ++i) {
-      widths[i] = std::max(widths[i], row[i].size());
+      widths[i] = std::max(widths[i], width(row[i]));
     }
+  }
+  if (terminalWidth) {
+    FitColumns(rows, widths, *terminalWidth);
   }
   std::string table;
   for (const auto& row : rows) {
     std::string line;
     for (std::size_t i = 0; i < row.size(); ++i) {
       line += row[i];
-      line += std::string(widths[i] - row[i].size() + 2, ' ');
+      line += std::string(widths[i] - width(row[i]) + kColumnGap, ' ');
     }
     table += std::string(TrimEnd(line, " ")) + "\n";
   }
   return table;
 }
 
-std::unique_ptr<ResultWriter> MakeWriter(Format format, std::ostream& out) {
+std::unique_ptr<ResultWriter> MakeWriter(Format format, std::ostream& out,
+                                         std::optional<std::size_t> terminalWidth) {
   switch (format) {
     case Format::kCsv:
       return std::make_unique<CsvWriter>(out);
@@ -194,7 +262,7 @@ std::unique_ptr<ResultWriter> MakeWriter(Format format, std::ostream& out) {
     case Format::kTable:
       break;
   }
-  return std::make_unique<TableWriter>(out);
+  return std::make_unique<TableWriter>(out, terminalWidth);
 }
 
 }  // namespace hostsweep::controller

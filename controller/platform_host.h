@@ -17,6 +17,7 @@ class LinkSocket;  // controller/link_pass.h
 
 // Which of standard output and error were closed when hostsweep started.
 struct ClosedStreams {
+  bool input;
   bool output;
   bool error;
 };
@@ -32,8 +33,8 @@ std::string DefaultWorkerPath();
 // Throws SystemError naming the problem when `path` cannot be run.
 void CheckWorkerPath(const std::string& path);
 bool IsTerminal(std::FILE* stream);
-// False when the controller was started with standard input closed.
-bool StandardInputOpen();
+// How many columns wide the terminal standard output is; 0 when it cannot tell.
+std::size_t TerminalColumns();
 
 // How a write to standard output or standard error ended.
 enum class WriteOutcome { kWritten, kInterrupted, kReaderGone, kFailed };

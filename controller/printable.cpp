@@ -50,8 +50,10 @@ Decoded DecodeUtf8(std::string_view text) {
     }
     point = point << 6U | (next & 0x3FU);
   }
-  // Overlong forms could smuggle a control character past the check.
-  return point < least || point > 0x10FFFF ? Decoded{lead, 0} : Decoded{point, length};
+  // Overlong forms could smuggle a control character past the check; a
+  // surrogate's encoding is no character at all.
+  const bool surrogate = point >= 0xD800 && point <= 0xDFFF;
+  return point < least || point > 0x10FFFF || surrogate ? Decoded{lead, 0} : Decoded{point, length};
 }
 
 }  // namespace
@@ -78,6 +80,23 @@ std::string ReplaceControls(std::string_view text,
 
 std::string Printable(std::string_view text) {
   return ReplaceControls(text, [](std::uint32_t) { return std::string("?"); });
+}
+
+std::string ValidUtf8(std::string_view text) {
+  constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+  std::string valid;
+  valid.reserve(text.size());
+  while (!text.empty()) {
+    const Decoded decoded = DecodeUtf8(text);
+    // U+FFFE and U+FFFF are valid UTF-8 but no XML parser takes them.
+    if (decoded.length == 0 || decoded.point == 0xFFFE || decoded.point == 0xFFFF) {
+      valid += kReplacement;
+    } else {
+      valid += text.substr(0, decoded.length);
+    }
+    text.remove_prefix(decoded.length == 0 ? 1 : decoded.length);
+  }
+  return valid;
 }
 
 std::string Excerpt(std::string_view text, std::size_t most) {

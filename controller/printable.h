@@ -22,6 +22,10 @@ std::string ReplaceControls(std::string_view text,
 // ReplaceControls() with one '?' for each.
 std::string Printable(std::string_view text);
 
+// `text` with every byte that is not part of valid UTF-8 (and U+FFFE, U+FFFF)
+// replaced by U+FFFD, for formats that must be UTF-8: XML and HTML.
+std::string ValidUtf8(std::string_view text);
+
 // Printable() of at most the first `most` bytes of `text`, with "..." when cut.
 std::string Excerpt(std::string_view text, std::size_t most = 40);
 // How much of a file's path a message quotes.

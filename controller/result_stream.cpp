@@ -9,20 +9,27 @@ void ResultStream::WriteReady(const ResultBook& book) {
   }
 }
 
-void ResultStream::Finish(const ResultBook& book) {
+void ResultStream::Finish(const ResultBook& book, SweepEnd end) {
   const auto& results = book.Results();
   for (; next_ < results.size(); ++next_) {
     if (results[next_].probe.state != State::kPending) {
       WriteOne(results[next_]);
     }
   }
-  writer_.Finish();
+  for (ResultWriter* writer : writers_) {
+    writer->Finish(end);
+  }
 }
 
 void ResultStream::WriteOne(const HostResult& result) {
   const HostView view = ViewOf(result, vendorOf_);
-  if (!foundOnly_ || IsFound(view.state)) {
-    writer_.Write(view);
+  const bool shown = !foundOnly_ || IsFound(view.state);
+  for (ResultWriter* writer : writers_) {
+    if (shown) {
+      writer->Write(view);
+    } else {
+      writer->Skip(view);
+    }
   }
 }
 

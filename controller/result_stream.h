@@ -1,9 +1,12 @@
-// Hands results to the writer in target order as soon as every result before
-// them is in, so that CSV and JSON lines appear while the sweep runs.
+// Hands results to the writers (standard output's, the results files') in
+// target order as soon as every result before them is in, so that CSV and
+// JSON lines appear while the sweep runs. Each result's view is worked out
+// once, for every writer.
 #pragma once
 
 #include <cstddef>
 #include <utility>
+#include <vector>
 
 #include "controller/output.h"
 #include "controller/results.h"
@@ -12,19 +15,19 @@ namespace hostsweep::controller {
 
 class ResultStream {
  public:
-  ResultStream(ResultWriter& writer, bool foundOnly, VendorOf vendorOf)
-      : writer_(writer), foundOnly_(foundOnly), vendorOf_(std::move(vendorOf)) {}
+  ResultStream(std::vector<ResultWriter*> writers, bool foundOnly, VendorOf vendorOf)
+      : writers_(std::move(writers)), foundOnly_(foundOnly), vendorOf_(std::move(vendorOf)) {}
 
   // Writes the finished results that follow those already written.
   void WriteReady(const ResultBook& book);
   // Writes every finished result still unwritten, in order, leaving out the
   // unfinished ones (an interrupted sweep has some); then ends the output.
-  void Finish(const ResultBook& book);
+  void Finish(const ResultBook& book, SweepEnd end);
 
  private:
   void WriteOne(const HostResult& result);
 
-  ResultWriter& writer_;
+  std::vector<ResultWriter*> writers_;
   bool foundOnly_;
   VendorOf vendorOf_;
   std::size_t next_ = 0;

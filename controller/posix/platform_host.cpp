@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,7 +23,7 @@
 namespace hostsweep::controller {
 
 ClosedStreams HoldClosedStandardStreams() {
-  ClosedStreams closed{false, false};
+  ClosedStreams closed{false, false, false};
   for (int stream = STDIN_FILENO; stream <= STDERR_FILENO; ++stream) {
     if (fcntl(stream, F_GETFD) != -1 || errno != EBADF) {
       continue;
@@ -31,7 +32,9 @@ ClosedStreams HoldClosedStandardStreams() {
     // that a read of standard input or a write of an output still fails as
     // on a closed descriptor.
     open("/dev/null", stream == STDIN_FILENO ? O_WRONLY : O_RDONLY);
-    if (stream == STDOUT_FILENO) {
+    if (stream == STDIN_FILENO) {
+      closed.input = true;
+    } else if (stream == STDOUT_FILENO) {
       closed.output = true;
     } else if (stream == STDERR_FILENO) {
       closed.error = true;
@@ -77,7 +80,10 @@ void CheckWorkerPath(const std::string& path) {
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 
-bool StandardInputOpen() { return fcntl(STDIN_FILENO, F_GETFD) != -1 || errno != EBADF; }
+std::size_t TerminalColumns() {
+  winsize size{};
+  return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
 
 std::filesystem::path VendorRegistryFolder() { return "/usr/share/ieee-data"; }
 std::size_t NeighbourTableSize() {

@@ -93,7 +93,12 @@ void CheckEchoRights(const std::string& /*workerPath*/) {}
 // Handles, windows and job objects run out long after -j's most.
 // A standard handle is not a number the next handle opened takes: a closed
 // one stays closed, and its writes fail.
-ClosedStreams HoldClosedStandardStreams() { return {false, false}; }
+// Windows gives a console program's missing streams no number another handle
+// could take; only a missing standard input is worth telling (-f -).
+ClosedStreams HoldClosedStandardStreams() {
+  const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+  return {input == nullptr || input == INVALID_HANDLE_VALUE, false, false};
+}
 
 std::size_t MostChainsAtOnce() { return SIZE_MAX; }
 std::size_t MostNameSockets() { return kNameSockets; }
@@ -110,9 +115,12 @@ bool IsTerminal(std::FILE* stream) {
   return ::SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != FALSE;
 }
 
-bool StandardInputOpen() {
-  const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
-  return input != nullptr && input != INVALID_HANDLE_VALUE;
+std::size_t TerminalColumns() {
+  CONSOLE_SCREEN_BUFFER_INFO console{};
+  if (::GetConsoleScreenBufferInfo(::GetStdHandle(STD_OUTPUT_HANDLE), &console) == FALSE) {
+    return 0;
+  }
+  return static_cast<std::size_t>(console.srWindow.Right - console.srWindow.Left + 1);
 }
 
 // Windows grows its neighbour cache as it needs, and an echo request waiting

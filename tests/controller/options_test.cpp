@@ -43,7 +43,12 @@ INSTANTIATE_TEST_SUITE_P(
                       Refused{{"-q", "-v", "10.0.0.1"}}, Refused{{"-j", "0", "10.0.0.1"}},
                       Refused{{"-j", "many", "10.0.0.1"}}, Refused{{"--batch", "4", "10.0.0.1"}},
                       Refused{{"--batch", "0", "10.0.0.1"}}, Refused{{"--pause", "-1", "10.0.0.1"}},
-                      Refused{{"--frobnicate", "10.0.0.1"}}));
+                      Refused{{"--frobnicate", "10.0.0.1"}},
+                      // Standard output carries one format; one file one document.
+                      Refused{{"--xml", "-", "--html", "-", "10.0.0.1"}},
+                      Refused{{"-oX", "-", "--csv", "10.0.0.1"}},
+                      Refused{{"--html", "-", "--json", "10.0.0.1"}},
+                      Refused{{"--xml", "out", "--html", "out", "10.0.0.1"}}));
 
 class HelpAndVersion : public ::testing::TestWithParam<const char*> {};
 
@@ -70,7 +75,8 @@ TEST(Options, DefaultsAndChoicesArrive) {
   EXPECT_TRUE(defaults.options->extraNames);
 
   const auto chosen = Parse({"--json", "-j", "8", "--batch", "2", "--pause", "5", "--alive", "-f",
-                             "-", "--worker", "/w", "--no-extra-names", "10.0.0.1", "10.0.0.2-3"});
+                             "-", "--worker", "/w", "--no-extra-names", "-oX", "a.xml", "--html",
+                             "p.html", "10.0.0.1", "10.0.0.2-3"});
   ASSERT_TRUE(chosen.options.has_value());
   EXPECT_EQ(chosen.options->format, Format::kJson);
   EXPECT_EQ(chosen.options->jobs, 8U);
@@ -79,6 +85,8 @@ TEST(Options, DefaultsAndChoicesArrive) {
   EXPECT_TRUE(chosen.options->foundOnly);
   EXPECT_EQ(chosen.options->worker, "/w");
   EXPECT_FALSE(chosen.options->extraNames);
+  EXPECT_EQ(chosen.options->xmlFile, "a.xml");
+  EXPECT_EQ(chosen.options->htmlFile, "p.html");
   EXPECT_EQ(chosen.options->targets,
             (std::vector<TargetArgument>{{"-", true}, {"10.0.0.1", false}, {"10.0.0.2-3", false}}));
 }

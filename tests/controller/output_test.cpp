@@ -200,7 +200,7 @@ TEST(Writers, CsvAndJsonWriteAtOnceTheTableAtTheEnd) {
     writer->Write(Live("alpha.lab"));
     const bool wroteAtOnce = out.str().find("alpha.lab") != std::string::npos;
     EXPECT_EQ(wroteAtOnce, format != Format::kTable);
-    writer->Finish();
+    writer->Finish(SweepEnd::kComplete);
     EXPECT_NE(out.str().find("alpha.lab"), std::string::npos);
     EXPECT_GT(out.str().size(), before);
   }

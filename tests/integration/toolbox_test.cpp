@@ -1,0 +1,293 @@
+// The programs that read nmap's XML, and a browser, given a real sweep of the
+// lab: nmap's DTD, ndiff, xsltproc with nmap's stylesheet, headless chromium.
+// Each skips, saying which package it lacks, when its program is missing.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <regex>
+#include <sstream>
+
+#include "tests/integration/controller_run.h"
+#include "tests/integration/harness.h"
+
+namespace hostsweep::testing {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+constexpr int kExitFound = 0;
+constexpr int kExitInterrupted = 130;
+constexpr const char* kDtd = "/usr/share/nmap/nmap.dtd";
+constexpr const char* kStylesheet = "/usr/share/nmap/nmap.xsl";
+constexpr const char* kHostileName = R"(<b id="hostile">x</b>.local)";
+constexpr const char* kHostileAddress = "10.213.0.149";  // one of the crowd's unnamed hosts
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& path) {
+  std::ostringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
+}
+
+// This run's files, removed when the test program ends.
+fs::path WorkFolder() {
+  struct Folder {
+    fs::path path = fs::temp_directory_path() / ("hostsweep-toolbox-" + std::to_string(getpid()));
+    Folder() { fs::create_directories(path); }
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+    Folder(Folder&&) = delete;
+    Folder& operator=(Folder&&) = delete;
+    ~Folder() {
+      std::error_code ignored;
+      fs::remove_all(path, ignored);
+    }
+  };
+  static const Folder folder;
+  return folder.path;
+}
+
+// The program, or why the test cannot run.
+std::optional<std::string> Missing(const std::vector<std::pair<const char*, const char*>>& needs) {
+  for (const auto& [file, package] : needs) {
+    if (!fs::exists(file)) {
+      return std::string("needs ") + file + " (package " + package + ")";
+    }
+  }
+  return std::nullopt;
+}
+
+void ForgetNeighbours() {
+  ASSERT_EQ(RunProcess({"/bin/ip", "-4", "neigh", "flush", "dev", "br0"}).exitStatus, 0);
+}
+
+std::string MacWithColons(std::string mac) {
+  std::replace(mac.begin(), mac.end(), '-', ':');
+  return mac;
+}
+
+// For pages: a failure names what is missing, not the whole page.
+bool Holds(const std::string& page, const std::string& text) {
+  return page.find(text) != std::string::npos;
+}
+
+// xmllint's reading of an XPath string expression on `file`.
+std::string XPath(const fs::path& file, const std::string& expression) {
+  std::string value =
+      RunProcess({"/usr/bin/xmllint", "--xpath", expression, file.string()}).standardOutput;
+  if (value.ends_with('\n')) {
+    value.pop_back();
+  }
+  return value;
+}
+
+// One sweep of the lab's /24 as CSV on standard output, XML and HTML in files,
+// with a crowd host whose mDNS name is markup.
+struct LabSweep {
+  fs::path xml;
+  fs::path html;
+  std::vector<std::vector<std::string>> found;  // CSV records of the hosts found
+};
+
+const LabSweep& SweepOnce() {
+  static const LabSweep* sweep = [] {
+    auto* result = new LabSweep{WorkFolder() / "lab.xml", WorkFolder() / "lab.html", {}};
+    ChildProcess responder({HOSTSWEEP_LAB_SCRIPT, "hostexec", "crowd", HOSTSWEEP_MDNS_RESPONDER,
+                            "--address", kHostileAddress, "--name", kHostileName});
+    EXPECT_TRUE(responder.AwaitOutput("ready", milliseconds(5000)));
+    ForgetNeighbours();
+    const auto run = RunController({"-q", "--csv", "--xml", result->xml.string(), "--html",
+                                    result->html.string(), "10.213.0.0/24"});
+    EXPECT_EQ(run.exitStatus, kExitFound) << run.standardError;
+    for (const auto& record : ReadCsv(run.standardOutput)) {
+      if (record.size() == 7 && (record[1] == "alive" || record[1] == "silent")) {
+        result->found.push_back(record);
+      }
+    }
+    return result;
+  }();
+  return *sweep;
+}
+
+// nmap's DTD names one scanner, nmap; the one attribute widened to let ours
+// in is the only departure from it, and this checks there was just one.
+fs::path WidenedDtd() {
+  const std::string dtd = ReadFile(kDtd);
+  const std::regex scanner(R"((scanner\s+)\(nmap\))");
+  EXPECT_EQ(
+      std::distance(std::sregex_iterator(dtd.begin(), dtd.end(), scanner), std::sregex_iterator()),
+      1);
+  auto widened = WorkFolder() / "nmap-hostsweep.dtd";
+  std::ofstream(widened) << std::regex_replace(dtd, scanner, "$1(nmap|hostsweep)");
+  return widened;
+}
+
+void ExpectValid(const fs::path& xml) {
+  const auto check = RunProcess(
+      {"/usr/bin/xmllint", "--noout", "--dtdvalid", WidenedDtd().string(), xml.string()});
+  EXPECT_EQ(check.exitStatus, 0) << check.standardError;
+  EXPECT_THAT(check.standardError, IsEmpty());
+}
+
+class Toolbox : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!InLab()) {
+      GTEST_SKIP() << "needs the lab's scanner namespace (run through tests/lab/lab.sh exec)";
+    }
+  }
+};
+
+TEST_F(Toolbox, XmlIsValidAndCarriesEachFoundHostsMacAndMaker) {
+  if (const auto missing =
+          Missing({{"/usr/bin/xmllint", "libxml2-utils"}, {kDtd, "nmap-common"}})) {
+    GTEST_SKIP() << *missing;
+  }
+  const auto& sweep = SweepOnce();
+  ExpectValid(sweep.xml);
+  ASSERT_GT(sweep.found.size(), 50U);
+  for (const auto& host : sweep.found) {
+    const std::string at = "//host[address/@addr='" + host[0] + "']";
+    EXPECT_EQ(XPath(sweep.xml, "string(" + at + "/status/@state)"), "up") << host[0];
+    if (!host[5].empty()) {
+      const std::string mac = at + "/address[@addrtype='mac']";
+      EXPECT_EQ(XPath(sweep.xml, "string(" + mac + "/@addr)"), MacWithColons(host[5]));
+      EXPECT_EQ(XPath(sweep.xml, "string(" + mac + "/@vendor)"), host[6]) << host[0];
+    }
+  }
+  EXPECT_EQ(XPath(sweep.xml, "string(//host[address/@addr='10.213.0.10']/status/@reason_ttl)"),
+            "64");
+  EXPECT_EQ(XPath(sweep.xml, "string(//host[address/@addr='" + std::string(kHostileAddress) +
+                                 "']//hostname/@name)"),
+            kHostileName);
+}
+
+TEST_F(Toolbox, InterruptedSweepLeavesAValidFileThatSaysSo) {
+  if (const auto missing =
+          Missing({{"/usr/bin/xmllint", "libxml2-utils"}, {kDtd, "nmap-common"}})) {
+    GTEST_SKIP() << *missing;
+  }
+  const auto xml = WorkFolder() / "interrupted.xml";
+  const auto run = RunController({"-q", "--csv", "-oX", xml.string(), "10.213.0.0/24"},
+                                 Interrupt::kAfterFirstRow);
+  ASSERT_EQ(run.exitStatus, kExitInterrupted) << run.standardError;
+  ExpectValid(xml);
+  EXPECT_EQ(XPath(xml, "string(//finished/@exit)"), "error");
+  EXPECT_THAT(XPath(xml, "string(//finished/@errormsg)"), HasSubstr("interrupted"));
+}
+
+struct FileProblem {
+  const char* option;
+  const char* path;
+  int exitStatus;
+  const char* message;
+};
+
+class UnwritableFile : public Toolbox, public ::testing::WithParamInterface<FileProblem> {};
+
+// One that cannot be created stops the run before it starts; one that fills
+// up ends the sweep, as a failed standard output does.
+TEST_P(UnwritableFile, EndsTheRunSayingWhichFile) {
+  const auto run = RunController({"-q", GetParam().option, GetParam().path, "10.213.0.0/24"});
+  EXPECT_EQ(run.exitStatus, GetParam().exitStatus);
+  EXPECT_THAT(run.standardError, HasSubstr(GetParam().message));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Toolbox, UnwritableFile,
+    ::testing::Values(FileProblem{"--xml", "/nonexistent/lab.xml", 3,
+                                  "cannot write /nonexistent/lab.xml: No such file"},
+                      FileProblem{"--html", "/nonexistent/lab.html", 3,
+                                  "cannot write /nonexistent/lab.html: No such file"},
+                      FileProblem{"-oX", "/dev/full", 4, "cannot write the results to /dev/full"},
+                      FileProblem{"--html", "/dev/full", 4,
+                                  "cannot write the results to /dev/full"}));
+
+TEST_F(Toolbox, NdiffSeesOnlyTheHostTakenDownBetweenTwoSweeps) {
+  if (const auto missing = Missing({{"/usr/bin/ndiff", "ndiff"}})) {
+    GTEST_SKIP() << *missing;
+  }
+  const auto before = WorkFolder() / "before.xml";
+  const auto after = WorkFolder() / "after.xml";
+  ForgetNeighbours();
+  ASSERT_EQ(RunController({"-q", "--xml", before.string(), "10.213.0.10-14"}).exitStatus, 0);
+  const std::vector<std::string> delta{
+      HOSTSWEEP_LAB_SCRIPT, "hostexec", "delta", "ip", "link", "set", "eth0", "down"};
+  ASSERT_EQ(RunProcess(delta).exitStatus, 0);
+  ForgetNeighbours();
+  const auto second = RunController({"-q", "--xml", after.string(), "10.213.0.10-14"});
+  auto up = delta;
+  up.back() = "up";
+  EXPECT_EQ(RunProcess(up).exitStatus, 0);
+  ASSERT_EQ(second.exitStatus, 0) << second.standardError;
+
+  const auto diff = RunProcess({"/usr/bin/ndiff", before.string(), after.string()});
+  EXPECT_EQ(diff.exitStatus, 1) << diff.standardError;  // 1: the sweeps differ
+  std::istringstream lines(diff.standardOutput);
+  std::vector<std::string> changes;
+  for (std::string line; std::getline(lines, line);) {
+    if ((line.starts_with('-') || line.starts_with('+')) &&
+        line.find("scan initiated") == std::string::npos) {
+      changes.push_back(line);
+    }
+  }
+  // delta, up with its name and MAC before, is down and nameless after.
+  EXPECT_THAT(changes, ::testing::UnorderedElementsAre(
+                           "+10.213.0.13:", "+Host is down.",
+                           ::testing::MatchesRegex(R"(-delta \(10\.213\.0\.13, [0-9A-F:]+\):)"),
+                           "-Host is up."))
+      << diff.standardOutput;
+}
+
+TEST_F(Toolbox, NmapsStylesheetListsEveryFoundHostWithMacAndMaker) {
+  if (const auto missing =
+          Missing({{"/usr/bin/xsltproc", "xsltproc"}, {kStylesheet, "nmap-common"}})) {
+    GTEST_SKIP() << *missing;
+  }
+  const auto& sweep = SweepOnce();
+  const auto render = RunProcess({"/usr/bin/xsltproc", kStylesheet, sweep.xml.string()});
+  ASSERT_EQ(render.exitStatus, 0) << render.standardError;
+  EXPECT_THAT(render.standardError, IsEmpty());
+  for (const auto& host : sweep.found) {
+    EXPECT_TRUE(Holds(render.standardOutput, "id=\"hostblock_" + host[0] + "\"")) << host[0];
+    if (!host[5].empty()) {
+      // The lab's makers hold no character HTML would escape.
+      EXPECT_TRUE(Holds(render.standardOutput, MacWithColons(host[5]) + " - " + host[6]))
+          << host[0] << " " << host[5] << " " << host[6];
+    }
+  }
+}
+
+TEST_F(Toolbox, BrowserShowsEveryFoundHostAndAHostileNameAsText) {
+  if (const auto missing = Missing({{"/usr/bin/chromium", "chromium"}})) {
+    GTEST_SKIP() << *missing;
+  }
+  const auto& sweep = SweepOnce();
+  const auto profile = WorkFolder() / "chromium";
+  // Inside the lab's namespace nothing could leave anyway; the page fetches
+  // nothing, and chromium's own background traffic is switched off.
+  const auto dump = RunProcess({"/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu",
+                                "--disable-quic", "--no-first-run",
+                                "--disable-background-networking", "--disable-component-update",
+                                "--disable-sync", "--user-data-dir=" + profile.string(),
+                                "--dump-dom", "file://" + sweep.html.string()});
+  ASSERT_EQ(dump.exitStatus, 0) << dump.standardError;
+  const std::string& dom = dump.standardOutput;
+  const auto shows = [&dom](const std::string& text) { return Holds(dom, text); };
+  EXPECT_TRUE(shows(R"(<table id="hosts">)"));
+  for (const auto& host : sweep.found) {
+    EXPECT_TRUE(shows(">" + host[0] + "</td>")) << host[0];
+    EXPECT_TRUE(shows("<td>" + host[5] + "</td>")) << host[0] << " " << host[5];
+  }
+  // The browser parsed the name as text: no element of its making is in the page.
+  EXPECT_TRUE(shows(R"(&lt;b id="hostile"&gt;x&lt;/b&gt;.local)")) << "the hostile name is missing";
+  EXPECT_FALSE(shows(R"(<b id="hostile">)")) << "the hostile name became markup";
+}
+
+}  // namespace
+}  // namespace hostsweep::testing
