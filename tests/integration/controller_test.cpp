@@ -470,7 +470,9 @@ TEST_F(ControllerInLab, LiveHostsAreFoundWhileTheNeighbourTableIsFull) {
   if (FillNeighbourTable(kFill) != ENOBUFS) {
     GTEST_SKIP() << kFill << " silent addresses did not fill the neighbour table";
   }
-  ChildProcess sweep(ControllerCommand({"--csv", "10.213.0.10-15"}));
+  // The echo path: the lab's hosts share this machine's table, and a host
+  // whose kernel cannot make an entry for the scanner does not answer ARP.
+  ChildProcess sweep(ControllerCommand({"--no-arp", "--csv", "10.213.0.10-15"}));
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   FlushBridgeNeighbours();
   const auto run = sweep.Finish();

@@ -153,8 +153,8 @@ TEST_F(FaultsInLab, NoHungChainOutlivesAControllerKilledDuringStartUp) {
   std::mt19937 random{std::random_device{}()};
   std::uniform_int_distribution<int> moment(0, 2000);
   for (int trial = 0; trial < kTrials; ++trial) {
-    ChildProcess sweep(ControllerCommand(
-        {"--csv", "-j", "1024", "--batch", "1", "--worker", RoguePath(), "10.213.4.0/22"}));
+    ChildProcess sweep(ControllerCommand({"--no-arp", "--csv", "-j", "1024", "--batch", "1",
+                                          "--worker", RoguePath(), "10.213.4.0/22"}));
     const auto killedAt = std::chrono::milliseconds(moment(random));
     std::this_thread::sleep_for(killedAt);
     kill(sweep.pid(), SIGKILL);
