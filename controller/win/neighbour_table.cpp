@@ -38,14 +38,9 @@ std::vector<NeighbourEntry> ReadNeighbourTable() {
     entry.address = ntohl(row.Address.Ipv4.sin_addr.s_addr);
     std::memcpy(entry.mac.data(), row.PhysicalAddress, entry.mac.size());
     entry.reachable = row.State == NlnsReachable;
-    entry.fixed = row.State == NlnsPermanent;
     entries.push_back(entry);
   }
   return entries;
 }
-
-// Windows tells no entry's age, so only its reachable state counts there, and
-// its one call that checks an entry (ResolveIpNetEntry2) waits for the answer:
-// entries are left as they are.
 
 }  // namespace hostsweep::controller
