@@ -35,7 +35,7 @@ void WriteAll(int fd, const void* bytes, std::size_t size) {
 
 // Shares the controller's memory: touches nothing but `start`, its own frame
 // and the system. Not instrumented, as it runs on a stack no sanitizer knows.
-[[gnu::no_sanitize("address", "undefined")]] int Child(void* argument) {
+__attribute__((no_sanitize("address", "undefined"))) int Child(void* argument) {
   auto* start = static_cast<Start*>(argument);
   setpgid(0, 0);
   // Four bytes to a pipe go in one piece. SIGPIPE is still ignored here, so
