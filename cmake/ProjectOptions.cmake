@@ -4,10 +4,11 @@ function(hostsweep_target_options target)
   if(HOSTSWEEP_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()
-  # GCC 12 at -O3 takes `"text" + std::string(...)` for an overlapping copy
-  # (GCC bug 105651, fixed in 13): a false -Wrestrict on ordinary code.
+  # GCC 12 at -O3 (Release) takes `"text" + std::string(...)` for an
+  # overlapping copy (GCC bug 105651, fixed in 13): a false -Wrestrict on
+  # ordinary code.
   if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
-    target_compile_options(${target} PRIVATE -Wno-restrict)
+    target_compile_options(${target} PRIVATE $<$<CONFIG:Release>:-Wno-restrict>)
   endif()
 endfunction()
 
