@@ -5,33 +5,20 @@
 #include <string_view>
 
 #include "common/byte_reader.h"
+#include "common/node_status_wire.h"
 #include "common/text.h"
 
 namespace hostsweep::node_status {
 namespace {
 
-constexpr std::size_t kNameEntrySize = kNetbiosNameSize + 2;
-constexpr std::size_t kEncodedNameSize = 32;
-constexpr std::size_t kMaxNameLength = 255;
-constexpr std::uint16_t kNodeStatusType = 0x0021;
-constexpr std::uint16_t kInternetClass = 0x0001;
-constexpr std::uint16_t kResponseFlag = 0x8000;
-constexpr std::uint16_t kOpcodeMask = 0x7800;
-constexpr std::uint16_t kRcodeMask = 0x000F;
-constexpr std::uint16_t kAuthoritativeFlag = 0x0400;
 constexpr std::uint8_t kLabelTypeMask = 0xC0;
 constexpr std::uint8_t kWorkstationSuffix = 0x00;
+
+}  // namespace
 
 using protocol::ByteReader;
 using protocol::PutWord;
 using protocol::WordAt;
-
-struct Header {
-  std::uint16_t transactionId;
-  std::uint16_t flags;
-  std::uint16_t questions;
-  std::uint16_t answers;
-};
 
 std::optional<Header> ReadHeader(ByteReader& reader) {
   const auto id = reader.Word();
@@ -44,8 +31,6 @@ std::optional<Header> ReadHeader(ByteReader& reader) {
   return Header{*id, *flags, *questions, *answers};
 }
 
-// Walks an uncompressed name whose first label is an encoded NetBIOS name;
-// the labels after it are the scope. Gives the whole name as sent.
 std::optional<std::span<const std::uint8_t>> ReadName(ByteReader& reader) {
   const auto start = reader.Rest();
   std::size_t length = 0;
@@ -72,8 +57,6 @@ std::optional<std::span<const std::uint8_t>> ReadName(ByteReader& reader) {
   return start.first(length);
 }
 
-}  // namespace
-
 std::vector<std::uint8_t> EncodeRequest(std::uint16_t transactionId) {
   std::vector<std::uint8_t> out;
   PutWord(out, transactionId);
@@ -92,54 +75,6 @@ std::vector<std::uint8_t> EncodeRequest(std::uint16_t transactionId) {
   out.push_back(0);
   PutWord(out, kNodeStatusType);
   PutWord(out, kInternetClass);
-  return out;
-}
-
-std::optional<Request> ParseRequest(std::span<const std::uint8_t> datagram) {
-  ByteReader reader(datagram);
-  const auto header = ReadHeader(reader);
-  if (!header || (header->flags & (kResponseFlag | kOpcodeMask)) != 0 || header->questions != 1) {
-    return std::nullopt;
-  }
-  const auto name = ReadName(reader);
-  const auto type = reader.Word();
-  const auto questionClass = reader.Word();
-  if (!name || type != kNodeStatusType || questionClass != kInternetClass) {
-    return std::nullopt;
-  }
-  return Request{header->transactionId, {name->begin(), name->end()}};
-}
-
-std::vector<std::uint8_t> EncodeReply(const Request& request, const NodeStatus& status,
-                                      const std::vector<std::string>& scope) {
-  std::vector<std::uint8_t> out;
-  PutWord(out, request.transactionId);
-  PutWord(out, kResponseFlag | kAuthoritativeFlag);
-  PutWord(out, 0);
-  PutWord(out, 1);
-  PutWord(out, 0);
-  PutWord(out, 0);
-  // The question's first label, then `scope` in place of whatever followed it.
-  const auto firstLabel = std::span(request.questionName)
-                              .first(std::min(request.questionName.size(), kEncodedNameSize + 1));
-  out.insert(out.end(), firstLabel.begin(), firstLabel.end());
-  for (const auto& label : scope) {
-    out.push_back(static_cast<std::uint8_t>(label.size()));
-    out.insert(out.end(), label.begin(), label.end());
-  }
-  out.push_back(0);
-  PutWord(out, kNodeStatusType);
-  PutWord(out, kInternetClass);
-  PutWord(out, 0);  // time to live
-  PutWord(out, 0);
-  const std::size_t names = std::min<std::size_t>(status.names.size(), 0xFF);
-  PutWord(out, static_cast<std::uint16_t>(1 + names * kNameEntrySize + kStatisticsSize));
-  out.push_back(static_cast<std::uint8_t>(names));
-  for (std::size_t i = 0; i < names; ++i) {
-    out.insert(out.end(), status.names[i].name.begin(), status.names[i].name.end());
-    PutWord(out, status.names[i].flags);
-  }
-  out.insert(out.end(), status.statistics.begin(), status.statistics.end());
   return out;
 }
 

@@ -38,21 +38,8 @@ struct NodeStatus {
   std::array<std::uint8_t, kStatisticsSize> statistics;
 };
 
-// A question a responder received: its transaction ID and its name as sent
-// (encoded "*" and any scope), to be echoed in the answer.
-struct Request {
-  std::uint16_t transactionId;
-  std::vector<std::uint8_t> questionName;
-};
-
+// The wildcard node status question for every name the host holds.
 std::vector<std::uint8_t> EncodeRequest(std::uint16_t transactionId);
-
-// The answer to `request`, its name followed by the labels of `scope`.
-std::vector<std::uint8_t> EncodeReply(const Request& request, const NodeStatus& status,
-                                      const std::vector<std::string>& scope = {});
-
-// The node status request in `datagram`, or nothing when it is not one.
-std::optional<Request> ParseRequest(std::span<const std::uint8_t> datagram);
 
 // The node status in `datagram` when it is a well-formed positive answer to
 // the request with `transactionId`; nothing otherwise.

@@ -19,7 +19,6 @@
 #include "controller/printable.h"
 #include "controller/progress.h"
 #include "controller/result_files.h"
-#include "controller/result_stream.h"
 #include "controller/sweep.h"
 #include "controller/targets.h"
 #include "controller/udp_network.h"

@@ -265,4 +265,35 @@ std::unique_ptr<ResultWriter> MakeWriter(Format format, std::ostream& out,
   return std::make_unique<TableWriter>(out, terminalWidth);
 }
 
+void ResultStream::WriteReady(const ResultBook& book) {
+  const auto& results = book.Results();
+  while (next_ < results.size() && book.Ready(next_)) {
+    WriteOne(results[next_++]);
+  }
+}
+
+void ResultStream::Finish(const ResultBook& book, SweepEnd end) {
+  const auto& results = book.Results();
+  for (; next_ < results.size(); ++next_) {
+    if (results[next_].probe.state != State::kPending) {
+      WriteOne(results[next_]);
+    }
+  }
+  for (ResultWriter* writer : writers_) {
+    writer->Finish(end);
+  }
+}
+
+void ResultStream::WriteOne(const HostResult& result) {
+  const HostView view = ViewOf(result, vendorOf_);
+  const bool shown = !foundOnly_ || IsFound(view.state);
+  for (ResultWriter* writer : writers_) {
+    if (shown) {
+      writer->Write(view);
+    } else {
+      writer->Skip(view);
+    }
+  }
+}
+
 }  // namespace hostsweep::controller

@@ -1,4 +1,5 @@
-// The result formats: an aligned table, CSV (RFC 4180) and JSON lines.
+// The result formats (an aligned table, CSV (RFC 4180) and JSON lines) and
+// the stream that hands each finished result to every writer.
 #pragma once
 
 #include <cstddef>
@@ -7,6 +8,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "controller/results.h"
@@ -43,5 +45,29 @@ class ResultWriter {
 
 std::unique_ptr<ResultWriter> MakeWriter(Format format, std::ostream& out,
                                          std::optional<std::size_t> terminalWidth = std::nullopt);
+
+// Hands results to the writers (standard output's, the results files') in
+// target order as soon as every result before them is in, so that CSV and
+// JSON lines appear while the sweep runs. Each result's view is worked out
+// once, for every writer.
+class ResultStream {
+ public:
+  ResultStream(std::vector<ResultWriter*> writers, bool foundOnly, VendorOf vendorOf)
+      : writers_(std::move(writers)), foundOnly_(foundOnly), vendorOf_(std::move(vendorOf)) {}
+
+  // Writes the finished results that follow those already written.
+  void WriteReady(const ResultBook& book);
+  // Writes every finished result still unwritten, in order, leaving out the
+  // unfinished ones (an interrupted sweep has some); then ends the output.
+  void Finish(const ResultBook& book, SweepEnd end);
+
+ private:
+  void WriteOne(const HostResult& result);
+
+  std::vector<ResultWriter*> writers_;
+  bool foundOnly_;
+  VendorOf vendorOf_;
+  std::size_t next_ = 0;
+};
 
 }  // namespace hostsweep::controller

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "common/mdns.h"
-#include "common/node_status.h"
+#include "tests/tools/node_status_answer.h"
 #include "controller/udp_network.h"
 
 namespace hostsweep::controller {

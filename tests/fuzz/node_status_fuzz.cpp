@@ -8,6 +8,7 @@
 
 #include "platform/posix/adapter_status.h"
 #include "tests/fuzz/check.h"
+#include "tests/tools/node_status_answer.h"
 
 using hostsweep::fuzz::Check;
 

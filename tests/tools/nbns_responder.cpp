@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "common/node_status.h"
+#include "tests/tools/node_status_answer.h"
 
 namespace {
 

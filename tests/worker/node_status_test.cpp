@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/posix/adapter_status.h"
+#include "tests/tools/node_status_answer.h"
 
 namespace hostsweep::node_status {
 namespace {
