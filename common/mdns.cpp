@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/byte_reader.h"
+#include "common/mdns_wire.h"
 
 namespace hostsweep::mdns {
 namespace {
@@ -10,20 +11,7 @@ namespace {
 using protocol::ByteReader;
 using protocol::PutWord;
 
-constexpr std::uint16_t kPtrType = 12;
-constexpr std::uint16_t kInternetClass = 1;
-// The top bit of a question's class asks for a unicast response (RFC 6762
-// 5.4); in a record's class it is the cache-flush bit (10.2).
-constexpr std::uint16_t kClassTopBit = 0x8000;
-constexpr std::uint16_t kResponseFlag = 0x8000;
-constexpr std::uint16_t kAuthoritativeFlag = 0x0400;
-constexpr std::uint16_t kOpcodeMask = 0x7800;
-constexpr std::uint16_t kRcodeMask = 0x000F;
-constexpr std::size_t kHeaderSize = 12;
-constexpr std::uint8_t kPointerBits = 0xC0;
 constexpr std::uint8_t kOffsetBits = 0x3F;
-// RFC 6762 6.7: records in a legacy unicast answer live no longer than this.
-constexpr std::uint16_t kLegacyTimeToLive = 10;
 // Pointer hops while reading one name. A name holds at most 127 labels, and
 // a hop that leads to no new label is never needed; without a count, hops
 // cost nothing towards the 255 octets and a chain of them costs thousands of
@@ -34,15 +22,41 @@ constexpr std::size_t kMostPointerHops = 127;
 // that each end in a long chain must not cost more than a handful either.
 constexpr std::size_t kMostNamesPerMessage = 16;
 
-struct Name {
-  std::string text;
-  std::size_t end;  // where the bytes after the name start
+bool SameName(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+struct Record {
+  std::string owner;
+  std::uint16_t type;
+  std::uint16_t recordClass;
+  std::size_t dataStart;
+  std::size_t dataEnd;
 };
 
-// The name at `offset` of `message`, compression pointers followed. Each
-// pointer must point before itself, every label counts towards the 255-octet
-// limit and every hop towards its own, so a hostile chain of pointers ends
-// quickly.
+std::optional<Record> ReadRecord(std::span<const std::uint8_t> message, std::size_t offset) {
+  auto owner = ReadName(message, offset);
+  if (!owner) {
+    return std::nullopt;
+  }
+  ByteReader reader(message.subspan(owner->end));
+  const auto type = reader.Word();
+  const auto recordClass = reader.Word();
+  const auto timeToLive = reader.Take(4);
+  const auto dataLength = reader.Word();
+  if (!type || !recordClass || !timeToLive || !dataLength || !reader.Take(*dataLength)) {
+    return std::nullopt;
+  }
+  const std::size_t dataStart = message.size() - reader.Rest().size() - *dataLength;
+  return Record{std::move(owner->text), *type, *recordClass, dataStart, dataStart + *dataLength};
+}
+
+}  // namespace
+
 std::optional<Name> ReadName(std::span<const std::uint8_t> message, std::size_t offset) {
   std::string text;
   std::size_t wireLength = 1;
@@ -106,21 +120,6 @@ void PutHeader(std::vector<std::uint8_t>& out, std::uint16_t id, std::uint16_t f
   PutWord(out, 0);
 }
 
-bool SameName(std::string_view a, std::string_view b) {
-  const auto lower = [](char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  };
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                    [&](char x, char y) { return lower(x) == lower(y); });
-}
-
-struct Header {
-  std::uint16_t id;
-  std::uint16_t flags;
-  std::uint16_t questions;
-  std::uint16_t answers;
-};
-
 std::optional<Header> ReadHeader(std::span<const std::uint8_t> message) {
   ByteReader reader(message);
   const auto id = reader.Word();
@@ -132,33 +131,6 @@ std::optional<Header> ReadHeader(std::span<const std::uint8_t> message) {
   }
   return Header{*id, *flags, *questions, *answers};
 }
-
-struct Record {
-  std::string owner;
-  std::uint16_t type;
-  std::uint16_t recordClass;
-  std::size_t dataStart;
-  std::size_t dataEnd;
-};
-
-std::optional<Record> ReadRecord(std::span<const std::uint8_t> message, std::size_t offset) {
-  auto owner = ReadName(message, offset);
-  if (!owner) {
-    return std::nullopt;
-  }
-  ByteReader reader(message.subspan(owner->end));
-  const auto type = reader.Word();
-  const auto recordClass = reader.Word();
-  const auto timeToLive = reader.Take(4);
-  const auto dataLength = reader.Word();
-  if (!type || !recordClass || !timeToLive || !dataLength || !reader.Take(*dataLength)) {
-    return std::nullopt;
-  }
-  const std::size_t dataStart = message.size() - reader.Rest().size() - *dataLength;
-  return Record{std::move(owner->text), *type, *recordClass, dataStart, dataStart + *dataLength};
-}
-
-}  // namespace
 
 std::string ReverseName(std::uint32_t address) {
   std::string name;
@@ -174,43 +146,6 @@ std::vector<std::uint8_t> EncodePtrQuery(std::uint16_t id, std::string_view name
   PutName(out, name);
   PutWord(out, kPtrType);
   PutWord(out, kClassTopBit | kInternetClass);
-  return out;
-}
-
-std::optional<Query> ParsePtrQuery(std::span<const std::uint8_t> datagram) {
-  const auto header = ReadHeader(datagram);
-  if (!header || (header->flags & (kResponseFlag | kOpcodeMask)) != 0 || header->questions == 0) {
-    return std::nullopt;
-  }
-  auto name = ReadName(datagram, kHeaderSize);
-  if (!name) {
-    return std::nullopt;
-  }
-  ByteReader reader(datagram.subspan(name->end));
-  const auto type = reader.Word();
-  const auto questionClass = reader.Word();
-  if (type != kPtrType || !questionClass || (*questionClass & ~kClassTopBit) != kInternetClass) {
-    return std::nullopt;
-  }
-  return Query{header->id, std::move(name->text)};
-}
-
-std::vector<std::uint8_t> EncodePtrAnswer(const Query& query, std::string_view target) {
-  std::vector<std::uint8_t> out;
-  PutHeader(out, query.id, kResponseFlag | kAuthoritativeFlag, 1);
-  PutName(out, query.name);
-  PutWord(out, kPtrType);
-  PutWord(out, kInternetClass);
-  // The record's owner points back at the question's name.
-  PutWord(out, static_cast<std::uint16_t>(kPointerBits << 8 | kHeaderSize));
-  PutWord(out, kPtrType);
-  PutWord(out, kInternetClass);
-  PutWord(out, 0);
-  PutWord(out, kLegacyTimeToLive);
-  std::vector<std::uint8_t> data;
-  PutName(data, target);
-  PutWord(out, static_cast<std::uint16_t>(data.size()));
-  out.insert(out.end(), data.begin(), data.end());
   return out;
 }
 

@@ -27,20 +27,6 @@ std::string ReverseName(std::uint32_t address);
 // A PTR question for `name` with the unicast-response bit set.
 std::vector<std::uint8_t> EncodePtrQuery(std::uint16_t id, std::string_view name);
 
-// A question a responder received.
-struct Query {
-  std::uint16_t id;
-  std::string name;
-};
-
-// The PTR query in `datagram` (its first question), or nothing.
-std::optional<Query> ParsePtrQuery(std::span<const std::uint8_t> datagram);
-
-// A legacy unicast answer to `query`: the question echoed, then one PTR
-// record naming `target`. Labels longer than DNS allows are split, so tests
-// can make names of any length.
-std::vector<std::uint8_t> EncodePtrAnswer(const Query& query, std::string_view target);
-
 // The name a PTR record for `question` in `datagram` points to, when the
 // datagram is a well-formed positive answer with `id`; nothing otherwise.
 std::optional<std::string> ParsePtrAnswer(std::span<const std::uint8_t> datagram, std::uint16_t id,

@@ -1,13 +1,13 @@
 // mDNS reverse lookups: the query on the wire, and answers from hostile or
 // broken responders, each spoiling one thing in an otherwise good answer.
-#include "common/mdns.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "tests/tools/mdns_answer.h"
 
 namespace hostsweep::mdns {
 namespace {

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "common/mdns.h"
-#include "tests/tools/node_status_answer.h"
 #include "controller/udp_network.h"
+#include "tests/tools/mdns_answer.h"
+#include "tests/tools/node_status_answer.h"
 
 namespace hostsweep::controller {
 

@@ -6,8 +6,8 @@
 #include <span>
 #include <string>
 
-#include "common/mdns.h"
 #include "tests/fuzz/check.h"
+#include "tests/tools/mdns_answer.h"
 
 using hostsweep::fuzz::Check;
 

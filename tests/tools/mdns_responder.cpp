@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "common/byte_reader.h"
-#include "common/mdns.h"
+#include "tests/tools/mdns_answer.h"
 
 namespace {
 
