@@ -4,6 +4,11 @@ function(hostsweep_target_options target)
   if(HOSTSWEEP_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()
+  # <windows.h> without the rarely used headers, and without the min and max
+  # macros that would break std::min and std::max.
+  if(WIN32)
+    target_compile_definitions(${target} PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
+  endif()
   # GCC 12 at -O3 (Release) takes `"text" + std::string(...)` for an
   # overlapping copy (GCC bug 105651, fixed in 13): a false -Wrestrict on
   # ordinary code.

@@ -1,9 +1,6 @@
 // A kernel object handle closed when it goes out of scope.
 #pragma once
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <memory>

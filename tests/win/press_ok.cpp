@@ -5,7 +5,6 @@
 //
 // Prints "caption <caption>" and "text <text>" and exits 0, or prints
 // "no message box" and exits 1 when none appears within SECONDS.
-#define WIN32_LEAN_AND_MEAN
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>

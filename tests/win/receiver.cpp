@@ -6,7 +6,6 @@
 // Prints "window <handle>" (decimal) first, then one line per WM_COPYDATA:
 // "report <dwData> <cbData> <payload bytes in hex>", and "done" when REPORTS
 // messages have arrived or "timeout" when SECONDS have passed first.
-#define WIN32_LEAN_AND_MEAN
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>

@@ -4,13 +4,6 @@
 // again as constants of the same value.
 #pragma once
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-
 // winsock.h and windows.h come before the headers that use their types.
 // clang-format off
 #include <winsock.h>
