@@ -152,6 +152,11 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
   app.add_option("--arp-tries", options.arpTries, "ARP requests per address at most")
       ->check(CLI::Range(1, kMostArpTries))
       ->capture_default_str();
+  app.add_flag("--ipv6", options.ipv6,
+               "Also ask every IPv6 node on the swept links (one echo request to ff02::1 per "
+               "source address and try, 1.5 s) and show each device's IPv6 addresses, joined by "
+               "MAC; devices heard over IPv6 alone get rows of their own (Linux only)")
+      ->excludes("--names-only");
   app.add_option(
       "--worker", options.worker,
       "The worker program (default: hostsweep-worker beside this program, else the installed one)");

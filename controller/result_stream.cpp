@@ -9,20 +9,25 @@ void ResultStream::WriteReady(const ResultBook& book) {
   }
 }
 
-void ResultStream::Finish(const ResultBook& book, SweepEnd end) {
+void ResultStream::Finish(const ResultBook& book, SweepEnd end,
+                          const std::vector<HostView>& more) {
   const auto& results = book.Results();
   for (; next_ < results.size(); ++next_) {
     if (results[next_].probe.state != State::kPending) {
       WriteOne(results[next_]);
     }
   }
+  for (const HostView& view : more) {
+    WriteView(view);
+  }
   for (ResultWriter* writer : writers_) {
     writer->Finish(end);
   }
 }
 
-void ResultStream::WriteOne(const HostResult& result) {
-  const HostView view = ViewOf(result, vendorOf_);
+void ResultStream::WriteOne(const HostResult& result) { WriteView(ViewOf(result, vendorOf_)); }
+
+void ResultStream::WriteView(const HostView& view) {
   const bool shown = !foundOnly_ || IsFound(view.state);
   for (ResultWriter* writer : writers_) {
     if (shown) {

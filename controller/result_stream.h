@@ -21,11 +21,13 @@ class ResultStream {
   // Writes the finished results that follow those already written.
   void WriteReady(const ResultBook& book);
   // Writes every finished result still unwritten, in order, leaving out the
-  // unfinished ones (an interrupted sweep has some); then ends the output.
-  void Finish(const ResultBook& book, SweepEnd end);
+  // unfinished ones (an interrupted sweep has some), then `more` (devices
+  // that hold no swept address: heard over IPv6 alone); then ends the output.
+  void Finish(const ResultBook& book, SweepEnd end, const std::vector<HostView>& more = {});
 
  private:
   void WriteOne(const HostResult& result);
+  void WriteView(const HostView& view);
 
   std::vector<ResultWriter*> writers_;
   bool foundOnly_;
