@@ -28,7 +28,14 @@ Ipv6Search::Ipv6Search(Ipv6Prober& prober, std::vector<std::string> interfaces,
                          })),
       diagnostics_(diagnostics) {}
 
-const std::vector<Ipv6Neighbour>& Ipv6Search::Neighbours() {
+const std::vector<Ipv6Neighbour>* Ipv6Search::Neighbours(std::chrono::milliseconds wait) {
+  if (!found_ && search_.wait_for(wait) != std::future_status::ready) {
+    return nullptr;
+  }
+  return &AllNeighbours();
+}
+
+const std::vector<Ipv6Neighbour>& Ipv6Search::AllNeighbours() {
   if (!found_) {
     try {
       found_ = search_.get();
@@ -110,9 +117,23 @@ void Ipv6Stage::Enrich(ResultBook& book, const std::vector<std::size_t>& finishe
   for (const std::size_t position : finished) {
     const auto& link = book.Results()[position].link;
     if (link && link->mac) {
-      book.FileIpv6(position, {.addresses = AddressesOf(*link->mac, neighbours_())});
+      book.AwaitIpv6(position);
+      waiting_.push_back(position);
     }
   }
+  Poll(book, std::chrono::milliseconds{0});
+}
+
+void Ipv6Stage::Poll(ResultBook& book, std::chrono::milliseconds timeout) {
+  const auto* neighbours = waiting_.empty() ? nullptr : neighbours_(timeout);
+  if (neighbours == nullptr) {
+    return;
+  }
+  for (const std::size_t position : waiting_) {
+    book.FileIpv6(position,
+                  {.addresses = AddressesOf(*book.Results()[position].link->mac, *neighbours)});
+  }
+  waiting_.clear();
 }
 
 }  // namespace hostsweep::controller

@@ -54,8 +54,11 @@ class Ipv6Search {
  public:
   Ipv6Search(Ipv6Prober& prober, std::vector<std::string> interfaces, Ipv6Settings settings,
              std::ostream& diagnostics);
-  // What it found, waited for the first time; nothing, with a warning, if it failed.
-  const std::vector<Ipv6Neighbour>& Neighbours();
+  // What it found, once it has ended (waiting at most `wait`); nothing, with
+  // a warning, if it failed; null while it goes on.
+  const std::vector<Ipv6Neighbour>* Neighbours(std::chrono::milliseconds wait);
+  // The same, waiting for its end.
+  const std::vector<Ipv6Neighbour>& AllNeighbours();
 
  private:
   std::future<std::vector<Ipv6Neighbour>> search_;
@@ -77,18 +80,22 @@ std::vector<HostView> Ipv6OnlyViews(const std::vector<Ipv6Neighbour>& neighbours
                                     const ResultBook& book, const VendorOf& vendorOf);
 
 // Files each probed address's IPv6 addresses, joined by the MAC its link
-// facts give; the link layer's stage must come before it.
+// facts give; the link layer's stage must come before it. Until the search
+// has ended, those results wait (the sweep's loop goes on meanwhile).
 class Ipv6Stage : public Enrichment {
  public:
-  // Waits for the discovery, the first time, and gives what it found.
-  using Neighbours = std::function<const std::vector<Ipv6Neighbour>&()>;
+  // What the search found, waiting at most the time given; null while it goes on.
+  using Neighbours = std::function<const std::vector<Ipv6Neighbour>*(std::chrono::milliseconds)>;
   Ipv6Stage(Neighbours neighbours, Enrichment* next)
       : Enrichment(next), neighbours_(std::move(neighbours)) {}
 
  private:
   void Enrich(ResultBook& book, const std::vector<std::size_t>& finished) override;
+  [[nodiscard]] bool Busy() const override { return !waiting_.empty(); }
+  void Poll(ResultBook& book, std::chrono::milliseconds timeout) override;
 
   Neighbours neighbours_;
+  std::vector<std::size_t> waiting_;
 };
 
 }  // namespace hostsweep::controller

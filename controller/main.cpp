@@ -203,7 +203,7 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
   }
   std::optional<Ipv6Stage> ipv6Stage;
   if (ipv6Search) {
-    ipv6Stage.emplace([&ipv6Search]() -> const auto& { return ipv6Search->Neighbours(); },
+    ipv6Stage.emplace([&ipv6Search](auto wait) { return ipv6Search->Neighbours(wait); },
                       nameStage ? &*nameStage : nullptr);
   }
   Enrichment* afterLinkLayer = ipv6Stage ? static_cast<Enrichment*>(&*ipv6Stage)
@@ -246,7 +246,7 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
   }
   const VendorOf vendorOf = [&vendors](const MacAddress& mac) { return vendors.VendorOf(mac); };
   stream.Finish(sweep.Book(), finished ? SweepEnd::kComplete : SweepEnd::kInterrupted,
-                ipv6Search ? Ipv6OnlyViews(ipv6Search->Neighbours(), sweep.Book(), vendorOf)
+                ipv6Search ? Ipv6OnlyViews(ipv6Search->AllNeighbours(), sweep.Book(), vendorOf)
                            : std::vector<HostView>{});
   if (options.verbose) {
     ReportCounts(sweep.Counts());

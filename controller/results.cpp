@@ -189,7 +189,7 @@ HostView ViewOf(const HostResult& result, const VendorOf& vendorOf) {
 }
 
 ResultBook::ResultBook(const std::vector<Address>& addresses)
-    : awaitingNames_(addresses.size(), false) {
+    : awaitingNames_(addresses.size(), false), awaitingIpv6_(addresses.size(), false) {
   results_.reserve(addresses.size());
   for (const Address address : addresses) {
     results_.push_back({.address = address});
@@ -239,6 +239,7 @@ void ResultBook::FileLink(std::size_t position, const LinkFacts& facts) {
 
 void ResultBook::FileIpv6(std::size_t position, const Ipv6Facts& facts) {
   auto& slot = results_.at(position).ipv6;
+  awaitingIpv6_[position] = false;
   if (!slot) {
     slot = facts;
   }

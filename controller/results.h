@@ -153,11 +153,14 @@ class ResultBook {
   void AwaitNames(std::size_t position) { awaitingNames_.at(position) = true; }
   // The names the controller's own questions found; the result is ready then.
   void FileNames(std::size_t position, const ExtraNames& names);
-  // The device's IPv6 addresses; only the first filing counts.
+  // A filed result whose device's IPv6 addresses are still being sought.
+  void AwaitIpv6(std::size_t position) { awaitingIpv6_.at(position) = true; }
+  // The device's IPv6 addresses; only the first filing counts. Ready then.
   void FileIpv6(std::size_t position, const Ipv6Facts& facts);
   // Filed, and waiting for nothing more.
   [[nodiscard]] bool Ready(std::size_t position) const {
-    return results_[position].probe.state != State::kPending && !awaitingNames_[position];
+    return results_[position].probe.state != State::kPending && !awaitingNames_[position] &&
+           !awaitingIpv6_[position];
   }
 
   [[nodiscard]] const std::vector<HostResult>& Results() const { return results_; }
@@ -172,6 +175,7 @@ class ResultBook {
   std::vector<HostResult> results_;
   std::vector<std::size_t> finished_;
   std::vector<bool> awaitingNames_;
+  std::vector<bool> awaitingIpv6_;
   std::size_t done_ = 0;
 };
 

@@ -24,8 +24,18 @@ TEST(Ipv6Join, RowsGetTheirDevicesAddressesAndTheRestGetRowsOfTheirOwn) {
   book.FileProbeReport("h2,Dead");
   book.FileLink(0, {.mac = kDual});
   book.FileLink(1, {.mac = kIpv4Only});
-  Ipv6Stage stage([&neighbours]() -> const auto& { return neighbours; }, nullptr);
+  bool searchEnded = false;
+  Ipv6Stage stage(
+      [&](std::chrono::milliseconds) { return searchEnded ? &neighbours : nullptr; }, nullptr);
   stage.Pass(book, book.TakeFinished());
+  // Until the search has ended, the rows it joins wait; the others do not.
+  EXPECT_FALSE(book.Ready(0));
+  EXPECT_TRUE(book.Ready(2));
+  ASSERT_TRUE(stage.ChainBusy());
+  searchEnded = true;
+  stage.PollChain(book, std::chrono::milliseconds{0});
+  EXPECT_FALSE(stage.ChainBusy());
+  EXPECT_TRUE(book.Ready(0));
 
   const auto& results = book.Results();
   ASSERT_TRUE(results[0].ipv6.has_value());
