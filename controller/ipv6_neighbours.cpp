@@ -14,7 +14,8 @@ constexpr int kAddressBits = 32;
 bool OnNetwork(Address address, const InterfaceNetwork& network) {
   const Address mask = network.prefixLength == 0
                            ? 0
-                           : ~Address{0} << static_cast<unsigned>(kAddressBits - network.prefixLength);
+                           : ~Address{0}
+                                 << static_cast<unsigned>(kAddressBits - network.prefixLength);
   return (address & mask) == (network.address & mask);
 }
 

@@ -9,8 +9,8 @@
 #include <future>
 #include <optional>
 #include <ostream>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "controller/enrichment.h"

@@ -206,7 +206,7 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
     ipv6Stage.emplace([&ipv6Search](auto wait) { return ipv6Search->Neighbours(wait); },
                       nameStage ? &*nameStage : nullptr);
   }
-  Enrichment* afterLinkLayer = ipv6Stage ? static_cast<Enrichment*>(&*ipv6Stage)
+  Enrichment* afterLinkLayer = ipv6Stage   ? static_cast<Enrichment*>(&*ipv6Stage)
                                : nameStage ? &*nameStage
                                            : nullptr;
   LinkLayerEnrichment linkLayer(

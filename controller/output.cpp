@@ -98,9 +98,7 @@ class CsvWriter : public ResultWriter {
 class JsonWriter : public ResultWriter {
  public:
   JsonWriter(std::ostream& out, bool ipv6) : out_(out), ipv6_(ipv6) {}
-  void Write(const HostView& view) override {
-    out_ << JsonLine(view, ipv6_) << '\n' << std::flush;
-  }
+  void Write(const HostView& view) override { out_ << JsonLine(view, ipv6_) << '\n' << std::flush; }
   void Finish(SweepEnd /*end*/) override {}
 
  private:

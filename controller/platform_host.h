@@ -13,7 +13,7 @@
 
 namespace hostsweep::controller {
 
-class LinkSocket;   // controller/link_pass.h
+class LinkSocket;  // controller/link_pass.h
 class Ipv6Prober;  // controller/ipv6_neighbours.h
 
 // Which of standard output and error were closed when hostsweep started.

@@ -9,8 +9,7 @@ void ResultStream::WriteReady(const ResultBook& book) {
   }
 }
 
-void ResultStream::Finish(const ResultBook& book, SweepEnd end,
-                          const std::vector<HostView>& more) {
+void ResultStream::Finish(const ResultBook& book, SweepEnd end, const std::vector<HostView>& more) {
   const auto& results = book.Results();
   for (; next_ < results.size(); ++next_) {
     if (results[next_].probe.state != State::kPending) {

@@ -117,7 +117,7 @@ struct HostView {
   Evidence evidence = Evidence::kNone;  // what the state rests on
   std::string vendor{};
   std::string workgroup{};
-  std::string netbiosMac{};  // exactly what the worker reported
+  std::string netbiosMac{};         // exactly what the worker reported
   std::vector<std::string> ipv6{};  // the device's IPv6 addresses (--ipv6)
   // A device heard over IPv6 alone: its row's address is ipv6.front().
   bool ipv6Only = false;

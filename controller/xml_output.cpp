@@ -84,8 +84,7 @@ std::string Times(long roundTripMs) {
 }
 
 std::string AddressElement(const std::string& address, std::string_view type) {
-  return "<address" + MarkupAttribute("addr", address) + MarkupAttribute("addrtype", type) +
-         "/>\n";
+  return "<address" + MarkupAttribute("addr", address) + MarkupAttribute("addrtype", type) + "/>\n";
 }
 
 std::string HostElement(const HostView& result) {

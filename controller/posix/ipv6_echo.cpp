@@ -33,8 +33,8 @@ std::array<std::uint8_t, kEchoHeaderBytes> EchoRequest(std::uint16_t identifier,
 
 bool IsEchoReplyTo(std::span<const std::uint8_t> message, std::uint16_t identifier) {
   constexpr std::size_t kIdentifierAt = 4;
-  return message.size() >= kEchoHeaderBytes && message[0] == ICMP6_ECHO_REPLY &&
-         message[1] == 0 && Read16(message, kIdentifierAt) == identifier;
+  return message.size() >= kEchoHeaderBytes && message[0] == ICMP6_ECHO_REPLY && message[1] == 0 &&
+         Read16(message, kIdentifierAt) == identifier;
 }
 
 bool IsLinkLocal(const Ipv6Bytes& address) {
@@ -45,7 +45,8 @@ bool IsOnLink(const Ipv6Bytes& source, const std::vector<Ipv6Prefix>& prefixes) 
   const auto inPrefix = [&source](const Ipv6Prefix& prefix) {
     for (int bit = 0; bit < prefix.length; ++bit) {
       const auto byte = static_cast<std::size_t>(bit) / kByteBits;
-      const auto mask = static_cast<std::uint8_t>(0x80U >> (static_cast<unsigned>(bit) % kByteBits));
+      const auto mask =
+          static_cast<std::uint8_t>(0x80U >> (static_cast<unsigned>(bit) % kByteBits));
       if ((source[byte] & mask) != (prefix.address[byte] & mask)) {
         return false;
       }

@@ -99,9 +99,9 @@ class RawIpv6Prober : public Ipv6Prober {
         }
       }
       const bool last = attempt + 1 == settings.tries;
-      ReceiveUntil(std::chrono::steady_clock::now() +
-                       (last ? settings.lastWait : settings.retryAfter),
-                   links, answers);
+      ReceiveUntil(
+          std::chrono::steady_clock::now() + (last ? settings.lastWait : settings.retryAfter),
+          links, answers);
     }
     std::map<int, std::string> names;
     for (const auto& [index, link] : links) {

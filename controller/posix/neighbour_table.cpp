@@ -66,8 +66,8 @@ std::optional<RawNeighbour> RawNeighbourOf(const nlmsghdr& header, unsigned char
 
 std::optional<NeighbourEntry> NeighbourEntryOf(const nlmsghdr& header) {
   const auto raw = RawNeighbourOf(header, AF_INET);
-  const auto address = raw ? Ipv4Of(raw->destination.data(), raw->destination.size())
-                           : std::nullopt;
+  const auto address =
+      raw ? Ipv4Of(raw->destination.data(), raw->destination.size()) : std::nullopt;
   if (!address) {
     return std::nullopt;
   }

@@ -35,8 +35,8 @@ INSTANTIATE_TEST_SUITE_P(
     Ipv6, EchoReply,
     ::testing::Values(ReplyCase{"Ours", {129, 0, 0xab, 0xcd, 0x12, 0x34, 0, 1}, true},
                       ReplyCase{"OursWithData", {129, 0, 0, 0, 0x12, 0x34, 0, 0, 7, 7}, true},
-                      ReplyCase{"AnotherProgramsIdentifier", {129, 0, 0, 0, 0x43, 0x21, 0, 1},
-                                false},
+                      ReplyCase{
+                          "AnotherProgramsIdentifier", {129, 0, 0, 0, 0x43, 0x21, 0, 1}, false},
                       ReplyCase{"ARequest", {128, 0, 0, 0, 0x12, 0x34, 0, 1}, false},
                       ReplyCase{"AnUnknownCode", {129, 1, 0, 0, 0x12, 0x34, 0, 1}, false},
                       ReplyCase{"Cut", {129, 0, 0, 0, 0x12, 0x34, 0}, false}),
@@ -52,7 +52,7 @@ TEST(EchoReply, OurRequestCarriesTheIdentifierAndSequenceAReplyEchoes) {
 
 struct SourceCase {
   const char* source;
-  bool onLink;     // with the interface holding 2001:db8:214::1/64
+  bool onLink;       // with the interface holding 2001:db8:214::1/64
   const char* text;  // as printed, heard on br0
 };
 
@@ -88,9 +88,8 @@ TEST_P(Ipv6Join, AnAnswerTakesTheMacOfItsEntryOnTheInterfaceItAnsweredOn) {
   const MacAddress mac{0x00, 0x22, 0x72, 0x00, 0x00, 0x20};
   std::vector<Ipv6NeighbourEntry> table;
   if (GetParam().entry) {
-    table.push_back({.address = Parse("fe80::20"),
-                     .interfaceIndex = GetParam().entryInterface,
-                     .mac = mac});
+    table.push_back(
+        {.address = Parse("fe80::20"), .interfaceIndex = GetParam().entryInterface, .mac = mac});
   }
   const auto joined =
       JoinAnswers({{.address = Parse("fe80::20"), .interfaceIndex = 3}}, table, {{3, "br0"}});

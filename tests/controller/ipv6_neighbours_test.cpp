@@ -25,8 +25,8 @@ TEST(Ipv6Join, RowsGetTheirDevicesAddressesAndTheRestGetRowsOfTheirOwn) {
   book.FileLink(0, {.mac = kDual});
   book.FileLink(1, {.mac = kIpv4Only});
   bool searchEnded = false;
-  Ipv6Stage stage(
-      [&](std::chrono::milliseconds) { return searchEnded ? &neighbours : nullptr; }, nullptr);
+  Ipv6Stage stage([&](std::chrono::milliseconds) { return searchEnded ? &neighbours : nullptr; },
+                  nullptr);
   stage.Pass(book, book.TakeFinished());
   // Until the search has ended, the rows it joins wait; the others do not.
   EXPECT_FALSE(book.Ready(0));
@@ -59,8 +59,7 @@ TEST(Ipv6Join, AsksOnlyTheBroadcastLinksHoldingASweptAddress) {
       {.interfaceName = "eth0", .address = 0x0A000001, .prefixLength = 24},
       {.interfaceName = "wlan0", .address = 0xC0A80101, .prefixLength = 24},
       {.interfaceName = "ppp0", .address = 0x0A000002, .prefixLength = 32, .peer = 0x0A000009}};
-  EXPECT_EQ(InterfacesSwept(networks, {0x0A000009, 0x0A000050}),
-            std::vector<std::string>{"eth0"});
+  EXPECT_EQ(InterfacesSwept(networks, {0x0A000009, 0x0A000050}), std::vector<std::string>{"eth0"});
   EXPECT_TRUE(InterfacesSwept(networks, {0x08080808}).empty());
 }
 

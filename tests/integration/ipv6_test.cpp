@@ -47,9 +47,7 @@ std::vector<LabHost> LabHosts() {
   return hosts;
 }
 
-std::set<std::string> Addresses(const nlohmann::json& list) {
-  return {list.begin(), list.end()};
-}
+std::set<std::string> Addresses(const nlohmann::json& list) { return {list.begin(), list.end()}; }
 
 TEST(Ipv6Lab, EachDeviceRowCarriesExactlyItsIpv6Addresses) {
   const auto hosts = LabHosts();
@@ -59,7 +57,8 @@ TEST(Ipv6Lab, EachDeviceRowCarriesExactlyItsIpv6Addresses) {
   std::string maker;
   std::getline(std::ifstream(LabState("maker")), maker);
   const auto xml = std::filesystem::temp_directory_path() / "hostsweep-ipv6.xml";
-  const auto run = RunController({"--ipv6", "--alive", "--json", "--xml", xml.string(), "10.214.0.0/24"});
+  const auto run =
+      RunController({"--ipv6", "--alive", "--json", "--xml", xml.string(), "10.214.0.0/24"});
   ASSERT_EQ(run.exitStatus, 0) << run.standardError;
   std::map<std::string, nlohmann::json> rows;
   std::istringstream lines(run.standardOutput);
@@ -73,10 +72,10 @@ TEST(Ipv6Lab, EachDeviceRowCarriesExactlyItsIpv6Addresses) {
     SCOPED_TRACE(host.mac);
     const bool ipv6Only = host.ipv4 == "--";
     // Its own row's address is its global one, the only one without a zone.
-    const auto row =
-        rows.find(ipv6Only ? *std::find_if(host.ipv6.begin(), host.ipv6.end(),
-                                           [](const auto& a) { return a.find('%') == std::string::npos; })
-                           : host.ipv4);
+    const auto row = rows.find(
+        ipv6Only ? *std::find_if(host.ipv6.begin(), host.ipv6.end(),
+                                 [](const auto& a) { return a.find('%') == std::string::npos; })
+                 : host.ipv4);
     ASSERT_NE(row, rows.end());
     EXPECT_EQ(row->second.at("state"), "alive");
     EXPECT_EQ(row->second.at("mac"), host.mac);
