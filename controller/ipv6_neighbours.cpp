@@ -22,30 +22,34 @@ bool OnNetwork(Address address, const InterfaceNetwork& network) {
 }  // namespace
 
 Ipv6Search::Ipv6Search(Ipv6Prober& prober, std::vector<std::string> interfaces,
-                       Ipv6Settings settings, std::ostream& diagnostics)
-    : search_(std::async(std::launch::async,
-                         [&prober, interfaces = std::move(interfaces), settings] {
-                           return prober.Discover(interfaces, settings);
-                         })),
-      diagnostics_(diagnostics) {}
-
-const std::vector<Ipv6Neighbour>* Ipv6Search::Neighbours(std::chrono::milliseconds wait) {
-  if (!found_ && search_.wait_for(wait) != std::future_status::ready) {
-    return nullptr;
-  }
-  return &AllNeighbours();
+                       const Ipv6Settings& settings, std::ostream& diagnostics)
+    : prober_(prober), diagnostics_(diagnostics) {
+  prober_.Start(std::move(interfaces), settings);
 }
 
-const std::vector<Ipv6Neighbour>& Ipv6Search::AllNeighbours() {
+const std::vector<Ipv6Neighbour>* Ipv6Search::Neighbours(std::chrono::milliseconds wait) {
   if (!found_) {
     try {
-      found_ = search_.get();
+      const auto* found = prober_.Found(wait);
+      if (found == nullptr) {
+        return nullptr;
+      }
+      found_ = *found;
     } catch (const SystemError& error) {
       diagnostics_ << "hostsweep: warning: " << error.what() << "; no IPv6 addresses shown\n";
       found_.emplace();
     }
   }
-  return *found_;
+  return &*found_;
+}
+
+const std::vector<Ipv6Neighbour>& Ipv6Search::AllNeighbours() {
+  constexpr std::chrono::seconds kLook{1};
+  const std::vector<Ipv6Neighbour>* found = nullptr;
+  while (found == nullptr) {
+    found = Neighbours(kLook);
+  }
+  return *found;
 }
 
 std::vector<std::string> InterfacesSwept(const std::vector<InterfaceNetwork>& networks,

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
-#include <future>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -35,24 +34,25 @@ struct Ipv6Settings {
 };
 
 // The platform's asker: its socket is opened while the controller still has
-// its capabilities, and used afterwards.
+// its capabilities, and used afterwards. It asks beside the sweep, so that
+// its wait overlaps the sweep's own.
 class Ipv6Prober {
  public:
   Ipv6Prober() = default;
   virtual ~Ipv6Prober() = default;
   Ipv6Prober(const Ipv6Prober&) = delete;
   Ipv6Prober& operator=(const Ipv6Prober&) = delete;
-  // Every on-link address on `interfaces` that answered, with its MAC.
-  // Throws SystemError.
-  virtual std::vector<Ipv6Neighbour> Discover(const std::vector<std::string>& interfaces,
-                                              const Ipv6Settings& settings) = 0;
+  // Starts asking on `interfaces`, once the controller's signals are set.
+  virtual void Start(std::vector<std::string> interfaces, const Ipv6Settings& settings) = 0;
+  // Once it has ended (waiting at most `wait`): every on-link address that
+  // answered, with its MAC; null while it goes on. Throws SystemError.
+  virtual const std::vector<Ipv6Neighbour>* Found(std::chrono::milliseconds wait) = 0;
 };
 
-// The discovery, run beside the sweep so that its wait overlaps the sweep's
-// own; started once the controller's signals are set (the thread shares them).
+// The prober's search, its failure a warning.
 class Ipv6Search {
  public:
-  Ipv6Search(Ipv6Prober& prober, std::vector<std::string> interfaces, Ipv6Settings settings,
+  Ipv6Search(Ipv6Prober& prober, std::vector<std::string> interfaces, const Ipv6Settings& settings,
              std::ostream& diagnostics);
   // What it found, once it has ended (waiting at most `wait`); nothing, with
   // a warning, if it failed; null while it goes on.
@@ -61,7 +61,7 @@ class Ipv6Search {
   const std::vector<Ipv6Neighbour>& AllNeighbours();
 
  private:
-  std::future<std::vector<Ipv6Neighbour>> search_;
+  Ipv6Prober& prober_;
   std::optional<std::vector<Ipv6Neighbour>> found_;
   std::ostream& diagnostics_;
 };

@@ -17,8 +17,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <future>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 
 #include "common/posix/file_descriptor.h"
@@ -85,8 +87,26 @@ class RawIpv6Prober : public Ipv6Prober {
   explicit RawIpv6Prober(FileDescriptor fd)
       : fd_(std::move(fd)), identifier_(static_cast<std::uint16_t>(getpid())) {}
 
+  // On a thread of its own, which shares the controller's blocked signals.
+  void Start(std::vector<std::string> interfaces, const Ipv6Settings& settings) override {
+    search_ = std::async(std::launch::async, [this, interfaces = std::move(interfaces), settings] {
+      return Discover(interfaces, settings);
+    });
+  }
+
+  const std::vector<Ipv6Neighbour>* Found(std::chrono::milliseconds wait) override {
+    if (!found_) {
+      if (search_.wait_for(wait) != std::future_status::ready) {
+        return nullptr;
+      }
+      found_ = search_.get();
+    }
+    return &*found_;
+  }
+
+ private:
   std::vector<Ipv6Neighbour> Discover(const std::vector<std::string>& interfaces,
-                                      const Ipv6Settings& settings) override {
+                                      const Ipv6Settings& settings) {
     const auto links = LinksOf(interfaces);
     if (links.empty()) {
       return {};
@@ -113,7 +133,6 @@ class RawIpv6Prober : public Ipv6Prober {
     return JoinAnswers({answers.begin(), answers.end()}, ReadIpv6NeighbourTable(), names);
   }
 
- private:
   // To all nodes on one link, from one of its addresses, so that each node
   // answers from its own address of the same scope: from the link-local one
   // for ours, from its global ones for our global ones.
@@ -184,6 +203,8 @@ class RawIpv6Prober : public Ipv6Prober {
 
   FileDescriptor fd_;
   std::uint16_t identifier_;
+  std::future<std::vector<Ipv6Neighbour>> search_;
+  std::optional<std::vector<Ipv6Neighbour>> found_;
 };
 
 }  // namespace
