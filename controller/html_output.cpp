@@ -100,7 +100,7 @@ std::string TableRow(const HostView& result) {
   }
   const std::string ttl = result.ttl ? std::to_string(*result.ttl) : std::string{};
   return "<tr>" +
-         Cell("td", FormatAddress(result.address),
+         Cell("td", MarkupText(AddressText(result)),
               " data-key=\"" + std::to_string(result.address) + "\"") +
          Cell("td", std::string(StateText(result.state)),
               " class=\"" + StateClass(result.state) + "\"") +
@@ -116,7 +116,11 @@ class HtmlWriter : public ResultWriter {
   HtmlWriter(std::ostream& out, SweepRun run) : out_(out), run_(std::move(run)) {}
 
   void Write(const HostView& result) override {
-    grid_ += GridCell(result);
+    // The grid is of the swept IPv4 addresses; a device heard over IPv6
+    // alone has a table row only.
+    if (!result.ipv6Only) {
+      grid_ += GridCell(result);
+    }
     rows_ += TableRow(result);
     Count(result);
   }

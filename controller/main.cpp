@@ -9,6 +9,7 @@
 
 #include "controller/errors.h"
 #include "controller/exit_status.h"
+#include "controller/ipv6_neighbours.h"
 #include "controller/link_layer.h"
 #include "controller/link_pass.h"
 #include "controller/local_networks.h"
@@ -152,9 +153,26 @@ std::optional<std::size_t> TableWidth(const Options& options) {
   return columns == 0 ? kUsualColumns : columns;
 }
 
+// --ipv6's search on the interfaces that hold a swept network, said with -v.
+std::optional<Ipv6Search> StartIpv6Search(const Options& options,
+                                          const std::vector<Address>& addresses,
+                                          Ipv6Prober* prober) {
+  if (prober == nullptr) {
+    return std::nullopt;
+  }
+  auto interfaces = InterfacesSwept(ReadInterfaceNetworks(), addresses);
+  if (options.verbose) {
+    for (const auto& name : interfaces) {
+      std::cerr << "hostsweep: --ipv6: asking all IPv6 nodes on " << name << "\n";
+    }
+  }
+  return std::optional<Ipv6Search>(std::in_place, *prober, std::move(interfaces), Ipv6Settings{},
+                                   std::cerr);
+}
+
 int RunSweep(const Options& options, const std::vector<Address>& addresses, OutputChannel& output,
              OutputChannel& errors, LinkSocket* linkSocket, const std::string& whyNoLinkSocket,
-             const SweepRun& run) {
+             Ipv6Prober* ipv6Prober, const SweepRun& run) {
   auto files = OpenResultFiles(options, run);
   const std::string workerPath = options.worker.empty() ? DefaultWorkerPath() : options.worker;
   CheckWorkerPath(workerPath);
@@ -167,6 +185,8 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
   const char* registries = std::getenv("HOSTSWEEP_IEEE_DATA");
   LazyVendorRegistry vendors(registries != nullptr ? registries : VendorRegistryFolder(),
                              std::cerr);
+  // Started once the worker host has set the signals: its thread shares them.
+  auto ipv6Search = StartIpv6Search(options, addresses, ipv6Prober);
   const auto linkPass = PrepareLinkPass(options, addresses, linkSocket, whyNoLinkSocket);
   const auto sweepBegan = std::chrono::steady_clock::now();
   if (!options.namesOnly) {
@@ -180,8 +200,16 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
   if (network) {
     nameStage.emplace(names.emplace(*network, MostNameSockets()));
   }
+  std::optional<Ipv6Stage> ipv6Stage;
+  if (ipv6Search) {
+    ipv6Stage.emplace([&ipv6Search](auto wait) { return ipv6Search->Neighbours(wait); },
+                      nameStage ? &*nameStage : nullptr);
+  }
+  Enrichment* afterLinkLayer = ipv6Stage   ? static_cast<Enrichment*>(&*ipv6Stage)
+                               : nameStage ? &*nameStage
+                                           : nullptr;
   LinkLayerEnrichment linkLayer(
-      ReadNeighbourTable, std::cerr, options.verbose, nameStage ? &*nameStage : nullptr,
+      ReadNeighbourTable, std::cerr, options.verbose, afterLinkLayer,
       [&linkPass](Address address) { return linkPass ? linkPass->AnswerOf(address) : nullptr; },
       sweepBegan);
   // A name-only sweep sends nothing on the link and has its names already.
@@ -215,7 +243,10 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
   if (progress) {
     progress->Clear();
   }
-  stream.Finish(sweep.Book(), finished ? SweepEnd::kComplete : SweepEnd::kInterrupted);
+  const VendorOf vendorOf = [&vendors](const MacAddress& mac) { return vendors.VendorOf(mac); };
+  stream.Finish(sweep.Book(), finished ? SweepEnd::kComplete : SweepEnd::kInterrupted,
+                ipv6Search ? Ipv6OnlyViews(ipv6Search->AllNeighbours(), sweep.Book(), vendorOf)
+                           : std::vector<HostView>{});
   if (options.verbose) {
     ReportCounts(sweep.Counts());
   }
@@ -256,6 +287,8 @@ int main(int argc, char** argv) {
   // goes right after.
   std::string whyNoLinkSocket;
   auto linkSocket = OpenLinkSocket(whyNoLinkSocket);
+  std::string whyNoIpv6;
+  auto ipv6Prober = OpenIpv6Prober(whyNoIpv6);
   try {
     DropPrivileges();
   } catch (const SystemError& error) {
@@ -277,6 +310,11 @@ int main(int argc, char** argv) {
     if (parsed.options->arpRate > kDefaultArpRate && !MaySetAnyArpRate()) {
       throw UsageError("--rate above " + std::to_string(kDefaultArpRate) + " needs root");
     }
+    if (!parsed.options->ipv6) {
+      ipv6Prober.reset();
+    } else if (!ipv6Prober) {
+      throw SystemError(whyNoIpv6);
+    }
     addresses = CollectAddresses(*parsed.options, closed.input);
   } catch (const UsageError& error) {
     std::cerr << "hostsweep: " << error.what() << "\n";
@@ -294,7 +332,7 @@ int main(int argc, char** argv) {
                      .addressCount = addresses.size()};
   try {
     return RunSweep(*parsed.options, addresses, output, errors, linkSocket.get(), whyNoLinkSocket,
-                    run);
+                    ipv6Prober.get(), run);
   } catch (const UsageError& error) {
     std::cerr << "hostsweep: " << error.what() << "\n";
     return kExitUsage;

@@ -26,6 +26,11 @@ host's answer to hostsweep's own ARP request or the system's neighbour table
 (hosts on a directly connected network), else from the host's NetBIOS
 answer; vendor from the IEEE registries (ieee-data).
 
+--ipv6 (Linux) also sends one ICMPv6 echo request to ff02::1 per source
+address and try on each swept link and shows each device's IPv6 addresses
+(joined by MAC) in an ipv6 column/field; devices heard over IPv6 alone get
+their own rows after the IPv4 ones. Off unless given, also with --localnet.
+
 Addresses on a directly connected Ethernet network are first asked over ARP
 (needs CAP_NET_RAW, else skipped): only those that answer get a worker; the
 others are dead at once. Every other address takes the echo path.
@@ -152,6 +157,10 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
   app.add_option("--arp-tries", options.arpTries, "ARP requests per address at most")
       ->check(CLI::Range(1, kMostArpTries))
       ->capture_default_str();
+  app.add_flag("--ipv6", options.ipv6,
+               "Also show each device's IPv6 addresses, asked of all IPv6 nodes on the swept "
+               "links (Linux)")
+      ->excludes("--names-only");
   app.add_option(
       "--worker", options.worker,
       "The worker program (default: hostsweep-worker beside this program, else the installed one)");

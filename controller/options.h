@@ -44,6 +44,9 @@ struct Options {
   bool linkPass = true;  // ask on-link addresses over ARP before any worker
   unsigned arpRate = kDefaultArpRate;
   int arpTries = kDefaultArpTries;
+  // Ask the swept links' IPv6 nodes too and show each device's IPv6 addresses
+  // (off unless asked: it adds a column and multicast traffic).
+  bool ipv6 = false;
 };
 
 struct ParsedCommandLine {

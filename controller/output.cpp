@@ -29,21 +29,31 @@ std::optional<std::string> NonEmpty(const std::string& text) {
 // A spreadsheet reads a cell that starts with one of these as a formula.
 constexpr std::string_view kFormulaStarts = "=+-@\t\r";
 
-constexpr std::size_t kColumnCount = 7;
+// The last, the IPv6 addresses, only where the sweep asked for them.
+constexpr std::size_t kColumnCount = 8;
 using Columns = std::array<std::string, kColumnCount>;
 
 std::optional<std::string> MacText(const HostView& view) {
   return view.mac ? std::optional(FormatMac(*view.mac)) : std::nullopt;
 }
 
+std::string Joined(const std::vector<std::string>& texts) {
+  std::string joined;
+  for (const auto& text : texts) {
+    joined += (joined.empty() ? "" : " ") + text;
+  }
+  return joined;
+}
+
 Columns ColumnsOf(const HostView& view) {
-  return {FormatAddress(view.address),
+  return {AddressText(view),
           std::string(StateText(view.state)),
           OptionalText(view.roundTripMs),
           OptionalText(view.ttl),
           view.name,
           MacText(view).value_or(""),
-          view.vendor};
+          view.vendor,
+          Joined(view.ipv6)};
 }
 
 std::optional<std::string_view> MacSourceText(MacSource source) {
@@ -74,22 +84,26 @@ std::string EscapeControls(std::string_view json) {
 
 class CsvWriter : public ResultWriter {
  public:
-  explicit CsvWriter(std::ostream& out) : out_(out) { out_ << CsvHeader() << std::flush; }
-  void Write(const HostView& view) override { out_ << CsvRow(view) << std::flush; }
+  CsvWriter(std::ostream& out, bool ipv6) : out_(out), ipv6_(ipv6) {
+    out_ << CsvHeader(ipv6_) << std::flush;
+  }
+  void Write(const HostView& view) override { out_ << CsvRow(view, ipv6_) << std::flush; }
   void Finish(SweepEnd /*end*/) override {}
 
  private:
   std::ostream& out_;
+  bool ipv6_;
 };
 
 class JsonWriter : public ResultWriter {
  public:
-  explicit JsonWriter(std::ostream& out) : out_(out) {}
-  void Write(const HostView& view) override { out_ << JsonLine(view) << '\n' << std::flush; }
+  JsonWriter(std::ostream& out, bool ipv6) : out_(out), ipv6_(ipv6) {}
+  void Write(const HostView& view) override { out_ << JsonLine(view, ipv6_) << '\n' << std::flush; }
   void Finish(SweepEnd /*end*/) override {}
 
  private:
   std::ostream& out_;
+  bool ipv6_;
 };
 
 class TableWriter : public ResultWriter {
@@ -138,9 +152,9 @@ std::string CutToWidth(const std::string& text, std::size_t width) {
 // name matters more: the maker gives way first, down to a third of the room
 // the two share, and the name only then.
 void FitColumns(std::vector<Columns>& rows, std::array<std::size_t, kColumnCount>& widths,
-                std::size_t terminalWidth) {
-  std::size_t fixed = kColumnGap * (widths.size() - 1);
-  for (std::size_t i = 0; i < widths.size(); ++i) {
+                std::size_t shown, std::size_t terminalWidth) {
+  std::size_t fixed = kColumnGap * (shown - 1);
+  for (std::size_t i = 0; i < shown; ++i) {
     fixed += i == kNameColumn || i == kVendorColumn ? 0 : widths[i];
   }
   const std::size_t room = std::max(terminalWidth, fixed + 2 * kNarrowestCut) - fixed;
@@ -177,24 +191,26 @@ std::string CsvField(std::string_view text) {
   return quoted + "\"";
 }
 
-std::string CsvHeader() {
-  return "address,state,rtt_ms,ttl,name,mac,vendor" + std::string(kCsvLineEnd);
+std::string CsvHeader(bool ipv6) {
+  return "address,state,rtt_ms,ttl,name,mac,vendor" + std::string(ipv6 ? ",ipv6" : "") +
+         std::string(kCsvLineEnd);
 }
 
-std::string CsvRow(const HostView& view) {
+std::string CsvRow(const HostView& view, bool ipv6) {
+  const auto columns = ColumnsOf(view);
   std::string row;
-  for (const auto& column : ColumnsOf(view)) {
-    if (!row.empty()) {
+  for (std::size_t i = 0; i < (ipv6 ? kColumnCount : kColumnCount - 1); ++i) {
+    if (i > 0) {
       row += ',';
     }
-    row += CsvField(column);
+    row += CsvField(columns[i]);
   }
   return row + std::string(kCsvLineEnd);
 }
 
-std::string JsonLine(const HostView& view) {
+std::string JsonLine(const HostView& view, bool ipv6) {
   nlohmann::ordered_json line;
-  line["address"] = FormatAddress(view.address);
+  line["address"] = AddressText(view);
   line["state"] = StateText(view.state);
   line["echo"] = OrNull(view.echo);
   line["rtt_ms"] = OrNull(view.roundTripMs);
@@ -207,6 +223,9 @@ std::string JsonLine(const HostView& view) {
   line["name_source"] = OrNull(NonEmpty(std::string(NameSourceText(view.nameSource))));
   line["workgroup"] = OrNull(NonEmpty(view.workgroup));
   line["evidence"] = OrNull(NonEmpty(std::string(EvidenceText(view.evidence))));
+  if (ipv6) {
+    line["ipv6"] = view.ipv6;
+  }
   // Names (and makers) arrive in the system's code page, not always UTF-8: such bytes
   // become U+FFFD rather than failing the sweep.
   return EscapeControls(
@@ -214,7 +233,10 @@ std::string JsonLine(const HostView& view) {
 }
 
 std::string Table(const std::vector<HostView>& views, std::optional<std::size_t> terminalWidth) {
-  const Columns header{"ADDRESS", "STATE", "RTT(ms)", "TTL", "NAME", "MAC", "VENDOR"};
+  const Columns header{"ADDRESS", "STATE", "RTT(ms)", "TTL", "NAME", "MAC", "VENDOR", "IPV6"};
+  const bool ipv6 = std::any_of(views.begin(), views.end(),
+                                [](const HostView& view) { return !view.ipv6.empty(); });
+  const std::size_t shown = ipv6 ? kColumnCount : kColumnCount - 1;
   std::vector<Columns> rows{header};
   for (const auto& view : views) {
     auto columns = ColumnsOf(view);
@@ -233,17 +255,17 @@ std::string Table(const std::vector<HostView>& views, std::optional<std::size_t>
   };
   std::array<std::size_t, kColumnCount> widths{};
   for (const auto& row : rows) {
-    for (std::size_t i = 0; i < row.size(); ++i) {
+    for (std::size_t i = 0; i < shown; ++i) {
       widths[i] = std::max(widths[i], width(row[i]));
     }
   }
   if (terminalWidth) {
-    FitColumns(rows, widths, *terminalWidth);
+    FitColumns(rows, widths, shown, *terminalWidth);
   }
   std::string table;
   for (const auto& row : rows) {
     std::string line;
-    for (std::size_t i = 0; i < row.size(); ++i) {
+    for (std::size_t i = 0; i < shown; ++i) {
       line += row[i];
       line += std::string(widths[i] - width(row[i]) + kColumnGap, ' ');
     }
@@ -253,12 +275,12 @@ std::string Table(const std::vector<HostView>& views, std::optional<std::size_t>
 }
 
 std::unique_ptr<ResultWriter> MakeWriter(Format format, std::ostream& out,
-                                         std::optional<std::size_t> terminalWidth) {
+                                         std::optional<std::size_t> terminalWidth, bool ipv6) {
   switch (format) {
     case Format::kCsv:
-      return std::make_unique<CsvWriter>(out);
+      return std::make_unique<CsvWriter>(out, ipv6);
     case Format::kJson:
-      return std::make_unique<JsonWriter>(out);
+      return std::make_unique<JsonWriter>(out, ipv6);
     case Format::kTable:
       break;
   }
@@ -272,20 +294,24 @@ void ResultStream::WriteReady(const ResultBook& book) {
   }
 }
 
-void ResultStream::Finish(const ResultBook& book, SweepEnd end) {
+void ResultStream::Finish(const ResultBook& book, SweepEnd end, const std::vector<HostView>& more) {
   const auto& results = book.Results();
   for (; next_ < results.size(); ++next_) {
     if (results[next_].probe.state != State::kPending) {
       WriteOne(results[next_]);
     }
   }
+  for (const HostView& view : more) {
+    WriteView(view);
+  }
   for (ResultWriter* writer : writers_) {
     writer->Finish(end);
   }
 }
 
-void ResultStream::WriteOne(const HostResult& result) {
-  const HostView view = ViewOf(result, vendorOf_);
+void ResultStream::WriteOne(const HostResult& result) { WriteView(ViewOf(result, vendorOf_)); }
+
+void ResultStream::WriteView(const HostView& view) {
   const bool shown = !foundOnly_ || IsFound(view.state);
   for (ResultWriter* writer : writers_) {
     if (shown) {

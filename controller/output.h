@@ -18,13 +18,16 @@ namespace hostsweep::controller {
 enum class Format { kTable, kCsv, kJson };
 
 std::string CsvField(std::string_view text);
-std::string CsvHeader();
-std::string CsvRow(const HostView& view);
+// With `ipv6` (--ipv6), CSV rows end in an ipv6 field (the addresses joined
+// by spaces) and JSON objects in an "ipv6" list.
+std::string CsvHeader(bool ipv6 = false);
+std::string CsvRow(const HostView& view, bool ipv6 = false);
 // One JSON object with every key present, in a fixed order; absent values are null.
-std::string JsonLine(const HostView& view);
+std::string JsonLine(const HostView& view, bool ipv6 = false);
 // Aligned columns. For a terminal `terminalWidth` columns wide, the name and
 // maker are cut to fit (ending in an ellipsis) and a round trip under 1 ms
-// reads "<1"; without it (piped output) every value is whole.
+// reads "<1"; without it (piped output) every value is whole. An IPV6 column
+// comes last when any host has an IPv6 address.
 std::string Table(const std::vector<HostView>& views,
                   std::optional<std::size_t> terminalWidth = std::nullopt);
 
@@ -44,7 +47,8 @@ class ResultWriter {
 };
 
 std::unique_ptr<ResultWriter> MakeWriter(Format format, std::ostream& out,
-                                         std::optional<std::size_t> terminalWidth = std::nullopt);
+                                         std::optional<std::size_t> terminalWidth = std::nullopt,
+                                         bool ipv6 = false);
 
 // Hands results to the writers (standard output's, the results files') in
 // target order as soon as every result before them is in, so that CSV and
@@ -58,11 +62,13 @@ class ResultStream {
   // Writes the finished results that follow those already written.
   void WriteReady(const ResultBook& book);
   // Writes every finished result still unwritten, in order, leaving out the
-  // unfinished ones (an interrupted sweep has some); then ends the output.
-  void Finish(const ResultBook& book, SweepEnd end);
+  // unfinished ones (an interrupted sweep has some), then `more` (devices
+  // that hold no swept address: heard over IPv6 alone); then ends the output.
+  void Finish(const ResultBook& book, SweepEnd end, const std::vector<HostView>& more = {});
 
  private:
   void WriteOne(const HostResult& result);
+  void WriteView(const HostView& view);
 
   std::vector<ResultWriter*> writers_;
   bool foundOnly_;

@@ -14,6 +14,7 @@
 namespace hostsweep::controller {
 
 class LinkSocket;  // controller/link_pass.h
+class Ipv6Prober;  // controller/ipv6_neighbours.h
 
 // Which of standard output and error were closed when hostsweep started.
 struct ClosedStreams {
@@ -54,6 +55,9 @@ void CheckEchoRights(const std::string& workerPath);
 // The packet socket the link pass sends its ARP requests on; nothing, with
 // `whyNot` saying why, where the system refuses one (no CAP_NET_RAW).
 std::unique_ptr<LinkSocket> OpenLinkSocket(std::string& whyNot);
+// The raw ICMPv6 socket --ipv6 asks on; nothing, with `whyNot` saying why,
+// where the system refuses one (no CAP_NET_RAW) or keeps to IPv4 (Windows).
+std::unique_ptr<Ipv6Prober> OpenIpv6Prober(std::string& whyNot);
 // Gives up every capability the controller was started with: called once its
 // packet socket is open, before anything else is read or started.
 void DropPrivileges();

@@ -134,10 +134,16 @@ std::string_view EvidenceText(Evidence evidence) {
       return "no ARP reply";
     case Evidence::kNeighbourEntry:
       return "neighbour entry";
+    case Evidence::kIpv6EchoReply:
+      return "IPv6 echo reply";
     case Evidence::kNone:
       break;
   }
   return "";
+}
+
+std::string AddressText(const HostView& view) {
+  return view.ipv6Only && !view.ipv6.empty() ? view.ipv6.front() : FormatAddress(view.address);
 }
 
 bool IsFound(State state) {
@@ -173,6 +179,9 @@ HostView ViewOf(const HostResult& result, const VendorOf& vendorOf) {
   view.evidence = EvidenceOf(result, view.state);
   ShowName(result, view);
   ShowMac(result, view);
+  if (result.ipv6) {
+    view.ipv6 = result.ipv6->addresses;
+  }
   if (view.mac && vendorOf) {
     view.vendor = vendorOf(*view.mac);
   }
@@ -180,7 +189,7 @@ HostView ViewOf(const HostResult& result, const VendorOf& vendorOf) {
 }
 
 ResultBook::ResultBook(const std::vector<Address>& addresses)
-    : awaitingNames_(addresses.size(), false) {
+    : awaitingNames_(addresses.size(), false), awaitingIpv6_(addresses.size(), false) {
   results_.reserve(addresses.size());
   for (const Address address : addresses) {
     results_.push_back({.address = address});
@@ -225,6 +234,14 @@ void ResultBook::FileLink(std::size_t position, const LinkFacts& facts) {
   auto& link = results_.at(position).link;
   if (!link) {
     link = facts;
+  }
+}
+
+void ResultBook::FileIpv6(std::size_t position, const Ipv6Facts& facts) {
+  auto& slot = results_.at(position).ipv6;
+  awaitingIpv6_[position] = false;
+  if (!slot) {
+    slot = facts;
   }
 }
 

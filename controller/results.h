@@ -34,8 +34,17 @@ bool IsFound(State state);
 enum class MacSource { kNone, kNeighbour, kArp, kNetbios };
 
 // What the state rests on: the worker's echo requests, the controller's own
-// ARP requests, or the system's neighbour table.
-enum class Evidence { kNone, kEchoReply, kNoEchoReply, kArpReply, kNoArpReply, kNeighbourEntry };
+// ARP requests, or the system's neighbour table; for a device heard over IPv6
+// alone, its answer to the controller's multicast echo request.
+enum class Evidence {
+  kNone,
+  kEchoReply,
+  kNoEchoReply,
+  kArpReply,
+  kNoArpReply,
+  kNeighbourEntry,
+  kIpv6EchoReply
+};
 
 // "echo reply", "no ARP reply", ...; empty for kNone.
 std::string_view EvidenceText(Evidence evidence);
@@ -76,6 +85,12 @@ struct ExtraNames {
   std::optional<MacAddress> unitId{};  // the unit ID its node status gave
 };
 
+// The IPv6 addresses of the device that holds the address (the same MAC on
+// the link), in canonical text, link-local ones with their zone.
+struct Ipv6Facts {
+  std::vector<std::string> addresses{};
+};
+
 // Everything known of one address, each part filed once by the stage that
 // found it; what is shown is worked out from these (ViewOf).
 struct HostResult {
@@ -83,6 +98,7 @@ struct HostResult {
   ProbeFacts probe{};
   std::optional<LinkFacts> link{};
   std::optional<ExtraNames> names{};
+  std::optional<Ipv6Facts> ipv6{};
 };
 
 // One address as every format shows it, worked out once from its facts.
@@ -101,8 +117,14 @@ struct HostView {
   Evidence evidence = Evidence::kNone;  // what the state rests on
   std::string vendor{};
   std::string workgroup{};
-  std::string netbiosMac{};  // exactly what the worker reported
+  std::string netbiosMac{};         // exactly what the worker reported
+  std::vector<std::string> ipv6{};  // the device's IPv6 addresses (--ipv6)
+  // A device heard over IPv6 alone: its row's address is ipv6.front().
+  bool ipv6Only = false;
 };
+
+// The row's address as every format prints it.
+std::string AddressText(const HostView& view);
 
 using VendorOf = std::function<std::string(const MacAddress&)>;
 HostView ViewOf(const HostResult& result, const VendorOf& vendorOf);
@@ -131,9 +153,14 @@ class ResultBook {
   void AwaitNames(std::size_t position) { awaitingNames_.at(position) = true; }
   // The names the controller's own questions found; the result is ready then.
   void FileNames(std::size_t position, const ExtraNames& names);
+  // A filed result whose device's IPv6 addresses are still being sought.
+  void AwaitIpv6(std::size_t position) { awaitingIpv6_.at(position) = true; }
+  // The device's IPv6 addresses; only the first filing counts. Ready then.
+  void FileIpv6(std::size_t position, const Ipv6Facts& facts);
   // Filed, and waiting for nothing more.
   [[nodiscard]] bool Ready(std::size_t position) const {
-    return results_[position].probe.state != State::kPending && !awaitingNames_[position];
+    return results_[position].probe.state != State::kPending && !awaitingNames_[position] &&
+           !awaitingIpv6_[position];
   }
 
   [[nodiscard]] const std::vector<HostResult>& Results() const { return results_; }
@@ -148,6 +175,7 @@ class ResultBook {
   std::vector<HostResult> results_;
   std::vector<std::size_t> finished_;
   std::vector<bool> awaitingNames_;
+  std::vector<bool> awaitingIpv6_;
   std::size_t done_ = 0;
 };
 

@@ -83,13 +83,16 @@ std::string Times(long roundTripMs) {
          MarkupAttribute("to", std::to_string(timeout)) + "/>\n";
 }
 
+std::string AddressElement(const std::string& address, std::string_view type) {
+  return "<address" + MarkupAttribute("addr", address) + MarkupAttribute("addrtype", type) + "/>\n";
+}
+
 std::string HostElement(const HostView& result) {
   const Status status = StatusOf(result);
   std::string host = "<host><status" + MarkupAttribute("state", status.state) +
                      MarkupAttribute("reason", status.reason) +
-                     MarkupAttribute("reason_ttl", std::to_string(status.reasonTtl)) +
-                     "/>\n<address" + MarkupAttribute("addr", FormatAddress(result.address)) +
-                     MarkupAttribute("addrtype", "ipv4") + "/>\n";
+                     MarkupAttribute("reason_ttl", std::to_string(status.reasonTtl)) + "/>\n" +
+                     AddressElement(AddressText(result), result.ipv6Only ? "ipv6" : "ipv4");
   if (result.mac) {
     // nmap writes MAC addresses with colons.
     host += "<address" + MarkupAttribute("addr", FormatMac(*result.mac, ':')) +
@@ -98,6 +101,10 @@ std::string HostElement(const HostView& result) {
       host += MarkupAttribute("vendor", result.vendor);
     }
     host += "/>\n";
+  }
+  // A device heard over IPv6 alone has its first address as the host's own.
+  for (std::size_t i = result.ipv6Only ? 1 : 0; i < result.ipv6.size(); ++i) {
+    host += AddressElement(result.ipv6[i], "ipv6");
   }
   host += "<hostnames>\n";
   if (!result.name.empty()) {

@@ -41,7 +41,7 @@ FileDescriptor OpenRouteSocket(const std::string& what) {
 }  // namespace
 
 void DumpRoute(std::uint16_t type, const std::string& what,
-               const std::function<void(const nlmsghdr&)>& take) {
+               const std::function<void(const nlmsghdr&)>& take, unsigned char family) {
   const auto fail = [&what](const char* step) {
     throw SystemError("cannot read " + what + ": " + step + ": " + std::strerror(errno));
   };
@@ -51,7 +51,7 @@ void DumpRoute(std::uint16_t type, const std::string& what,
   request.header.nlmsg_type = type;
   request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
   request.header.nlmsg_seq = 1;
-  request.message.rtgen_family = AF_INET;
+  request.message.rtgen_family = family;
   Send(fd.Get(), request.header, "read " + what);
   alignas(nlmsghdr) std::array<char, kReceiveBuffer> buffer{};
   for (;;) {

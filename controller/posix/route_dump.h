@@ -2,6 +2,7 @@
 #pragma once
 
 #include <linux/netlink.h>
+#include <sys/socket.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -14,10 +15,10 @@
 namespace hostsweep::controller {
 
 // Asks the kernel for every object of `type` (RTM_GETNEIGH, RTM_GETLINK,
-// RTM_GETADDR) of the IPv4 family and hands each answer to `take`. Throws
+// RTM_GETADDR) of `family` and hands each answer to `take`. Throws
 // SystemError "cannot read <what>: ..." when the kernel refuses or fails.
 void DumpRoute(std::uint16_t type, const std::string& what,
-               const std::function<void(const nlmsghdr&)>& take);
+               const std::function<void(const nlmsghdr&)>& take, unsigned char family = AF_INET);
 
 // Each attribute (type, payload) of a message whose fixed header is `fixed`
 // bytes long.

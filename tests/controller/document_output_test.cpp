@@ -137,6 +137,14 @@ HostView NetbiosNamed() {
   return result;
 }
 
+// A device with IPv6 addresses: beside an IPv4 row, or heard over IPv6 alone.
+HostView Dual(bool ipv6Only) {
+  auto result = Live("");
+  result.ipv6 = {"2001:db8::a", "fe80::a%br0"};
+  result.ipv6Only = ipv6Only;
+  return result;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Markup, XmlHost,
     ::testing::Values(
@@ -163,7 +171,14 @@ INSTANTIATE_TEST_SUITE_P(
                  {R"(<status state="down" reason="no-response" reason_ttl="0"/>)",
                   R"(<address addr="10.0.0.2" addrtype="ipv4"/>)", "</hostnames>\n</host>"}},
         HostCase{{.address = 0x0A000003, .state = State::kNoReport},
-                 {R"(<status state="unknown")"}}));
+                 {R"(<status state="unknown")"}},
+        HostCase{Dual(false),
+                 {R"(<address addr="10.0.0.10" addrtype="ipv4"/>)", R"(addrtype="mac")",
+                  R"(<address addr="2001:db8::a" addrtype="ipv6"/>)",
+                  R"(<address addr="fe80::a%br0" addrtype="ipv6"/>)", "<hostnames>"}},
+        HostCase{Dual(true),
+                 {R"(<address addr="2001:db8::a" addrtype="ipv6"/>)", R"(addrtype="mac")",
+                  R"(<address addr="fe80::a%br0" addrtype="ipv6"/>)", "<hostnames>"}}));
 
 TEST(XmlRun, CountsEveryAddressAndSaysWhenInterrupted) {
   std::ostringstream out;

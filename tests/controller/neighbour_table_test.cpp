@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -75,9 +76,51 @@ INSTANTIATE_TEST_SUITE_P(
                       EntryCase{"ShortLinkAddress", AF_INET, NUD_REACHABLE, true, 2, 0, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
+struct Ipv6EntryCase {
+  const char* name;
+  unsigned char family;
+  unsigned short state;
+  std::size_t destinationBytes;
+  std::size_t macBytes;
+  bool counts;
+};
+
+class Ipv6NeighbourMessage : public ::testing::TestWithParam<Ipv6EntryCase> {};
+
+TEST_P(Ipv6NeighbourMessage, GivesOnlyUsableIpv6EntriesWithTheirInterface) {
+  const auto& c = GetParam();
+  const std::array<unsigned char, 16> host{0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0,
+                                           0,    0,    0,    0,    0, 0, 0, 0x20};
+  ndmsg fixed{};
+  fixed.ndm_family = c.family;
+  fixed.ndm_state = c.state;
+  fixed.ndm_ifindex = 3;
+  Message message(RTM_NEWNEIGH, fixed);
+  message.Attribute(NDA_DST, host.data(), c.destinationBytes);
+  message.Attribute(NDA_LLADDR, kMac.data(), c.macBytes);
+  const auto entry = Ipv6NeighbourEntryOf(*message.Get());
+  ASSERT_EQ(entry.has_value(), c.counts);
+  if (entry) {
+    EXPECT_TRUE(std::equal(host.begin(), host.end(), entry->address.begin()));
+    EXPECT_EQ(entry->interfaceIndex, 3);
+    EXPECT_EQ(FormatMac(entry->mac), "00-22-72-00-00-07");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Netlink, Ipv6NeighbourMessage,
+    ::testing::Values(Ipv6EntryCase{"Reachable", AF_INET6, NUD_REACHABLE, 16, 6, true},
+                      Ipv6EntryCase{"Stale", AF_INET6, NUD_STALE, 16, 6, true},
+                      Ipv6EntryCase{"StillResolving", AF_INET6, NUD_INCOMPLETE, 16, 6, false},
+                      Ipv6EntryCase{"Ipv4", AF_INET, NUD_REACHABLE, 4, 6, false},
+                      Ipv6EntryCase{"ShortDestination", AF_INET6, NUD_REACHABLE, 4, 6, false},
+                      Ipv6EntryCase{"NoLinkAddress", AF_INET6, NUD_REACHABLE, 16, 0, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(NeighbourMessage, ShorterThanItsFixedPartGivesNothing) {
   const std::array<unsigned char, 2> fixed{};
   EXPECT_FALSE(NeighbourEntryOf(*Message(RTM_NEWNEIGH, fixed).Get()).has_value());
+  EXPECT_FALSE(Ipv6NeighbourEntryOf(*Message(RTM_NEWNEIGH, fixed).Get()).has_value());
 }
 
 }  // namespace

@@ -192,6 +192,28 @@ TEST(Table, ColumnsAlignAndControlBytesAreMasked) {
   EXPECT_EQ(table.find('\x1b'), std::string::npos);
 }
 
+// --ipv6: a CSV field and a JSON list only when asked, a table column only
+// when a host has an address, and a device heard over IPv6 alone shown by it.
+TEST(Ipv6Addresses, AppearWhereAskedAndNameTheirOwnRows) {
+  auto dual = Live("alpha.lab");
+  dual.ipv6 = {"2001:db8::a", "fe80::a%br0"};
+  EXPECT_EQ(CsvHeader(), "address,state,rtt_ms,ttl,name,mac,vendor\r\n");
+  EXPECT_EQ(CsvHeader(true), "address,state,rtt_ms,ttl,name,mac,vendor,ipv6\r\n");
+  EXPECT_THAT(CsvRow(dual, true), ::testing::EndsWith("\",2001:db8::a fe80::a%br0\r\n"));
+  EXPECT_THAT(CsvRow(dual), ::testing::EndsWith("\"Maker, \"\"Q\"\"\"\r\n"));
+  EXPECT_EQ(nlohmann::json::parse(JsonLine(dual, true)).at("ipv6"),
+            nlohmann::json({"2001:db8::a", "fe80::a%br0"}));
+  EXPECT_FALSE(nlohmann::json::parse(JsonLine(dual)).contains("ipv6"));
+  EXPECT_EQ(nlohmann::json::parse(JsonLine(Live("a"), true)).at("ipv6"), nlohmann::json::array());
+  EXPECT_THAT(Table({Live("a")}), ::testing::Not(::testing::HasSubstr("IPV6")));
+  auto only = dual;
+  only.ipv6Only = true;
+  const std::string table = Table({Live("a"), only});
+  EXPECT_THAT(table, ::testing::HasSubstr("IPV6"));
+  EXPECT_THAT(table, ::testing::HasSubstr("\n2001:db8::a "));
+  EXPECT_THAT(table, ::testing::HasSubstr("  2001:db8::a fe80::a%br0\n"));
+}
+
 TEST(Writers, CsvAndJsonWriteAtOnceTheTableAtTheEnd) {
   for (const Format format : {Format::kCsv, Format::kJson, Format::kTable}) {
     std::ostringstream out;

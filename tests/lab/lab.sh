@@ -7,6 +7,7 @@
 #   lab.sh exec CMD run CMD in the scanner namespace, with the lab's hosts file
 #   lab.sh hostexec HOST CMD   run CMD in a host's namespace
 #   lab.sh check    exit 0 if the lab can be built here, 77 (skip) if not
+#   lab.sh up6 | down6 | exec6 CMD   the same for the separate IPv6 lab below
 #
 # Hosts (10.213.0.0/20, scanner 10.213.0.1):
 #   alpha    10.213.0.10  named alpha.lab, NetBIOS name service with a known unit ID
@@ -38,6 +39,17 @@
 # MA-S one, read from /usr/share/ieee-data; delta's is locally administered.
 # $STATE/link lists "address MAC maker" for every host on the /20, as a
 # sweep's neighbour table should show it; $STATE/netbios lists behind's unit ID.
+#
+# The IPv6 lab, a LAN of its own so that the main lab's sweeps stay as they
+# are (scanner 10.214.0.1 and 2001:db8:214::1/64 on its bridge; IPv6 only
+# where said, without duplicate address detection so that addresses are
+# usable at once):
+#   dual1    10.214.0.10, 2001:db8:214::10 and its link-local address
+#   dual2    10.214.0.11, 2001:db8:214::11 and link-local
+#   v6only   no IPv4 address: 2001:db8:214::20 and link-local; a real maker's MAC
+#   v4only   10.214.0.12 with IPv6 disabled
+# $STATE6/ipv6 lists "IPv4-or-- MAC IPv6-address..." for each of them, and
+# $STATE6/maker the IPv6-only host's maker.
 set -euo pipefail
 
 PREFIX=${HOSTSWEEP_LAB_PREFIX:-hs}
@@ -51,6 +63,9 @@ foxtrot:10.213.0.14 mute:10.213.0.15 crowd:10.213.0.100 router:10.213.0.254 \
 golf:10.213.0.30 hotel:10.213.0.31 india:10.213.0.32 juliet:10.213.0.33 kilo:10.213.0.34 \
 late:10.213.2.40 twin:10.213.2.41"
 readonly ROUTED="behind:10.213.16.10"
+SCAN6=$PREFIX-scan6
+STATE6=$STATE-6
+readonly HOSTS6="dual1 dual2 v6only v4only"
 REGISTRIES=${HOSTSWEEP_IEEE_DATA:-/usr/share/ieee-data}
 
 check() {
@@ -316,9 +331,74 @@ start_services() {
   fi
 }
 
+down6() {
+  for host in $HOSTS6; do
+    ip netns del "$(ns_of "$host")" 2>/dev/null || true
+  done
+  ip netns del "$SCAN6" 2>/dev/null || true
+  rm -rf "$STATE6"
+}
+
+# add_host6 NAME MAC IPV4-or-- IPV6...: a host on the IPv6 lab's bridge; with
+# no IPv6 address, IPv6 is disabled in its namespace.
+add_host6() {
+  local name=$1 mac=$2 ipv4=$3 ns address
+  shift 3
+  ns=$(ns_of "$name")
+  ip netns add "$ns"
+  ip netns exec "$ns" sysctl -qw net.ipv6.conf.default.accept_dad=0 \
+    net.ipv6.conf.default.disable_ipv6=$(($# == 0))
+  ip link add "v-$name" netns "$SCAN6" type veth peer name eth0 netns "$ns"
+  ip -n "$ns" link set eth0 address "$mac"
+  ip -n "$SCAN6" link set "v-$name" master br0 up
+  [[ $ipv4 == -- ]] || ip -n "$ns" addr add "$ipv4/24" dev eth0
+  for address in "$@"; do
+    ip -n "$ns" addr add "$address/64" dev eth0 nodad
+  done
+  ip -n "$ns" link set eth0 up
+  local linklocal
+  linklocal=$(ip -n "$ns" -6 -o addr show dev eth0 scope link | awk '{print $4}')
+  echo "$ipv4 $(tr a-f: A-F- <<<"$mac") $* ${linklocal%/*}" >>"$STATE6/ipv6"
+}
+
+up6() {
+  check
+  down6
+  trap 'echo "lab: setup failed; tearing down" >&2; down6' ERR
+  mkdir -p "$STATE6"
+  : >"$STATE6/ipv6"
+  ip netns add "$SCAN6"
+  ip netns exec "$SCAN6" sysctl -qw net.ipv6.conf.default.accept_dad=0
+  ip -n "$SCAN6" link set lo up
+  ip -n "$SCAN6" link add br0 type bridge
+  ip -n "$SCAN6" addr add 10.214.0.1/24 dev br0
+  ip -n "$SCAN6" addr add 2001:db8:214::1/64 dev br0 nodad
+  ip -n "$SCAN6" link set br0 up
+  local v6mac=02:00:5e:10:02:14 maker="(locally administered)" pick
+  if [[ -r $REGISTRIES/oui.csv ]]; then
+    pick=$(registry_entries oui.csv 1)
+    v6mac=$(hyphenated "${pick%% *}000020" | tr - :)
+    maker=${pick#* }
+  fi
+  echo "$maker" >"$STATE6/maker"
+  add_host6 dual1 02:00:5e:10:02:10 10.214.0.10 2001:db8:214::10
+  add_host6 dual2 02:00:5e:10:02:11 10.214.0.11 2001:db8:214::11
+  add_host6 v6only "$v6mac" -- 2001:db8:214::20
+  add_host6 v4only 02:00:5e:10:02:12 10.214.0.12
+  trap - ERR
+}
+
 case ${1:-} in
   up) up ;;
   down) check && down ;;
+  up6) up6 ;;
+  down6) check && down6 ;;
+  exec6)
+    shift
+    check
+    ip netns list | grep -qw "$SCAN6" || { echo "lab: skipped: the IPv6 lab is not up" >&2; exit $SKIP; }
+    HOSTSWEEP_LAB_STATE=$STATE6 exec ip netns exec "$SCAN6" "$@"
+    ;;
   check) check ;;
   exec)
     shift

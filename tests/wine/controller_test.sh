@@ -150,6 +150,13 @@ test_missing_worker() {
     fail "missing worker: $ERR"
 }
 
+# Windows keeps raw ICMPv6 sockets from programs: --ipv6 is refused, plainly.
+test_ipv6_refused() {
+  controller --ipv6 10.213.0.10
+  ((STATUS == 4)) || fail "--ipv6: exit status $STATUS, not 4"
+  [[ $ERR == *"--ipv6 is not available on Windows"* ]] || fail "--ipv6: $ERR"
+}
+
 # A worker that never ends, as one waiting for its failure box to be
 # dismissed would: the batch's deadline ends it (a name-only batch has the
 # shortest) and its address reads "no report".
@@ -189,4 +196,4 @@ test_interrupt() {
 }
 
 wine_tests_run test_range_csv test_batches_of_three test_json_lines test_extra_names test_names_only \
-  test_worker_without_reports test_missing_worker test_overdue_worker test_interrupt
+  test_worker_without_reports test_missing_worker test_ipv6_refused test_overdue_worker test_interrupt
