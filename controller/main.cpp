@@ -7,6 +7,8 @@
 #include <optional>
 #include <thread>
 
+#include "controller/change_writer.h"
+#include "controller/earlier_results.h"
 #include "controller/errors.h"
 #include "controller/exit_status.h"
 #include "controller/link_layer.h"
@@ -24,6 +26,7 @@
 #include "controller/targets.h"
 #include "controller/udp_network.h"
 #include "controller/vendors.h"
+#include "controller/watch.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -153,21 +156,33 @@ std::optional<std::size_t> TableWidth(const Options& options) {
   return columns == 0 ? kUsualColumns : columns;
 }
 
+// What a sweep's rows go to besides the sweep itself: the earlier sweep they
+// are compared with (--compare), or the watch that takes them all instead of
+// the formats (--watch).
+struct RowUse {
+  const EarlierSweep* earlier = nullptr;
+  ResultWriter* watch = nullptr;
+};
+
+// The makers' registries, read once however many sweeps there are.
+// HOSTSWEEP_IEEE_DATA points elsewhere, for registries kept apart from the
+// system's (another distribution's place, a fresher download).
+LazyVendorRegistry MakeVendorRegistry() {
+  const char* registries = std::getenv("HOSTSWEEP_IEEE_DATA");
+  return {registries != nullptr ? registries : VendorRegistryFolder(), std::cerr};
+}
+
 int RunSweep(const Options& options, const std::vector<Address>& addresses, OutputChannel& output,
              OutputChannel& errors, LinkSocket* linkSocket, const std::string& whyNoLinkSocket,
-             const SweepRun& run) {
-  auto files = OpenResultFiles(options, run);
+             const SweepRun& run, LazyVendorRegistry& vendors, RowUse use) {
+  auto files = use.watch != nullptr ? std::vector<std::unique_ptr<ResultFile>>{}
+                                    : OpenResultFiles(options, run);
   const std::string workerPath = options.worker.empty() ? DefaultWorkerPath() : options.worker;
   CheckWorkerPath(workerPath);
   if (!options.namesOnly) {
     CheckEchoRights(workerPath);
   }
   const auto host = MakeWorkerHost(workerPath);
-  // HOSTSWEEP_IEEE_DATA points elsewhere, for registries kept apart from the
-  // system's (another distribution's place, a fresher download).
-  const char* registries = std::getenv("HOSTSWEEP_IEEE_DATA");
-  LazyVendorRegistry vendors(registries != nullptr ? registries : VendorRegistryFolder(),
-                             std::cerr);
   const auto linkPass = PrepareLinkPass(options, addresses, linkSocket, whyNoLinkSocket);
   const auto sweepBegan = std::chrono::steady_clock::now();
   if (!options.namesOnly) {
@@ -189,13 +204,20 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
   Sweep sweep(addresses, settings, *host, std::cerr, options.namesOnly ? nullptr : &linkLayer,
               linkPass.get());
   std::ostream results(&output);
+  const VendorOf vendorOf = [&vendors](const MacAddress& mac) { return vendors.VendorOf(mac); };
   const auto writer = StandardOutputWriter(options, results, run, TableWidth(options));
   std::vector<ResultWriter*> writers{writer.get()};
   for (const auto& file : files) {
     writers.push_back(file->writer.get());
   }
-  ResultStream stream(writers, options.foundOnly,
-                      [&vendors](const MacAddress& mac) { return vendors.VendorOf(mac); });
+  std::optional<ChangeWriter> changes;
+  if (use.earlier != nullptr) {
+    writers = {&changes.emplace(*use.earlier, writers, options.changesOnly, vendorOf)};
+  }
+  if (use.watch != nullptr) {
+    writers = {use.watch};
+  }
+  ResultStream stream(writers, options.foundOnly, vendorOf);
   // The progress line's own terminal controls go around the masking.
   std::ostream terminal(&errors);
   std::optional<ProgressLine> progress;
@@ -235,7 +257,53 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
               << " addresses done\n";
     return kExitInterrupted;
   }
+  if (changes && changes->AnyChange()) {
+    return kExitChanged;
+  }
   return sweep.Book().Found() > 0 ? kExitFound : kExitNoneFound;
+}
+
+// Sweeps every interval until interrupted, printing each change once and
+// keeping what it knows in the state file after every whole sweep.
+int RunWatch(const Options& options, const std::vector<Address>& addresses, OutputChannel& output,
+             OutputChannel& errors, LinkSocket* linkSocket, const std::string& whyNoLinkSocket,
+             const SweepRun& run) {
+  std::vector<KnownHost> known;
+  if (!options.stateFile.empty()) {
+    if (auto read = ReadState(options.stateFile)) {
+      known = std::move(*read);
+    } else {
+      std::cerr << "hostsweep: --state: " << options.stateFile
+                << " does not exist yet: every host found is new\n";
+    }
+    // Written at once: a file that cannot be is found out before any sweep.
+    WriteState(options.stateFile, known);
+  }
+  auto vendors = MakeVendorRegistry();
+  const VendorOf vendorOf = [&vendors](const MacAddress& mac) { return vendors.VendorOf(mac); };
+  std::ostream lines(&output);
+  for (;;) {
+    SweepRows rows;
+    const int status = RunSweep(options, addresses, output, errors, linkSocket, whyNoLinkSocket,
+                                run, vendors, {.earlier = nullptr, .watch = &rows});
+    if (status != kExitFound && status != kExitNoneFound) {
+      return status;
+    }
+    const auto now = EpochSeconds(std::chrono::system_clock::now());
+    for (const auto& event : WatchRound(known, rows.Found(), rows.Swept(), now)) {
+      lines << WatchLine(event, vendorOf, options.format == Format::kJson) << '\n' << std::flush;
+    }
+    if (!options.stateFile.empty()) {
+      WriteState(options.stateFile, known);
+    }
+    if (output.Outcome() != WriteOutcome::kWritten) {
+      return OutputFailed(output);
+    }
+    if (WaitForInterruption(*options.watchInterval)) {
+      std::cerr << "hostsweep: interrupted between sweeps\n";
+      return kExitInterrupted;
+    }
+  }
 }
 
 }  // namespace
@@ -271,6 +339,7 @@ int main(int argc, char** argv) {
     return parsed.exitStatus;
   }
   std::vector<Address> addresses;
+  std::optional<EarlierSweep> earlier;
   try {
     if (!parsed.options->worker.empty()) {
       ForbidGainingRights();
@@ -279,6 +348,12 @@ int main(int argc, char** argv) {
       throw UsageError("--rate above " + std::to_string(kDefaultArpRate) + " needs root");
     }
     addresses = CollectAddresses(*parsed.options, closed.input);
+    if (!parsed.options->compareFile.empty()) {
+      earlier = ReadEarlierSweep(parsed.options->compareFile);
+    }
+  } catch (const EarlierResultsError& error) {
+    std::cerr << "hostsweep: " << error.what() << "\n";
+    return kExitEarlierResults;
   } catch (const UsageError& error) {
     std::cerr << "hostsweep: " << error.what() << "\n";
     return kExitUsage;
@@ -294,8 +369,16 @@ int main(int argc, char** argv) {
                      .start = std::chrono::system_clock::now(),
                      .addressCount = addresses.size()};
   try {
+    if (parsed.options->watchInterval) {
+      return RunWatch(*parsed.options, addresses, output, errors, linkSocket.get(), whyNoLinkSocket,
+                      run);
+    }
+    auto vendors = MakeVendorRegistry();
     return RunSweep(*parsed.options, addresses, output, errors, linkSocket.get(), whyNoLinkSocket,
-                    run);
+                    run, vendors, {.earlier = earlier ? &*earlier : nullptr, .watch = nullptr});
+  } catch (const EarlierResultsError& error) {
+    std::cerr << "hostsweep: " << error.what() << "\n";
+    return kExitEarlierResults;
   } catch (const UsageError& error) {
     std::cerr << "hostsweep: " << error.what() << "\n";
     return kExitUsage;

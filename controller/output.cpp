@@ -29,11 +29,17 @@ std::optional<std::string> NonEmpty(const std::string& text) {
 // A spreadsheet reads a cell that starts with one of these as a formula.
 constexpr std::string_view kFormulaStarts = "=+-@\t\r";
 
-constexpr std::size_t kColumnCount = 7;
+constexpr std::size_t kColumnCount = 8;
 using Columns = std::array<std::string, kColumnCount>;
 
 std::optional<std::string> MacText(const HostView& view) {
   return view.mac ? std::optional(FormatMac(*view.mac)) : std::nullopt;
+}
+
+// "moved 10.0.0.23": the change and what it was before.
+std::string ChangeColumn(const RowChange& change) {
+  std::string text(ChangeText(change.change));
+  return change.previous.empty() ? text : text + " " + change.previous;
 }
 
 Columns ColumnsOf(const HostView& view) {
@@ -43,21 +49,8 @@ Columns ColumnsOf(const HostView& view) {
           OptionalText(view.ttl),
           view.name,
           MacText(view).value_or(""),
-          view.vendor};
-}
-
-std::optional<std::string_view> MacSourceText(MacSource source) {
-  switch (source) {
-    case MacSource::kNeighbour:
-      return "neighbour";
-    case MacSource::kArp:
-      return "arp";
-    case MacSource::kNetbios:
-      return "netbios";
-    case MacSource::kNone:
-      break;
-  }
-  return std::nullopt;
+          view.vendor,
+          view.change ? ChangeColumn(*view.change) : std::string{}};
 }
 
 // JSON keeps a name's exact text, but a control or direction character left
@@ -74,7 +67,9 @@ std::string EscapeControls(std::string_view json) {
 
 class CsvWriter : public ResultWriter {
  public:
-  explicit CsvWriter(std::ostream& out) : out_(out) { out_ << CsvHeader() << std::flush; }
+  CsvWriter(std::ostream& out, bool compared) : out_(out) {
+    out_ << CsvHeader(compared) << std::flush;
+  }
   void Write(const HostView& view) override { out_ << CsvRow(view) << std::flush; }
   void Finish(SweepEnd /*end*/) override {}
 
@@ -94,14 +89,17 @@ class JsonWriter : public ResultWriter {
 
 class TableWriter : public ResultWriter {
  public:
-  TableWriter(std::ostream& out, std::optional<std::size_t> terminalWidth)
-      : out_(out), terminalWidth_(terminalWidth) {}
+  TableWriter(std::ostream& out, std::optional<std::size_t> terminalWidth, bool compared)
+      : out_(out), terminalWidth_(terminalWidth), compared_(compared) {}
   void Write(const HostView& view) override { views_.push_back(view); }
-  void Finish(SweepEnd /*end*/) override { out_ << Table(views_, terminalWidth_) << std::flush; }
+  void Finish(SweepEnd /*end*/) override {
+    out_ << Table(views_, terminalWidth_, compared_) << std::flush;
+  }
 
  private:
   std::ostream& out_;
   std::optional<std::size_t> terminalWidth_;
+  bool compared_;
   std::vector<HostView> views_;
 };
 
@@ -139,7 +137,9 @@ std::string CutToWidth(const std::string& text, std::size_t width) {
 // the two share, and the name only then.
 void FitColumns(std::vector<Columns>& rows, std::array<std::size_t, kColumnCount>& widths,
                 std::size_t terminalWidth) {
-  std::size_t fixed = kColumnGap * (widths.size() - 1);
+  // The change column, empty unless compared, takes no gap before it either.
+  const std::size_t shown = widths.back() == 0 ? widths.size() - 1 : widths.size();
+  std::size_t fixed = kColumnGap * (shown - 1);
   for (std::size_t i = 0; i < widths.size(); ++i) {
     fixed += i == kNameColumn || i == kVendorColumn ? 0 : widths[i];
   }
@@ -177,17 +177,24 @@ std::string CsvField(std::string_view text) {
   return quoted + "\"";
 }
 
-std::string CsvHeader() {
-  return "address,state,rtt_ms,ttl,name,mac,vendor" + std::string(kCsvLineEnd);
+std::string CsvHeader(bool compared) {
+  return "address,state,rtt_ms,ttl,name,mac,vendor" +
+         std::string(compared ? ",change,previous" : "") + std::string(kCsvLineEnd);
 }
 
 std::string CsvRow(const HostView& view) {
+  auto columns = ColumnsOf(view);
+  std::vector<std::string> fields(columns.begin(), columns.end() - 1);
+  if (view.change) {
+    fields.emplace_back(ChangeText(view.change->change));
+    fields.push_back(view.change->previous);
+  }
   std::string row;
-  for (const auto& column : ColumnsOf(view)) {
+  for (const auto& field : fields) {
     if (!row.empty()) {
       row += ',';
     }
-    row += CsvField(column);
+    row += CsvField(field);
   }
   return row + std::string(kCsvLineEnd);
 }
@@ -202,19 +209,25 @@ std::string JsonLine(const HostView& view) {
   line["name"] = OrNull(NonEmpty(view.name));
   line["mac"] = OrNull(MacText(view));
   line["vendor"] = OrNull(NonEmpty(view.vendor));
-  line["mac_source"] = OrNull(MacSourceText(view.macSource));
+  line["mac_source"] = OrNull(NonEmpty(std::string(MacSourceText(view.macSource))));
   line["netbios_mac"] = OrNull(NonEmpty(view.netbiosMac));
   line["name_source"] = OrNull(NonEmpty(std::string(NameSourceText(view.nameSource))));
   line["workgroup"] = OrNull(NonEmpty(view.workgroup));
   line["evidence"] = OrNull(NonEmpty(std::string(EvidenceText(view.evidence))));
+  if (view.change) {
+    line["change"] = OrNull(NonEmpty(std::string(ChangeText(view.change->change))));
+    line["previous"] = OrNull(NonEmpty(view.change->previous));
+  }
   // Names (and makers) arrive in the system's code page, not always UTF-8: such bytes
   // become U+FFFD rather than failing the sweep.
   return EscapeControls(
       line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
 }
 
-std::string Table(const std::vector<HostView>& views, std::optional<std::size_t> terminalWidth) {
-  const Columns header{"ADDRESS", "STATE", "RTT(ms)", "TTL", "NAME", "MAC", "VENDOR"};
+std::string Table(const std::vector<HostView>& views, std::optional<std::size_t> terminalWidth,
+                  bool compared) {
+  const Columns header{"ADDRESS", "STATE", "RTT(ms)", "TTL",
+                       "NAME",    "MAC",   "VENDOR",  compared ? "CHANGE" : ""};
   std::vector<Columns> rows{header};
   for (const auto& view : views) {
     auto columns = ColumnsOf(view);
@@ -253,16 +266,16 @@ std::string Table(const std::vector<HostView>& views, std::optional<std::size_t>
 }
 
 std::unique_ptr<ResultWriter> MakeWriter(Format format, std::ostream& out,
-                                         std::optional<std::size_t> terminalWidth) {
+                                         std::optional<std::size_t> terminalWidth, bool compared) {
   switch (format) {
     case Format::kCsv:
-      return std::make_unique<CsvWriter>(out);
+      return std::make_unique<CsvWriter>(out, compared);
     case Format::kJson:
       return std::make_unique<JsonWriter>(out);
     case Format::kTable:
       break;
   }
-  return std::make_unique<TableWriter>(out, terminalWidth);
+  return std::make_unique<TableWriter>(out, terminalWidth, compared);
 }
 
 }  // namespace hostsweep::controller

@@ -16,15 +16,18 @@ namespace hostsweep::controller {
 enum class Format { kTable, kCsv, kJson };
 
 std::string CsvField(std::string_view text);
-std::string CsvHeader();
+// With `compared` (--compare), two more columns: change and previous.
+std::string CsvHeader(bool compared = false);
 std::string CsvRow(const HostView& view);
-// One JSON object with every key present, in a fixed order; absent values are null.
+// One JSON object with every key present, in a fixed order; absent values are
+// null. A compared row ends with "change" and "previous".
 std::string JsonLine(const HostView& view);
 // Aligned columns. For a terminal `terminalWidth` columns wide, the name and
 // maker are cut to fit (ending in an ellipsis) and a round trip under 1 ms
 // reads "<1"; without it (piped output) every value is whole.
+// With `compared`, a CHANGE column last.
 std::string Table(const std::vector<HostView>& views,
-                  std::optional<std::size_t> terminalWidth = std::nullopt);
+                  std::optional<std::size_t> terminalWidth = std::nullopt, bool compared = false);
 
 // How a sweep ended, for the formats that record it.
 enum class SweepEnd { kComplete, kInterrupted };
@@ -42,6 +45,7 @@ class ResultWriter {
 };
 
 std::unique_ptr<ResultWriter> MakeWriter(Format format, std::ostream& out,
-                                         std::optional<std::size_t> terminalWidth = std::nullopt);
+                                         std::optional<std::size_t> terminalWidth = std::nullopt,
+                                         bool compared = false);
 
 }  // namespace hostsweep::controller

@@ -45,7 +45,7 @@ std::unique_ptr<ResultWriter> StandardOutputWriter(const Options& options, std::
   if (options.htmlFile == "-") {
     return MakeHtmlWriter(out, run);
   }
-  return MakeWriter(options.format, out, tableWidth);
+  return MakeWriter(options.format, out, tableWidth, !options.compareFile.empty());
 }
 
 const ResultFile* FailedFile(const std::vector<std::unique_ptr<ResultFile>>& files) {

@@ -33,6 +33,9 @@ bool IsFound(State state);
 // the host's answer to the controller's own ARP request, or NetBIOS.
 enum class MacSource { kNone, kNeighbour, kArp, kNetbios };
 
+// "neighbour", "arp", "netbios"; empty for kNone.
+std::string_view MacSourceText(MacSource source);
+
 // What the state rests on: the worker's echo requests, the controller's own
 // ARP requests, or the system's neighbour table.
 enum class Evidence { kNone, kEchoReply, kNoEchoReply, kArpReply, kNoArpReply, kNeighbourEntry };
@@ -85,6 +88,19 @@ struct HostResult {
   std::optional<ExtraNames> names{};
 };
 
+// What a comparison with an earlier sweep says of a host (--compare).
+enum class Change { kNone, kNew, kGone, kMoved, kRenamed, kMacChanged };
+
+// "new", "gone", "moved", "renamed", "mac-changed"; empty for kNone.
+std::string_view ChangeText(Change change);
+
+struct RowChange {
+  Change change = Change::kNone;
+  // Moved: the earlier address; renamed: the earlier name; mac-changed: the
+  // earlier MAC address.
+  std::string previous{};
+};
+
 // One address as every format shows it, worked out once from its facts.
 struct HostView {
   Address address = 0;
@@ -101,7 +117,8 @@ struct HostView {
   Evidence evidence = Evidence::kNone;  // what the state rests on
   std::string vendor{};
   std::string workgroup{};
-  std::string netbiosMac{};  // exactly what the worker reported
+  std::string netbiosMac{};           // exactly what the worker reported
+  std::optional<RowChange> change{};  // only when compared with an earlier sweep
 };
 
 using VendorOf = std::function<std::string(const MacAddress&)>;
