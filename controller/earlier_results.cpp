@@ -4,7 +4,6 @@
 #include <nlohmann/json.hpp>
 
 #include "controller/errors.h"
-#include "controller/platform_host.h"
 #include "controller/regular_file.h"
 
 namespace hostsweep::controller {
@@ -209,10 +208,6 @@ std::optional<std::vector<KnownHost>> ReadState(const std::filesystem::path& pat
   } catch (const EarlierResultsError& error) {
     throw EarlierResultsError(path.string() + ": " + error.what());
   }
-}
-
-void WriteState(const std::filesystem::path& path, const std::vector<KnownHost>& hosts) {
-  ReplaceFileWhole(path, StateDocument(hosts));
 }
 
 }  // namespace hostsweep::controller

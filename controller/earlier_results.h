@@ -35,11 +35,9 @@ struct KnownHost {
 inline constexpr int kStateFormat = 1;
 
 std::vector<KnownHost> ParseState(std::string_view bytes);
+// Goes to disk whole or not at all (ReplaceFileWhole).
 std::string StateDocument(const std::vector<KnownHost>& hosts);
 // Nothing when no file is there yet.
 std::optional<std::vector<KnownHost>> ReadState(const std::filesystem::path& path);
-// Written whole or not at all: a file beside it, flushed to disk, then
-// renamed over it. Throws SystemError.
-void WriteState(const std::filesystem::path& path, const std::vector<KnownHost>& hosts);
 
 }  // namespace hostsweep::controller

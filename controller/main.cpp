@@ -277,7 +277,7 @@ int RunWatch(const Options& options, const std::vector<Address>& addresses, Outp
                 << " does not exist yet: every host found is new\n";
     }
     // Written at once: a file that cannot be is found out before any sweep.
-    WriteState(options.stateFile, known);
+    ReplaceFileWhole(options.stateFile, StateDocument(known));
   }
   auto vendors = MakeVendorRegistry();
   const VendorOf vendorOf = [&vendors](const MacAddress& mac) { return vendors.VendorOf(mac); };
@@ -294,7 +294,7 @@ int RunWatch(const Options& options, const std::vector<Address>& addresses, Outp
       lines << WatchLine(event, vendorOf, options.format == Format::kJson) << '\n' << std::flush;
     }
     if (!options.stateFile.empty()) {
-      WriteState(options.stateFile, known);
+      ReplaceFileWhole(options.stateFile, StateDocument(known));
     }
     if (output.Outcome() != WriteOutcome::kWritten) {
       return OutputFailed(output);
