@@ -296,7 +296,8 @@ int RunWatch(const Options& options, const std::vector<Address>& addresses, Outp
     if (!options.stateFile.empty()) {
       ReplaceFileWhole(options.stateFile, StateDocument(known));
     }
-    if (output.Outcome() != WriteOutcome::kWritten) {
+    if (output.Outcome() == WriteOutcome::kReaderGone ||
+        output.Outcome() == WriteOutcome::kFailed) {
       return OutputFailed(output);
     }
     if (WaitForInterruption(*options.watchInterval)) {
