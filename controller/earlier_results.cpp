@@ -72,7 +72,7 @@ SeenHost HostOf(const Json& object) {
 Json ParseObject(std::string_view text) {
   Json parsed = Json::parse(text, nullptr, false);
   if (parsed.is_discarded() || !parsed.is_object()) {
-    throw EarlierResultsError("not a JSON object");
+    throw EarlierResultsError("not a whole JSON object: cut short or corrupt");
   }
   return parsed;
 }

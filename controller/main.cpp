@@ -158,7 +158,7 @@ std::optional<std::size_t> TableWidth(const Options& options) {
 
 // What a sweep's rows go to besides the sweep itself: the earlier sweep they
 // are compared with (--compare), or the watch that takes them all instead of
-// the formats (--watch).
+// the formats (--watch, which takes no results file either).
 struct RowUse {
   const EarlierSweep* earlier = nullptr;
   ResultWriter* watch = nullptr;
@@ -175,8 +175,7 @@ LazyVendorRegistry MakeVendorRegistry() {
 int RunSweep(const Options& options, const std::vector<Address>& addresses, OutputChannel& output,
              OutputChannel& errors, LinkSocket* linkSocket, const std::string& whyNoLinkSocket,
              const SweepRun& run, LazyVendorRegistry& vendors, RowUse use) {
-  auto files = use.watch != nullptr ? std::vector<std::unique_ptr<ResultFile>>{}
-                                    : OpenResultFiles(options, run);
+  auto files = OpenResultFiles(options, run);
   const std::string workerPath = options.worker.empty() ? DefaultWorkerPath() : options.worker;
   CheckWorkerPath(workerPath);
   if (!options.namesOnly) {
@@ -205,17 +204,18 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
               linkPass.get());
   std::ostream results(&output);
   const VendorOf vendorOf = [&vendors](const MacAddress& mac) { return vendors.VendorOf(mac); };
-  const auto writer = StandardOutputWriter(options, results, run, TableWidth(options));
-  std::vector<ResultWriter*> writers{writer.get()};
+  std::unique_ptr<ResultWriter> writer;
+  std::vector<ResultWriter*> writers{use.watch};
+  if (use.watch == nullptr) {
+    writer = StandardOutputWriter(options, results, run, TableWidth(options));
+    writers = {writer.get()};
+  }
   for (const auto& file : files) {
     writers.push_back(file->writer.get());
   }
   std::optional<ChangeWriter> changes;
   if (use.earlier != nullptr) {
     writers = {&changes.emplace(*use.earlier, writers, options.changesOnly, vendorOf)};
-  }
-  if (use.watch != nullptr) {
-    writers = {use.watch};
   }
   ResultStream stream(writers, options.foundOnly, vendorOf);
   // The progress line's own terminal controls go around the masking.

@@ -78,15 +78,16 @@ INSTANTIATE_TEST_SUITE_P(
         Hostile{"a bad MAC", false, R"({"address":"10.0.0.1","state":"alive","mac":"x"})",
                 "not a MAC"},
         Hostile{"an endless line", false, std::string(100000, '['), "longer"},
-        Hostile{"empty state", true, "", "not a JSON object"},
-        Hostile{"truncated state", true, kState.substr(0, kState.size() / 2), "not a JSON object"},
+        Hostile{"empty state", true, "", "not a whole JSON object"},
+        Hostile{"truncated state", true, kState.substr(0, kState.size() / 2),
+                "not a whole JSON object"},
         Hostile{"a foreign document", true, R"({"hosts":[]})", "not a hostsweep"},
         Hostile{"a newer format", true, Replaced(kState, "\"format\": 1", "\"format\": 2"),
                 "newer hostsweep"},
         Hostile{"a corrupt host", true, Replaced(kState, "\"present\": true", "\"present\": 1"),
                 "present"},
         Hostile{"a deep nest", true, std::string(100000, '[') + std::string(100000, ']'),
-                "not a JSON object"}));
+                "not a whole JSON object"}));
 
 // A watch of one address: a host appears, stays, leaves, comes back.
 TEST(WatchRounds, TellEachChangeOnceAndKeepWhenAHostWasFirstSeen) {

@@ -23,6 +23,7 @@ using ::testing::HasSubstr;
 
 constexpr int kExitFound = 0;
 constexpr int kExitChanged = 2;
+constexpr int kExitEarlierResults = 5;
 constexpr int kExitInterrupted = 130;
 constexpr milliseconds kPatience{60000};
 constexpr const char* kTargets = "10.213.3.1-9";
@@ -147,6 +148,14 @@ TEST_F(CompareInLab, WatchTellsAnArrivalOnceAndKeepsItAcrossRestarts) {
   const auto second = restarted.Finish();
   EXPECT_THAT(second.standardOutput, HasSubstr(R"("change":"gone","address":"10.213.3.8")"));
   EXPECT_THAT(second.standardOutput, ::testing::Not(HasSubstr("\"new\"")));
+
+  // A state file cut short (as no write of ours leaves one) starts no watch.
+  const auto size = std::filesystem::file_size(state);
+  std::filesystem::resize_file(state, size / 2);
+  const auto cut = RunController({"--watch", "1s", "--state", state.string(), kTargets});
+  EXPECT_EQ(cut.exitStatus, kExitEarlierResults);
+  EXPECT_THAT(cut.standardError, HasSubstr(state.string() + ": not a whole JSON object"));
+  EXPECT_EQ(std::filesystem::file_size(state), size / 2);
 }
 
 }  // namespace
