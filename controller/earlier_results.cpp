@@ -13,7 +13,7 @@ using Json = nlohmann::json;
 
 // A /16 sweep's JSON lines take about 20 MB; a line, well under a kilobyte.
 constexpr std::size_t kMostFileBytes = std::size_t{64} << 20U;
-constexpr std::size_t kMostLineBytes = 64 * 1024;
+constexpr std::size_t kMostLineBytes = std::size_t{64} * 1024;
 constexpr std::string_view kStateKind = "hostsweep-watch-state";
 
 std::string Text(const Json& object, const char* key) {

@@ -1,6 +1,7 @@
 #include "controller/options.h"
 
 #include <CLI/CLI.hpp>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <string_view>
@@ -124,20 +125,13 @@ std::optional<std::chrono::seconds> ParseInterval(std::string_view text) {
   if (digits.find_first_not_of("0123456789") != std::string_view::npos) {
     return std::nullopt;
   }
-  long long count = std::stoll(std::string(digits));
-  switch (text.back()) {
-    case 'h':
-      count *= 60;
-      [[fallthrough]];
-    case 'm':
-      count *= 60;
-      [[fallthrough]];
-    case 's':
-      break;
-    default:
-      return std::nullopt;
+  constexpr std::string_view kUnits = "smh";
+  const std::size_t unit = kUnits.find(text.back());
+  if (unit == std::string_view::npos) {
+    return std::nullopt;
   }
-  const std::chrono::seconds interval(count);
+  constexpr std::array<long long, 3> kSecondsPer{1, 60, 3600};
+  const std::chrono::seconds interval(std::stoll(std::string(digits)) * kSecondsPer.at(unit));
   if (interval.count() < 1 || interval > kLongestInterval) {
     return std::nullopt;
   }
