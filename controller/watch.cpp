@@ -31,6 +31,23 @@ std::size_t RecordOf(std::vector<KnownHost>& known, const SeenHost& found, std::
   return known.size() - 1;
 }
 
+// Hosts that come and go under ever new randomised MACs or addresses would
+// grow the state for ever: past this many (some 20 MB of state), the hosts
+// gone longest are forgotten.
+constexpr std::size_t kMostKnownHosts = 100'000;
+
+void ForgetLongestGone(std::vector<KnownHost>& known) {
+  if (known.size() <= kMostKnownHosts) {
+    return;
+  }
+  std::stable_sort(known.begin(), known.end(), [](const KnownHost& a, const KnownHost& b) {
+    return a.present != b.present ? a.present : a.lastSeen > b.lastSeen;
+  });
+  const auto present = static_cast<std::size_t>(
+      std::count_if(known.begin(), known.end(), [](const KnownHost& k) { return k.present; }));
+  known.resize(std::max(kMostKnownHosts, present));
+}
+
 std::string UtcText(std::int64_t seconds) {
   const auto since = static_cast<std::time_t>(seconds);
   std::tm utc{};
@@ -93,6 +110,7 @@ std::vector<WatchEvent> WatchRound(std::vector<KnownHost>& known,
                         .lastSeen = record.lastSeen});
     }
   }
+  ForgetLongestGone(known);
   return events;
 }
 

@@ -25,6 +25,7 @@ struct WatchEvent {
 // that answered the sweep before (CompareSweeps), brings `known` up to date,
 // and says what changed. A host that comes back is new again but keeps when
 // it was first seen; a host that answered before and not now is gone once.
+// Past 100000 known hosts, those gone longest are forgotten.
 std::vector<WatchEvent> WatchRound(std::vector<KnownHost>& known,
                                    const std::vector<SeenHost>& found,
                                    const std::vector<Address>& swept, std::int64_t now);

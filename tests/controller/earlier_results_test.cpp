@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "controller/errors.h"
@@ -113,6 +114,27 @@ TEST(WatchRounds, TellEachChangeOnceAndKeepWhenAHostWasFirstSeen) {
   EXPECT_EQ(changes(4), "new@0");
   ASSERT_EQ(known.size(), 1U);
   EXPECT_EQ(known[0].lastSeen, 4);
+}
+
+// Hosts under ever new randomised MACs cannot grow the state for ever.
+TEST(WatchRounds, ForgetTheHostsGoneLongestPastTheirBound) {
+  constexpr std::size_t kBound = 100'000;
+  std::vector<KnownHost> known;
+  for (std::size_t i = 0; i < kBound; ++i) {
+    known.push_back({.host = {.address = static_cast<Address>(i)},
+                     .present = false,
+                     .firstSeen = 0,
+                     .lastSeen = static_cast<std::int64_t>(i)});
+  }
+  const SeenHost arrival{.address = 0x0A000005U, .name = "nas"};
+  WatchRound(known, {arrival}, {arrival.address}, kBound);
+  ASSERT_EQ(known.size(), kBound);
+  EXPECT_EQ(known.front().host, arrival);
+  EXPECT_EQ(std::min_element(
+                known.begin(), known.end(),
+                [](const KnownHost& a, const KnownHost& b) { return a.lastSeen < b.lastSeen; })
+                ->lastSeen,
+            1);
 }
 
 }  // namespace
