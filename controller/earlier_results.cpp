@@ -119,6 +119,10 @@ EarlierSweep ParseSweepLines(std::string_view bytes) {
     const std::string_view line = bytes.substr(0, end);
     bytes.remove_prefix(std::min(end + 1, bytes.size()));
     ++number;
+    // Blank lines, as where two files were joined, hold no result.
+    if (line.find_first_not_of(" \t\r") == std::string_view::npos) {
+      continue;
+    }
     try {
       if (line.size() > kMostLineBytes) {
         throw EarlierResultsError("longer than any result line");
@@ -135,7 +139,7 @@ EarlierSweep ParseSweepLines(std::string_view bytes) {
                                 " (hostsweep --json output expected)");
     }
   }
-  if (number == 0) {
+  if (sweep.swept.empty()) {
     throw EarlierResultsError("empty: no results of hostsweep --json in it");
   }
   return sweep;
@@ -160,12 +164,13 @@ std::vector<KnownHost> ParseState(std::string_view bytes) {
     throw EarlierResultsError("not a hostsweep watch state file");
   }
   const auto format = document.find("format");
-  if (format == document.end() || !format->is_number_integer() || format->get<int>() < 1) {
+  if (format == document.end() || !format->is_number_unsigned() ||
+      format->get<std::uint64_t>() < 1) {
     throw EarlierResultsError("no format number");
   }
-  if (format->get<int>() > kStateFormat) {
+  if (format->get<std::uint64_t>() > kStateFormat) {
     throw EarlierResultsError("written by a newer hostsweep (state format " +
-                              std::to_string(format->get<int>()) + "; this one reads " +
+                              std::to_string(format->get<std::uint64_t>()) + "; this one reads " +
                               std::to_string(kStateFormat) + ")");
   }
   const auto hosts = document.find("hosts");

@@ -70,7 +70,7 @@ std::string Replaced(std::string text, std::string_view from, std::string_view t
 INSTANTIATE_TEST_SUITE_P(
     CannedBytes, HostileInput,
     ::testing::Values(
-        Hostile{"empty lines", false, "", "empty"},
+        Hostile{"empty lines", false, "\r\n\n", "empty"},
         Hostile{"cut short", false, std::string(kLines.substr(0, 150)), "line 2"},
         Hostile{"CSV", false, "address,state,rtt_ms,ttl,name,mac,vendor\r\n", "line 1"},
         Hostile{"XML", false, "<?xml version=\"1.0\"?>\n<nmaprun>", "line 1"},
@@ -85,6 +85,8 @@ INSTANTIATE_TEST_SUITE_P(
         Hostile{"a foreign document", true, R"({"hosts":[]})", "not a hostsweep"},
         Hostile{"a newer format", true, Replaced(kState, "\"format\": 1", "\"format\": 2"),
                 "newer hostsweep"},
+        Hostile{"a format past any int", true,
+                Replaced(kState, "\"format\": 1", "\"format\": 4294967297"), "newer hostsweep"},
         Hostile{"a corrupt host", true, Replaced(kState, "\"present\": true", "\"present\": 1"),
                 "present"},
         Hostile{"a deep nest", true, std::string(100000, '[') + std::string(100000, ']'),
