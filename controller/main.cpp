@@ -2,11 +2,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <thread>
 
+#include "controller/change_writer.h"
+#include "controller/earlier_results.h"
 #include "controller/errors.h"
 #include "controller/exit_status.h"
 #include "controller/ipv6_neighbours.h"
@@ -24,6 +27,7 @@
 #include "controller/targets.h"
 #include "controller/udp_network.h"
 #include "controller/vendors.h"
+#include "controller/watch.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -170,9 +174,51 @@ std::optional<Ipv6Search> StartIpv6Search(const Options& options,
                                    std::cerr);
 }
 
+// What the sweep may send with, opened while the controller still had its
+// capabilities: a packet socket for the link pass (or why there is none) and
+// the IPv6 prober (--ipv6).
+struct SweepMeans {
+  LinkSocket* linkSocket;
+  const std::string& whyNoLinkSocket;
+  Ipv6Prober* ipv6Prober;
+};
+
+// Runs `body`; an error it raises is said on standard error and becomes its
+// exit status.
+int ExitingOnErrors(const std::function<int()>& body) {
+  try {
+    return body();
+  } catch (const EarlierResultsError& error) {
+    std::cerr << "hostsweep: " << error.what() << "\n";
+    return kExitEarlierResults;
+  } catch (const UsageError& error) {
+    std::cerr << "hostsweep: " << error.what() << "\n";
+    return kExitUsage;
+  } catch (const SystemError& error) {
+    std::cerr << "hostsweep: " << error.what() << "\n";
+    return kExitSystem;
+  }
+}
+
+// What a sweep's rows go to besides the sweep itself: the earlier sweep they
+// are compared with (--compare), or the watch that takes them all instead of
+// the formats (--watch, which takes no results file either).
+struct RowUse {
+  const EarlierSweep* earlier = nullptr;
+  ResultWriter* watch = nullptr;
+};
+
+// The makers' registries, read once however many sweeps there are.
+// HOSTSWEEP_IEEE_DATA points elsewhere, for registries kept apart from the
+// system's (another distribution's place, a fresher download).
+LazyVendorRegistry MakeVendorRegistry() {
+  const char* registries = std::getenv("HOSTSWEEP_IEEE_DATA");
+  return {registries != nullptr ? registries : VendorRegistryFolder(), std::cerr};
+}
+
 int RunSweep(const Options& options, const std::vector<Address>& addresses, OutputChannel& output,
-             OutputChannel& errors, LinkSocket* linkSocket, const std::string& whyNoLinkSocket,
-             Ipv6Prober* ipv6Prober, const SweepRun& run) {
+             OutputChannel& errors, const SweepMeans& means, const SweepRun& run,
+             LazyVendorRegistry& vendors, RowUse use) {
   auto files = OpenResultFiles(options, run);
   const std::string workerPath = options.worker.empty() ? DefaultWorkerPath() : options.worker;
   CheckWorkerPath(workerPath);
@@ -180,14 +226,10 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
     CheckEchoRights(workerPath);
   }
   const auto host = MakeWorkerHost(workerPath);
-  // HOSTSWEEP_IEEE_DATA points elsewhere, for registries kept apart from the
-  // system's (another distribution's place, a fresher download).
-  const char* registries = std::getenv("HOSTSWEEP_IEEE_DATA");
-  LazyVendorRegistry vendors(registries != nullptr ? registries : VendorRegistryFolder(),
-                             std::cerr);
   // Started once the worker host has set the signals: its thread shares them.
-  auto ipv6Search = StartIpv6Search(options, addresses, ipv6Prober);
-  const auto linkPass = PrepareLinkPass(options, addresses, linkSocket, whyNoLinkSocket);
+  auto ipv6Search = StartIpv6Search(options, addresses, means.ipv6Prober);
+  const auto linkPass =
+      PrepareLinkPass(options, addresses, means.linkSocket, means.whyNoLinkSocket);
   const auto sweepBegan = std::chrono::steady_clock::now();
   if (!options.namesOnly) {
     std::this_thread::sleep_for(NeighbourAgeGrain());
@@ -216,13 +258,21 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
   Sweep sweep(addresses, settings, *host, std::cerr, options.namesOnly ? nullptr : &linkLayer,
               linkPass.get());
   std::ostream results(&output);
-  const auto writer = StandardOutputWriter(options, results, run, TableWidth(options));
-  std::vector<ResultWriter*> writers{writer.get()};
+  const VendorOf vendorOf = [&vendors](const MacAddress& mac) { return vendors.VendorOf(mac); };
+  std::unique_ptr<ResultWriter> writer;
+  std::vector<ResultWriter*> writers{use.watch};
+  if (use.watch == nullptr) {
+    writer = StandardOutputWriter(options, results, run, TableWidth(options));
+    writers = {writer.get()};
+  }
   for (const auto& file : files) {
     writers.push_back(file->writer.get());
   }
-  ResultStream stream(writers, options.foundOnly,
-                      [&vendors](const MacAddress& mac) { return vendors.VendorOf(mac); });
+  std::optional<ChangeWriter> changes;
+  if (use.earlier != nullptr) {
+    writers = {&changes.emplace(*use.earlier, writers, options.changesOnly, vendorOf)};
+  }
+  ResultStream stream(writers, options.foundOnly, vendorOf);
   // The progress line's own terminal controls go around the masking.
   std::ostream terminal(&errors);
   std::optional<ProgressLine> progress;
@@ -243,7 +293,6 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
   if (progress) {
     progress->Clear();
   }
-  const VendorOf vendorOf = [&vendors](const MacAddress& mac) { return vendors.VendorOf(mac); };
   stream.Finish(sweep.Book(), finished ? SweepEnd::kComplete : SweepEnd::kInterrupted,
                 ipv6Search ? Ipv6OnlyViews(ipv6Search->AllNeighbours(), sweep.Book(), vendorOf)
                            : std::vector<HostView>{});
@@ -265,7 +314,53 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
               << " addresses done\n";
     return kExitInterrupted;
   }
+  if (changes && changes->AnyChange()) {
+    return kExitChanged;
+  }
   return sweep.Book().Found() > 0 ? kExitFound : kExitNoneFound;
+}
+
+// Sweeps every interval until interrupted, printing each change once and
+// keeping what it knows in the state file after every whole sweep.
+int RunWatch(const Options& options, const std::vector<Address>& addresses, OutputChannel& output,
+             OutputChannel& errors, const SweepMeans& means, const SweepRun& run) {
+  std::vector<KnownHost> known;
+  if (!options.stateFile.empty()) {
+    if (auto read = ReadState(options.stateFile)) {
+      known = std::move(*read);
+    } else {
+      std::cerr << "hostsweep: --state: " << options.stateFile
+                << " does not exist yet: every host found is new\n";
+    }
+    // Written at once: a file that cannot be is found out before any sweep.
+    ReplaceFileWhole(options.stateFile, StateDocument(known));
+  }
+  auto vendors = MakeVendorRegistry();
+  const VendorOf vendorOf = [&vendors](const MacAddress& mac) { return vendors.VendorOf(mac); };
+  std::ostream lines(&output);
+  for (;;) {
+    SweepRows rows;
+    const int status = RunSweep(options, addresses, output, errors, means, run, vendors,
+                                {.earlier = nullptr, .watch = &rows});
+    if (status != kExitFound && status != kExitNoneFound) {
+      return status;
+    }
+    const auto now = EpochSeconds(std::chrono::system_clock::now());
+    for (const auto& event : WatchRound(known, rows.Found(), rows.Swept(), now)) {
+      lines << WatchLine(event, vendorOf, options.format == Format::kJson) << '\n' << std::flush;
+    }
+    if (!options.stateFile.empty()) {
+      ReplaceFileWhole(options.stateFile, StateDocument(known));
+    }
+    if (output.Outcome() == WriteOutcome::kReaderGone ||
+        output.Outcome() == WriteOutcome::kFailed) {
+      return OutputFailed(output);
+    }
+    if (WaitForInterruption(*options.watchInterval)) {
+      std::cerr << "hostsweep: interrupted between sweeps\n";
+      return kExitInterrupted;
+    }
+  }
 }
 
 }  // namespace
@@ -302,8 +397,7 @@ int main(int argc, char** argv) {
   if (!parsed.options) {
     return parsed.exitStatus;
   }
-  std::vector<Address> addresses;
-  try {
+  return ExitingOnErrors([&] {
     if (!parsed.options->worker.empty()) {
       ForbidGainingRights();
     }
@@ -315,29 +409,24 @@ int main(int argc, char** argv) {
     } else if (!ipv6Prober) {
       throw SystemError(whyNoIpv6);
     }
-    addresses = CollectAddresses(*parsed.options, closed.input);
-  } catch (const UsageError& error) {
-    std::cerr << "hostsweep: " << error.what() << "\n";
-    return kExitUsage;
-  } catch (const SystemError& error) {
-    std::cerr << "hostsweep: " << error.what() << "\n";
-    return kExitSystem;
-  }
-  std::string commandLine = "hostsweep";
-  for (int i = 1; i < argc; ++i) {
-    commandLine += std::string(" ") + argv[i];
-  }
-  const SweepRun run{.commandLine = commandLine,
-                     .start = std::chrono::system_clock::now(),
-                     .addressCount = addresses.size()};
-  try {
-    return RunSweep(*parsed.options, addresses, output, errors, linkSocket.get(), whyNoLinkSocket,
-                    ipv6Prober.get(), run);
-  } catch (const UsageError& error) {
-    std::cerr << "hostsweep: " << error.what() << "\n";
-    return kExitUsage;
-  } catch (const SystemError& error) {
-    std::cerr << "hostsweep: " << error.what() << "\n";
-    return kExitSystem;
-  }
+    const auto addresses = CollectAddresses(*parsed.options, closed.input);
+    std::optional<EarlierSweep> earlier;
+    if (!parsed.options->compareFile.empty()) {
+      earlier.emplace(ReadEarlierSweep(parsed.options->compareFile));
+    }
+    std::string commandLine = "hostsweep";
+    for (int i = 1; i < argc; ++i) {
+      commandLine += std::string(" ") + argv[i];
+    }
+    const SweepRun run{.commandLine = commandLine,
+                       .start = std::chrono::system_clock::now(),
+                       .addressCount = addresses.size()};
+    const SweepMeans means{linkSocket.get(), whyNoLinkSocket, ipv6Prober.get()};
+    if (parsed.options->watchInterval) {
+      return RunWatch(*parsed.options, addresses, output, errors, means, run);
+    }
+    auto vendors = MakeVendorRegistry();
+    return RunSweep(*parsed.options, addresses, output, errors, means, run, vendors,
+                    {.earlier = earlier ? &*earlier : nullptr, .watch = nullptr});
+  });
 }

@@ -1,6 +1,7 @@
 #include "controller/options.h"
 
 #include <CLI/CLI.hpp>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <string_view>
@@ -41,9 +42,18 @@ Sending echo requests needs root, the worker file's own right
 (setcap cap_net_raw+ep hostsweep-worker) or a group inside
 net.ipv4.ping_group_range; without any, hostsweep says so and exits 4.
 
+--compare FILE reads an earlier sweep's --json output: every row gains a
+change (new, gone, moved, renamed, mac-changed), gone hosts come last. A
+host is known by its globally administered MAC address, else by address and
+name. --watch sweeps again every INTERVAL and prints each change once.
+
 Exit status: 0 a host was found (named, with --names-only), 1 none was,
-3 usage error, 4 system error (no right to send echo requests, a worker
-that cannot run), 130 interrupted.)";
+2 something changed (--compare), 3 usage error, 4 system error (no right to
+send echo requests, a worker that cannot run, a state file that cannot be
+written), 5 the --compare or --state file is unreadable, corrupt or from a
+newer hostsweep, 130 interrupted.)";
+
+constexpr std::chrono::seconds kLongestInterval{24 * 3600};
 
 // The targets and target files in the order the command line gives them: a
 // file's targets are swept where the file is named.
@@ -93,7 +103,45 @@ std::optional<std::string> StandardOutputClash(const Options& options, bool csvO
   return std::nullopt;
 }
 
+// What only makes sense with another option, and what --watch leaves out.
+std::optional<std::string> ChangeOptionClash(const Options& options, bool csv) {
+  if (options.changesOnly && options.compareFile.empty()) {
+    return "--changes-only needs --compare";
+  }
+  if (!options.stateFile.empty() && !options.watchInterval) {
+    return "--state needs --watch";
+  }
+  if (options.watchInterval && (csv || !options.compareFile.empty() || !options.xmlFile.empty() ||
+                                !options.htmlFile.empty())) {
+    return "--watch prints changes as lines (or JSON lines with --json): it takes no --csv, "
+           "--xml, --html or --compare";
+  }
+  return std::nullopt;
+}
+
 }  // namespace
+
+std::optional<std::chrono::seconds> ParseInterval(std::string_view text) {
+  constexpr std::size_t kMostDigits = 6;
+  if (text.size() < 2 || text.size() > kMostDigits + 1) {
+    return std::nullopt;
+  }
+  const std::string_view digits = text.substr(0, text.size() - 1);
+  if (digits.find_first_not_of("0123456789") != std::string_view::npos) {
+    return std::nullopt;
+  }
+  constexpr std::string_view kUnits = "smh";
+  const std::size_t unit = kUnits.find(text.back());
+  if (unit == std::string_view::npos) {
+    return std::nullopt;
+  }
+  constexpr std::array<long long, 3> kSecondsPer{1, 60, 3600};
+  const std::chrono::seconds interval(std::stoll(std::string(digits)) * kSecondsPer.at(unit));
+  if (interval.count() < 1 || interval > kLongestInterval) {
+    return std::nullopt;
+  }
+  return interval;
+}
 
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
                                    std::ostream& err) {
@@ -164,6 +212,19 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
   app.add_option(
       "--worker", options.worker,
       "The worker program (default: hostsweep-worker beside this program, else the installed one)");
+  app.add_option("--compare", options.compareFile,
+                 "Compare with an earlier sweep's --json output in FILE: each row says what "
+                 "changed; exit status 2 when something did")
+      ->type_name("FILE");
+  app.add_flag("--changes-only", options.changesOnly, "With --compare, only the changed rows");
+  std::string interval;
+  app.add_option("--watch", interval,
+                 "Sweep again every INTERVAL (30s, 5m, 1h) and print each change once, "
+                 "timestamped, until interrupted")
+      ->type_name("INTERVAL");
+  app.add_option("--state", options.stateFile,
+                 "Keep what --watch knows (hosts, first and last seen) in FILE across restarts")
+      ->type_name("FILE");
   // nmap's spelling of the XML option, which CLI11 would read as -o X.
   std::vector<const char*> arguments(argv, argv + argc);
   for (auto& argument : arguments) {
@@ -180,7 +241,19 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     err << "hostsweep: no targets given\nRun with --help for more information.\n";
     return {std::nullopt, kExitUsage};
   }
-  if (const auto problem = StandardOutputClash(options, csv || json)) {
+  if (!interval.empty()) {
+    options.watchInterval = ParseInterval(interval);
+    if (!options.watchInterval) {
+      err << "hostsweep: --watch: not an interval from 1s to 24h: " << interval
+          << " (a number and s, m or h: 30s, 5m, 1h)\n";
+      return {std::nullopt, kExitUsage};
+    }
+  }
+  auto problem = StandardOutputClash(options, csv || json);
+  if (!problem) {
+    problem = ChangeOptionClash(options, csv);
+  }
+  if (problem) {
     err << "hostsweep: " << *problem << "\nRun with --help for more information.\n";
     return {std::nullopt, kExitUsage};
   }

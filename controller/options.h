@@ -1,9 +1,11 @@
 // The command line.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "controller/output.h"
@@ -47,7 +49,14 @@ struct Options {
   // Ask the swept links' IPv6 nodes too and show each device's IPv6 addresses
   // (off unless asked: it adds a column and multicast traffic).
   bool ipv6 = false;
+  std::string compareFile;  // an earlier sweep's --json output
+  bool changesOnly = false;
+  std::optional<std::chrono::seconds> watchInterval;
+  std::string stateFile;  // what --watch knows, kept across restarts
 };
+
+// "30s", "5m", "1h": at least a second, at most a day; nothing otherwise.
+std::optional<std::chrono::seconds> ParseInterval(std::string_view text);
 
 struct ParsedCommandLine {
   std::optional<Options> options;  // none when the run ends here

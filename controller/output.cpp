@@ -29,8 +29,11 @@ std::optional<std::string> NonEmpty(const std::string& text) {
 // A spreadsheet reads a cell that starts with one of these as a formula.
 constexpr std::string_view kFormulaStarts = "=+-@\t\r";
 
-// The last, the IPv6 addresses, only where the sweep asked for them.
-constexpr std::size_t kColumnCount = 8;
+// The last two, the IPv6 addresses and the change, only where the sweep
+// asked for them.
+constexpr std::size_t kColumnCount = 9;
+constexpr std::size_t kIpv6Column = 7;
+constexpr std::size_t kChangeColumn = 8;
 using Columns = std::array<std::string, kColumnCount>;
 
 std::optional<std::string> MacText(const HostView& view) {
@@ -45,6 +48,12 @@ std::string Joined(const std::vector<std::string>& texts) {
   return joined;
 }
 
+// "moved 10.0.0.23": the change and what it was before.
+std::string ChangeColumn(const RowChange& change) {
+  std::string text(ChangeText(change.change));
+  return change.previous.empty() ? text : text + " " + change.previous;
+}
+
 Columns ColumnsOf(const HostView& view) {
   return {AddressText(view),
           std::string(StateText(view.state)),
@@ -53,21 +62,8 @@ Columns ColumnsOf(const HostView& view) {
           view.name,
           MacText(view).value_or(""),
           view.vendor,
-          Joined(view.ipv6)};
-}
-
-std::optional<std::string_view> MacSourceText(MacSource source) {
-  switch (source) {
-    case MacSource::kNeighbour:
-      return "neighbour";
-    case MacSource::kArp:
-      return "arp";
-    case MacSource::kNetbios:
-      return "netbios";
-    case MacSource::kNone:
-      break;
-  }
-  return std::nullopt;
+          Joined(view.ipv6),
+          view.change ? ChangeColumn(*view.change) : std::string{}};
 }
 
 // JSON keeps a name's exact text, but a control or direction character left
@@ -84,8 +80,8 @@ std::string EscapeControls(std::string_view json) {
 
 class CsvWriter : public ResultWriter {
  public:
-  CsvWriter(std::ostream& out, bool ipv6) : out_(out), ipv6_(ipv6) {
-    out_ << CsvHeader(ipv6_) << std::flush;
+  CsvWriter(std::ostream& out, ExtraColumns extra) : out_(out), ipv6_(extra.ipv6) {
+    out_ << CsvHeader(extra) << std::flush;
   }
   void Write(const HostView& view) override { out_ << CsvRow(view, ipv6_) << std::flush; }
   void Finish(SweepEnd /*end*/) override {}
@@ -108,14 +104,17 @@ class JsonWriter : public ResultWriter {
 
 class TableWriter : public ResultWriter {
  public:
-  TableWriter(std::ostream& out, std::optional<std::size_t> terminalWidth)
-      : out_(out), terminalWidth_(terminalWidth) {}
+  TableWriter(std::ostream& out, std::optional<std::size_t> terminalWidth, bool compared)
+      : out_(out), terminalWidth_(terminalWidth), compared_(compared) {}
   void Write(const HostView& view) override { views_.push_back(view); }
-  void Finish(SweepEnd /*end*/) override { out_ << Table(views_, terminalWidth_) << std::flush; }
+  void Finish(SweepEnd /*end*/) override {
+    out_ << Table(views_, terminalWidth_, compared_) << std::flush;
+  }
 
  private:
   std::ostream& out_;
   std::optional<std::size_t> terminalWidth_;
+  bool compared_;
   std::vector<HostView> views_;
 };
 
@@ -151,10 +150,11 @@ std::string CutToWidth(const std::string& text, std::size_t width) {
 // Cuts the name and maker columns so that the rows fit `terminalWidth`. The
 // name matters more: the maker gives way first, down to a third of the room
 // the two share, and the name only then.
+// Columns left out have no width.
 void FitColumns(std::vector<Columns>& rows, std::array<std::size_t, kColumnCount>& widths,
-                std::size_t shown, std::size_t terminalWidth) {
-  std::size_t fixed = kColumnGap * (shown - 1);
-  for (std::size_t i = 0; i < shown; ++i) {
+                std::size_t shownCount, std::size_t terminalWidth) {
+  std::size_t fixed = kColumnGap * (shownCount - 1);
+  for (std::size_t i = 0; i < kColumnCount; ++i) {
     fixed += i == kNameColumn || i == kVendorColumn ? 0 : widths[i];
   }
   const std::size_t room = std::max(terminalWidth, fixed + 2 * kNarrowestCut) - fixed;
@@ -191,19 +191,24 @@ std::string CsvField(std::string_view text) {
   return quoted + "\"";
 }
 
-std::string CsvHeader(bool ipv6) {
-  return "address,state,rtt_ms,ttl,name,mac,vendor" + std::string(ipv6 ? ",ipv6" : "") +
-         std::string(kCsvLineEnd);
+std::string CsvHeader(ExtraColumns extra) {
+  return "address,state,rtt_ms,ttl,name,mac,vendor" + std::string(extra.ipv6 ? ",ipv6" : "") +
+         std::string(extra.change ? ",change,previous" : "") + std::string(kCsvLineEnd);
 }
 
 std::string CsvRow(const HostView& view, bool ipv6) {
-  const auto columns = ColumnsOf(view);
+  auto columns = ColumnsOf(view);
+  std::vector<std::string> fields(columns.begin(), columns.begin() + kIpv6Column);
+  if (ipv6) {
+    fields.push_back(columns[kIpv6Column]);
+  }
+  if (view.change) {
+    fields.emplace_back(ChangeText(view.change->change));
+    fields.push_back(view.change->previous);
+  }
   std::string row;
-  for (std::size_t i = 0; i < (ipv6 ? kColumnCount : kColumnCount - 1); ++i) {
-    if (i > 0) {
-      row += ',';
-    }
-    row += CsvField(columns[i]);
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    row += (i > 0 ? "," : "") + CsvField(fields[i]);
   }
   return row + std::string(kCsvLineEnd);
 }
@@ -218,7 +223,7 @@ std::string JsonLine(const HostView& view, bool ipv6) {
   line["name"] = OrNull(NonEmpty(view.name));
   line["mac"] = OrNull(MacText(view));
   line["vendor"] = OrNull(NonEmpty(view.vendor));
-  line["mac_source"] = OrNull(MacSourceText(view.macSource));
+  line["mac_source"] = OrNull(NonEmpty(std::string(MacSourceText(view.macSource))));
   line["netbios_mac"] = OrNull(NonEmpty(view.netbiosMac));
   line["name_source"] = OrNull(NonEmpty(std::string(NameSourceText(view.nameSource))));
   line["workgroup"] = OrNull(NonEmpty(view.workgroup));
@@ -226,17 +231,25 @@ std::string JsonLine(const HostView& view, bool ipv6) {
   if (ipv6) {
     line["ipv6"] = view.ipv6;
   }
+  if (view.change) {
+    line["change"] = OrNull(NonEmpty(std::string(ChangeText(view.change->change))));
+    line["previous"] = OrNull(NonEmpty(view.change->previous));
+  }
   // Names (and makers) arrive in the system's code page, not always UTF-8: such bytes
   // become U+FFFD rather than failing the sweep.
   return EscapeControls(
       line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
 }
 
-std::string Table(const std::vector<HostView>& views, std::optional<std::size_t> terminalWidth) {
-  const Columns header{"ADDRESS", "STATE", "RTT(ms)", "TTL", "NAME", "MAC", "VENDOR", "IPV6"};
-  const bool ipv6 = std::any_of(views.begin(), views.end(),
-                                [](const HostView& view) { return !view.ipv6.empty(); });
-  const std::size_t shown = ipv6 ? kColumnCount : kColumnCount - 1;
+std::string Table(const std::vector<HostView>& views, std::optional<std::size_t> terminalWidth,
+                  bool compared) {
+  const Columns header{"ADDRESS", "STATE",  "RTT(ms)", "TTL",   "NAME",
+                       "MAC",     "VENDOR", "IPV6",    "CHANGE"};
+  std::array<bool, kColumnCount> shown{};
+  shown.fill(true);
+  shown[kIpv6Column] = std::any_of(views.begin(), views.end(),
+                                   [](const HostView& view) { return !view.ipv6.empty(); });
+  shown[kChangeColumn] = compared;
   std::vector<Columns> rows{header};
   for (const auto& view : views) {
     auto columns = ColumnsOf(view);
@@ -255,17 +268,21 @@ std::string Table(const std::vector<HostView>& views, std::optional<std::size_t>
   };
   std::array<std::size_t, kColumnCount> widths{};
   for (const auto& row : rows) {
-    for (std::size_t i = 0; i < shown; ++i) {
-      widths[i] = std::max(widths[i], width(row[i]));
+    for (std::size_t i = 0; i < kColumnCount; ++i) {
+      widths[i] = shown[i] ? std::max(widths[i], width(row[i])) : 0;
     }
   }
   if (terminalWidth) {
-    FitColumns(rows, widths, shown, *terminalWidth);
+    FitColumns(rows, widths, static_cast<std::size_t>(std::count(shown.begin(), shown.end(), true)),
+               *terminalWidth);
   }
   std::string table;
   for (const auto& row : rows) {
     std::string line;
-    for (std::size_t i = 0; i < shown; ++i) {
+    for (std::size_t i = 0; i < kColumnCount; ++i) {
+      if (!shown[i]) {
+        continue;
+      }
       line += row[i];
       line += std::string(widths[i] - width(row[i]) + kColumnGap, ' ');
     }
@@ -275,16 +292,17 @@ std::string Table(const std::vector<HostView>& views, std::optional<std::size_t>
 }
 
 std::unique_ptr<ResultWriter> MakeWriter(Format format, std::ostream& out,
-                                         std::optional<std::size_t> terminalWidth, bool ipv6) {
+                                         std::optional<std::size_t> terminalWidth,
+                                         ExtraColumns extra) {
   switch (format) {
     case Format::kCsv:
-      return std::make_unique<CsvWriter>(out, ipv6);
+      return std::make_unique<CsvWriter>(out, extra);
     case Format::kJson:
-      return std::make_unique<JsonWriter>(out, ipv6);
+      return std::make_unique<JsonWriter>(out, extra.ipv6);
     case Format::kTable:
       break;
   }
-  return std::make_unique<TableWriter>(out, terminalWidth);
+  return std::make_unique<TableWriter>(out, terminalWidth, extra.change);
 }
 
 void ResultStream::WriteReady(const ResultBook& book) {

@@ -17,19 +17,29 @@ namespace hostsweep::controller {
 
 enum class Format { kTable, kCsv, kJson };
 
+// The columns a sweep adds when asked: each device's IPv6 addresses
+// (--ipv6) and the change since an earlier sweep (--compare).
+struct ExtraColumns {
+  bool ipv6 = false;
+  bool change = false;
+};
+
 std::string CsvField(std::string_view text);
-// With `ipv6` (--ipv6), CSV rows end in an ipv6 field (the addresses joined
-// by spaces) and JSON objects in an "ipv6" list.
-std::string CsvHeader(bool ipv6 = false);
+// With `ipv6` (--ipv6), CSV rows have an ipv6 field (the addresses joined by
+// spaces) and JSON objects an "ipv6" list. A compared row (one with a change)
+// ends with its change and what it was before: two more CSV fields, or the
+// "change" and "previous" keys.
+std::string CsvHeader(ExtraColumns extra = {});
 std::string CsvRow(const HostView& view, bool ipv6 = false);
 // One JSON object with every key present, in a fixed order; absent values are null.
 std::string JsonLine(const HostView& view, bool ipv6 = false);
 // Aligned columns. For a terminal `terminalWidth` columns wide, the name and
 // maker are cut to fit (ending in an ellipsis) and a round trip under 1 ms
 // reads "<1"; without it (piped output) every value is whole. An IPV6 column
-// comes last when any host has an IPv6 address.
+// follows when any host has an IPv6 address, and a CHANGE column comes last
+// when `compared`.
 std::string Table(const std::vector<HostView>& views,
-                  std::optional<std::size_t> terminalWidth = std::nullopt);
+                  std::optional<std::size_t> terminalWidth = std::nullopt, bool compared = false);
 
 // How a sweep ended, for the formats that record it.
 enum class SweepEnd { kComplete, kInterrupted };
@@ -48,7 +58,7 @@ class ResultWriter {
 
 std::unique_ptr<ResultWriter> MakeWriter(Format format, std::ostream& out,
                                          std::optional<std::size_t> terminalWidth = std::nullopt,
-                                         bool ipv6 = false);
+                                         ExtraColumns extra = {});
 
 // Hands results to the writers (standard output's, the results files') in
 // target order as soon as every result before them is in, so that CSV and

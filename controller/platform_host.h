@@ -2,6 +2,7 @@
 // program is, and whether a stream is a terminal.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <filesystem>
@@ -44,6 +45,13 @@ enum class WriteOutcome { kWritten, kInterrupted, kReaderGone, kFailed };
 // interrupts (kInterrupted, the rest unwritten; the interruption stays for the
 // sweep to see). `problem` is set to a failed write's cause.
 WriteOutcome WriteStandard(bool toError, std::string_view bytes, std::string& problem);
+// Waits `pause` between the sweeps of --watch; true, at once, when the user
+// interrupts (Ctrl-C, SIGTERM) meanwhile.
+bool WaitForInterruption(std::chrono::milliseconds pause);
+// Puts `bytes` at `path` whole or not at all, even if the machine stops
+// mid-write: written to a file beside it, flushed to disk, renamed over it.
+// Throws SystemError.
+void ReplaceFileWhole(const std::filesystem::path& path, std::string_view bytes);
 // Where the IEEE registries of adapter makers are (as ieee-data ships them).
 std::filesystem::path VendorRegistryFolder();
 // How many addresses the system's neighbour (ARP) table holds at most; 0 when

@@ -45,7 +45,8 @@ std::unique_ptr<ResultWriter> StandardOutputWriter(const Options& options, std::
   if (options.htmlFile == "-") {
     return MakeHtmlWriter(out, run);
   }
-  return MakeWriter(options.format, out, tableWidth, options.ipv6);
+  return MakeWriter(options.format, out, tableWidth,
+                    {.ipv6 = options.ipv6, .change = !options.compareFile.empty()});
 }
 
 const ResultFile* FailedFile(const std::vector<std::unique_ptr<ResultFile>>& files) {

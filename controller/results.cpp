@@ -122,6 +122,38 @@ std::string_view StateText(State state) {
   return "pending";
 }
 
+std::string_view MacSourceText(MacSource source) {
+  switch (source) {
+    case MacSource::kNeighbour:
+      return "neighbour";
+    case MacSource::kArp:
+      return "arp";
+    case MacSource::kNetbios:
+      return "netbios";
+    case MacSource::kNone:
+      break;
+  }
+  return "";
+}
+
+std::string_view ChangeText(Change change) {
+  switch (change) {
+    case Change::kNew:
+      return "new";
+    case Change::kGone:
+      return "gone";
+    case Change::kMoved:
+      return "moved";
+    case Change::kRenamed:
+      return "renamed";
+    case Change::kMacChanged:
+      return "mac-changed";
+    case Change::kNone:
+      break;
+  }
+  return "";
+}
+
 std::string_view EvidenceText(Evidence evidence) {
   switch (evidence) {
     case Evidence::kEchoReply:

@@ -33,6 +33,9 @@ bool IsFound(State state);
 // the host's answer to the controller's own ARP request, or NetBIOS.
 enum class MacSource { kNone, kNeighbour, kArp, kNetbios };
 
+// "neighbour", "arp", "netbios"; empty for kNone.
+std::string_view MacSourceText(MacSource source);
+
 // What the state rests on: the worker's echo requests, the controller's own
 // ARP requests, or the system's neighbour table; for a device heard over IPv6
 // alone, its answer to the controller's multicast echo request.
@@ -101,6 +104,19 @@ struct HostResult {
   std::optional<Ipv6Facts> ipv6{};
 };
 
+// What a comparison with an earlier sweep says of a host (--compare).
+enum class Change { kNone, kNew, kGone, kMoved, kRenamed, kMacChanged };
+
+// "new", "gone", "moved", "renamed", "mac-changed"; empty for kNone.
+std::string_view ChangeText(Change change);
+
+struct RowChange {
+  Change change = Change::kNone;
+  // Moved: the earlier address; renamed: the earlier name; mac-changed: the
+  // earlier MAC address.
+  std::string previous{};
+};
+
 // One address as every format shows it, worked out once from its facts.
 struct HostView {
   Address address = 0;
@@ -121,6 +137,7 @@ struct HostView {
   std::vector<std::string> ipv6{};  // the device's IPv6 addresses (--ipv6)
   // A device heard over IPv6 alone: its row's address is ipv6.front().
   bool ipv6Only = false;
+  std::optional<RowChange> change{};  // only when compared with an earlier sweep
 };
 
 // The row's address as every format prints it.

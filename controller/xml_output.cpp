@@ -66,8 +66,30 @@ std::string NetbiosScript(const HostView& result) {
     output += std::string(output.empty() ? "" : ", ") + "Workgroup: " + result.workgroup;
     elements += Element("workgroup", result.workgroup);
   }
-  return "<hostscript><script" + MarkupAttribute("id", "nbstat") +
-         MarkupAttribute("output", output) + ">" + elements + "</script></hostscript>\n";
+  return "<script" + MarkupAttribute("id", "nbstat") + MarkupAttribute("output", output) + ">" +
+         elements + "</script>";
+}
+
+// What a comparison with an earlier sweep found, as a host script of our own:
+// where nmap's document type lets results it does not know of go.
+std::string ChangeScript(const HostView& result) {
+  if (!result.change || result.change->change == Change::kNone) {
+    return {};
+  }
+  const std::string change(ChangeText(result.change->change));
+  const std::string& previous = result.change->previous;
+  std::string elements = Element("change", change);
+  if (!previous.empty()) {
+    elements += Element("previous", previous);
+  }
+  return "<script" + MarkupAttribute("id", "hostsweep-change") +
+         MarkupAttribute("output", previous.empty() ? change : change + ", was " + previous) + ">" +
+         elements + "</script>";
+}
+
+std::string HostScripts(const HostView& result) {
+  const std::string scripts = NetbiosScript(result) + ChangeScript(result);
+  return scripts.empty() ? scripts : "<hostscript>" + scripts + "</hostscript>\n";
 }
 
 // One round trip is all there is: its variation and time-out follow RFC
@@ -112,7 +134,7 @@ std::string HostElement(const HostView& result) {
             MarkupAttribute("type", result.nameSource == NameSource::kDns ? "PTR" : "user") +
             "/>\n";
   }
-  host += "</hostnames>\n" + NetbiosScript(result);
+  host += "</hostnames>\n" + HostScripts(result);
   if (result.roundTripMs) {
     host += Times(*result.roundTripMs);
   }

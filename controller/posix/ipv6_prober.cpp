@@ -89,6 +89,7 @@ class RawIpv6Prober : public Ipv6Prober {
 
   // On a thread of its own, which shares the controller's blocked signals.
   void Start(std::vector<std::string> interfaces, const Ipv6Settings& settings) override {
+    found_.reset();  // each sweep of a watch asks anew
     search_ = std::async(std::launch::async, [this, interfaces = std::move(interfaces), settings] {
       return Discover(interfaces, settings);
     });

@@ -148,4 +148,54 @@ WriteOutcome WriteStandard(bool toError, std::string_view bytes, std::string& pr
   return WriteOutcome::kWritten;
 }
 
+bool WaitForInterruption(std::chrono::milliseconds pause) {
+  // The interruptions stay blocked from the first sweep on, pending until read.
+  const sigset_t signals = InterruptSignals();
+  const FileDescriptor interruptions(signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK));
+  const auto end = std::chrono::steady_clock::now() + pause;
+  for (auto left = pause; left.count() > 0;
+       left = std::chrono::duration_cast<std::chrono::milliseconds>(
+           end - std::chrono::steady_clock::now())) {
+    pollfd wait{interruptions.Get(), POLLIN, 0};
+    const int ready = poll(&wait, 1, static_cast<int>(std::min<long long>(left.count(), INT_MAX)));
+    if (ready > 0) {
+      return true;
+    }
+    if (ready < 0 && errno != EINTR) {
+      throw SystemError(std::string("cannot wait for the next sweep: ") + std::strerror(errno));
+    }
+  }
+  return false;
+}
+
+void ReplaceFileWhole(const std::filesystem::path& path, std::string_view bytes) {
+  const auto fail = [&path](const char* step) {
+    throw SystemError("cannot " + std::string(step) + " " + path.string() + ": " +
+                      std::strerror(errno));
+  };
+  std::string temporary = path.string() + ".XXXXXX";
+  const FileDescriptor file(mkostemp(temporary.data(), O_CLOEXEC));
+  if (!file.Valid()) {
+    fail("write a file beside");
+  }
+  bool written = true;
+  for (std::string_view rest = bytes; !rest.empty() && written;) {
+    const ssize_t size = write(file.Get(), rest.data(), rest.size());
+    written = size > 0 || (size < 0 && errno == EINTR);
+    rest.remove_prefix(size > 0 ? static_cast<std::size_t>(size) : 0);
+  }
+  if (!written || fsync(file.Get()) != 0 || rename(temporary.c_str(), path.c_str()) != 0) {
+    const int cause = errno;
+    unlink(temporary.c_str());
+    errno = cause;
+    fail("write");
+  }
+  // The rename itself lasts once the folder is on disk too.
+  const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
+  const FileDescriptor directory(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (directory.Valid()) {
+    fsync(directory.Get());
+  }
+}
+
 }  // namespace hostsweep::controller

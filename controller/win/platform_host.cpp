@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "common/win/system_message.h"
 #include "controller/errors.h"
@@ -141,6 +142,30 @@ WriteOutcome WriteStandard(bool toError, std::string_view bytes, std::string& pr
   }
   problem = std::strerror(errno);
   return WriteOutcome::kFailed;
+}
+
+bool WaitForInterruption(std::chrono::milliseconds pause) {
+  // Between sweeps no console handler is set: Ctrl-C ends the process at
+  // once, which leaves the state file whole since it is only ever replaced.
+  ::Sleep(static_cast<DWORD>(pause.count()));
+  return false;
+}
+
+void ReplaceFileWhole(const std::filesystem::path& path, std::string_view bytes) {
+  std::filesystem::path temporary = path;
+  temporary += ".new";
+  {
+    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    file.flush();
+    if (!file) {
+      throw SystemError("cannot write " + temporary.string());
+    }
+  }
+  if (::MoveFileExW(temporary.c_str(), path.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == FALSE) {
+    throw SystemError("cannot replace " + path.string() + ": " + SystemMessage(::GetLastError()));
+  }
 }
 
 }  // namespace hostsweep::controller

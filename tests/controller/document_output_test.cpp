@@ -145,6 +145,13 @@ HostView Dual(bool ipv6Only) {
   return result;
 }
 
+// Compared with an earlier sweep: one host script element holds both scripts.
+HostView Moved() {
+  auto result = NetbiosNamed();
+  result.change = RowChange{.change = Change::kMoved, .previous = "10.0.0.23"};
+  return result;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Markup, XmlHost,
     ::testing::Values(
@@ -160,6 +167,11 @@ INSTANTIATE_TEST_SUITE_P(
              R"(<script id="nbstat" output="NetBIOS name: GOLF, Workgroup: LAB&lt;GROUP&gt;">)",
              R"(<elem key="server_name">GOLF</elem><elem key="workgroup">LAB&lt;GROUP&gt;</elem>)",
              R"(<times srtt="0")"}},
+        HostCase{Moved(),
+                 {R"(<hostscript><script id="nbstat")",
+                  R"(</script><script id="hostsweep-change" output="moved, was 10.0.0.23">)",
+                  R"(<elem key="change">moved</elem><elem key="previous">10.0.0.23</elem>)",
+                  "</script></hostscript>"}},
         HostCase{{.address = 0x0A00000F,
                   .state = State::kSilent,
                   .mac = ParseMac("00-D0-EF-00-00-0E"),

@@ -38,17 +38,21 @@ TEST_P(UsageErrors, EndTheRunWithTheUsageStatusAndAMessage) {
 
 INSTANTIATE_TEST_SUITE_P(
     Options, UsageErrors,
-    ::testing::Values(Refused{{}}, Refused{{"--csv", "--json", "10.0.0.1"}},
-                      Refused{{"--alive", "--names-only", "10.0.0.1"}},
-                      Refused{{"-q", "-v", "10.0.0.1"}}, Refused{{"-j", "0", "10.0.0.1"}},
-                      Refused{{"-j", "many", "10.0.0.1"}}, Refused{{"--batch", "4", "10.0.0.1"}},
-                      Refused{{"--batch", "0", "10.0.0.1"}}, Refused{{"--pause", "-1", "10.0.0.1"}},
-                      Refused{{"--frobnicate", "10.0.0.1"}},
-                      // Standard output carries one format; one file one document.
-                      Refused{{"--xml", "-", "--html", "-", "10.0.0.1"}},
-                      Refused{{"-oX", "-", "--csv", "10.0.0.1"}},
-                      Refused{{"--html", "-", "--json", "10.0.0.1"}},
-                      Refused{{"--xml", "out", "--html", "out", "10.0.0.1"}}));
+    ::testing::Values(
+        Refused{{}}, Refused{{"--csv", "--json", "10.0.0.1"}},
+        Refused{{"--alive", "--names-only", "10.0.0.1"}}, Refused{{"-q", "-v", "10.0.0.1"}},
+        Refused{{"-j", "0", "10.0.0.1"}}, Refused{{"-j", "many", "10.0.0.1"}},
+        Refused{{"--batch", "4", "10.0.0.1"}}, Refused{{"--batch", "0", "10.0.0.1"}},
+        Refused{{"--pause", "-1", "10.0.0.1"}}, Refused{{"--frobnicate", "10.0.0.1"}},
+        // Standard output carries one format; one file one document.
+        Refused{{"--xml", "-", "--html", "-", "10.0.0.1"}},
+        Refused{{"-oX", "-", "--csv", "10.0.0.1"}}, Refused{{"--html", "-", "--json", "10.0.0.1"}},
+        Refused{{"--xml", "out", "--html", "out", "10.0.0.1"}},
+        // Intervals are a number and a unit, a second to a day.
+        Refused{{"--watch", "0s", "10.0.0.1"}}, Refused{{"--watch", "5", "10.0.0.1"}},
+        Refused{{"--watch", "5d", "10.0.0.1"}}, Refused{{"--watch", "25h", "10.0.0.1"}},
+        Refused{{"--watch", "-5s", "10.0.0.1"}}, Refused{{"--watch", "5s", "--csv", "10.0.0.1"}},
+        Refused{{"--changes-only", "10.0.0.1"}}, Refused{{"--state", "known", "10.0.0.1"}}));
 
 class HelpAndVersion : public ::testing::TestWithParam<const char*> {};
 

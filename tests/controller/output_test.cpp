@@ -198,7 +198,7 @@ TEST(Ipv6Addresses, AppearWhereAskedAndNameTheirOwnRows) {
   auto dual = Live("alpha.lab");
   dual.ipv6 = {"2001:db8::a", "fe80::a%br0"};
   EXPECT_EQ(CsvHeader(), "address,state,rtt_ms,ttl,name,mac,vendor\r\n");
-  EXPECT_EQ(CsvHeader(true), "address,state,rtt_ms,ttl,name,mac,vendor,ipv6\r\n");
+  EXPECT_EQ(CsvHeader({.ipv6 = true}), "address,state,rtt_ms,ttl,name,mac,vendor,ipv6\r\n");
   EXPECT_THAT(CsvRow(dual, true), ::testing::EndsWith("\",2001:db8::a fe80::a%br0\r\n"));
   EXPECT_THAT(CsvRow(dual), ::testing::EndsWith("\"Maker, \"\"Q\"\"\"\r\n"));
   EXPECT_EQ(nlohmann::json::parse(JsonLine(dual, true)).at("ipv6"),

@@ -1,0 +1,162 @@
+// What changed on the LAN, in the lab: hosts stood in for by ARP answerers
+// with MACs of the test's choosing on an otherwise empty stretch of the lab's
+// network; a sweep saved, the stand-ins changed, and the next sweep compared
+// with it (--compare) or watched (--watch --state).
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "tests/integration/controller_run.h"
+#include "tests/integration/harness.h"
+
+namespace hostsweep::testing {
+namespace {
+
+using ::testing::HasSubstr;
+
+constexpr int kExitFound = 0;
+constexpr int kExitChanged = 2;
+constexpr int kExitEarlierResults = 5;
+constexpr int kExitInterrupted = 130;
+constexpr milliseconds kPatience{60000};
+constexpr const char* kTargets = "10.213.3.1-9";
+
+// Answers ARP for `address` with `mac`, from charlie's side of the bridge.
+std::unique_ptr<ChildProcess> StandIn(const std::string& address, const std::string& mac) {
+  auto responder = std::make_unique<ChildProcess>(
+      std::vector<std::string>{HOSTSWEEP_LAB_SCRIPT, "hostexec", "charlie", HOSTSWEEP_ARP_RESPONDER,
+                               "--interface", "eth0", "--address", address, "--mac", mac});
+  EXPECT_TRUE(responder->AwaitOutput("ready", milliseconds(5000))) << address;
+  return responder;
+}
+
+using StandIns = std::map<std::string, std::string>;  // address and MAC
+
+std::vector<std::unique_ptr<ChildProcess>> StandUp(const StandIns& hosts) {
+  // The scanner's neighbour table remembers no earlier MAC.
+  RunProcess({"/bin/ip", "-4", "neigh", "flush", "dev", "br0"});
+  std::vector<std::unique_ptr<ChildProcess>> responders;
+  for (const auto& [address, mac] : hosts) {
+    responders.push_back(StandIn(address, mac));
+  }
+  return responders;
+}
+
+std::filesystem::path WorkFile(const std::string& name) {
+  const auto folder = std::filesystem::temp_directory_path() / "hostsweep-compare";
+  std::filesystem::create_directories(folder);
+  return folder / name;
+}
+
+// "address change previous" for each changed row.
+std::vector<std::string> Changes(const std::string& jsonLines) {
+  std::vector<std::string> changes;
+  std::istringstream lines(jsonLines);
+  for (std::string line; std::getline(lines, line);) {
+    const auto row = nlohmann::json::parse(line);
+    if (!row.at("change").is_null()) {
+      changes.push_back(
+          row.at("address").get<std::string>() + " " + row.at("change").get<std::string>() +
+          (row.at("previous").is_null() ? "" : " " + row.at("previous").get<std::string>()));
+    }
+  }
+  return changes;
+}
+
+class CompareInLab : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!InLab()) {
+      GTEST_SKIP() << "needs the lab's scanner namespace (run through tests/lab/lab.sh exec)";
+    }
+  }
+};
+
+TEST_F(CompareInLab, ClassifiesEveryChangeAndNothingElse) {
+  const auto saved = WorkFile("earlier.json");
+  {
+    const auto hosts = StandUp({{"10.213.3.1", "00-1A-2B-00-00-01"},    // stays
+                                {"10.213.3.2", "00-1A-2B-00-00-02"},    // leaves
+                                {"10.213.3.3", "00-1A-2B-00-00-03"},    // moves to .7
+                                {"10.213.3.4", "00-1A-2B-00-00-04"},    // replaced
+                                {"10.213.3.5", "02-1A-2B-00-00-05"}});  // re-randomises
+    const auto first = RunController({"--json", "--no-extra-names", kTargets});
+    ASSERT_EQ(first.exitStatus, kExitFound) << first.standardError;
+    std::ofstream(saved) << first.standardOutput;
+  }
+  const auto hosts = StandUp({{"10.213.3.1", "00-1A-2B-00-00-01"},
+                              {"10.213.3.7", "00-1A-2B-00-00-03"},
+                              {"10.213.3.4", "00-1A-2B-00-00-44"},
+                              {"10.213.3.5", "06-1A-2B-00-00-55"},
+                              {"10.213.3.6", "00-1A-2B-00-00-06"}});  // arrives
+  const auto second =
+      RunController({"--json", "--no-extra-names", "--compare", saved.string(), kTargets});
+  EXPECT_EQ(second.exitStatus, kExitChanged) << second.standardError;
+  EXPECT_THAT(Changes(second.standardOutput),
+              ::testing::ElementsAre("10.213.3.4 mac-changed 00-1A-2B-00-00-04", "10.213.3.6 new",
+                                     "10.213.3.7 moved 10.213.3.3", "10.213.3.2 gone"));
+
+  // Compared with itself, nothing changed: the status says so.
+  const auto now = WorkFile("now.json");
+  std::ofstream(now) << second.standardOutput;
+  const auto again = RunController(
+      {"--json", "--no-extra-names", "--compare", now.string(), "--changes-only", kTargets});
+  EXPECT_EQ(again.exitStatus, kExitFound) << again.standardError;
+  EXPECT_EQ(again.standardOutput, "");
+}
+
+// Each change once, as seen; the state file whole after Ctrl-C and read back
+// on the next start, so that a host known before is not new again.
+TEST_F(CompareInLab, WatchTellsAnArrivalOnceAndKeepsItAcrossRestarts) {
+  const auto state = WorkFile("state.json");
+  std::filesystem::remove(state);
+  const std::vector<std::string> watch = ControllerCommand(
+      {"--watch", "1s", "--json", "--no-extra-names", "--state", state.string(), kTargets});
+  auto hosts = StandUp({{"10.213.3.1", "00-1A-2B-00-00-01"}});
+  ProcessResult first;
+  {
+    ChildProcess watching(watch);
+    ASSERT_TRUE(watching.AwaitOutput("\"10.213.3.1\"", kPatience));
+    hosts.push_back(StandIn("10.213.3.6", "00-1A-2B-00-00-06"));
+    ASSERT_TRUE(watching.AwaitOutput("\"10.213.3.6\"", kPatience));
+    // A later arrival: the sweeps in between have seen .6 again.
+    hosts.push_back(StandIn("10.213.3.8", "00-1A-2B-00-00-08"));
+    ASSERT_TRUE(watching.AwaitOutput("\"10.213.3.8\"", kPatience));
+    kill(watching.pid(), SIGINT);
+    first = watching.Finish();
+  }
+  EXPECT_EQ(first.exitStatus, kExitInterrupted) << first.standardError;
+  std::size_t arrivals = 0;
+  for (std::size_t at = 0;
+       (at = first.standardOutput.find("\"10.213.3.6\"", at)) != std::string::npos; ++at) {
+    ++arrivals;
+  }
+  EXPECT_EQ(arrivals, 1U) << first.standardOutput;
+  EXPECT_THAT(first.standardOutput, HasSubstr(R"("change":"new","address":"10.213.3.6")"));
+
+  hosts.pop_back();  // .8 leaves while no watch runs
+  ChildProcess restarted(watch);
+  ASSERT_TRUE(restarted.AwaitOutput("\"gone\"", kPatience));
+  kill(restarted.pid(), SIGINT);
+  const auto second = restarted.Finish();
+  EXPECT_THAT(second.standardOutput, HasSubstr(R"("change":"gone","address":"10.213.3.8")"));
+  EXPECT_THAT(second.standardOutput, ::testing::Not(HasSubstr("\"new\"")));
+
+  // A state file cut short (as no write of ours leaves one) starts no watch.
+  const auto size = std::filesystem::file_size(state);
+  std::filesystem::resize_file(state, size / 2);
+  const auto cut = RunController({"--watch", "1s", "--state", state.string(), kTargets});
+  EXPECT_EQ(cut.exitStatus, kExitEarlierResults);
+  EXPECT_THAT(cut.standardError, HasSubstr(state.string() + ": not a whole JSON object"));
+  EXPECT_EQ(std::filesystem::file_size(state), size / 2);
+}
+
+}  // namespace
+}  // namespace hostsweep::testing
