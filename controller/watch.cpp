@@ -1,13 +1,11 @@
 #include "controller/watch.h"
 
 #include <algorithm>
-#include <ctime>
-#include <iomanip>
 #include <nlohmann/json.hpp>
 #include <optional>
-#include <sstream>
 
 #include "controller/printable.h"
+#include "controller/sweep_run.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -46,19 +44,6 @@ void ForgetLongestGone(std::vector<KnownHost>& known) {
   const auto present = static_cast<std::size_t>(
       std::count_if(known.begin(), known.end(), [](const KnownHost& k) { return k.present; }));
   known.resize(std::max(kMostKnownHosts, present));
-}
-
-std::string UtcText(std::int64_t seconds) {
-  const auto since = static_cast<std::time_t>(seconds);
-  std::tm utc{};
-#ifdef _WIN32
-  gmtime_s(&utc, &since);
-#else
-  gmtime_r(&since, &utc);
-#endif
-  std::ostringstream text;
-  text << std::put_time(&utc, "%Y-%m-%dT%H:%M:%SZ");
-  return text.str();
 }
 
 nlohmann::ordered_json OrNull(const std::string& text) {
