@@ -9,13 +9,8 @@
 namespace hostsweep::controller {
 namespace {
 
-constexpr int kAddressBits = 32;
-
 bool OnNetwork(Address address, const InterfaceNetwork& network) {
-  const Address mask = network.prefixLength == 0
-                           ? 0
-                           : ~Address{0}
-                                 << static_cast<unsigned>(kAddressBits - network.prefixLength);
+  const Address mask = NetworkMask(network.prefixLength);
   return (address & mask) == (network.address & mask);
 }
 

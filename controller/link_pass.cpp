@@ -11,7 +11,6 @@ namespace {
 
 using std::chrono::milliseconds;
 
-constexpr int kAddressBits = 32;
 // A /31 or /32 has no network or broadcast address.
 constexpr int kLongestWithBroadcast = 30;
 // After a stall (a slow round of the sweep), requests catch up at most this
@@ -23,10 +22,6 @@ constexpr milliseconds kConflictWindow{200};
 constexpr milliseconds kSendBackoff{1};
 // Frames read in one look once its time is up: a flood holds up nothing.
 constexpr int kMostFramesLate = 256;
-
-Address MaskOf(int prefixLength) {
-  return prefixLength <= 0 ? 0 : ~Address{0} << (kAddressBits - prefixLength);
-}
 
 }  // namespace
 
@@ -42,7 +37,7 @@ std::vector<std::optional<std::size_t>> PlanLinkPass(const std::vector<Address>&
       continue;
     }
     for (std::size_t i = 0; i < interfaces.size(); ++i) {
-      const Address mask = MaskOf(interfaces[i].prefixLength);
+      const Address mask = NetworkMask(interfaces[i].prefixLength);
       const Address network = interfaces[i].address & mask;
       if ((address & mask) != network) {
         continue;
@@ -72,7 +67,7 @@ std::vector<std::string> DescribeLinkPlan(const std::vector<LinkInterface>& inte
     }
     const LinkInterface& via = interfaces[i];
     lines.push_back(std::to_string(perInterface[i]) + " addresses on " + via.name + "'s network " +
-                    FormatAddress(via.address & MaskOf(via.prefixLength)) + "/" +
+                    FormatAddress(via.address & NetworkMask(via.prefixLength)) + "/" +
                     std::to_string(via.prefixLength) +
                     ": ARP requests first, a worker only for those that answer");
   }

@@ -6,20 +6,14 @@
 #include "controller/errors.h"
 
 namespace hostsweep::controller {
-namespace {
-
-constexpr int kAddressBits = 32;
-
-}  // namespace
-
 std::vector<std::string> LocalNetworkTargets(const std::vector<InterfaceNetwork>& networks) {
   std::vector<std::string> targets;
   for (const auto& network : networks) {
     // A point-to-point link connects this machine to its peer's prefix.
     const Address base = network.peer.value_or(network.address);
     const int hostBits = kAddressBits - network.prefixLength;
-    const Address mask = hostBits >= kAddressBits ? 0 : ~Address{0} << hostBits;
-    std::string target = FormatAddress(base & mask) + "/" + std::to_string(network.prefixLength);
+    std::string target = FormatAddress(base & NetworkMask(network.prefixLength)) + "/" +
+                         std::to_string(network.prefixLength);
     if (hostBits >= kAddressBits || (std::uint64_t{1} << hostBits) > kMostTargets) {
       throw UsageError("--localnet: " + network.interfaceName + "'s network " + target +
                        " holds more than " + std::to_string(kMostTargets) +

@@ -20,7 +20,6 @@ namespace {
 
 constexpr int kOctets = 4;
 constexpr unsigned kMostOctet = 255;
-constexpr unsigned kAddressBits = 32;
 
 [[noreturn]] void Refuse(std::string_view target, const std::string& reason) {
   throw UsageError("bad target \"" + Excerpt(target) + "\": " + reason);
@@ -103,15 +102,15 @@ Span ParseRange(std::string_view target, std::size_t dash) {
 Span ParseBlock(std::string_view target, std::size_t slash) {
   const Address base = ParseAddress(target.substr(0, slash), target);
   const auto bits = ParseDecimal(target.substr(slash + 1));
-  if (!bits || *bits > kAddressBits) {
+  if (!bits || *bits > static_cast<unsigned>(kAddressBits)) {
     Refuse(target, "the prefix length must be 0 to 32");
   }
-  const std::uint64_t size = std::uint64_t{1} << (kAddressBits - *bits);
-  const auto first = static_cast<Address>(base & ~(size - 1));
-  const auto last = static_cast<Address>(first + (size - 1));
+  const int prefixLength = static_cast<int>(*bits);
+  const Address first = base & NetworkMask(prefixLength);
+  const Address last = first | ~NetworkMask(prefixLength);
   // As other scanners do, a block's network and broadcast addresses are not
   // swept; /31 and /32 have neither.
-  if (size > 2) {
+  if (prefixLength < kAddressBits - 1) {
     return {first + 1, last - 1};
   }
   return {first, last};

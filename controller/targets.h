@@ -18,6 +18,13 @@ using Address = std::uint32_t;
 // "10.0.0.0/8" would otherwise start millions of processes.
 inline constexpr std::size_t kMostTargets = 65536;
 
+inline constexpr int kAddressBits = 32;
+
+// The mask of a network with `prefixLength` bits, 0 to 32 ("/24": 255.255.255.0).
+constexpr Address NetworkMask(int prefixLength) {
+  return prefixLength <= 0 ? 0 : ~Address{0} << static_cast<unsigned>(kAddressBits - prefixLength);
+}
+
 std::string FormatAddress(Address address);
 
 // Adds the addresses that one target names, in ascending order, to `addresses`.
