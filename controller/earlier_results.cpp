@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
+#include <utility>
 
 #include "controller/errors.h"
 #include "controller/regular_file.h"
+#include "controller/sweep_xml.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -55,18 +57,24 @@ MacSource MacSourceOf(const std::string& text) {
   return MacSource::kNone;
 }
 
-SeenHost HostOf(const Json& object) {
-  SeenHost host{.address = AddressOf(Text(object, "address")),
-                .name = TextOrNothing(object, "name"),
+SeenHost HostOf(const std::string& address, std::string name, const std::string& mac,
+                MacSource source) {
+  SeenHost host{.address = AddressOf(address),
+                .name = std::move(name),
                 .mac = std::nullopt,
-                .macSource = MacSourceOf(TextOrNothing(object, "mac_source"))};
-  if (const std::string mac = TextOrNothing(object, "mac"); !mac.empty()) {
+                .macSource = source};
+  if (!mac.empty()) {
     host.mac = ParseMac(mac);
     if (!host.mac) {
       throw EarlierResultsError("not a MAC address: \"" + mac + "\"");
     }
   }
   return host;
+}
+
+SeenHost HostOf(const Json& object) {
+  return HostOf(Text(object, "address"), TextOrNothing(object, "name"),
+                TextOrNothing(object, "mac"), MacSourceOf(TextOrNothing(object, "mac_source")));
 }
 
 Json ParseObject(std::string_view text) {
@@ -145,6 +153,37 @@ EarlierSweep ParseSweepLines(std::string_view bytes) {
   return sweep;
 }
 
+EarlierSweep ParseSweepXml(std::string_view bytes) {
+  EarlierSweep sweep;
+  try {
+    for (const SweepXmlHost& row : ReadSweepXml(bytes)) {
+      // The document does not say where a MAC came from: a link's neighbour
+      // entry, or the unit ID a host gave over NetBIOS, which may be another
+      // of its adapters. Read as the weaker of the two, it still matches an
+      // equal MAC but never calls a host mac-changed on the host's own word.
+      const SeenHost host = HostOf(row.address, row.name, row.mac,
+                                   row.mac.empty() ? MacSource::kNone : MacSource::kNetbios);
+      sweep.swept.push_back(host.address);
+      if (row.found) {
+        sweep.found.push_back(host);
+      }
+    }
+  } catch (const EarlierResultsError& error) {
+    throw EarlierResultsError(std::string("XML: ") + error.what() +
+                              " (hostsweep --xml output expected)");
+  }
+  if (sweep.swept.empty()) {
+    throw EarlierResultsError("XML: no IPv4 hosts of hostsweep --xml in it");
+  }
+  return sweep;
+}
+
+EarlierSweep ParseEarlierSweep(std::string_view bytes) {
+  const std::size_t first = bytes.find_first_not_of(" \t\r\n");
+  const bool markup = first != std::string_view::npos && bytes[first] == '<';
+  return markup ? ParseSweepXml(bytes) : ParseSweepLines(bytes);
+}
+
 EarlierSweep ReadEarlierSweep(const std::filesystem::path& path) {
   bool missing = false;
   const std::string bytes = ReadBounded(path, missing);
@@ -152,7 +191,7 @@ EarlierSweep ReadEarlierSweep(const std::filesystem::path& path) {
     throw EarlierResultsError(path.string() + ": no such file");
   }
   try {
-    return ParseSweepLines(bytes);
+    return ParseEarlierSweep(bytes);
   } catch (const EarlierResultsError& error) {
     throw EarlierResultsError(path.string() + ": " + error.what());
   }

@@ -1,6 +1,7 @@
-// Reading what an earlier sweep found: its JSON lines (--json), or the
-// watch's state file. Both come from outside and are read as hostile: sizes
-// bounded, every field checked, any fault an EarlierResultsError naming it.
+// Reading what an earlier sweep found: its JSON lines (--json) or its XML
+// document (--xml), or the watch's state file. All come from outside and are
+// read as hostile: sizes bounded, every field checked, any fault an
+// EarlierResultsError naming it.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,9 @@ struct EarlierSweep {
 };
 
 EarlierSweep ParseSweepLines(std::string_view bytes);
+EarlierSweep ParseSweepXml(std::string_view bytes);
+// Either, told apart by the first byte that is not blank: '<' is XML.
+EarlierSweep ParseEarlierSweep(std::string_view bytes);
 EarlierSweep ReadEarlierSweep(const std::filesystem::path& path);
 
 // A host the watch knows of, and when it saw it.

@@ -42,10 +42,10 @@ Sending echo requests needs root, the worker file's own right
 (setcap cap_net_raw+ep hostsweep-worker) or a group inside
 net.ipv4.ping_group_range; without any, hostsweep says so and exits 4.
 
---compare FILE reads an earlier sweep's --json output: every row gains a
-change (new, gone, moved, renamed, mac-changed), gone hosts come last. A
-host is known by its globally administered MAC address, else by address and
-name. --watch sweeps again every INTERVAL and prints each change once.
+--compare FILE reads an earlier sweep's --json or --xml output: every row
+gains a change (new, gone, moved, renamed, mac-changed), gone hosts come
+last. A host is known by its globally administered MAC address, else by
+address and name. --watch sweeps again every INTERVAL and prints each change once.
 
 Exit status: 0 a host was found (named, with --names-only), 1 none was,
 2 something changed (--compare), 3 usage error, 4 system error (no right to
@@ -212,9 +212,10 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
   app.add_option(
       "--worker", options.worker,
       "The worker program (default: hostsweep-worker beside this program, else the installed one)");
-  app.add_option("--compare", options.compareFile,
-                 "Compare with an earlier sweep's --json output in FILE: each row says what "
-                 "changed; exit status 2 when something did")
+  app.add_option(
+         "--compare", options.compareFile,
+         "Compare with an earlier sweep's --json or --xml output in FILE: each row says what "
+         "changed; exit status 2 when something did")
       ->type_name("FILE");
   app.add_flag("--changes-only", options.changesOnly, "With --compare, only the changed rows");
   std::string interval;

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 #include <string>
 
 #include "controller/errors.h"
+#include "controller/output.h"
 #include "controller/watch.h"
+#include "controller/xml_output.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -23,6 +26,49 @@ TEST(EarlierSweep, TakesTheHostsFoundAndTheAddressesCovered) {
   EXPECT_EQ(sweep.found[0].name, "nas");
   EXPECT_EQ(sweep.found[1].macSource, MacSource::kArp);
   EXPECT_EQ(sweep.swept.size(), 3U);
+}
+
+std::string Written(std::unique_ptr<ResultWriter> writer, const std::ostringstream& out,
+                    const std::vector<HostView>& views) {
+  for (const auto& view : views) {
+    writer->Write(view);
+  }
+  writer->Finish(SweepEnd::kComplete);
+  return out.str();
+}
+
+// The same sweep written as XML and as JSON lines reads back as the same
+// hosts, but for where a MAC came from, which the XML does not say.
+TEST(EarlierSweep, ReadsOurXmlAsItsJsonLines) {
+  const std::vector<HostView> views{
+      {.address = 0x0A000005U,
+       .state = State::kAlive,
+       .name = "nas & <co>",
+       .nameSource = NameSource::kDns,
+       .mac = ParseMac("00-1A-2B-3C-4D-01"),
+       .macSource = MacSource::kNeighbour},
+      {.address = 0x0A000006U, .state = State::kDead},
+      {.address = 0x0A000007U,
+       .state = State::kSilent,
+       .mac = ParseMac("02-11-22-33-44-55"),
+       .macSource = MacSource::kArp},
+      {.address = 0x0A000008U, .state = State::kNamed, .name = "printer"},
+      {.address = 0x0A000009U, .state = State::kUnnamed}};
+  std::ostringstream json;
+  std::ostringstream xml;
+  auto xmlViews = views;
+  xmlViews.push_back({.state = State::kAlive, .ipv6 = {"fe80::1"}, .ipv6Only = true});
+  const EarlierSweep fromJson =
+      ParseEarlierSweep(Written(MakeWriter(Format::kJson, json), json, views));
+  const EarlierSweep fromXml =
+      ParseEarlierSweep(Written(MakeXmlWriter(xml, SweepRun{}), xml, xmlViews));
+  auto expected = fromJson.found;
+  for (auto& host : expected) {
+    host.macSource = host.mac ? MacSource::kNetbios : MacSource::kNone;
+  }
+  EXPECT_EQ(fromXml.found, expected);
+  EXPECT_EQ(fromXml.swept, fromJson.swept);
+  EXPECT_EQ(fromJson.found.size(), 3U);
 }
 
 TEST(WatchState, ReadsBackWhatItWrote) {
@@ -46,7 +92,7 @@ TEST_P(HostileInput, IsAClearErrorNeverAnEmptySweep) {
     if (input.state) {
       ParseState(input.bytes);
     } else {
-      ParseSweepLines(input.bytes);
+      ParseEarlierSweep(input.bytes);
     }
     ADD_FAILURE() << input.what << ": accepted";
   } catch (const EarlierResultsError& error) {
@@ -63,6 +109,30 @@ const std::string kState = StateDocument({{.host = {.address = 0x0A000005U,
                                            .firstSeen = 1,
                                            .lastSeen = 2}});
 
+constexpr std::string_view kXml = R"(<?xml version="1.0"?>
+<!DOCTYPE nmaprun>
+<nmaprun scanner="hostsweep">
+<host><status state="up" reason="echo-reply" reason_ttl="64"/>
+<address addr="10.0.0.5" addrtype="ipv4"/>
+<address addr="00:1A:2B:3C:4D:01" addrtype="mac"/>
+<hostnames><hostname name="nas" type="PTR"/></hostnames>
+</host>
+</nmaprun>
+)";
+
+// Each entity ten of the one before: a billion characters from a few hundred.
+const std::string kBomb = [] {
+  std::string bomb = R"(<!DOCTYPE nmaprun [<!ENTITY a "aaaaaaaaaa">)";
+  for (char entity = 'b'; entity <= 'j'; ++entity) {
+    std::string tenfold;
+    for (int i = 0; i < 10; ++i) {
+      tenfold += std::string("&") + static_cast<char>(entity - 1) + ";";
+    }
+    bomb += std::string("<!ENTITY ") + entity + " \"" + tenfold + "\">";
+  }
+  return bomb + "]>";
+}();
+
 std::string Replaced(std::string text, std::string_view from, std::string_view to) {
   return text.replace(text.find(from), from.size(), to);
 }
@@ -73,7 +143,22 @@ INSTANTIATE_TEST_SUITE_P(
         Hostile{"empty lines", false, "\r\n\n", "empty"},
         Hostile{"cut short", false, std::string(kLines.substr(0, 150)), "line 2"},
         Hostile{"CSV", false, "address,state,rtt_ms,ttl,name,mac,vendor\r\n", "line 1"},
-        Hostile{"XML", false, "<?xml version=\"1.0\"?>\n<nmaprun>", "line 1"},
+        Hostile{"truncated XML", false, std::string(kXml.substr(0, kXml.size() / 2)), "cut short"},
+        Hostile{
+            "an external entity", false,
+            Replaced(Replaced(std::string(kXml), "<!DOCTYPE nmaprun>",
+                              R"(<!DOCTYPE nmaprun [<!ENTITY e SYSTEM "file:///etc/passwd">]>)"),
+                     "<hostnames>", "<hostnames>&e;"),
+            "DOCTYPE declares"},
+        Hostile{"an entity bomb", false,
+                Replaced(Replaced(std::string(kXml), "<!DOCTYPE nmaprun>", kBomb), "nas", "&j;"),
+                "entit"},
+        Hostile{"an XML host without an address", false,
+                Replaced(std::string(kXml), R"(<address addr="10.0.0.5" addrtype="ipv4"/>)", ""),
+                "without an address"},
+        Hostile{"a foreign XML document", false, "<html><body/></html>", "not <nmaprun>"},
+        Hostile{"XML with a bad MAC", false, Replaced(std::string(kXml), "00:1A", "00:1G"),
+                "not a MAC"},
         Hostile{"a bad address", false, R"({"address":"10.0.0.0/24","state":"alive"})",
                 "not an IPv4 address"},
         Hostile{"a bad MAC", false, R"({"address":"10.0.0.1","state":"alive","mac":"x"})",

@@ -1,0 +1,13 @@
+// The Windows build has no XML library: the JSON lines are its way in.
+#include "controller/sweep_xml.h"
+
+#include "controller/errors.h"
+
+namespace hostsweep::controller {
+
+std::vector<SweepXmlHost> ReadSweepXml(std::string_view /*bytes*/) {
+  throw EarlierResultsError(
+      "reading XML needs the Linux build; give --compare the earlier sweep's --json output");
+}
+
+}  // namespace hostsweep::controller
