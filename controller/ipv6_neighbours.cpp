@@ -25,11 +25,11 @@ Ipv6Search::Ipv6Search(Ipv6Prober& prober, std::vector<std::string> interfaces,
 const std::vector<Ipv6Neighbour>* Ipv6Search::Neighbours(std::chrono::milliseconds wait) {
   if (!found_) {
     try {
-      const auto* found = prober_.Found(wait);
-      if (found == nullptr) {
+      auto found = prober_.Found(wait);
+      if (!found) {
         return nullptr;
       }
-      found_ = *found;
+      found_ = std::move(*found);
     } catch (const SystemError& error) {
       diagnostics_ << "hostsweep: warning: " << error.what() << "; no IPv6 addresses shown\n";
       found_.emplace();

@@ -44,9 +44,10 @@ class Ipv6Prober {
   Ipv6Prober& operator=(const Ipv6Prober&) = delete;
   // Starts asking on `interfaces`, once the controller's signals are set.
   virtual void Start(std::vector<std::string> interfaces, const Ipv6Settings& settings) = 0;
-  // Once it has ended (waiting at most `wait`): every on-link address that
-  // answered, with its MAC; null while it goes on. Throws SystemError.
-  virtual const std::vector<Ipv6Neighbour>* Found(std::chrono::milliseconds wait) = 0;
+  // Once its search has ended (waiting at most `wait`): every on-link address
+  // that answered, with its MAC, handed over once; nothing while it goes on.
+  // Throws SystemError.
+  virtual std::optional<std::vector<Ipv6Neighbour>> Found(std::chrono::milliseconds wait) = 0;
 };
 
 // The prober's search, its failure a warning.

@@ -89,20 +89,16 @@ class RawIpv6Prober : public Ipv6Prober {
 
   // On a thread of its own, which shares the controller's blocked signals.
   void Start(std::vector<std::string> interfaces, const Ipv6Settings& settings) override {
-    found_.reset();  // each sweep of a watch asks anew
     search_ = std::async(std::launch::async, [this, interfaces = std::move(interfaces), settings] {
       return Discover(interfaces, settings);
     });
   }
 
-  const std::vector<Ipv6Neighbour>* Found(std::chrono::milliseconds wait) override {
-    if (!found_) {
-      if (search_.wait_for(wait) != std::future_status::ready) {
-        return nullptr;
-      }
-      found_ = search_.get();
+  std::optional<std::vector<Ipv6Neighbour>> Found(std::chrono::milliseconds wait) override {
+    if (search_.wait_for(wait) != std::future_status::ready) {
+      return std::nullopt;
     }
-    return &*found_;
+    return search_.get();
   }
 
  private:
@@ -205,7 +201,6 @@ class RawIpv6Prober : public Ipv6Prober {
   FileDescriptor fd_;
   std::uint16_t identifier_;
   std::future<std::vector<Ipv6Neighbour>> search_;
-  std::optional<std::vector<Ipv6Neighbour>> found_;
 };
 
 }  // namespace
