@@ -7,7 +7,7 @@
 #include <iostream>
 #include <vector>
 
-#include "controller/vendors.h"
+#include "controller/link/vendors.h"
 
 int main(int argc, char** argv) {
   using hostsweep::controller::LoadRegistries;

@@ -10,11 +10,11 @@
 #include <sstream>
 #include <thread>
 
-#include "controller/batches.h"
-#include "controller/options.h"
-#include "controller/platform_host.h"
-#include "controller/sweep.h"
-#include "controller/targets.h"
+#include "controller/app/options.h"
+#include "controller/sweep/batches.h"
+#include "controller/sweep/sweep.h"
+#include "controller/system/worker_host.h"
+#include "controller/targets/targets.h"
 #include "tests/integration/controller_run.h"
 #include "tests/integration/harness.h"
 #include "tests/integration/reliability_support.h"

@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "controller/arp_frame.h"
+#include "controller/link/arp_frame.h"
 
 namespace {
 

@@ -1,0 +1,71 @@
+// The command line.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "controller/output/result_stream.h"
+
+namespace hostsweep::controller {
+
+// Enough for a /24 to run as single-address batches all at once (two echo
+// time-outs in all), and for a /20 in three rounds of three-address batches.
+inline constexpr std::size_t kDefaultJobs = 512;
+
+// A target, or a file of them (-f), as the command line names it.
+struct TargetArgument {
+  std::string text;
+  bool isFile = false;
+  bool operator==(const TargetArgument&) const = default;
+};
+// ARP requests per second and per address at most (see README, "The link
+// pass"): two tries as arp-scan makes by default; a pace that sweeps an
+// on-link /16 in under a minute, uncapped as nmap's is not.
+inline constexpr unsigned kDefaultArpRate = 2500;
+inline constexpr int kDefaultArpTries = 2;
+
+struct Options {
+  std::vector<TargetArgument> targets;  // in the order given
+  bool localNetworks = false;
+  Format format = Format::kTable;
+  std::string xmlFile;   // nmap's XML as well; "-" for standard output instead
+  std::string htmlFile;  // a page of our own as well; "-" likewise
+  bool foundOnly = false;
+  bool namesOnly = false;
+  bool extraNames = true;  // NetBIOS and mDNS names for hosts DNS does not name
+  bool quiet = false;
+  bool verbose = false;
+  std::size_t jobs = kDefaultJobs;
+  std::optional<std::size_t> batchSize;
+  unsigned pause = 0;
+  std::string worker;
+  bool linkPass = true;  // ask on-link addresses over ARP before any worker
+  unsigned arpRate = kDefaultArpRate;
+  int arpTries = kDefaultArpTries;
+  // Ask the swept links' IPv6 nodes too and show each device's IPv6 addresses
+  // (off unless asked: it adds a column and multicast traffic).
+  bool ipv6 = false;
+  std::string compareFile;  // an earlier sweep's --json output
+  bool changesOnly = false;
+  std::optional<std::chrono::seconds> watchInterval;
+  std::string stateFile;  // what --watch knows, kept across restarts
+};
+
+// "30s", "5m", "1h": at least a second, at most a day; nothing otherwise.
+std::optional<std::chrono::seconds> ParseInterval(std::string_view text);
+
+struct ParsedCommandLine {
+  std::optional<Options> options;  // none when the run ends here
+  int exitStatus = 0;              // for --help, --version and usage errors
+};
+
+// Parses `argv`; help, version and usage errors are printed to `out`/`err`.
+// Help or version text that cannot be written is an error.
+ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
+                                   std::ostream& err);
+
+}  // namespace hostsweep::controller

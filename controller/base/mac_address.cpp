@@ -1,0 +1,53 @@
+#include "controller/base/mac_address.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace hostsweep::controller {
+namespace {
+
+constexpr std::string_view kHexDigits = "0123456789ABCDEF";
+constexpr std::size_t kPairWidth = 3;  // two digits and a hyphen
+constexpr std::uint8_t kLocalBit = 0x02;
+constexpr std::uint8_t kAllOnes = 0xFF;
+
+}  // namespace
+
+std::string FormatMac(const MacAddress& mac, char separator) {
+  std::string text;
+  for (const std::uint8_t octet : mac) {
+    if (!text.empty()) {
+      text += separator;
+    }
+    text += kHexDigits[octet >> 4];
+    text += kHexDigits[octet & 0x0F];
+  }
+  return text;
+}
+
+std::optional<MacAddress> ParseMac(std::string_view text) {
+  MacAddress mac{};
+  if (text.size() != mac.size() * kPairWidth - 1) {
+    return std::nullopt;
+  }
+  for (std::size_t i = 0; i < mac.size(); ++i) {
+    const auto pair = text.substr(i * kPairWidth, 2);
+    const bool separated = i + 1 == mac.size() || text[i * kPairWidth + 2] == '-';
+    const auto [rest, error] = std::from_chars(pair.data(), pair.data() + 2, mac[i], 16);
+    if (!separated || error != std::errc{} || rest != pair.data() + 2) {
+      return std::nullopt;
+    }
+  }
+  return mac;
+}
+
+bool IsPlaceholderMac(const MacAddress& mac) {
+  const auto all = [&mac](std::uint8_t value) {
+    return std::all_of(mac.begin(), mac.end(), [value](std::uint8_t o) { return o == value; });
+  };
+  return all(0) || all(kAllOnes);
+}
+
+bool IsLocallyAdministered(const MacAddress& mac) { return (mac[0] & kLocalBit) != 0; }
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,304 @@
+#include "controller/base/results.h"
+
+#include <algorithm>
+#include <charconv>
+#include <utility>
+
+#include "common/report.h"
+#include "controller/sweep/batches.h"
+
+namespace hostsweep::controller {
+namespace {
+
+constexpr int kMostTtl = 255;
+
+template <typename Number>
+std::optional<Number> ParseNumber(std::string_view text) {
+  Number value{};
+  const auto* end = text.data() + text.size();
+  const auto [rest, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc{} || rest != end) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// A live report's figures checked and taken over.
+std::optional<ProbeFacts> LiveFacts(const ProbeReport& report) {
+  ProbeFacts facts;
+  facts.state = State::kAlive;
+  facts.roundTripMs = ParseNumber<long>(report.roundTripMs);
+  facts.ttl = ParseNumber<int>(report.ttl);
+  if (!facts.roundTripMs || *facts.roundTripMs < 0 || !facts.ttl || *facts.ttl < 0 ||
+      *facts.ttl > kMostTtl) {
+    return std::nullopt;
+  }
+  facts.name = report.name;
+  facts.netbiosMac = report.mac;
+  return facts;
+}
+
+std::optional<MacAddress> RealMac(const std::optional<MacAddress>& mac) {
+  return mac && !IsPlaceholderMac(*mac) ? mac : std::nullopt;
+}
+
+// What the state rests on: the worker's echo requests, the controller's own
+// ARP requests, or the neighbour table.
+Evidence EvidenceOf(const HostResult& result, State shown) {
+  const bool arp = result.link && result.link->fromArp;
+  switch (shown) {
+    case State::kAlive:
+      return Evidence::kEchoReply;
+    case State::kSilent:
+      return arp ? Evidence::kArpReply : Evidence::kNeighbourEntry;
+    case State::kDead:
+      return result.probe.noArpReply ? Evidence::kNoArpReply : Evidence::kNoEchoReply;
+    default:
+      return Evidence::kNone;
+  }
+}
+
+void ShowMac(const HostResult& result, HostView& view) {
+  const std::optional<MacAddress> neighbour =
+      result.link ? RealMac(result.link->mac) : std::nullopt;
+  // The worker asks only hosts reverse DNS names, the controller only the others.
+  std::optional<MacAddress> unitId = RealMac(ParseMac(result.probe.netbiosMac));
+  if (!unitId && result.names) {
+    unitId = RealMac(result.names->unitId);
+  }
+  if (neighbour) {
+    view.mac = neighbour;
+    view.macSource = result.link->fromArp ? MacSource::kArp : MacSource::kNeighbour;
+  } else if (unitId) {
+    view.mac = unitId;
+    view.macSource = MacSource::kNetbios;
+  }
+}
+
+void ShowName(const HostResult& result, HostView& view) {
+  if (!result.probe.name.empty()) {
+    view.name = result.probe.name;
+    view.nameSource = NameSource::kDns;
+  } else if (result.names && !result.names->mdns.empty()) {
+    view.name = result.names->mdns;
+    view.nameSource = NameSource::kMdns;
+  } else if (result.names && !result.names->netbios.empty()) {
+    view.name = result.names->netbios;
+    view.nameSource = NameSource::kNetbios;
+  }
+  if (result.names) {
+    view.workgroup = result.names->workgroup;
+  }
+}
+
+// What the echo requests found (none go to an address that never answered
+// ARP, which could not have answered them either).
+std::optional<std::string_view> EchoVerdict(State probed) {
+  if (probed == State::kAlive) {
+    return "alive";
+  }
+  return probed == State::kDead ? std::optional<std::string_view>("dead") : std::nullopt;
+}
+
+}  // namespace
+
+std::string_view StateText(State state) {
+  switch (state) {
+    case State::kPending:
+      return "pending";
+    case State::kAlive:
+      return "alive";
+    case State::kDead:
+      return "dead";
+    case State::kNamed:
+      return "named";
+    case State::kUnnamed:
+      return "unnamed";
+    case State::kNoReport:
+      return "no report";
+    case State::kSilent:
+      return "silent";
+  }
+  return "pending";
+}
+
+std::string_view MacSourceText(MacSource source) {
+  switch (source) {
+    case MacSource::kNeighbour:
+      return "neighbour";
+    case MacSource::kArp:
+      return "arp";
+    case MacSource::kNetbios:
+      return "netbios";
+    case MacSource::kNone:
+      break;
+  }
+  return "";
+}
+
+std::string_view ChangeText(Change change) {
+  switch (change) {
+    case Change::kNew:
+      return "new";
+    case Change::kGone:
+      return "gone";
+    case Change::kMoved:
+      return "moved";
+    case Change::kRenamed:
+      return "renamed";
+    case Change::kMacChanged:
+      return "mac-changed";
+    case Change::kNone:
+      break;
+  }
+  return "";
+}
+
+std::string_view EvidenceText(Evidence evidence) {
+  switch (evidence) {
+    case Evidence::kEchoReply:
+      return "echo reply";
+    case Evidence::kNoEchoReply:
+      return "no echo reply";
+    case Evidence::kArpReply:
+      return "ARP reply";
+    case Evidence::kNoArpReply:
+      return "no ARP reply";
+    case Evidence::kNeighbourEntry:
+      return "neighbour entry";
+    case Evidence::kIpv6EchoReply:
+      return "IPv6 echo reply";
+    case Evidence::kNone:
+      break;
+  }
+  return "";
+}
+
+std::string AddressText(const HostView& view) {
+  return view.ipv6Only && !view.ipv6.empty() ? view.ipv6.front() : FormatAddress(view.address);
+}
+
+bool IsFound(State state) {
+  return state == State::kAlive || state == State::kSilent || state == State::kNamed;
+}
+
+std::string_view NameSourceText(NameSource source) {
+  switch (source) {
+    case NameSource::kDns:
+      return "dns";
+    case NameSource::kMdns:
+      return "mdns";
+    case NameSource::kNetbios:
+      return "netbios";
+    case NameSource::kNone:
+      break;
+  }
+  return "";
+}
+
+State StateOf(const HostResult& result) {
+  const bool heard = result.link && result.link->heardDuringSweep;
+  return result.probe.state == State::kDead && heard ? State::kSilent : result.probe.state;
+}
+
+HostView ViewOf(const HostResult& result, const VendorOf& vendorOf) {
+  HostView view{.address = result.address,
+                .state = StateOf(result),
+                .echo = EchoVerdict(result.probe.state),
+                .roundTripMs = result.probe.roundTripMs,
+                .ttl = result.probe.ttl,
+                .netbiosMac = result.probe.netbiosMac};
+  view.evidence = EvidenceOf(result, view.state);
+  ShowName(result, view);
+  ShowMac(result, view);
+  if (result.ipv6) {
+    view.ipv6 = result.ipv6->addresses;
+  }
+  if (view.mac && vendorOf) {
+    view.vendor = vendorOf(*view.mac);
+  }
+  return view;
+}
+
+ResultBook::ResultBook(const std::vector<Address>& addresses)
+    : awaitingNames_(addresses.size(), false), awaitingIpv6_(addresses.size(), false) {
+  results_.reserve(addresses.size());
+  for (const Address address : addresses) {
+    results_.push_back({.address = address});
+  }
+}
+
+Filing ResultBook::FileProbeReport(std::string_view text) {
+  const auto report = ParseProbeReport(text);
+  const auto position = report ? PositionOfLabel(report->label) : std::nullopt;
+  if (!position || *position >= results_.size()) {
+    return Filing::kUnknown;
+  }
+  if (report->dead) {
+    return File(*position, {.state = State::kDead});
+  }
+  auto live = LiveFacts(*report);
+  return live ? File(*position, std::move(*live)) : Filing::kUnknown;
+}
+
+Filing ResultBook::FileName(std::size_t position, std::string_view name) {
+  if (position >= results_.size()) {
+    return Filing::kUnknown;
+  }
+  return File(position,
+              {.state = name.empty() ? State::kUnnamed : State::kNamed, .name = std::string(name)});
+}
+
+void ResultBook::FileNoLinkReply(std::size_t position) {
+  File(position, {.state = State::kDead, .noArpReply = true});
+}
+
+void ResultBook::MarkUnreported(std::size_t first, std::size_t count) {
+  for (std::size_t position = first; position < first + count && position < results_.size();
+       ++position) {
+    if (results_[position].probe.state == State::kPending) {
+      File(position, {.state = State::kNoReport});
+    }
+  }
+}
+
+void ResultBook::FileLink(std::size_t position, const LinkFacts& facts) {
+  auto& link = results_.at(position).link;
+  if (!link) {
+    link = facts;
+  }
+}
+
+void ResultBook::FileIpv6(std::size_t position, const Ipv6Facts& facts) {
+  auto& slot = results_.at(position).ipv6;
+  awaitingIpv6_[position] = false;
+  if (!slot) {
+    slot = facts;
+  }
+}
+
+void ResultBook::FileNames(std::size_t position, const ExtraNames& names) {
+  auto& slot = results_.at(position).names;
+  awaitingNames_[position] = false;
+  if (!slot) {
+    slot = names;
+  }
+}
+
+Filing ResultBook::File(std::size_t position, ProbeFacts probe) {
+  ProbeFacts& slot = results_[position].probe;
+  if (slot.state != State::kPending) {
+    return Filing::kDuplicate;
+  }
+  slot = std::move(probe);
+  ++done_;
+  finished_.push_back(position);
+  return Filing::kFiled;
+}
+
+std::size_t ResultBook::Found() const {
+  return static_cast<std::size_t>(std::count_if(
+      results_.begin(), results_.end(), [](const HostResult& r) { return IsFound(StateOf(r)); }));
+}
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,199 @@
+// The sweep's results: one per address, the facts each stage found about it
+// and what they add up to.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "controller/base/address.h"
+#include "controller/base/mac_address.h"
+
+namespace hostsweep::controller {
+
+enum class State {
+  kPending,   // no report yet
+  kAlive,     // answered the echo request
+  kDead,      // did not answer twice
+  kNamed,     // name-only sweep: the address has a name
+  kUnnamed,   // name-only sweep: it has none
+  kNoReport,  // the worker chain ended (or was ended) without reporting it
+  kSilent,    // did not answer echo, but answered on the link during the sweep
+};
+
+std::string_view StateText(State state);
+// Alive or silent in a probe sweep, named in a name-only sweep.
+bool IsFound(State state);
+
+// Where the shown link-layer address came from: the system's neighbour table,
+// the host's answer to the controller's own ARP request, or NetBIOS.
+enum class MacSource { kNone, kNeighbour, kArp, kNetbios };
+
+// "neighbour", "arp", "netbios"; empty for kNone.
+std::string_view MacSourceText(MacSource source);
+
+// What the state rests on: the worker's echo requests, the controller's own
+// ARP requests, or the system's neighbour table; for a device heard over IPv6
+// alone, its answer to the controller's multicast echo request.
+enum class Evidence {
+  kNone,
+  kEchoReply,
+  kNoEchoReply,
+  kArpReply,
+  kNoArpReply,
+  kNeighbourEntry,
+  kIpv6EchoReply
+};
+
+// "echo reply", "no ARP reply", ...; empty for kNone.
+std::string_view EvidenceText(Evidence evidence);
+
+// Where a host's name came from: the worker's reverse lookup, or the
+// controller's own questions to hosts that lookup did not know.
+enum class NameSource { kNone, kDns, kMdns, kNetbios };
+
+// "dns", "mdns", "netbios"; empty for kNone.
+std::string_view NameSourceText(NameSource source);
+
+// What the worker reported about an address: filed once, never changed.
+struct ProbeFacts {
+  State state = State::kPending;  // never silent: that takes the link layer's facts too
+  std::optional<long> roundTripMs{};
+  std::optional<int> ttl{};
+  std::string name{};        // its reverse lookup
+  std::string netbiosMac{};  // exactly what it reported
+  // Dead without a worker: on a directly connected network, it never
+  // answered the controller's own ARP requests.
+  bool noArpReply = false;
+};
+
+// What the link layer says of the address: the host's answer to the
+// controller's own ARP request, or else the system's neighbour table once its
+// probes are over.
+struct LinkFacts {
+  std::optional<MacAddress> mac{};  // resolved and real
+  bool heardDuringSweep = false;    // the host answered on the link since the sweep began
+  bool fromArp = false;             // asked by the controller itself, before any worker
+};
+
+// Names a host gave the controller's own questions.
+struct ExtraNames {
+  std::string mdns{};                  // the name its mDNS responder gives its address
+  std::string netbios{};               // its unique NetBIOS workstation name
+  std::string workgroup{};             // its NetBIOS workgroup
+  std::optional<MacAddress> unitId{};  // the unit ID its node status gave
+};
+
+// The IPv6 addresses of the device that holds the address (the same MAC on
+// the link), in canonical text, link-local ones with their zone.
+struct Ipv6Facts {
+  std::vector<std::string> addresses{};
+};
+
+// Everything known of one address, each part filed once by the stage that
+// found it; what is shown is worked out from these (ViewOf).
+struct HostResult {
+  Address address = 0;
+  ProbeFacts probe{};
+  std::optional<LinkFacts> link{};
+  std::optional<ExtraNames> names{};
+  std::optional<Ipv6Facts> ipv6{};
+};
+
+// What a comparison with an earlier sweep says of a host (--compare).
+enum class Change { kNone, kNew, kGone, kMoved, kRenamed, kMacChanged };
+
+// "new", "gone", "moved", "renamed", "mac-changed"; empty for kNone.
+std::string_view ChangeText(Change change);
+
+struct RowChange {
+  Change change = Change::kNone;
+  // Moved: the earlier address; renamed: the earlier name; mac-changed: the
+  // earlier MAC address.
+  std::string previous{};
+};
+
+// One address as every format shows it, worked out once from its facts.
+struct HostView {
+  Address address = 0;
+  State state = State::kPending;           // a dead host heard on the link is silent
+  std::optional<std::string_view> echo{};  // the worker's verdict: "alive" or "dead"
+  std::optional<long> roundTripMs{};
+  std::optional<int> ttl{};
+  std::string name{};  // reverse DNS, else mDNS, else NetBIOS
+  NameSource nameSource = NameSource::kNone;
+  // The neighbour table's, else a NetBIOS unit ID (the worker's, else the
+  // controller's own question's); never a placeholder.
+  std::optional<MacAddress> mac{};
+  MacSource macSource = MacSource::kNone;
+  Evidence evidence = Evidence::kNone;  // what the state rests on
+  std::string vendor{};
+  std::string workgroup{};
+  std::string netbiosMac{};         // exactly what the worker reported
+  std::vector<std::string> ipv6{};  // the device's IPv6 addresses (--ipv6)
+  // A device heard over IPv6 alone: its row's address is ipv6.front().
+  bool ipv6Only = false;
+  std::optional<RowChange> change{};  // only when compared with an earlier sweep
+};
+
+// The row's address as every format prints it.
+std::string AddressText(const HostView& view);
+
+using VendorOf = std::function<std::string(const MacAddress&)>;
+HostView ViewOf(const HostResult& result, const VendorOf& vendorOf);
+// The shown state alone.
+State StateOf(const HostResult& result);
+
+// What one report did to the results.
+enum class Filing { kFiled, kDuplicate, kUnknown };
+
+class ResultBook {
+ public:
+  explicit ResultBook(const std::vector<Address>& addresses);
+
+  // A probe report: "label,Dead" or "label,rtt,ttl,name,mac".
+  Filing FileProbeReport(std::string_view text);
+  // A name-only answer for the address at `position`.
+  Filing FileName(std::size_t position, std::string_view name);
+  // An address on a directly connected network that never answered ARP: dead,
+  // without a worker.
+  void FileNoLinkReply(std::size_t position);
+  // Every slot from `first` on, `count` of them, still without a report.
+  void MarkUnreported(std::size_t first, std::size_t count);
+  // The link layer's facts for a probed address; only the first filing counts.
+  void FileLink(std::size_t position, const LinkFacts& facts);
+  // A filed result that waits for names from elsewhere is not ready yet.
+  void AwaitNames(std::size_t position) { awaitingNames_.at(position) = true; }
+  // The names the controller's own questions found; the result is ready then.
+  void FileNames(std::size_t position, const ExtraNames& names);
+  // A filed result whose device's IPv6 addresses are still being sought.
+  void AwaitIpv6(std::size_t position) { awaitingIpv6_.at(position) = true; }
+  // The device's IPv6 addresses; only the first filing counts. Ready then.
+  void FileIpv6(std::size_t position, const Ipv6Facts& facts);
+  // Filed, and waiting for nothing more.
+  [[nodiscard]] bool Ready(std::size_t position) const {
+    return results_[position].probe.state != State::kPending && !awaitingNames_[position] &&
+           !awaitingIpv6_[position];
+  }
+
+  [[nodiscard]] const std::vector<HostResult>& Results() const { return results_; }
+  // The positions filed since the last call, in the order they were filed.
+  std::vector<std::size_t> TakeFinished() { return std::exchange(finished_, {}); }
+  [[nodiscard]] std::size_t Done() const { return done_; }
+  [[nodiscard]] std::size_t Found() const;
+
+ private:
+  Filing File(std::size_t position, ProbeFacts probe);
+
+  std::vector<HostResult> results_;
+  std::vector<std::size_t> finished_;
+  std::vector<bool> awaitingNames_;
+  std::vector<bool> awaitingIpv6_;
+  std::size_t done_ = 0;
+};
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,17 @@
+// Times as the formats and the watch write them.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace hostsweep::controller {
+
+// Seconds since the epoch.
+long long EpochSeconds(std::chrono::system_clock::time_point when);
+// The local time as ctime() writes it, without the line end.
+std::string LocalTimeText(std::chrono::system_clock::time_point when);
+// ISO 8601 in UTC ("2026-12-08T21:03:00Z") for `seconds` since the epoch.
+std::string UtcText(std::int64_t seconds);
+
+}  // namespace hostsweep::controller

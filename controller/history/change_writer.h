@@ -1,0 +1,39 @@
+// --compare: the sweep's rows, each with what changed since an earlier sweep,
+// and the earlier sweep's hosts that are gone.
+#pragma once
+
+#include <vector>
+
+#include "controller/history/earlier_results.h"
+#include "controller/output/result_stream.h"
+
+namespace hostsweep::controller {
+
+// Holds the rows until the sweep ends (a host's match may be found at any
+// later address), then hands them on to `writers` with their changes, the
+// gone hosts last. With `changesOnly`, unchanged rows are skipped.
+class ChangeWriter : public ResultWriter {
+ public:
+  ChangeWriter(EarlierSweep earlier, std::vector<ResultWriter*> writers, bool changesOnly,
+               VendorOf vendorOf);
+  void Write(const HostView& view) override { rows_.push_back({view, true}); }
+  void Skip(const HostView& view) override { rows_.push_back({view, false}); }
+  void Finish(SweepEnd end) override;
+  [[nodiscard]] bool AnyChange() const { return anyChange_; }
+
+ private:
+  struct Row {
+    HostView view;
+    bool shown;
+  };
+  void HandOn(const HostView& view, bool shown);
+
+  EarlierSweep earlier_;
+  std::vector<ResultWriter*> writers_;
+  bool changesOnly_;
+  VendorOf vendorOf_;
+  std::vector<Row> rows_;
+  bool anyChange_ = false;
+};
+
+}  // namespace hostsweep::controller

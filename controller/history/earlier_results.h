@@ -1,0 +1,47 @@
+// Reading what an earlier sweep found: its JSON lines (--json) or its XML
+// document (--xml), or the watch's state file. All come from outside and are
+// read as hostile: sizes bounded, every field checked, any fault an
+// EarlierResultsError naming it.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "controller/history/sweep_diff.h"
+
+namespace hostsweep::controller {
+
+// Its hosts found (alive, silent or named) and the addresses it covered.
+struct EarlierSweep {
+  std::vector<SeenHost> found;
+  std::vector<Address> swept;
+};
+
+EarlierSweep ParseSweepLines(std::string_view bytes);
+EarlierSweep ParseSweepXml(std::string_view bytes);
+// Either, told apart by the first byte that is not blank: '<' is XML.
+EarlierSweep ParseEarlierSweep(std::string_view bytes);
+EarlierSweep ReadEarlierSweep(const std::filesystem::path& path);
+
+// A host the watch knows of, and when it saw it.
+struct KnownHost {
+  SeenHost host;
+  bool present = false;        // answered the last sweep
+  std::int64_t firstSeen = 0;  // seconds since the epoch
+  std::int64_t lastSeen = 0;
+  bool operator==(const KnownHost&) const = default;
+};
+
+inline constexpr int kStateFormat = 1;
+
+std::vector<KnownHost> ParseState(std::string_view bytes);
+// Goes to disk whole or not at all (ReplaceFileWhole).
+std::string StateDocument(const std::vector<KnownHost>& hosts);
+// Nothing when no file is there yet.
+std::optional<std::vector<KnownHost>> ReadState(const std::filesystem::path& path);
+
+}  // namespace hostsweep::controller

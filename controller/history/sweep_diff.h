@@ -1,0 +1,60 @@
+// Which host of an earlier sweep each host found now is, and what changed.
+//
+// A host is known by its globally administered MAC address where one is
+// known. A locally administered one (a phone's randomised address, a
+// container's) names no device for long, so such hosts, and hosts without a
+// MAC, are known by address and name.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "controller/base/results.h"
+
+namespace hostsweep::controller {
+
+// A host found by a sweep, as far as telling it apart goes.
+struct SeenHost {
+  Address address = 0;
+  std::string name{};
+  std::optional<MacAddress> mac{};
+  MacSource macSource = MacSource::kNone;
+  bool operator==(const SeenHost&) const = default;
+};
+
+SeenHost SeenHostOf(const HostView& view);
+
+// A MAC address that names one device: real and globally administered.
+bool IdentifiesDevice(const SeenHost& host);
+
+struct HostMatch {
+  Change change = Change::kNew;
+  std::optional<std::size_t> earlier{};  // the earlier host it is, when not new
+};
+
+struct SweepComparison {
+  std::vector<HostMatch> current;      // one per current host, in order
+  std::vector<std::size_t> unmatched;  // earlier hosts no current host is
+};
+
+// Matches in rounds, each taking only hosts no earlier round has matched:
+//  1. the same globally administered MAC: the same device, moved or renamed
+//     if its address or name differs;
+//  2. the same address with another globally administered MAC, both seen on
+//     the link: mac-changed (a replaced device, or a spoof);
+//  3. the same address and name: the same host;
+//  4. the same name at another address, unless both MACs name devices: moved;
+//  5. the same address under another name, likewise: renamed.
+// A NetBIOS unit ID is the host's own word and may name another of its
+// adapters: it matches an equal MAC, but never makes a host mac-changed.
+// The rest are new; earlier hosts left over are for the caller to call gone
+// (an address this sweep did not cover says nothing).
+SweepComparison CompareSweeps(const std::vector<SeenHost>& earlier,
+                              const std::vector<SeenHost>& current);
+
+// The change of a current host as rows show it, with what it was before.
+RowChange RowChangeOf(const HostMatch& match, const std::vector<SeenHost>& earlier);
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,50 @@
+// --watch: each sweep matched with the hosts known so far, and each change
+// told once, as it is seen.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "controller/history/earlier_results.h"
+#include "controller/output/result_stream.h"
+
+namespace hostsweep::controller {
+
+struct WatchEvent {
+  std::int64_t when = 0;  // seconds since the epoch
+  Change change = Change::kNone;
+  SeenHost host;           // as found now; a gone host as last seen
+  std::string previous{};  // as RowChange's
+  std::int64_t firstSeen = 0;
+  std::int64_t lastSeen = 0;
+  bool operator==(const WatchEvent&) const = default;
+};
+
+// Matches the hosts found by one sweep of the addresses `swept` with those
+// that answered the sweep before (CompareSweeps), brings `known` up to date,
+// and says what changed. A host that comes back is new again but keeps when
+// it was first seen; a host that answered before and not now is gone once.
+// Past 100000 known hosts, those gone longest are forgotten.
+std::vector<WatchEvent> WatchRound(std::vector<KnownHost>& known,
+                                   const std::vector<SeenHost>& found,
+                                   const std::vector<Address>& swept, std::int64_t now);
+
+// A timestamped line; a JSON object with `json`.
+std::string WatchLine(const WatchEvent& event, const VendorOf& vendorOf, bool json);
+
+// The rows of one sweep of the watch, shown or not.
+class SweepRows : public ResultWriter {
+ public:
+  void Write(const HostView& view) override { Skip(view); }
+  void Skip(const HostView& view) override;
+  void Finish(SweepEnd /*end*/) override {}
+  [[nodiscard]] const std::vector<SeenHost>& Found() const { return found_; }
+  [[nodiscard]] const std::vector<Address>& Swept() const { return swept_; }
+
+ private:
+  std::vector<SeenHost> found_;
+  std::vector<Address> swept_;
+};
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,49 @@
+// ARP over Ethernet, as the controller sends and reads it on a packet socket:
+// whole frames, link header included, so that what is tested from captured
+// bytes is exactly what goes on the wire.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "controller/base/address.h"
+#include "controller/base/mac_address.h"
+
+namespace hostsweep::controller {
+
+enum class ArpOperation : std::uint16_t { kRequest = 1, kReply = 2 };
+
+struct ArpMessage {
+  ArpOperation operation = ArpOperation::kRequest;
+  MacAddress senderMac{};
+  Address senderAddress = 0;
+  MacAddress targetMac{};  // all zeros in a request: that is what it asks for
+  Address targetAddress = 0;
+
+  friend bool operator==(const ArpMessage&, const ArpMessage&) = default;
+};
+
+inline constexpr MacAddress kBroadcastMac{0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
+
+// `message` in an Ethernet frame from its sender's MAC to `destination`,
+// padded to Ethernet's 60-byte minimum.
+std::vector<std::uint8_t> EncodeArpFrame(const ArpMessage& message, const MacAddress& destination);
+
+// The request asking who has `target`, broadcast.
+std::vector<std::uint8_t> EncodeArpRequest(const MacAddress& ourMac, Address ourAddress,
+                                           Address target);
+
+// An Ethernet frame holding an IPv4-over-Ethernet ARP message; nothing for any
+// other frame, a short one, or one whose sizes and types say otherwise.
+std::optional<ArpMessage> DecodeArpFrame(std::span<const std::uint8_t> frame);
+
+// Whether `message` answers a request of ours for `asked`: a reply, from that
+// address, to our address and MAC. Gratuitous announcements (sender and target
+// address the same) and replies meant for someone else do not count.
+bool AnswersOurRequest(const ArpMessage& message, Address asked, const MacAddress& ourMac,
+                       Address ourAddress);
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,95 @@
+#include "controller/link/link_layer.h"
+
+#include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "controller/base/errors.h"
+
+namespace hostsweep::controller {
+
+LinkFacts LinkFactsOf(const NeighbourEntry* entry, std::chrono::milliseconds sweepAge) {
+  // Some systems list an entry still resolving with an all-zero address.
+  if (entry == nullptr || IsPlaceholderMac(entry->mac)) {
+    return {};
+  }
+  // Only what this sweep saw counts: an entry confirmed before it (still
+  // reachable or stale) would make the verdict depend on earlier traffic.
+  // Where the system does not tell when it last heard from the host, its
+  // reachable state is all there is to go by.
+  return {.mac = entry->mac,
+          .heardDuringSweep =
+              entry->sinceConfirmed ? *entry->sinceConfirmed <= sweepAge : entry->reachable};
+}
+
+LinkLayerStage::LinkLayerStage(TableReader readTable, std::ostream& diagnostics, bool verbose,
+                               Stage* next, ArpAnswers arpAnswers, Clock::time_point sweepBegan)
+    : Stage(next),
+      readTable_(std::move(readTable)),
+      arpAnswers_(std::move(arpAnswers)),
+      diagnostics_(diagnostics),
+      verbose_(verbose),
+      sweepBegan_(sweepBegan) {}
+
+void LinkLayerStage::Enrich(ResultBook& book, const std::vector<std::size_t>& finished) {
+  // Only a worker's verdict is refined here; the link pass's dead stay dead.
+  const auto probed = [&book](std::size_t position) {
+    const ProbeFacts& probe = book.Results()[position].probe;
+    // An address that never answered ARP was never probed: it stays dead.
+    return (probe.state == State::kAlive || probe.state == State::kDead) && !probe.noArpReply;
+  };
+  const auto needsTable = [&](std::size_t position) {
+    return probed(position) && ArpAnswerOf(book.Results()[position].address) == nullptr;
+  };
+  if (std::none_of(finished.begin(), finished.end(), probed)) {
+    return;
+  }
+  std::unordered_map<Address, NeighbourEntry> table;
+  if (std::any_of(finished.begin(), finished.end(), needsTable)) {
+    for (const auto& entry : ReadTable()) {
+      table.emplace(entry.address, entry);
+    }
+  }
+  const auto age =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sweepBegan_);
+  for (const std::size_t position : finished) {
+    if (!probed(position)) {
+      continue;
+    }
+    const HostResult& result = book.Results()[position];
+    LinkFacts facts;
+    if (const MacAddress* answer = ArpAnswerOf(result.address)) {
+      facts = {.mac = *answer, .heardDuringSweep = true, .fromArp = true};
+    } else {
+      const auto entry = table.find(result.address);
+      facts = LinkFactsOf(entry == table.end() ? nullptr : &entry->second, age);
+    }
+    book.FileLink(position, facts);
+    const auto netbios = ParseMac(result.probe.netbiosMac);
+    if (verbose_ && facts.mac && netbios && !IsPlaceholderMac(*netbios) && *netbios != *facts.mac) {
+      diagnostics_ << "hostsweep: " << FormatAddress(result.address) << ": NetBIOS gave "
+                   << FormatMac(*netbios) << ", " << (facts.fromArp ? "ARP" : "the neighbour table")
+                   << " " << FormatMac(*facts.mac) << "; showing the latter\n";
+    }
+  }
+}
+
+const MacAddress* LinkLayerStage::ArpAnswerOf(Address address) const {
+  return arpAnswers_ ? arpAnswers_(address) : nullptr;
+}
+
+std::vector<NeighbourEntry> LinkLayerStage::ReadTable() {
+  if (tableFailed_) {
+    return {};
+  }
+  try {
+    return readTable_();
+  } catch (const SystemError& error) {
+    tableFailed_ = true;
+    diagnostics_ << "hostsweep: warning: " << error.what()
+                 << "; MAC addresses come from NetBIOS alone\n";
+    return {};
+  }
+}
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,249 @@
+#include "controller/link/link_pass.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "controller/link/arp_frame.h"
+
+namespace hostsweep::controller {
+namespace {
+
+using std::chrono::milliseconds;
+
+// A /31 or /32 has no network or broadcast address.
+constexpr int kLongestWithBroadcast = 30;
+// After a stall (a slow round of the sweep), requests catch up at most this
+// far behind their schedule: a short burst, never a flood.
+constexpr milliseconds kMostCatchUp{20};
+// Both answers to one request come within this of each other.
+constexpr milliseconds kConflictWindow{200};
+// How soon a request the system could not take is tried again.
+constexpr milliseconds kSendBackoff{1};
+// Frames read in one look once its time is up: a flood holds up nothing.
+constexpr int kMostFramesLate = 256;
+
+}  // namespace
+
+std::vector<std::optional<std::size_t>> PlanLinkPass(const std::vector<Address>& addresses,
+                                                     const std::vector<LinkInterface>& interfaces) {
+  std::vector<std::optional<std::size_t>> plan(addresses.size());
+  for (std::size_t position = 0; position < addresses.size(); ++position) {
+    const Address address = addresses[position];
+    const auto own =
+        std::any_of(interfaces.begin(), interfaces.end(),
+                    [address](const LinkInterface& i) { return i.address == address; });
+    if (own) {
+      continue;
+    }
+    for (std::size_t i = 0; i < interfaces.size(); ++i) {
+      const Address mask = NetworkMask(interfaces[i].prefixLength);
+      const Address network = interfaces[i].address & mask;
+      if ((address & mask) != network) {
+        continue;
+      }
+      if (interfaces[i].prefixLength <= kLongestWithBroadcast &&
+          (address == network || address == (network | ~mask))) {
+        break;
+      }
+      plan[position] = i;
+      break;
+    }
+  }
+  return plan;
+}
+
+std::vector<std::string> DescribeLinkPlan(const std::vector<LinkInterface>& interfaces,
+                                          const std::vector<std::optional<std::size_t>>& plan) {
+  std::vector<std::size_t> perInterface(interfaces.size(), 0);
+  std::size_t elsewhere = 0;
+  for (const auto& interface : plan) {
+    ++(interface ? perInterface[*interface] : elsewhere);
+  }
+  std::vector<std::string> lines;
+  for (std::size_t i = 0; i < interfaces.size(); ++i) {
+    if (perInterface[i] == 0) {
+      continue;
+    }
+    const LinkInterface& via = interfaces[i];
+    lines.push_back(std::to_string(perInterface[i]) + " addresses on " + via.name + "'s network " +
+                    FormatAddress(via.address & NetworkMask(via.prefixLength)) + "/" +
+                    std::to_string(via.prefixLength) +
+                    ": ARP requests first, a worker only for those that answer");
+  }
+  if (elsewhere > 0) {
+    lines.push_back(std::to_string(elsewhere) +
+                    " addresses behind a router, of this machine or no host's: the echo path");
+  }
+  return lines;
+}
+
+ArpPass::ArpPass(const std::vector<Address>& addresses, std::vector<LinkInterface> interfaces,
+                 const std::vector<std::optional<std::size_t>>& plan, LinkSocket& socket,
+                 const LinkPassSettings& settings, std::ostream& diagnostics, Now now)
+    : addresses_(addresses),
+      interfaces_(std::move(interfaces)),
+      socket_(socket),
+      settings_(settings),
+      diagnostics_(diagnostics),
+      now_(std::move(now)),
+      interval_(std::chrono::duration_cast<Clock::duration>(
+          std::chrono::duration<double>(1.0 / settings.rate))),
+      covered_(addresses.size(), false),
+      nextSend_(now_()) {
+  for (std::size_t position = 0; position < plan.size(); ++position) {
+    if (plan[position]) {
+      byAddress_.emplace(addresses_[position], targets_.size());
+      targets_.push_back({.position = position, .interface = *plan[position]});
+      covered_[position] = true;
+    }
+  }
+  undecided_ = targets_.size();
+}
+
+bool ArpPass::Covers(std::size_t position) const { return covered_[position]; }
+
+bool ArpPass::Busy() const {
+  return undecided_ > 0 || (!targets_.empty() && now_() < lastSent_ + kConflictWindow);
+}
+
+const MacAddress* ArpPass::AnswerOf(Address address) const {
+  const auto found = byAddress_.find(address);
+  if (found == byAddress_.end() || !targets_[found->second].answer) {
+    return nullptr;
+  }
+  return &*targets_[found->second].answer;
+}
+
+LinkVerdicts ArpPass::Poll(milliseconds timeout) {
+  const auto deadline = now_() + timeout;
+  int framesLate = 0;
+  for (;;) {
+    const auto now = now_();
+    GiveUpExpired(now);
+    SendDue(now);
+    if (!Busy()) {
+      break;
+    }
+    const auto wake = std::min(deadline, NextEvent(now));
+    const auto wait = std::max(milliseconds{0}, std::chrono::ceil<milliseconds>(wake - now_()));
+    if (const auto frame = socket_.Receive(wait)) {
+      Hear(*frame);
+      if (now_() >= deadline && ++framesLate > kMostFramesLate) {
+        break;
+      }
+      continue;
+    }
+    if (now_() >= deadline) {
+      break;
+    }
+  }
+  return std::exchange(verdicts_, {});
+}
+
+void ArpPass::SendDue(Clock::time_point now) {
+  nextSend_ = std::max(nextSend_, now - kMostCatchUp);
+  while (nextSend_ <= now) {
+    while (!retries_.empty() && targets_[retries_.front()].answer) {
+      retries_.pop_front();
+    }
+    std::size_t target = 0;
+    bool fromRetries = false;
+    if (!retries_.empty() && targets_[retries_.front()].lastSent + settings_.retryAfter <= now) {
+      target = retries_.front();
+      fromRetries = true;
+    } else if (nextFirst_ < targets_.size()) {
+      target = nextFirst_;
+    } else {
+      return;
+    }
+    if (!SendTo(target, now)) {
+      nextSend_ = now + kSendBackoff;
+      return;
+    }
+    if (fromRetries) {
+      retries_.pop_front();
+    } else {
+      ++nextFirst_;
+    }
+    nextSend_ += interval_;
+  }
+}
+
+bool ArpPass::SendTo(std::size_t index, Clock::time_point now) {
+  Target& target = targets_[index];
+  const LinkInterface& via = interfaces_[target.interface];
+  const auto frame = EncodeArpRequest(via.mac, via.address, addresses_[target.position]);
+  if (!socket_.Send(via.index, frame)) {
+    return false;
+  }
+  ++target.tries;
+  target.lastSent = now;
+  lastSent_ = now;
+  (target.tries < settings_.tries ? retries_ : finals_).push_back(index);
+  return true;
+}
+
+void ArpPass::GiveUpExpired(Clock::time_point now) {
+  while (!finals_.empty()) {
+    Target& target = targets_[finals_.front()];
+    if (!target.answer) {
+      if (target.lastSent + settings_.lastWait > now) {
+        return;
+      }
+      target.givenUp = true;
+      verdicts_.unanswered.push_back(target.position);
+      --undecided_;
+    }
+    finals_.pop_front();
+  }
+}
+
+ArpPass::Clock::time_point ArpPass::NextEvent(Clock::time_point now) const {
+  // The end of the window for second answers, once nothing else is left.
+  auto next =
+      lastSent_ + kConflictWindow > now ? lastSent_ + kConflictWindow : Clock::time_point::max();
+  if (nextFirst_ < targets_.size()) {
+    next = std::min(next, nextSend_);
+  }
+  if (!retries_.empty()) {
+    next = std::min(
+        next, std::max(nextSend_, targets_[retries_.front()].lastSent + settings_.retryAfter));
+  }
+  if (!finals_.empty()) {
+    next = std::min(next, targets_[finals_.front()].lastSent + settings_.lastWait);
+  }
+  return next;
+}
+
+void ArpPass::Hear(const LinkFrame& frame) {
+  const auto message = DecodeArpFrame(frame.bytes);
+  if (!message) {
+    return;
+  }
+  const auto found = byAddress_.find(message->senderAddress);
+  if (found == byAddress_.end()) {
+    return;
+  }
+  Target& target = targets_[found->second];
+  const LinkInterface& via = interfaces_[target.interface];
+  if (target.tries == 0 || target.givenUp || frame.interfaceIndex != via.index ||
+      !AnswersOurRequest(*message, addresses_[target.position], via.mac, via.address)) {
+    return;
+  }
+  if (!target.answer) {
+    target.answer = message->senderMac;
+    verdicts_.answered.push_back(target.position);
+    --undecided_;
+    return;
+  }
+  if (*target.answer != message->senderMac && !target.conflictShown) {
+    target.conflictShown = true;
+    diagnostics_ << "hostsweep: warning: " << FormatAddress(addresses_[target.position])
+                 << " answered ARP from two MAC addresses, " << FormatMac(*target.answer) << " and "
+                 << FormatMac(message->senderMac)
+                 << ": an address conflict or a spoofed reply; showing the first\n";
+  }
+}
+
+}  // namespace hostsweep::controller

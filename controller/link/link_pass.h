@@ -1,0 +1,111 @@
+// The link-layer pass: before any worker starts, the controller asks every
+// target on a directly connected network for its MAC itself, with ARP
+// requests from a packet socket, paced and retried. An address that never
+// answers cannot take an echo request either (the system would give up on it
+// the same way, only slower, holding a neighbour table entry meanwhile), so it
+// is dead without a worker; one that answers gets its worker as every other
+// address does.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "controller/base/address.h"
+#include "controller/base/mac_address.h"
+#include "controller/system/link_socket.h"
+
+namespace hostsweep::controller {
+
+// For each address, the interface (index into `interfaces`) on whose network it
+// lies; nothing for an address behind a router, an interface's own address,
+// and a network's network and broadcast addresses (no host answers for those).
+std::vector<std::optional<std::size_t>> PlanLinkPass(const std::vector<Address>& addresses,
+                                                     const std::vector<LinkInterface>& interfaces);
+
+// For -v: which path each network's addresses take, and why.
+std::vector<std::string> DescribeLinkPlan(const std::vector<LinkInterface>& interfaces,
+                                          const std::vector<std::optional<std::size_t>>& plan);
+
+struct LinkPassSettings {
+  double rate = 0;  // requests per second, retries included
+  int tries = 0;    // requests per address at most
+  // How long an address is given to answer before it is asked again, and
+  // after its last request before it counts as silent.
+  std::chrono::milliseconds retryAfter{0};
+  std::chrono::milliseconds lastWait{0};
+};
+
+// What the pass decided since it was last asked.
+struct LinkVerdicts {
+  std::vector<std::size_t> answered;    // positions whose address answered
+  std::vector<std::size_t> unanswered;  // positions whose address never did
+};
+
+class ArpPass {
+ public:
+  using Clock = std::chrono::steady_clock;
+  using Now = std::function<Clock::time_point()>;
+
+  // `plan` as PlanLinkPass made it for `addresses` and `interfaces`.
+  ArpPass(const std::vector<Address>& addresses, std::vector<LinkInterface> interfaces,
+          const std::vector<std::optional<std::size_t>>& plan, LinkSocket& socket,
+          const LinkPassSettings& settings, std::ostream& diagnostics, Now now);
+
+  [[nodiscard]] bool Covers(std::size_t position) const;
+  // How many addresses it covers.
+  [[nodiscard]] std::size_t CoveredCount() const { return targets_.size(); }
+  // True while an address is undecided, and a little after the last request,
+  // so that a second answer to it (an address conflict) is heard too.
+  [[nodiscard]] bool Busy() const;
+  // Sends the requests that are due and reads the replies, for at most
+  // `timeout`; returns what was decided meanwhile.
+  LinkVerdicts Poll(std::chrono::milliseconds timeout);
+  // The MAC that answered for `address` first, if one did.
+  [[nodiscard]] const MacAddress* AnswerOf(Address address) const;
+
+ private:
+  struct Target {
+    std::size_t position;
+    std::size_t interface;
+    int tries = 0;
+    Clock::time_point lastSent{};
+    std::optional<MacAddress> answer{};
+    bool conflictShown = false;
+    bool givenUp = false;  // counted as silent: a later answer is too late
+  };
+
+  void SendDue(Clock::time_point now);
+  bool SendTo(std::size_t target, Clock::time_point now);
+  void GiveUpExpired(Clock::time_point now);
+  [[nodiscard]] Clock::time_point NextEvent(Clock::time_point now) const;
+  void Hear(const LinkFrame& frame);
+
+  const std::vector<Address>& addresses_;
+  std::vector<LinkInterface> interfaces_;
+  LinkSocket& socket_;
+  LinkPassSettings settings_;
+  std::ostream& diagnostics_;
+  Now now_;
+  Clock::duration interval_;
+  std::vector<Target> targets_;
+  std::vector<bool> covered_;  // by position
+  std::unordered_map<Address, std::size_t> byAddress_;
+  std::size_t nextFirst_ = 0;        // the next target not asked yet
+  std::deque<std::size_t> retries_;  // asked, with tries left, oldest first
+  std::deque<std::size_t> finals_;   // asked for the last time, oldest first
+  std::size_t undecided_;
+  Clock::time_point nextSend_;
+  Clock::time_point lastSent_{};
+  LinkVerdicts verdicts_;
+};
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,22 @@
+// CSV (RFC 4180), one row per host as soon as it is in.
+#pragma once
+
+#include <memory>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "controller/output/result_writer.h"
+
+namespace hostsweep::controller {
+
+std::string CsvField(std::string_view text);
+// With `ipv6` (--ipv6), CSV rows have an ipv6 field (the addresses joined by
+// spaces) and JSON objects an "ipv6" list. A compared row (one with a change)
+// ends with its change and what it was before: two more CSV fields, or the
+// "change" and "previous" keys.
+std::string CsvHeader(ExtraColumns extra = {});
+std::string CsvRow(const HostView& view, bool ipv6 = false);
+std::unique_ptr<ResultWriter> MakeCsvWriter(std::ostream& out, ExtraColumns extra);
+
+}  // namespace hostsweep::controller

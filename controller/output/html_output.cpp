@@ -1,0 +1,187 @@
+#include "controller/output/html_output.h"
+
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "controller/base/address.h"
+#include "controller/base/time_text.h"
+#include "controller/output/markup.h"
+
+namespace hostsweep::controller {
+namespace {
+
+constexpr std::string_view kStyle = R"(
+body { font: 14px sans-serif; margin: 1.5em; color: #111; background: #fff; }
+h1 { font-size: 1.4em; margin: 0 0 .3em; }
+.run { color: #444; margin: 0 0 1em; }
+.interrupted { color: #b71c1c; font-weight: bold; }
+.legend span { display: inline-block; padding: .1em .6em; margin-right: .4em; }
+.grid { display: grid; gap: 2px; margin: 1em 0 1.5em; width: max-content; }
+.grid span { font: 11px monospace; text-align: center; padding: 3px 0; min-width: 2.6em; }
+.alive { background: #2e7d32; color: #fff; }
+.silent { background: #f9a825; color: #111; }
+.dead, .unnamed { background: #e4e4e4; color: #555; }
+.no-report { background: #c62828; color: #fff; }
+.named { background: #1565c0; color: #fff; }
+table { border-collapse: collapse; }
+th, td { border: 1px solid #bbb; padding: .25em .6em; text-align: left; white-space: nowrap; }
+th { background: #eee; cursor: pointer; user-select: none; }
+th[data-order=up]::after { content: " \25B2"; }
+th[data-order=down]::after { content: " \25BC"; }
+td.number { text-align: right; }
+@media print {
+  body { margin: 0; font-size: 10pt; }
+  .grid span, .legend span, th { print-color-adjust: exact; -webkit-print-color-adjust: exact; }
+  th { cursor: auto; }
+  tr { break-inside: avoid; }
+}
+)";
+
+// Sorts the table by the column whose heading is clicked, again for the other
+// way round; cells with a data-key sort by it (addresses, round trips).
+constexpr std::string_view kSortScript = R"(
+for (const [column, heading] of document.querySelectorAll("#hosts th").entries()) {
+  heading.addEventListener("click", () => {
+    const body = document.querySelector("#hosts tbody");
+    const up = heading.dataset.order !== "up";
+    for (const other of document.querySelectorAll("#hosts th")) delete other.dataset.order;
+    heading.dataset.order = up ? "up" : "down";
+    const key = row => row.cells[column].dataset.key ?? row.cells[column].textContent;
+    const order = (a, b) => {
+      const [x, y] = [key(a), key(b)];
+      const numbers = x !== "" && y !== "" && !isNaN(x) && !isNaN(y);
+      return numbers ? x - y : x.localeCompare(y);
+    };
+    body.append(...[...body.rows].sort((a, b) => (up ? 1 : -1) * order(a, b)));
+  });
+}
+)";
+
+// The CSS class of a state: its text with a hyphen for the space.
+std::string StateClass(State state) {
+  std::string text(StateText(state));
+  for (char& c : text) {
+    c = c == ' ' ? '-' : c;
+  }
+  return text;
+}
+
+// A /24 is a 16 by 16 square; larger sweeps get wider rows.
+std::size_t GridColumns(std::size_t cells) {
+  constexpr std::size_t kSquare = 256;
+  constexpr std::size_t kWide = 1024;
+  return cells <= kSquare ? 16 : cells <= kWide ? 32 : 64;
+}
+
+std::string Cell(std::string_view tag, const std::string& text, std::string_view attributes = {}) {
+  return "<" + std::string(tag) + std::string(attributes) + ">" + text + "</" + std::string(tag) +
+         ">";
+}
+
+std::string GridCell(const HostView& result) {
+  const std::string address = FormatAddress(result.address);
+  std::string title = address + " " + std::string(StateText(result.state));
+  if (!result.name.empty()) {
+    title += " " + result.name;
+  }
+  return "<span class=\"" + StateClass(result.state) + "\" title=\"" + MarkupText(title) + "\">" +
+         address.substr(address.rfind('.') + 1) + "</span>";
+}
+
+std::string TableRow(const HostView& result) {
+  std::string rtt;
+  std::string rttKey;
+  if (result.roundTripMs) {
+    // The worker counts whole milliseconds: 0 is a reply within the first.
+    rtt = *result.roundTripMs == 0 ? "&lt;1" : std::to_string(*result.roundTripMs);
+    rttKey = " data-key=\"" + std::to_string(*result.roundTripMs) + "\"";
+  }
+  const std::string ttl = result.ttl ? std::to_string(*result.ttl) : std::string{};
+  return "<tr>" +
+         Cell("td", MarkupText(AddressText(result)),
+              " data-key=\"" + std::to_string(result.address) + "\"") +
+         Cell("td", std::string(StateText(result.state)),
+              " class=\"" + StateClass(result.state) + "\"") +
+         Cell("td", MarkupText(result.name)) +
+         Cell("td", std::string(NameSourceText(result.nameSource))) +
+         Cell("td", MarkupText(result.mac ? FormatMac(*result.mac) : "")) +
+         Cell("td", MarkupText(result.vendor)) + Cell("td", rtt, " class=\"number\"" + rttKey) +
+         Cell("td", ttl, " class=\"number\"") + "</tr>\n";
+}
+
+class HtmlWriter : public ResultWriter {
+ public:
+  HtmlWriter(std::ostream& out, SweepRun run) : out_(out), run_(std::move(run)) {}
+
+  void Write(const HostView& result) override {
+    // The grid is of the swept IPv4 addresses; a device heard over IPv6
+    // alone has a table row only.
+    if (!result.ipv6Only) {
+      grid_ += GridCell(result);
+    }
+    rows_ += TableRow(result);
+    Count(result);
+  }
+  void Skip(const HostView& result) override {
+    grid_ += GridCell(result);
+    Count(result);
+  }
+
+  void Finish(SweepEnd end) override {
+    out_ << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+         << "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+            "style-src 'unsafe-inline'; script-src 'unsafe-inline'\">\n"
+         << "<title>hostsweep: " << MarkupText(run_.commandLine) << "</title>\n<style>" << kStyle
+         << "</style>\n</head>\n<body>\n<h1>hostsweep</h1>\n<p class=\"run\"><code>"
+         << MarkupText(run_.commandLine) << "</code><br>started " << LocalTimeText(run_.start)
+         << "; " << done_ << " of " << run_.addressCount << " addresses swept, " << found_
+         << " found</p>\n";
+    if (end == SweepEnd::kInterrupted) {
+      out_ << "<p class=\"interrupted\">The sweep was interrupted: the addresses not yet done "
+              "are left out.</p>\n";
+    }
+    out_ << "<p class=\"legend\">";
+    // Only the states the grid holds: a probe sweep has no named, a quiet
+    // one no "no report".
+    for (const State state : {State::kAlive, State::kSilent, State::kDead, State::kNoReport,
+                              State::kNamed, State::kUnnamed}) {
+      if (seen_.contains(state)) {
+        out_ << "<span class=\"" << StateClass(state) << "\">" << StateText(state) << "</span>";
+      }
+    }
+    out_ << "</p>\n<div class=\"grid\" style=\"grid-template-columns: repeat(" << GridColumns(done_)
+         << ", auto)\">" << grid_ << "</div>\n"
+         << "<table id=\"hosts\">\n<thead><tr><th>Address</th><th>State</th><th>Name</th>"
+            "<th>Name from</th><th>MAC</th><th>Maker</th><th>RTT (ms)</th><th>TTL</th></tr>"
+            "</thead>\n<tbody>\n"
+         << rows_ << "</tbody>\n</table>\n<script>" << kSortScript
+         << "</script>\n</body>\n</html>\n"
+         << std::flush;
+  }
+
+ private:
+  void Count(const HostView& result) {
+    ++done_;
+    found_ += IsFound(result.state) ? 1 : 0;
+    seen_.insert(result.state);
+  }
+
+  std::ostream& out_;
+  SweepRun run_;
+  std::string grid_;
+  std::string rows_;
+  std::size_t done_ = 0;
+  std::size_t found_ = 0;
+  std::set<State> seen_;
+};
+
+}  // namespace
+
+std::unique_ptr<ResultWriter> MakeHtmlWriter(std::ostream& out, SweepRun run) {
+  return std::make_unique<HtmlWriter>(out, std::move(run));
+}
+
+}  // namespace hostsweep::controller

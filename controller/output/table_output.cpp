@@ -1,0 +1,141 @@
+#include "controller/output/table_output.h"
+
+#include <algorithm>
+
+#include "common/text.h"
+#include "controller/base/printable.h"
+#include "controller/output/columns.h"
+
+namespace hostsweep::controller {
+
+namespace {
+
+class TableWriter : public ResultWriter {
+ public:
+  TableWriter(std::ostream& out, std::optional<std::size_t> terminalWidth, bool compared)
+      : out_(out), terminalWidth_(terminalWidth), compared_(compared) {}
+  void Write(const HostView& view) override { views_.push_back(view); }
+  void Finish(SweepEnd /*end*/) override {
+    out_ << Table(views_, terminalWidth_, compared_) << std::flush;
+  }
+
+ private:
+  std::ostream& out_;
+  std::optional<std::size_t> terminalWidth_;
+  bool compared_;
+  std::vector<HostView> views_;
+};
+
+constexpr std::size_t kRoundTripColumn = 2;
+constexpr std::size_t kNameColumn = 4;
+constexpr std::size_t kVendorColumn = 6;
+constexpr std::size_t kColumnGap = 2;
+// Narrower than this, a cut name or maker says too little to be worth it.
+constexpr std::size_t kNarrowestCut = 8;
+constexpr std::string_view kEllipsis = "\xE2\x80\xA6";  // U+2026
+
+bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0U) == 0x80; }
+
+// Terminal columns taken, one per character (every byte that starts one).
+std::size_t DisplayWidth(std::string_view text) {
+  return static_cast<std::size_t>(
+      std::count_if(text.begin(), text.end(), [](char c) { return !IsContinuationByte(c); }));
+}
+
+std::string CutToWidth(const std::string& text, std::size_t width) {
+  if (DisplayWidth(text) <= width) {
+    return text;
+  }
+  std::size_t end = 0;
+  for (std::size_t kept = 0; end < text.size(); ++end) {
+    if (!IsContinuationByte(text[end]) && kept++ == width - 1) {
+      break;
+    }
+  }
+  return text.substr(0, end) + std::string(kEllipsis);
+}
+
+// Cuts the name and maker columns so that the rows fit `terminalWidth`. The
+// name matters more: the maker gives way first, down to a third of the room
+// the two share, and the name only then.
+// Columns left out have no width.
+void FitColumns(std::vector<Columns>& rows, std::array<std::size_t, kColumnCount>& widths,
+                std::size_t shownCount, std::size_t terminalWidth) {
+  std::size_t fixed = kColumnGap * (shownCount - 1);
+  for (std::size_t i = 0; i < kColumnCount; ++i) {
+    fixed += i == kNameColumn || i == kVendorColumn ? 0 : widths[i];
+  }
+  const std::size_t room = std::max(terminalWidth, fixed + 2 * kNarrowestCut) - fixed;
+  const std::size_t name = widths[kNameColumn];
+  const std::size_t vendor = widths[kVendorColumn];
+  if (name + vendor <= room) {
+    return;
+  }
+  const std::size_t vendorKept = std::min(vendor, std::max(kNarrowestCut, room / 3));
+  widths[kNameColumn] = std::min(name, room - vendorKept);
+  widths[kVendorColumn] = room - widths[kNameColumn];
+  for (auto& row : rows) {
+    row[kNameColumn] = CutToWidth(row[kNameColumn], widths[kNameColumn]);
+    row[kVendorColumn] = CutToWidth(row[kVendorColumn], widths[kVendorColumn]);
+  }
+}
+
+}  // namespace
+
+std::string Table(const std::vector<HostView>& views, std::optional<std::size_t> terminalWidth,
+                  bool compared) {
+  const Columns header{"ADDRESS", "STATE",  "RTT(ms)", "TTL",   "NAME",
+                       "MAC",     "VENDOR", "IPV6",    "CHANGE"};
+  std::array<bool, kColumnCount> shown{};
+  shown.fill(true);
+  shown[kIpv6Column] = std::any_of(views.begin(), views.end(),
+                                   [](const HostView& view) { return !view.ipv6.empty(); });
+  shown[kChangeColumn] = compared;
+  std::vector<Columns> rows{header};
+  for (const auto& view : views) {
+    auto columns = ColumnsOf(view);
+    for (auto& column : columns) {
+      column = Printable(column);
+    }
+    // The worker counts whole milliseconds: 0 is a reply within the first.
+    if (terminalWidth && view.roundTripMs == 0) {
+      columns[kRoundTripColumn] = "<1";
+    }
+    rows.push_back(std::move(columns));
+  }
+  // Piped output keeps its byte widths, as scripts have always read it.
+  const auto width = [&](const std::string& text) {
+    return terminalWidth ? DisplayWidth(text) : text.size();
+  };
+  std::array<std::size_t, kColumnCount> widths{};
+  for (const auto& row : rows) {
+    for (std::size_t i = 0; i < kColumnCount; ++i) {
+      widths[i] = shown[i] ? std::max(widths[i], width(row[i])) : 0;
+    }
+  }
+  if (terminalWidth) {
+    FitColumns(rows, widths, static_cast<std::size_t>(std::count(shown.begin(), shown.end(), true)),
+               *terminalWidth);
+  }
+  std::string table;
+  for (const auto& row : rows) {
+    std::string line;
+    for (std::size_t i = 0; i < kColumnCount; ++i) {
+      if (!shown[i]) {
+        continue;
+      }
+      line += row[i];
+      line += std::string(widths[i] - width(row[i]) + kColumnGap, ' ');
+    }
+    table += std::string(TrimEnd(line, " ")) + "\n";
+  }
+  return table;
+}
+
+std::unique_ptr<ResultWriter> MakeTableWriter(std::ostream& out,
+                                              std::optional<std::size_t> terminalWidth,
+                                              bool compared) {
+  return std::make_unique<TableWriter>(out, terminalWidth, compared);
+}
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,27 @@
+// The aligned table, written once every host is in.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "controller/output/result_writer.h"
+
+namespace hostsweep::controller {
+
+// Aligned columns. For a terminal `terminalWidth` columns wide, the name and
+// maker are cut to fit (ending in an ellipsis) and a round trip under 1 ms
+// reads "<1"; without it (piped output) every value is whole. An IPV6 column
+// follows when any host has an IPv6 address, and a CHANGE column comes last
+// when `compared`.
+std::string Table(const std::vector<HostView>& views,
+                  std::optional<std::size_t> terminalWidth = std::nullopt, bool compared = false);
+
+std::unique_ptr<ResultWriter> MakeTableWriter(std::ostream& out,
+                                              std::optional<std::size_t> terminalWidth,
+                                              bool compared);
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,212 @@
+#include "controller/output/xml_output.h"
+
+#include <algorithm>
+#include <iomanip>
+#include <sstream>
+#include <string_view>
+#include <utility>
+
+#include "controller/base/address.h"
+#include "controller/base/time_text.h"
+#include "controller/output/markup.h"
+
+namespace hostsweep::controller {
+namespace {
+
+struct Status {
+  std::string_view state;   // up, down or unknown, as nmap's states
+  std::string_view reason;  // how that was seen
+  int reasonTtl = 0;
+};
+
+Status StatusOf(const HostView& result) {
+  switch (result.state) {
+    case State::kAlive:
+      return {"up", "echo-reply", result.ttl.value_or(0)};
+    case State::kSilent:
+      // Seen only on the link: its neighbour entry was confirmed.
+      return {"up", "arp-response"};
+    case State::kDead:
+      return {"down", "no-response"};
+    case State::kNamed:
+    case State::kUnnamed:
+      // Nothing was sent to the host: a name-only sweep cannot tell.
+      return {"unknown", "name-lookup"};
+    case State::kNoReport:
+    case State::kPending:
+      break;
+  }
+  return {"unknown", "no-report"};
+}
+
+// Both attributes nmap gives a time: seconds since the epoch, and as text.
+std::string TimeAttributes(std::string_view seconds, std::string_view text,
+                           std::chrono::system_clock::time_point when) {
+  return MarkupAttribute(seconds, std::to_string(EpochSeconds(when))) +
+         MarkupAttribute(text, LocalTimeText(when));
+}
+
+std::string Element(std::string_view key, const std::string& text) {
+  return "<elem" + MarkupAttribute("key", key) + ">" + MarkupText(text) + "</elem>";
+}
+
+// The NetBIOS name and workgroup where importers look for them: the host
+// script nmap's own NetBIOS query fills in.
+std::string NetbiosScript(const HostView& result) {
+  const bool netbiosName = result.nameSource == NameSource::kNetbios;
+  if (!netbiosName && result.workgroup.empty()) {
+    return {};
+  }
+  std::string output;
+  std::string elements;
+  if (netbiosName) {
+    output = "NetBIOS name: " + result.name;
+    elements += Element("server_name", result.name);
+  }
+  if (!result.workgroup.empty()) {
+    output += std::string(output.empty() ? "" : ", ") + "Workgroup: " + result.workgroup;
+    elements += Element("workgroup", result.workgroup);
+  }
+  return "<script" + MarkupAttribute("id", "nbstat") + MarkupAttribute("output", output) + ">" +
+         elements + "</script>";
+}
+
+// What a comparison with an earlier sweep found, as a host script of our own:
+// where nmap's document type lets results it does not know of go.
+std::string ChangeScript(const HostView& result) {
+  if (!result.change || result.change->change == Change::kNone) {
+    return {};
+  }
+  const std::string change(ChangeText(result.change->change));
+  const std::string& previous = result.change->previous;
+  std::string elements = Element("change", change);
+  if (!previous.empty()) {
+    elements += Element("previous", previous);
+  }
+  return "<script" + MarkupAttribute("id", "hostsweep-change") +
+         MarkupAttribute("output", previous.empty() ? change : change + ", was " + previous) + ">" +
+         elements + "</script>";
+}
+
+std::string HostScripts(const HostView& result) {
+  const std::string scripts = NetbiosScript(result) + ChangeScript(result);
+  return scripts.empty() ? scripts : "<hostscript>" + scripts + "</hostscript>\n";
+}
+
+// One round trip is all there is: its variation and time-out follow RFC
+// 6298's first measurement, the time-out no shorter than nmap's least.
+std::string Times(long roundTripMs) {
+  constexpr long kMicroseconds = 1000;
+  constexpr long kLeastTimeout = 100000;
+  const long smoothed = roundTripMs * kMicroseconds;
+  const long variation = smoothed / 2;
+  const long timeout = std::max(smoothed + 4 * variation, kLeastTimeout);
+  return "<times" + MarkupAttribute("srtt", std::to_string(smoothed)) +
+         MarkupAttribute("rttvar", std::to_string(variation)) +
+         MarkupAttribute("to", std::to_string(timeout)) + "/>\n";
+}
+
+std::string AddressElement(const std::string& address, std::string_view type) {
+  return "<address" + MarkupAttribute("addr", address) + MarkupAttribute("addrtype", type) + "/>\n";
+}
+
+std::string HostElement(const HostView& result) {
+  const Status status = StatusOf(result);
+  std::string host = "<host><status" + MarkupAttribute("state", status.state) +
+                     MarkupAttribute("reason", status.reason) +
+                     MarkupAttribute("reason_ttl", std::to_string(status.reasonTtl)) + "/>\n" +
+                     AddressElement(AddressText(result), result.ipv6Only ? "ipv6" : "ipv4");
+  if (result.mac) {
+    // nmap writes MAC addresses with colons.
+    host += "<address" + MarkupAttribute("addr", FormatMac(*result.mac, ':')) +
+            MarkupAttribute("addrtype", "mac");
+    if (!result.vendor.empty()) {
+      host += MarkupAttribute("vendor", result.vendor);
+    }
+    host += "/>\n";
+  }
+  // A device heard over IPv6 alone has its first address as the host's own.
+  for (std::size_t i = result.ipv6Only ? 1 : 0; i < result.ipv6.size(); ++i) {
+    host += AddressElement(result.ipv6[i], "ipv6");
+  }
+  host += "<hostnames>\n";
+  if (!result.name.empty()) {
+    host += "<hostname" + MarkupAttribute("name", result.name) +
+            MarkupAttribute("type", result.nameSource == NameSource::kDns ? "PTR" : "user") +
+            "/>\n";
+  }
+  host += "</hostnames>\n" + HostScripts(result);
+  if (result.roundTripMs) {
+    host += Times(*result.roundTripMs);
+  }
+  return host + "</host>\n";
+}
+
+class XmlWriter : public ResultWriter {
+ public:
+  XmlWriter(std::ostream& out, SweepRun run) : out_(out), run_(std::move(run)) {
+    out_ << R"(<?xml version="1.0" encoding="UTF-8"?>)"
+         << "\n<!DOCTYPE nmaprun>\n<nmaprun" << MarkupAttribute("scanner", "hostsweep")
+         << MarkupAttribute("args", run_.commandLine)
+         << TimeAttributes("start", "startstr", run_.start)
+         << MarkupAttribute("version", HOSTSWEEP_VERSION)
+         << MarkupAttribute("xmloutputversion", "1.05") << ">\n"
+         << R"(<verbose level="0"/>)"
+         << "\n"
+         << R"(<debugging level="0"/>)"
+         << "\n"
+         << std::flush;
+  }
+
+  void Write(const HostView& result) override {
+    Count(result);
+    out_ << HostElement(result) << std::flush;
+  }
+  void Skip(const HostView& result) override { Count(result); }
+
+  void Finish(SweepEnd end) override {
+    const auto now = std::chrono::system_clock::now();
+    std::ostringstream elapsed;
+    elapsed << std::fixed << std::setprecision(2)
+            << std::chrono::duration<double>(now - run_.start).count();
+    const std::string summary = "hostsweep done: " + std::to_string(total_) + " IP addresses (" +
+                                std::to_string(up_) + " hosts up) swept in " + elapsed.str() +
+                                " seconds";
+    out_ << "<runstats><finished" << TimeAttributes("time", "timestr", now)
+         << MarkupAttribute("summary", summary) << MarkupAttribute("elapsed", elapsed.str());
+    if (end == SweepEnd::kInterrupted) {
+      out_ << MarkupAttribute("exit", "error")
+           << MarkupAttribute("errormsg", "interrupted: " + std::to_string(total_) + " of " +
+                                              std::to_string(run_.addressCount) +
+                                              " addresses done");
+    } else {
+      out_ << MarkupAttribute("exit", "success");
+    }
+    out_ << "/><hosts" << MarkupAttribute("up", std::to_string(up_))
+         << MarkupAttribute("down", std::to_string(down_))
+         << MarkupAttribute("total", std::to_string(total_)) << "/>\n</runstats>\n</nmaprun>\n"
+         << std::flush;
+  }
+
+ private:
+  void Count(const HostView& result) {
+    const std::string_view state = StatusOf(result).state;
+    up_ += state == "up" ? 1 : 0;
+    down_ += state == "down" ? 1 : 0;
+    ++total_;
+  }
+
+  std::ostream& out_;
+  SweepRun run_;
+  std::size_t up_ = 0;
+  std::size_t down_ = 0;
+  std::size_t total_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<ResultWriter> MakeXmlWriter(std::ostream& out, SweepRun run) {
+  return std::make_unique<XmlWriter>(out, std::move(run));
+}
+
+}  // namespace hostsweep::controller

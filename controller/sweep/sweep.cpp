@@ -1,0 +1,375 @@
+#include "controller/sweep/sweep.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "controller/base/errors.h"
+#include "controller/base/printable.h"
+
+namespace hostsweep::controller {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+// How often the caller hears from the sweep while nothing happens (progress).
+constexpr milliseconds kTick{200};
+// How often more chains start while the sweep ramps up.
+constexpr milliseconds kRampStep{50};
+// How long a wait lasts while a stage waits for answers (name queries): they
+// are read between the waits for the workers.
+constexpr milliseconds kAnswerTick{10};
+// How long a stopped chain gets to end. Its end notice may never come: a
+// process in uninterruptible sleep outlives SIGKILL, and Windows does not
+// promise to deliver a job's notices. After this it counts as ended.
+constexpr milliseconds kStopGrace{3000};
+
+// Reports and worker messages are short; more than this of one is not shown.
+constexpr std::size_t kMostQuoted = 300;
+
+// Back-off between starts the system refused for lack of resources, and how
+// many such refusals in a row, with no chain running, end the sweep.
+constexpr milliseconds kFirstBackoff{50};
+constexpr milliseconds kMostBackoff{2000};
+constexpr int kMostIdleShortages = 10;
+
+constexpr seconds kStartMargin{5};
+constexpr seconds kEchoTimeouts{2};
+constexpr seconds kNameLookup{30};
+constexpr seconds kAdapterQuery{10};
+
+}  // namespace
+
+milliseconds BatchDeadline(std::size_t slots, bool namesOnly) {
+  if (namesOnly) {
+    return kStartMargin + kNameLookup;
+  }
+  return kStartMargin + static_cast<int>(slots) * (kEchoTimeouts + kNameLookup + kAdapterQuery);
+}
+
+std::size_t ProbesInFlightCap(std::size_t neighbourTable) {
+  // Seven eighths for the sweep, two entries per chain.
+  return neighbourTable * 7 / 16;
+}
+
+Sweep::Sweep(const std::vector<Address>& addresses, const SweepSettings& settings, WorkerHost& host,
+             std::ostream& diagnostics, Stage* stages, ArpPass* linkPass)
+    : addresses_(addresses),
+      settings_(settings),
+      host_(host),
+      diagnostics_(diagnostics),
+      stages_(stages),
+      linkPass_(linkPass),
+      batches_(
+          SplitIntoBatches(addresses.size(), settings.namesOnly ? 1 : settings.batchSize,
+                           [linkPass](std::size_t p) { return linkPass && linkPass->Covers(p); })),
+      // Each address the link pass covers may come to need a worker of its own.
+      steadyLimit_(
+          std::min(settings.jobs, batches_.size() + (linkPass ? linkPass->CoveredCount() : 0))),
+      ramps_(false),
+      rerun_(batches_.size(), false),
+      failed_(batches_.size(), false),
+      backoff_(kFirstBackoff),
+      book_(addresses) {
+  LowerChainLimit(settings.mostChains, "more would run out of file descriptors (ulimit -n)");
+  // A name-only sweep sends nothing on the link.
+  const std::size_t cap = settings.namesOnly ? 0 : ProbesInFlightCap(settings.neighbourTable);
+  if (cap == 0) {
+    return;
+  }
+  LowerChainLimit(
+      cap, "the neighbour table holds " + std::to_string(settings.neighbourTable) + " addresses");
+  // Chains that all start at once all move on to their next address at once,
+  // two seconds later, while the entries of their first are still resolving:
+  // up to half the cap can start at once, more only spread over time. A sweep
+  // whose every address has a chain of its own from the start has no next
+  // address, and starts at once.
+  const bool movesOn = settings.batchSize > 1 || batches_.size() > steadyLimit_;
+  ramps_ = steadyLimit_ > cap / 2 && movesOn;
+}
+
+bool Sweep::Run(const std::function<bool(const ResultBook&)>& changed) {
+  started_ = host_.Now();
+  StartBatches();
+  while (BatchesLeft() || StagesBusy() || LinkPassBusy()) {
+    if (host_.Interrupted()) {
+      // Nothing more is asked of the system once the user has asked to stop:
+      // results that arrive while the workers end are shown as reported.
+      StopAll();
+      return false;
+    }
+    WaitForEvents();
+    if (!changed(book_)) {
+      StopAll();
+      return false;
+    }
+    StopOverdue();
+    GiveUpOnStopped();
+    StartBatches();
+  }
+  EnrichFinished();
+  return true;
+}
+
+void Sweep::EnrichFinished() {
+  const auto finished = book_.TakeFinished();
+  if (finished.empty()) {
+    return;
+  }
+  if (stages_ != nullptr) {
+    stages_->Pass(book_, finished);
+  }
+}
+
+std::size_t Sweep::StartLimit() const {
+  const auto elapsed = host_.Now() - started_;
+  if (!ramps_ || elapsed >= settings_.rampTime) {
+    return steadyLimit_;
+  }
+  const auto share = std::chrono::duration<double>(elapsed) / settings_.rampTime;
+  return std::max<std::size_t>(1,
+                               static_cast<std::size_t>(share * static_cast<double>(steadyLimit_)));
+}
+
+milliseconds Sweep::NextWait() const {
+  const milliseconds wait = std::min(kTick, TimeToNextDeadline());
+  return StartLimit() < steadyLimit_ ? std::min(wait, kRampStep) : wait;
+}
+
+bool Sweep::BatchesLeft() const { return !running_.empty() || nextBatch_ < batches_.size(); }
+
+bool Sweep::StagesBusy() const { return stages_ != nullptr && stages_->ChainBusy(); }
+
+bool Sweep::LinkPassBusy() const { return linkPass_ != nullptr && linkPass_->Busy(); }
+
+void Sweep::TakeLinkVerdicts(const LinkVerdicts& verdicts) {
+  for (const std::size_t position : verdicts.answered) {
+    batches_.push_back({position, 1});
+    rerun_.push_back(false);
+    failed_.push_back(false);
+  }
+  for (const std::size_t position : verdicts.unanswered) {
+    book_.FileNoLinkReply(position);
+  }
+}
+
+// Waits for the workers and, while the link pass or a stage waits for
+// answers, for those: the workers' wait is short then, and only a look once no
+// batch is left. The link pass, which keeps a pace, gets the waiting time
+// before the stages do.
+void Sweep::WaitForEvents() {
+  const bool linkBusy = LinkPassBusy();
+  if (!StagesBusy() && !linkBusy) {
+    host_.Wait(NextWait(), *this);
+    EnrichFinished();
+    return;
+  }
+  const bool batchesLeft = BatchesLeft();
+  host_.Wait(batchesLeft ? std::min(kAnswerTick, NextWait()) : milliseconds{0}, *this);
+  const milliseconds answerWait = batchesLeft ? milliseconds{0} : kAnswerTick;
+  if (linkBusy) {
+    TakeLinkVerdicts(linkPass_->Poll(answerWait));
+  }
+  EnrichFinished();
+  if (stages_ != nullptr) {
+    stages_->PollChain(book_, linkBusy ? milliseconds{0} : answerWait);
+  }
+}
+
+void Sweep::StartBatches() {
+  if (host_.Now() < retryAt_) {
+    return;
+  }
+  const std::size_t limit = StartLimit();
+  // Starting a thousand workers takes seconds; an interruption is not kept
+  // waiting for them.
+  while (running_.size() < limit && nextBatch_ < batches_.size() && !host_.Interrupted()) {
+    const BatchId id = nextBatch_;
+    const Batch batch = batches_[id];
+    const std::string line =
+        settings_.namesOnly
+            ? NameRequestLine(host_.ReplyHandle(), addresses_[batch.first])
+            : ProbeRequestLine(host_.ReplyHandle(), addresses_, batch, settings_.pause);
+    // Any other refusal (a worker that cannot run at all) ends the sweep.
+    try {
+      host_.Start(id, line);
+    } catch (const WorkerShortage& shortage) {
+      OnShortage(shortage);
+      return;
+    }
+    ++nextBatch_;
+    idleShortages_ = 0;
+    backoff_ = kFirstBackoff;
+    running_.push_back({id, host_.Now() + BatchDeadline(batch.count, settings_.namesOnly), false});
+  }
+}
+
+void Sweep::OnShortage(const WorkerShortage& shortage) {
+  if (running_.empty() && ++idleShortages_ > kMostIdleShortages) {
+    throw SystemError(std::string("cannot start any worker: ") + shortage.what());
+  }
+  LowerChainLimit(running_.size(), shortage.what());
+  retryAt_ = host_.Now() + backoff_;
+  backoff_ = std::min(backoff_ * 2, kMostBackoff);
+}
+
+void Sweep::LowerChainLimit(std::size_t most, const std::string& why) {
+  most = std::max<std::size_t>(most, 1);
+  if (most >= steadyLimit_) {
+    return;
+  }
+  if (settings_.verbose) {
+    diagnostics_ << "hostsweep: at most " << most << " worker chains at once, not " << steadyLimit_
+                 << ": " << why << "\n";
+  }
+  steadyLimit_ = most;
+}
+
+void Sweep::StopOverdue() {
+  const auto now = host_.Now();
+  for (auto& running : running_) {
+    if (!running.stopping && running.deadline <= now) {
+      ++counts_.overdueBatches;
+      diagnostics_ << "hostsweep: warning: ending the workers for " << Describe(running.batch)
+                   << ": overdue\n";
+      Stop(running);
+    }
+  }
+}
+
+void Sweep::Stop(Running& running) {
+  running.stopping = true;
+  running.deadline = host_.Now() + kStopGrace;
+  host_.Stop(running.batch);
+}
+
+void Sweep::GiveUpOnStopped() {
+  const auto now = host_.Now();
+  std::vector<BatchId> lost;
+  for (const auto& running : running_) {
+    if (running.stopping && running.deadline <= now) {
+      lost.push_back(running.batch);
+    }
+  }
+  for (const BatchId batch : lost) {
+    diagnostics_ << "hostsweep: warning: the workers for " << Describe(batch)
+                 << " did not end when told to; counted as ended\n";
+    OnChainEnded(batch);
+  }
+}
+
+void Sweep::StopAll() {
+  for (auto& running : running_) {
+    Stop(running);
+  }
+  while (!running_.empty()) {
+    host_.Wait(std::min(kTick, TimeToNextDeadline()), *this);
+    GiveUpOnStopped();
+  }
+}
+
+milliseconds Sweep::TimeToNextDeadline() const {
+  auto next = Clock::time_point::max();
+  for (const auto& running : running_) {
+    next = std::min(next, running.deadline);
+  }
+  if (nextBatch_ < batches_.size() && retryAt_ > host_.Now()) {
+    next = std::min(next, retryAt_);
+  }
+  if (next == Clock::time_point::max()) {
+    return kTick;
+  }
+  return std::max(milliseconds{0},
+                  std::chrono::duration_cast<milliseconds>(next - host_.Now()) + milliseconds{1});
+}
+
+void Sweep::OnReport(std::optional<BatchId> origin, const std::string& text) {
+  // A report from a process of none of this sweep's chains is stray, however
+  // well it names a label: the socket's name is no secret, and the same user
+  // is not enough (a set-user-ID program, a worker run by hand).
+  Filing filing = Filing::kUnknown;
+  if (origin && *origin < batches_.size()) {
+    filing = settings_.namesOnly ? book_.FileName(batches_[*origin].first, text)
+                                 : book_.FileProbeReport(text);
+  }
+  if (filing == Filing::kFiled) {
+    return;
+  }
+  ++(filing == Filing::kDuplicate ? counts_.duplicateReports : counts_.unknownReports);
+  if (settings_.verbose) {
+    diagnostics_ << "hostsweep: ignored a "
+                 << (filing == Filing::kDuplicate ? "duplicate" : "stray") << " report \""
+                 << Excerpt(text, kMostQuoted) << "\"\n";
+  }
+}
+
+void Sweep::OnChainEnded(BatchId batch) {
+  const auto running = std::find_if(running_.begin(), running_.end(),
+                                    [batch](const Running& r) { return r.batch == batch; });
+  if (running == running_.end()) {
+    return;
+  }
+  const bool stopped = running->stopping;
+  running_.erase(running);
+  // An interrupted sweep shows only what it learnt; the rest is not "no report".
+  if (stopped && host_.Interrupted()) {
+    return;
+  }
+  if (!stopped && failed_[batch] && !rerun_[batch] && QueueRerun(batch)) {
+    return;
+  }
+  const std::size_t before = book_.Done();
+  book_.MarkUnreported(batches_[batch].first, batches_[batch].count);
+  if (settings_.verbose && book_.Done() != before) {
+    diagnostics_ << "hostsweep: the workers for " << Describe(batch)
+                 << " ended without reporting every address\n";
+  }
+}
+
+bool Sweep::QueueRerun(BatchId batch) {
+  const Batch failed = batches_[batch];
+  const std::size_t queued = batches_.size();
+  const auto pending = [this](std::size_t position) {
+    return book_.Results()[position].probe.state == State::kPending;
+  };
+  for (std::size_t position = failed.first; position < failed.first + failed.count;) {
+    if (!pending(position)) {
+      ++position;
+      continue;
+    }
+    Batch rerun{position, 0};
+    while (position < failed.first + failed.count && pending(position)) {
+      ++rerun.count;
+      ++position;
+    }
+    batches_.push_back(rerun);
+    rerun_.push_back(true);
+    failed_.push_back(false);
+  }
+  if (settings_.verbose && batches_.size() != queued) {
+    diagnostics_ << "hostsweep: a worker for " << Describe(batch)
+                 << " failed; its unreported addresses run once more\n";
+  }
+  return batches_.size() != queued;
+}
+
+void Sweep::OnWorkerMessage(BatchId batch, const std::string& line) {
+  failed_[batch] = true;
+  diagnostics_ << "hostsweep: warning: worker for " << Describe(batch) << ": " << Printable(line)
+               << "\n";
+}
+
+std::string Sweep::Describe(BatchId batch) const {
+  const Batch& b = batches_[batch];
+  std::string text;
+  for (std::size_t position = b.first; position < b.first + b.count; ++position) {
+    if (!text.empty()) {
+      text += ' ';
+    }
+    text += FormatAddress(addresses_[position]);
+  }
+  return text;
+}
+
+}  // namespace hostsweep::controller

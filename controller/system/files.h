@@ -1,0 +1,17 @@
+// Files the controller keeps or reads where the system keeps them: one
+// platform half each.
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+namespace hostsweep::controller {
+
+// Puts `bytes` at `path` whole or not at all, even if the machine stops
+// mid-write: written to a file beside it, flushed to disk, renamed over it.
+// Throws SystemError.
+void ReplaceFileWhole(const std::filesystem::path& path, std::string_view bytes);
+// Where the IEEE registries of adapter makers are (as ieee-data ships them).
+std::filesystem::path VendorRegistryFolder();
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,30 @@
+// The system's neighbour (ARP) table: one platform half each.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <vector>
+
+#include "controller/base/address.h"
+#include "controller/base/mac_address.h"
+
+namespace hostsweep::controller {
+
+struct NeighbourEntry {
+  Address address = 0;
+  MacAddress mac{};
+  bool reachable = false;  // confirmed recently, by the system's own measure
+  // How long ago at most the system last heard from the host, where it tells.
+  std::optional<std::chrono::milliseconds> sinceConfirmed{};
+};
+
+// The resolved IPv4 entries of the system's neighbour table (never those
+// still resolving or failed). One platform half each; throws SystemError.
+std::vector<NeighbourEntry> ReadNeighbourTable();
+
+// The grain of the system's entry ages (zero where it tells none). A sweep
+// sends nothing in the grain it begins in, so that a host heard during the
+// sweep is never taken for one heard just before it.
+std::chrono::milliseconds NeighbourAgeGrain();
+
+}  // namespace hostsweep::controller

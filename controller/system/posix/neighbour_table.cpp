@@ -1,0 +1,121 @@
+// The neighbour table over rtnetlink: one RTM_GETNEIGH dump of one family's entries.
+#include "controller/system/posix/neighbour_table.h"
+
+#include <linux/neighbour.h>
+#include <linux/rtnetlink.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "controller/base/errors.h"
+#include "controller/system/neighbour_table.h"
+#include "controller/system/posix/route_dump.h"
+
+namespace hostsweep::controller {
+namespace {
+
+// Resolved entries; INCOMPLETE and FAILED ones have no usable address.
+constexpr unsigned kUsableStates =
+    NUD_REACHABLE | NUD_STALE | NUD_DELAY | NUD_PROBE | NUD_PERMANENT;
+constexpr long kMillisecondsPerSecond = 1000;
+
+// What every family's entry holds: its destination as the kernel gives it.
+struct RawNeighbour {
+  std::vector<unsigned char> destination{};
+  MacAddress mac{};
+  int interfaceIndex = 0;
+  bool reachable = false;
+  std::optional<std::chrono::milliseconds> sinceConfirmed{};
+};
+
+// A usable entry of `family` with a destination and an Ethernet address.
+std::optional<RawNeighbour> RawNeighbourOf(const nlmsghdr& header, unsigned char family) {
+  if (header.nlmsg_type != RTM_NEWNEIGH || header.nlmsg_len < NLMSG_LENGTH(sizeof(ndmsg))) {
+    return std::nullopt;
+  }
+  const auto* message = static_cast<const ndmsg*>(NLMSG_DATA(&header));
+  if (message->ndm_family != family || (message->ndm_state & kUsableStates) == 0) {
+    return std::nullopt;
+  }
+  RawNeighbour entry{.interfaceIndex = message->ndm_ifindex,
+                     .reachable = (message->ndm_state & NUD_REACHABLE) != 0};
+  bool haveMac = false;
+  ForEachAttribute(header, sizeof(ndmsg),
+                   [&](unsigned short type, const unsigned char* data, std::size_t size) {
+                     if (type == NDA_DST) {
+                       entry.destination.assign(data, data + size);
+                     } else if (type == NDA_LLADDR && size == entry.mac.size()) {
+                       std::memcpy(entry.mac.data(), data, size);
+                       haveMac = true;
+                     } else if (type == NDA_CACHEINFO && size >= sizeof(nda_cacheinfo)) {
+                       nda_cacheinfo info{};
+                       std::memcpy(&info, data, sizeof(info));
+                       // Whole clock ticks, cut: the entry was confirmed less
+                       // than one tick more ago than they say.
+                       entry.sinceConfirmed = NeighbourAgeGrain() * (info.ndm_confirmed + 1);
+                     }
+                   });
+  if (entry.destination.empty() || !haveMac) {
+    return std::nullopt;
+  }
+  return entry;
+}
+
+}  // namespace
+
+std::optional<NeighbourEntry> NeighbourEntryOf(const nlmsghdr& header) {
+  const auto raw = RawNeighbourOf(header, AF_INET);
+  const auto address =
+      raw ? Ipv4Of(raw->destination.data(), raw->destination.size()) : std::nullopt;
+  if (!address) {
+    return std::nullopt;
+  }
+  return NeighbourEntry{.address = *address,
+                        .mac = raw->mac,
+                        .reachable = raw->reachable,
+                        .sinceConfirmed = raw->sinceConfirmed};
+}
+
+std::optional<Ipv6NeighbourEntry> Ipv6NeighbourEntryOf(const nlmsghdr& header) {
+  const auto raw = RawNeighbourOf(header, AF_INET6);
+  Ipv6NeighbourEntry entry;
+  if (!raw || raw->destination.size() != entry.address.size()) {
+    return std::nullopt;
+  }
+  std::memcpy(entry.address.data(), raw->destination.data(), entry.address.size());
+  entry.interfaceIndex = raw->interfaceIndex;
+  entry.mac = raw->mac;
+  return entry;
+}
+
+std::chrono::milliseconds NeighbourAgeGrain() {
+  // Entry ages are told in clock ticks.
+  static const long ticksPerSecond = sysconf(_SC_CLK_TCK);
+  return std::chrono::milliseconds(kMillisecondsPerSecond / ticksPerSecond);
+}
+
+std::vector<Ipv6NeighbourEntry> ReadIpv6NeighbourTable() {
+  std::vector<Ipv6NeighbourEntry> entries;
+  DumpRoute(
+      RTM_GETNEIGH, "the IPv6 neighbour table",
+      [&entries](const nlmsghdr& header) {
+        if (auto entry = Ipv6NeighbourEntryOf(header)) {
+          entries.push_back(*entry);
+        }
+      },
+      AF_INET6);
+  return entries;
+}
+
+std::vector<NeighbourEntry> ReadNeighbourTable() {
+  std::vector<NeighbourEntry> entries;
+  DumpRoute(RTM_GETNEIGH, "the neighbour table", [&entries](const nlmsghdr& header) {
+    if (auto entry = NeighbourEntryOf(header)) {
+      entries.push_back(*entry);
+    }
+  });
+  return entries;
+}
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,47 @@
+// Workers on Linux: reports through the report socket, workers as process
+// groups, and the signals (child ended, Ctrl-C, SIGTERM) read in the same wait.
+#pragma once
+
+#include <csignal>
+#include <string>
+
+#include "common/posix/file_descriptor.h"
+#include "controller/system/posix/report_receiver.h"
+#include "controller/system/posix/worker_chains.h"
+#include "controller/system/worker_host.h"
+
+namespace hostsweep::controller {
+
+// The signals that interrupt a sweep: SIGINT, SIGTERM and SIGHUP, less those
+// the controller was started with ignored (nohup, a background job of a
+// shell without job control), which stay ignored.
+sigset_t InterruptSignals();
+// True once the worker host has read an interruption.
+bool InterruptionRead();
+
+class PlatformWorkerHost : public WorkerHost {
+ public:
+  // Throws SystemError when the receiver, the signals or the subreaper
+  // cannot be set up.
+  explicit PlatformWorkerHost(std::string workerPath);
+  ~PlatformWorkerHost() override;
+  PlatformWorkerHost(const PlatformWorkerHost&) = delete;
+  PlatformWorkerHost& operator=(const PlatformWorkerHost&) = delete;
+
+  [[nodiscard]] std::int32_t ReplyHandle() const override { return receiver_.Handle(); }
+  void Start(BatchId batch, const std::string& requestLine) override;
+  void Stop(BatchId batch) override;
+  void Wait(std::chrono::milliseconds timeout, SweepEvents& events) override;
+  // Also true while an interruption waits to be read: the sweep asks between
+  // worker starts, before any wait.
+  [[nodiscard]] bool Interrupted() const override;
+
+ private:
+  void ReadSignals();
+
+  FileDescriptor signals_;
+  ReportReceiver receiver_;
+  WorkerChains chains_;
+};
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,64 @@
+// The worker processes of each batch. Every batch's first worker leads a
+// process group of its own, which the successors it starts inherit, so the
+// group is the batch's chain: the chain has ended when the group is empty.
+// The controller is a child subreaper, so successors whose starter has ended
+// become its children and are reaped here too. A guardian process ends the
+// chains should the controller be killed outright.
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/posix/file_descriptor.h"
+#include "controller/system/posix/chain_guardian.h"
+#include "controller/system/posix/poll_set.h"
+#include "controller/system/worker_host.h"
+
+namespace hostsweep::controller {
+
+class WorkerChains {
+ public:
+  using MessageHandler = std::function<void(BatchId, const std::string& line)>;
+
+  // Throws SystemError when the controller cannot become a subreaper.
+  explicit WorkerChains(std::string workerPath);
+  // Ends every chain still running and reaps it.
+  ~WorkerChains();
+  WorkerChains(const WorkerChains&) = delete;
+  WorkerChains& operator=(const WorkerChains&) = delete;
+
+  // Throws SystemError when the worker cannot be started.
+  void Start(BatchId batch, const std::string& requestLine);
+  void Stop(BatchId batch);
+  // The batch whose chain the running process `pid` belongs to.
+  [[nodiscard]] std::optional<BatchId> BatchOf(pid_t pid) const;
+
+  // Standard error of the chains: passed on a line at a time, a bounded
+  // slice of each chain's per call.
+  void Watch(PollSet& set) const;
+  void Serve(const PollSet& set, const MessageHandler& message);
+  // Reaps the ended processes and reports every chain with none left.
+  void ReapEnded(const std::function<void(BatchId)>& ended, const MessageHandler& message);
+
+ private:
+  struct Chain {
+    BatchId batch;
+    pid_t group;
+    FileDescriptor errors;
+    std::string partialLine;
+  };
+
+  // Reads at most `most` bytes of the chain's standard error.
+  static void ReadErrors(Chain& chain, const MessageHandler& message, std::size_t most);
+  void KillAndReapAll();
+
+  std::string workerPath_;
+  ChainGuardian guardian_;
+  std::vector<Chain> chains_;
+};
+
+}  // namespace hostsweep::controller

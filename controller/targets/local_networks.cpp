@@ -1,0 +1,29 @@
+#include "controller/targets/local_networks.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "controller/base/errors.h"
+
+namespace hostsweep::controller {
+std::vector<std::string> LocalNetworkTargets(const std::vector<InterfaceNetwork>& networks) {
+  std::vector<std::string> targets;
+  for (const auto& network : networks) {
+    // A point-to-point link connects this machine to its peer's prefix.
+    const Address base = network.peer.value_or(network.address);
+    const int hostBits = kAddressBits - network.prefixLength;
+    std::string target = FormatAddress(base & NetworkMask(network.prefixLength)) + "/" +
+                         std::to_string(network.prefixLength);
+    if (hostBits >= kAddressBits || (std::uint64_t{1} << hostBits) > kMostTargets) {
+      throw UsageError("--localnet: " + network.interfaceName + "'s network " + target +
+                       " holds more than " + std::to_string(kMostTargets) +
+                       " addresses; name the part to sweep as a range or smaller block");
+    }
+    if (std::find(targets.begin(), targets.end(), target) == targets.end()) {
+      targets.push_back(target);
+    }
+  }
+  return targets;
+}
+
+}  // namespace hostsweep::controller

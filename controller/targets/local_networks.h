@@ -1,0 +1,18 @@
+// --localnet: the IPv4 networks this machine is directly connected to.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "controller/system/interfaces.h"
+#include "controller/targets/targets.h"
+
+namespace hostsweep::controller {
+
+// One target per distinct network ("10.0.0.0/24"; a point-to-point link's
+// peer's prefix, the peer alone for a /32). Throws UsageError naming a network larger than a sweep
+// may be.
+std::vector<std::string> LocalNetworkTargets(const std::vector<InterfaceNetwork>& networks);
+
+}  // namespace hostsweep::controller

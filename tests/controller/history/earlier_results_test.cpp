@@ -1,0 +1,228 @@
+#include "controller/history/earlier_results.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+#include <string>
+
+#include "controller/base/errors.h"
+#include "controller/history/watch.h"
+#include "controller/output/result_stream.h"
+#include "controller/output/xml_output.h"
+
+namespace hostsweep::controller {
+namespace {
+
+constexpr std::string_view kLines =
+    R"({"address":"10.0.0.5","state":"alive","name":"nas","mac":"00-1A-2B-3C-4D-01","mac_source":"neighbour"}
+{"address":"10.0.0.6","state":"dead","name":null,"mac":null,"mac_source":null}
+{"address":"10.0.0.7","state":"silent","name":null,"mac":"02-11-22-33-44-55","mac_source":"arp"}
+)";
+
+TEST(EarlierSweep, TakesTheHostsFoundAndTheAddressesCovered) {
+  const EarlierSweep sweep = ParseSweepLines(kLines);
+  ASSERT_EQ(sweep.found.size(), 2U);
+  EXPECT_EQ(sweep.found[0].name, "nas");
+  EXPECT_EQ(sweep.found[1].macSource, MacSource::kArp);
+  EXPECT_EQ(sweep.swept.size(), 3U);
+}
+
+std::string Written(std::unique_ptr<ResultWriter> writer, const std::ostringstream& out,
+                    const std::vector<HostView>& views) {
+  for (const auto& view : views) {
+    writer->Write(view);
+  }
+  writer->Finish(SweepEnd::kComplete);
+  return out.str();
+}
+
+// The same sweep written as XML and as JSON lines reads back as the same
+// hosts, but for where a MAC came from, which the XML does not say.
+TEST(EarlierSweep, ReadsOurXmlAsItsJsonLines) {
+  const std::vector<HostView> views{
+      {.address = 0x0A000005U,
+       .state = State::kAlive,
+       .name = "nas & <co>",
+       .nameSource = NameSource::kDns,
+       .mac = ParseMac("00-1A-2B-3C-4D-01"),
+       .macSource = MacSource::kNeighbour},
+      {.address = 0x0A000006U, .state = State::kDead},
+      {.address = 0x0A000007U,
+       .state = State::kSilent,
+       .mac = ParseMac("02-11-22-33-44-55"),
+       .macSource = MacSource::kArp},
+      {.address = 0x0A000008U, .state = State::kNamed, .name = "printer"},
+      {.address = 0x0A000009U, .state = State::kUnnamed}};
+  std::ostringstream json;
+  std::ostringstream xml;
+  auto xmlViews = views;
+  xmlViews.push_back({.state = State::kAlive, .ipv6 = {"fe80::1"}, .ipv6Only = true});
+  const EarlierSweep fromJson =
+      ParseEarlierSweep(Written(MakeWriter(Format::kJson, json), json, views));
+  const EarlierSweep fromXml =
+      ParseEarlierSweep(Written(MakeXmlWriter(xml, SweepRun{}), xml, xmlViews));
+  auto expected = fromJson.found;
+  for (auto& host : expected) {
+    host.macSource = host.mac ? MacSource::kNetbios : MacSource::kNone;
+  }
+  EXPECT_EQ(fromXml.found, expected);
+  EXPECT_EQ(fromXml.swept, fromJson.swept);
+  EXPECT_EQ(fromJson.found.size(), 3U);
+}
+
+TEST(WatchState, ReadsBackWhatItWrote) {
+  const std::vector<KnownHost> hosts{
+      {.host = ParseSweepLines(kLines).found[0], .present = true, .firstSeen = 1, .lastSeen = 9}};
+  EXPECT_EQ(ParseState(StateDocument(hosts)), hosts);
+}
+
+struct Hostile {
+  const char* what;
+  bool state;  // a state file, else JSON lines
+  std::string bytes;
+  const char* said;
+};
+
+class HostileInput : public ::testing::TestWithParam<Hostile> {};
+
+TEST_P(HostileInput, IsAClearErrorNeverAnEmptySweep) {
+  const auto& input = GetParam();
+  try {
+    if (input.state) {
+      ParseState(input.bytes);
+    } else {
+      ParseEarlierSweep(input.bytes);
+    }
+    ADD_FAILURE() << input.what << ": accepted";
+  } catch (const EarlierResultsError& error) {
+    EXPECT_NE(std::string(error.what()).find(input.said), std::string::npos)
+        << input.what << ": " << error.what();
+  }
+}
+
+const std::string kState = StateDocument({{.host = {.address = 0x0A000005U,
+                                                    .name = "nas",
+                                                    .mac = std::nullopt,
+                                                    .macSource = MacSource::kNone},
+                                           .present = true,
+                                           .firstSeen = 1,
+                                           .lastSeen = 2}});
+
+constexpr std::string_view kXml = R"(<?xml version="1.0"?>
+<!DOCTYPE nmaprun>
+<nmaprun scanner="hostsweep">
+<host><status state="up" reason="echo-reply" reason_ttl="64"/>
+<address addr="10.0.0.5" addrtype="ipv4"/>
+<address addr="00:1A:2B:3C:4D:01" addrtype="mac"/>
+<hostnames><hostname name="nas" type="PTR"/></hostnames>
+</host>
+</nmaprun>
+)";
+
+// Each entity ten of the one before: a billion characters from a few hundred.
+const std::string kBomb = [] {
+  std::string bomb = R"(<!DOCTYPE nmaprun [<!ENTITY a "aaaaaaaaaa">)";
+  for (char entity = 'b'; entity <= 'j'; ++entity) {
+    std::string tenfold;
+    for (int i = 0; i < 10; ++i) {
+      tenfold += std::string("&") + static_cast<char>(entity - 1) + ";";
+    }
+    bomb += std::string("<!ENTITY ") + entity + " \"" + tenfold + "\">";
+  }
+  return bomb + "]>";
+}();
+
+std::string Replaced(std::string text, std::string_view from, std::string_view to) {
+  return text.replace(text.find(from), from.size(), to);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CannedBytes, HostileInput,
+    ::testing::Values(
+        Hostile{"empty lines", false, "\r\n\n", "empty"},
+        Hostile{"cut short", false, std::string(kLines.substr(0, 150)), "line 2"},
+        Hostile{"CSV", false, "address,state,rtt_ms,ttl,name,mac,vendor\r\n", "line 1"},
+        Hostile{"truncated XML", false, std::string(kXml.substr(0, kXml.size() / 2)), "cut short"},
+        Hostile{
+            "an external entity", false,
+            Replaced(Replaced(std::string(kXml), "<!DOCTYPE nmaprun>",
+                              R"(<!DOCTYPE nmaprun [<!ENTITY e SYSTEM "file:///etc/passwd">]>)"),
+                     "<hostnames>", "<hostnames>&e;"),
+            "DOCTYPE declares"},
+        Hostile{"an entity bomb", false,
+                Replaced(Replaced(std::string(kXml), "<!DOCTYPE nmaprun>", kBomb), "nas", "&j;"),
+                "entit"},
+        Hostile{"an XML host without an address", false,
+                Replaced(std::string(kXml), R"(<address addr="10.0.0.5" addrtype="ipv4"/>)", ""),
+                "without an address"},
+        Hostile{"a foreign XML document", false, "<html><body/></html>", "not <nmaprun>"},
+        Hostile{"XML with a bad MAC", false, Replaced(std::string(kXml), "00:1A", "00:1G"),
+                "not a MAC"},
+        Hostile{"a bad address", false, R"({"address":"10.0.0.0/24","state":"alive"})",
+                "not an IPv4 address"},
+        Hostile{"a bad MAC", false, R"({"address":"10.0.0.1","state":"alive","mac":"x"})",
+                "not a MAC"},
+        Hostile{"an endless line", false, std::string(100000, '['), "longer"},
+        Hostile{"empty state", true, "", "not a whole JSON object"},
+        Hostile{"truncated state", true, kState.substr(0, kState.size() / 2),
+                "not a whole JSON object"},
+        Hostile{"a foreign document", true, R"({"hosts":[]})", "not a hostsweep"},
+        Hostile{"a newer format", true, Replaced(kState, "\"format\": 1", "\"format\": 2"),
+                "newer hostsweep"},
+        Hostile{"a format past any int", true,
+                Replaced(kState, "\"format\": 1", "\"format\": 4294967297"), "newer hostsweep"},
+        Hostile{"a corrupt host", true, Replaced(kState, "\"present\": true", "\"present\": 1"),
+                "present"},
+        Hostile{"a deep nest", true, std::string(100000, '[') + std::string(100000, ']'),
+                "not a whole JSON object"}));
+
+// A watch of one address: a host appears, stays, leaves, comes back.
+TEST(WatchRounds, TellEachChangeOnceAndKeepWhenAHostWasFirstSeen) {
+  const SeenHost host{.address = 0x0A000005U, .name = "nas", .mac = std::nullopt};
+  const std::vector<Address> swept{host.address};
+  std::vector<KnownHost> known;
+  std::vector<std::vector<WatchEvent>> rounds;
+  const std::vector<std::vector<SeenHost>> found{{host}, {host}, {}, {}, {host}};
+  for (std::size_t round = 0; round < found.size(); ++round) {
+    rounds.push_back(WatchRound(known, found[round], swept, static_cast<std::int64_t>(round)));
+  }
+  const auto changes = [&rounds](std::size_t round) {
+    std::string text;
+    for (const auto& event : rounds[round]) {
+      text += std::string(ChangeText(event.change)) + "@" + std::to_string(event.firstSeen);
+    }
+    return text;
+  };
+  EXPECT_EQ(changes(0), "new@0");
+  EXPECT_EQ(changes(1), "");
+  EXPECT_EQ(changes(2), "gone@0");
+  EXPECT_EQ(changes(3), "");
+  EXPECT_EQ(changes(4), "new@0");
+  ASSERT_EQ(known.size(), 1U);
+  EXPECT_EQ(known[0].lastSeen, 4);
+}
+
+// Hosts under ever new randomised MACs cannot grow the state for ever.
+TEST(WatchRounds, ForgetTheHostsGoneLongestPastTheirBound) {
+  constexpr std::size_t kBound = 100'000;
+  std::vector<KnownHost> known;
+  for (std::size_t i = 0; i < kBound; ++i) {
+    known.push_back({.host = {.address = static_cast<Address>(i)},
+                     .present = false,
+                     .firstSeen = 0,
+                     .lastSeen = static_cast<std::int64_t>(i)});
+  }
+  const SeenHost arrival{.address = 0x0A000005U, .name = "nas"};
+  WatchRound(known, {arrival}, {arrival.address}, kBound);
+  ASSERT_EQ(known.size(), kBound);
+  EXPECT_EQ(known.front().host, arrival);
+  EXPECT_EQ(std::min_element(
+                known.begin(), known.end(),
+                [](const KnownHost& a, const KnownHost& b) { return a.lastSeen < b.lastSeen; })
+                ->lastSeen,
+            1);
+}
+
+}  // namespace
+}  // namespace hostsweep::controller

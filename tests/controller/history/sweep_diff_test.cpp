@@ -1,0 +1,114 @@
+#include "controller/history/sweep_diff.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace hostsweep::controller {
+namespace {
+
+constexpr MacAddress kLaptop{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x01};
+constexpr MacAddress kPrinter{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x02};
+constexpr MacAddress kPhoneToday{0x02, 0x11, 0x22, 0x33, 0x44, 0x55};  // randomised
+constexpr MacAddress kPhoneLater{0x6A, 0x11, 0x22, 0x33, 0x44, 0x66};  // randomised
+
+SeenHost Host(Address last, std::string name, std::optional<MacAddress> mac,
+              MacSource source = MacSource::kNeighbour) {
+  return {.address = 0x0A000000U + last,
+          .name = std::move(name),
+          .mac = mac,
+          .macSource = mac ? source : MacSource::kNone};
+}
+
+// What each current host is called, "gone" for each earlier one left over.
+std::vector<std::string> Outcome(const std::vector<SeenHost>& earlier,
+                                 const std::vector<SeenHost>& current) {
+  const SweepComparison comparison = CompareSweeps(earlier, current);
+  std::vector<std::string> outcome;
+  for (const auto& match : comparison.current) {
+    const RowChange row = RowChangeOf(match, earlier);
+    outcome.push_back(std::string(ChangeText(row.change)) +
+                      (row.previous.empty() ? "" : " " + row.previous));
+  }
+  for (const std::size_t index : comparison.unmatched) {
+    outcome.push_back("gone " + FormatAddress(earlier[index].address));
+  }
+  return outcome;
+}
+
+struct Case {
+  const char* what;
+  std::vector<SeenHost> earlier;
+  std::vector<SeenHost> current;
+  std::vector<std::string> outcome;
+};
+
+class Matching : public ::testing::TestWithParam<Case> {};
+
+TEST_P(Matching, CallsEachHostWhatChanged) {
+  EXPECT_EQ(Outcome(GetParam().earlier, GetParam().current), GetParam().outcome) << GetParam().what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BeforeAndAfter, Matching,
+    ::testing::Values(Case{"unchanged", {Host(5, "nas", kLaptop)}, {Host(5, "nas", kLaptop)}, {""}},
+                      Case{"appeared and left",
+                           {Host(5, "nas", kLaptop)},
+                           {Host(6, "tv", kPrinter)},
+                           {"new", "gone 10.0.0.5"}},
+                      Case{"DHCP gave the laptop another address",
+                           {Host(23, "laptop", kLaptop)},
+                           {Host(41, "", kLaptop)},
+                           {"moved 10.0.0.23"}},
+                      Case{"same device, new name",
+                           {Host(5, "old", kLaptop)},
+                           {Host(5, "new", kLaptop)},
+                           {"renamed old"}},
+                      Case{"another device at the address",
+                           {Host(5, "nas", kLaptop)},
+                           {Host(5, "nas", kPrinter)},
+                           {"mac-changed 00-1A-2B-3C-4D-01"}},
+                      Case{"two hosts swapped addresses: each moved",
+                           {Host(1, "a", kLaptop), Host(2, "b", kPrinter)},
+                           {Host(1, "b", kPrinter), Host(2, "a", kLaptop)},
+                           {"moved 10.0.0.2", "moved 10.0.0.1"}},
+                      Case{"two MAC-less hosts swapped addresses: told apart by name",
+                           {Host(1, "a", std::nullopt), Host(2, "b", std::nullopt)},
+                           {Host(1, "b", std::nullopt), Host(2, "a", std::nullopt)},
+                           {"moved 10.0.0.2", "moved 10.0.0.1"}},
+                      Case{"a randomised MAC that changes is the same host by address and name",
+                           {Host(7, "phone", kPhoneToday)},
+                           {Host(7, "phone", kPhoneLater)},
+                           {""}},
+                      Case{"a randomised MAC never matches by itself",
+                           {Host(7, "phone", kPhoneToday)},
+                           {Host(8, "other", kPhoneToday)},
+                           {"new", "gone 10.0.0.7"}},
+                      Case{"a randomised host moved under its name",
+                           {Host(7, "phone", kPhoneToday)},
+                           {Host(9, "phone", kPhoneLater)},
+                           {"moved 10.0.0.7"}},
+                      Case{"a routed host (no MAC) renamed",
+                           {Host(3, "www", std::nullopt)},
+                           {Host(3, "web", std::nullopt)},
+                           {"renamed www"}},
+                      Case{"a NetBIOS unit ID that disagrees with the link is no replaced device",
+                           {Host(4, "pc", kLaptop, MacSource::kNetbios)},
+                           {Host(4, "pc", kPrinter)},
+                           {""}},
+                      Case{"a unit ID equal to the link's MAC is the same device elsewhere",
+                           {Host(4, "pc", kLaptop, MacSource::kNetbios)},
+                           {Host(6, "pc", kLaptop, MacSource::kArp)},
+                           {"moved 10.0.0.4"}},
+                      Case{"the same name on another device is not a move",
+                           {Host(5, "nas", kLaptop)},
+                           {Host(6, "nas", kPrinter)},
+                           {"new", "gone 10.0.0.5"}},
+                      Case{"a device's MAC found later matches by address and name",
+                           {Host(5, "nas", std::nullopt)},
+                           {Host(5, "nas", kLaptop)},
+                           {""}}));
+
+}  // namespace
+}  // namespace hostsweep::controller

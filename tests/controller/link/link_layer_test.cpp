@@ -1,0 +1,221 @@
+#include "controller/link/link_layer.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "controller/link/vendors.h"
+
+namespace hostsweep::controller {
+namespace {
+
+using std::chrono::milliseconds;
+
+struct MacCase {
+  const char* text;
+  const char* formatted;  // nullptr: not a MAC
+  bool placeholder;
+  bool local;
+};
+
+class MacText : public ::testing::TestWithParam<MacCase> {};
+
+TEST_P(MacText, ParsesTheWorkersFormatAndClassifies) {
+  const auto& c = GetParam();
+  const auto mac = ParseMac(c.text);
+  ASSERT_EQ(mac.has_value(), c.formatted != nullptr) << c.text;
+  if (mac) {
+    EXPECT_EQ(FormatMac(*mac), c.formatted);
+    EXPECT_EQ(IsPlaceholderMac(*mac), c.placeholder);
+    EXPECT_EQ(IsLocallyAdministered(*mac), c.local);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LinkLayer, MacText,
+    ::testing::Values(MacCase{"00-1A-2B-3C-4D-5E", "00-1A-2B-3C-4D-5E", false, false},
+                      MacCase{"00-1a-2b-3c-4d-5e", "00-1A-2B-3C-4D-5E", false, false},
+                      MacCase{"02-00-5E-10-00-0A", "02-00-5E-10-00-0A", false, true},
+                      MacCase{"DA-A1-19-00-00-01", "DA-A1-19-00-00-01", false, true},
+                      MacCase{"00-00-00-00-00-00", "00-00-00-00-00-00", true, false},
+                      MacCase{"FF-FF-FF-FF-FF-FF", "FF-FF-FF-FF-FF-FF", true, true},
+                      MacCase{"", nullptr, false, false},
+                      MacCase{"00-1A-2B-3C-4D", nullptr, false, false},
+                      MacCase{"00:1A:2B:3C:4D:5E", nullptr, false, false},
+                      MacCase{"00-1A-2B-3C-4D-5G", nullptr, false, false},
+                      MacCase{"00-1A-2B-3C-4D-5E-", nullptr, false, false},
+                      MacCase{"+0-1A-2B-3C-4D-5E", nullptr, false, false}));
+
+// Three registries whose blocks nest: 70-B3-D5 (MA-L), 70-B3-D5-1 (MA-M),
+// 70-B3-D5-12-3 (MA-S); plus lines a registry file may hold that must not count.
+VendorRegistry NestedRegistry() {
+  VendorRegistry registry;
+  std::istringstream large(
+      "Registry,Assignment,Organization Name,Organization Address\n"
+      "MA-L,70B3D5,Large Block Inc,Street 1\n"
+      "MA-L,00D0EF,\"Quoted, Maker \"\"Q\"\"\",\"Street, 2\"\n"
+      "MA-L,0050C2,  Padded Maker  \r\n"
+      "MA-L,XYZ123,Not Hex,\n"
+      "MA-L,00112,Five Digits,\n"
+      "MA-L,001122,,\n");
+  std::istringstream medium(
+      "Registry,Assignment,Organization Name,Organization Address\n"
+      "MA-M,70B3D51,Medium Block Ltd,\n");
+  std::istringstream small(
+      "Registry,Assignment,Organization Name,Organization Address\n"
+      "MA-S,70B3D5123,Small Block GmbH,\n");
+  registry.AddCsv(large);
+  registry.AddCsv(medium);
+  registry.AddCsv(small);
+  return registry;
+}
+
+TEST(VendorRegistry, LongestAssignedPrefixWinsAndOddLinesAreSkipped) {
+  const auto registry = NestedRegistry();
+  EXPECT_EQ(registry.Size(), 5U);
+  const std::pair<const char*, const char*> cases[] = {{"70-B3-D5-12-34-56", "Small Block GmbH"},
+                                                       {"70-B3-D5-12-44-56", "Medium Block Ltd"},
+                                                       {"70-B3-D5-1F-FF-FF", "Medium Block Ltd"},
+                                                       {"70-B3-D5-20-00-00", "Large Block Inc"},
+                                                       {"00-D0-EF-00-00-01", "Quoted, Maker \"Q\""},
+                                                       {"00-50-C2-00-00-01", "Padded Maker"},
+                                                       {"00-11-22-33-44-55", ""},
+                                                       {"00-00-00-00-00-00", ""}};
+  for (const auto& [mac, maker] : cases) {
+    EXPECT_EQ(registry.Lookup(*ParseMac(mac)), maker) << mac;
+  }
+}
+
+// What can sit where a registry file belongs; each must leave the others usable.
+enum class Misplaced { kFifo, kDeviceLink, kDirectory, kOversized };
+
+class UnusableRegistry : public ::testing::TestWithParam<Misplaced> {};
+
+TEST_P(UnusableRegistry, IsLeftOutWithOneWarningWithoutBlocking) {
+  const auto folder = std::filesystem::temp_directory_path() /
+                      ("hostsweep-registries-" + std::to_string(static_cast<int>(GetParam())));
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder / "mam.csv") << "Registry,Assignment,Organization Name,Address\n"
+                                    << "MA-M,0022720,Good Maker,Somewhere\n";
+  const auto misplaced = folder / "oui.csv";
+  switch (GetParam()) {
+    case Misplaced::kFifo:
+      ASSERT_EQ(mkfifo(misplaced.c_str(), 0600), 0);
+      break;
+    case Misplaced::kDeviceLink:
+      std::filesystem::create_symlink("/dev/zero", misplaced);
+      break;
+    case Misplaced::kDirectory:
+      std::filesystem::create_directory(misplaced);
+      break;
+    case Misplaced::kOversized:
+      std::ofstream(misplaced) << "Registry,Assignment,Organization Name,Address\n";
+      std::filesystem::resize_file(misplaced, std::uintmax_t{1} << 30U);  // sparse
+      break;
+  }
+  VendorRegistry registry;
+  std::ostringstream warnings;
+  EXPECT_EQ(LoadRegistries(folder, registry, warnings), 1U);
+  EXPECT_EQ(registry.Lookup(*ParseMac("00-22-72-01-02-03")), "Good Maker");
+  const std::string text = warnings.str();
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+  EXPECT_NE(text.find("oui.csv"), std::string::npos) << text;
+  std::filesystem::remove_all(folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(LinkLayer, UnusableRegistry,
+                         ::testing::Values(Misplaced::kFifo, Misplaced::kDeviceLink,
+                                           Misplaced::kDirectory, Misplaced::kOversized));
+
+struct LinkCase {
+  const char* what;
+  State state;
+  const char* netbiosMac;
+  std::optional<const char*> neighbourMac;
+  bool reachable;
+  std::optional<long> sinceConfirmedMs;
+  State expectedState;
+  const char* expectedMac;
+  MacSource expectedSource;
+  const char* askedUnitId = "";  // what the controller's own NetBIOS question gave
+};
+
+class LinkRule : public ::testing::TestWithParam<LinkCase> {};
+
+TEST_P(LinkRule, ChoosesTheMacAndTellsSilentFromDead) {
+  const auto& c = GetParam();
+  HostResult result{.address = 0x0A00000A, .probe = {.state = c.state, .netbiosMac = c.netbiosMac}};
+  if (*c.askedUnitId != '\0') {
+    result.names = ExtraNames{.unitId = ParseMac(c.askedUnitId)};
+  }
+  std::optional<NeighbourEntry> entry;
+  if (c.neighbourMac) {
+    entry = NeighbourEntry{
+        .address = result.address, .mac = *ParseMac(*c.neighbourMac), .reachable = c.reachable};
+    if (c.sinceConfirmedMs) {
+      entry->sinceConfirmed = milliseconds(*c.sinceConfirmedMs);
+    }
+  }
+  result.link = LinkFactsOf(entry ? &*entry : nullptr, milliseconds(2000));
+  const HostView view = ViewOf(result, [](const MacAddress&) { return std::string("maker"); });
+  EXPECT_EQ(view.state, c.expectedState);
+  EXPECT_EQ(view.mac ? FormatMac(*view.mac) : "", c.expectedMac);
+  EXPECT_EQ(view.macSource, c.expectedSource);
+  EXPECT_EQ(view.vendor, view.mac ? "maker" : "");
+  EXPECT_EQ(view.netbiosMac, c.netbiosMac);  // the worker's report stays as it was
+  EXPECT_EQ(view.echo, c.state == State::kAlive ? "alive" : "dead");
+}
+
+constexpr const char* kNeighbour = "00-22-72-00-00-0A";
+constexpr const char* kNetbios = "00-D0-EF-00-00-0E";
+
+INSTANTIATE_TEST_SUITE_P(
+    LinkLayer, LinkRule,
+    ::testing::Values(
+        LinkCase{"neighbour beats netbios", State::kAlive, kNetbios, kNeighbour, true, 5,
+                 State::kAlive, kNeighbour, MacSource::kNeighbour},
+        LinkCase{"stale entry still gives the mac", State::kAlive, "", kNeighbour, false, 90000,
+                 State::kAlive, kNeighbour, MacSource::kNeighbour},
+        LinkCase{"no entry: netbios", State::kAlive, kNetbios, std::nullopt, false, std::nullopt,
+                 State::kAlive, kNetbios, MacSource::kNetbios},
+        LinkCase{"lower-case netbios shown upper", State::kAlive, "00-d0-ef-00-00-0e", std::nullopt,
+                 false, std::nullopt, State::kAlive, kNetbios, MacSource::kNetbios},
+        LinkCase{"samba zeros are no mac", State::kAlive, "00-00-00-00-00-00", std::nullopt, false,
+                 std::nullopt, State::kAlive, "", MacSource::kNone},
+        LinkCase{"junk ones are no mac", State::kAlive, "FF-FF-FF-FF-FF-FF", std::nullopt, false,
+                 std::nullopt, State::kAlive, "", MacSource::kNone},
+        LinkCase{"garbled netbios is no mac", State::kAlive, "00-D0-EF", std::nullopt, false,
+                 std::nullopt, State::kAlive, "", MacSource::kNone},
+        LinkCase{"dead, reachable entry of unknown age: silent", State::kDead, "", kNeighbour, true,
+                 std::nullopt, State::kSilent, kNeighbour, MacSource::kNeighbour},
+        LinkCase{"dead, reachable but confirmed before the sweep: dead", State::kDead, "",
+                 kNeighbour, true, 2500, State::kDead, kNeighbour, MacSource::kNeighbour},
+        LinkCase{"dead, confirmed during the sweep: silent", State::kDead, "", kNeighbour, false,
+                 1500, State::kSilent, kNeighbour, MacSource::kNeighbour},
+        LinkCase{"dead, stale from before the sweep: dead", State::kDead, "", kNeighbour, false,
+                 2500, State::kDead, kNeighbour, MacSource::kNeighbour},
+        LinkCase{"all-zero entry is no entry", State::kDead, kNetbios, "00-00-00-00-00-00", true,
+                 std::nullopt, State::kDead, kNetbios, MacSource::kNetbios},
+        LinkCase{"dead, no entry: dead", State::kDead, "", std::nullopt, false, std::nullopt,
+                 State::kDead, "", MacSource::kNone},
+        LinkCase{"routed, named by our question: its unit ID", State::kAlive, "", std::nullopt,
+                 false, std::nullopt, State::kAlive, kNetbios, MacSource::kNetbios, kNetbios},
+        LinkCase{"the worker's unit ID before our question's", State::kAlive, kNetbios,
+                 std::nullopt, false, std::nullopt, State::kAlive, kNetbios, MacSource::kNetbios,
+                 "00-D0-EF-00-00-99"},
+        LinkCase{"neighbour before our question's unit ID", State::kAlive, "", kNeighbour, true,
+                 std::nullopt, State::kAlive, kNeighbour, MacSource::kNeighbour, kNetbios}),
+    [](const auto& info) {
+      std::string name = info.param.what;
+      for (auto& ch : name) {
+        ch = std::isalnum(static_cast<unsigned char>(ch)) != 0 ? ch : '_';
+      }
+      return name;
+    });
+
+}  // namespace
+}  // namespace hostsweep::controller

@@ -1,0 +1,189 @@
+#include "controller/link/link_pass.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <sstream>
+
+#include "controller/link/arp_frame.h"
+#include "controller/targets/targets.h"
+
+namespace hostsweep::controller {
+namespace {
+
+using std::chrono::milliseconds;
+using Clock = ArpPass::Clock;
+
+Address Parse(const std::string& text) {
+  std::vector<Address> addresses;
+  ExpandTarget(text, addresses);
+  return addresses.at(0);
+}
+
+const LinkInterface kLan{.index = 3,
+                         .name = "br0",
+                         .mac = {0x26, 0x2f, 0x0a, 0xd4, 0x5e, 0x22},
+                         .address = Parse("10.213.0.1"),
+                         .prefixLength = 20};
+const LinkInterface kWifi{.index = 4,
+                          .name = "wlan0",
+                          .mac = {0x02, 0, 0, 0, 0, 0x05},
+                          .address = Parse("192.168.1.5"),
+                          .prefixLength = 24};
+const LinkInterface kPair{.index = 5,
+                          .name = "pair0",
+                          .mac = {0x02, 0, 0, 0, 0, 0x06},
+                          .address = Parse("10.9.0.0"),
+                          .prefixLength = 31};
+
+struct PlanCase {
+  const char* address;
+  int interface;  // index into the three above; -1: the echo path
+};
+
+class LinkPlan : public ::testing::TestWithParam<PlanCase> {};
+
+TEST_P(LinkPlan, AsksOnlyHostsOnAConnectedNetwork) {
+  const auto& c = GetParam();
+  const auto plan = PlanLinkPass({Parse(c.address)}, {kLan, kWifi, kPair});
+  ASSERT_EQ(plan.size(), 1U);
+  EXPECT_EQ(plan[0] ? static_cast<int>(*plan[0]) : -1, c.interface) << c.address;
+}
+
+INSTANTIATE_TEST_SUITE_P(LinkPass, LinkPlan,
+                         ::testing::Values(PlanCase{"10.213.0.10", 0}, PlanCase{"10.213.15.254", 0},
+                                           PlanCase{"192.168.1.7", 1}, PlanCase{"10.9.0.1", 2},
+                                           PlanCase{"10.213.0.1", -1},     // our own
+                                           PlanCase{"10.213.0.0", -1},     // the network's
+                                           PlanCase{"10.213.15.255", -1},  // its broadcast
+                                           PlanCase{"10.213.16.10", -1},   // behind a router
+                                           PlanCase{"192.168.2.7", -1}));
+
+// A link where time passes only while the pass waits for frames, and hosts
+// answer as each is told: from which try on, how late, with which MACs.
+struct Responder {
+  int fromTry = 1;
+  milliseconds delay{0};
+  std::vector<MacAddress> macs{{0x00, 0x22, 0x72, 0x00, 0x00, 0x0a}};
+};
+
+class FakeLink : public LinkSocket {
+ public:
+  explicit FakeLink(std::map<Address, Responder> hosts) : hosts_(std::move(hosts)) {}
+
+  std::vector<LinkInterface> Interfaces() override { return {kLan}; }
+  void Listen() override {}
+  bool Send(int interfaceIndex, std::span<const std::uint8_t> frame) override {
+    const auto request = DecodeArpFrame(frame);
+    EXPECT_TRUE(request && request->operation == ArpOperation::kRequest);
+    EXPECT_EQ(interfaceIndex, kLan.index);
+    sent.push_back(now);
+    const int tries = ++requests[request->targetAddress];
+    const auto host = hosts_.find(request->targetAddress);
+    if (host != hosts_.end() && tries >= host->second.fromTry) {
+      for (const auto& mac : host->second.macs) {
+        const ArpMessage reply{.operation = ArpOperation::kReply,
+                               .senderMac = mac,
+                               .senderAddress = request->targetAddress,
+                               .targetMac = request->senderMac,
+                               .targetAddress = request->senderAddress};
+        queued_.emplace(now + host->second.delay, EncodeArpFrame(reply, request->senderMac));
+      }
+    }
+    return true;
+  }
+  std::optional<LinkFrame> Receive(milliseconds timeout) override {
+    if (queued_.empty() || queued_.begin()->first > now + timeout) {
+      now += timeout;
+      return std::nullopt;
+    }
+    now = std::max(now, queued_.begin()->first);
+    LinkFrame frame{.interfaceIndex = kLan.index, .bytes = queued_.begin()->second};
+    queued_.erase(queued_.begin());
+    return frame;
+  }
+
+  Clock::time_point now{};
+  std::vector<Clock::time_point> sent;
+  std::map<Address, int> requests;
+
+ private:
+  std::map<Address, Responder> hosts_;
+  std::multimap<Clock::time_point, std::vector<std::uint8_t>> queued_;
+};
+
+struct PassCase {
+  const char* what;
+  Responder responder;
+  int tries;
+  bool answered;
+  int requests;  // to the host
+  bool conflict;
+};
+
+class Pass : public ::testing::TestWithParam<PassCase> {};
+
+// The host under test at 10.213.0.10 among a /24 of silent addresses.
+TEST_P(Pass, DecidesEachAddressFromItsRepliesAlone) {
+  const auto& c = GetParam();
+  const Address host = Parse("10.213.0.10");
+  std::vector<Address> addresses;
+  ExpandTarget("10.213.0.0/24", addresses);
+  FakeLink link({{host, c.responder}});
+  std::ostringstream diagnostics;
+  const auto plan = PlanLinkPass(addresses, {kLan});
+  ArpPass pass(addresses, {kLan}, plan, link,
+               {.rate = 1000,
+                .tries = c.tries,
+                .retryAfter = milliseconds{500},
+                .lastWait = milliseconds{1000}},
+               diagnostics, [&link] { return link.now; });
+  std::vector<std::size_t> answered;
+  std::vector<std::size_t> unanswered;
+  while (pass.Busy()) {
+    const auto verdicts = pass.Poll(milliseconds{10});
+    answered.insert(answered.end(), verdicts.answered.begin(), verdicts.answered.end());
+    unanswered.insert(unanswered.end(), verdicts.unanswered.begin(), verdicts.unanswered.end());
+  }
+  const auto position = static_cast<std::size_t>(
+      std::find(addresses.begin(), addresses.end(), host) - addresses.begin());
+  EXPECT_EQ(answered, c.answered ? std::vector<std::size_t>{position} : std::vector<std::size_t>{})
+      << c.what;
+  EXPECT_EQ(answered.size() + unanswered.size(), addresses.size() - 1) << "all but our own";
+  EXPECT_EQ(link.requests[host], c.requests) << c.what;
+  EXPECT_EQ(link.requests[Parse("10.213.0.20")], c.tries) << "a silent address";
+  EXPECT_EQ(link.requests.count(kLan.address), 0U) << "we never ask for ourselves";
+  if (c.answered) {
+    ASSERT_NE(pass.AnswerOf(host), nullptr);
+    EXPECT_EQ(*pass.AnswerOf(host), c.responder.macs.front());
+  }
+  EXPECT_EQ(diagnostics.str().find("two MAC addresses") != std::string::npos, c.conflict)
+      << diagnostics.str();
+  // The pace holds: never more than the rate allows, bar a short catch-up.
+  for (std::size_t i = 0; i < link.sent.size(); ++i) {
+    EXPECT_GE(link.sent[i] - link.sent[0], milliseconds{static_cast<long>(i)} - milliseconds{20})
+        << "request " << i;
+  }
+}
+
+const MacAddress kOther{0x02, 0, 0, 0, 0, 0x29};
+
+INSTANTIATE_TEST_SUITE_P(
+    LinkPass, Pass,
+    ::testing::Values(
+        PassCase{"answers at once", {}, 2, true, 1, false},
+        PassCase{"answers the retry only", {.fromTry = 2}, 2, true, 2, false},
+        PassCase{"answers 300 ms late", {.delay = milliseconds{300}}, 2, true, 1, false},
+        PassCase{"answers after the retry is out", {.delay = milliseconds{700}}, 2, true, 2, false},
+        PassCase{"answers after the last wait", {.delay = milliseconds{1600}}, 1, false, 1, false},
+        PassCase{"never answers, three tries", {.fromTry = 4}, 3, false, 3, false},
+        PassCase{"two MACs answer",
+                 {.macs = {{0x00, 0x22, 0x72, 0, 0, 0x0a}, kOther}},
+                 2,
+                 true,
+                 1,
+                 true}));
+
+}  // namespace
+}  // namespace hostsweep::controller

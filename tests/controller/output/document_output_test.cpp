@@ -1,0 +1,281 @@
+// nmap's XML, the HTML page and the terminal table, written from canned
+// results: what importers and browsers read, and what a hostile name cannot do.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "controller/base/printable.h"
+#include "controller/output/csv_output.h"
+#include "controller/output/html_output.h"
+#include "controller/output/result_stream.h"
+#include "controller/output/table_output.h"
+#include "controller/output/xml_output.h"
+
+namespace hostsweep::controller {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+const SweepRun kRun{.commandLine = "hostsweep --xml - 10.0.0.0/29",
+                    .start = std::chrono::system_clock::now(),
+                    .addressCount = 6};
+
+HostView Live(std::string name, NameSource source = NameSource::kDns) {
+  return {.address = 0x0A00000A,
+          .state = State::kAlive,
+          .echo = "alive",
+          .roundTripMs = 3,
+          .ttl = 64,
+          .name = std::move(name),
+          .nameSource = source,
+          .mac = ParseMac("00-22-72-00-00-0A"),
+          .macSource = MacSource::kNeighbour,
+          .vendor = "Maker & Sons"};
+}
+
+std::string Document(ResultWriter& writer, std::ostringstream& out,
+                     const std::vector<HostView>& results, SweepEnd end = SweepEnd::kComplete) {
+  for (const auto& result : results) {
+    writer.Write(result);
+  }
+  writer.Finish(end);
+  return out.str();
+}
+
+std::string Xml(const std::vector<HostView>& results, SweepEnd end = SweepEnd::kComplete) {
+  std::ostringstream out;
+  return Document(*MakeXmlWriter(out, kRun), out, results, end);
+}
+
+std::string Html(const std::vector<HostView>& results) {
+  std::ostringstream out;
+  return Document(*MakeHtmlWriter(out, kRun), out, results);
+}
+
+// The text between `before` and the next `after`, entities decoded.
+std::string Between(const std::string& text, const std::string& before, const std::string& after) {
+  const auto start = text.find(before);
+  if (start == std::string::npos) {
+    return "(missing)";
+  }
+  const auto from = start + before.size();
+  std::string raw = text.substr(from, text.find(after, from) - from);
+  std::string decoded;
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    bool replaced = false;
+    for (const auto& [entity, c] : {std::pair{"&amp;", '&'},
+                                    {"&lt;", '<'},
+                                    {"&gt;", '>'},
+                                    {"&quot;", '"'},
+                                    {"&#39;", '\''}}) {
+      if (raw.compare(i, std::string_view(entity).size(), entity) == 0) {
+        decoded += c;
+        i += std::string_view(entity).size() - 1;
+        replaced = true;
+        break;
+      }
+    }
+    if (!replaced) {
+      decoded += raw[i];
+    }
+  }
+  return decoded;
+}
+
+struct Hostile {
+  const char* name;
+  const char* shown;  // as the other formats mask it
+};
+
+class HostileName : public ::testing::TestWithParam<Hostile> {};
+
+// The name can neither close the attribute or element it is in nor open one:
+// it reads back exactly as the table shows it, in valid UTF-8.
+TEST_P(HostileName, ReadsBackAsMaskedTextInXmlAndHtml) {
+  const std::string xml = Xml({Live(GetParam().name)});
+  EXPECT_EQ(Between(xml, "<hostname name=\"", "\" type="), GetParam().shown);
+  EXPECT_EQ(Between(xml, "<hostname name=\"", "\" type=").find_first_of("<>\""),
+            std::string(GetParam().shown).find_first_of("<>\""));
+  const std::string html = Html({Live(GetParam().name)});
+  EXPECT_EQ(Between(html, "alive</td><td>", "</td>"), GetParam().shown);
+  EXPECT_EQ(html.find("<script>alert"), std::string::npos);
+  EXPECT_EQ(xml.find('\x1b'), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Markup, HostileName,
+    ::testing::Values(Hostile{"<script>alert(1)</script>", "<script>alert(1)</script>"},
+                      Hostile{"\"><b onmouseover='x'>&amp;", "\"><b onmouseover='x'>&amp;"},
+                      Hostile{"esc\x1b[2J\x01", "esc?[2J?"},
+                      Hostile{"pc\xE9 caf\xC3\xA9", "pc\xEF\xBF\xBD caf\xC3\xA9"},
+                      // A surrogate's encoding: its last byte reads as a lone C1 control.
+                      Hostile{"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD?"}));
+
+struct HostCase {
+  HostView result;
+  std::vector<std::string> parts;  // each in the host element, in this order
+};
+
+class XmlHost : public ::testing::TestWithParam<HostCase> {};
+
+TEST_P(XmlHost, CarriesWhatImportersRead) {
+  const std::string xml = Xml({GetParam().result});
+  std::size_t at = xml.find("<host>");
+  ASSERT_NE(at, std::string::npos);
+  for (const auto& part : GetParam().parts) {
+    const auto found = xml.find(part, at);
+    EXPECT_NE(found, std::string::npos) << part << " after " << at << " in\n" << xml;
+    at = found == std::string::npos ? at : found;
+  }
+}
+
+HostView NetbiosNamed() {
+  auto result = Live("GOLF", NameSource::kNetbios);
+  result.workgroup = "LAB<GROUP>";
+  result.roundTripMs = 0;
+  return result;
+}
+
+// A device with IPv6 addresses: beside an IPv4 row, or heard over IPv6 alone.
+HostView Dual(bool ipv6Only) {
+  auto result = Live("");
+  result.ipv6 = {"2001:db8::a", "fe80::a%br0"};
+  result.ipv6Only = ipv6Only;
+  return result;
+}
+
+// Compared with an earlier sweep: one host script element holds both scripts.
+HostView Moved() {
+  auto result = NetbiosNamed();
+  result.change = RowChange{.change = Change::kMoved, .previous = "10.0.0.23"};
+  return result;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Markup, XmlHost,
+    ::testing::Values(
+        HostCase{Live("alpha.lab"),
+                 {R"(<status state="up" reason="echo-reply" reason_ttl="64"/>)",
+                  R"(<address addr="10.0.0.10" addrtype="ipv4"/>)",
+                  R"(<address addr="00:22:72:00:00:0A" addrtype="mac" vendor="Maker &amp; Sons"/>)",
+                  R"(<hostname name="alpha.lab" type="PTR"/>)",
+                  R"(<times srtt="3000" rttvar="1500" to="100000"/>)", "</host>"}},
+        HostCase{
+            NetbiosNamed(),
+            {R"(<hostname name="GOLF" type="user"/>)",
+             R"(<script id="nbstat" output="NetBIOS name: GOLF, Workgroup: LAB&lt;GROUP&gt;">)",
+             R"(<elem key="server_name">GOLF</elem><elem key="workgroup">LAB&lt;GROUP&gt;</elem>)",
+             R"(<times srtt="0")"}},
+        HostCase{Moved(),
+                 {R"(<hostscript><script id="nbstat")",
+                  R"(</script><script id="hostsweep-change" output="moved, was 10.0.0.23">)",
+                  R"(<elem key="change">moved</elem><elem key="previous">10.0.0.23</elem>)",
+                  "</script></hostscript>"}},
+        HostCase{{.address = 0x0A00000F,
+                  .state = State::kSilent,
+                  .mac = ParseMac("00-D0-EF-00-00-0E"),
+                  .vendor = "IGT"},
+                 {R"(<status state="up" reason="arp-response" reason_ttl="0"/>)",
+                  R"(<address addr="00:D0:EF:00:00:0E" addrtype="mac" vendor="IGT"/>)",
+                  "<hostnames>\n</hostnames>\n</host>"}},
+        HostCase{{.address = 0x0A000002, .state = State::kDead},
+                 {R"(<status state="down" reason="no-response" reason_ttl="0"/>)",
+                  R"(<address addr="10.0.0.2" addrtype="ipv4"/>)", "</hostnames>\n</host>"}},
+        HostCase{{.address = 0x0A000003, .state = State::kNoReport},
+                 {R"(<status state="unknown")"}},
+        HostCase{Dual(false),
+                 {R"(<address addr="10.0.0.10" addrtype="ipv4"/>)", R"(addrtype="mac")",
+                  R"(<address addr="2001:db8::a" addrtype="ipv6"/>)",
+                  R"(<address addr="fe80::a%br0" addrtype="ipv6"/>)", "<hostnames>"}},
+        HostCase{Dual(true),
+                 {R"(<address addr="2001:db8::a" addrtype="ipv6"/>)", R"(addrtype="mac")",
+                  R"(<address addr="fe80::a%br0" addrtype="ipv6"/>)", "<hostnames>"}}));
+
+TEST(XmlRun, CountsEveryAddressAndSaysWhenInterrupted) {
+  std::ostringstream out;
+  const auto writer = MakeXmlWriter(out, kRun);
+  EXPECT_THAT(out.str(), HasSubstr(R"(<nmaprun scanner="hostsweep" args="hostsweep --xml - )"));
+  EXPECT_THAT(out.str(), HasSubstr(R"(xmloutputversion="1.05">)"));
+  writer->Write(Live("alpha.lab"));
+  // Written as the sweep goes: an interrupted sweep has its hosts on disk.
+  EXPECT_THAT(out.str(), HasSubstr("alpha.lab"));
+  writer->Skip({.address = 0x0A000002, .state = State::kDead});
+  writer->Write({.address = 0x0A000003, .state = State::kSilent});
+  writer->Finish(SweepEnd::kInterrupted);
+  EXPECT_THAT(out.str(),
+              HasSubstr(R"(exit="error" errormsg="interrupted: 3 of 6 addresses done")"));
+  EXPECT_THAT(out.str(), HasSubstr(R"(<hosts up="2" down="1" total="3"/>)"));
+  EXPECT_THAT(out.str(), ::testing::EndsWith("</runstats>\n</nmaprun>\n"));
+  EXPECT_THAT(Xml({Live("a")}), HasSubstr(R"(exit="success"/><hosts up="1" down="0" total="1"/>)"));
+}
+
+TEST(HtmlPage, GridHasEveryAddressTableOnlyTheShownOnes) {
+  std::ostringstream out;
+  const auto writer = MakeHtmlWriter(out, kRun);
+  writer->Write(Live("alpha.lab"));
+  writer->Skip({.address = 0x0A000002, .state = State::kDead});
+  writer->Finish(SweepEnd::kComplete);
+  const std::string page = out.str();
+  EXPECT_THAT(page,
+              HasSubstr(R"(<span class="alive" title="10.0.0.10 alive alpha.lab">10</span>)"));
+  EXPECT_THAT(page, HasSubstr(R"(<span class="dead" title="10.0.0.2 dead">2</span>)"));
+  EXPECT_THAT(page, HasSubstr("<td>Maker &amp; Sons</td>"));
+  EXPECT_THAT(page, Not(HasSubstr(">10.0.0.2</td>")));
+  EXPECT_THAT(
+      page,
+      HasSubstr(
+          R"(<p class="legend"><span class="alive">alive</span><span class="dead">dead</span></p>)"));
+  EXPECT_THAT(page, HasSubstr("2 of 6 addresses swept, 1 found"));
+  // Self-contained: nothing to fetch, and fetching forbidden.
+  EXPECT_THAT(page, HasSubstr("default-src 'none'"));
+  EXPECT_THAT(page, Not(::testing::ContainsRegex("(src|href)=")));
+}
+
+std::size_t DisplayColumns(const std::string& line) {
+  return static_cast<std::size_t>(
+      std::count_if(line.begin(), line.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+}
+
+class TerminalTable : public ::testing::TestWithParam<std::size_t> {};
+
+// One 250-character name must not push every row's MAC and maker aside.
+TEST_P(TerminalTable, FitsTheWidthAndKeepsColumnsInPlace) {
+  const std::size_t width = GetParam();
+  auto longName = Live(std::string(250, 'n'));
+  longName.roundTripMs = 0;
+  auto longMaker = Live("alpha.lab");
+  longMaker.vendor = std::string(90, 'v');
+  const std::vector<HostView> results{
+      Live("alpha.lab"), longName, longMaker, {.address = 0x0A000002, .state = State::kDead}};
+  std::istringstream lines(Table(results, width));
+  std::vector<std::string> rows;
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_LE(DisplayColumns(line), width) << line;
+    rows.push_back(line);
+  }
+  ASSERT_EQ(rows.size(), 5U);
+  const auto macColumn = rows[0].find("MAC");
+  for (const std::size_t row : {1, 2, 3}) {
+    EXPECT_EQ(DisplayColumns(rows[row].substr(0, rows[row].find("00-22-72"))),
+              DisplayColumns(rows[0].substr(0, macColumn)))
+        << rows[row];
+  }
+  EXPECT_THAT(rows[2], HasSubstr("n\xE2\x80\xA6"));
+  EXPECT_THAT(rows[2], ::testing::MatchesRegex("10\\.0\\.0\\.10 +alive +<1 +64 .*"));
+  // Only the table cuts: the other formats keep the whole name.
+  EXPECT_THAT(CsvRow(longName), HasSubstr(std::string(250, 'n')));
+}
+
+INSTANTIATE_TEST_SUITE_P(Output, TerminalTable, ::testing::Values(72, 80, 132));
+
+TEST(PipedTable, KeepsWholeValuesAndZeroRoundTrips) {
+  auto longName = Live(std::string(250, 'n'));
+  longName.roundTripMs = 0;
+  EXPECT_THAT(Table({longName}), ::testing::ContainsRegex("alive +0 +64 +n{250}  00-22-72"));
+}
+
+}  // namespace
+}  // namespace hostsweep::controller

@@ -1,0 +1,127 @@
+// The neighbour table's rtnetlink entries, read from canned messages: which
+// entries count, what each says, and that malformed ones are passed over.
+#include "controller/system/posix/neighbour_table.h"
+
+#include <gtest/gtest.h>
+#include <linux/neighbour.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include "tests/controller/system/netlink_message.h"
+
+namespace hostsweep::controller {
+namespace {
+
+constexpr Address kHost = 0x0A000007;
+const std::array<unsigned char, 6> kMac{0x00, 0x22, 0x72, 0x00, 0x00, 0x07};
+const long kTicksPerSecond = sysconf(_SC_CLK_TCK);
+
+struct EntryCase {
+  const char* name;
+  unsigned char family;
+  unsigned short state;
+  bool destination;
+  std::size_t macBytes;
+  std::optional<unsigned> confirmedTicksAgo;
+  bool counts;
+};
+
+class NeighbourMessage : public ::testing::TestWithParam<EntryCase> {};
+
+TEST_P(NeighbourMessage, GivesOnlyUsableIpv4EntriesWithAnEthernetAddress) {
+  const auto& c = GetParam();
+  ndmsg fixed{};
+  fixed.ndm_family = c.family;
+  fixed.ndm_state = c.state;
+  fixed.ndm_ifindex = 3;
+  Message message(RTM_NEWNEIGH, fixed);
+  if (c.destination) {
+    message.Ipv4(NDA_DST, kHost);
+  }
+  message.Attribute(NDA_LLADDR, kMac.data(), c.macBytes);
+  if (c.confirmedTicksAgo) {
+    nda_cacheinfo info{};
+    info.ndm_confirmed = *c.confirmedTicksAgo;
+    message.Attribute(NDA_CACHEINFO, &info, sizeof info);
+  }
+  const auto entry = NeighbourEntryOf(*message.Get());
+  ASSERT_EQ(entry.has_value(), c.counts);
+  if (!entry) {
+    return;
+  }
+  EXPECT_EQ(entry->address, kHost);
+  EXPECT_EQ(FormatMac(entry->mac), "00-22-72-00-00-07");
+  EXPECT_EQ(entry->reachable, c.state == NUD_REACHABLE);
+  EXPECT_EQ(entry->sinceConfirmed.has_value(), c.confirmedTicksAgo.has_value());
+  if (c.confirmedTicksAgo) {
+    // At most: the kernel cuts its ages to whole ticks.
+    const auto tick = std::chrono::milliseconds(1000 / kTicksPerSecond);
+    EXPECT_EQ(*entry->sinceConfirmed, tick * (*c.confirmedTicksAgo + 1));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Netlink, NeighbourMessage,
+    ::testing::Values(EntryCase{"Reachable", AF_INET, NUD_REACHABLE, true, 6, std::nullopt, true},
+                      EntryCase{"StaleWithItsAge", AF_INET, NUD_STALE, true, 6, 300, true},
+                      EntryCase{"Permanent", AF_INET, NUD_PERMANENT, true, 6, std::nullopt, true},
+                      EntryCase{"StillResolving", AF_INET, NUD_INCOMPLETE, true, 6, 0, false},
+                      EntryCase{"Failed", AF_INET, NUD_FAILED, true, 6, 0, false},
+                      EntryCase{"Ipv6", AF_INET6, NUD_REACHABLE, true, 6, 0, false},
+                      EntryCase{"NoDestination", AF_INET, NUD_REACHABLE, false, 6, 0, false},
+                      EntryCase{"ShortLinkAddress", AF_INET, NUD_REACHABLE, true, 2, 0, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct Ipv6EntryCase {
+  const char* name;
+  unsigned char family;
+  unsigned short state;
+  std::size_t destinationBytes;
+  std::size_t macBytes;
+  bool counts;
+};
+
+class Ipv6NeighbourMessage : public ::testing::TestWithParam<Ipv6EntryCase> {};
+
+TEST_P(Ipv6NeighbourMessage, GivesOnlyUsableIpv6EntriesWithTheirInterface) {
+  const auto& c = GetParam();
+  const std::array<unsigned char, 16> host{0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0,
+                                           0,    0,    0,    0,    0, 0, 0, 0x20};
+  ndmsg fixed{};
+  fixed.ndm_family = c.family;
+  fixed.ndm_state = c.state;
+  fixed.ndm_ifindex = 3;
+  Message message(RTM_NEWNEIGH, fixed);
+  message.Attribute(NDA_DST, host.data(), c.destinationBytes);
+  message.Attribute(NDA_LLADDR, kMac.data(), c.macBytes);
+  const auto entry = Ipv6NeighbourEntryOf(*message.Get());
+  ASSERT_EQ(entry.has_value(), c.counts);
+  if (entry) {
+    EXPECT_TRUE(std::equal(host.begin(), host.end(), entry->address.begin()));
+    EXPECT_EQ(entry->interfaceIndex, 3);
+    EXPECT_EQ(FormatMac(entry->mac), "00-22-72-00-00-07");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Netlink, Ipv6NeighbourMessage,
+    ::testing::Values(Ipv6EntryCase{"Reachable", AF_INET6, NUD_REACHABLE, 16, 6, true},
+                      Ipv6EntryCase{"Stale", AF_INET6, NUD_STALE, 16, 6, true},
+                      Ipv6EntryCase{"StillResolving", AF_INET6, NUD_INCOMPLETE, 16, 6, false},
+                      Ipv6EntryCase{"Ipv4", AF_INET, NUD_REACHABLE, 4, 6, false},
+                      Ipv6EntryCase{"ShortDestination", AF_INET6, NUD_REACHABLE, 4, 6, false},
+                      Ipv6EntryCase{"NoLinkAddress", AF_INET6, NUD_REACHABLE, 16, 0, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(NeighbourMessage, ShorterThanItsFixedPartGivesNothing) {
+  const std::array<unsigned char, 2> fixed{};
+  EXPECT_FALSE(NeighbourEntryOf(*Message(RTM_NEWNEIGH, fixed).Get()).has_value());
+  EXPECT_FALSE(Ipv6NeighbourEntryOf(*Message(RTM_NEWNEIGH, fixed).Get()).has_value());
+}
+
+}  // namespace
+}  // namespace hostsweep::controller

@@ -1,0 +1,259 @@
+#include "controller/targets/targets.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "controller/base/errors.h"
+#include "controller/targets/local_networks.h"
+
+namespace hostsweep::controller {
+namespace {
+
+using ::testing::AllOf;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+struct Expansion {
+  const char* target;
+  const char* first;
+  const char* last;
+  std::size_t count;
+};
+
+class TargetExpansion : public ::testing::TestWithParam<Expansion> {};
+
+TEST_P(TargetExpansion, NamesTheExpectedAddresses) {
+  std::vector<Address> addresses;
+  ExpandTarget(GetParam().target, addresses);
+  ASSERT_EQ(addresses.size(), GetParam().count);
+  EXPECT_EQ(FormatAddress(addresses.front()), GetParam().first);
+  EXPECT_EQ(FormatAddress(addresses.back()), GetParam().last);
+  for (std::size_t i = 1; i < addresses.size(); ++i) {
+    EXPECT_EQ(addresses[i], addresses[i - 1] + 1);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, TargetExpansion,
+    ::testing::Values(Expansion{"10.0.0.7", "10.0.0.7", "10.0.0.7", 1},
+                      Expansion{"0.0.0.0", "0.0.0.0", "0.0.0.0", 1},
+                      Expansion{"255.255.255.255", "255.255.255.255", "255.255.255.255", 1},
+                      Expansion{"10.0.0.1-254", "10.0.0.1", "10.0.0.254", 254},
+                      Expansion{"10.0.0.5-5", "10.0.0.5", "10.0.0.5", 1},
+                      Expansion{"10.0.0.250-10.0.1.3", "10.0.0.250", "10.0.1.3", 10},
+                      Expansion{"10.0.0.0/24", "10.0.0.1", "10.0.0.254", 254},
+                      Expansion{"10.0.0.77/24", "10.0.0.1", "10.0.0.254", 254},
+                      Expansion{"10.0.0.0/30", "10.0.0.1", "10.0.0.2", 2},
+                      Expansion{"10.0.0.6/31", "10.0.0.6", "10.0.0.7", 2},
+                      Expansion{"10.0.0.9/32", "10.0.0.9", "10.0.0.9", 1},
+                      Expansion{"10.0.0.0/16", "10.0.0.1", "10.0.255.254", 65534},
+                      Expansion{"255.255.255.255/31", "255.255.255.254", "255.255.255.255", 2}));
+
+struct Refusal {
+  const char* target;
+  const char* reason;
+};
+
+class TargetRefusal : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(TargetRefusal, NamesTheTargetAndTheReason) {
+  std::vector<Address> addresses;
+  try {
+    ExpandTarget(GetParam().target, addresses);
+    FAIL() << GetParam().target << " was accepted";
+  } catch (const UsageError& error) {
+    EXPECT_THAT(error.what(), HasSubstr(std::string("\"") + GetParam().target + "\""));
+    EXPECT_THAT(error.what(), HasSubstr(GetParam().reason));
+  }
+  EXPECT_TRUE(addresses.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, TargetRefusal,
+    ::testing::Values(Refusal{"10.0.0.256", "not an octet"}, Refusal{"10.0.0", "dotted-decimal"},
+                      Refusal{"10.0.0.1.2", "not an octet"}, Refusal{"10.0.0.01", "leading zeros"},
+                      Refusal{"10.0.0.-1", "not an octet"}, Refusal{"10.0.0.+1", "not an octet"},
+                      Refusal{"10.0.0.x", "not an octet"}, Refusal{"", "dotted-decimal"},
+                      Refusal{"host.example", "not an octet"}, Refusal{"10.0.0.9-3", "backwards"},
+                      Refusal{"10.0.1.0-10.0.0.255", "backwards"},
+                      Refusal{"10.0.0.1-300", "not an octet"}, Refusal{"10.0.0.1-", "not an octet"},
+                      Refusal{"10.0.0.0/33", "0 to 32"}, Refusal{"10.0.0.0/", "0 to 32"},
+                      Refusal{"10.0.0.0/-1", "0 to 32"}, Refusal{"10.0.0.0/0", "at most 65536"},
+                      Refusal{"10.0.0.0/8", "names 16777214 addresses"},
+                      Refusal{"0.0.0.0-255.255.255.255", "names 4294967296 addresses"},
+                      Refusal{"10.0.0.0-10.1.0.0", "at most 65536"}));
+
+TEST(ExpandTargets, KeepsFirstOccurrenceOrderAndDropsDuplicates) {
+  const auto addresses = ExpandTargets({"10.0.0.3", "10.0.0.1-4", "10.0.0.3", "10.0.0.0/30"});
+  std::vector<std::string> texts;
+  texts.reserve(addresses.size());
+  for (const Address address : addresses) {
+    texts.push_back(FormatAddress(address));
+  }
+  EXPECT_THAT(texts, ElementsAre("10.0.0.3", "10.0.0.1", "10.0.0.2", "10.0.0.4"));
+}
+
+TEST(ExpandTargets, AcceptsExactlyTheCapAndRefusesOneMore) {
+  EXPECT_EQ(ExpandTargets({"10.0.0.0-10.0.255.255"}).size(), kMostTargets);
+  try {
+    ExpandTargets({"10.0.0.0-10.0.255.255", "10.1.0.0"});
+    FAIL() << "one address over the cap was accepted";
+  } catch (const UsageError& error) {
+    EXPECT_THAT(error.what(), HasSubstr("more than 65536"));
+  }
+}
+
+TEST(ExpandTargets, RefusesAnEmptyList) { EXPECT_THROW(ExpandTargets({}), UsageError); }
+
+struct TargetLines {
+  const char* content;
+  std::vector<std::string> targets;
+};
+
+class ReadTargetLinesOf : public ::testing::TestWithParam<TargetLines> {};
+
+TEST_P(ReadTargetLinesOf, SkipsCommentsBlankLinesAndALeadingByteOrderMarkAndTrims) {
+  std::istringstream file(GetParam().content);
+  EXPECT_EQ(ReadTargetLines(file), GetParam().targets);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, ReadTargetLinesOf,
+    ::testing::Values(
+        TargetLines{
+            "# lab\n10.0.0.1\n\n  10.0.0.2-3  # two\r\n   # only a comment\n\t10.0.1.0/30\n",
+            {"10.0.0.1", "10.0.0.2-3", "10.0.1.0/30"}},
+        TargetLines{"\xEF\xBB\xBF"
+                    "10.0.0.1\r\n10.0.0.2\r\n",
+                    {"10.0.0.1", "10.0.0.2"}},
+        TargetLines{"\xEF\xBB\xBF# saved by Notepad\n10.0.0.1", {"10.0.0.1"}},
+        // Only the file's start may carry one.
+        TargetLines{"10.0.0.1\n\xEF\xBB\xBF"
+                    "10.0.0.2\n",
+                    {"10.0.0.1",
+                     "\xEF\xBB\xBF"
+                     "10.0.0.2"}}));
+
+// Each target is counted before it is expanded: a file that names the same
+// block a million times costs a lookup per line, not an expansion.
+TEST(ExpandTargets, RepeatedBlocksCostNoExpansionAndOverlapsKeepFirstOccurrence) {
+  const std::vector<std::string> repeated(1'000'000, "10.0.0.0/16");
+  EXPECT_EQ(ExpandTargets(repeated).size(), 65534U);
+  const auto addresses = ExpandTargets({"10.0.0.5-7", "10.0.0.1-10", "10.0.0.9-12"});
+  std::vector<Address> lastOctets;
+  lastOctets.reserve(addresses.size());
+  for (const Address address : addresses) {
+    lastOctets.push_back(address & 0xFFU);
+  }
+  EXPECT_THAT(lastOctets, ElementsAre(5, 6, 7, 1, 2, 3, 4, 8, 9, 10, 11, 12));
+}
+
+struct BadFile {
+  const char* name;
+  std::string content;  // written to the file; none: the path is a directory
+  const char* reason;
+};
+
+class BadTargetFile : public ::testing::TestWithParam<BadFile> {};
+
+// Whatever a target file holds, the controller reads a bounded amount of it,
+// and its message names the file and quotes little, masked.
+TEST_P(BadTargetFile, IsAUsageErrorNamingTheFileAndQuotingLittle) {
+  const auto path = std::filesystem::temp_directory_path() /
+                    ("hostsweep-bad-targets-" + std::to_string(getpid()) + GetParam().name);
+  if (GetParam().content.empty()) {
+    std::filesystem::create_directory(path);
+  } else {
+    std::ofstream(path, std::ios::binary) << GetParam().content;
+  }
+  std::string message;
+  try {
+    ExpandTargets(ReadTargetFile(path.string()));
+    ADD_FAILURE() << "accepted";
+  } catch (const UsageError& error) {
+    message = error.what();
+  }
+  std::filesystem::remove(path);
+  EXPECT_THAT(message, HasSubstr(GetParam().reason));
+  EXPECT_LT(message.size(), 400U);
+  EXPECT_EQ(message.find('\x1b'), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, BadTargetFile,
+    ::testing::Values(BadFile{"Directory", "", "is a directory"},
+                      BadFile{"EndlessLine", std::string(kMostTargetLineBytes + 1, '\0'),
+                              "line 1 is longer than 1024 bytes"},
+                      BadFile{"TooLarge",
+                              [] {
+                                std::string lines;
+                                while (lines.size() <= kMostTargetFileBytes) {
+                                  lines += "10.0.0.1 # and a comment to fill the file a little\n";
+                                }
+                                return lines;
+                              }(),
+                              "longer than 16777216 bytes"},
+                      BadFile{"LongBadTarget", "10.0.0." + std::string(1000, '\x1b') + "\n",
+                              "bad target \"10.0.0.???"},
+                      BadFile{"GarbageLine", "10.0.0.1\nthis is not an address\n",
+                              "bad target \"this is not an address\""},
+                      BadFile{"BinaryBytes", std::string("10.0.0.1\n\x01\xff\xfe\x7f\n", 14),
+                              "bad target \"?\xff\xfe?\""},
+                      BadFile{"ZeroBytes", std::string("10.0.0.1\n\0\0\0\n", 13),
+                              "bad target \"???\""},
+                      BadFile{"TooManyAddresses", "10.0.0.0/8\n", "65536"},
+                      BadFile{"OnlyComments", "# nothing here\n\n", "no target"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ReadTargetFile, RefusesAFileThatCannotBeRead) {
+  EXPECT_THROW(ReadTargetFile("/nonexistent/targets.txt"), UsageError);
+}
+
+struct LocalCase {
+  std::vector<InterfaceNetwork> networks;
+  std::vector<std::string> targets;  // empty: refused
+  const char* refused = "";          // the network the refusal names
+};
+
+class LocalNetworks : public ::testing::TestWithParam<LocalCase> {};
+
+TEST_P(LocalNetworks, BecomeOneTargetPerNetworkOrARefusalNamingIt) {
+  const auto& c = GetParam();
+  if (c.targets.empty()) {
+    try {
+      LocalNetworkTargets(c.networks);
+      ADD_FAILURE() << "not refused";
+    } catch (const UsageError& error) {
+      EXPECT_THAT(error.what(),
+                  AllOf(HasSubstr(c.networks.back().interfaceName), HasSubstr(c.refused)));
+    }
+    return;
+  }
+  EXPECT_EQ(LocalNetworkTargets(c.networks), c.targets);
+}
+
+constexpr Address k10_1_2_3 = 0x0A010203;
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, LocalNetworks,
+    ::testing::Values(
+        LocalCase{{{"eth0", k10_1_2_3, 24}}, {"10.1.2.0/24"}},
+        LocalCase{{{"eth0", k10_1_2_3, 24}, {"wlan0", k10_1_2_3 + 1, 24}, {"br0", 0xC0A80001, 20}},
+                  {"10.1.2.0/24", "192.168.0.0/20"}},
+        LocalCase{{{"eth0", k10_1_2_3, 31}}, {"10.1.2.2/31"}},
+        LocalCase{{{"eth0", k10_1_2_3, 32}}, {"10.1.2.3/32"}},
+        LocalCase{{{"ppp0", k10_1_2_3, 32, 0x0A090909}}, {"10.9.9.9/32"}},
+        LocalCase{{{"tun0", k10_1_2_3, 30, 0x0A010202}}, {"10.1.2.0/30"}},
+        // ip addr add 10.7.0.1 peer 10.8.0.0/24: connected to the peer's network
+        LocalCase{{{"tun1", 0x0A070001, 24, 0x0A080000}}, {"10.8.0.0/24"}},
+        LocalCase{{{"eth0", k10_1_2_3, 16}}, {"10.1.0.0/16"}},
+        LocalCase{{{"eth0", k10_1_2_3, 24}, {"eth1", 0x0A000001, 15}}, {}, "10.0.0.0/15"},
+        LocalCase{{{"eth9", 0x0A000001, 0}}, {}, "0.0.0.0/0"}));
+
+}  // namespace
+}  // namespace hostsweep::controller
