@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "common/report.h"
-#include "controller/sweep/batches.h"
+#include "controller/base/report_label.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -102,98 +102,12 @@ std::optional<std::string_view> EchoVerdict(State probed) {
 
 }  // namespace
 
-std::string_view StateText(State state) {
-  switch (state) {
-    case State::kPending:
-      return "pending";
-    case State::kAlive:
-      return "alive";
-    case State::kDead:
-      return "dead";
-    case State::kNamed:
-      return "named";
-    case State::kUnnamed:
-      return "unnamed";
-    case State::kNoReport:
-      return "no report";
-    case State::kSilent:
-      return "silent";
-  }
-  return "pending";
-}
-
-std::string_view MacSourceText(MacSource source) {
-  switch (source) {
-    case MacSource::kNeighbour:
-      return "neighbour";
-    case MacSource::kArp:
-      return "arp";
-    case MacSource::kNetbios:
-      return "netbios";
-    case MacSource::kNone:
-      break;
-  }
-  return "";
-}
-
-std::string_view ChangeText(Change change) {
-  switch (change) {
-    case Change::kNew:
-      return "new";
-    case Change::kGone:
-      return "gone";
-    case Change::kMoved:
-      return "moved";
-    case Change::kRenamed:
-      return "renamed";
-    case Change::kMacChanged:
-      return "mac-changed";
-    case Change::kNone:
-      break;
-  }
-  return "";
-}
-
-std::string_view EvidenceText(Evidence evidence) {
-  switch (evidence) {
-    case Evidence::kEchoReply:
-      return "echo reply";
-    case Evidence::kNoEchoReply:
-      return "no echo reply";
-    case Evidence::kArpReply:
-      return "ARP reply";
-    case Evidence::kNoArpReply:
-      return "no ARP reply";
-    case Evidence::kNeighbourEntry:
-      return "neighbour entry";
-    case Evidence::kIpv6EchoReply:
-      return "IPv6 echo reply";
-    case Evidence::kNone:
-      break;
-  }
-  return "";
-}
-
 std::string AddressText(const HostView& view) {
   return view.ipv6Only && !view.ipv6.empty() ? view.ipv6.front() : FormatAddress(view.address);
 }
 
 bool IsFound(State state) {
   return state == State::kAlive || state == State::kSilent || state == State::kNamed;
-}
-
-std::string_view NameSourceText(NameSource source) {
-  switch (source) {
-    case NameSource::kDns:
-      return "dns";
-    case NameSource::kMdns:
-      return "mdns";
-    case NameSource::kNetbios:
-      return "netbios";
-    case NameSource::kNone:
-      break;
-  }
-  return "";
 }
 
 State StateOf(const HostResult& result) {

@@ -2,6 +2,7 @@
 // and what they add up to.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "controller/base/address.h"
+#include "controller/base/enum_text.h"
 #include "controller/base/mac_address.h"
 
 namespace hostsweep::controller {
@@ -25,7 +27,14 @@ enum class State {
   kSilent,    // did not answer echo, but answered on the link during the sweep
 };
 
-std::string_view StateText(State state);
+inline constexpr std::array<EnumText<State>, 7> kStateTexts{{{State::kPending, "pending"},
+                                                             {State::kAlive, "alive"},
+                                                             {State::kDead, "dead"},
+                                                             {State::kNamed, "named"},
+                                                             {State::kUnnamed, "unnamed"},
+                                                             {State::kNoReport, "no report"},
+                                                             {State::kSilent, "silent"}}};
+constexpr std::string_view StateText(State state) { return TextOf(kStateTexts, state); }
 // Alive or silent in a probe sweep, named in a name-only sweep.
 bool IsFound(State state);
 
@@ -33,8 +42,14 @@ bool IsFound(State state);
 // the host's answer to the controller's own ARP request, or NetBIOS.
 enum class MacSource { kNone, kNeighbour, kArp, kNetbios };
 
-// "neighbour", "arp", "netbios"; empty for kNone.
-std::string_view MacSourceText(MacSource source);
+// Empty for kNone.
+inline constexpr std::array<EnumText<MacSource>, 3> kMacSourceTexts{
+    {{MacSource::kNeighbour, "neighbour"},
+     {MacSource::kArp, "arp"},
+     {MacSource::kNetbios, "netbios"}}};
+constexpr std::string_view MacSourceText(MacSource source) {
+  return TextOf(kMacSourceTexts, source);
+}
 
 // What the state rests on: the worker's echo requests, the controller's own
 // ARP requests, or the system's neighbour table; for a device heard over IPv6
@@ -49,15 +64,28 @@ enum class Evidence {
   kIpv6EchoReply
 };
 
-// "echo reply", "no ARP reply", ...; empty for kNone.
-std::string_view EvidenceText(Evidence evidence);
+// Empty for kNone.
+inline constexpr std::array<EnumText<Evidence>, 6> kEvidenceTexts{
+    {{Evidence::kEchoReply, "echo reply"},
+     {Evidence::kNoEchoReply, "no echo reply"},
+     {Evidence::kArpReply, "ARP reply"},
+     {Evidence::kNoArpReply, "no ARP reply"},
+     {Evidence::kNeighbourEntry, "neighbour entry"},
+     {Evidence::kIpv6EchoReply, "IPv6 echo reply"}}};
+constexpr std::string_view EvidenceText(Evidence evidence) {
+  return TextOf(kEvidenceTexts, evidence);
+}
 
 // Where a host's name came from: the worker's reverse lookup, or the
 // controller's own questions to hosts that lookup did not know.
 enum class NameSource { kNone, kDns, kMdns, kNetbios };
 
-// "dns", "mdns", "netbios"; empty for kNone.
-std::string_view NameSourceText(NameSource source);
+// Empty for kNone.
+inline constexpr std::array<EnumText<NameSource>, 3> kNameSourceTexts{
+    {{NameSource::kDns, "dns"}, {NameSource::kMdns, "mdns"}, {NameSource::kNetbios, "netbios"}}};
+constexpr std::string_view NameSourceText(NameSource source) {
+  return TextOf(kNameSourceTexts, source);
+}
 
 // What the worker reported about an address: filed once, never changed.
 struct ProbeFacts {
@@ -107,8 +135,14 @@ struct HostResult {
 // What a comparison with an earlier sweep says of a host (--compare).
 enum class Change { kNone, kNew, kGone, kMoved, kRenamed, kMacChanged };
 
-// "new", "gone", "moved", "renamed", "mac-changed"; empty for kNone.
-std::string_view ChangeText(Change change);
+// Empty for kNone.
+inline constexpr std::array<EnumText<Change>, 5> kChangeTexts{
+    {{Change::kNew, "new"},
+     {Change::kGone, "gone"},
+     {Change::kMoved, "moved"},
+     {Change::kRenamed, "renamed"},
+     {Change::kMacChanged, "mac-changed"}}};
+constexpr std::string_view ChangeText(Change change) { return TextOf(kChangeTexts, change); }
 
 struct RowChange {
   Change change = Change::kNone;

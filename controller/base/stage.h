@@ -1,15 +1,16 @@
 // Work the controller does for an address after its worker has reported it
-// and before it is shown (the link-layer facts; more names). Stages form a
-// chain: once per round of the sweep the first is handed every result filed
-// since the last round, files its own facts about them and hands them on to
-// the next, so that one query serves them all (one read of the neighbour
-// table, one wave of name requests) and each stage sees what the stages
-// before it found. Stages run inside the sweep's loop, between two waits for
-// reports, so each bounds its own time.
+// and before it is shown (the link-layer facts; IPv6 addresses; more names).
+// Once per round of the sweep every stage, in order, is handed every result
+// filed since the last round and files its own facts about them, so that one
+// query serves them all (one read of the neighbour table, one wave of name
+// requests) and each stage sees what the stages before it found. Stages run
+// inside the sweep's loop, between two waits for reports, so each bounds its
+// own time.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "controller/base/results.h"
@@ -18,43 +19,49 @@ namespace hostsweep::controller {
 
 class Stage {
  public:
-  explicit Stage(Stage* next) : next_(next) {}
+  Stage() = default;
   virtual ~Stage() = default;
   Stage(const Stage&) = delete;
   Stage& operator=(const Stage&) = delete;
 
   // `finished`: positions in `book` whose probes are over (any state but
-  // pending), each handed over once; this stage's facts are filed before the
-  // next stage sees them.
+  // pending), each handed over once.
+  virtual void Enrich(ResultBook& book, const std::vector<std::size_t>& finished) = 0;
+  // A stage that asks the network: true while answers are outstanding.
+  [[nodiscard]] virtual bool Busy() const { return false; }
+  // Reads the answers that came, waiting at most `timeout`, into `book`.
+  virtual void Poll(ResultBook& /*book*/, std::chrono::milliseconds /*timeout*/) {}
+};
+
+// The stages of a sweep, in the order they file their facts.
+class Stages {
+ public:
+  void Add(std::unique_ptr<Stage> stage) { stages_.push_back(std::move(stage)); }
+
   void Pass(ResultBook& book, const std::vector<std::size_t>& finished) {
-    Enrich(book, finished);
-    if (next_ != nullptr) {
-      next_->Pass(book, finished);
+    for (const auto& stage : stages_) {
+      stage->Enrich(book, finished);
     }
   }
-  // True while a stage of the chain waits for answers; the sweep goes on
-  // until none does.
-  [[nodiscard]] bool ChainBusy() const {
-    return Busy() || (next_ != nullptr && next_->ChainBusy());
-  }
-  // Reads the answers that came to every waiting stage, each waiting at most
-  // `timeout`, into `book`.
-  void PollChain(ResultBook& book, std::chrono::milliseconds timeout) {
-    if (Busy()) {
-      Poll(book, timeout);
+  // True while a stage waits for answers; the sweep goes on until none does.
+  [[nodiscard]] bool Busy() const {
+    for (const auto& stage : stages_) {
+      if (stage->Busy()) {
+        return true;
+      }
     }
-    if (next_ != nullptr) {
-      next_->PollChain(book, timeout);
+    return false;
+  }
+  void Poll(ResultBook& book, std::chrono::milliseconds timeout) {
+    for (const auto& stage : stages_) {
+      if (stage->Busy()) {
+        stage->Poll(book, timeout);
+      }
     }
   }
 
  private:
-  virtual void Enrich(ResultBook& book, const std::vector<std::size_t>& finished) = 0;
-  // A stage that asks the network: true while answers are outstanding.
-  [[nodiscard]] virtual bool Busy() const { return false; }
-  virtual void Poll(ResultBook& /*book*/, std::chrono::milliseconds /*timeout*/) {}
-
-  Stage* next_;
+  std::vector<std::unique_ptr<Stage>> stages_;
 };
 
 }  // namespace hostsweep::controller

@@ -41,12 +41,7 @@ Address AddressOf(const std::string& text) {
 }
 
 MacSource MacSourceOf(const std::string& text) {
-  for (const MacSource source : {MacSource::kNeighbour, MacSource::kArp, MacSource::kNetbios}) {
-    if (text == MacSourceText(source)) {
-      return source;
-    }
-  }
-  return MacSource::kNone;
+  return ValueOf(kMacSourceTexts, text).value_or(MacSource::kNone);
 }
 
 SeenHost HostOf(const std::string& address, std::string name, const std::string& mac,

@@ -16,8 +16,8 @@
 #include "controller/base/mac_address.h"
 #include "controller/base/results.h"
 #include "controller/base/stage.h"
+#include "controller/system/interfaces.h"
 #include "controller/system/ipv6_prober.h"
-#include "controller/targets/local_networks.h"
 
 namespace hostsweep::controller {
 
@@ -58,13 +58,13 @@ class Ipv6Stage : public Stage {
  public:
   // What the search found, waiting at most the time given; null while it goes on.
   using Neighbours = std::function<const std::vector<Ipv6Neighbour>*(std::chrono::milliseconds)>;
-  Ipv6Stage(Neighbours neighbours, Stage* next) : Stage(next), neighbours_(std::move(neighbours)) {}
+  explicit Ipv6Stage(Neighbours neighbours) : neighbours_(std::move(neighbours)) {}
 
- private:
   void Enrich(ResultBook& book, const std::vector<std::size_t>& finished) override;
   [[nodiscard]] bool Busy() const override { return !waiting_.empty(); }
   void Poll(ResultBook& book, std::chrono::milliseconds timeout) override;
 
+ private:
   Neighbours neighbours_;
   std::vector<std::size_t> waiting_;
 };

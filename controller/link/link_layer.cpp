@@ -23,9 +23,8 @@ LinkFacts LinkFactsOf(const NeighbourEntry* entry, std::chrono::milliseconds swe
 }
 
 LinkLayerStage::LinkLayerStage(TableReader readTable, std::ostream& diagnostics, bool verbose,
-                               Stage* next, ArpAnswers arpAnswers, Clock::time_point sweepBegan)
-    : Stage(next),
-      readTable_(std::move(readTable)),
+                               ArpAnswers arpAnswers, Clock::time_point sweepBegan)
+    : readTable_(std::move(readTable)),
       arpAnswers_(std::move(arpAnswers)),
       diagnostics_(diagnostics),
       verbose_(verbose),

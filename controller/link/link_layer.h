@@ -25,7 +25,7 @@ namespace hostsweep::controller {
 LinkFacts LinkFactsOf(const NeighbourEntry* entry, std::chrono::milliseconds sweepAge);
 
 // The first stage of a probed result: files every probed address's link facts,
-// then hands the results on to `next`.
+// before any other stage sees them.
 class LinkLayerStage : public Stage {
  public:
   using TableReader = std::function<std::vector<NeighbourEntry>()>;
@@ -36,11 +36,11 @@ class LinkLayerStage : public Stage {
   // `sweepBegan`: what the system heard from a host since then is what this
   // sweep saw (the entries checked again as it began included).
   LinkLayerStage(TableReader readTable, std::ostream& diagnostics, bool verbose,
-                 Stage* next = nullptr, ArpAnswers arpAnswers = {},
-                 Clock::time_point sweepBegan = Clock::now());
+                 ArpAnswers arpAnswers = {}, Clock::time_point sweepBegan = Clock::now());
+
+  void Enrich(ResultBook& book, const std::vector<std::size_t>& finished) override;
 
  private:
-  void Enrich(ResultBook& book, const std::vector<std::size_t>& finished) override;
   std::vector<NeighbourEntry> ReadTable();
 
   [[nodiscard]] const MacAddress* ArpAnswerOf(Address address) const;

@@ -80,14 +80,13 @@ class NameQueries {
 // is asked, and its result waits for the answers.
 class NameStage : public Stage {
  public:
-  explicit NameStage(NameQueries& queries, Stage* next = nullptr)
-      : Stage(next), queries_(queries) {}
+  explicit NameStage(NameQueries& queries) : queries_(queries) {}
 
- private:
   void Enrich(ResultBook& book, const std::vector<std::size_t>& finished) override;
   [[nodiscard]] bool Busy() const override { return queries_.Busy(); }
   void Poll(ResultBook& book, std::chrono::milliseconds timeout) override;
 
+ private:
   NameQueries& queries_;
 };
 

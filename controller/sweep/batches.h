@@ -34,10 +34,6 @@ std::size_t ChooseBatchSize(std::size_t addressCount, std::size_t jobs);
 std::vector<Batch> SplitIntoBatches(std::size_t addressCount, std::size_t batchSize,
                                     const std::function<bool(std::size_t)>& skip = {});
 
-// Labels are "h" and the position in decimal: comma-free and unique per sweep.
-std::string LabelOf(std::size_t position);
-std::optional<std::size_t> PositionOfLabel(std::string_view label);
-
 // "handle,address,label,...,pause" with the unused slots left empty.
 std::string ProbeRequestLine(std::int32_t handle, const std::vector<Address>& addresses,
                              const Batch& batch, const std::string& pause);

@@ -54,7 +54,7 @@ std::size_t ProbesInFlightCap(std::size_t neighbourTable) {
 }
 
 Sweep::Sweep(const std::vector<Address>& addresses, const SweepSettings& settings, WorkerHost& host,
-             std::ostream& diagnostics, Stage* stages, ArpPass* linkPass)
+             std::ostream& diagnostics, Stages* stages, ArpPass* linkPass)
     : addresses_(addresses),
       settings_(settings),
       host_(host),
@@ -139,7 +139,7 @@ milliseconds Sweep::NextWait() const {
 
 bool Sweep::BatchesLeft() const { return !running_.empty() || nextBatch_ < batches_.size(); }
 
-bool Sweep::StagesBusy() const { return stages_ != nullptr && stages_->ChainBusy(); }
+bool Sweep::StagesBusy() const { return stages_ != nullptr && stages_->Busy(); }
 
 bool Sweep::LinkPassBusy() const { return linkPass_ != nullptr && linkPass_->Busy(); }
 
@@ -173,7 +173,7 @@ void Sweep::WaitForEvents() {
   }
   EnrichFinished();
   if (stages_ != nullptr) {
-    stages_->PollChain(book_, linkBusy ? milliseconds{0} : answerWait);
+    stages_->Poll(book_, linkBusy ? milliseconds{0} : answerWait);
   }
 }
 

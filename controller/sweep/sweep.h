@@ -62,7 +62,7 @@ class Sweep : private SweepEvents {
   // `linkPass` covers get a worker, one each, only once they have answered it;
   // those that never do are dead without one.
   Sweep(const std::vector<Address>& addresses, const SweepSettings& settings, WorkerHost& host,
-        std::ostream& diagnostics, Stage* stages = nullptr, ArpPass* linkPass = nullptr);
+        std::ostream& diagnostics, Stages* stages = nullptr, ArpPass* linkPass = nullptr);
 
   // Runs until every batch is done, the user interrupts or `changed`, called
   // after each wait, returns false. Returns false when it did not finish.
@@ -117,7 +117,7 @@ class Sweep : private SweepEvents {
   SweepSettings settings_;
   WorkerHost& host_;
   std::ostream& diagnostics_;
-  Stage* stages_;
+  Stages* stages_;
   ArpPass* linkPass_;
   std::vector<Batch> batches_;
   Clock::time_point started_;

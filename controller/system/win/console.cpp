@@ -60,11 +60,4 @@ bool WaitForInterruption(std::chrono::milliseconds pause) {
   return false;
 }
 
-bool WaitForInterruption(std::chrono::milliseconds pause) {
-  // Between sweeps no console handler is set: Ctrl-C ends the process at
-  // once, which leaves the state file whole since it is only ever replaced.
-  ::Sleep(static_cast<DWORD>(pause.count()));
-  return false;
-}
-
 }  // namespace hostsweep::controller

@@ -25,16 +25,15 @@ TEST(Ipv6Join, RowsGetTheirDevicesAddressesAndTheRestGetRowsOfTheirOwn) {
   book.FileLink(0, {.mac = kDual});
   book.FileLink(1, {.mac = kIpv4Only});
   bool searchEnded = false;
-  Ipv6Stage stage([&](std::chrono::milliseconds) { return searchEnded ? &neighbours : nullptr; },
-                  nullptr);
-  stage.Pass(book, book.TakeFinished());
+  Ipv6Stage stage([&](std::chrono::milliseconds) { return searchEnded ? &neighbours : nullptr; });
+  stage.Enrich(book, book.TakeFinished());
   // Until the search has ended, the rows it joins wait; the others do not.
   EXPECT_FALSE(book.Ready(0));
   EXPECT_TRUE(book.Ready(2));
-  ASSERT_TRUE(stage.ChainBusy());
+  ASSERT_TRUE(stage.Busy());
   searchEnded = true;
-  stage.PollChain(book, std::chrono::milliseconds{0});
-  EXPECT_FALSE(stage.ChainBusy());
+  stage.Poll(book, std::chrono::milliseconds{0});
+  EXPECT_FALSE(stage.Busy());
   EXPECT_TRUE(book.Ready(0));
 
   const auto& results = book.Results();

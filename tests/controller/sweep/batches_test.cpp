@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "controller/base/report_label.h"
+
 namespace hostsweep::controller {
 namespace {
 

@@ -345,8 +345,9 @@ TEST(Sweep, EveryResultIsEnrichedOnceBeforeItIsShown) {
   };
   std::ostringstream diagnostics;
   LazyVendorRegistry vendors(folder, diagnostics);
-  LinkLayerStage linkLayer(table, diagnostics, false);
-  Sweep sweep(addresses, {.jobs = 1, .batchSize = 1}, host, diagnostics, &linkLayer);
+  Stages stages;
+  stages.Add(std::make_unique<LinkLayerStage>(table, diagnostics, false));
+  Sweep sweep(addresses, {.jobs = 1, .batchSize = 1}, host, diagnostics, &stages);
   std::size_t shownUnenriched = 0;
   ASSERT_TRUE(sweep.Run([&shownUnenriched](const ResultBook& book) {
     for (const auto& result : book.Results()) {
@@ -384,9 +385,10 @@ TEST(Sweep, OnlyLiveHostsWithoutANameAreAskedAndTheirRowsWaitForTheAnswers) {
   network.responders[{addresses[2], kMdnsPort}] =
       Always([](const Bytes& r) { return MdnsAnswer(r, "two.local"); });
   NameQueries names(network, 4);
-  NameStage stage(names);
+  Stages stages;
+  stages.Add(std::make_unique<NameStage>(names));
   std::ostringstream diagnostics;
-  Sweep sweep(addresses, {.jobs = 4, .batchSize = 1}, host, diagnostics, &stage);
+  Sweep sweep(addresses, {.jobs = 4, .batchSize = 1}, host, diagnostics, &stages);
   bool heldWhileAsking = false;
   ASSERT_TRUE(sweep.Run([&](const ResultBook& book) {
     heldWhileAsking |= StateOf(book.Results()[2]) == State::kAlive && !book.Ready(2);

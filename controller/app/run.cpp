@@ -1,0 +1,231 @@
+#include "controller/app/run.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "controller/app/addresses.h"
+#include "controller/app/exit_status.h"
+#include "controller/app/sinks.h"
+#include "controller/base/errors.h"
+#include "controller/base/time_text.h"
+#include "controller/history/watch.h"
+#include "controller/sweep/progress.h"
+#include "controller/sweep/sweep.h"
+#include "controller/system/console.h"
+#include "controller/system/files.h"
+#include "controller/system/limits.h"
+#include "controller/system/privileges.h"
+#include "controller/system/worker_host.h"
+
+namespace hostsweep::controller {
+namespace {
+
+// What every sweep of the run shares.
+struct RunSetup {
+  const Options& options;
+  const std::vector<Address>& addresses;
+  const SweepRun& run;
+  OutputChannel& output;
+  OutputChannel& errors;
+  const SweepMeans& means;
+  const VendorOf& vendorOf;  // the makers' registries, read once for every sweep
+};
+
+// The worker host for the worker the options name, once that worker is known
+// to be runnable and, for a probe sweep, allowed to send echo requests.
+std::unique_ptr<WorkerHost> StartWorkerHost(const Options& options) {
+  const std::string workerPath = options.worker.empty() ? DefaultWorkerPath() : options.worker;
+  CheckWorkerPath(workerPath);
+  if (!options.namesOnly) {
+    CheckEchoRights(workerPath);
+  }
+  return MakeWorkerHost(workerPath);
+}
+
+SweepSettings SettingsFor(const Options& options, std::size_t echoPathCount) {
+  return {.jobs = options.jobs,
+          .batchSize = options.batchSize.value_or(ChooseBatchSize(echoPathCount, options.jobs)),
+          .pause = std::to_string(options.pause),
+          .namesOnly = options.namesOnly,
+          .verbose = options.verbose,
+          .neighbourTable = NeighbourTableSize(),
+          .mostChains = MostChainsAtOnce()};
+}
+
+bool WriteFailed(const OutputChannel& output) {
+  return output.Outcome() == WriteOutcome::kReaderGone || output.Outcome() == WriteOutcome::kFailed;
+}
+
+// A failed write of the results ends the sweep; the reader having gone is
+// no news to the user (a pager quit, `| head`), as for other tools.
+int OutputFailed(const OutputChannel& output) {
+  if (output.Outcome() == WriteOutcome::kFailed) {
+    std::cerr << "hostsweep: cannot write the results: " << output.Problem() << "\n";
+  }
+  return kExitSystem;
+}
+
+// Runs the sweep, handing each round's finished rows to `stream` under the
+// progress line (on a terminal, unless -q); false when it was interrupted or
+// its output could no longer be written.
+bool SweepShowingProgress(const RunSetup& setup, Sweep& sweep, Sinks& sinks) {
+  // The progress line's own terminal controls go around the masking.
+  std::ostream terminal(&setup.errors);
+  std::optional<ProgressLine> progress;
+  if (!setup.options.quiet && IsTerminal(stderr)) {
+    progress.emplace(terminal);
+  }
+  const bool finished = sweep.Run([&](const ResultBook& book) {
+    if (progress) {
+      progress->Clear();
+    }
+    sinks.Stream().WriteReady(book);
+    if (progress) {
+      progress->Update(book.Done(), setup.addresses.size(), book.Found());
+    }
+    // A results file that cannot be written ends the sweep, as standard output does.
+    return setup.output.Outcome() == WriteOutcome::kWritten && !sinks.AnyFileFailed();
+  });
+  if (progress) {
+    progress->Clear();
+  }
+  return finished;
+}
+
+// What the sweep's end means for the exit status, said on standard error.
+int ExitStatusOf(const RunSetup& setup, const Sweep& sweep, Sinks& sinks, bool finished) {
+  if (setup.options.verbose) {
+    const SweepCounts& counts = sweep.Counts();
+    std::cerr << "hostsweep: " << counts.duplicateReports << " duplicate and "
+              << counts.unknownReports << " stray reports ignored, " << counts.overdueBatches
+              << " overdue batches ended\n";
+  }
+  if (const auto* failed = sinks.Close()) {
+    std::cerr << "hostsweep: cannot write the results to " << failed->path << "\n";
+    return kExitSystem;
+  }
+  if (WriteFailed(setup.output)) {
+    return OutputFailed(setup.output);
+  }
+  if (!finished) {
+    std::cerr << "hostsweep: interrupted: " << sweep.Book().Done() << " of "
+              << setup.addresses.size() << " addresses done\n";
+    return kExitInterrupted;
+  }
+  if (sinks.AnyChange()) {
+    return kExitChanged;
+  }
+  return sweep.Book().Found() > 0 ? kExitFound : kExitNoneFound;
+}
+
+int RunSweep(const RunSetup& setup, RowTaker taker) {
+  const Options& options = setup.options;
+  Sinks sinks(options, setup.run);
+  const auto host = StartWorkerHost(options);
+  SweepStages stages(options, setup.addresses, setup.means);
+  Sweep sweep(setup.addresses, SettingsFor(options, stages.EchoPathCount(setup.addresses.size())),
+              *host, std::cerr, stages.ForSweep(), stages.LinkPass());
+  std::ostream results(&setup.output);
+  sinks.Connect(results, taker, setup.vendorOf);
+  const bool finished = SweepShowingProgress(setup, sweep, sinks);
+  sinks.Stream().Finish(sweep.Book(), finished ? SweepEnd::kComplete : SweepEnd::kInterrupted,
+                        stages.Ipv6OnlyRows(sweep.Book(), setup.vendorOf));
+  return ExitStatusOf(setup, sweep, sinks, finished);
+}
+
+std::vector<KnownHost> ReadWatchState(const Options& options) {
+  std::vector<KnownHost> known;
+  if (options.stateFile.empty()) {
+    return known;
+  }
+  if (auto read = ReadState(options.stateFile)) {
+    known = std::move(*read);
+  } else {
+    std::cerr << "hostsweep: --state: " << options.stateFile
+              << " does not exist yet: every host found is new\n";
+  }
+  // Written at once: a file that cannot be is found out before any sweep.
+  ReplaceFileWhole(options.stateFile, StateDocument(known));
+  return known;
+}
+
+// Sweeps every interval until interrupted, printing each change once and
+// keeping what it knows in the state file after every whole sweep.
+int RunWatch(const RunSetup& setup) {
+  const Options& options = setup.options;
+  std::vector<KnownHost> known = ReadWatchState(options);
+  std::ostream lines(&setup.output);
+  for (;;) {
+    SweepRows rows;
+    const int status = RunSweep(setup, {.earlier = nullptr, .watch = &rows});
+    if (status != kExitFound && status != kExitNoneFound) {
+      return status;
+    }
+    const auto now = EpochSeconds(std::chrono::system_clock::now());
+    for (const auto& event : WatchRound(known, rows.Found(), rows.Swept(), now)) {
+      lines << WatchLine(event, setup.vendorOf, options.format == Format::kJson) << '\n'
+            << std::flush;
+    }
+    if (!options.stateFile.empty()) {
+      ReplaceFileWhole(options.stateFile, StateDocument(known));
+    }
+    if (WriteFailed(setup.output)) {
+      return OutputFailed(setup.output);
+    }
+    if (WaitForInterruption(*options.watchInterval)) {
+      std::cerr << "hostsweep: interrupted between sweeps\n";
+      return kExitInterrupted;
+    }
+  }
+}
+
+// The checks the options call for that need the system: refused before
+// anything is read.
+void CheckRights(const Options& options, OpenedMeans& means) {
+  if (!options.worker.empty()) {
+    ForbidGainingRights();
+  }
+  if (options.arpRate > kDefaultArpRate && !MaySetAnyArpRate()) {
+    throw UsageError("--rate above " + std::to_string(kDefaultArpRate) + " needs root");
+  }
+  if (!options.ipv6) {
+    means.ipv6Prober.reset();
+  } else if (!means.ipv6Prober) {
+    throw SystemError(means.whyNoIpv6);
+  }
+}
+
+}  // namespace
+
+int Run(const Options& options, const Invocation& invocation, OutputChannel& output,
+        OutputChannel& errors, OpenedMeans& means) {
+  CheckRights(options, means);
+  const auto addresses = CollectAddresses(options, invocation.inputClosed);
+  std::optional<EarlierSweep> earlier;
+  if (!options.compareFile.empty()) {
+    earlier.emplace(ReadEarlierSweep(options.compareFile));
+  }
+  const SweepRun run{.commandLine = invocation.commandLine,
+                     .start = std::chrono::system_clock::now(),
+                     .addressCount = addresses.size()};
+  const SweepMeans sweepMeans{means.linkSocket.get(), means.whyNoLinkSocket,
+                              means.ipv6Prober.get()};
+  // The makers' registries, read once however many sweeps there are.
+  // HOSTSWEEP_IEEE_DATA points elsewhere, for registries kept apart from the
+  // system's (another distribution's place, a fresher download).
+  const char* registries = std::getenv("HOSTSWEEP_IEEE_DATA");
+  LazyVendorRegistry vendors(registries != nullptr ? registries : VendorRegistryFolder(),
+                             std::cerr);
+  const VendorOf vendorOf = [&vendors](const MacAddress& mac) { return vendors.VendorOf(mac); };
+  const RunSetup setup{options, addresses, run, output, errors, sweepMeans, vendorOf};
+  if (options.watchInterval) {
+    return RunWatch(setup);
+  }
+  return RunSweep(setup, {.earlier = earlier ? &*earlier : nullptr, .watch = nullptr});
+}
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,111 @@
+#include "controller/app/sweep_stages.h"
+
+#include <algorithm>
+#include <chrono>
+#include <iostream>
+#include <thread>
+
+#include "controller/link/link_layer.h"
+#include "controller/system/interfaces.h"
+#include "controller/system/limits.h"
+#include "controller/system/neighbour_table.h"
+
+namespace hostsweep::controller {
+namespace {
+
+// Retries go to an address that has not answered half a second after its
+// request (as arp-scan's first timeout); a last request is given a second
+// more, for a host whose Wi-Fi adapter dozes between beacons.
+constexpr std::chrono::milliseconds kArpRetryAfter{500};
+constexpr std::chrono::milliseconds kArpLastWait{1000};
+
+// The link pass over the addresses on a directly connected network, or
+// nothing (the echo path for all), said with -v.
+std::unique_ptr<ArpPass> PrepareLinkPass(const Options& options,
+                                         const std::vector<Address>& addresses,
+                                         const SweepMeans& means) {
+  if (!options.linkPass) {
+    if (options.verbose && !options.namesOnly) {
+      std::cerr << "hostsweep: --no-arp: every address takes the echo path\n";
+    }
+    return nullptr;
+  }
+  if (means.linkSocket == nullptr) {
+    if (options.verbose) {
+      std::cerr << "hostsweep: " << means.whyNoLinkSocket
+                << "; every address takes the echo path\n";
+    }
+    return nullptr;
+  }
+  auto interfaces = means.linkSocket->Interfaces();
+  const auto plan = PlanLinkPass(addresses, interfaces);
+  if (options.verbose) {
+    for (const auto& line : DescribeLinkPlan(interfaces, plan)) {
+      std::cerr << "hostsweep: " << line << "\n";
+    }
+  }
+  if (std::none_of(plan.begin(), plan.end(), [](const auto& via) { return via.has_value(); })) {
+    return nullptr;
+  }
+  means.linkSocket->Listen();
+  const LinkPassSettings settings{.rate = static_cast<double>(options.arpRate),
+                                  .tries = options.arpTries,
+                                  .retryAfter = kArpRetryAfter,
+                                  .lastWait = kArpLastWait};
+  return std::make_unique<ArpPass>(addresses, std::move(interfaces), plan, *means.linkSocket,
+                                   settings, std::cerr,
+                                   [] { return std::chrono::steady_clock::now(); });
+}
+
+// --ipv6's search on the interfaces that hold a swept network, said with -v.
+std::optional<Ipv6Search> StartIpv6Search(const Options& options,
+                                          const std::vector<Address>& addresses,
+                                          Ipv6Prober* prober) {
+  if (prober == nullptr) {
+    return std::nullopt;
+  }
+  auto interfaces = InterfacesSwept(ReadInterfaceNetworks(), addresses);
+  if (options.verbose) {
+    for (const auto& name : interfaces) {
+      std::cerr << "hostsweep: --ipv6: asking all IPv6 nodes on " << name << "\n";
+    }
+  }
+  return std::optional<Ipv6Search>(std::in_place, *prober, std::move(interfaces), Ipv6Settings{},
+                                   std::cerr);
+}
+
+}  // namespace
+
+SweepStages::SweepStages(const Options& options, const std::vector<Address>& addresses,
+                         const SweepMeans& means)
+    : namesOnly_(options.namesOnly),
+      ipv6Search_(StartIpv6Search(options, addresses, means.ipv6Prober)),
+      linkPass_(PrepareLinkPass(options, addresses, means)) {
+  const auto sweepBegan = std::chrono::steady_clock::now();
+  if (!namesOnly_) {
+    std::this_thread::sleep_for(NeighbourAgeGrain());
+  }
+  stages_.Add(std::make_unique<LinkLayerStage>(
+      ReadNeighbourTable, std::cerr, options.verbose,
+      [this](Address address) { return linkPass_ ? linkPass_->AnswerOf(address) : nullptr; },
+      sweepBegan));
+  if (ipv6Search_) {
+    stages_.Add(std::make_unique<Ipv6Stage>(
+        [this](std::chrono::milliseconds wait) { return ipv6Search_->Neighbours(wait); }));
+  }
+  if (options.extraNames) {
+    network_ = MakeUdpNetwork();
+    stages_.Add(std::make_unique<NameStage>(names_.emplace(*network_, MostNameSockets())));
+  }
+}
+
+std::size_t SweepStages::EchoPathCount(std::size_t addressCount) const {
+  return addressCount - (linkPass_ ? linkPass_->CoveredCount() : 0);
+}
+
+std::vector<HostView> SweepStages::Ipv6OnlyRows(const ResultBook& book, const VendorOf& vendorOf) {
+  return ipv6Search_ ? Ipv6OnlyViews(ipv6Search_->AllNeighbours(), book, vendorOf)
+                     : std::vector<HostView>{};
+}
+
+}  // namespace hostsweep::controller

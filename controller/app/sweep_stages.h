@@ -1,0 +1,58 @@
+// The stages a sweep's results pass through, built from the options in the
+// order each needs the facts of those before it: the link layer (the link
+// pass's answers, else the neighbour table), the device's IPv6 addresses
+// (joined by the link layer's MAC), then the names the controller asks for.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "controller/app/options.h"
+#include "controller/base/stage.h"
+#include "controller/ipv6/ipv6_neighbours.h"
+#include "controller/link/link_pass.h"
+#include "controller/names/name_queries.h"
+#include "controller/system/udp_network.h"
+
+namespace hostsweep::controller {
+
+// What the sweep may send with, opened while the controller still had its
+// capabilities: a packet socket for the link pass (or why there is none) and
+// the IPv6 prober (--ipv6).
+struct SweepMeans {
+  LinkSocket* linkSocket;
+  const std::string& whyNoLinkSocket;
+  Ipv6Prober* ipv6Prober;
+};
+
+class SweepStages {
+ public:
+  // Starts the IPv6 search and readies the link pass; the worker host must
+  // have set the signals first, since the search's thread shares them.
+  SweepStages(const Options& options, const std::vector<Address>& addresses,
+              const SweepMeans& means);
+  SweepStages(const SweepStages&) = delete;
+  SweepStages& operator=(const SweepStages&) = delete;
+
+  // None for a name-only sweep, which sends nothing on the link and has its
+  // names already.
+  [[nodiscard]] Stages* ForSweep() { return namesOnly_ ? nullptr : &stages_; }
+  [[nodiscard]] ArpPass* LinkPass() const { return linkPass_.get(); }
+  // The addresses left to the workers' echo requests.
+  [[nodiscard]] std::size_t EchoPathCount(std::size_t addressCount) const;
+  // A row for each device heard over IPv6 alone (--ipv6), once the search has ended.
+  std::vector<HostView> Ipv6OnlyRows(const ResultBook& book, const VendorOf& vendorOf);
+
+ private:
+  bool namesOnly_;
+  std::optional<Ipv6Search> ipv6Search_;
+  std::unique_ptr<ArpPass> linkPass_;
+  std::unique_ptr<UdpNetwork> network_;
+  std::optional<NameQueries> names_;
+  Stages stages_;
+};
+
+}  // namespace hostsweep::controller
