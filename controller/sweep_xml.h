@@ -1,7 +1,7 @@
 // An earlier sweep's XML document (hostsweep --xml), read as hostile as its
 // JSON lines: no network, no DTD, no entity expanded, sizes bounded by the
-// file read. Only the facts a comparison needs are taken; checking them is
-// the caller's, as for the JSON lines.
+// file read, attributes by the element. Only the facts a comparison needs are
+// taken; checking them is the caller's, as for the JSON lines.
 #pragma once
 
 #include <string>
