@@ -3,6 +3,7 @@
 #include <libxml/xmlreader.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -166,7 +167,7 @@ void CheckMarkup(std::string_view bytes) {
 
 }  // namespace
 
-std::vector<SweepXmlHost> ReadSweepXml(std::string_view bytes) {
+void ReadSweepXml(std::string_view bytes, const std::function<void(SweepXmlHost)>& take) {
   CheckMarkup(bytes);
   const Reader reader(xmlReaderForMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr,
                                          "UTF-8", kParseOptions),
@@ -176,7 +177,6 @@ std::vector<SweepXmlHost> ReadSweepXml(std::string_view bytes) {
   }
   std::string problem;
   xmlTextReaderSetStructuredErrorHandler(reader.get(), KeepFirstError, &problem);
-  std::vector<SweepXmlHost> hosts;
   std::optional<OpenHost> open;
   int read = 0;
   while ((read = xmlTextReaderRead(reader.get())) == 1) {
@@ -196,7 +196,7 @@ std::vector<SweepXmlHost> ReadSweepXml(std::string_view bytes) {
         (type == XML_READER_TYPE_END_ELEMENT || xmlTextReaderIsEmptyElement(reader.get()) == 1);
     if (hostEnds && open) {
       if (auto host = Closed(std::move(*open))) {
-        hosts.push_back(std::move(*host));
+        take(std::move(*host));
       }
       open.reset();
     }
@@ -205,7 +205,6 @@ std::vector<SweepXmlHost> ReadSweepXml(std::string_view bytes) {
     throw EarlierResultsError("not a whole XML document, cut short or corrupt: " +
                               (problem.empty() ? "no detail" : problem));
   }
-  return hosts;
 }
 
 }  // namespace hostsweep::controller

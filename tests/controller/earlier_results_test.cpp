@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -106,13 +107,11 @@ TEST_P(HostileInput, IsAClearErrorNeverAnEmptySweep) {
       << input.what << ": slow";
 }
 
-const std::string kState = StateDocument({{.host = {.address = 0x0A000005U,
-                                                    .name = "nas",
-                                                    .mac = std::nullopt,
-                                                    .macSource = MacSource::kNone},
-                                           .present = true,
-                                           .firstSeen = 1,
-                                           .lastSeen = 2}});
+const KnownHost kKnown{.host = {.address = 0x0A000005U, .name = "nas"},
+                       .present = true,
+                       .firstSeen = 1,
+                       .lastSeen = 2};
+const std::string kState = StateDocument({kKnown});
 
 constexpr std::string_view kXml = R"(<?xml version="1.0"?>
 <!DOCTYPE nmaprun>
@@ -191,6 +190,57 @@ INSTANTIATE_TEST_SUITE_P(
                 "present"},
         Hostile{"a deep nest", true, std::string(100000, '[') + std::string(100000, ']'),
                 "not a whole JSON object"}));
+
+std::string Repeated(std::string_view text, int times) {
+  std::string repeated;
+  while (times-- > 0) {
+    repeated += text;
+  }
+  return repeated;
+}
+
+constexpr std::string_view kNas = kLines.substr(0, kLines.find('\n') + 1);
+constexpr std::string_view kXmlHost =
+    kXml.substr(kXml.find("<host>"), kXml.find("</host>") + 8 - kXml.find("<host>"));
+
+struct Repeats {
+  const char* what;
+  bool state;  // a state file, else an earlier sweep
+  std::string bytes;
+  std::size_t hosts;
+};
+
+class RepeatedHosts : public ::testing::TestWithParam<Repeats> {};
+
+// However often a file names a host, it is one host, called gone once.
+TEST_P(RepeatedHosts, AreOneHostPerAddressAndIdentity) {
+  const auto& input = GetParam();
+  if (input.state) {
+    EXPECT_EQ(ParseState(input.bytes).size(), input.hosts) << input.what;
+    return;
+  }
+  const EarlierSweep sweep = ParseEarlierSweep(input.bytes);
+  EXPECT_EQ(sweep.found.size(), input.hosts) << input.what;
+  EXPECT_EQ(std::set<Address>(sweep.swept.begin(), sweep.swept.end()).size(), sweep.swept.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CannedBytes, RepeatedHosts,
+    ::testing::Values(
+        Repeats{"a line again and again", false, Repeated(kNas, 3), 1},
+        Repeats{"a device renamed", false,
+                std::string(kNas) + Replaced(std::string(kNas), "nas", "nas2"), 1},
+        Repeats{"a device at two addresses", false,
+                std::string(kNas) + Replaced(std::string(kNas), "10.0.0.5", "10.0.0.6"), 2},
+        Repeats{"two names at one address, no device's MAC", false,
+                R"({"address":"10.0.0.7","state":"silent","mac":"02-11-22-33-44-55"}
+{"address":"10.0.0.7","state":"silent","mac":"02-11-22-33-44-55"}
+{"address":"10.0.0.7","state":"silent","name":"b"})",
+                2},
+        Repeats{"an XML host again and again", false,
+                Replaced(std::string(kXml), kXmlHost, Repeated(kXmlHost, 3)), 1},
+        Repeats{"a state's host again and again", true,
+                StateDocument(std::vector<KnownHost>(3, kKnown)), 1}));
 
 // A watch of one address: a host appears, stays, leaves, comes back.
 TEST(WatchRounds, TellEachChangeOnceAndKeepWhenAHostWasFirstSeen) {
