@@ -20,6 +20,8 @@ using Json = nlohmann::json;
 constexpr std::size_t kMostFileBytes = std::size_t{64} << 20U;
 constexpr std::size_t kMostLineBytes = std::size_t{64} * 1024;
 constexpr std::string_view kStateKind = "hostsweep-watch-state";
+// 1970 to the end of 9999: what a watch's clock can have said.
+constexpr std::int64_t kLastSecond = 253'402'300'799;
 
 std::string Text(const Json& object, const char* key) {
   const auto found = object.find(key);
@@ -93,7 +95,11 @@ std::int64_t Seconds(const Json& object, const char* key) {
   if (found == object.end() || !found->is_number_integer()) {
     throw EarlierResultsError(std::string("\"") + key + "\" is missing or not a whole number");
   }
-  return found->get<std::int64_t>();
+  const std::int64_t seconds = found->get<std::int64_t>();
+  if (seconds < 0 || seconds > kLastSecond) {
+    throw EarlierResultsError(std::string("\"") + key + "\" is no time from 1970 to 9999");
+  }
+  return seconds;
 }
 
 KnownHost KnownHostOf(const Json& object) {

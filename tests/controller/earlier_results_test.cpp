@@ -188,6 +188,12 @@ INSTANTIATE_TEST_SUITE_P(
                 Replaced(kState, "\"format\": 1", "\"format\": 4294967297"), "newer hostsweep"},
         Hostile{"a corrupt host", true, Replaced(kState, "\"present\": true", "\"present\": 1"),
                 "present"},
+        Hostile{"a time before 1970", true,
+                Replaced(kState, "\"first_seen\": 1", "\"first_seen\": -9223372036854775808"),
+                "host 1: \"first_seen\" is no time"},
+        Hostile{"a time past 9999", true,
+                Replaced(kState, "\"last_seen\": 2", "\"last_seen\": 253402300800"),
+                "host 1: \"last_seen\" is no time"},
         Hostile{"a deep nest", true, std::string(100000, '[') + std::string(100000, ']'),
                 "not a whole JSON object"}));
 
