@@ -14,7 +14,8 @@ bool IsMaskedCodePoint(std::uint32_t point) {
          point == 0x061C ||                                         // Arabic letter mark
          point == 0x200E || point == 0x200F ||                      // LRM, RLM
          (point >= 0x202A && point <= 0x202E) ||                    // embeddings, overrides
-         (point >= 0x2066 && point <= 0x2069);                      // isolates
+         (point >= 0x2066 && point <= 0x2069) ||                    // isolates
+         point == 0xFEFF;  // a byte-order mark out of place: unseen, yet there
 }
 
 struct Decoded {

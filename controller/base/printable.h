@@ -12,10 +12,10 @@
 namespace hostsweep::controller {
 
 // The one rule for every output: each control character (C0, DEL, C1, whether
-// UTF-8 encoded or a lone byte) and each bidirectional formatting character is
-// replaced by what `replacement` gives for its code point (a lone byte's is
-// its value). Other bytes, valid UTF-8 or not, are kept: names arrive in the
-// system's code page.
+// UTF-8 encoded or a lone byte), each bidirectional formatting character and
+// the byte-order mark (U+FEFF) is replaced by what `replacement` gives for its
+// code point (a lone byte's is its value). Other bytes, valid UTF-8 or not,
+// are kept: names arrive in the system's code page.
 std::string ReplaceControls(std::string_view text,
                             const std::function<std::string(std::uint32_t)>& replacement);
 

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
+#include <set>
+#include <tuple>
+#include <unordered_set>
 #include <utility>
 
 #include "controller/base/errors.h"
@@ -17,6 +20,8 @@ using Json = nlohmann::json;
 constexpr std::size_t kMostFileBytes = std::size_t{64} << 20U;
 constexpr std::size_t kMostLineBytes = std::size_t{64} * 1024;
 constexpr std::string_view kStateKind = "hostsweep-watch-state";
+// 1970 to the end of 9999: what a watch's clock can have said.
+constexpr std::int64_t kLastSecond = 253'402'300'799;
 
 std::string Text(const Json& object, const char* key) {
   const auto found = object.find(key);
@@ -64,8 +69,8 @@ SeenHost HostOf(const Json& object) {
                 TextOrNothing(object, "mac"), MacSourceOf(TextOrNothing(object, "mac_source")));
 }
 
-Json ParseObject(std::string_view text) {
-  Json parsed = Json::parse(text, nullptr, false);
+Json ParseObject(std::string_view text, const Json::parser_callback_t& callback = nullptr) {
+  Json parsed = Json::parse(text, callback, false);
   if (parsed.is_discarded() || !parsed.is_object()) {
     throw EarlierResultsError("not a whole JSON object: cut short or corrupt");
   }
@@ -77,7 +82,11 @@ std::int64_t Seconds(const Json& object, const char* key) {
   if (found == object.end() || !found->is_number_integer()) {
     throw EarlierResultsError(std::string("\"") + key + "\" is missing or not a whole number");
   }
-  return found->get<std::int64_t>();
+  const std::int64_t seconds = found->get<std::int64_t>();
+  if (seconds < 0 || seconds > kLastSecond) {
+    throw EarlierResultsError(std::string("\"") + key + "\" is no time from 1970 to 9999");
+  }
+  return seconds;
 }
 
 KnownHost KnownHostOf(const Json& object) {
@@ -104,10 +113,47 @@ std::string ReadBounded(const std::filesystem::path& path, bool& missing) {
 
 Json OrNull(const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); }
 
+// A file that names a host again says nothing new, but each copy kept would
+// be one more host to call gone. Each is kept once, by its address and
+// identity (the MAC that names a device, else its name), as it is read: what
+// is kept grows with the distinct hosts alone.
+class DistinctHosts {
+ public:
+  bool IsNew(const SeenHost& host) {
+    const bool device = IdentifiesDevice(host);
+    return keys_
+        .emplace(host.address, device ? host.mac : std::nullopt, device ? std::string{} : host.name)
+        .second;
+  }
+
+ private:
+  std::set<std::tuple<Address, std::optional<MacAddress>, std::string>> keys_;
+};
+
+// An earlier sweep as its file is read.
+class SweepReading {
+ public:
+  void Add(const SeenHost& host, bool found) {
+    if (addresses_.insert(host.address).second) {
+      sweep_.swept.push_back(host.address);
+    }
+    if (found && hosts_.IsNew(host)) {
+      sweep_.found.push_back(host);
+    }
+  }
+  [[nodiscard]] bool Empty() const { return sweep_.swept.empty(); }
+  EarlierSweep Done() { return std::move(sweep_); }
+
+ private:
+  EarlierSweep sweep_;
+  std::unordered_set<Address> addresses_;
+  DistinctHosts hosts_;
+};
+
 }  // namespace
 
 EarlierSweep ParseSweepLines(std::string_view bytes) {
-  EarlierSweep sweep;
+  SweepReading sweep;
   std::size_t number = 0;
   while (!bytes.empty()) {
     const std::size_t end = std::min(bytes.find('\n'), bytes.size());
@@ -124,45 +170,37 @@ EarlierSweep ParseSweepLines(std::string_view bytes) {
       }
       const Json object = ParseObject(line);
       const std::string state = Text(object, "state");
-      const SeenHost host = HostOf(object);
-      sweep.swept.push_back(host.address);
-      if (state == "alive" || state == "silent" || state == "named") {
-        sweep.found.push_back(host);
-      }
+      sweep.Add(HostOf(object), state == "alive" || state == "silent" || state == "named");
     } catch (const EarlierResultsError& error) {
       throw EarlierResultsError("line " + std::to_string(number) + ": " + error.what() +
                                 " (hostsweep --json output expected)");
     }
   }
-  if (sweep.swept.empty()) {
+  if (sweep.Empty()) {
     throw EarlierResultsError("empty: no results of hostsweep --json in it");
   }
-  return sweep;
+  return sweep.Done();
 }
 
 EarlierSweep ParseSweepXml(std::string_view bytes) {
-  EarlierSweep sweep;
+  SweepReading sweep;
   try {
-    for (const SweepXmlHost& row : ReadSweepXml(bytes)) {
+    ReadSweepXml(bytes, [&sweep](SweepXmlHost row) {
       // The document does not say where a MAC came from: a link's neighbour
       // entry, or the unit ID a host gave over NetBIOS, which may be another
       // of its adapters. Read as the weaker of the two, it still matches an
       // equal MAC but never calls a host mac-changed on the host's own word.
-      const SeenHost host = HostOf(row.address, row.name, row.mac,
-                                   row.mac.empty() ? MacSource::kNone : MacSource::kNetbios);
-      sweep.swept.push_back(host.address);
-      if (row.found) {
-        sweep.found.push_back(host);
-      }
-    }
+      const MacSource source = row.mac.empty() ? MacSource::kNone : MacSource::kNetbios;
+      sweep.Add(HostOf(row.address, std::move(row.name), row.mac, source), row.found);
+    });
   } catch (const EarlierResultsError& error) {
     throw EarlierResultsError(std::string("XML: ") + error.what() +
                               " (hostsweep --xml output expected)");
   }
-  if (sweep.swept.empty()) {
+  if (sweep.Empty()) {
     throw EarlierResultsError("XML: no IPv4 hosts of hostsweep --xml in it");
   }
-  return sweep;
+  return sweep.Done();
 }
 
 EarlierSweep ParseEarlierSweep(std::string_view bytes) {
@@ -185,7 +223,34 @@ EarlierSweep ReadEarlierSweep(const std::filesystem::path& path) {
 }
 
 std::vector<KnownHost> ParseState(std::string_view bytes) {
-  const Json document = ParseObject(bytes);
+  // Each host is taken as soon as it is parsed and left out of the document,
+  // so that the document never holds them all; a fault in one is told once
+  // the document is known to be a state file.
+  std::vector<KnownHost> known;
+  DistinctHosts distinct;
+  std::size_t number = 0;
+  std::string fault;
+  bool inHosts = false;
+  const Json document = ParseObject(bytes, [&](int depth, Json::parse_event_t event, Json& parsed) {
+    if (depth == 1 && event == Json::parse_event_t::key) {
+      inHosts = parsed == "hosts";
+    }
+    if (depth != 2 || event != Json::parse_event_t::object_end || !inHosts) {
+      return true;
+    }
+    try {
+      ++number;
+      KnownHost host = KnownHostOf(parsed);
+      if (distinct.IsNew(host.host)) {
+        known.push_back(std::move(host));
+      }
+    } catch (const EarlierResultsError& error) {
+      if (fault.empty()) {
+        fault = "host " + std::to_string(number) + ": " + error.what();
+      }
+    }
+    return false;
+  });
   if (TextOrNothing(document, "kind") != kStateKind) {
     throw EarlierResultsError("not a hostsweep watch state file");
   }
@@ -203,12 +268,11 @@ std::vector<KnownHost> ParseState(std::string_view bytes) {
   if (hosts == document.end() || !hosts->is_array()) {
     throw EarlierResultsError("\"hosts\" is missing or not a list");
   }
-  std::vector<KnownHost> known;
-  for (const Json& host : *hosts) {
-    if (!host.is_object()) {
-      throw EarlierResultsError("a host that is not a JSON object");
-    }
-    known.push_back(KnownHostOf(host));
+  if (!hosts->empty()) {
+    throw EarlierResultsError("a host that is not a JSON object");
+  }
+  if (!fault.empty()) {
+    throw EarlierResultsError(fault);
   }
   return known;
 }

@@ -15,7 +15,9 @@
 
 namespace hostsweep::controller {
 
-// Its hosts found (alive, silent or named) and the addresses it covered.
+// Its hosts found (alive, silent or named) and the addresses it covered, each
+// once: a host by its address and identity (its MAC where that names a
+// device, else its name). The watch's state keeps each host once alike.
 struct EarlierSweep {
   std::vector<SeenHost> found;
   std::vector<Address> swept;

@@ -3,6 +3,7 @@
 #include <libxml/xmlreader.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -13,8 +14,11 @@ namespace {
 
 // No network, no DTD loaded, entities left unexpanded (no XML_PARSE_NOENT)
 // and libxml2's own bounds kept (no XML_PARSE_HUGE): a file from elsewhere
-// can neither reach out nor blow up. Its complaints are ours to word.
-constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+// can neither reach out nor blow up. Its complaints are ours to word. It is
+// read as UTF-8 whatever it declares (ours are): CheckMarkup then sees the
+// markup the parser sees.
+constexpr int kParseOptions =
+    XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_IGNORE_ENC;
 
 using Reader = std::unique_ptr<xmlTextReader, decltype(&xmlFreeTextReader)>;
 
@@ -88,38 +92,101 @@ std::optional<SweepXmlHost> Closed(OpenHost open) {
   return std::move(open.host);
 }
 
-// Entity declarations are the way to a bomb or to another file; our own
-// documents declare nothing, so a document that does is not ours.
-void CheckDocumentType(xmlTextReaderPtr reader) {
-  const xmlNode* type = xmlTextReaderCurrentNode(reader);
-  if (type != nullptr && type->children != nullptr) {
-    throw EarlierResultsError("its DOCTYPE declares entities or elements");
+// libxml2 holds each attribute of a start tag against all those before it,
+// and a document type's declarations alike: work that grows with the square
+// of their number, minutes for a megabyte of attributes. So the bytes are
+// looked over first, in one pass, for what our documents never hold: more
+// than a few attributes to an element, or any declaration.
+constexpr std::size_t kMostAttributes = 100;
+
+std::size_t EndOf(std::string_view bytes, std::size_t from, std::string_view terminator) {
+  const std::size_t end = bytes.find(terminator, from);
+  return end == std::string_view::npos ? bytes.size() : end + terminator.size();
+}
+
+// Where the document type declaration at `at` ends. Entity declarations are
+// the way to a bomb or to another file, and our documents declare nothing:
+// an internal subset is refused.
+std::size_t DocumentTypeEnd(std::string_view bytes, std::size_t at) {
+  char quote = 0;  // within a literal so quoted, which may hold '<'
+  for (std::size_t i = at + 1; i < bytes.size(); ++i) {
+    const char c = bytes[i];
+    if (quote != 0) {
+      quote = c == quote ? '\0' : quote;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == '[') {
+      throw EarlierResultsError("its DOCTYPE declares entities or elements");
+    } else if (c == '>') {
+      return i + 1;
+    }
+  }
+  return bytes.size();
+}
+
+// Where the tag at `at` ends, its attributes counted by their '='. No value
+// may hold a '<': the next one ends the tag whatever came before it.
+std::size_t TagEnd(std::string_view bytes, std::size_t at) {
+  std::size_t attributes = 0;
+  char quote = 0;  // within a value so quoted
+  std::size_t i = at + 1;
+  for (; i < bytes.size() && bytes[i] != '<'; ++i) {
+    const char c = bytes[i];
+    if (quote != 0) {
+      quote = c == quote ? '\0' : quote;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == '>') {
+      return i + 1;
+    } else if (c == '=' && ++attributes > kMostAttributes) {
+      const auto line =
+          std::count(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(at), '\n') + 1;
+      throw EarlierResultsError("line " + std::to_string(line) + ": an element with more than " +
+                                std::to_string(kMostAttributes) + " attributes");
+    }
+  }
+  return i;
+}
+
+void CheckMarkup(std::string_view bytes) {
+  for (std::size_t at = bytes.find('<'); at < bytes.size(); at = bytes.find('<', at)) {
+    const std::string_view rest = bytes.substr(at);
+    if (rest.starts_with("<!--")) {
+      at = EndOf(bytes, at + 4, "-->");
+    } else if (rest.starts_with("<?")) {
+      at = EndOf(bytes, at + 2, "?>");
+    } else if (rest.starts_with("<![CDATA[")) {
+      at = EndOf(bytes, at + 9, "]]>");
+    } else if (rest.starts_with("<!DOCTYPE")) {
+      at = DocumentTypeEnd(bytes, at);
+    } else {
+      at = TagEnd(bytes, at);
+    }
   }
 }
 
 }  // namespace
 
-std::vector<SweepXmlHost> ReadSweepXml(std::string_view bytes) {
+void ReadSweepXml(std::string_view bytes, const std::function<void(SweepXmlHost)>& take) {
+  CheckMarkup(bytes);
   const Reader reader(xmlReaderForMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr,
-                                         nullptr, kParseOptions),
+                                         "UTF-8", kParseOptions),
                       &xmlFreeTextReader);
   if (!reader) {
     throw EarlierResultsError("the XML reader could not start");
   }
   std::string problem;
   xmlTextReaderSetStructuredErrorHandler(reader.get(), KeepFirstError, &problem);
-  std::vector<SweepXmlHost> hosts;
   std::optional<OpenHost> open;
   int read = 0;
   while ((read = xmlTextReaderRead(reader.get())) == 1) {
     const int type = xmlTextReaderNodeType(reader.get());
     const int depth = xmlTextReaderDepth(reader.get());
     const std::string element = Text(xmlTextReaderConstLocalName(reader.get()));
-    if (type == XML_READER_TYPE_DOCUMENT_TYPE) {
-      CheckDocumentType(reader.get());
-    } else if (type == XML_READER_TYPE_ELEMENT && depth == 0 && element != "nmaprun") {
+    if (type == XML_READER_TYPE_ELEMENT && depth == 0 && element != "nmaprun") {
       throw EarlierResultsError("its root is <" + element + ">, not <nmaprun>");
-    } else if (type == XML_READER_TYPE_ELEMENT && depth == 1 && element == "host") {
+    }
+    if (type == XML_READER_TYPE_ELEMENT && depth == 1 && element == "host") {
       open.emplace();
     } else if (type == XML_READER_TYPE_ELEMENT && open) {
       TakeElement(reader.get(), element, *open);
@@ -129,7 +196,7 @@ std::vector<SweepXmlHost> ReadSweepXml(std::string_view bytes) {
         (type == XML_READER_TYPE_END_ELEMENT || xmlTextReaderIsEmptyElement(reader.get()) == 1);
     if (hostEnds && open) {
       if (auto host = Closed(std::move(*open))) {
-        hosts.push_back(std::move(*host));
+        take(std::move(*host));
       }
       open.reset();
     }
@@ -138,7 +205,6 @@ std::vector<SweepXmlHost> ReadSweepXml(std::string_view bytes) {
     throw EarlierResultsError("not a whole XML document, cut short or corrupt: " +
                               (problem.empty() ? "no detail" : problem));
   }
-  return hosts;
 }
 
 }  // namespace hostsweep::controller

@@ -1,12 +1,12 @@
 // An earlier sweep's XML document (hostsweep --xml), read as hostile as its
 // JSON lines: no network, no DTD, no entity expanded, sizes bounded by the
-// file read. Only the facts a comparison needs are taken; checking them is
-// the caller's, as for the JSON lines.
+// file read, attributes by the element. Only the facts a comparison needs are
+// taken; checking them is the caller's, as for the JSON lines.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace hostsweep::controller {
 
@@ -18,8 +18,9 @@ struct SweepXmlHost {
   bool found = false;  // up, or named by a name-only sweep
 };
 
+// Hands each host to `take` as it is read, so that nothing holds them all.
 // Throws EarlierResultsError for anything that is not a whole hostsweep XML
 // document. IPv6-only hosts are left out: a comparison is of IPv4 hosts.
-std::vector<SweepXmlHost> ReadSweepXml(std::string_view bytes);
+void ReadSweepXml(std::string_view bytes, const std::function<void(SweepXmlHost)>& take);
 
 }  // namespace hostsweep::controller

@@ -4,7 +4,7 @@
 
 namespace hostsweep::controller {
 
-std::vector<SweepXmlHost> ReadSweepXml(std::string_view /*bytes*/) {
+void ReadSweepXml(std::string_view /*bytes*/, const std::function<void(SweepXmlHost)>& /*take*/) {
   throw EarlierResultsError(
       "reading XML needs the Linux build; give --compare the earlier sweep's --json output");
 }

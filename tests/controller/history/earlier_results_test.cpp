@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -82,12 +84,14 @@ struct Hostile {
   bool state;  // a state file, else JSON lines
   std::string bytes;
   const char* said;
+  bool quick = false;  // guarded against slow refusal
 };
 
 class HostileInput : public ::testing::TestWithParam<Hostile> {};
 
 TEST_P(HostileInput, IsAClearErrorNeverAnEmptySweep) {
   const auto& input = GetParam();
+  const auto start = std::chrono::steady_clock::now();
   try {
     if (input.state) {
       ParseState(input.bytes);
@@ -99,15 +103,15 @@ TEST_P(HostileInput, IsAClearErrorNeverAnEmptySweep) {
     EXPECT_NE(std::string(error.what()).find(input.said), std::string::npos)
         << input.what << ": " << error.what();
   }
+  EXPECT_TRUE(!input.quick || std::chrono::steady_clock::now() - start < std::chrono::seconds(1))
+      << input.what << ": slow";
 }
 
-const std::string kState = StateDocument({{.host = {.address = 0x0A000005U,
-                                                    .name = "nas",
-                                                    .mac = std::nullopt,
-                                                    .macSource = MacSource::kNone},
-                                           .present = true,
-                                           .firstSeen = 1,
-                                           .lastSeen = 2}});
+const KnownHost kKnown{.host = {.address = 0x0A000005U, .name = "nas"},
+                       .present = true,
+                       .firstSeen = 1,
+                       .lastSeen = 2};
+const std::string kState = StateDocument({kKnown});
 
 constexpr std::string_view kXml = R"(<?xml version="1.0"?>
 <!DOCTYPE nmaprun>
@@ -137,6 +141,15 @@ std::string Replaced(std::string text, std::string_view from, std::string_view t
   return text.replace(text.find(from), from.size(), to);
 }
 
+// libxml2 holds each attribute against all before it: 50000 take seconds.
+const std::string kAttributeBomb = [] {
+  std::string host = "<host";
+  for (int i = 0; i < 50'000; ++i) {
+    host += " a" + std::to_string(i) + "=\"\"";
+  }
+  return Replaced(std::string(kXml), "<host>", host + ">");
+}();
+
 INSTANTIATE_TEST_SUITE_P(
     CannedBytes, HostileInput,
     ::testing::Values(
@@ -153,6 +166,7 @@ INSTANTIATE_TEST_SUITE_P(
         Hostile{"an entity bomb", false,
                 Replaced(Replaced(std::string(kXml), "<!DOCTYPE nmaprun>", kBomb), "nas", "&j;"),
                 "entit"},
+        Hostile{"an attribute bomb", false, kAttributeBomb, "more than 100 attributes", true},
         Hostile{"an XML host without an address", false,
                 Replaced(std::string(kXml), R"(<address addr="10.0.0.5" addrtype="ipv4"/>)", ""),
                 "without an address"},
@@ -174,8 +188,65 @@ INSTANTIATE_TEST_SUITE_P(
                 Replaced(kState, "\"format\": 1", "\"format\": 4294967297"), "newer hostsweep"},
         Hostile{"a corrupt host", true, Replaced(kState, "\"present\": true", "\"present\": 1"),
                 "present"},
+        Hostile{"a time before 1970", true,
+                Replaced(kState, "\"first_seen\": 1", "\"first_seen\": -9223372036854775808"),
+                "host 1: \"first_seen\" is no time"},
+        Hostile{"a time past 9999", true,
+                Replaced(kState, "\"last_seen\": 2", "\"last_seen\": 253402300800"),
+                "host 1: \"last_seen\" is no time"},
         Hostile{"a deep nest", true, std::string(100000, '[') + std::string(100000, ']'),
                 "not a whole JSON object"}));
+
+std::string Repeated(std::string_view text, int times) {
+  std::string repeated;
+  while (times-- > 0) {
+    repeated += text;
+  }
+  return repeated;
+}
+
+constexpr std::string_view kNas = kLines.substr(0, kLines.find('\n') + 1);
+constexpr std::string_view kXmlHost =
+    kXml.substr(kXml.find("<host>"), kXml.find("</host>") + 8 - kXml.find("<host>"));
+
+struct Repeats {
+  const char* what;
+  bool state;  // a state file, else an earlier sweep
+  std::string bytes;
+  std::size_t hosts;
+};
+
+class RepeatedHosts : public ::testing::TestWithParam<Repeats> {};
+
+// However often a file names a host, it is one host, called gone once.
+TEST_P(RepeatedHosts, AreOneHostPerAddressAndIdentity) {
+  const auto& input = GetParam();
+  if (input.state) {
+    EXPECT_EQ(ParseState(input.bytes).size(), input.hosts) << input.what;
+    return;
+  }
+  const EarlierSweep sweep = ParseEarlierSweep(input.bytes);
+  EXPECT_EQ(sweep.found.size(), input.hosts) << input.what;
+  EXPECT_EQ(std::set<Address>(sweep.swept.begin(), sweep.swept.end()).size(), sweep.swept.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CannedBytes, RepeatedHosts,
+    ::testing::Values(
+        Repeats{"a line again and again", false, Repeated(kNas, 3), 1},
+        Repeats{"a device renamed", false,
+                std::string(kNas) + Replaced(std::string(kNas), "nas", "nas2"), 1},
+        Repeats{"a device at two addresses", false,
+                std::string(kNas) + Replaced(std::string(kNas), "10.0.0.5", "10.0.0.6"), 2},
+        Repeats{"two names at one address, no device's MAC", false,
+                R"({"address":"10.0.0.7","state":"silent","mac":"02-11-22-33-44-55"}
+{"address":"10.0.0.7","state":"silent","mac":"02-11-22-33-44-55"}
+{"address":"10.0.0.7","state":"silent","name":"b"})",
+                2},
+        Repeats{"an XML host again and again", false,
+                Replaced(std::string(kXml), kXmlHost, Repeated(kXmlHost, 3)), 1},
+        Repeats{"a state's host again and again", true,
+                StateDocument(std::vector<KnownHost>(3, kKnown)), 1}));
 
 // A watch of one address: a host appears, stays, leaves, comes back.
 TEST(WatchRounds, TellEachChangeOnceAndKeepWhenAHostWasFirstSeen) {

@@ -204,6 +204,10 @@ INSTANTIATE_TEST_SUITE_P(
                               "bad target \"this is not an address\""},
                       BadFile{"BinaryBytes", std::string("10.0.0.1\n\x01\xff\xfe\x7f\n", 14),
                               "bad target \"?\xff\xfe?\""},
+                      BadFile{"LaterByteOrderMark",
+                              "10.0.0.1\n\xEF\xBB\xBF"
+                              "10.0.0.2\n",
+                              "bad target \"?10.0.0.2\""},
                       BadFile{"ZeroBytes", std::string("10.0.0.1\n\0\0\0\n", 13),
                               "bad target \"???\""},
                       BadFile{"TooManyAddresses", "10.0.0.0/8\n", "65536"},
