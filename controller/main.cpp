@@ -221,11 +221,7 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
              LazyVendorRegistry& vendors, RowUse use) {
   auto files = OpenResultFiles(options, run);
   const std::string workerPath = options.worker.empty() ? DefaultWorkerPath() : options.worker;
-  CheckWorkerPath(workerPath);
-  if (!options.namesOnly) {
-    CheckEchoRights(workerPath);
-  }
-  const auto host = MakeWorkerHost(workerPath);
+  const auto host = MakeWorkerHost(workerPath, /*sendsEchoes=*/!options.namesOnly);
   // Started once the worker host has set the signals: its thread shares them.
   auto ipv6Search = StartIpv6Search(options, addresses, means.ipv6Prober);
   const auto linkPass =

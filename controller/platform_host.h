@@ -28,12 +28,14 @@ struct ClosedStreams {
 // would go to it, or a write would wait on it for ever. Called first in main.
 ClosedStreams HoldClosedStandardStreams();
 
-// Throws SystemError when the platform refuses what the sweep needs.
-std::unique_ptr<WorkerHost> MakeWorkerHost(const std::string& workerPath);
+// The worker host of one sweep, whose workers run the program at
+// `workerPath`. Throws SystemError naming the problem when that program
+// cannot be run; when, `sendsEchoes`, its workers would not be allowed to send
+// echo requests, with the cause and the ways to fix it; or when the platform
+// refuses what the sweep needs.
+std::unique_ptr<WorkerHost> MakeWorkerHost(const std::string& workerPath, bool sendsEchoes);
 // The worker program beside the running controller.
 std::string DefaultWorkerPath();
-// Throws SystemError naming the problem when `path` cannot be run.
-void CheckWorkerPath(const std::string& path);
 bool IsTerminal(std::FILE* stream);
 // How many columns wide the terminal standard output is; 0 when it cannot tell.
 std::size_t TerminalColumns();
@@ -57,9 +59,6 @@ std::filesystem::path VendorRegistryFolder();
 // How many addresses the system's neighbour (ARP) table holds at most; 0 when
 // the system sets no limit the sweep has to mind.
 std::size_t NeighbourTableSize();
-// Throws SystemError, with the cause and the ways to fix it, when the workers
-// started from `workerPath` would not be allowed to send echo requests.
-void CheckEchoRights(const std::string& workerPath);
 // The packet socket the link pass sends its ARP requests on; nothing, with
 // `whyNot` saying why, where the system refuses one (no CAP_NET_RAW).
 std::unique_ptr<LinkSocket> OpenLinkSocket(std::string& whyNot);

@@ -8,6 +8,7 @@
 #include "common/posix/file_descriptor.h"
 #include "controller/posix/report_receiver.h"
 #include "controller/posix/worker_chains.h"
+#include "controller/posix/worker_file.h"
 #include "controller/worker_host.h"
 
 namespace hostsweep::controller {
@@ -23,7 +24,7 @@ class PlatformWorkerHost : public WorkerHost {
  public:
   // Throws SystemError when the receiver, the signals or the subreaper
   // cannot be set up.
-  explicit PlatformWorkerHost(std::string workerPath);
+  explicit PlatformWorkerHost(WorkerFile worker);
   ~PlatformWorkerHost() override;
   PlatformWorkerHost(const PlatformWorkerHost&) = delete;
   PlatformWorkerHost& operator=(const PlatformWorkerHost&) = delete;

@@ -16,6 +16,7 @@
 #include "common/posix/file_descriptor.h"
 #include "controller/posix/chain_guardian.h"
 #include "controller/posix/poll_set.h"
+#include "controller/posix/worker_file.h"
 #include "controller/worker_host.h"
 
 namespace hostsweep::controller {
@@ -24,8 +25,9 @@ class WorkerChains {
  public:
   using MessageHandler = std::function<void(BatchId, const std::string& line)>;
 
-  // Throws SystemError when the controller cannot become a subreaper.
-  explicit WorkerChains(std::string workerPath);
+  // Every chain runs `worker`. Throws SystemError when the controller cannot
+  // become a subreaper.
+  explicit WorkerChains(WorkerFile worker);
   // Ends every chain still running and reaps it.
   ~WorkerChains();
   WorkerChains(const WorkerChains&) = delete;
@@ -56,7 +58,7 @@ class WorkerChains {
   static void ReadErrors(Chain& chain, const MessageHandler& message, std::size_t most);
   void KillAndReapAll();
 
-  std::string workerPath_;
+  WorkerFile worker_;
   ChainGuardian guardian_;
   std::vector<Chain> chains_;
 };

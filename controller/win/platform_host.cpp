@@ -56,9 +56,21 @@ std::filesystem::path ProgramFolder() {
   }
 }
 
+void CheckWorkerPath(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    throw SystemError("cannot run the worker " + path + ": " + LastError());
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    throw SystemError("cannot run the worker " + path + ": it is a folder");
+  }
+}
+
 }  // namespace
 
-std::unique_ptr<WorkerHost> MakeWorkerHost(const std::string& workerPath) {
+// Every user may send echo requests through icmp.dll: nothing to check for them.
+std::unique_ptr<WorkerHost> MakeWorkerHost(const std::string& workerPath, bool /*sendsEchoes*/) {
+  CheckWorkerPath(workerPath);
   // The results keep the line ends their format gives them (CSV's "\r\n"
   // among them) instead of gaining a "\r" before every "\n".
   ::_setmode(::_fileno(stdout), _O_BINARY);
@@ -70,16 +82,6 @@ std::string DefaultWorkerPath() {
       .string();
 }
 
-void CheckWorkerPath(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    throw SystemError("cannot run the worker " + path + ": " + LastError());
-  }
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    throw SystemError("cannot run the worker " + path + ": it is a folder");
-  }
-}
-
 std::filesystem::path VendorRegistryFolder() {
   try {
     return ProgramFolder() / "ieee-data";
@@ -87,9 +89,6 @@ std::filesystem::path VendorRegistryFolder() {
     return "ieee-data";  // the warning that no registry was found names it
   }
 }
-
-// Every user may send echo requests through icmp.dll.
-void CheckEchoRights(const std::string& /*workerPath*/) {}
 
 // Handles, windows and job objects run out long after -j's most.
 // A standard handle is not a number the next handle opened takes: a closed
