@@ -296,7 +296,7 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
     ReportCounts(sweep.Counts());
   }
   for (auto& file : files) {
-    file->stream.close();
+    file->Close();
   }
   if (const auto* failed = FailedFile(files)) {
     std::cerr << "hostsweep: cannot write the results to " << failed->path << "\n";
