@@ -1,26 +1,41 @@
 #include "controller/app/result_files.h"
 
-#include <cerrno>
-#include <cstring>
+#include <ios>
+#include <string>
+#include <utility>
 
 #include "controller/base/errors.h"
 #include "controller/output/html_output.h"
 #include "controller/output/xml_output.h"
+#include "controller/base/regular_file.h"
 
 namespace hostsweep::controller {
 namespace {
 
 std::unique_ptr<ResultFile> OpenResultFile(const std::string& path) {
-  auto file = std::make_unique<ResultFile>();
-  file->path = path;
-  file->stream.open(path, std::ios::binary | std::ios::trunc);
-  if (!file->stream) {
-    throw UsageError("cannot write " + path + ": " + std::strerror(errno));
+  int fd = -1;
+  std::string problem;
+  switch (OpenForWriting(path, fd, problem)) {
+    case FileWrite::kOpened:
+      return std::make_unique<ResultFile>(path, fd);
+    case FileWrite::kPlantedLink:
+      throw SystemError("will not write " + path + ": " + problem);
+    case FileWrite::kFailed:
+      break;
   }
-  return file;
+  throw UsageError("cannot write " + path + ": " + problem);
 }
 
 }  // namespace
+
+ResultFile::ResultFile(std::string path, int fd)
+    : path(std::move(path)), buffer(fd, std::ios::out | std::ios::binary), stream(&buffer) {}
+
+void ResultFile::Close() {
+  if (buffer.close() == nullptr) {
+    stream.setstate(std::ios::failbit);
+  }
+}
 
 std::vector<std::unique_ptr<ResultFile>> OpenResultFiles(const Options& options,
                                                          const SweepRun& run) {

@@ -3,7 +3,7 @@
 #pragma once
 
 #include <cstddef>
-#include <fstream>
+#include <ext/stdio_filebuf.h>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -17,13 +17,21 @@
 namespace hostsweep::controller {
 
 struct ResultFile {
+  // Takes `fd`, open for writing.
+  ResultFile(std::string path, int fd);
+  // Writes out what is buffered and closes; `stream` fails if that does.
+  void Close();
+
   std::string path;
-  std::ofstream stream;
+  __gnu_cxx::stdio_filebuf<char> buffer;
+  std::ostream stream;
   std::unique_ptr<ResultWriter> writer;
 };
 
 // Opened before anything starts: a file that cannot be created throws
-// UsageError, rather than a sweep whose results would be lost at its end.
+// UsageError, rather than a sweep whose results would be lost at its end;
+// another user's symlink that may not be followed (OpenForWriting) throws
+// SystemError.
 std::vector<std::unique_ptr<ResultFile>> OpenResultFiles(const Options& options,
                                                          const SweepRun& run);
 

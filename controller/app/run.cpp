@@ -39,11 +39,7 @@ struct RunSetup {
 // to be runnable and, for a probe sweep, allowed to send echo requests.
 std::unique_ptr<WorkerHost> StartWorkerHost(const Options& options) {
   const std::string workerPath = options.worker.empty() ? DefaultWorkerPath() : options.worker;
-  CheckWorkerPath(workerPath);
-  if (!options.namesOnly) {
-    CheckEchoRights(workerPath);
-  }
-  return MakeWorkerHost(workerPath);
+  return MakeWorkerHost(workerPath, /*sendsEchoes=*/!options.namesOnly);
 }
 
 SweepSettings SettingsFor(const Options& options, std::size_t echoPathCount) {

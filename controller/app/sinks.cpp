@@ -40,7 +40,7 @@ void Sinks::Connect(std::ostream& results, RowTaker taker, const VendorOf& vendo
 
 const ResultFile* Sinks::Close() {
   for (auto& file : files_) {
-    file->stream.close();
+    file->Close();
   }
   return FailedFile(files_);
 }

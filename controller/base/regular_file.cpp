@@ -43,6 +43,20 @@ class OpenFile {
   int fd_;
 };
 
+#ifdef O_NOFOLLOW
+// The symlink `link` at `path` is in a sticky folder anyone may write to
+// (/tmp) and is neither ours nor the folder owner's: fs.protected_symlinks'
+// rule. Only those two and root can replace a symlink there, so one that
+// passes is still the one checked when it is followed.
+bool IsPlantedLink(const std::filesystem::path& path, const struct stat& link) {
+  const std::filesystem::path folderPath = path.has_parent_path() ? path.parent_path() : ".";
+  struct stat folder {};
+  return stat(folderPath.c_str(), &folder) == 0 && (folder.st_mode & S_ISVTX) != 0 &&
+         (folder.st_mode & S_IWOTH) != 0 && link.st_uid != geteuid() &&
+         link.st_uid != folder.st_uid;
+}
+#endif
+
 }  // namespace
 
 FileRead ReadRegularFile(const std::filesystem::path& path, std::size_t most, std::string& bytes,
@@ -86,6 +100,37 @@ FileRead ReadRegularFile(const std::filesystem::path& path, std::size_t most, st
   }
   bytes.resize(filled);
   return FileRead::kRead;
+}
+
+FileWrite OpenForWriting(const std::filesystem::path& path, int& fd, std::string& problem) {
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_TRUNC | kNotInherited;
+  constexpr int kMode = 0666;  // less the umask
+#ifdef O_NOFOLLOW
+  fd = open(path.c_str(), kFlags | O_NOFOLLOW, kMode);
+  const int cause = errno;
+  // A symlink: ELOOP, or EACCES where the system keeps us from creating over
+  // another user's entry in a sticky folder.
+  struct stat link {};
+  if (fd < 0 && (cause == ELOOP || cause == EACCES) && lstat(path.c_str(), &link) == 0 &&
+      S_ISLNK(link.st_mode)) {
+    if (IsPlantedLink(path, link)) {
+      problem = "it is user " + std::to_string(link.st_uid) +
+                "'s symlink, in a sticky folder anyone may write to: that user chose where it "
+                "leads";
+      return FileWrite::kPlantedLink;
+    }
+    fd = open(path.c_str(), kFlags, kMode);
+  } else {
+    errno = cause;
+  }
+#else
+  fd = open(path.string().c_str(), kFlags, kMode);
+#endif
+  if (fd < 0) {
+    problem = std::strerror(errno);
+    return FileWrite::kFailed;
+  }
+  return FileWrite::kOpened;
 }
 
 }  // namespace hostsweep::controller

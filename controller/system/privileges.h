@@ -1,13 +1,8 @@
 // The rights the controller holds, uses and gives up: one platform half each.
 #pragma once
 
-#include <string>
-
 namespace hostsweep::controller {
 
-// Throws SystemError, with the cause and the ways to fix it, when the workers
-// started from `workerPath` would not be allowed to send echo requests.
-void CheckEchoRights(const std::string& workerPath);
 // Gives up every capability the controller was started with: called once its
 // packet socket is open, before anything else is read or started.
 void DropPrivileges();

@@ -50,11 +50,13 @@ class WorkerHost {
   }
 };
 
-// Throws SystemError when the platform refuses what the sweep needs.
-std::unique_ptr<WorkerHost> MakeWorkerHost(const std::string& workerPath);
+// The worker host of one sweep, whose workers run the program at
+// `workerPath`. Throws SystemError naming the problem when that program
+// cannot be run; when, `sendsEchoes`, its workers would not be allowed to send
+// echo requests, with the cause and the ways to fix it; or when the platform
+// refuses what the sweep needs.
+std::unique_ptr<WorkerHost> MakeWorkerHost(const std::string& workerPath, bool sendsEchoes);
 // The worker program beside the running controller.
 std::string DefaultWorkerPath();
-// Throws SystemError naming the problem when `path` cannot be run.
-void CheckWorkerPath(const std::string& path);
 
 }  // namespace hostsweep::controller

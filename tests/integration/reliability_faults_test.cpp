@@ -282,17 +282,19 @@ class WorkerFileChangedTest : public FaultsInLab, public ::testing::WithParamInt
 
 // An upgrade or a rebuild during a sweep: the program file of a running chain
 // is removed (false) or replaced by another program (true) before its hand-off;
-// the successors still run the worker the chain started with.
-TEST_P(WorkerFileChangedTest, SuccessorsRunTheProgramTheChainStartedWith) {
+// the successors, and the chains started after, still run the worker the
+// sweep started with.
+TEST_P(WorkerFileChangedTest, EveryWorkerRunsTheProgramTheSweepStartedWith) {
   const auto folder = std::filesystem::temp_directory_path() / "hostsweep-changed-worker";
   std::filesystem::create_directories(folder);
   const auto worker = folder / "hostsweep-worker";
   std::filesystem::copy_file(WorkerPath(), worker,
                              std::filesystem::copy_options::overwrite_existing);
-  // Slot 1 is dead (two echo time-outs); by the time slot 2 answers, the file has changed.
-  ChildProcess sweep(
-      ControllerCommand({"--no-arp", "--csv", "-v", "--batch", "3", "-j", "1", "--worker",
-                         worker.string(), "10.213.0.2", "10.213.0.12", "10.213.0.13"}));
+  // Slot 1 is dead (two echo time-outs); by the time slot 2 answers, the file
+  // has changed. The second chain starts once the first has ended.
+  ChildProcess sweep(ControllerCommand({"--no-arp", "--csv", "-v", "--batch", "3", "-j", "1",
+                                        "--worker", worker.string(), "10.213.0.2", "10.213.0.12",
+                                        "10.213.0.13", "10.213.0.10-11"}));
   ASSERT_TRUE(AwaitProcesses(worker.string(), 1));
   std::filesystem::remove(worker);
   if (GetParam()) {
@@ -301,7 +303,8 @@ TEST_P(WorkerFileChangedTest, SuccessorsRunTheProgramTheChainStartedWith) {
   const auto run = sweep.Finish();
   std::filesystem::remove_all(folder);
   EXPECT_EQ(run.exitStatus, kExitFound) << run.standardError;
-  EXPECT_THAT(States(run), ElementsAre("dead", "alive", "alive")) << run.standardError;
+  EXPECT_THAT(States(run), ElementsAre("dead", "alive", "alive", "alive", "alive"))
+      << run.standardError;
 }
 
 INSTANTIATE_TEST_SUITE_P(RemovedOrReplaced, WorkerFileChangedTest, ::testing::Bool());

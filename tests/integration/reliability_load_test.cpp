@@ -49,7 +49,7 @@ TEST(ReliabilityLoad, SlashTwentyGivesEachAddressOneResultAndLeavesNothingOpenOr
   ASSERT_EQ(addresses.size(), 4094U);
   const std::size_t descriptorsAtStart = OpenDescriptors();
   {
-    const auto host = controller::MakeWorkerHost(WorkerPath());
+    const auto host = controller::MakeWorkerHost(WorkerPath(), /*sendsEchoes=*/true);
     const std::size_t descriptorsOfIdleHost = OpenDescriptors();
     const controller::SweepSettings defaults{
         .jobs = controller::kDefaultJobs,

@@ -21,7 +21,7 @@ namespace {
 constexpr std::size_t kChildStack = std::size_t{64} * 1024;
 
 struct Start {
-  const char* program;
+  int program;
   char* const* argv;
   int errors;
   int guardian;
@@ -54,19 +54,25 @@ __attribute__((no_sanitize("address", "undefined"))) int Child(void* argument) {
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
-  execve(start->program, start->argv, environ);
+  fexecve(start->program, start->argv, environ);
+  // A script's interpreter opens it by /dev/fd/N, which a descriptor closed on
+  // exec no longer names: the system refuses it so (ENOENT), and a script
+  // alone keeps the descriptor (in the child's own table).
+  if (errno == ENOENT && fcntl(start->program, F_SETFD, 0) == 0) {
+    fexecve(start->program, start->argv, environ);
+  }
   start->error = errno;
   _exit(127);
 }
 
 }  // namespace
 
-SpawnOutcome SpawnGuarded(const std::string& program, const std::string& argument, int errors,
-                          int guardian) {
-  std::string programCopy = program;
+SpawnOutcome SpawnGuarded(int program, const std::string& name, const std::string& argument,
+                          int errors, int guardian) {
+  std::string nameCopy = name;
   std::string argumentCopy = argument;
-  std::array<char*, 3> argv{programCopy.data(), argumentCopy.data(), nullptr};
-  Start start{programCopy.c_str(), argv.data(), errors, guardian, 0};
+  std::array<char*, 3> argv{nameCopy.data(), argumentCopy.data(), nullptr};
+  Start start{program, argv.data(), errors, guardian, 0};
   const auto stack = std::make_unique<char[]>(kChildStack);  // NOLINT(*-avoid-c-arrays)
   // No signal handler may run in the child while it shares our memory.
   sigset_t all;

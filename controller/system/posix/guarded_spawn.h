@@ -16,12 +16,13 @@ struct SpawnOutcome {
   int error;  // an errno value: the process or the program could not be started
 };
 
-// `program` with `argument` as its one argument and the controller's
-// environment; standard input and output on /dev/null, standard error on
-// `errors`; no signal blocked and the default action for those the
-// controller handles or ignores. `guardian` is where the guardian reads the
-// groups it is to guard (ChainGuardian::Commands).
-SpawnOutcome SpawnGuarded(const std::string& program, const std::string& argument, int errors,
-                          int guardian);
+// The program file open at descriptor `program`, named `name` (its argv[0]),
+// with `argument` as its one argument and the controller's environment;
+// standard input and output on /dev/null, standard error on `errors`; no
+// signal blocked and the default action for those the controller handles or
+// ignores. `guardian` is where the guardian reads the groups it is to guard
+// (ChainGuardian::Commands).
+SpawnOutcome SpawnGuarded(int program, const std::string& name, const std::string& argument,
+                          int errors, int guardian);
 
 }  // namespace hostsweep::controller

@@ -50,8 +50,8 @@ sigset_t InterruptSignals() {
   return signals;
 }
 
-PlatformWorkerHost::PlatformWorkerHost(std::string workerPath)
-    : signals_(OpenSignals()), chains_(std::move(workerPath)) {}
+PlatformWorkerHost::PlatformWorkerHost(WorkerFile worker)
+    : signals_(OpenSignals()), chains_(std::move(worker)) {}
 
 PlatformWorkerHost::~PlatformWorkerHost() = default;
 

@@ -9,6 +9,7 @@
 #include "controller/system/posix/report_receiver.h"
 #include "controller/system/posix/worker_chains.h"
 #include "controller/system/worker_host.h"
+#include "controller/system/posix/worker_file.h"
 
 namespace hostsweep::controller {
 
@@ -23,7 +24,7 @@ class PlatformWorkerHost : public WorkerHost {
  public:
   // Throws SystemError when the receiver, the signals or the subreaper
   // cannot be set up.
-  explicit PlatformWorkerHost(std::string workerPath);
+  explicit PlatformWorkerHost(WorkerFile worker);
   ~PlatformWorkerHost() override;
   PlatformWorkerHost(const PlatformWorkerHost&) = delete;
   PlatformWorkerHost& operator=(const PlatformWorkerHost&) = delete;

@@ -20,6 +20,7 @@
 #include <string>
 
 #include "controller/base/errors.h"
+#include "controller/system/posix/worker_file.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -38,17 +39,17 @@ bool EchoSocketOpens(int type) {
 // before this); a file system mounted nosuid ignores it, and so does a
 // controller started with no_new_privs (which its workers inherit), as a
 // service manager may start it.
-bool WorkerFileMayUseRawSockets(const std::string& path) {
+bool WorkerFileMayUseRawSockets(const WorkerFile& worker) {
   if (prctl(PR_GET_NO_NEW_PRIVS, 0, 0, 0, 0) == 1) {
     return false;
   }
   struct statvfs fileSystem {};
-  if (statvfs(path.c_str(), &fileSystem) == 0 && (fileSystem.f_flag & ST_NOSUID) != 0) {
+  if (fstatvfs(worker.Descriptor(), &fileSystem) == 0 && (fileSystem.f_flag & ST_NOSUID) != 0) {
     return false;
   }
   vfs_ns_cap_data capabilities{};  // the longest form; every form starts alike
-  const ssize_t size =
-      getxattr(path.c_str(), "security.capability", &capabilities, sizeof capabilities);
+  const ssize_t size = getxattr(worker.OpenedPath().c_str(), "security.capability", &capabilities,
+                                sizeof capabilities);
   if (size < static_cast<ssize_t>(XATTR_CAPS_SZ_1)) {
     return false;
   }
@@ -67,7 +68,7 @@ std::string PingGroupRange() {
 
 }  // namespace
 
-void CheckEchoRights(const std::string& workerPath) {
+void CheckEchoRights(const WorkerFile& worker) {
   // The worker tries an ICMP datagram socket first, allowed to the groups in
   // net.ipv4.ping_group_range; it runs with the controller's groups.
   if (EchoSocketOpens(SOCK_DGRAM)) {
@@ -78,7 +79,7 @@ void CheckEchoRights(const std::string& workerPath) {
   if (geteuid() == 0 && prctl(PR_CAPBSET_READ, CAP_NET_RAW) == 1) {
     return;
   }
-  if (WorkerFileMayUseRawSockets(workerPath)) {
+  if (WorkerFileMayUseRawSockets(worker)) {
     return;
   }
   throw SystemError(
@@ -86,7 +87,7 @@ void CheckEchoRights(const std::string& workerPath) {
       std::to_string(getegid()) + " is outside net.ipv4.ping_group_range (" + PingGroupRange() +
       ") and raw sockets need root or CAP_NET_RAW. Run hostsweep as root, or give the worker "
       "the right (setcap cap_net_raw+ep " +
-      workerPath +
+      worker.Path() +
       "), or let the group send echo requests (sysctl -w net.ipv4.ping_group_range=\"0 "
       "2147483647\"); --names-only sends none");
 }

@@ -60,7 +60,7 @@ void ReapAvailable() {
 
 }  // namespace
 
-WorkerChains::WorkerChains(std::string workerPath) : workerPath_(std::move(workerPath)) {
+WorkerChains::WorkerChains(WorkerFile worker) : worker_(std::move(worker)) {
   if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) {
     throw SystemError("cannot adopt the workers' successors: " + SystemText(errno));
   }
@@ -78,12 +78,13 @@ void WorkerChains::Start(BatchId batch, const std::string& requestLine) {
   const FileDescriptor writeEnd(pipe[1]);
   fcntl(readEnd.Get(), F_SETFL, O_NONBLOCK);
   // No shell: the request line is the worker's one argument, whatever it holds.
-  const auto started = SpawnGuarded(workerPath_, requestLine, writeEnd.Get(), guardian_.Commands());
+  const auto started = SpawnGuarded(worker_.Descriptor(), worker_.Path(), requestLine,
+                                    writeEnd.Get(), guardian_.Commands());
   if (started.error != 0) {
     if (started.pid > 0) {
       guardian_.Forget(started.pid);  // it told the guardian, then could not run the worker
     }
-    RefuseStart("cannot start the worker " + workerPath_, started.error);
+    RefuseStart("cannot start the worker " + worker_.Path(), started.error);
   }
   const pid_t worker = started.pid;
   chains_.push_back({batch, worker, std::move(readEnd), {}});

@@ -17,6 +17,7 @@
 #include "controller/system/posix/chain_guardian.h"
 #include "controller/system/posix/poll_set.h"
 #include "controller/system/worker_host.h"
+#include "controller/system/posix/worker_file.h"
 
 namespace hostsweep::controller {
 
@@ -24,8 +25,9 @@ class WorkerChains {
  public:
   using MessageHandler = std::function<void(BatchId, const std::string& line)>;
 
-  // Throws SystemError when the controller cannot become a subreaper.
-  explicit WorkerChains(std::string workerPath);
+  // Every chain runs `worker`. Throws SystemError when the controller cannot
+  // become a subreaper.
+  explicit WorkerChains(WorkerFile worker);
   // Ends every chain still running and reaps it.
   ~WorkerChains();
   WorkerChains(const WorkerChains&) = delete;
@@ -56,7 +58,7 @@ class WorkerChains {
   static void ReadErrors(Chain& chain, const MessageHandler& message, std::size_t most);
   void KillAndReapAll();
 
-  std::string workerPath_;
+  WorkerFile worker_;
   ChainGuardian guardian_;
   std::vector<Chain> chains_;
 };

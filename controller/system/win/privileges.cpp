@@ -2,9 +2,6 @@
 
 namespace hostsweep::controller {
 
-// Every user may send echo requests through icmp.dll.
-void CheckEchoRights(const std::string& /*workerPath*/) {}
-
 // A Windows program has no capabilities to give up, and starting another
 // program grants it nothing the user does not have.
 void DropPrivileges() {}

@@ -34,9 +34,21 @@ std::string FullPath(const std::string& path) {
   }
 }
 
+void CheckWorkerPath(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    throw SystemError("cannot run the worker " + path + ": " + LastError());
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    throw SystemError("cannot run the worker " + path + ": it is a folder");
+  }
+}
+
 }  // namespace
 
-std::unique_ptr<WorkerHost> MakeWorkerHost(const std::string& workerPath) {
+// Every user may send echo requests through icmp.dll: nothing to check for them.
+std::unique_ptr<WorkerHost> MakeWorkerHost(const std::string& workerPath, bool /*sendsEchoes*/) {
+  CheckWorkerPath(workerPath);
   // The results keep the line ends their format gives them (CSV's "\r\n"
   // among them) instead of gaining a "\r" before every "\n".
   ::_setmode(::_fileno(stdout), _O_BINARY);
@@ -48,14 +60,6 @@ std::string DefaultWorkerPath() {
       .string();
 }
 
-void CheckWorkerPath(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    throw SystemError("cannot run the worker " + path + ": " + LastError());
-  }
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    throw SystemError("cannot run the worker " + path + ": it is a folder");
-  }
 }
 
 }  // namespace hostsweep::controller
