@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "controller/enrichment.h"
+#include "controller/link_pass.h"
 #include "controller/mac_address.h"
 #include "controller/results.h"
 #include "controller/targets.h"
@@ -41,32 +42,36 @@ std::chrono::milliseconds NeighbourAgeGrain();
 LinkFacts LinkFactsOf(const NeighbourEntry* entry, std::chrono::milliseconds sweepAge);
 
 // The first stage of a probed result: files every probed address's link facts,
-// then hands the results on to `next`.
+// then hands the results on to `next`. A result the link pass answered waits
+// for the pass to end, to learn whether its MAC answered for more addresses
+// than a host holds.
 class LinkLayerEnrichment : public Enrichment {
  public:
   using TableReader = std::function<std::vector<NeighbourEntry>()>;
-  // The MAC that answered the link pass for an address, if any: that answer
-  // is its link facts, and the neighbour table is not read for it.
-  using ArpAnswers = std::function<const MacAddress*(Address)>;
   using Clock = std::chrono::steady_clock;
+  // `linkPass`, if any: the MAC that answered it for an address is that
+  // address's link facts, and the neighbour table is not read for it.
   // `sweepBegan`: what the system heard from a host since then is what this
   // sweep saw (the entries checked again as it began included).
   LinkLayerEnrichment(TableReader readTable, std::ostream& diagnostics, bool verbose,
-                      Enrichment* next = nullptr, ArpAnswers arpAnswers = {},
+                      Enrichment* next = nullptr, const ArpPass* linkPass = nullptr,
                       Clock::time_point sweepBegan = Clock::now());
 
  private:
   void Enrich(ResultBook& book, const std::vector<std::size_t>& finished) override;
+  [[nodiscard]] bool Busy() const override { return !awaitingPassEnd_.empty(); }
+  void Poll(ResultBook& book, std::chrono::milliseconds timeout) override;
   std::vector<NeighbourEntry> ReadTable();
 
   [[nodiscard]] const MacAddress* ArpAnswerOf(Address address) const;
 
   TableReader readTable_;
-  ArpAnswers arpAnswers_;
+  const ArpPass* linkPass_;
   std::ostream& diagnostics_;
   bool verbose_;
   bool tableFailed_ = false;
   Clock::time_point sweepBegan_;
+  std::vector<std::size_t> awaitingPassEnd_;
 };
 
 }  // namespace hostsweep::controller

@@ -250,10 +250,8 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
   Enrichment* afterLinkLayer = ipv6Stage   ? static_cast<Enrichment*>(&*ipv6Stage)
                                : nameStage ? &*nameStage
                                            : nullptr;
-  LinkLayerEnrichment linkLayer(
-      ReadNeighbourTable, std::cerr, options.verbose, afterLinkLayer,
-      [&linkPass](Address address) { return linkPass ? linkPass->AnswerOf(address) : nullptr; },
-      sweepBegan);
+  LinkLayerEnrichment linkLayer(ReadNeighbourTable, std::cerr, options.verbose, afterLinkLayer,
+                                linkPass.get(), sweepBegan);
   // A name-only sweep sends nothing on the link and has its names already.
   Sweep sweep(addresses, settings, *host, std::cerr, options.namesOnly ? nullptr : &linkLayer,
               linkPass.get());
