@@ -292,8 +292,9 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
     progress->Clear();
   }
   stream.Finish(sweep.Book(), finished ? SweepEnd::kComplete : SweepEnd::kInterrupted,
-                ipv6Search ? Ipv6OnlyViews(ipv6Search->AllNeighbours(), sweep.Book(), vendorOf)
-                           : std::vector<HostView>{});
+                ipv6Search
+                    ? Ipv6OnlyViews(ipv6Search->AllNeighbours(), sweep.Book(), vendorOf, std::cerr)
+                    : std::vector<HostView>{});
   if (options.verbose) {
     ReportCounts(sweep.Counts());
   }
