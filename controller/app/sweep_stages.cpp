@@ -85,10 +85,8 @@ SweepStages::SweepStages(const Options& options, const std::vector<Address>& add
   if (!namesOnly_) {
     std::this_thread::sleep_for(NeighbourAgeGrain());
   }
-  stages_.Add(std::make_unique<LinkLayerStage>(
-      ReadNeighbourTable, std::cerr, options.verbose,
-      [this](Address address) { return linkPass_ ? linkPass_->AnswerOf(address) : nullptr; },
-      sweepBegan));
+  stages_.Add(std::make_unique<LinkLayerStage>(ReadNeighbourTable, std::cerr, options.verbose,
+                                               linkPass_.get(), sweepBegan));
   if (ipv6Search_) {
     stages_.Add(std::make_unique<Ipv6Stage>(
         [this](std::chrono::milliseconds wait) { return ipv6Search_->Neighbours(wait); }));
@@ -104,7 +102,7 @@ std::size_t SweepStages::EchoPathCount(std::size_t addressCount) const {
 }
 
 std::vector<HostView> SweepStages::Ipv6OnlyRows(const ResultBook& book, const VendorOf& vendorOf) {
-  return ipv6Search_ ? Ipv6OnlyViews(ipv6Search_->AllNeighbours(), book, vendorOf)
+  return ipv6Search_ ? Ipv6OnlyViews(ipv6Search_->AllNeighbours(), book, vendorOf, std::cerr)
                      : std::vector<HostView>{};
 }
 

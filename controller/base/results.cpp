@@ -128,14 +128,14 @@ HostView ViewOf(const HostResult& result, const VendorOf& vendorOf) {
   if (result.ipv6) {
     view.ipv6 = result.ipv6->addresses;
   }
+  view.macSharedBy = result.macSharedBy;
   if (view.mac && vendorOf) {
     view.vendor = vendorOf(*view.mac);
   }
   return view;
 }
 
-ResultBook::ResultBook(const std::vector<Address>& addresses)
-    : awaitingNames_(addresses.size(), false), awaitingIpv6_(addresses.size(), false) {
+ResultBook::ResultBook(const std::vector<Address>& addresses) : awaiting_(addresses.size(), 0) {
   results_.reserve(addresses.size());
   for (const Address address : addresses) {
     results_.push_back({.address = address});
@@ -185,7 +185,7 @@ void ResultBook::FileLink(std::size_t position, const LinkFacts& facts) {
 
 void ResultBook::FileIpv6(std::size_t position, const Ipv6Facts& facts) {
   auto& slot = results_.at(position).ipv6;
-  awaitingIpv6_[position] = false;
+  awaiting_[position] &= ~kAwaitIpv6;
   if (!slot) {
     slot = facts;
   }
@@ -193,10 +193,15 @@ void ResultBook::FileIpv6(std::size_t position, const Ipv6Facts& facts) {
 
 void ResultBook::FileNames(std::size_t position, const ExtraNames& names) {
   auto& slot = results_.at(position).names;
-  awaitingNames_[position] = false;
+  awaiting_[position] &= ~kAwaitNames;
   if (!slot) {
     slot = names;
   }
+}
+
+void ResultBook::FileMacSharing(std::size_t position, std::optional<std::size_t> sharedBy) {
+  awaiting_.at(position) &= ~kAwaitMacSharing;
+  results_[position].macSharedBy = sharedBy;
 }
 
 Filing ResultBook::File(std::size_t position, ProbeFacts probe) {

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -122,12 +123,22 @@ struct Ipv6Facts {
   std::vector<std::string> addresses{};
 };
 
+// A host holds one address per network, a few more with aliases (a
+// router's second address, a server's virtual hosts). A MAC that answers for
+// more is a proxy-ARP router, a machine holding a whole range, or a liar
+// answering whatever it is asked: nothing on the wire tells them apart, so
+// such a MAC is pointed out, not believed less.
+inline constexpr std::size_t kMostAddressesPerHost = 8;
+
 // Everything known of one address, each part filed once by the stage that
 // found it; what is shown is worked out from these (ViewOf).
 struct HostResult {
   Address address = 0;
   ProbeFacts probe{};
   std::optional<LinkFacts> link{};
+  // Once the link pass is over, for an address it heard: how many of the
+  // swept addresses its MAC answered for, when more than kMostAddressesPerHost.
+  std::optional<std::size_t> macSharedBy{};
   std::optional<ExtraNames> names{};
   std::optional<Ipv6Facts> ipv6{};
 };
@@ -171,6 +182,10 @@ struct HostView {
   std::vector<std::string> ipv6{};  // the device's IPv6 addresses (--ipv6)
   // A device heard over IPv6 alone: its row's address is ipv6.front().
   bool ipv6Only = false;
+  // How many addresses the shown MAC answered for, when more than a host
+  // holds: the swept addresses it answered ARP for, or a device heard over
+  // IPv6 alone, its IPv6 addresses.
+  std::optional<std::size_t> macSharedBy{};
   std::optional<RowChange> change{};  // only when compared with an earlier sweep
 };
 
@@ -201,17 +216,21 @@ class ResultBook {
   // The link layer's facts for a probed address; only the first filing counts.
   void FileLink(std::size_t position, const LinkFacts& facts);
   // A filed result that waits for names from elsewhere is not ready yet.
-  void AwaitNames(std::size_t position) { awaitingNames_.at(position) = true; }
+  void AwaitNames(std::size_t position) { awaiting_.at(position) |= kAwaitNames; }
   // The names the controller's own questions found; the result is ready then.
   void FileNames(std::size_t position, const ExtraNames& names);
   // A filed result whose device's IPv6 addresses are still being sought.
-  void AwaitIpv6(std::size_t position) { awaitingIpv6_.at(position) = true; }
+  void AwaitIpv6(std::size_t position) { awaiting_.at(position) |= kAwaitIpv6; }
   // The device's IPv6 addresses; only the first filing counts. Ready then.
   void FileIpv6(std::size_t position, const Ipv6Facts& facts);
+  // A result answered over ARP, waiting for the link pass to end.
+  void AwaitMacSharing(std::size_t position) { awaiting_.at(position) |= kAwaitMacSharing; }
+  // How many addresses its ARP answer's MAC answered for, if more than a host
+  // holds (nothing otherwise). Ready then.
+  void FileMacSharing(std::size_t position, std::optional<std::size_t> sharedBy);
   // Filed, and waiting for nothing more.
   [[nodiscard]] bool Ready(std::size_t position) const {
-    return results_[position].probe.state != State::kPending && !awaitingNames_[position] &&
-           !awaitingIpv6_[position];
+    return results_[position].probe.state != State::kPending && awaiting_[position] == 0;
   }
 
   [[nodiscard]] const std::vector<HostResult>& Results() const { return results_; }
@@ -223,10 +242,14 @@ class ResultBook {
  private:
   Filing File(std::size_t position, ProbeFacts probe);
 
+  // What a filed result still waits for, one bit each.
+  static constexpr std::uint8_t kAwaitNames = 1;
+  static constexpr std::uint8_t kAwaitIpv6 = 2;
+  static constexpr std::uint8_t kAwaitMacSharing = 4;
+
   std::vector<HostResult> results_;
   std::vector<std::size_t> finished_;
-  std::vector<bool> awaitingNames_;
-  std::vector<bool> awaitingIpv6_;
+  std::vector<std::uint8_t> awaiting_;
   std::size_t done_ = 0;
 };
 

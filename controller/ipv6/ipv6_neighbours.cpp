@@ -84,7 +84,8 @@ std::vector<std::string> AddressesOf(const MacAddress& mac,
 }
 
 std::vector<HostView> Ipv6OnlyViews(const std::vector<Ipv6Neighbour>& neighbours,
-                                    const ResultBook& book, const VendorOf& vendorOf) {
+                                    const ResultBook& book, const VendorOf& vendorOf,
+                                    std::ostream& diagnostics) {
   std::set<MacAddress> seenOverIpv4;
   for (const auto& result : book.Results()) {
     if (result.link && result.link->mac) {
@@ -107,6 +108,17 @@ std::vector<HostView> Ipv6OnlyViews(const std::vector<Ipv6Neighbour>& neighbours
                   .ipv6Only = true};
     if (vendorOf) {
       view.vendor = vendorOf(mac);
+    }
+    // A node answers each request to all nodes from one address, so a device
+    // shows one per source address of ours (usually a link-local and a global
+    // one): many more under one MAC were answered for it by another, or sent
+    // by someone whose neighbour messages claimed them.
+    if (view.ipv6.size() > kMostAddressesPerHost) {
+      view.macSharedBy = view.ipv6.size();
+      diagnostics << "hostsweep: warning: " << FormatMac(mac) << " answered IPv6 for "
+                  << view.ipv6.size()
+                  << " addresses: a proxy, one host holding them all and spoofed neighbour "
+                     "messages look alike\n";
     }
     views.push_back(std::move(view));
   }

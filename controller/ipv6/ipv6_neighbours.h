@@ -47,9 +47,11 @@ std::vector<std::string> AddressesOf(const MacAddress& mac,
                                      const std::vector<Ipv6Neighbour>& neighbours);
 
 // A row for each device that answered over IPv6 but holds none of the swept
-// IPv4 addresses (no row's link MAC is its MAC), in MAC order.
+// IPv4 addresses (no row's link MAC is its MAC), in MAC order. A device with
+// more addresses than a host holds is warned about.
 std::vector<HostView> Ipv6OnlyViews(const std::vector<Ipv6Neighbour>& neighbours,
-                                    const ResultBook& book, const VendorOf& vendorOf);
+                                    const ResultBook& book, const VendorOf& vendorOf,
+                                    std::ostream& diagnostics);
 
 // Files each probed address's IPv6 addresses, joined by the MAC its link
 // facts give; the link layer's stage must come before it. Until the search

@@ -95,7 +95,8 @@ std::optional<ArpMessage> DecodeArpFrame(std::span<const std::uint8_t> frame) {
     return std::nullopt;
   }
   Reader in(frame);
-  in.Skip(std::size_t{2} * kMacBytes);  // the destination and source MACs
+  in.Skip(kMacBytes);  // the destination
+  const MacAddress source = in.Mac();
   if (in.U16() != kEtherTypeArp || in.U16() != kHardwareEthernet || in.U16() != kProtocolIpv4 ||
       in.Byte() != kMacBytes || in.Byte() != kIpv4Bytes) {
     return std::nullopt;
@@ -111,6 +112,11 @@ std::optional<ArpMessage> DecodeArpFrame(std::span<const std::uint8_t> frame) {
   message.senderAddress = in.U32();
   message.targetMac = in.Mac();
   message.targetAddress = in.U32();
+  // A host's own frames come from the MAC they name. One that names another
+  // speaks for a machine that did not send it: a forged or relayed answer.
+  if (message.senderMac != source) {
+    return std::nullopt;
+  }
   return message;
 }
 

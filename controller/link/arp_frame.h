@@ -37,7 +37,8 @@ std::vector<std::uint8_t> EncodeArpRequest(const MacAddress& ourMac, Address our
                                            Address target);
 
 // An Ethernet frame holding an IPv4-over-Ethernet ARP message; nothing for any
-// other frame, a short one, or one whose sizes and types say otherwise.
+// other frame, a short one, one whose sizes and types say otherwise, or one
+// whose Ethernet source is not the sender MAC it names.
 std::optional<ArpMessage> DecodeArpFrame(std::span<const std::uint8_t> frame);
 
 // Whether `message` answers a request of ours for `asked`: a reply, from that

@@ -23,9 +23,9 @@ LinkFacts LinkFactsOf(const NeighbourEntry* entry, std::chrono::milliseconds swe
 }
 
 LinkLayerStage::LinkLayerStage(TableReader readTable, std::ostream& diagnostics, bool verbose,
-                               ArpAnswers arpAnswers, Clock::time_point sweepBegan)
+                               const ArpPass* linkPass, Clock::time_point sweepBegan)
     : readTable_(std::move(readTable)),
-      arpAnswers_(std::move(arpAnswers)),
+      linkPass_(linkPass),
       diagnostics_(diagnostics),
       verbose_(verbose),
       sweepBegan_(sweepBegan) {}
@@ -59,6 +59,8 @@ void LinkLayerStage::Enrich(ResultBook& book, const std::vector<std::size_t>& fi
     LinkFacts facts;
     if (const MacAddress* answer = ArpAnswerOf(result.address)) {
       facts = {.mac = *answer, .heardDuringSweep = true, .fromArp = true};
+      book.AwaitMacSharing(position);
+      awaitingPassEnd_.push_back(position);
     } else {
       const auto entry = table.find(result.address);
       facts = LinkFactsOf(entry == table.end() ? nullptr : &entry->second, age);
@@ -71,10 +73,25 @@ void LinkLayerStage::Enrich(ResultBook& book, const std::vector<std::size_t>& fi
                    << " " << FormatMac(*facts.mac) << "; showing the latter\n";
     }
   }
+  Poll(book, std::chrono::milliseconds{0});
+}
+
+// Waits for nothing itself: the sweep's loop polls the link pass meanwhile.
+void LinkLayerStage::Poll(ResultBook& book, std::chrono::milliseconds /*timeout*/) {
+  const auto* shared = awaitingPassEnd_.empty() ? nullptr : linkPass_->SharedMacs();
+  if (shared == nullptr) {
+    return;
+  }
+  for (const std::size_t position : awaitingPassEnd_) {
+    const auto found = shared->find(*book.Results()[position].link->mac);
+    book.FileMacSharing(position,
+                        found == shared->end() ? std::nullopt : std::optional(found->second));
+  }
+  awaitingPassEnd_.clear();
 }
 
 const MacAddress* LinkLayerStage::ArpAnswerOf(Address address) const {
-  return arpAnswers_ ? arpAnswers_(address) : nullptr;
+  return linkPass_ != nullptr ? linkPass_->AnswerOf(address) : nullptr;
 }
 
 std::vector<NeighbourEntry> LinkLayerStage::ReadTable() {

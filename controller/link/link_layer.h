@@ -15,6 +15,7 @@
 #include "controller/base/mac_address.h"
 #include "controller/base/results.h"
 #include "controller/base/stage.h"
+#include "controller/link/link_pass.h"
 #include "controller/system/neighbour_table.h"
 
 namespace hostsweep::controller {
@@ -25,20 +26,23 @@ namespace hostsweep::controller {
 LinkFacts LinkFactsOf(const NeighbourEntry* entry, std::chrono::milliseconds sweepAge);
 
 // The first stage of a probed result: files every probed address's link facts,
-// before any other stage sees them.
+// before any other stage sees them. A result the link pass answered waits
+// for the pass to end, to learn whether its MAC answered for more addresses
+// than a host holds.
 class LinkLayerStage : public Stage {
  public:
   using TableReader = std::function<std::vector<NeighbourEntry>()>;
-  // The MAC that answered the link pass for an address, if any: that answer
-  // is its link facts, and the neighbour table is not read for it.
-  using ArpAnswers = std::function<const MacAddress*(Address)>;
   using Clock = std::chrono::steady_clock;
+  // `linkPass`, if any: the MAC that answered it for an address is that
+  // address's link facts, and the neighbour table is not read for it.
   // `sweepBegan`: what the system heard from a host since then is what this
   // sweep saw (the entries checked again as it began included).
   LinkLayerStage(TableReader readTable, std::ostream& diagnostics, bool verbose,
-                 ArpAnswers arpAnswers = {}, Clock::time_point sweepBegan = Clock::now());
+                 const ArpPass* linkPass = nullptr, Clock::time_point sweepBegan = Clock::now());
 
   void Enrich(ResultBook& book, const std::vector<std::size_t>& finished) override;
+  [[nodiscard]] bool Busy() const override { return !awaitingPassEnd_.empty(); }
+  void Poll(ResultBook& book, std::chrono::milliseconds timeout) override;
 
  private:
   std::vector<NeighbourEntry> ReadTable();
@@ -46,11 +50,12 @@ class LinkLayerStage : public Stage {
   [[nodiscard]] const MacAddress* ArpAnswerOf(Address address) const;
 
   TableReader readTable_;
-  ArpAnswers arpAnswers_;
+  const ArpPass* linkPass_;
   std::ostream& diagnostics_;
   bool verbose_;
   bool tableFailed_ = false;
   Clock::time_point sweepBegan_;
+  std::vector<std::size_t> awaitingPassEnd_;
 };
 
 }  // namespace hostsweep::controller

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "controller/link/arp_frame.h"
+#include "controller/base/results.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -103,8 +104,21 @@ ArpPass::ArpPass(const std::vector<Address>& addresses, std::vector<LinkInterfac
 
 bool ArpPass::Covers(std::size_t position) const { return covered_[position]; }
 
-bool ArpPass::Busy() const {
+bool ArpPass::Listening() const {
   return undecided_ > 0 || (!targets_.empty() && now_() < lastSent_ + kConflictWindow);
+}
+
+void ArpPass::End() {
+  sharedMacs_.emplace();
+  for (const auto& [mac, count] : addressesPerMac_) {
+    if (count <= kMostAddressesPerHost) {
+      continue;
+    }
+    sharedMacs_->emplace(mac, count);
+    diagnostics_ << "hostsweep: warning: " << FormatMac(mac) << " answered ARP for " << count
+                 << " addresses: proxy ARP, one host holding them all and spoofed replies look "
+                    "alike\n";
+  }
 }
 
 const MacAddress* ArpPass::AnswerOf(Address address) const {
@@ -118,11 +132,12 @@ const MacAddress* ArpPass::AnswerOf(Address address) const {
 LinkVerdicts ArpPass::Poll(milliseconds timeout) {
   const auto deadline = now_() + timeout;
   int framesLate = 0;
-  for (;;) {
+  while (Busy()) {
     const auto now = now_();
     GiveUpExpired(now);
     SendDue(now);
-    if (!Busy()) {
+    if (!Listening()) {
+      End();
       break;
     }
     const auto wake = std::min(deadline, NextEvent(now));
@@ -233,12 +248,14 @@ void ArpPass::Hear(const LinkFrame& frame) {
   }
   if (!target.answer) {
     target.answer = message->senderMac;
+    ++addressesPerMac_[message->senderMac];
     verdicts_.answered.push_back(target.position);
     --undecided_;
     return;
   }
   if (*target.answer != message->senderMac && !target.conflictShown) {
     target.conflictShown = true;
+    ++addressesPerMac_[message->senderMac];
     diagnostics_ << "hostsweep: warning: " << FormatAddress(addresses_[target.position])
                  << " answered ARP from two MAC addresses, " << FormatMac(*target.answer) << " and "
                  << FormatMac(message->senderMac)

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <span>
@@ -63,14 +64,21 @@ class ArpPass {
   [[nodiscard]] bool Covers(std::size_t position) const;
   // How many addresses it covers.
   [[nodiscard]] std::size_t CoveredCount() const { return targets_.size(); }
-  // True while an address is undecided, and a little after the last request,
-  // so that a second answer to it (an address conflict) is heard too.
-  [[nodiscard]] bool Busy() const;
+  // True until the pass is over and has said so (see SharedMacs).
+  [[nodiscard]] bool Busy() const { return !sharedMacs_; }
   // Sends the requests that are due and reads the replies, for at most
-  // `timeout`; returns what was decided meanwhile.
+  // `timeout`; returns what was decided meanwhile. Once every address is
+  // decided and no second answer is due, ends the pass: warns of each MAC
+  // that answered for more addresses than a host holds.
   LinkVerdicts Poll(std::chrono::milliseconds timeout);
   // The MAC that answered for `address` first, if one did.
   [[nodiscard]] const MacAddress* AnswerOf(Address address) const;
+  // Once the pass is over: each MAC that answered for more than
+  // kMostAddressesPerHost of its addresses, with how many (an address counts
+  // for the first two MACs that answered it); null until then.
+  [[nodiscard]] const std::map<MacAddress, std::size_t>* SharedMacs() const {
+    return sharedMacs_ ? &*sharedMacs_ : nullptr;
+  }
 
  private:
   struct Target {
@@ -83,6 +91,10 @@ class ArpPass {
     bool givenUp = false;  // counted as silent: a later answer is too late
   };
 
+  // True while an address is undecided, and a little after the last request,
+  // so that a second answer to it (an address conflict) is heard too.
+  [[nodiscard]] bool Listening() const;
+  void End();
   void SendDue(Clock::time_point now);
   bool SendTo(std::size_t target, Clock::time_point now);
   void GiveUpExpired(Clock::time_point now);
@@ -106,6 +118,8 @@ class ArpPass {
   Clock::time_point nextSend_;
   Clock::time_point lastSent_{};
   LinkVerdicts verdicts_;
+  std::map<MacAddress, std::size_t> addressesPerMac_;
+  std::optional<std::map<MacAddress, std::size_t>> sharedMacs_;  // once over
 };
 
 }  // namespace hostsweep::controller

@@ -65,6 +65,10 @@ std::string JsonLine(const HostView& view, bool ipv6) {
   line["name_source"] = OrNull(NonEmpty(std::string(NameSourceText(view.nameSource))));
   line["workgroup"] = OrNull(NonEmpty(view.workgroup));
   line["evidence"] = OrNull(NonEmpty(std::string(EvidenceText(view.evidence))));
+  // Only where it says something, so that every other row keeps its keys.
+  if (view.macSharedBy) {
+    line["mac_shared_by"] = *view.macSharedBy;
+  }
   if (ipv6) {
     line["ipv6"] = view.ipv6;
   }

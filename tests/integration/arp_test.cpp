@@ -1,7 +1,8 @@
 // The controller's own ARP requests in the lab: on-link addresses that answer
 // get a worker and the same row as on the echo path, those that do not get
-// none; a late answer is waited for, a second MAC warned about, a routed
-// address takes the echo path, and the controller keeps no capability.
+// none; a late answer is waited for, a second MAC warned about, one MAC
+// answering for a whole stretch pointed out, a routed address takes the echo
+// path, and the controller keeps no capability.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -132,6 +133,35 @@ TEST_F(ArpInLab, SameRowsAsTheEchoPathAndNoWorkerForANonAnswerer) {
               HasSubstr("11 addresses on br0's network 10.213.0.0/20: ARP requests first"));
   EXPECT_THAT(arp.standardError, HasSubstr("3 addresses behind a router"));
   EXPECT_THAT(echo.standardError, Not(HasSubstr("two MAC addresses")));
+}
+
+// A liar on the link, started for this test alone, answers every ARP request
+// with one MAC: a dead stretch reads silent, as the wire says, but every row
+// counts the addresses that MAC answered for, and one warning says what it
+// may be.
+TEST_F(ArpInLab, OneMacAnsweringForAStretchIsPointedOutOnEveryRow) {
+  const std::string liarMac = "02-00-5E-10-00-99";
+  ControllerRun run{};
+  {
+    ChildProcess liar({HOSTSWEEP_LAB_SCRIPT, "hostexec", "late", HOSTSWEEP_ARP_RESPONDER,
+                       "--interface", "eth0", "--address", "any", "--mac", liarMac});
+    ASSERT_TRUE(liar.AwaitOutput("ready", milliseconds(5000)));
+    run = RunController({"--json", "--no-extra-names", "10.213.9.1-20"});
+  }
+  // The workers' echo requests made the system believe the liar too.
+  RunProcess({"/bin/ip", "-4", "neigh", "flush", "to", "10.213.9.0/24"});
+  ASSERT_EQ(run.exitStatus, kExitFound) << run.standardError;
+  const auto rows = JsonByAddress(run.standardOutput);
+  ASSERT_EQ(rows.size(), 20U);
+  for (const auto& [address, row] : rows) {
+    EXPECT_EQ(row.at("state"), "silent") << address;
+    EXPECT_EQ(row.at("mac"), liarMac) << address;
+    EXPECT_EQ(row.value("mac_shared_by", 0), 20) << address;
+  }
+  EXPECT_THAT(run.standardError,
+              HasSubstr("warning: " + liarMac +
+                        " answered ARP for 20 addresses: proxy ARP, one host holding them all "
+                        "and spoofed replies look alike\n"));
 }
 
 // An ordinary user (whose group may ping) has no packet socket: every address

@@ -1,8 +1,9 @@
 // Answers ARP requests for one address on one interface, after a delay and
 // with a MAC of its choosing, so that the lab can hold a host that answers
-// late (a dozing Wi-Fi adapter) or a second host claiming an address.
+// late (a dozing Wi-Fi adapter) or a second host claiming an address; with
+// `--address any`, every request, as a liar inventing hosts does.
 //
-//   arp_responder --interface IF --address A [--mac 02-00-5E-10-00-29] [--delay MS]
+//   arp_responder --interface IF --address A|any [--mac 02-00-5E-10-00-29] [--delay MS]
 //
 // Without --mac it answers with the interface's own address.
 #include <arpa/inet.h>
@@ -39,6 +40,7 @@ constexpr std::size_t kMostFrame = 1514;
 struct Options {
   std::string interface;
   hostsweep::controller::Address address = 0;
+  bool anyAddress = false;
   std::optional<MacAddress> mac;
   std::chrono::milliseconds delay{0};
 };
@@ -50,6 +52,8 @@ Options Parse(int argc, char** argv) {
     const std::string value = argv[i + 1];
     if (name == "--interface") {
       options.interface = value;
+    } else if (name == "--address" && value == "any") {
+      options.anyAddress = true;
     } else if (name == "--address") {
       in_addr address{};
       if (inet_pton(AF_INET, value.c_str(), &address) != 1) {
@@ -67,7 +71,7 @@ Options Parse(int argc, char** argv) {
       throw std::invalid_argument("unknown option " + name);
     }
   }
-  if (options.interface.empty() || options.address == 0) {
+  if (options.interface.empty() || (options.address == 0 && !options.anyAddress)) {
     throw std::invalid_argument("--interface and --address are needed");
   }
   return options;
@@ -126,12 +130,12 @@ int main(int argc, char** argv) try {
     const auto request = hostsweep::controller::DecodeArpFrame(
         std::span(buffer.data(), static_cast<std::size_t>(std::max<ssize_t>(size, 0))));
     if (!request || request->operation != ArpOperation::kRequest ||
-        request->targetAddress != options.address) {
+        (request->targetAddress != options.address && !options.anyAddress)) {
       continue;
     }
     const ArpMessage reply{.operation = ArpOperation::kReply,
                            .senderMac = *options.mac,
-                           .senderAddress = options.address,
+                           .senderAddress = request->targetAddress,
                            .targetMac = request->senderMac,
                            .targetAddress = request->senderAddress};
     due.emplace(Clock::now() + options.delay,

@@ -4,12 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 namespace hostsweep::controller {
 namespace {
 
 const MacAddress kDual{0x02, 0, 0, 0, 0, 0x0A};
 const MacAddress kIpv4Only{0x02, 0, 0, 0, 0, 0x0B};
 const MacAddress kIpv6Only{0x00, 0x22, 0x72, 0, 0, 0x20};
+const MacAddress kCrowded{0x02, 0, 0, 0, 0, 0x0C};
 
 TEST(Ipv6Join, RowsGetTheirDevicesAddressesAndTheRestGetRowsOfTheirOwn) {
   const std::vector<Ipv6Neighbour> neighbours{
@@ -18,6 +21,11 @@ TEST(Ipv6Join, RowsGetTheirDevicesAddressesAndTheRestGetRowsOfTheirOwn) {
       {.address = "2001:db8::a", .mac = kDual},  // answered twice
       {.address = "fe80::20%br0", .mac = kIpv6Only, .linkLocal = true},
       {.address = "2001:db8::20", .mac = kIpv6Only}};
+  // One MAC that answers for more addresses than a host holds.
+  std::vector<Ipv6Neighbour> withCrowd = neighbours;
+  for (std::size_t i = 0; i <= kMostAddressesPerHost; ++i) {
+    withCrowd.push_back({.address = "2001:db8::c" + std::to_string(i), .mac = kCrowded});
+  }
   ResultBook book({0x0A000001, 0x0A000002, 0x0A000003});
   book.FileProbeReport("h0,1,64,,");
   book.FileProbeReport("h1,1,64,,");
@@ -43,9 +51,17 @@ TEST(Ipv6Join, RowsGetTheirDevicesAddressesAndTheRestGetRowsOfTheirOwn) {
   EXPECT_TRUE(results[1].ipv6->addresses.empty());
   EXPECT_FALSE(results[2].ipv6.has_value());
 
-  const auto views =
-      Ipv6OnlyViews(neighbours, book, [](const MacAddress&) { return std::string("Maker"); });
-  ASSERT_EQ(views.size(), 1U);
+  std::ostringstream diagnostics;
+  const auto views = Ipv6OnlyViews(
+      withCrowd, book, [](const MacAddress&) { return std::string("Maker"); }, diagnostics);
+  ASSERT_EQ(views.size(), 2U);
+  EXPECT_EQ(views[1].mac, kCrowded);
+  EXPECT_EQ(views[1].macSharedBy, kMostAddressesPerHost + 1);
+  EXPECT_EQ(diagnostics.str(), "hostsweep: warning: 02-00-00-00-00-0C answered IPv6 for " +
+                                   std::to_string(kMostAddressesPerHost + 1) +
+                                   " addresses: a proxy, one host holding them all and spoofed "
+                                   "neighbour messages look alike\n");
+  EXPECT_FALSE(views[0].macSharedBy);
   EXPECT_EQ(AddressText(views[0]), "2001:db8::20");
   EXPECT_EQ(views[0].state, State::kAlive);
   EXPECT_EQ(views[0].mac, kIpv6Only);

@@ -77,6 +77,8 @@ INSTANTIATE_TEST_SUITE_P(
                   false},
         FrameCase{"address length 16", Patched(kAlphaReply, 19, "10"), kAlpha, false, false},
         FrameCase{"operation 3 (RARP)", Patched(kAlphaReply, 20, "0003"), kAlpha, false, false},
+        FrameCase{"sent from another MAC than it names", Patched(kAlphaReply, 6, "020000000002"),
+                  kAlpha, false, false},
         FrameCase{"gratuitous: alpha announcing itself", Patched(kAlphaReply, 38, "0ad5000a"),
                   kAlpha, true, false},
         FrameCase{"to another MAC", Patched(kAlphaReply, 32, "020000000001"), kAlpha, true, false},

@@ -8,6 +8,8 @@
 
 #include "controller/link/arp_frame.h"
 #include "controller/targets/targets.h"
+#include "controller/base/report_label.h"
+#include "controller/link/link_layer.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -184,6 +186,81 @@ INSTANTIATE_TEST_SUITE_P(
                  true,
                  1,
                  true}));
+
+struct SharingCase {
+  const char* what;
+  std::size_t sharing;    // addresses the one MAC answers for
+  bool afterTheirOwn;     // second, after each address's own MAC
+  bool shownOnTheirRows;  // their rows show it, and say how many it answered for
+};
+
+class SharedMac : public ::testing::TestWithParam<SharingCase> {};
+
+// One MAC answers for a run of a /24's addresses, a host for its own: each
+// answered row waits for the pass's end, then every row that shows a MAC
+// answering for more than a host holds says how many, and one warning names it.
+TEST_P(SharedMac, IsCountedOverThePassAndShownOnEveryRowItAnswered) {
+  const auto& c = GetParam();
+  std::vector<Address> addresses;
+  ExpandTarget("10.213.0.0/24", addresses);
+  const MacAddress shared{0x02, 0x00, 0x5e, 0x10, 0x00, 0x99};
+  std::map<Address, Responder> hosts{{Parse("10.213.0.5"), {}}};
+  for (std::size_t i = 0; i < c.sharing; ++i) {
+    const MacAddress own{0x00, 0x22, 0x72, 0x00, 0x01, static_cast<std::uint8_t>(i)};
+    hosts[Parse("10.213.0.100") + static_cast<Address>(i)] = {
+        .macs = c.afterTheirOwn ? std::vector{own, shared} : std::vector{shared}};
+  }
+  FakeLink link(hosts);
+  std::ostringstream diagnostics;
+  ArpPass pass(
+      addresses, {kLan}, PlanLinkPass(addresses, {kLan}), link,
+      {.rate = 1000, .tries = 1, .retryAfter = milliseconds{500}, .lastWait = milliseconds{1000}},
+      diagnostics, [&link] { return link.now; });
+  ResultBook book(addresses);
+  LinkLayerStage linkLayer([] { return std::vector<NeighbourEntry>{}; }, diagnostics, false,
+                           &pass);
+  while (pass.Busy()) {
+    // Each answerer's worker reports at once, long before the pass ends.
+    const auto answered = pass.Poll(milliseconds{10}).answered;
+    for (const std::size_t position : answered) {
+      book.FileProbeReport(LabelOf(position) + ",Dead");
+    }
+    linkLayer.Enrich(book, book.TakeFinished());
+    for (const std::size_t position : answered) {
+      EXPECT_FALSE(book.Ready(position)) << "shown before the pass ended";
+    }
+  }
+  linkLayer.Poll(book, milliseconds{0});
+  std::size_t showingShared = 0;
+  for (std::size_t position = 0; position < addresses.size(); ++position) {
+    const auto view = ViewOf(book.Results()[position], {});
+    if (book.Results()[position].link) {
+      EXPECT_TRUE(book.Ready(position)) << position;
+    }
+    const bool showsShared = view.mac == shared;
+    showingShared += showsShared ? 1 : 0;
+    EXPECT_EQ(view.macSharedBy, showsShared && c.shownOnTheirRows
+                                    ? std::optional<std::size_t>(c.sharing)
+                                    : std::nullopt)
+        << c.what << " " << position;
+  }
+  EXPECT_EQ(showingShared, c.afterTheirOwn ? 0 : c.sharing) << c.what;
+  const bool warned = c.sharing > kMostAddressesPerHost;
+  EXPECT_EQ(
+      diagnostics.str().find(FormatMac(shared) + " answered ARP for " + std::to_string(c.sharing) +
+                             " addresses: proxy ARP, one host holding them all and spoofed "
+                             "replies look alike\n") != std::string::npos,
+      warned)
+      << diagnostics.str();
+  EXPECT_EQ(diagnostics.str().find(" answered ARP for ") == std::string::npos, !warned)
+      << "one warning, for that MAC alone";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LinkPass, SharedMac,
+    ::testing::Values(SharingCase{"a host's handful of addresses", 8, false, false},
+                      SharingCase{"more than a host holds", 9, false, true},
+                      SharingCase{"second to each address's own MAC", 40, true, false}));
 
 }  // namespace
 }  // namespace hostsweep::controller
