@@ -10,11 +10,10 @@
 #include "controller/base/errors.h"
 #include "controller/base/regular_file.h"
 #include "controller/history/sweep_xml.h"
+#include "controller/output/json_fields.h"
 
 namespace hostsweep::controller {
 namespace {
-
-using Json = nlohmann::json;
 
 // A /16 sweep's JSON lines take about 20 MB; a line, well under a kilobyte.
 constexpr std::size_t kMostFileBytes = std::size_t{64} << 20U;
@@ -65,8 +64,9 @@ SeenHost HostOf(const std::string& address, std::string name, const std::string&
 }
 
 SeenHost HostOf(const Json& object) {
-  return HostOf(Text(object, "address"), TextOrNothing(object, "name"),
-                TextOrNothing(object, "mac"), MacSourceOf(TextOrNothing(object, "mac_source")));
+  return HostOf(Text(object, json_key::kAddress), TextOrNothing(object, json_key::kName),
+                TextOrNothing(object, json_key::kMac),
+                MacSourceOf(TextOrNothing(object, json_key::kMacSource)));
 }
 
 Json ParseObject(std::string_view text, const Json::parser_callback_t& callback = nullptr) {
@@ -90,14 +90,15 @@ std::int64_t Seconds(const Json& object, const char* key) {
 }
 
 KnownHost KnownHostOf(const Json& object) {
-  const auto present = object.find("present");
+  const auto present = object.find(json_key::kPresent);
   if (present == object.end() || !present->is_boolean()) {
-    throw EarlierResultsError("\"present\" is missing or not true or false");
+    throw EarlierResultsError(std::string("\"") + json_key::kPresent +
+                              "\" is missing or not true or false");
   }
   return {.host = HostOf(object),
           .present = present->get<bool>(),
-          .firstSeen = Seconds(object, "first_seen"),
-          .lastSeen = Seconds(object, "last_seen")};
+          .firstSeen = Seconds(object, json_key::kFirstSeen),
+          .lastSeen = Seconds(object, json_key::kLastSeen)};
 }
 
 std::string ReadBounded(const std::filesystem::path& path, bool& missing) {
@@ -110,8 +111,6 @@ std::string ReadBounded(const std::filesystem::path& path, bool& missing) {
   }
   return bytes;
 }
-
-Json OrNull(const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); }
 
 // A file that names a host again says nothing new, but each copy kept would
 // be one more host to call gone. Each is kept once, by its address and
@@ -169,7 +168,7 @@ EarlierSweep ParseSweepLines(std::string_view bytes) {
         throw EarlierResultsError("longer than any result line");
       }
       const Json object = ParseObject(line);
-      const std::string state = Text(object, "state");
+      const std::string state = Text(object, json_key::kState);
       sweep.Add(HostOf(object), state == "alive" || state == "silent" || state == "named");
     } catch (const EarlierResultsError& error) {
       throw EarlierResultsError("line " + std::to_string(number) + ": " + error.what() +
@@ -233,7 +232,7 @@ std::vector<KnownHost> ParseState(std::string_view bytes) {
   bool inHosts = false;
   const Json document = ParseObject(bytes, [&](int depth, Json::parse_event_t event, Json& parsed) {
     if (depth == 1 && event == Json::parse_event_t::key) {
-      inHosts = parsed == "hosts";
+      inHosts = parsed == json_key::kHosts;
     }
     if (depth != 2 || event != Json::parse_event_t::object_end || !inHosts) {
       return true;
@@ -251,10 +250,10 @@ std::vector<KnownHost> ParseState(std::string_view bytes) {
     }
     return false;
   });
-  if (TextOrNothing(document, "kind") != kStateKind) {
+  if (TextOrNothing(document, json_key::kKind) != kStateKind) {
     throw EarlierResultsError("not a hostsweep watch state file");
   }
-  const auto format = document.find("format");
+  const auto format = document.find(json_key::kFormat);
   if (format == document.end() || !format->is_number_unsigned() ||
       format->get<std::uint64_t>() < 1) {
     throw EarlierResultsError("no format number");
@@ -264,9 +263,9 @@ std::vector<KnownHost> ParseState(std::string_view bytes) {
                               std::to_string(format->get<std::uint64_t>()) + "; this one reads " +
                               std::to_string(kStateFormat) + ")");
   }
-  const auto hosts = document.find("hosts");
+  const auto hosts = document.find(json_key::kHosts);
   if (hosts == document.end() || !hosts->is_array()) {
-    throw EarlierResultsError("\"hosts\" is missing or not a list");
+    throw EarlierResultsError(std::string("\"") + json_key::kHosts + "\" is missing or not a list");
   }
   if (!hosts->empty()) {
     throw EarlierResultsError("a host that is not a JSON object");
@@ -278,18 +277,20 @@ std::vector<KnownHost> ParseState(std::string_view bytes) {
 }
 
 std::string StateDocument(const std::vector<KnownHost>& hosts) {
+  using namespace json_key;
+  // Keys in alphabetical order: the layout every state file has.
   Json list = Json::array();
   for (const auto& known : hosts) {
-    list.push_back({{"address", FormatAddress(known.host.address)},
-                    {"name", OrNull(known.host.name)},
-                    {"mac", OrNull(known.host.mac ? FormatMac(*known.host.mac) : "")},
-                    {"mac_source", OrNull(std::string(MacSourceText(known.host.macSource)))},
-                    {"present", known.present},
-                    {"first_seen", known.firstSeen},
-                    {"last_seen", known.lastSeen}});
+    list.push_back({{kAddress, FormatAddress(known.host.address)},
+                    {kFirstSeen, known.firstSeen},
+                    {kLastSeen, known.lastSeen},
+                    {kMac, OrNull(known.host.mac ? FormatMac(*known.host.mac) : "")},
+                    {kMacSource, OrNull(MacSourceText(known.host.macSource))},
+                    {kName, OrNull(known.host.name)},
+                    {kPresent, known.present}});
   }
-  const Json document{{"kind", kStateKind}, {"format", kStateFormat}, {"hosts", list}};
-  return document.dump(1, ' ', false, Json::error_handler_t::replace) + "\n";
+  const Json document{{kFormat, kStateFormat}, {kHosts, std::move(list)}, {kKind, kStateKind}};
+  return JsonText(document, 1) + "\n";
 }
 
 std::optional<std::vector<KnownHost>> ReadState(const std::filesystem::path& path) {

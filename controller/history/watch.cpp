@@ -1,11 +1,11 @@
 #include "controller/history/watch.h"
 
 #include <algorithm>
-#include <nlohmann/json.hpp>
 #include <optional>
 
 #include "controller/base/printable.h"
 #include "controller/base/time_text.h"
+#include "controller/output/json_fields.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -44,10 +44,6 @@ void ForgetLongestGone(std::vector<KnownHost>& known) {
   const auto present = static_cast<std::size_t>(
       std::count_if(known.begin(), known.end(), [](const KnownHost& k) { return k.present; }));
   known.resize(std::max(kMostKnownHosts, present));
-}
-
-nlohmann::ordered_json OrNull(const std::string& text) {
-  return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(text);
 }
 
 }  // namespace
@@ -103,18 +99,18 @@ std::string WatchLine(const WatchEvent& event, const VendorOf& vendorOf, bool js
   const std::string mac = event.host.mac ? FormatMac(*event.host.mac) : std::string{};
   const std::string vendor = event.host.mac ? vendorOf(*event.host.mac) : std::string{};
   if (json) {
-    nlohmann::ordered_json line;
-    line["time"] = UtcText(event.when);
-    line["change"] = ChangeText(event.change);
-    line["address"] = FormatAddress(event.host.address);
-    line["previous"] = OrNull(event.previous);
-    line["name"] = OrNull(event.host.name);
-    line["mac"] = OrNull(mac);
-    line["vendor"] = OrNull(vendor);
-    line["first_seen"] = UtcText(event.firstSeen);
-    line["last_seen"] = UtcText(event.lastSeen);
-    // Every character outside ASCII escaped: a name's controls cannot act.
-    return line.dump(-1, ' ', true, nlohmann::ordered_json::error_handler_t::replace);
+    using namespace json_key;
+    Json line;
+    line[kTime] = UtcText(event.when);
+    line[kChange] = ChangeText(event.change);
+    line[kAddress] = FormatAddress(event.host.address);
+    line[kPrevious] = OrNull(event.previous);
+    line[kName] = OrNull(event.host.name);
+    line[kMac] = OrNull(mac);
+    line[kVendor] = OrNull(vendor);
+    line[kFirstSeen] = UtcText(event.firstSeen);
+    line[kLastSeen] = UtcText(event.lastSeen);
+    return JsonText(line);
   }
   std::string line = UtcText(event.when) + "  " + std::string(ChangeText(event.change)) + "  " +
                      FormatAddress(event.host.address);

@@ -1,41 +1,11 @@
 #include "controller/output/json_output.h"
 
-#include <array>
-#include <cstdio>
-#include <nlohmann/json.hpp>
-#include <optional>
-
-#include "common/text.h"
 #include "controller/base/mac_address.h"
-#include "controller/base/printable.h"
+#include "controller/output/json_fields.h"
 
 namespace hostsweep::controller {
 
 namespace {
-
-nlohmann::ordered_json OrNull(const auto& value) {
-  return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
-}
-
-std::optional<std::string> NonEmpty(const std::string& text) {
-  return text.empty() ? std::nullopt : std::optional(text);
-}
-
-std::optional<std::string> MacText(const HostView& view) {
-  return view.mac ? std::optional(FormatMac(*view.mac)) : std::nullopt;
-}
-
-// JSON keeps a name's exact text, but a control or direction character left
-// raw would act in the terminal or the page that shows the line: each becomes
-// its JSON escape. Outside strings a JSON line holds none, so the whole line
-// can go through.
-std::string EscapeControls(std::string_view json) {
-  return ReplaceControls(json, [](std::uint32_t point) {
-    std::array<char, sizeof("\\uFFFF")> escape{};
-    std::snprintf(escape.data(), escape.size(), "\\u%04x", static_cast<unsigned>(point));
-    return std::string(escape.data());
-  });
-}
 
 class JsonWriter : public ResultWriter {
  public:
@@ -51,35 +21,33 @@ class JsonWriter : public ResultWriter {
 }  // namespace
 
 std::string JsonLine(const HostView& view, bool ipv6) {
-  nlohmann::ordered_json line;
-  line["address"] = AddressText(view);
-  line["state"] = StateText(view.state);
-  line["echo"] = OrNull(view.echo);
-  line["rtt_ms"] = OrNull(view.roundTripMs);
-  line["ttl"] = OrNull(view.ttl);
-  line["name"] = OrNull(NonEmpty(view.name));
-  line["mac"] = OrNull(MacText(view));
-  line["vendor"] = OrNull(NonEmpty(view.vendor));
-  line["mac_source"] = OrNull(NonEmpty(std::string(MacSourceText(view.macSource))));
-  line["netbios_mac"] = OrNull(NonEmpty(view.netbiosMac));
-  line["name_source"] = OrNull(NonEmpty(std::string(NameSourceText(view.nameSource))));
-  line["workgroup"] = OrNull(NonEmpty(view.workgroup));
-  line["evidence"] = OrNull(NonEmpty(std::string(EvidenceText(view.evidence))));
+  using namespace json_key;
+  Json line;
+  line[kAddress] = AddressText(view);
+  line[kState] = StateText(view.state);
+  line[kEcho] = OrNull(view.echo);
+  line[kRttMs] = OrNull(view.roundTripMs);
+  line[kTtl] = OrNull(view.ttl);
+  line[kName] = OrNull(view.name);
+  line[kMac] = OrNull(view.mac ? FormatMac(*view.mac) : "");
+  line[kVendor] = OrNull(view.vendor);
+  line[kMacSource] = OrNull(MacSourceText(view.macSource));
+  line[kNetbiosMac] = OrNull(view.netbiosMac);
+  line[kNameSource] = OrNull(NameSourceText(view.nameSource));
+  line[kWorkgroup] = OrNull(view.workgroup);
+  line[kEvidence] = OrNull(EvidenceText(view.evidence));
   // Only where it says something, so that every other row keeps its keys.
   if (view.macSharedBy) {
-    line["mac_shared_by"] = *view.macSharedBy;
+    line[kMacSharedBy] = *view.macSharedBy;
   }
   if (ipv6) {
-    line["ipv6"] = view.ipv6;
+    line[kIpv6] = view.ipv6;
   }
   if (view.change) {
-    line["change"] = OrNull(NonEmpty(std::string(ChangeText(view.change->change))));
-    line["previous"] = OrNull(NonEmpty(view.change->previous));
+    line[kChange] = OrNull(ChangeText(view.change->change));
+    line[kPrevious] = OrNull(view.change->previous);
   }
-  // Names (and makers) arrive in the system's code page, not always UTF-8: such bytes
-  // become U+FFFD rather than failing the sweep.
-  return EscapeControls(
-      line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
+  return JsonText(line);
 }
 
 std::unique_ptr<ResultWriter> MakeJsonWriter(std::ostream& out, bool ipv6) {

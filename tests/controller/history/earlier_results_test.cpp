@@ -73,12 +73,6 @@ TEST(EarlierSweep, ReadsOurXmlAsItsJsonLines) {
   EXPECT_EQ(fromJson.found.size(), 3U);
 }
 
-TEST(WatchState, ReadsBackWhatItWrote) {
-  const std::vector<KnownHost> hosts{
-      {.host = ParseSweepLines(kLines).found[0], .present = true, .firstSeen = 1, .lastSeen = 9}};
-  EXPECT_EQ(ParseState(StateDocument(hosts)), hosts);
-}
-
 struct Hostile {
   const char* what;
   bool state;  // a state file, else JSON lines
