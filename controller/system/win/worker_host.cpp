@@ -60,6 +60,4 @@ std::string DefaultWorkerPath() {
       .string();
 }
 
-}
-
 }  // namespace hostsweep::controller
