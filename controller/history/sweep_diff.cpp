@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 namespace hostsweep::controller {
@@ -20,9 +21,7 @@ std::optional<HostMatch> MatchAs(Change change, std::optional<std::size_t> earli
 // however many earlier hosts there are.
 class Index {
  public:
-  void Add(std::string key, std::size_t earlier) {
-    queues_[std::move(key)].hosts.push_back(earlier);
-  }
+  void Add(const std::string& key, std::size_t earlier) { queues_[key].hosts.push_back(earlier); }
   std::optional<std::size_t> Take(const std::string& key, std::vector<bool>& taken) {
     const auto found = queues_.find(key);
     if (found == queues_.end()) {
@@ -50,31 +49,39 @@ class Index {
 // The earlier hosts by what each round looks for. Each round takes only what
 // no earlier one matched, which spares the later ones a check: after round 1
 // no earlier host left shares a device's MAC with a current host left, and
-// after round 3 none shares both its address and its name.
+// after round 3 none shares both its address and its name. Only the keys the
+// current hosts look up are indexed: a watch's few arrivals are matched with
+// its many hosts away without filing all of them.
 class EarlierHosts {
  public:
-  explicit EarlierHosts(const std::vector<SeenHost>& earlier)
+  EarlierHosts(const std::vector<SeenHost>& earlier, const std::vector<SeenHost>& current)
       : earlier_(earlier), taken_(earlier.size(), false) {
+    for (const SeenHost& host : current) {
+      wanted_.insert({FormatAddress(host.address), AddressAndName(host), host.name});
+      if (host.mac) {
+        wanted_.insert(FormatMac(*host.mac));
+      }
+    }
     for (std::size_t e = 0; e < earlier.size(); ++e) {
       const SeenHost& host = earlier[e];
       const std::string address = FormatAddress(host.address);
       const bool device = IdentifiesDevice(host);
       if (device) {
-        byMac_.Add(FormatMac(*host.mac), e);
+        File(byMac_, FormatMac(*host.mac), e);
       }
       if (device && FromLink(host)) {
-        linkDevicesByAddress_.Add(address, e);
+        File(linkDevicesByAddress_, address, e);
       }
-      byAddressAndName_.Add(AddressAndName(host), e);
-      byAddress_.Add(address, e);
+      File(byAddressAndName_, AddressAndName(host), e);
+      File(byAddress_, address, e);
       if (!device) {
-        othersByAddress_.Add(address, e);
+        File(othersByAddress_, address, e);
       }
       if (!host.name.empty()) {
-        byName_.Add(host.name, e);
+        File(byName_, host.name, e);
       }
       if (!host.name.empty() && !device) {
-        othersByName_.Add(host.name, e);
+        File(othersByName_, host.name, e);
       }
     }
   }
@@ -131,8 +138,15 @@ class EarlierHosts {
     return FormatAddress(host.address) + '\n' + host.name;
   }
 
+  void File(Index& index, const std::string& key, std::size_t earlier) {
+    if (wanted_.contains(key)) {
+      index.Add(key, earlier);
+    }
+  }
+
   const std::vector<SeenHost>& earlier_;
   std::vector<bool> taken_;
+  std::unordered_set<std::string> wanted_;
   Index byMac_;                 // devices
   Index linkDevicesByAddress_;  // devices seen on the link
   Index byAddressAndName_;
@@ -147,7 +161,7 @@ using Round = std::optional<HostMatch> (EarlierHosts::*)(const SeenHost&);
 SweepComparison MatchInRounds(const std::vector<SeenHost>& earlier,
                               const std::vector<SeenHost>& current,
                               const std::vector<Round>& rounds) {
-  EarlierHosts hosts(earlier);
+  EarlierHosts hosts(earlier, current);
   std::vector<HostMatch> matches(current.size());
   for (const Round round : rounds) {
     for (std::size_t c = 0; c < current.size(); ++c) {

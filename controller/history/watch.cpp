@@ -43,6 +43,9 @@ std::vector<std::size_t> RecordsOf(std::vector<KnownHost>& known, const Records&
       arriving.push_back(found[c]);
     }
   }
+  if (arrivals.empty()) {
+    return records;  // the usual round: the hosts away need not be gone through
+  }
   const Records away = RecordsWhere(known, false);
   const SweepComparison returns = FindReturningHosts(away.hosts, arriving);
   for (std::size_t a = 0; a < arrivals.size(); ++a) {
