@@ -1,6 +1,9 @@
 #include "controller/history/sweep_diff.h"
 
-#include <functional>
+#include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
 
 namespace hostsweep::controller {
 namespace {
@@ -9,43 +12,165 @@ bool FromLink(const SeenHost& host) {
   return host.macSource == MacSource::kNeighbour || host.macSource == MacSource::kArp;
 }
 
-// Both MACs name devices, and not the same one.
-bool DifferentDevices(const SeenHost& earlier, const SeenHost& current) {
-  return IdentifiesDevice(earlier) && IdentifiesDevice(current) && earlier.mac != current.mac;
+std::optional<HostMatch> MatchAs(Change change, std::optional<std::size_t> earlier) {
+  return earlier ? std::optional(HostMatch{.change = change, .earlier = earlier}) : std::nullopt;
 }
 
-using Rule = std::function<std::optional<Change>(const SeenHost& earlier, const SeenHost& current)>;
-
-std::optional<Change> SameDevice(const SeenHost& earlier, const SeenHost& current) {
-  if (!IdentifiesDevice(current) || !IdentifiesDevice(earlier) || earlier.mac != current.mac) {
-    return std::nullopt;
+// Earlier hosts under one key each, in their order; a key hands out its
+// first host not yet taken, so that a round costs one look-up per host
+// however many earlier hosts there are.
+class Index {
+ public:
+  void Add(const std::string& key, std::size_t earlier) { queues_[key].hosts.push_back(earlier); }
+  std::optional<std::size_t> Take(const std::string& key, std::vector<bool>& taken) {
+    const auto found = queues_.find(key);
+    if (found == queues_.end()) {
+      return std::nullopt;
+    }
+    auto& [hosts, next] = found->second;
+    while (next < hosts.size() && taken[hosts[next]]) {
+      ++next;
+    }
+    if (next == hosts.size()) {
+      return std::nullopt;
+    }
+    taken[hosts[next]] = true;
+    return hosts[next++];
   }
-  if (earlier.address != current.address) {
-    return Change::kMoved;
+
+ private:
+  struct Queue {
+    std::vector<std::size_t> hosts;
+    std::size_t next = 0;
+  };
+  std::unordered_map<std::string, Queue> queues_;
+};
+
+// The earlier hosts by what each round looks for. Each round takes only what
+// no earlier one matched, which spares the later ones a check: after round 1
+// no earlier host left shares a device's MAC with a current host left, and
+// after round 3 none shares both its address and its name. Only the keys the
+// current hosts look up are indexed: a watch's few arrivals are matched with
+// its many hosts away without filing all of them.
+class EarlierHosts {
+ public:
+  EarlierHosts(const std::vector<SeenHost>& earlier, const std::vector<SeenHost>& current)
+      : earlier_(earlier), taken_(earlier.size(), false) {
+    for (const SeenHost& host : current) {
+      wanted_.insert({FormatAddress(host.address), AddressAndName(host), host.name});
+      if (host.mac) {
+        wanted_.insert(FormatMac(*host.mac));
+      }
+    }
+    for (std::size_t e = 0; e < earlier.size(); ++e) {
+      const SeenHost& host = earlier[e];
+      const std::string address = FormatAddress(host.address);
+      const bool device = IdentifiesDevice(host);
+      if (device) {
+        File(byMac_, FormatMac(*host.mac), e);
+      }
+      if (device && FromLink(host)) {
+        File(linkDevicesByAddress_, address, e);
+      }
+      File(byAddressAndName_, AddressAndName(host), e);
+      File(byAddress_, address, e);
+      if (!device) {
+        File(othersByAddress_, address, e);
+      }
+      if (!host.name.empty()) {
+        File(byName_, host.name, e);
+      }
+      if (!host.name.empty() && !device) {
+        File(othersByName_, host.name, e);
+      }
+    }
   }
-  return earlier.name == current.name ? Change::kNone : Change::kRenamed;
-}
 
-std::optional<Change> ReplacedDevice(const SeenHost& earlier, const SeenHost& current) {
-  const bool replaced = earlier.address == current.address && DifferentDevices(earlier, current) &&
-                        FromLink(earlier) && FromLink(current);
-  return replaced ? std::optional(Change::kMacChanged) : std::nullopt;
-}
+  std::optional<HostMatch> SameDevice(const SeenHost& current) {
+    const auto earlier =
+        IdentifiesDevice(current) ? byMac_.Take(FormatMac(*current.mac), taken_) : std::nullopt;
+    if (!earlier) {
+      return std::nullopt;
+    }
+    const SeenHost& before = earlier_[*earlier];
+    if (before.address != current.address) {
+      return MatchAs(Change::kMoved, earlier);
+    }
+    return MatchAs(before.name == current.name ? Change::kNone : Change::kRenamed, earlier);
+  }
 
-std::optional<Change> SameAddressAndName(const SeenHost& earlier, const SeenHost& current) {
-  const bool same = earlier.address == current.address && earlier.name == current.name;
-  return same ? std::optional(Change::kNone) : std::nullopt;
-}
+  std::optional<HostMatch> ReplacedDevice(const SeenHost& current) {
+    const bool linkDevice = IdentifiesDevice(current) && FromLink(current);
+    return MatchAs(Change::kMacChanged,
+                   linkDevice ? linkDevicesByAddress_.Take(FormatAddress(current.address), taken_)
+                              : std::nullopt);
+  }
 
-std::optional<Change> SameNameElsewhere(const SeenHost& earlier, const SeenHost& current) {
-  const bool moved = !current.name.empty() && earlier.name == current.name &&
-                     earlier.address != current.address && !DifferentDevices(earlier, current);
-  return moved ? std::optional(Change::kMoved) : std::nullopt;
-}
+  std::optional<HostMatch> SameAddressAndName(const SeenHost& current) {
+    return MatchAs(Change::kNone, byAddressAndName_.Take(AddressAndName(current), taken_));
+  }
 
-std::optional<Change> SameAddressOtherName(const SeenHost& earlier, const SeenHost& current) {
-  const bool renamed = earlier.address == current.address && !DifferentDevices(earlier, current);
-  return renamed ? std::optional(Change::kRenamed) : std::nullopt;
+  // Rounds 4 and 5: a device's MAC rules out every other device.
+  std::optional<HostMatch> SameNameElsewhere(const SeenHost& current) {
+    Index& candidates = IdentifiesDevice(current) ? othersByName_ : byName_;
+    return MatchAs(Change::kMoved,
+                   current.name.empty() ? std::nullopt : candidates.Take(current.name, taken_));
+  }
+
+  std::optional<HostMatch> SameAddressOtherName(const SeenHost& current) {
+    Index& candidates = IdentifiesDevice(current) ? othersByAddress_ : byAddress_;
+    return MatchAs(Change::kRenamed, candidates.Take(FormatAddress(current.address), taken_));
+  }
+
+  [[nodiscard]] std::vector<std::size_t> Unmatched() const {
+    std::vector<std::size_t> unmatched;
+    for (std::size_t e = 0; e < taken_.size(); ++e) {
+      if (!taken_[e]) {
+        unmatched.push_back(e);
+      }
+    }
+    return unmatched;
+  }
+
+ private:
+  // An address's text holds no line break.
+  static std::string AddressAndName(const SeenHost& host) {
+    return FormatAddress(host.address) + '\n' + host.name;
+  }
+
+  void File(Index& index, const std::string& key, std::size_t earlier) {
+    if (wanted_.contains(key)) {
+      index.Add(key, earlier);
+    }
+  }
+
+  const std::vector<SeenHost>& earlier_;
+  std::vector<bool> taken_;
+  std::unordered_set<std::string> wanted_;
+  Index byMac_;                 // devices
+  Index linkDevicesByAddress_;  // devices seen on the link
+  Index byAddressAndName_;
+  Index byAddress_;
+  Index othersByAddress_;  // no device's MAC
+  Index byName_;
+  Index othersByName_;
+};
+
+using Round = std::optional<HostMatch> (EarlierHosts::*)(const SeenHost&);
+
+SweepComparison MatchInRounds(const std::vector<SeenHost>& earlier,
+                              const std::vector<SeenHost>& current,
+                              const std::vector<Round>& rounds) {
+  EarlierHosts hosts(earlier, current);
+  std::vector<HostMatch> matches(current.size());
+  for (const Round round : rounds) {
+    for (std::size_t c = 0; c < current.size(); ++c) {
+      if (!matches[c].earlier) {
+        matches[c] = (hosts.*round)(current[c]).value_or(HostMatch{});
+      }
+    }
+  }
+  return {.current = std::move(matches), .unmatched = hosts.Unmatched()};
 }
 
 }  // namespace
@@ -60,27 +185,17 @@ bool IdentifiesDevice(const SeenHost& host) {
 
 SweepComparison CompareSweeps(const std::vector<SeenHost>& earlier,
                               const std::vector<SeenHost>& current) {
-  SweepComparison comparison{.current = std::vector<HostMatch>(current.size()), .unmatched = {}};
-  std::vector<bool> taken(earlier.size(), false);
-  const std::vector<Rule> rounds{SameDevice, ReplacedDevice, SameAddressAndName, SameNameElsewhere,
-                                 SameAddressOtherName};
-  for (const auto& rule : rounds) {
-    for (std::size_t c = 0; c < current.size(); ++c) {
-      auto& match = comparison.current[c];
-      for (std::size_t e = 0; e < earlier.size() && !match.earlier; ++e) {
-        if (const auto change = taken[e] ? std::nullopt : rule(earlier[e], current[c])) {
-          match = {.change = *change, .earlier = e};
-          taken[e] = true;
-        }
-      }
-    }
-  }
-  for (std::size_t e = 0; e < earlier.size(); ++e) {
-    if (!taken[e]) {
-      comparison.unmatched.push_back(e);
-    }
-  }
-  return comparison;
+  return MatchInRounds(
+      earlier, current,
+      {&EarlierHosts::SameDevice, &EarlierHosts::ReplacedDevice, &EarlierHosts::SameAddressAndName,
+       &EarlierHosts::SameNameElsewhere, &EarlierHosts::SameAddressOtherName});
+}
+
+SweepComparison FindReturningHosts(const std::vector<SeenHost>& away,
+                                   const std::vector<SeenHost>& arriving) {
+  return MatchInRounds(away, arriving,
+                       {&EarlierHosts::SameDevice, &EarlierHosts::SameAddressAndName,
+                        &EarlierHosts::SameNameElsewhere, &EarlierHosts::SameAddressOtherName});
 }
 
 RowChange RowChangeOf(const HostMatch& match, const std::vector<SeenHost>& earlier) {

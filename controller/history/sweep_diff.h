@@ -47,12 +47,19 @@ struct SweepComparison {
 //  3. the same address and name: the same host;
 //  4. the same name at another address, unless both MACs name devices: moved;
 //  5. the same address under another name, likewise: renamed.
+// Within a round, the first earlier host that fits is taken.
 // A NetBIOS unit ID is the host's own word and may name another of its
 // adapters: it matches an equal MAC, but never makes a host mac-changed.
 // The rest are new; earlier hosts left over are for the caller to call gone
 // (an address this sweep did not cover says nothing).
 SweepComparison CompareSweeps(const std::vector<SeenHost>& earlier,
                               const std::vector<SeenHost>& current);
+
+// Which of the hosts that were away each arriving host is, by the same rounds
+// but the second: a device that took an away host's address is another
+// device, not that host come back.
+SweepComparison FindReturningHosts(const std::vector<SeenHost>& away,
+                                   const std::vector<SeenHost>& arriving);
 
 // The change of a current host as rows show it, with what it was before.
 RowChange RowChangeOf(const HostMatch& match, const std::vector<SeenHost>& earlier);

@@ -10,23 +10,54 @@
 namespace hostsweep::controller {
 namespace {
 
-bool SameIdentity(const SeenHost& known, const SeenHost& found) {
-  if (IdentifiesDevice(found)) {
-    return IdentifiesDevice(known) && known.mac == found.mac;
+// The records that did, or did not, answer the sweep before, and their hosts.
+struct Records {
+  std::vector<std::size_t> indices;
+  std::vector<SeenHost> hosts;
+};
+
+Records RecordsWhere(const std::vector<KnownHost>& known, bool present) {
+  Records records;
+  for (std::size_t i = 0; i < known.size(); ++i) {
+    if (known[i].present == present) {
+      records.indices.push_back(i);
+      records.hosts.push_back(known[i].host);
+    }
   }
-  return known.address == found.address && known.name == found.name;
+  return records;
 }
 
-// The record a newly found host takes: its own from an earlier visit, else a new one.
-std::size_t RecordOf(std::vector<KnownHost>& known, const SeenHost& found, std::int64_t now) {
-  const auto earlier = std::find_if(known.begin(), known.end(), [&found](const KnownHost& record) {
-    return !record.present && SameIdentity(record.host, found);
-  });
-  if (earlier != known.end()) {
-    return static_cast<std::size_t>(earlier - known.begin());
+// The record each found host takes: that of the host it is from the sweep
+// before, else its own from an earlier visit, else a new one.
+std::vector<std::size_t> RecordsOf(std::vector<KnownHost>& known, const Records& answered,
+                                   const SweepComparison& comparison,
+                                   const std::vector<SeenHost>& found, std::int64_t now) {
+  std::vector<std::size_t> records(found.size());
+  std::vector<std::size_t> arrivals;
+  std::vector<SeenHost> arriving;
+  for (std::size_t c = 0; c < found.size(); ++c) {
+    if (const auto& earlier = comparison.current[c].earlier) {
+      records[c] = answered.indices[*earlier];
+    } else {
+      arrivals.push_back(c);
+      arriving.push_back(found[c]);
+    }
   }
-  known.push_back({.host = found, .present = true, .firstSeen = now, .lastSeen = now});
-  return known.size() - 1;
+  if (arrivals.empty()) {
+    return records;  // the usual round: the hosts away need not be gone through
+  }
+  const Records away = RecordsWhere(known, false);
+  const SweepComparison returns = FindReturningHosts(away.hosts, arriving);
+  for (std::size_t a = 0; a < arrivals.size(); ++a) {
+    if (const auto& earlier = returns.current[a].earlier) {
+      records[arrivals[a]] = away.indices[*earlier];
+    } else {
+      known.push_back(
+          {.host = found[arrivals[a]], .present = true, .firstSeen = now, .lastSeen = now});
+      records[arrivals[a]] = known.size() - 1;
+    }
+  }
+  return records;
 }
 
 // Hosts that come and go under ever new randomised MACs or addresses would
@@ -51,36 +82,29 @@ void ForgetLongestGone(std::vector<KnownHost>& known) {
 std::vector<WatchEvent> WatchRound(std::vector<KnownHost>& known,
                                    const std::vector<SeenHost>& found,
                                    const std::vector<Address>& swept, std::int64_t now) {
-  std::vector<std::size_t> answered;
-  std::vector<SeenHost> earlier;
-  for (std::size_t i = 0; i < known.size(); ++i) {
-    if (known[i].present) {
-      answered.push_back(i);
-      earlier.push_back(known[i].host);
-    }
-  }
-  const SweepComparison comparison = CompareSweeps(earlier, found);
+  const Records answered = RecordsWhere(known, true);
+  const SweepComparison comparison = CompareSweeps(answered.hosts, found);
+  const std::vector<std::size_t> records = RecordsOf(known, answered, comparison, found, now);
   std::vector<Address> covered = swept;
   std::sort(covered.begin(), covered.end());
   std::vector<WatchEvent> events;
   for (std::size_t c = 0; c < found.size(); ++c) {
     const HostMatch& match = comparison.current[c];
-    const std::size_t record =
-        match.earlier ? answered[*match.earlier] : RecordOf(known, found[c], now);
-    known[record].host = found[c];
-    known[record].present = true;
-    known[record].lastSeen = now;
+    KnownHost& record = known[records[c]];
+    record.host = found[c];
+    record.present = true;
+    record.lastSeen = now;
     if (match.change != Change::kNone) {
       events.push_back({.when = now,
                         .change = match.change,
                         .host = found[c],
-                        .previous = RowChangeOf(match, earlier).previous,
-                        .firstSeen = known[record].firstSeen,
+                        .previous = RowChangeOf(match, answered.hosts).previous,
+                        .firstSeen = record.firstSeen,
                         .lastSeen = now});
     }
   }
   for (const std::size_t index : comparison.unmatched) {
-    KnownHost& record = known[answered[index]];
+    KnownHost& record = known[answered.indices[index]];
     if (std::binary_search(covered.begin(), covered.end(), record.host.address)) {
       record.present = false;
       events.push_back({.when = now,

@@ -22,9 +22,10 @@ struct WatchEvent {
 };
 
 // Matches the hosts found by one sweep of the addresses `swept` with those
-// that answered the sweep before (CompareSweeps), brings `known` up to date,
-// and says what changed. A host that comes back is new again but keeps when
-// it was first seen; a host that answered before and not now is gone once.
+// that answered the sweep before (CompareSweeps), and the rest with those
+// that were away (FindReturningHosts); brings `known` up to date, and says
+// what changed. A host that comes back is new again but keeps when it was
+// first seen; a host that answered before and not now is gone once.
 // Past 100000 known hosts, those gone longest are forgotten.
 std::vector<WatchEvent> WatchRound(std::vector<KnownHost>& known,
                                    const std::vector<SeenHost>& found,
