@@ -277,7 +277,8 @@ int RunSweep(const Options& options, const std::vector<Address>& addresses, Outp
   }
   std::optional<ChangeWriter> changes;
   if (use.earlier != nullptr) {
-    writers = {&changes.emplace(*use.earlier, writers, options.changesOnly, vendorOf)};
+    writers = {
+        &changes.emplace(*use.earlier, writers, options.changesOnly, options.ipv6, vendorOf)};
   }
   ResultStream stream(writers, options.foundOnly, vendorOf);
   // The progress line's own terminal controls go around the masking.
@@ -346,7 +347,7 @@ int RunWatch(const Options& options, const std::vector<Address>& addresses, Outp
   const VendorOf vendorOf = [&vendors](const MacAddress& mac) { return vendors.VendorOf(mac); };
   std::ostream lines(&output);
   for (;;) {
-    SweepRows rows;
+    SweepRows rows(options.ipv6);
     const int status = RunSweep(options, addresses, output, errors, means, run, vendors,
                                 {.earlier = nullptr, .watch = &rows});
     if (status != kExitFound && status != kExitNoneFound) {

@@ -32,14 +32,6 @@ std::string TextOrNothing(const Json& object, const char* key) {
   return found == object.end() || found->is_null() ? std::string{} : Text(object, key);
 }
 
-Address AddressOf(const std::string& text) {
-  const auto address = ParseAddress(text);
-  if (!address) {
-    throw EarlierResultsError("not an IPv4 address: \"" + text + "\"");
-  }
-  return *address;
-}
-
 MacSource MacSourceOf(const std::string& text) {
   for (const MacSource source : {MacSource::kNeighbour, MacSource::kArp, MacSource::kNetbios}) {
     if (text == MacSourceText(source)) {
@@ -51,10 +43,15 @@ MacSource MacSourceOf(const std::string& text) {
 
 SeenHost HostOf(const std::string& address, std::string name, const std::string& mac,
                 MacSource source) {
-  SeenHost host{.address = AddressOf(address),
-                .name = std::move(name),
-                .mac = std::nullopt,
-                .macSource = source};
+  SeenHost host{.address = 0, .name = std::move(name), .mac = std::nullopt, .macSource = source};
+  // A device heard over IPv6 alone has its IPv6 address as its row's.
+  if (const auto ipv4 = ParseAddress(address)) {
+    host.address = *ipv4;
+  } else if (IsIpv6Text(address)) {
+    host.ipv6 = address;
+  } else {
+    throw EarlierResultsError("not an IP address: \"" + address + "\"");
+  }
   if (!mac.empty()) {
     host.mac = ParseMac(mac);
     if (!host.mac) {
@@ -107,6 +104,17 @@ std::string ReadBounded(const std::filesystem::path& path, bool& missing) {
   return bytes;
 }
 
+// Only IPv4 addresses are swept: a device heard over IPv6 alone has a row
+// only when found.
+void Take(const SeenHost& host, bool found, EarlierSweep& sweep) {
+  if (host.ipv6.empty()) {
+    sweep.swept.push_back(host.address);
+  }
+  if (found) {
+    sweep.found.push_back(host);
+  }
+}
+
 Json OrNull(const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); }
 
 }  // namespace
@@ -130,16 +138,13 @@ EarlierSweep ParseSweepLines(std::string_view bytes) {
       const Json object = ParseObject(line);
       const std::string state = Text(object, "state");
       const SeenHost host = HostOf(object);
-      sweep.swept.push_back(host.address);
-      if (state == "alive" || state == "silent" || state == "named") {
-        sweep.found.push_back(host);
-      }
+      Take(host, state == "alive" || state == "silent" || state == "named", sweep);
     } catch (const EarlierResultsError& error) {
       throw EarlierResultsError("line " + std::to_string(number) + ": " + error.what() +
                                 " (hostsweep --json output expected)");
     }
   }
-  if (sweep.swept.empty()) {
+  if (sweep.swept.empty() && sweep.found.empty()) {
     throw EarlierResultsError("empty: no results of hostsweep --json in it");
   }
   return sweep;
@@ -155,17 +160,14 @@ EarlierSweep ParseSweepXml(std::string_view bytes) {
       // equal MAC but never calls a host mac-changed on the host's own word.
       const SeenHost host = HostOf(row.address, row.name, row.mac,
                                    row.mac.empty() ? MacSource::kNone : MacSource::kNetbios);
-      sweep.swept.push_back(host.address);
-      if (row.found) {
-        sweep.found.push_back(host);
-      }
+      Take(host, row.found, sweep);
     }
   } catch (const EarlierResultsError& error) {
     throw EarlierResultsError(std::string("XML: ") + error.what() +
                               " (hostsweep --xml output expected)");
   }
-  if (sweep.swept.empty()) {
-    throw EarlierResultsError("XML: no IPv4 hosts of hostsweep --xml in it");
+  if (sweep.swept.empty() && sweep.found.empty()) {
+    throw EarlierResultsError("XML: no hosts of hostsweep --xml in it");
   }
   return sweep;
 }
@@ -221,7 +223,7 @@ std::vector<KnownHost> ParseState(std::string_view bytes) {
 std::string StateDocument(const std::vector<KnownHost>& hosts) {
   Json list = Json::array();
   for (const auto& known : hosts) {
-    list.push_back({{"address", FormatAddress(known.host.address)},
+    list.push_back({{"address", AddressText(known.host)},
                     {"name", OrNull(known.host.name)},
                     {"mac", OrNull(known.host.mac ? FormatMac(*known.host.mac) : "")},
                     {"mac_source", OrNull(std::string(MacSourceText(known.host.macSource)))},

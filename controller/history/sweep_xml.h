@@ -10,16 +10,16 @@
 
 namespace hostsweep::controller {
 
-// One IPv4 host of the document, its fields as written.
+// One host of the document, its fields as written.
 struct SweepXmlHost {
-  std::string address;
+  std::string address;  // IPv4, or a device heard over IPv6 alone: its first IPv6
   std::string name;
   std::string mac;     // with dashes, as the JSON lines write it
   bool found = false;  // up, or named by a name-only sweep
 };
 
 // Throws EarlierResultsError for anything that is not a whole hostsweep XML
-// document. IPv6-only hosts are left out: a comparison is of IPv4 hosts.
+// document.
 std::vector<SweepXmlHost> ReadSweepXml(std::string_view bytes);
 
 }  // namespace hostsweep::controller

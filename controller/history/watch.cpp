@@ -84,13 +84,11 @@ nlohmann::ordered_json OrNull(const std::string& text) {
 }  // namespace
 
 std::vector<WatchEvent> WatchRound(std::vector<KnownHost>& known,
-                                   const std::vector<SeenHost>& found,
-                                   const std::vector<Address>& swept, std::int64_t now) {
+                                   const std::vector<SeenHost>& found, const SweepScope& swept,
+                                   std::int64_t now) {
   const Records answered = RecordsWhere(known, true);
   const SweepComparison comparison = CompareSweeps(answered.hosts, found);
   const std::vector<std::size_t> records = RecordsOf(known, answered, comparison, found, now);
-  std::vector<Address> covered = swept;
-  std::sort(covered.begin(), covered.end());
   std::vector<WatchEvent> events;
   for (std::size_t c = 0; c < found.size(); ++c) {
     const HostMatch& match = comparison.current[c];
@@ -109,7 +107,7 @@ std::vector<WatchEvent> WatchRound(std::vector<KnownHost>& known,
   }
   for (const std::size_t index : comparison.unmatched) {
     KnownHost& record = known[answered.indices[index]];
-    if (std::binary_search(covered.begin(), covered.end(), record.host.address)) {
+    if (swept.Covers(record.host)) {
       record.present = false;
       events.push_back({.when = now,
                         .change = Change::kGone,
@@ -130,7 +128,7 @@ std::string WatchLine(const WatchEvent& event, const VendorOf& vendorOf, bool js
     nlohmann::ordered_json line;
     line["time"] = UtcText(event.when);
     line["change"] = ChangeText(event.change);
-    line["address"] = FormatAddress(event.host.address);
+    line["address"] = AddressText(event.host);
     line["previous"] = OrNull(event.previous);
     line["name"] = OrNull(event.host.name);
     line["mac"] = OrNull(mac);
@@ -141,7 +139,7 @@ std::string WatchLine(const WatchEvent& event, const VendorOf& vendorOf, bool js
     return line.dump(-1, ' ', true, nlohmann::ordered_json::error_handler_t::replace);
   }
   std::string line = UtcText(event.when) + "  " + std::string(ChangeText(event.change)) + "  " +
-                     FormatAddress(event.host.address);
+                     AddressText(event.host);
   for (const std::string* part : {&event.host.name, &mac, &vendor}) {
     line += part->empty() ? "" : "  " + Printable(*part);
   }
@@ -152,7 +150,9 @@ std::string WatchLine(const WatchEvent& event, const VendorOf& vendorOf, bool js
 }
 
 void SweepRows::Skip(const HostView& view) {
-  swept_.push_back(view.address);
+  if (!view.ipv6Only) {
+    swept_.push_back(view.address);
+  }
   if (IsFound(view.state)) {
     found_.push_back(SeenHostOf(view));
   }
