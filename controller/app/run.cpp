@@ -156,7 +156,7 @@ int RunWatch(const RunSetup& setup) {
   std::vector<KnownHost> known = ReadWatchState(options);
   std::ostream lines(&setup.output);
   for (;;) {
-    SweepRows rows;
+    SweepRows rows(options.ipv6);
     const int status = RunSweep(setup, {.earlier = nullptr, .watch = &rows});
     if (status != kExitFound && status != kExitNoneFound) {
       return status;

@@ -34,4 +34,9 @@ struct AddressFault {
 // otherwise, with `fault` saying why when given.
 std::optional<Address> ParseAddress(std::string_view text, AddressFault* fault = nullptr);
 
+// Whether `text` is an IPv6 address as text (RFC 4291 2.2: eight groups of
+// hex digits, "::" for a run of zeros, a dotted IPv4 tail), a zone after '%'
+// allowed ("fe80::1%eth0").
+bool IsIpv6Text(std::string_view text);
+
 }  // namespace hostsweep::controller

@@ -1,40 +1,42 @@
 #include "controller/history/change_writer.h"
 
-#include <algorithm>
 #include <utility>
+
+#include "controller/history/watch.h"
 
 namespace hostsweep::controller {
 
 ChangeWriter::ChangeWriter(EarlierSweep earlier, std::vector<ResultWriter*> writers,
-                           bool changesOnly, VendorOf vendorOf)
+                           bool changesOnly, bool ipv6, VendorOf vendorOf)
     : earlier_(std::move(earlier)),
       writers_(std::move(writers)),
       changesOnly_(changesOnly),
+      ipv6_(ipv6),
       vendorOf_(std::move(vendorOf)) {}
 
 void ChangeWriter::Finish(SweepEnd end) {
-  std::vector<SeenHost> found;
-  std::vector<Address> swept;
+  SweepRows seen(ipv6_);
   for (const auto& row : rows_) {
-    swept.push_back(row.view.address);
-    if (IsFound(row.view.state)) {
-      found.push_back(SeenHostOf(row.view));
-    }
+    seen.Skip(row.view);
   }
-  const SweepComparison comparison = CompareSweeps(earlier_.found, found);
+  const SweepComparison comparison = CompareSweeps(earlier_.found, seen.Found());
   auto match = comparison.current.begin();
   for (auto& row : rows_) {
     row.view.change = IsFound(row.view.state) ? RowChangeOf(*match++, earlier_.found) : RowChange{};
     HandOn(row.view, row.shown);
   }
   // Gone only where this sweep looked: an address it did not cover says nothing.
-  std::sort(swept.begin(), swept.end());
+  const SweepScope swept = seen.Swept();
   for (const std::size_t index : comparison.unmatched) {
     const SeenHost& host = earlier_.found[index];
-    if (!std::binary_search(swept.begin(), swept.end(), host.address)) {
+    if (!swept.Covers(host)) {
       continue;
     }
     HostView gone{.address = host.address, .state = State::kDead, .name = host.name};
+    if (!host.ipv6.empty()) {
+      gone.ipv6 = {host.ipv6};
+      gone.ipv6Only = true;
+    }
     gone.mac = host.mac;
     gone.macSource = host.macSource;
     gone.vendor = host.mac ? vendorOf_(*host.mac) : std::string{};

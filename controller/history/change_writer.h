@@ -11,11 +11,12 @@ namespace hostsweep::controller {
 
 // Holds the rows until the sweep ends (a host's match may be found at any
 // later address), then hands them on to `writers` with their changes, the
-// gone hosts last. With `changesOnly`, unchanged rows are skipped.
+// gone hosts last. With `changesOnly`, unchanged rows are skipped. `ipv6`:
+// the sweep asks the swept links' IPv6 nodes too (--ipv6).
 class ChangeWriter : public ResultWriter {
  public:
   ChangeWriter(EarlierSweep earlier, std::vector<ResultWriter*> writers, bool changesOnly,
-               VendorOf vendorOf);
+               bool ipv6, VendorOf vendorOf);
   void Write(const HostView& view) override { rows_.push_back({view, true}); }
   void Skip(const HostView& view) override { rows_.push_back({view, false}); }
   void Finish(SweepEnd end) override;
@@ -31,6 +32,7 @@ class ChangeWriter : public ResultWriter {
   EarlierSweep earlier_;
   std::vector<ResultWriter*> writers_;
   bool changesOnly_;
+  bool ipv6_;
   VendorOf vendorOf_;
   std::vector<Row> rows_;
   bool anyChange_ = false;

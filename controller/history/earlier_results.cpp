@@ -36,24 +36,21 @@ std::string TextOrNothing(const Json& object, const char* key) {
   return found == object.end() || found->is_null() ? std::string{} : Text(object, key);
 }
 
-Address AddressOf(const std::string& text) {
-  const auto address = ParseAddress(text);
-  if (!address) {
-    throw EarlierResultsError("not an IPv4 address: \"" + text + "\"");
-  }
-  return *address;
-}
-
 MacSource MacSourceOf(const std::string& text) {
   return ValueOf(kMacSourceTexts, text).value_or(MacSource::kNone);
 }
 
 SeenHost HostOf(const std::string& address, std::string name, const std::string& mac,
                 MacSource source) {
-  SeenHost host{.address = AddressOf(address),
-                .name = std::move(name),
-                .mac = std::nullopt,
-                .macSource = source};
+  SeenHost host{.address = 0, .name = std::move(name), .mac = std::nullopt, .macSource = source};
+  // A device heard over IPv6 alone has its IPv6 address as its row's.
+  if (const auto ipv4 = ParseAddress(address)) {
+    host.address = *ipv4;
+  } else if (IsIpv6Text(address)) {
+    host.ipv6 = address;
+  } else {
+    throw EarlierResultsError("not an IP address: \"" + address + "\"");
+  }
   if (!mac.empty()) {
     host.mac = ParseMac(mac);
     if (!host.mac) {
@@ -121,26 +118,28 @@ class DistinctHosts {
   bool IsNew(const SeenHost& host) {
     const bool device = IdentifiesDevice(host);
     return keys_
-        .emplace(host.address, device ? host.mac : std::nullopt, device ? std::string{} : host.name)
+        .emplace(host.address, host.ipv6, device ? host.mac : std::nullopt,
+                 device ? std::string{} : host.name)
         .second;
   }
 
  private:
-  std::set<std::tuple<Address, std::optional<MacAddress>, std::string>> keys_;
+  std::set<std::tuple<Address, std::string, std::optional<MacAddress>, std::string>> keys_;
 };
 
-// An earlier sweep as its file is read.
+// An earlier sweep as its file is read. Only IPv4 addresses are swept: a
+// device heard over IPv6 alone has a row only when found.
 class SweepReading {
  public:
   void Add(const SeenHost& host, bool found) {
-    if (addresses_.insert(host.address).second) {
+    if (host.ipv6.empty() && addresses_.insert(host.address).second) {
       sweep_.swept.push_back(host.address);
     }
     if (found && hosts_.IsNew(host)) {
       sweep_.found.push_back(host);
     }
   }
-  [[nodiscard]] bool Empty() const { return sweep_.swept.empty(); }
+  [[nodiscard]] bool Empty() const { return sweep_.swept.empty() && sweep_.found.empty(); }
   EarlierSweep Done() { return std::move(sweep_); }
 
  private:
@@ -197,7 +196,7 @@ EarlierSweep ParseSweepXml(std::string_view bytes) {
                               " (hostsweep --xml output expected)");
   }
   if (sweep.Empty()) {
-    throw EarlierResultsError("XML: no IPv4 hosts of hostsweep --xml in it");
+    throw EarlierResultsError("XML: no hosts of hostsweep --xml in it");
   }
   return sweep.Done();
 }
@@ -281,7 +280,7 @@ std::string StateDocument(const std::vector<KnownHost>& hosts) {
   // Keys in alphabetical order: the layout every state file has.
   Json list = Json::array();
   for (const auto& known : hosts) {
-    list.push_back({{kAddress, FormatAddress(known.host.address)},
+    list.push_back({{kAddress, AddressText(known.host)},
                     {kFirstSeen, known.firstSeen},
                     {kLastSeen, known.lastSeen},
                     {kMac, OrNull(known.host.mac ? FormatMac(*known.host.mac) : "")},

@@ -57,14 +57,14 @@ class EarlierHosts {
   EarlierHosts(const std::vector<SeenHost>& earlier, const std::vector<SeenHost>& current)
       : earlier_(earlier), taken_(earlier.size(), false) {
     for (const SeenHost& host : current) {
-      wanted_.insert({FormatAddress(host.address), AddressAndName(host), host.name});
+      wanted_.insert({AddressText(host), AddressAndName(host), host.name});
       if (host.mac) {
         wanted_.insert(FormatMac(*host.mac));
       }
     }
     for (std::size_t e = 0; e < earlier.size(); ++e) {
       const SeenHost& host = earlier[e];
-      const std::string address = FormatAddress(host.address);
+      const std::string address = AddressText(host);
       const bool device = IdentifiesDevice(host);
       if (device) {
         File(byMac_, FormatMac(*host.mac), e);
@@ -93,7 +93,7 @@ class EarlierHosts {
       return std::nullopt;
     }
     const SeenHost& before = earlier_[*earlier];
-    if (before.address != current.address) {
+    if (AddressText(before) != AddressText(current)) {
       return MatchAs(Change::kMoved, earlier);
     }
     return MatchAs(before.name == current.name ? Change::kNone : Change::kRenamed, earlier);
@@ -101,9 +101,9 @@ class EarlierHosts {
 
   std::optional<HostMatch> ReplacedDevice(const SeenHost& current) {
     const bool linkDevice = IdentifiesDevice(current) && FromLink(current);
-    return MatchAs(Change::kMacChanged,
-                   linkDevice ? linkDevicesByAddress_.Take(FormatAddress(current.address), taken_)
-                              : std::nullopt);
+    return MatchAs(
+        Change::kMacChanged,
+        linkDevice ? linkDevicesByAddress_.Take(AddressText(current), taken_) : std::nullopt);
   }
 
   std::optional<HostMatch> SameAddressAndName(const SeenHost& current) {
@@ -119,7 +119,7 @@ class EarlierHosts {
 
   std::optional<HostMatch> SameAddressOtherName(const SeenHost& current) {
     Index& candidates = IdentifiesDevice(current) ? othersByAddress_ : byAddress_;
-    return MatchAs(Change::kRenamed, candidates.Take(FormatAddress(current.address), taken_));
+    return MatchAs(Change::kRenamed, candidates.Take(AddressText(current), taken_));
   }
 
   [[nodiscard]] std::vector<std::size_t> Unmatched() const {
@@ -135,7 +135,7 @@ class EarlierHosts {
  private:
   // An address's text holds no line break.
   static std::string AddressAndName(const SeenHost& host) {
-    return FormatAddress(host.address) + '\n' + host.name;
+    return AddressText(host) + '\n' + host.name;
   }
 
   void File(Index& index, const std::string& key, std::size_t earlier) {
@@ -176,11 +176,29 @@ SweepComparison MatchInRounds(const std::vector<SeenHost>& earlier,
 }  // namespace
 
 SeenHost SeenHostOf(const HostView& view) {
-  return {.address = view.address, .name = view.name, .mac = view.mac, .macSource = view.macSource};
+  return {.address = view.address,
+          .name = view.name,
+          .mac = view.mac,
+          .macSource = view.macSource,
+          .ipv6 = view.ipv6Only && !view.ipv6.empty() ? view.ipv6.front() : std::string{}};
+}
+
+std::string AddressText(const SeenHost& host) {
+  return host.ipv6.empty() ? FormatAddress(host.address) : host.ipv6;
 }
 
 bool IdentifiesDevice(const SeenHost& host) {
   return host.mac && !IsPlaceholderMac(*host.mac) && !IsLocallyAdministered(*host.mac);
+}
+
+SweepScope::SweepScope(std::vector<Address> addresses, bool ipv6)
+    : addresses_(std::move(addresses)), ipv6_(ipv6) {
+  std::sort(addresses_.begin(), addresses_.end());
+}
+
+bool SweepScope::Covers(const SeenHost& host) const {
+  return host.ipv6.empty() ? std::binary_search(addresses_.begin(), addresses_.end(), host.address)
+                           : ipv6_;
 }
 
 SweepComparison CompareSweeps(const std::vector<SeenHost>& earlier,
@@ -206,7 +224,7 @@ RowChange RowChangeOf(const HostMatch& match, const std::vector<SeenHost>& earli
   const SeenHost& before = earlier[*match.earlier];
   switch (match.change) {
     case Change::kMoved:
-      row.previous = FormatAddress(before.address);
+      row.previous = AddressText(before);
       break;
     case Change::kRenamed:
       row.previous = before.name;

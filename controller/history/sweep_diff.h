@@ -3,7 +3,8 @@
 // A host is known by its globally administered MAC address where one is
 // known. A locally administered one (a phone's randomised address, a
 // container's) names no device for long, so such hosts, and hosts without a
-// MAC, are known by address and name.
+// MAC, are known by address and name; a device heard over IPv6 alone, by its
+// IPv6 address.
 #pragma once
 
 #include <cstddef>
@@ -21,13 +22,31 @@ struct SeenHost {
   std::string name{};
   std::optional<MacAddress> mac{};
   MacSource macSource = MacSource::kNone;
+  std::string ipv6{};  // a device heard over IPv6 alone: its row's address
   bool operator==(const SeenHost&) const = default;
 };
 
 SeenHost SeenHostOf(const HostView& view);
 
+// The host's address as its row shows it.
+std::string AddressText(const SeenHost& host);
+
 // A MAC address that names one device: real and globally administered.
 bool IdentifiesDevice(const SeenHost& host);
+
+// What a sweep looked at: a host found earlier and not now is gone only
+// where it did.
+class SweepScope {
+ public:
+  // The IPv4 addresses swept; `ipv6`: the swept links' IPv6 nodes were asked
+  // too (--ipv6), so a device heard over IPv6 alone would have answered.
+  SweepScope(std::vector<Address> addresses, bool ipv6);
+  [[nodiscard]] bool Covers(const SeenHost& host) const;
+
+ private:
+  std::vector<Address> addresses_;  // sorted
+  bool ipv6_;
+};
 
 struct HostMatch {
   Change change = Change::kNew;
@@ -51,7 +70,7 @@ struct SweepComparison {
 // A NetBIOS unit ID is the host's own word and may name another of its
 // adapters: it matches an equal MAC, but never makes a host mac-changed.
 // The rest are new; earlier hosts left over are for the caller to call gone
-// (an address this sweep did not cover says nothing).
+// (where the sweep's scope covers them).
 SweepComparison CompareSweeps(const std::vector<SeenHost>& earlier,
                               const std::vector<SeenHost>& current);
 

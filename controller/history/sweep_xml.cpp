@@ -48,7 +48,7 @@ struct OpenHost {
   SweepXmlHost host;
   std::string state;
   std::string reason;
-  bool ipv6 = false;
+  std::string firstIpv6;
   bool status = false;
 };
 
@@ -67,23 +67,23 @@ void TakeElement(xmlTextReaderPtr reader, const std::string& element, OpenHost& 
     } else if (type == "mac") {
       open.host.mac = Attribute(reader, "addr");
       std::replace(open.host.mac.begin(), open.host.mac.end(), ':', '-');
-    } else {
-      open.ipv6 = open.ipv6 || type == "ipv6";
+    } else if (type == "ipv6" && open.firstIpv6.empty()) {
+      open.firstIpv6 = Attribute(reader, "addr");
     }
   } else if (element == "hostname" && open.host.name.empty()) {
     open.host.name = Attribute(reader, "name");
   }
 }
 
-// Nothing when the host was heard over IPv6 alone.
-std::optional<SweepXmlHost> Closed(OpenHost open) {
+SweepXmlHost Closed(OpenHost open) {
   if (!open.status || open.state.empty()) {
     throw EarlierResultsError("a host without a status");
   }
+  // A device heard over IPv6 alone has its first IPv6 address as its own.
   if (open.host.address.empty()) {
-    if (open.ipv6) {
-      return std::nullopt;
-    }
+    open.host.address = std::move(open.firstIpv6);
+  }
+  if (open.host.address.empty()) {
     throw EarlierResultsError("a host without an address");
   }
   // A name-only sweep sends nothing to a host: it is found by its name.
@@ -195,9 +195,7 @@ void ReadSweepXml(std::string_view bytes, const std::function<void(SweepXmlHost)
         depth == 1 && element == "host" &&
         (type == XML_READER_TYPE_END_ELEMENT || xmlTextReaderIsEmptyElement(reader.get()) == 1);
     if (hostEnds && open) {
-      if (auto host = Closed(std::move(*open))) {
-        take(std::move(*host));
-      }
+      take(Closed(std::move(*open)));
       open.reset();
     }
   }

@@ -10,9 +10,9 @@
 
 namespace hostsweep::controller {
 
-// One IPv4 host of the document, its fields as written.
+// One host of the document, its fields as written.
 struct SweepXmlHost {
-  std::string address;
+  std::string address;  // IPv4, or a device heard over IPv6 alone: its first IPv6
   std::string name;
   std::string mac;     // with dashes, as the JSON lines write it
   bool found = false;  // up, or named by a name-only sweep
@@ -20,7 +20,7 @@ struct SweepXmlHost {
 
 // Hands each host to `take` as it is read, so that nothing holds them all.
 // Throws EarlierResultsError for anything that is not a whole hostsweep XML
-// document. IPv6-only hosts are left out: a comparison is of IPv4 hosts.
+// document.
 void ReadSweepXml(std::string_view bytes, const std::function<void(SweepXmlHost)>& take);
 
 }  // namespace hostsweep::controller

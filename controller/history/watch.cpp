@@ -80,13 +80,11 @@ void ForgetLongestGone(std::vector<KnownHost>& known) {
 }  // namespace
 
 std::vector<WatchEvent> WatchRound(std::vector<KnownHost>& known,
-                                   const std::vector<SeenHost>& found,
-                                   const std::vector<Address>& swept, std::int64_t now) {
+                                   const std::vector<SeenHost>& found, const SweepScope& swept,
+                                   std::int64_t now) {
   const Records answered = RecordsWhere(known, true);
   const SweepComparison comparison = CompareSweeps(answered.hosts, found);
   const std::vector<std::size_t> records = RecordsOf(known, answered, comparison, found, now);
-  std::vector<Address> covered = swept;
-  std::sort(covered.begin(), covered.end());
   std::vector<WatchEvent> events;
   for (std::size_t c = 0; c < found.size(); ++c) {
     const HostMatch& match = comparison.current[c];
@@ -105,7 +103,7 @@ std::vector<WatchEvent> WatchRound(std::vector<KnownHost>& known,
   }
   for (const std::size_t index : comparison.unmatched) {
     KnownHost& record = known[answered.indices[index]];
-    if (std::binary_search(covered.begin(), covered.end(), record.host.address)) {
+    if (swept.Covers(record.host)) {
       record.present = false;
       events.push_back({.when = now,
                         .change = Change::kGone,
@@ -127,7 +125,7 @@ std::string WatchLine(const WatchEvent& event, const VendorOf& vendorOf, bool js
     Json line;
     line[kTime] = UtcText(event.when);
     line[kChange] = ChangeText(event.change);
-    line[kAddress] = FormatAddress(event.host.address);
+    line[kAddress] = AddressText(event.host);
     line[kPrevious] = OrNull(event.previous);
     line[kName] = OrNull(event.host.name);
     line[kMac] = OrNull(mac);
@@ -137,7 +135,7 @@ std::string WatchLine(const WatchEvent& event, const VendorOf& vendorOf, bool js
     return JsonText(line);
   }
   std::string line = UtcText(event.when) + "  " + std::string(ChangeText(event.change)) + "  " +
-                     FormatAddress(event.host.address);
+                     AddressText(event.host);
   for (const std::string* part : {&event.host.name, &mac, &vendor}) {
     line += part->empty() ? "" : "  " + Printable(*part);
   }
@@ -148,7 +146,9 @@ std::string WatchLine(const WatchEvent& event, const VendorOf& vendorOf, bool js
 }
 
 void SweepRows::Skip(const HostView& view) {
-  swept_.push_back(view.address);
+  if (!view.ipv6Only) {
+    swept_.push_back(view.address);
+  }
   if (IsFound(view.state)) {
     found_.push_back(SeenHostOf(view));
   }

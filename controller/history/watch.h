@@ -21,15 +21,15 @@ struct WatchEvent {
   bool operator==(const WatchEvent&) const = default;
 };
 
-// Matches the hosts found by one sweep of the addresses `swept` with those
+// Matches the hosts found by one sweep of `swept` with those
 // that answered the sweep before (CompareSweeps), and the rest with those
 // that were away (FindReturningHosts); brings `known` up to date, and says
 // what changed. A host that comes back is new again but keeps when it was
 // first seen; a host that answered before and not now is gone once.
 // Past 100000 known hosts, those gone longest are forgotten.
 std::vector<WatchEvent> WatchRound(std::vector<KnownHost>& known,
-                                   const std::vector<SeenHost>& found,
-                                   const std::vector<Address>& swept, std::int64_t now);
+                                   const std::vector<SeenHost>& found, const SweepScope& swept,
+                                   std::int64_t now);
 
 // A timestamped line; a JSON object with `json`.
 std::string WatchLine(const WatchEvent& event, const VendorOf& vendorOf, bool json);
@@ -37,13 +37,16 @@ std::string WatchLine(const WatchEvent& event, const VendorOf& vendorOf, bool js
 // The rows of one sweep of the watch, shown or not.
 class SweepRows : public ResultWriter {
  public:
+  // `ipv6`: the sweep asks the swept links' IPv6 nodes too (--ipv6).
+  explicit SweepRows(bool ipv6) : ipv6_(ipv6) {}
   void Write(const HostView& view) override { Skip(view); }
   void Skip(const HostView& view) override;
   void Finish(SweepEnd /*end*/) override {}
   [[nodiscard]] const std::vector<SeenHost>& Found() const { return found_; }
-  [[nodiscard]] const std::vector<Address>& Swept() const { return swept_; }
+  [[nodiscard]] SweepScope Swept() const { return {swept_, ipv6_}; }
 
  private:
+  bool ipv6_;
   std::vector<SeenHost> found_;
   std::vector<Address> swept_;
 };

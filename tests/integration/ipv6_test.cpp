@@ -1,9 +1,11 @@
 // --ipv6 in the IPv6 lab: each dual-stack row carries exactly its device's
 // IPv6 addresses, the IPv6-only device has a row of its own with its MAC and
 // maker, and the host with IPv6 disabled has none; in JSON and in the XML.
+// Compared with itself (--compare, --watch), the lab has not changed.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "tests/integration/controller_run.h"
 #include "tests/integration/harness.h"
@@ -19,6 +22,9 @@ namespace hostsweep::testing {
 namespace {
 
 using ::testing::HasSubstr;
+
+constexpr const char* kTargets = "10.214.0.0/24";
+constexpr milliseconds kPatience{60000};
 
 // A lab host as the lab wrote it: "IPv4-or-- MAC IPv6...", link-local last.
 struct LabHost {
@@ -57,8 +63,7 @@ TEST(Ipv6Lab, EachDeviceRowCarriesExactlyItsIpv6Addresses) {
   std::string maker;
   std::getline(std::ifstream(LabState("maker")), maker);
   const auto xml = std::filesystem::temp_directory_path() / "hostsweep-ipv6.xml";
-  const auto run =
-      RunController({"--ipv6", "--alive", "--json", "--xml", xml.string(), "10.214.0.0/24"});
+  const auto run = RunController({"--ipv6", "--alive", "--json", "--xml", xml.string(), kTargets});
   ASSERT_EQ(run.exitStatus, 0) << run.standardError;
   std::map<std::string, nlohmann::json> rows;
   std::istringstream lines(run.standardOutput);
@@ -91,6 +96,68 @@ TEST(Ipv6Lab, EachDeviceRowCarriesExactlyItsIpv6Addresses) {
   }
   // Nothing but the lab's hosts answered: the scanner's own row and theirs.
   EXPECT_EQ(rows.size(), hosts.size() + 1);
+}
+
+// The IPv6-only device's row as the sweep and the watch write its address.
+std::string Ipv6OnlyAddress() {
+  for (const auto& host : LabHosts()) {
+    for (const auto& address : host.ipv6) {
+      if (host.ipv4 == "--" && address.find('%') == std::string::npos) {
+        return "\"" + address + "\"";
+      }
+    }
+  }
+  return {};
+}
+
+TEST(Ipv6Lab, ComparedWithItselfNothingChanged) {
+  const std::string ipv6Only = Ipv6OnlyAddress();
+  if (ipv6Only.empty()) {
+    GTEST_SKIP() << "not in the IPv6 lab (lab.sh exec6)";
+  }
+  const auto folder = std::filesystem::temp_directory_path();
+  const auto xml = folder / "hostsweep-ipv6-earlier.xml";
+  const auto json = folder / "hostsweep-ipv6-earlier.json";
+  const auto first =
+      RunController({"--ipv6", "--alive", "--json", "--xml", xml.string(), kTargets});
+  ASSERT_EQ(first.exitStatus, 0) << first.standardError;
+  ASSERT_THAT(first.standardOutput, HasSubstr(ipv6Only));
+  std::ofstream(json) << first.standardOutput;
+  for (const auto& earlier : {json, xml}) {
+    const auto again = RunController(
+        {"--ipv6", "--alive", "--json", "--changes-only", "--compare", earlier.string(), kTargets});
+    EXPECT_EQ(again.exitStatus, 0) << earlier << ": " << again.standardError;
+    EXPECT_EQ(again.standardOutput, "") << earlier;
+  }
+
+  // A watch tells the device's arrival under its address, and nothing once
+  // a second sweep has seen it again (its record's last sight moved on).
+  const auto state = folder / "hostsweep-ipv6-state.json";
+  std::filesystem::remove(state);
+  ChildProcess watching(ControllerCommand(
+      {"--watch", "1s", "--ipv6", "--json", "--state", state.string(), kTargets}));
+  ASSERT_TRUE(watching.AwaitOutput("\"new\",\"address\":" + ipv6Only, kPatience));
+  const auto seenAgain = [&state, &ipv6Only] {
+    std::stringstream text;
+    text << std::ifstream(state).rdbuf();
+    const auto document = nlohmann::json::parse(text.str(), nullptr, false);
+    for (const auto& host : document.is_object() ? document.at("hosts") : nlohmann::json()) {
+      if ("\"" + host.value("address", "") + "\"" == ipv6Only) {
+        return host.at("last_seen") != host.at("first_seen");
+      }
+    }
+    return false;
+  };
+  const auto giveUp = std::chrono::steady_clock::now() + kPatience;
+  while (!seenAgain() && std::chrono::steady_clock::now() < giveUp) {
+    std::this_thread::sleep_for(milliseconds(100));
+  }
+  kill(watching.pid(), SIGINT);
+  const auto watched = watching.Finish();
+  EXPECT_TRUE(seenAgain()) << watched.standardError;
+  EXPECT_EQ(watched.standardOutput.find(ipv6Only), watched.standardOutput.rfind(ipv6Only))
+      << watched.standardOutput;
+  EXPECT_THAT(watched.standardOutput, ::testing::Not(HasSubstr("\"gone\"")));
 }
 
 }  // namespace

@@ -55,22 +55,33 @@ TEST(EarlierSweep, ReadsOurXmlAsItsJsonLines) {
        .mac = ParseMac("02-11-22-33-44-55"),
        .macSource = MacSource::kArp},
       {.address = 0x0A000008U, .state = State::kNamed, .name = "printer"},
-      {.address = 0x0A000009U, .state = State::kUnnamed}};
+      {.address = 0x0A000009U, .state = State::kUnnamed},
+      {.state = State::kAlive,
+       .mac = ParseMac("00-1A-2B-3C-4D-0A"),
+       .macSource = MacSource::kNeighbour,
+       .ipv6 = {"fe80::1%eth0"},
+       .ipv6Only = true}};
   std::ostringstream json;
   std::ostringstream xml;
-  auto xmlViews = views;
-  xmlViews.push_back({.state = State::kAlive, .ipv6 = {"fe80::1"}, .ipv6Only = true});
   const EarlierSweep fromJson =
       ParseEarlierSweep(Written(MakeWriter(Format::kJson, json), json, views));
   const EarlierSweep fromXml =
-      ParseEarlierSweep(Written(MakeXmlWriter(xml, SweepRun{}), xml, xmlViews));
+      ParseEarlierSweep(Written(MakeXmlWriter(xml, SweepRun{}), xml, views));
   auto expected = fromJson.found;
   for (auto& host : expected) {
     host.macSource = host.mac ? MacSource::kNetbios : MacSource::kNone;
   }
   EXPECT_EQ(fromXml.found, expected);
   EXPECT_EQ(fromXml.swept, fromJson.swept);
-  EXPECT_EQ(fromJson.found.size(), 3U);
+  ASSERT_EQ(fromJson.found.size(), 4U);
+  EXPECT_EQ(fromJson.found[3].ipv6, "fe80::1%eth0");
+}
+
+TEST(WatchState, ReadsBackWhatItWrote) {
+  const std::vector<KnownHost> hosts{
+      {.host = ParseSweepLines(kLines).found[0], .present = true, .firstSeen = 1, .lastSeen = 9},
+      {.host = {.ipv6 = "2001:db8::a"}, .present = false, .firstSeen = 2, .lastSeen = 3}};
+  EXPECT_EQ(ParseState(StateDocument(hosts)), hosts);
 }
 
 struct Hostile {
@@ -168,7 +179,9 @@ INSTANTIATE_TEST_SUITE_P(
         Hostile{"XML with a bad MAC", false, Replaced(std::string(kXml), "00:1A", "00:1G"),
                 "not a MAC"},
         Hostile{"a bad address", false, R"({"address":"10.0.0.0/24","state":"alive"})",
-                "not an IPv4 address"},
+                "not an IP address"},
+        Hostile{"a bad IPv6 address", false, R"({"address":"2001:db8::1::2","state":"alive"})",
+                "not an IP address"},
         Hostile{"a bad MAC", false, R"({"address":"10.0.0.1","state":"alive","mac":"x"})",
                 "not a MAC"},
         Hostile{"an endless line", false, std::string(100000, '['), "longer"},
@@ -245,7 +258,7 @@ INSTANTIATE_TEST_SUITE_P(
 // A watch of one address: a host appears, stays, leaves, comes back.
 TEST(WatchRounds, TellEachChangeOnceAndKeepWhenAHostWasFirstSeen) {
   const SeenHost host{.address = 0x0A000005U, .name = "nas", .mac = std::nullopt};
-  const std::vector<Address> swept{host.address};
+  const SweepScope swept({host.address}, false);
   std::vector<KnownHost> known;
   std::vector<std::vector<WatchEvent>> rounds;
   const std::vector<std::vector<SeenHost>> found{{host}, {host}, {}, {}, {host}};
@@ -279,7 +292,7 @@ TEST(WatchRounds, ForgetTheHostsGoneLongestPastTheirBound) {
                      .lastSeen = static_cast<std::int64_t>(i)});
   }
   const SeenHost arrival{.address = 0x0A000005U, .name = "nas"};
-  WatchRound(known, {arrival}, {arrival.address}, kBound);
+  WatchRound(known, {arrival}, SweepScope({arrival.address}, false), kBound);
   ASSERT_EQ(known.size(), kBound);
   EXPECT_EQ(known.front().host, arrival);
   EXPECT_EQ(std::min_element(

@@ -21,6 +21,11 @@ SeenHost Host(Address last, std::string name, std::optional<MacAddress> mac,
           .macSource = mac ? source : MacSource::kNone};
 }
 
+// A device heard over IPv6 alone, as its neighbour entry gave its MAC.
+SeenHost Ipv6Only(const std::string& address, MacAddress mac) {
+  return {.mac = mac, .macSource = MacSource::kNeighbour, .ipv6 = address};
+}
+
 // What each current host is called, "gone" for each earlier one left over.
 std::vector<std::string> Outcome(const std::vector<SeenHost>& earlier,
                                  const std::vector<SeenHost>& current) {
@@ -32,7 +37,7 @@ std::vector<std::string> Outcome(const std::vector<SeenHost>& earlier,
                       (row.previous.empty() ? "" : " " + row.previous));
   }
   for (const std::size_t index : comparison.unmatched) {
-    outcome.push_back("gone " + FormatAddress(earlier[index].address));
+    outcome.push_back("gone " + AddressText(earlier[index]));
   }
   return outcome;
 }
@@ -108,7 +113,12 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"a device's MAC found later matches by address and name",
                            {Host(5, "nas", std::nullopt)},
                            {Host(5, "nas", kLaptop)},
-                           {""}}));
+                           {""}},
+                      Case{"IPv6-only hosts with randomised MACs are known by their addresses",
+                           {Ipv6Only("2001:db8::7", kPhoneToday),
+                            Ipv6Only("2001:db8::8", kPhoneToday)},
+                           {Ipv6Only("2001:db8::8", kPhoneLater)},
+                           {"", "gone 2001:db8::7"}}));
 
 }  // namespace
 }  // namespace hostsweep::controller

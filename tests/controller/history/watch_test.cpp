@@ -32,7 +32,7 @@ class ReturningHost : public ::testing::TestWithParam<Return> {};
 // Seen, away for a round, back: new again, under the record it had.
 TEST_P(ReturningHost, KeepsWhenItWasFirstSeen) {
   const auto& [what, before, after] = GetParam();
-  const std::vector<Address> swept{before.address, after.address};
+  const SweepScope swept({before.address, after.address}, false);
   std::vector<KnownHost> known;
   std::string told;
   const std::vector<std::vector<SeenHost>> rounds{{before}, {}, {after}};
@@ -54,6 +54,26 @@ INSTANTIATE_TEST_SUITE_P(
                       Return{"moved with its MAC", Host(5, "nas", kLaptop), Host(9, "", kLaptop)},
                       Return{"a randomised MAC drawn anew", Host(7, "phone", kPhoneToday),
                              Host(7, "phone", kPhoneLater)}));
+
+// Told apart by their addresses, and gone only from a sweep that asked over IPv6.
+TEST(WatchRounds, KnowIpv6OnlyDevicesByTheirAddresses) {
+  const SeenHost first{.mac = kPhoneToday, .ipv6 = "2001:db8::7"};
+  const SeenHost second{.mac = kPhoneToday, .ipv6 = "2001:db8::8"};
+  std::vector<KnownHost> known;
+  std::int64_t now = 0;
+  const auto told = [&](const std::vector<SeenHost>& found, bool ipv6) {
+    std::string text;
+    for (const auto& event : WatchRound(known, found, SweepScope({}, ipv6), now++)) {
+      text += std::string(ChangeText(event.change)) + " " + AddressText(event.host) + "@" +
+              std::to_string(event.firstSeen) + " ";
+    }
+    return text;
+  };
+  EXPECT_EQ(told({first}, true), "new 2001:db8::7@0 ");
+  EXPECT_EQ(told({}, false), "");
+  EXPECT_EQ(told({second}, true), "new 2001:db8::8@2 gone 2001:db8::7@0 ");
+  EXPECT_EQ(told({first}, true), "new 2001:db8::7@0 gone 2001:db8::8@2 ");
+}
 
 }  // namespace
 }  // namespace hostsweep::controller
