@@ -91,7 +91,8 @@ SweepStages::SweepStages(const Options& options, const std::vector<Address>& add
     stages_.Add(std::make_unique<Ipv6Stage>(
         [this](std::chrono::milliseconds wait) { return ipv6Search_->Neighbours(wait); }));
   }
-  if (options.extraNames) {
+  // A name-only sweep has its names already: it asks nothing more.
+  if (options.extraNames && !namesOnly_) {
     network_ = MakeUdpNetwork();
     stages_.Add(std::make_unique<NameStage>(names_.emplace(*network_, MostNameSockets())));
   }
