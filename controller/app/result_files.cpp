@@ -5,9 +5,9 @@
 #include <utility>
 
 #include "controller/base/errors.h"
+#include "controller/base/regular_file.h"
 #include "controller/output/html_output.h"
 #include "controller/output/xml_output.h"
-#include "controller/base/regular_file.h"
 
 namespace hostsweep::controller {
 namespace {

@@ -33,7 +33,8 @@ void Sinks::Connect(std::ostream& results, RowTaker taker, const VendorOf& vendo
     writers.push_back(file->writer.get());
   }
   if (taker.earlier != nullptr) {
-    writers = {&changes_.emplace(*taker.earlier, writers, options_.changesOnly, options_.ipv6, vendorOf)};
+    writers = {
+        &changes_.emplace(*taker.earlier, writers, options_.changesOnly, options_.ipv6, vendorOf)};
   }
   stream_.emplace(writers, options_.foundOnly, vendorOf);
 }

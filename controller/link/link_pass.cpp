@@ -4,8 +4,8 @@
 #include <string>
 #include <utility>
 
-#include "controller/link/arp_frame.h"
 #include "controller/base/results.h"
+#include "controller/link/arp_frame.h"
 
 namespace hostsweep::controller {
 namespace {

@@ -8,8 +8,8 @@
 #include "common/posix/file_descriptor.h"
 #include "controller/system/posix/report_receiver.h"
 #include "controller/system/posix/worker_chains.h"
-#include "controller/system/worker_host.h"
 #include "controller/system/posix/worker_file.h"
+#include "controller/system/worker_host.h"
 
 namespace hostsweep::controller {
 

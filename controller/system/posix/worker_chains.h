@@ -16,8 +16,8 @@
 #include "common/posix/file_descriptor.h"
 #include "controller/system/posix/chain_guardian.h"
 #include "controller/system/posix/poll_set.h"
-#include "controller/system/worker_host.h"
 #include "controller/system/posix/worker_file.h"
+#include "controller/system/worker_host.h"
 
 namespace hostsweep::controller {
 

@@ -6,10 +6,10 @@
 #include <map>
 #include <sstream>
 
-#include "controller/link/arp_frame.h"
-#include "controller/targets/targets.h"
 #include "controller/base/report_label.h"
+#include "controller/link/arp_frame.h"
 #include "controller/link/link_layer.h"
+#include "controller/targets/targets.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -217,8 +217,7 @@ TEST_P(SharedMac, IsCountedOverThePassAndShownOnEveryRowItAnswered) {
       {.rate = 1000, .tries = 1, .retryAfter = milliseconds{500}, .lastWait = milliseconds{1000}},
       diagnostics, [&link] { return link.now; });
   ResultBook book(addresses);
-  LinkLayerStage linkLayer([] { return std::vector<NeighbourEntry>{}; }, diagnostics, false,
-                           &pass);
+  LinkLayerStage linkLayer([] { return std::vector<NeighbourEntry>{}; }, diagnostics, false, &pass);
   while (pass.Busy()) {
     // Each answerer's worker reports at once, long before the pass ends.
     const auto answered = pass.Poll(milliseconds{10}).answered;
