@@ -4,9 +4,13 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 #include "controller/app/exit_status.h"
+#include "controller/app/help_format.h"
+#include "controller/app/option_errors.h"
+#include "controller/base/printable.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -16,27 +20,20 @@ constexpr unsigned kMostPause = 1'000'000;
 constexpr unsigned kMostArpRate = 100'000;
 constexpr int kMostArpTries = 10;
 
-constexpr auto kFooter = R"(Targets: 10.0.0.7, 10.0.0.1-254, 10.0.0.1-10.0.1.20, 10.0.0.0/24
-(network and broadcast addresses left out, except in /31 and /32), or
---localnet. At most 65536 addresses per sweep; duplicates are swept once.
+constexpr auto kFooter =
+    R"(Targets: an address (10.0.0.7), a host name (printer.lan; looked up once,
+before the sweep), a range (10.0.0.1-254, 10.0.0.1-10.0.1.20), last octets
+(10.0.0.1,5,7-9), a block (10.0.0.0/24, 10.0.0.*, 10.0.*.*; network and
+broadcast addresses left out, except in /31 and /32), or --localnet. At most
+65536 addresses per sweep; duplicates are swept once.
 
 States: alive (answered echo), silent (ignored echo but answered on the
 link during the sweep), dead, no report; named/unnamed with --names-only.
-Columns: address state rtt_ms ttl name mac vendor. mac comes from the
-host's answer to hostsweep's own ARP request or the system's neighbour table
-(hosts on a directly connected network), else from the host's NetBIOS
-answer; vendor from the IEEE registries (ieee-data).
-
---ipv6 (Linux) also sends one ICMPv6 echo request to ff02::1 per source
-address and try on each swept link and shows each device's IPv6 addresses
-(joined by MAC) in an ipv6 column/field; devices heard over IPv6 alone get
-their own rows after the IPv4 ones. Off unless given, also with --localnet.
-
-Addresses on a directly connected Ethernet network are first asked over ARP
-(needs CAP_NET_RAW, else skipped): only those that answer get a worker; the
-others are dead at once. Every other address takes the echo path.
---xml writes nmap's XML output (format 1.05): ndiff compares two sweeps,
-xsltproc with nmap.xsl makes a web page, nmap importers read it.
+Columns: address state rtt_ms ttl name mac vendor. mac comes from ARP or the
+neighbour table (directly connected networks), else from NetBIOS; vendor
+from the IEEE registries (ieee-data). On a directly connected Ethernet
+network every address is first asked over ARP (needs CAP_NET_RAW, else
+skipped): only those that answer get echo requests; the others are dead.
 
 Sending echo requests needs root, the worker file's own right
 (setcap cap_net_raw+ep hostsweep-worker) or a group inside
@@ -45,15 +42,32 @@ net.ipv4.ping_group_range; without any, hostsweep says so and exits 4.
 --compare FILE reads an earlier sweep's --json or --xml output: every row
 gains a change (new, gone, moved, renamed, mac-changed), gone hosts come
 last. A host is known by its globally administered MAC address, else by
-address and name. --watch sweeps again every INTERVAL and prints each change once.
+address and name.
 
 Exit status: 0 a host was found (named, with --names-only), 1 none was,
 2 something changed (--compare), 3 usage error, 4 system error (no right to
 send echo requests, a worker that cannot run, a state file that cannot be
 written), 5 the --compare or --state file is unreadable, corrupt or from a
-newer hostsweep, 130 interrupted.)";
+newer hostsweep, 130 interrupted.
+
+Examples:
+  hostsweep --localnet              every network this machine is on
+  hostsweep --alive 192.168.1.0/24  only the hosts found in a /24
+  hostsweep 10.0.0.1,5,9 nas.lan    three addresses and a host by name
+  hostsweep --csv -f hosts.txt      the targets in a file, as CSV
+  hostsweep --watch 5m 10.0.0.*     each change in a /24, every 5 minutes)";
 
 constexpr std::chrono::seconds kLongestInterval{24 * 3600};
+
+// nmap's spelling of the XML option, which CLI11 would read as -o X.
+const std::vector<OptionAlias> kAliases{{"-oX", "--xml"}};
+
+// Options that cannot be given together, checked here rather than by CLI11 so
+// that --help need not list them and the message says it in words.
+constexpr std::array<std::array<const char*, 2>, 4> kExclusive{{{"--csv", "--json"},
+                                                                {"--alive", "--names-only"},
+                                                                {"--quiet", "--verbose"},
+                                                                {"--names-only", "--ipv6"}}};
 
 // The targets and target files in the order the command line gives them: a
 // file's targets are swept where the file is named.
@@ -86,6 +100,11 @@ ParsedCommandLine Flushed(std::ostream& out, std::ostream& err) {
   return {std::nullopt, kExitSystem};
 }
 
+ParsedCommandLine UsageFailure(std::ostream& err, const std::string& message) {
+  err << "hostsweep: " << message << "\nRun with --help for more information.\n";
+  return {std::nullopt, kExitUsage};
+}
+
 // Standard output carries one format, and a file one document.
 std::optional<std::string> StandardOutputClash(const Options& options, bool csvOrJson) {
   const bool xmlOut = options.xmlFile == "-";
@@ -99,6 +118,29 @@ std::optional<std::string> StandardOutputClash(const Options& options, bool csvO
   }
   if (!options.xmlFile.empty() && options.xmlFile == options.htmlFile) {
     return "--xml and --html name the same file: " + options.xmlFile;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> ExclusiveClash(const CLI::App& app) {
+  for (const auto& [one, other] : kExclusive) {
+    if (app.count(one) > 0 && app.count(other) > 0) {
+      return std::string(one) + " and " + other + " cannot be used together";
+    }
+  }
+  return std::nullopt;
+}
+
+// A long option written with one dash ("-localnet"), which CLI11 would read
+// as -l followed by more short options.
+std::optional<std::string> OneDashLongOption(const CLI::App& app, std::string_view argument) {
+  if (argument.size() > 2 && argument[0] == '-' && argument[1] != '-') {
+    const std::string name(argument.substr(1, argument.find('=') - 1));
+    for (const CLI::Option* option : app.get_options()) {
+      if (option->check_lname(name)) {
+        return Excerpt(argument) + ": a long option takes two dashes: --" + name;
+      }
+    }
   }
   return std::nullopt;
 }
@@ -149,72 +191,80 @@ std::optional<std::chrono::seconds> ParseInterval(std::string_view text) {
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
                                    std::ostream& err) {
   Options options;
-  CLI::App app{
-      "Sweeps IPv4 addresses: alive, round-trip time, TTL, host name, MAC address and maker.",
-      "hostsweep"};
+  CLI::App app{"Sweeps IPv4 addresses: alive, round-trip time, TTL, host name, MAC and maker.",
+               "hostsweep"};
+  app.formatter(std::make_shared<HelpFormatter>(
+      std::vector<std::string>{"[OPTIONS] TARGET...", "[OPTIONS] --localnet [TARGET...]"},
+      kAliases));
   app.footer(kFooter);
   app.set_version_flag("--version", "hostsweep " HOSTSWEEP_VERSION
                                     "\nCopyright (c) 2026 The hostsweep developers"
                                     "\nLicence: MIT <https://opensource.org/licenses/MIT>");
   std::vector<std::string> targets;
   std::vector<std::string> files;
-  app.add_option("targets", targets, "Addresses, ranges or CIDR blocks");
+  // Described by the usage lines and the footer instead of a group of its own.
+  app.add_option("targets", targets)->group("");
   app.add_flag("-l,--localnet", options.localNetworks,
                "Sweep every IPv4 network this machine is directly connected to");
   // One file per -f: the targets that follow it are targets, not more files.
   auto* fileOption =
       app.add_option("-f,--file", files,
                      "Read targets from FILE, one per line, # comments; - for standard input")
-          ->allow_extra_args(false);
+          ->allow_extra_args(false)
+          ->type_name("FILE");
   bool csv = false;
   bool json = false;
-  auto* csvFlag = app.add_flag("--csv", csv, "CSV with a header line");
-  app.add_flag("--json", json, "One JSON object per address per line")->excludes(csvFlag);
+  app.add_flag("--csv", csv, "CSV with a header line");
+  app.add_flag("--json", json, "One JSON object per address per line");
   app.add_option("--xml", options.xmlFile,
-                 "Also write nmap's XML output to FILE (or -oX FILE), as the sweep goes; - for "
-                 "standard output instead of the table")
+                 "Also write nmap's XML output to FILE as the sweep goes (FILE \"-\": to standard "
+                 "output, instead of the table)")
       ->type_name("FILE");
   app.add_option("--html", options.htmlFile,
-                 "Also write an HTML page (address grid, sortable table) to FILE; - for standard "
-                 "output instead of the table")
+                 "Also write an HTML page (address grid, sortable table) to FILE (FILE \"-\": to "
+                 "standard output, instead of the table)")
       ->type_name("FILE");
-  auto* alive =
-      app.add_flag("--alive", options.foundOnly, "Show only the hosts found (alive or silent)");
+  app.add_flag("--alive", options.foundOnly, "Show only the hosts found (alive or silent)");
   app.add_flag("--names-only", options.namesOnly,
-               "Only look up each address's host name; no echo request is sent")
-      ->excludes(alive);
+               "Only look up each address's host name; no echo request is sent");
   bool noExtraNames = false;
   app.add_flag("--no-extra-names", noExtraNames,
                "Names from reverse DNS only: do not ask unnamed hosts for their NetBIOS and "
                "mDNS names");
-  auto* quiet = app.add_flag("-q,--quiet", options.quiet, "No progress line");
-  app.add_flag("-v,--verbose", options.verbose, "Report ignored reports and ended workers")
-      ->excludes(quiet);
-  app.add_option("-j,--jobs", options.jobs, "Worker chains running at once")
-      ->check(CLI::Range(std::size_t{1}, kMostJobs))
-      ->capture_default_str();
+  app.add_flag("-q,--quiet", options.quiet, "No progress line");
+  app.add_flag("-v,--verbose", options.verbose, "Report ignored reports and ended workers");
+  app.add_option("-j,--jobs", options.jobs,
+                 "Worker chains running at once, 1 to 1024 (default 512)")
+      ->check(WholeNumber(1, kMostJobs))
+      ->type_name("N");
   app.add_option("--batch", options.batchSize,
-                 "Addresses per worker (1 to 3; default chosen from the target count and -j)")
-      ->check(CLI::Range(1, 3));
-  app.add_option("--pause", options.pause, "The workers' pause count")
-      ->check(CLI::Range(0U, kMostPause))
-      ->capture_default_str();
+                 "Addresses per worker, 1 to 3 (default: chosen from the target count and -j)")
+      ->check(WholeNumber(1, 3))
+      ->type_name("N");
+  app.add_option("--pause", options.pause,
+                 "Each worker yields the processor N+1 times before its first echo request and "
+                 "again between its addresses, 0 to 1000000 (default 0); a larger N lets other "
+                 "programs run between the probes of a large sweep")
+      ->check(WholeNumber(0, kMostPause))
+      ->type_name("N");
   bool noArp = false;
   app.add_flag("--no-arp", noArp,
                "Send no ARP requests of our own: every address takes the echo path");
-  app.add_option("--rate", options.arpRate, "ARP requests per second, retries included")
-      ->check(CLI::Range(1U, kMostArpRate))
-      ->capture_default_str();
-  app.add_option("--arp-tries", options.arpTries, "ARP requests per address at most")
-      ->check(CLI::Range(1, kMostArpTries))
-      ->capture_default_str();
+  app.add_option("--rate", options.arpRate,
+                 "ARP requests per second, retries included, 1 to 100000 (default 2500)")
+      ->check(WholeNumber(1, kMostArpRate))
+      ->type_name("N");
+  app.add_option("--arp-tries", options.arpTries, "ARP requests per address, 1 to 10 (default 2)")
+      ->check(WholeNumber(1, kMostArpTries))
+      ->type_name("N");
   app.add_flag("--ipv6", options.ipv6,
                "Also show each device's IPv6 addresses, asked of all IPv6 nodes on the swept "
-               "links (Linux)")
-      ->excludes("--names-only");
+               "links (Linux)");
   app.add_option(
-      "--worker", options.worker,
-      "The worker program (default: hostsweep-worker beside this program, else the installed one)");
+         "--worker", options.worker,
+         "The worker program (default: hostsweep-worker beside this program, else the installed "
+         "one)")
+      ->type_name("PATH");
   app.add_option(
          "--compare", options.compareFile,
          "Compare with an earlier sweep's --json or --xml output in FILE: each row says what "
@@ -229,21 +279,28 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
   app.add_option("--state", options.stateFile,
                  "Keep what --watch knows (hosts, first and last seen) in FILE across restarts")
       ->type_name("FILE");
-  // nmap's spelling of the XML option, which CLI11 would read as -o X.
   std::vector<const char*> arguments(argv, argv + argc);
   for (auto& argument : arguments) {
-    argument = std::string_view(argument) == "-oX" ? "--xml" : argument;
+    for (const auto& [alias, name] : kAliases) {
+      argument = std::string_view(argument) == alias ? name : argument;
+    }
+    if (const auto problem = OneDashLongOption(app, argument)) {
+      return UsageFailure(err, *problem);
+    }
   }
   try {
     app.parse(argc, arguments.data());
+  } catch (const CLI::Success& done) {
+    app.exit(done, out, err);
+    return Flushed(out, err);
   } catch (const CLI::ParseError& error) {
-    const int status = app.exit(error, out, err);
-    return status == 0 ? Flushed(out, err) : ParsedCommandLine{std::nullopt, kExitUsage};
+    return UsageFailure(err, UsageMessage(app, error));
   }
   options.targets = InOrder(app, fileOption, targets, files);
   if (options.targets.empty() && !options.localNetworks) {
-    err << "hostsweep: no targets given\nRun with --help for more information.\n";
-    return {std::nullopt, kExitUsage};
+    return UsageFailure(err,
+                        "no targets given; try hostsweep --localnet, or hostsweep "
+                        "192.168.1.0/24");
   }
   if (!interval.empty()) {
     options.watchInterval = ParseInterval(interval);
@@ -253,13 +310,15 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
       return {std::nullopt, kExitUsage};
     }
   }
-  auto problem = StandardOutputClash(options, csv || json);
+  auto problem = ExclusiveClash(app);
+  if (!problem) {
+    problem = StandardOutputClash(options, csv || json);
+  }
   if (!problem) {
     problem = ChangeOptionClash(options, csv);
   }
   if (problem) {
-    err << "hostsweep: " << *problem << "\nRun with --help for more information.\n";
-    return {std::nullopt, kExitUsage};
+    return UsageFailure(err, *problem);
   }
   options.format = csv ? Format::kCsv : json ? Format::kJson : Format::kTable;
   options.extraNames = !noExtraNames;

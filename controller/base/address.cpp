@@ -64,22 +64,15 @@ std::optional<unsigned> ParseOctet(std::string_view text) {
   return value;
 }
 
-std::optional<Address> ParseAddress(std::string_view text, AddressFault* fault) {
+std::optional<Address> ParseAddress(std::string_view text) {
   Address address = 0;
   for (int i = 0; i < kOctets; ++i) {
     const auto dot = i + 1 < kOctets ? text.find('.') : std::string_view::npos;
     if (i + 1 < kOctets && dot == std::string_view::npos) {
-      if (fault != nullptr) {
-        *fault = {.part = text, .notDotted = true};
-      }
       return std::nullopt;
     }
-    const auto part = text.substr(0, dot);
-    const auto octet = ParseOctet(part);
+    const auto octet = ParseOctet(text.substr(0, dot));
     if (!octet) {
-      if (fault != nullptr) {
-        *fault = {.part = part, .notDotted = false};
-      }
       return std::nullopt;
     }
     address = address << 8U | *octet;

@@ -23,16 +23,9 @@ std::string FormatAddress(Address address);
 // A decimal octet, 0 to 255, without sign or leading zeros.
 std::optional<unsigned> ParseOctet(std::string_view text);
 
-// What is wrong with a text that is not an address: the part at fault, and
-// whether it lacks the dots or is a bad octet.
-struct AddressFault {
-  std::string_view part;
-  bool notDotted = false;
-};
-
 // Four octets joined by dots ("10.0.0.1"), nothing around them; nothing
-// otherwise, with `fault` saying why when given.
-std::optional<Address> ParseAddress(std::string_view text, AddressFault* fault = nullptr);
+// otherwise.
+std::optional<Address> ParseAddress(std::string_view text);
 
 // Whether `text` is an IPv6 address as text (RFC 4291 2.2: eight groups of
 // hex digits, "::" for a run of zeros, a dotted IPv4 tail), a zone after '%'

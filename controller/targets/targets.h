@@ -1,14 +1,17 @@
-// What the user names on the command line (addresses, ranges, CIDR blocks,
-// target files) turned into the list of addresses to sweep.
+// What the user names on the command line (addresses, ranges, lists, CIDR
+// blocks, wildcards, host names, target files) turned into the list of
+// addresses to sweep.
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <istream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "controller/base/address.h"
+#include "controller/system/host_names.h"
 
 namespace hostsweep::controller {
 
@@ -16,9 +19,16 @@ namespace hostsweep::controller {
 // "10.0.0.0/8" would otherwise start millions of processes.
 inline constexpr std::size_t kMostTargets = 65536;
 
-// Adds the addresses that one target names, in ascending order, to `addresses`.
-// Throws UsageError naming the target when it is malformed or too large.
-void ExpandTarget(std::string_view target, std::vector<Address>& addresses);
+// How a host name given as a target becomes an address: the system's
+// resolver in a run, a table in the tests.
+using HostResolver = std::function<HostLookup(const std::string& name)>;
+
+// Adds the addresses that one target names to `addresses`: a range or block
+// in ascending order, a list ("10.0.0.1,5,7-9") in its own. Throws
+// UsageError naming the target when it is malformed, too large, or a host
+// name that does not resolve.
+void ExpandTarget(std::string_view target, std::vector<Address>& addresses,
+                  const HostResolver& resolve = LookUpHostName);
 
 // A target with its comment fits many times over in a line of this size, and
 // the largest sweep's targets, one address a line, in a file of this size.
@@ -33,8 +43,10 @@ std::vector<std::string> ReadTargetLines(std::istream& input);
 // naming the file when it is a directory, cannot be read or is refused above.
 std::vector<std::string> ReadTargetFile(const std::string& path);
 
-// Every target expanded, duplicates after the first left out, order kept.
-// Throws UsageError when nothing is named or the total exceeds kMostTargets.
-std::vector<Address> ExpandTargets(const std::vector<std::string>& targets);
+// Every target expanded, duplicates after the first left out, order kept;
+// each host name is looked up once, before any address is swept. Throws
+// UsageError when nothing is named or the total exceeds kMostTargets.
+std::vector<Address> ExpandTargets(const std::vector<std::string>& targets,
+                                   const HostResolver& resolve = LookUpHostName);
 
 }  // namespace hostsweep::controller

@@ -334,6 +334,21 @@ TEST_F(ControllerInLab, NamesOnlyReportsEachAddressName) {
   EXPECT_THAT(records[4], ElementsAre("10.213.0.200", "unnamed", "", "", "", "", ""));
 }
 
+// Host names go through the lab's hosts file and are swept at their address;
+// a name it lacks is a usage error that names it.
+TEST_F(ControllerInLab, HostNameTargetsAreSweptAtTheirAddress) {
+  const auto run = RunController({"--csv", "--names-only", "alpha.lab", "10.213.0.11,12"});
+  ASSERT_EQ(run.exitStatus, kExitFound) << run.standardError;
+  const auto records = ReadCsv(run.standardOutput);
+  ASSERT_THAT(records, SizeIs(4));
+  EXPECT_THAT(records[1], ElementsAre("10.213.0.10", "named", "", "", "alpha.lab", "", ""));
+  EXPECT_EQ(records[3][0], "10.213.0.12");
+  const auto unknown = RunController({"alpha.lab", "nosuch.lab"});
+  EXPECT_EQ(unknown.exitStatus, kExitUsage);
+  EXPECT_THAT(unknown.standardError, HasSubstr("bad target \"nosuch.lab\": no IPv4 address"));
+  EXPECT_EQ(unknown.standardOutput, "");
+}
+
 // A silent host counts as found: --alive shows it and the exit status says so.
 TEST_F(ControllerInLab, ExitStatusAndAliveCountSilentHostsAsFound) {
   ForgetNeighbours();
