@@ -162,9 +162,13 @@ int RunWatch(const RunSetup& setup) {
       return status;
     }
     const auto now = EpochSeconds(std::chrono::system_clock::now());
-    for (const auto& event : WatchRound(known, rows.Found(), rows.Swept(), now)) {
+    const auto events = WatchRound(known, rows.Found(), rows.Swept(), now);
+    for (const auto& event : events) {
       lines << WatchLine(event, setup.vendorOf, options.format == Format::kJson) << '\n'
             << std::flush;
+    }
+    if (options.verbose) {
+      std::cerr << Heartbeat(now, rows.SweptCount(), rows.Found().size(), events.size()) << "\n";
     }
     if (!options.stateFile.empty()) {
       ReplaceFileWhole(options.stateFile, StateDocument(known));
