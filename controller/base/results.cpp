@@ -79,6 +79,9 @@ void ShowName(const HostResult& result, HostView& view) {
   if (!result.probe.name.empty()) {
     view.name = result.probe.name;
     view.nameSource = NameSource::kDns;
+  } else if (result.names && !result.names->dns.empty()) {
+    view.name = result.names->dns;
+    view.nameSource = NameSource::kDns;
   } else if (result.names && !result.names->mdns.empty()) {
     view.name = result.names->mdns;
     view.nameSource = NameSource::kMdns;

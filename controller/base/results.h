@@ -77,8 +77,9 @@ constexpr std::string_view EvidenceText(Evidence evidence) {
   return TextOf(kEvidenceTexts, evidence);
 }
 
-// Where a host's name came from: the worker's reverse lookup, or the
-// controller's own questions to hosts that lookup did not know.
+// Where a host's name came from: reverse DNS (the worker's lookup, or the
+// controller's for a silent host), or the controller's own questions to hosts
+// that lookup did not know.
 enum class NameSource { kNone, kDns, kMdns, kNetbios };
 
 // Empty for kNone.
@@ -109,8 +110,10 @@ struct LinkFacts {
   bool fromArp = false;             // asked by the controller itself, before any worker
 };
 
-// Names a host gave the controller's own questions.
+// Names the controller's own questions found: reverse DNS for a silent host
+// (whose worker names none), then the host's own answers.
 struct ExtraNames {
+  std::string dns{};                   // the name reverse DNS gives its address
   std::string mdns{};                  // the name its mDNS responder gives its address
   std::string netbios{};               // its unique NetBIOS workstation name
   std::string workgroup{};             // its NetBIOS workgroup
