@@ -99,6 +99,8 @@ struct ProbeFacts {
   // Dead without a worker: on a directly connected network, it never
   // answered the controller's own ARP requests.
   bool noArpReply = false;
+  // Answered ARP, but got no worker: the workers may not send echo requests.
+  bool noEchoSent = false;
 };
 
 // What the link layer says of the address: the host's answer to the
@@ -214,6 +216,9 @@ class ResultBook {
   // An address on a directly connected network that never answered ARP: dead,
   // without a worker.
   void FileNoLinkReply(std::size_t position);
+  // An address that answered ARP where the workers may not send echo
+  // requests: unprobed, dead as far as echo goes (silent once heard).
+  void FileNoEcho(std::size_t position);
   // Every slot from `first` on, `count` of them, still without a report.
   void MarkUnreported(std::size_t first, std::size_t count);
   // The link layer's facts for a probed address; only the first filing counts.
