@@ -42,8 +42,8 @@ std::string WorkerPathOf(const Options& options) {
 // Where the workers may not send echo requests but the link pass runs, the
 // hosts on the link are still found by their ARP answers: said once, with
 // what it costs. Routed targets alone cannot be swept at all.
-void SweepWithoutEchoes(const std::string& whyNoEchoes, std::size_t echoPathCount,
-                        std::size_t addressCount) {
+void CheckSweepWithoutEchoes(const std::string& whyNoEchoes, std::size_t echoPathCount,
+                             std::size_t addressCount) {
   if (echoPathCount == addressCount) {
     throw SystemError(whyNoEchoes);
   }
@@ -51,7 +51,9 @@ void SweepWithoutEchoes(const std::string& whyNoEchoes, std::size_t echoPathCoun
                "no CAP_NET_RAW for the worker): hosts on the link are found by their ARP answers "
                "alone and read silent, with no RTT or TTL";
   if (echoPathCount > 0) {
-    std::cerr << "; routed targets cannot be swept (" << echoPathCount << " addresses)";
+    std::cerr << "; the " << echoPathCount
+              << " addresses the link pass does not cover (routed targets, this machine's own) "
+                 "cannot be swept";
   }
   std::cerr << "\n";
 }
@@ -143,7 +145,7 @@ int RunSweep(const RunSetup& setup, RowTaker taker) {
   SweepStages stages(options, setup.addresses, setup.means);
   const std::size_t echoPathCount = stages.EchoPathCount(setup.addresses.size());
   if (!echoes) {
-    SweepWithoutEchoes(whyNoEchoes, echoPathCount, setup.addresses.size());
+    CheckSweepWithoutEchoes(whyNoEchoes, echoPathCount, setup.addresses.size());
   }
   Sweep sweep(setup.addresses, SettingsFor(options, echoPathCount, echoes), *host, std::cerr,
               stages.ForSweep(), stages.LinkPass());
