@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,8 @@ struct GoneCase {
   std::vector<HostView> rows;  // this sweep's, every one shown
   std::vector<std::string> expected;
 };
+
+void PrintTo(const GoneCase& c, std::ostream* os) { *os << c.what; }
 
 class GoneHost : public ::testing::TestWithParam<GoneCase> {};
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -182,6 +183,8 @@ struct LineCase {
   WatchEvent event;
   std::string line;
 };
+
+void PrintTo(const LineCase& c, std::ostream* os) { *os << c.what; }
 
 class WatchLines : public ::testing::TestWithParam<LineCase> {};
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <ostream>
 
 #include "tests/controller/names/fake_resolver.h"
 #include "tests/controller/names/fake_udp_network.h"
@@ -169,6 +170,8 @@ struct NamingCase {
   std::size_t questions;  // sockets opened
   std::string name;
 };
+
+void PrintTo(const NamingCase& c, std::ostream* os) { *os << c.what; }
 
 class Naming : public ::testing::TestWithParam<NamingCase> {};
 
