@@ -35,18 +35,35 @@ struct RunSetup {
   const VendorOf& vendorOf;  // the makers' registries, read once for every sweep
 };
 
-// The worker host for the worker the options name, once that worker is known
-// to be runnable and, for a probe sweep, allowed to send echo requests.
-std::unique_ptr<WorkerHost> StartWorkerHost(const Options& options) {
-  const std::string workerPath = options.worker.empty() ? DefaultWorkerPath() : options.worker;
-  return MakeWorkerHost(workerPath, /*sendsEchoes=*/!options.namesOnly);
+std::string WorkerPathOf(const Options& options) {
+  return options.worker.empty() ? DefaultWorkerPath() : options.worker;
 }
 
-SweepSettings SettingsFor(const Options& options, std::size_t echoPathCount) {
+// Where the workers may not send echo requests but the link pass runs, the
+// hosts on the link are still found by their ARP answers: said once, with
+// what it costs. Routed targets alone cannot be swept at all.
+void CheckSweepWithoutEchoes(const std::string& whyNoEchoes, std::size_t echoPathCount,
+                             std::size_t addressCount) {
+  if (echoPathCount == addressCount) {
+    throw SystemError(whyNoEchoes);
+  }
+  std::cerr << "hostsweep: warning: echo requests are not allowed here (net.ipv4.ping_group_range, "
+               "no CAP_NET_RAW for the worker): hosts on the link are found by their ARP answers "
+               "alone and read silent, with no RTT or TTL";
+  if (echoPathCount > 0) {
+    std::cerr << "; the " << echoPathCount
+              << " addresses the link pass does not cover (routed targets, this machine's own) "
+                 "cannot be swept";
+  }
+  std::cerr << "\n";
+}
+
+SweepSettings SettingsFor(const Options& options, std::size_t echoPathCount, bool echoes) {
   return {.jobs = options.jobs,
           .batchSize = options.batchSize.value_or(ChooseBatchSize(echoPathCount, options.jobs)),
           .pause = std::to_string(options.pause),
           .namesOnly = options.namesOnly,
+          .echoes = echoes,
           .verbose = options.verbose,
           .neighbourTable = NeighbourTableSize(),
           .mostChains = MostChainsAtOnce()};
@@ -121,10 +138,17 @@ int ExitStatusOf(const RunSetup& setup, const Sweep& sweep, Sinks& sinks, bool f
 int RunSweep(const RunSetup& setup, RowTaker taker) {
   const Options& options = setup.options;
   Sinks sinks(options, setup.run);
-  const auto host = StartWorkerHost(options);
+  const std::string workerPath = WorkerPathOf(options);
+  const std::string whyNoEchoes = options.namesOnly ? std::string{} : WhyNoEchoes(workerPath);
+  const bool echoes = whyNoEchoes.empty();
+  const auto host = MakeWorkerHost(workerPath, /*sendsEchoes=*/echoes && !options.namesOnly);
   SweepStages stages(options, setup.addresses, setup.means);
-  Sweep sweep(setup.addresses, SettingsFor(options, stages.EchoPathCount(setup.addresses.size())),
-              *host, std::cerr, stages.ForSweep(), stages.LinkPass());
+  const std::size_t echoPathCount = stages.EchoPathCount(setup.addresses.size());
+  if (!echoes) {
+    CheckSweepWithoutEchoes(whyNoEchoes, echoPathCount, setup.addresses.size());
+  }
+  Sweep sweep(setup.addresses, SettingsFor(options, echoPathCount, echoes), *host, std::cerr,
+              stages.ForSweep(), stages.LinkPass());
   std::ostream results(&setup.output);
   sinks.Connect(results, taker, setup.vendorOf);
   const bool finished = SweepShowingProgress(setup, sweep, sinks);
@@ -162,9 +186,13 @@ int RunWatch(const RunSetup& setup) {
       return status;
     }
     const auto now = EpochSeconds(std::chrono::system_clock::now());
-    for (const auto& event : WatchRound(known, rows.Found(), rows.Swept(), now)) {
+    const auto events = WatchRound(known, rows.Found(), rows.Swept(), now);
+    for (const auto& event : events) {
       lines << WatchLine(event, setup.vendorOf, options.format == Format::kJson) << '\n'
             << std::flush;
+    }
+    if (options.verbose) {
+      std::cerr << Heartbeat(now, rows.SweptCount(), rows.Found().size(), events.size()) << "\n";
     }
     if (!options.stateFile.empty()) {
       ReplaceFileWhole(options.stateFile, StateDocument(known));

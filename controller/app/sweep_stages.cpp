@@ -92,10 +92,16 @@ SweepStages::SweepStages(const Options& options, const std::vector<Address>& add
         [this](std::chrono::milliseconds wait) { return ipv6Search_->Neighbours(wait); }));
   }
   // A name-only sweep has its names already: it asks nothing more.
-  if (options.extraNames && !namesOnly_) {
-    network_ = MakeUdpNetwork();
-    stages_.Add(std::make_unique<NameStage>(names_.emplace(*network_, MostNameSockets())));
+  if (namesOnly_) {
+    return;
   }
+  resolver_ = MakeResolver();
+  NameQueries* queries = nullptr;
+  if (options.extraNames) {
+    network_ = MakeUdpNetwork();
+    queries = &names_.emplace(*network_, MostNameSockets());
+  }
+  stages_.Add(std::make_unique<NameStage>(*resolver_, queries));
 }
 
 std::size_t SweepStages::EchoPathCount(std::size_t addressCount) const {

@@ -15,6 +15,7 @@
 #include "controller/ipv6/ipv6_neighbours.h"
 #include "controller/link/link_pass.h"
 #include "controller/names/name_queries.h"
+#include "controller/system/resolver.h"
 #include "controller/system/udp_network.h"
 
 namespace hostsweep::controller {
@@ -50,6 +51,7 @@ class SweepStages {
   bool namesOnly_;
   std::optional<Ipv6Search> ipv6Search_;
   std::unique_ptr<ArpPass> linkPass_;
+  std::unique_ptr<Resolver> resolver_;
   std::unique_ptr<UdpNetwork> network_;
   std::optional<NameQueries> names_;
   Stages stages_;

@@ -79,6 +79,9 @@ void ShowName(const HostResult& result, HostView& view) {
   if (!result.probe.name.empty()) {
     view.name = result.probe.name;
     view.nameSource = NameSource::kDns;
+  } else if (result.names && !result.names->dns.empty()) {
+    view.name = result.names->dns;
+    view.nameSource = NameSource::kDns;
   } else if (result.names && !result.names->mdns.empty()) {
     view.name = result.names->mdns;
     view.nameSource = NameSource::kMdns;
@@ -92,12 +95,14 @@ void ShowName(const HostResult& result, HostView& view) {
 }
 
 // What the echo requests found (none go to an address that never answered
-// ARP, which could not have answered them either).
-std::optional<std::string_view> EchoVerdict(State probed) {
-  if (probed == State::kAlive) {
+// ARP, which could not have answered them either); nothing where none could
+// be sent.
+std::optional<std::string_view> EchoVerdict(const ProbeFacts& probe) {
+  if (probe.state == State::kAlive) {
     return "alive";
   }
-  return probed == State::kDead ? std::optional<std::string_view>("dead") : std::nullopt;
+  return probe.state == State::kDead && !probe.noEchoSent ? std::optional<std::string_view>("dead")
+                                                          : std::nullopt;
 }
 
 }  // namespace
@@ -118,7 +123,7 @@ State StateOf(const HostResult& result) {
 HostView ViewOf(const HostResult& result, const VendorOf& vendorOf) {
   HostView view{.address = result.address,
                 .state = StateOf(result),
-                .echo = EchoVerdict(result.probe.state),
+                .echo = EchoVerdict(result.probe),
                 .roundTripMs = result.probe.roundTripMs,
                 .ttl = result.probe.ttl,
                 .netbiosMac = result.probe.netbiosMac};
@@ -165,6 +170,10 @@ Filing ResultBook::FileName(std::size_t position, std::string_view name) {
 
 void ResultBook::FileNoLinkReply(std::size_t position) {
   File(position, {.state = State::kDead, .noArpReply = true});
+}
+
+void ResultBook::FileNoEcho(std::size_t position) {
+  File(position, {.state = State::kDead, .noEchoSent = true});
 }
 
 void ResultBook::MarkUnreported(std::size_t first, std::size_t count) {

@@ -77,8 +77,9 @@ constexpr std::string_view EvidenceText(Evidence evidence) {
   return TextOf(kEvidenceTexts, evidence);
 }
 
-// Where a host's name came from: the worker's reverse lookup, or the
-// controller's own questions to hosts that lookup did not know.
+// Where a host's name came from: reverse DNS (the worker's lookup, or the
+// controller's for a silent host), or the controller's own questions to hosts
+// that lookup did not know.
 enum class NameSource { kNone, kDns, kMdns, kNetbios };
 
 // Empty for kNone.
@@ -98,6 +99,8 @@ struct ProbeFacts {
   // Dead without a worker: on a directly connected network, it never
   // answered the controller's own ARP requests.
   bool noArpReply = false;
+  // Answered ARP, but got no worker: the workers may not send echo requests.
+  bool noEchoSent = false;
 };
 
 // What the link layer says of the address: the host's answer to the
@@ -109,8 +112,10 @@ struct LinkFacts {
   bool fromArp = false;             // asked by the controller itself, before any worker
 };
 
-// Names a host gave the controller's own questions.
+// Names the controller's own questions found: reverse DNS for a silent host
+// (whose worker names none), then the host's own answers.
 struct ExtraNames {
+  std::string dns{};                   // the name reverse DNS gives its address
   std::string mdns{};                  // the name its mDNS responder gives its address
   std::string netbios{};               // its unique NetBIOS workstation name
   std::string workgroup{};             // its NetBIOS workgroup
@@ -211,6 +216,9 @@ class ResultBook {
   // An address on a directly connected network that never answered ARP: dead,
   // without a worker.
   void FileNoLinkReply(std::size_t position);
+  // An address that answered ARP where the workers may not send echo
+  // requests: unprobed, dead as far as echo goes (silent once heard).
+  void FileNoEcho(std::size_t position);
   // Every slot from `first` on, `count` of them, still without a report.
   void MarkUnreported(std::size_t first, std::size_t count);
   // The link layer's facts for a probed address; only the first filing counts.

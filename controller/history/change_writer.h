@@ -10,9 +10,10 @@
 namespace hostsweep::controller {
 
 // Holds the rows until the sweep ends (a host's match may be found at any
-// later address), then hands them on to `writers` with their changes, the
-// gone hosts last. With `changesOnly`, unchanged rows are skipped. `ipv6`:
-// the sweep asks the swept links' IPv6 nodes too (--ipv6).
+// later address), then hands them on to `writers` with their changes. A gone
+// host takes the place of the row of its address where that found nothing,
+// so that it is listed once; the others come last. With `changesOnly`, unchanged rows are skipped.
+// `ipv6`: the sweep asks the swept links' IPv6 nodes too (--ipv6).
 class ChangeWriter : public ResultWriter {
  public:
   ChangeWriter(EarlierSweep earlier, std::vector<ResultWriter*> writers, bool changesOnly,
@@ -28,6 +29,7 @@ class ChangeWriter : public ResultWriter {
     bool shown;
   };
   void HandOn(const HostView& view, bool shown);
+  [[nodiscard]] HostView GoneView(const SeenHost& host) const;
 
   EarlierSweep earlier_;
   std::vector<ResultWriter*> writers_;

@@ -1,7 +1,9 @@
 #include "controller/history/watch.h"
 
 #include <algorithm>
+#include <array>
 #include <optional>
+#include <string>
 
 #include "controller/base/printable.h"
 #include "controller/base/time_text.h"
@@ -134,15 +136,26 @@ std::string WatchLine(const WatchEvent& event, const VendorOf& vendorOf, bool js
     line[kLastSeen] = UtcText(event.lastSeen);
     return JsonText(line);
   }
-  std::string line = UtcText(event.when) + "  " + std::string(ChangeText(event.change)) + "  " +
-                     AddressText(event.host);
-  for (const std::string* part : {&event.host.name, &mac, &vendor}) {
-    line += part->empty() ? "" : "  " + Printable(*part);
+  // Every field in its place, an empty one too, so that scripts can split on tabs.
+  const std::array<std::string, 7> fields{std::string(ChangeText(event.change)),
+                                          AddressText(event.host),
+                                          event.host.name,
+                                          mac,
+                                          vendor,
+                                          event.previous,
+                                          UtcText(event.firstSeen)};
+  std::string line = UtcText(event.when);
+  for (const std::string& field : fields) {
+    line += '\t' + Printable(field);
   }
-  if (!event.previous.empty()) {
-    line += "  (was " + Printable(event.previous) + ")";
-  }
-  return line + "  first seen " + UtcText(event.firstSeen);
+  return line;
+}
+
+std::string Heartbeat(std::int64_t now, std::size_t swept, std::size_t found, std::size_t changes) {
+  constexpr std::size_t kTimeOfDay = 11;  // "2026-12-08T" before it
+  return "hostsweep: " + UtcText(now).substr(kTimeOfDay, 8) + " " + std::to_string(swept) +
+         " swept, " + std::to_string(found) + " found, " + std::to_string(changes) +
+         (changes == 1 ? " change" : " changes");
 }
 
 void SweepRows::Skip(const HostView& view) {

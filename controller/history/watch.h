@@ -2,6 +2,7 @@
 // told once, as it is seen.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -31,8 +32,14 @@ std::vector<WatchEvent> WatchRound(std::vector<KnownHost>& known,
                                    const std::vector<SeenHost>& found, const SweepScope& swept,
                                    std::int64_t now);
 
-// A timestamped line; a JSON object with `json`.
+// A line of tab-separated fields, each present even when empty: time, change,
+// address, name, mac, vendor, previous, first seen; a JSON object with `json`.
 std::string WatchLine(const WatchEvent& event, const VendorOf& vendorOf, bool json);
+
+// With -v, a line per sweep on standard error, so that a quiet watch is seen
+// to run: the time of day in UTC (as the lines' times), the addresses swept,
+// the hosts found and the changes told.
+std::string Heartbeat(std::int64_t now, std::size_t swept, std::size_t found, std::size_t changes);
 
 // The rows of one sweep of the watch, shown or not.
 class SweepRows : public ResultWriter {
@@ -44,6 +51,7 @@ class SweepRows : public ResultWriter {
   void Finish(SweepEnd /*end*/) override {}
   [[nodiscard]] const std::vector<SeenHost>& Found() const { return found_; }
   [[nodiscard]] SweepScope Swept() const { return {swept_, ipv6_}; }
+  [[nodiscard]] std::size_t SweptCount() const { return swept_.size(); }
 
  private:
   bool ipv6_;

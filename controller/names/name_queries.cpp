@@ -183,17 +183,35 @@ void NameStage::Enrich(ResultBook& book, const std::vector<std::size_t>& finishe
   for (const std::size_t position : finished) {
     const HostResult& result = book.Results()[position];
     const State state = StateOf(result);
-    if ((state == State::kAlive || state == State::kSilent) && result.probe.name.empty()) {
+    if (state == State::kSilent && result.probe.name.empty()) {
       book.AwaitNames(position);
-      queries_.Ask(position, result.address);
+      resolver_.Ask(position, result.address);
+    } else if (state == State::kAlive && result.probe.name.empty() && queries_ != nullptr) {
+      Ask(book, position);
     }
   }
 }
 
+void NameStage::Ask(ResultBook& book, std::size_t position) {
+  book.AwaitNames(position);
+  queries_->Ask(position, book.Results()[position].address);
+}
+
 void NameStage::Poll(ResultBook& book, milliseconds timeout) {
-  queries_.Poll(timeout, [&book](std::size_t position, const ExtraNames& names) {
-    book.FileNames(position, names);
-  });
+  // The questions' sockets are waited on when there are any.
+  const bool asking = queries_ != nullptr && queries_->Busy();
+  for (auto& [position, name] : resolver_.Take(asking ? milliseconds{0} : timeout)) {
+    if (name.empty() && queries_ != nullptr) {
+      Ask(book, position);
+    } else {
+      book.FileNames(position, {.dns = std::move(name)});
+    }
+  }
+  if (queries_ != nullptr && queries_->Busy()) {
+    queries_->Poll(timeout, [&book](std::size_t position, const ExtraNames& names) {
+      book.FileNames(position, names);
+    });
+  }
 }
 
 }  // namespace hostsweep::controller

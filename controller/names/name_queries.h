@@ -21,6 +21,7 @@
 #include "controller/base/address.h"
 #include "controller/base/results.h"
 #include "controller/base/stage.h"
+#include "controller/system/resolver.h"
 #include "controller/system/udp_network.h"
 
 namespace hostsweep::controller {
@@ -75,19 +76,27 @@ class NameQueries {
   std::size_t unfinished_ = 0;
 };
 
-// The name queries as a stage of the sweep, after the link layer's, which
-// tells the silent hosts: every live or silent host whose worker found no name
-// is asked, and its result waits for the answers.
+// The names the controller asks for, as a stage of the sweep, after the link
+// layer's, which tells the silent hosts. A silent host's worker names nothing,
+// so reverse DNS is asked for it first, as a worker would; then every live or
+// silent host still without a name is asked the questions above (when
+// `queries` is given: not with --no-extra-names). Its result waits for the
+// answers.
 class NameStage : public Stage {
  public:
-  explicit NameStage(NameQueries& queries) : queries_(queries) {}
+  NameStage(Resolver& resolver, NameQueries* queries) : resolver_(resolver), queries_(queries) {}
 
   void Enrich(ResultBook& book, const std::vector<std::size_t>& finished) override;
-  [[nodiscard]] bool Busy() const override { return queries_.Busy(); }
+  [[nodiscard]] bool Busy() const override {
+    return resolver_.Busy() || (queries_ != nullptr && queries_->Busy());
+  }
   void Poll(ResultBook& book, std::chrono::milliseconds timeout) override;
 
  private:
-  NameQueries& queries_;
+  void Ask(ResultBook& book, std::size_t position);
+
+  Resolver& resolver_;
+  NameQueries* queries_;
 };
 
 }  // namespace hostsweep::controller

@@ -72,6 +72,14 @@ Sweep::Sweep(const std::vector<Address>& addresses, const SweepSettings& setting
       failed_(batches_.size(), false),
       backoff_(kFirstBackoff),
       book_(addresses) {
+  if (!settings.echoes) {
+    // Without echo requests a worker learns nothing of an address the link
+    // pass does not cover.
+    for (const Batch& batch : batches_) {
+      book_.MarkUnreported(batch.first, batch.count);
+    }
+    nextBatch_ = batches_.size();
+  }
   LowerChainLimit(settings.mostChains, "more would run out of file descriptors (ulimit -n)");
   // A name-only sweep sends nothing on the link.
   const std::size_t cap = settings.namesOnly ? 0 : ProbesInFlightCap(settings.neighbourTable);
@@ -145,6 +153,10 @@ bool Sweep::LinkPassBusy() const { return linkPass_ != nullptr && linkPass_->Bus
 
 void Sweep::TakeLinkVerdicts(const LinkVerdicts& verdicts) {
   for (const std::size_t position : verdicts.answered) {
+    if (!settings_.echoes) {
+      book_.FileNoEcho(position);
+      continue;
+    }
     batches_.push_back({position, 1});
     rerun_.push_back(false);
     failed_.push_back(false);

@@ -25,6 +25,9 @@ struct SweepSettings {
   std::size_t batchSize = 1;
   std::string pause = "0";
   bool namesOnly = false;
+  // False where the workers may not send echo requests: the link pass's
+  // answerers are filed without a worker, and no other address is swept.
+  bool echoes = true;
   bool verbose = false;
   // How many addresses the system's neighbour table can be resolving at once
   // (0: no such limit). Echo probes to silent addresses on the local link

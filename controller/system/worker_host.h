@@ -56,6 +56,10 @@ class WorkerHost {
 // echo requests, with the cause and the ways to fix it; or when the platform
 // refuses what the sweep needs.
 std::unique_ptr<WorkerHost> MakeWorkerHost(const std::string& workerPath, bool sendsEchoes);
+// Why the workers of the program at `workerPath` would not be allowed to send
+// echo requests here, as MakeWorkerHost says it; empty when they would. Throws
+// SystemError when that program cannot be run.
+std::string WhyNoEchoes(const std::string& workerPath);
 // The worker program beside the running controller.
 std::string DefaultWorkerPath();
 

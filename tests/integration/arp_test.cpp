@@ -186,6 +186,56 @@ TEST_F(ArpInLab, WithoutTheRightEveryAddressTakesTheEchoPath) {
   EXPECT_EQ(rows.at("10.213.0.9").at("evidence"), "no echo reply");
 }
 
+// The package's right on the controller alone, where the user's group may not
+// send echo requests (ping_group_range "1 0"): the hosts on the link are
+// found by their ARP answers, silent with their MACs and names; routed
+// targets alone still cannot be swept.
+TEST_F(ArpInLab, WithTheLinkRightAloneTheLinkIsSweptWithoutEchoRequests) {
+  for (const char* program : {"/usr/bin/setpriv", "/usr/sbin/setcap"}) {
+    if (!std::filesystem::exists(program)) {
+      GTEST_SKIP() << program << " is not installed (packages util-linux, libcap2-bin)";
+    }
+  }
+  const auto folder = std::filesystem::temp_directory_path() / "hostsweep-arp-packaged";
+  std::filesystem::create_directories(folder);
+  std::filesystem::permissions(folder, std::filesystem::perms::all);
+  const auto controller = folder / "hostsweep";
+  const auto copy = std::filesystem::copy_options::overwrite_existing;
+  std::filesystem::copy_file(ControllerPath(), controller, copy);
+  std::filesystem::copy_file(WorkerPath(), folder / "hostsweep-worker", copy);
+  ASSERT_EQ(RunProcess({"/usr/sbin/setcap", "cap_net_raw+ep", controller.string()}).exitStatus, 0);
+  const std::string groups = "/proc/sys/net/ipv4/ping_group_range";
+  std::string low;
+  std::string high;
+  std::ifstream(groups) >> low >> high;
+  std::ofstream(groups) << "1 0";
+  const auto asUser = [&](const std::vector<std::string>& arguments) {
+    std::vector<std::string> command{"/usr/bin/setpriv", "--reuid=4242", "--regid=4242",
+                                     "--clear-groups",   "--",           controller.string()};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return RunProcess(command);
+  };
+  const auto lan = asUser({"--json", "10.213.0.0/24"});
+  const auto routed = asUser({"--json", "10.213.16.10"});
+  std::ofstream(groups) << low << " " << high;
+  std::filesystem::remove_all(folder);
+
+  ASSERT_EQ(lan.exitStatus, kExitFound) << lan.standardError;
+  EXPECT_THAT(lan.standardError, HasSubstr("warning: echo requests are not allowed here"));
+  const auto rows = JsonByAddress(lan.standardOutput);
+  for (const char* address : {"10.213.0.10", "10.213.0.12", "10.213.0.15", "10.213.0.100"}) {
+    const auto& row = rows.at(address);
+    EXPECT_EQ(row.at("state"), "silent") << address;
+    EXPECT_EQ(row.at("mac_source"), "arp") << address;
+    EXPECT_TRUE(row.at("rtt_ms").is_null()) << address;
+    EXPECT_TRUE(row.at("echo").is_null()) << address;
+  }
+  EXPECT_EQ(rows.at("10.213.0.10").at("name"), "alpha.lab");
+  EXPECT_EQ(rows.at("10.213.0.9").at("evidence"), "no ARP reply");
+  EXPECT_EQ(routed.exitStatus, 4) << routed.standardError;
+  EXPECT_THAT(routed.standardError, HasSubstr("ping_group_range"));
+}
+
 // The controller runs as root here, with every capability until it drops
 // them: its workers read its effective set while it sweeps.
 TEST_F(ArpInLab, ControllerHoldsNoCapabilityOnceItsSocketIsOpen) {

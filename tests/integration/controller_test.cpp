@@ -131,7 +131,7 @@ TEST_F(ControllerInLab, SlashTwentyFourGivesOneResultPerAddressAsTheLabDefinesIt
     const auto live = LiveLabHosts().find(address);
     const auto adapter = adapters.find(address);
     if (address == kMute) {
-      EXPECT_THAT(record, ElementsAre(address, "silent", "", "", "", adapter->second.mac,
+      EXPECT_THAT(record, ElementsAre(address, "silent", "", "", "mute.lab", adapter->second.mac,
                                       adapter->second.maker));
       continue;
     }
@@ -254,6 +254,7 @@ TEST_F(ControllerInLab, HostsDnsDoesNotNameGetTheirMdnsOrNetbiosNameWithItsSourc
   };
   const std::vector<Expected> expected{
       {"10.213.0.10", "alpha.lab", "dns", nullptr},           // in the hosts file: not asked
+      {kMute, "mute.lab", "dns", nullptr},                    // silent: named as the live are
       {"10.213.0.12", nullptr, nullptr, nullptr},             // no name service at all
       {"10.213.0.30", "GOLF", "netbios", "LABGROUP"},         // NetBIOS only
       {"10.213.0.31", "hotel.local", "mdns", nullptr},        // mDNS only
@@ -276,7 +277,7 @@ TEST_F(ControllerInLab, HostsDnsDoesNotNameGetTheirMdnsOrNetbiosNameWithItsSourc
     auto objects = JsonByAddress(run.standardOutput);
     for (const auto& host : expected) {
       const auto& object = objects[host.address];
-      EXPECT_EQ(object.at("state"), "alive") << host.address;
+      EXPECT_EQ(object.at("state"), host.address == kMute ? "silent" : "alive") << host.address;
       const bool dns = host.source == "dns";
       EXPECT_EQ(object.at("name"), extra || dns ? host.name : nullptr) << host.address;
       EXPECT_EQ(object.at("name_source"), extra || dns ? host.source : nullptr) << host.address;
@@ -356,7 +357,8 @@ TEST_F(ControllerInLab, ExitStatusAndAliveCountSilentHostsAsFound) {
   EXPECT_EQ(silent.exitStatus, kExitFound) << silent.standardError;
   const auto records = ReadCsv(silent.standardOutput);
   ASSERT_THAT(records, SizeIs(2));
-  EXPECT_THAT(records[1], ElementsAre(kMute, "silent", "", "", "", ::testing::_, ::testing::_));
+  EXPECT_THAT(records[1],
+              ElementsAre(kMute, "silent", "", "", "mute.lab", ::testing::_, ::testing::_));
   const auto none = RunController({"--csv", "10.213.0.200", "10.213.16.11"});
   EXPECT_EQ(none.exitStatus, kExitNoneFound) << none.standardError;
   EXPECT_THAT(ReadCsv(none.standardOutput), SizeIs(3));

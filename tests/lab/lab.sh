@@ -15,7 +15,7 @@
 #   charlie  10.213.0.12  no name
 #   delta    10.213.0.13  named delta, nothing on UDP 137 (port unreachable)
 #   foxtrot  10.213.0.14  named foxtrot, UDP 137 open but silent
-#   mute     10.213.0.15  drops echo requests
+#   mute     10.213.0.15  named mute.lab, drops echo requests
 #   crowd    10.213.0.100-149  fifty more live, unnamed addresses
 #   router   10.213.0.254 and 10.213.16.1, forwarding to 10.213.16.0/24 behind it
 #   behind   10.213.16.10 behind the router, named behind, NetBIOS with a real maker's unit ID
@@ -139,6 +139,7 @@ up() {
 10.213.0.11 bravo
 10.213.0.13 delta
 10.213.0.14 foxtrot
+10.213.0.15 mute.lab
 10.213.16.10 behind
 HOSTS
   echo "hosts: files" >"/etc/netns/$SCAN/nsswitch.conf"

@@ -68,28 +68,27 @@ std::string PingGroupRange() {
 
 }  // namespace
 
-void CheckEchoRights(const WorkerFile& worker) {
+std::string WhyNoEchoRights(const WorkerFile& worker) {
   // The worker tries an ICMP datagram socket first, allowed to the groups in
   // net.ipv4.ping_group_range; it runs with the controller's groups.
   if (EchoSocketOpens(SOCK_DGRAM)) {
-    return;
+    return {};
   }
   // Then a raw socket: the programs root starts get every capability the
   // bounding set keeps, whatever the controller itself has given up.
   if (geteuid() == 0 && prctl(PR_CAPBSET_READ, CAP_NET_RAW) == 1) {
-    return;
+    return {};
   }
   if (WorkerFileMayUseRawSockets(worker)) {
-    return;
+    return {};
   }
-  throw SystemError(
-      "the workers may not send echo requests here, so every address would read dead: group " +
-      std::to_string(getegid()) + " is outside net.ipv4.ping_group_range (" + PingGroupRange() +
-      ") and raw sockets need root or CAP_NET_RAW. Run hostsweep as root, or give the worker "
-      "the right (setcap cap_net_raw+ep " +
-      worker.Path() +
-      "), or let the group send echo requests (sysctl -w net.ipv4.ping_group_range=\"0 "
-      "2147483647\"); --names-only sends none");
+  return "the workers may not send echo requests here, so every address would read dead: group " +
+         std::to_string(getegid()) + " is outside net.ipv4.ping_group_range (" + PingGroupRange() +
+         ") and raw sockets need root or CAP_NET_RAW. Run hostsweep as root, or give the worker "
+         "the right (setcap cap_net_raw+ep " +
+         worker.Path() +
+         "), or let the group send echo requests (sysctl -w net.ipv4.ping_group_range=\"0 "
+         "2147483647\"); --names-only sends none";
 }
 
 void DropPrivileges() {

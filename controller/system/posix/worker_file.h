@@ -27,8 +27,8 @@ class WorkerFile {
   FileDescriptor file_;
 };
 
-// Throws SystemError, with the cause and the ways to fix it, when the workers
-// run from `worker` would not be allowed to send echo requests.
-void CheckEchoRights(const WorkerFile& worker);
+// Why the workers run from `worker` would not be allowed to send echo
+// requests, with the cause and the ways to fix it; empty when they would.
+std::string WhyNoEchoRights(const WorkerFile& worker);
 
 }  // namespace hostsweep::controller

@@ -12,9 +12,15 @@ namespace hostsweep::controller {
 std::unique_ptr<WorkerHost> MakeWorkerHost(const std::string& workerPath, bool sendsEchoes) {
   WorkerFile worker(workerPath);
   if (sendsEchoes) {
-    CheckEchoRights(worker);
+    if (std::string why = WhyNoEchoRights(worker); !why.empty()) {
+      throw SystemError(why);
+    }
   }
   return std::make_unique<PlatformWorkerHost>(std::move(worker));
+}
+
+std::string WhyNoEchoes(const std::string& workerPath) {
+  return WhyNoEchoRights(WorkerFile(workerPath));
 }
 
 std::string DefaultWorkerPath() {

@@ -55,6 +55,8 @@ std::unique_ptr<WorkerHost> MakeWorkerHost(const std::string& workerPath, bool /
   return std::make_unique<PlatformWorkerHost>(FullPath(workerPath));
 }
 
+std::string WhyNoEchoes(const std::string& /*workerPath*/) { return {}; }
+
 std::string DefaultWorkerPath() {
   return FindWorker(ProgramFolder(), HOSTSWEEP_WORKER_FROM_CONTROLLER, "hostsweep-worker.exe")
       .string();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -175,6 +176,42 @@ TEST(WatchRounds, KnowIpv6OnlyDevicesByTheirAddresses) {
   EXPECT_EQ(told({}, false), "");
   EXPECT_EQ(told({second}, true), "new 2001:db8::8@2 gone 2001:db8::7@0 ");
   EXPECT_EQ(told({first}, true), "new 2001:db8::7@0 gone 2001:db8::8@2 ");
+}
+
+struct LineCase {
+  const char* what;
+  WatchEvent event;
+  std::string line;
+};
+
+void PrintTo(const LineCase& c, std::ostream* os) { *os << c.what; }
+
+class WatchLines : public ::testing::TestWithParam<LineCase> {};
+
+// Tab-separated, every field in its place, so that a script splits them alike.
+TEST_P(WatchLines, KeepEveryFieldInItsPlace) {
+  const VendorOf vendorOf = [](const MacAddress&) { return std::string("Maker"); };
+  EXPECT_EQ(WatchLine(GetParam().event, vendorOf, false), GetParam().line) << GetParam().what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Watch, WatchLines,
+    ::testing::Values(
+        LineCase{"a renamed host",
+                 {.when = 60,
+                  .change = Change::kRenamed,
+                  .host = Host(5, "web", kLaptop),
+                  .previous = "www"},
+                 "1970-01-01T00:01:00Z\trenamed\t10.0.0.5\tweb\t00-1A-2B-3C-4D-01\tMaker\twww\t"
+                 "1970-01-01T00:00:00Z"},
+        LineCase{"a nameless host",
+                 {.when = 60, .change = Change::kNew, .host = Host(6, "", kPrinter)},
+                 "1970-01-01T00:01:00Z\tnew\t10.0.0.6\t\t00-1A-2B-3C-4D-02\tMaker\t\t"
+                 "1970-01-01T00:00:00Z"}));
+
+TEST(WatchHeartbeat, CountsTheSweep) {
+  EXPECT_EQ(Heartbeat(43205, 254, 18, 0), "hostsweep: 12:00:05 254 swept, 18 found, 0 changes");
+  EXPECT_EQ(Heartbeat(43205, 1, 1, 1), "hostsweep: 12:00:05 1 swept, 1 found, 1 change");
 }
 
 }  // namespace

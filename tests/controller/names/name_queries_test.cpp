@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <ostream>
 
+#include "tests/controller/names/fake_resolver.h"
 #include "tests/controller/names/fake_udp_network.h"
 
 namespace hostsweep::controller {
@@ -158,6 +160,51 @@ TEST(NameQueries, EachTurnReadsForABoundedTimeAndEveryFloodedHostIsStillHeard) {
     EXPECT_EQ(names.mdns, "good.local") << position;
   }
 }
+
+struct NamingCase {
+  const char* what;
+  const char* report;  // the worker's, for the address at position 0
+  std::string dnsName;
+  bool extraNames;
+  int lookups;
+  std::size_t questions;  // sockets opened
+  std::string name;
+};
+
+void PrintTo(const NamingCase& c, std::ostream* os) { *os << c.what; }
+
+class Naming : public ::testing::TestWithParam<NamingCase> {};
+
+// A silent host is named by reverse DNS as a live one is, before any question.
+TEST_P(Naming, SilentHostsAskReverseDnsFirst) {
+  const auto& param = GetParam();
+  constexpr Address kHost = 0x0A00000FU;
+  ResultBook book({kHost});
+  ASSERT_EQ(book.FileProbeReport(param.report), Filing::kFiled);
+  book.FileLink(0,
+                {.mac = MacAddress{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x0F}, .heardDuringSweep = true});
+  FakeResolver resolver(param.dnsName);
+  FakeNetwork network;
+  NameQueries queries(network, 4);
+  NameStage stage(resolver, param.extraNames ? &queries : nullptr);
+  stage.Enrich(book, {0});
+  while (stage.Busy()) {
+    stage.Poll(book, milliseconds{10});
+  }
+  EXPECT_TRUE(book.Ready(0)) << param.what;
+  EXPECT_EQ(resolver.asked, param.lookups) << param.what;
+  EXPECT_EQ(network.logs.size(), param.questions) << param.what;
+  EXPECT_EQ(ViewOf(book.Results()[0], {}).name, param.name) << param.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stage, Naming,
+    ::testing::Values(NamingCase{"silent, named by DNS", "h0,Dead", "mute.lab", true, 1, 0,
+                                 "mute.lab"},
+                      NamingCase{"silent, named by DNS, no extra names", "h0,Dead", "mute.lab",
+                                 false, 1, 0, "mute.lab"},
+                      NamingCase{"silent, unknown to DNS", "h0,Dead", "", true, 1, 2, ""},
+                      NamingCase{"live, unnamed by its worker", "h0,1,64,,", "", true, 0, 2, ""}));
 
 }  // namespace
 }  // namespace hostsweep::controller

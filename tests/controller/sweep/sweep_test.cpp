@@ -13,6 +13,7 @@
 #include "controller/link/link_layer.h"
 #include "controller/link/vendors.h"
 #include "controller/names/name_queries.h"
+#include "tests/controller/names/fake_resolver.h"
 #include "tests/controller/names/fake_udp_network.h"
 
 namespace hostsweep::controller {
@@ -385,8 +386,9 @@ TEST(Sweep, OnlyLiveHostsWithoutANameAreAskedAndTheirRowsWaitForTheAnswers) {
   network.responders[{addresses[2], kMdnsPort}] =
       Always([](const Bytes& r) { return MdnsAnswer(r, "two.local"); });
   NameQueries names(network, 4);
+  FakeResolver resolver("");
   Stages stages;
-  stages.Add(std::make_unique<NameStage>(names));
+  stages.Add(std::make_unique<NameStage>(resolver, &names));
   std::ostringstream diagnostics;
   Sweep sweep(addresses, {.jobs = 4, .batchSize = 1}, host, diagnostics, &stages);
   bool heldWhileAsking = false;
