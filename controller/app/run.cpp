@@ -18,6 +18,7 @@
 #include "controller/system/console.h"
 #include "controller/system/files.h"
 #include "controller/system/limits.h"
+#include "controller/system/neighbour_table.h"
 #include "controller/system/privileges.h"
 #include "controller/system/worker_host.h"
 
@@ -49,7 +50,8 @@ SweepSettings SettingsFor(const Options& options, std::size_t echoPathCount) {
           .namesOnly = options.namesOnly,
           .verbose = options.verbose,
           .neighbourTable = NeighbourTableSize(),
-          .mostChains = MostChainsAtOnce()};
+          .mostChains = MostChainsAtOnce(),
+          .heldEntries = HeldNeighbourEntries};
 }
 
 bool WriteFailed(const OutputChannel& output) {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -36,6 +37,10 @@ struct SweepSettings {
   // How many chains the system's limits let the controller carry at once
   // (descriptors); -j is lowered to it.
   std::size_t mostChains = SIZE_MAX;
+  // How many entries of the neighbour table the system cannot reclaim now
+  // (unset: not known). An on-link host that answered holds its entry long
+  // after its worker is done, so a crowded network fills the table.
+  std::function<std::size_t()> heldEntries{};
 };
 
 // The most probes in flight that `neighbourTable` entries carry without
@@ -44,6 +49,11 @@ struct SweepSettings {
 // entries at once (its address and the one before); and some entries belong
 // to others. 0 when there is no limit.
 std::size_t ProbesInFlightCap(std::size_t neighbourTable);
+
+// How many neighbour table entries a sweep lets be held at once before it
+// starts no more workers: all but a 64th, left to other namespaces, whose
+// entries a sweep cannot see. 0 when there is no limit.
+std::size_t EntryBudget(std::size_t neighbourTable);
 
 // The longest a batch may take before it is ended: each slot two echo
 // time-outs plus room for slow name and adapter lookups, and a start-up margin.
@@ -79,11 +89,18 @@ class Sweep : private SweepEvents {
     // When it is stopped; once stopping, when it counts as ended.
     Clock::time_point deadline;
     bool stopping;
+    Clock::time_point started;
   };
 
   [[nodiscard]] bool BatchesLeft() const;
   [[nodiscard]] bool StagesBusy() const;
   [[nodiscard]] bool LinkPassBusy() const;
+  // Whether another worker may start without the neighbour table running
+  // full; said once with -v when it may not.
+  bool EntriesFit();
+  // The entries held by the last reading, the workers started since, and
+  // those started before it whose first request may not have left by then.
+  std::size_t EntriesHeld();
   // Answerers queued for a worker each, the others filed dead.
   void TakeLinkVerdicts(const LinkVerdicts& verdicts);
   void WaitForEvents();
@@ -134,6 +151,13 @@ class Sweep : private SweepEvents {
   std::chrono::milliseconds backoff_;
   int idleShortages_ = 0;  // refused starts in a row with no chain running
   std::vector<Running> running_;
+  // The entries held when last read, when that was, and the starts since.
+  std::size_t entriesRead_ = 0;
+  Clock::time_point entriesReadAt_{};
+  std::deque<Clock::time_point> starts_;
+  bool waitingForEntries_ = false;
+  Clock::time_point waitingSince_{};
+  bool saidPacing_ = false;
   ResultBook book_;
   SweepCounts counts_;
 };

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <vector>
 
@@ -21,6 +22,12 @@ struct NeighbourEntry {
 // The resolved IPv4 entries of the system's neighbour table (never those
 // still resolving or failed). One platform half each; throws SystemError.
 std::vector<NeighbourEntry> ReadNeighbourTable();
+
+// How many IPv4 entries of the system's neighbour table (this network
+// namespace's) the system could not reclaim now if the table were full:
+// those being resolved or counted reachable, and those updated moments ago.
+// 0 where it cannot tell or sets no limit.
+std::size_t HeldNeighbourEntries();
 
 // The grain of the system's entry ages (zero where it tells none). A sweep
 // sends nothing in the grain it begins in, so that a host heard during the

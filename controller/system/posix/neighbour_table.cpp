@@ -19,6 +19,11 @@ namespace {
 constexpr unsigned kUsableStates =
     NUD_REACHABLE | NUD_STALE | NUD_DELAY | NUD_PROBE | NUD_PERMANENT;
 constexpr long kMillisecondsPerSecond = 1000;
+// Entries a timer holds: being resolved, or counted reachable until it fires.
+constexpr unsigned kTimedStates = NUD_INCOMPLETE | NUD_REACHABLE | NUD_DELAY | NUD_PROBE;
+// Entries never reclaimed, which the table's limit does not count either.
+constexpr unsigned kExemptStates = NUD_PERMANENT | NUD_NOARP;
+constexpr std::chrono::seconds kRecentlyUpdated{5};
 
 // What every family's entry holds: its destination as the kernel gives it.
 struct RawNeighbour {
@@ -87,6 +92,41 @@ std::optional<Ipv6NeighbourEntry> Ipv6NeighbourEntryOf(const nlmsghdr& header) {
   entry.interfaceIndex = raw->interfaceIndex;
   entry.mac = raw->mac;
   return entry;
+}
+
+bool HoldsTableEntry(const nlmsghdr& header) {
+  if (header.nlmsg_type != RTM_NEWNEIGH || header.nlmsg_len < NLMSG_LENGTH(sizeof(ndmsg))) {
+    return false;
+  }
+  const auto* message = static_cast<const ndmsg*>(NLMSG_DATA(&header));
+  if (message->ndm_family != AF_INET || (message->ndm_state & kExemptStates) != 0 ||
+      (message->ndm_state & NUD_FAILED) != 0) {
+    return false;
+  }
+  if ((message->ndm_state & kTimedStates) != 0) {
+    return true;
+  }
+  bool recent = false;
+  ForEachAttribute(header, sizeof(ndmsg),
+                   [&recent](unsigned short type, const unsigned char* data, std::size_t size) {
+                     if (type == NDA_CACHEINFO && size >= sizeof(nda_cacheinfo)) {
+                       nda_cacheinfo info{};
+                       std::memcpy(&info, data, sizeof(info));
+                       recent = NeighbourAgeGrain() * info.ndm_updated < kRecentlyUpdated;
+                     }
+                   });
+  return recent;
+}
+
+std::size_t HeldNeighbourEntries() {
+  std::size_t held = 0;
+  try {
+    DumpRoute(RTM_GETNEIGH, "the neighbour table",
+              [&held](const nlmsghdr& header) { held += HoldsTableEntry(header) ? 1 : 0; });
+  } catch (const SystemError&) {
+    return 0;  // a sweep that cannot read the table goes on as before
+  }
+  return held;
 }
 
 std::chrono::milliseconds NeighbourAgeGrain() {
