@@ -51,7 +51,7 @@ SweepSettings SettingsFor(const Options& options, std::size_t echoPathCount) {
           .verbose = options.verbose,
           .neighbourTable = NeighbourTableSize(),
           .mostChains = MostChainsAtOnce(),
-          .heldEntries = HeldNeighbourEntries};
+          .tableLoad = ReadNeighbourTableLoad};
 }
 
 bool WriteFailed(const OutputChannel& output) {

@@ -41,6 +41,9 @@ constexpr milliseconds kStartSlice{5};
 // how long they wait at most: longer than Linux keeps an entry out of reach
 // (reachable for up to 45 s at the default settings, then 5 s stale).
 constexpr milliseconds kEntriesReread{100};
+// How long after its start a worker has surely sent its first request, and
+// made its neighbour entry if the table had room.
+constexpr milliseconds kFirstRequestLag{1000};
 constexpr seconds kLongestHold{60};
 
 constexpr seconds kStartMargin{5};
@@ -82,6 +85,7 @@ Sweep::Sweep(const std::vector<Address>& addresses, const SweepSettings& setting
       rerun_(batches_.size(), false),
       failed_(batches_.size(), false),
       backoff_(kFirstBackoff),
+      entryBudget_(EntryBudget(settings.neighbourTable)),
       book_(addresses) {
   LowerChainLimit(settings.mostChains, "more would run out of file descriptors (ulimit -n)");
   // A name-only sweep sends nothing on the link.
@@ -234,18 +238,16 @@ void Sweep::StartBatches() {
 // read from the system only when the starts since the last reading could
 // have filled the table.
 bool Sweep::EntriesFit() {
-  if (!settings_.heldEntries || settings_.neighbourTable == 0 || settings_.namesOnly) {
+  if (!settings_.tableLoad || entryBudget_ == 0 || settings_.namesOnly) {
     return true;
   }
-  const std::size_t budget = EntryBudget(settings_.neighbourTable);
   const auto now = host_.Now();
   const bool wasWaiting = waitingForEntries_;
-  waitingForEntries_ = EntriesHeld() >= budget;
-  if (waitingForEntries_ && now - entriesReadAt_ >= kEntriesReread) {
-    entriesRead_ = settings_.heldEntries();
-    entriesReadAt_ = now;
-    waitingForEntries_ = EntriesHeld() >= budget;
+  // Read while the table may be near full: others' entries count too.
+  if (EntriesHeld() >= entryBudget_ - entryBudget_ / 4 && now - entriesReadAt_ >= kEntriesReread) {
+    ReadTable();
   }
+  waitingForEntries_ = EntriesHeld() >= entryBudget_;
   if (waitingForEntries_ && !wasWaiting) {
     waitingSince_ = now;
   }
@@ -263,18 +265,38 @@ bool Sweep::EntriesFit() {
   return false;
 }
 
+void Sweep::ReadTable() {
+  const auto now = host_.Now();
+  const NeighbourTableLoad load = settings_.tableLoad();
+  entriesRead_ = load.held;
+  entriesReadAt_ = now;
+  entriesUnsent_ = 0;
+  bool starved = false;
+  for (const auto& running : running_) {
+    const std::size_t first = batches_[running.batch].first;
+    if (running.started == now || book_.Results()[first].probe.state != State::kPending ||
+        std::binary_search(load.addresses.begin(), load.addresses.end(), addresses_[first])) {
+      continue;
+    }
+    ++entriesUnsent_;
+    // Only an on-link address is sure to need an entry of its own.
+    starved = starved || (linkPass_ != nullptr && linkPass_->Covers(first) &&
+                          now - running.started >= kFirstRequestLag);
+  }
+  if (starved && load.held < entryBudget_) {
+    entryBudget_ = std::max<std::size_t>(load.held, 1);
+    if (settings_.verbose) {
+      diagnostics_ << "hostsweep: the neighbour table ran full at " << load.held
+                   << " entries of this sweep's: others hold the rest\n";
+    }
+  }
+}
+
 std::size_t Sweep::EntriesHeld() {
   while (!starts_.empty() && starts_.front() < entriesReadAt_) {
     starts_.pop_front();
   }
-  std::size_t held = entriesRead_ + starts_.size();
-  for (const auto& running : running_) {
-    const std::size_t first = batches_[running.batch].first;
-    if (running.started < entriesReadAt_ && book_.Results()[first].probe.state == State::kPending) {
-      ++held;
-    }
-  }
-  return held;
+  return entriesRead_ + entriesUnsent_ + starts_.size();
 }
 
 void Sweep::OnShortage(const WorkerShortage& shortage) {

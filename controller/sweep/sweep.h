@@ -17,6 +17,7 @@
 #include "controller/base/stage.h"
 #include "controller/link/link_pass.h"
 #include "controller/sweep/batches.h"
+#include "controller/system/neighbour_table.h"
 #include "controller/system/worker_host.h"
 
 namespace hostsweep::controller {
@@ -37,10 +38,10 @@ struct SweepSettings {
   // How many chains the system's limits let the controller carry at once
   // (descriptors); -j is lowered to it.
   std::size_t mostChains = SIZE_MAX;
-  // How many entries of the neighbour table the system cannot reclaim now
-  // (unset: not known). An on-link host that answered holds its entry long
-  // after its worker is done, so a crowded network fills the table.
-  std::function<std::size_t()> heldEntries{};
+  // What the neighbour table holds now (unset: not known). An on-link host
+  // that answered holds its entry long after its worker is done, so a
+  // crowded network fills the table.
+  std::function<NeighbourTableLoad()> tableLoad{};
 };
 
 // The most probes in flight that `neighbourTable` entries carry without
@@ -98,8 +99,11 @@ class Sweep : private SweepEvents {
   // Whether another worker may start without the neighbour table running
   // full; said once with -v when it may not.
   bool EntriesFit();
-  // The entries held by the last reading, the workers started since, and
-  // those started before it whose first request may not have left by then.
+  // Reads the table; a worker that has had time to ask and has no entry met
+  // a full table: the sweep holds no more entries than it holds now.
+  void ReadTable();
+  // The entries held by the last reading, the workers started before it
+  // whose first address had none yet, and the workers started since.
   std::size_t EntriesHeld();
   // Answerers queued for a worker each, the others filed dead.
   void TakeLinkVerdicts(const LinkVerdicts& verdicts);
@@ -152,7 +156,9 @@ class Sweep : private SweepEvents {
   int idleShortages_ = 0;  // refused starts in a row with no chain running
   std::vector<Running> running_;
   // The entries held when last read, when that was, and the starts since.
+  std::size_t entryBudget_ = 0;
   std::size_t entriesRead_ = 0;
+  std::size_t entriesUnsent_ = 0;
   Clock::time_point entriesReadAt_{};
   std::deque<Clock::time_point> starts_;
   bool waitingForEntries_ = false;

@@ -23,11 +23,16 @@ struct NeighbourEntry {
 // still resolving or failed). One platform half each; throws SystemError.
 std::vector<NeighbourEntry> ReadNeighbourTable();
 
-// How many IPv4 entries of the system's neighbour table (this network
-// namespace's) the system could not reclaim now if the table were full:
-// those being resolved or counted reachable, and those updated moments ago.
-// 0 where it cannot tell or sets no limit.
-std::size_t HeldNeighbourEntries();
+// What the system's neighbour table (this network namespace's IPv4 entries)
+// holds: how many entries the system could not reclaim now if the table were
+// full (being resolved, counted reachable, or updated moments ago), and the
+// address of every entry, in any state, sorted. Nothing where it cannot tell
+// or sets no limit.
+struct NeighbourTableLoad {
+  std::size_t held = 0;
+  std::vector<Address> addresses{};
+};
+NeighbourTableLoad ReadNeighbourTableLoad();
 
 // The grain of the system's entry ages (zero where it tells none). A sweep
 // sends nothing in the grain it begins in, so that a host heard during the

@@ -101,7 +101,7 @@ std::vector<std::uint8_t> AnswerIp(std::span<const std::uint8_t> frame, Address 
     return {};
   }
   const std::uint8_t* ip = &frame[kEthernetHeader];
-  const std::size_t headerSize = (ip[0] & 0x0f) * 4U;
+  const std::size_t headerSize = static_cast<std::size_t>(ip[0] & 0x0f) * 4;
   const std::size_t total =
       std::min<std::size_t>(ip[2] * 256U + ip[3], frame.size() - kEthernetHeader);
   const Address to = Get32(ip + 16);
@@ -143,7 +143,7 @@ int main(int argc, char** argv) try {
     } else if (name == "--count") {
       count = static_cast<Address>(std::stoul(value));
     } else {
-      throw std::invalid_argument("bad option " + name + " " + value);
+      throw std::invalid_argument("bad option " + name);
     }
   }
   const int fd = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL));

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "controller/base/errors.h"
@@ -67,6 +68,22 @@ std::optional<RawNeighbour> RawNeighbourOf(const nlmsghdr& header, unsigned char
   return entry;
 }
 
+// The address of an IPv4 entry in any state.
+std::optional<Address> Ipv4EntryAddress(const nlmsghdr& header) {
+  if (header.nlmsg_type != RTM_NEWNEIGH || header.nlmsg_len < NLMSG_LENGTH(sizeof(ndmsg)) ||
+      static_cast<const ndmsg*>(NLMSG_DATA(&header))->ndm_family != AF_INET) {
+    return std::nullopt;
+  }
+  std::optional<Address> address;
+  ForEachAttribute(header, sizeof(ndmsg),
+                   [&address](unsigned short type, const unsigned char* data, std::size_t size) {
+                     if (type == NDA_DST) {
+                       address = Ipv4Of(data, size);
+                     }
+                   });
+  return address;
+}
+
 }  // namespace
 
 std::optional<NeighbourEntry> NeighbourEntryOf(const nlmsghdr& header) {
@@ -118,15 +135,20 @@ bool HoldsTableEntry(const nlmsghdr& header) {
   return recent;
 }
 
-std::size_t HeldNeighbourEntries() {
-  std::size_t held = 0;
+NeighbourTableLoad ReadNeighbourTableLoad() {
+  NeighbourTableLoad load;
   try {
-    DumpRoute(RTM_GETNEIGH, "the neighbour table",
-              [&held](const nlmsghdr& header) { held += HoldsTableEntry(header) ? 1 : 0; });
+    DumpRoute(RTM_GETNEIGH, "the neighbour table", [&load](const nlmsghdr& header) {
+      load.held += HoldsTableEntry(header) ? 1 : 0;
+      if (const auto address = Ipv4EntryAddress(header)) {
+        load.addresses.push_back(*address);
+      }
+    });
   } catch (const SystemError&) {
-    return 0;  // a sweep that cannot read the table goes on as before
+    return {};  // a sweep that cannot read the table goes on as before
   }
-  return held;
+  std::sort(load.addresses.begin(), load.addresses.end());
+  return load;
 }
 
 std::chrono::milliseconds NeighbourAgeGrain() {

@@ -19,7 +19,7 @@ namespace hostsweep::controller {
 std::chrono::milliseconds NeighbourAgeGrain() { return std::chrono::milliseconds{0}; }
 
 // Windows sets its table no limit a sweep has to mind (NeighbourTableSize).
-std::size_t HeldNeighbourEntries() { return 0; }
+NeighbourTableLoad ReadNeighbourTableLoad() { return {}; }
 
 std::vector<NeighbourEntry> ReadNeighbourTable() {
   MIB_IPNET_TABLE2* table = nullptr;

@@ -200,7 +200,7 @@ TEST(Sweep, NoWorkerStartsWhileHostsThatAnsweredFillTheNeighbourTable) {
                .verbose = true,
                .neighbourTable = 32,
                .rampTime = std::chrono::milliseconds(0),
-               .heldEntries = [&] { return heldAt(now()); }},
+               .tableLoad = [&] { return NeighbourTableLoad{.held = heldAt(now())}; }},
               host, diagnostics);
   ASSERT_TRUE(sweep.Run(KeepGoing));
   EXPECT_EQ(States(sweep.Book()), std::vector<State>(60, State::kAlive));
