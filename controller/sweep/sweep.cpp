@@ -37,14 +37,15 @@ constexpr int kMostIdleShortages = 10;
 // How long workers are started at a stretch before the link pass's answers
 // are read.
 constexpr milliseconds kStartSlice{5};
-// How often the neighbour table is read again while starts wait for it, and
-// how long they wait at most: longer than Linux keeps an entry out of reach
-// (reachable for up to 45 s at the default settings, then 5 s stale).
+// How often the neighbour table is read again while it may be near full.
 constexpr milliseconds kEntriesReread{100};
+// How long starts wait for the table at most: longer than Linux keeps an
+// entry out of reach (reachable for up to 45 s at the default settings, then
+// 5 s stale).
+constexpr seconds kLongestHold{60};
 // How long after its start a worker has surely sent its first request, and
 // made its neighbour entry if the table had room.
 constexpr milliseconds kFirstRequestLag{1000};
-constexpr seconds kLongestHold{60};
 
 constexpr seconds kStartMargin{5};
 constexpr seconds kEchoTimeouts{2};
@@ -234,9 +235,8 @@ void Sweep::StartBatches() {
 // a host that answered keeps its entry out of the system's reach for as long
 // as it counts as reachable (Linux: 15 to 45 s). A crowded network answers
 // faster than the table frees, and a request that finds it full never
-// leaves: its live host would read as silent or dead. The entries held are
-// read from the system only when the starts since the last reading could
-// have filled the table.
+// leaves: its live host would read as silent or dead. The table is read
+// only once the starts since the last reading could bring it near full.
 bool Sweep::EntriesFit() {
   if (!settings_.tableLoad || entryBudget_ == 0 || settings_.namesOnly) {
     return true;
