@@ -18,6 +18,7 @@
 #include "controller/system/console.h"
 #include "controller/system/files.h"
 #include "controller/system/limits.h"
+#include "controller/system/neighbour_table.h"
 #include "controller/system/privileges.h"
 #include "controller/system/worker_host.h"
 
@@ -66,7 +67,8 @@ SweepSettings SettingsFor(const Options& options, std::size_t echoPathCount, boo
           .echoes = echoes,
           .verbose = options.verbose,
           .neighbourTable = NeighbourTableSize(),
-          .mostChains = MostChainsAtOnce()};
+          .mostChains = MostChainsAtOnce(),
+          .tableLoad = ReadNeighbourTableLoad};
 }
 
 bool WriteFailed(const OutputChannel& output) {

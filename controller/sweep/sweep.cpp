@@ -34,6 +34,19 @@ constexpr milliseconds kFirstBackoff{50};
 constexpr milliseconds kMostBackoff{2000};
 constexpr int kMostIdleShortages = 10;
 
+// How long workers are started at a stretch before the link pass's answers
+// are read.
+constexpr milliseconds kStartSlice{5};
+// How often the neighbour table is read again while it may be near full.
+constexpr milliseconds kEntriesReread{100};
+// How long starts wait for the table at most: longer than Linux keeps an
+// entry out of reach (reachable for up to 45 s at the default settings, then
+// 5 s stale).
+constexpr seconds kLongestHold{60};
+// How long after its start a worker has surely sent its first request, and
+// made its neighbour entry if the table had room.
+constexpr milliseconds kFirstRequestLag{1000};
+
 constexpr seconds kStartMargin{5};
 constexpr seconds kEchoTimeouts{2};
 constexpr seconds kNameLookup{30};
@@ -53,6 +66,8 @@ std::size_t ProbesInFlightCap(std::size_t neighbourTable) {
   return neighbourTable * 7 / 16;
 }
 
+std::size_t EntryBudget(std::size_t neighbourTable) { return neighbourTable - neighbourTable / 64; }
+
 Sweep::Sweep(const std::vector<Address>& addresses, const SweepSettings& settings, WorkerHost& host,
              std::ostream& diagnostics, Stages* stages, ArpPass* linkPass)
     : addresses_(addresses),
@@ -71,6 +86,7 @@ Sweep::Sweep(const std::vector<Address>& addresses, const SweepSettings& setting
       rerun_(batches_.size(), false),
       failed_(batches_.size(), false),
       backoff_(kFirstBackoff),
+      entryBudget_(EntryBudget(settings.neighbourTable)),
       book_(addresses) {
   if (!settings.echoes) {
     // Without echo requests a worker learns nothing of an address the link
@@ -99,6 +115,7 @@ Sweep::Sweep(const std::vector<Address>& addresses, const SweepSettings& setting
 
 bool Sweep::Run(const std::function<bool(const ResultBook&)>& changed) {
   started_ = host_.Now();
+  entriesReadAt_ = started_;
   StartBatches();
   while (BatchesLeft() || StagesBusy() || LinkPassBusy()) {
     if (host_.Interrupted()) {
@@ -195,8 +212,15 @@ void Sweep::StartBatches() {
   }
   const std::size_t limit = StartLimit();
   // Starting a thousand workers takes seconds; an interruption is not kept
-  // waiting for them.
-  while (running_.size() < limit && nextBatch_ < batches_.size() && !host_.Interrupted()) {
+  // waiting for them, and neither are the link pass's answers, which at a
+  // high rate overflow the socket's buffer within tens of milliseconds.
+  auto polled = host_.Now();
+  while (running_.size() < limit && nextBatch_ < batches_.size() && !host_.Interrupted() &&
+         EntriesFit()) {
+    if (LinkPassBusy() && host_.Now() - polled >= kStartSlice) {
+      TakeLinkVerdicts(linkPass_->Poll(milliseconds{0}));
+      polled = host_.Now();
+    }
     const BatchId id = nextBatch_;
     const Batch batch = batches_[id];
     const std::string line =
@@ -211,10 +235,80 @@ void Sweep::StartBatches() {
       return;
     }
     ++nextBatch_;
+    starts_.push_back(host_.Now());
     idleShortages_ = 0;
     backoff_ = kFirstBackoff;
-    running_.push_back({id, host_.Now() + BatchDeadline(batch.count, settings_.namesOnly), false});
+    running_.push_back(
+        {id, host_.Now() + BatchDeadline(batch.count, settings_.namesOnly), false, host_.Now()});
   }
+}
+
+// Every request to an on-link host needs an entry in the neighbour table, and
+// a host that answered keeps its entry out of the system's reach for as long
+// as it counts as reachable (Linux: 15 to 45 s). A crowded network answers
+// faster than the table frees, and a request that finds it full never
+// leaves: its live host would read as silent or dead. The table is read
+// only once the starts since the last reading could bring it near full.
+bool Sweep::EntriesFit() {
+  if (!settings_.tableLoad || entryBudget_ == 0 || settings_.namesOnly) {
+    return true;
+  }
+  const auto now = host_.Now();
+  const bool wasWaiting = waitingForEntries_;
+  // Read while the table may be near full: others' entries count too.
+  if (EntriesHeld() >= entryBudget_ - entryBudget_ / 4 && now - entriesReadAt_ >= kEntriesReread) {
+    ReadTable();
+  }
+  waitingForEntries_ = EntriesHeld() >= entryBudget_;
+  if (waitingForEntries_ && !wasWaiting) {
+    waitingSince_ = now;
+  }
+  // Entries others keep busy may never free: the sweep goes on once every
+  // entry of its own would have.
+  if (!waitingForEntries_ || now - waitingSince_ >= kLongestHold) {
+    return true;
+  }
+  if (settings_.verbose && !saidPacing_) {
+    diagnostics_ << "hostsweep: pacing the workers: the neighbour table holds "
+                 << settings_.neighbourTable << " addresses, and " << EntriesHeld()
+                 << " are taken by hosts that answered or are being resolved\n";
+  }
+  saidPacing_ = true;
+  return false;
+}
+
+void Sweep::ReadTable() {
+  const auto now = host_.Now();
+  const NeighbourTableLoad load = settings_.tableLoad();
+  entriesRead_ = load.held;
+  entriesReadAt_ = now;
+  entriesUnsent_ = 0;
+  bool starved = false;
+  for (const auto& running : running_) {
+    const std::size_t first = batches_[running.batch].first;
+    if (running.started == now || book_.Results()[first].probe.state != State::kPending ||
+        std::binary_search(load.addresses.begin(), load.addresses.end(), addresses_[first])) {
+      continue;
+    }
+    ++entriesUnsent_;
+    // Only an on-link address is sure to need an entry of its own.
+    starved = starved || (linkPass_ != nullptr && linkPass_->Covers(first) &&
+                          now - running.started >= kFirstRequestLag);
+  }
+  if (starved && load.held < entryBudget_) {
+    entryBudget_ = std::max<std::size_t>(load.held, 1);
+    if (settings_.verbose) {
+      diagnostics_ << "hostsweep: the neighbour table ran full at " << load.held
+                   << " entries of this sweep's: others hold the rest\n";
+    }
+  }
+}
+
+std::size_t Sweep::EntriesHeld() {
+  while (!starts_.empty() && starts_.front() < entriesReadAt_) {
+    starts_.pop_front();
+  }
+  return entriesRead_ + entriesUnsent_ + starts_.size();
 }
 
 void Sweep::OnShortage(const WorkerShortage& shortage) {
@@ -288,6 +382,9 @@ milliseconds Sweep::TimeToNextDeadline() const {
   }
   if (nextBatch_ < batches_.size() && retryAt_ > host_.Now()) {
     next = std::min(next, retryAt_);
+  }
+  if (nextBatch_ < batches_.size() && waitingForEntries_) {
+    next = std::min(next, entriesReadAt_ + kEntriesReread);
   }
   if (next == Clock::time_point::max()) {
     return kTick;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -16,6 +17,7 @@
 #include "controller/base/stage.h"
 #include "controller/link/link_pass.h"
 #include "controller/sweep/batches.h"
+#include "controller/system/neighbour_table.h"
 #include "controller/system/worker_host.h"
 
 namespace hostsweep::controller {
@@ -39,6 +41,10 @@ struct SweepSettings {
   // How many chains the system's limits let the controller carry at once
   // (descriptors); -j is lowered to it.
   std::size_t mostChains = SIZE_MAX;
+  // What the neighbour table holds now (unset: not known). An on-link host
+  // that answered holds its entry long after its worker is done, so a
+  // crowded network fills the table.
+  std::function<NeighbourTableLoad()> tableLoad{};
 };
 
 // The most probes in flight that `neighbourTable` entries carry without
@@ -47,6 +53,11 @@ struct SweepSettings {
 // entries at once (its address and the one before); and some entries belong
 // to others. 0 when there is no limit.
 std::size_t ProbesInFlightCap(std::size_t neighbourTable);
+
+// How many neighbour table entries a sweep lets be held at once before it
+// starts no more workers: all but a 64th, left to other namespaces, whose
+// entries a sweep cannot see. 0 when there is no limit.
+std::size_t EntryBudget(std::size_t neighbourTable);
 
 // The longest a batch may take before it is ended: each slot two echo
 // time-outs plus room for slow name and adapter lookups, and a start-up margin.
@@ -82,11 +93,21 @@ class Sweep : private SweepEvents {
     // When it is stopped; once stopping, when it counts as ended.
     Clock::time_point deadline;
     bool stopping;
+    Clock::time_point started;
   };
 
   [[nodiscard]] bool BatchesLeft() const;
   [[nodiscard]] bool StagesBusy() const;
   [[nodiscard]] bool LinkPassBusy() const;
+  // Whether another worker may start without the neighbour table running
+  // full; said once with -v when it may not.
+  bool EntriesFit();
+  // Reads the table; a worker that has had time to ask and has no entry met
+  // a full table: the sweep holds no more entries than it holds now.
+  void ReadTable();
+  // The entries held by the last reading, the workers started before it
+  // whose first address had none yet, and the workers started since.
+  std::size_t EntriesHeld();
   // Answerers queued for a worker each, the others filed dead.
   void TakeLinkVerdicts(const LinkVerdicts& verdicts);
   void WaitForEvents();
@@ -137,6 +158,15 @@ class Sweep : private SweepEvents {
   std::chrono::milliseconds backoff_;
   int idleShortages_ = 0;  // refused starts in a row with no chain running
   std::vector<Running> running_;
+  // The entries held when last read, when that was, and the starts since.
+  std::size_t entryBudget_ = 0;
+  std::size_t entriesRead_ = 0;
+  std::size_t entriesUnsent_ = 0;
+  Clock::time_point entriesReadAt_{};
+  std::deque<Clock::time_point> starts_;
+  bool waitingForEntries_ = false;
+  Clock::time_point waitingSince_{};
+  bool saidPacing_ = false;
   ResultBook book_;
   SweepCounts counts_;
 };

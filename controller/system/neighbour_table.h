@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <vector>
 
@@ -21,6 +22,17 @@ struct NeighbourEntry {
 // The resolved IPv4 entries of the system's neighbour table (never those
 // still resolving or failed). One platform half each; throws SystemError.
 std::vector<NeighbourEntry> ReadNeighbourTable();
+
+// What the system's neighbour table (this network namespace's IPv4 entries)
+// holds: how many entries the system could not reclaim now if the table were
+// full (being resolved, counted reachable, or updated moments ago), and the
+// address of every entry, in any state, sorted. Nothing where it cannot tell
+// or sets no limit.
+struct NeighbourTableLoad {
+  std::size_t held = 0;
+  std::vector<Address> addresses{};
+};
+NeighbourTableLoad ReadNeighbourTableLoad();
 
 // The grain of the system's entry ages (zero where it tells none). A sweep
 // sends nothing in the grain it begins in, so that a host heard during the

@@ -7,6 +7,8 @@
 #   lab.sh exec CMD run CMD in the scanner namespace, with the lab's hosts file
 #   lab.sh hostexec HOST CMD   run CMD in a host's namespace
 #   lab.sh check    exit 0 if the lab can be built here, 77 (skip) if not
+#   lab.sh crowd N  (after up) N more live hosts on 10.213.4.0/22, see below
+#   lab.sh uncrowd  remove them again
 #   lab.sh up6 | down6 | exec6 CMD   the same for the separate IPv6 lab below
 #
 # Hosts (10.213.0.0/20, scanner 10.213.0.1):
@@ -33,6 +35,16 @@
 #                         after twin's own answer: an address conflict
 #   twin     10.213.2.41
 # Every other address of the /20 and of 10.213.16.0/24 is dead.
+#
+# The crowded network (lab.sh crowd N, at most 2046): N live hosts from
+# 10.213.4.1 up (10.213.4.0 plus 1 to N), stood in for by the project's crowd_responder in the
+# namespace "many": each answers ARP from a MAC of its own (02-CD and its
+# address's four bytes), echo requests, and UDP with "port unreachable" (no
+# NetBIOS). Every second one (odd numbers) is named c<number> in the
+# scanner's hosts file. A kernel device per host would do the same, but each
+# would take every broadcast: a thousand of them make a crowded sweep's
+# answers seconds late on a small machine.
+# $STATE/crowd lists "address MAC name-or--" for each.
 #
 # Adapter addresses (with ieee-data installed): alpha, foxtrot, mute, router
 # and behind's unit ID carry real MA-L prefixes, bravo an MA-M one, charlie an
@@ -90,8 +102,50 @@ down() {
   for entry in $HOSTS $ROUTED; do
     ip netns del "$(ns_of "${entry%%:*}")" 2>/dev/null || true
   done
+  ip netns del "$(ns_of many)" 2>/dev/null || true
   ip netns del "$SCAN" 2>/dev/null || true
   rm -rf "/etc/netns/$SCAN" "$STATE"
+}
+
+crowd() {
+  local count=$1 many i address mac name
+  many=$(ns_of many)
+  ((count >= 1 && count <= 2046)) || { echo "lab: crowd takes 1 to 2046 hosts" >&2; return 2; }
+  ip netns list | grep -qw "$SCAN" || { echo "lab: the lab is not up" >&2; return 1; }
+  [[ -x $TOOLS/crowd_responder ]] || { echo "lab: no crowd_responder in $TOOLS" >&2; return 1; }
+  uncrowd
+  trap 'echo "lab: crowd setup failed; removing it" >&2; uncrowd' ERR
+  ip netns add "$many"
+  ip netns exec "$many" sysctl -qw net.ipv6.conf.default.disable_ipv6=1 \
+    net.ipv6.conf.all.disable_ipv6=1
+  ip link add v-many netns "$SCAN" type veth peer name eth0 netns "$many"
+  ip -n "$SCAN" link set v-many master br0 up
+  ip -n "$many" link set eth0 up
+  : >"$STATE/crowd"
+  for i in $(seq "$count"); do
+    address=10.213.$((4 + i / 256)).$((i % 256))
+    mac=$(printf '02-CD-0A-D5-%02X-%02X' $((4 + i / 256)) $((i % 256)))
+    name=-
+    ((i % 2)) && name=c$i
+    echo "$address $mac $name" >>"$STATE/crowd"
+  done
+  awk '$3 != "-" {print $1, $3}' "$STATE/crowd" >>"/etc/netns/$SCAN/hosts"
+  start_service many crowd "$TOOLS/crowd_responder" --interface eth0 --first 10.213.4.1 \
+    --count "$count"
+  await_ready many crowd
+  trap - ERR
+}
+
+uncrowd() {
+  [[ -e $STATE/many-crowd.pid ]] && kill "$(cat "$STATE/many-crowd.pid")" 2>/dev/null || true
+  ip netns del "$(ns_of many)" 2>/dev/null || true
+  # Rewritten in place: sweeps already running in the namespace see this file.
+  local hosts=/etc/netns/$SCAN/hosts kept
+  if [[ -f $hosts ]]; then
+    kept=$(grep -vE '^10\.213\.([4-9]|1[0-2])\.' "$hosts")
+    echo "$kept" >"$hosts"
+  fi
+  rm -f "$STATE/crowd" "$STATE/many-crowd.pid" "$STATE/many-crowd.log"
 }
 
 add_host() {
@@ -401,6 +455,8 @@ case ${1:-} in
     HOSTSWEEP_LAB_STATE=$STATE6 exec ip netns exec "$SCAN6" "$@"
     ;;
   check) check ;;
+  crowd) check && crowd "${2:-1000}" ;;
+  uncrowd) check && uncrowd ;;
   exec)
     shift
     check

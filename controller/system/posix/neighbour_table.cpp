@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "controller/base/errors.h"
@@ -19,6 +20,11 @@ namespace {
 constexpr unsigned kUsableStates =
     NUD_REACHABLE | NUD_STALE | NUD_DELAY | NUD_PROBE | NUD_PERMANENT;
 constexpr long kMillisecondsPerSecond = 1000;
+// Entries a timer holds: being resolved, or counted reachable until it fires.
+constexpr unsigned kTimedStates = NUD_INCOMPLETE | NUD_REACHABLE | NUD_DELAY | NUD_PROBE;
+// Entries never reclaimed, which the table's limit does not count either.
+constexpr unsigned kExemptStates = NUD_PERMANENT | NUD_NOARP;
+constexpr std::chrono::seconds kRecentlyUpdated{5};
 
 // What every family's entry holds: its destination as the kernel gives it.
 struct RawNeighbour {
@@ -62,6 +68,22 @@ std::optional<RawNeighbour> RawNeighbourOf(const nlmsghdr& header, unsigned char
   return entry;
 }
 
+// The address of an IPv4 entry in any state.
+std::optional<Address> Ipv4EntryAddress(const nlmsghdr& header) {
+  if (header.nlmsg_type != RTM_NEWNEIGH || header.nlmsg_len < NLMSG_LENGTH(sizeof(ndmsg)) ||
+      static_cast<const ndmsg*>(NLMSG_DATA(&header))->ndm_family != AF_INET) {
+    return std::nullopt;
+  }
+  std::optional<Address> address;
+  ForEachAttribute(header, sizeof(ndmsg),
+                   [&address](unsigned short type, const unsigned char* data, std::size_t size) {
+                     if (type == NDA_DST) {
+                       address = Ipv4Of(data, size);
+                     }
+                   });
+  return address;
+}
+
 }  // namespace
 
 std::optional<NeighbourEntry> NeighbourEntryOf(const nlmsghdr& header) {
@@ -87,6 +109,46 @@ std::optional<Ipv6NeighbourEntry> Ipv6NeighbourEntryOf(const nlmsghdr& header) {
   entry.interfaceIndex = raw->interfaceIndex;
   entry.mac = raw->mac;
   return entry;
+}
+
+bool HoldsTableEntry(const nlmsghdr& header) {
+  if (header.nlmsg_type != RTM_NEWNEIGH || header.nlmsg_len < NLMSG_LENGTH(sizeof(ndmsg))) {
+    return false;
+  }
+  const auto* message = static_cast<const ndmsg*>(NLMSG_DATA(&header));
+  if (message->ndm_family != AF_INET || (message->ndm_state & kExemptStates) != 0 ||
+      (message->ndm_state & NUD_FAILED) != 0) {
+    return false;
+  }
+  if ((message->ndm_state & kTimedStates) != 0) {
+    return true;
+  }
+  bool recent = false;
+  ForEachAttribute(header, sizeof(ndmsg),
+                   [&recent](unsigned short type, const unsigned char* data, std::size_t size) {
+                     if (type == NDA_CACHEINFO && size >= sizeof(nda_cacheinfo)) {
+                       nda_cacheinfo info{};
+                       std::memcpy(&info, data, sizeof(info));
+                       recent = NeighbourAgeGrain() * info.ndm_updated < kRecentlyUpdated;
+                     }
+                   });
+  return recent;
+}
+
+NeighbourTableLoad ReadNeighbourTableLoad() {
+  NeighbourTableLoad load;
+  try {
+    DumpRoute(RTM_GETNEIGH, "the neighbour table", [&load](const nlmsghdr& header) {
+      load.held += HoldsTableEntry(header) ? 1 : 0;
+      if (const auto address = Ipv4EntryAddress(header)) {
+        load.addresses.push_back(*address);
+      }
+    });
+  } catch (const SystemError&) {
+    return {};  // a sweep that cannot read the table goes on as before
+  }
+  std::sort(load.addresses.begin(), load.addresses.end());
+  return load;
 }
 
 std::chrono::milliseconds NeighbourAgeGrain() {

@@ -24,6 +24,10 @@ struct Ipv6NeighbourEntry {
 // The entry an RTM_NEWNEIGH message holds, if it is a usable (resolved) IPv4
 // entry with an Ethernet address; malformed messages give nothing.
 std::optional<NeighbourEntry> NeighbourEntryOf(const nlmsghdr& header);
+// Whether an RTM_NEWNEIGH message is an IPv4 entry the system cannot reclaim
+// now: Linux's forced clean-up takes only entries no timer holds (not being
+// resolved, not counted reachable) and not updated in the last 5 s.
+bool HoldsTableEntry(const nlmsghdr& header);
 // The same for the IPv6 entries.
 std::optional<Ipv6NeighbourEntry> Ipv6NeighbourEntryOf(const nlmsghdr& header);
 

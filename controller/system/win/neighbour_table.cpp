@@ -18,6 +18,9 @@ namespace hostsweep::controller {
 
 std::chrono::milliseconds NeighbourAgeGrain() { return std::chrono::milliseconds{0}; }
 
+// Windows sets its table no limit a sweep has to mind (NeighbourTableSize).
+NeighbourTableLoad ReadNeighbourTableLoad() { return {}; }
+
 std::vector<NeighbourEntry> ReadNeighbourTable() {
   MIB_IPNET_TABLE2* table = nullptr;
   const DWORD status = ::GetIpNetTable2(AF_INET, &table);

@@ -48,6 +48,7 @@ class ScriptedHost : public WorkerHost {
       refuse(running_.size());
     }
     lines.push_back(requestLine);
+    startedAt.push_back(now_);
     running_[batch] = requestLine;
     mostRunning = std::max(mostRunning, running_.size());
   }
@@ -78,6 +79,7 @@ class ScriptedHost : public WorkerHost {
 
   std::function<void(std::size_t running)> refuse;  // may throw, as the system refuses a start
   std::vector<std::string> lines;
+  std::vector<std::chrono::steady_clock::time_point> startedAt;  // by start, as `lines`
   std::set<BatchId> endless;  // chains that neither report nor ever end
   std::set<BatchId> stopped;
   std::size_t mostRunning = 0;
@@ -172,6 +174,41 @@ TEST(Sweep, ProbesInFlightStayBelowWhatTheNeighbourTableHolds) {
               c.saysLowered)
         << diagnostics.str();
   }
+}
+
+// Every host answers at once and keeps its neighbour entry 10 s: no worker
+// starts while the table the system reports holds the sweep's budget (all 32
+// entries of a small table), and -v says why the sweep waits.
+TEST(Sweep, NoWorkerStartsWhileHostsThatAnsweredFillTheNeighbourTable) {
+  using std::chrono::seconds;
+  const auto addresses = Addresses(60);
+  std::vector<std::chrono::steady_clock::time_point> answered;
+  std::function<std::chrono::steady_clock::time_point()> now;
+  ScriptedHost host(
+      [&](BatchId batch, const std::vector<std::string>& fields, SweepEvents& events) {
+        answered.push_back(now());
+        events.OnReport(batch, fields[2] + ",1,64,,");
+      });
+  now = [&host] { return host.Now(); };
+  const auto heldAt = [&answered](std::chrono::steady_clock::time_point when) {
+    return static_cast<std::size_t>(std::count_if(answered.begin(), answered.end(), [when](auto t) {
+      return t <= when && when - t < seconds(10);
+    }));
+  };
+  std::ostringstream diagnostics;
+  Sweep sweep(addresses,
+              {.jobs = 64,
+               .verbose = true,
+               .neighbourTable = 32,
+               .rampTime = std::chrono::milliseconds(0),
+               .tableLoad = [&] { return NeighbourTableLoad{.held = heldAt(now())}; }},
+              host, diagnostics);
+  ASSERT_TRUE(sweep.Run(KeepGoing));
+  EXPECT_EQ(States(sweep.Book()), std::vector<State>(60, State::kAlive));
+  for (const auto started : host.startedAt) {
+    EXPECT_LT(heldAt(started), EntryBudget(32));
+  }
+  EXPECT_THAT(diagnostics.str(), HasSubstr("pacing the workers"));
 }
 
 TEST(Sweep, SlotsOfAChainThatEndedWithoutReportingThemBecomeNoReport) {

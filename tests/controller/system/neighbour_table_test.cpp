@@ -121,7 +121,44 @@ TEST(NeighbourMessage, ShorterThanItsFixedPartGivesNothing) {
   const std::array<unsigned char, 2> fixed{};
   EXPECT_FALSE(NeighbourEntryOf(*Message(RTM_NEWNEIGH, fixed).Get()).has_value());
   EXPECT_FALSE(Ipv6NeighbourEntryOf(*Message(RTM_NEWNEIGH, fixed).Get()).has_value());
+  EXPECT_FALSE(HoldsTableEntry(*Message(RTM_NEWNEIGH, fixed).Get()));
 }
+
+struct HeldCase {
+  const char* name;
+  unsigned char family;
+  unsigned short state;
+  long updatedSecondsAgo;
+  bool held;
+};
+
+class HeldEntryMessage : public ::testing::TestWithParam<HeldCase> {};
+
+// What a full table's forced clean-up could not take: timed entries whatever
+// their age, others only while freshly updated; never permanent ones.
+TEST_P(HeldEntryMessage, CountsOnlyWhatTheSystemCannotReclaim) {
+  const auto& c = GetParam();
+  ndmsg fixed{};
+  fixed.ndm_family = c.family;
+  fixed.ndm_state = c.state;
+  Message message(RTM_NEWNEIGH, fixed);
+  message.Ipv4(NDA_DST, kHost);
+  nda_cacheinfo info{};
+  info.ndm_updated = static_cast<unsigned>(c.updatedSecondsAgo * kTicksPerSecond);
+  message.Attribute(NDA_CACHEINFO, &info, sizeof info);
+  EXPECT_EQ(HoldsTableEntry(*message.Get()), c.held);
+}
+
+INSTANTIATE_TEST_SUITE_P(Netlink, HeldEntryMessage,
+                         ::testing::Values(HeldCase{"Resolving", AF_INET, NUD_INCOMPLETE, 0, true},
+                                           HeldCase{"Reachable", AF_INET, NUD_REACHABLE, 60, true},
+                                           HeldCase{"Probing", AF_INET, NUD_PROBE, 60, true},
+                                           HeldCase{"StaleJustNow", AF_INET, NUD_STALE, 4, true},
+                                           HeldCase{"StaleLongAgo", AF_INET, NUD_STALE, 6, false},
+                                           HeldCase{"Failed", AF_INET, NUD_FAILED, 0, false},
+                                           HeldCase{"Permanent", AF_INET, NUD_PERMANENT, 0, false},
+                                           HeldCase{"Ipv6", AF_INET6, NUD_REACHABLE, 0, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace hostsweep::controller
