@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -66,8 +67,10 @@ void ForgetNeighbours() {
   ASSERT_EQ(RunProcess({"/bin/ip", "-4", "neigh", "flush", "dev", "br0"}).exitStatus, 0);
 }
 
-std::string MacWithColons(std::string mac) {
-  std::replace(mac.begin(), mac.end(), '-', ':');
+// As nmap writes a MAC in its XML: upper case.
+std::string NmapMac(std::string mac) {
+  std::transform(mac.begin(), mac.end(), mac.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
   return mac;
 }
 
@@ -156,7 +159,7 @@ TEST_F(Toolbox, XmlIsValidAndCarriesEachFoundHostsMacAndMaker) {
     EXPECT_EQ(XPath(sweep.xml, "string(" + at + "/status/@state)"), "up") << host[0];
     if (!host[5].empty()) {
       const std::string mac = at + "/address[@addrtype='mac']";
-      EXPECT_EQ(XPath(sweep.xml, "string(" + mac + "/@addr)"), MacWithColons(host[5]));
+      EXPECT_EQ(XPath(sweep.xml, "string(" + mac + "/@addr)"), NmapMac(host[5]));
       EXPECT_EQ(XPath(sweep.xml, "string(" + mac + "/@vendor)"), host[6]) << host[0];
     }
   }
@@ -257,7 +260,7 @@ TEST_F(Toolbox, NmapsStylesheetListsEveryFoundHostWithMacAndMaker) {
     EXPECT_TRUE(Holds(render.standardOutput, "id=\"hostblock_" + host[0] + "\"")) << host[0];
     if (!host[5].empty()) {
       // The lab's makers hold no character HTML would escape.
-      EXPECT_TRUE(Holds(render.standardOutput, MacWithColons(host[5]) + " - " + host[6]))
+      EXPECT_TRUE(Holds(render.standardOutput, NmapMac(host[5]) + " - " + host[6]))
           << host[0] << " " << host[5] << " " << host[6];
     }
   }

@@ -7,8 +7,11 @@
 #include <sstream>
 
 #include "controller/base/printable.h"
+#include "controller/history/earlier_results.h"
+#include "controller/history/watch.h"
 #include "controller/output/csv_output.h"
 #include "controller/output/html_output.h"
+#include "controller/output/json_output.h"
 #include "controller/output/result_stream.h"
 #include "controller/output/table_output.h"
 #include "controller/output/xml_output.h"
@@ -259,7 +262,7 @@ TEST_P(TerminalTable, FitsTheWidthAndKeepsColumnsInPlace) {
   ASSERT_EQ(rows.size(), 5U);
   const auto macColumn = rows[0].find("MAC");
   for (const std::size_t row : {1, 2, 3}) {
-    EXPECT_EQ(DisplayColumns(rows[row].substr(0, rows[row].find("00-22-72"))),
+    EXPECT_EQ(DisplayColumns(rows[row].substr(0, rows[row].find("00:22:72"))),
               DisplayColumns(rows[0].substr(0, macColumn)))
         << rows[row];
   }
@@ -274,7 +277,29 @@ INSTANTIATE_TEST_SUITE_P(Output, TerminalTable, ::testing::Values(72, 80, 132));
 TEST(PipedTable, KeepsWholeValuesAndZeroRoundTrips) {
   auto longName = Live(std::string(250, 'n'));
   longName.roundTripMs = 0;
-  EXPECT_THAT(Table({longName}), ::testing::ContainsRegex("alive +0 +64 +n{250}  00-22-72"));
+  EXPECT_THAT(Table({longName}), ::testing::ContainsRegex("alive +0 +64 +n{250}  00:22:72"));
+}
+
+// One MAC text in every output, so that one search finds a host in all of
+// them; nmap's XML alone writes it as nmap does, for ndiff and importers.
+TEST(MacInEveryOutput, IsWrittenOneWay) {
+  const HostView host = Live("alpha.lab");
+  const SeenHost seen{
+      .address = host.address, .name = host.name, .mac = host.mac, .macSource = host.macSource};
+  const VendorOf vendorOf = [](const MacAddress&) { return std::string(); };
+  const std::vector<std::pair<std::string, std::string>> outputs{
+      {"piped table", Table({host})},
+      {"terminal table", Table({host}, 80)},
+      {"CSV", CsvRow(host)},
+      {"JSON", JsonLine(host)},
+      {"HTML", Html({host})},
+      {"watch", WatchLine({.change = Change::kNew, .host = seen}, vendorOf, false)},
+      {"state", StateDocument({{.host = seen}})},
+      {"nmap's XML", Xml({host})}};
+  for (const auto& [output, text] : outputs) {
+    EXPECT_THAT(text, HasSubstr(output == "nmap's XML" ? "00:22:72:00:00:0A" : "00:22:72:00:00:0a"))
+        << output;
+  }
 }
 
 }  // namespace
