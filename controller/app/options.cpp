@@ -180,6 +180,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
       ->type_name("FILE");
   auto* alive =
       app.add_flag("--alive", options.foundOnly, "Show only the hosts found (alive or silent)");
+  app.add_flag("--all", options.allAddresses,
+               "Show every address in the table on a terminal too, not only the hosts found")
+      ->excludes(alive);
   app.add_flag("--names-only", options.namesOnly,
                "Only look up each address's host name; no echo request is sent")
       ->excludes(alive);

@@ -361,6 +361,51 @@ TEST_F(ControllerInLab, ExitStatusAndAliveCountSilentHostsAsFound) {
   EXPECT_THAT(ReadCsv(none.standardOutput), SizeIs(3));
 }
 
+struct ScreenCase {
+  const char* what;
+  bool terminal;  // standard output and error on a pseudo-terminal
+  std::vector<std::string> options;
+  bool deadShown;
+  bool summed;
+};
+
+class ScreenTable : public ControllerInLab, public ::testing::WithParamInterface<ScreenCase> {};
+
+// A terminal's table lists the hosts found (all of them with --all), a piped
+// one every address; every sweep but a quiet one ends with one summary line.
+TEST_P(ScreenTable, ShowsTheHostsFoundAndSumsUp) {
+  const auto& c = GetParam();
+  auto arguments = c.options;
+  arguments.insert(arguments.end(), {"10.213.0.10", "10.213.0.200"});
+  auto command = ControllerCommand(arguments);
+  if (c.terminal) {
+    std::string line;  // no word of it needs quoting
+    for (const auto& word : command) {
+      line += (line.empty() ? "" : " ") + word;
+    }
+    command = {"/usr/bin/script", "-qec", line, "/dev/null"};
+  }
+  const auto run = RunProcess(command);
+  ASSERT_EQ(run.exitStatus, kExitFound) << run.standardOutput << run.standardError;
+  // On a terminal, both streams arrive as one.
+  const std::string& table = run.standardOutput;
+  const std::string& errors = c.terminal ? run.standardOutput : run.standardError;
+  EXPECT_THAT(table, HasSubstr("10.213.0.10"));
+  EXPECT_EQ(table.find("10.213.0.200") != std::string::npos, c.deadShown) << table;
+  EXPECT_EQ(errors.find("hostsweep: 2 addresses swept: 1 alive, 0 silent, 1 dead in ") !=
+                std::string::npos,
+            c.summed)
+      << errors;
+}
+
+INSTANTIATE_TEST_SUITE_P(Lab, ScreenTable,
+                         ::testing::Values(ScreenCase{"terminal", true, {}, false, true},
+                                           ScreenCase{"terminal_all", true, {"--all"}, true, true},
+                                           ScreenCase{"piped", false, {}, true, true},
+                                           ScreenCase{"piped_quiet", false, {"-q"}, true, false},
+                                           ScreenCase{"terminal_csv", true, {"--csv"}, true, true}),
+                         [](const auto& info) { return std::string(info.param.what); });
+
 struct PriorEntry {
   const char* name;
   const char* address;
