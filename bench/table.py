@@ -111,7 +111,7 @@ def against_arp_scan():
             # arp-scan's words for the makers it has none for, in ours.
             maker = {"(Unknown: locally administered)": "(locally administered)",
                      "(Unknown)": ""}.get(fields[2], fields[2])
-            theirs[fields[0]] = (fields[1].upper().replace(":", "-"), maker)
+            theirs[fields[0]] = (fields[1].lower(), maker)
     print("\nhostsweep --localnet against arp-scan --localnet (the lab's 10.213.0.0/20; "
           "arp-scan answers only for hosts on the link, so the scanner itself is ours alone)")
     agree = 0

@@ -64,7 +64,8 @@ const std::vector<OptionAlias> kAliases{{"-oX", "--xml"}};
 
 // Options that cannot be given together, checked here rather than by CLI11 so
 // that --help need not list them and the message says it in words.
-constexpr std::array<std::array<const char*, 2>, 4> kExclusive{{{"--csv", "--json"},
+constexpr std::array<std::array<const char*, 2>, 5> kExclusive{{{"--csv", "--json"},
+                                                                {"--alive", "--all"},
                                                                 {"--alive", "--names-only"},
                                                                 {"--quiet", "--verbose"},
                                                                 {"--names-only", "--ipv6"}}};
@@ -225,13 +226,15 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
                  "standard output, instead of the table)")
       ->type_name("FILE");
   app.add_flag("--alive", options.foundOnly, "Show only the hosts found (alive or silent)");
+  app.add_flag("--all", options.allAddresses,
+               "Show every address in the table on a terminal too, not only the hosts found");
   app.add_flag("--names-only", options.namesOnly,
                "Only look up each address's host name; no echo request is sent");
   bool noExtraNames = false;
   app.add_flag("--no-extra-names", noExtraNames,
                "Names from reverse DNS only: do not ask unnamed hosts for their NetBIOS and "
                "mDNS names");
-  app.add_flag("-q,--quiet", options.quiet, "No progress line");
+  app.add_flag("-q,--quiet", options.quiet, "No progress line and no summary line");
   app.add_flag("-v,--verbose", options.verbose, "Report ignored reports and ended workers");
   app.add_option("-j,--jobs", options.jobs,
                  "Worker chains running at once, 1 to 1024 (default 512)")

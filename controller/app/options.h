@@ -35,6 +35,7 @@ struct Options {
   std::string xmlFile;   // nmap's XML as well; "-" for standard output instead
   std::string htmlFile;  // a page of our own as well; "-" likewise
   bool foundOnly = false;
+  bool allAddresses = false;  // the table on a terminal shows the hosts found unless given
   bool namesOnly = false;
   bool extraNames = true;  // NetBIOS and mDNS names for hosts DNS does not name
   bool quiet = false;

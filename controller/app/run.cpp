@@ -138,6 +138,7 @@ int ExitStatusOf(const RunSetup& setup, const Sweep& sweep, Sinks& sinks, bool f
 }
 
 int RunSweep(const RunSetup& setup, RowTaker taker) {
+  const auto began = std::chrono::steady_clock::now();
   const Options& options = setup.options;
   Sinks sinks(options, setup.run);
   const std::string workerPath = WorkerPathOf(options);
@@ -156,7 +157,16 @@ int RunSweep(const RunSetup& setup, RowTaker taker) {
   const bool finished = SweepShowingProgress(setup, sweep, sinks);
   sinks.Stream().Finish(sweep.Book(), finished ? SweepEnd::kComplete : SweepEnd::kInterrupted,
                         stages.Ipv6OnlyRows(sweep.Book(), setup.vendorOf));
-  return ExitStatusOf(setup, sweep, sinks, finished);
+  const int status = ExitStatusOf(setup, sweep, sinks, finished);
+  // Once per sweep it would be noise in a watch, which prints changes alone.
+  const bool whole = status == kExitFound || status == kExitNoneFound || status == kExitChanged;
+  if (whole && !options.quiet && taker.watch == nullptr) {
+    std::cerr << SweepSummary(sweep.Book(), options.namesOnly,
+                              std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::steady_clock::now() - began))
+              << "\n";
+  }
+  return status;
 }
 
 std::vector<KnownHost> ReadWatchState(const Options& options) {

@@ -26,17 +26,28 @@ Sinks::Sinks(const Options& options, const SweepRun& run)
 void Sinks::Connect(std::ostream& results, RowTaker taker, const VendorOf& vendorOf) {
   std::vector<ResultWriter*> writers{taker.watch};
   if (taker.watch == nullptr) {
-    standardOutput_ = StandardOutputWriter(options_, results, run_, TableWidth(options_));
-    writers = {standardOutput_.get()};
+    const auto tableWidth = TableWidth(options_);
+    standardOutput_ = StandardOutputWriter(options_, results, run_, tableWidth);
+    // On a terminal the table is for reading: a /24's dead rows would push the
+    // hosts found off the screen. Piped, it keeps every address for scripts.
+    const bool terminalTable = tableWidth && options_.xmlFile != "-" && options_.htmlFile != "-";
+    writers = {Shown(*standardOutput_, terminalTable && !options_.allAddresses)};
   }
   for (const auto& file : files_) {
-    writers.push_back(file->writer.get());
+    writers.push_back(Shown(*file->writer, false));
   }
   if (taker.earlier != nullptr) {
     writers = {
         &changes_.emplace(*taker.earlier, writers, options_.changesOnly, options_.ipv6, vendorOf)};
   }
-  stream_.emplace(writers, options_.foundOnly, vendorOf);
+  stream_.emplace(writers, vendorOf);
+}
+
+ResultWriter* Sinks::Shown(ResultWriter& writer, bool foundOnly) {
+  if (!foundOnly && !options_.foundOnly) {
+    return &writer;
+  }
+  return &foundOnly_.emplace_back(writer);
 }
 
 const ResultFile* Sinks::Close() {

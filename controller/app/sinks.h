@@ -4,6 +4,7 @@
 // row's change before handing it on.
 #pragma once
 
+#include <deque>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -40,10 +41,15 @@ class Sinks {
   [[nodiscard]] bool AnyChange() const { return changes_ && changes_->AnyChange(); }
 
  private:
+  // `writer`, or before it the rows found alone when `foundOnly` or --alive
+  // says so.
+  ResultWriter* Shown(ResultWriter& writer, bool foundOnly);
+
   const Options& options_;
   const SweepRun& run_;
   std::vector<std::unique_ptr<ResultFile>> files_;
   std::unique_ptr<ResultWriter> standardOutput_;
+  std::deque<FoundOnlyWriter> foundOnly_;
   std::optional<ChangeWriter> changes_;
   std::optional<ResultStream> stream_;
 };

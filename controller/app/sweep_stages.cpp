@@ -5,6 +5,7 @@
 #include <iostream>
 #include <thread>
 
+#include "controller/base/errors.h"
 #include "controller/link/link_layer.h"
 #include "controller/system/interfaces.h"
 #include "controller/system/limits.h"
@@ -74,6 +75,22 @@ std::optional<Ipv6Search> StartIpv6Search(const Options& options,
                                    std::cerr);
 }
 
+// This machine's own addresses with their interfaces' MACs. Only the own
+// row's MAC depends on it: an interface list the system refuses costs no more.
+LinkLayerStage::OwnMacs ReadOwnMacs() {
+  LinkLayerStage::OwnMacs own;
+  try {
+    for (const auto& network : ReadInterfaceNetworks()) {
+      if (network.mac) {
+        own.emplace(network.address, *network.mac);
+      }
+    }
+  } catch (const SystemError&) {
+    own.clear();
+  }
+  return own;
+}
+
 }  // namespace
 
 SweepStages::SweepStages(const Options& options, const std::vector<Address>& addresses,
@@ -85,8 +102,9 @@ SweepStages::SweepStages(const Options& options, const std::vector<Address>& add
   if (!namesOnly_) {
     std::this_thread::sleep_for(NeighbourAgeGrain());
   }
-  stages_.Add(std::make_unique<LinkLayerStage>(ReadNeighbourTable, std::cerr, options.verbose,
-                                               linkPass_.get(), sweepBegan));
+  stages_.Add(std::make_unique<LinkLayerStage>(
+      ReadNeighbourTable, std::cerr, options.verbose, linkPass_.get(), sweepBegan,
+      namesOnly_ ? LinkLayerStage::OwnMacs{} : ReadOwnMacs()));
   if (ipv6Search_) {
     stages_.Add(std::make_unique<Ipv6Stage>(
         [this](std::chrono::milliseconds wait) { return ipv6Search_->Neighbours(wait); }));

@@ -58,6 +58,13 @@ Evidence EvidenceOf(const HostResult& result, State shown) {
   }
 }
 
+MacSource LinkMacSource(const LinkFacts& link) {
+  if (link.fromArp) {
+    return MacSource::kArp;
+  }
+  return link.ownInterface ? MacSource::kInterface : MacSource::kNeighbour;
+}
+
 void ShowMac(const HostResult& result, HostView& view) {
   const std::optional<MacAddress> neighbour =
       result.link ? RealMac(result.link->mac) : std::nullopt;
@@ -68,7 +75,7 @@ void ShowMac(const HostResult& result, HostView& view) {
   }
   if (neighbour) {
     view.mac = neighbour;
-    view.macSource = result.link->fromArp ? MacSource::kArp : MacSource::kNeighbour;
+    view.macSource = LinkMacSource(*result.link);
   } else if (unitId) {
     view.mac = unitId;
     view.macSource = MacSource::kNetbios;
@@ -121,12 +128,13 @@ State StateOf(const HostResult& result) {
 }
 
 HostView ViewOf(const HostResult& result, const VendorOf& vendorOf) {
+  const auto netbiosMac = ParseMac(result.probe.netbiosMac);
   HostView view{.address = result.address,
                 .state = StateOf(result),
                 .echo = EchoVerdict(result.probe),
                 .roundTripMs = result.probe.roundTripMs,
                 .ttl = result.probe.ttl,
-                .netbiosMac = result.probe.netbiosMac};
+                .netbiosMac = netbiosMac ? FormatMac(*netbiosMac) : result.probe.netbiosMac};
   view.evidence = EvidenceOf(result, view.state);
   ShowName(result, view);
   ShowMac(result, view);

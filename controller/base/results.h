@@ -40,14 +40,16 @@ constexpr std::string_view StateText(State state) { return TextOf(kStateTexts, s
 bool IsFound(State state);
 
 // Where the shown link-layer address came from: the system's neighbour table,
-// the host's answer to the controller's own ARP request, or NetBIOS.
-enum class MacSource { kNone, kNeighbour, kArp, kNetbios };
+// the host's answer to the controller's own ARP request, NetBIOS, or (for
+// this machine's own address) the interface that holds it.
+enum class MacSource { kNone, kNeighbour, kArp, kNetbios, kInterface };
 
 // Empty for kNone.
-inline constexpr std::array<EnumText<MacSource>, 3> kMacSourceTexts{
+inline constexpr std::array<EnumText<MacSource>, 4> kMacSourceTexts{
     {{MacSource::kNeighbour, "neighbour"},
      {MacSource::kArp, "arp"},
-     {MacSource::kNetbios, "netbios"}}};
+     {MacSource::kNetbios, "netbios"},
+     {MacSource::kInterface, "interface"}}};
 constexpr std::string_view MacSourceText(MacSource source) {
   return TextOf(kMacSourceTexts, source);
 }
@@ -110,6 +112,7 @@ struct LinkFacts {
   std::optional<MacAddress> mac{};  // resolved and real
   bool heardDuringSweep = false;    // the host answered on the link since the sweep began
   bool fromArp = false;             // asked by the controller itself, before any worker
+  bool ownInterface = false;        // this machine's own address: its interface's MAC
 };
 
 // Names the controller's own questions found: reverse DNS for a silent host
@@ -183,7 +186,8 @@ struct HostView {
   Evidence evidence = Evidence::kNone;  // what the state rests on
   std::string vendor{};
   std::string workgroup{};
-  std::string netbiosMac{};         // exactly what the worker reported
+  // What the worker reported, written as every MAC is when it is one.
+  std::string netbiosMac{};
   std::vector<std::string> ipv6{};  // the device's IPv6 addresses (--ipv6)
   // A device heard over IPv6 alone: its row's address is ipv6.front().
   bool ipv6Only = false;

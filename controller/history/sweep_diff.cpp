@@ -9,7 +9,8 @@ namespace hostsweep::controller {
 namespace {
 
 bool FromLink(const SeenHost& host) {
-  return host.macSource == MacSource::kNeighbour || host.macSource == MacSource::kArp;
+  return host.macSource == MacSource::kNeighbour || host.macSource == MacSource::kArp ||
+         host.macSource == MacSource::kInterface;
 }
 
 std::optional<HostMatch> MatchAs(Change change, std::optional<std::size_t> earlier) {

@@ -23,12 +23,14 @@ LinkFacts LinkFactsOf(const NeighbourEntry* entry, std::chrono::milliseconds swe
 }
 
 LinkLayerStage::LinkLayerStage(TableReader readTable, std::ostream& diagnostics, bool verbose,
-                               const ArpPass* linkPass, Clock::time_point sweepBegan)
+                               const ArpPass* linkPass, Clock::time_point sweepBegan,
+                               OwnMacs ownMacs)
     : readTable_(std::move(readTable)),
       linkPass_(linkPass),
       diagnostics_(diagnostics),
       verbose_(verbose),
-      sweepBegan_(sweepBegan) {}
+      sweepBegan_(sweepBegan),
+      ownMacs_(std::move(ownMacs)) {}
 
 void LinkLayerStage::Enrich(ResultBook& book, const std::vector<std::size_t>& finished) {
   // Only a worker's verdict is refined here; the link pass's dead stay dead.
@@ -61,6 +63,8 @@ void LinkLayerStage::Enrich(ResultBook& book, const std::vector<std::size_t>& fi
       facts = {.mac = *answer, .heardDuringSweep = true, .fromArp = true};
       book.AwaitMacSharing(position);
       awaitingPassEnd_.push_back(position);
+    } else if (const auto own = ownMacs_.find(result.address); own != ownMacs_.end()) {
+      facts = {.mac = own->second, .ownInterface = true};
     } else {
       const auto entry = table.find(result.address);
       facts = LinkFactsOf(entry == table.end() ? nullptr : &entry->second, age);

@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <ostream>
+#include <unordered_map>
 #include <vector>
 
 #include "controller/base/address.h"
@@ -33,12 +34,16 @@ class LinkLayerStage : public Stage {
  public:
   using TableReader = std::function<std::vector<NeighbourEntry>()>;
   using Clock = std::chrono::steady_clock;
+  using OwnMacs = std::unordered_map<Address, MacAddress>;
   // `linkPass`, if any: the MAC that answered it for an address is that
   // address's link facts, and the neighbour table is not read for it.
   // `sweepBegan`: what the system heard from a host since then is what this
-  // sweep saw (the entries checked again as it began included).
+  // sweep saw (the entries checked again as it began included). `ownMacs`:
+  // this machine's addresses, each with its interface's MAC, which no
+  // neighbour entry holds.
   LinkLayerStage(TableReader readTable, std::ostream& diagnostics, bool verbose,
-                 const ArpPass* linkPass = nullptr, Clock::time_point sweepBegan = Clock::now());
+                 const ArpPass* linkPass = nullptr, Clock::time_point sweepBegan = Clock::now(),
+                 OwnMacs ownMacs = {});
 
   void Enrich(ResultBook& book, const std::vector<std::size_t>& finished) override;
   [[nodiscard]] bool Busy() const override { return !awaitingPassEnd_.empty(); }
@@ -55,6 +60,7 @@ class LinkLayerStage : public Stage {
   bool verbose_;
   bool tableFailed_ = false;
   Clock::time_point sweepBegan_;
+  OwnMacs ownMacs_;
   std::vector<std::size_t> awaitingPassEnd_;
 };
 

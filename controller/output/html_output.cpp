@@ -9,6 +9,7 @@
 #include "controller/base/address.h"
 #include "controller/base/time_text.h"
 #include "controller/output/markup.h"
+#include "controller/output/script_hash.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -16,7 +17,7 @@ namespace {
 constexpr std::string_view kStyle = R"(
 body { font: 14px sans-serif; margin: 1.5em; color: #111; background: #fff; }
 h1 { font-size: 1.4em; margin: 0 0 .3em; }
-.run { color: #444; margin: 0 0 1em; }
+.run { color: #444; margin: 0 0 1em; overflow-wrap: anywhere; }
 .interrupted { color: #b71c1c; font-weight: bold; }
 .legend span { display: inline-block; padding: .1em .6em; margin-right: .4em; }
 .grid { display: grid; gap: 2px; margin: 1em 0 1.5em; width: max-content; }
@@ -26,23 +27,27 @@ h1 { font-size: 1.4em; margin: 0 0 .3em; }
 .dead, .unnamed { background: #e4e4e4; color: #555; }
 .no-report { background: #c62828; color: #fff; }
 .named { background: #1565c0; color: #fff; }
-table { border-collapse: collapse; }
-th, td { border: 1px solid #bbb; padding: .25em .6em; text-align: left; white-space: nowrap; }
-th { background: #eee; cursor: pointer; user-select: none; }
+table { border-collapse: collapse; max-width: 100%; }
+th, td { border: 1px solid #bbb; padding: .25em .6em; text-align: left; overflow-wrap: anywhere; }
+th { background: #eee; user-select: none; }
+.sortable th { cursor: pointer; }
 th[data-order=up]::after { content: " \25B2"; }
 th[data-order=down]::after { content: " \25BC"; }
 td.number { text-align: right; }
 @media print {
   body { margin: 0; font-size: 10pt; }
   .grid span, .legend span, th { print-color-adjust: exact; -webkit-print-color-adjust: exact; }
-  th { cursor: auto; }
+  .sortable th { cursor: auto; }
   tr { break-inside: avoid; }
 }
 )";
 
 // Sorts the table by the column whose heading is clicked, again for the other
-// way round; cells with a data-key sort by it (addresses, round trips).
+// way round; cells with a data-key sort by it (addresses, round trips). The
+// headings look clickable only once it runs. The page's policy allows this
+// script alone, by its hash.
 constexpr std::string_view kSortScript = R"(
+document.querySelector("#hosts").classList.add("sortable");
 for (const [column, heading] of document.querySelectorAll("#hosts th").entries()) {
   heading.addEventListener("click", () => {
     const body = document.querySelector("#hosts tbody");
@@ -69,11 +74,11 @@ std::string StateClass(State state) {
   return text;
 }
 
-// A /24 is a 16 by 16 square; larger sweeps get wider rows.
+// A /24 is a 16 by 16 square; larger sweeps get wider rows, as many as fit
+// a 1280-pixel window.
 std::size_t GridColumns(std::size_t cells) {
   constexpr std::size_t kSquare = 256;
-  constexpr std::size_t kWide = 1024;
-  return cells <= kSquare ? 16 : cells <= kWide ? 32 : 64;
+  return cells <= kSquare ? 16 : 32;
 }
 
 std::string Cell(std::string_view tag, const std::string& text, std::string_view attributes = {}) {
@@ -133,7 +138,8 @@ class HtmlWriter : public ResultWriter {
   void Finish(SweepEnd end) override {
     out_ << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
          << "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
-            "style-src 'unsafe-inline'; script-src 'unsafe-inline'\">\n"
+            "style-src 'unsafe-inline'; script-src "
+         << ScriptHashSource(kSortScript) << "\">\n"
          << "<title>hostsweep: " << MarkupText(run_.commandLine) << "</title>\n<style>" << kStyle
          << "</style>\n</head>\n<body>\n<h1>hostsweep</h1>\n<p class=\"run\"><code>"
          << MarkupText(run_.commandLine) << "</code><br>started " << LocalTimeText(run_.start)

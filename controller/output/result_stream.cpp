@@ -2,6 +2,14 @@
 
 namespace hostsweep::controller {
 
+void FoundOnlyWriter::Write(const HostView& view) {
+  if (IsFound(view.state) || (view.change && view.change->change != Change::kNone)) {
+    shown_.Write(view);
+  } else {
+    shown_.Skip(view);
+  }
+}
+
 void ResultStream::WriteReady(const ResultBook& book) {
   const auto& results = book.Results();
   while (next_ < results.size() && book.Ready(next_)) {
@@ -27,13 +35,8 @@ void ResultStream::Finish(const ResultBook& book, SweepEnd end, const std::vecto
 void ResultStream::WriteOne(const HostResult& result) { WriteView(ViewOf(result, vendorOf_)); }
 
 void ResultStream::WriteView(const HostView& view) {
-  const bool shown = !foundOnly_ || IsFound(view.state);
   for (ResultWriter* writer : writers_) {
-    if (shown) {
-      writer->Write(view);
-    } else {
-      writer->Skip(view);
-    }
+    writer->Write(view);
   }
 }
 

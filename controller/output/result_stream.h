@@ -10,14 +10,29 @@
 
 namespace hostsweep::controller {
 
+// Hands on the rows worth showing when the dead are left out (--alive, the
+// table on a terminal): the hosts found, and the rows a comparison marks as
+// changed (a host gone). Every other row is skipped, for the formats that
+// count every address swept.
+class FoundOnlyWriter : public ResultWriter {
+ public:
+  explicit FoundOnlyWriter(ResultWriter& shown) : shown_(shown) {}
+  void Write(const HostView& view) override;
+  void Skip(const HostView& view) override { shown_.Skip(view); }
+  void Finish(SweepEnd end) override { shown_.Finish(end); }
+
+ private:
+  ResultWriter& shown_;
+};
+
 // Hands results to the writers (standard output's, the results files') in
 // target order as soon as every result before them is in, so that CSV and
 // JSON lines appear while the sweep runs. Each result's view is worked out
 // once, for every writer.
 class ResultStream {
  public:
-  ResultStream(std::vector<ResultWriter*> writers, bool foundOnly, VendorOf vendorOf)
-      : writers_(std::move(writers)), foundOnly_(foundOnly), vendorOf_(std::move(vendorOf)) {}
+  ResultStream(std::vector<ResultWriter*> writers, VendorOf vendorOf)
+      : writers_(std::move(writers)), vendorOf_(std::move(vendorOf)) {}
 
   // Writes the finished results that follow those already written.
   void WriteReady(const ResultBook& book);
@@ -31,7 +46,6 @@ class ResultStream {
   void WriteView(const HostView& view);
 
   std::vector<ResultWriter*> writers_;
-  bool foundOnly_;
   VendorOf vendorOf_;
   std::size_t next_ = 0;
 };

@@ -33,6 +33,11 @@ constexpr std::size_t kColumnGap = 2;
 // Narrower than this, a cut name or maker says too little to be worth it.
 constexpr std::size_t kNarrowestCut = 8;
 constexpr std::string_view kEllipsis = "\xE2\x80\xA6";  // U+2026
+// Piped, a name is cut to this many characters, ending in kPipedCut, so that
+// one long name does not push every row's MAC and maker off a pager's screen;
+// CSV, JSON and XML keep it whole. ASCII, for readers that take no UTF-8.
+constexpr std::size_t kPipedNameWidth = 40;
+constexpr std::string_view kPipedCut = "...";
 
 bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0U) == 0x80; }
 
@@ -42,17 +47,20 @@ std::size_t DisplayWidth(std::string_view text) {
       std::count_if(text.begin(), text.end(), [](char c) { return !IsContinuationByte(c); }));
 }
 
-std::string CutToWidth(const std::string& text, std::size_t width) {
+// `text` cut to `width` characters, `cut` (as wide as its bytes) ending it.
+std::string CutToWidth(const std::string& text, std::size_t width,
+                       std::string_view cut = kEllipsis) {
   if (DisplayWidth(text) <= width) {
     return text;
   }
+  const std::size_t keep = width - DisplayWidth(cut);
   std::size_t end = 0;
   for (std::size_t kept = 0; end < text.size(); ++end) {
-    if (!IsContinuationByte(text[end]) && kept++ == width - 1) {
+    if (!IsContinuationByte(text[end]) && kept++ == keep) {
       break;
     }
   }
-  return text.substr(0, end) + std::string(kEllipsis);
+  return text.substr(0, end) + std::string(cut);
 }
 
 // Cuts the name and maker columns so that the rows fit `terminalWidth`. The
@@ -100,6 +108,9 @@ std::string Table(const std::vector<HostView>& views, std::optional<std::size_t>
     // The worker counts whole milliseconds: 0 is a reply within the first.
     if (terminalWidth && view.roundTripMs == 0) {
       columns[kRoundTripColumn] = "<1";
+    }
+    if (!terminalWidth) {
+      columns[kNameColumn] = CutToWidth(columns[kNameColumn], kPipedNameWidth, kPipedCut);
     }
     rows.push_back(std::move(columns));
   }

@@ -14,7 +14,8 @@ namespace hostsweep::controller {
 
 // Aligned columns. For a terminal `terminalWidth` columns wide, the name and
 // maker are cut to fit (ending in an ellipsis) and a round trip under 1 ms
-// reads "<1"; without it (piped output) every value is whole. An IPV6 column
+// reads "<1"; without it (piped output) every value but a long name is whole,
+// the name cut to 40 characters ending in "...". An IPV6 column
 // follows when any host has an IPv6 address, and a CHANGE column comes last
 // when `compared`.
 std::string Table(const std::vector<HostView>& views,

@@ -117,8 +117,8 @@ std::string HostElement(const HostView& result) {
                      MarkupAttribute("reason_ttl", std::to_string(status.reasonTtl)) + "/>\n" +
                      AddressElement(AddressText(result), result.ipv6Only ? "ipv6" : "ipv4");
   if (result.mac) {
-    // nmap writes MAC addresses with colons.
-    host += "<address" + MarkupAttribute("addr", FormatMac(*result.mac, ':')) +
+    // As nmap writes it: ndiff and importers compare it with nmap's own files.
+    host += "<address" + MarkupAttribute("addr", FormatNmapMac(*result.mac)) +
             MarkupAttribute("addrtype", "mac");
     if (!result.vendor.empty()) {
       host += MarkupAttribute("vendor", result.vendor);

@@ -1,7 +1,13 @@
 #include "controller/sweep/progress.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace hostsweep::controller {
 namespace {
+
+constexpr std::chrono::seconds kEarliestEstimate{5};
+constexpr std::size_t kEstimateAfterParts = 10;  // a tenth done
 
 constexpr std::chrono::milliseconds kRedrawInterval{250};
 // The cursor is left at the start of the line, so that a warning written while
@@ -21,11 +27,37 @@ std::string ProgressText(std::size_t done, std::size_t total, std::size_t found,
                          std::chrono::seconds elapsed) {
   std::string text = std::to_string(done) + "/" + std::to_string(total) + " done, " +
                      std::to_string(found) + " found, " + Duration(elapsed) + " elapsed";
-  if (done > 0 && done < total) {
+  if (done < total && done * kEstimateAfterParts >= total && elapsed >= kEarliestEstimate) {
     const auto left = elapsed * static_cast<long>(total - done) / static_cast<long>(done);
     text += ", about " + Duration(left) + " left";
   }
   return text;
+}
+
+std::string SweepSummary(const ResultBook& book, bool namesOnly,
+                         std::chrono::milliseconds elapsed) {
+  const auto& results = book.Results();
+  const auto count = [&results](State state) {
+    return std::count_if(results.begin(), results.end(),
+                         [state](const HostResult& result) { return StateOf(result) == state; });
+  };
+  std::string text = "hostsweep: " + std::to_string(results.size()) +
+                     (results.size() == 1 ? " address " : " addresses ") +
+                     (namesOnly ? "looked up: " : "swept: ");
+  const std::vector<State> shown = namesOnly
+                                       ? std::vector{State::kNamed, State::kUnnamed}
+                                       : std::vector{State::kAlive, State::kSilent, State::kDead};
+  for (const State state : shown) {
+    text += std::to_string(count(state)) + " " + std::string(StateText(state)) + ", ";
+  }
+  if (const auto unreported = count(State::kNoReport); unreported > 0) {
+    text += std::to_string(unreported) + " no report, ";
+  }
+  constexpr long kHalfTenth = 50;
+  constexpr long kTenth = 100;
+  const long tenths = (elapsed.count() + kHalfTenth) / kTenth;
+  text.resize(text.size() - 2);
+  return text + " in " + std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s";
 }
 
 ProgressLine::ProgressLine(std::ostream& terminal)

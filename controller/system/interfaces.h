@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "controller/base/address.h"
+#include "controller/base/mac_address.h"
 
 namespace hostsweep::controller {
 
@@ -15,6 +16,7 @@ struct InterfaceNetwork {
   int prefixLength = 0;
   // The far end of a point-to-point link; the network is its prefix.
   std::optional<Address> peer{};
+  std::optional<MacAddress> mac{};  // an Ethernet (or Wi-Fi) interface's own
 };
 
 // The IPv4 addresses of every interface that is up and not a loopback.

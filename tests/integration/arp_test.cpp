@@ -128,7 +128,7 @@ TEST_F(ArpInLab, SameRowsAsTheEchoPathAndNoWorkerForANonAnswerer) {
   EXPECT_EQ(AddressesGivenToWorkers(log), expectedWorkers);
 
   EXPECT_THAT(arp.standardError, HasSubstr("10.213.2.41 answered ARP from two MAC addresses, "));
-  EXPECT_THAT(arp.standardError, HasSubstr(" and 02-00-5E-10-00-29"));
+  EXPECT_THAT(arp.standardError, HasSubstr(" and 02:00:5e:10:00:29"));
   EXPECT_THAT(arp.standardError,
               HasSubstr("11 addresses on br0's network 10.213.0.0/20: ARP requests first"));
   EXPECT_THAT(arp.standardError, HasSubstr("3 addresses behind a router"));
@@ -140,7 +140,7 @@ TEST_F(ArpInLab, SameRowsAsTheEchoPathAndNoWorkerForANonAnswerer) {
 // counts the addresses that MAC answered for, and one warning says what it
 // may be.
 TEST_F(ArpInLab, OneMacAnsweringForAStretchIsPointedOutOnEveryRow) {
-  const std::string liarMac = "02-00-5E-10-00-99";
+  const std::string liarMac = "02:00:5e:10:00:99";
   ControllerRun run{};
   {
     ChildProcess liar({HOSTSWEEP_LAB_SCRIPT, "hostexec", "late", HOSTSWEEP_ARP_RESPONDER,

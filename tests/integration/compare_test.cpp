@@ -100,7 +100,7 @@ TEST_F(CompareInLab, ClassifiesEveryChangeAndNothingElse) {
       RunController({"--json", "--no-extra-names", "--compare", saved.string(), kTargets});
   EXPECT_EQ(second.exitStatus, kExitChanged) << second.standardError;
   EXPECT_THAT(Changes(second.standardOutput),
-              ::testing::ElementsAre("10.213.3.2 gone", "10.213.3.4 mac-changed 00-1A-2B-00-00-04",
+              ::testing::ElementsAre("10.213.3.2 gone", "10.213.3.4 mac-changed 00:1a:2b:00:00:04",
                                      "10.213.3.6 new", "10.213.3.7 moved 10.213.3.3"));
 
   // Compared with itself, nothing changed: the status says so.

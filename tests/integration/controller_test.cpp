@@ -86,6 +86,16 @@ std::map<std::string, Adapter> LabAdapters(const std::string& file) {
   return adapters;
 }
 
+// The MAC of the scanner's bridge, as `ip` writes it.
+std::string ScannerMac() {
+  std::istringstream fields(RunProcess({"/bin/ip", "-br", "link", "show", "br0"}).standardOutput);
+  std::string name;
+  std::string state;
+  std::string mac;
+  fields >> name >> state >> mac;
+  return mac;
+}
+
 // Entries from earlier tests would make a host that was heard on the link
 // then look silent or not by their age; each such test starts afresh.
 void ForgetNeighbours() {
@@ -144,9 +154,13 @@ TEST_F(ControllerInLab, SlashTwentyFourGivesOneResultPerAddressAsTheLabDefinesIt
     if (live->second.name != "?") {
       EXPECT_EQ(record[4], live->second.name) << address;
     }
-    // The scanner's own address has no neighbour entry; every other host's
-    // adapter is the one the lab gave it, whatever NetBIOS said.
-    const Adapter expected = adapter == adapters.end() ? Adapter{} : adapter->second;
+    // The scanner's own address has no neighbour entry: its row shows its
+    // bridge's MAC. Every other host's adapter is the one the lab gave it,
+    // whatever NetBIOS said.
+    Adapter expected = adapter == adapters.end() ? Adapter{} : adapter->second;
+    if (address == "10.213.0.1") {
+      expected = {ScannerMac(), "(locally administered)"};
+    }
     EXPECT_EQ(record[5], expected.mac) << address;
     EXPECT_EQ(record[6], expected.maker) << address;
   }
@@ -182,8 +196,8 @@ TEST_F(ControllerInLab, EachMacNamesItsSourceAndTheRoutedHostGetsNoNeighbourMac)
   const auto& behind = routed.at("10.213.16.10");
   const nlohmann::json null;
   const Expected expected[] = {
-      {"10.213.0.10", "alive", "alive", alpha.mac, alpha.maker, "neighbour", "02-00-5E-10-00-0A"},
-      {"10.213.0.11", "alive", "alive", bravo.mac, bravo.maker, "neighbour", "00-00-00-00-00-00"},
+      {"10.213.0.10", "alive", "alive", alpha.mac, alpha.maker, "neighbour", "02:00:5e:10:00:0a"},
+      {"10.213.0.11", "alive", "alive", bravo.mac, bravo.maker, "neighbour", "00:00:00:00:00:00"},
       {kMute, "silent", "dead", mute.mac, mute.maker, "neighbour", null},
       {"10.213.16.10", "alive", "alive", behind.mac, behind.maker, "netbios", behind.mac},
       {"10.213.16.11", "dead", "dead", null, null, null, null}};
@@ -196,7 +210,7 @@ TEST_F(ControllerInLab, EachMacNamesItsSourceAndTheRoutedHostGetsNoNeighbourMac)
     EXPECT_EQ(host.at("mac_source"), e.source) << e.address;
     EXPECT_EQ(host.at("netbios_mac"), e.netbios) << e.address;
   }
-  EXPECT_THAT(run.standardError, HasSubstr("10.213.0.10: NetBIOS gave 02-00-5E-10-00-0A"));
+  EXPECT_THAT(run.standardError, HasSubstr("10.213.0.10: NetBIOS gave 02:00:5e:10:00:0a"));
 }
 
 TEST_F(ControllerInLab, LocalnetSweepsExactlyTheLabNetworkWithTheOtherTargets) {
@@ -363,6 +377,51 @@ TEST_F(ControllerInLab, ExitStatusAndAliveCountSilentHostsAsFound) {
   EXPECT_EQ(none.exitStatus, kExitNoneFound) << none.standardError;
   EXPECT_THAT(ReadCsv(none.standardOutput), SizeIs(3));
 }
+
+struct ScreenCase {
+  const char* what;
+  bool terminal;  // standard output and error on a pseudo-terminal
+  std::vector<std::string> options;
+  bool deadShown;
+  bool summed;
+};
+
+class ScreenTable : public ControllerInLab, public ::testing::WithParamInterface<ScreenCase> {};
+
+// A terminal's table lists the hosts found (all of them with --all), a piped
+// one every address; every sweep but a quiet one ends with one summary line.
+TEST_P(ScreenTable, ShowsTheHostsFoundAndSumsUp) {
+  const auto& c = GetParam();
+  auto arguments = c.options;
+  arguments.insert(arguments.end(), {"10.213.0.10", "10.213.0.200"});
+  auto command = ControllerCommand(arguments);
+  if (c.terminal) {
+    std::string line;  // no word of it needs quoting
+    for (const auto& word : command) {
+      line += (line.empty() ? "" : " ") + word;
+    }
+    command = {"/usr/bin/script", "-qec", line, "/dev/null"};
+  }
+  const auto run = RunProcess(command);
+  ASSERT_EQ(run.exitStatus, kExitFound) << run.standardOutput << run.standardError;
+  // On a terminal, both streams arrive as one.
+  const std::string& table = run.standardOutput;
+  const std::string& errors = c.terminal ? run.standardOutput : run.standardError;
+  EXPECT_THAT(table, HasSubstr("10.213.0.10"));
+  EXPECT_EQ(table.find("10.213.0.200") != std::string::npos, c.deadShown) << table;
+  EXPECT_EQ(errors.find("hostsweep: 2 addresses swept: 1 alive, 0 silent, 1 dead in ") !=
+                std::string::npos,
+            c.summed)
+      << errors;
+}
+
+INSTANTIATE_TEST_SUITE_P(Lab, ScreenTable,
+                         ::testing::Values(ScreenCase{"terminal", true, {}, false, true},
+                                           ScreenCase{"terminal_all", true, {"--all"}, true, true},
+                                           ScreenCase{"piped", false, {}, true, true},
+                                           ScreenCase{"piped_quiet", false, {"-q"}, true, false},
+                                           ScreenCase{"terminal_csv", true, {"--csv"}, true, true}),
+                         [](const auto& info) { return std::string(info.param.what); });
 
 struct PriorEntry {
   const char* name;

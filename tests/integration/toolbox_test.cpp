@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -25,6 +26,7 @@ constexpr const char* kDtd = "/usr/share/nmap/nmap.dtd";
 constexpr const char* kStylesheet = "/usr/share/nmap/nmap.xsl";
 constexpr const char* kHostileName = R"(<b id="hostile">x</b>.local)";
 constexpr const char* kHostileAddress = "10.213.0.149";  // one of the crowd's unnamed hosts
+constexpr const char* kLongNamed = "10.213.0.148";       // another, named at length
 
 namespace fs = std::filesystem;
 
@@ -66,8 +68,10 @@ void ForgetNeighbours() {
   ASSERT_EQ(RunProcess({"/bin/ip", "-4", "neigh", "flush", "dev", "br0"}).exitStatus, 0);
 }
 
-std::string MacWithColons(std::string mac) {
-  std::replace(mac.begin(), mac.end(), '-', ':');
+// As nmap writes a MAC in its XML: upper case.
+std::string NmapMac(std::string mac) {
+  std::transform(mac.begin(), mac.end(), mac.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
   return mac;
 }
 
@@ -86,6 +90,12 @@ std::string XPath(const fs::path& file, const std::string& expression) {
   return value;
 }
 
+// 250 characters, in labels as long as DNS allows them.
+std::string LongName() {
+  return std::string(60, 'a') + "." + std::string(60, 'b') + "." + std::string(60, 'c') + "." +
+         std::string(61, 'd') + ".local";
+}
+
 // One sweep of the lab's /24 as CSV on standard output, XML and HTML in files,
 // with a crowd host whose mDNS name is markup.
 struct LabSweep {
@@ -99,7 +109,10 @@ const LabSweep& SweepOnce() {
     auto* result = new LabSweep{WorkFolder() / "lab.xml", WorkFolder() / "lab.html", {}};
     ChildProcess responder({HOSTSWEEP_LAB_SCRIPT, "hostexec", "crowd", HOSTSWEEP_MDNS_RESPONDER,
                             "--address", kHostileAddress, "--name", kHostileName});
+    ChildProcess longNamed({HOSTSWEEP_LAB_SCRIPT, "hostexec", "crowd", HOSTSWEEP_MDNS_RESPONDER,
+                            "--address", kLongNamed, "--name", LongName()});
     EXPECT_TRUE(responder.AwaitOutput("ready", milliseconds(5000)));
+    EXPECT_TRUE(longNamed.AwaitOutput("ready", milliseconds(5000)));
     ForgetNeighbours();
     const auto run = RunController({"-q", "--csv", "--xml", result->xml.string(), "--html",
                                     result->html.string(), "10.213.0.0/24"});
@@ -156,7 +169,7 @@ TEST_F(Toolbox, XmlIsValidAndCarriesEachFoundHostsMacAndMaker) {
     EXPECT_EQ(XPath(sweep.xml, "string(" + at + "/status/@state)"), "up") << host[0];
     if (!host[5].empty()) {
       const std::string mac = at + "/address[@addrtype='mac']";
-      EXPECT_EQ(XPath(sweep.xml, "string(" + mac + "/@addr)"), MacWithColons(host[5]));
+      EXPECT_EQ(XPath(sweep.xml, "string(" + mac + "/@addr)"), NmapMac(host[5]));
       EXPECT_EQ(XPath(sweep.xml, "string(" + mac + "/@vendor)"), host[6]) << host[0];
     }
   }
@@ -257,10 +270,59 @@ TEST_F(Toolbox, NmapsStylesheetListsEveryFoundHostWithMacAndMaker) {
     EXPECT_TRUE(Holds(render.standardOutput, "id=\"hostblock_" + host[0] + "\"")) << host[0];
     if (!host[5].empty()) {
       // The lab's makers hold no character HTML would escape.
-      EXPECT_TRUE(Holds(render.standardOutput, MacWithColons(host[5]) + " - " + host[6]))
+      EXPECT_TRUE(Holds(render.standardOutput, NmapMac(host[5]) + " - " + host[6]))
           << host[0] << " " << host[5] << " " << host[6];
     }
   }
+}
+
+// The page as a 1280 by 800 browser window holds it once its scripts ran.
+ProcessResult BrowserDom(const fs::path& page) {
+  const auto profile = WorkFolder() / "chromium";
+  // Inside the lab's namespace nothing could leave anyway; the page fetches
+  // nothing, and chromium's own background traffic is switched off.
+  return RunProcess({"/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu",
+                     "--disable-quic", "--no-first-run", "--disable-background-networking",
+                     "--disable-component-update", "--disable-sync",
+                     "--user-data-dir=" + profile.string(), "--window-size=1280,800", "--dump-dom",
+                     "file://" + page.string()});
+}
+
+// The page with a script of the test's own that writes the page's width
+// into it; without its security policy when `policyRemoved`.
+fs::path Measured(const fs::path& page, bool policyRemoved) {
+  std::string text = ReadFile(page);
+  if (policyRemoved) {
+    const std::regex policy("<meta http-equiv=\"Content-Security-Policy\"[^>]*>");
+    text = std::regex_replace(text, policy, "");
+  }
+  const std::string measure =
+      "<script>document.body.dataset.width = document.documentElement.scrollWidth;</script>";
+  text.insert(text.rfind("</body>"), measure);
+  auto measured = WorkFolder() / (policyRemoved ? "measured-open.html" : "measured.html");
+  std::ofstream(measured) << text;
+  return measured;
+}
+
+// A 250-character name wraps instead of pushing MAC, maker, RTT and TTL off
+// a 1280-pixel window; the page's policy runs its own script (the headings
+// become sortable) and refuses any other.
+TEST_F(Toolbox, BrowserFitsALongNameAndRunsOnlyThePagesScript) {
+  if (const auto missing = Missing({{"/usr/bin/chromium", "chromium"}})) {
+    GTEST_SKIP() << *missing;
+  }
+  const auto& sweep = SweepOnce();
+  ASSERT_TRUE(Holds(ReadFile(sweep.html), LongName())) << "the long-named host was not found";
+  const auto guarded = BrowserDom(Measured(sweep.html, false));
+  ASSERT_EQ(guarded.exitStatus, 0) << guarded.standardError;
+  EXPECT_TRUE(Holds(guarded.standardOutput, R"(<table id="hosts" class="sortable">)"));
+  EXPECT_FALSE(Holds(guarded.standardOutput, "data-width=")) << "a script not of the page ran";
+  const auto open = BrowserDom(Measured(sweep.html, true));
+  std::smatch width;
+  ASSERT_TRUE(
+      std::regex_search(open.standardOutput, width, std::regex(R"re(data-width="(\d+)")re")))
+      << open.standardError;
+  EXPECT_LE(std::stoi(width[1]), 1280);
 }
 
 TEST_F(Toolbox, BrowserShowsEveryFoundHostAndAHostileNameAsText) {
@@ -268,18 +330,11 @@ TEST_F(Toolbox, BrowserShowsEveryFoundHostAndAHostileNameAsText) {
     GTEST_SKIP() << *missing;
   }
   const auto& sweep = SweepOnce();
-  const auto profile = WorkFolder() / "chromium";
-  // Inside the lab's namespace nothing could leave anyway; the page fetches
-  // nothing, and chromium's own background traffic is switched off.
-  const auto dump = RunProcess({"/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu",
-                                "--disable-quic", "--no-first-run",
-                                "--disable-background-networking", "--disable-component-update",
-                                "--disable-sync", "--user-data-dir=" + profile.string(),
-                                "--dump-dom", "file://" + sweep.html.string()});
+  const auto dump = BrowserDom(sweep.html);
   ASSERT_EQ(dump.exitStatus, 0) << dump.standardError;
   const std::string& dom = dump.standardOutput;
   const auto shows = [&dom](const std::string& text) { return Holds(dom, text); };
-  EXPECT_TRUE(shows(R"(<table id="hosts">)"));
+  EXPECT_TRUE(shows(R"(<table id="hosts" class="sortable">)"));
   for (const auto& host : sweep.found) {
     EXPECT_TRUE(shows(">" + host[0] + "</td>")) << host[0];
     EXPECT_TRUE(shows("<td>" + host[5] + "</td>")) << host[0] << " " << host[5];

@@ -230,6 +230,8 @@ registry_entries() {
 
 # hyphenated HEX12: "AABBCCDDEEFF" as "AA-BB-CC-DD-EE-FF".
 hyphenated() { sed 's/../&-/g; s/-$//' <<<"$1"; }
+# as_shown MAC: as hostsweep writes MACs, "aa:bb:cc:dd:ee:ff".
+as_shown() { tr A-F- a-f: <<<"$1"; }
 
 # Fixed adapter addresses, so that tests know each host's MAC and maker.
 assign_macs() {
@@ -250,20 +252,21 @@ charlie:6:00C" entry host pick suffix prefix maker mac
     maker=${picks[$pick]#* }
     mac=$(hyphenated "$prefix$suffix")
     ip -n "$(ns_of "$host")" link set eth0 address "${mac//-/:}"
-    echo "$(host_address "$host") $mac $maker" >>"$STATE/link"
+    echo "$(host_address "$host") $(as_shown "$mac") $maker" >>"$STATE/link"
   done
   ip -n "$(ns_of delta)" link set eth0 address 0a:13:00:00:00:0d
-  echo "10.213.0.13 0A-13-00-00-00-0D (locally administered)" >>"$STATE/link"
-  mac=$(ip -n "$(ns_of crowd)" -br link show eth0 | awk '{print toupper($3)}' | tr : -)
+  echo "10.213.0.13 0a:13:00:00:00:0d (locally administered)" >>"$STATE/link"
+  mac=$(ip -n "$(ns_of crowd)" -br link show eth0 | awk '{print $3}')
   for last in $(seq 100 149); do
     echo "10.213.0.$last $mac (locally administered)" >>"$STATE/link"
   done
   # The hosts named by their own services keep their random (local) addresses.
   for entry in golf:30 hotel:31 india:32 juliet:33 kilo:34 kilo:35; do
-    mac=$(ip -n "$(ns_of "${entry%%:*}")" -br link show eth0 | awk '{print toupper($3)}' | tr : -)
+    mac=$(ip -n "$(ns_of "${entry%%:*}")" -br link show eth0 | awk '{print $3}')
     echo "10.213.0.${entry#*:} $mac (locally administered)" >>"$STATE/link"
   done
-  echo "10.213.16.10 $(hyphenated "${picks[4]%% *}000010") ${picks[4]#* }" >"$STATE/netbios"
+  echo "10.213.16.10 $(as_shown "$(hyphenated "${picks[4]%% *}000010")") ${picks[4]#* }" \
+    >"$STATE/netbios"
 }
 
 host_address() {
@@ -349,7 +352,7 @@ start_services() {
     done
     if [[ -s $STATE/netbios ]]; then
       start_service behind nbns "$TOOLS/nbns_responder" --address 10.213.16.10 \
-        --unit-id "$(cut -d' ' -f2 "$STATE/netbios")" --name BEHIND
+        --unit-id "$(cut -d' ' -f2 "$STATE/netbios" | tr a-f: A-F-)" --name BEHIND
       await_name_service behind
     fi
   else
@@ -413,7 +416,7 @@ add_host6() {
   ip -n "$ns" link set eth0 up
   local linklocal
   linklocal=$(ip -n "$ns" -6 -o addr show dev eth0 scope link | awk '{print $4}')
-  echo "$ipv4 $(tr a-f: A-F- <<<"$mac") $* ${linklocal%/*}" >>"$STATE6/ipv6"
+  echo "$ipv4 $(as_shown "$mac") $* ${linklocal%/*}" >>"$STATE6/ipv6"
 }
 
 up6() {

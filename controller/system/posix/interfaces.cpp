@@ -3,8 +3,10 @@
 #include <linux/if_addr.h>
 #include <linux/rtnetlink.h>
 #include <net/if.h>
+#include <net/if_arp.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -14,8 +16,13 @@
 namespace hostsweep::controller {
 namespace {
 
-// One link's name, if it is up and not a loopback.
-std::optional<std::string> UsableLinkName(const nlmsghdr& header) {
+struct UsableLink {
+  std::string name;
+  std::optional<MacAddress> mac;
+};
+
+// One link's name and Ethernet address, if it is up and not a loopback.
+std::optional<UsableLink> UsableLinkOf(const nlmsghdr& header) {
   if (header.nlmsg_type != RTM_NEWLINK || header.nlmsg_len < NLMSG_LENGTH(sizeof(ifinfomsg))) {
     return std::nullopt;
   }
@@ -23,26 +30,30 @@ std::optional<std::string> UsableLinkName(const nlmsghdr& header) {
   if ((link->ifi_flags & IFF_UP) == 0 || (link->ifi_flags & IFF_LOOPBACK) != 0) {
     return std::nullopt;
   }
-  std::string name;
+  UsableLink usable;
   ForEachAttribute(header, sizeof(ifinfomsg),
-                   [&name](unsigned short type, const unsigned char* data, std::size_t size) {
+                   [&](unsigned short type, const unsigned char* data, std::size_t size) {
                      if (type == IFLA_IFNAME) {
-                       name.assign(reinterpret_cast<const char*>(data),
-                                   strnlen(reinterpret_cast<const char*>(data), size));
+                       usable.name.assign(reinterpret_cast<const char*>(data),
+                                          strnlen(reinterpret_cast<const char*>(data), size));
+                     } else if (type == IFLA_ADDRESS && link->ifi_type == ARPHRD_ETHER &&
+                                size == MacAddress{}.size()) {
+                       usable.mac.emplace();
+                       std::copy_n(data, size, usable.mac->begin());
                      }
                    });
-  return name;
+  return usable;
 }
 
 }  // namespace
 
 std::vector<InterfaceNetwork> InterfaceNetworksFrom(const std::vector<const nlmsghdr*>& links,
                                                     const std::vector<const nlmsghdr*>& addresses) {
-  std::unordered_map<int, std::string> usable;
+  std::unordered_map<int, UsableLink> usable;
   for (const nlmsghdr* header : links) {
-    if (auto name = UsableLinkName(*header)) {
+    if (auto link = UsableLinkOf(*header)) {
       usable.emplace(static_cast<const ifinfomsg*>(NLMSG_DATA(header))->ifi_index,
-                     std::move(*name));
+                     std::move(*link));
     }
   }
   std::vector<InterfaceNetwork> networks;
@@ -69,9 +80,10 @@ std::vector<InterfaceNetwork> InterfaceNetworksFrom(const std::vector<const nlms
       continue;
     }
     // Without a peer the kernel sends IFA_ADDRESS alone or equal to IFA_LOCAL.
-    InterfaceNetwork network{.interfaceName = link->second,
+    InterfaceNetwork network{.interfaceName = link->second.name,
                              .address = local.value_or(*prefixAddress),
-                             .prefixLength = message->ifa_prefixlen};
+                             .prefixLength = message->ifa_prefixlen,
+                             .mac = link->second.mac};
     if (local && prefixAddress && *local != *prefixAddress) {
       network.peer = prefixAddress;
     }

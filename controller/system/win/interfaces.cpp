@@ -7,6 +7,7 @@
 
 #include "controller/system/interfaces.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "common/win/system_message.h"
@@ -60,9 +61,14 @@ std::vector<InterfaceNetwork> ReadInterfaceNetworks() {
       if (address == nullptr || address->sin_family != AF_INET) {
         continue;
       }
-      networks.push_back({.interfaceName = Utf8(adapter->FriendlyName),
-                          .address = ntohl(address->sin_addr.s_addr),
-                          .prefixLength = unicast->OnLinkPrefixLength});
+      InterfaceNetwork network{.interfaceName = Utf8(adapter->FriendlyName),
+                               .address = ntohl(address->sin_addr.s_addr),
+                               .prefixLength = unicast->OnLinkPrefixLength};
+      if (adapter->PhysicalAddressLength == MacAddress{}.size()) {
+        network.mac.emplace();
+        std::copy_n(adapter->PhysicalAddress, network.mac->size(), network.mac->begin());
+      }
+      networks.push_back(network);
     }
   }
   return networks;

@@ -76,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"another device at the address",
                            {Host(5, "nas", kLaptop)},
                            {Host(5, "nas", kPrinter)},
-                           {"mac-changed 00-1A-2B-3C-4D-01"}},
+                           {"mac-changed 00:1a:2b:3c:4d:01"}},
                       Case{"two hosts swapped addresses: each moved",
                            {Host(1, "a", kLaptop), Host(2, "b", kPrinter)},
                            {Host(1, "b", kPrinter), Host(2, "a", kLaptop)},

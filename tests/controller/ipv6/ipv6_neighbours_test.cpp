@@ -57,7 +57,7 @@ TEST(Ipv6Join, RowsGetTheirDevicesAddressesAndTheRestGetRowsOfTheirOwn) {
   ASSERT_EQ(views.size(), 2U);
   EXPECT_EQ(views[1].mac, kCrowded);
   EXPECT_EQ(views[1].macSharedBy, kMostAddressesPerHost + 1);
-  EXPECT_EQ(diagnostics.str(), "hostsweep: warning: 02-00-00-00-00-0C answered IPv6 for " +
+  EXPECT_EQ(diagnostics.str(), "hostsweep: warning: 02:00:00:00:00:0c answered IPv6 for " +
                                    std::to_string(kMostAddressesPerHost + 1) +
                                    " addresses: a proxy, one host holding them all and spoofed "
                                    "neighbour messages look alike\n");

@@ -89,7 +89,7 @@ TEST(ArpFrame, ReadsTheRepliersAddresses) {
   const auto message = DecodeArpFrame(Bytes(kAlphaReply));
   ASSERT_TRUE(message);
   EXPECT_EQ(message->operation, ArpOperation::kReply);
-  EXPECT_EQ(FormatMac(message->senderMac), "00-22-72-00-00-0A");
+  EXPECT_EQ(FormatMac(message->senderMac), "00:22:72:00:00:0a");
   EXPECT_EQ(FormatAddress(message->senderAddress), "10.213.0.10");
   EXPECT_EQ(message->targetMac, kScannerMac);
   EXPECT_EQ(FormatAddress(message->targetAddress), "10.213.0.1");

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "controller/base/report_label.h"
 #include "controller/link/vendors.h"
 
 namespace hostsweep::controller {
@@ -23,7 +24,7 @@ struct MacCase {
 
 class MacText : public ::testing::TestWithParam<MacCase> {};
 
-TEST_P(MacText, ParsesTheWorkersFormatAndClassifies) {
+TEST_P(MacText, ParsesTheWorkersAndOurFormatAndClassifies) {
   const auto& c = GetParam();
   const auto mac = ParseMac(c.text);
   ASSERT_EQ(mac.has_value(), c.formatted != nullptr) << c.text;
@@ -36,15 +37,17 @@ TEST_P(MacText, ParsesTheWorkersFormatAndClassifies) {
 
 INSTANTIATE_TEST_SUITE_P(
     LinkLayer, MacText,
-    ::testing::Values(MacCase{"00-1A-2B-3C-4D-5E", "00-1A-2B-3C-4D-5E", false, false},
-                      MacCase{"00-1a-2b-3c-4d-5e", "00-1A-2B-3C-4D-5E", false, false},
-                      MacCase{"02-00-5E-10-00-0A", "02-00-5E-10-00-0A", false, true},
-                      MacCase{"DA-A1-19-00-00-01", "DA-A1-19-00-00-01", false, true},
-                      MacCase{"00-00-00-00-00-00", "00-00-00-00-00-00", true, false},
-                      MacCase{"FF-FF-FF-FF-FF-FF", "FF-FF-FF-FF-FF-FF", true, true},
+    ::testing::Values(MacCase{"00-1A-2B-3C-4D-5E", "00:1a:2b:3c:4d:5e", false, false},
+                      MacCase{"00-1a-2b-3c-4d-5e", "00:1a:2b:3c:4d:5e", false, false},
+                      MacCase{"00:1a:2b:3c:4d:5e", "00:1a:2b:3c:4d:5e", false, false},
+                      MacCase{"00:1A:2B:3C:4D:5E", "00:1a:2b:3c:4d:5e", false, false},
+                      MacCase{"00:1A-2B-3C-4D-5E", nullptr, false, false},
+                      MacCase{"02-00-5E-10-00-0A", "02:00:5e:10:00:0a", false, true},
+                      MacCase{"DA-A1-19-00-00-01", "da:a1:19:00:00:01", false, true},
+                      MacCase{"00-00-00-00-00-00", "00:00:00:00:00:00", true, false},
+                      MacCase{"FF-FF-FF-FF-FF-FF", "ff:ff:ff:ff:ff:ff", true, true},
                       MacCase{"", nullptr, false, false},
                       MacCase{"00-1A-2B-3C-4D", nullptr, false, false},
-                      MacCase{"00:1A:2B:3C:4D:5E", nullptr, false, false},
                       MacCase{"00-1A-2B-3C-4D-5G", nullptr, false, false},
                       MacCase{"00-1A-2B-3C-4D-5E-", nullptr, false, false},
                       MacCase{"+0-1A-2B-3C-4D-5E", nullptr, false, false}));
@@ -163,11 +166,32 @@ TEST_P(LinkRule, ChoosesTheMacAndTellsSilentFromDead) {
   result.link = LinkFactsOf(entry ? &*entry : nullptr, milliseconds(2000));
   const HostView view = ViewOf(result, [](const MacAddress&) { return std::string("maker"); });
   EXPECT_EQ(view.state, c.expectedState);
-  EXPECT_EQ(view.mac ? FormatMac(*view.mac) : "", c.expectedMac);
+  EXPECT_EQ(view.mac, ParseMac(c.expectedMac));
   EXPECT_EQ(view.macSource, c.expectedSource);
   EXPECT_EQ(view.vendor, view.mac ? "maker" : "");
-  EXPECT_EQ(view.netbiosMac, c.netbiosMac);  // the worker's report stays as it was
+  // The worker's report as every MAC is written; a garbled one as it came.
+  const auto reported = ParseMac(c.netbiosMac);
+  EXPECT_EQ(view.netbiosMac, reported ? FormatMac(*reported) : c.netbiosMac);
   EXPECT_EQ(view.echo, c.state == State::kAlive ? "alive" : "dead");
+}
+
+// This machine's own address has no neighbour entry: its row shows its
+// interface's MAC, and says where that came from.
+TEST(LinkLayerStage, GivesThisMachinesOwnAddressItsInterfacesMac) {
+  const std::vector<Address> addresses{0x0A00000A, 0x0A00000B};
+  const MacAddress own{0x02, 0x13, 0x00, 0x00, 0x00, 0x11};
+  std::ostringstream diagnostics;
+  LinkLayerStage stage([] { return std::vector<NeighbourEntry>{}; }, diagnostics, false, nullptr,
+                       LinkLayerStage::Clock::now(), {{addresses[0], own}});
+  ResultBook book(addresses);
+  for (std::size_t position = 0; position < addresses.size(); ++position) {
+    book.FileProbeReport(LabelOf(position) + ",1,64,,");
+  }
+  stage.Enrich(book, book.TakeFinished());
+  const auto mine = ViewOf(book.Results()[0], {});
+  EXPECT_EQ(mine.mac, own);
+  EXPECT_EQ(mine.macSource, MacSource::kInterface);
+  EXPECT_EQ(ViewOf(book.Results()[1], {}).mac, std::nullopt);
 }
 
 constexpr const char* kNeighbour = "00-22-72-00-00-0A";
@@ -182,8 +206,8 @@ INSTANTIATE_TEST_SUITE_P(
                  State::kAlive, kNeighbour, MacSource::kNeighbour},
         LinkCase{"no entry: netbios", State::kAlive, kNetbios, std::nullopt, false, std::nullopt,
                  State::kAlive, kNetbios, MacSource::kNetbios},
-        LinkCase{"lower-case netbios shown upper", State::kAlive, "00-d0-ef-00-00-0e", std::nullopt,
-                 false, std::nullopt, State::kAlive, kNetbios, MacSource::kNetbios},
+        LinkCase{"lower-case netbios read", State::kAlive, "00-d0-ef-00-00-0e", std::nullopt, false,
+                 std::nullopt, State::kAlive, kNetbios, MacSource::kNetbios},
         LinkCase{"samba zeros are no mac", State::kAlive, "00-00-00-00-00-00", std::nullopt, false,
                  std::nullopt, State::kAlive, "", MacSource::kNone},
         LinkCase{"junk ones are no mac", State::kAlive, "FF-FF-FF-FF-FF-FF", std::nullopt, false,

@@ -7,9 +7,13 @@
 #include <sstream>
 
 #include "controller/base/printable.h"
+#include "controller/history/earlier_results.h"
+#include "controller/history/watch.h"
 #include "controller/output/csv_output.h"
 #include "controller/output/html_output.h"
+#include "controller/output/json_output.h"
 #include "controller/output/result_stream.h"
+#include "controller/output/script_hash.h"
 #include "controller/output/table_output.h"
 #include "controller/output/xml_output.h"
 
@@ -232,6 +236,20 @@ TEST(HtmlPage, GridHasEveryAddressTableOnlyTheShownOnes) {
   // Self-contained: nothing to fetch, and fetching forbidden.
   EXPECT_THAT(page, HasSubstr("default-src 'none'"));
   EXPECT_THAT(page, Not(::testing::ContainsRegex("(src|href)=")));
+  // Its one script allowed by its hash: no other inline script runs.
+  const auto script = page.find("<script>") + std::string_view("<script>").size();
+  EXPECT_THAT(
+      page,
+      HasSubstr("script-src " +
+                ScriptHashSource(page.substr(script, page.find("</script>") - script)) + "\""));
+}
+
+// Known answers: one block, none, and a message whose padding takes a second.
+TEST(ScriptHash, IsTheBase64OfTheScriptsSha256) {
+  EXPECT_EQ(ScriptHashSource("abc"), "'sha256-ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0='");
+  EXPECT_EQ(ScriptHashSource(""), "'sha256-47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU='");
+  EXPECT_EQ(ScriptHashSource("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+            "'sha256-JI1qYdIGOLjlwCaTDD5gOaM85Flk/yFn9uzt1BnbBsE='");
 }
 
 std::size_t DisplayColumns(const std::string& line) {
@@ -259,7 +277,7 @@ TEST_P(TerminalTable, FitsTheWidthAndKeepsColumnsInPlace) {
   ASSERT_EQ(rows.size(), 5U);
   const auto macColumn = rows[0].find("MAC");
   for (const std::size_t row : {1, 2, 3}) {
-    EXPECT_EQ(DisplayColumns(rows[row].substr(0, rows[row].find("00-22-72"))),
+    EXPECT_EQ(DisplayColumns(rows[row].substr(0, rows[row].find("00:22:72"))),
               DisplayColumns(rows[0].substr(0, macColumn)))
         << rows[row];
   }
@@ -271,10 +289,33 @@ TEST_P(TerminalTable, FitsTheWidthAndKeepsColumnsInPlace) {
 
 INSTANTIATE_TEST_SUITE_P(Output, TerminalTable, ::testing::Values(72, 80, 132));
 
-TEST(PipedTable, KeepsWholeValuesAndZeroRoundTrips) {
+TEST(PipedTable, CapsTheNameAndKeepsZeroRoundTrips) {
   auto longName = Live(std::string(250, 'n'));
   longName.roundTripMs = 0;
-  EXPECT_THAT(Table({longName}), ::testing::ContainsRegex("alive +0 +64 +n{250}  00-22-72"));
+  EXPECT_THAT(Table({longName}),
+              ::testing::ContainsRegex("alive +0 +64 +n{37}\\.\\.\\.  00:22:72"));
+}
+
+// One MAC text in every output, so that one search finds a host in all of
+// them; nmap's XML alone writes it as nmap does, for ndiff and importers.
+TEST(MacInEveryOutput, IsWrittenOneWay) {
+  const HostView host = Live("alpha.lab");
+  const SeenHost seen{
+      .address = host.address, .name = host.name, .mac = host.mac, .macSource = host.macSource};
+  const VendorOf vendorOf = [](const MacAddress&) { return std::string(); };
+  const std::vector<std::pair<std::string, std::string>> outputs{
+      {"piped table", Table({host})},
+      {"terminal table", Table({host}, 80)},
+      {"CSV", CsvRow(host)},
+      {"JSON", JsonLine(host)},
+      {"HTML", Html({host})},
+      {"watch", WatchLine({.change = Change::kNew, .host = seen}, vendorOf, false)},
+      {"state", StateDocument({{.host = seen}})},
+      {"nmap's XML", Xml({host})}};
+  for (const auto& [output, text] : outputs) {
+    EXPECT_THAT(text, HasSubstr(output == "nmap's XML" ? "00:22:72:00:00:0A" : "00:22:72:00:00:0a"))
+        << output;
+  }
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ HostView Live(std::string name) {
           .mac = ParseMac("00-22-72-00-00-0A"),
           .macSource = MacSource::kNeighbour,
           .vendor = "Maker, \"Q\"",
-          .netbiosMac = "02-00-5E-10-00-0A"};
+          .netbiosMac = "02:00:5e:10:00:0a"};
 }
 
 struct Quoting {
@@ -96,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(Output, Masked,
 TEST(Csv, RowsHaveTheHeaderColumnsAndEndInCrLf) {
   EXPECT_EQ(CsvHeader(), "address,state,rtt_ms,ttl,name,mac,vendor\r\n");
   EXPECT_EQ(CsvRow(Live("alpha.lab")),
-            "10.0.0.10,alive,3,64,alpha.lab,00-22-72-00-00-0A,\"Maker, \"\"Q\"\"\"\r\n");
+            "10.0.0.10,alive,3,64,alpha.lab,00:22:72:00:00:0a,\"Maker, \"\"Q\"\"\"\r\n");
   EXPECT_EQ(CsvRow({.address = 0x0A000002, .state = State::kNoReport}),
             "10.0.0.2,no report,,,,,\r\n");
 }
@@ -151,14 +151,14 @@ TEST(Json, EveryKeyIsPresentInAFixedOrderWithNullForAbsentValues) {
   named.workgroup = "LAB";
   EXPECT_EQ(
       JsonLine(named),
-      R"({"address":"10.0.0.10","state":"alive","echo":"alive","rtt_ms":3,"ttl":64,"name":"alpha.local","mac":"00-22-72-00-00-0A","vendor":"Maker, \"Q\"","mac_source":"neighbour","netbios_mac":"02-00-5E-10-00-0A","name_source":"mdns","workgroup":"LAB","evidence":null})");
+      R"({"address":"10.0.0.10","state":"alive","echo":"alive","rtt_ms":3,"ttl":64,"name":"alpha.local","mac":"00:22:72:00:00:0a","vendor":"Maker, \"Q\"","mac_source":"neighbour","netbios_mac":"02:00:5e:10:00:0a","name_source":"mdns","workgroup":"LAB","evidence":null})");
   EXPECT_EQ(
       JsonLine({.address = 0x0A000002,
                 .state = State::kSilent,
                 .echo = "dead",
                 .mac = ParseMac("00-D0-EF-00-00-0E"),
                 .macSource = MacSource::kNetbios}),
-      R"({"address":"10.0.0.2","state":"silent","echo":"dead","rtt_ms":null,"ttl":null,"name":null,"mac":"00-D0-EF-00-00-0E","vendor":null,"mac_source":"netbios","netbios_mac":null,"name_source":null,"workgroup":null,"evidence":null})");
+      R"({"address":"10.0.0.2","state":"silent","echo":"dead","rtt_ms":null,"ttl":null,"name":null,"mac":"00:d0:ef:00:00:0e","vendor":null,"mac_source":"netbios","netbios_mac":null,"name_source":null,"workgroup":null,"evidence":null})");
 }
 
 TEST(Table, ColumnsAlignAndControlBytesAreMasked) {

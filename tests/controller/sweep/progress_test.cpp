@@ -2,21 +2,39 @@
 
 #include <gtest/gtest.h>
 
+#include "controller/base/report_label.h"
+
 namespace hostsweep::controller {
 namespace {
 
+using std::chrono::milliseconds;
 using std::chrono::seconds;
 
-TEST(ProgressText, EstimatesTheTimeLeftFromThePaceSoFar) {
+// Early results come in bursts: one second into a short sweep, their pace
+// would promise many times the sweep's length.
+TEST(ProgressText, EstimatesOnlyOnceEnoughOfTheSweepIsDone) {
   EXPECT_EQ(ProgressText(50, 200, 5, seconds(10)),
             "50/200 done, 5 found, 0:10 elapsed, about 0:30 left");
-  EXPECT_EQ(ProgressText(1, 254, 0, seconds(65)),
-            "1/254 done, 0 found, 1:05 elapsed, about 274:05 left");
-}
-
-TEST(ProgressText, NoEstimateBeforeTheFirstResultOrAfterTheLast) {
+  EXPECT_EQ(ProgressText(20, 254, 2, seconds(1)), "20/254 done, 2 found, 0:01 elapsed");
+  EXPECT_EQ(ProgressText(1, 254, 0, seconds(65)), "1/254 done, 0 found, 1:05 elapsed");
   EXPECT_EQ(ProgressText(0, 254, 0, seconds(3)), "0/254 done, 0 found, 0:03 elapsed");
   EXPECT_EQ(ProgressText(254, 254, 57, seconds(11)), "254/254 done, 57 found, 0:11 elapsed");
+}
+
+TEST(SweepSummary, CountsEveryStateOfTheSweepAndItsTime) {
+  ResultBook probed(std::vector<Address>{1, 2, 3, 4, 5});
+  probed.FileProbeReport(LabelOf(0) + ",1,64,pc,");
+  probed.FileProbeReport(LabelOf(1) + ",Dead");
+  probed.FileLink(1, {.heardDuringSweep = true});
+  probed.FileProbeReport(LabelOf(2) + ",Dead");
+  probed.FileProbeReport(LabelOf(3) + ",Dead");
+  probed.MarkUnreported(4, 1);
+  EXPECT_EQ(SweepSummary(probed, false, milliseconds(1949)),
+            "hostsweep: 5 addresses swept: 1 alive, 1 silent, 2 dead, 1 no report in 1.9 s");
+  ResultBook named(std::vector<Address>{1});
+  named.FileName(0, "pc.lab");
+  EXPECT_EQ(SweepSummary(named, true, milliseconds(65'050)),
+            "hostsweep: 1 address looked up: 1 named, 0 unnamed in 65.1 s");
 }
 
 }  // namespace

@@ -405,7 +405,7 @@ TEST(Sweep, EveryResultIsEnrichedOnceBeforeItIsShown) {
   std::filesystem::remove_all(folder);
   EXPECT_EQ(views[0].mac, ParseMac("00-22-72-00-00-01"));
   EXPECT_EQ(views[0].vendor, "Maker A");
-  EXPECT_EQ(views[0].netbiosMac, "00-00-00-00-00-00");
+  EXPECT_EQ(views[0].netbiosMac, "00:00:00:00:00:00");
   EXPECT_EQ(views[1].vendor, kLocallyAdministered);
   EXPECT_EQ(views[2].macSource, MacSource::kNone);
   EXPECT_EQ(diagnostics.str(), "");

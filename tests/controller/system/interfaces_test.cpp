@@ -6,6 +6,7 @@
 #include <linux/if_addr.h>
 #include <linux/rtnetlink.h>
 #include <net/if.h>
+#include <net/if_arp.h>
 #include <sys/socket.h>
 
 #include <cstring>
@@ -16,13 +17,17 @@
 namespace hostsweep::controller {
 namespace {
 
+constexpr MacAddress kLinkMac{0x02, 0x13, 0x00, 0x00, 0x00, 0x02};
+
 Message Link(int index, unsigned flags, const char* name) {
   ifinfomsg link{};
   link.ifi_family = AF_UNSPEC;
+  link.ifi_type = ARPHRD_ETHER;
   link.ifi_index = index;
   link.ifi_flags = flags;
   Message message(RTM_NEWLINK, link);
   message.Attribute(IFLA_IFNAME, name, std::strlen(name) + 1);
+  message.Attribute(IFLA_ADDRESS, kLinkMac.data(), kLinkMac.size());
   return message;
 }
 
@@ -59,6 +64,7 @@ TEST_P(InterfaceAddresses, GiveTheConnectedNetwork) {
   EXPECT_EQ(LocalNetworkTargets(networks), c.targets);
   for (const auto& network : networks) {
     EXPECT_EQ(network.interfaceName, "tun1");
+    EXPECT_EQ(network.mac, kLinkMac);
   }
 }
 

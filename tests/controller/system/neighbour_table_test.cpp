@@ -54,7 +54,7 @@ TEST_P(NeighbourMessage, GivesOnlyUsableIpv4EntriesWithAnEthernetAddress) {
     return;
   }
   EXPECT_EQ(entry->address, kHost);
-  EXPECT_EQ(FormatMac(entry->mac), "00-22-72-00-00-07");
+  EXPECT_EQ(FormatMac(entry->mac), "00:22:72:00:00:07");
   EXPECT_EQ(entry->reachable, c.state == NUD_REACHABLE);
   EXPECT_EQ(entry->sinceConfirmed.has_value(), c.confirmedTicksAgo.has_value());
   if (c.confirmedTicksAgo) {
@@ -103,7 +103,7 @@ TEST_P(Ipv6NeighbourMessage, GivesOnlyUsableIpv6EntriesWithTheirInterface) {
   if (entry) {
     EXPECT_TRUE(std::equal(host.begin(), host.end(), entry->address.begin()));
     EXPECT_EQ(entry->interfaceIndex, 3);
-    EXPECT_EQ(FormatMac(entry->mac), "00-22-72-00-00-07");
+    EXPECT_EQ(FormatMac(entry->mac), "00:22:72:00:00:07");
   }
 }
 
