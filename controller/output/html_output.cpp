@@ -9,7 +9,7 @@
 #include "controller/base/address.h"
 #include "controller/base/time_text.h"
 #include "controller/output/markup.h"
-#include "controller/output/script_hash.h"
+#include "controller/output/sort_script.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -39,29 +39,6 @@ td.number { text-align: right; }
   .grid span, .legend span, th { print-color-adjust: exact; -webkit-print-color-adjust: exact; }
   .sortable th { cursor: auto; }
   tr { break-inside: avoid; }
-}
-)";
-
-// Sorts the table by the column whose heading is clicked, again for the other
-// way round; cells with a data-key sort by it (addresses, round trips). The
-// headings look clickable only once it runs. The page's policy allows this
-// script alone, by its hash.
-constexpr std::string_view kSortScript = R"(
-document.querySelector("#hosts").classList.add("sortable");
-for (const [column, heading] of document.querySelectorAll("#hosts th").entries()) {
-  heading.addEventListener("click", () => {
-    const body = document.querySelector("#hosts tbody");
-    const up = heading.dataset.order !== "up";
-    for (const other of document.querySelectorAll("#hosts th")) delete other.dataset.order;
-    heading.dataset.order = up ? "up" : "down";
-    const key = row => row.cells[column].dataset.key ?? row.cells[column].textContent;
-    const order = (a, b) => {
-      const [x, y] = [key(a), key(b)];
-      const numbers = x !== "" && y !== "" && !isNaN(x) && !isNaN(y);
-      return numbers ? x - y : x.localeCompare(y);
-    };
-    body.append(...[...body.rows].sort((a, b) => (up ? 1 : -1) * order(a, b)));
-  });
 }
 )";
 
@@ -138,8 +115,8 @@ class HtmlWriter : public ResultWriter {
   void Finish(SweepEnd end) override {
     out_ << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
          << "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
-            "style-src 'unsafe-inline'; script-src "
-         << ScriptHashSource(kSortScript) << "\">\n"
+            "style-src 'unsafe-inline'; script-src '"
+         << kSortScriptHash << "'\">\n"
          << "<title>hostsweep: " << MarkupText(run_.commandLine) << "</title>\n<style>" << kStyle
          << "</style>\n</head>\n<body>\n<h1>hostsweep</h1>\n<p class=\"run\"><code>"
          << MarkupText(run_.commandLine) << "</code><br>started " << LocalTimeText(run_.start)

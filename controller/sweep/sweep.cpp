@@ -268,7 +268,7 @@ bool Sweep::EntriesFit() {
   if (!waitingForEntries_ || now - waitingSince_ >= kLongestHold) {
     return true;
   }
-  if (settings_.verbose && !saidPacing_) {
+  if (!saidPacing_) {
     diagnostics_ << "hostsweep: pacing the workers: the neighbour table holds "
                  << settings_.neighbourTable << " addresses, and " << EntriesHeld()
                  << " are taken by hosts that answered or are being resolved\n";

@@ -100,7 +100,7 @@ class Sweep : private SweepEvents {
   [[nodiscard]] bool StagesBusy() const;
   [[nodiscard]] bool LinkPassBusy() const;
   // Whether another worker may start without the neighbour table running
-  // full; said once with -v when it may not.
+  // full; said once when it may not.
   bool EntriesFit();
   // Reads the table; a worker that has had time to ask and has no entry met
   // a full table: the sweep holds no more entries than it holds now.

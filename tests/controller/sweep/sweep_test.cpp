@@ -198,7 +198,6 @@ TEST(Sweep, NoWorkerStartsWhileHostsThatAnsweredFillTheNeighbourTable) {
   std::ostringstream diagnostics;
   Sweep sweep(addresses,
               {.jobs = 64,
-               .verbose = true,
                .neighbourTable = 32,
                .rampTime = std::chrono::milliseconds(0),
                .tableLoad = [&] { return NeighbourTableLoad{.held = heldAt(now())}; }},
