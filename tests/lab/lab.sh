@@ -38,7 +38,7 @@
 #
 # The crowded network (lab.sh crowd N, at most 2046): N live hosts from
 # 10.213.4.1 up (10.213.4.0 plus 1 to N), stood in for by the project's crowd_responder in the
-# namespace "many": each answers ARP from a MAC of its own (02-CD and its
+# namespace "many": each answers ARP from a MAC of its own (02:cd and its
 # address's four bytes), echo requests, and UDP with "port unreachable" (no
 # NetBIOS). Every second one (odd numbers) is named c<number> in the
 # scanner's hosts file. A kernel device per host would do the same, but each
@@ -124,7 +124,7 @@ crowd() {
   : >"$STATE/crowd"
   for i in $(seq "$count"); do
     address=10.213.$((4 + i / 256)).$((i % 256))
-    mac=$(printf '02-CD-0A-D5-%02X-%02X' $((4 + i / 256)) $((i % 256)))
+    mac=$(printf '02:cd:0a:d5:%02x:%02x' $((4 + i / 256)) $((i % 256)))
     name=-
     ((i % 2)) && name=c$i
     echo "$address $mac $name" >>"$STATE/crowd"
@@ -139,6 +139,9 @@ crowd() {
 uncrowd() {
   [[ -e $STATE/many-crowd.pid ]] && kill "$(cat "$STATE/many-crowd.pid")" 2>/dev/null || true
   ip netns del "$(ns_of many)" 2>/dev/null || true
+  # The crowd's neighbour entries stay reachable for up to 45 s, in a table
+  # the whole machine shares: the sweeps after it would find it full.
+  ip -n "$SCAN" neigh flush dev br0 2>/dev/null || true
   # Rewritten in place: sweeps already running in the namespace see this file.
   local hosts=/etc/netns/$SCAN/hosts kept
   if [[ -f $hosts ]]; then

@@ -202,11 +202,11 @@ INSTANTIATE_TEST_SUITE_P(
                   .change = Change::kRenamed,
                   .host = Host(5, "web", kLaptop),
                   .previous = "www"},
-                 "1970-01-01T00:01:00Z\trenamed\t10.0.0.5\tweb\t00-1A-2B-3C-4D-01\tMaker\twww\t"
+                 "1970-01-01T00:01:00Z\trenamed\t10.0.0.5\tweb\t00:1a:2b:3c:4d:01\tMaker\twww\t"
                  "1970-01-01T00:00:00Z"},
         LineCase{"a nameless host",
                  {.when = 60, .change = Change::kNew, .host = Host(6, "", kPrinter)},
-                 "1970-01-01T00:01:00Z\tnew\t10.0.0.6\t\t00-1A-2B-3C-4D-02\tMaker\t\t"
+                 "1970-01-01T00:01:00Z\tnew\t10.0.0.6\t\t00:1a:2b:3c:4d:02\tMaker\t\t"
                  "1970-01-01T00:00:00Z"}));
 
 TEST(WatchHeartbeat, CountsTheSweep) {
