@@ -68,7 +68,7 @@ test_range_csv() {
 10\.213\.0\.12\|alive\|[0-9]+\|64\|
 10\.213\.0\.13\|alive\|[0-9]+\|64\|delta
 10\.213\.0\.14\|alive\|[0-9]+\|64\|foxtrot
-10\.213\.0\.15\|silent\|\|\|
+10\.213\.0\.15\|silent\|\|\|mute\.lab
 10\.213\.0\.16\|dead\|\|\|"
   [[ $(cut -d'|' -f1-5 <<<"$rows") =~ ^$expected$ ]] || fail "range: got
 $rows
