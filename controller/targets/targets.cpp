@@ -18,7 +18,6 @@
 namespace hostsweep::controller {
 namespace {
 
-constexpr unsigned kMostOctet = 255;
 constexpr std::size_t kOctets = 4;
 
 [[noreturn]] void Refuse(std::string_view target, const std::string& reason) {
