@@ -10,23 +10,13 @@
 #include <string>
 #include <utility>
 
-#include "controller/base/errors.h"
+#include "controller/system/win/winsock_session.h"
 
 namespace hostsweep::controller {
 namespace {
 
 class BlockingResolver : public Resolver {
  public:
-  BlockingResolver() {
-    WSADATA data{};
-    if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) {
-      throw SystemError("cannot start Windows Sockets");
-    }
-  }
-  BlockingResolver(const BlockingResolver&) = delete;
-  BlockingResolver& operator=(const BlockingResolver&) = delete;
-  ~BlockingResolver() override { ::WSACleanup(); }
-
   void Ask(std::size_t tag, Address address) override {
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
@@ -43,6 +33,7 @@ class BlockingResolver : public Resolver {
   }
 
  private:
+  WinsockSession winsock_;
   std::vector<Answer> answers_;
 };
 

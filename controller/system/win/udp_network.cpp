@@ -6,7 +6,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include "controller/base/errors.h"
+#include "controller/system/win/winsock_session.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -50,16 +50,6 @@ class WinUdpSocket : public UdpSocket {
 
 class WinUdpNetwork : public UdpNetwork {
  public:
-  WinUdpNetwork() {
-    WSADATA data{};
-    if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) {
-      throw SystemError("cannot start Windows Sockets");
-    }
-  }
-  WinUdpNetwork(const WinUdpNetwork&) = delete;
-  WinUdpNetwork& operator=(const WinUdpNetwork&) = delete;
-  ~WinUdpNetwork() override { ::WSACleanup(); }
-
   std::unique_ptr<UdpSocket> Open(Address address, std::uint16_t port) override {
     const SOCKET socket = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (socket == INVALID_SOCKET) {
@@ -87,6 +77,9 @@ class WinUdpNetwork : public UdpNetwork {
     ::WSAPoll(entries.data(), static_cast<ULONG>(entries.size()),
               static_cast<INT>(timeout.count()));
   }
+
+ private:
+  WinsockSession winsock_;
 };
 
 }  // namespace
