@@ -142,6 +142,9 @@ HostView ViewOf(const HostResult& result, const VendorOf& vendorOf) {
     view.ipv6 = result.ipv6->addresses;
   }
   view.macSharedBy = result.macSharedBy;
+  if (result.device) {
+    view.device = *result.device;
+  }
   if (view.mac && vendorOf) {
     view.vendor = vendorOf(*view.mac);
   }
@@ -213,6 +216,14 @@ void ResultBook::FileNames(std::size_t position, const ExtraNames& names) {
   awaiting_[position] &= ~kAwaitNames;
   if (!slot) {
     slot = names;
+  }
+}
+
+void ResultBook::FileDevice(std::size_t position, const DeviceFacts& facts) {
+  auto& slot = results_.at(position).device;
+  awaiting_[position] &= ~kAwaitDevice;
+  if (!slot) {
+    slot = facts;
   }
 }
 

@@ -131,6 +131,29 @@ struct Ipv6Facts {
   std::vector<std::string> addresses{};
 };
 
+// What the device says it is, from what it announces about itself: its
+// DNS-SD services, its UPnP description, its NetBIOS name table. Never from
+// the MAC's maker or the TTL alone: where nothing announces a type, the type
+// stays empty.
+enum class TypeSource { kNone, kMdns, kSsdp, kNetbios };
+
+// Empty for kNone.
+inline constexpr std::array<EnumText<TypeSource>, 3> kTypeSourceTexts{
+    {{TypeSource::kMdns, "mdns"}, {TypeSource::kSsdp, "ssdp"}, {TypeSource::kNetbios, "netbios"}}};
+constexpr std::string_view TypeSourceText(TypeSource source) {
+  return TextOf(kTypeSourceTexts, source);
+}
+
+struct DeviceFacts {
+  // A device-type name as nmap's XML carries it: "printer", "media device" ...
+  std::string type{};
+  std::string make{};
+  std::string model{};
+  TypeSource typeFrom = TypeSource::kNone;  // the evidence the type rests on
+  std::vector<std::string> services{};      // the DNS-SD service types seen ("_ipp._tcp" ...)
+  bool operator==(const DeviceFacts&) const = default;
+};
+
 // A host holds one address per network, a few more with aliases (a
 // router's second address, a server's virtual hosts). A MAC that answers for
 // more is a proxy-ARP router, a machine holding a whole range, or a liar
@@ -149,6 +172,7 @@ struct HostResult {
   std::optional<std::size_t> macSharedBy{};
   std::optional<ExtraNames> names{};
   std::optional<Ipv6Facts> ipv6{};
+  std::optional<DeviceFacts> device{};
 };
 
 // What a comparison with an earlier sweep says of a host (--compare).
@@ -195,6 +219,7 @@ struct HostView {
   // holds: the swept addresses it answered ARP for, or a device heard over
   // IPv6 alone, its IPv6 addresses.
   std::optional<std::size_t> macSharedBy{};
+  DeviceFacts device{};               // empty where nothing said what the device is
   std::optional<RowChange> change{};  // only when compared with an earlier sweep
 };
 
@@ -235,6 +260,10 @@ class ResultBook {
   void AwaitIpv6(std::size_t position) { awaiting_.at(position) |= kAwaitIpv6; }
   // The device's IPv6 addresses; only the first filing counts. Ready then.
   void FileIpv6(std::size_t position, const Ipv6Facts& facts);
+  // A filed result whose device is still being asked what it is.
+  void AwaitDevice(std::size_t position) { awaiting_.at(position) |= kAwaitDevice; }
+  // What the device said it is; only the first filing counts. Ready then.
+  void FileDevice(std::size_t position, const DeviceFacts& facts);
   // A result answered over ARP, waiting for the link pass to end.
   void AwaitMacSharing(std::size_t position) { awaiting_.at(position) |= kAwaitMacSharing; }
   // How many addresses its ARP answer's MAC answered for, if more than a host
@@ -258,6 +287,7 @@ class ResultBook {
   static constexpr std::uint8_t kAwaitNames = 1;
   static constexpr std::uint8_t kAwaitIpv6 = 2;
   static constexpr std::uint8_t kAwaitMacSharing = 4;
+  static constexpr std::uint8_t kAwaitDevice = 8;
 
   std::vector<HostResult> results_;
   std::vector<std::size_t> finished_;
