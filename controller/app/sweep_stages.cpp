@@ -15,10 +15,13 @@ namespace hostsweep::controller {
 namespace {
 
 // Retries go to an address that has not answered half a second after its
-// request (as arp-scan's first timeout); a last request is given a second
-// more, for a host whose Wi-Fi adapter dozes between beacons.
+// request (as arp-scan's first timeout); a last request is given up to a
+// second more on a link whose hosts answer slowly (a Wi-Fi adapter dozing
+// between beacons answers some 300 ms late), half a second where they answer
+// at once.
 constexpr std::chrono::milliseconds kArpRetryAfter{500};
 constexpr std::chrono::milliseconds kArpLastWait{1000};
+constexpr std::chrono::milliseconds kArpLastWaitFloor{500};
 
 // The link pass over the addresses on a directly connected network, or
 // nothing (the echo path for all), said with -v.
@@ -52,7 +55,8 @@ std::unique_ptr<ArpPass> PrepareLinkPass(const Options& options,
   const LinkPassSettings settings{.rate = static_cast<double>(options.arpRate),
                                   .tries = options.arpTries,
                                   .retryAfter = kArpRetryAfter,
-                                  .lastWait = kArpLastWait};
+                                  .lastWait = kArpLastWait,
+                                  .lastWaitFloor = kArpLastWaitFloor};
   return std::make_unique<ArpPass>(addresses, std::move(interfaces), plan, *means.linkSocket,
                                    settings, std::cerr,
                                    [] { return std::chrono::steady_clock::now(); });

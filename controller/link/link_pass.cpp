@@ -90,6 +90,7 @@ ArpPass::ArpPass(const std::vector<Address>& addresses, std::vector<LinkInterfac
       now_(std::move(now)),
       interval_(std::chrono::duration_cast<Clock::duration>(
           std::chrono::duration<double>(1.0 / settings.rate))),
+      slowestAnswer_(interfaces_.size(), Clock::duration{0}),
       covered_(addresses.size(), false),
       nextSend_(now_()) {
   for (std::size_t position = 0; position < plan.size(); ++position) {
@@ -203,7 +204,7 @@ void ArpPass::GiveUpExpired(Clock::time_point now) {
   while (!finals_.empty()) {
     Target& target = targets_[finals_.front()];
     if (!target.answer) {
-      if (target.lastSent + settings_.lastWait > now) {
+      if (GivenUpAt(target) > now) {
         return;
       }
       target.givenUp = true;
@@ -226,9 +227,20 @@ ArpPass::Clock::time_point ArpPass::NextEvent(Clock::time_point now) const {
         next, std::max(nextSend_, targets_[retries_.front()].lastSent + settings_.retryAfter));
   }
   if (!finals_.empty()) {
-    next = std::min(next, targets_[finals_.front()].lastSent + settings_.lastWait);
+    next = std::min(next, GivenUpAt(targets_[finals_.front()]));
   }
   return next;
+}
+
+// A quiet switch answers in well under a millisecond, so the whole last wait
+// is spent on addresses nobody holds; a link that has shown slow answerers
+// keeps its wait long. Targets on links with different waits share one queue:
+// one behind a longer wait is given up late, never early.
+ArpPass::Clock::time_point ArpPass::GivenUpAt(const Target& target) const {
+  const auto adapted = std::clamp<Clock::duration>(
+      kSlowestAnswerMultiple * slowestAnswer_[target.interface], settings_.lastWaitFloor,
+      std::max<Clock::duration>(settings_.lastWait, settings_.lastWaitFloor));
+  return target.lastSent + adapted;
 }
 
 void ArpPass::Hear(const LinkFrame& frame) {
@@ -247,6 +259,10 @@ void ArpPass::Hear(const LinkFrame& frame) {
     return;
   }
   if (!target.answer) {
+    // Measured from the latest request: an answer to an earlier one reads
+    // as quicker than it was, which only a host slower than the retry meets.
+    slowestAnswer_[target.interface] =
+        std::max(slowestAnswer_[target.interface], now_() - target.lastSent);
     target.answer = message->senderMac;
     ++addressesPerMac_[message->senderMac];
     verdicts_.answered.push_back(target.position);

@@ -39,11 +39,16 @@ std::vector<std::string> DescribeLinkPlan(const std::vector<LinkInterface>& inte
 struct LinkPassSettings {
   double rate = 0;  // requests per second, retries included
   int tries = 0;    // requests per address at most
-  // How long an address is given to answer before it is asked again, and
-  // after its last request before it counts as silent.
+  // How long an address is given to answer before it is asked again.
   std::chrono::milliseconds retryAfter{0};
+  // How long after its last request before it counts as silent: lastWait at
+  // most, kSlowestAnswerMultiple times the slowest answer heard on its link so
+  // far, never less than lastWaitFloor.
   std::chrono::milliseconds lastWait{0};
+  std::chrono::milliseconds lastWaitFloor{0};
 };
+
+inline constexpr int kSlowestAnswerMultiple = 3;
 
 // What the pass decided since it was last asked.
 struct LinkVerdicts {
@@ -99,6 +104,7 @@ class ArpPass {
   bool SendTo(std::size_t target, Clock::time_point now);
   void GiveUpExpired(Clock::time_point now);
   [[nodiscard]] Clock::time_point NextEvent(Clock::time_point now) const;
+  [[nodiscard]] Clock::time_point GivenUpAt(const Target& target) const;
   void Hear(const LinkFrame& frame);
 
   const std::vector<Address>& addresses_;
@@ -109,7 +115,8 @@ class ArpPass {
   Now now_;
   Clock::duration interval_;
   std::vector<Target> targets_;
-  std::vector<bool> covered_;  // by position
+  std::vector<Clock::duration> slowestAnswer_;  // by interface
+  std::vector<bool> covered_;                   // by position
   std::unordered_map<Address, std::size_t> byAddress_;
   std::size_t nextFirst_ = 0;        // the next target not asked yet
   std::deque<std::size_t> retries_;  // asked, with tries left, oldest first

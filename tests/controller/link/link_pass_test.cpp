@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <sstream>
 
 #include "controller/base/report_label.h"
@@ -81,6 +82,7 @@ class FakeLink : public LinkSocket {
     EXPECT_TRUE(request && request->operation == ArpOperation::kRequest);
     EXPECT_EQ(interfaceIndex, kLan.index);
     sent.push_back(now);
+    lastRequest[request->targetAddress] = now;
     const int tries = ++requests[request->targetAddress];
     const auto host = hosts_.find(request->targetAddress);
     if (host != hosts_.end() && tries >= host->second.fromTry) {
@@ -109,6 +111,7 @@ class FakeLink : public LinkSocket {
   Clock::time_point now{};
   std::vector<Clock::time_point> sent;
   std::map<Address, int> requests;
+  std::map<Address, Clock::time_point> lastRequest;
 
  private:
   std::map<Address, Responder> hosts_;
@@ -122,6 +125,9 @@ struct PassCase {
   bool answered;
   int requests;  // to the host
   bool conflict;
+  // How long a silent address waits after its last request: the floor, or
+  // three times the host's answer.
+  milliseconds silentWait{500};
 };
 
 class Pass : public ::testing::TestWithParam<PassCase> {};
@@ -139,22 +145,35 @@ TEST_P(Pass, DecidesEachAddressFromItsRepliesAlone) {
                {.rate = 1000,
                 .tries = c.tries,
                 .retryAfter = milliseconds{500},
-                .lastWait = milliseconds{1000}},
+                .lastWait = milliseconds{1000},
+                .lastWaitFloor = milliseconds{500}},
                diagnostics, [&link] { return link.now; });
+  const Address silent = Parse("10.213.0.20");
+  const auto positionOf = [&addresses](Address address) {
+    return static_cast<std::size_t>(std::find(addresses.begin(), addresses.end(), address) -
+                                    addresses.begin());
+  };
   std::vector<std::size_t> answered;
   std::vector<std::size_t> unanswered;
+  std::optional<Clock::time_point> silentGivenUp;
   while (pass.Busy()) {
-    const auto verdicts = pass.Poll(milliseconds{10});
+    const auto verdicts = pass.Poll(milliseconds{1});
     answered.insert(answered.end(), verdicts.answered.begin(), verdicts.answered.end());
     unanswered.insert(unanswered.end(), verdicts.unanswered.begin(), verdicts.unanswered.end());
+    if (!silentGivenUp && std::count(unanswered.begin(), unanswered.end(), positionOf(silent))) {
+      silentGivenUp = link.now;
+    }
   }
-  const auto position = static_cast<std::size_t>(
-      std::find(addresses.begin(), addresses.end(), host) - addresses.begin());
+  ASSERT_TRUE(silentGivenUp);
+  const auto waited = *silentGivenUp - link.lastRequest[silent];
+  EXPECT_GE(waited, c.silentWait) << c.what;
+  EXPECT_LE(waited, c.silentWait + milliseconds{2}) << c.what;
+  const auto position = positionOf(host);
   EXPECT_EQ(answered, c.answered ? std::vector<std::size_t>{position} : std::vector<std::size_t>{})
       << c.what;
   EXPECT_EQ(answered.size() + unanswered.size(), addresses.size() - 1) << "all but our own";
   EXPECT_EQ(link.requests[host], c.requests) << c.what;
-  EXPECT_EQ(link.requests[Parse("10.213.0.20")], c.tries) << "a silent address";
+  EXPECT_EQ(link.requests[silent], c.tries) << "a silent address";
   EXPECT_EQ(link.requests.count(kLan.address), 0U) << "we never ask for ourselves";
   if (c.answered) {
     ASSERT_NE(pass.AnswerOf(host), nullptr);
@@ -176,8 +195,21 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         PassCase{"answers at once", {}, 2, true, 1, false},
         PassCase{"answers the retry only", {.fromTry = 2}, 2, true, 2, false},
-        PassCase{"answers 300 ms late", {.delay = milliseconds{300}}, 2, true, 1, false},
-        PassCase{"answers after the retry is out", {.delay = milliseconds{700}}, 2, true, 2, false},
+        PassCase{"answers 300 ms late",
+                 {.delay = milliseconds{300}},
+                 2,
+                 true,
+                 1,
+                 false,
+                 milliseconds{900}},
+        // Timed from the retry, the answer to the first request reads 200 ms late.
+        PassCase{"answers after the retry is out",
+                 {.delay = milliseconds{700}},
+                 2,
+                 true,
+                 2,
+                 false,
+                 milliseconds{600}},
         PassCase{"answers after the last wait", {.delay = milliseconds{1600}}, 1, false, 1, false},
         PassCase{"never answers, three tries", {.fromTry = 4}, 3, false, 3, false},
         PassCase{"two MACs answer",
