@@ -84,7 +84,7 @@ TEST(Inventory, FileIsNamedAndBounded) {
   const auto folder = std::filesystem::temp_directory_path() / "hostsweep-inventory-test";
   std::filesystem::create_directories(folder);
   const std::string big = (folder / "big.csv").string();
-  std::ofstream(big) << kHeader << std::string(2 * 1024 * 1024, '\n');
+  std::ofstream(big) << kHeader << std::string(std::size_t{2} * 1024 * 1024, '\n');
   const std::string bad = (folder / "bad.csv").string();
   std::ofstream(bad) << kHeader << "zz,,,,,\n";
   const std::vector<std::pair<std::string, std::string>> refusals{
@@ -97,7 +97,7 @@ TEST(Inventory, FileIsNamedAndBounded) {
       ReadInventory(path);
       ADD_FAILURE() << "read " << path;
     } catch (const UsageError& refused) {
-      EXPECT_EQ(std::string(refused.what()), "--known " + path + message);
+      EXPECT_EQ(std::string(refused.what()), std::string("--known ").append(path).append(message));
     }
   }
   std::filesystem::remove_all(folder);
