@@ -1,6 +1,7 @@
 #include "controller/history/missing_devices.h"
 
 #include <algorithm>
+#include <set>
 
 namespace hostsweep::controller {
 namespace {
@@ -45,15 +46,13 @@ std::vector<MissingDevice> MissingDevices(const Inventory& inventory,
                                           const std::vector<SeenHost>& found,
                                           const SweepScope& swept,
                                           const std::vector<SeenHost>& earlier) {
-  std::vector<const KnownDevice*> present;
-  present.reserve(found.size());
+  std::set<const KnownDevice*> present;
   for (const SeenHost& host : found) {
-    present.push_back(inventory.Find(KeysOf(host)));
+    present.insert(inventory.Find(KeysOf(host)));
   }
   std::vector<MissingDevice> missing;
   for (const KnownDevice& device : inventory.Devices()) {
-    if (device.facts.expect != Expect::kAlways ||
-        std::find(present.begin(), present.end(), &device) != present.end()) {
+    if (device.facts.expect != Expect::kAlways || present.contains(&device)) {
       continue;
     }
     if (const auto place = PlaceOf(device, earlier); place && swept.Covers(*place)) {

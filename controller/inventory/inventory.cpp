@@ -133,17 +133,26 @@ HostKeys KeysOf(const HostView& view) {
   return keys;
 }
 
-const KnownDevice* Inventory::Find(const HostKeys& host) const {
-  const auto byMac = std::find_if(devices_.begin(), devices_.end(),
-                                  [&](const KnownDevice& d) { return d.mac && d.mac == host.mac; });
-  if (byMac != devices_.end()) {
-    return &*byMac;
+Inventory::Inventory(std::vector<KnownDevice> devices) : devices_(std::move(devices)) {
+  for (std::size_t i = 0; i < devices_.size(); ++i) {
+    if (devices_[i].mac) {
+      byMac_.emplace(*devices_[i].mac, i);
+    } else {
+      byAddress_.emplace(devices_[i].address, i);
+    }
   }
-  const auto byAddress = std::find_if(devices_.begin(), devices_.end(), [&](const KnownDevice& d) {
-    return !d.mac && std::find(host.addresses.begin(), host.addresses.end(), d.address) !=
-                         host.addresses.end();
-  });
-  return byAddress != devices_.end() ? &*byAddress : nullptr;
+}
+
+const KnownDevice* Inventory::Find(const HostKeys& host) const {
+  if (const auto byMac = host.mac ? byMac_.find(*host.mac) : byMac_.end(); byMac != byMac_.end()) {
+    return &devices_[byMac->second];
+  }
+  for (const std::string& address : host.addresses) {
+    if (const auto byAddress = byAddress_.find(address); byAddress != byAddress_.end()) {
+      return &devices_[byAddress->second];
+    }
+  }
+  return nullptr;
 }
 
 KnownFacts Inventory::FactsOf(const HostView& view) const {

@@ -7,9 +7,11 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "controller/base/results.h"
@@ -33,7 +35,7 @@ HostKeys KeysOf(const HostView& view);
 
 class Inventory {
  public:
-  explicit Inventory(std::vector<KnownDevice> devices) : devices_(std::move(devices)) {}
+  explicit Inventory(std::vector<KnownDevice> devices);
 
   // The device the host is: the row with its MAC, else the row without a MAC
   // at one of its addresses; null for a device the inventory does not know.
@@ -44,6 +46,10 @@ class Inventory {
 
  private:
   std::vector<KnownDevice> devices_;
+  // Every row is looked up for each address swept: a /16 against thousands
+  // of devices would otherwise compare billions of times.
+  std::map<MacAddress, std::size_t> byMac_;
+  std::unordered_map<std::string, std::size_t> byAddress_;  // the rows without a MAC
 };
 
 // The file's text as an inventory; a fault throws UsageError saying
