@@ -154,6 +154,9 @@ std::optional<std::string> ChangeOptionClash(const Options& options, bool csv) {
   if (!options.stateFile.empty() && !options.watchInterval) {
     return "--state needs --watch";
   }
+  if (options.unknownOnly && options.knownFile.empty()) {
+    return "--unknown-only needs --known";
+  }
   if (options.watchInterval && (csv || !options.compareFile.empty() || !options.xmlFile.empty() ||
                                 !options.htmlFile.empty())) {
     return "--watch prints changes as lines (or JSON lines with --json): it takes no --csv, "
@@ -282,6 +285,13 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
   app.add_option("--state", options.stateFile,
                  "Keep what --watch knows (hosts, first and last seen) in FILE across restarts")
       ->type_name("FILE");
+  app.add_option("--known", options.knownFile,
+                 "The devices you know, a CSV file with the header "
+                 "mac,address,alias,owner,expect,note: each row shows its alias and owner; "
+                 "expect always: its absence is a change (missing), ignore: never a change")
+      ->type_name("FILE");
+  app.add_flag("--unknown-only", options.unknownOnly,
+               "With --known, only the rows of devices it does not list");
   std::vector<const char*> arguments(argv, argv + argc);
   for (auto& argument : arguments) {
     for (const auto& [alias, name] : kAliases) {

@@ -54,6 +54,8 @@ struct Options {
   bool changesOnly = false;
   std::optional<std::chrono::seconds> watchInterval;
   std::string stateFile;  // what --watch knows, kept across restarts
+  std::string knownFile;  // the user's inventory of the devices they know
+  bool unknownOnly = false;
 };
 
 // "30s", "5m", "1h": at least a second, at most a day; nothing otherwise.

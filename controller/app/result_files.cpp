@@ -61,7 +61,9 @@ std::unique_ptr<ResultWriter> StandardOutputWriter(const Options& options, std::
     return MakeHtmlWriter(out, run);
   }
   return MakeWriter(options.format, out, tableWidth,
-                    {.ipv6 = options.ipv6, .change = !options.compareFile.empty()});
+                    {.ipv6 = options.ipv6,
+                     .change = !options.compareFile.empty(),
+                     .known = !options.knownFile.empty()});
 }
 
 const ResultFile* FailedFile(const std::vector<std::unique_ptr<ResultFile>>& files) {

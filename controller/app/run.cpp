@@ -13,6 +13,7 @@
 #include "controller/base/errors.h"
 #include "controller/base/time_text.h"
 #include "controller/history/watch.h"
+#include "controller/inventory/inventory.h"
 #include "controller/sweep/progress.h"
 #include "controller/sweep/sweep.h"
 #include "controller/system/console.h"
@@ -33,7 +34,8 @@ struct RunSetup {
   OutputChannel& output;
   OutputChannel& errors;
   const SweepMeans& means;
-  const VendorOf& vendorOf;  // the makers' registries, read once for every sweep
+  const VendorOf& vendorOf;    // the makers' registries, read once for every sweep
+  const Inventory* inventory;  // --known
 };
 
 std::string WorkerPathOf(const Options& options) {
@@ -191,14 +193,21 @@ int RunWatch(const RunSetup& setup) {
   const Options& options = setup.options;
   std::vector<KnownHost> known = ReadWatchState(options);
   std::ostream lines(&setup.output);
+  bool firstSweep = true;
   for (;;) {
     SweepRows rows(options.ipv6);
-    const int status = RunSweep(setup, {.earlier = nullptr, .watch = &rows});
+    const int status =
+        RunSweep(setup, {.earlier = nullptr, .watch = &rows, .inventory = setup.inventory});
     if (status != kExitFound && status != kExitNoneFound) {
       return status;
     }
     const auto now = EpochSeconds(std::chrono::system_clock::now());
-    const auto events = WatchRound(known, rows.Found(), rows.Swept(), now);
+    auto events = WatchRound(known, rows.Found(), rows.Swept(), now);
+    if (setup.inventory != nullptr) {
+      events = InventoryEvents(std::move(events), *setup.inventory, rows, known, firstSweep,
+                               options.unknownOnly, now);
+    }
+    firstSweep = false;
     for (const auto& event : events) {
       lines << WatchLine(event, setup.vendorOf, options.format == Format::kJson) << '\n'
             << std::flush;
@@ -245,6 +254,10 @@ int Run(const Options& options, const Invocation& invocation, OutputChannel& out
   if (!options.compareFile.empty()) {
     earlier.emplace(ReadEarlierSweep(options.compareFile));
   }
+  std::optional<Inventory> inventory;
+  if (!options.knownFile.empty()) {
+    inventory.emplace(ReadInventory(options.knownFile));
+  }
   const SweepRun run{.commandLine = invocation.commandLine,
                      .start = std::chrono::system_clock::now(),
                      .addressCount = addresses.size()};
@@ -257,11 +270,13 @@ int Run(const Options& options, const Invocation& invocation, OutputChannel& out
   LazyVendorRegistry vendors(registries != nullptr ? registries : VendorRegistryFolder(),
                              std::cerr);
   const VendorOf vendorOf = [&vendors](const MacAddress& mac) { return vendors.VendorOf(mac); };
-  const RunSetup setup{options, addresses, run, output, errors, sweepMeans, vendorOf};
+  const Inventory* known = inventory ? &*inventory : nullptr;
+  const RunSetup setup{options, addresses, run, output, errors, sweepMeans, vendorOf, known};
   if (options.watchInterval) {
     return RunWatch(setup);
   }
-  return RunSweep(setup, {.earlier = earlier ? &*earlier : nullptr, .watch = nullptr});
+  return RunSweep(setup,
+                  {.earlier = earlier ? &*earlier : nullptr, .watch = nullptr, .inventory = known});
 }
 
 }  // namespace hostsweep::controller

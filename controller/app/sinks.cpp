@@ -37,17 +37,25 @@ void Sinks::Connect(std::ostream& results, RowTaker taker, const VendorOf& vendo
     writers.push_back(Shown(*file->writer, false));
   }
   if (taker.earlier != nullptr) {
-    writers = {
-        &changes_.emplace(*taker.earlier, writers, options_.changesOnly, options_.ipv6, vendorOf)};
+    writers = {&changes_.emplace(*taker.earlier, writers, options_.changesOnly, options_.ipv6,
+                                 vendorOf, taker.inventory)};
+  }
+  // First of all: a comparison weighs a change by what the inventory says.
+  if (taker.inventory != nullptr) {
+    writers = {&knownFacts_.emplace(*taker.inventory, writers)};
   }
   stream_.emplace(writers, vendorOf);
 }
 
 ResultWriter* Sinks::Shown(ResultWriter& writer, bool foundOnly) {
-  if (!foundOnly && !options_.foundOnly) {
-    return &writer;
+  ResultWriter* shown = &writer;
+  if (foundOnly || options_.foundOnly) {
+    shown = &foundOnly_.emplace_back(*shown);
   }
-  return &foundOnly_.emplace_back(writer);
+  if (options_.unknownOnly) {
+    shown = &unknownOnly_.emplace_back(*shown);
+  }
+  return shown;
 }
 
 const ResultFile* Sinks::Close() {

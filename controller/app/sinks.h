@@ -14,6 +14,7 @@
 #include "controller/app/result_files.h"
 #include "controller/history/change_writer.h"
 #include "controller/history/earlier_results.h"
+#include "controller/inventory/known_writers.h"
 #include "controller/output/result_stream.h"
 #include "controller/output/sweep_run.h"
 
@@ -23,6 +24,7 @@ namespace hostsweep::controller {
 struct RowTaker {
   const EarlierSweep* earlier = nullptr;  // --compare
   ResultWriter* watch = nullptr;          // --watch: in standard output's place
+  const Inventory* inventory = nullptr;   // --known
 };
 
 class Sinks {
@@ -42,7 +44,7 @@ class Sinks {
 
  private:
   // `writer`, or before it the rows found alone when `foundOnly` or --alive
-  // says so.
+  // says so, and the unknown devices' alone with --unknown-only.
   ResultWriter* Shown(ResultWriter& writer, bool foundOnly);
 
   const Options& options_;
@@ -50,7 +52,9 @@ class Sinks {
   std::vector<std::unique_ptr<ResultFile>> files_;
   std::unique_ptr<ResultWriter> standardOutput_;
   std::deque<FoundOnlyWriter> foundOnly_;
+  std::deque<UnknownOnlyWriter> unknownOnly_;
   std::optional<ChangeWriter> changes_;
+  std::optional<KnownFactsWriter> knownFacts_;
   std::optional<ResultStream> stream_;
 };
 

@@ -176,15 +176,17 @@ struct HostResult {
 };
 
 // What a comparison with an earlier sweep says of a host (--compare).
-enum class Change { kNone, kNew, kGone, kMoved, kRenamed, kMacChanged };
+// kMissing: a device the inventory (--known) expects always, not found where
+// the sweep looked for it.
+enum class Change { kNone, kNew, kGone, kMoved, kRenamed, kMacChanged, kMissing };
 
 // Empty for kNone.
-inline constexpr std::array<EnumText<Change>, 5> kChangeTexts{
-    {{Change::kNew, "new"},
-     {Change::kGone, "gone"},
-     {Change::kMoved, "moved"},
-     {Change::kRenamed, "renamed"},
-     {Change::kMacChanged, "mac-changed"}}};
+inline constexpr std::array<EnumText<Change>, 6> kChangeTexts{{{Change::kNew, "new"},
+                                                               {Change::kGone, "gone"},
+                                                               {Change::kMoved, "moved"},
+                                                               {Change::kRenamed, "renamed"},
+                                                               {Change::kMacChanged, "mac-changed"},
+                                                               {Change::kMissing, "missing"}}};
 constexpr std::string_view ChangeText(Change change) { return TextOf(kChangeTexts, change); }
 
 struct RowChange {
@@ -192,6 +194,21 @@ struct RowChange {
   // Moved: the earlier address; renamed: the earlier name; mac-changed: the
   // earlier MAC address.
   std::string previous{};
+};
+
+// What the user's inventory of devices (--known) says of the device on a row.
+enum class Expect {
+  kAny,     // found or not, as any host
+  kAlways,  // its absence is a change
+  kIgnore,  // never a change
+};
+
+struct KnownFacts {
+  bool known = false;  // a row of the inventory is this device
+  std::string alias{};
+  std::string owner{};
+  Expect expect = Expect::kAny;
+  bool operator==(const KnownFacts&) const = default;
 };
 
 // One address as every format shows it, worked out once from its facts.
@@ -221,6 +238,7 @@ struct HostView {
   std::optional<std::size_t> macSharedBy{};
   DeviceFacts device{};               // empty where nothing said what the device is
   std::optional<RowChange> change{};  // only when compared with an earlier sweep
+  std::optional<KnownFacts> known{};  // only with an inventory (--known)
 };
 
 // The row's address as every format prints it.

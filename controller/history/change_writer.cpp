@@ -1,5 +1,6 @@
 #include "controller/history/change_writer.h"
 
+#include <algorithm>
 #include <unordered_map>
 #include <utility>
 
@@ -8,12 +9,14 @@
 namespace hostsweep::controller {
 
 ChangeWriter::ChangeWriter(EarlierSweep earlier, std::vector<ResultWriter*> writers,
-                           bool changesOnly, bool ipv6, VendorOf vendorOf)
+                           bool changesOnly, bool ipv6, VendorOf vendorOf,
+                           const Inventory* inventory)
     : earlier_(std::move(earlier)),
       writers_(std::move(writers)),
       changesOnly_(changesOnly),
       ipv6_(ipv6),
-      vendorOf_(std::move(vendorOf)) {}
+      vendorOf_(std::move(vendorOf)),
+      inventory_(inventory) {}
 
 void ChangeWriter::Finish(SweepEnd end) {
   SweepRows seen(ipv6_);
@@ -27,33 +30,41 @@ void ChangeWriter::Finish(SweepEnd end) {
   std::unordered_map<Address, std::size_t> emptyRows;
   for (std::size_t r = 0; r < rows_.size(); ++r) {
     HostView& view = rows_[r].view;
-    view.change = IsFound(view.state) ? RowChangeOf(*match++, earlier_.found) : RowChange{};
-    if (!IsFound(view.state) && !view.ipv6Only) {
+    const bool found = IsFound(view.state);
+    view.change = found ? RowChangeOf(*match++, earlier_.found) : RowChange{};
+    if (found && Ignored(inventory_, SeenHostOf(view))) {
+      view.change = RowChange{};
+    }
+    if (!found && !view.ipv6Only) {
       emptyRows.emplace(view.address, r);
     }
   }
-  std::vector<HostView> goneAfter;
+  std::vector<HostView> after;
   // Gone only where this sweep looked: an address it did not cover says nothing.
   const SweepScope swept = seen.Swept();
+  std::vector<const KnownDevice*> missing;
+  if (inventory_ != nullptr) {
+    for (const MissingDevice& device :
+         MissingDevices(*inventory_, seen.Found(), swept, earlier_.found)) {
+      missing.push_back(device.device);
+      Place(MissingView(device), emptyRows, after);
+    }
+  }
   for (const std::size_t index : comparison.unmatched) {
     const SeenHost& host = earlier_.found[index];
-    if (!swept.Covers(host)) {
+    // A device the inventory ignores is never gone; one it misses is told once.
+    const KnownDevice* device = DeviceOf(inventory_, host);
+    if (!swept.Covers(host) || Ignored(inventory_, host) ||
+        std::find(missing.begin(), missing.end(), device) != missing.end()) {
       continue;
     }
-    HostView gone = GoneView(host);
-    const auto empty = host.ipv6.empty() ? emptyRows.find(host.address) : emptyRows.end();
-    if (empty != emptyRows.end()) {
-      rows_[empty->second] = {std::move(gone), true};
-      emptyRows.erase(empty);
-    } else {
-      goneAfter.push_back(std::move(gone));
-    }
+    Place(GoneView(host), emptyRows, after);
   }
   for (const auto& row : rows_) {
     HandOn(row.view, row.shown);
   }
-  for (const auto& gone : goneAfter) {
-    HandOn(gone, true);
+  for (const auto& view : after) {
+    HandOn(view, true);
   }
   for (ResultWriter* writer : writers_) {
     writer->Finish(end);
@@ -70,7 +81,28 @@ HostView ChangeWriter::GoneView(const SeenHost& host) const {
   gone.macSource = host.macSource;
   gone.vendor = host.mac ? vendorOf_(*host.mac) : std::string{};
   gone.change = RowChange{.change = Change::kGone, .previous = {}};
+  if (inventory_ != nullptr) {
+    gone.known = inventory_->FactsOf(gone);
+  }
   return gone;
+}
+
+HostView ChangeWriter::MissingView(const MissingDevice& missing) const {
+  HostView view = GoneView(missing.place);
+  view.change->change = Change::kMissing;
+  view.known = missing.device->facts;
+  return view;
+}
+
+void ChangeWriter::Place(HostView view, std::unordered_map<Address, std::size_t>& emptyRows,
+                         std::vector<HostView>& after) {
+  const auto empty = view.ipv6Only ? emptyRows.end() : emptyRows.find(view.address);
+  if (empty != emptyRows.end()) {
+    rows_[empty->second] = {std::move(view), true};
+    emptyRows.erase(empty);
+  } else {
+    after.push_back(std::move(view));
+  }
 }
 
 void ChangeWriter::HandOn(const HostView& view, bool shown) {

@@ -50,6 +50,11 @@ struct OpenHost {
   std::string reason;
   std::string firstIpv6;
   bool status = false;
+  // The inventory's alias (--known) is written as a last host name: a host
+  // with no other has no name of its own.
+  std::size_t hostnames = 0;
+  std::string script;  // the id of the host script being read
+  bool alias = false;
 };
 
 void TakeElement(xmlTextReaderPtr reader, const std::string& element, OpenHost& open) {
@@ -70,14 +75,21 @@ void TakeElement(xmlTextReaderPtr reader, const std::string& element, OpenHost& 
     } else if (type == "ipv6" && open.firstIpv6.empty()) {
       open.firstIpv6 = Attribute(reader, "addr");
     }
-  } else if (element == "hostname" && open.host.name.empty()) {
+  } else if (element == "hostname" && ++open.hostnames == 1) {
     open.host.name = Attribute(reader, "name");
+  } else if (element == "script") {
+    open.script = Attribute(reader, "id");
+  } else if (element == "elem" && open.script == "hostsweep-known") {
+    open.alias = open.alias || Attribute(reader, "key") == "alias";
   }
 }
 
 SweepXmlHost Closed(OpenHost open) {
   if (!open.status || open.state.empty()) {
     throw EarlierResultsError("a host without a status");
+  }
+  if (open.alias && open.hostnames == 1) {
+    open.host.name.clear();
   }
   // A device heard over IPv6 alone has its first IPv6 address as its own.
   if (open.host.address.empty()) {

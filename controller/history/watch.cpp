@@ -168,3 +168,51 @@ void SweepRows::Skip(const HostView& view) {
 }
 
 }  // namespace hostsweep::controller
+
+namespace hostsweep::controller {
+
+std::vector<WatchEvent> InventoryEvents(std::vector<WatchEvent> events, const Inventory& inventory,
+                                        const SweepRows& rows, const std::vector<KnownHost>& known,
+                                        bool firstSweep, bool unknownOnly, std::int64_t now) {
+  std::vector<WatchEvent> kept;
+  std::vector<const KnownDevice*> told;
+  for (WatchEvent& event : events) {
+    const KnownDevice* device = inventory.Find(KeysOf(event.host));
+    const Expect expect = device != nullptr ? device->facts.expect : Expect::kAny;
+    if (expect == Expect::kIgnore || (unknownOnly && device != nullptr)) {
+      continue;
+    }
+    if (expect == Expect::kAlways && event.change == Change::kGone) {
+      event.change = Change::kMissing;
+      told.push_back(device);
+    }
+    kept.push_back(std::move(event));
+  }
+  if (!firstSweep || unknownOnly) {
+    return kept;
+  }
+  std::vector<SeenHost> earlier;
+  earlier.reserve(known.size());
+  for (const KnownHost& record : known) {
+    earlier.push_back(record.host);
+  }
+  for (const MissingDevice& missing :
+       MissingDevices(inventory, rows.Found(), rows.Swept(), earlier)) {
+    if (std::find(told.begin(), told.end(), missing.device) != told.end()) {
+      continue;
+    }
+    // Seen before this watch began: when, as for a host gone.
+    const auto record = std::find_if(known.begin(), known.end(), [&](const KnownHost& k) {
+      return inventory.Find(KeysOf(k.host)) == missing.device;
+    });
+    const bool seen = record != known.end();
+    kept.push_back({.when = now,
+                    .change = Change::kMissing,
+                    .host = missing.place,
+                    .firstSeen = seen ? record->firstSeen : now,
+                    .lastSeen = seen ? record->lastSeen : now});
+  }
+  return kept;
+}
+
+}  // namespace hostsweep::controller

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "controller/history/earlier_results.h"
+#include "controller/history/missing_devices.h"
 #include "controller/output/result_stream.h"
 
 namespace hostsweep::controller {
@@ -58,5 +59,13 @@ class SweepRows : public ResultWriter {
   std::vector<SeenHost> found_;
   std::vector<Address> swept_;
 };
+
+// The round's events as the inventory (--known) has them: none for a device
+// it ignores (with `unknownOnly`, none for any device it knows); a device it
+// expects always is missing rather than gone, and at the watch's first sweep
+// also where it has not been found at all, so that each absence is told once.
+std::vector<WatchEvent> InventoryEvents(std::vector<WatchEvent> events, const Inventory& inventory,
+                                        const SweepRows& rows, const std::vector<KnownHost>& known,
+                                        bool firstSweep, bool unknownOnly, std::int64_t now);
 
 }  // namespace hostsweep::controller

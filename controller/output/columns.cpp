@@ -40,7 +40,8 @@ Columns ColumnsOf(const HostView& view) {
           MacText(view).value_or(""),
           view.vendor,
           Joined(view.ipv6),
-          view.change ? ChangeColumn(*view.change) : std::string{}};
+          view.change ? ChangeColumn(*view.change) : std::string{},
+          view.known ? view.known->alias : std::string{}};
 }
 
 }  // namespace hostsweep::controller

@@ -9,13 +9,14 @@
 
 namespace hostsweep::controller {
 
-constexpr std::size_t kColumnCount = 9;
+constexpr std::size_t kColumnCount = 10;
 constexpr std::size_t kIpv6Column = 7;
 constexpr std::size_t kChangeColumn = 8;
+constexpr std::size_t kAliasColumn = 9;
 using Columns = std::array<std::string, kColumnCount>;
 
-// Every column of the row; the last two, the IPv6 addresses and the change,
-// only where the sweep asked for them.
+// Every column of the row; the last three, the IPv6 addresses, the change and
+// the inventory's alias, only where the sweep asked for them.
 Columns ColumnsOf(const HostView& view);
 
 }  // namespace hostsweep::controller

@@ -46,7 +46,8 @@ std::string CsvField(std::string_view text) {
 
 std::string CsvHeader(ExtraColumns extra) {
   return "address,state,rtt_ms,ttl,name,mac,vendor" + std::string(extra.ipv6 ? ",ipv6" : "") +
-         std::string(extra.change ? ",change,previous" : "") + std::string(kCsvLineEnd);
+         std::string(extra.change ? ",change,previous" : "") +
+         std::string(extra.known ? ",alias,owner,known" : "") + std::string(kCsvLineEnd);
 }
 
 std::string CsvRow(const HostView& view, bool ipv6) {
@@ -58,6 +59,11 @@ std::string CsvRow(const HostView& view, bool ipv6) {
   if (view.change) {
     fields.emplace_back(ChangeText(view.change->change));
     fields.push_back(view.change->previous);
+  }
+  if (view.known) {
+    fields.push_back(view.known->alias);
+    fields.push_back(view.known->owner);
+    fields.emplace_back(view.known->known ? "true" : "false");
   }
   std::string row;
   for (std::size_t i = 0; i < fields.size(); ++i) {

@@ -73,6 +73,11 @@ std::string GridCell(const HostView& result) {
          address.substr(address.rfind('.') + 1) + "</span>";
 }
 
+// The inventory's alias (--known) after the name, when there is an inventory.
+std::string AliasCell(const HostView& result) {
+  return result.known ? Cell("td", MarkupText(result.known->alias)) : std::string{};
+}
+
 std::string TableRow(const HostView& result) {
   std::string rtt;
   std::string rttKey;
@@ -87,7 +92,7 @@ std::string TableRow(const HostView& result) {
               " data-key=\"" + std::to_string(result.address) + "\"") +
          Cell("td", std::string(StateText(result.state)),
               " class=\"" + StateClass(result.state) + "\"") +
-         Cell("td", MarkupText(result.name)) +
+         Cell("td", MarkupText(result.name)) + AliasCell(result) +
          Cell("td", std::string(NameSourceText(result.nameSource))) +
          Cell("td", MarkupText(result.mac ? FormatMac(*result.mac) : "")) +
          Cell("td", MarkupText(result.vendor)) + Cell("td", rtt, " class=\"number\"" + rttKey) +
@@ -105,6 +110,7 @@ class HtmlWriter : public ResultWriter {
       grid_ += GridCell(result);
     }
     rows_ += TableRow(result);
+    aliasColumn_ = aliasColumn_ || result.known.has_value();
     Count(result);
   }
   void Skip(const HostView& result) override {
@@ -138,7 +144,8 @@ class HtmlWriter : public ResultWriter {
     out_ << "</p>\n<div class=\"grid\" style=\"grid-template-columns: repeat(" << GridColumns(done_)
          << ", auto)\">" << grid_ << "</div>\n"
          << "<table id=\"hosts\">\n<thead><tr><th>Address</th><th>State</th><th>Name</th>"
-            "<th>Name from</th><th>MAC</th><th>Maker</th><th>RTT (ms)</th><th>TTL</th></tr>"
+         << (aliasColumn_ ? "<th>Alias</th>" : "")
+         << "<th>Name from</th><th>MAC</th><th>Maker</th><th>RTT (ms)</th><th>TTL</th></tr>"
             "</thead>\n<tbody>\n"
          << rows_ << "</tbody>\n</table>\n<script>" << kSortScript
          << "</script>\n</body>\n</html>\n"
@@ -158,6 +165,7 @@ class HtmlWriter : public ResultWriter {
   std::string rows_;
   std::size_t done_ = 0;
   std::size_t found_ = 0;
+  bool aliasColumn_ = false;  // the rows carry the inventory's facts
   std::set<State> seen_;
 };
 

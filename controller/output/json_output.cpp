@@ -47,6 +47,11 @@ std::string JsonLine(const HostView& view, bool ipv6) {
     line[kChange] = OrNull(ChangeText(view.change->change));
     line[kPrevious] = OrNull(view.change->previous);
   }
+  if (view.known) {
+    line[kAlias] = OrNull(view.known->alias);
+    line[kOwner] = OrNull(view.known->owner);
+    line[kKnown] = view.known->known;
+  }
   return JsonText(line);
 }
 

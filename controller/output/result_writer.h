@@ -13,10 +13,12 @@ namespace hostsweep::controller {
 enum class Format { kTable, kCsv, kJson };
 
 // The columns a sweep adds when asked: each device's IPv6 addresses
-// (--ipv6) and the change since an earlier sweep (--compare).
+// (--ipv6), the change since an earlier sweep (--compare), and what the
+// user's inventory says of the device (--known).
 struct ExtraColumns {
   bool ipv6 = false;
   bool change = false;
+  bool known = false;
 };
 
 // How a sweep ended, for the formats that record it.

@@ -30,8 +30,10 @@ constexpr std::size_t kRoundTripColumn = 2;
 constexpr std::size_t kNameColumn = 4;
 constexpr std::size_t kVendorColumn = 6;
 constexpr std::size_t kColumnGap = 2;
-// Narrower than this, a cut name or maker says too little to be worth it.
+// Narrower than this, a cut name or maker says too little to be worth it,
+// unless the terminal leaves no more: never narrower than the shortest.
 constexpr std::size_t kNarrowestCut = 8;
+constexpr std::size_t kShortestCut = 4;
 constexpr std::string_view kEllipsis = "\xE2\x80\xA6";  // U+2026
 // Piped, a name is cut to this many characters, ending in kPipedCut, so that
 // one long name does not push every row's MAC and maker off a pager's screen;
@@ -63,28 +65,35 @@ std::string CutToWidth(const std::string& text, std::size_t width,
   return text.substr(0, end) + std::string(cut);
 }
 
-// Cuts the name and maker columns so that the rows fit `terminalWidth`. The
-// name matters more: the maker gives way first, down to a third of the room
-// the two share, and the name only then.
-// Columns left out have no width.
+// Cuts the name, maker and alias columns so that the rows fit
+// `terminalWidth`. The name matters more: the maker gives way first, down to
+// a third of the room they share, then the alias, down to a quarter, and the
+// name only then. Columns left out have no width.
 void FitColumns(std::vector<Columns>& rows, std::array<std::size_t, kColumnCount>& widths,
                 std::size_t shownCount, std::size_t terminalWidth) {
   std::size_t fixed = kColumnGap * (shownCount - 1);
   for (std::size_t i = 0; i < kColumnCount; ++i) {
-    fixed += i == kNameColumn || i == kVendorColumn ? 0 : widths[i];
+    fixed += i == kNameColumn || i == kVendorColumn || i == kAliasColumn ? 0 : widths[i];
   }
-  const std::size_t room = std::max(terminalWidth, fixed + 2 * kNarrowestCut) - fixed;
+  const std::size_t alias = widths[kAliasColumn];
+  const std::size_t cutCount = alias > 0 ? 3 : 2;
+  const std::size_t left = terminalWidth > fixed ? terminalWidth - fixed : 0;
+  const std::size_t narrowest = std::clamp(left / cutCount, kShortestCut, kNarrowestCut);
+  const std::size_t room = std::max(left, cutCount * narrowest);
   const std::size_t name = widths[kNameColumn];
   const std::size_t vendor = widths[kVendorColumn];
-  if (name + vendor <= room) {
+  if (name + vendor + alias <= room) {
     return;
   }
-  const std::size_t vendorKept = std::min(vendor, std::max(kNarrowestCut, room / 3));
-  widths[kNameColumn] = std::min(name, room - vendorKept);
-  widths[kVendorColumn] = room - widths[kNameColumn];
+  const std::size_t vendorKept = std::min(vendor, std::max(narrowest, room / 3));
+  const std::size_t aliasKept = std::min(alias, std::max(narrowest, room / 4));
+  widths[kNameColumn] = std::min(name, room - vendorKept - aliasKept);
+  widths[kAliasColumn] = std::min(alias, room - widths[kNameColumn] - vendorKept);
+  widths[kVendorColumn] = room - widths[kNameColumn] - widths[kAliasColumn];
   for (auto& row : rows) {
-    row[kNameColumn] = CutToWidth(row[kNameColumn], widths[kNameColumn]);
-    row[kVendorColumn] = CutToWidth(row[kVendorColumn], widths[kVendorColumn]);
+    for (const std::size_t cut : {kNameColumn, kVendorColumn, kAliasColumn}) {
+      row[cut] = CutToWidth(row[cut], widths[cut]);
+    }
   }
 }
 
@@ -92,13 +101,16 @@ void FitColumns(std::vector<Columns>& rows, std::array<std::size_t, kColumnCount
 
 std::string Table(const std::vector<HostView>& views, std::optional<std::size_t> terminalWidth,
                   bool compared) {
-  const Columns header{"ADDRESS", "STATE",  "RTT(ms)", "TTL",   "NAME",
-                       "MAC",     "VENDOR", "IPV6",    "CHANGE"};
+  const Columns header{"ADDRESS", "STATE",  "RTT(ms)", "TTL",    "NAME",
+                       "MAC",     "VENDOR", "IPV6",    "CHANGE", "ALIAS"};
   std::array<bool, kColumnCount> shown{};
   shown.fill(true);
   shown[kIpv6Column] = std::any_of(views.begin(), views.end(),
                                    [](const HostView& view) { return !view.ipv6.empty(); });
   shown[kChangeColumn] = compared;
+  shown[kAliasColumn] = std::any_of(views.begin(), views.end(), [](const HostView& view) {
+    return view.known && !view.known->alias.empty();
+  });
   std::vector<Columns> rows{header};
   for (const auto& view : views) {
     auto columns = ColumnsOf(view);
@@ -110,7 +122,9 @@ std::string Table(const std::vector<HostView>& views, std::optional<std::size_t>
       columns[kRoundTripColumn] = "<1";
     }
     if (!terminalWidth) {
-      columns[kNameColumn] = CutToWidth(columns[kNameColumn], kPipedNameWidth, kPipedCut);
+      for (const std::size_t cut : {kNameColumn, kAliasColumn}) {
+        columns[cut] = CutToWidth(columns[cut], kPipedNameWidth, kPipedCut);
+      }
     }
     rows.push_back(std::move(columns));
   }

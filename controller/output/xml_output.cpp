@@ -88,8 +88,27 @@ std::string ChangeScript(const HostView& result) {
          elements + "</script>";
 }
 
+// What the user's inventory (--known) says of a host found or a device it
+// knows, as a host script of our own; a dead address is no device.
+std::string KnownScript(const HostView& result) {
+  if (!result.known || (!result.known->known && !IsFound(result.state))) {
+    return {};
+  }
+  const KnownFacts& known = *result.known;
+  std::string output = known.known ? "known device" : "unknown device";
+  std::string elements = Element("known", known.known ? "true" : "false");
+  for (const auto& [key, value] : {std::pair{"alias", &known.alias}, {"owner", &known.owner}}) {
+    if (!value->empty()) {
+      output += std::string(", ") + key + ": " + *value;
+      elements += Element(key, *value);
+    }
+  }
+  return "<script" + MarkupAttribute("id", "hostsweep-known") + MarkupAttribute("output", output) +
+         ">" + elements + "</script>";
+}
+
 std::string HostScripts(const HostView& result) {
-  const std::string scripts = NetbiosScript(result) + ChangeScript(result);
+  const std::string scripts = NetbiosScript(result) + ChangeScript(result) + KnownScript(result);
   return scripts.empty() ? scripts : "<hostscript>" + scripts + "</hostscript>\n";
 }
 
@@ -134,6 +153,12 @@ std::string HostElement(const HostView& result) {
     host += "<hostname" + MarkupAttribute("name", result.name) +
             MarkupAttribute("type", result.nameSource == NameSource::kDns ? "PTR" : "user") +
             "/>\n";
+  }
+  // The user's own name for the device, after the one it answers to: a
+  // reader that takes the first name takes the device's.
+  if (result.known && !result.known->alias.empty()) {
+    host += "<hostname" + MarkupAttribute("name", result.known->alias) +
+            MarkupAttribute("type", "user") + "/>\n";
   }
   host += "</hostnames>\n" + HostScripts(result);
   if (result.roundTripMs) {

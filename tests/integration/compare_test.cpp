@@ -112,6 +112,42 @@ TEST_F(CompareInLab, ClassifiesEveryChangeAndNothingElse) {
   EXPECT_EQ(again.standardOutput, "");
 }
 
+// The inventory (--known): its aliases in every format; a device expected
+// always that goes down is missing, once; an ignored one that leaves is no
+// change; --unknown-only leaves the new stranger alone.
+TEST_F(CompareInLab, KnownDevicesShowTheirAliasAndAnAbsenceIsMissing) {
+  const auto known = WorkFile("known.csv");
+  std::ofstream(known) << "mac,address,alias,owner,expect,note\n"
+                          "00:1a:2b:00:00:01,,front desk,ann,always,\n"
+                          ",10.213.3.2,nas,,ignore,\n";
+  const auto saved = WorkFile("known-earlier.json");
+  const std::vector<std::string> sweep{"--no-extra-names", "--known", known.string(), kTargets};
+  const auto with = [&](std::vector<std::string> options) {
+    options.insert(options.end(), sweep.begin(), sweep.end());
+    return RunController(options);
+  };
+  {
+    const auto hosts =
+        StandUp({{"10.213.3.1", "00-1A-2B-00-00-01"}, {"10.213.3.2", "00-1A-2B-00-00-02"}});
+    EXPECT_THAT(with({}).standardOutput,
+                ::testing::ContainsRegex("ALIAS\n(.*\n)*10\\.213\\.3\\.1 .* front desk\n"));
+    EXPECT_THAT(with({"--csv"}).standardOutput, HasSubstr(",front desk,ann,true\r\n"));
+    const auto first = with({"--json"});
+    ASSERT_EQ(first.exitStatus, kExitFound) << first.standardError;
+    EXPECT_THAT(first.standardOutput,
+                HasSubstr(R"("alias":"front desk","owner":"ann","known":true})"));
+    std::ofstream(saved) << first.standardOutput;
+  }
+  const auto hosts = StandUp({{"10.213.3.3", "00-1A-2B-00-00-03"}});
+  const auto second = with({"--json", "--compare", saved.string()});
+  EXPECT_EQ(second.exitStatus, kExitChanged) << second.standardError;
+  EXPECT_THAT(Changes(second.standardOutput),
+              ::testing::ElementsAre("10.213.3.1 missing", "10.213.3.3 new"));
+  const auto strangers =
+      with({"--json", "--compare", saved.string(), "--changes-only", "--unknown-only"});
+  EXPECT_THAT(Changes(strangers.standardOutput), ::testing::ElementsAre("10.213.3.3 new"));
+}
+
 // Each change once, as seen; the state file whole after Ctrl-C and read back
 // on the next start, so that a host known before is not new again.
 TEST_F(CompareInLab, WatchTellsAnArrivalOnceAndKeepsItAcrossRestarts) {

@@ -180,6 +180,33 @@ TEST_F(Toolbox, XmlIsValidAndCarriesEachFoundHostsMacAndMaker) {
             kHostileName);
 }
 
+// The inventory's alias as a host name of the user's and its word as a host
+// script, beside a comparison's: still what nmap's DTD allows.
+TEST_F(Toolbox, KnownDevicesAndTheirAbsenceKeepTheXmlValid) {
+  if (const auto missing =
+          Missing({{"/usr/bin/xmllint", "libxml2-utils"}, {kDtd, "nmap-common"}})) {
+    GTEST_SKIP() << *missing;
+  }
+  const auto known = WorkFolder() / "known.csv";
+  std::ofstream(known) << "mac,address,alias,owner,expect,note\n"
+                       << ",10.213.0.10,\"<b id=\"\"hostile\"\">x</b>.local\",ann,,\n"
+                       << ",10.213.0.16,gone for good,,always,\n";
+  const auto before = WorkFolder() / "known-before.json";
+  const auto first = RunController({"-q", "--json", "10.213.0.10-16"});
+  std::ofstream(before) << first.standardOutput;
+  const auto xml = WorkFolder() / "known.xml";
+  const auto run = RunController({"-q", "--known", known.string(), "--compare", before.string(),
+                                  "--xml", xml.string(), "10.213.0.10-16"});
+  EXPECT_EQ(run.exitStatus, 2) << run.standardError;
+  ExpectValid(xml);
+  EXPECT_EQ(XPath(xml, "string(//host[address/@addr='10.213.0.10']//hostname[2]/@name)"),
+            kHostileName);
+  EXPECT_EQ(XPath(xml,
+                  "string(//host[address/@addr='10.213.0.16']//script[@id='hostsweep-change']"
+                  "/@output)"),
+            "missing");
+}
+
 TEST_F(Toolbox, InterruptedSweepLeavesAValidFileThatSaysSo) {
   if (const auto missing =
           Missing({{"/usr/bin/xmllint", "libxml2-utils"}, {kDtd, "nmap-common"}})) {

@@ -93,7 +93,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "hostsweep: --watch prints changes as lines (or JSON lines with --json): it takes "
                 "no --csv, --xml, --html or --compare"},
         Refused{{"--changes-only", "10.0.0.1"}, "hostsweep: --changes-only needs --compare"},
-        Refused{{"--state", "known", "10.0.0.1"}, "hostsweep: --state needs --watch"}));
+        Refused{{"--state", "known", "10.0.0.1"}, "hostsweep: --state needs --watch"},
+        Refused{{"--unknown-only", "10.0.0.1"}, "hostsweep: --unknown-only needs --known"}));
 
 class HelpAndVersion : public ::testing::TestWithParam<const char*> {};
 

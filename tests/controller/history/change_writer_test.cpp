@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "controller/history/watch.h"
+
 namespace hostsweep::controller {
 namespace {
 
@@ -39,7 +41,10 @@ struct GoneCase {
   const char* what;
   std::vector<HostView> rows;  // this sweep's, every one shown
   std::vector<std::string> expected;
+  std::string known{};  // the inventory's rows (--known), if any
 };
+
+constexpr const char* kHeader = "mac,address,alias,owner,expect,note\n";
 
 void PrintTo(const GoneCase& c, std::ostream* os) { *os << c.what; }
 
@@ -51,8 +56,11 @@ TEST_P(GoneHost, IsListedOnce) {
                 {.address = 0x0A000002U, .mac = kPrinter, .macSource = MacSource::kArp}},
       .swept = {0x0A000001U, 0x0A000002U}};
   Recorder recorder;
-  ChangeWriter writer(earlier, {&recorder}, /*changesOnly=*/false, /*ipv6=*/false,
-                      [](const MacAddress&) { return std::string{}; });
+  const Inventory inventory = ParseInventory(kHeader + GetParam().known);
+  ChangeWriter writer(
+      earlier, {&recorder}, /*changesOnly=*/false, /*ipv6=*/false,
+      [](const MacAddress&) { return std::string{}; },
+      GetParam().known.empty() ? nullptr : &inventory);
   for (const HostView& row : GetParam().rows) {
     writer.Write(row);
   }
@@ -67,7 +75,46 @@ INSTANTIATE_TEST_SUITE_P(
                                {"10.0.0.1 alive", "10.0.0.2 dead gone"}},
                       GoneCase{"after the rows when another device holds its address",
                                {Row(1, State::kDead), Row(2, State::kAlive, kLaptop)},
-                               {"10.0.0.1 dead", "10.0.0.2 alive moved", "10.0.0.2 dead gone"}}));
+                               {"10.0.0.1 dead", "10.0.0.2 alive moved", "10.0.0.2 dead gone"}},
+                      GoneCase{"an ignored device neither moves nor goes",
+                               {Row(1, State::kDead), Row(2, State::kAlive, kLaptop)},
+                               {"10.0.0.1 dead", "10.0.0.2 alive"},
+                               "00:1a:2b:3c:4d:01,,,,ignore,\n00:1a:2b:3c:4d:02,,,,ignore,\n"},
+                      GoneCase{"a device expected always is missing, not gone, where looked for",
+                               {Row(1, State::kAlive, kLaptop), Row(2, State::kDead),
+                                Row(3, State::kDead)},
+                               {"10.0.0.1 alive", "10.0.0.2 dead missing", "10.0.0.3 dead missing"},
+                               "00:1a:2b:3c:4d:01,,,,always,\n00:1a:2b:3c:4d:02,,,,always,\n"
+                               ",10.0.0.3,,,always,\n,10.0.0.9,,,always,\n"}));
+
+// --watch: an ignored device says nothing, a device expected always is
+// missing once, and --unknown-only tells of unknown devices alone.
+TEST(WatchWithInventory, TellsMissingOnceAndIgnoresWhatItIsTold) {
+  const Inventory inventory = ParseInventory(std::string(kHeader) +
+                                             "00:1a:2b:3c:4d:02,,,,always,\n"
+                                             ",10.0.0.3,,,always,\n,10.0.0.4,,,ignore,\n");
+  std::vector<KnownHost> known{
+      {.host = {.address = 0x0A000002U, .mac = kPrinter, .macSource = MacSource::kArp},
+       .present = true}};
+  SweepRows rows(false);
+  for (const HostView& row : {Row(1, State::kAlive, kLaptop), Row(2, State::kDead),
+                              Row(3, State::kDead), Row(4, State::kAlive)}) {
+    rows.Skip(row);
+  }
+  const auto events = WatchRound(known, rows.Found(), rows.Swept(), 100);
+  const auto told = [&](bool first, bool unknownOnly) {
+    std::vector<std::string> texts;
+    for (const auto& event :
+         InventoryEvents(events, inventory, rows, known, first, unknownOnly, 100)) {
+      texts.push_back(std::string(ChangeText(event.change)) + " " + AddressText(event.host));
+    }
+    return texts;
+  };
+  const std::vector<std::string> atStart{"new 10.0.0.1", "missing 10.0.0.2", "missing 10.0.0.3"};
+  EXPECT_EQ(told(true, false), atStart);
+  EXPECT_EQ(told(false, false), std::vector<std::string>(atStart.begin(), atStart.end() - 1));
+  EXPECT_EQ(told(true, true), std::vector<std::string>{"new 10.0.0.1"});
+}
 
 }  // namespace
 }  // namespace hostsweep::controller

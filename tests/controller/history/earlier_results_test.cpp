@@ -40,7 +40,8 @@ std::string Written(std::unique_ptr<ResultWriter> writer, const std::ostringstre
 }
 
 // The same sweep written as XML and as JSON lines reads back as the same
-// hosts, but for where a MAC came from, which the XML does not say.
+// hosts, but for where a MAC came from, which the XML does not say; the
+// inventory's alias, a last host name in the XML, is no name of the host.
 TEST(EarlierSweep, ReadsOurXmlAsItsJsonLines) {
   const std::vector<HostView> views{
       {.address = 0x0A000005U,
@@ -48,12 +49,14 @@ TEST(EarlierSweep, ReadsOurXmlAsItsJsonLines) {
        .name = "nas & <co>",
        .nameSource = NameSource::kDns,
        .mac = ParseMac("00-1A-2B-3C-4D-01"),
-       .macSource = MacSource::kNeighbour},
+       .macSource = MacSource::kNeighbour,
+       .known = KnownFacts{.known = true, .alias = "desk"}},
       {.address = 0x0A000006U, .state = State::kDead},
       {.address = 0x0A000007U,
        .state = State::kSilent,
        .mac = ParseMac("02-11-22-33-44-55"),
-       .macSource = MacSource::kArp},
+       .macSource = MacSource::kArp,
+       .known = KnownFacts{.known = true, .alias = "desk"}},
       {.address = 0x0A000008U, .state = State::kNamed, .name = "printer"},
       {.address = 0x0A000009U, .state = State::kUnnamed},
       {.state = State::kAlive,

@@ -255,6 +255,7 @@ TEST_P(TerminalTable, FitsTheWidthAndKeepsColumnsInPlace) {
   longName.roundTripMs = 0;
   auto longMaker = Live("alpha.lab");
   longMaker.vendor = std::string(90, 'v');
+  longMaker.known = KnownFacts{.known = true, .alias = std::string(60, 'a')};
   const std::vector<HostView> results{
       Live("alpha.lab"), longName, longMaker, {.address = 0x0A000002, .state = State::kDead}};
   std::istringstream lines(Table(results, width));
@@ -283,6 +284,35 @@ TEST(PipedTable, CapsTheNameAndKeepsZeroRoundTrips) {
   longName.roundTripMs = 0;
   EXPECT_THAT(Table({longName}),
               ::testing::ContainsRegex("alive +0 +64 +n{37}\\.\\.\\.  00:22:72"));
+}
+
+// The inventory's facts (--known) in every format, its text masked and
+// escaped as names are; a device it does not know says so.
+TEST(KnownFactsInEveryOutput, CarryAliasOwnerAndKnown) {
+  auto host = Live("alpha.lab");
+  host.known = KnownFacts{.known = true, .alias = "desk, \"A\"\x1b", .owner = "=ann"};
+  auto stranger = Live("beta.lab");
+  stranger.known = KnownFacts{};
+  EXPECT_EQ(CsvHeader({.known = true}),
+            "address,state,rtt_ms,ttl,name,mac,vendor,alias,owner,known\r\n");
+  EXPECT_THAT(CsvRow(host), ::testing::EndsWith(",\"desk, \"\"A\"\"?\",'=ann,true\r\n"));
+  EXPECT_THAT(CsvRow(stranger), ::testing::EndsWith("Sons,,,false\r\n"));
+  EXPECT_THAT(JsonLine(host),
+              ::testing::EndsWith(R"("alias":"desk, \"A\"\u001b","owner":"=ann","known":true})"));
+  EXPECT_THAT(JsonLine(stranger),
+              ::testing::EndsWith(R"("alias":null,"owner":null,"known":false})"));
+  EXPECT_THAT(Table({host, stranger}), HasSubstr("VENDOR        ALIAS\n"));
+  EXPECT_THAT(Table({host, stranger}), HasSubstr("Maker & Sons  desk, \"A\"?\n"));
+  EXPECT_THAT(Table({stranger}), Not(HasSubstr("ALIAS")));
+  EXPECT_THAT(Xml({host}), HasSubstr(R"(<hostname name="alpha.lab" type="PTR"/>
+<hostname name="desk, &quot;A&quot;?" type="user"/>)"));
+  EXPECT_THAT(Xml({host}), HasSubstr(R"(<script id="hostsweep-known" output="known device, )"
+                                     R"(alias: desk, &quot;A&quot;?, owner: =ann">)"
+                                     R"(<elem key="known">true</elem>)"));
+  EXPECT_THAT(Xml({stranger}), HasSubstr(R"(output="unknown device">)"));
+  EXPECT_THAT(Html({host}), HasSubstr("<th>Name</th><th>Alias</th>"));
+  EXPECT_THAT(Html({host}), HasSubstr("<td>alpha.lab</td><td>desk, &quot;A&quot;?</td>"));
+  EXPECT_THAT(Html({Live("a")}), Not(HasSubstr("Alias")));
 }
 
 // One MAC text in every output, so that one search finds a host in all of

@@ -1,0 +1,209 @@
+#include "controller/inventory/inventory.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <map>
+
+#include "common/text.h"
+#include "controller/base/errors.h"
+#include "controller/base/printable.h"
+#include "controller/base/regular_file.h"
+
+namespace hostsweep::controller {
+namespace {
+
+// An inventory is typed by hand or kept in a spreadsheet: a megabyte is tens
+// of thousands of devices, and no alias or note needs more than a line of
+// text. Anything larger is not one, and is not read.
+constexpr std::size_t kMostFileBytes = std::size_t{1024} * 1024;
+constexpr std::size_t kMostFieldBytes = 256;
+
+constexpr std::array<std::string_view, 6> kHeader{"mac",   "address", "alias",
+                                                  "owner", "expect",  "note"};
+// Where each field is on a row.
+constexpr std::size_t kMac = 0;
+constexpr std::size_t kAddress = 1;
+constexpr std::size_t kAlias = 2;
+constexpr std::size_t kOwner = 3;
+constexpr std::size_t kExpect = 4;
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// The fields of one line, as RFC 4180 quotes them: a field in double quotes
+// may hold commas and doubled quotes. A line break ends the line, even in
+// quotes: no alias needs one.
+std::vector<std::string> Fields(std::string_view line) {
+  std::vector<std::string> fields(1);
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    std::string& field = fields.back();
+    if (line[i] == ',') {
+      fields.emplace_back();
+    } else if (line[i] != '"') {
+      field += line[i];
+    } else if (!field.empty()) {
+      throw UsageError("a quote inside an unquoted field");
+    } else {
+      for (++i;; ++i) {
+        if (i == line.size()) {
+          throw UsageError("a quoted field that does not end on its line");
+        }
+        if (line[i] == '"' && (i + 1 == line.size() || line[i + 1] != '"')) {
+          break;
+        }
+        i += line[i] == '"' ? 1 : 0;  // a doubled quote is one
+        field += line[i];
+      }
+      if (i + 1 < line.size() && line[i + 1] != ',') {
+        throw UsageError("text after a quoted field");
+      }
+    }
+    if (fields.back().size() > kMostFieldBytes) {
+      throw UsageError("a field longer than " + std::to_string(kMostFieldBytes) + " bytes");
+    }
+  }
+  return fields;
+}
+
+Expect ExpectOf(std::string_view text) {
+  if (text.empty()) {
+    return Expect::kAny;
+  }
+  if (text == "always") {
+    return Expect::kAlways;
+  }
+  if (text == "ignore") {
+    return Expect::kIgnore;
+  }
+  throw UsageError("bad expect \"" + Excerpt(text) + "\" (empty, always or ignore)");
+}
+
+std::string Lowered(std::string_view text) {
+  std::string lowered(text);
+  std::transform(lowered.begin(), lowered.end(), lowered.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return lowered;
+}
+
+KnownDevice DeviceOf(const std::vector<std::string>& fields) {
+  if (fields.size() != kHeader.size()) {
+    throw UsageError(std::to_string(fields.size()) + " fields, not 6");
+  }
+  KnownDevice device;
+  const std::string_view mac = Trim(fields[kMac], " \t");
+  if (!mac.empty()) {
+    device.mac = ParseMac(mac);
+    if (!device.mac) {
+      throw UsageError("bad MAC \"" + Excerpt(mac) + "\"");
+    }
+  }
+  // An IPv6 address as rows write it: lower-case hex.
+  device.address = Lowered(Trim(fields[kAddress], " \t"));
+  if (!device.address.empty() && !ParseAddress(device.address) && !IsIpv6Text(device.address)) {
+    throw UsageError("bad address \"" + Excerpt(fields[kAddress]) + "\"");
+  }
+  if (!device.mac && device.address.empty()) {
+    throw UsageError("neither a MAC nor an address");
+  }
+  device.facts = {.known = true,
+                  .alias = fields[kAlias],
+                  .owner = fields[kOwner],
+                  .expect = ExpectOf(Trim(fields[kExpect], " \t"))};
+  return device;
+}
+
+// The line a device's key was first given on, so that a second row for the
+// same device is refused rather than one of them silently lost.
+void CheckUnique(const KnownDevice& device, std::size_t line,
+                 std::map<std::string, std::size_t>& keys) {
+  const std::string key = device.mac ? FormatMac(*device.mac) : device.address;
+  const auto [first, added] = keys.emplace(key, line);
+  if (!added) {
+    throw UsageError(std::string(device.mac ? "MAC " : "address ") + key + " is on line " +
+                     std::to_string(first->second) + " too");
+  }
+}
+
+}  // namespace
+
+HostKeys KeysOf(const HostView& view) {
+  HostKeys keys{.mac = view.mac, .addresses = view.ipv6};
+  if (!view.ipv6Only) {
+    keys.addresses.push_back(FormatAddress(view.address));
+  }
+  return keys;
+}
+
+Inventory::Inventory(std::vector<KnownDevice> devices) : devices_(std::move(devices)) {
+  for (std::size_t i = 0; i < devices_.size(); ++i) {
+    if (devices_[i].mac) {
+      byMac_.emplace(*devices_[i].mac, i);
+    } else {
+      byAddress_.emplace(devices_[i].address, i);
+    }
+  }
+}
+
+const KnownDevice* Inventory::Find(const HostKeys& host) const {
+  if (const auto byMac = host.mac ? byMac_.find(*host.mac) : byMac_.end(); byMac != byMac_.end()) {
+    return &devices_[byMac->second];
+  }
+  for (const std::string& address : host.addresses) {
+    if (const auto byAddress = byAddress_.find(address); byAddress != byAddress_.end()) {
+      return &devices_[byAddress->second];
+    }
+  }
+  return nullptr;
+}
+
+KnownFacts Inventory::FactsOf(const HostView& view) const {
+  const KnownDevice* device = Find(KeysOf(view));
+  return device != nullptr ? device->facts : KnownFacts{};
+}
+
+Inventory ParseInventory(std::string_view text) {
+  if (text.starts_with(kByteOrderMark)) {
+    text.remove_prefix(kByteOrderMark.size());
+  }
+  std::vector<KnownDevice> devices;
+  std::map<std::string, std::size_t> keys;
+  std::size_t number = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    const std::string_view line = TrimEnd(text.substr(at, end - at), "\r");
+    at = end + 1;
+    ++number;
+    try {
+      const auto fields = Fields(line);
+      if (number == 1) {
+        if (!std::equal(fields.begin(), fields.end(), kHeader.begin(), kHeader.end())) {
+          throw UsageError("the first line must be the header mac,address,alias,owner,expect,note");
+        }
+      } else if (!line.empty()) {
+        devices.push_back(DeviceOf(fields));
+        CheckUnique(devices.back(), number, keys);
+      }
+    } catch (const UsageError& fault) {
+      throw UsageError(std::to_string(number) + ": " + fault.what());
+    }
+  }
+  if (number == 0) {
+    throw UsageError("1: the first line must be the header mac,address,alias,owner,expect,note");
+  }
+  return Inventory(std::move(devices));
+}
+
+Inventory ReadInventory(const std::string& path) {
+  const std::string named = "--known " + Excerpt(path, kMostQuotedPath);
+  std::string bytes;
+  std::string problem;
+  if (ReadRegularFile(path, kMostFileBytes, bytes, problem) != FileRead::kRead) {
+    throw UsageError(named + ": " + problem);
+  }
+  try {
+    return ParseInventory(bytes);
+  } catch (const UsageError& fault) {
+    throw UsageError(named + ":" + fault.what());
+  }
+}
+
+}  // namespace hostsweep::controller

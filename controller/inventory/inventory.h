@@ -1,0 +1,63 @@
+// The user's inventory of the devices they know (--known): a CSV file with a
+// header line, mac,address,alias,owner,expect,note, one device a row. A row
+// is the device with its MAC where it gives one, else the host at its
+// address. Each row found on a host gives that host's row its alias and
+// owner; what the device is expected to do (always there, or ignored) shapes
+// what a comparison calls a change.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "controller/base/results.h"
+
+namespace hostsweep::controller {
+
+struct KnownDevice {
+  std::optional<MacAddress> mac{};  // the key when given
+  std::string address{};            // IPv4 or IPv6 as rows write it; the key without a MAC
+  KnownFacts facts{};               // `known` always true
+};
+
+// What it takes to tell a host by: the MAC its row shows and the addresses
+// its row holds (its IPv4 address's text, its IPv6 addresses).
+struct HostKeys {
+  std::optional<MacAddress> mac{};
+  std::vector<std::string> addresses{};
+};
+
+HostKeys KeysOf(const HostView& view);
+
+class Inventory {
+ public:
+  explicit Inventory(std::vector<KnownDevice> devices);
+
+  // The device the host is: the row with its MAC, else the row without a MAC
+  // at one of its addresses; null for a device the inventory does not know.
+  [[nodiscard]] const KnownDevice* Find(const HostKeys& host) const;
+  // The facts a row of `view` shows: `known` false for an unknown device.
+  [[nodiscard]] KnownFacts FactsOf(const HostView& view) const;
+  [[nodiscard]] const std::vector<KnownDevice>& Devices() const { return devices_; }
+
+ private:
+  std::vector<KnownDevice> devices_;
+  // Every row is looked up for each address swept: a /16 against thousands
+  // of devices would otherwise compare billions of times.
+  std::map<MacAddress, std::size_t> byMac_;
+  std::unordered_map<std::string, std::size_t> byAddress_;  // the rows without a MAC
+};
+
+// The file's text as an inventory; a fault throws UsageError saying
+// "LINE: what" (line numbers from 1, the header's included).
+Inventory ParseInventory(std::string_view text);
+
+// The file at `path`, bounded in size: a missing, unreadable, oversized or
+// faulty file throws UsageError naming it ("--known PATH:7: bad MAC ...").
+Inventory ReadInventory(const std::string& path);
+
+}  // namespace hostsweep::controller
