@@ -60,8 +60,9 @@ std::unique_ptr<ResultWriter> StandardOutputWriter(const Options& options, std::
   if (options.htmlFile == "-") {
     return MakeHtmlWriter(out, run);
   }
-  return MakeWriter(options.format, out, tableWidth,
-                    {.ipv6 = options.ipv6, .change = !options.compareFile.empty()});
+  return MakeWriter(
+      options.format, out, tableWidth,
+      {.ipv6 = options.ipv6, .change = !options.compareFile.empty() || !options.stateFile.empty()});
 }
 
 const ResultFile* FailedFile(const std::vector<std::unique_ptr<ResultFile>>& files) {

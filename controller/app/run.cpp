@@ -13,6 +13,7 @@
 #include "controller/base/errors.h"
 #include "controller/base/time_text.h"
 #include "controller/history/watch.h"
+#include "controller/state/state_store.h"
 #include "controller/sweep/progress.h"
 #include "controller/sweep/sweep.h"
 #include "controller/system/console.h"
@@ -169,27 +170,36 @@ int RunSweep(const RunSetup& setup, RowTaker taker) {
   return status;
 }
 
-std::vector<KnownHost> ReadWatchState(const Options& options) {
-  std::vector<KnownHost> known;
-  if (options.stateFile.empty()) {
-    return known;
+// The state database for --state, opened and locked before any sweep; none
+// without it.
+std::unique_ptr<StateStore> OpenState(const RunSetup& setup) {
+  if (setup.options.stateFile.empty()) {
+    return nullptr;
   }
-  if (auto read = ReadState(options.stateFile)) {
-    known = std::move(*read);
-  } else {
-    std::cerr << "hostsweep: --state: " << options.stateFile
-              << " does not exist yet: every host found is new\n";
-  }
-  // Written at once: a file that cannot be is found out before any sweep.
-  ReplaceFileWhole(options.stateFile, StateDocument(known));
-  return known;
+  return OpenStateStore(setup.options.stateFile, setup.options.goneAfter, setup.vendorOf);
 }
 
-// Sweeps every interval until interrupted, printing each change once and
-// keeping what it knows in the state file after every whole sweep.
+// What the sweep found, recorded at the time it ended; a commit that fails
+// is said, and the state before it kept. Only whole sweeps are recorded.
+std::optional<std::vector<WatchEvent>> Recorded(StateStore& store, const SweepRows& rows,
+                                                bool ipv6) {
+  const auto now = EpochSeconds(std::chrono::system_clock::now());
+  try {
+    return store.Record(rows.Found(), rows.SweptAddresses(), ipv6, now);
+  } catch (const SystemError& error) {
+    std::cerr << "hostsweep: --state: " << error.what() << "\n";
+    return std::nullopt;
+  }
+}
+
+// Sweeps every interval until interrupted, printing each change once and,
+// with --state, recording every whole sweep. A sweep that cannot be recorded
+// is said on standard error and the watch goes on from the state before it:
+// its changes are told with the next sweep that is recorded.
 int RunWatch(const RunSetup& setup) {
   const Options& options = setup.options;
-  std::vector<KnownHost> known = ReadWatchState(options);
+  const std::unique_ptr<StateStore> store = OpenState(setup);
+  WatchBook book{.goneAfter = options.goneAfter};
   std::ostream lines(&setup.output);
   for (;;) {
     SweepRows rows(options.ipv6);
@@ -198,16 +208,14 @@ int RunWatch(const RunSetup& setup) {
       return status;
     }
     const auto now = EpochSeconds(std::chrono::system_clock::now());
-    const auto events = WatchRound(known, rows.Found(), rows.Swept(), now);
-    for (const auto& event : events) {
+    const auto events = store ? Recorded(*store, rows, options.ipv6)
+                              : WatchRound(book, rows.Found(), rows.Swept(), now);
+    for (const auto& event : events.value_or(std::vector<WatchEvent>{})) {
       lines << WatchLine(event, setup.vendorOf, options.format == Format::kJson) << '\n'
             << std::flush;
     }
-    if (options.verbose) {
-      std::cerr << Heartbeat(now, rows.SweptCount(), rows.Found().size(), events.size()) << "\n";
-    }
-    if (!options.stateFile.empty()) {
-      ReplaceFileWhole(options.stateFile, StateDocument(known));
+    if (options.verbose && events) {
+      std::cerr << Heartbeat(now, rows.SweptCount(), rows.Found().size(), events->size()) << "\n";
     }
     if (WriteFailed(setup.output)) {
       return OutputFailed(setup.output);
@@ -217,6 +225,31 @@ int RunWatch(const RunSetup& setup) {
       return kExitInterrupted;
     }
   }
+}
+
+// One sweep with --state: its rows show what changed since what the
+// database knows, as with --compare, and the sweep is recorded. A sweep
+// that cannot be recorded ends with exit status 4.
+int RunStateSweep(const RunSetup& setup) {
+  const std::unique_ptr<StateStore> store = OpenState(setup);
+  const EarlierSweep present = store->Present();
+  SweepRows rows(setup.options.ipv6);
+  const int status = RunSweep(setup, {.earlier = &present, .watch = nullptr, .recorder = &rows});
+  if (status != kExitFound && status != kExitNoneFound && status != kExitChanged) {
+    return status;
+  }
+  return Recorded(*store, rows, setup.options.ipv6) ? status : kExitSystem;
+}
+
+// --history: no sweep; 1 when no device matches, as a sweep that finds none.
+int RunHistory(const Options& options, OutputChannel& output) {
+  std::ostream out(&output);
+  const std::size_t written =
+      WriteHistory(options.stateFile, *options.history, options.format, out);
+  if (WriteFailed(output)) {
+    return OutputFailed(output);
+  }
+  return written > 0 ? kExitFound : kExitNoneFound;
 }
 
 // The checks the options call for that need the system: refused before
@@ -239,6 +272,9 @@ void CheckRights(const Options& options, OpenedMeans& means) {
 
 int Run(const Options& options, const Invocation& invocation, OutputChannel& output,
         OutputChannel& errors, OpenedMeans& means) {
+  if (options.history) {
+    return RunHistory(options, output);
+  }
   CheckRights(options, means);
   const auto addresses = CollectAddresses(options, invocation.inputClosed);
   std::optional<EarlierSweep> earlier;
@@ -260,6 +296,9 @@ int Run(const Options& options, const Invocation& invocation, OutputChannel& out
   const RunSetup setup{options, addresses, run, output, errors, sweepMeans, vendorOf};
   if (options.watchInterval) {
     return RunWatch(setup);
+  }
+  if (!options.stateFile.empty()) {
+    return RunStateSweep(setup);
   }
   return RunSweep(setup, {.earlier = earlier ? &*earlier : nullptr, .watch = nullptr});
 }

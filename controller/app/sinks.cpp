@@ -40,6 +40,9 @@ void Sinks::Connect(std::ostream& results, RowTaker taker, const VendorOf& vendo
     writers = {
         &changes_.emplace(*taker.earlier, writers, options_.changesOnly, options_.ipv6, vendorOf)};
   }
+  if (taker.recorder != nullptr) {
+    writers.push_back(taker.recorder);
+  }
   stream_.emplace(writers, vendorOf);
 }
 

@@ -23,6 +23,7 @@ namespace hostsweep::controller {
 struct RowTaker {
   const EarlierSweep* earlier = nullptr;  // --compare
   ResultWriter* watch = nullptr;          // --watch: in standard output's place
+  ResultWriter* recorder = nullptr;       // --state: every row, beside the others
 };
 
 class Sinks {

@@ -33,11 +33,14 @@ void ChangeWriter::Finish(SweepEnd end) {
     }
   }
   std::vector<HostView> goneAfter;
-  // Gone only where this sweep looked: an address it did not cover says nothing.
+  // Gone only where this sweep looked (an address it did not cover says
+  // nothing), and with --gone-after only once missed as often as it says.
   const SweepScope swept = seen.Swept();
   for (const std::size_t index : comparison.unmatched) {
     const SeenHost& host = earlier_.found[index];
-    if (!swept.Covers(host)) {
+    const bool notGoneYet =
+        index < earlier_.missesToGone.size() && earlier_.missesToGone[index] > 1;
+    if (!swept.Covers(host) || notGoneYet) {
       continue;
     }
     HostView gone = GoneView(host);

@@ -38,6 +38,13 @@ inline constexpr const char* kPresent = "present";
 inline constexpr const char* kKind = "kind";
 inline constexpr const char* kFormat = "format";
 inline constexpr const char* kHosts = "hosts";
+inline constexpr const char* kValue = "value";
+inline constexpr const char* kBegan = "began";
+inline constexpr const char* kEnded = "ended";
+inline constexpr const char* kSessions = "sessions";
+inline constexpr const char* kAddresses = "addresses";
+inline constexpr const char* kNames = "names";
+inline constexpr const char* kMacs = "macs";
 }  // namespace json_key
 
 // Null where nothing is known: an empty text, or an optional without a value.
