@@ -58,8 +58,8 @@ Examples:
   hostsweep 10.0.0.1,5,9 nas.lan    three addresses and a host by name
   hostsweep --csv -f hosts.txt      the targets in a file, as CSV
   hostsweep --watch 5m 10.0.0.*     each change in a /24, every 5 minutes
-  hostsweep --state lan.db 10.0.0.* this sweep's changes since the last one
-  hostsweep --state lan.db --history nas.lan   what lan.db knows of a device)";
+  hostsweep --state lan.db 10.0.0.*  what changed since the last sweep
+  hostsweep --state lan.db --history nas.lan  all lan.db knows of nas.lan)";
 
 constexpr std::chrono::seconds kLongestInterval{24 * 3600};
 
