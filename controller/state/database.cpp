@@ -12,14 +12,17 @@ namespace {
 
 // A file that is not a database, or a damaged one, is the state file's fault
 // (exit 5); the rest (no room, no right, an I/O error) the system's (exit 4).
-[[noreturn]] void Fail(sqlite3* database, int code, const std::string& where) {
-  const std::string message =
-      where + ": " + (database != nullptr ? sqlite3_errmsg(database) : sqlite3_errstr(code));
+[[noreturn]] void Fail(int code, const std::string& where, const std::string& what) {
+  const std::string message = where + ": " + what;
   const int primary = code & 0xff;
   if (primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT) {
     throw EarlierResultsError(message + " (a hostsweep state database expected)");
   }
   throw SystemError(message);
+}
+
+[[noreturn]] void Fail(sqlite3* database, int code, const std::string& where) {
+  Fail(code, where, database != nullptr ? sqlite3_errmsg(database) : sqlite3_errstr(code));
 }
 
 int SizeOf(std::string_view text) {
@@ -75,18 +78,16 @@ bool Statement::Step() {
     return true;
   }
   if (code != SQLITE_DONE) {
-    Fail(database_, code, sqlite3_db_filename(database_, "main"));
+    // Ready for the next use, as after a clean run.
+    const std::string what = sqlite3_errmsg(database_);
+    Reset();
+    Fail(code, sqlite3_db_filename(database_, "main"), what);
   }
   return false;
 }
 
 void Statement::Run() {
-  try {
-    while (Step()) {
-    }
-  } catch (...) {
-    Reset();
-    throw;
+  while (Step()) {
   }
   Reset();
 }

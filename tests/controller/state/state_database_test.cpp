@@ -158,19 +158,26 @@ struct Refusal {
   const char* what;
   std::function<void(const fs::path&)> make;
   const char* said;
+  bool system = false;  // the system's refusal (exit 4), else the file's (exit 5)
 };
 
 void PrintTo(const Refusal& refusal, std::ostream* os) { *os << refusal.what; }
 
 class RefusedFile : public StateFile, public ::testing::WithParamInterface<Refusal> {};
 
-// Exit status 5, a message naming the fault, and nothing started.
-TEST_P(RefusedFile, IsAnEarlierResultsError) {
-  GetParam().make(File());
+// Exit status 5 (4 where the system refuses), a message naming the fault,
+// and nothing started.
+TEST_P(RefusedFile, SaysWhyBeforeAnySweep) {
+  const fs::path path = GetParam().make ? File() : File() / "missing-folder" / "state.db";
+  if (GetParam().make) {
+    GetParam().make(path);
+  }
   try {
-    OpenStateStore(File(), 1, kNoVendor);
+    OpenStateStore(path, 1, kNoVendor);
     ADD_FAILURE() << "opened";
-  } catch (const EarlierResultsError& error) {
+  } catch (const std::runtime_error& error) {
+    EXPECT_EQ(dynamic_cast<const SystemError*>(&error) != nullptr, GetParam().system)
+        << error.what();
     EXPECT_NE(std::string(error.what()).find(GetParam().said), std::string::npos) << error.what();
   }
 }
@@ -191,7 +198,27 @@ INSTANTIATE_TEST_SUITE_P(
                 },
                 "newer hostsweep"},
         Refusal{"a corrupt JSON state", [](const fs::path& path) { std::ofstream(path) << "{\"x"; },
-                "not a whole JSON object"}));
+                "not a whole JSON object"},
+        Refusal{"a folder that is not there", nullptr, "unable to open", true}));
+
+// A sweep that cannot be committed leaves the state before it, in the file
+// and in the recorder: the next sweep tells its changes.
+TEST_F(StateFile, KeepsTheStateBeforeASweepThatCannotBeCommitted) {
+  RecordRound({Host(5, "nas", kLaptop)}, 0, 1);
+  Database database(File(), StateAccess::kWrite);
+  Recorder recorder(database, 1, kNoVendor);
+  const WatchBook before = recorder.Book();
+  database.Execute(
+      "CREATE TRIGGER full BEFORE INSERT ON sweeps BEGIN SELECT RAISE(ABORT, 'disk full'); END");
+  const std::vector<Address> swept{0x0A000005U, 0x0A000006U};
+  EXPECT_THROW(recorder.Record({Host(6, "tv")}, swept, false, 1), SystemError);
+  EXPECT_EQ(recorder.Book().known, before.known);
+  database.Execute("DROP TRIGGER full");
+  const auto events = recorder.Record({Host(6, "tv")}, swept, false, 2);
+  ASSERT_EQ(events.size(), 2U);
+  EXPECT_EQ(events[0].record, 2);
+  EXPECT_EQ(events[1].change, Change::kGone);
+}
 
 // A second watch of the same file would call the first one's hosts gone.
 TEST_F(StateFile, IsHeldByOneWriterAtATime) {
