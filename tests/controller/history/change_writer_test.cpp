@@ -39,6 +39,7 @@ struct GoneCase {
   const char* what;
   std::vector<HostView> rows;  // this sweep's, every one shown
   std::vector<std::string> expected;
+  std::vector<int> missesToGone{};  // --gone-after's, per earlier host
 };
 
 void PrintTo(const GoneCase& c, std::ostream* os) { *os << c.what; }
@@ -49,7 +50,8 @@ TEST_P(GoneHost, IsListedOnce) {
   const EarlierSweep earlier{
       .found = {{.address = 0x0A000001U, .mac = kLaptop, .macSource = MacSource::kArp},
                 {.address = 0x0A000002U, .mac = kPrinter, .macSource = MacSource::kArp}},
-      .swept = {0x0A000001U, 0x0A000002U}};
+      .swept = {0x0A000001U, 0x0A000002U},
+      .missesToGone = GetParam().missesToGone};
   Recorder recorder;
   ChangeWriter writer(earlier, {&recorder}, /*changesOnly=*/false, /*ipv6=*/false,
                       [](const MacAddress&) { return std::string{}; });
@@ -67,7 +69,11 @@ INSTANTIATE_TEST_SUITE_P(
                                {"10.0.0.1 alive", "10.0.0.2 dead gone"}},
                       GoneCase{"after the rows when another device holds its address",
                                {Row(1, State::kDead), Row(2, State::kAlive, kLaptop)},
-                               {"10.0.0.1 dead", "10.0.0.2 alive moved", "10.0.0.2 dead gone"}}));
+                               {"10.0.0.1 dead", "10.0.0.2 alive moved", "10.0.0.2 dead gone"}},
+                      GoneCase{"only once missed as often as --gone-after says",
+                               {Row(1, State::kDead), Row(2, State::kDead)},
+                               {"10.0.0.1 dead", "10.0.0.2 dead gone"},
+                               {2, 1}}));
 
 }  // namespace
 }  // namespace hostsweep::controller
