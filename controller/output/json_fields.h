@@ -1,5 +1,6 @@
 // How hostsweep writes JSON, for every document it writes (--json lines, the
-// watch's lines, the watch's state file), and the keys its reader looks for.
+// watch's lines, the watch's state file, --history's lines), and the keys its
+// reader looks for.
 #pragma once
 
 #include <nlohmann/json.hpp>

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <limits>
+#include <utility>
 
 #include "controller/base/errors.h"
 #include "controller/state/schema.h"
@@ -114,7 +115,7 @@ bool Statement::IsNull(int column) const {
   return sqlite3_column_type(statement_, column) == SQLITE_NULL;
 }
 
-Database::Database(const std::filesystem::path& path, StateAccess access) : path_(path) {
+Database::Database(std::filesystem::path path, StateAccess access) : path_(std::move(path)) {
   try {
     Open(access);
   } catch (...) {

@@ -54,7 +54,7 @@ class Database {
   // Throws EarlierResultsError (exit 5) for a file that is not ours, of a
   // newer format, or (kWrite) in use by another hostsweep; SystemError
   // (exit 4) where the system will not let it be opened or written.
-  Database(const std::filesystem::path& path, StateAccess access);
+  Database(std::filesystem::path path, StateAccess access);
   ~Database();
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
