@@ -19,6 +19,7 @@ constexpr std::size_t kMostJobs = 1024;
 constexpr unsigned kMostPause = 1'000'000;
 constexpr unsigned kMostArpRate = 100'000;
 constexpr int kMostArpTries = 10;
+constexpr int kMostGoneAfter = 100;
 
 constexpr auto kFooter =
     R"(Targets: an address (10.0.0.7), a host name (printer.lan; looked up once,
@@ -45,17 +46,20 @@ last. A host is known by its globally administered MAC address, else by
 address and name.
 
 Exit status: 0 a host was found (named, with --names-only), 1 none was,
-2 something changed (--compare), 3 usage error, 4 system error (no right to
-send echo requests, a worker that cannot run, a state file that cannot be
-written), 5 the --compare or --state file is unreadable, corrupt or from a
-newer hostsweep, 130 interrupted.
+2 something changed (--compare, --state), 3 usage error, 4 system error (no
+right to send echo requests, a worker that cannot run, a state database
+that cannot be written), 5 the --compare or --state file is unreadable,
+corrupt, not hostsweep's, from a newer hostsweep or in use by another, 130
+interrupted.
 
 Examples:
   hostsweep --localnet              every network this machine is on
   hostsweep --alive 192.168.1.0/24  only the hosts found in a /24
   hostsweep 10.0.0.1,5,9 nas.lan    three addresses and a host by name
   hostsweep --csv -f hosts.txt      the targets in a file, as CSV
-  hostsweep --watch 5m 10.0.0.*     each change in a /24, every 5 minutes)";
+  hostsweep --watch 5m 10.0.0.*     each change in a /24, every 5 minutes
+  hostsweep --state lan.db 10.0.0.*  what changed since the last sweep
+  hostsweep --state lan.db --history nas.lan  all lan.db knows of nas.lan)";
 
 constexpr std::chrono::seconds kLongestInterval{24 * 3600};
 
@@ -146,13 +150,18 @@ std::optional<std::string> OneDashLongOption(const CLI::App& app, std::string_vi
   return std::nullopt;
 }
 
-// What only makes sense with another option, and what --watch leaves out.
-std::optional<std::string> ChangeOptionClash(const Options& options, bool csv) {
-  if (options.changesOnly && options.compareFile.empty()) {
-    return "--changes-only needs --compare";
+// What only makes sense with another option, and what --watch and --state
+// leave out.
+std::optional<std::string> ChangeOptionClash(const Options& options, bool csv, bool goneAfter) {
+  const bool stateSweep = !options.stateFile.empty() && !options.watchInterval;
+  if (options.changesOnly && options.compareFile.empty() && !stateSweep) {
+    return "--changes-only needs --compare or --state";
   }
-  if (!options.stateFile.empty() && !options.watchInterval) {
-    return "--state needs --watch";
+  if (goneAfter && options.stateFile.empty() && !options.watchInterval) {
+    return "--gone-after needs --watch or --state";
+  }
+  if (!options.stateFile.empty() && !options.compareFile.empty()) {
+    return "--state compares with what it keeps: it takes no --compare";
   }
   if (options.unknownOnly && options.knownFile.empty()) {
     return "--unknown-only needs --known";
@@ -161,6 +170,22 @@ std::optional<std::string> ChangeOptionClash(const Options& options, bool csv) {
                                 !options.htmlFile.empty())) {
     return "--watch prints changes as lines (or JSON lines with --json): it takes no --csv, "
            "--xml, --html or --compare";
+  }
+  return std::nullopt;
+}
+
+// --history reads the state database and sweeps nothing.
+std::optional<std::string> HistoryClash(const Options& options) {
+  if (!options.history) {
+    return std::nullopt;
+  }
+  if (options.stateFile.empty()) {
+    return "--history needs --state FILE";
+  }
+  if (!options.targets.empty() || options.localNetworks || options.watchInterval ||
+      !options.compareFile.empty() || !options.xmlFile.empty() || !options.htmlFile.empty()) {
+    return "--history sweeps nothing: it takes no targets, --localnet, --watch, --compare, "
+           "--xml or --html";
   }
   return std::nullopt;
 }
@@ -283,7 +308,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
                  "timestamped, until interrupted")
       ->type_name("INTERVAL");
   app.add_option("--state", options.stateFile,
-                 "Keep what --watch knows (hosts, first and last seen) in FILE across restarts")
+                 "Keep what the sweeps see (devices, their addresses, names and MACs, when each "
+                 "was present, every change) in the database FILE; a sweep shows its changes "
+                 "as --compare does")
       ->type_name("FILE");
   app.add_option("--known", options.knownFile,
                  "The devices you know, a CSV file with the header "
@@ -292,6 +319,19 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
       ->type_name("FILE");
   app.add_flag("--unknown-only", options.unknownOnly,
                "With --known, only the rows of devices it does not list");
+  auto* goneAfter =
+      app.add_option("--gone-after", options.goneAfter,
+                     "With --watch or --state: a host is gone once N sweeps in a row missed it, "
+                     "1 to 100 (default 3)")
+          ->check(WholeNumber(1, kMostGoneAfter))
+          ->type_name("N");
+  std::string who;
+  auto* history = app.add_option("--history", who,
+                                 "List every device the --state database knows (or those that "
+                                 "have had WHO as address, MAC or name): when seen, sessions, "
+                                 "past addresses, names and MACs; no sweep")
+                      ->expected(0, 1)
+                      ->type_name("[WHO]");
   std::vector<const char*> arguments(argv, argv + argc);
   for (auto& argument : arguments) {
     for (const auto& [alias, name] : kAliases) {
@@ -310,7 +350,10 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     return UsageFailure(err, UsageMessage(app, error));
   }
   options.targets = InOrder(app, fileOption, targets, files);
-  if (options.targets.empty() && !options.localNetworks) {
+  if (history->count() > 0) {
+    options.history = who;
+  }
+  if (options.targets.empty() && !options.localNetworks && !options.history) {
     return UsageFailure(err,
                         "no targets given; try hostsweep --localnet, or hostsweep "
                         "192.168.1.0/24");
@@ -328,7 +371,10 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     problem = StandardOutputClash(options, csv || json);
   }
   if (!problem) {
-    problem = ChangeOptionClash(options, csv);
+    problem = ChangeOptionClash(options, csv, goneAfter->count() > 0);
+  }
+  if (!problem) {
+    problem = HistoryClash(options);
   }
   if (problem) {
     return UsageFailure(err, *problem);

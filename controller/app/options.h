@@ -27,6 +27,11 @@ struct TargetArgument {
 // on-link /16 in under a minute, uncapped as nmap's is not.
 inline constexpr unsigned kDefaultArpRate = 2500;
 inline constexpr int kDefaultArpTries = 2;
+// Sweeps in a row that must miss a host before it is gone (--gone-after). A
+// host missed by a sweep with chance p is called gone by mistake once in
+// 1/p^N sweeps: with 30% of its answers lost (p about 0.09), once in some
+// 1400 sweeps, five days at 5 minutes (measured in docs/changes.md).
+inline constexpr int kDefaultGoneAfter = 3;
 
 struct Options {
   std::vector<TargetArgument> targets;  // in the order given
@@ -53,8 +58,10 @@ struct Options {
   std::string compareFile;  // an earlier sweep's --json output
   bool changesOnly = false;
   std::optional<std::chrono::seconds> watchInterval;
-  std::string stateFile;  // what --watch knows, kept across restarts
-  std::string knownFile;  // the user's inventory of the devices they know
+  std::string stateFile;  // the state database: what the sweeps have seen
+  int goneAfter = kDefaultGoneAfter;
+  std::optional<std::string> history;  // --history [WHO]: empty for every device
+  std::string knownFile;               // the user's inventory of the devices they know
   bool unknownOnly = false;
 };
 

@@ -62,7 +62,7 @@ std::unique_ptr<ResultWriter> StandardOutputWriter(const Options& options, std::
   }
   return MakeWriter(options.format, out, tableWidth,
                     {.ipv6 = options.ipv6,
-                     .change = !options.compareFile.empty(),
+                     .change = !options.compareFile.empty() || !options.stateFile.empty(),
                      .known = !options.knownFile.empty()});
 }
 

@@ -14,6 +14,7 @@
 #include "controller/base/time_text.h"
 #include "controller/history/watch.h"
 #include "controller/inventory/inventory.h"
+#include "controller/state/state_store.h"
 #include "controller/sweep/progress.h"
 #include "controller/sweep/sweep.h"
 #include "controller/system/console.h"
@@ -171,27 +172,36 @@ int RunSweep(const RunSetup& setup, RowTaker taker) {
   return status;
 }
 
-std::vector<KnownHost> ReadWatchState(const Options& options) {
-  std::vector<KnownHost> known;
-  if (options.stateFile.empty()) {
-    return known;
+// The state database for --state, opened and locked before any sweep; none
+// without it.
+std::unique_ptr<StateStore> OpenState(const RunSetup& setup) {
+  if (setup.options.stateFile.empty()) {
+    return nullptr;
   }
-  if (auto read = ReadState(options.stateFile)) {
-    known = std::move(*read);
-  } else {
-    std::cerr << "hostsweep: --state: " << options.stateFile
-              << " does not exist yet: every host found is new\n";
-  }
-  // Written at once: a file that cannot be is found out before any sweep.
-  ReplaceFileWhole(options.stateFile, StateDocument(known));
-  return known;
+  return OpenStateStore(setup.options.stateFile, setup.options.goneAfter, setup.vendorOf);
 }
 
-// Sweeps every interval until interrupted, printing each change once and
-// keeping what it knows in the state file after every whole sweep.
+// What the sweep found, recorded at the time it ended; a commit that fails
+// is said, and the state before it kept. Only whole sweeps are recorded.
+std::optional<std::vector<WatchEvent>> Recorded(StateStore& store, const SweepRows& rows,
+                                                bool ipv6) {
+  const auto now = EpochSeconds(std::chrono::system_clock::now());
+  try {
+    return store.Record(rows.Found(), rows.SweptAddresses(), ipv6, now);
+  } catch (const SystemError& error) {
+    std::cerr << "hostsweep: --state: " << error.what() << "\n";
+    return std::nullopt;
+  }
+}
+
+// Sweeps every interval until interrupted, printing each change once and,
+// with --state, recording every whole sweep. A sweep that cannot be recorded
+// is said on standard error and the watch goes on from the state before it:
+// its changes are told with the next sweep that is recorded.
 int RunWatch(const RunSetup& setup) {
   const Options& options = setup.options;
-  std::vector<KnownHost> known = ReadWatchState(options);
+  const std::unique_ptr<StateStore> store = OpenState(setup);
+  WatchBook book{.goneAfter = options.goneAfter};
   std::ostream lines(&setup.output);
   bool firstSweep = true;
   for (;;) {
@@ -202,10 +212,16 @@ int RunWatch(const RunSetup& setup) {
       return status;
     }
     const auto now = EpochSeconds(std::chrono::system_clock::now());
-    auto events = WatchRound(known, rows.Found(), rows.Swept(), now);
+    std::vector<WatchEvent> events;
+    if (!store) {
+      events = WatchRound(book, rows.Found(), rows.Swept(), now);
+    } else if (auto recorded = Recorded(*store, rows, options.ipv6)) {
+      events = std::move(*recorded);
+    }
     if (setup.inventory != nullptr) {
-      events = InventoryEvents(std::move(events), *setup.inventory, rows, known, firstSweep,
-                               options.unknownOnly, now);
+      events = InventoryEvents(std::move(events), *setup.inventory, rows,
+                               store ? store->Known() : book.known, firstSweep, options.unknownOnly,
+                               now);
     }
     firstSweep = false;
     for (const auto& event : events) {
@@ -215,9 +231,6 @@ int RunWatch(const RunSetup& setup) {
     if (options.verbose) {
       std::cerr << Heartbeat(now, rows.SweptCount(), rows.Found().size(), events.size()) << "\n";
     }
-    if (!options.stateFile.empty()) {
-      ReplaceFileWhole(options.stateFile, StateDocument(known));
-    }
     if (WriteFailed(setup.output)) {
       return OutputFailed(setup.output);
     }
@@ -226,6 +239,33 @@ int RunWatch(const RunSetup& setup) {
       return kExitInterrupted;
     }
   }
+}
+
+// One sweep with --state: its rows show what changed since what the
+// database knows, as with --compare, and the sweep is recorded. A sweep
+// that cannot be recorded ends with exit status 4.
+int RunStateSweep(const RunSetup& setup) {
+  const std::unique_ptr<StateStore> store = OpenState(setup);
+  const EarlierSweep present = store->Present();
+  SweepRows rows(setup.options.ipv6);
+  const int status = RunSweep(
+      setup,
+      {.earlier = &present, .watch = nullptr, .inventory = setup.inventory, .recorder = &rows});
+  if (status != kExitFound && status != kExitNoneFound && status != kExitChanged) {
+    return status;
+  }
+  return Recorded(*store, rows, setup.options.ipv6) ? status : kExitSystem;
+}
+
+// --history: no sweep; 1 when no device matches, as a sweep that finds none.
+int RunHistory(const Options& options, OutputChannel& output) {
+  std::ostream out(&output);
+  const std::size_t written =
+      WriteHistory(options.stateFile, *options.history, options.format, out);
+  if (WriteFailed(output)) {
+    return OutputFailed(output);
+  }
+  return written > 0 ? kExitFound : kExitNoneFound;
 }
 
 // The checks the options call for that need the system: refused before
@@ -248,6 +288,9 @@ void CheckRights(const Options& options, OpenedMeans& means) {
 
 int Run(const Options& options, const Invocation& invocation, OutputChannel& output,
         OutputChannel& errors, OpenedMeans& means) {
+  if (options.history) {
+    return RunHistory(options, output);
+  }
   CheckRights(options, means);
   const auto addresses = CollectAddresses(options, invocation.inputClosed);
   std::optional<EarlierSweep> earlier;
@@ -274,6 +317,9 @@ int Run(const Options& options, const Invocation& invocation, OutputChannel& out
   const RunSetup setup{options, addresses, run, output, errors, sweepMeans, vendorOf, known};
   if (options.watchInterval) {
     return RunWatch(setup);
+  }
+  if (!options.stateFile.empty()) {
+    return RunStateSweep(setup);
   }
   return RunSweep(setup,
                   {.earlier = earlier ? &*earlier : nullptr, .watch = nullptr, .inventory = known});

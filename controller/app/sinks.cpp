@@ -44,6 +44,9 @@ void Sinks::Connect(std::ostream& results, RowTaker taker, const VendorOf& vendo
   if (taker.inventory != nullptr) {
     writers = {&knownFacts_.emplace(*taker.inventory, writers)};
   }
+  if (taker.recorder != nullptr) {
+    writers.push_back(taker.recorder);
+  }
   stream_.emplace(writers, vendorOf);
 }
 

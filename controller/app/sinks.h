@@ -25,6 +25,7 @@ struct RowTaker {
   const EarlierSweep* earlier = nullptr;  // --compare
   ResultWriter* watch = nullptr;          // --watch: in standard output's place
   const Inventory* inventory = nullptr;   // --known
+  ResultWriter* recorder = nullptr;       // --state: every row, beside the others
 };
 
 class Sinks {

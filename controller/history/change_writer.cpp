@@ -40,7 +40,8 @@ void ChangeWriter::Finish(SweepEnd end) {
     }
   }
   std::vector<HostView> after;
-  // Gone only where this sweep looked: an address it did not cover says nothing.
+  // Gone only where this sweep looked (an address it did not cover says
+  // nothing), and with --gone-after only once missed as often as it says.
   const SweepScope swept = seen.Swept();
   std::vector<const KnownDevice*> missing;
   if (inventory_ != nullptr) {
@@ -54,7 +55,9 @@ void ChangeWriter::Finish(SweepEnd end) {
     const SeenHost& host = earlier_.found[index];
     // A device the inventory ignores is never gone; one it misses is told once.
     const KnownDevice* device = DeviceOf(inventory_, host);
-    if (!swept.Covers(host) || Ignored(inventory_, host) ||
+    const bool notGoneYet =
+        index < earlier_.missesToGone.size() && earlier_.missesToGone[index] > 1;
+    if (!swept.Covers(host) || notGoneYet || Ignored(inventory_, host) ||
         std::find(missing.begin(), missing.end(), device) != missing.end()) {
       continue;
     }

@@ -21,6 +21,9 @@ namespace hostsweep::controller {
 struct EarlierSweep {
   std::vector<SeenHost> found;
   std::vector<Address> swept;
+  // Per host found: the sweeps in a row that may miss it before it is gone
+  // (--gone-after); none: gone from the first sweep that misses it.
+  std::vector<int> missesToGone{};
 };
 
 EarlierSweep ParseSweepLines(std::string_view bytes);
@@ -35,6 +38,8 @@ struct KnownHost {
   bool present = false;        // answered the last sweep
   std::int64_t firstSeen = 0;  // seconds since the epoch
   std::int64_t lastSeen = 0;
+  int missed = 0;           // sweeps in a row that covered it and did not find it
+  std::int64_t record = 0;  // its number, given once (the state database's device id)
   bool operator==(const KnownHost&) const = default;
 };
 

@@ -31,9 +31,10 @@ Records RecordsWhere(const std::vector<KnownHost>& known, bool present) {
 
 // The record each found host takes: that of the host it is from the sweep
 // before, else its own from an earlier visit, else a new one.
-std::vector<std::size_t> RecordsOf(std::vector<KnownHost>& known, const Records& answered,
+std::vector<std::size_t> RecordsOf(WatchBook& book, const Records& answered,
                                    const SweepComparison& comparison,
                                    const std::vector<SeenHost>& found, std::int64_t now) {
+  std::vector<KnownHost>& known = book.known;
   std::vector<std::size_t> records(found.size());
   std::vector<std::size_t> arrivals;
   std::vector<SeenHost> arriving;
@@ -54,18 +55,16 @@ std::vector<std::size_t> RecordsOf(std::vector<KnownHost>& known, const Records&
     if (const auto& earlier = returns.current[a].earlier) {
       records[arrivals[a]] = away.indices[*earlier];
     } else {
-      known.push_back(
-          {.host = found[arrivals[a]], .present = true, .firstSeen = now, .lastSeen = now});
+      known.push_back({.host = found[arrivals[a]],
+                       .present = true,
+                       .firstSeen = now,
+                       .lastSeen = now,
+                       .record = ++book.lastRecord});
       records[arrivals[a]] = known.size() - 1;
     }
   }
   return records;
 }
-
-// Hosts that come and go under ever new randomised MACs or addresses would
-// grow the state for ever: past this many (some 20 MB of state), the hosts
-// gone longest are forgotten.
-constexpr std::size_t kMostKnownHosts = 100'000;
 
 void ForgetLongestGone(std::vector<KnownHost>& known) {
   if (known.size() <= kMostKnownHosts) {
@@ -81,12 +80,12 @@ void ForgetLongestGone(std::vector<KnownHost>& known) {
 
 }  // namespace
 
-std::vector<WatchEvent> WatchRound(std::vector<KnownHost>& known,
-                                   const std::vector<SeenHost>& found, const SweepScope& swept,
-                                   std::int64_t now) {
+std::vector<WatchEvent> WatchRound(WatchBook& book, const std::vector<SeenHost>& found,
+                                   const SweepScope& swept, std::int64_t now) {
+  std::vector<KnownHost>& known = book.known;
   const Records answered = RecordsWhere(known, true);
   const SweepComparison comparison = CompareSweeps(answered.hosts, found);
-  const std::vector<std::size_t> records = RecordsOf(known, answered, comparison, found, now);
+  const std::vector<std::size_t> records = RecordsOf(book, answered, comparison, found, now);
   std::vector<WatchEvent> events;
   for (std::size_t c = 0; c < found.size(); ++c) {
     const HostMatch& match = comparison.current[c];
@@ -94,25 +93,29 @@ std::vector<WatchEvent> WatchRound(std::vector<KnownHost>& known,
     record.host = found[c];
     record.present = true;
     record.lastSeen = now;
+    record.missed = 0;
     if (match.change != Change::kNone) {
       events.push_back({.when = now,
                         .change = match.change,
                         .host = found[c],
                         .previous = RowChangeOf(match, answered.hosts).previous,
                         .firstSeen = record.firstSeen,
-                        .lastSeen = now});
+                        .lastSeen = now,
+                        .record = record.record});
     }
   }
   for (const std::size_t index : comparison.unmatched) {
     KnownHost& record = known[answered.indices[index]];
-    if (swept.Covers(record.host)) {
+    if (swept.Covers(record.host) && ++record.missed >= book.goneAfter) {
       record.present = false;
+      record.missed = 0;
       events.push_back({.when = now,
                         .change = Change::kGone,
                         .host = record.host,
                         .previous = {},
                         .firstSeen = record.firstSeen,
-                        .lastSeen = record.lastSeen});
+                        .lastSeen = record.lastSeen,
+                        .record = record.record});
     }
   }
   ForgetLongestGone(known);

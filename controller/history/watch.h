@@ -20,18 +20,32 @@ struct WatchEvent {
   std::string previous{};  // as RowChange's
   std::int64_t firstSeen = 0;
   std::int64_t lastSeen = 0;
+  std::int64_t record = 0;  // the host's KnownHost::record
   bool operator==(const WatchEvent&) const = default;
 };
 
-// Matches the hosts found by one sweep of `swept` with those
-// that answered the sweep before (CompareSweeps), and the rest with those
-// that were away (FindReturningHosts); brings `known` up to date, and says
-// what changed. A host that comes back is new again but keeps when it was
-// first seen; a host that answered before and not now is gone once.
-// Past 100000 known hosts, those gone longest are forgotten.
-std::vector<WatchEvent> WatchRound(std::vector<KnownHost>& known,
-                                   const std::vector<SeenHost>& found, const SweepScope& swept,
-                                   std::int64_t now);
+// Hosts that come and go under ever new randomised MACs or addresses would
+// grow what the watch keeps for ever: past this many, those gone longest are
+// forgotten.
+inline constexpr std::size_t kMostKnownHosts = 100'000;
+
+// What the watch knows across its sweeps.
+struct WatchBook {
+  std::vector<KnownHost> known{};
+  std::int64_t lastRecord = 0;  // the last record number given; none is given twice
+  // Sweeps in a row, each covering a host that answered, that must miss it
+  // before it is gone: one missed echo and ARP answer is no departure.
+  int goneAfter = 1;
+};
+
+// Matches the hosts found by one sweep of `swept` with those present
+// (CompareSweeps), and the rest with those that were away
+// (FindReturningHosts); brings `book` up to date, and says what changed. A
+// host that comes back is new again but keeps when it was first seen; a
+// present host is gone once, when `goneAfter` sweeps in a row missed it.
+// Past kMostKnownHosts, those gone longest are forgotten.
+std::vector<WatchEvent> WatchRound(WatchBook& book, const std::vector<SeenHost>& found,
+                                   const SweepScope& swept, std::int64_t now);
 
 // A line of tab-separated fields, each present even when empty: time, change,
 // address, name, mac, vendor, previous, first seen; a JSON object with `json`.
@@ -52,6 +66,7 @@ class SweepRows : public ResultWriter {
   void Finish(SweepEnd /*end*/) override {}
   [[nodiscard]] const std::vector<SeenHost>& Found() const { return found_; }
   [[nodiscard]] SweepScope Swept() const { return {swept_, ipv6_}; }
+  [[nodiscard]] const std::vector<Address>& SweptAddresses() const { return swept_; }
   [[nodiscard]] std::size_t SweptCount() const { return swept_.size(); }
 
  private:

@@ -1,5 +1,6 @@
 // How hostsweep writes JSON, for every document it writes (--json lines, the
-// watch's lines, the watch's state file), and the keys its reader looks for.
+// watch's lines, the watch's state file, --history's lines), and the keys its
+// reader looks for.
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -41,6 +42,13 @@ inline constexpr const char* kPresent = "present";
 inline constexpr const char* kKind = "kind";
 inline constexpr const char* kFormat = "format";
 inline constexpr const char* kHosts = "hosts";
+inline constexpr const char* kValue = "value";
+inline constexpr const char* kBegan = "began";
+inline constexpr const char* kEnded = "ended";
+inline constexpr const char* kSessions = "sessions";
+inline constexpr const char* kAddresses = "addresses";
+inline constexpr const char* kNames = "names";
+inline constexpr const char* kMacs = "macs";
 }  // namespace json_key
 
 // Null where nothing is known: an empty text, or an optional without a value.

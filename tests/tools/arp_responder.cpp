@@ -1,9 +1,12 @@
 // Answers ARP requests for one address on one interface, after a delay and
 // with a MAC of its choosing, so that the lab can hold a host that answers
 // late (a dozing Wi-Fi adapter) or a second host claiming an address; with
-// `--address any`, every request, as a liar inventing hosts does.
+// `--address any`, every request, as a liar inventing hosts does; with
+// `--loss PERCENT`, answers lost at random, as on a link that drops packets
+// (the lab's kernel may have no netem).
 //
 //   arp_responder --interface IF --address A|any [--mac 02-00-5E-10-00-29] [--delay MS]
+//                 [--loss PERCENT]
 //
 // Without --mac it answers with the interface's own address.
 #include <arpa/inet.h>
@@ -21,6 +24,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -43,6 +47,7 @@ struct Options {
   bool anyAddress = false;
   std::optional<MacAddress> mac;
   std::chrono::milliseconds delay{0};
+  double loss = 0;  // the share of answers dropped
 };
 
 Options Parse(int argc, char** argv) {
@@ -67,6 +72,9 @@ Options Parse(int argc, char** argv) {
       }
     } else if (name == "--delay") {
       options.delay = std::chrono::milliseconds(std::stoi(value));
+    } else if (name == "--loss") {
+      constexpr double kPercent = 100;
+      options.loss = std::stod(value) / kPercent;
     } else {
       throw std::invalid_argument("unknown option " + name);
     }
@@ -106,6 +114,8 @@ int main(int argc, char** argv) try {
   std::printf("ready\n");
   std::fflush(stdout);
   std::multimap<Clock::time_point, std::pair<MacAddress, std::vector<std::uint8_t>>> due;
+  std::mt19937 random(std::random_device{}());
+  std::bernoulli_distribution lost(options.loss);
   for (;;) {
     const auto now = Clock::now();
     while (!due.empty() && due.begin()->first <= now) {
@@ -130,7 +140,7 @@ int main(int argc, char** argv) try {
     const auto request = hostsweep::controller::DecodeArpFrame(
         std::span(buffer.data(), static_cast<std::size_t>(std::max<ssize_t>(size, 0))));
     if (!request || request->operation != ArpOperation::kRequest ||
-        (request->targetAddress != options.address && !options.anyAddress)) {
+        (request->targetAddress != options.address && !options.anyAddress) || lost(random)) {
       continue;
     }
     const ArpMessage reply{.operation = ArpOperation::kReply,

@@ -157,6 +157,13 @@ test_ipv6_refused() {
   [[ $ERR == *"--ipv6 is not available on Windows"* ]] || fail "--ipv6: $ERR"
 }
 
+# The Windows build has no SQLite: --state (and --history) are refused, plainly.
+test_state_refused() {
+  controller --state lan.db 10.213.0.10
+  ((STATUS == 3)) || fail "--state: exit status $STATUS, not 3"
+  [[ $ERR == *"--state and --history need the Linux build"* ]] || fail "--state: $ERR"
+}
+
 # A worker that never ends, as one waiting for its failure box to be
 # dismissed would: the batch's deadline ends it (a name-only batch has the
 # shortest) and its address reads "no report".
@@ -196,4 +203,4 @@ test_interrupt() {
 }
 
 wine_tests_run test_range_csv test_batches_of_three test_json_lines test_extra_names test_names_only \
-  test_worker_without_reports test_missing_worker test_ipv6_refused test_overdue_worker test_interrupt
+  test_worker_without_reports test_missing_worker test_ipv6_refused test_state_refused test_overdue_worker test_interrupt

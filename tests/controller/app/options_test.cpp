@@ -92,8 +92,14 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{{"--watch", "5s", "--csv", "10.0.0.1"},
                 "hostsweep: --watch prints changes as lines (or JSON lines with --json): it takes "
                 "no --csv, --xml, --html or --compare"},
-        Refused{{"--changes-only", "10.0.0.1"}, "hostsweep: --changes-only needs --compare"},
-        Refused{{"--state", "known", "10.0.0.1"}, "hostsweep: --state needs --watch"},
+        Refused{{"--changes-only", "10.0.0.1"},
+                "hostsweep: --changes-only needs --compare or --state"},
+        Refused{{"--gone-after", "2", "10.0.0.1"},
+                "hostsweep: --gone-after needs --watch or --state"},
+        Refused{{"--history", "nas"}, "hostsweep: --history needs --state FILE"},
+        Refused{{"--state", "lan.db", "--history", "nas", "10.0.0.1"},
+                "hostsweep: --history sweeps nothing: it takes no targets, --localnet, --watch, "
+                "--compare, --xml or --html"},
         Refused{{"--unknown-only", "10.0.0.1"}, "hostsweep: --unknown-only needs --known"}));
 
 class HelpAndVersion : public ::testing::TestWithParam<const char*> {};

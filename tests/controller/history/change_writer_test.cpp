@@ -41,7 +41,8 @@ struct GoneCase {
   const char* what;
   std::vector<HostView> rows;  // this sweep's, every one shown
   std::vector<std::string> expected;
-  std::string known{};  // the inventory's rows (--known), if any
+  std::string known{};              // the inventory's rows (--known), if any
+  std::vector<int> missesToGone{};  // --gone-after's, per earlier host
 };
 
 constexpr const char* kHeader = "mac,address,alias,owner,expect,note\n";
@@ -54,7 +55,8 @@ TEST_P(GoneHost, IsListedOnce) {
   const EarlierSweep earlier{
       .found = {{.address = 0x0A000001U, .mac = kLaptop, .macSource = MacSource::kArp},
                 {.address = 0x0A000002U, .mac = kPrinter, .macSource = MacSource::kArp}},
-      .swept = {0x0A000001U, 0x0A000002U}};
+      .swept = {0x0A000001U, 0x0A000002U},
+      .missesToGone = GetParam().missesToGone};
   Recorder recorder;
   const Inventory inventory = ParseInventory(kHeader + GetParam().known);
   ChangeWriter writer(
@@ -85,7 +87,12 @@ INSTANTIATE_TEST_SUITE_P(
                                 Row(3, State::kDead)},
                                {"10.0.0.1 alive", "10.0.0.2 dead missing", "10.0.0.3 dead missing"},
                                "00:1a:2b:3c:4d:01,,,,always,\n00:1a:2b:3c:4d:02,,,,always,\n"
-                               ",10.0.0.3,,,always,\n,10.0.0.9,,,always,\n"}));
+                               ",10.0.0.3,,,always,\n,10.0.0.9,,,always,\n"},
+                      GoneCase{"only once missed as often as --gone-after says",
+                               {Row(1, State::kDead), Row(2, State::kDead)},
+                               {"10.0.0.1 dead", "10.0.0.2 dead gone"},
+                               "",
+                               {2, 1}}));
 
 // --watch: an ignored device says nothing, a device expected always is
 // missing once, and --unknown-only tells of unknown devices alone.
@@ -93,19 +100,19 @@ TEST(WatchWithInventory, TellsMissingOnceAndIgnoresWhatItIsTold) {
   const Inventory inventory = ParseInventory(std::string(kHeader) +
                                              "00:1a:2b:3c:4d:02,,,,always,\n"
                                              ",10.0.0.3,,,always,\n,10.0.0.4,,,ignore,\n");
-  std::vector<KnownHost> known{
-      {.host = {.address = 0x0A000002U, .mac = kPrinter, .macSource = MacSource::kArp},
-       .present = true}};
+  WatchBook book{
+      .known = {{.host = {.address = 0x0A000002U, .mac = kPrinter, .macSource = MacSource::kArp},
+                 .present = true}}};
   SweepRows rows(false);
   for (const HostView& row : {Row(1, State::kAlive, kLaptop), Row(2, State::kDead),
                               Row(3, State::kDead), Row(4, State::kAlive)}) {
     rows.Skip(row);
   }
-  const auto events = WatchRound(known, rows.Found(), rows.Swept(), 100);
+  const auto events = WatchRound(book, rows.Found(), rows.Swept(), 100);
   const auto told = [&](bool first, bool unknownOnly) {
     std::vector<std::string> texts;
     for (const auto& event :
-         InventoryEvents(events, inventory, rows, known, first, unknownOnly, 100)) {
+         InventoryEvents(events, inventory, rows, book.known, first, unknownOnly, 100)) {
       texts.push_back(std::string(ChangeText(event.change)) + " " + AddressText(event.host));
     }
     return texts;

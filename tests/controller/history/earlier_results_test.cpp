@@ -262,11 +262,11 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(WatchRounds, TellEachChangeOnceAndKeepWhenAHostWasFirstSeen) {
   const SeenHost host{.address = 0x0A000005U, .name = "nas", .mac = std::nullopt};
   const SweepScope swept({host.address}, false);
-  std::vector<KnownHost> known;
+  WatchBook book;
   std::vector<std::vector<WatchEvent>> rounds;
   const std::vector<std::vector<SeenHost>> found{{host}, {host}, {}, {}, {host}};
   for (std::size_t round = 0; round < found.size(); ++round) {
-    rounds.push_back(WatchRound(known, found[round], swept, static_cast<std::int64_t>(round)));
+    rounds.push_back(WatchRound(book, found[round], swept, static_cast<std::int64_t>(round)));
   }
   const auto changes = [&rounds](std::size_t round) {
     std::string text;
@@ -280,14 +280,15 @@ TEST(WatchRounds, TellEachChangeOnceAndKeepWhenAHostWasFirstSeen) {
   EXPECT_EQ(changes(2), "gone@0");
   EXPECT_EQ(changes(3), "");
   EXPECT_EQ(changes(4), "new@0");
-  ASSERT_EQ(known.size(), 1U);
-  EXPECT_EQ(known[0].lastSeen, 4);
+  ASSERT_EQ(book.known.size(), 1U);
+  EXPECT_EQ(book.known[0].lastSeen, 4);
 }
 
 // Hosts under ever new randomised MACs cannot grow the state for ever.
 TEST(WatchRounds, ForgetTheHostsGoneLongestPastTheirBound) {
   constexpr std::size_t kBound = 100'000;
-  std::vector<KnownHost> known;
+  WatchBook book;
+  std::vector<KnownHost>& known = book.known;
   for (std::size_t i = 0; i < kBound; ++i) {
     known.push_back({.host = {.address = static_cast<Address>(i)},
                      .present = false,
@@ -295,7 +296,7 @@ TEST(WatchRounds, ForgetTheHostsGoneLongestPastTheirBound) {
                      .lastSeen = static_cast<std::int64_t>(i)});
   }
   const SeenHost arrival{.address = 0x0A000005U, .name = "nas"};
-  WatchRound(known, {arrival}, SweepScope({arrival.address}, false), kBound);
+  WatchRound(book, {arrival}, SweepScope({arrival.address}, false), kBound);
   ASSERT_EQ(known.size(), kBound);
   EXPECT_EQ(known.front().host, arrival);
   EXPECT_EQ(std::min_element(

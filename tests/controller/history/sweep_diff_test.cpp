@@ -136,17 +136,17 @@ class ReturningHost : public ::testing::TestWithParam<Return> {};
 TEST_P(ReturningHost, KeepsWhenItWasFirstSeen) {
   const auto& [what, before, after] = GetParam();
   const SweepScope swept({before.address, after.address}, false);
-  std::vector<KnownHost> known;
+  WatchBook book;
   std::string told;
   const std::vector<std::vector<SeenHost>> rounds{{before}, {}, {after}};
   for (std::size_t round = 0; round < rounds.size(); ++round) {
     for (const auto& event :
-         WatchRound(known, rounds[round], swept, static_cast<std::int64_t>(round))) {
+         WatchRound(book, rounds[round], swept, static_cast<std::int64_t>(round))) {
       told += std::string(ChangeText(event.change)) + "@" + std::to_string(event.firstSeen) + " ";
     }
   }
   EXPECT_EQ(told, "new@0 gone@0 new@0 ") << what;
-  EXPECT_EQ(known.size(), 1U) << what;
+  EXPECT_EQ(book.known.size(), 1U) << what;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -162,11 +162,11 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(WatchRounds, KnowIpv6OnlyDevicesByTheirAddresses) {
   const SeenHost first{.mac = kPhoneToday, .ipv6 = "2001:db8::7"};
   const SeenHost second{.mac = kPhoneToday, .ipv6 = "2001:db8::8"};
-  std::vector<KnownHost> known;
+  WatchBook book;
   std::int64_t now = 0;
   const auto told = [&](const std::vector<SeenHost>& found, bool ipv6) {
     std::string text;
-    for (const auto& event : WatchRound(known, found, SweepScope({}, ipv6), now++)) {
+    for (const auto& event : WatchRound(book, found, SweepScope({}, ipv6), now++)) {
       text += std::string(ChangeText(event.change)) + " " + AddressText(event.host) + "@" +
               std::to_string(event.firstSeen) + " ";
     }

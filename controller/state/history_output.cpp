@@ -1,0 +1,129 @@
+#include "controller/state/history_output.h"
+
+#include "controller/base/printable.h"
+#include "controller/base/time_text.h"
+#include "controller/output/csv_output.h"
+#include "controller/output/json_fields.h"
+
+namespace hostsweep::controller {
+namespace {
+
+constexpr std::string_view kCsvLineEnd = "\r\n";  // RFC 4180, as --csv writes
+
+std::string SessionText(const Session& session) {
+  return UtcText(session.began) + " to " + (session.ended ? UtcText(*session.ended) : "now");
+}
+
+std::string ValueText(const PastValue& value) {
+  return value.value + " (" + UtcText(value.firstSeen) + " to " + UtcText(value.lastSeen) + ")";
+}
+
+template <typename Item, typename Text>
+std::string Joined(const std::vector<Item>& items, Text text, std::string_view between) {
+  std::string joined;
+  for (const Item& item : items) {
+    joined += (joined.empty() ? "" : std::string(between)) + text(item);
+  }
+  return joined;
+}
+
+std::string TableEntry(const DeviceHistory& device) {
+  std::string first = device.address;
+  for (const std::string* field : {&device.name, &device.mac, &device.vendor}) {
+    if (!field->empty()) {
+      first += "  " + *field;
+    }
+  }
+  std::string entry = Printable(first + (device.present ? "  present" : "  away")) + "\n";
+  entry += "  first seen " + UtcText(device.firstSeen) + ", last seen " + UtcText(device.lastSeen) +
+           "\n";
+  entry += "  sessions: " + Joined(device.sessions, SessionText, ", ") + "\n";
+  const std::array<std::pair<const char*, const std::vector<PastValue>*>, 3> lists{
+      {{"addresses", &device.addresses}, {"names", &device.names}, {"macs", &device.macs}}};
+  for (const auto& [label, values] : lists) {
+    if (!values->empty()) {
+      entry +=
+          std::string("  ") + label + ": " + Printable(Joined(*values, ValueText, ", ")) + "\n";
+    }
+  }
+  return entry;
+}
+
+std::string CsvEntry(const DeviceHistory& device) {
+  const auto value = [](const PastValue& past) { return past.value; };
+  const auto session = [](const Session& s) {
+    return UtcText(s.began) + "/" + (s.ended ? UtcText(*s.ended) : "");
+  };
+  const std::array<std::string, 11> fields{device.mac,
+                                           device.address,
+                                           device.name,
+                                           device.vendor,
+                                           device.present ? "yes" : "no",
+                                           UtcText(device.firstSeen),
+                                           UtcText(device.lastSeen),
+                                           Joined(device.sessions, session, " "),
+                                           Joined(device.addresses, value, " "),
+                                           Joined(device.names, value, "; "),
+                                           Joined(device.macs, value, " ")};
+  std::string row;
+  for (const std::string& field : fields) {
+    row += (row.empty() ? "" : ",") + CsvField(field);
+  }
+  return row + std::string(kCsvLineEnd);
+}
+
+Json ValuesJson(const std::vector<PastValue>& values) {
+  Json list = Json::array();
+  for (const PastValue& past : values) {
+    list.push_back({{json_key::kValue, past.value},
+                    {json_key::kFirstSeen, UtcText(past.firstSeen)},
+                    {json_key::kLastSeen, UtcText(past.lastSeen)}});
+  }
+  return list;
+}
+
+std::string JsonEntry(const DeviceHistory& device) {
+  using namespace json_key;
+  Json sessions = Json::array();
+  for (const Session& session : device.sessions) {
+    sessions.push_back({{kBegan, UtcText(session.began)},
+                        {kEnded, session.ended ? Json(UtcText(*session.ended)) : Json(nullptr)}});
+  }
+  Json entry;
+  entry[kMac] = OrNull(device.mac);
+  entry[kAddress] = device.address;
+  entry[kName] = OrNull(device.name);
+  entry[kVendor] = OrNull(device.vendor);
+  entry[kPresent] = device.present;
+  entry[kFirstSeen] = UtcText(device.firstSeen);
+  entry[kLastSeen] = UtcText(device.lastSeen);
+  entry[kSessions] = std::move(sessions);
+  entry[kAddresses] = ValuesJson(device.addresses);
+  entry[kNames] = ValuesJson(device.names);
+  entry[kMacs] = ValuesJson(device.macs);
+  return JsonText(entry) + "\n";
+}
+
+}  // namespace
+
+std::string HistoryHeader(Format format) {
+  if (format != Format::kCsv) {
+    return {};
+  }
+  return "mac,address,name,vendor,present,first_seen,last_seen,sessions,addresses,names,macs" +
+         std::string(kCsvLineEnd);
+}
+
+std::string HistoryEntry(const DeviceHistory& device, Format format) {
+  switch (format) {
+    case Format::kCsv:
+      return CsvEntry(device);
+    case Format::kJson:
+      return JsonEntry(device);
+    case Format::kTable:
+      break;
+  }
+  return TableEntry(device);
+}
+
+}  // namespace hostsweep::controller

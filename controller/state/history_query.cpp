@@ -1,0 +1,56 @@
+#include "controller/state/history_query.h"
+
+#include "controller/base/mac_address.h"
+
+namespace hostsweep::controller {
+
+void ForEachDevice(Database& database, std::string_view who,
+                   const std::function<void(const DeviceHistory&)>& take) {
+  constexpr std::string_view kDevices =
+      "SELECT id, address, name, mac, vendor, present, first_seen, last_seen FROM devices ";
+  const auto devices = database.Prepare(
+      std::string(kDevices) +
+      (who.empty() ? "ORDER BY first_seen, id"
+                   : "WHERE id IN (SELECT device FROM device_values WHERE value = ?1 COLLATE "
+                     "NOCASE) ORDER BY first_seen, id"));
+  if (!who.empty()) {
+    const auto mac = ParseMac(who);
+    devices->Bind(1, mac ? FormatMac(*mac) : std::string(who));
+  }
+  const auto sessions =
+      database.Prepare("SELECT began, ended FROM sessions WHERE device = ?1 ORDER BY began");
+  const auto values = database.Prepare(
+      "SELECT kind, value, first_seen, last_seen FROM device_values WHERE device = ?1 "
+      "ORDER BY first_seen, value");
+  while (devices->Step()) {
+    const std::int64_t id = devices->Integer(0);
+    DeviceHistory device{.address = devices->Text(1),
+                         .name = devices->Text(2),
+                         .mac = devices->Text(3),
+                         .vendor = devices->Text(4),
+                         .present = devices->Integer(5) != 0,
+                         .firstSeen = devices->Integer(6),
+                         .lastSeen = devices->Integer(7)};
+    sessions->Bind(1, id);
+    while (sessions->Step()) {
+      device.sessions.push_back(
+          {.began = sessions->Integer(0),
+           .ended = sessions->IsNull(1) ? std::nullopt : std::optional(sessions->Integer(1))});
+    }
+    sessions->Reset();
+    values->Bind(1, id);
+    while (values->Step()) {
+      const std::string kind = values->Text(0);
+      auto& list = kind == "address" ? device.addresses
+                   : kind == "name"  ? device.names
+                                     : device.macs;
+      list.push_back({.value = values->Text(1),
+                      .firstSeen = values->Integer(2),
+                      .lastSeen = values->Integer(3)});
+    }
+    values->Reset();
+    take(device);
+  }
+}
+
+}  // namespace hostsweep::controller

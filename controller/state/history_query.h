@@ -1,0 +1,47 @@
+// --history: what the state database knows of each device.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "controller/state/database.h"
+
+namespace hostsweep::controller {
+
+struct Session {
+  std::int64_t began = 0;
+  std::optional<std::int64_t> ended{};  // none while present
+};
+
+// An address, name or MAC the device has had, from when to when.
+struct PastValue {
+  std::string value;
+  std::int64_t firstSeen = 0;
+  std::int64_t lastSeen = 0;
+};
+
+struct DeviceHistory {
+  std::string address;
+  std::string name;
+  std::string mac;
+  std::string vendor;
+  bool present = false;
+  std::int64_t firstSeen = 0;
+  std::int64_t lastSeen = 0;
+  std::vector<Session> sessions{};     // oldest first
+  std::vector<PastValue> addresses{};  // each, oldest first
+  std::vector<PastValue> names{};
+  std::vector<PastValue> macs{};
+};
+
+// Each device in the order first seen, or (`who` not empty) those that have
+// ever had `who` as address, MAC (as any spelling ParseMac reads) or name
+// (in any case), one at a time.
+void ForEachDevice(Database& database, std::string_view who,
+                   const std::function<void(const DeviceHistory&)>& take);
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,122 @@
+#include "controller/state/recorder.h"
+
+#include <string>
+#include <unordered_set>
+
+#include "controller/base/errors.h"
+
+namespace hostsweep::controller {
+namespace {
+
+constexpr std::string_view kDeviceColumns =
+    "SELECT id, address, name, mac, mac_source, present, missed, first_seen, last_seen "
+    "FROM devices ";
+
+KnownHost KnownHostOf(const Statement& row) {
+  KnownHost known{.host = {},
+                  .present = row.Integer(5) != 0,
+                  .firstSeen = row.Integer(7),
+                  .lastSeen = row.Integer(8),
+                  .missed = static_cast<int>(row.Integer(6)),
+                  .record = row.Integer(0)};
+  const std::string address = row.Text(1);
+  if (const auto ipv4 = ParseAddress(address)) {
+    known.host.address = *ipv4;
+  } else {
+    known.host.ipv6 = address;
+  }
+  known.host.name = row.Text(2);
+  known.host.mac = ParseMac(row.Text(3));
+  known.host.macSource = ValueOf(kMacSourceTexts, row.Text(4)).value_or(MacSource::kNone);
+  return known;
+}
+
+}  // namespace
+
+Recorder::Recorder(Database& database, int goneAfter, const VendorOf& vendorOf)
+    : database_(database), tables_(database, vendorOf) {
+  book_.goneAfter = goneAfter;
+  Load();
+}
+
+void Recorder::Load() {
+  book_.known.clear();
+  const auto present = database_.Prepare(std::string(kDeviceColumns) + "WHERE present = 1");
+  while (present->Step()) {
+    book_.known.push_back(KnownHostOf(*present));
+  }
+  const auto away = database_.Prepare(std::string(kDeviceColumns) +
+                                      "WHERE present = 0 ORDER BY last_seen DESC LIMIT ?1");
+  away->Bind(1, static_cast<std::int64_t>(kMostKnownHosts));
+  while (away->Step()) {
+    book_.known.push_back(KnownHostOf(*away));
+  }
+  const auto last = database_.Prepare("SELECT coalesce(max(id), 0) FROM devices");
+  last->Step();
+  book_.lastRecord = committedRecord_ = last->Integer(0);
+}
+
+EarlierSweep Recorder::Present() const {
+  EarlierSweep present;
+  for (const KnownHost& known : book_.known) {
+    if (known.present) {
+      present.found.push_back(known.host);
+      present.missesToGone.push_back(book_.goneAfter - known.missed);
+    }
+  }
+  return present;
+}
+
+std::vector<WatchEvent> Recorder::Record(const std::vector<SeenHost>& found,
+                                         const std::vector<Address>& swept, bool ipv6,
+                                         std::int64_t now) {
+  std::vector<WatchEvent> events = WatchRound(book_, found, SweepScope(swept, ipv6), now);
+  try {
+    Write(events, {.time = now,
+                   .swept = &swept,
+                   .ipv6 = ipv6,
+                   .found = found.size(),
+                   .changes = events.size()});
+  } catch (const std::runtime_error& error) {
+    // What the round did to the book goes with the transaction.
+    Load();
+    throw SystemError(std::string("cannot record the sweep: ") + error.what() +
+                      "; the state before it is kept");
+  }
+  committedRecord_ = book_.lastRecord;
+  return events;
+}
+
+void Recorder::Write(const std::vector<WatchEvent>& events, const SweepSummaryRow& sweep) {
+  Transaction transaction(database_);
+  const std::int64_t sweepId = tables_.AddSweep(sweep);
+  std::unordered_set<std::int64_t> gone;
+  for (const WatchEvent& event : events) {
+    if (event.change == Change::kGone) {
+      gone.insert(event.record);
+    }
+  }
+  // A device is written when the sweep saw it or looked for it; those away
+  // stay as they were.
+  for (const KnownHost& known : book_.known) {
+    if (known.record > committedRecord_) {
+      tables_.InsertDevice(known);
+    } else if (known.present || gone.contains(known.record)) {
+      tables_.UpdateDevice(known);
+    }
+    if (known.present && known.lastSeen == sweep.time && known.missed == 0) {
+      tables_.SeeValues(known, sweep.time);
+    }
+  }
+  for (const WatchEvent& event : events) {
+    tables_.AddEvent(sweepId, event);
+    if (event.change == Change::kNew) {
+      tables_.OpenSession(event.record, event.when);
+    } else if (event.change == Change::kGone) {
+      tables_.CloseSession(event.record, event.lastSeen);
+    }
+  }
+  transaction.Commit();
+}
+
+}  // namespace hostsweep::controller

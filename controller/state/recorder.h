@@ -1,0 +1,45 @@
+// The state database as the watch's memory. What the matching needs, the
+// hosts present and the most recently seen of those away (WatchRound's
+// bound), is read once; each sweep then writes what changed in one
+// transaction: the database never holds half a sweep.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "controller/history/earlier_results.h"
+#include "controller/history/watch.h"
+#include "controller/state/database.h"
+#include "controller/state/state_tables.h"
+
+namespace hostsweep::controller {
+
+class Recorder {
+ public:
+  // `goneAfter`: sweeps in a row that must miss a present host before it is gone.
+  Recorder(Database& database, int goneAfter, const VendorOf& vendorOf);
+
+  [[nodiscard]] const WatchBook& Book() const { return book_; }
+  // The hosts present, as --compare takes an earlier sweep.
+  [[nodiscard]] EarlierSweep Present() const;
+
+  // One sweep of `swept` (with `ipv6`: its links' IPv6 nodes asked too) that
+  // found `found`, at `now` (seconds since the epoch: any clock, a virtual
+  // one too). Returns what changed once it is committed. Throws SystemError
+  // when it cannot be: the database keeps the state before the sweep, and so
+  // does the recorder.
+  std::vector<WatchEvent> Record(const std::vector<SeenHost>& found,
+                                 const std::vector<Address>& swept, bool ipv6, std::int64_t now);
+
+ private:
+  void Load();
+  void Write(const std::vector<WatchEvent>& events, const SweepSummaryRow& sweep);
+
+  Database& database_;
+  StateTables tables_;
+  WatchBook book_;
+  std::int64_t committedRecord_ = 0;  // the last record number the database has
+};
+
+}  // namespace hostsweep::controller

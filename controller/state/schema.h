@@ -1,0 +1,88 @@
+// The state database's tables. What changes is kept, not every sweep's rows:
+// a device's row is rewritten when it is seen, and its addresses, names and
+// MACs, its sessions and its events each get a row when they begin.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace hostsweep::controller {
+
+// PRAGMA application_id: "hswp", so that another program's SQLite file is
+// told from ours.
+inline constexpr std::int32_t kStateApplicationId = 0x68737770;
+// PRAGMA user_version: raised whenever a later hostsweep changes the tables;
+// a file of a higher one is refused, never half understood.
+inline constexpr int kStateDatabaseFormat = 1;
+
+// Times are seconds since the epoch (UTC). A device's address is its row's:
+// IPv4, or its IPv6 address when it was heard over IPv6 alone.
+inline constexpr std::string_view kStateSchema = R"sql(
+CREATE TABLE devices (
+  id INTEGER PRIMARY KEY,
+  address TEXT NOT NULL,
+  name TEXT NOT NULL,
+  mac TEXT,
+  mac_source TEXT,
+  vendor TEXT NOT NULL,
+  present INTEGER NOT NULL,
+  missed INTEGER NOT NULL,
+  first_seen INTEGER NOT NULL,
+  last_seen INTEGER NOT NULL
+);
+CREATE INDEX devices_by_presence ON devices (present, last_seen);
+
+-- Every address, name and MAC a device has had, and when.
+CREATE TABLE device_values (
+  device INTEGER NOT NULL REFERENCES devices (id),
+  kind TEXT NOT NULL CHECK (kind IN ('address', 'name', 'mac')),
+  value TEXT NOT NULL,
+  first_seen INTEGER NOT NULL,
+  last_seen INTEGER NOT NULL,
+  PRIMARY KEY (device, kind, value)
+) WITHOUT ROWID;
+CREATE INDEX device_values_by_value ON device_values (value COLLATE NOCASE);
+
+-- Present from `began` to `ended` (its last sighting); open while present.
+CREATE TABLE sessions (
+  device INTEGER NOT NULL REFERENCES devices (id),
+  began INTEGER NOT NULL,
+  ended INTEGER,
+  PRIMARY KEY (device, began)
+) WITHOUT ROWID;
+
+CREATE TABLE sweeps (
+  id INTEGER PRIMARY KEY,
+  time INTEGER NOT NULL,
+  swept INTEGER NOT NULL,
+  lowest TEXT,
+  highest TEXT,
+  ipv6 INTEGER NOT NULL,
+  found INTEGER NOT NULL,
+  changes INTEGER NOT NULL
+);
+
+-- Every change, in the order told. Appended to only: an id, once given,
+-- names one event for ever, so that whoever passes events on can drop the
+-- ones it has passed already.
+CREATE TABLE events (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  sweep INTEGER NOT NULL REFERENCES sweeps (id),
+  time INTEGER NOT NULL,
+  device INTEGER NOT NULL REFERENCES devices (id),
+  change TEXT NOT NULL,
+  address TEXT NOT NULL,
+  name TEXT NOT NULL,
+  mac TEXT,
+  vendor TEXT NOT NULL,
+  previous TEXT NOT NULL,
+  first_seen INTEGER NOT NULL,
+  last_seen INTEGER NOT NULL
+);
+CREATE TRIGGER events_kept BEFORE UPDATE ON events
+  BEGIN SELECT RAISE(ABORT, 'events are kept as told'); END;
+CREATE TRIGGER events_never_deleted BEFORE DELETE ON events
+  BEGIN SELECT RAISE(ABORT, 'events are kept as told'); END;
+)sql";
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,62 @@
+#include "controller/state/state_store.h"
+
+#include <iostream>
+
+#include "controller/state/database.h"
+#include "controller/state/history_output.h"
+#include "controller/state/history_query.h"
+#include "controller/state/json_import.h"
+#include "controller/state/recorder.h"
+
+namespace hostsweep::controller {
+namespace {
+
+class DatabaseStore : public StateStore {
+ public:
+  DatabaseStore(const std::filesystem::path& path, int goneAfter, const VendorOf& vendorOf)
+      : database_(path, StateAccess::kWrite), recorder_(database_, goneAfter, vendorOf) {}
+  [[nodiscard]] EarlierSweep Present() const override { return recorder_.Present(); }
+  [[nodiscard]] const std::vector<KnownHost>& Known() const override {
+    return recorder_.Book().known;
+  }
+  std::vector<WatchEvent> Record(const std::vector<SeenHost>& found,
+                                 const std::vector<Address>& swept, bool ipv6,
+                                 std::int64_t now) override {
+    return recorder_.Record(found, swept, ipv6, now);
+  }
+
+ private:
+  Database database_;
+  Recorder recorder_;
+};
+
+}  // namespace
+
+std::unique_ptr<StateStore> OpenStateStore(const std::filesystem::path& path, int goneAfter,
+                                           const VendorOf& vendorOf) {
+  std::error_code error;
+  if (!std::filesystem::exists(path, error)) {
+    std::cerr << "hostsweep: --state: " << path.string()
+              << " does not exist yet: created; every host found is new\n";
+  } else if (ImportJsonState(path, vendorOf)) {
+    std::cerr << "hostsweep: --state: " << path.string()
+              << ": the watch's JSON state is now a database; the JSON file is kept as "
+              << path.string() << ".json-old\n";
+  }
+  return std::make_unique<DatabaseStore>(path, goneAfter, vendorOf);
+}
+
+std::size_t WriteHistory(const std::filesystem::path& path, const std::string& who, Format format,
+                         std::ostream& out) {
+  Database database(path, StateAccess::kRead);
+  out << HistoryHeader(format);
+  std::size_t written = 0;
+  ForEachDevice(database, who, [&](const DeviceHistory& device) {
+    out << HistoryEntry(device, format);
+    ++written;
+  });
+  out.flush();
+  return written;
+}
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,44 @@
+// --state FILE and --history, as the run sees them: the state database
+// behind two calls, so that a build without SQLite (Windows) can refuse both
+// with a plain message.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "controller/history/earlier_results.h"
+#include "controller/history/watch.h"
+#include "controller/output/result_writer.h"
+
+namespace hostsweep::controller {
+
+class StateStore {
+ public:
+  virtual ~StateStore() = default;
+  // The hosts present, each with the misses it has left before it is gone.
+  [[nodiscard]] virtual EarlierSweep Present() const = 0;
+  // Every host it knows, present or away, and when it saw each.
+  [[nodiscard]] virtual const std::vector<KnownHost>& Known() const = 0;
+  // As Recorder::Record.
+  virtual std::vector<WatchEvent> Record(const std::vector<SeenHost>& found,
+                                         const std::vector<Address>& swept, bool ipv6,
+                                         std::int64_t now) = 0;
+};
+
+// Opens FILE for writing, held for the store's life: created when missing,
+// a watch's JSON state file carried over first. Throws EarlierResultsError,
+// SystemError, and UsageError where the build has no state database.
+std::unique_ptr<StateStore> OpenStateStore(const std::filesystem::path& path, int goneAfter,
+                                           const VendorOf& vendorOf);
+
+// --history [WHO]: every device FILE knows (or those that have had WHO as
+// address, MAC or name), with its sessions and past values, in `format`.
+// Returns how many were written. Throws as OpenStateStore.
+std::size_t WriteHistory(const std::filesystem::path& path, const std::string& who, Format format,
+                         std::ostream& out);
+
+}  // namespace hostsweep::controller

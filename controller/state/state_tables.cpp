@@ -1,0 +1,116 @@
+#include "controller/state/state_tables.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace hostsweep::controller {
+namespace {
+
+std::string MacText(const SeenHost& host) { return host.mac ? FormatMac(*host.mac) : ""; }
+
+}  // namespace
+
+StateTables::StateTables(Database& database, VendorOf vendorOf)
+    : vendorOf_(std::move(vendorOf)),
+      insertDevice_(database.Prepare(
+          "INSERT INTO devices (address, name, mac, mac_source, vendor, present, missed, "
+          "last_seen, id, first_seen) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)")),
+      updateDevice_(database.Prepare(
+          "UPDATE devices SET address = ?1, name = ?2, mac = ?3, mac_source = ?4, vendor = ?5, "
+          "present = ?6, missed = ?7, last_seen = ?8 WHERE id = ?9")),
+      seeValue_(database.Prepare(
+          "INSERT INTO device_values (device, kind, value, first_seen, last_seen) "
+          "VALUES (?1, ?2, ?3, ?4, ?5) ON CONFLICT DO UPDATE SET last_seen = excluded.last_seen")),
+      openSession_(database.Prepare(
+          "INSERT INTO sessions (device, began) VALUES (?1, ?2) ON CONFLICT DO NOTHING")),
+      closeSession_(
+          database.Prepare("UPDATE sessions SET ended = ?2 WHERE device = ?1 AND ended IS NULL")),
+      addSweep_(database.Prepare(
+          "INSERT INTO sweeps (time, swept, lowest, highest, ipv6, found, changes) "
+          "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7) RETURNING id")),
+      addEvent_(database.Prepare(
+          "INSERT INTO events (sweep, time, device, change, address, name, mac, vendor, "
+          "previous, first_seen, last_seen) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, "
+          "?11)")) {}
+
+// The columns an insert and an update share, 1 to 9; 9 is the id.
+void StateTables::BindDevice(Statement& statement, const KnownHost& known) {
+  const SeenHost& host = known.host;
+  statement.Bind(1, AddressText(host))
+      .Bind(2, host.name)
+      .BindTextOrNull(3, MacText(host))
+      .BindTextOrNull(4, MacSourceText(host.macSource))
+      .Bind(5, host.mac ? vendorOf_(*host.mac) : std::string{})
+      .Bind(6, std::int64_t{known.present})
+      .Bind(7, std::int64_t{known.missed})
+      .Bind(8, known.lastSeen)
+      .Bind(9, known.record);
+}
+
+void StateTables::InsertDevice(const KnownHost& known) {
+  BindDevice(*insertDevice_, known);
+  insertDevice_->Bind(10, known.firstSeen);
+  insertDevice_->Run();
+}
+
+void StateTables::UpdateDevice(const KnownHost& known) {
+  BindDevice(*updateDevice_, known);
+  updateDevice_->Run();
+}
+
+void StateTables::SeeValues(const KnownHost& known, std::int64_t firstSeen) {
+  const auto see = [&](std::string_view kind, const std::string& value) {
+    if (value.empty()) {
+      return;
+    }
+    seeValue_->Bind(1, known.record)
+        .Bind(2, kind)
+        .Bind(3, value)
+        .Bind(4, firstSeen)
+        .Bind(5, known.lastSeen)
+        .Run();
+  };
+  see("address", AddressText(known.host));
+  see("name", known.host.name);
+  see("mac", MacText(known.host));
+}
+
+void StateTables::OpenSession(std::int64_t device, std::int64_t began) {
+  openSession_->Bind(1, device).Bind(2, began).Run();
+}
+
+void StateTables::CloseSession(std::int64_t device, std::int64_t ended) {
+  closeSession_->Bind(1, device).Bind(2, ended).Run();
+}
+
+std::int64_t StateTables::AddSweep(const SweepSummaryRow& sweep) {
+  const auto [lowest, highest] = std::minmax_element(sweep.swept->begin(), sweep.swept->end());
+  addSweep_->Bind(1, sweep.time).Bind(2, static_cast<std::int64_t>(sweep.swept->size()));
+  if (lowest != sweep.swept->end()) {
+    addSweep_->Bind(3, FormatAddress(*lowest)).Bind(4, FormatAddress(*highest));
+  }
+  addSweep_->Bind(5, std::int64_t{sweep.ipv6})
+      .Bind(6, static_cast<std::int64_t>(sweep.found))
+      .Bind(7, static_cast<std::int64_t>(sweep.changes));
+  addSweep_->Step();
+  const std::int64_t id = addSweep_->Integer(0);
+  addSweep_->Run();
+  return id;
+}
+
+void StateTables::AddEvent(std::int64_t sweep, const WatchEvent& event) {
+  addEvent_->Bind(1, sweep)
+      .Bind(2, event.when)
+      .Bind(3, event.record)
+      .Bind(4, ChangeText(event.change))
+      .Bind(5, AddressText(event.host))
+      .Bind(6, event.host.name)
+      .BindTextOrNull(7, MacText(event.host))
+      .Bind(8, event.host.mac ? vendorOf_(*event.host.mac) : std::string{})
+      .Bind(9, event.previous)
+      .Bind(10, event.firstSeen)
+      .Bind(11, event.lastSeen)
+      .Run();
+}
+
+}  // namespace hostsweep::controller

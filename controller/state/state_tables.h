@@ -1,0 +1,49 @@
+// The writes the state database takes, one prepared statement each, shared by
+// the recorder of sweeps and the import of a watch's JSON state.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "controller/history/watch.h"
+#include "controller/state/database.h"
+
+namespace hostsweep::controller {
+
+// What the sweeps table keeps of a sweep.
+struct SweepSummaryRow {
+  std::int64_t time = 0;
+  const std::vector<Address>* swept = nullptr;
+  bool ipv6 = false;
+  std::size_t found = 0;
+  std::size_t changes = 0;
+};
+
+class StateTables {
+ public:
+  StateTables(Database& database, VendorOf vendorOf);
+  void InsertDevice(const KnownHost& known);
+  void UpdateDevice(const KnownHost& known);
+  // Its address, name and MAC of now: each added, or seen again until `lastSeen`.
+  void SeeValues(const KnownHost& known, std::int64_t firstSeen);
+  void OpenSession(std::int64_t device, std::int64_t began);
+  void CloseSession(std::int64_t device, std::int64_t ended);
+  // The sweep's id.
+  std::int64_t AddSweep(const SweepSummaryRow& sweep);
+  void AddEvent(std::int64_t sweep, const WatchEvent& event);
+
+ private:
+  void BindDevice(Statement& statement, const KnownHost& known);
+
+  VendorOf vendorOf_;
+  std::unique_ptr<Statement> insertDevice_;
+  std::unique_ptr<Statement> updateDevice_;
+  std::unique_ptr<Statement> seeValue_;
+  std::unique_ptr<Statement> openSession_;
+  std::unique_ptr<Statement> closeSession_;
+  std::unique_ptr<Statement> addSweep_;
+  std::unique_ptr<Statement> addEvent_;
+};
+
+}  // namespace hostsweep::controller

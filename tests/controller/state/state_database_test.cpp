@@ -1,0 +1,258 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "controller/base/errors.h"
+#include "controller/state/history_query.h"
+#include "controller/state/recorder.h"
+#include "controller/state/state_store.h"
+
+namespace hostsweep::controller {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr MacAddress kLaptop{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x01};
+constexpr MacAddress kPrinter{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x02};
+constexpr MacAddress kPhone{0x02, 0x11, 0x22, 0x33, 0x44, 0x55};  // randomised
+const VendorOf kNoVendor = [](const MacAddress&) { return std::string{}; };
+
+SeenHost Host(Address last, std::string name, std::optional<MacAddress> mac = std::nullopt) {
+  return {.address = 0x0A000000U + last,
+          .name = std::move(name),
+          .mac = mac,
+          .macSource = mac ? MacSource::kArp : MacSource::kNone};
+}
+
+// A file of its own in a folder of its own, gone with the test.
+class StateFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() /
+              ("hostsweep-state-" + std::to_string(getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+  [[nodiscard]] fs::path File() const { return folder_ / "state.db"; }
+
+  // Each round recorded by a recorder of its own, as after a restart.
+  std::string RecordRound(const std::vector<SeenHost>& found, std::int64_t now, int goneAfter) {
+    Database database(File(), StateAccess::kWrite);
+    Recorder recorder(database, goneAfter, kNoVendor);
+    std::vector<Address> swept;
+    for (Address last = 1; last < 10; ++last) {
+      swept.push_back(0x0A000000U + last);
+    }
+    std::string told;
+    for (const WatchEvent& event : recorder.Record(found, swept, false, now)) {
+      told += std::string(ChangeText(event.change)) + " " + AddressText(event.host) + " #" +
+              std::to_string(event.record) + "@" + std::to_string(event.firstSeen) +
+              (event.previous.empty() ? "" : " was " + event.previous) + "; ";
+    }
+    return told;
+  }
+
+  std::vector<DeviceHistory> History(std::string_view who) {
+    Database database(File(), StateAccess::kRead);
+    std::vector<DeviceHistory> devices;
+    ForEachDevice(database, who, [&](const DeviceHistory& device) { devices.push_back(device); });
+    return devices;
+  }
+
+ private:
+  fs::path folder_;
+};
+
+struct Rounds {
+  const char* what;
+  int goneAfter;
+  std::vector<std::vector<SeenHost>> found;  // one sweep each, at times 0, 1, ...
+  std::vector<std::string> told;
+  std::size_t sessions;  // of the first device, at the end
+};
+
+void PrintTo(const Rounds& rounds, std::ostream* os) { *os << rounds.what; }
+
+class RecordedRounds : public StateFile, public ::testing::WithParamInterface<Rounds> {};
+
+// Each sweep's changes as the watch tells them, the same after a restart, and
+// kept: each device once, with its sessions.
+TEST_P(RecordedRounds, TellEachChangeOnceAcrossRestarts) {
+  const Rounds& rounds = GetParam();
+  std::vector<std::string> told;
+  for (std::size_t round = 0; round < rounds.found.size(); ++round) {
+    told.push_back(
+        RecordRound(rounds.found[round], static_cast<std::int64_t>(round), rounds.goneAfter));
+  }
+  EXPECT_EQ(told, rounds.told);
+  const auto devices = History("");
+  ASSERT_FALSE(devices.empty());
+  EXPECT_EQ(devices.front().sessions.size(), rounds.sessions);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sweeps, RecordedRounds,
+    ::testing::Values(Rounds{"new, then gone after two missed sweeps, then back",
+                             2,
+                             {{Host(5, "nas", kLaptop)}, {}, {}, {}, {Host(5, "nas", kLaptop)}},
+                             {"new 10.0.0.5 #1@0; ", "", "gone 10.0.0.5 #1@0; ", "",
+                              "new 10.0.0.5 #1@0; "},
+                             2},
+                      Rounds{"missed once of two: never gone",
+                             2,
+                             {{Host(5, "nas")}, {}, {Host(5, "nas")}, {}, {Host(5, "nas")}},
+                             {"new 10.0.0.5 #1@0; ", "", "", "", ""},
+                             1},
+                      Rounds{"moved, renamed, replaced",
+                             1,
+                             {{Host(5, "nas", kLaptop)},
+                              {Host(6, "nas", kLaptop)},
+                              {Host(6, "store", kLaptop)},
+                              {Host(6, "store", kPrinter)}},
+                             {"new 10.0.0.5 #1@0; ", "moved 10.0.0.6 #1@0 was 10.0.0.5; ",
+                              "renamed 10.0.0.6 #1@0 was nas; ",
+                              "mac-changed 10.0.0.6 #1@0 was 00:1a:2b:3c:4d:01; "},
+                             1},
+                      Rounds{"a randomised MAC identifies nothing",
+                             1,
+                             {{Host(7, "phone", kPhone)}, {Host(8, "phone", kPhone)}},
+                             {"new 10.0.0.7 #1@0; ", "moved 10.0.0.8 #1@0 was 10.0.0.7; "},
+                             1}));
+
+// A watch's JSON state is carried over whole, the JSON file kept beside it.
+TEST_F(StateFile, CarriesAJsonStateOverWhole) {
+  const std::vector<KnownHost> hosts{
+      {.host = Host(5, "nas", kLaptop), .present = true, .firstSeen = 10, .lastSeen = 20},
+      {.host = {.address = 0x0A000006U,
+                .name = "pc",
+                .mac = kPrinter,
+                .macSource = MacSource::kNetbios},
+       .present = false,
+       .firstSeen = 11,
+       .lastSeen = 12},
+      {.host = {.mac = kPhone, .macSource = MacSource::kNeighbour, .ipv6 = "2001:db8::7"},
+       .present = true,
+       .firstSeen = 13,
+       .lastSeen = 20}};
+  const std::string json = StateDocument(hosts);
+  std::ofstream(File()) << json;
+  { OpenStateStore(File(), 1, kNoVendor); }
+  Database database(File(), StateAccess::kWrite);
+  std::vector<KnownHost> read = Recorder(database, 1, kNoVendor).Book().known;
+  for (KnownHost& known : read) {
+    known.record = 0;
+  }
+  std::sort(read.begin(), read.end(),
+            [](const KnownHost& a, const KnownHost& b) { return a.firstSeen < b.firstSeen; });
+  EXPECT_EQ(read, hosts);
+  std::ifstream kept(fs::path(File()) += ".json-old");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), json);
+}
+
+struct Refusal {
+  const char* what;
+  std::function<void(const fs::path&)> make;
+  const char* said;
+  bool system = false;  // the system's refusal (exit 4), else the file's (exit 5)
+};
+
+void PrintTo(const Refusal& refusal, std::ostream* os) { *os << refusal.what; }
+
+class RefusedFile : public StateFile, public ::testing::WithParamInterface<Refusal> {};
+
+// Exit status 5 (4 where the system refuses), a message naming the fault,
+// and nothing started.
+TEST_P(RefusedFile, SaysWhyBeforeAnySweep) {
+  const fs::path path = GetParam().make ? File() : File() / "missing-folder" / "state.db";
+  if (GetParam().make) {
+    GetParam().make(path);
+  }
+  try {
+    OpenStateStore(path, 1, kNoVendor);
+    ADD_FAILURE() << "opened";
+  } catch (const std::runtime_error& error) {
+    EXPECT_EQ(dynamic_cast<const SystemError*>(&error) != nullptr, GetParam().system)
+        << error.what();
+    EXPECT_NE(std::string(error.what()).find(GetParam().said), std::string::npos) << error.what();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, RefusedFile,
+    ::testing::Values(
+        Refusal{"not SQLite", [](const fs::path& path) { std::ofstream(path) << "GIF89a...."; },
+                "not a database"},
+        Refusal{"another program's database",
+                [](const fs::path& path) {
+                  Database(path, StateAccess::kWrite).Execute("PRAGMA application_id = 7");
+                },
+                "not a hostsweep state database"},
+        Refusal{"a newer format",
+                [](const fs::path& path) {
+                  Database(path, StateAccess::kWrite).Execute("PRAGMA user_version = 2");
+                },
+                "newer hostsweep"},
+        Refusal{"a corrupt JSON state", [](const fs::path& path) { std::ofstream(path) << "{\"x"; },
+                "not a whole JSON object"},
+        Refusal{"a folder that is not there", nullptr, "unable to open", true}));
+
+// A sweep that cannot be committed leaves the state before it, in the file
+// and in the recorder: the next sweep tells its changes.
+TEST_F(StateFile, KeepsTheStateBeforeASweepThatCannotBeCommitted) {
+  RecordRound({Host(5, "nas", kLaptop)}, 0, 1);
+  Database database(File(), StateAccess::kWrite);
+  Recorder recorder(database, 1, kNoVendor);
+  const WatchBook before = recorder.Book();
+  database.Execute(
+      "CREATE TRIGGER full BEFORE INSERT ON sweeps BEGIN SELECT RAISE(ABORT, 'disk full'); END");
+  const std::vector<Address> swept{0x0A000005U, 0x0A000006U};
+  EXPECT_THROW(recorder.Record({Host(6, "tv")}, swept, false, 1), SystemError);
+  EXPECT_EQ(recorder.Book().known, before.known);
+  database.Execute("DROP TRIGGER full");
+  const auto events = recorder.Record({Host(6, "tv")}, swept, false, 2);
+  ASSERT_EQ(events.size(), 2U);
+  EXPECT_EQ(events[0].record, 2);
+  EXPECT_EQ(events[1].change, Change::kGone);
+}
+
+// A second watch of the same file would call the first one's hosts gone.
+TEST_F(StateFile, IsHeldByOneWriterAtATime) {
+  const auto first = OpenStateStore(File(), 1, kNoVendor);
+  EXPECT_THROW(OpenStateStore(File(), 1, kNoVendor), EarlierResultsError);
+  EXPECT_NO_THROW(History(""));  // a reader beside the writer
+}
+
+struct Who {
+  std::string who;
+  std::vector<std::string> names;  // of the devices listed
+};
+
+class HistoryOf : public StateFile, public ::testing::WithParamInterface<Who> {};
+
+// Names from the network are data, never SQL: kept verbatim and found again.
+const std::string kHostile = "'; DROP TABLE devices; --";
+
+TEST_P(HistoryOf, ListsTheDevicesThatHadIt) {
+  RecordRound({Host(5, "nas", kLaptop), Host(6, kHostile), Host(7, "a\"b'c")}, 0, 1);
+  RecordRound({Host(9, "nas", kLaptop), Host(6, kHostile), Host(7, "a\"b'c")}, 1, 1);
+  std::vector<std::string> names;
+  for (const DeviceHistory& device : History(GetParam().who)) {
+    names.push_back(device.name);
+  }
+  EXPECT_EQ(names, GetParam().names) << GetParam().who;
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, HistoryOf,
+                         ::testing::Values(Who{"", {"nas", kHostile, "a\"b'c"}},
+                                           Who{"10.0.0.5", {"nas"}},
+                                           Who{"00-1A-2B-3C-4D-01", {"nas"}}, Who{"NAS", {"nas"}},
+                                           Who{kHostile, {kHostile}}, Who{"a\"b'c", {"a\"b'c"}},
+                                           Who{"10.0.0.8", {}}));
+
+}  // namespace
+}  // namespace hostsweep::controller
