@@ -46,7 +46,8 @@ struct KnownHost {
 inline constexpr int kStateFormat = 1;
 
 std::vector<KnownHost> ParseState(std::string_view bytes);
-// Goes to disk whole or not at all (ReplaceFileWhole).
+// The JSON state file as a watch wrote it before the state database: what
+// the database carries over.
 std::string StateDocument(const std::vector<KnownHost>& hosts);
 // Nothing when no file is there yet.
 std::optional<std::vector<KnownHost>> ReadState(const std::filesystem::path& path);

@@ -170,10 +170,6 @@ void SweepRows::Skip(const HostView& view) {
   }
 }
 
-}  // namespace hostsweep::controller
-
-namespace hostsweep::controller {
-
 std::vector<WatchEvent> InventoryEvents(std::vector<WatchEvent> events, const Inventory& inventory,
                                         const SweepRows& rows, const std::vector<KnownHost>& known,
                                         bool firstSweep, bool unknownOnly, std::int64_t now) {

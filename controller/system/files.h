@@ -3,14 +3,9 @@
 #pragma once
 
 #include <filesystem>
-#include <string_view>
 
 namespace hostsweep::controller {
 
-// Puts `bytes` at `path` whole or not at all, even if the machine stops
-// mid-write: written to a file beside it, flushed to disk, renamed over it.
-// Throws SystemError.
-void ReplaceFileWhole(const std::filesystem::path& path, std::string_view bytes);
 // Where the IEEE registries of adapter makers are (as ieee-data ships them).
 std::filesystem::path VendorRegistryFolder();
 

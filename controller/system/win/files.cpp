@@ -1,11 +1,5 @@
 #include "controller/system/files.h"
 
-#include <windows.h>
-
-#include <fstream>
-#include <string>
-
-#include "common/win/system_message.h"
 #include "controller/base/errors.h"
 #include "controller/system/win/program_folder.h"
 
@@ -16,23 +10,6 @@ std::filesystem::path VendorRegistryFolder() {
     return ProgramFolder() / "ieee-data";
   } catch (const SystemError&) {
     return "ieee-data";  // the warning that no registry was found names it
-  }
-}
-
-void ReplaceFileWhole(const std::filesystem::path& path, std::string_view bytes) {
-  std::filesystem::path temporary = path;
-  temporary += ".new";
-  {
-    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    file.flush();
-    if (!file) {
-      throw SystemError("cannot write " + temporary.string());
-    }
-  }
-  if (::MoveFileExW(temporary.c_str(), path.c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == FALSE) {
-    throw SystemError("cannot replace " + path.string() + ": " + SystemMessage(::GetLastError()));
   }
 }
 
