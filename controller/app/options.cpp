@@ -234,6 +234,10 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
   app.add_flag("--no-extra-names", noExtraNames,
                "Names from reverse DNS only: do not ask unnamed hosts for their NetBIOS and "
                "mDNS names");
+  bool noTypes = false;
+  app.add_flag("--no-types", noTypes,
+               "Do not ask hosts what device they are (DNS-SD services, NetBIOS name table): "
+               "the type, make and model stay empty");
   app.add_flag("-q,--quiet", options.quiet, "No progress line and no summary line");
   app.add_flag("-v,--verbose", options.verbose, "Report ignored reports and ended workers");
   app.add_option("-j,--jobs", options.jobs,
@@ -325,6 +329,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
   }
   options.format = csv ? Format::kCsv : json ? Format::kJson : Format::kTable;
   options.extraNames = !noExtraNames;
+  options.deviceTypes = !noTypes && !options.namesOnly;
   options.linkPass = !noArp && !options.namesOnly;
   return {options, 0};
 }

@@ -115,6 +115,14 @@ struct LinkFacts {
   bool ownInterface = false;        // this machine's own address: its interface's MAC
 };
 
+// One name of a host's NetBIOS name table: its suffix (the 16th byte, which
+// says what service the name stands for) and whether it is a group name.
+struct NetbiosName {
+  std::uint8_t suffix = 0;
+  bool group = false;
+  bool operator==(const NetbiosName&) const = default;
+};
+
 // Names the controller's own questions found: reverse DNS for a silent host
 // (whose worker names none), then the host's own answers.
 struct ExtraNames {
@@ -123,6 +131,7 @@ struct ExtraNames {
   std::string netbios{};               // its unique NetBIOS workstation name
   std::string workgroup{};             // its NetBIOS workgroup
   std::optional<MacAddress> unitId{};  // the unit ID its node status gave
+  std::vector<NetbiosName> table{};    // every name its node status listed
 };
 
 // The IPv6 addresses of the device that holds the address (the same MAC on
@@ -256,6 +265,10 @@ class ResultBook {
   void AwaitNames(std::size_t position) { awaiting_.at(position) |= kAwaitNames; }
   // The names the controller's own questions found; the result is ready then.
   void FileNames(std::size_t position, const ExtraNames& names);
+  // Names are still being asked for.
+  [[nodiscard]] bool AwaitsNames(std::size_t position) const {
+    return (awaiting_.at(position) & kAwaitNames) != 0;
+  }
   // A filed result whose device's IPv6 addresses are still being sought.
   void AwaitIpv6(std::size_t position) { awaiting_.at(position) |= kAwaitIpv6; }
   // The device's IPv6 addresses; only the first filing counts. Ready then.

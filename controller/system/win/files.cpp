@@ -19,6 +19,15 @@ std::filesystem::path VendorRegistryFolder() {
   }
 }
 
+std::filesystem::path DeviceRulesFile() {
+  constexpr const char* kName = "device-rules.tsv";
+  try {
+    return ProgramFolder() / kName;
+  } catch (const SystemError&) {
+    return kName;
+  }
+}
+
 void ReplaceFileWhole(const std::filesystem::path& path, std::string_view bytes) {
   std::filesystem::path temporary = path;
   temporary += ".new";
