@@ -40,7 +40,9 @@ Columns ColumnsOf(const HostView& view) {
           MacText(view).value_or(""),
           view.vendor,
           Joined(view.ipv6),
-          view.change ? ChangeColumn(*view.change) : std::string{}};
+          view.change ? ChangeColumn(*view.change) : std::string{},
+          view.device.type,
+          MakeAndModel(view.device)};
 }
 
 }  // namespace hostsweep::controller
