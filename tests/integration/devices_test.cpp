@@ -171,11 +171,16 @@ TEST_P(DeviceRow, SaysWhatItIsInEveryFormat) {
   EXPECT_EQ(text("type_from"), blank ? "" : device.from);
 
   ASSERT_TRUE(sweeps.tableRows.contains(address));
+  // No TYPE column: no row has a type to show.
   const auto typeAt = sweeps.tableHeader.find("TYPE");
   const auto modelAt = sweeps.tableHeader.find("MODEL");
-  ASSERT_NE(modelAt, std::string::npos) << sweeps.tableHeader;
-  const std::string row = sweeps.tableRows.at(address) + std::string(modelAt, ' ');
-  expect("table", Trimmed(row.substr(typeAt, modelAt - typeAt)), "", Trimmed(row.substr(modelAt)));
+  if (typeAt == std::string::npos) {
+    expect("table", "", "", "");
+  } else {
+    const std::string row = sweeps.tableRows.at(address) + std::string(modelAt, ' ');
+    expect("table", Trimmed(row.substr(typeAt, modelAt - typeAt)), "",
+           Trimmed(row.substr(modelAt)));
+  }
 
   const std::string host = "//host[address/@addr='" + address + "']";
   if (const auto missing = Missing({{"/usr/bin/xmllint", "libxml2-utils"}})) {
