@@ -39,10 +39,10 @@ Columns ColumnsOf(const HostView& view) {
           view.name,
           MacText(view).value_or(""),
           view.vendor,
-          Joined(view.ipv6),
-          view.change ? ChangeColumn(*view.change) : std::string{},
           view.device.type,
-          MakeAndModel(view.device)};
+          MakeAndModel(view.device),
+          Joined(view.ipv6),
+          view.change ? ChangeColumn(*view.change) : std::string{}};
 }
 
 }  // namespace hostsweep::controller

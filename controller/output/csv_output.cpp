@@ -52,7 +52,7 @@ std::string CsvHeader(ExtraColumns extra) {
 
 std::string CsvRow(const HostView& view, bool ipv6) {
   auto columns = ColumnsOf(view);
-  std::vector<std::string> fields(columns.begin(), columns.begin() + kIpv6Column);
+  std::vector<std::string> fields(columns.begin(), columns.begin() + kTypeColumn);
   if (ipv6) {
     fields.push_back(columns[kIpv6Column]);
   }

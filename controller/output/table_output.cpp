@@ -29,19 +29,6 @@ class TableWriter : public ResultWriter {
 constexpr std::size_t kRoundTripColumn = 2;
 constexpr std::size_t kNameColumn = 4;
 constexpr std::size_t kVendorColumn = 6;
-// The device's type and model follow its maker; the IPv6 addresses and the
-// change come last.
-constexpr std::array<std::size_t, kColumnCount> kColumnOrder{0,
-                                                             1,
-                                                             2,
-                                                             3,
-                                                             kNameColumn,
-                                                             5,
-                                                             kVendorColumn,
-                                                             kTypeColumn,
-                                                             kModelColumn,
-                                                             kIpv6Column,
-                                                             kChangeColumn};
 constexpr std::size_t kColumnGap = 2;
 // Narrower than this, a cut name or maker says too little to be worth it.
 constexpr std::size_t kNarrowestCut = 8;
@@ -77,10 +64,6 @@ std::string CutToWidth(const std::string& text, std::size_t width,
   return text.substr(0, end) + std::string(cut);
 }
 
-// Cuts the name, maker and model columns so that the rows fit
-// `terminalWidth`. The name matters more: the maker and the model give way
-// first, down to a third of the room they share with it (a quarter each when
-// both are shown), and the name only then.
 // Columns left out have no width.
 using Widths = std::array<std::size_t, kColumnCount>;
 
@@ -93,6 +76,10 @@ std::size_t UncutWidth(const Widths& widths, std::size_t shownCount) {
   return fixed;
 }
 
+// Cuts the name, maker and model columns so that the rows fit
+// `terminalWidth`. The name matters more: the maker and the model give way
+// first, down to a third of the room they share with it (a quarter each when
+// both are shown), and the name only then.
 void FitColumns(std::vector<Columns>& rows, Widths& widths, std::size_t shownCount,
                 std::size_t terminalWidth) {
   constexpr std::array<std::size_t, 2> kGiving{kVendorColumn, kModelColumn};
@@ -125,12 +112,35 @@ void FitColumns(std::vector<Columns>& rows, Widths& widths, std::size_t shownCou
   }
 }
 
+// Each host's columns as the table shows them: masked, a round trip under
+// 1 ms "<1" on a terminal, a long name and model cut when piped.
+std::vector<Columns> ShownRows(const std::vector<HostView>& views, bool terminal) {
+  std::vector<Columns> rows;
+  for (const auto& view : views) {
+    auto columns = ColumnsOf(view);
+    for (auto& column : columns) {
+      column = Printable(column);
+    }
+    // The worker counts whole milliseconds: 0 is a reply within the first.
+    if (terminal && view.roundTripMs == 0) {
+      columns[kRoundTripColumn] = "<1";
+    }
+    if (!terminal) {
+      for (const std::size_t column : {kNameColumn, kModelColumn}) {
+        columns[column] = CutToWidth(columns[column], kPipedNameWidth, kPipedCut);
+      }
+    }
+    rows.push_back(std::move(columns));
+  }
+  return rows;
+}
+
 }  // namespace
 
 std::string Table(const std::vector<HostView>& views, std::optional<std::size_t> terminalWidth,
                   bool compared) {
-  const Columns header{"ADDRESS", "STATE", "RTT(ms)", "TTL",  "NAME", "MAC",
-                       "VENDOR",  "IPV6",  "CHANGE",  "TYPE", "MODEL"};
+  const Columns header{"ADDRESS", "STATE", "RTT(ms)", "TTL",  "NAME",  "MAC",
+                       "VENDOR",  "TYPE",  "MODEL",   "IPV6", "CHANGE"};
   std::array<bool, kColumnCount> shown{};
   shown.fill(true);
   shown[kIpv6Column] = std::any_of(views.begin(), views.end(),
@@ -140,23 +150,8 @@ std::string Table(const std::vector<HostView>& views, std::optional<std::size_t>
     return !view.device.type.empty() || !view.device.model.empty();
   });
   shown[kModelColumn] = shown[kTypeColumn];
-  std::vector<Columns> rows{header};
-  for (const auto& view : views) {
-    auto columns = ColumnsOf(view);
-    for (auto& column : columns) {
-      column = Printable(column);
-    }
-    // The worker counts whole milliseconds: 0 is a reply within the first.
-    if (terminalWidth && view.roundTripMs == 0) {
-      columns[kRoundTripColumn] = "<1";
-    }
-    if (!terminalWidth) {
-      for (const std::size_t column : {kNameColumn, kModelColumn}) {
-        columns[column] = CutToWidth(columns[column], kPipedNameWidth, kPipedCut);
-      }
-    }
-    rows.push_back(std::move(columns));
-  }
+  std::vector<Columns> rows = ShownRows(views, terminalWidth.has_value());
+  rows.insert(rows.begin(), header);
   // Piped output keeps its byte widths, as scripts have always read it.
   const auto width = [&](const std::string& text) {
     return terminalWidth ? DisplayWidth(text) : text.size();
@@ -186,7 +181,7 @@ std::string Table(const std::vector<HostView>& views, std::optional<std::size_t>
   std::string table;
   for (const auto& row : rows) {
     std::string line;
-    for (const std::size_t i : kColumnOrder) {
+    for (std::size_t i = 0; i < kColumnCount; ++i) {
       if (!shown[i]) {
         continue;
       }
