@@ -51,17 +51,17 @@
 # The devices (lab.sh devices), each in a namespace of its own on the bridge,
 # run by the real programs where Debian has them (python3-zeroconf, minidlna,
 # miniupnpd), none in the hosts file:
-#   printer   10.213.3.10  DNS-SD _ipp._tcp and _printer._tcp, ty= and product=
-#   cast      10.213.3.11  DNS-SD _googlecast._tcp, md=Chromecast Ultra
-#   nas       10.213.3.12  DNS-SD _smb._tcp and _adisk._tcp, _device-info model=Xserve
-#   camera    10.213.3.13  DNS-SD _hap._tcp with ci=17 (a HomeKit IP camera)
-#   station   10.213.3.14  DNS-SD _workstation._tcp and _ssh._tcp
-#   media     10.213.3.20  minidlna: a UPnP MediaServer with an empty media folder
-#   gateway   10.213.3.21  miniupnpd: a UPnP InternetGatewayDevice, its external
-#                          side a veth pair inside its own namespace
-#   hostile   10.213.3.40  tests/tools/lab_hostile_device.py: oversized and looping
-#                          DNS-SD answers, an endless slow description, an entity
-#                          bomb, a redirect and a LOCATION off the host
+#   printer      10.213.3.10  DNS-SD _ipp._tcp and _printer._tcp, ty= and product=
+#   cast         10.213.3.11  DNS-SD _googlecast._tcp, md=Chromecast Ultra
+#   nas          10.213.3.12  DNS-SD _smb._tcp and _adisk._tcp, _device-info model=Xserve
+#   camera       10.213.3.13  DNS-SD _hap._tcp with ci=17 (a HomeKit IP camera)
+#   workstation  10.213.3.14  DNS-SD _workstation._tcp and _ssh._tcp
+#   media        10.213.3.20  minidlna: a UPnP MediaServer with an empty media folder
+#   gateway      10.213.3.21  miniupnpd: a UPnP InternetGatewayDevice, its external
+#                             side a veth pair inside its own namespace
+#   hostile      10.213.3.40  tests/tools/lab_hostile_device.py: oversized and looping
+#                             DNS-SD answers, an endless slow description, an entity
+#                             bomb, a redirect and a LOCATION off the host
 # bravo is Samba's nmbd, which registers BRAVO<20> (a file server) beside
 # BRAVO<00>; charlie says nothing about itself. $STATE/devices lists
 # "address kind" for each device that came up.
@@ -414,7 +414,7 @@ start_services() {
 }
 
 readonly DEVICES="printer:10.213.3.10 cast:10.213.3.11 nas:10.213.3.12 camera:10.213.3.13 \
-station:10.213.3.14 media:10.213.3.20 gateway:10.213.3.21 hostile:10.213.3.40"
+workstation:10.213.3.14 media:10.213.3.20 gateway:10.213.3.21 hostile:10.213.3.40"
 
 undevices() {
   local entry
@@ -422,7 +422,7 @@ undevices() {
     [[ -e $STATE/${entry%%:*}-device.pid ]] && kill "$(cat "$STATE/${entry%%:*}-device.pid")" 2>/dev/null || true
     ip netns del "$(ns_of "${entry%%:*}")" 2>/dev/null || true
   done
-  rm -rf "$STATE"/*-device.* "$STATE/devices" "$STATE/media" "$STATE/gateway"
+  rm -rf "${STATE:?}"/*-device.* "${STATE:?}/devices" "${STATE:?}/media" "${STATE:?}/gateway"
 }
 
 # start_device NAME ADDRESS COMMAND...: a device's namespace on the bridge,
@@ -501,11 +501,9 @@ devices() {
     for entry in printer:10.213.3.10 cast:10.213.3.11 nas:10.213.3.12 camera:10.213.3.13 \
       workstation:10.213.3.14; do
       name=${entry%%:*} address=${entry#*:}
-      [[ $name == workstation ]] && name=station
-      start_device "$name" "$address" "$python" "$HERE/../tools/lab_device.py" "${entry%%:*}" \
-        "$address"
+      start_device "$name" "$address" "$python" "$HERE/../tools/lab_device.py" "$name" "$address"
       await_ready "$name" device
-      echo "$address ${entry%%:*}" >>"$STATE/devices"
+      echo "$address $name" >>"$STATE/devices"
     done
   else
     echo "lab: no python3-zeroconf; no DNS-SD devices" >&2
