@@ -54,8 +54,8 @@ struct OpenHost {
   bool status = false;
 };
 
-// The device's own script's elements that a comparison reads: the type and
-// model as written, the os element's being only what importers read.
+// A device's type and model are read from its host script, where they are
+// written whole and apart; the os element is there for importers.
 constexpr std::string_view kDeviceScript = "hostsweep-services";
 
 void TakeDeviceElement(xmlTextReaderPtr reader, OpenHost& open) {
