@@ -40,9 +40,9 @@ Sending echo requests needs root, the worker file's own right
 net.ipv4.ping_group_range; without any, hostsweep says so and exits 4.
 
 --compare FILE reads an earlier sweep's --json or --xml output: every row
-gains a change (new, gone, moved, renamed, mac-changed), gone hosts come
-last. A host is known by its globally administered MAC address, else by
-address and name.
+gains a change (new, gone, moved, renamed, mac-changed, retyped), gone
+hosts come last. A host is known by its globally administered MAC address,
+else by address and name.
 
 Exit status: 0 a host was found (named, with --names-only), 1 none was,
 2 something changed (--compare), 3 usage error, 4 system error (no right to

@@ -153,6 +153,9 @@ constexpr std::string_view TypeSourceText(TypeSource source) {
   return TextOf(kTypeSourceTexts, source);
 }
 
+// "printer/LaserJet 400": the type and the model, whichever are known.
+std::string DeviceText(std::string_view type, std::string_view model);
+
 struct DeviceFacts {
   // A device-type name as nmap's XML carries it: "printer", "media device" ...
   std::string type{};
@@ -162,6 +165,10 @@ struct DeviceFacts {
   std::vector<std::string> services{};      // the DNS-SD service types seen ("_ipp._tcp" ...)
   bool operator==(const DeviceFacts&) const = default;
 };
+
+// "Brother HL-L2350DW": the make and the model, the make once where the model
+// already starts with it.
+std::string MakeAndModel(const DeviceFacts& device);
 
 // A host holds one address per network, a few more with aliases (a
 // router's second address, a server's virtual hosts). A MAC that answers for
@@ -185,21 +192,21 @@ struct HostResult {
 };
 
 // What a comparison with an earlier sweep says of a host (--compare).
-enum class Change { kNone, kNew, kGone, kMoved, kRenamed, kMacChanged };
+enum class Change { kNone, kNew, kGone, kMoved, kRenamed, kMacChanged, kRetyped };
 
 // Empty for kNone.
-inline constexpr std::array<EnumText<Change>, 5> kChangeTexts{
-    {{Change::kNew, "new"},
-     {Change::kGone, "gone"},
-     {Change::kMoved, "moved"},
-     {Change::kRenamed, "renamed"},
-     {Change::kMacChanged, "mac-changed"}}};
+inline constexpr std::array<EnumText<Change>, 6> kChangeTexts{{{Change::kNew, "new"},
+                                                               {Change::kGone, "gone"},
+                                                               {Change::kMoved, "moved"},
+                                                               {Change::kRenamed, "renamed"},
+                                                               {Change::kMacChanged, "mac-changed"},
+                                                               {Change::kRetyped, "retyped"}}};
 constexpr std::string_view ChangeText(Change change) { return TextOf(kChangeTexts, change); }
 
 struct RowChange {
   Change change = Change::kNone;
   // Moved: the earlier address; renamed: the earlier name; mac-changed: the
-  // earlier MAC address.
+  // earlier MAC address; retyped: the earlier type and model (DeviceText).
   std::string previous{};
 };
 

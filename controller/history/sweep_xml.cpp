@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string_view>
 
 #include "controller/base/errors.h"
 
@@ -49,8 +50,25 @@ struct OpenHost {
   std::string state;
   std::string reason;
   std::string firstIpv6;
+  std::string script;  // the id of the host script being read
   bool status = false;
 };
+
+// A device's type and model are read from its host script, where they are
+// written whole and apart; the os element is there for importers.
+constexpr std::string_view kDeviceScript = "hostsweep-services";
+
+void TakeDeviceElement(xmlTextReaderPtr reader, OpenHost& open) {
+  const std::string key = Attribute(reader, "key");
+  std::string* field = key == "type"    ? &open.host.type
+                       : key == "model" ? &open.host.model
+                                        : nullptr;
+  if (field != nullptr && field->empty()) {
+    xmlChar* text = xmlTextReaderReadString(reader);
+    *field = Text(text);
+    xmlFree(text);
+  }
+}
 
 void TakeElement(xmlTextReaderPtr reader, const std::string& element, OpenHost& open) {
   if (element == "status") {
@@ -72,6 +90,10 @@ void TakeElement(xmlTextReaderPtr reader, const std::string& element, OpenHost& 
     }
   } else if (element == "hostname" && open.host.name.empty()) {
     open.host.name = Attribute(reader, "name");
+  } else if (element == "script") {
+    open.script = Attribute(reader, "id");
+  } else if (element == "elem" && open.script == kDeviceScript) {
+    TakeDeviceElement(reader, open);
   }
 }
 

@@ -9,12 +9,15 @@
 
 namespace hostsweep::controller {
 
-constexpr std::size_t kColumnCount = 9;
-constexpr std::size_t kIpv6Column = 7;
-constexpr std::size_t kChangeColumn = 8;
+constexpr std::size_t kColumnCount = 11;
+constexpr std::size_t kTypeColumn = 7;
+constexpr std::size_t kModelColumn = 8;
+constexpr std::size_t kIpv6Column = 9;
+constexpr std::size_t kChangeColumn = 10;
 using Columns = std::array<std::string, kColumnCount>;
 
-// Every column of the row; the last two, the IPv6 addresses and the change,
+// Every column of the row, in the table's order: the device's type and model
+// (its make before it) where it said them, the IPv6 addresses and the change
 // only where the sweep asked for them.
 Columns ColumnsOf(const HostView& view);
 

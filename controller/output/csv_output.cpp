@@ -46,12 +46,13 @@ std::string CsvField(std::string_view text) {
 
 std::string CsvHeader(ExtraColumns extra) {
   return "address,state,rtt_ms,ttl,name,mac,vendor" + std::string(extra.ipv6 ? ",ipv6" : "") +
-         std::string(extra.change ? ",change,previous" : "") + std::string(kCsvLineEnd);
+         std::string(extra.change ? ",change,previous" : "") + ",type,make,model,type_from" +
+         std::string(kCsvLineEnd);
 }
 
 std::string CsvRow(const HostView& view, bool ipv6) {
   auto columns = ColumnsOf(view);
-  std::vector<std::string> fields(columns.begin(), columns.begin() + kIpv6Column);
+  std::vector<std::string> fields(columns.begin(), columns.begin() + kTypeColumn);
   if (ipv6) {
     fields.push_back(columns[kIpv6Column]);
   }
@@ -59,6 +60,9 @@ std::string CsvRow(const HostView& view, bool ipv6) {
     fields.emplace_back(ChangeText(view.change->change));
     fields.push_back(view.change->previous);
   }
+  // Last, so that readers of the columns before them by position keep them.
+  fields.insert(fields.end(), {view.device.type, view.device.make, view.device.model,
+                               std::string(TypeSourceText(view.device.typeFrom))});
   std::string row;
   for (std::size_t i = 0; i < fields.size(); ++i) {
     row += (i > 0 ? "," : "") + CsvField(fields[i]);

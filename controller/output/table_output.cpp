@@ -33,8 +33,9 @@ constexpr std::size_t kColumnGap = 2;
 // Narrower than this, a cut name or maker says too little to be worth it.
 constexpr std::size_t kNarrowestCut = 8;
 constexpr std::string_view kEllipsis = "\xE2\x80\xA6";  // U+2026
-// Piped, a name is cut to this many characters, ending in kPipedCut, so that
-// one long name does not push every row's MAC and maker off a pager's screen;
+// Piped, a name (and a device's model) is cut to this many characters, ending
+// in kPipedCut, so that one long name does not push every row's MAC and maker
+// off a pager's screen;
 // CSV, JSON and XML keep it whole. ASCII, for readers that take no UTF-8.
 constexpr std::size_t kPipedNameWidth = 40;
 constexpr std::string_view kPipedCut = "...";
@@ -63,70 +64,119 @@ std::string CutToWidth(const std::string& text, std::size_t width,
   return text.substr(0, end) + std::string(cut);
 }
 
-// Cuts the name and maker columns so that the rows fit `terminalWidth`. The
-// name matters more: the maker gives way first, down to a third of the room
-// the two share, and the name only then.
 // Columns left out have no width.
-void FitColumns(std::vector<Columns>& rows, std::array<std::size_t, kColumnCount>& widths,
-                std::size_t shownCount, std::size_t terminalWidth) {
+using Widths = std::array<std::size_t, kColumnCount>;
+
+// The width of every column that is never cut, and of the gaps.
+std::size_t UncutWidth(const Widths& widths, std::size_t shownCount) {
   std::size_t fixed = kColumnGap * (shownCount - 1);
   for (std::size_t i = 0; i < kColumnCount; ++i) {
-    fixed += i == kNameColumn || i == kVendorColumn ? 0 : widths[i];
+    fixed += i == kNameColumn || i == kVendorColumn || i == kModelColumn ? 0 : widths[i];
   }
-  const std::size_t room = std::max(terminalWidth, fixed + 2 * kNarrowestCut) - fixed;
-  const std::size_t name = widths[kNameColumn];
-  const std::size_t vendor = widths[kVendorColumn];
-  if (name + vendor <= room) {
+  return fixed;
+}
+
+// Cuts the name, maker and model columns so that the rows fit
+// `terminalWidth`. The name matters more: the maker and the model give way
+// first, down to a third of the room they share with it (a quarter each when
+// both are shown), and the name only then.
+void FitColumns(std::vector<Columns>& rows, Widths& widths, std::size_t shownCount,
+                std::size_t terminalWidth) {
+  constexpr std::array<std::size_t, 2> kGiving{kVendorColumn, kModelColumn};
+  const bool model = widths[kModelColumn] > 0;
+  const std::size_t fixed = UncutWidth(widths, shownCount);
+  const std::size_t cut = model ? 3 : 2;
+  const std::size_t room = std::max(terminalWidth, fixed + cut * kNarrowestCut) - fixed;
+  if (widths[kNameColumn] + widths[kVendorColumn] + widths[kModelColumn] <= room) {
     return;
   }
-  const std::size_t vendorKept = std::min(vendor, std::max(kNarrowestCut, room / 3));
-  widths[kNameColumn] = std::min(name, room - vendorKept);
-  widths[kVendorColumn] = room - widths[kNameColumn];
+  const auto full = widths;
+  const std::size_t share = std::max(kNarrowestCut, room / (model ? 4 : 3));
+  std::size_t left = room;
+  for (const std::size_t column : kGiving) {
+    widths[column] = std::min(full[column], share);
+    left -= widths[column];
+  }
+  widths[kNameColumn] = std::min(full[kNameColumn], left);
+  left -= widths[kNameColumn];
+  // What the name leaves goes back to the maker, then the model.
+  for (const std::size_t column : kGiving) {
+    const std::size_t more = std::min(left, full[column] - widths[column]);
+    widths[column] += more;
+    left -= more;
+  }
   for (auto& row : rows) {
-    row[kNameColumn] = CutToWidth(row[kNameColumn], widths[kNameColumn]);
-    row[kVendorColumn] = CutToWidth(row[kVendorColumn], widths[kVendorColumn]);
+    for (const std::size_t column : {kNameColumn, kVendorColumn, kModelColumn}) {
+      row[column] = CutToWidth(row[column], widths[column]);
+    }
   }
 }
 
-}  // namespace
-
-std::string Table(const std::vector<HostView>& views, std::optional<std::size_t> terminalWidth,
-                  bool compared) {
-  const Columns header{"ADDRESS", "STATE",  "RTT(ms)", "TTL",   "NAME",
-                       "MAC",     "VENDOR", "IPV6",    "CHANGE"};
-  std::array<bool, kColumnCount> shown{};
-  shown.fill(true);
-  shown[kIpv6Column] = std::any_of(views.begin(), views.end(),
-                                   [](const HostView& view) { return !view.ipv6.empty(); });
-  shown[kChangeColumn] = compared;
-  std::vector<Columns> rows{header};
+// Each host's columns as the table shows them: masked, a round trip under
+// 1 ms "<1" on a terminal, a long name and model cut when piped.
+std::vector<Columns> ShownRows(const std::vector<HostView>& views, bool terminal) {
+  std::vector<Columns> rows;
   for (const auto& view : views) {
     auto columns = ColumnsOf(view);
     for (auto& column : columns) {
       column = Printable(column);
     }
     // The worker counts whole milliseconds: 0 is a reply within the first.
-    if (terminalWidth && view.roundTripMs == 0) {
+    if (terminal && view.roundTripMs == 0) {
       columns[kRoundTripColumn] = "<1";
     }
-    if (!terminalWidth) {
-      columns[kNameColumn] = CutToWidth(columns[kNameColumn], kPipedNameWidth, kPipedCut);
+    if (!terminal) {
+      for (const std::size_t column : {kNameColumn, kModelColumn}) {
+        columns[column] = CutToWidth(columns[column], kPipedNameWidth, kPipedCut);
+      }
     }
     rows.push_back(std::move(columns));
   }
+  return rows;
+}
+
+}  // namespace
+
+std::string Table(const std::vector<HostView>& views, std::optional<std::size_t> terminalWidth,
+                  bool compared) {
+  const Columns header{"ADDRESS", "STATE", "RTT(ms)", "TTL",  "NAME",  "MAC",
+                       "VENDOR",  "TYPE",  "MODEL",   "IPV6", "CHANGE"};
+  std::array<bool, kColumnCount> shown{};
+  shown.fill(true);
+  shown[kIpv6Column] = std::any_of(views.begin(), views.end(),
+                                   [](const HostView& view) { return !view.ipv6.empty(); });
+  shown[kChangeColumn] = compared;
+  shown[kTypeColumn] = std::any_of(views.begin(), views.end(), [](const HostView& view) {
+    return !view.device.type.empty() || !view.device.model.empty();
+  });
+  shown[kModelColumn] = shown[kTypeColumn];
+  std::vector<Columns> rows = ShownRows(views, terminalWidth.has_value());
+  rows.insert(rows.begin(), header);
   // Piped output keeps its byte widths, as scripts have always read it.
   const auto width = [&](const std::string& text) {
     return terminalWidth ? DisplayWidth(text) : text.size();
   };
-  std::array<std::size_t, kColumnCount> widths{};
+  Widths widths{};
   for (const auto& row : rows) {
     for (std::size_t i = 0; i < kColumnCount; ++i) {
       widths[i] = shown[i] ? std::max(widths[i], width(row[i])) : 0;
     }
   }
+  const auto shownCount = [&] {
+    return static_cast<std::size_t>(std::count(shown.begin(), shown.end(), true));
+  };
+  // A terminal too narrow to give the name, maker and model a few columns
+  // each beside the others leaves the type and model out: the other formats
+  // carry them.
+  if (terminalWidth && shown[kTypeColumn] &&
+      UncutWidth(widths, shownCount()) + 3 * kNarrowestCut > *terminalWidth) {
+    for (const std::size_t column : {kTypeColumn, kModelColumn}) {
+      shown[column] = false;
+      widths[column] = 0;
+    }
+  }
   if (terminalWidth) {
-    FitColumns(rows, widths, static_cast<std::size_t>(std::count(shown.begin(), shown.end(), true)),
-               *terminalWidth);
+    FitColumns(rows, widths, shownCount(), *terminalWidth);
   }
   std::string table;
   for (const auto& row : rows) {
