@@ -59,11 +59,13 @@
 #   media        10.213.3.20  minidlna: a UPnP MediaServer with an empty media folder
 #   gateway      10.213.3.21  miniupnpd: a UPnP InternetGatewayDevice, its external
 #                             side a veth pair inside its own namespace
+#   fileserver   10.213.3.30  Samba's nmbd as FILESERVER: <00> and <20> (a file
+#                             server), in workgroup LAB
 #   hostile      10.213.3.40  tests/tools/lab_hostile_device.py: oversized and looping
 #                             DNS-SD answers, an endless slow description, an entity
 #                             bomb, a redirect and a LOCATION off the host
-# bravo is Samba's nmbd, which registers BRAVO<20> (a file server) beside
-# BRAVO<00>; charlie says nothing about itself. $STATE/devices lists
+# bravo runs nmbd too, but is named by the hosts file, so nobody asks it for
+# its names; charlie says nothing about itself. $STATE/devices lists
 # "address kind" for each device that came up.
 #
 # Adapter addresses (with ieee-data installed): alpha, foxtrot, mute, router
@@ -336,14 +338,15 @@ await_ready() {
   return 1
 }
 
+# start_nmbd HOST NAME ADDRESS: Samba's name server as HOST, named NAME.
 start_nmbd() {
-  local dir=$STATE/bravo-nmbd
+  local host=$1 name=$2 address=$3 dir=$STATE/$1-nmbd
   mkdir -p "$dir"/{lock,state,cache,private,pid,log}
   cat >"$dir/smb.conf" <<CONF
 [global]
-  netbios name = BRAVO
+  netbios name = $name
   workgroup = LAB
-  interfaces = 10.213.0.11/20
+  interfaces = $address/20
   bind interfaces only = yes
   lock directory = $dir/lock
   state directory = $dir/state
@@ -356,8 +359,8 @@ start_nmbd() {
   preferred master = no
   dns proxy = no
 CONF
-  start_service bravo nmbd nmbd --foreground --no-process-group --configfile="$dir/smb.conf"
-  await_name_service bravo
+  start_service "$host" nmbd nmbd --foreground --no-process-group --configfile="$dir/smb.conf"
+  await_name_service "$host"
 }
 
 start_services() {
@@ -407,22 +410,27 @@ start_services() {
     echo "lab: no arp_responder in HOSTSWEEP_LAB_TOOLS; late answers no ARP, nobody claims twin's address" >&2
   fi
   if command -v nmbd >/dev/null; then
-    start_nmbd
+    start_nmbd bravo BRAVO 10.213.0.11
   else
     echo "lab: no nmbd (package samba); bravo runs no name service" >&2
   fi
 }
 
 readonly DEVICES="printer:10.213.3.10 cast:10.213.3.11 nas:10.213.3.12 camera:10.213.3.13 \
-workstation:10.213.3.14 media:10.213.3.20 gateway:10.213.3.21 hostile:10.213.3.40"
+workstation:10.213.3.14 media:10.213.3.20 gateway:10.213.3.21 fileserver:10.213.3.30 \
+hostile:10.213.3.40"
 
 undevices() {
-  local entry
+  local entry pidfile
   for entry in $DEVICES; do
-    [[ -e $STATE/${entry%%:*}-device.pid ]] && kill "$(cat "$STATE/${entry%%:*}-device.pid")" 2>/dev/null || true
+    # A process left in a namespace would keep it, and its link on the bridge.
+    for pidfile in "$STATE/${entry%%:*}"-*.pid; do
+      [[ -e $pidfile ]] && kill "$(cat "$pidfile")" 2>/dev/null || true
+    done
     ip netns del "$(ns_of "${entry%%:*}")" 2>/dev/null || true
   done
-  rm -rf "${STATE:?}"/*-device.* "${STATE:?}/devices" "${STATE:?}/media" "${STATE:?}/gateway"
+  rm -rf "${STATE:?}"/*-device.* "${STATE:?}"/fileserver-nmbd* "${STATE:?}/devices" \
+    "${STATE:?}/media" "${STATE:?}/gateway"
 }
 
 # start_device NAME ADDRESS COMMAND...: a device's namespace on the bridge,
@@ -521,6 +529,13 @@ devices() {
     echo "10.213.3.21 gateway" >>"$STATE/devices"
   else
     echo "lab: no miniupnpd; no gateway" >&2
+  fi
+  if command -v nmbd >/dev/null; then
+    add_host fileserver 10.213.3.30
+    start_nmbd fileserver FILESERVER 10.213.3.30
+    echo "10.213.3.30 fileserver" >>"$STATE/devices"
+  else
+    echo "lab: no nmbd (package samba); no file server" >&2
   fi
   start_device hostile 10.213.3.40 "$python" "$HERE/../tools/lab_hostile_device.py" 10.213.3.40
   await_ready hostile device
