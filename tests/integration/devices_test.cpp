@@ -150,7 +150,7 @@ TEST_P(DeviceRow, SaysWhatItIsInEveryFormat) {
   if (*device.kind != '\0' &&
       !Holds(sweeps.devicesUp, address + " " + std::string(device.kind) + "\n")) {
     GTEST_SKIP() << "lab.sh devices did not start the " << device.kind
-                 << " (python3-zeroconf, minidlna, miniupnpd)";
+                 << " (python3-zeroconf, minidlna, miniupnpd, samba)";
   }
   const bool blank = *device.type == '\0';
   const auto expect = [&](const std::string& format, const std::string& type,
