@@ -218,7 +218,7 @@ INSTANTIATE_TEST_SUITE_P(
             {"</hostnames>\n<os>", R"(<osmatch name="HL-L2350DW" accuracy="100" line="0">)",
              R"(<osclass type="printer" vendor="Brother" osfamily="" accuracy="100"/>)",
              "</osmatch></os>\n<hostscript>",
-             R"(<script id="hostsweep-services" output="printer (Brother HL-L2350DW); )"
+             R"(<script id="hostsweep-services" output="printer (Brother HL-L2350DW); )",
              R"(services: _ipp._tcp _printer._tcp">)",
              R"(<elem key="type">printer</elem><elem key="make">Brother</elem>)",
              R"(<elem key="model">HL-L2350DW</elem><elem key="type_from">mdns</elem>)",
