@@ -57,8 +57,8 @@ std::optional<Record> ReadRecord(std::span<const std::uint8_t> message, std::siz
 
 }  // namespace
 
-std::optional<Name> ReadName(std::span<const std::uint8_t> message, std::size_t offset) {
-  std::string text;
+std::optional<Labels> ReadLabels(std::span<const std::uint8_t> message, std::size_t offset) {
+  std::vector<std::string> labels;
   std::size_t wireLength = 1;
   std::size_t hops = 0;
   std::optional<std::size_t> end;
@@ -81,18 +81,42 @@ std::optional<Name> ReadName(std::span<const std::uint8_t> message, std::size_t 
       return std::nullopt;
     }
     if (length == 0) {
-      return Name{std::move(text), end.value_or(at + 1)};
+      return Labels{std::move(labels), end.value_or(at + 1)};
     }
     wireLength += length + 1U;
     if (wireLength > kMaxNameLength || at + 1 + length > message.size()) {
       return std::nullopt;
     }
-    text += text.empty() ? "" : ".";
-    text.append(message.begin() + static_cast<std::ptrdiff_t>(at + 1),
-                message.begin() + static_cast<std::ptrdiff_t>(at + 1 + length));
+    labels.emplace_back(message.begin() + static_cast<std::ptrdiff_t>(at + 1),
+                        message.begin() + static_cast<std::ptrdiff_t>(at + 1 + length));
     at += 1 + length;
   }
   return std::nullopt;
+}
+
+std::optional<Name> ReadName(std::span<const std::uint8_t> message, std::size_t offset) {
+  auto read = ReadLabels(message, offset);
+  if (!read) {
+    return std::nullopt;
+  }
+  std::string text;
+  for (const auto& label : read->labels) {
+    text += text.empty() ? "" : ".";
+    text += label;
+  }
+  return Name{std::move(text), read->end};
+}
+
+void PutLabels(std::vector<std::uint8_t>& out, const std::vector<std::string>& labels) {
+  for (const auto& label : labels) {
+    const auto piece = std::string_view(label).substr(0, kMaxLabelLength);
+    if (piece.empty()) {  // would end the name
+      continue;
+    }
+    out.push_back(static_cast<std::uint8_t>(piece.size()));
+    out.insert(out.end(), piece.begin(), piece.end());
+  }
+  out.push_back(0);
 }
 
 void PutName(std::vector<std::uint8_t>& out, std::string_view name) {

@@ -39,14 +39,25 @@ struct Name {
   std::size_t end;  // where the bytes after the name start
 };
 
+// A name label by label, for names whose labels may hold dots themselves
+// (a DNS-SD instance: "Printer 2.1._ipp._tcp.local").
+struct Labels {
+  std::vector<std::string> labels;
+  std::size_t end;
+};
+
 // The name at `offset` of `message`, compression pointers followed. Each
 // pointer must point before itself, every label counts towards the 255-octet
 // limit and every hop towards its own, so a hostile chain of pointers ends
 // quickly.
 std::optional<Name> ReadName(std::span<const std::uint8_t> message, std::size_t offset);
+// The same, label by label.
+std::optional<Labels> ReadLabels(std::span<const std::uint8_t> message, std::size_t offset);
 
 // `name` label by label; a label longer than DNS allows is split.
 void PutName(std::vector<std::uint8_t>& out, std::string_view name);
+// `labels` as they are, each cut to the length DNS allows.
+void PutLabels(std::vector<std::uint8_t>& out, const std::vector<std::string>& labels);
 
 // A header with one question and `answers` answers.
 void PutHeader(std::vector<std::uint8_t>& out, std::uint16_t id, std::uint16_t flags,

@@ -41,9 +41,9 @@ Sending echo requests needs root, the worker file's own right
 net.ipv4.ping_group_range; without any, hostsweep says so and exits 4.
 
 --compare FILE reads an earlier sweep's --json or --xml output: every row
-gains a change (new, gone, moved, renamed, mac-changed), gone hosts come
-last. A host is known by its globally administered MAC address, else by
-address and name.
+gains a change (new, gone, moved, renamed, mac-changed, retyped), gone
+hosts come last. A host is known by its globally administered MAC address,
+else by address and name.
 
 Exit status: 0 a host was found (named, with --names-only), 1 none was,
 2 something changed (--compare, --state), 3 usage error, 4 system error (no
@@ -262,6 +262,10 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
   app.add_flag("--no-extra-names", noExtraNames,
                "Names from reverse DNS only: do not ask unnamed hosts for their NetBIOS and "
                "mDNS names");
+  bool noTypes = false;
+  app.add_flag("--no-types", noTypes,
+               "Do not ask hosts what device they are (DNS-SD services, NetBIOS name table): "
+               "the type, make and model stay empty");
   app.add_flag("-q,--quiet", options.quiet, "No progress line and no summary line");
   app.add_flag("-v,--verbose", options.verbose, "Report ignored reports and ended workers");
   app.add_option("-j,--jobs", options.jobs,
@@ -381,6 +385,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
   }
   options.format = csv ? Format::kCsv : json ? Format::kJson : Format::kTable;
   options.extraNames = !noExtraNames;
+  options.deviceTypes = !noTypes && !options.namesOnly;
   options.linkPass = !noArp && !options.namesOnly;
   return {options, 0};
 }

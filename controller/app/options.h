@@ -42,7 +42,8 @@ struct Options {
   bool foundOnly = false;
   bool allAddresses = false;  // the table on a terminal shows the hosts found unless given
   bool namesOnly = false;
-  bool extraNames = true;  // NetBIOS and mDNS names for hosts DNS does not name
+  bool extraNames = true;   // NetBIOS and mDNS names for hosts DNS does not name
+  bool deviceTypes = true;  // ask each host on a swept link what device it is
   bool quiet = false;
   bool verbose = false;
   std::size_t jobs = kDefaultJobs;

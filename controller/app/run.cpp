@@ -12,6 +12,7 @@
 #include "controller/app/sinks.h"
 #include "controller/base/errors.h"
 #include "controller/base/time_text.h"
+#include "controller/devices/device_rules.h"
 #include "controller/history/watch.h"
 #include "controller/inventory/inventory.h"
 #include "controller/state/state_store.h"
@@ -304,8 +305,11 @@ int Run(const Options& options, const Invocation& invocation, OutputChannel& out
   const SweepRun run{.commandLine = invocation.commandLine,
                      .start = std::chrono::system_clock::now(),
                      .addressCount = addresses.size()};
-  const SweepMeans sweepMeans{means.linkSocket.get(), means.whyNoLinkSocket,
-                              means.ipv6Prober.get()};
+  // The device rules, read once however many sweeps there are.
+  const auto deviceRules = options.deviceTypes ? ReadDeviceRules(DeviceRulesFile(), std::cerr)
+                                               : std::optional<DeviceRules>{};
+  const SweepMeans sweepMeans{means.linkSocket.get(), means.whyNoLinkSocket, means.ipv6Prober.get(),
+                              deviceRules ? &*deviceRules : nullptr};
   // The makers' registries, read once however many sweeps there are.
   // HOSTSWEEP_IEEE_DATA points elsewhere, for registries kept apart from the
   // system's (another distribution's place, a fresher download).

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "controller/base/errors.h"
+#include "controller/devices/device_stage.h"
 #include "controller/link/link_layer.h"
 #include "controller/system/interfaces.h"
 #include "controller/system/limits.h"
@@ -95,6 +96,27 @@ LinkLayerStage::OwnMacs ReadOwnMacs() {
   return own;
 }
 
+// The own addresses of the interfaces on whose networks swept addresses lie:
+// where the UPnP search goes out. A list the system refuses searches nowhere.
+std::vector<Address> SweptLinkAddresses(const std::vector<Address>& addresses) {
+  std::vector<Address> local;
+  try {
+    for (const auto& network : ReadInterfaceNetworks()) {
+      const Address mask = NetworkMask(network.prefixLength);
+      const bool swept = std::any_of(addresses.begin(), addresses.end(), [&](Address a) {
+        return (a & mask) == (network.address & mask);
+      });
+      if (swept && !network.peer &&
+          std::find(local.begin(), local.end(), network.address) == local.end()) {
+        local.push_back(network.address);
+      }
+    }
+  } catch (const SystemError&) {
+    local.clear();
+  }
+  return local;
+}
+
 }  // namespace
 
 SweepStages::SweepStages(const Options& options, const std::vector<Address>& addresses,
@@ -118,12 +140,25 @@ SweepStages::SweepStages(const Options& options, const std::vector<Address>& add
     return;
   }
   resolver_ = MakeResolver();
+  const bool deviceTypes = means.deviceRules != nullptr;
+  if (options.extraNames || deviceTypes) {
+    network_ = MakeUdpNetwork();
+  }
+  // The device questions take a quarter of the name questions' sockets: one
+  // per host, asked beside the names.
+  const std::size_t sockets = MostNameSockets();
+  const std::size_t deviceSockets = deviceTypes ? std::max<std::size_t>(sockets / 4, 1) : 0;
   NameQueries* queries = nullptr;
   if (options.extraNames) {
-    network_ = MakeUdpNetwork();
-    queries = &names_.emplace(*network_, MostNameSockets());
+    queries = &names_.emplace(*network_, std::max<std::size_t>(sockets - deviceSockets, 1));
   }
   stages_.Add(std::make_unique<NameStage>(*resolver_, queries));
+  if (deviceTypes) {
+    deviceNetwork_ = MakeDeviceNetwork();
+    auto& upnp = upnp_.emplace(*deviceNetwork_, SweptLinkAddresses(addresses), addresses);
+    stages_.Add(std::make_unique<DeviceStage>(services_.emplace(*network_, deviceSockets), &upnp,
+                                              *means.deviceRules));
+  }
 }
 
 std::size_t SweepStages::EchoPathCount(std::size_t addressCount) const {

@@ -1,7 +1,8 @@
 // The stages a sweep's results pass through, built from the options in the
 // order each needs the facts of those before it: the link layer (the link
 // pass's answers, else the neighbour table), the device's IPv6 addresses
-// (joined by the link layer's MAC), then the names the controller asks for.
+// (joined by the link layer's MAC), the names the controller asks for, then
+// what each device says it is (which reads the NetBIOS names).
 #pragma once
 
 #include <cstddef>
@@ -12,6 +13,9 @@
 
 #include "controller/app/options.h"
 #include "controller/base/stage.h"
+#include "controller/devices/device_rules.h"
+#include "controller/devices/service_discovery.h"
+#include "controller/devices/upnp_search.h"
 #include "controller/ipv6/ipv6_neighbours.h"
 #include "controller/link/link_pass.h"
 #include "controller/names/name_queries.h"
@@ -22,11 +26,13 @@ namespace hostsweep::controller {
 
 // What the sweep may send with, opened while the controller still had its
 // capabilities: a packet socket for the link pass (or why there is none) and
-// the IPv6 prober (--ipv6).
+// the IPv6 prober (--ipv6); the device rules, read once (none: no device is
+// asked what it is).
 struct SweepMeans {
   LinkSocket* linkSocket;
   const std::string& whyNoLinkSocket;
   Ipv6Prober* ipv6Prober;
+  const DeviceRules* deviceRules = nullptr;
 };
 
 class SweepStages {
@@ -54,6 +60,9 @@ class SweepStages {
   std::unique_ptr<Resolver> resolver_;
   std::unique_ptr<UdpNetwork> network_;
   std::optional<NameQueries> names_;
+  std::optional<ServiceDiscovery> services_;
+  std::unique_ptr<DeviceNetwork> deviceNetwork_;
+  std::optional<UpnpSearch> upnp_;
   Stages stages_;
 };
 

@@ -118,6 +118,18 @@ std::string AddressText(const HostView& view) {
   return view.ipv6Only && !view.ipv6.empty() ? view.ipv6.front() : FormatAddress(view.address);
 }
 
+std::string DeviceText(std::string_view type, std::string_view model) {
+  const std::string_view between = type.empty() || model.empty() ? "" : "/";
+  return std::string(type) + std::string(between) + std::string(model);
+}
+
+std::string MakeAndModel(const DeviceFacts& device) {
+  if (device.model.starts_with(device.make)) {
+    return device.model;
+  }
+  return device.make + (device.model.empty() ? "" : " ") + device.model;
+}
+
 bool IsFound(State state) {
   return state == State::kAlive || state == State::kSilent || state == State::kNamed;
 }

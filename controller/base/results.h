@@ -115,6 +115,14 @@ struct LinkFacts {
   bool ownInterface = false;        // this machine's own address: its interface's MAC
 };
 
+// One name of a host's NetBIOS name table: its suffix (the 16th byte, which
+// says what service the name stands for) and whether it is a group name.
+struct NetbiosName {
+  std::uint8_t suffix = 0;
+  bool group = false;
+  bool operator==(const NetbiosName&) const = default;
+};
+
 // Names the controller's own questions found: reverse DNS for a silent host
 // (whose worker names none), then the host's own answers.
 struct ExtraNames {
@@ -123,6 +131,7 @@ struct ExtraNames {
   std::string netbios{};               // its unique NetBIOS workstation name
   std::string workgroup{};             // its NetBIOS workgroup
   std::optional<MacAddress> unitId{};  // the unit ID its node status gave
+  std::vector<NetbiosName> table{};    // every name its node status listed
 };
 
 // The IPv6 addresses of the device that holds the address (the same MAC on
@@ -144,6 +153,9 @@ constexpr std::string_view TypeSourceText(TypeSource source) {
   return TextOf(kTypeSourceTexts, source);
 }
 
+// "printer/LaserJet 400": the type and the model, whichever are known.
+std::string DeviceText(std::string_view type, std::string_view model);
+
 struct DeviceFacts {
   // A device-type name as nmap's XML carries it: "printer", "media device" ...
   std::string type{};
@@ -153,6 +165,10 @@ struct DeviceFacts {
   std::vector<std::string> services{};      // the DNS-SD service types seen ("_ipp._tcp" ...)
   bool operator==(const DeviceFacts&) const = default;
 };
+
+// "Brother HL-L2350DW": the make and the model, the make once where the model
+// already starts with it.
+std::string MakeAndModel(const DeviceFacts& device);
 
 // A host holds one address per network, a few more with aliases (a
 // router's second address, a server's virtual hosts). A MAC that answers for
@@ -178,21 +194,22 @@ struct HostResult {
 // What a comparison with an earlier sweep says of a host (--compare).
 // kMissing: a device the inventory (--known) expects always, not found where
 // the sweep looked for it.
-enum class Change { kNone, kNew, kGone, kMoved, kRenamed, kMacChanged, kMissing };
+enum class Change { kNone, kNew, kGone, kMoved, kRenamed, kMacChanged, kRetyped, kMissing };
 
 // Empty for kNone.
-inline constexpr std::array<EnumText<Change>, 6> kChangeTexts{{{Change::kNew, "new"},
+inline constexpr std::array<EnumText<Change>, 7> kChangeTexts{{{Change::kNew, "new"},
                                                                {Change::kGone, "gone"},
                                                                {Change::kMoved, "moved"},
                                                                {Change::kRenamed, "renamed"},
                                                                {Change::kMacChanged, "mac-changed"},
+                                                               {Change::kRetyped, "retyped"},
                                                                {Change::kMissing, "missing"}}};
 constexpr std::string_view ChangeText(Change change) { return TextOf(kChangeTexts, change); }
 
 struct RowChange {
   Change change = Change::kNone;
   // Moved: the earlier address; renamed: the earlier name; mac-changed: the
-  // earlier MAC address.
+  // earlier MAC address; retyped: the earlier type and model (DeviceText).
   std::string previous{};
 };
 
@@ -274,6 +291,10 @@ class ResultBook {
   void AwaitNames(std::size_t position) { awaiting_.at(position) |= kAwaitNames; }
   // The names the controller's own questions found; the result is ready then.
   void FileNames(std::size_t position, const ExtraNames& names);
+  // Names are still being asked for.
+  [[nodiscard]] bool AwaitsNames(std::size_t position) const {
+    return (awaiting_.at(position) & kAwaitNames) != 0;
+  }
   // A filed result whose device's IPv6 addresses are still being sought.
   void AwaitIpv6(std::size_t position) { awaiting_.at(position) |= kAwaitIpv6; }
   // The device's IPv6 addresses; only the first filing counts. Ready then.

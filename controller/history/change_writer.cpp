@@ -80,6 +80,8 @@ HostView ChangeWriter::GoneView(const SeenHost& host) const {
     gone.ipv6 = {host.ipv6};
     gone.ipv6Only = true;
   }
+  gone.device.type = host.type;
+  gone.device.model = host.model;
   gone.mac = host.mac;
   gone.macSource = host.macSource;
   gone.vendor = host.mac ? vendorOf_(*host.mac) : std::string{};

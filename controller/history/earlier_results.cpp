@@ -60,10 +60,14 @@ SeenHost HostOf(const std::string& address, std::string name, const std::string&
   return host;
 }
 
+// Older files, and rows of devices that said nothing, have no type or model.
 SeenHost HostOf(const Json& object) {
-  return HostOf(Text(object, json_key::kAddress), TextOrNothing(object, json_key::kName),
-                TextOrNothing(object, json_key::kMac),
-                MacSourceOf(TextOrNothing(object, json_key::kMacSource)));
+  SeenHost host = HostOf(Text(object, json_key::kAddress), TextOrNothing(object, json_key::kName),
+                         TextOrNothing(object, json_key::kMac),
+                         MacSourceOf(TextOrNothing(object, json_key::kMacSource)));
+  host.type = TextOrNothing(object, json_key::kType);
+  host.model = TextOrNothing(object, json_key::kModel);
+  return host;
 }
 
 Json ParseObject(std::string_view text, const Json::parser_callback_t& callback = nullptr) {
@@ -189,7 +193,10 @@ EarlierSweep ParseSweepXml(std::string_view bytes) {
       // of its adapters. Read as the weaker of the two, it still matches an
       // equal MAC but never calls a host mac-changed on the host's own word.
       const MacSource source = row.mac.empty() ? MacSource::kNone : MacSource::kNetbios;
-      sweep.Add(HostOf(row.address, std::move(row.name), row.mac, source), row.found);
+      SeenHost host = HostOf(row.address, std::move(row.name), row.mac, source);
+      host.type = std::move(row.type);
+      host.model = std::move(row.model);
+      sweep.Add(host, row.found);
     });
   } catch (const EarlierResultsError& error) {
     throw EarlierResultsError(std::string("XML: ") + error.what() +
@@ -285,8 +292,10 @@ std::string StateDocument(const std::vector<KnownHost>& hosts) {
                     {kLastSeen, known.lastSeen},
                     {kMac, OrNull(known.host.mac ? FormatMac(*known.host.mac) : "")},
                     {kMacSource, OrNull(MacSourceText(known.host.macSource))},
+                    {kModel, OrNull(known.host.model)},
                     {kName, OrNull(known.host.name)},
-                    {kPresent, known.present}});
+                    {kPresent, known.present},
+                    {kType, OrNull(known.host.type)}});
   }
   const Json document{{kFormat, kStateFormat}, {kHosts, std::move(list)}, {kKind, kStateKind}};
   return JsonText(document, 1) + "\n";

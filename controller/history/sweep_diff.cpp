@@ -159,6 +159,14 @@ class EarlierHosts {
 
 using Round = std::optional<HostMatch> (EarlierHosts::*)(const SeenHost&);
 
+bool Differs(const std::string& before, const std::string& now) {
+  return !before.empty() && !now.empty() && before != now;
+}
+
+bool Retyped(const SeenHost& before, const SeenHost& now) {
+  return Differs(before.type, now.type) || Differs(before.model, now.model);
+}
+
 SweepComparison MatchInRounds(const std::vector<SeenHost>& earlier,
                               const std::vector<SeenHost>& current,
                               const std::vector<Round>& rounds) {
@@ -171,6 +179,13 @@ SweepComparison MatchInRounds(const std::vector<SeenHost>& earlier,
       }
     }
   }
+  for (std::size_t c = 0; c < current.size(); ++c) {
+    HostMatch& match = matches[c];
+    if (match.change == Change::kNone && match.earlier &&
+        Retyped(earlier[*match.earlier], current[c])) {
+      match.change = Change::kRetyped;
+    }
+  }
   return {.current = std::move(matches), .unmatched = hosts.Unmatched()};
 }
 
@@ -181,7 +196,9 @@ SeenHost SeenHostOf(const HostView& view) {
           .name = view.name,
           .mac = view.mac,
           .macSource = view.macSource,
-          .ipv6 = view.ipv6Only && !view.ipv6.empty() ? view.ipv6.front() : std::string{}};
+          .ipv6 = view.ipv6Only && !view.ipv6.empty() ? view.ipv6.front() : std::string{},
+          .type = view.device.type,
+          .model = view.device.model};
 }
 
 std::string AddressText(const SeenHost& host) {
@@ -232,6 +249,9 @@ RowChange RowChangeOf(const HostMatch& match, const std::vector<SeenHost>& earli
       break;
     case Change::kMacChanged:
       row.previous = before.mac ? FormatMac(*before.mac) : std::string{};
+      break;
+    case Change::kRetyped:
+      row.previous = DeviceText(before.type, before.model);
       break;
     default:
       break;

@@ -23,6 +23,9 @@ struct SeenHost {
   std::optional<MacAddress> mac{};
   MacSource macSource = MacSource::kNone;
   std::string ipv6{};  // a device heard over IPv6 alone: its row's address
+  // What it said it is; never what tells it apart.
+  std::string type{};
+  std::string model{};
   bool operator==(const SeenHost&) const = default;
 };
 
@@ -66,7 +69,10 @@ struct SweepComparison {
 //  3. the same address and name: the same host;
 //  4. the same name at another address, unless both MACs name devices: moved;
 //  5. the same address under another name, likewise: renamed.
-// Within a round, the first earlier host that fits is taken.
+// Within a round, the first earlier host that fits is taken. A host matched
+// unchanged whose type or model differs from the earlier one's, where both
+// sweeps know it, is retyped; one a sweep heard nothing from about itself (a
+// lost answer, a device asleep) has not changed what it is.
 // A NetBIOS unit ID is the host's own word and may name another of its
 // adapters: it matches an equal MAC, but never makes a host mac-changed.
 // The rest are new; earlier hosts left over are for the caller to call gone

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string_view>
 
 #include "controller/base/errors.h"
 
@@ -49,13 +50,29 @@ struct OpenHost {
   std::string state;
   std::string reason;
   std::string firstIpv6;
+  std::string script;  // the id of the host script being read
   bool status = false;
   // The inventory's alias (--known) is written as a last host name: a host
   // with no other has no name of its own.
   std::size_t hostnames = 0;
-  std::string script;  // the id of the host script being read
   bool alias = false;
 };
+
+// A device's type and model are read from its host script, where they are
+// written whole and apart; the os element is there for importers.
+constexpr std::string_view kDeviceScript = "hostsweep-services";
+
+void TakeDeviceElement(xmlTextReaderPtr reader, OpenHost& open) {
+  const std::string key = Attribute(reader, "key");
+  std::string* field = key == "type"    ? &open.host.type
+                       : key == "model" ? &open.host.model
+                                        : nullptr;
+  if (field != nullptr && field->empty()) {
+    xmlChar* text = xmlTextReaderReadString(reader);
+    *field = Text(text);
+    xmlFree(text);
+  }
+}
 
 void TakeElement(xmlTextReaderPtr reader, const std::string& element, OpenHost& open) {
   if (element == "status") {
@@ -81,6 +98,8 @@ void TakeElement(xmlTextReaderPtr reader, const std::string& element, OpenHost& 
     open.script = Attribute(reader, "id");
   } else if (element == "elem" && open.script == "hostsweep-known") {
     open.alias = open.alias || Attribute(reader, "key") == "alias";
+  } else if (element == "elem" && open.script == kDeviceScript) {
+    TakeDeviceElement(reader, open);
   }
 }
 

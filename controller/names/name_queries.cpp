@@ -130,6 +130,10 @@ bool NameQueries::Read(Exchange& exchange, UdpNetwork::Clock::time_point reading
         const auto found = node_status::NamesOf(*status);
         names.netbios = found.workstation;
         names.workgroup = found.workgroup;
+        for (const auto& entry : status->names) {
+          names.table.push_back(
+              {.suffix = entry.name.back(), .group = (entry.flags & node_status::kGroupFlag) != 0});
+        }
         // The statistics open with the unit ID; a short reply's is all zeros.
         MacAddress unitId{};
         std::copy_n(status->statistics.begin(), unitId.size(), unitId.begin());

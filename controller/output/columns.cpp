@@ -39,6 +39,8 @@ Columns ColumnsOf(const HostView& view) {
           view.name,
           MacText(view).value_or(""),
           view.vendor,
+          view.device.type,
+          MakeAndModel(view.device),
           Joined(view.ipv6),
           view.change ? ChangeColumn(*view.change) : std::string{},
           view.known ? view.known->alias : std::string{}};

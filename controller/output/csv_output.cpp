@@ -46,13 +46,13 @@ std::string CsvField(std::string_view text) {
 
 std::string CsvHeader(ExtraColumns extra) {
   return "address,state,rtt_ms,ttl,name,mac,vendor" + std::string(extra.ipv6 ? ",ipv6" : "") +
-         std::string(extra.change ? ",change,previous" : "") +
+         std::string(extra.change ? ",change,previous" : "") + ",type,make,model,type_from" +
          std::string(extra.known ? ",alias,owner,known" : "") + std::string(kCsvLineEnd);
 }
 
 std::string CsvRow(const HostView& view, bool ipv6) {
   auto columns = ColumnsOf(view);
-  std::vector<std::string> fields(columns.begin(), columns.begin() + kIpv6Column);
+  std::vector<std::string> fields(columns.begin(), columns.begin() + kTypeColumn);
   if (ipv6) {
     fields.push_back(columns[kIpv6Column]);
   }
@@ -60,6 +60,9 @@ std::string CsvRow(const HostView& view, bool ipv6) {
     fields.emplace_back(ChangeText(view.change->change));
     fields.push_back(view.change->previous);
   }
+  // After the columns of old, so that readers of them by position keep them.
+  fields.insert(fields.end(), {view.device.type, view.device.make, view.device.model,
+                               std::string(TypeSourceText(view.device.typeFrom))});
   if (view.known) {
     fields.push_back(view.known->alias);
     fields.push_back(view.known->owner);

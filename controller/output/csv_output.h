@@ -14,7 +14,9 @@ std::string CsvField(std::string_view text);
 // With `ipv6` (--ipv6), CSV rows have an ipv6 field (the addresses joined by
 // spaces) and JSON objects an "ipv6" list. A compared row (one with a change)
 // ends with its change and what it was before: two more CSV fields, or the
-// "change" and "previous" keys.
+// "change" and "previous" keys. Every CSV row ends with what the device said
+// it is: its type, make, model and the evidence the type rests on, empty where
+// it said nothing.
 std::string CsvHeader(ExtraColumns extra = {});
 std::string CsvRow(const HostView& view, bool ipv6 = false);
 std::unique_ptr<ResultWriter> MakeCsvWriter(std::ostream& out, ExtraColumns extra);

@@ -66,8 +66,8 @@ std::string Cell(std::string_view tag, const std::string& text, std::string_view
 std::string GridCell(const HostView& result) {
   const std::string address = FormatAddress(result.address);
   std::string title = address + " " + std::string(StateText(result.state));
-  if (!result.name.empty()) {
-    title += " " + result.name;
+  for (const std::string& known : {result.name, result.device.type}) {
+    title += known.empty() ? "" : " " + known;
   }
   return "<span class=\"" + StateClass(result.state) + "\" title=\"" + MarkupText(title) + "\">" +
          address.substr(address.rfind('.') + 1) + "</span>";
@@ -95,8 +95,10 @@ std::string TableRow(const HostView& result) {
          Cell("td", MarkupText(result.name)) + AliasCell(result) +
          Cell("td", std::string(NameSourceText(result.nameSource))) +
          Cell("td", MarkupText(result.mac ? FormatMac(*result.mac) : "")) +
-         Cell("td", MarkupText(result.vendor)) + Cell("td", rtt, " class=\"number\"" + rttKey) +
-         Cell("td", ttl, " class=\"number\"") + "</tr>\n";
+         Cell("td", MarkupText(result.vendor)) + Cell("td", MarkupText(result.device.type)) +
+         Cell("td", MarkupText(MakeAndModel(result.device))) +
+         Cell("td", rtt, " class=\"number\"" + rttKey) + Cell("td", ttl, " class=\"number\"") +
+         "</tr>\n";
 }
 
 class HtmlWriter : public ResultWriter {
@@ -145,7 +147,8 @@ class HtmlWriter : public ResultWriter {
          << ", auto)\">" << grid_ << "</div>\n"
          << "<table id=\"hosts\">\n<thead><tr><th>Address</th><th>State</th><th>Name</th>"
          << (aliasColumn_ ? "<th>Alias</th>" : "")
-         << "<th>Name from</th><th>MAC</th><th>Maker</th><th>RTT (ms)</th><th>TTL</th></tr>"
+         << "<th>Name from</th><th>MAC</th><th>Maker</th><th>Type</th><th>Model</th>"
+            "<th>RTT (ms)</th><th>TTL</th></tr>"
             "</thead>\n<tbody>\n"
          << rows_ << "</tbody>\n</table>\n<script>" << kSortScript
          << "</script>\n</body>\n</html>\n"

@@ -40,6 +40,13 @@ std::string JsonLine(const HostView& view, bool ipv6) {
   if (view.macSharedBy) {
     line[kMacSharedBy] = *view.macSharedBy;
   }
+  if (view.device != DeviceFacts{}) {
+    line[kType] = OrNull(view.device.type);
+    line[kMake] = OrNull(view.device.make);
+    line[kModel] = OrNull(view.device.model);
+    line[kTypeFrom] = OrNull(TypeSourceText(view.device.typeFrom));
+    line[kServices] = view.device.services;
+  }
   if (ipv6) {
     line[kIpv6] = view.ipv6;
   }

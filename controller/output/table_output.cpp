@@ -35,9 +35,10 @@ constexpr std::size_t kColumnGap = 2;
 constexpr std::size_t kNarrowestCut = 8;
 constexpr std::size_t kShortestCut = 4;
 constexpr std::string_view kEllipsis = "\xE2\x80\xA6";  // U+2026
-// Piped, a name is cut to this many characters, ending in kPipedCut, so that
-// one long name does not push every row's MAC and maker off a pager's screen;
-// CSV, JSON and XML keep it whole. ASCII, for readers that take no UTF-8.
+// Piped, a name (and a device's model, an alias) is cut to this many
+// characters, ending in kPipedCut, so that one long name does not push every
+// row's MAC and maker off a pager's screen; CSV, JSON and XML keep it whole.
+// ASCII, for readers that take no UTF-8.
 constexpr std::size_t kPipedNameWidth = 40;
 constexpr std::string_view kPipedCut = "...";
 
@@ -65,82 +66,142 @@ std::string CutToWidth(const std::string& text, std::size_t width,
   return text.substr(0, end) + std::string(cut);
 }
 
-// Cuts the name, maker and alias columns so that the rows fit
-// `terminalWidth`. The name matters more: the maker gives way first, down to
-// a third of the room they share, then the alias, down to a quarter, and the
-// name only then. Columns left out have no width.
-void FitColumns(std::vector<Columns>& rows, std::array<std::size_t, kColumnCount>& widths,
-                std::size_t shownCount, std::size_t terminalWidth) {
+// Columns left out have no width.
+using Widths = std::array<std::size_t, kColumnCount>;
+
+// The columns that give way to the name when the terminal is narrow.
+constexpr std::array<std::size_t, 3> kGiving{kVendorColumn, kModelColumn, kAliasColumn};
+
+bool IsCut(std::size_t column) {
+  return column == kNameColumn ||
+         std::find(kGiving.begin(), kGiving.end(), column) != kGiving.end();
+}
+
+// The width of every column that is never cut, and of the gaps.
+std::size_t UncutWidth(const Widths& widths, std::size_t shownCount) {
   std::size_t fixed = kColumnGap * (shownCount - 1);
   for (std::size_t i = 0; i < kColumnCount; ++i) {
-    fixed += i == kNameColumn || i == kVendorColumn || i == kAliasColumn ? 0 : widths[i];
+    fixed += IsCut(i) ? 0 : widths[i];
   }
-  const std::size_t alias = widths[kAliasColumn];
-  const std::size_t cutCount = alias > 0 ? 3 : 2;
-  const std::size_t left = terminalWidth > fixed ? terminalWidth - fixed : 0;
-  const std::size_t narrowest = std::clamp(left / cutCount, kShortestCut, kNarrowestCut);
-  const std::size_t room = std::max(left, cutCount * narrowest);
-  const std::size_t name = widths[kNameColumn];
-  const std::size_t vendor = widths[kVendorColumn];
-  if (name + vendor + alias <= room) {
+  return fixed;
+}
+
+// Cuts the name, maker, model and alias columns so that the rows fit
+// `terminalWidth`. The name matters more: the others give way first, each
+// down to its share of the room (a third with the maker alone, a quarter with
+// one more, a fifth with both), and the name only then. A terminal with too
+// little room for every cut column to keep kNarrowestCut cuts them shorter,
+// never below kShortestCut.
+void FitColumns(std::vector<Columns>& rows, Widths& widths, std::size_t shownCount,
+                std::size_t terminalWidth) {
+  const auto giving = static_cast<std::size_t>(
+      std::count_if(kGiving.begin(), kGiving.end(),
+                    [&widths](std::size_t column) { return widths[column] > 0; }));
+  const std::size_t fixed = UncutWidth(widths, shownCount);
+  const std::size_t cut = giving + 1;
+  const std::size_t free = terminalWidth > fixed ? terminalWidth - fixed : 0;
+  const std::size_t narrowest = std::clamp(free / cut, kShortestCut, kNarrowestCut);
+  const std::size_t room = std::max(free, cut * narrowest);
+  std::size_t wanted = widths[kNameColumn];
+  for (const std::size_t column : kGiving) {
+    wanted += widths[column];
+  }
+  if (wanted <= room) {
     return;
   }
-  const std::size_t vendorKept = std::min(vendor, std::max(narrowest, room / 3));
-  const std::size_t aliasKept = std::min(alias, std::max(narrowest, room / 4));
-  widths[kNameColumn] = std::min(name, room - vendorKept - aliasKept);
-  widths[kAliasColumn] = std::min(alias, room - widths[kNameColumn] - vendorKept);
-  widths[kVendorColumn] = room - widths[kNameColumn] - widths[kAliasColumn];
+  const auto full = widths;
+  const std::size_t share = std::max(narrowest, room / (giving + 2));
+  std::size_t left = room;
+  for (const std::size_t column : kGiving) {
+    widths[column] = std::min(full[column], share);
+    left -= widths[column];
+  }
+  widths[kNameColumn] = std::min(full[kNameColumn], left);
+  left -= widths[kNameColumn];
+  // What the name leaves goes back to the others, in their order.
+  for (const std::size_t column : kGiving) {
+    const std::size_t more = std::min(left, full[column] - widths[column]);
+    widths[column] += more;
+    left -= more;
+  }
   for (auto& row : rows) {
-    for (const std::size_t cut : {kNameColumn, kVendorColumn, kAliasColumn}) {
-      row[cut] = CutToWidth(row[cut], widths[cut]);
+    for (std::size_t column = 0; column < kColumnCount; ++column) {
+      if (IsCut(column)) {
+        row[column] = CutToWidth(row[column], widths[column]);
+      }
     }
   }
 }
 
-}  // namespace
-
-std::string Table(const std::vector<HostView>& views, std::optional<std::size_t> terminalWidth,
-                  bool compared) {
-  const Columns header{"ADDRESS", "STATE",  "RTT(ms)", "TTL",    "NAME",
-                       "MAC",     "VENDOR", "IPV6",    "CHANGE", "ALIAS"};
-  std::array<bool, kColumnCount> shown{};
-  shown.fill(true);
-  shown[kIpv6Column] = std::any_of(views.begin(), views.end(),
-                                   [](const HostView& view) { return !view.ipv6.empty(); });
-  shown[kChangeColumn] = compared;
-  shown[kAliasColumn] = std::any_of(views.begin(), views.end(), [](const HostView& view) {
-    return view.known && !view.known->alias.empty();
-  });
-  std::vector<Columns> rows{header};
+// Each host's columns as the table shows them: masked, a round trip under
+// 1 ms "<1" on a terminal, a long name and model cut when piped.
+std::vector<Columns> ShownRows(const std::vector<HostView>& views, bool terminal) {
+  std::vector<Columns> rows;
   for (const auto& view : views) {
     auto columns = ColumnsOf(view);
     for (auto& column : columns) {
       column = Printable(column);
     }
     // The worker counts whole milliseconds: 0 is a reply within the first.
-    if (terminalWidth && view.roundTripMs == 0) {
+    if (terminal && view.roundTripMs == 0) {
       columns[kRoundTripColumn] = "<1";
     }
-    if (!terminalWidth) {
-      for (const std::size_t cut : {kNameColumn, kAliasColumn}) {
-        columns[cut] = CutToWidth(columns[cut], kPipedNameWidth, kPipedCut);
+    if (!terminal) {
+      for (const std::size_t column : {kNameColumn, kModelColumn, kAliasColumn}) {
+        columns[column] = CutToWidth(columns[column], kPipedNameWidth, kPipedCut);
       }
     }
     rows.push_back(std::move(columns));
   }
+  return rows;
+}
+
+}  // namespace
+
+std::string Table(const std::vector<HostView>& views, std::optional<std::size_t> terminalWidth,
+                  bool compared) {
+  const Columns header{"ADDRESS", "STATE", "RTT(ms)", "TTL",  "NAME",   "MAC",
+                       "VENDOR",  "TYPE",  "MODEL",   "IPV6", "CHANGE", "ALIAS"};
+  std::array<bool, kColumnCount> shown{};
+  shown.fill(true);
+  shown[kIpv6Column] = std::any_of(views.begin(), views.end(),
+                                   [](const HostView& view) { return !view.ipv6.empty(); });
+  shown[kChangeColumn] = compared;
+  shown[kTypeColumn] = std::any_of(views.begin(), views.end(), [](const HostView& view) {
+    return !view.device.type.empty() || !view.device.model.empty();
+  });
+  shown[kModelColumn] = shown[kTypeColumn];
+  shown[kAliasColumn] = std::any_of(views.begin(), views.end(), [](const HostView& view) {
+    return view.known && !view.known->alias.empty();
+  });
+  std::vector<Columns> rows = ShownRows(views, terminalWidth.has_value());
+  rows.insert(rows.begin(), header);
   // Piped output keeps its byte widths, as scripts have always read it.
   const auto width = [&](const std::string& text) {
     return terminalWidth ? DisplayWidth(text) : text.size();
   };
-  std::array<std::size_t, kColumnCount> widths{};
+  Widths widths{};
   for (const auto& row : rows) {
     for (std::size_t i = 0; i < kColumnCount; ++i) {
       widths[i] = shown[i] ? std::max(widths[i], width(row[i])) : 0;
     }
   }
+  const auto shownCount = [&] {
+    return static_cast<std::size_t>(std::count(shown.begin(), shown.end(), true));
+  };
+  // A terminal too narrow to give the name, maker and model a few columns
+  // each beside the others leaves the type and model out: the other formats
+  // carry them.
+  if (terminalWidth && shown[kTypeColumn] &&
+      UncutWidth(widths, shownCount()) + (shown[kAliasColumn] ? 4 : 3) * kNarrowestCut >
+          *terminalWidth) {
+    for (const std::size_t column : {kTypeColumn, kModelColumn}) {
+      shown[column] = false;
+      widths[column] = 0;
+    }
+  }
   if (terminalWidth) {
-    FitColumns(rows, widths, static_cast<std::size_t>(std::count(shown.begin(), shown.end(), true)),
-               *terminalWidth);
+    FitColumns(rows, widths, shownCount(), *terminalWidth);
   }
   std::string table;
   for (const auto& row : rows) {

@@ -12,11 +12,12 @@
 
 namespace hostsweep::controller {
 
-// Aligned columns. For a terminal `terminalWidth` columns wide, the name and
-// maker are cut to fit (ending in an ellipsis) and a round trip under 1 ms
-// reads "<1"; without it (piped output) every value but a long name is whole,
-// the name cut to 40 characters ending in "...". An IPV6 column
-// follows when any host has an IPv6 address, and a CHANGE column comes last
+// Aligned columns. For a terminal `terminalWidth` columns wide, the name,
+// maker and model are cut to fit (ending in an ellipsis) and a round trip
+// under 1 ms reads "<1"; without it (piped output) every value but a long name
+// or model is whole, those cut to 40 characters ending in "...". TYPE and
+// MODEL columns follow the maker when any device said what it is, an IPV6
+// column when any host has an IPv6 address, and a CHANGE column comes last
 // when `compared`.
 std::string Table(const std::vector<HostView>& views,
                   std::optional<std::size_t> terminalWidth = std::nullopt, bool compared = false);

@@ -107,8 +107,62 @@ std::string KnownScript(const HostView& result) {
          ">" + elements + "</script>";
 }
 
+// What the device said it is, where nmap's OS detection puts a device's
+// type: the model as the match's name (the type when no model is known), the
+// type and make as its class. Nothing said what system it runs: the family
+// is left empty rather than guessed.
+std::string OsElement(const DeviceFacts& device) {
+  if (device.type.empty() && device.model.empty()) {
+    return {};
+  }
+  std::string osclass = "<osclass";
+  if (!device.type.empty()) {
+    osclass += MarkupAttribute("type", device.type);
+  }
+  osclass += MarkupAttribute("vendor", device.make) + MarkupAttribute("osfamily", "") +
+             MarkupAttribute("accuracy", "100") + "/>";
+  return "<os><osmatch" +
+         MarkupAttribute("name", device.model.empty() ? device.type : device.model) +
+         MarkupAttribute("accuracy", "100") + MarkupAttribute("line", "0") + ">" + osclass +
+         "</osmatch></os>\n";
+}
+
+// The same, whole, with the DNS-SD services it offers, as a host script of
+// our own: nmap's stylesheet shows a script's output, and a comparison reads
+// the type and model back from its elements.
+std::string DeviceScript(const DeviceFacts& device) {
+  if (device == DeviceFacts{}) {
+    return {};
+  }
+  std::string output = device.type.empty() ? "type unknown" : device.type;
+  const std::string model = MakeAndModel(device);
+  if (!model.empty()) {
+    output += " (" + model + ")";
+  }
+  std::string elements;
+  for (const auto& [key, value] : {std::pair{"type", std::string_view(device.type)},
+                                   {"make", device.make},
+                                   {"model", device.model},
+                                   {"type_from", TypeSourceText(device.typeFrom)}}) {
+    if (!value.empty()) {
+      elements += Element(key, std::string(value));
+    }
+  }
+  std::string services;
+  for (const auto& service : device.services) {
+    services += (services.empty() ? "" : " ") + service;
+    elements += Element("service", service);
+  }
+  if (!services.empty()) {
+    output += "; services: " + services;
+  }
+  return "<script" + MarkupAttribute("id", "hostsweep-services") +
+         MarkupAttribute("output", output) + ">" + elements + "</script>";
+}
+
 std::string HostScripts(const HostView& result) {
-  const std::string scripts = NetbiosScript(result) + ChangeScript(result) + KnownScript(result);
+  const std::string scripts = NetbiosScript(result) + DeviceScript(result.device) +
+                              ChangeScript(result) + KnownScript(result);
   return scripts.empty() ? scripts : "<hostscript>" + scripts + "</hostscript>\n";
 }
 
@@ -160,7 +214,7 @@ std::string HostElement(const HostView& result) {
     host += "<hostname" + MarkupAttribute("name", result.known->alias) +
             MarkupAttribute("type", "user") + "/>\n";
   }
-  host += "</hostnames>\n" + HostScripts(result);
+  host += "</hostnames>\n" + OsElement(result.device) + HostScripts(result);
   if (result.roundTripMs) {
     host += Times(*result.roundTripMs);
   }

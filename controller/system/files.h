@@ -8,5 +8,9 @@ namespace hostsweep::controller {
 
 // Where the IEEE registries of adapter makers are (as ieee-data ships them).
 std::filesystem::path VendorRegistryFolder();
+// The device rules (device-rules.tsv): beside the program when they are
+// there (a build tree, a Windows folder), else where the program's data is
+// installed; the bare file name when the program cannot find itself.
+std::filesystem::path DeviceRulesFile();
 
 }  // namespace hostsweep::controller

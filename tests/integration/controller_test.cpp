@@ -131,22 +131,22 @@ TEST_F(ControllerInLab, SlashTwentyFourGivesOneResultPerAddressAsTheLabDefinesIt
   ASSERT_EQ(run.exitStatus, kExitFound) << run.standardError;
   const auto records = ReadCsv(run.standardOutput);
   ASSERT_THAT(records, SizeIs(255));
-  EXPECT_THAT(records[0],
-              ElementsAre("address", "state", "rtt_ms", "ttl", "name", "mac", "vendor"));
+  EXPECT_THAT(records[0], ElementsAre("address", "state", "rtt_ms", "ttl", "name", "mac", "vendor",
+                                      "type", "make", "model", "type_from"));
   for (int last = 1; last <= 254; ++last) {
     const auto& record = records[static_cast<std::size_t>(last)];
-    ASSERT_THAT(record, SizeIs(7));
+    ASSERT_THAT(record, SizeIs(11));
     const std::string address = "10.213.0." + std::to_string(last);
     EXPECT_EQ(record[0], address);
     const auto live = LiveLabHosts().find(address);
     const auto adapter = adapters.find(address);
     if (address == kMute) {
       EXPECT_THAT(record, ElementsAre(address, "silent", "", "", "mute.lab", adapter->second.mac,
-                                      adapter->second.maker));
+                                      adapter->second.maker, "", "", "", ""));
       continue;
     }
     if (live == LiveLabHosts().end()) {
-      EXPECT_THAT(record, ElementsAre(address, "dead", "", "", "", "", ""));
+      EXPECT_THAT(record, ElementsAre(address, "dead", "", "", "", "", "", "", "", "", ""));
       continue;
     }
     EXPECT_EQ(record[1], "alive") << address;

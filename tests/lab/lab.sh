@@ -9,6 +9,8 @@
 #   lab.sh check    exit 0 if the lab can be built here, 77 (skip) if not
 #   lab.sh crowd N  (after up) N more live hosts on 10.213.4.0/22, see below
 #   lab.sh uncrowd  remove them again
+#   lab.sh devices  (after up) devices that say what they are, see below
+#   lab.sh undevices  remove them again
 #   lab.sh up6 | down6 | exec6 CMD   the same for the separate IPv6 lab below
 #
 # Hosts (10.213.0.0/20, scanner 10.213.0.1):
@@ -45,6 +47,26 @@
 # would take every broadcast: a thousand of them make a crowded sweep's
 # answers seconds late on a small machine.
 # $STATE/crowd lists "address MAC name-or--" for each.
+#
+# The devices (lab.sh devices), each in a namespace of its own on the bridge,
+# run by the real programs where Debian has them (python3-zeroconf, minidlna,
+# miniupnpd), none in the hosts file:
+#   printer      10.213.3.10  DNS-SD _ipp._tcp and _printer._tcp, ty= and product=
+#   cast         10.213.3.11  DNS-SD _googlecast._tcp, md=Chromecast Ultra
+#   nas          10.213.3.12  DNS-SD _smb._tcp and _adisk._tcp, _device-info model=Xserve
+#   camera       10.213.3.13  DNS-SD _hap._tcp with ci=17 (a HomeKit IP camera)
+#   workstation  10.213.3.14  DNS-SD _workstation._tcp and _ssh._tcp
+#   media        10.213.3.20  minidlna: a UPnP MediaServer with an empty media folder
+#   gateway      10.213.3.21  miniupnpd: a UPnP InternetGatewayDevice, its external
+#                             side a veth pair inside its own namespace
+#   fileserver   10.213.3.30  Samba's nmbd as FILESERVER: <00> and <20> (a file
+#                             server), in workgroup LAB
+#   hostile      10.213.3.40  tests/tools/lab_hostile_device.py: oversized and looping
+#                             DNS-SD answers, an endless slow description, an entity
+#                             bomb, a redirect and a LOCATION off the host
+# bravo runs nmbd too, but is named by the hosts file, so nobody asks it for
+# its names; charlie says nothing about itself. $STATE/devices lists
+# "address kind" for each device that came up.
 #
 # Adapter addresses (with ieee-data installed): alpha, foxtrot, mute, router
 # and behind's unit ID carry real MA-L prefixes, bravo an MA-M one, charlie an
@@ -103,6 +125,7 @@ down() {
     ip netns del "$(ns_of "${entry%%:*}")" 2>/dev/null || true
   done
   ip netns del "$(ns_of many)" 2>/dev/null || true
+  undevices
   ip netns del "$SCAN" 2>/dev/null || true
   rm -rf "/etc/netns/$SCAN" "$STATE"
 }
@@ -315,14 +338,15 @@ await_ready() {
   return 1
 }
 
+# start_nmbd HOST NAME ADDRESS: Samba's name server as HOST, named NAME.
 start_nmbd() {
-  local dir=$STATE/bravo-nmbd
+  local host=$1 name=$2 address=$3 dir=$STATE/$1-nmbd
   mkdir -p "$dir"/{lock,state,cache,private,pid,log}
   cat >"$dir/smb.conf" <<CONF
 [global]
-  netbios name = BRAVO
+  netbios name = $name
   workgroup = LAB
-  interfaces = 10.213.0.11/20
+  interfaces = $address/20
   bind interfaces only = yes
   lock directory = $dir/lock
   state directory = $dir/state
@@ -335,8 +359,8 @@ start_nmbd() {
   preferred master = no
   dns proxy = no
 CONF
-  start_service bravo nmbd nmbd --foreground --no-process-group --configfile="$dir/smb.conf"
-  await_name_service bravo
+  start_service "$host" nmbd nmbd --foreground --no-process-group --configfile="$dir/smb.conf"
+  await_name_service "$host"
 }
 
 start_services() {
@@ -386,10 +410,137 @@ start_services() {
     echo "lab: no arp_responder in HOSTSWEEP_LAB_TOOLS; late answers no ARP, nobody claims twin's address" >&2
   fi
   if command -v nmbd >/dev/null; then
-    start_nmbd
+    start_nmbd bravo BRAVO 10.213.0.11
   else
     echo "lab: no nmbd (package samba); bravo runs no name service" >&2
   fi
+}
+
+readonly DEVICES="printer:10.213.3.10 cast:10.213.3.11 nas:10.213.3.12 camera:10.213.3.13 \
+workstation:10.213.3.14 media:10.213.3.20 gateway:10.213.3.21 fileserver:10.213.3.30 \
+hostile:10.213.3.40"
+
+undevices() {
+  local entry pidfile
+  for entry in $DEVICES; do
+    # A process left in a namespace would keep it, and its link on the bridge.
+    for pidfile in "$STATE/${entry%%:*}"-*.pid; do
+      [[ -e $pidfile ]] && kill "$(cat "$pidfile")" 2>/dev/null || true
+    done
+    ip netns del "$(ns_of "${entry%%:*}")" 2>/dev/null || true
+  done
+  rm -rf "${STATE:?}"/*-device.* "${STATE:?}"/fileserver-nmbd* "${STATE:?}/devices" \
+    "${STATE:?}/media" "${STATE:?}/gateway"
+}
+
+# start_device NAME ADDRESS COMMAND...: a device's namespace on the bridge,
+# multicast routed out of its one interface, and COMMAND run in it.
+start_device() {
+  local name=$1 address=$2
+  shift 2
+  add_host "$name" "$address"
+  ip -n "$(ns_of "$name")" route add 224.0.0.0/4 dev eth0
+  start_service "$name" device "$@"
+}
+
+start_minidlna() {
+  local dir=$STATE/media
+  mkdir -p "$dir"/{db,log,empty}
+  cat >"$dir/minidlna.conf" <<CONF
+network_interface=eth0
+port=8200
+media_dir=$dir/empty
+db_dir=$dir/db
+log_dir=$dir/log
+friendly_name=Lab Media
+model_name=Lab Media Server
+inotify=no
+notify_interval=900
+CONF
+  start_device media 10.213.3.20 minidlnad -d -f "$dir/minidlna.conf" -P "$dir/minidlna.pid"
+}
+
+# miniupnpd wants an external interface with an address: a veth pair within
+# its own namespace, on a documentation network nothing routes to.
+start_miniupnpd() {
+  local dir=$STATE/gateway ns
+  ns=$(ns_of gateway)
+  mkdir -p "$dir"
+  cat >"$dir/miniupnpd.conf" <<CONF
+ext_ifname=ext0
+listening_ip=eth0
+http_port=5000
+enable_natpmp=no
+enable_upnp=yes
+secure_mode=yes
+uuid=3d3cec3a-8cf0-11e0-98ee-001a6bb2d5c0
+friendly_name=Lab Gateway
+manufacturer_name=Lab Networks
+model_name=Lab Router 1
+lease_file=$dir/leases
+allow 1024-65535 0.0.0.0/0 1024-65535
+deny 0-65535 0.0.0.0/0 0-65535
+CONF
+  add_host gateway 10.213.3.21
+  ip -n "$ns" route add 224.0.0.0/4 dev eth0
+  ip -n "$ns" link add ext0 type veth peer name ext1
+  ip -n "$ns" addr add 192.0.2.2/24 dev ext0
+  ip -n "$ns" link set ext0 up
+  ip -n "$ns" link set ext1 up
+  start_service gateway device miniupnpd -d -f "$dir/miniupnpd.conf" -P "$dir/miniupnpd.pid"
+}
+
+# Waits until something in HOST's namespace listens on TCP PORT.
+await_tcp() {
+  for _ in $(seq 100); do
+    [[ -n $(ip netns exec "$(ns_of "$1")" ss -Hntl "sport = :$2") ]] && return 0
+    sleep 0.05
+  done
+  echo "lab: nothing came up on $1 TCP port $2" >&2
+  return 1
+}
+
+devices() {
+  undevices
+  trap 'echo "lab: devices failed; removing them" >&2; undevices' ERR
+  : >"$STATE/devices"
+  local python=/usr/bin/python3 entry name address
+  if "$python" -c 'import zeroconf' 2>/dev/null; then
+    for entry in printer:10.213.3.10 cast:10.213.3.11 nas:10.213.3.12 camera:10.213.3.13 \
+      workstation:10.213.3.14; do
+      name=${entry%%:*} address=${entry#*:}
+      start_device "$name" "$address" "$python" "$HERE/../tools/lab_device.py" "$name" "$address"
+      await_ready "$name" device
+      echo "$address $name" >>"$STATE/devices"
+    done
+  else
+    echo "lab: no python3-zeroconf; no DNS-SD devices" >&2
+  fi
+  if command -v minidlnad >/dev/null; then
+    start_minidlna
+    await_tcp media 8200
+    echo "10.213.3.20 media" >>"$STATE/devices"
+  else
+    echo "lab: no minidlna; no media server" >&2
+  fi
+  if command -v miniupnpd >/dev/null; then
+    start_miniupnpd
+    await_tcp gateway 5000
+    echo "10.213.3.21 gateway" >>"$STATE/devices"
+  else
+    echo "lab: no miniupnpd; no gateway" >&2
+  fi
+  if command -v nmbd >/dev/null; then
+    add_host fileserver 10.213.3.30
+    start_nmbd fileserver FILESERVER 10.213.3.30
+    echo "10.213.3.30 fileserver" >>"$STATE/devices"
+  else
+    echo "lab: no nmbd (package samba); no file server" >&2
+  fi
+  start_device hostile 10.213.3.40 "$python" "$HERE/../tools/lab_hostile_device.py" 10.213.3.40
+  await_ready hostile device
+  echo "10.213.3.40 hostile" >>"$STATE/devices"
+  trap - ERR
 }
 
 down6() {
@@ -463,6 +614,8 @@ case ${1:-} in
   check) check ;;
   crowd) check && crowd "${2:-1000}" ;;
   uncrowd) check && uncrowd ;;
+  devices) check && devices ;;
+  undevices) check && undevices ;;
   exec)
     shift
     check

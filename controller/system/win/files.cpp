@@ -13,4 +13,13 @@ std::filesystem::path VendorRegistryFolder() {
   }
 }
 
+std::filesystem::path DeviceRulesFile() {
+  constexpr const char* kName = "device-rules.tsv";
+  try {
+    return ProgramFolder() / kName;
+  } catch (const SystemError&) {
+    return kName;
+  }
+}
+
 }  // namespace hostsweep::controller

@@ -141,10 +141,12 @@ TEST(Options, DefaultsAndChoicesArrive) {
   EXPECT_EQ(defaults.options->jobs, kDefaultJobs);
   EXPECT_FALSE(defaults.options->batchSize.has_value());
   EXPECT_TRUE(defaults.options->extraNames);
+  EXPECT_TRUE(defaults.options->deviceTypes);
 
-  const auto chosen = Parse({"--json", "-j", "8", "--batch", "2", "--pause", "5", "--alive", "-f",
-                             "-", "--worker", "/w", "--no-extra-names", "-oX", "a.xml", "--html",
-                             "p.html", "10.0.0.1", "10.0.0.2-3"});
+  const auto chosen =
+      Parse({"--json",  "-j",    "8",      "--batch",  "2",        "--pause",          "5",
+             "--alive", "-f",    "-",      "--worker", "/w",       "--no-extra-names", "--no-types",
+             "-oX",     "a.xml", "--html", "p.html",   "10.0.0.1", "10.0.0.2-3"});
   ASSERT_TRUE(chosen.options.has_value());
   EXPECT_EQ(chosen.options->format, Format::kJson);
   EXPECT_EQ(chosen.options->jobs, 8U);
@@ -153,6 +155,7 @@ TEST(Options, DefaultsAndChoicesArrive) {
   EXPECT_TRUE(chosen.options->foundOnly);
   EXPECT_EQ(chosen.options->worker, "/w");
   EXPECT_FALSE(chosen.options->extraNames);
+  EXPECT_FALSE(chosen.options->deviceTypes);
   EXPECT_EQ(chosen.options->xmlFile, "a.xml");
   EXPECT_EQ(chosen.options->htmlFile, "p.html");
   EXPECT_EQ(chosen.options->targets,

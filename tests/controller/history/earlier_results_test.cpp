@@ -40,8 +40,9 @@ std::string Written(std::unique_ptr<ResultWriter> writer, const std::ostringstre
 }
 
 // The same sweep written as XML and as JSON lines reads back as the same
-// hosts, but for where a MAC came from, which the XML does not say; the
-// inventory's alias, a last host name in the XML, is no name of the host.
+// hosts, but for where a MAC came from, which the XML does not say; what a
+// device said it is reads back from either; the inventory's alias, a last
+// host name in the XML, is no name of the host.
 TEST(EarlierSweep, ReadsOurXmlAsItsJsonLines) {
   const std::vector<HostView> views{
       {.address = 0x0A000005U,
@@ -50,12 +51,14 @@ TEST(EarlierSweep, ReadsOurXmlAsItsJsonLines) {
        .nameSource = NameSource::kDns,
        .mac = ParseMac("00-1A-2B-3C-4D-01"),
        .macSource = MacSource::kNeighbour,
+       .device = {.type = "storage-misc", .make = "Syn", .model = "DS220+ <&>"},
        .known = KnownFacts{.known = true, .alias = "desk"}},
       {.address = 0x0A000006U, .state = State::kDead},
       {.address = 0x0A000007U,
        .state = State::kSilent,
        .mac = ParseMac("02-11-22-33-44-55"),
        .macSource = MacSource::kArp,
+       .device = {.services = {"_ssh._tcp"}},
        .known = KnownFacts{.known = true, .alias = "desk"}},
       {.address = 0x0A000008U, .state = State::kNamed, .name = "printer"},
       {.address = 0x0A000009U, .state = State::kUnnamed},
@@ -78,11 +81,15 @@ TEST(EarlierSweep, ReadsOurXmlAsItsJsonLines) {
   EXPECT_EQ(fromXml.swept, fromJson.swept);
   ASSERT_EQ(fromJson.found.size(), 4U);
   EXPECT_EQ(fromJson.found[3].ipv6, "fe80::1%eth0");
+  EXPECT_EQ(fromJson.found[0].type, views[0].device.type);
+  EXPECT_EQ(fromJson.found[0].model, views[0].device.model);
+  EXPECT_EQ(fromJson.found[1].type, "");
 }
 
 TEST(WatchState, ReadsBackWhatItWrote) {
   const std::vector<KnownHost> hosts{
       {.host = ParseSweepLines(kLines).found[0], .present = true, .firstSeen = 1, .lastSeen = 9},
+      {.host = {.address = 1, .type = "printer", .model = "HL-2270"}, .present = true},
       {.host = {.ipv6 = "2001:db8::a"}, .present = false, .firstSeen = 2, .lastSeen = 3}};
   EXPECT_EQ(ParseState(StateDocument(hosts)), hosts);
 }

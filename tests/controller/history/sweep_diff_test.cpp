@@ -24,6 +24,13 @@ SeenHost Host(Address last, std::string name, std::optional<MacAddress> mac,
           .macSource = mac ? source : MacSource::kNone};
 }
 
+// The same host, saying it is something else.
+SeenHost Typed(SeenHost host, std::string type, std::string model) {
+  host.type = std::move(type);
+  host.model = std::move(model);
+  return host;
+}
+
 // A device heard over IPv6 alone, as its neighbour entry gave its MAC.
 SeenHost Ipv6Only(const std::string& address, MacAddress mac) {
   return {.mac = mac, .macSource = MacSource::kNeighbour, .ipv6 = address};
@@ -117,6 +124,22 @@ INSTANTIATE_TEST_SUITE_P(
                            {Host(5, "nas", std::nullopt)},
                            {Host(5, "nas", kLaptop)},
                            {""}},
+                      Case{"a new model under the same MAC, address and name",
+                           {Typed(Host(5, "lp", kPrinter), "printer", "HL-2270")},
+                           {Typed(Host(5, "lp", kPrinter), "printer", "HL-L2350DW")},
+                           {"retyped printer/HL-2270"}},
+                      Case{"a camera in a MAC-less box's place and name",
+                           {Typed(Host(5, "box", std::nullopt), "general purpose", "")},
+                           {Typed(Host(5, "box", std::nullopt), "webcam", "")},
+                           {"retyped general purpose"}},
+                      Case{"a type never identifies: moved and retyped is moved",
+                           {Typed(Host(5, "lp", kPrinter), "printer", "")},
+                           {Typed(Host(6, "lp", kPrinter), "router", "")},
+                           {"moved 10.0.0.5"}},
+                      Case{"a device silent about itself this time has not changed",
+                           {Typed(Host(5, "lp", kPrinter), "printer", "HL-2270")},
+                           {Typed(Host(5, "lp", kPrinter), "", "")},
+                           {""}},
                       Case{"IPv6-only hosts with randomised MACs are known by their addresses",
                            {Ipv6Only("2001:db8::7", kPhoneToday),
                             Ipv6Only("2001:db8::8", kPhoneToday)},
@@ -204,6 +227,13 @@ INSTANTIATE_TEST_SUITE_P(
                   .previous = "www"},
                  "1970-01-01T00:01:00Z\trenamed\t10.0.0.5\tweb\t00:1a:2b:3c:4d:01\tMaker\twww\t"
                  "1970-01-01T00:00:00Z"},
+        LineCase{"a retyped host",
+                 {.when = 60,
+                  .change = Change::kRetyped,
+                  .host = Typed(Host(5, "lp", kPrinter), "printer", "HL-L2350DW"),
+                  .previous = DeviceText("printer", "HL-2270")},
+                 "1970-01-01T00:01:00Z\tretyped\t10.0.0.5\tlp\t00:1a:2b:3c:4d:02\tMaker\t"
+                 "printer/HL-2270\t1970-01-01T00:00:00Z"},
         LineCase{"a nameless host",
                  {.when = 60, .change = Change::kNew, .host = Host(6, "", kPrinter)},
                  "1970-01-01T00:01:00Z\tnew\t10.0.0.6\t\t00:1a:2b:3c:4d:02\tMaker\t\t"

@@ -98,13 +98,19 @@ class HostileName : public ::testing::TestWithParam<Hostile> {};
 
 // The name can neither close the attribute or element it is in nor open one:
 // it reads back exactly as the table shows it, in valid UTF-8.
+// A device's model is its own word too.
 TEST_P(HostileName, ReadsBackAsMaskedTextInXmlAndHtml) {
-  const std::string xml = Xml({Live(GetParam().name)});
+  auto host = Live(GetParam().name);
+  host.device = {.type = "printer", .model = GetParam().name};
+  const std::string xml = Xml({host});
   EXPECT_EQ(Between(xml, "<hostname name=\"", "\" type="), GetParam().shown);
   EXPECT_EQ(Between(xml, "<hostname name=\"", "\" type=").find_first_of("<>\""),
             std::string(GetParam().shown).find_first_of("<>\""));
-  const std::string html = Html({Live(GetParam().name)});
+  EXPECT_EQ(Between(xml, "<osmatch name=\"", "\" accuracy="), GetParam().shown);
+  EXPECT_EQ(Between(xml, "<elem key=\"model\">", "</elem>"), GetParam().shown);
+  const std::string html = Html({host});
   EXPECT_EQ(Between(html, "alive</td><td>", "</td>"), GetParam().shown);
+  EXPECT_EQ(Between(html, "<td>printer</td><td>", "</td>"), GetParam().shown);
   EXPECT_EQ(html.find("<script>alert"), std::string::npos);
   EXPECT_EQ(xml.find('\x1b'), std::string::npos);
 }
@@ -158,6 +164,19 @@ HostView Moved() {
   return result;
 }
 
+// What a device said it is: where nmap's OS detection puts a type, and a
+// script of our own with the rest.
+HostView Printer() {
+  auto result = Live("printer.lan");
+  result.device = {.type = "printer",
+                   .make = "Brother",
+                   .model = "HL-L2350DW",
+                   .typeFrom = TypeSource::kMdns,
+                   .services = {"_ipp._tcp", "_printer._tcp"}};
+  result.change = RowChange{.change = Change::kRetyped, .previous = "printer/HL-2270"};
+  return result;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Markup, XmlHost,
     ::testing::Values(
@@ -194,6 +213,18 @@ INSTANTIATE_TEST_SUITE_P(
                  {R"(<address addr="10.0.0.10" addrtype="ipv4"/>)", R"(addrtype="mac")",
                   R"(<address addr="2001:db8::a" addrtype="ipv6"/>)",
                   R"(<address addr="fe80::a%br0" addrtype="ipv6"/>)", "<hostnames>"}},
+        HostCase{
+            Printer(),
+            {"</hostnames>\n<os>", R"(<osmatch name="HL-L2350DW" accuracy="100" line="0">)",
+             R"(<osclass type="printer" vendor="Brother" osfamily="" accuracy="100"/>)",
+             "</osmatch></os>\n<hostscript>",
+             R"(<script id="hostsweep-services" output="printer (Brother HL-L2350DW); )",
+             R"(services: _ipp._tcp _printer._tcp">)",
+             R"(<elem key="type">printer</elem><elem key="make">Brother</elem>)",
+             R"(<elem key="model">HL-L2350DW</elem><elem key="type_from">mdns</elem>)",
+             R"(<elem key="service">_ipp._tcp</elem><elem key="service">_printer._tcp</elem>)",
+             R"(</script><script id="hostsweep-change" output="retyped, was printer/HL-2270">)",
+             "</hostscript>\n<times"}},
         HostCase{Dual(true),
                  {R"(<address addr="2001:db8::a" addrtype="ipv6"/>)", R"(addrtype="mac")",
                   R"(<address addr="fe80::a%br0" addrtype="ipv6"/>)", "<hostnames>"}}));
@@ -226,7 +257,7 @@ TEST(HtmlPage, GridHasEveryAddressTableOnlyTheShownOnes) {
   EXPECT_THAT(page,
               HasSubstr(R"(<span class="alive" title="10.0.0.10 alive alpha.lab">10</span>)"));
   EXPECT_THAT(page, HasSubstr(R"(<span class="dead" title="10.0.0.2 dead">2</span>)"));
-  EXPECT_THAT(page, HasSubstr("<td>Maker &amp; Sons</td>"));
+  EXPECT_THAT(page, HasSubstr("<td>Maker &amp; Sons</td><td></td><td></td>"));
   EXPECT_THAT(page, Not(HasSubstr(">10.0.0.2</td>")));
   EXPECT_THAT(
       page,
@@ -255,6 +286,7 @@ TEST_P(TerminalTable, FitsTheWidthAndKeepsColumnsInPlace) {
   longName.roundTripMs = 0;
   auto longMaker = Live("alpha.lab");
   longMaker.vendor = std::string(90, 'v');
+  longMaker.device = {.type = "printer", .model = std::string(90, 'm')};
   longMaker.known = KnownFacts{.known = true, .alias = std::string(60, 'a')};
   const std::vector<HostView> results{
       Live("alpha.lab"), longName, longMaker, {.address = 0x0A000002, .state = State::kDead}};
@@ -272,6 +304,8 @@ TEST_P(TerminalTable, FitsTheWidthAndKeepsColumnsInPlace) {
         << rows[row];
   }
   EXPECT_THAT(rows[2], HasSubstr("n\xE2\x80\xA6"));
+  // The model gives way like the maker; too narrow for both, it is left out.
+  EXPECT_EQ(rows[0].find("TYPE") != std::string::npos, width > 100) << rows[0];
   EXPECT_THAT(rows[2], ::testing::MatchesRegex("10\\.0\\.0\\.10 +alive +<1 +64 .*"));
   // Only the table cuts: the other formats keep the whole name.
   EXPECT_THAT(CsvRow(longName), HasSubstr(std::string(250, 'n')));
@@ -293,10 +327,11 @@ TEST(KnownFactsInEveryOutput, CarryAliasOwnerAndKnown) {
   host.known = KnownFacts{.known = true, .alias = "desk, \"A\"\x1b", .owner = "=ann"};
   auto stranger = Live("beta.lab");
   stranger.known = KnownFacts{};
-  EXPECT_EQ(CsvHeader({.known = true}),
-            "address,state,rtt_ms,ttl,name,mac,vendor,alias,owner,known\r\n");
+  EXPECT_EQ(
+      CsvHeader({.known = true}),
+      "address,state,rtt_ms,ttl,name,mac,vendor,type,make,model,type_from,alias,owner,known\r\n");
   EXPECT_THAT(CsvRow(host), ::testing::EndsWith(",\"desk, \"\"A\"\"?\",'=ann,true\r\n"));
-  EXPECT_THAT(CsvRow(stranger), ::testing::EndsWith("Sons,,,false\r\n"));
+  EXPECT_THAT(CsvRow(stranger), ::testing::EndsWith("Sons,,,,,,,false\r\n"));
   EXPECT_THAT(JsonLine(host),
               ::testing::EndsWith(R"("alias":"desk, \"A\"\u001b","owner":"=ann","known":true})"));
   EXPECT_THAT(JsonLine(stranger),

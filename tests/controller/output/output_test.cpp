@@ -27,6 +27,17 @@ HostView Live(std::string name) {
           .netbiosMac = "02:00:5e:10:00:0a"};
 }
 
+// A device that said what it is, over DNS-SD.
+HostView Typed() {
+  HostView view = Live("printer.lan");
+  view.device = {.type = "printer",
+                 .make = "Brother",
+                 .model = "Brother HL-L2350DW, \"duplex\"",
+                 .typeFrom = TypeSource::kMdns,
+                 .services = {"_ipp._tcp", "_printer._tcp"}};
+  return view;
+}
+
 struct Quoting {
   const char* field;
   const char* csv;
@@ -93,12 +104,19 @@ INSTANTIATE_TEST_SUITE_P(Output, Masked,
                                                    "caf\xC3\xA9 \xE6\x97\xA5"},  // UTF-8
                                            Masking{"pc\xE9", "pc\xE9"}));  // the system's code page
 
+// What the device said it is comes last, after every column readers had before.
 TEST(Csv, RowsHaveTheHeaderColumnsAndEndInCrLf) {
-  EXPECT_EQ(CsvHeader(), "address,state,rtt_ms,ttl,name,mac,vendor\r\n");
+  EXPECT_EQ(CsvHeader(), "address,state,rtt_ms,ttl,name,mac,vendor,type,make,model,type_from\r\n");
   EXPECT_EQ(CsvRow(Live("alpha.lab")),
-            "10.0.0.10,alive,3,64,alpha.lab,00:22:72:00:00:0a,\"Maker, \"\"Q\"\"\"\r\n");
+            "10.0.0.10,alive,3,64,alpha.lab,00:22:72:00:00:0a,\"Maker, \"\"Q\"\"\",,,,\r\n");
   EXPECT_EQ(CsvRow({.address = 0x0A000002, .state = State::kNoReport}),
-            "10.0.0.2,no report,,,,,\r\n");
+            "10.0.0.2,no report,,,,,,,,,\r\n");
+  EXPECT_THAT(
+      CsvRow(Typed()),
+      ::testing::EndsWith(",printer,Brother,\"Brother HL-L2350DW, \"\"duplex\"\"\",mdns\r\n"));
+  auto compared = Typed();
+  compared.change = RowChange{.change = Change::kRetyped, .previous = "printer/HL-2270"};
+  EXPECT_THAT(CsvRow(compared), ::testing::HasSubstr(",retyped,printer/HL-2270,printer,Brother,"));
 }
 
 struct JsonEscape {
@@ -159,6 +177,13 @@ TEST(Json, EveryKeyIsPresentInAFixedOrderWithNullForAbsentValues) {
                 .mac = ParseMac("00-D0-EF-00-00-0E"),
                 .macSource = MacSource::kNetbios}),
       R"({"address":"10.0.0.2","state":"silent","echo":"dead","rtt_ms":null,"ttl":null,"name":null,"mac":"00:d0:ef:00:00:0e","vendor":null,"mac_source":"netbios","netbios_mac":null,"name_source":null,"workgroup":null,"evidence":null})");
+  // A device that said what it is: its keys after the others, null where unsaid.
+  auto typed = Typed();
+  typed.device.make.clear();
+  EXPECT_THAT(
+      JsonLine(typed),
+      ::testing::EndsWith(
+          R"("evidence":null,"type":"printer","make":null,"model":"Brother HL-L2350DW, \"duplex\"","type_from":"mdns","services":["_ipp._tcp","_printer._tcp"]})"));
 }
 
 TEST(Table, ColumnsAlignAndControlBytesAreMasked) {
@@ -178,6 +203,11 @@ TEST(Table, ColumnsAlignAndControlBytesAreMasked) {
   std::getline(lines, line);
   EXPECT_EQ(line.find("e?[2J?"), nameColumn);
   EXPECT_EQ(table.find('\x1b'), std::string::npos);
+  EXPECT_THAT(table, ::testing::Not(::testing::HasSubstr("TYPE")));
+  // A device that said what it is brings its type and model after the maker.
+  EXPECT_THAT(Table({Typed(), {.address = 0x0A000002, .state = State::kDead}}),
+              ::testing::ContainsRegex("VENDOR +TYPE +MODEL\n.*\"Q\" +printer +Brother "
+                                       "HL-L2350DW, \"duplex\"\n10\\.0\\.0\\.2 +dead\n"));
 }
 
 // --ipv6: a CSV field and a JSON list only when asked, a table column only
@@ -185,10 +215,10 @@ TEST(Table, ColumnsAlignAndControlBytesAreMasked) {
 TEST(Ipv6Addresses, AppearWhereAskedAndNameTheirOwnRows) {
   auto dual = Live("alpha.lab");
   dual.ipv6 = {"2001:db8::a", "fe80::a%br0"};
-  EXPECT_EQ(CsvHeader(), "address,state,rtt_ms,ttl,name,mac,vendor\r\n");
-  EXPECT_EQ(CsvHeader({.ipv6 = true}), "address,state,rtt_ms,ttl,name,mac,vendor,ipv6\r\n");
-  EXPECT_THAT(CsvRow(dual, true), ::testing::EndsWith("\",2001:db8::a fe80::a%br0\r\n"));
-  EXPECT_THAT(CsvRow(dual), ::testing::EndsWith("\"Maker, \"\"Q\"\"\"\r\n"));
+  EXPECT_THAT(CsvHeader({.ipv6 = true}),
+              ::testing::StartsWith("address,state,rtt_ms,ttl,name,mac,vendor,ipv6,type,"));
+  EXPECT_THAT(CsvRow(dual, true), ::testing::EndsWith("\",2001:db8::a fe80::a%br0,,,,\r\n"));
+  EXPECT_THAT(CsvRow(dual), ::testing::EndsWith("\"Maker, \"\"Q\"\"\",,,,\r\n"));
   EXPECT_EQ(nlohmann::json::parse(JsonLine(dual, true)).at("ipv6"),
             nlohmann::json({"2001:db8::a", "fe80::a%br0"}));
   EXPECT_FALSE(nlohmann::json::parse(JsonLine(dual)).contains("ipv6"));

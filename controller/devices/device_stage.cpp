@@ -1,0 +1,73 @@
+#include "controller/devices/device_stage.h"
+
+#include <algorithm>
+#include <string_view>
+
+namespace hostsweep::controller {
+
+std::vector<Announcement> NetbiosAnnouncements(const std::vector<NetbiosName>& table) {
+  constexpr std::string_view kHex = "0123456789ABCDEF";
+  std::vector<Announcement> said;
+  for (const auto& name : table) {
+    said.push_back({name.group ? "netbios:group" : "netbios:suffix",
+                    {kHex[name.suffix >> 4], kHex[name.suffix & 0xF]}});
+  }
+  return said;
+}
+
+void DeviceStage::Enrich(ResultBook& book, const std::vector<std::size_t>& finished) {
+  for (const std::size_t position : finished) {
+    const HostResult& result = book.Results()[position];
+    // On a directly connected link (its MAC known from there): a host
+    // behind a router is asked nothing more than today.
+    const State state = StateOf(result);
+    if ((state != State::kAlive && state != State::kSilent) || !result.link || !result.link->mac) {
+      continue;
+    }
+    book.AwaitDevice(position);
+    auto& pending = pending_[position];
+    discovery_.Ask(position, result.address);
+    if (upnp_ != nullptr) {
+      upnp_->Ask(position, result.address);
+    } else {
+      pending.upnp.emplace();
+    }
+  }
+}
+
+void DeviceStage::Poll(ResultBook& book, std::chrono::milliseconds timeout) {
+  const bool asking = discovery_.Busy();
+  if (asking) {
+    discovery_.Poll(timeout, [this](std::size_t position, ServiceFindings findings) {
+      pending_[position].mdns = std::move(findings);
+    });
+  }
+  if (upnp_ != nullptr && upnp_->Busy()) {
+    upnp_->Poll(asking ? std::chrono::milliseconds{0} : timeout,
+                [this](std::size_t position, std::vector<Announcement> said) {
+                  pending_[position].upnp = std::move(said);
+                });
+  }
+  FileAnswered(book);
+}
+
+void DeviceStage::FileAnswered(ResultBook& book) {
+  std::erase_if(pending_, [&](auto& entry) {
+    auto& [position, pending] = entry;
+    if (!pending.mdns || !pending.upnp || book.AwaitsNames(position)) {
+      return false;
+    }
+    auto said = std::move(pending.mdns->said);
+    said.insert(said.end(), pending.upnp->begin(), pending.upnp->end());
+    if (const auto& names = book.Results()[position].names) {
+      const auto netbios = NetbiosAnnouncements(names->table);
+      said.insert(said.end(), netbios.begin(), netbios.end());
+    }
+    DeviceFacts facts = rules_.Apply(said);
+    facts.services = std::move(pending.mdns->services);
+    book.FileDevice(position, facts);
+    return true;
+  });
+}
+
+}  // namespace hostsweep::controller

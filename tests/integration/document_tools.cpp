@@ -1,0 +1,94 @@
+#include "tests/integration/document_tools.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <sstream>
+
+namespace hostsweep::testing {
+
+namespace fs = std::filesystem;
+
+fs::path WorkFolder() {
+  struct Folder {
+    fs::path path = fs::temp_directory_path() / ("hostsweep-toolbox-" + std::to_string(getpid()));
+    Folder() { fs::create_directories(path); }
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+    Folder(Folder&&) = delete;
+    Folder& operator=(Folder&&) = delete;
+    ~Folder() {
+      std::error_code ignored;
+      fs::remove_all(path, ignored);
+    }
+  };
+  static const Folder folder;
+  return folder.path;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ostringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
+}
+
+std::optional<std::string> Missing(const std::vector<std::pair<const char*, const char*>>& needs) {
+  for (const auto& [file, package] : needs) {
+    if (!fs::exists(file)) {
+      return std::string("needs ") + file + " (package " + package + ")";
+    }
+  }
+  return std::nullopt;
+}
+
+bool Holds(const std::string& page, const std::string& text) {
+  return page.find(text) != std::string::npos;
+}
+
+std::string XPath(const fs::path& file, const std::string& expression) {
+  std::string value =
+      RunProcess({"/usr/bin/xmllint", "--xpath", expression, file.string()}).standardOutput;
+  if (value.ends_with('\n')) {
+    value.pop_back();
+  }
+  return value;
+}
+
+namespace {
+
+fs::path WidenedDtd() {
+  const std::string dtd = ReadFile(kDtd);
+  const std::regex scanner(R"((scanner\s+)\(nmap\))");
+  EXPECT_EQ(
+      std::distance(std::sregex_iterator(dtd.begin(), dtd.end(), scanner), std::sregex_iterator()),
+      1);
+  auto widened = WorkFolder() / "nmap-hostsweep.dtd";
+  std::ofstream(widened) << std::regex_replace(dtd, scanner, "$1(nmap|hostsweep)");
+  return widened;
+}
+
+}  // namespace
+
+void ExpectValid(const fs::path& xml) {
+  const auto check = RunProcess(
+      {"/usr/bin/xmllint", "--noout", "--dtdvalid", WidenedDtd().string(), xml.string()});
+  EXPECT_EQ(check.exitStatus, 0) << check.standardError;
+  EXPECT_THAT(check.standardError, ::testing::IsEmpty());
+}
+
+ProcessResult BrowserDom(const fs::path& page) {
+  const auto profile = WorkFolder() / "chromium";
+  // Inside the lab's namespace nothing could leave anyway; the page fetches
+  // nothing, and chromium's own background traffic is switched off.
+  return RunProcess({"/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu",
+                     "--disable-quic", "--no-first-run", "--disable-background-networking",
+                     "--disable-component-update", "--disable-sync",
+                     "--user-data-dir=" + profile.string(), "--window-size=1280,800", "--dump-dom",
+                     "file://" + page.string()});
+}
+
+}  // namespace hostsweep::testing
