@@ -8,6 +8,7 @@ namespace hostsweep::controller {
 std::vector<Announcement> NetbiosAnnouncements(const std::vector<NetbiosName>& table) {
   constexpr std::string_view kHex = "0123456789ABCDEF";
   std::vector<Announcement> said;
+  said.reserve(table.size());
   for (const auto& name : table) {
     said.push_back({name.group ? "netbios:group" : "netbios:suffix",
                     {kHex[name.suffix >> 4], kHex[name.suffix & 0xF]}});
