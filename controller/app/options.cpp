@@ -264,8 +264,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
                "mDNS names");
   bool noTypes = false;
   app.add_flag("--no-types", noTypes,
-               "Do not ask hosts what device they are (DNS-SD services, NetBIOS name table): "
-               "the type, make and model stay empty");
+               "Do not ask hosts what device they are (DNS-SD, the UPnP search and "
+               "descriptions, NetBIOS name tables): type, make and model stay empty");
   app.add_flag("-q,--quiet", options.quiet, "No progress line and no summary line");
   app.add_flag("-v,--verbose", options.verbose, "Report ignored reports and ended workers");
   app.add_option("-j,--jobs", options.jobs,

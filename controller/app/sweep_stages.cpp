@@ -144,20 +144,26 @@ SweepStages::SweepStages(const Options& options, const std::vector<Address>& add
   if (options.extraNames || deviceTypes) {
     network_ = MakeUdpNetwork();
   }
-  // The device questions take a quarter of the name questions' sockets: one
-  // per host, asked beside the names.
+  // The device questions take a quarter of the name questions' sockets (one
+  // per host, asked beside the names), their node status an eighth.
   const std::size_t sockets = MostNameSockets();
   const std::size_t deviceSockets = deviceTypes ? std::max<std::size_t>(sockets / 4, 1) : 0;
+  const std::size_t nodeStatusSockets = deviceTypes ? std::max<std::size_t>(sockets / 8, 1) : 0;
   NameQueries* queries = nullptr;
   if (options.extraNames) {
-    queries = &names_.emplace(*network_, std::max<std::size_t>(sockets - deviceSockets, 1));
+    queries = &names_.emplace(
+        *network_, std::max<std::size_t>(sockets - deviceSockets - nodeStatusSockets, 1));
   }
   stages_.Add(std::make_unique<NameStage>(*resolver_, queries));
   if (deviceTypes) {
     deviceNetwork_ = MakeDeviceNetwork();
     auto& upnp = upnp_.emplace(*deviceNetwork_, SweptLinkAddresses(addresses), addresses);
+    // Node status for the hosts already named, from the name questions' own
+    // share of sockets; with --no-extra-names, none.
+    NameQueries* nodeStatus =
+        options.extraNames ? &nodeStatus_.emplace(*network_, nodeStatusSockets) : nullptr;
     stages_.Add(std::make_unique<DeviceStage>(services_.emplace(*network_, deviceSockets), &upnp,
-                                              *means.deviceRules));
+                                              nodeStatus, *means.deviceRules));
   }
 }
 

@@ -61,6 +61,7 @@ class SweepStages {
   std::unique_ptr<UdpNetwork> network_;
   std::optional<NameQueries> names_;
   std::optional<ServiceDiscovery> services_;
+  std::optional<NameQueries> nodeStatus_;  // the device stage's NetBIOS questions
   std::unique_ptr<DeviceNetwork> deviceNetwork_;
   std::optional<UpnpSearch> upnp_;
   Stages stages_;

@@ -8,6 +8,7 @@ namespace hostsweep::controller {
 std::vector<Announcement> NetbiosAnnouncements(const std::vector<NetbiosName>& table) {
   constexpr std::string_view kHex = "0123456789ABCDEF";
   std::vector<Announcement> said;
+  said.reserve(table.size());
   for (const auto& name : table) {
     said.push_back({name.group ? "netbios:group" : "netbios:suffix",
                     {kHex[name.suffix >> 4], kHex[name.suffix & 0xF]}});
@@ -32,6 +33,11 @@ void DeviceStage::Enrich(ResultBook& book, const std::vector<std::size_t>& finis
     } else {
       pending.upnp.emplace();
     }
+    // Named by its worker, so the name stage asked it nothing.
+    if (nodeStatus_ != nullptr && !book.AwaitsNames(position) && !result.names) {
+      pending.nodeStatusAsked = true;
+      nodeStatus_->Ask(position, result.address, /*netbiosOnly=*/true);
+    }
   }
 }
 
@@ -41,6 +47,12 @@ void DeviceStage::Poll(ResultBook& book, std::chrono::milliseconds timeout) {
     discovery_.Poll(timeout, [this](std::size_t position, ServiceFindings findings) {
       pending_[position].mdns = std::move(findings);
     });
+  }
+  if (nodeStatus_ != nullptr && nodeStatus_->Busy()) {
+    nodeStatus_->Poll(std::chrono::milliseconds{0},
+                      [this](std::size_t position, const ExtraNames& names) {
+                        pending_[position].netbios = names.table;
+                      });
   }
   if (upnp_ != nullptr && upnp_->Busy()) {
     upnp_->Poll(asking ? std::chrono::milliseconds{0} : timeout,
@@ -54,13 +66,19 @@ void DeviceStage::Poll(ResultBook& book, std::chrono::milliseconds timeout) {
 void DeviceStage::FileAnswered(ResultBook& book) {
   std::erase_if(pending_, [&](auto& entry) {
     auto& [position, pending] = entry;
-    if (!pending.mdns || !pending.upnp || book.AwaitsNames(position)) {
+    const auto& names = book.Results()[position].names;
+    const std::vector<NetbiosName>* table = pending.netbios ? &*pending.netbios
+                                            : names         ? &names->table
+                                                            : nullptr;
+    const bool tableComing =
+        (pending.nodeStatusAsked && !pending.netbios) || book.AwaitsNames(position);
+    if (!pending.mdns || !pending.upnp || tableComing) {
       return false;
     }
     auto said = std::move(pending.mdns->said);
     said.insert(said.end(), pending.upnp->begin(), pending.upnp->end());
-    if (const auto& names = book.Results()[position].names) {
-      const auto netbios = NetbiosAnnouncements(names->table);
+    if (table != nullptr) {
+      const auto netbios = NetbiosAnnouncements(*table);
       said.insert(said.end(), netbios.begin(), netbios.end());
     }
     DeviceFacts facts = rules_.Apply(said);

@@ -1,7 +1,8 @@
 // What each live host on a swept link says it is, as a stage of the sweep
 // after the names: its DNS-SD services and TXT records, its UPnP answers and
 // description, and the NetBIOS name table the name stage's node status
-// brought, read through the rule table. A host's result waits for its
+// brought (a host the name stage did not ask, named already, is asked for
+// its node status here), read through the rule table. A host's result waits for its
 // answers, and for its names when those are still coming, so that all are
 // read together.
 #pragma once
@@ -16,6 +17,7 @@
 #include "controller/devices/device_rules.h"
 #include "controller/devices/service_discovery.h"
 #include "controller/devices/upnp_search.h"
+#include "controller/names/name_queries.h"
 
 namespace hostsweep::controller {
 
@@ -25,9 +27,11 @@ std::vector<Announcement> NetbiosAnnouncements(const std::vector<NetbiosName>& t
 
 class DeviceStage : public Stage {
  public:
-  // `upnp`: none where no link is searched.
-  DeviceStage(ServiceDiscovery& discovery, UpnpSearch* upnp, const DeviceRules& rules)
-      : discovery_(discovery), upnp_(upnp), rules_(rules) {}
+  // `upnp`: none where no link is searched; `nodeStatus`: none where no
+  // host is asked for its NetBIOS name table (--no-extra-names).
+  DeviceStage(ServiceDiscovery& discovery, UpnpSearch* upnp, NameQueries* nodeStatus,
+              const DeviceRules& rules)
+      : discovery_(discovery), upnp_(upnp), nodeStatus_(nodeStatus), rules_(rules) {}
 
   void Enrich(ResultBook& book, const std::vector<std::size_t>& finished) override;
   [[nodiscard]] bool Busy() const override { return !pending_.empty(); }
@@ -37,6 +41,8 @@ class DeviceStage : public Stage {
   struct Pending {
     std::optional<ServiceFindings> mdns;
     std::optional<std::vector<Announcement>> upnp;
+    bool nodeStatusAsked = false;
+    std::optional<std::vector<NetbiosName>> netbios{};  // the table asked for here
   };
 
   // Files each host whose answers and names are all in.
@@ -44,6 +50,7 @@ class DeviceStage : public Stage {
 
   ServiceDiscovery& discovery_;
   UpnpSearch* upnp_;
+  NameQueries* nodeStatus_;
   const DeviceRules& rules_;
   std::map<std::size_t, Pending> pending_;
 };

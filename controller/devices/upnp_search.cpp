@@ -1,6 +1,7 @@
 #include "controller/devices/upnp_search.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "controller/devices/http_response.h"
 #include "controller/devices/upnp_description.h"
@@ -26,8 +27,8 @@ struct UpnpSearch::Fetch {
 };
 
 UpnpSearch::UpnpSearch(DeviceNetwork& network, const std::vector<Address>& localAddresses,
-                       const std::vector<Address>& swept)
-    : network_(network), started_(network.Now()), swept_(swept) {
+                       std::vector<Address> swept)
+    : network_(network), started_(network.Now()), swept_(std::move(swept)) {
   std::sort(swept_.begin(), swept_.end());
   const std::string search = SsdpSearchRequest();
   const std::span<const std::uint8_t> datagram(reinterpret_cast<const std::uint8_t*>(search.data()),

@@ -38,7 +38,7 @@ class UpnpSearch {
   // Searches out of each interface in `localAddresses` now; keeps answers
   // from `swept` addresses alone.
   UpnpSearch(DeviceNetwork& network, const std::vector<Address>& localAddresses,
-             const std::vector<Address>& swept);
+             std::vector<Address> swept);
   ~UpnpSearch();
   UpnpSearch(const UpnpSearch&) = delete;
   UpnpSearch& operator=(const UpnpSearch&) = delete;

@@ -49,13 +49,15 @@ NameQueries::NameQueries(UdpNetwork& network, std::size_t mostSockets)
 
 NameQueries::~NameQueries() = default;
 
-void NameQueries::Ask(std::size_t position, Address address) {
+void NameQueries::Ask(std::size_t position, Address address, bool netbiosOnly) {
   const std::size_t host = hosts_.size();
-  hosts_.push_back({position, address, {}, 2});
+  hosts_.push_back({position, address, {}, netbiosOnly ? 1 : 2});
   queued_.push_back(
       std::make_unique<Exchange>(Exchange{.host = host, .service = Service::kNetbios}));
-  queued_.push_back(std::make_unique<Exchange>(
-      Exchange{.host = host, .service = Service::kMdns, .question = mdns::ReverseName(address)}));
+  if (!netbiosOnly) {
+    queued_.push_back(std::make_unique<Exchange>(
+        Exchange{.host = host, .service = Service::kMdns, .question = mdns::ReverseName(address)}));
+  }
   ++unfinished_;
 }
 

@@ -42,8 +42,10 @@ class NameQueries {
   NameQueries(const NameQueries&) = delete;
   NameQueries& operator=(const NameQueries&) = delete;
 
-  // Queues both exchanges for the host at `position` of the sweep.
-  void Ask(std::size_t position, Address address);
+  // Queues both exchanges for the host at `position` of the sweep, or the
+  // NetBIOS one alone (`netbiosOnly`: for its name table, when the host has
+  // a name already).
+  void Ask(std::size_t position, Address address, bool netbiosOnly = false);
   // True while a host asked about is not done.
   [[nodiscard]] bool Busy() const { return unfinished_ > 0; }
   // Starts queued exchanges, waits at most `timeout` for answers, sends the

@@ -67,12 +67,26 @@ std::vector<std::optional<Bytes>> Hostile(const Bytes& request, int) {
   return out;
 }
 
+// A Samba server's node status: its workstation and file server names.
+Bytes SambaStatus(const Bytes& request) {
+  node_status::NodeStatus status{};
+  for (const std::uint8_t suffix : {0x00, 0x20}) {
+    node_status::NameEntry entry{};
+    entry.name.fill(' ');
+    entry.name.back() = suffix;
+    entry.flags = node_status::kActiveFlag;
+    status.names.push_back(entry);
+  }
+  return node_status::EncodeReply(*node_status::ParseRequest(request), status);
+}
+
 struct HostCase {
   const char* what;
-  Responder mdns;  // none: silent
-  std::vector<NetbiosName> netbios;
+  Responder mdns;                    // none: silent
+  std::vector<NetbiosName> netbios;  // what the name stage's node status found
   bool onLink;
   std::optional<DeviceFacts> expected;  // none: not asked
+  Responder nodeStatus = nullptr;       // set: named by its worker, so asked here
 };
 
 std::vector<HostCase> Hosts() {
@@ -106,6 +120,12 @@ std::vector<HostCase> Hosts() {
        {},
        false,
        std::nullopt},
+      {"a Samba server named by its worker",
+       kRefused,
+       {},
+       true,
+       DeviceFacts{.type = "general purpose", .typeFrom = TypeSource::kNetbios},
+       Always(SambaStatus)},
   };
 }
 
@@ -123,7 +143,8 @@ TEST(DeviceStage, EachHostEndsWithWhatItSaidWithinItsTimeWhateverTheOthersSend) 
   FakeNetwork network;
   network.costOfReading = milliseconds{1};
   ServiceDiscovery discovery(network, kMostSockets);
-  DeviceStage stage(discovery, nullptr, rules);
+  NameQueries nodeStatus(network, kMostSockets);
+  DeviceStage stage(discovery, nullptr, &nodeStatus, rules);
   std::vector<std::size_t> finished;
   for (std::size_t i = 0; i < hosts.size(); ++i) {
     if (hosts[i].mdns) {
@@ -132,8 +153,11 @@ TEST(DeviceStage, EachHostEndsWithWhatItSaidWithinItsTimeWhateverTheOthersSend) 
     ASSERT_EQ(book.FileProbeReport("h" + std::to_string(i) + ",1,64,host,"), Filing::kFiled);
     book.FileLink(
         i, {.mac = hosts[i].onLink ? std::optional(MacAddress{2, 0, 0, 0, 0, 1}) : std::nullopt});
-    // The names come late, after the device's answers.
-    book.AwaitNames(i);
+    if (hosts[i].nodeStatus) {
+      network.responders[{addresses[i], kNetbiosPort}] = hosts[i].nodeStatus;
+    } else {
+      book.AwaitNames(i);  // the names come late, after the device's answers
+    }
     finished.push_back(i);
   }
   stage.Enrich(book, finished);
@@ -141,17 +165,23 @@ TEST(DeviceStage, EachHostEndsWithWhatItSaidWithinItsTimeWhateverTheOthersSend) 
     stage.Poll(book, milliseconds{100});
     if (turn == 200) {
       for (std::size_t i = 0; i < hosts.size(); ++i) {
-        book.FileNames(i, {.table = hosts[i].netbios});
+        if (!hosts[i].nodeStatus) {
+          book.FileNames(i, {.table = hosts[i].netbios});
+        }
       }
     }
   }
   ASSERT_FALSE(stage.Busy());
-  EXPECT_LE(network.mostOpen, kMostSockets);
+  EXPECT_LE(network.mostOpen, 2 * kMostSockets);
   EXPECT_EQ(network.open, 0U);
   for (std::size_t i = 0; i < hosts.size(); ++i) {
     EXPECT_TRUE(book.Ready(i)) << hosts[i].what;
     EXPECT_EQ(book.Results()[i].device, hosts[i].expected) << hosts[i].what;
   }
+  // Node status only where the name stage asked nothing.
+  EXPECT_EQ(std::count_if(network.logs.begin(), network.logs.end(),
+                          [](const auto& log) { return log.port == kNetbiosPort; }),
+            1);
   for (const auto& log : network.logs) {
     ASSERT_TRUE(log.closed.has_value());
     EXPECT_LE(*log.closed, kServiceHostTime + kServiceReadingPerTurn + network.costOfReading);
