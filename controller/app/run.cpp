@@ -260,9 +260,13 @@ int RunStateSweep(const RunSetup& setup) {
 
 // --history: no sweep; 1 when no device matches, as a sweep that finds none.
 int RunHistory(const Options& options, OutputChannel& output) {
+  std::optional<Inventory> inventory;
+  if (!options.knownFile.empty()) {
+    inventory.emplace(ReadInventory(options.knownFile));
+  }
   std::ostream out(&output);
-  const std::size_t written =
-      WriteHistory(options.stateFile, *options.history, options.format, out);
+  const std::size_t written = WriteHistory(options.stateFile, *options.history, options.format,
+                                           inventory ? &*inventory : nullptr, out);
   if (WriteFailed(output)) {
     return OutputFailed(output);
   }

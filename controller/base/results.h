@@ -220,6 +220,11 @@ enum class Expect {
   kIgnore,  // never a change
 };
 
+// Empty for kAny, as the inventory writes it.
+inline constexpr std::array<EnumText<Expect>, 2> kExpectTexts{
+    {{Expect::kAlways, "always"}, {Expect::kIgnore, "ignore"}}};
+constexpr std::string_view ExpectText(Expect expect) { return TextOf(kExpectTexts, expect); }
+
 struct KnownFacts {
   bool known = false;  // a row of the inventory is this device
   std::string alias{};

@@ -27,6 +27,7 @@ constexpr std::size_t kAddress = 1;
 constexpr std::size_t kAlias = 2;
 constexpr std::size_t kOwner = 3;
 constexpr std::size_t kExpect = 4;
+constexpr std::size_t kNote = 5;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 // The fields of one line, as RFC 4180 quotes them: a field in double quotes
@@ -65,16 +66,15 @@ std::vector<std::string> Fields(std::string_view line) {
 }
 
 Expect ExpectOf(std::string_view text) {
-  if (text.empty()) {
-    return Expect::kAny;
+  for (const auto& [expect, name] : kExpectTexts) {
+    if (text == name) {
+      return expect;
+    }
   }
-  if (text == "always") {
-    return Expect::kAlways;
+  if (!text.empty()) {
+    throw UsageError("bad expect \"" + Excerpt(text) + "\" (empty, always or ignore)");
   }
-  if (text == "ignore") {
-    return Expect::kIgnore;
-  }
-  throw UsageError("bad expect \"" + Excerpt(text) + "\" (empty, always or ignore)");
+  return Expect::kAny;
 }
 
 std::string Lowered(std::string_view text) {
@@ -84,9 +84,9 @@ std::string Lowered(std::string_view text) {
   return lowered;
 }
 
-KnownDevice DeviceOf(const std::vector<std::string>& fields) {
-  if (fields.size() != kHeader.size()) {
-    throw UsageError(std::to_string(fields.size()) + " fields, not 6");
+KnownDevice DeviceOf(const std::vector<std::string>& fields, std::size_t columns) {
+  if (fields.size() != columns) {
+    throw UsageError(std::to_string(fields.size()) + " fields, not " + std::to_string(columns));
   }
   KnownDevice device;
   const std::string_view mac = Trim(fields[kMac], " \t");
@@ -108,6 +108,7 @@ KnownDevice DeviceOf(const std::vector<std::string>& fields) {
                   .alias = fields[kAlias],
                   .owner = fields[kOwner],
                   .expect = ExpectOf(Trim(fields[kExpect], " \t"))};
+  device.note = fields[kNote];
   return device;
 }
 
@@ -167,6 +168,7 @@ Inventory ParseInventory(std::string_view text) {
   std::vector<KnownDevice> devices;
   std::map<std::string, std::size_t> keys;
   std::size_t number = 0;
+  std::size_t columns = kHeader.size();
   for (std::size_t at = 0; at < text.size();) {
     const std::size_t end = std::min(text.find('\n', at), text.size());
     const std::string_view line = TrimEnd(text.substr(at, end - at), "\r");
@@ -175,11 +177,15 @@ Inventory ParseInventory(std::string_view text) {
     try {
       const auto fields = Fields(line);
       if (number == 1) {
-        if (!std::equal(fields.begin(), fields.end(), kHeader.begin(), kHeader.end())) {
+        // Columns after the six are the reader's own (--history --csv writes
+        // what it knows of each device there): kept apart, never read.
+        if (fields.size() < kHeader.size() ||
+            !std::equal(kHeader.begin(), kHeader.end(), fields.begin())) {
           throw UsageError("the first line must be the header mac,address,alias,owner,expect,note");
         }
+        columns = fields.size();
       } else if (!line.empty()) {
-        devices.push_back(DeviceOf(fields));
+        devices.push_back(DeviceOf(fields, columns));
         CheckUnique(devices.back(), number, keys);
       }
     } catch (const UsageError& fault) {

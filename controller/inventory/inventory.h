@@ -1,5 +1,6 @@
 // The user's inventory of the devices they know (--known): a CSV file with a
-// header line, mac,address,alias,owner,expect,note, one device a row. A row
+// header line, mac,address,alias,owner,expect,note (and any columns of the
+// user's own after them), one device a row. A row
 // is the device with its MAC where it gives one, else the host at its
 // address. Each row found on a host gives that host's row its alias and
 // owner; what the device is expected to do (always there, or ignored) shapes
@@ -22,6 +23,7 @@ struct KnownDevice {
   std::optional<MacAddress> mac{};  // the key when given
   std::string address{};            // IPv4 or IPv6 as rows write it; the key without a MAC
   KnownFacts facts{};               // `known` always true
+  std::string note{};
 };
 
 // What it takes to tell a host by: the MAC its row shows and the addresses

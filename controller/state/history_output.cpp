@@ -2,6 +2,7 @@
 
 #include "controller/base/printable.h"
 #include "controller/base/time_text.h"
+#include "controller/inventory/inventory.h"
 #include "controller/output/csv_output.h"
 #include "controller/output/json_fields.h"
 
@@ -27,9 +28,10 @@ std::string Joined(const std::vector<Item>& items, Text text, std::string_view b
   return joined;
 }
 
-std::string TableEntry(const DeviceHistory& device) {
+std::string TableEntry(const DeviceHistory& device, const KnownDevice* row) {
   std::string first = device.address;
-  for (const std::string* field : {&device.name, &device.mac, &device.vendor}) {
+  const std::string alias = row != nullptr ? row->facts.alias : "";
+  for (const std::string* field : {&device.name, &alias, &device.mac, &device.vendor}) {
     if (!field->empty()) {
       first += "  " + *field;
     }
@@ -49,13 +51,30 @@ std::string TableEntry(const DeviceHistory& device) {
   return entry;
 }
 
-std::string CsvEntry(const DeviceHistory& device) {
+// The inventory's row for the device, when it has one.
+const KnownDevice* RowOf(const DeviceHistory& device, const Inventory* inventory) {
+  if (inventory == nullptr) {
+    return nullptr;
+  }
+  return inventory->Find({.mac = ParseMac(device.mac), .addresses = {device.address}});
+}
+
+// An inventory's six columns first, the user's own from --known where a row
+// has them: the output is an inventory to edit, and read back (--known) it
+// gives the same bytes again.
+std::string CsvEntry(const DeviceHistory& device, const KnownDevice* inventoryRow) {
   const auto value = [](const PastValue& past) { return past.value; };
   const auto session = [](const Session& s) {
     return UtcText(s.began) + "/" + (s.ended ? UtcText(*s.ended) : "");
   };
-  const std::array<std::string, 11> fields{device.mac,
+  const KnownDevice none;
+  const KnownDevice& known = inventoryRow != nullptr ? *inventoryRow : none;
+  const std::array<std::string, 15> fields{device.mac,
                                            device.address,
+                                           known.facts.alias,
+                                           known.facts.owner,
+                                           std::string(ExpectText(known.facts.expect)),
+                                           known.note,
                                            device.name,
                                            device.vendor,
                                            device.present ? "yes" : "no",
@@ -66,8 +85,8 @@ std::string CsvEntry(const DeviceHistory& device) {
                                            Joined(device.names, value, "; "),
                                            Joined(device.macs, value, " ")};
   std::string row;
-  for (const std::string& field : fields) {
-    row += (row.empty() ? "" : ",") + CsvField(field);
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    row += (i > 0 ? "," : "") + CsvField(fields[i]);
   }
   return row + std::string(kCsvLineEnd);
 }
@@ -82,7 +101,7 @@ Json ValuesJson(const std::vector<PastValue>& values) {
   return list;
 }
 
-std::string JsonEntry(const DeviceHistory& device) {
+std::string JsonEntry(const DeviceHistory& device, const KnownDevice* row) {
   using namespace json_key;
   Json sessions = Json::array();
   for (const Session& session : device.sessions) {
@@ -93,6 +112,10 @@ std::string JsonEntry(const DeviceHistory& device) {
   entry[kMac] = OrNull(device.mac);
   entry[kAddress] = device.address;
   entry[kName] = OrNull(device.name);
+  if (row != nullptr) {
+    entry[kAlias] = OrNull(row->facts.alias);
+    entry[kOwner] = OrNull(row->facts.owner);
+  }
   entry[kVendor] = OrNull(device.vendor);
   entry[kPresent] = device.present;
   entry[kFirstSeen] = UtcText(device.firstSeen);
@@ -110,20 +133,22 @@ std::string HistoryHeader(Format format) {
   if (format != Format::kCsv) {
     return {};
   }
-  return "mac,address,name,vendor,present,first_seen,last_seen,sessions,addresses,names,macs" +
+  return "mac,address,alias,owner,expect,note,name,vendor,present,first_seen,last_seen,sessions,"
+         "addresses,names,macs" +
          std::string(kCsvLineEnd);
 }
 
-std::string HistoryEntry(const DeviceHistory& device, Format format) {
+std::string HistoryEntry(const DeviceHistory& device, Format format, const Inventory* inventory) {
+  const KnownDevice* row = RowOf(device, inventory);
   switch (format) {
     case Format::kCsv:
-      return CsvEntry(device);
+      return CsvEntry(device, row);
     case Format::kJson:
-      return JsonEntry(device);
+      return JsonEntry(device, row);
     case Format::kTable:
       break;
   }
-  return TableEntry(device);
+  return TableEntry(device, row);
 }
 
 }  // namespace hostsweep::controller

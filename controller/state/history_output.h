@@ -1,9 +1,12 @@
-// --history's devices as a table (a block per device), CSV or JSON lines.
-// The CSV's first columns are mac,address, as an inventory's are.
+// --history's devices as a table (a block per device), CSV or JSON lines,
+// with what the user's inventory (--known) says of each. The CSV is an
+// inventory (--known) itself: its six columns first, what the database knows
+// after them.
 #pragma once
 
 #include <string>
 
+#include "controller/inventory/inventory.h"
 #include "controller/output/result_writer.h"
 #include "controller/state/history_query.h"
 
@@ -11,6 +14,6 @@ namespace hostsweep::controller {
 
 // Empty for a format without one.
 std::string HistoryHeader(Format format);
-std::string HistoryEntry(const DeviceHistory& device, Format format);
+std::string HistoryEntry(const DeviceHistory& device, Format format, const Inventory* inventory);
 
 }  // namespace hostsweep::controller

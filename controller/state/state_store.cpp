@@ -47,12 +47,12 @@ std::unique_ptr<StateStore> OpenStateStore(const std::filesystem::path& path, in
 }
 
 std::size_t WriteHistory(const std::filesystem::path& path, const std::string& who, Format format,
-                         std::ostream& out) {
+                         const Inventory* inventory, std::ostream& out) {
   Database database(path, StateAccess::kRead);
   out << HistoryHeader(format);
   std::size_t written = 0;
   ForEachDevice(database, who, [&](const DeviceHistory& device) {
-    out << HistoryEntry(device, format);
+    out << HistoryEntry(device, format, inventory);
     ++written;
   });
   out.flush();

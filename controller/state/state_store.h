@@ -12,6 +12,7 @@
 
 #include "controller/history/earlier_results.h"
 #include "controller/history/watch.h"
+#include "controller/inventory/inventory.h"
 #include "controller/output/result_writer.h"
 
 namespace hostsweep::controller {
@@ -36,9 +37,10 @@ std::unique_ptr<StateStore> OpenStateStore(const std::filesystem::path& path, in
                                            const VendorOf& vendorOf);
 
 // --history [WHO]: every device FILE knows (or those that have had WHO as
-// address, MAC or name), with its sessions and past values, in `format`.
+// address, MAC or name), with its sessions and past values, in `format`;
+// with `inventory`, what it says of each.
 // Returns how many were written. Throws as OpenStateStore.
 std::size_t WriteHistory(const std::filesystem::path& path, const std::string& who, Format format,
-                         std::ostream& out);
+                         const Inventory* inventory, std::ostream& out);
 
 }  // namespace hostsweep::controller

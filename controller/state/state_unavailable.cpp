@@ -17,7 +17,7 @@ std::unique_ptr<StateStore> OpenStateStore(const std::filesystem::path& /*path*/
 }
 
 std::size_t WriteHistory(const std::filesystem::path& /*path*/, const std::string& /*who*/,
-                         Format /*format*/, std::ostream& /*out*/) {
+                         Format /*format*/, const Inventory* /*inventory*/, std::ostream& /*out*/) {
   throw UsageError(kNoDatabase);
 }
 

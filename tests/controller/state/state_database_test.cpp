@@ -254,5 +254,23 @@ INSTANTIATE_TEST_SUITE_P(Devices, HistoryOf,
                                            Who{kHostile, {kHostile}}, Who{"a\"b'c", {"a\"b'c"}},
                                            Who{"10.0.0.8", {}}));
 
+// --history --csv is an inventory: edited and given back with --known, the
+// same sweeps' history is the same text again, the user's columns kept.
+TEST_F(StateFile, HistoryAsCsvIsAnInventoryThatReadsBackTheSame) {
+  RecordRound({Host(5, "nas", kLaptop), Host(6, kHostile)}, 0, 1);
+  const auto csv = [this](const Inventory* inventory) {
+    std::ostringstream out;
+    WriteHistory(File(), "", Format::kCsv, inventory, out);
+    return out.str();
+  };
+  std::string edited = csv(nullptr);
+  const std::string laptopRow = "00:1a:2b:3c:4d:01,10.0.0.5,,,,,";
+  ASSERT_NE(edited.find(laptopRow), std::string::npos) << edited;
+  edited.replace(edited.find(laptopRow), laptopRow.size(),
+                 "00:1a:2b:3c:4d:01,10.0.0.5,\"desk, \"\"A\"\"\",ann,always,under the desk,");
+  const Inventory inventory = ParseInventory(edited);
+  EXPECT_EQ(csv(&inventory), edited);
+}
+
 }  // namespace
 }  // namespace hostsweep::controller
