@@ -42,7 +42,8 @@ csv_rows() {
   python3 -c '
 import csv, sys
 rows = list(csv.reader(sys.stdin))
-if rows[0] != ["address", "state", "rtt_ms", "ttl", "name", "mac", "vendor"]:
+if rows[0] != ["address", "state", "rtt_ms", "ttl", "name", "mac", "vendor",
+               "type", "make", "model", "type_from"]:
     sys.exit("unexpected header: %r" % rows[0])
 for row in rows[1:]:
     print("|".join(row))
