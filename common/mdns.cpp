@@ -30,29 +30,13 @@ bool SameName(std::string_view a, std::string_view b) {
                     [&](char x, char y) { return lower(x) == lower(y); });
 }
 
-struct Record {
-  std::string owner;
-  std::uint16_t type;
-  std::uint16_t recordClass;
-  std::size_t dataStart;
-  std::size_t dataEnd;
-};
-
-std::optional<Record> ReadRecord(std::span<const std::uint8_t> message, std::size_t offset) {
-  auto owner = ReadName(message, offset);
-  if (!owner) {
-    return std::nullopt;
+std::string JoinedLabels(const std::vector<std::string>& labels) {
+  std::string text;
+  for (const auto& label : labels) {
+    text += text.empty() ? "" : ".";
+    text += label;
   }
-  ByteReader reader(message.subspan(owner->end));
-  const auto type = reader.Word();
-  const auto recordClass = reader.Word();
-  const auto timeToLive = reader.Take(4);
-  const auto dataLength = reader.Word();
-  if (!type || !recordClass || !timeToLive || !dataLength || !reader.Take(*dataLength)) {
-    return std::nullopt;
-  }
-  const std::size_t dataStart = message.size() - reader.Rest().size() - *dataLength;
-  return Record{std::move(owner->text), *type, *recordClass, dataStart, dataStart + *dataLength};
+  return text;
 }
 
 }  // namespace
@@ -99,12 +83,25 @@ std::optional<Name> ReadName(std::span<const std::uint8_t> message, std::size_t 
   if (!read) {
     return std::nullopt;
   }
-  std::string text;
-  for (const auto& label : read->labels) {
-    text += text.empty() ? "" : ".";
-    text += label;
+  return Name{JoinedLabels(read->labels), read->end};
+}
+
+std::optional<RecordHead> ReadRecordHead(std::span<const std::uint8_t> message,
+                                         std::size_t offset) {
+  auto owner = ReadLabels(message, offset);
+  if (!owner) {
+    return std::nullopt;
   }
-  return Name{std::move(text), read->end};
+  ByteReader reader(message.subspan(owner->end));
+  const auto type = reader.Word();
+  const auto recordClass = reader.Word();
+  const auto timeToLive = reader.Take(4);
+  const auto dataLength = reader.Word();
+  if (!type || !recordClass || !timeToLive || !dataLength || !reader.Take(*dataLength)) {
+    return std::nullopt;
+  }
+  const std::size_t dataStart = message.size() - reader.Rest().size() - *dataLength;
+  return RecordHead{std::move(*owner), *type, *recordClass, dataStart, dataStart + *dataLength};
 }
 
 void PutLabels(std::vector<std::uint8_t>& out, const std::vector<std::string>& labels) {
@@ -195,13 +192,13 @@ std::optional<std::string> ParsePtrAnswer(std::span<const std::uint8_t> datagram
     offset = name->end + 4;
   }
   for (std::uint16_t i = 0; i < header->answers && i < mostAnswers; ++i) {
-    const auto record = ReadRecord(datagram, offset);
+    const auto record = ReadRecordHead(datagram, offset);
     if (!record) {
       return std::nullopt;
     }
     offset = record->dataEnd;
     if (record->type != kPtrType || (record->recordClass & ~kClassTopBit) != kInternetClass ||
-        !SameName(record->owner, question)) {
+        !SameName(JoinedLabels(record->owner.labels), question)) {
       continue;
     }
     // The target must start inside the record; its pointers may reach back.

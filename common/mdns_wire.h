@@ -54,6 +54,19 @@ std::optional<Name> ReadName(std::span<const std::uint8_t> message, std::size_t 
 // The same, label by label.
 std::optional<Labels> ReadLabels(std::span<const std::uint8_t> message, std::size_t offset);
 
+// A resource record's fixed part: its owner label by label, its type and
+// class, and where its data lies in the message. Nothing when the record does
+// not fit the message.
+struct RecordHead {
+  Labels owner;
+  std::uint16_t type;
+  std::uint16_t recordClass;
+  std::size_t dataStart;
+  std::size_t dataEnd;
+};
+
+std::optional<RecordHead> ReadRecordHead(std::span<const std::uint8_t> message, std::size_t offset);
+
 // `name` label by label; a label longer than DNS allows is split.
 void PutName(std::vector<std::uint8_t>& out, std::string_view name);
 // `labels` as they are, each cut to the length DNS allows.

@@ -39,33 +39,23 @@ std::vector<std::string> TextStrings(std::span<const std::uint8_t> data) {
 
 // The record at `offset`, its end in `end`; nothing when it is malformed.
 std::optional<DnsSdRecord> ReadRecord(std::span<const std::uint8_t> message, std::size_t& end) {
-  auto owner = mdns::ReadLabels(message, end);
-  if (!owner) {
+  auto head = mdns::ReadRecordHead(message, end);
+  if (!head) {
     return std::nullopt;
   }
-  ByteReader reader(message.subspan(owner->end));
-  const auto type = reader.Word();
-  const auto recordClass = reader.Word();
-  const auto timeToLive = reader.Take(4);
-  const auto dataLength = reader.Word();
-  const auto data = dataLength ? reader.Take(*dataLength) : std::nullopt;
-  if (!type || !recordClass || !timeToLive || !data) {
-    return std::nullopt;
-  }
-  const std::size_t dataStart = message.size() - reader.Rest().size() - data->size();
-  end = dataStart + data->size();
-  DnsSdRecord record{.owner = std::move(owner->labels), .type = *type};
-  if ((*recordClass & ~mdns::kClassTopBit) != mdns::kInternetClass) {
+  end = head->dataEnd;
+  DnsSdRecord record{.owner = std::move(head->owner.labels), .type = head->type};
+  if ((head->recordClass & ~mdns::kClassTopBit) != mdns::kInternetClass) {
     record.type = 0;  // read past, never believed
-  } else if (*type == kPtrRecord) {
+  } else if (head->type == kPtrRecord) {
     // The target starts inside the record; its pointers may reach back.
-    auto target = mdns::ReadLabels(message.first(end), dataStart);
+    auto target = mdns::ReadLabels(message.first(end), head->dataStart);
     if (!target || target->end != end) {
       return std::nullopt;
     }
     record.target = std::move(target->labels);
-  } else if (*type == kTxtRecord) {
-    record.text = TextStrings(*data);
+  } else if (head->type == kTxtRecord) {
+    record.text = TextStrings(message.subspan(head->dataStart, end - head->dataStart));
   }
   return record;
 }
