@@ -19,6 +19,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <iostream>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,7 +33,8 @@ using namespace hostsweep::controller;
 namespace fs = std::filesystem;
 
 constexpr std::int64_t kYearStart = 1'767'225'600;  // 2026-01-01 00:00 UTC
-constexpr int kMinutesADay = 1440;
+constexpr std::int64_t kMinutesADay = 1440;
+constexpr std::int64_t kMinutesAWeek = 7 * kMinutesADay;
 constexpr int kTimedSweeps = 1000;
 constexpr Address kNetwork = 0x0A000000U;  // 10.0.0.0
 constexpr int kGoneAfter = 3;              // the watch's default
@@ -110,8 +113,9 @@ class Network {
                   .macSource = MacSource::kArp};
     if (kind == Kind::kRandomisedPhone) {
       constexpr std::uint64_t kMacs = 2;
-      const std::int64_t week =
-          (minute + Draw(device, 0, kMacs) % (7 * kMinutesADay)) / (7 * kMinutesADay);
+      const auto offset = static_cast<std::int64_t>(Draw(device, 0, kMacs) %
+                                                    static_cast<std::uint64_t>(kMinutesAWeek));
+      const std::int64_t week = (minute + offset) / kMinutesAWeek;
       host.mac = MacOf(0x02, Draw(device, week, kMacs));
     } else if (kind == Kind::kMover) {
       constexpr std::uint64_t kLeases = 3;
@@ -126,11 +130,13 @@ class Network {
   static bool AwayAtNight(int device, std::int64_t minute) {
     constexpr std::uint64_t kLeaves = 4;
     constexpr std::uint64_t kReturns = 5;
+    constexpr std::int64_t kEarliestLeaving = std::int64_t{22} * 60;     // 22:00
+    constexpr std::int64_t kEarliestReturn = std::int64_t{6} * 60 + 30;  // 06:30
     const std::int64_t today = minute / kMinutesADay;
     for (const std::int64_t night : {today - 1, today}) {
-      const std::int64_t leaves = night * kMinutesADay + 22 * 60 +
+      const std::int64_t leaves = night * kMinutesADay + kEarliestLeaving +
                                   static_cast<std::int64_t>(Draw(device, night, kLeaves) % 180);
-      const std::int64_t returns = (night + 1) * kMinutesADay + 6 * 60 + 30 +
+      const std::int64_t returns = (night + 1) * kMinutesADay + kEarliestReturn +
                                    static_cast<std::int64_t>(Draw(device, night, kReturns) % 120);
       if (minute >= leaves && minute < returns) {
         return true;
@@ -209,10 +215,7 @@ void PrintTables(const fs::path& file) {
   }
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  const Settings settings = SettingsOf(argc, argv);
+void Run(const Settings& settings) {
   const Network network(settings.devices);
   const std::int64_t sweeps = std::int64_t{settings.days} * kMinutesADay;
   const std::int64_t untimed = std::max<std::int64_t>(0, sweeps - kTimedSweeps);
@@ -236,10 +239,21 @@ int main(int argc, char** argv) {
   std::sort(timed.begin(), timed.end());
 
   std::cout << settings.devices << " devices, " << settings.days << " days, " << sweeps
-            << " sweeps (" << untimed / std::max(seconds, 1e-9) << " sweeps/s in "
-            << settings.folder << ")\n";
+            << " sweeps (" << static_cast<double>(untimed) / std::max(seconds, 1e-9)
+            << " sweeps/s in " << settings.folder << ")\n";
   std::cout << "Record, last " << timed.size() << " sweeps in " << settings.finalFolder
             << ": median " << timed[timed.size() / 2] << " ms, p99 "
             << timed[timed.size() * 99 / 100] << " ms, max " << timed.back() << " ms\n";
   PrintTables(finalFile);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    Run(SettingsOf(argc, argv));
+  } catch (const std::exception& error) {
+    std::cerr << "state_year: " << error.what() << "\n";
+    return 1;
+  }
 }
