@@ -20,7 +20,8 @@ void ForEachDevice(Database& database, std::string_view who,
   const auto sessions =
       database.Prepare("SELECT began, ended FROM sessions WHERE device = ?1 ORDER BY began");
   const auto values = database.Prepare(
-      "SELECT kind, value, first_seen, last_seen FROM device_values WHERE device = ?1 "
+      "SELECT kind, value, first_seen, coalesce(last_seen, ?2) FROM device_values WHERE device = "
+      "?1 "
       "ORDER BY first_seen, value");
   while (devices->Step()) {
     const std::int64_t id = devices->Integer(0);
@@ -38,7 +39,7 @@ void ForEachDevice(Database& database, std::string_view who,
            .ended = sessions->IsNull(1) ? std::nullopt : std::optional(sessions->Integer(1))});
     }
     sessions->Reset();
-    values->Bind(1, id);
+    values->Bind(1, id).Bind(2, device.lastSeen);
     while (values->Step()) {
       const std::string kind = values->Text(0);
       auto& list = kind == "address" ? device.addresses

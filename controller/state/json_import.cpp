@@ -47,7 +47,7 @@ void WriteDatabase(const std::filesystem::path& path, std::vector<KnownHost> hos
   for (KnownHost& known : hosts) {
     known.record = ++record;
     tables.InsertDevice(known);
-    tables.SeeValues(known, known.firstSeen);
+    tables.SeeValues(known, known.firstSeen, known.lastSeen);
     tables.OpenSession(known.record, known.firstSeen);
     if (!known.present) {
       tables.CloseSession(known.record, known.lastSeen);

@@ -1,7 +1,7 @@
 #include "controller/state/recorder.h"
 
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "controller/base/errors.h"
 
@@ -29,6 +29,11 @@ KnownHost KnownHostOf(const Statement& row) {
   known.host.mac = ParseMac(row.Text(3));
   known.host.macSource = ValueOf(kMacSourceTexts, row.Text(4)).value_or(MacSource::kNone);
   return known;
+}
+
+bool SameRowButLastSeen(const KnownHost& now, const KnownHost& before) {
+  return now.host == before.host && now.present == before.present && now.missed == before.missed &&
+         now.firstSeen == before.firstSeen;
 }
 
 }  // namespace
@@ -70,13 +75,15 @@ EarlierSweep Recorder::Present() const {
 std::vector<WatchEvent> Recorder::Record(const std::vector<SeenHost>& found,
                                          const std::vector<Address>& swept, bool ipv6,
                                          std::int64_t now) {
+  const std::vector<KnownHost> before = book_.known;
   std::vector<WatchEvent> events = WatchRound(book_, found, SweepScope(swept, ipv6), now);
   try {
-    Write(events, {.time = now,
-                   .swept = &swept,
-                   .ipv6 = ipv6,
-                   .found = found.size(),
-                   .changes = events.size()});
+    Write(before, events,
+          {.time = now,
+           .swept = &swept,
+           .ipv6 = ipv6,
+           .found = found.size(),
+           .changes = events.size()});
   } catch (const std::runtime_error& error) {
     // What the round did to the book goes with the transaction.
     Load();
@@ -87,27 +94,33 @@ std::vector<WatchEvent> Recorder::Record(const std::vector<SeenHost>& found,
   return events;
 }
 
-void Recorder::Write(const std::vector<WatchEvent>& events, const SweepSummaryRow& sweep) {
+void Recorder::Write(const std::vector<KnownHost>& before, const std::vector<WatchEvent>& events,
+                     const SweepSummaryRow& sweep) {
   Transaction transaction(database_);
   const std::int64_t sweepId = tables_.AddSweep(sweep);
-  std::unordered_set<std::int64_t> gone;
-  for (const WatchEvent& event : events) {
-    if (event.change == Change::kGone) {
-      gone.insert(event.record);
-    }
+  std::unordered_map<std::int64_t, const KnownHost*> committed;
+  for (const KnownHost& known : before) {
+    committed.emplace(known.record, &known);
   }
-  // A device is written when the sweep saw it or looked for it; those away
-  // stay as they were.
+  // Only what the sweep changed is written: most devices are merely seen
+  // again, which is one statement for them all.
+  std::vector<std::int64_t> seenAgain;
   for (const KnownHost& known : book_.known) {
+    const auto earlier = committed.find(known.record);
+    const KnownHost* was = earlier == committed.end() ? nullptr : earlier->second;
     if (known.record > committedRecord_) {
       tables_.InsertDevice(known);
-    } else if (known.present || gone.contains(known.record)) {
+    } else if (was == nullptr || !SameRowButLastSeen(known, *was)) {
       tables_.UpdateDevice(known);
+    } else if (known.lastSeen != was->lastSeen) {
+      seenAgain.push_back(known.record);
     }
-    if (known.present && known.lastSeen == sweep.time && known.missed == 0) {
-      tables_.SeeValues(known, sweep.time);
+    const bool seenNow = known.present && known.lastSeen == sweep.time && known.missed == 0;
+    if (seenNow && (was == nullptr || was->host != known.host)) {
+      tables_.SeeValues(known, sweep.time, was == nullptr ? sweep.time : was->lastSeen);
     }
   }
+  tables_.SeeAgain(seenAgain, sweep.time);
   for (const WatchEvent& event : events) {
     tables_.AddEvent(sweepId, event);
     if (event.change == Change::kNew) {

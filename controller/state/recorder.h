@@ -34,7 +34,9 @@ class Recorder {
 
  private:
   void Load();
-  void Write(const std::vector<WatchEvent>& events, const SweepSummaryRow& sweep);
+  // `before`: the book as committed before the sweep.
+  void Write(const std::vector<KnownHost>& before, const std::vector<WatchEvent>& events,
+             const SweepSummaryRow& sweep);
 
   Database& database_;
   StateTables tables_;

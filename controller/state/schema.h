@@ -1,6 +1,8 @@
 // The state database's tables. What changes is kept, not every sweep's rows:
-// a device's row is rewritten when it is seen, and its addresses, names and
-// MACs, its sessions and its events each get a row when they begin.
+// a device's row is rewritten when it changes, its addresses, names and MACs,
+// its sessions and its events each get a row when they begin, and sweeps
+// alike in a row share one. A sweep of a year's watch then writes little
+// more than the last_seen of the devices it saw.
 #pragma once
 
 #include <cstdint>
@@ -30,15 +32,18 @@ CREATE TABLE devices (
   first_seen INTEGER NOT NULL,
   last_seen INTEGER NOT NULL
 );
-CREATE INDEX devices_by_presence ON devices (present, last_seen);
+-- The most recently seen of those away, read at start; those present are
+-- left out, so that a sweep's new last_seen leaves the index as it is.
+CREATE INDEX devices_away ON devices (last_seen) WHERE present = 0;
 
--- Every address, name and MAC a device has had, and when.
+-- Every address, name and MAC a device has had, and when. Its values of now
+-- have no last_seen of their own: the device's is theirs.
 CREATE TABLE device_values (
   device INTEGER NOT NULL REFERENCES devices (id),
   kind TEXT NOT NULL CHECK (kind IN ('address', 'name', 'mac')),
   value TEXT NOT NULL,
   first_seen INTEGER NOT NULL,
-  last_seen INTEGER NOT NULL,
+  last_seen INTEGER,
   PRIMARY KEY (device, kind, value)
 ) WITHOUT ROWID;
 CREATE INDEX device_values_by_value ON device_values (value COLLATE NOCASE);
@@ -51,9 +56,14 @@ CREATE TABLE sessions (
   PRIMARY KEY (device, began)
 ) WITHOUT ROWID;
 
+-- Sweeps in a row that changed nothing, of the same addresses, finding as
+-- many hosts, share a row: `count` sweeps from `time` to `last`. A sweep
+-- that changed something has a row of its own, which its events name.
 CREATE TABLE sweeps (
   id INTEGER PRIMARY KEY,
   time INTEGER NOT NULL,
+  last INTEGER NOT NULL,
+  count INTEGER NOT NULL,
   swept INTEGER NOT NULL,
   lowest TEXT,
   highest TEXT,

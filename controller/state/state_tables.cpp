@@ -1,6 +1,8 @@
 #include "controller/state/state_tables.h"
 
 #include <algorithm>
+#include <stdexcept>
+#include <string>
 #include <utility>
 
 namespace hostsweep::controller {
@@ -18,16 +20,25 @@ StateTables::StateTables(Database& database, VendorOf vendorOf)
       updateDevice_(database.Prepare(
           "UPDATE devices SET address = ?1, name = ?2, mac = ?3, mac_source = ?4, vendor = ?5, "
           "present = ?6, missed = ?7, last_seen = ?8 WHERE id = ?9")),
-      seeValue_(database.Prepare(
-          "INSERT INTO device_values (device, kind, value, first_seen, last_seen) "
-          "VALUES (?1, ?2, ?3, ?4, ?5) ON CONFLICT DO UPDATE SET last_seen = excluded.last_seen")),
+      endValue_(database.Prepare(
+          "UPDATE device_values SET last_seen = ?4 "
+          "WHERE device = ?1 AND kind = ?2 AND last_seen IS NULL AND value <> ?3")),
+      holdValue_(database.Prepare(
+          "INSERT INTO device_values (device, kind, value, first_seen) VALUES (?1, ?2, ?3, ?4) "
+          "ON CONFLICT DO UPDATE SET last_seen = NULL")),
+      seeAgain_(database.Prepare("UPDATE devices SET last_seen = ?1 "
+                                 "WHERE id IN (SELECT value FROM json_each(?2))")),
       openSession_(database.Prepare(
           "INSERT INTO sessions (device, began) VALUES (?1, ?2) ON CONFLICT DO NOTHING")),
       closeSession_(
           database.Prepare("UPDATE sessions SET ended = ?2 WHERE device = ?1 AND ended IS NULL")),
+      extendRun_(database.Prepare(
+          "UPDATE sweeps SET last = ?1, count = count + 1 "
+          "WHERE id = (SELECT max(id) FROM sweeps) AND swept = ?2 AND lowest IS ?3 AND "
+          "highest IS ?4 AND ipv6 = ?5 AND found = ?6 AND changes = ?7 AND ?7 = 0 RETURNING id")),
       addSweep_(database.Prepare(
-          "INSERT INTO sweeps (time, swept, lowest, highest, ipv6, found, changes) "
-          "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7) RETURNING id")),
+          "INSERT INTO sweeps (time, last, count, swept, lowest, highest, ipv6, found, changes) "
+          "VALUES (?1, ?1, 1, ?2, ?3, ?4, ?5, ?6, ?7) RETURNING id")),
       addEvent_(database.Prepare(
           "INSERT INTO events (sweep, time, device, change, address, name, mac, vendor, "
           "previous, first_seen, last_seen) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, "
@@ -58,21 +69,28 @@ void StateTables::UpdateDevice(const KnownHost& known) {
   updateDevice_->Run();
 }
 
-void StateTables::SeeValues(const KnownHost& known, std::int64_t firstSeen) {
+void StateTables::SeeValues(const KnownHost& known, std::int64_t since, std::int64_t lastHeld) {
   const auto see = [&](std::string_view kind, const std::string& value) {
-    if (value.empty()) {
-      return;
+    endValue_->Bind(1, known.record).Bind(2, kind).Bind(3, value).Bind(4, lastHeld).Run();
+    if (!value.empty()) {
+      holdValue_->Bind(1, known.record).Bind(2, kind).Bind(3, value).Bind(4, since).Run();
     }
-    seeValue_->Bind(1, known.record)
-        .Bind(2, kind)
-        .Bind(3, value)
-        .Bind(4, firstSeen)
-        .Bind(5, known.lastSeen)
-        .Run();
   };
   see("address", AddressText(known.host));
   see("name", known.host.name);
   see("mac", MacText(known.host));
+}
+
+void StateTables::SeeAgain(const std::vector<std::int64_t>& devices, std::int64_t now) {
+  if (devices.empty()) {
+    return;
+  }
+  std::string ids = "[";
+  for (const std::int64_t device : devices) {
+    ids += std::to_string(device) + ",";
+  }
+  ids.back() = ']';
+  seeAgain_->Bind(1, now).Bind(2, ids).Run();
 }
 
 void StateTables::OpenSession(std::int64_t device, std::int64_t began) {
@@ -85,17 +103,23 @@ void StateTables::CloseSession(std::int64_t device, std::int64_t ended) {
 
 std::int64_t StateTables::AddSweep(const SweepSummaryRow& sweep) {
   const auto [lowest, highest] = std::minmax_element(sweep.swept->begin(), sweep.swept->end());
-  addSweep_->Bind(1, sweep.time).Bind(2, static_cast<std::int64_t>(sweep.swept->size()));
-  if (lowest != sweep.swept->end()) {
-    addSweep_->Bind(3, FormatAddress(*lowest)).Bind(4, FormatAddress(*highest));
+  // The run's row when there is one to extend, else a row of its own.
+  for (Statement* statement : {extendRun_.get(), addSweep_.get()}) {
+    statement->Bind(1, sweep.time).Bind(2, static_cast<std::int64_t>(sweep.swept->size()));
+    if (lowest != sweep.swept->end()) {
+      statement->Bind(3, FormatAddress(*lowest)).Bind(4, FormatAddress(*highest));
+    }
+    statement->Bind(5, std::int64_t{sweep.ipv6})
+        .Bind(6, static_cast<std::int64_t>(sweep.found))
+        .Bind(7, static_cast<std::int64_t>(sweep.changes));
+    if (statement->Step()) {
+      const std::int64_t id = statement->Integer(0);
+      statement->Run();
+      return id;
+    }
+    statement->Reset();
   }
-  addSweep_->Bind(5, std::int64_t{sweep.ipv6})
-      .Bind(6, static_cast<std::int64_t>(sweep.found))
-      .Bind(7, static_cast<std::int64_t>(sweep.changes));
-  addSweep_->Step();
-  const std::int64_t id = addSweep_->Integer(0);
-  addSweep_->Run();
-  return id;
+  throw std::logic_error("a sweep's row was neither extended nor added");
 }
 
 void StateTables::AddEvent(std::int64_t sweep, const WatchEvent& event) {

@@ -25,11 +25,14 @@ class StateTables {
   StateTables(Database& database, VendorOf vendorOf);
   void InsertDevice(const KnownHost& known);
   void UpdateDevice(const KnownHost& known);
-  // Its address, name and MAC of now: each added, or seen again until `lastSeen`.
-  void SeeValues(const KnownHost& known, std::int64_t firstSeen);
+  // Its address, name and MAC of now, held since `since` unless held before;
+  // any other it held until now ends at `lastHeld`.
+  void SeeValues(const KnownHost& known, std::int64_t since, std::int64_t lastHeld);
+  // The devices seen again as they were, last seen at `now`.
+  void SeeAgain(const std::vector<std::int64_t>& devices, std::int64_t now);
   void OpenSession(std::int64_t device, std::int64_t began);
   void CloseSession(std::int64_t device, std::int64_t ended);
-  // The sweep's id.
+  // The id of the sweep's row, one of its own or its run's.
   std::int64_t AddSweep(const SweepSummaryRow& sweep);
   void AddEvent(std::int64_t sweep, const WatchEvent& event);
 
@@ -39,9 +42,12 @@ class StateTables {
   VendorOf vendorOf_;
   std::unique_ptr<Statement> insertDevice_;
   std::unique_ptr<Statement> updateDevice_;
-  std::unique_ptr<Statement> seeValue_;
+  std::unique_ptr<Statement> endValue_;
+  std::unique_ptr<Statement> holdValue_;
+  std::unique_ptr<Statement> seeAgain_;
   std::unique_ptr<Statement> openSession_;
   std::unique_ptr<Statement> closeSession_;
+  std::unique_ptr<Statement> extendRun_;
   std::unique_ptr<Statement> addSweep_;
   std::unique_ptr<Statement> addEvent_;
 };

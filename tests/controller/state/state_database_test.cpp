@@ -74,6 +74,8 @@ struct Rounds {
   std::vector<std::vector<SeenHost>> found;  // one sweep each, at times 0, 1, ...
   std::vector<std::string> told;
   std::size_t sessions;  // of the first device, at the end
+  std::string sweeps;    // the sweeps table's rows: "time-last×count "
+  std::string values;    // the first device's: "value first-last "
 };
 
 void PrintTo(const Rounds& rounds, std::ostream* os) { *os << rounds.what; }
@@ -93,6 +95,23 @@ TEST_P(RecordedRounds, TellEachChangeOnceAcrossRestarts) {
   const auto devices = History("");
   ASSERT_FALSE(devices.empty());
   EXPECT_EQ(devices.front().sessions.size(), rounds.sessions);
+  std::string values;
+  for (const auto* kind :
+       {&devices.front().addresses, &devices.front().names, &devices.front().macs}) {
+    for (const PastValue& value : *kind) {
+      values += value.value + " " + std::to_string(value.firstSeen) + "-" +
+                std::to_string(value.lastSeen) + " ";
+    }
+  }
+  EXPECT_EQ(values, rounds.values);
+  Database database(File(), StateAccess::kRead);
+  const auto rows = database.Prepare("SELECT time, last, count FROM sweeps ORDER BY id");
+  std::string sweeps;
+  while (rows->Step()) {
+    sweeps += std::to_string(rows->Integer(0)) + "-" + std::to_string(rows->Integer(1)) + "x" +
+              std::to_string(rows->Integer(2)) + " ";
+  }
+  EXPECT_EQ(sweeps, rounds.sweeps);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -102,12 +121,27 @@ INSTANTIATE_TEST_SUITE_P(
                              {{Host(5, "nas", kLaptop)}, {}, {}, {}, {Host(5, "nas", kLaptop)}},
                              {"new 10.0.0.5 #1@0; ", "", "gone 10.0.0.5 #1@0; ", "",
                               "new 10.0.0.5 #1@0; "},
-                             2},
+                             2,
+                             "0-0x1 1-1x1 2-2x1 3-3x1 4-4x1 ",
+                             "10.0.0.5 0-4 nas 0-4 00:1a:2b:3c:4d:01 0-4 "},
                       Rounds{"missed once of two: never gone",
                              2,
                              {{Host(5, "nas")}, {}, {Host(5, "nas")}, {}, {Host(5, "nas")}},
                              {"new 10.0.0.5 #1@0; ", "", "", "", ""},
-                             1},
+                             1,
+                             "0-0x1 1-1x1 2-2x1 3-3x1 4-4x1 ",
+                             "10.0.0.5 0-4 nas 0-4 "},
+                      Rounds{"alike sweeps share a row",
+                             1,
+                             {{Host(5, "nas")},
+                              {Host(5, "nas")},
+                              {Host(5, "nas")},
+                              {Host(5, "nas"), Host(6, "tv")},
+                              {Host(5, "nas"), Host(6, "tv")}},
+                             {"new 10.0.0.5 #1@0; ", "", "", "new 10.0.0.6 #2@3; ", ""},
+                             1,
+                             "0-0x1 1-2x2 3-3x1 4-4x1 ",
+                             "10.0.0.5 0-4 nas 0-4 "},
                       Rounds{"moved, renamed, replaced",
                              1,
                              {{Host(5, "nas", kLaptop)},
@@ -117,12 +151,17 @@ INSTANTIATE_TEST_SUITE_P(
                              {"new 10.0.0.5 #1@0; ", "moved 10.0.0.6 #1@0 was 10.0.0.5; ",
                               "renamed 10.0.0.6 #1@0 was nas; ",
                               "mac-changed 10.0.0.6 #1@0 was 00:1a:2b:3c:4d:01; "},
-                             1},
+                             1,
+                             "0-0x1 1-1x1 2-2x1 3-3x1 ",
+                             "10.0.0.5 0-0 10.0.0.6 1-3 nas 0-1 store 2-3 00:1a:2b:3c:4d:01 0-2 "
+                             "00:1a:2b:3c:4d:02 3-3 "},
                       Rounds{"a randomised MAC identifies nothing",
                              1,
                              {{Host(7, "phone", kPhone)}, {Host(8, "phone", kPhone)}},
                              {"new 10.0.0.7 #1@0; ", "moved 10.0.0.8 #1@0 was 10.0.0.7; "},
-                             1}));
+                             1,
+                             "0-0x1 1-1x1 ",
+                             "10.0.0.7 0-0 10.0.0.8 1-1 phone 0-1 02:11:22:33:44:55 0-1 "}));
 
 // A watch's JSON state is carried over whole, the JSON file kept beside it.
 TEST_F(StateFile, CarriesAJsonStateOverWhole) {
