@@ -9,8 +9,8 @@ namespace hostsweep::controller {
 namespace {
 
 constexpr std::string_view kDeviceColumns =
-    "SELECT id, address, name, mac, mac_source, present, missed, first_seen, last_seen "
-    "FROM devices ";
+    "SELECT id, address, name, mac, mac_source, present, missed, first_seen, last_seen, type, "
+    "model FROM devices ";
 
 KnownHost KnownHostOf(const Statement& row) {
   KnownHost known{.host = {},
@@ -28,6 +28,8 @@ KnownHost KnownHostOf(const Statement& row) {
   known.host.name = row.Text(2);
   known.host.mac = ParseMac(row.Text(3));
   known.host.macSource = ValueOf(kMacSourceTexts, row.Text(4)).value_or(MacSource::kNone);
+  known.host.type = row.Text(9);
+  known.host.model = row.Text(10);
   return known;
 }
 

@@ -30,7 +30,9 @@ CREATE TABLE devices (
   present INTEGER NOT NULL,
   missed INTEGER NOT NULL,
   first_seen INTEGER NOT NULL,
-  last_seen INTEGER NOT NULL
+  last_seen INTEGER NOT NULL,
+  type TEXT NOT NULL DEFAULT '',   -- what the device last said it is
+  model TEXT NOT NULL DEFAULT ''
 );
 -- The most recently seen of those away, read at start; those present are
 -- left out, so that a sweep's new last_seen leaves the index as it is.

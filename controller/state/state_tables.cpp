@@ -16,10 +16,11 @@ StateTables::StateTables(Database& database, VendorOf vendorOf)
     : vendorOf_(std::move(vendorOf)),
       insertDevice_(database.Prepare(
           "INSERT INTO devices (address, name, mac, mac_source, vendor, present, missed, "
-          "last_seen, id, first_seen) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)")),
+          "last_seen, id, first_seen, type, model) "
+          "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)")),
       updateDevice_(database.Prepare(
           "UPDATE devices SET address = ?1, name = ?2, mac = ?3, mac_source = ?4, vendor = ?5, "
-          "present = ?6, missed = ?7, last_seen = ?8 WHERE id = ?9")),
+          "present = ?6, missed = ?7, last_seen = ?8, type = ?11, model = ?12 WHERE id = ?9")),
       endValue_(database.Prepare(
           "UPDATE device_values SET last_seen = ?4 "
           "WHERE device = ?1 AND kind = ?2 AND last_seen IS NULL AND value <> ?3")),
@@ -44,7 +45,7 @@ StateTables::StateTables(Database& database, VendorOf vendorOf)
           "previous, first_seen, last_seen) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, "
           "?11)")) {}
 
-// The columns an insert and an update share, 1 to 9; 9 is the id.
+// The columns an insert and an update share, 1 to 9, 11 and 12; 9 is the id.
 void StateTables::BindDevice(Statement& statement, const KnownHost& known) {
   const SeenHost& host = known.host;
   statement.Bind(1, AddressText(host))
@@ -55,7 +56,9 @@ void StateTables::BindDevice(Statement& statement, const KnownHost& known) {
       .Bind(6, std::int64_t{known.present})
       .Bind(7, std::int64_t{known.missed})
       .Bind(8, known.lastSeen)
-      .Bind(9, known.record);
+      .Bind(9, known.record)
+      .Bind(11, host.type)
+      .Bind(12, host.model);
 }
 
 void StateTables::InsertDevice(const KnownHost& known) {

@@ -20,11 +20,14 @@ constexpr MacAddress kPrinter{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x02};
 constexpr MacAddress kPhone{0x02, 0x11, 0x22, 0x33, 0x44, 0x55};  // randomised
 const VendorOf kNoVendor = [](const MacAddress&) { return std::string{}; };
 
-SeenHost Host(Address last, std::string name, std::optional<MacAddress> mac = std::nullopt) {
+SeenHost Host(Address last, std::string name, std::optional<MacAddress> mac = std::nullopt,
+              std::string model = {}) {
   return {.address = 0x0A000000U + last,
           .name = std::move(name),
           .mac = mac,
-          .macSource = mac ? MacSource::kArp : MacSource::kNone};
+          .macSource = mac ? MacSource::kArp : MacSource::kNone,
+          .type = model.empty() ? "" : "printer",
+          .model = std::move(model)};
 }
 
 // A file of its own in a folder of its own, gone with the test.
@@ -131,6 +134,13 @@ INSTANTIATE_TEST_SUITE_P(
                              1,
                              "0-0x1 1-1x1 2-2x1 3-3x1 4-4x1 ",
                              "10.0.0.5 0-4 nas 0-4 "},
+                      Rounds{"retyped across a restart",
+                             1,
+                             {{Host(5, "lp", kPrinter, "HL-1")}, {Host(5, "lp", kPrinter, "HL-2")}},
+                             {"new 10.0.0.5 #1@0; ", "retyped 10.0.0.5 #1@0 was printer/HL-1; "},
+                             1,
+                             "0-0x1 1-1x1 ",
+                             "10.0.0.5 0-1 lp 0-1 00:1a:2b:3c:4d:02 0-1 "},
                       Rounds{"alike sweeps share a row",
                              1,
                              {{Host(5, "nas")},
