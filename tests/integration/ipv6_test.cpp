@@ -132,25 +132,28 @@ TEST(Ipv6Lab, ComparedWithItselfNothingChanged) {
 
   // A watch tells the device's arrival under its address, and nothing once
   // a second sweep has seen it again (its record's last sight moved on).
-  const auto state = folder / "hostsweep-ipv6-state.json";
-  std::filesystem::remove(state);
+  const auto state = folder / "hostsweep-ipv6-state.db";
+  for (const char* suffix : {"", "-wal", "-shm"}) {
+    std::filesystem::remove(state.string() + suffix);
+  }
   ChildProcess watching(ControllerCommand(
       {"--watch", "1s", "--ipv6", "--json", "--state", state.string(), kTargets}));
   ASSERT_TRUE(watching.AwaitOutput("\"new\",\"address\":" + ipv6Only, kPatience));
+  // What the database knows, read beside the watch.
   const auto seenAgain = [&state, &ipv6Only] {
-    std::stringstream text;
-    text << std::ifstream(state).rdbuf();
-    const auto document = nlohmann::json::parse(text.str(), nullptr, false);
-    for (const auto& host : document.is_object() ? document.at("hosts") : nlohmann::json()) {
-      if ("\"" + host.value("address", "") + "\"" == ipv6Only) {
-        return host.at("last_seen") != host.at("first_seen");
+    const auto history = RunController({"--state", state.string(), "--history", "--json"});
+    std::istringstream lines(history.standardOutput);
+    for (std::string line; std::getline(lines, line);) {
+      const auto device = nlohmann::json::parse(line, nullptr, false);
+      if (device.is_object() && "\"" + device.value("address", "") + "\"" == ipv6Only) {
+        return device.at("last_seen") != device.at("first_seen");
       }
     }
     return false;
   };
   const auto giveUp = std::chrono::steady_clock::now() + kPatience;
   while (!seenAgain() && std::chrono::steady_clock::now() < giveUp) {
-    std::this_thread::sleep_for(milliseconds(100));
+    std::this_thread::sleep_for(milliseconds(300));
   }
   kill(watching.pid(), SIGINT);
   const auto watched = watching.Finish();

@@ -51,7 +51,8 @@ TEST_F(OtherUserInLab, ControllerDropsReportsFromAnotherUser) {
   const auto records = ReadCsv(run.standardOutput);
   ASSERT_THAT(records, SizeIs(4));
   for (std::size_t i = 1; i < records.size(); ++i) {
-    EXPECT_THAT(records[i], ElementsAre(records[i][0], "no report", "", "", "", "", ""));
+    EXPECT_THAT(records[i],
+                ElementsAre(records[i][0], "no report", "", "", "", "", "", "", "", "", ""));
   }
 }
 

@@ -316,7 +316,7 @@ TEST_F(StateFile, HistoryAsCsvIsAnInventoryThatReadsBackTheSame) {
   const std::string laptopRow = "00:1a:2b:3c:4d:01,10.0.0.5,,,,,";
   ASSERT_NE(edited.find(laptopRow), std::string::npos) << edited;
   edited.replace(edited.find(laptopRow), laptopRow.size(),
-                 "00:1a:2b:3c:4d:01,10.0.0.5,\"desk, \"\"A\"\"\",ann,always,under the desk,");
+                 R"(00:1a:2b:3c:4d:01,10.0.0.5,"desk, ""A""",ann,always,under the desk,)");
   const Inventory inventory = ParseInventory(edited);
   EXPECT_EQ(csv(&inventory), edited);
 }
