@@ -554,7 +554,8 @@ TEST_F(ControllerInLab, LiveHostsAreFoundWhileTheNeighbourTableIsFull) {
   }
   // The echo path: the lab's hosts share this machine's table, and a host
   // whose kernel cannot make an entry for the scanner does not answer ARP.
-  ChildProcess sweep(ControllerCommand({"--no-arp", "--csv", "10.213.0.10-15"}));
+  // The device questions are left out: only the workers' requests are tested.
+  ChildProcess sweep(ControllerCommand({"--no-arp", "--no-types", "--csv", "10.213.0.10-15"}));
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   FlushBridgeNeighbours();
   const auto run = sweep.Finish();
