@@ -258,12 +258,17 @@ int RunStateSweep(const RunSetup& setup) {
   return Recorded(*store, rows, setup.options.ipv6) ? status : kExitSystem;
 }
 
+// The user's inventory (--known), read before anything else is done.
+std::optional<Inventory> InventoryOf(const Options& options) {
+  if (options.knownFile.empty()) {
+    return std::nullopt;
+  }
+  return ReadInventory(options.knownFile);
+}
+
 // --history: no sweep; 1 when no device matches, as a sweep that finds none.
 int RunHistory(const Options& options, OutputChannel& output) {
-  std::optional<Inventory> inventory;
-  if (!options.knownFile.empty()) {
-    inventory.emplace(ReadInventory(options.knownFile));
-  }
+  const auto inventory = InventoryOf(options);
   std::ostream out(&output);
   const std::size_t written = WriteHistory(options.stateFile, *options.history, options.format,
                                            inventory ? &*inventory : nullptr, out);
@@ -302,10 +307,7 @@ int Run(const Options& options, const Invocation& invocation, OutputChannel& out
   if (!options.compareFile.empty()) {
     earlier.emplace(ReadEarlierSweep(options.compareFile));
   }
-  std::optional<Inventory> inventory;
-  if (!options.knownFile.empty()) {
-    inventory.emplace(ReadInventory(options.knownFile));
-  }
+  const auto inventory = InventoryOf(options);
   const SweepRun run{.commandLine = invocation.commandLine,
                      .start = std::chrono::system_clock::now(),
                      .addressCount = addresses.size()};

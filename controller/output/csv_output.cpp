@@ -7,8 +7,6 @@ namespace hostsweep::controller {
 
 namespace {
 
-constexpr std::string_view kCsvLineEnd = "\r\n";
-
 // A spreadsheet reads a cell that starts with one of these as a formula.
 constexpr std::string_view kFormulaStarts = "=+-@\t\r";
 
@@ -68,11 +66,15 @@ std::string CsvRow(const HostView& view, bool ipv6) {
     fields.push_back(view.known->owner);
     fields.emplace_back(view.known->known ? "true" : "false");
   }
-  std::string row;
+  return CsvLine(fields);
+}
+
+std::string CsvLine(const std::vector<std::string>& fields) {
+  std::string line;
   for (std::size_t i = 0; i < fields.size(); ++i) {
-    row += (i > 0 ? "," : "") + CsvField(fields[i]);
+    line += (i > 0 ? "," : "") + CsvField(fields[i]);
   }
-  return row + std::string(kCsvLineEnd);
+  return line + std::string(kCsvLineEnd);
 }
 
 std::unique_ptr<ResultWriter> MakeCsvWriter(std::ostream& out, ExtraColumns extra) {

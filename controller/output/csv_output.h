@@ -5,12 +5,18 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "controller/output/result_writer.h"
 
 namespace hostsweep::controller {
 
+// RFC 4180's line end, after the header and every row.
+inline constexpr std::string_view kCsvLineEnd = "\r\n";
+
 std::string CsvField(std::string_view text);
+// The fields as one CSV line, each quoted and guarded as CsvField does.
+std::string CsvLine(const std::vector<std::string>& fields);
 // With `ipv6` (--ipv6), CSV rows have an ipv6 field (the addresses joined by
 // spaces) and JSON objects an "ipv6" list. A compared row (one with a change)
 // ends with its change and what it was before: two more CSV fields, or the

@@ -9,8 +9,6 @@
 namespace hostsweep::controller {
 namespace {
 
-constexpr std::string_view kCsvLineEnd = "\r\n";  // RFC 4180, as --csv writes
-
 std::string SessionText(const Session& session) {
   return UtcText(session.began) + " to " + (session.ended ? UtcText(*session.ended) : "now");
 }
@@ -69,26 +67,12 @@ std::string CsvEntry(const DeviceHistory& device, const KnownDevice* inventoryRo
   };
   const KnownDevice none;
   const KnownDevice& known = inventoryRow != nullptr ? *inventoryRow : none;
-  const std::array<std::string, 15> fields{device.mac,
-                                           device.address,
-                                           known.facts.alias,
-                                           known.facts.owner,
-                                           std::string(ExpectText(known.facts.expect)),
-                                           known.note,
-                                           device.name,
-                                           device.vendor,
-                                           device.present ? "yes" : "no",
-                                           UtcText(device.firstSeen),
-                                           UtcText(device.lastSeen),
-                                           Joined(device.sessions, session, " "),
-                                           Joined(device.addresses, value, " "),
-                                           Joined(device.names, value, "; "),
-                                           Joined(device.macs, value, " ")};
-  std::string row;
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    row += (i > 0 ? "," : "") + CsvField(fields[i]);
-  }
-  return row + std::string(kCsvLineEnd);
+  return CsvLine({device.mac, device.address, known.facts.alias, known.facts.owner,
+                  std::string(ExpectText(known.facts.expect)), known.note, device.name,
+                  device.vendor, device.present ? "yes" : "no", UtcText(device.firstSeen),
+                  UtcText(device.lastSeen), Joined(device.sessions, session, " "),
+                  Joined(device.addresses, value, " "), Joined(device.names, value, "; "),
+                  Joined(device.macs, value, " ")});
 }
 
 Json ValuesJson(const std::vector<PastValue>& values) {
