@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 namespace hostsweep::controller {
 
@@ -12,5 +13,11 @@ std::filesystem::path VendorRegistryFolder();
 // there (a build tree, a Windows folder), else where the program's data is
 // installed; the bare file name when the program cannot find itself.
 std::filesystem::path DeviceRulesFile();
+
+// The first line of a file holding a secret (a URL with a password or a
+// token), which command lines would show every user. Throws UsageError unless
+// it is a regular file of ours that no one else may read or write, at most a
+// few KiB: a secret others could read is no longer one.
+std::string ReadSecretFile(const std::filesystem::path& path);
 
 }  // namespace hostsweep::controller

@@ -1,0 +1,43 @@
+// A change told to whoever listens (--on-event, --webhook, --mqtt): what the
+// watch saw, with the id the state database gave it. The id names one event
+// for ever, so that a receiver that is told twice can drop the second.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "controller/base/results.h"
+#include "controller/history/sweep_diff.h"
+
+namespace hostsweep::controller {
+
+struct Event {
+  std::int64_t id = 0;    // the events table's id
+  std::int64_t time = 0;  // seconds since the epoch
+  Change kind = Change::kNone;
+  std::int64_t device = 0;  // the device's id in the state database: stable across its changes
+  SeenHost host{};          // as found; a gone host as last seen
+  std::string vendor{};
+  KnownFacts known{};      // what the inventory (--known) says of it; `known` false without one
+  std::string previous{};  // as RowChange's
+  std::int64_t firstSeen = 0;
+  std::int64_t lastSeen = 0;
+  bool operator==(const Event&) const = default;
+};
+
+// The event as one line of JSON, the text every sink passes on:
+// {"id", "time", "kind", "device": {"id", "address", "name", "mac", "vendor",
+// "type", "model", "alias", "owner", "known", "first_seen", "last_seen"},
+// "previous"}; times in UTC as the watch's lines, empty texts null.
+std::string EventJson(const Event& event);
+
+// EventJson's text back, as the sinks' queues keep it; nullopt for anything else.
+std::optional<Event> ParseEventJson(std::string_view text);
+
+// One printable line for people (--webhook-format text): the kind, the
+// address, the alias or name, the MAC and maker, and what it was before.
+std::string EventSummary(const Event& event);
+
+}  // namespace hostsweep::controller

@@ -1,0 +1,54 @@
+#include "controller/events/event.h"
+
+#include <gtest/gtest.h>
+
+namespace hostsweep::controller {
+namespace {
+
+Event Gone() {
+  return {.id = 41,
+          .time = 1'796'000'000,
+          .kind = Change::kGone,
+          .device = 7,
+          .host = {.address = 0x0A00000CU,
+                   .name = "printer",
+                   .mac = MacAddress{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x02},
+                   .type = "printer",
+                   .model = "HL \"2350\"\n"},
+          .vendor = "Maker, Inc.",
+          .known = {.known = true, .alias = "hall printer", .owner = "office"},
+          .firstSeen = 1'795'000'000,
+          .lastSeen = 1'795'999'940};
+}
+
+// What the queues keep must come back as the event told: the sinks build
+// their environment, topics and summaries from it.
+TEST(EventJson, ReadsBackWhatItWrote) {
+  Event ipv6Only = Gone();
+  ipv6Only.host = {.ipv6 = "fd00::12"};
+  ipv6Only.kind = Change::kMoved;
+  ipv6Only.previous = "fd00::11";
+  ipv6Only.vendor.clear();
+  ipv6Only.known = {};
+  for (const Event& event : {Gone(), ipv6Only}) {
+    EXPECT_EQ(ParseEventJson(EventJson(event)), event) << EventJson(event);
+  }
+  for (const char* broken : {"", "{}", R"({"id":1,"time":"x","kind":"new","device":{}})",
+                             R"({"id":1,"time":"2026-12-09T10:00:00Z","kind":"eaten"})"}) {
+    EXPECT_EQ(ParseEventJson(broken), std::nullopt) << broken;
+  }
+}
+
+TEST(EventSummary, IsOnePrintableLine) {
+  EXPECT_EQ(EventSummary(Gone()), "gone: 10.0.0.12 hall printer (00:1a:2b:3c:4d:02 Maker, Inc.)");
+  Event renamed = Gone();
+  renamed.kind = Change::kRenamed;
+  renamed.known = {};
+  renamed.host.name = "evil\x1b[2J";
+  renamed.previous = "printer";
+  EXPECT_EQ(EventSummary(renamed).find('\x1b'), std::string::npos);
+  EXPECT_NE(EventSummary(renamed).find(", was printer"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace hostsweep::controller
