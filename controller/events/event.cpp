@@ -1,6 +1,7 @@
 #include "controller/events/event.h"
 
-#include <ctime>
+#include <chrono>
+#include <cstdio>
 #include <stdexcept>
 
 #include "controller/base/printable.h"
@@ -15,21 +16,31 @@ constexpr const char* kDevice = "device";
 
 // UtcText's text back; nullopt for any other.
 std::optional<std::int64_t> SecondsOfUtc(const std::string& text) {
-  std::tm parts{};
+  int year = 0;
+  unsigned month = 0;
+  unsigned day = 0;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
   char zone = 0;
   if (text.size() != 20 ||
-      std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &parts.tm_year, &parts.tm_mon,
-                  &parts.tm_mday, &parts.tm_hour, &parts.tm_min, &parts.tm_sec, &zone) != 7 ||
+      std::sscanf(text.c_str(), "%4d-%2u-%2uT%2d:%2d:%2d%c", &year, &month, &day, &hour, &minute,
+                  &second, &zone) != 7 ||
       zone != 'Z') {
     return std::nullopt;
   }
-  parts.tm_year -= 1900;
-  parts.tm_mon -= 1;
-  const std::time_t seconds = timegm(&parts);
-  if (seconds == static_cast<std::time_t>(-1) || UtcText(seconds) != text) {
+  const std::chrono::year_month_day date{std::chrono::year{year}, std::chrono::month{month},
+                                         std::chrono::day{day}};
+  if (!date.ok()) {
     return std::nullopt;
   }
-  return seconds;
+  const auto seconds = std::chrono::sys_days(date).time_since_epoch() + std::chrono::hours(hour) +
+                       std::chrono::minutes(minute) + std::chrono::seconds(second);
+  const std::int64_t count = std::chrono::duration_cast<std::chrono::seconds>(seconds).count();
+  if (UtcText(count) != text) {
+    return std::nullopt;
+  }
+  return count;
 }
 
 std::string TextOr(const Json& object, const char* key) {
