@@ -163,9 +163,9 @@ std::unique_ptr<LinkSocket> OpenLinkSocket(std::string& whyNot) {
                             : std::string("no packet socket: ") + std::strerror(errno);
     return nullptr;
   }
-  // Set while the capabilities are held: past the system's limit for
-  // others' sockets (rmem_max) where CAP_NET_ADMIN allows. Best effort: a
-  // smaller buffer only means a retry more.
+  // Set while the capabilities are held, so that root may go past the
+  // system's limit (rmem_max). Best effort: a smaller buffer only means a
+  // retry more.
   const int bytes = kReceiveBuffer;
   if (setsockopt(fd.Get(), SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof(bytes)) != 0) {
     setsockopt(fd.Get(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes));
