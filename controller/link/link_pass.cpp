@@ -21,8 +21,11 @@ constexpr milliseconds kMostCatchUp{20};
 constexpr milliseconds kConflictWindow{200};
 // How soon a request the system could not take is tried again.
 constexpr milliseconds kSendBackoff{1};
-// Frames read in one look once its time is up: a flood holds up nothing.
-constexpr int kMostFramesLate = 256;
+// Frames read in one look at what the socket holds: a flood holds up nothing.
+constexpr int kMostFramesAtOnce = 4096;
+// Requests sent between two looks: on a bridge each request costs its copy to
+// every port, so a long burst would keep the answers waiting in the socket.
+constexpr int kMostRequestsAtOnce = 64;
 
 }  // namespace
 
@@ -132,9 +135,12 @@ const MacAddress* ArpPass::AnswerOf(Address address) const {
 
 LinkVerdicts ArpPass::Poll(milliseconds timeout) {
   const auto deadline = now_() + timeout;
-  int framesLate = 0;
   while (Busy()) {
+    // An answer that came in time counts however late the sending let it be
+    // read: everything that arrived before `now` is heard before anything is
+    // given up at `now`.
     const auto now = now_();
+    HearQueued();
     GiveUpExpired(now);
     SendDue(now);
     if (!Listening()) {
@@ -145,10 +151,6 @@ LinkVerdicts ArpPass::Poll(milliseconds timeout) {
     const auto wait = std::max(milliseconds{0}, std::chrono::ceil<milliseconds>(wake - now_()));
     if (const auto frame = socket_.Receive(wait)) {
       Hear(*frame);
-      if (now_() >= deadline && ++framesLate > kMostFramesLate) {
-        break;
-      }
-      continue;
     }
     if (now_() >= deadline) {
       break;
@@ -157,9 +159,22 @@ LinkVerdicts ArpPass::Poll(milliseconds timeout) {
   return std::exchange(verdicts_, {});
 }
 
+void ArpPass::HearQueued() {
+  for (int frames = 0; frames < kMostFramesAtOnce; ++frames) {
+    const auto frame = socket_.Receive(milliseconds{0});
+    if (!frame) {
+      return;
+    }
+    Hear(*frame);
+  }
+}
+
 void ArpPass::SendDue(Clock::time_point now) {
   nextSend_ = std::max(nextSend_, now - kMostCatchUp);
-  while (nextSend_ <= now) {
+  for (int sent = 0; nextSend_ <= now; ++sent) {
+    if (sent > 0 && sent % kMostRequestsAtOnce == 0) {
+      HearQueued();
+    }
     while (!retries_.empty() && targets_[retries_.front()].answer) {
       retries_.pop_front();
     }

@@ -100,6 +100,8 @@ class ArpPass {
   // so that a second answer to it (an address conflict) is heard too.
   [[nodiscard]] bool Listening() const;
   void End();
+  // Hears the frames the socket holds now, without waiting.
+  void HearQueued();
   void SendDue(Clock::time_point now);
   bool SendTo(std::size_t target, Clock::time_point now);
   void GiveUpExpired(Clock::time_point now);

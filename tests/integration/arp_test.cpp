@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -162,6 +163,35 @@ TEST_F(ArpInLab, OneMacAnsweringForAStretchIsPointedOutOnEveryRow) {
               HasSubstr("warning: " + liarMac +
                         " answered ARP for 20 addresses: proxy ARP, one host holding them all "
                         "and spoofed replies look alike\n"));
+}
+
+// At the top rate the requests to a wide network go out in bursts much longer
+// than a host takes to answer: with the scanner's bridge widened to a /16,
+// every host the lab lists on its /20 is still found, with its MAC, in a
+// sweep of the /16's first half.
+TEST_F(ArpInLab, AtTheTopRateEveryLiveHostOfAWideNetworkIsFound) {
+  std::map<std::string, std::string> macs;
+  const char* state = std::getenv("HOSTSWEEP_LAB_STATE");
+  std::ifstream lines(std::string(state == nullptr ? "" : state) + "/link");
+  for (std::string address, mac, maker; lines >> address >> mac && std::getline(lines, maker);) {
+    macs[address] = mac;
+  }
+  if (macs.empty()) {
+    GTEST_SKIP() << "the lab gave its hosts no known MACs (package ieee-data)";
+  }
+  const auto widen = [](const char* verb) {
+    return RunProcess({"/bin/ip", "-4", "addr", verb, "10.213.0.1/16", "dev", "br0"}).exitStatus;
+  };
+  ASSERT_EQ(widen("add"), 0);
+  RunProcess({"/bin/ip", "-4", "neigh", "flush", "all"});
+  const auto run = RunController({"--json", "--rate", "100000", "10.213.0.0/17"});
+  widen("del");
+  ASSERT_EQ(run.exitStatus, kExitFound) << run.standardError;
+  const auto rows = JsonByAddress(run.standardOutput);
+  for (const auto& [host, mac] : macs) {
+    EXPECT_NE(rows.at(host).at("state"), "dead") << host;
+    EXPECT_EQ(rows.at(host).at("mac"), mac) << host;
+  }
 }
 
 // An ordinary user (whose group may ping) has no packet socket: every address

@@ -103,9 +103,6 @@ class PacketSocket : public LinkSocket {
     if (setsockopt(fd_.Get(), SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof(program)) != 0) {
       Fail("socket filter");
     }
-    // Best effort: a smaller buffer only means a retry more.
-    const int bytes = kReceiveBuffer;
-    setsockopt(fd_.Get(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes));
     sockaddr_ll everywhere{};
     everywhere.sll_family = AF_PACKET;
     everywhere.sll_protocol = htons(ETH_P_ARP);
@@ -165,6 +162,13 @@ std::unique_ptr<LinkSocket> OpenLinkSocket(std::string& whyNot) {
                               "the package gives hostsweep)"
                             : std::string("no packet socket: ") + std::strerror(errno);
     return nullptr;
+  }
+  // Set while the capabilities are held, so that root may go past the
+  // system's limit (rmem_max). Best effort: a smaller buffer only means a
+  // retry more.
+  const int bytes = kReceiveBuffer;
+  if (setsockopt(fd.Get(), SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof(bytes)) != 0) {
+    setsockopt(fd.Get(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes));
   }
   return std::make_unique<PacketSocket>(std::move(fd));
 }
