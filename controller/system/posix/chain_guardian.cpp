@@ -17,13 +17,18 @@ namespace hostsweep::controller {
 namespace {
 
 constexpr int kCommands = 3;
+// More process groups than -j lets run at once.
+constexpr std::size_t kMostGroups = 4096;
 
 // The guardian's whole life. It holds nothing of the controller's open but its
 // end of the pipe (a reader of the controller's output must not wait for it),
 // and no signal reaches it but SIGKILL: Ctrl-C goes to the terminal's whole
 // process group, and the guardian is needed most when the controller has not
 // survived one.
-[[noreturn]] void Watch(int commands) {
+// `groups` comes with room made before the fork: the controller may have
+// threads by then (the event sinks'), and a child forked from threads must not
+// count on the allocator.
+[[noreturn]] void Watch(int commands, std::vector<pid_t>& groups) {
   sigset_t all;
   sigfillset(&all);
   sigprocmask(SIG_SETMASK, &all, nullptr);
@@ -36,8 +41,6 @@ constexpr int kCommands = 3;
   if (nothing > STDERR_FILENO) {
     close(nothing);
   }
-  // Forked from a controller with one thread: allocating is safe here.
-  std::vector<pid_t> groups;
   for (;;) {
     pid_t value = 0;
     const ssize_t size = read(kCommands, &value, sizeof value);
@@ -68,13 +71,15 @@ ChainGuardian::ChainGuardian() {
   }
   FileDescriptor readEnd(pipe[0]);
   commands_ = FileDescriptor(pipe[1]);
+  std::vector<pid_t> groups;
+  groups.reserve(kMostGroups);
   const pid_t guardian = fork();
   if (guardian < 0) {
     throw SystemError(std::string("cannot start the workers' guardian: ") + std::strerror(errno));
   }
   if (guardian == 0) {
     commands_.Close();
-    Watch(readEnd.Get());
+    Watch(readEnd.Get(), groups);
   }
 }
 
