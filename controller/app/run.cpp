@@ -1,5 +1,6 @@
 #include "controller/app/run.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
@@ -18,6 +19,7 @@
 #include "controller/history/missing_devices.h"
 #include "controller/history/watch.h"
 #include "controller/inventory/inventory.h"
+#include "controller/notify/dispatcher.h"
 #include "controller/state/state_store.h"
 #include "controller/sweep/progress.h"
 #include "controller/sweep/sweep.h"
@@ -261,6 +263,36 @@ class SweepReporter {
   std::map<Change, std::uint64_t> eventsTold_;
 };
 
+// The queued sinks' deliveries, with --state and a sink to deliver to.
+std::optional<Dispatcher> DispatcherFor(const Receivers& receivers, StateStore* store) {
+  std::optional<Dispatcher> dispatcher;
+  if (store != nullptr && !receivers.sinks.empty()) {
+    dispatcher.emplace(store->Queues(), receivers.Sinks(), std::cerr);
+  }
+  return dispatcher;
+}
+
+// The watch's wait for its next sweep, woken for each retry that falls due
+// meanwhile; true, at once, when the user interrupts.
+bool WaitForNextSweep(std::chrono::steady_clock::time_point next,
+                      std::optional<Dispatcher>& dispatcher) {
+  for (;;) {
+    auto wake = next;
+    if (dispatcher) {
+      wake = std::min(wake, dispatcher->NextDue().value_or(next));
+    }
+    const auto pause =
+        std::chrono::ceil<std::chrono::milliseconds>(wake - std::chrono::steady_clock::now());
+    if (WaitForInterruption(std::max(pause, std::chrono::milliseconds(0)))) {
+      return true;
+    }
+    if (std::chrono::steady_clock::now() >= next || !dispatcher) {
+      return false;
+    }
+    dispatcher->DeliverDue(next);
+  }
+}
+
 std::chrono::milliseconds SinceThen(std::chrono::steady_clock::time_point then) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                then);
@@ -275,6 +307,7 @@ int RunWatch(const RunSetup& setup) {
   const Receivers receivers = MakeReceivers(options);
   const std::unique_ptr<StateStore> store = OpenState(setup, receivers);
   SweepReporter reporter(setup, receivers, store.get());
+  std::optional<Dispatcher> dispatcher = DispatcherFor(receivers, store.get());
   WatchBook book{.goneAfter = options.goneAfter};
   std::ostream lines(&setup.output);
   // Until a sweep is recorded: the absences it tells are told once.
@@ -316,7 +349,12 @@ int RunWatch(const RunSetup& setup) {
     if (WriteFailed(setup.output)) {
       return OutputFailed(setup.output);
     }
-    if (WaitForInterruption(*options.watchInterval)) {
+    // Deliveries never delay the next sweep by more than one's bound.
+    const auto next = std::chrono::steady_clock::now() + *options.watchInterval;
+    if (dispatcher && events) {
+      dispatcher->SweepRecorded(next);
+    }
+    if (WaitForNextSweep(next, dispatcher)) {
       std::cerr << "hostsweep: interrupted between sweeps\n";
       return kExitInterrupted;
     }
@@ -349,6 +387,10 @@ int RunStateSweep(const RunSetup& setup) {
   }
   reporter.Count(*events);
   reporter.SweepEnded(store->Known(), now, SinceThen(began), rows.SweptCount());
+  // Delivered once; what is not confirmed waits for the next run.
+  if (auto dispatcher = DispatcherFor(receivers, store.get())) {
+    dispatcher->SweepRecorded(std::chrono::steady_clock::time_point::max());
+  }
   return status;
 }
 
