@@ -1,6 +1,4 @@
 #include <charconv>
-#include <mutex>
-#include <utility>
 
 #include "controller/base/errors.h"
 #include "controller/notify/metrics.h"
@@ -23,26 +21,11 @@ std::string Response(std::string_view status, std::string_view headers, std::str
 class MetricsListener : public SweepObserver {
  public:
   explicit MetricsListener(const ListenAddress& address)
-      : server_(ServeHttp(address.host, address.port, [this](std::string_view request) {
-          const std::scoped_lock lock(mutex_);
-          return MetricsResponse(request, page_);
-        })) {}
-  MetricsListener(const MetricsListener&) = delete;
-  MetricsListener& operator=(const MetricsListener&) = delete;
-  MetricsListener(MetricsListener&&) = delete;
-  MetricsListener& operator=(MetricsListener&&) = delete;
-  ~MetricsListener() override = default;
+      : server_(ServeHttp(address.host, address.port, MetricsResponse)) {}
 
-  void SweepEnded(const SweepReport& report) override {
-    std::string page = MetricsText(report);
-    const std::scoped_lock lock(mutex_);
-    page_ = std::move(page);
-  }
+  void SweepEnded(const SweepReport& report) override { server_->Publish(MetricsText(report)); }
 
  private:
-  std::mutex mutex_;
-  std::string page_;
-  // Last, so that it stops first: its thread reads the page.
   std::unique_ptr<HttpServer> server_;
 };
 

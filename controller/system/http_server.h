@@ -1,6 +1,6 @@
-// A small HTTP server that answers from memory (--metrics-listen), in a
-// thread of its own so that it answers during sweeps too: one platform half
-// each.
+// A small HTTP server that answers from one page held in memory
+// (--metrics-listen), in a thread of its own so that it answers during
+// sweeps too: one platform half each.
 #pragma once
 
 #include <chrono>
@@ -20,10 +20,10 @@ inline constexpr std::size_t kMostRequestBytes = 8 * 1024;
 inline constexpr std::chrono::milliseconds kRequestTime{2000};
 inline constexpr std::chrono::milliseconds kAnswerTime{10000};
 
-// The whole response (status line, headers, body) to a request's head: its
+// The whole response (status line, headers, body) to a request's head (its
 // bytes up to the blank line that ends the headers, or what came within the
-// bounds.
-using HttpAnswer = std::function<std::string(std::string_view request)>;
+// bounds), given the page last published.
+using HttpAnswer = std::function<std::string(std::string_view request, std::string_view page)>;
 
 class HttpServer {
  public:
@@ -32,6 +32,9 @@ class HttpServer {
   HttpServer& operator=(const HttpServer&) = delete;
   // Stops serving and waits for its thread: nothing is left running.
   virtual ~HttpServer() = default;
+  // The page from now on (empty until the first); a request being answered
+  // keeps the one it began with.
+  virtual void Publish(std::string page) = 0;
 };
 
 // Listens on `host` (an IPv4 or IPv6 address in numbers, never a name to look

@@ -14,6 +14,7 @@
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "common/posix/file_descriptor.h"
@@ -93,6 +94,11 @@ class PosixHttpServer : public HttpServer {
     thread_.join();
   }
 
+  void Publish(std::string page) override {
+    const std::scoped_lock lock(mutex_);
+    page_ = std::move(page);
+  }
+
  private:
   // False when the deadline passed or the server is stopping first.
   [[nodiscard]] bool WaitFor(int fd, short events, Clock::time_point deadline) const {
@@ -132,7 +138,7 @@ class PosixHttpServer : public HttpServer {
     }
   }
 
-  void Answer(int fd) const {
+  void Answer(int fd) {
     std::string request;
     std::array<char, 1024> buffer{};
     const auto requestEnd = Clock::now() + kRequestTime;
@@ -153,7 +159,11 @@ class PosixHttpServer : public HttpServer {
       }
       request.append(buffer.data(), static_cast<std::size_t>(size));
     }
-    const std::string response = answer_(request);
+    std::string response;
+    {
+      const std::scoped_lock lock(mutex_);
+      response = answer_(request, page_);
+    }
     std::string_view rest = response;
     const auto answerEnd = Clock::now() + kAnswerTime;
     while (!rest.empty()) {
@@ -176,6 +186,8 @@ class PosixHttpServer : public HttpServer {
   FileDescriptor listener_;
   FileDescriptor stop_;
   HttpAnswer answer_;
+  std::mutex mutex_;
+  std::string page_;
   std::thread thread_;
 };
 
