@@ -19,7 +19,7 @@ namespace {
 // kMostAwaySeries of them, only devices the inventory expects always keep
 // one: the database remembers every device ever seen (phones that change
 // their MAC each day add up), and each series costs Prometheus memory.
-constexpr std::int64_t kAwaySeriesSeconds = 24 * 60 * 60;
+constexpr std::int64_t kAwaySeriesSeconds = std::int64_t{24} * 60 * 60;
 constexpr std::size_t kMostAwaySeries = 1000;
 
 // The format's label value: UTF-8, with backslash, double quote and line

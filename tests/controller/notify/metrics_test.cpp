@@ -37,7 +37,7 @@ SweepReport Escapes() {
 // Present, missing, away within a day, away for longer; 1001 more away within
 // a day, of which the most recent 999 keep a series beside the first.
 SweepReport Counted() {
-  auto missing = Device("10.0.0.2", "nas", false, kNow - 7 * 86400);
+  auto missing = Device("10.0.0.2", "nas", false, kNow - 7 * std::int64_t{86400});
   missing.missing = true;
   SweepReport report{kNow,
                      std::chrono::milliseconds(60'007),
@@ -55,17 +55,18 @@ SweepReport Counted() {
   return report;
 }
 
+// The device_up line of a device with no MAC, alias or type.
+std::string Up(const std::string& address, const std::string& name, int up) {
+  return R"(hostsweep_device_up{mac="",address=")" + address + R"(",name=")" + name +
+         R"(",alias="",type=""} )" + std::to_string(up);
+}
+
 struct MetricsCase {
   const char* what;
   SweepReport report;
   std::vector<std::string> lines;  // each must be a line of the text
   std::size_t upSeries;
 };
-
-// Away for more than a day, or the least recent past the most series kept.
-const std::vector<std::string> kNoSeries{
-    "hostsweep_device_up{mac=\"\",address=\"10.0.0.4\",name=\"old\",alias=\"\",type=\"\"} 0",
-    "hostsweep_device_up{mac=\"\",address=\"10.1.3.250\",name=\"\",alias=\"\",type=\"\"} 0"};
 
 std::vector<MetricsCase> Cases() {
   return {
@@ -83,12 +84,10 @@ std::vector<MetricsCase> Cases() {
        1},
       {"counted",
        Counted(),
-       {"hostsweep_device_up{mac=\"\",address=\"10.0.0.1\",name=\"up\",alias=\"\",type=\"\"} 1",
-        "hostsweep_device_up{mac=\"\",address=\"10.0.0.2\",name=\"nas\",alias=\"\",type=\"\"} 0",
-        "hostsweep_device_up{mac=\"\",address=\"10.0.0.3\",name=\"left\",alias=\"\",type=\"\"} 0",
-        "hostsweep_device_up{mac=\"\",address=\"10.1.3.249\",name=\"\",alias=\"\",type=\"\"} 0",
-        "hostsweep_devices{state=\"present\"} 1", "hostsweep_devices{state=\"away\"} 1002",
-        "hostsweep_devices{state=\"missing\"} 1", "hostsweep_sweep_duration_seconds 60.007",
+       {Up("10.0.0.1", "up", 1), Up("10.0.0.2", "nas", 0), Up("10.0.0.3", "left", 0),
+        Up("10.1.3.249", "", 0), "hostsweep_devices{state=\"present\"} 1",
+        "hostsweep_devices{state=\"away\"} 1002", "hostsweep_devices{state=\"missing\"} 1",
+        "hostsweep_sweep_duration_seconds 60.007",
         "hostsweep_last_sweep_timestamp_seconds 1800000000",
         "hostsweep_events_total{kind=\"new\"} 3", "hostsweep_events_total{kind=\"gone\"} 0",
         "hostsweep_events_total{kind=\"missing\"} 1",
@@ -119,7 +118,8 @@ TEST(MetricsText, ShowsTheReport) {
                   [](const std::string& line) { return line.starts_with("hostsweep_device_up{"); }),
               upSeries)
         << what;
-    for (const auto& line : kNoSeries) {
+    // Away for more than a day, or the least recent past the most kept.
+    for (const auto& line : {Up("10.0.0.4", "old", 0), Up("10.1.3.250", "", 0)}) {
       EXPECT_EQ(std::ranges::find(lines, line), lines.end()) << what << ": " << line;
     }
   }
