@@ -25,6 +25,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr std::chrono::milliseconds kShortOfDescriptors{100};
+
 FileDescriptor Listen(const std::string& host, std::uint16_t port) {
   sockaddr_storage address{};
   socklen_t size = 0;
@@ -134,6 +136,10 @@ class PosixHttpServer : public HttpServer {
           accept4(listener_.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
       if (connection.Valid()) {
         Answer(connection.Get());
+      } else if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        // The connection waits in the backlog; polling again at once would
+        // spin until a descriptor is free.
+        std::this_thread::sleep_for(kShortOfDescriptors);
       }
     }
   }
