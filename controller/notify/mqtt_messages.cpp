@@ -3,16 +3,19 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <nlohmann/json.hpp>
 #include <optional>
 
 #include "controller/base/errors.h"
 #include "controller/base/mac_address.h"
 #include "controller/events/event.h"
 #include "controller/notify/secret_option.h"
-#include "controller/output/json_fields.h"
 
 namespace hostsweep::controller {
 namespace {
+
+// Keys keep the order they are set in, as in every document hostsweep writes.
+using Json = nlohmann::ordered_json;
 
 constexpr std::string_view kDefaultPrefix = "hostsweep";
 constexpr std::string_view kHome = "home";
@@ -22,8 +25,8 @@ class UrlReader {
  public:
   explicit UrlReader(std::string_view url) : url_(url) {}
 
-  [[nodiscard]] UsageError Refused(std::string_view why) const {
-    return UsageError("--mqtt " + MaskedUrl(url_) + ": " + std::string(why));
+  [[noreturn]] void Refuse(std::string_view why) const {
+    throw UsageError("--mqtt " + MaskedUrl(url_) + ": " + std::string(why));
   }
 
   // %XX escapes undone, as a URL's user part carries ':', '@' and '/'.
@@ -38,7 +41,7 @@ class UrlReader {
       const char* first = text.data() + at + 1;
       const char* last = first + std::min<std::size_t>(2, text.size() - at - 1);
       if (last - first != 2 || std::from_chars(first, last, byte, 16).ptr != last) {
-        throw Refused("a % not followed by two hex digits");
+        Refuse("a % not followed by two hex digits");
       }
       plain += static_cast<char>(byte);
       at += 2;
@@ -46,18 +49,61 @@ class UrlReader {
     return plain;
   }
 
+  void UserInfo(std::string_view userInfo, MqttUrl& parsed) const {
+    const std::size_t colon = userInfo.find(':');
+    parsed.user = Decoded(userInfo.substr(0, colon));
+    if (colon != std::string_view::npos) {
+      parsed.password = Decoded(userInfo.substr(colon + 1));
+    }
+    if (parsed.user.empty()) {
+      Refuse("no user before the @");
+    }
+  }
+
+  // host[:port] or [IPv6]:port; the scheme's port without one.
+  void HostAndPort(std::string_view authority, MqttUrl& parsed) const {
+    std::optional<std::string_view> port;
+    if (authority.starts_with('[')) {
+      const std::size_t close = authority.find(']');
+      const std::string_view after = authority.substr(std::min(close + 1, authority.size()));
+      if (close == std::string_view::npos || (!after.empty() && after.front() != ':')) {
+        Refuse("an IPv6 address not closed by ] before the port");
+      }
+      parsed.host = authority.substr(1, close - 1);
+      if (!after.empty()) {
+        port = after.substr(1);
+      }
+    } else {
+      const std::size_t colon = authority.rfind(':');
+      parsed.host = authority.substr(0, colon);
+      if (colon != std::string_view::npos) {
+        port = authority.substr(colon + 1);
+      }
+    }
+    if (parsed.host.empty()) {
+      Refuse("no host");
+    }
+    parsed.port = port ? Port(*port) : (parsed.tls ? 8883 : 1883);
+  }
+
+ private:
   [[nodiscard]] int Port(std::string_view text) const {
     int port = 0;
     const char* last = text.data() + text.size();
     if (std::from_chars(text.data(), last, port).ptr != last || port < 1 || port > 65535) {
-      throw Refused("the port is not a number from 1 to 65535");
+      Refuse("the port is not a number from 1 to 65535");
     }
     return port;
   }
 
- private:
   std::string_view url_;
 };
+
+// Names arrive in the system's code page: bytes that are not UTF-8 become
+// U+FFFD rather than an exception.
+std::string Text(const Json& document) {
+  return document.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
 
 std::string UniqueId(std::string_view prefix, std::int64_t device) {
   return std::string(prefix) + "-" + std::to_string(device);
@@ -103,54 +149,22 @@ MqttUrl ParseMqttUrl(std::string_view url) {
   } else if (rest.starts_with("mqtt://")) {
     rest.remove_prefix(7);
   } else {
-    throw reader.Refused("not an mqtt:// or mqtts:// URL");
+    reader.Refuse("not an mqtt:// or mqtts:// URL");
   }
   const std::size_t slash = std::min(rest.find('/'), rest.size());
   std::string_view authority = rest.substr(0, slash);
   std::string_view prefix = rest.substr(std::min(slash + 1, rest.size()));
-
   if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) {
-    const std::string_view userInfo = authority.substr(0, at);
-    const std::size_t colon = userInfo.find(':');
-    parsed.user = reader.Decoded(userInfo.substr(0, colon));
-    if (colon != std::string_view::npos) {
-      parsed.password = reader.Decoded(userInfo.substr(colon + 1));
-    }
-    if (parsed.user.empty()) {
-      throw reader.Refused("no user before the @");
-    }
+    reader.UserInfo(authority.substr(0, at), parsed);
     authority.remove_prefix(at + 1);
   }
-
-  std::optional<std::string_view> port;
-  if (authority.starts_with('[')) {
-    const std::size_t close = authority.find(']');
-    const std::string_view after = authority.substr(std::min(close + 1, authority.size()));
-    if (close == std::string_view::npos || (!after.empty() && after.front() != ':')) {
-      throw reader.Refused("an IPv6 address not closed by ] before the port");
-    }
-    parsed.host = authority.substr(1, close - 1);
-    if (!after.empty()) {
-      port = after.substr(1);
-    }
-  } else {
-    const std::size_t colon = authority.rfind(':');
-    parsed.host = authority.substr(0, colon);
-    if (colon != std::string_view::npos) {
-      port = authority.substr(colon + 1);
-    }
-  }
-  if (parsed.host.empty()) {
-    throw reader.Refused("no host");
-  }
-  parsed.port = port ? reader.Port(*port) : (parsed.tls ? 8883 : 1883);
-
+  reader.HostAndPort(authority, parsed);
   while (prefix.ends_with('/')) {
     prefix.remove_suffix(1);
   }
   // Wildcards cannot be published to; '$' topics are the broker's own.
   if (prefix.find_first_of("+#") != std::string_view::npos || prefix.starts_with('$')) {
-    throw reader.Refused("a topic prefix with +, # or a leading $");
+    reader.Refuse("a topic prefix with +, # or a leading $");
   }
   parsed.prefix = prefix.empty() ? kDefaultPrefix : prefix;
   return parsed;
@@ -179,9 +193,9 @@ std::string DeviceStateJson(const DeviceStatus& device) {
                       .firstSeen = device.firstSeen,
                       .lastSeen = device.lastSeen};
   Json fields = Json::parse(EventJson(asEvent)).at("device");
-  fields.erase(json_key::kLastSeen);
-  fields[json_key::kState] = device.present ? kHome : kNotHome;
-  return JsonText(fields);
+  fields.erase("last_seen");
+  fields["state"] = device.present ? kHome : kNotHome;
+  return Text(fields);
 }
 
 std::string DiscoveryJson(std::string_view prefix, const DeviceStatus& device) {
@@ -217,7 +231,7 @@ std::string DiscoveryJson(std::string_view prefix, const DeviceStatus& device) {
   config["qos"] = 1;
   config["device"] = registry;
   config["origin"] = {{"name", "hostsweep"}};
-  return JsonText(config);
+  return Text(config);
 }
 
 }  // namespace hostsweep::controller
