@@ -54,11 +54,14 @@ class MosquittoSink final : public MqttSink {
   std::optional<int> PublishLocked(const std::string& topic, std::string_view payload, bool retain);
   void PublishRetainedLocked();
   void Start();
+  void ConnectLocked();
+  void LoopLocked(int connecting);
 
   MqttUrl url_;
   std::unique_ptr<mosquitto, decltype(&mosquitto_destroy)> client_;
   std::mutex mutex_;
   std::condition_variable acknowledged_;
+  bool looping_ = false;  // libmosquitto's thread runs
   bool connected_ = false;
   std::string trouble_{};  // why the last connection failed or ended
   std::set<int> unacknowledged_{};
@@ -111,14 +114,30 @@ void MosquittoSink::Start() {
   mosquitto_publish_callback_set(client, [](mosquitto*, void* self, int mid) {
     static_cast<MosquittoSink*>(self)->Acknowledged(mid);
   });
-  // A broker that is not there yet is no error: the loop's thread keeps
-  // trying, backing off.
-  if (const int code =
-          mosquitto_connect_async(client, url_.host.c_str(), url_.port, kKeepaliveSeconds);
-      code != MOSQ_ERR_SUCCESS) {
-    trouble_ = mosquitto_strerror(code);
+  const int code = mosquitto_connect_async(client, url_.host.c_str(), url_.port, kKeepaliveSeconds);
+  const std::scoped_lock lock(mutex_);
+  LoopLocked(code);
+}
+
+void MosquittoSink::ConnectLocked() {
+  if (!looping_) {
+    LoopLocked(mosquitto_reconnect_async(client_.get()));
   }
-  check(mosquitto_loop_start(client), "client thread");
+}
+
+// libmosquitto's thread reconnects, backing off, once a first connect got
+// under way; a first one that failed outright (a broker not there yet) it
+// never retries: that is done at each delivery and sweep until one starts.
+void MosquittoSink::LoopLocked(int connecting) {
+  if (connecting != MOSQ_ERR_SUCCESS) {
+    trouble_ = mosquitto_strerror(connecting);
+    return;
+  }
+  if (const int code = mosquitto_loop_start(client_.get()); code != MOSQ_ERR_SUCCESS) {
+    trouble_ = mosquitto_strerror(code);
+    return;
+  }
+  looping_ = true;
 }
 
 MosquittoSink::~MosquittoSink() {
@@ -132,6 +151,9 @@ MosquittoSink::~MosquittoSink() {
     }
   }
   mosquitto_disconnect(client_.get());
+  if (!looping_) {
+    return;
+  }
   // Without a connection the client's thread may be inside a connect() to a
   // broker that never answers, for minutes: it is cancelled rather than
   // waited for.
@@ -140,6 +162,7 @@ MosquittoSink::~MosquittoSink() {
 
 Delivery MosquittoSink::Deliver(const QueuedEvent& queued, std::chrono::milliseconds bound) {
   std::unique_lock lock(mutex_);
+  ConnectLocked();
   const auto notConnected = [this] {
     return Delivery{.confirmed = false,
                     .why = "broker not connected" + (trouble_.empty() ? "" : ": " + trouble_)};
@@ -175,6 +198,7 @@ void MosquittoSink::SweepEnded(const SweepReport& report) {
     latest[DeviceTopic(url_.prefix, device.id)] = DeviceStateJson(device);
   }
   const std::scoped_lock lock(mutex_);
+  ConnectLocked();
   latest_ = std::move(latest);
   if (connected_) {
     PublishRetainedLocked();
