@@ -1,8 +1,10 @@
 #include "controller/notify/mqtt_sink.h"
 
 #include <mosquitto.h>
+#include <pthread.h>
 
 #include <condition_variable>
+#include <csignal>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -133,7 +135,16 @@ void MosquittoSink::LoopLocked(int connecting) {
     trouble_ = mosquitto_strerror(connecting);
     return;
   }
-  if (const int code = mosquitto_loop_start(client_.get()); code != MOSQ_ERR_SUCCESS) {
+  // The thread takes its creator's signal mask: with every signal blocked
+  // it never takes the interruptions the main thread reads (SIGINT ends a
+  // watch only when the main thread sees it).
+  sigset_t all;
+  sigset_t before;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &before);
+  const int code = mosquitto_loop_start(client_.get());
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  if (code != MOSQ_ERR_SUCCESS) {
     trouble_ = mosquitto_strerror(code);
     return;
   }

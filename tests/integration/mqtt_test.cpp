@@ -23,6 +23,7 @@ namespace {
 
 using nlohmann::json;
 
+constexpr int kExitInterrupted = 130;
 constexpr milliseconds kPatience{60000};
 constexpr const char* kBroker = "10.213.0.13";  // delta
 constexpr const char* kPrefix = "lab";
@@ -172,10 +173,11 @@ TEST_F(MqttInLab, WatchFeedsTheBrokerAcrossItsRestart) {
   auto hosts = std::vector<std::unique_ptr<ChildProcess>>{};
   RunProcess({"/bin/ip", "-4", "neigh", "flush", "dev", "br0"});
   hosts.push_back(StandIn("10.213.3.1", "00-1A-2B-00-00-01"));
-  ChildProcess watching(ControllerCommand(
+  const auto watch = ControllerCommand(
       {"--watch", "1s", "--json", "--no-extra-names", "--state", (folder / "state.db").string(),
        "--gone-after", "2", "--on-event", "cat >>" + told.string() + "; echo >>" + told.string(),
-       "--mqtt", "mqtt://" + std::string(kBroker) + "/" + kPrefix, kTargets}));
+       "--mqtt", "mqtt://" + std::string(kBroker) + "/" + kPrefix, kTargets});
+  ChildProcess watching(watch);
   ASSERT_TRUE(watching.AwaitOutput("\"10.213.3.1\"", kPatience));
 
   broker.Stop();
@@ -215,6 +217,14 @@ TEST_F(MqttInLab, WatchFeedsTheBrokerAcrossItsRestart) {
 
   kill(watching.pid(), SIGKILL);
   watching.Finish();
+  EXPECT_TRUE(AwaitStatus("offline"));
+
+  // Stopped, the watch says so itself, and Ctrl-C still stops it: the
+  // client's thread takes none of the signals the watch waits for.
+  ChildProcess again(watch);
+  EXPECT_TRUE(AwaitStatus("online"));
+  kill(again.pid(), SIGINT);
+  EXPECT_EQ(again.Finish().exitStatus, kExitInterrupted);
   EXPECT_TRUE(AwaitStatus("offline"));
   broker.Stop();
 }
