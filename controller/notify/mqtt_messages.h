@@ -1,0 +1,52 @@
+// What --mqtt says and where: the broker's URL taken apart, the topics, and
+// the retained documents (a device's state, Home Assistant's discovery
+// config). Nothing here touches the network.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "controller/events/sweep_report.h"
+
+namespace hostsweep::controller {
+
+struct MqttUrl {
+  bool tls = false;  // mqtts://
+  std::string user{};
+  std::string password{};
+  std::string host{};
+  int port = 0;
+  std::string prefix{};  // every topic but Home Assistant's discovery starts with it
+  bool operator==(const MqttUrl&) const = default;
+};
+
+// mqtt://[user[:password]@]host[:port][/prefix], or mqtts://; the port
+// defaults to 1883 (8883 for mqtts) and the prefix to "hostsweep". Throws
+// UsageError naming the URL masked.
+MqttUrl ParseMqttUrl(std::string_view url);
+
+// One client id per site (prefix), the same at every start, so that the
+// broker keeps its session for it across our restarts and two sites never
+// take each other's.
+std::string MqttClientId(const MqttUrl& url);
+
+// The topics under a prefix.
+std::string EventTopic(std::string_view prefix);
+std::string StatusTopic(std::string_view prefix);  // "online"/"offline", retained; the last will
+std::string DeviceTopic(std::string_view prefix, std::int64_t device);
+std::string DiscoveryTopic(std::string_view prefix, std::int64_t device);
+
+inline constexpr std::string_view kOnline = "online";
+inline constexpr std::string_view kOffline = "offline";
+
+// The device's fields as the events tell them, and "state": "home" when
+// present, else "not_home". Its last sighting is left out: it changes at
+// every sweep, and the document is published again only when it changes.
+std::string DeviceStateJson(const DeviceStatus& device);
+
+// Home Assistant's MQTT discovery config of the device as a device_tracker
+// fed by DeviceTopic, available while StatusTopic says online.
+std::string DiscoveryJson(std::string_view prefix, const DeviceStatus& device);
+
+}  // namespace hostsweep::controller
