@@ -5,12 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
+#include <thread>
 
 #include "controller/notify/webhook_sink.h"
+#include "tests/integration/controller_run.h"
 #include "tests/integration/document_tools.h"
 #include "tests/integration/harness.h"
 
@@ -156,6 +160,123 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"self_signed", "https://10.213.0.12:8443/accept", WebhookFormat::kJson,
                            "certificate not trusted", ""}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The watch with --webhook: hosts that come and go (alpha's link taken down
+// and up again) while the receiver is stopped for several sweeps.
+class WatchWebhookInLab : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!InLab()) {
+      GTEST_SKIP() << "needs the lab's scanner namespace (run through tests/lab/lab.sh exec)";
+    }
+    std::filesystem::remove(log_);
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+      std::filesystem::remove(state_.string() + suffix);
+    }
+  }
+  void TearDown() override { AlphaLink("up"); }
+
+  static void AlphaLink(const char* state) {
+    RunProcess({HOSTSWEEP_LAB_SCRIPT, "hostexec", "alpha", "ip", "link", "set", "eth0", state});
+    RunProcess({"/bin/ip", "-4", "neigh", "flush", "dev", "br0"});
+  }
+  [[nodiscard]] std::vector<std::string> Watch(const std::string& path) const {
+    return ControllerCommand({"--watch", "1s", "--json", "-v", "--no-extra-names", "--gone-after",
+                              "2", "--state", state_.string(), "--webhook",
+                              std::string(kReceiver) + path, "10.213.0.10-14"});
+  }
+  // The receiver's records once it holds `count`, or what it holds after a minute.
+  [[nodiscard]] std::vector<nlohmann::json> AwaitRecords(std::size_t count) const {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    auto records = Records(log_, 0);
+    while (records.size() < count && std::chrono::steady_clock::now() < limit) {
+      std::this_thread::sleep_for(milliseconds(200));
+      records = Records(log_, 0);
+    }
+    return records;
+  }
+
+  std::filesystem::path log_ = WorkFolder() / "watch.log";
+  std::filesystem::path state_ = WorkFolder() / "watch.db";
+};
+
+constexpr milliseconds kPatience{60000};
+constexpr std::size_t kHosts = 5;  // alpha to foxtrot, each new on the first sweep
+
+// "kind address" of each watch line, and of each event the receiver was told.
+std::vector<std::string> WatchLines(const std::string& jsonLines) {
+  std::vector<std::string> told;
+  std::istringstream lines(jsonLines);
+  for (std::string line; std::getline(lines, line);) {
+    const auto event = nlohmann::json::parse(line);
+    told.push_back(event.at("change").get<std::string>() + " " +
+                   event.at("address").get<std::string>());
+  }
+  return told;
+}
+
+TEST_F(WatchWebhookInLab, EveryEventArrivesOnceInOrderAfterAnOutage) {
+  auto receiver = StartReceiver({"8080", log_.string()});
+  ChildProcess watching(Watch("/accept"));
+  ASSERT_TRUE(watching.AwaitOutput("\"10.213.0.14\"", kPatience));
+  // Stopped with nothing in flight: a POST cut off before its answer is
+  // rightly told again, which is what the Idempotency-Key is for.
+  ASSERT_EQ(AwaitRecords(kHosts).size(), kHosts);
+  receiver.reset();
+  AlphaLink("down");
+  ASSERT_TRUE(watching.AwaitOutput(R"("change":"gone","address":"10.213.0.10")", kPatience));
+  AlphaLink("up");
+  // Alpha comes back while the receiver stays down a few sweeps more.
+  std::this_thread::sleep_for(milliseconds(4000));
+  receiver = StartReceiver({"8080", log_.string()});
+  // Two more sweeps' worth of chances to tell anything twice.
+  std::this_thread::sleep_for(milliseconds(3000));
+  kill(watching.pid(), SIGINT);
+  const ProcessResult watch = watching.Finish();
+  const std::vector<std::string> expected = WatchLines(watch.standardOutput);
+  ASSERT_GT(expected.size(), kHosts + 1) << "alpha neither went nor came back";
+  const auto records = AwaitRecords(expected.size());
+  std::vector<std::string> received;
+  std::int64_t lastId = 0;
+  for (const auto& record : records) {
+    const auto event = nlohmann::json::parse(record.at("body").get<std::string>());
+    EXPECT_EQ(record.at("key"), std::to_string(event.at("id").get<std::int64_t>()));
+    EXPECT_GT(event.at("id").get<std::int64_t>(), lastId) << "told twice or out of order";
+    lastId = event.at("id").get<std::int64_t>();
+    received.push_back(event.at("kind").get<std::string>() + " " +
+                       event.at("device").at("address").get<std::string>());
+  }
+  EXPECT_EQ(received, expected) << watch.standardError;
+}
+
+// The sweeps' heartbeats (-v) stay at most one delivery's bound apart beyond
+// the watch's own pace, however many events wait for a receiver that hangs or fails.
+class SlowWebhookInLab : public WatchWebhookInLab,
+                         public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(SlowWebhookInLab, NeverDelaysASweepPastTheBound) {
+  constexpr int kDeliveryBound = 5;  // seconds, the dispatcher's
+  constexpr int kSweepAndGuard = 8;  // seconds: a sweep of the five, the interval, a loaded machine
+  auto receiver = StartReceiver({"8080", log_.string()});
+  ChildProcess watching(Watch(GetParam()));
+  std::this_thread::sleep_for(std::chrono::seconds(25));
+  kill(watching.pid(), SIGINT);
+  const ProcessResult watch = watching.Finish();
+  const std::regex heartbeat(R"(hostsweep: (\d\d):(\d\d):(\d\d) \d+ swept)");
+  std::vector<int> beats;
+  for (std::sregex_iterator at(watch.standardError.begin(), watch.standardError.end(), heartbeat);
+       at != std::sregex_iterator(); ++at) {
+    beats.push_back(std::stoi((*at)[1]) * 3600 + std::stoi((*at)[2]) * 60 + std::stoi((*at)[3]));
+  }
+  ASSERT_GE(beats.size(), 3U) << watch.standardError;
+  for (std::size_t beat = 1; beat < beats.size(); ++beat) {
+    EXPECT_LE((beats[beat] - beats[beat - 1] + 86400) % 86400, kDeliveryBound + kSweepAndGuard)
+        << watch.standardError;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Receivers, SlowWebhookInLab, ::testing::Values("/hang", "/fail"),
+                         [](const auto& info) { return std::string(info.param + 1); });
 
 }  // namespace
 }  // namespace hostsweep::testing
