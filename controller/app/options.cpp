@@ -59,7 +59,15 @@ Examples:
   hostsweep --csv -f hosts.txt      the targets in a file, as CSV
   hostsweep --watch 5m 10.0.0.*     each change in a /24, every 5 minutes
   hostsweep --state lan.db 10.0.0.*  what changed since the last sweep
-  hostsweep --state lan.db --history nas.lan  all lan.db knows of nas.lan)";
+  hostsweep --state lan.db --history nas.lan  all lan.db knows of nas.lan
+  hostsweep --watch 5m --state lan.db --webhook @/etc/hostsweep/url 10.0.0.*
+                                    each change POSTed to the URL in a file
+
+Events: --on-event, --webhook and --mqtt each keep a queue in the --state
+database; an event leaves it once its receiver confirmed it, so a receiver
+that is down loses nothing (at most 10000 events a queue, the oldest
+dropped). A URL holding a password or token is best given as @FILE, a file
+only its owner may read.)";
 
 constexpr std::chrono::seconds kLongestInterval{24 * 3600};
 
@@ -146,6 +154,27 @@ std::optional<std::string> OneDashLongOption(const CLI::App& app, std::string_vi
         return Excerpt(argument) + ": a long option takes two dashes: --" + name;
       }
     }
+  }
+  return std::nullopt;
+}
+
+// Events are queued in the state database until their receiver confirms
+// them; the metrics show a watch's or a recorded sweep's state.
+std::optional<std::string> EventOptionClash(const Options& options, bool webhookFormat) {
+  const bool queued = !options.onEvent.empty() || !options.webhook.empty() || !options.mqtt.empty();
+  if (queued && options.stateFile.empty()) {
+    return "--on-event, --webhook and --mqtt need --state FILE: their events wait there until "
+           "delivered";
+  }
+  if (webhookFormat && options.webhook.empty()) {
+    return "--webhook-format needs --webhook";
+  }
+  const bool metrics = !options.metricsFile.empty() || !options.metricsListen.empty();
+  if (metrics && options.stateFile.empty() && !options.watchInterval) {
+    return "--metrics and --metrics-listen need --watch or --state";
+  }
+  if (options.history && (queued || metrics)) {
+    return "--history sweeps nothing: it tells no events and writes no metrics";
   }
   return std::nullopt;
 }
@@ -336,6 +365,34 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
                                  "past addresses, names and MACs; no sweep")
                       ->expected(0, 1)
                       ->type_name("[WHO]");
+  app.add_option("--on-event", options.onEvent,
+                 "With --state: run CMD through /bin/sh for each event, its JSON on standard "
+                 "input and HOSTSWEEP_EVENT_* in its environment; exit status 0 delivers it")
+      ->type_name("CMD");
+  app.add_option("--webhook", options.webhook,
+                 "With --state: POST each event to URL (http or https; @FILE: the URL is the "
+                 "file's first line); a 2xx answer delivers it")
+      ->type_name("URL|@FILE");
+  std::string webhookFormat;
+  auto* webhookFormatOption =
+      app.add_option("--webhook-format", webhookFormat,
+                     "What --webhook posts: json (the event, default) or text (one line, as "
+                     "ntfy and chat bridges take)")
+          ->check(CLI::IsMember({"json", "text"}))
+          ->type_name("json|text");
+  app.add_option("--mqtt", options.mqtt,
+                 "With --state: events and each device's state to an MQTT broker, "
+                 "mqtt[s]://[USER:PASSWORD@]HOST[:PORT][/PREFIX] (or @FILE), with Home "
+                 "Assistant's discovery")
+      ->type_name("URL|@FILE");
+  app.add_option("--metrics", options.metricsFile,
+                 "With --watch or --state: write the network's state in Prometheus's text "
+                 "format to FILE after each sweep")
+      ->type_name("FILE");
+  app.add_option("--metrics-listen", options.metricsListen,
+                 "With --watch or --state: serve the same at http://ADDRESS/metrics, "
+                 "ADDRESS being PORT (on 127.0.0.1) or ADDR:PORT")
+      ->type_name("ADDRESS");
   std::vector<const char*> arguments(argv, argv + argc);
   for (auto& argument : arguments) {
     for (const auto& [alias, name] : kAliases) {
@@ -380,6 +437,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
   if (!problem) {
     problem = HistoryClash(options);
   }
+  if (!problem) {
+    problem = EventOptionClash(options, webhookFormatOption->count() > 0);
+  }
   if (problem) {
     return UsageFailure(err, *problem);
   }
@@ -387,6 +447,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
   options.extraNames = !noExtraNames;
   options.deviceTypes = !noTypes && !options.namesOnly;
   options.linkPass = !noArp && !options.namesOnly;
+  options.webhookText = webhookFormat == "text";
   return {options, 0};
 }
 

@@ -64,6 +64,14 @@ struct Options {
   std::optional<std::string> history;  // --history [WHO]: empty for every device
   std::string knownFile;               // the user's inventory of the devices they know
   bool unknownOnly = false;
+  // Where events go and the network's state is shown. The webhook's and the
+  // broker's URL as given: "@FILE" is read when the sinks are built.
+  std::string onEvent;  // a shell command run for each event
+  std::string webhook;
+  bool webhookText = false;  // --webhook-format text: a one-line summary, not the JSON
+  std::string mqtt;
+  std::string metricsFile;
+  std::string metricsListen;  // ADDR:PORT
 };
 
 // "30s", "5m", "1h": at least a second, at most a day; nothing otherwise.

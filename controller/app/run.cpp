@@ -1,20 +1,25 @@
 #include "controller/app/run.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "controller/app/addresses.h"
+#include "controller/app/event_receivers.h"
 #include "controller/app/exit_status.h"
 #include "controller/app/sinks.h"
 #include "controller/base/errors.h"
 #include "controller/base/time_text.h"
 #include "controller/devices/device_rules.h"
+#include "controller/history/missing_devices.h"
 #include "controller/history/watch.h"
 #include "controller/inventory/inventory.h"
+#include "controller/notify/dispatcher.h"
 #include "controller/state/state_store.h"
 #include "controller/sweep/progress.h"
 #include "controller/sweep/sweep.h"
@@ -173,26 +178,124 @@ int RunSweep(const RunSetup& setup, RowTaker taker) {
   return status;
 }
 
-// The state database for --state, opened and locked before any sweep; none
-// without it.
-std::unique_ptr<StateStore> OpenState(const RunSetup& setup) {
+// The state database for --state, opened and locked before any sweep, with
+// a queue for each of `receivers`' sinks; none without it.
+std::unique_ptr<StateStore> OpenState(const RunSetup& setup, const Receivers& receivers) {
   if (setup.options.stateFile.empty()) {
     return nullptr;
   }
-  return OpenStateStore(setup.options.stateFile, setup.options.goneAfter, setup.vendorOf);
+  return OpenStateStore(setup.options.stateFile, setup.options.goneAfter, setup.vendorOf,
+                        receivers.QueueNames());
 }
 
-// What the sweep found, recorded at the time it ended; a commit that fails
-// is said, and the state before it kept. Only whole sweeps are recorded.
-std::optional<std::vector<WatchEvent>> Recorded(StateStore& store, const SweepRows& rows,
-                                                bool ipv6) {
-  const auto now = EpochSeconds(std::chrono::system_clock::now());
+// The round's changes as the watch tells them: as they are, or as the
+// inventory (--known) weighs them. `firstSweep`: the absences of devices it
+// expects always are told too.
+EventTelling TellingFor(const RunSetup& setup, const SweepRows& rows, bool firstSweep,
+                        std::int64_t now) {
+  const Inventory* inventory = setup.inventory;
+  if (inventory == nullptr) {
+    return {};
+  }
+  const bool unknownOnly = setup.options.unknownOnly;
+  return {.told =
+              [inventory, &rows, firstSweep, unknownOnly, now](
+                  std::vector<WatchEvent> round, const std::vector<KnownHost>& known) {
+                return InventoryEvents(std::move(round), *inventory, rows, known, firstSweep,
+                                       unknownOnly, now);
+              },
+          .factsOf =
+              [inventory](const SeenHost& host) {
+                const KnownDevice* device = DeviceOf(inventory, host);
+                return device != nullptr ? device->facts : KnownFacts{};
+              }};
+}
+
+// What the sweep found, recorded at `now`, with the events told; a commit
+// that fails is said, and the state before it kept. Only whole sweeps are
+// recorded.
+std::optional<std::vector<WatchEvent>> Recorded(StateStore& store, const SweepRows& rows, bool ipv6,
+                                                std::int64_t now, const EventTelling& telling) {
   try {
-    return store.Record(rows.Found(), rows.SweptAddresses(), ipv6, now);
+    return store.Record(rows.Found(), rows.SweptAddresses(), ipv6, now, telling);
   } catch (const SystemError& error) {
     std::cerr << "hostsweep: --state: " << error.what() << "\n";
     return std::nullopt;
   }
+}
+
+// After each recorded sweep: what the observers (--mqtt, --metrics) show.
+class SweepReporter {
+ public:
+  SweepReporter(const RunSetup& setup, const Receivers& receivers, StateStore* store)
+      : setup_(setup), receivers_(receivers), store_(store) {}
+
+  void Count(const std::vector<WatchEvent>& told) {
+    for (const WatchEvent& event : told) {
+      ++eventsTold_[event.change];
+    }
+  }
+
+  void SweepEnded(const std::vector<KnownHost>& known, std::int64_t now,
+                  std::chrono::milliseconds duration, std::size_t swept) {
+    if (receivers_.observers.empty()) {
+      return;
+    }
+    SweepReport report{.time = now,
+                       .duration = duration,
+                       .swept = swept,
+                       .devices = DeviceStatuses(known, setup_.inventory, setup_.vendorOf),
+                       .eventsTold = eventsTold_};
+    if (store_ != nullptr) {
+      for (const std::string& name : receivers_.QueueNames()) {
+        report.sinks.push_back(store_->Queues().Status(name));
+      }
+    }
+    for (SweepObserver* observer : receivers_.observers) {
+      observer->SweepEnded(report);
+    }
+  }
+
+ private:
+  const RunSetup& setup_;
+  const Receivers& receivers_;
+  StateStore* store_;
+  std::map<Change, std::uint64_t> eventsTold_;
+};
+
+// The queued sinks' deliveries, with --state and a sink to deliver to.
+std::optional<Dispatcher> DispatcherFor(const Receivers& receivers, StateStore* store) {
+  std::optional<Dispatcher> dispatcher;
+  if (store != nullptr && !receivers.sinks.empty()) {
+    dispatcher.emplace(store->Queues(), receivers.Sinks(), std::cerr);
+  }
+  return dispatcher;
+}
+
+// The watch's wait for its next sweep, woken for each retry that falls due
+// meanwhile; true, at once, when the user interrupts.
+bool WaitForNextSweep(std::chrono::steady_clock::time_point next,
+                      std::optional<Dispatcher>& dispatcher) {
+  for (;;) {
+    auto wake = next;
+    if (dispatcher) {
+      wake = std::min(wake, dispatcher->NextDue().value_or(next));
+    }
+    const auto pause =
+        std::chrono::ceil<std::chrono::milliseconds>(wake - std::chrono::steady_clock::now());
+    if (WaitForInterruption(std::max(pause, std::chrono::milliseconds(0)))) {
+      return true;
+    }
+    if (std::chrono::steady_clock::now() >= next || !dispatcher) {
+      return false;
+    }
+    dispatcher->DeliverDue(next);
+  }
+}
+
+std::chrono::milliseconds SinceThen(std::chrono::steady_clock::time_point then) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               then);
 }
 
 // Sweeps every interval until interrupted, printing each change once and,
@@ -201,41 +304,57 @@ std::optional<std::vector<WatchEvent>> Recorded(StateStore& store, const SweepRo
 // its changes are told with the next sweep that is recorded.
 int RunWatch(const RunSetup& setup) {
   const Options& options = setup.options;
-  const std::unique_ptr<StateStore> store = OpenState(setup);
+  const Receivers receivers = MakeReceivers(options);
+  const std::unique_ptr<StateStore> store = OpenState(setup, receivers);
+  SweepReporter reporter(setup, receivers, store.get());
+  std::optional<Dispatcher> dispatcher = DispatcherFor(receivers, store.get());
   WatchBook book{.goneAfter = options.goneAfter};
   std::ostream lines(&setup.output);
+  // Until a sweep is recorded: the absences it tells are told once.
   bool firstSweep = true;
   for (;;) {
     SweepRows rows(options.ipv6);
+    const auto began = std::chrono::steady_clock::now();
     const int status =
         RunSweep(setup, {.earlier = nullptr, .watch = &rows, .inventory = setup.inventory});
     if (status != kExitFound && status != kExitNoneFound) {
       return status;
     }
     const auto now = EpochSeconds(std::chrono::system_clock::now());
-    std::vector<WatchEvent> events;
+    const EventTelling telling = TellingFor(setup, rows, firstSweep, now);
+    std::optional<std::vector<WatchEvent>> events;
     if (!store) {
       events = WatchRound(book, rows.Found(), rows.Swept(), now);
-    } else if (auto recorded = Recorded(*store, rows, options.ipv6)) {
-      events = std::move(*recorded);
+      if (telling.told) {
+        events = telling.told(std::move(*events), book.known);
+      }
+    } else {
+      events = Recorded(*store, rows, options.ipv6, now, telling);
     }
-    if (setup.inventory != nullptr) {
-      events = InventoryEvents(std::move(events), *setup.inventory, rows,
-                               store ? store->Known() : book.known, firstSweep, options.unknownOnly,
-                               now);
-    }
-    firstSweep = false;
-    for (const auto& event : events) {
+    for (const auto& event : events.value_or(std::vector<WatchEvent>{})) {
       lines << WatchLine(event, setup.vendorOf, options.format == Format::kJson) << '\n'
             << std::flush;
     }
     if (options.verbose) {
-      std::cerr << Heartbeat(now, rows.SweptCount(), rows.Found().size(), events.size()) << "\n";
+      std::cerr << Heartbeat(now, rows.SweptCount(), rows.Found().size(),
+                             events ? events->size() : 0)
+                << "\n";
+    }
+    if (events) {
+      firstSweep = false;
+      reporter.Count(*events);
+      reporter.SweepEnded(store ? store->Known() : book.known, now, SinceThen(began),
+                          rows.SweptCount());
     }
     if (WriteFailed(setup.output)) {
       return OutputFailed(setup.output);
     }
-    if (WaitForInterruption(*options.watchInterval)) {
+    // Deliveries never delay the next sweep by more than one's bound.
+    const auto next = std::chrono::steady_clock::now() + *options.watchInterval;
+    if (dispatcher && events) {
+      dispatcher->SweepRecorded(next);
+    }
+    if (WaitForNextSweep(next, dispatcher)) {
       std::cerr << "hostsweep: interrupted between sweeps\n";
       return kExitInterrupted;
     }
@@ -246,16 +365,33 @@ int RunWatch(const RunSetup& setup) {
 // database knows, as with --compare, and the sweep is recorded. A sweep
 // that cannot be recorded ends with exit status 4.
 int RunStateSweep(const RunSetup& setup) {
-  const std::unique_ptr<StateStore> store = OpenState(setup);
+  const Receivers receivers = MakeReceivers(setup.options);
+  const std::unique_ptr<StateStore> store = OpenState(setup, receivers);
+  SweepReporter reporter(setup, receivers, store.get());
   const EarlierSweep present = store->Present();
   SweepRows rows(setup.options.ipv6);
+  const auto began = std::chrono::steady_clock::now();
   const int status = RunSweep(
       setup,
       {.earlier = &present, .watch = nullptr, .inventory = setup.inventory, .recorder = &rows});
   if (status != kExitFound && status != kExitNoneFound && status != kExitChanged) {
     return status;
   }
-  return Recorded(*store, rows, setup.options.ipv6) ? status : kExitSystem;
+  // Each run goes on from the last: an absence is told when a device
+  // expected always goes, not at every run.
+  const auto now = EpochSeconds(std::chrono::system_clock::now());
+  const auto events = Recorded(*store, rows, setup.options.ipv6, now,
+                               TellingFor(setup, rows, /*firstSweep=*/false, now));
+  if (!events) {
+    return kExitSystem;
+  }
+  reporter.Count(*events);
+  reporter.SweepEnded(store->Known(), now, SinceThen(began), rows.SweptCount());
+  // Delivered once; what is not confirmed waits for the next run.
+  if (auto dispatcher = DispatcherFor(receivers, store.get())) {
+    dispatcher->SweepRecorded(std::chrono::steady_clock::time_point::max());
+  }
+  return status;
 }
 
 // The user's inventory (--known), read before anything else is done.

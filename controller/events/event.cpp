@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <stdexcept>
+#include <utility>
 
 #include "controller/base/printable.h"
 #include "controller/base/time_text.h"
@@ -49,6 +50,19 @@ std::int64_t Time(const Json& object, const char* key) {
 }
 
 }  // namespace
+
+Event EventOf(const WatchEvent& told, std::string vendor, KnownFacts known) {
+  return {.id = told.id,
+          .time = told.when,
+          .kind = told.change,
+          .device = told.record,
+          .host = told.host,
+          .vendor = std::move(vendor),
+          .known = std::move(known),
+          .previous = told.previous,
+          .firstSeen = told.firstSeen,
+          .lastSeen = told.lastSeen};
+}
 
 std::string EventJson(const Event& event) {
   using namespace json_key;

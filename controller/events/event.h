@@ -10,6 +10,7 @@
 
 #include "controller/base/results.h"
 #include "controller/history/sweep_diff.h"
+#include "controller/history/watch.h"
 
 namespace hostsweep::controller {
 
@@ -26,6 +27,10 @@ struct Event {
   std::int64_t lastSeen = 0;
   bool operator==(const Event&) const = default;
 };
+
+// A told event as its receivers get it: with its MAC's maker and what the
+// inventory says of its device.
+Event EventOf(const WatchEvent& told, std::string vendor, KnownFacts known);
 
 // The event as one line of JSON, the text every sink passes on:
 // {"id", "time", "kind", "device": {"id", "address", "name", "mac", "vendor",

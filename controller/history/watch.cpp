@@ -209,7 +209,8 @@ std::vector<WatchEvent> InventoryEvents(std::vector<WatchEvent> events, const In
                     .change = Change::kMissing,
                     .host = missing.place,
                     .firstSeen = seen ? record->firstSeen : now,
-                    .lastSeen = seen ? record->lastSeen : now});
+                    .lastSeen = seen ? record->lastSeen : now,
+                    .record = seen ? record->record : 0});
   }
   return kept;
 }

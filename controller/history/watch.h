@@ -21,6 +21,7 @@ struct WatchEvent {
   std::int64_t firstSeen = 0;
   std::int64_t lastSeen = 0;
   std::int64_t record = 0;  // the host's KnownHost::record
+  std::int64_t id = 0;      // the state database's id for it, once recorded (--state)
   bool operator==(const WatchEvent&) const = default;
 };
 

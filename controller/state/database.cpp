@@ -188,6 +188,10 @@ void Database::CheckOurs(StateAccess access) {
     Execute(kStateSchema);
     Execute("PRAGMA application_id = " + std::to_string(kStateApplicationId));
   }
+  constexpr int kFirstWithSinkQueues = 2;
+  if (empty || format < kFirstWithSinkQueues) {
+    Execute(kSinkQueueSchema);
+  }
   Execute("PRAGMA user_version = " + std::to_string(kStateDatabaseFormat));
   transaction.Commit();
 }

@@ -2,8 +2,10 @@
 
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 #include "controller/base/errors.h"
+#include "controller/events/event.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -40,8 +42,13 @@ bool SameRowButLastSeen(const KnownHost& now, const KnownHost& before) {
 
 }  // namespace
 
-Recorder::Recorder(Database& database, int goneAfter, const VendorOf& vendorOf)
-    : database_(database), tables_(database, vendorOf) {
+Recorder::Recorder(Database& database, int goneAfter, const VendorOf& vendorOf,
+                   std::vector<std::string> sinks)
+    : database_(database),
+      tables_(database, vendorOf),
+      queues_(database),
+      sinks_(std::move(sinks)),
+      vendorOf_(vendorOf) {
   book_.goneAfter = goneAfter;
   Load();
 }
@@ -76,16 +83,16 @@ EarlierSweep Recorder::Present() const {
 
 std::vector<WatchEvent> Recorder::Record(const std::vector<SeenHost>& found,
                                          const std::vector<Address>& swept, bool ipv6,
-                                         std::int64_t now) {
+                                         std::int64_t now, const EventTelling& telling) {
   const std::vector<KnownHost> before = book_.known;
   std::vector<WatchEvent> events = WatchRound(book_, found, SweepScope(swept, ipv6), now);
+  std::vector<WatchEvent> told;
   try {
-    Write(before, events,
-          {.time = now,
-           .swept = &swept,
-           .ipv6 = ipv6,
-           .found = found.size(),
-           .changes = events.size()});
+    const std::size_t changes = events.size();
+    told = Write(
+        before, std::move(events),
+        {.time = now, .swept = &swept, .ipv6 = ipv6, .found = found.size(), .changes = changes},
+        telling);
   } catch (const std::runtime_error& error) {
     // What the round did to the book goes with the transaction.
     Load();
@@ -93,11 +100,12 @@ std::vector<WatchEvent> Recorder::Record(const std::vector<SeenHost>& found,
                       "; the state before it is kept");
   }
   committedRecord_ = book_.lastRecord;
-  return events;
+  return told;
 }
 
-void Recorder::Write(const std::vector<KnownHost>& before, const std::vector<WatchEvent>& events,
-                     const SweepSummaryRow& sweep) {
+std::vector<WatchEvent> Recorder::Write(const std::vector<KnownHost>& before,
+                                        std::vector<WatchEvent> events,
+                                        const SweepSummaryRow& sweep, const EventTelling& telling) {
   Transaction transaction(database_);
   const std::int64_t sweepId = tables_.AddSweep(sweep);
   std::unordered_map<std::int64_t, const KnownHost*> committed;
@@ -123,15 +131,61 @@ void Recorder::Write(const std::vector<KnownHost>& before, const std::vector<Wat
     }
   }
   tables_.SeeAgain(seenAgain, sweep.time);
-  for (const WatchEvent& event : events) {
-    tables_.AddEvent(sweepId, event);
+  // Ids are given before the changes are weighed, so that a change keeps its
+  // id whatever it is told as (a device gone that was expected: missing).
+  std::int64_t nextId = tables_.NextEventId();
+  for (WatchEvent& event : events) {
+    event.id = nextId++;
+  }
+  std::vector<WatchEvent> told = telling.told ? telling.told(events, book_.known) : events;
+  for (WatchEvent& event : told) {
+    if (event.id == 0) {
+      event.id = nextId++;
+    }
+  }
+  RecordEvents(sweepId, events, told);
+  Enqueue(told, telling);
+  transaction.Commit();
+  return told;
+}
+
+// Each change as told, those left untold as they were, then the events the
+// telling added.
+void Recorder::RecordEvents(std::int64_t sweepId, const std::vector<WatchEvent>& round,
+                            const std::vector<WatchEvent>& told) {
+  std::unordered_map<std::int64_t, const WatchEvent*> byId;
+  for (const WatchEvent& event : told) {
+    byId.emplace(event.id, &event);
+  }
+  for (const WatchEvent& event : round) {
+    const auto as = byId.find(event.id);
+    tables_.AddEvent(sweepId, as == byId.end() ? event : *as->second);
     if (event.change == Change::kNew) {
       tables_.OpenSession(event.record, event.when);
     } else if (event.change == Change::kGone) {
       tables_.CloseSession(event.record, event.lastSeen);
     }
   }
-  transaction.Commit();
+  const std::int64_t lastOfRound = round.empty() ? 0 : round.back().id;
+  for (const WatchEvent& event : told) {
+    if (event.id > lastOfRound) {
+      tables_.AddEvent(sweepId, event);
+    }
+  }
+}
+
+void Recorder::Enqueue(const std::vector<WatchEvent>& told, const EventTelling& telling) {
+  if (sinks_.empty()) {
+    return;
+  }
+  for (const WatchEvent& event : told) {
+    const std::string json =
+        EventJson(EventOf(event, event.host.mac ? vendorOf_(*event.host.mac) : std::string{},
+                          telling.factsOf ? telling.factsOf(event.host) : KnownFacts{}));
+    for (const std::string& sink : sinks_) {
+      queues_.Enqueue(sink, event.id, json);
+    }
+  }
 }
 
 }  // namespace hostsweep::controller

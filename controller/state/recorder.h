@@ -6,19 +6,24 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "controller/history/earlier_results.h"
 #include "controller/history/watch.h"
 #include "controller/state/database.h"
+#include "controller/state/sink_queues.h"
+#include "controller/state/state_store.h"
 #include "controller/state/state_tables.h"
 
 namespace hostsweep::controller {
 
 class Recorder {
  public:
-  // `goneAfter`: sweeps in a row that must miss a present host before it is gone.
-  Recorder(Database& database, int goneAfter, const VendorOf& vendorOf);
+  // `goneAfter`: sweeps in a row that must miss a present host before it is
+  // gone; `sinks`: the queues each event told goes to.
+  Recorder(Database& database, int goneAfter, const VendorOf& vendorOf,
+           std::vector<std::string> sinks = {});
 
   [[nodiscard]] const WatchBook& Book() const { return book_; }
   // The hosts present, as --compare takes an earlier sweep.
@@ -26,20 +31,29 @@ class Recorder {
 
   // One sweep of `swept` (with `ipv6`: its links' IPv6 nodes asked too) that
   // found `found`, at `now` (seconds since the epoch: any clock, a virtual
-  // one too). Returns what changed once it is committed. Throws SystemError
-  // when it cannot be: the database keeps the state before the sweep, and so
-  // does the recorder.
+  // one too). Returns the events told (`telling`), with their ids, once they
+  // are committed and queued. Throws SystemError when it cannot be: the
+  // database keeps the state before the sweep, and so does the recorder.
   std::vector<WatchEvent> Record(const std::vector<SeenHost>& found,
-                                 const std::vector<Address>& swept, bool ipv6, std::int64_t now);
+                                 const std::vector<Address>& swept, bool ipv6, std::int64_t now,
+                                 const EventTelling& telling = {});
+  [[nodiscard]] EventQueue& Queues() { return queues_; }
 
  private:
   void Load();
-  // `before`: the book as committed before the sweep.
-  void Write(const std::vector<KnownHost>& before, const std::vector<WatchEvent>& events,
-             const SweepSummaryRow& sweep);
+  // `before`: the book as committed before the sweep. Returns the events told.
+  std::vector<WatchEvent> Write(const std::vector<KnownHost>& before,
+                                std::vector<WatchEvent> events, const SweepSummaryRow& sweep,
+                                const EventTelling& telling);
+  void RecordEvents(std::int64_t sweepId, const std::vector<WatchEvent>& round,
+                    const std::vector<WatchEvent>& told);
+  void Enqueue(const std::vector<WatchEvent>& told, const EventTelling& telling);
 
   Database& database_;
   StateTables tables_;
+  SinkQueues queues_;
+  std::vector<std::string> sinks_;
+  VendorOf vendorOf_;
   WatchBook book_;
   std::int64_t committedRecord_ = 0;  // the last record number the database has
 };

@@ -15,7 +15,7 @@ namespace hostsweep::controller {
 inline constexpr std::int32_t kStateApplicationId = 0x68737770;
 // PRAGMA user_version: raised whenever a later hostsweep changes the tables;
 // a file of a higher one is refused, never half understood.
-inline constexpr int kStateDatabaseFormat = 1;
+inline constexpr int kStateDatabaseFormat = 2;
 
 // Times are seconds since the epoch (UTC). A device's address is its row's:
 // IPv4, or its IPv6 address when it was heard over IPv6 alone.
@@ -95,6 +95,22 @@ CREATE TRIGGER events_kept BEFORE UPDATE ON events
   BEGIN SELECT RAISE(ABORT, 'events are kept as told'); END;
 CREATE TRIGGER events_never_deleted BEFORE DELETE ON events
   BEGIN SELECT RAISE(ABORT, 'events are kept as told'); END;
+)sql";
+
+// Format 2: the events each sink (--on-event's "command", "webhook", "mqtt")
+// has yet to deliver, as they were told, and how many each dropped when its
+// queue was full. A file of format 1 gains these tables and nothing else.
+inline constexpr std::string_view kSinkQueueSchema = R"sql(
+CREATE TABLE sink_queue (
+  sink TEXT NOT NULL,
+  event INTEGER NOT NULL REFERENCES events (id),
+  json TEXT NOT NULL,
+  PRIMARY KEY (sink, event)
+) WITHOUT ROWID;
+CREATE TABLE sink_drops (
+  sink TEXT PRIMARY KEY,
+  dropped INTEGER NOT NULL
+) WITHOUT ROWID;
 )sql";
 
 }  // namespace hostsweep::controller

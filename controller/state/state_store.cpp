@@ -13,17 +13,19 @@ namespace {
 
 class DatabaseStore : public StateStore {
  public:
-  DatabaseStore(const std::filesystem::path& path, int goneAfter, const VendorOf& vendorOf)
-      : database_(path, StateAccess::kWrite), recorder_(database_, goneAfter, vendorOf) {}
+  DatabaseStore(const std::filesystem::path& path, int goneAfter, const VendorOf& vendorOf,
+                const std::vector<std::string>& sinks)
+      : database_(path, StateAccess::kWrite), recorder_(database_, goneAfter, vendorOf, sinks) {}
   [[nodiscard]] EarlierSweep Present() const override { return recorder_.Present(); }
   [[nodiscard]] const std::vector<KnownHost>& Known() const override {
     return recorder_.Book().known;
   }
   std::vector<WatchEvent> Record(const std::vector<SeenHost>& found,
-                                 const std::vector<Address>& swept, bool ipv6,
-                                 std::int64_t now) override {
-    return recorder_.Record(found, swept, ipv6, now);
+                                 const std::vector<Address>& swept, bool ipv6, std::int64_t now,
+                                 const EventTelling& telling) override {
+    return recorder_.Record(found, swept, ipv6, now, telling);
   }
+  EventQueue& Queues() override { return recorder_.Queues(); }
 
  private:
   Database database_;
@@ -33,7 +35,8 @@ class DatabaseStore : public StateStore {
 }  // namespace
 
 std::unique_ptr<StateStore> OpenStateStore(const std::filesystem::path& path, int goneAfter,
-                                           const VendorOf& vendorOf) {
+                                           const VendorOf& vendorOf,
+                                           const std::vector<std::string>& sinks) {
   std::error_code error;
   if (!std::filesystem::exists(path, error)) {
     std::cerr << "hostsweep: --state: " << path.string()
@@ -43,7 +46,7 @@ std::unique_ptr<StateStore> OpenStateStore(const std::filesystem::path& path, in
               << ": the watch's JSON state is now a database; the JSON file is kept as "
               << path.string() << ".json-old\n";
   }
-  return std::make_unique<DatabaseStore>(path, goneAfter, vendorOf);
+  return std::make_unique<DatabaseStore>(path, goneAfter, vendorOf, sinks);
 }
 
 std::size_t WriteHistory(const std::filesystem::path& path, const std::string& who, Format format,

@@ -5,17 +5,33 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "controller/events/event_queue.h"
 #include "controller/history/earlier_results.h"
 #include "controller/history/watch.h"
 #include "controller/inventory/inventory.h"
 #include "controller/output/result_writer.h"
 
 namespace hostsweep::controller {
+
+// What turns a sweep's changes into the events the watch tells: --known
+// leaves some out, calls some missing and adds the absences it expects to be
+// told. Every change is recorded, each told event queued for every sink in
+// the same transaction.
+struct EventTelling {
+  // The round's changes, each with the id it is recorded under, as told; an
+  // event added has id 0 and is given the next. None: told as they are.
+  std::function<std::vector<WatchEvent>(std::vector<WatchEvent> round,
+                                        const std::vector<KnownHost>& known)>
+      told{};
+  // What the inventory says of a device; none: nothing.
+  std::function<KnownFacts(const SeenHost&)> factsOf{};
+};
 
 class StateStore {
  public:
@@ -27,14 +43,18 @@ class StateStore {
   // As Recorder::Record.
   virtual std::vector<WatchEvent> Record(const std::vector<SeenHost>& found,
                                          const std::vector<Address>& swept, bool ipv6,
-                                         std::int64_t now) = 0;
+                                         std::int64_t now, const EventTelling& telling) = 0;
+  // The queues of the sinks it was opened for.
+  virtual EventQueue& Queues() = 0;
 };
 
 // Opens FILE for writing, held for the store's life: created when missing,
-// a watch's JSON state file carried over first. Throws EarlierResultsError,
-// SystemError, and UsageError where the build has no state database.
+// a watch's JSON state file carried over first; each event told is queued
+// for each of `sinks`. Throws EarlierResultsError, SystemError, and
+// UsageError where the build has no state database.
 std::unique_ptr<StateStore> OpenStateStore(const std::filesystem::path& path, int goneAfter,
-                                           const VendorOf& vendorOf);
+                                           const VendorOf& vendorOf,
+                                           const std::vector<std::string>& sinks = {});
 
 // --history [WHO]: every device FILE knows (or those that have had WHO as
 // address, MAC or name), with its sessions and past values, in `format`;

@@ -42,8 +42,10 @@ StateTables::StateTables(Database& database, VendorOf vendorOf)
           "VALUES (?1, ?1, 1, ?2, ?3, ?4, ?5, ?6, ?7) RETURNING id")),
       addEvent_(database.Prepare(
           "INSERT INTO events (sweep, time, device, change, address, name, mac, vendor, "
-          "previous, first_seen, last_seen) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, "
-          "?11)")) {}
+          "previous, first_seen, last_seen, id) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, "
+          "?11, ?12)")),
+      nextEventId_(database.Prepare(
+          "SELECT coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'events'), 0) + 1")) {}
 
 // The columns an insert and an update share, 1 to 9, 11 and 12; 9 is the id.
 void StateTables::BindDevice(Statement& statement, const KnownHost& known) {
@@ -137,7 +139,15 @@ void StateTables::AddEvent(std::int64_t sweep, const WatchEvent& event) {
       .Bind(9, event.previous)
       .Bind(10, event.firstSeen)
       .Bind(11, event.lastSeen)
+      .Bind(12, event.id)
       .Run();
+}
+
+std::int64_t StateTables::NextEventId() {
+  nextEventId_->Step();
+  const std::int64_t id = nextEventId_->Integer(0);
+  nextEventId_->Reset();
+  return id;
 }
 
 }  // namespace hostsweep::controller

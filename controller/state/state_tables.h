@@ -34,7 +34,11 @@ class StateTables {
   void CloseSession(std::int64_t device, std::int64_t ended);
   // The id of the sweep's row, one of its own or its run's.
   std::int64_t AddSweep(const SweepSummaryRow& sweep);
+  // Under the event's own id.
   void AddEvent(std::int64_t sweep, const WatchEvent& event);
+  // The id the next event takes: ids are never given twice, even once the
+  // events holding them are gone from a copy of the file.
+  std::int64_t NextEventId();
 
  private:
   void BindDevice(Statement& statement, const KnownHost& known);
@@ -50,6 +54,7 @@ class StateTables {
   std::unique_ptr<Statement> extendRun_;
   std::unique_ptr<Statement> addSweep_;
   std::unique_ptr<Statement> addEvent_;
+  std::unique_ptr<Statement> nextEventId_;
 };
 
 }  // namespace hostsweep::controller

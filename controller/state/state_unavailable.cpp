@@ -12,7 +12,8 @@ constexpr const char* kNoDatabase =
 }  // namespace
 
 std::unique_ptr<StateStore> OpenStateStore(const std::filesystem::path& /*path*/, int /*goneAfter*/,
-                                           const VendorOf& /*vendorOf*/) {
+                                           const VendorOf& /*vendorOf*/,
+                                           const std::vector<std::string>& /*sinks*/) {
   throw UsageError(kNoDatabase);
 }
 

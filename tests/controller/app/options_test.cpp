@@ -100,7 +100,15 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{{"--state", "lan.db", "--history", "nas", "10.0.0.1"},
                 "hostsweep: --history sweeps nothing: it takes no targets, --localnet, --watch, "
                 "--compare, --xml or --html"},
-        Refused{{"--unknown-only", "10.0.0.1"}, "hostsweep: --unknown-only needs --known"}));
+        Refused{{"--unknown-only", "10.0.0.1"}, "hostsweep: --unknown-only needs --known"},
+        // Queued events live in the state database; metrics need a sweep recorded or watched.
+        Refused{{"--watch", "1m", "--webhook", "http://x/", "10.0.0.1"},
+                "hostsweep: --on-event, --webhook and --mqtt need --state FILE: their events "
+                "wait there until delivered"},
+        Refused{{"--state", "s", "--webhook-format", "text", "10.0.0.1"},
+                "hostsweep: --webhook-format needs --webhook"},
+        Refused{{"--metrics", "m.prom", "10.0.0.1"},
+                "hostsweep: --metrics and --metrics-listen need --watch or --state"}));
 
 class HelpAndVersion : public ::testing::TestWithParam<const char*> {};
 

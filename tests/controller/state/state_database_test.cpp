@@ -243,7 +243,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "not a hostsweep state database"},
         Refusal{"a newer format",
                 [](const fs::path& path) {
-                  Database(path, StateAccess::kWrite).Execute("PRAGMA user_version = 2");
+                  Database(path, StateAccess::kWrite).Execute("PRAGMA user_version = 3");
                 },
                 "newer hostsweep"},
         Refusal{"a corrupt JSON state", [](const fs::path& path) { std::ofstream(path) << "{\"x"; },
@@ -267,6 +267,71 @@ TEST_F(StateFile, KeepsTheStateBeforeASweepThatCannotBeCommitted) {
   ASSERT_EQ(events.size(), 2U);
   EXPECT_EQ(events[0].record, 2);
   EXPECT_EQ(events[1].change, Change::kGone);
+}
+
+// The changes as told go to every sink's queue in the sweep's own
+// transaction, under the ids they are recorded with: one left untold is
+// recorded all the same, one told otherwise is recorded as told, and one
+// the telling adds is given the next id.
+TEST_F(StateFile, QueuesTheToldEventsUnderTheirRecordedIds) {
+  RecordRound({Host(5, "nas", kLaptop), Host(6, "tv")}, 0, 1);  // events 1 and 2
+  Database database(File(), StateAccess::kWrite);
+  Recorder recorder(database, 1, kNoVendor, {"command", "webhook"});
+  const std::vector<Address> swept{0x0A000005U, 0x0A000006U, 0x0A000007U};
+  const EventTelling telling{
+      .told =
+          [](std::vector<WatchEvent> round, const std::vector<KnownHost>&) {
+            std::vector<WatchEvent> told;
+            for (WatchEvent& event : round) {
+              if (event.host.name == "nas") {
+                event.change = Change::kMissing;
+                told.push_back(event);
+              }
+            }
+            told.push_back({.when = 1, .change = Change::kMissing, .host = Host(9, "absent")});
+            return told;
+          },
+      .factsOf = [](const SeenHost&) { return KnownFacts{.known = true, .alias = "desk"}; }};
+  // The sweep finds a host new (3) and neither of the two: both gone (4, 5).
+  const auto told = recorder.Record({Host(7, "pc")}, swept, false, 1, telling);
+  std::string toldIds;
+  for (const WatchEvent& event : told) {
+    toldIds += std::string(ChangeText(event.change)) + "#" + std::to_string(event.id) + " ";
+  }
+  EXPECT_EQ(toldIds, "missing#4 missing#6 ");
+  const auto column = [&database](const std::string& sql) {
+    const auto rows = database.Prepare(sql);
+    std::string text;
+    while (rows->Step()) {
+      text += rows->Text(0) + " ";
+    }
+    return text;
+  };
+  EXPECT_EQ(column("SELECT change || '#' || id FROM events WHERE id > 2 ORDER BY id"),
+            "new#3 missing#4 gone#5 missing#6 ");
+  EXPECT_EQ(column("SELECT sink || '#' || event FROM sink_queue ORDER BY sink, event"),
+            "command#4 command#6 webhook#4 webhook#6 ");
+  const auto waiting = recorder.Queues().Waiting("webhook", 10);
+  ASSERT_EQ(waiting.size(), 2U);
+  EXPECT_EQ(waiting[0].event.host.name, "nas");
+  EXPECT_EQ(waiting[0].event.known.alias, "desk");
+  EXPECT_EQ(waiting[1].event.id, 6);
+}
+
+// A file of the format before the queues gains them, its rows kept.
+TEST_F(StateFile, TakesTheFormatBeforeTheQueues) {
+  RecordRound({Host(5, "nas", kLaptop)}, 0, 1);
+  {
+    Database database(File(), StateAccess::kWrite);
+    database.Execute("DROP TABLE sink_queue; DROP TABLE sink_drops; PRAGMA user_version = 1");
+  }
+  EXPECT_EQ(RecordRound({Host(5, "nas", kLaptop)}, 1, 1), "");
+  Database database(File(), StateAccess::kWrite);
+  Recorder recorder(database, 1, kNoVendor, {"mqtt"});
+  EXPECT_EQ(recorder.Queues().Status("mqtt").queued, 0U);
+  const auto format = database.Prepare("PRAGMA user_version");
+  ASSERT_TRUE(format->Step());
+  EXPECT_EQ(format->Integer(0), 2);
 }
 
 // A second watch of the same file would call the first one's hosts gone.
