@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <system_error>
 
 #include "controller/base/errors.h"
@@ -50,8 +51,9 @@ HeaderList Headers(const std::vector<std::string>& lines) {
     if (longer == nullptr) {
       throw std::bad_alloc();
     }
-    (void)list.release();
-    list.reset(longer);
+    if (!list) {
+      list.reset(longer);  // the first record, which every later append returns
+    }
   }
   return list;
 }
