@@ -16,6 +16,7 @@
 
 #include "tests/integration/controller_run.h"
 #include "tests/integration/harness.h"
+#include "tests/integration/stand_ins.h"
 
 namespace hostsweep::testing {
 namespace {
@@ -27,27 +28,6 @@ constexpr int kExitChanged = 2;
 constexpr int kExitInterrupted = 130;
 constexpr milliseconds kPatience{60000};
 constexpr const char* kTargets = "10.213.3.1-9";
-
-// Answers ARP for `address` with `mac`, from charlie's side of the bridge.
-std::unique_ptr<ChildProcess> StandIn(const std::string& address, const std::string& mac) {
-  auto responder = std::make_unique<ChildProcess>(
-      std::vector<std::string>{HOSTSWEEP_LAB_SCRIPT, "hostexec", "charlie", HOSTSWEEP_ARP_RESPONDER,
-                               "--interface", "eth0", "--address", address, "--mac", mac});
-  EXPECT_TRUE(responder->AwaitOutput("ready", milliseconds(5000))) << address;
-  return responder;
-}
-
-using StandIns = std::map<std::string, std::string>;  // address and MAC
-
-std::vector<std::unique_ptr<ChildProcess>> StandUp(const StandIns& hosts) {
-  // The scanner's neighbour table remembers no earlier MAC.
-  RunProcess({"/bin/ip", "-4", "neigh", "flush", "dev", "br0"});
-  std::vector<std::unique_ptr<ChildProcess>> responders;
-  for (const auto& [address, mac] : hosts) {
-    responders.push_back(StandIn(address, mac));
-  }
-  return responders;
-}
 
 std::filesystem::path WorkFile(const std::string& name) {
   const auto folder = std::filesystem::temp_directory_path() / "hostsweep-compare";
