@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -31,6 +32,17 @@ constexpr milliseconds kBound{2000};
 // Wide: a loaded machine, not the sink, is all it may allow for.
 constexpr milliseconds kGuard{2000};
 constexpr const char* kReceiver = "http://10.213.0.12:8080";
+
+// Why the tests here cannot run, when they cannot.
+std::optional<std::string> CannotRun() {
+  if (!InLab()) {
+    return "needs the lab's scanner namespace (run through tests/lab/lab.sh exec)";
+  }
+  if (auto package = Missing({{"/usr/bin/python3", "python3"}})) {
+    return "needs " + *package + " for the receiver";
+  }
+  return std::nullopt;
+}
 
 std::unique_ptr<ChildProcess> StartReceiver(const std::vector<std::string>& arguments) {
   std::vector<std::string> command{
@@ -67,7 +79,7 @@ void PrintTo(const Case& row, std::ostream* out) { *out << row.name; }
 class WebhookInLab : public ::testing::TestWithParam<Case> {
  protected:
   static void SetUpTestSuite() {
-    if (!InLab()) {
+    if (CannotRun()) {
       return;
     }
     // libcurl would take a proxy from these; the lab has none.
@@ -90,8 +102,8 @@ class WebhookInLab : public ::testing::TestWithParam<Case> {
     delete tls_;
   }
   void SetUp() override {
-    if (!InLab()) {
-      GTEST_SKIP() << "needs the lab's scanner namespace (run through tests/lab/lab.sh exec)";
+    if (const auto why = CannotRun()) {
+      GTEST_SKIP() << *why;
     }
   }
 
@@ -166,8 +178,8 @@ INSTANTIATE_TEST_SUITE_P(
 class WatchWebhookInLab : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!InLab()) {
-      GTEST_SKIP() << "needs the lab's scanner namespace (run through tests/lab/lab.sh exec)";
+    if (const auto why = CannotRun()) {
+      GTEST_SKIP() << *why;
     }
     std::filesystem::remove(log_);
     for (const char* suffix : {"", "-wal", "-shm"}) {
