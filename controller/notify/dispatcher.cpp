@@ -18,8 +18,8 @@ std::string OptionOf(const EventSink& sink) {
 
 }  // namespace
 
-Dispatcher::Dispatcher(EventQueue& queue, std::vector<EventSink*> sinks, std::ostream& log, Now now,
-                       DispatchRules rules)
+Dispatcher::Dispatcher(EventQueue& queue, const std::vector<EventSink*>& sinks, std::ostream& log,
+                       Now now, DispatchRules rules)
     : queue_(queue), log_(log), now_(std::move(now)), rules_(rules) {
   for (EventSink* sink : sinks) {
     turns_.push_back({.sink = sink});

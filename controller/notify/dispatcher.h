@@ -29,7 +29,7 @@ class Dispatcher {
   using Now = std::function<Clock::time_point()>;
 
   // Log lines (a receiver failing, back again, a queue dropping) go to `log`.
-  Dispatcher(EventQueue& queue, std::vector<EventSink*> sinks, std::ostream& log,
+  Dispatcher(EventQueue& queue, const std::vector<EventSink*>& sinks, std::ostream& log,
              Now now = Clock::now, DispatchRules rules = {});
 
   // After each recorded sweep: full queues trimmed, every sink due at once

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -10,6 +9,7 @@
 
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <optional>
 
@@ -54,7 +54,10 @@ std::vector<std::string> EnvironmentOf(const CommandRequest& request) {
     }
   }
   for (const auto& [name, value] : request.environment) {
-    entries.push_back(name + "=" + value);
+    std::string entry = name;
+    entry += '=';
+    entry += value;
+    entries.push_back(std::move(entry));
   }
   return entries;
 }
@@ -165,6 +168,85 @@ bool WriteAvailable(int fd, std::string_view& left) {
   return true;
 }
 
+struct Spawned {
+  pid_t pid = 0;
+  int error = 0;  // errno's value when it could not be started
+};
+
+// The shell, its standard input and output the command's ends of the pipes.
+Spawned SpawnShell(const CommandRequest& request, int input, int output) {
+  std::vector<std::string> environment = EnvironmentOf(request);
+  std::vector<char*> envp;
+  envp.reserve(environment.size() + 1);
+  for (std::string& entry : environment) {
+    envp.push_back(entry.data());
+  }
+  envp.push_back(nullptr);
+  std::string shell = kShell;
+  std::string dashC = "-c";
+  std::string command = request.command;
+  std::array<char*, 4> argv{shell.data(), dashC.data(), command.data(), nullptr};
+  const SpawnSetup setup(input, output);
+  Spawned spawned;
+  spawned.error = posix_spawn(&spawned.pid, kShell, setup.Actions(), setup.Attributes(),
+                              argv.data(), envp.data());
+  return spawned;
+}
+
+// Feeds the command its input and reads what it writes until the shell has
+// ended (its wait status) or `deadline` has passed (none).
+std::optional<int> Converse(pid_t pid, FileDescriptor& input, const FileDescriptor& output,
+                            std::string_view left, LineSplitter& lines,
+                            std::chrono::steady_clock::time_point deadline) {
+  // Readable once the shell has ended (Linux 5.3); without it, looked for
+  // every 50 ms.
+  const FileDescriptor ended(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+  constexpr int kLookEvery = 50;
+  if (WriteAvailable(input.Get(), left)) {
+    input.Close();
+  }
+  bool open = true;
+  for (;;) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) {
+      // What it wrote before it ended; a descendant that keeps the pipe
+      // open is not waited for.
+      if (open) {
+        ReadAvailable(output.Get(), lines);
+      }
+      return status;
+    }
+    const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (remaining.count() <= 0) {
+      return std::nullopt;
+    }
+    std::array<pollfd, 3> waits{{{open ? output.Get() : -1, POLLIN, 0},
+                                 {input.Get(), POLLOUT, 0},
+                                 {ended.Get(), POLLIN, 0}}};
+    const int wait = ended.Valid() ? static_cast<int>(remaining.count())
+                                   : std::min(kLookEvery, static_cast<int>(remaining.count()));
+    if (poll(waits.data(), waits.size(), wait) < 0 && errno != EINTR) {
+      return std::nullopt;
+    }
+    if (open && waits[0].revents != 0) {
+      open = ReadAvailable(output.Get(), lines);
+    }
+    if (input.Valid() && waits[1].revents != 0 && WriteAvailable(input.Get(), left)) {
+      input.Close();
+    }
+  }
+}
+
+std::string KilledAfter(std::chrono::milliseconds bound) {
+  constexpr long long kMsPerSecond = 1000;
+  const long long ms = bound.count();
+  return "still running after " +
+         (ms % kMsPerSecond == 0 ? std::to_string(ms / kMsPerSecond) + " s"
+                                 : std::to_string(ms) + " ms") +
+         ": killed";
+}
+
 }  // namespace
 
 bool ShellCommandsRun() { return true; }
@@ -177,82 +259,20 @@ CommandOutcome RunShellCommand(const CommandRequest& request,
   if (!input.read.Valid() || !output.read.Valid()) {
     return {.why = std::string("cannot make a pipe: ") + std::strerror(errno)};
   }
-  std::vector<std::string> environment = EnvironmentOf(request);
-  std::vector<char*> envp;
-  for (std::string& entry : environment) {
-    envp.push_back(entry.data());
-  }
-  envp.push_back(nullptr);
-  std::string shell = kShell;
-  std::string dashC = "-c";
-  std::string command = request.command;
-  std::array<char*, 4> argv{shell.data(), dashC.data(), command.data(), nullptr};
-  pid_t pid = 0;
-  {
-    const SpawnSetup setup(input.read.Get(), output.write.Get());
-    const int error =
-        posix_spawn(&pid, kShell, setup.Actions(), setup.Attributes(), argv.data(), envp.data());
-    if (error != 0) {
-      return {.why = std::string("cannot run /bin/sh: ") + std::strerror(error)};
-    }
+  const Spawned shell = SpawnShell(request, input.read.Get(), output.write.Get());
+  if (shell.error != 0) {
+    return {.why = std::string("cannot run /bin/sh: ") + std::strerror(shell.error)};
   }
   input.read.Close();
   output.write.Close();
-  // Becomes readable once the shell has ended (Linux 5.3).
-  FileDescriptor ended(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
   LineSplitter lines(line);
-  std::string_view left = request.input;
-  if (WriteAvailable(input.write.Get(), left)) {
-    input.write.Close();
-  }
-  bool open = true;
-  std::optional<int> status;
-  while (!status) {
-    const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (remaining.count() <= 0) {
-      break;
-    }
-    std::array<pollfd, 3> waits{{{output.read.Get(), POLLIN, 0},
-                                 {input.write.Get(), POLLOUT, 0},
-                                 {ended.Get(), POLLIN, 0}}};
-    if (!open) {
-      waits[0].fd = -1;
-    }
-    // Without a pidfd, the shell's end is looked for every 50 ms.
-    constexpr int kLookEvery = 50;
-    const int wait = ended.Valid() ? static_cast<int>(remaining.count())
-                                   : std::min(kLookEvery, static_cast<int>(remaining.count()));
-    if (poll(waits.data(), waits.size(), wait) < 0 && errno != EINTR) {
-      break;
-    }
-    if (open && waits[0].revents != 0) {
-      open = ReadAvailable(output.read.Get(), lines);
-    }
-    if (input.write.Valid() && waits[1].revents != 0 && WriteAvailable(input.write.Get(), left)) {
-      input.write.Close();
-    }
-    int code = 0;
-    if (waitpid(pid, &code, WNOHANG) == pid) {
-      status = code;
-    }
-  }
-  // What it wrote before it ended; a descendant that keeps the pipe open
-  // is not waited for.
-  if (open) {
-    ReadAvailable(output.read.Get(), lines);
-  }
+  const std::optional<int> status =
+      Converse(shell.pid, input.write, output.read, request.input, lines, deadline);
   lines.Finish();
   if (!status) {
-    kill(-pid, SIGKILL);
-    int code = 0;
-    waitpid(pid, &code, 0);
-    const auto bound = request.bound.count();
-    constexpr long long kMsPerSecond = 1000;
-    const std::string after = bound % kMsPerSecond == 0
-                                  ? std::to_string(bound / kMsPerSecond) + " s"
-                                  : std::to_string(bound) + " ms";
-    return {.why = "still running after " + after + ": killed"};
+    kill(-shell.pid, SIGKILL);
+    waitpid(shell.pid, nullptr, 0);
+    return {.why = KilledAfter(request.bound)};
   }
   if (*status == 0) {
     return {.succeeded = true};
