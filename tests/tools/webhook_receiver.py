@@ -1,0 +1,78 @@
+#!/usr/bin/python3
+"""A webhook receiver for the lab, on python3's http.server.
+
+    webhook_receiver.py ADDRESS PORT LOG [CERT KEY]
+
+Runs in a lab host's namespace, never in the machine's own. A POST's path
+says how it is answered:
+  /accept    204; its Idempotency-Key, Content-Type and body appended to LOG
+             as one JSON line
+  /fail      500
+  /hang      nothing, ever
+  /redirect  307 to /accept
+  /flood     200, then a body without end
+With CERT and KEY it speaks HTTPS. Prints "ready" once listening, then serves
+until ended.
+"""
+
+import json
+import ssl
+import sys
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+written = threading.Lock()
+
+
+class Receiver(BaseHTTPRequestHandler):
+    def do_POST(self):
+        body = self.rfile.read(int(self.headers.get("Content-Length", 0)))
+        path = self.path.split("?")[0]
+        if path == "/accept":
+            record = {"key": self.headers.get("Idempotency-Key"),
+                      "type": self.headers.get("Content-Type"),
+                      "body": body.decode()}
+            with written, open(self.server.log, "a", encoding="utf-8") as log:
+                log.write(json.dumps(record) + "\n")
+            self.send_response(204)
+            self.end_headers()
+        elif path == "/fail":
+            self.send_error(500)
+        elif path == "/hang":
+            time.sleep(3600)
+        elif path == "/redirect":
+            self.send_response(307)
+            self.send_header("Location", "/accept")
+            self.end_headers()
+        elif path == "/flood":
+            self.send_response(200)
+            self.end_headers()
+            chunk = b"x" * 65536
+            try:
+                for _ in range(16384):
+                    self.wfile.write(chunk)
+            except OSError:
+                pass
+        else:
+            self.send_error(404)
+
+    def log_message(self, *_):
+        pass
+
+
+def main():
+    address, port, log = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+    server = ThreadingHTTPServer((address, port), Receiver)
+    server.daemon_threads = True
+    server.log = log
+    if len(sys.argv) == 6:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(sys.argv[4], sys.argv[5])
+        server.socket = context.wrap_socket(server.socket, server_side=True)
+    print("ready", flush=True)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()
