@@ -17,6 +17,7 @@
 
 #include "tests/integration/controller_run.h"
 #include "tests/integration/harness.h"
+#include "tests/integration/stand_ins.h"
 
 namespace hostsweep::testing {
 namespace {
@@ -38,15 +39,6 @@ std::filesystem::path WorkFolder() {
   std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder);
   return folder;
-}
-
-// Answers ARP for `address` with `mac`, from charlie's side of the bridge.
-std::unique_ptr<ChildProcess> StandIn(const std::string& address, const std::string& mac) {
-  auto responder = std::make_unique<ChildProcess>(
-      std::vector<std::string>{HOSTSWEEP_LAB_SCRIPT, "hostexec", "charlie", HOSTSWEEP_ARP_RESPONDER,
-                               "--interface", "eth0", "--address", address, "--mac", mac});
-  EXPECT_TRUE(responder->AwaitOutput("ready", milliseconds(5000))) << address;
-  return responder;
 }
 
 // mosquitto on delta, its store in `folder`, so that a restart keeps the
