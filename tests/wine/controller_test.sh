@@ -165,6 +165,21 @@ test_state_refused() {
   [[ $ERR == *"--state and --history need the Linux build"* ]] || fail "--state: $ERR"
 }
 
+# Nor libcurl, libmosquitto or the metrics page: each receiver is refused,
+# plainly, before the state database is even looked for.
+test_receivers_refused() {
+  local option message
+  for option in "--webhook=http://127.0.0.1:9/hook|--webhook is not available" \
+    "--mqtt=mqtt://127.0.0.1|--mqtt is not available" \
+    "--on-event=true|--on-event needs a POSIX shell" \
+    "--metrics-listen=9474|--metrics-listen is not available"; do
+    message=${option#*|}
+    controller --state lan.db "${option%%|*}" 10.213.0.10
+    ((STATUS == 3)) || fail "${option%%=*}: exit status $STATUS, not 3"
+    [[ $ERR == *"$message"* ]] || fail "${option%%=*}: $ERR"
+  done
+}
+
 # A worker that never ends, as one waiting for its failure box to be
 # dismissed would: the batch's deadline ends it (a name-only batch has the
 # shortest) and its address reads "no report".
@@ -204,4 +219,5 @@ test_interrupt() {
 }
 
 wine_tests_run test_range_csv test_batches_of_three test_json_lines test_extra_names test_names_only \
-  test_worker_without_reports test_missing_worker test_ipv6_refused test_state_refused test_overdue_worker test_interrupt
+  test_worker_without_reports test_missing_worker test_ipv6_refused test_state_refused test_receivers_refused \
+  test_overdue_worker test_interrupt
