@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <utility>
 
 namespace hostsweep::controller {
 
@@ -42,23 +43,23 @@ void DeviceStage::Enrich(ResultBook& book, const std::vector<std::size_t>& finis
 }
 
 void DeviceStage::Poll(ResultBook& book, std::chrono::milliseconds timeout) {
-  const bool asking = discovery_.Busy();
-  if (asking) {
-    discovery_.Poll(timeout, [this](std::size_t position, ServiceFindings findings) {
+  // The first of the three still asking waits; the others only look. Had
+  // none waited (the NetBIOS questions asked last, alone), the sweep would spin.
+  auto wait = [&timeout] { return std::exchange(timeout, std::chrono::milliseconds{0}); };
+  if (discovery_.Busy()) {
+    discovery_.Poll(wait(), [this](std::size_t position, ServiceFindings findings) {
       pending_[position].mdns = std::move(findings);
     });
   }
   if (nodeStatus_ != nullptr && nodeStatus_->Busy()) {
-    nodeStatus_->Poll(std::chrono::milliseconds{0},
-                      [this](std::size_t position, const ExtraNames& names) {
-                        pending_[position].netbios = names.table;
-                      });
+    nodeStatus_->Poll(wait(), [this](std::size_t position, const ExtraNames& names) {
+      pending_[position].netbios = names.table;
+    });
   }
   if (upnp_ != nullptr && upnp_->Busy()) {
-    upnp_->Poll(asking ? std::chrono::milliseconds{0} : timeout,
-                [this](std::size_t position, std::vector<Announcement> said) {
-                  pending_[position].upnp = std::move(said);
-                });
+    upnp_->Poll(wait(), [this](std::size_t position, std::vector<Announcement> said) {
+      pending_[position].upnp = std::move(said);
+    });
   }
   FileAnswered(book);
 }
