@@ -7,6 +7,8 @@ Runs in a lab host's namespace, never in the machine's own. A POST's path
 says how it is answered:
   /accept    204; its Idempotency-Key, Content-Type and body appended to LOG
              as one JSON line
+  /stamp     as /accept, the record with its arrival time too ("received",
+             seconds since the epoch), for the benchmark's latency
   /fail      500
   /hang      nothing, ever
   /redirect  307 to /accept
@@ -29,10 +31,12 @@ class Receiver(BaseHTTPRequestHandler):
     def do_POST(self):
         body = self.rfile.read(int(self.headers.get("Content-Length", 0)))
         path = self.path.split("?")[0]
-        if path == "/accept":
+        if path in ("/accept", "/stamp"):
             record = {"key": self.headers.get("Idempotency-Key"),
                       "type": self.headers.get("Content-Type"),
                       "body": body.decode()}
+            if path == "/stamp":
+                record["received"] = time.time()
             with written, open(self.server.log, "a", encoding="utf-8") as log:
                 log.write(json.dumps(record) + "\n")
             self.send_response(204)
