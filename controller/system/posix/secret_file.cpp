@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/posix/file_descriptor.h"
 #include "controller/base/errors.h"
 #include "controller/system/files.h"
 
@@ -15,29 +16,13 @@ namespace {
 
 constexpr std::size_t kMostSecretBytes = 4096;
 
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  [[nodiscard]] int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 }  // namespace
 
 std::string ReadSecretFile(const std::filesystem::path& path) {
   const std::string named = "secret file " + path.string() + ": ";
   // Not followed through a link, and never blocked on a FIFO.
-  const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-  if (file.Get() < 0) {
+  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  if (!file.Valid()) {
     throw UsageError(named + std::strerror(errno));
   }
   struct stat status {};
