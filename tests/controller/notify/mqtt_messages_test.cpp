@@ -2,9 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <optional>
+#include <ostream>
+#include <vector>
+
 #include "controller/base/address.h"
 #include "controller/base/errors.h"
-#include "controller/output/json_fields.h"
+#include "controller/model/json_fields.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -21,11 +27,25 @@ TEST(ParseMqttUrl, TakesBrokersAndRefusesTheRest) {
   for (const auto& [url, parsed] : kGood) {
     EXPECT_EQ(ParseMqttUrl(url), parsed) << url;
   }
-  const char* const kBad[] = {"http://broker",       "mqtt://",           "mqtt://:s3cret@h",
-                              "mqtt://h:0",          "mqtt://h:65536",    "mqtt://h:x",
-                              "mqtt://h/a/+",        "mqtt://h/$SYS",     "mqtt://[fd00::1",
-                              "mqtt://u:s3cret%4@h", "mqtt://u:s3cret@h:"};
-  for (const char* url : kBad) {
+  // The longest discovery topic of a prefix this long, 65,533 bytes, is an
+  // MQTT topic still.
+  const std::string longest(21'825, '/');
+  EXPECT_EQ(ParseMqttUrl("mqtt://h/a" + longest + "a").prefix, "a" + longest + "a");
+  const std::string kBad[] = {"http://broker",
+                              "mqtt://",
+                              "mqtt://:s3cret@h",
+                              "mqtt://h:0",
+                              "mqtt://h:65536",
+                              "mqtt://h:x",
+                              "mqtt://h/a/+",
+                              "mqtt://h/$SYS",
+                              "mqtt://[fd00::1",
+                              "mqtt://u:s3cret%4@h",
+                              "mqtt://u:s3cret@h:",
+                              "mqtt://u:s3cret@h/a" + longest + "/a",
+                              "mqtt://u:s3cret@h/" + std::string(70'000, 'p'),
+                              "mqtt://u:s3cret@h/site\xff"};
+  for (const std::string& url : kBad) {
     try {
       ParseMqttUrl(url);
       ADD_FAILURE() << url << " taken";
@@ -48,11 +68,20 @@ TEST(MqttTopics, FollowThePrefix) {
       // Home Assistant's object ids take [A-Za-z0-9_-]: two prefixes stay apart.
       {DiscoveryTopic("site/a", 7), "homeassistant/device_tracker/site_2fa-7/config"},
       {DiscoveryTopic("site_a", 7), "homeassistant/device_tracker/site_5fa-7/config"},
-      {MqttClientId(ParseMqttUrl("mqtt://h/site/a")), "hostsweep-site/a"},
   };
   for (const auto& [topic, expected] : kCases) {
     EXPECT_EQ(topic, expected);
   }
+}
+
+// Two watches with one prefix never share a client: one per database, the
+// same at every start, of the 23 letters and digits every broker takes.
+TEST(MqttClientId, IsOnePerDatabase) {
+  const std::string id = MqttClientId("/var/lib/hostsweep/site.db");
+  EXPECT_EQ(id, MqttClientId("/var/lib/hostsweep/site.db"));
+  EXPECT_NE(id, MqttClientId("/var/lib/hostsweep/other.db"));
+  EXPECT_EQ(id.size(), 23U);
+  EXPECT_TRUE(std::all_of(id.begin(), id.end(), [](char c) { return std::isalnum(c) != 0; }));
 }
 
 DeviceStatus Phone(bool withMac) {
@@ -72,38 +101,74 @@ DeviceStatus Phone(bool withMac) {
 }
 
 // Every field Home Assistant's MQTT device_tracker reads, named as it names
-// them; the device registry's entry tied by the MAC where there is one.
+// them.
 TEST(DiscoveryJson, CarriesWhatHomeAssistantReads) {
-  for (const bool withMac : {true, false}) {
-    const Json config = Json::parse(DiscoveryJson("site/a", Phone(withMac)));
-    const std::pair<const char*, Json> kFields[] = {
-        {"name", nullptr},
-        {"unique_id", "site/a-42"},
-        {"state_topic", "site/a/device/42"},
-        {"json_attributes_topic", "site/a/device/42"},
-        {"value_template", "{{ value_json.state }}"},
-        {"payload_home", "home"},
-        {"payload_not_home", "not_home"},
-        {"source_type", "router"},
-        {"availability_topic", "site/a/status"},
-        {"payload_available", "online"},
-        {"payload_not_available", "offline"},
-    };
-    for (const auto& [key, value] : kFields) {
-      ASSERT_TRUE(config.contains(key)) << key;
-      EXPECT_EQ(config.at(key), value) << key;
-    }
-    const Json& device = config.at("device");
-    EXPECT_EQ(device.at("identifiers"), Json::array({"site/a-42"}));
-    EXPECT_EQ(device.at("name"), "Ann's phone");
-    EXPECT_EQ(device.at("manufacturer"), "Apple, Inc.");
-    EXPECT_EQ(device.at("model"), "iPhone");
-    EXPECT_EQ(device.contains("connections"), withMac);
-    if (withMac) {
-      EXPECT_EQ(device.at("connections"), Json::parse(R"([["mac","00:22:72:00:00:0a"]])"));
-    }
+  const Json config = Json::parse(DiscoveryJson("site/a", Phone(true)));
+  const std::pair<const char*, Json> kFields[] = {
+      {"name", nullptr},
+      {"unique_id", "site/a-42"},
+      {"state_topic", "site/a/device/42"},
+      {"json_attributes_topic", "site/a/device/42"},
+      {"value_template", "{{ value_json.state }}"},
+      {"payload_home", "home"},
+      {"payload_not_home", "not_home"},
+      {"source_type", "router"},
+      {"availability_topic", "site/a/status"},
+      {"payload_available", "online"},
+      {"payload_not_available", "offline"},
+  };
+  for (const auto& [key, value] : kFields) {
+    ASSERT_TRUE(config.contains(key)) << key;
+    EXPECT_EQ(config.at(key), value) << key;
+  }
+  const Json& device = config.at("device");
+  EXPECT_EQ(device.at("identifiers"), Json::array({"site/a-42"}));
+  EXPECT_EQ(device.at("name"), "Ann's phone");
+  EXPECT_EQ(device.at("manufacturer"), "Apple, Inc.");
+  EXPECT_EQ(device.at("model"), "iPhone");
+}
+
+struct ConnectionCase {
+  const char* name;
+  std::optional<MacAddress> mac;
+  std::optional<std::size_t> macSharedBy;
+  bool tied;  // the registry's entry carries the MAC
+};
+
+void PrintTo(const ConnectionCase& c, std::ostream* os) { *os << c.name; }
+
+class DeviceRegistry : public ::testing::TestWithParam<ConnectionCase> {};
+
+// Home Assistant makes one device of all configs naming a MAC: only a MAC
+// that names one device may tie them, so that a host with two addresses is
+// one device and fifty addresses behind a proxy are not.
+TEST_P(DeviceRegistry, IsTiedByTheMacThatNamesTheDevice) {
+  std::vector<Json> connections;
+  for (const char* address : {"10.0.0.7", "10.0.0.8"}) {
+    DeviceStatus device = Phone(false);
+    device.host.address = *ParseAddress(address);
+    device.host.mac = GetParam().mac;
+    device.host.macSharedBy = GetParam().macSharedBy;
+    const Json registry = Json::parse(DiscoveryJson("site/a", device)).at("device");
+    EXPECT_EQ(registry.contains("connections"), GetParam().tied);
+    connections.push_back(registry.value("connections", Json()));
+  }
+  EXPECT_EQ(connections.front(), connections.back());
+  if (GetParam().tied) {
+    EXPECT_EQ(connections.front(), Json::parse(R"([["mac","00:22:72:00:00:0a"]])"));
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    DiscoveryJson, DeviceRegistry,
+    ::testing::Values(ConnectionCase{"GlobalMacOfTwoAddresses",
+                                     MacAddress{0x00, 0x22, 0x72, 0, 0, 0x0a}, std::nullopt, true},
+                      ConnectionCase{"ProxyMacOfFiftyAddresses",
+                                     MacAddress{0x00, 0x22, 0x72, 0, 0, 0x0a}, 50, false},
+                      ConnectionCase{"RandomisedMac", MacAddress{0x02, 0x22, 0x72, 0, 0, 0x0a},
+                                     std::nullopt, false},
+                      ConnectionCase{"NoMac", std::nullopt, std::nullopt, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(DeviceStateJson, SaysHomeOrNotHomeWithTheDevicesFields) {
   for (const bool present : {true, false}) {
