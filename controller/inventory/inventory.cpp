@@ -111,7 +111,7 @@ KnownDevice DeviceOf(const std::vector<std::string>& fields, std::size_t columns
   }
   if (device.mac && !RowMac(device) && device.address.empty()) {
     throw UsageError("MAC " + FormatMac(*device.mac) +
-                     " names no device (randomised or a placeholder): give its address");
+                     " names no device (randomised or none): give its address");
   }
   device.facts = {.known = true,
                   .alias = fields[kAlias],

@@ -50,8 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadRow{"00:1a:2b:3c:4d:01,,a,,,\n\n00-1A-2B-3C-4D-01,,b,,,\n",
                "4: MAC 00:1a:2b:3c:4d:01 is on line 2 too"},
         BadRow{"5a:00:00:00:00:01,,a,,,\n",
-               "2: MAC 5a:00:00:00:00:01 names no device (randomised or a placeholder): give "
-               "its address"},
+               "2: MAC 5a:00:00:00:00:01 names no device (randomised or none): give its address"},
         BadRow{",10.0.0.1," + std::string(257, 'x') + ",,,\n", "2: a field longer than 256 bytes"},
         BadRow{",10.0.0.1,\x1b[2J,,bad\x1b,\n",
                "2: bad expect \"bad?\" (empty, always or ignore)"}));
