@@ -166,8 +166,8 @@ MqttUrl ParseMqttUrl(std::string_view url) {
   parsed.prefix = prefix.empty() ? kDefaultPrefix : prefix;
   // Refused now rather than by the client at the first publish: MQTT's
   // topics are UTF-8 of at most 65,535 bytes, and the discovery topic, which
-  // writes the prefix three bytes to the byte where Home Assistant wants,
-  // is the longest of ours.
+  // writes each byte of the prefix Home Assistant's object ids do not take
+  // as three, is the longest of ours.
   if (ValidUtf8(parsed.prefix) != parsed.prefix) {
     reader.Refuse("a topic prefix that is not UTF-8");
   }
