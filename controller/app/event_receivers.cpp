@@ -38,7 +38,7 @@ Receivers MakeReceivers(const Options& options) {
                         options.webhookText ? WebhookFormat::kText : WebhookFormat::kJson));
   }
   if (!options.mqtt.empty()) {
-    std::unique_ptr<MqttSink> mqtt = MakeMqttSink(SecretOption(options.mqtt));
+    std::unique_ptr<MqttSink> mqtt = MakeMqttSink(SecretOption(options.mqtt), options.stateFile);
     receivers.observers.push_back(mqtt.get());
     receivers.sinks.push_back(std::move(mqtt));
   }

@@ -1,5 +1,6 @@
 #include "controller/base/time_text.h"
 
+#include <cstdio>
 #include <ctime>
 #include <iomanip>
 #include <sstream>
@@ -34,6 +35,38 @@ std::string LocalTimeText(std::chrono::system_clock::time_point when) {
 
 std::string UtcText(std::int64_t seconds) {
   return TimeText(static_cast<std::time_t>(seconds), Zone::kUtc, "%Y-%m-%dT%H:%M:%SZ");
+}
+
+std::optional<std::int64_t> UtcSeconds(std::string_view text) {
+  constexpr std::size_t kLength = 20;  // "2026-12-08T21:03:00Z"
+  int year = 0;
+  unsigned month = 0;
+  unsigned day = 0;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  char zone = 0;
+  const std::string terminated(text);
+  if (text.size() != kLength ||
+      std::sscanf(terminated.c_str(), "%4d-%2u-%2uT%2d:%2d:%2d%c", &year, &month, &day, &hour,
+                  &minute, &second, &zone) != 7 ||
+      zone != 'Z') {
+    return std::nullopt;
+  }
+  const std::chrono::year_month_day date{std::chrono::year{year}, std::chrono::month{month},
+                                         std::chrono::day{day}};
+  if (!date.ok()) {
+    return std::nullopt;
+  }
+  const auto seconds = std::chrono::sys_days(date).time_since_epoch() + std::chrono::hours(hour) +
+                       std::chrono::minutes(minute) + std::chrono::seconds(second);
+  const std::int64_t count = std::chrono::duration_cast<std::chrono::seconds>(seconds).count();
+  // Out-of-range fields ("25:61:99") read as some other time: only the text
+  // this time writes is taken.
+  if (UtcText(count) != text) {
+    return std::nullopt;
+  }
+  return count;
 }
 
 }  // namespace hostsweep::controller

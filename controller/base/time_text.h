@@ -3,7 +3,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace hostsweep::controller {
 
@@ -13,5 +15,7 @@ long long EpochSeconds(std::chrono::system_clock::time_point when);
 std::string LocalTimeText(std::chrono::system_clock::time_point when);
 // ISO 8601 in UTC ("2026-12-08T21:03:00Z") for `seconds` since the epoch.
 std::string UtcText(std::int64_t seconds);
+// UtcText's text back; nothing for any other.
+std::optional<std::int64_t> UtcSeconds(std::string_view text);
 
 }  // namespace hostsweep::controller

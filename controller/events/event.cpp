@@ -1,48 +1,14 @@
 #include "controller/events/event.h"
 
-#include <chrono>
-#include <cstdio>
 #include <stdexcept>
 #include <utility>
 
 #include "controller/base/printable.h"
 #include "controller/base/time_text.h"
-#include "controller/output/json_fields.h"
+#include "controller/model/json_fields.h"
 
 namespace hostsweep::controller {
 namespace {
-
-constexpr const char* kId = "id";
-constexpr const char* kDevice = "device";
-
-// UtcText's text back; nullopt for any other.
-std::optional<std::int64_t> SecondsOfUtc(const std::string& text) {
-  int year = 0;
-  unsigned month = 0;
-  unsigned day = 0;
-  int hour = 0;
-  int minute = 0;
-  int second = 0;
-  char zone = 0;
-  if (text.size() != 20 ||
-      std::sscanf(text.c_str(), "%4d-%2u-%2uT%2d:%2d:%2d%c", &year, &month, &day, &hour, &minute,
-                  &second, &zone) != 7 ||
-      zone != 'Z') {
-    return std::nullopt;
-  }
-  const std::chrono::year_month_day date{std::chrono::year{year}, std::chrono::month{month},
-                                         std::chrono::day{day}};
-  if (!date.ok()) {
-    return std::nullopt;
-  }
-  const auto seconds = std::chrono::sys_days(date).time_since_epoch() + std::chrono::hours(hour) +
-                       std::chrono::minutes(minute) + std::chrono::seconds(second);
-  const std::int64_t count = std::chrono::duration_cast<std::chrono::seconds>(seconds).count();
-  if (UtcText(count) != text) {
-    return std::nullopt;
-  }
-  return count;
-}
 
 std::string TextOr(const Json& object, const char* key) {
   const auto found = object.find(key);
@@ -53,7 +19,7 @@ std::string TextOr(const Json& object, const char* key) {
 }
 
 std::int64_t Time(const Json& object, const char* key) {
-  const auto seconds = SecondsOfUtc(object.at(key).get<std::string>());
+  const auto seconds = UtcSeconds(object.at(key).get<std::string>());
   if (!seconds) {
     throw std::invalid_argument("not a time");
   }
@@ -75,7 +41,7 @@ Event EventOf(const WatchEvent& told, std::string vendor, KnownFacts known) {
           .lastSeen = told.lastSeen};
 }
 
-std::string EventJson(const Event& event) {
+Json EventDeviceFields(const Event& event) {
   using namespace json_key;
   Json device;
   device[kId] = event.device;
@@ -90,11 +56,16 @@ std::string EventJson(const Event& event) {
   device[kKnown] = event.known.known;
   device[kFirstSeen] = UtcText(event.firstSeen);
   device[kLastSeen] = UtcText(event.lastSeen);
+  return device;
+}
+
+std::string EventJson(const Event& event) {
+  using namespace json_key;
   Json line;
   line[kId] = event.id;
   line[kTime] = UtcText(event.time);
   line[kKind] = ChangeText(event.kind);
-  line[kDevice] = device;
+  line[kDevice] = EventDeviceFields(event);
   line[kPrevious] = OrNull(event.previous);
   return JsonText(line);
 }
@@ -119,11 +90,8 @@ std::optional<Event> ParseEventJson(std::string_view text) {
                 .previous = TextOr(line, kPrevious),
                 .firstSeen = Time(device, kFirstSeen),
                 .lastSeen = Time(device, kLastSeen)};
-    const std::string address = device.at(kAddress).get<std::string>();
-    if (const auto ipv4 = ParseAddress(address)) {
-      event.host.address = *ipv4;
-    } else {
-      event.host.ipv6 = address;
+    if (!SetRowAddress(event.host, device.at(kAddress).get<std::string>())) {
+      return std::nullopt;
     }
     event.host.name = TextOr(device, kName);
     const std::string mac = TextOr(device, kMac);

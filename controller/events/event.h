@@ -11,6 +11,7 @@
 #include "controller/base/results.h"
 #include "controller/history/sweep_diff.h"
 #include "controller/history/watch.h"
+#include "controller/model/json_fields.h"
 
 namespace hostsweep::controller {
 
@@ -37,6 +38,9 @@ Event EventOf(const WatchEvent& told, std::string vendor, KnownFacts known);
 // "type", "model", "alias", "owner", "known", "first_seen", "last_seen"},
 // "previous"}; times in UTC as the watch's lines, empty texts null.
 std::string EventJson(const Event& event);
+
+// The "device" object of EventJson, which MQTT's device states show too.
+Json EventDeviceFields(const Event& event);
 
 // EventJson's text back, as the sinks' queues keep it; nullopt for anything else.
 std::optional<Event> ParseEventJson(std::string_view text);

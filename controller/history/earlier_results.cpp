@@ -10,7 +10,7 @@
 #include "controller/base/errors.h"
 #include "controller/base/regular_file.h"
 #include "controller/history/sweep_xml.h"
-#include "controller/output/json_fields.h"
+#include "controller/model/json_fields.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -43,12 +43,7 @@ MacSource MacSourceOf(const std::string& text) {
 SeenHost HostOf(const std::string& address, std::string name, const std::string& mac,
                 MacSource source) {
   SeenHost host{.address = 0, .name = std::move(name), .mac = std::nullopt, .macSource = source};
-  // A device heard over IPv6 alone has its IPv6 address as its row's.
-  if (const auto ipv4 = ParseAddress(address)) {
-    host.address = *ipv4;
-  } else if (IsIpv6Text(address)) {
-    host.ipv6 = address;
-  } else {
+  if (!SetRowAddress(host, address)) {
     throw EarlierResultsError("not an IP address: \"" + address + "\"");
   }
   if (!mac.empty()) {
@@ -68,6 +63,31 @@ SeenHost HostOf(const Json& object) {
   host.type = TextOrNothing(object, json_key::kType);
   host.model = TextOrNothing(object, json_key::kModel);
   return host;
+}
+
+// What tells a row's device apart besides: its IPv6 addresses (--ipv6) and
+// how many addresses its MAC answered for, where the line says.
+void ReadIdentity(const Json& object, SeenHost& host) {
+  if (const auto shared = object.find(json_key::kMacSharedBy);
+      shared != object.end() && !shared->is_null()) {
+    if (!shared->is_number_unsigned()) {
+      throw EarlierResultsError(std::string("\"") + json_key::kMacSharedBy +
+                                "\" is not a whole number");
+    }
+    host.macSharedBy = shared->get<std::size_t>();
+  }
+  const auto ipv6 = object.find(json_key::kIpv6);
+  if (ipv6 == object.end() || ipv6->is_null()) {
+    return;
+  }
+  const bool texts = ipv6->is_array() && std::all_of(ipv6->begin(), ipv6->end(),
+                                                     [](const Json& a) { return a.is_string(); });
+  if (!texts) {
+    throw EarlierResultsError(std::string("\"") + json_key::kIpv6 + "\" is not a list of texts");
+  }
+  for (const Json& address : *ipv6) {
+    host.deviceIpv6.push_back(address.get<std::string>());
+  }
 }
 
 Json ParseObject(std::string_view text, const Json::parser_callback_t& callback = nullptr) {
@@ -120,15 +140,12 @@ std::string ReadBounded(const std::filesystem::path& path, bool& missing) {
 class DistinctHosts {
  public:
   bool IsNew(const SeenHost& host) {
-    const bool device = IdentifiesDevice(host);
-    return keys_
-        .emplace(host.address, host.ipv6, device ? host.mac : std::nullopt,
-                 device ? std::string{} : host.name)
-        .second;
+    const auto mac = DeviceMac(host);
+    return keys_.emplace(AddressText(host), mac, mac ? std::string{} : host.name).second;
   }
 
  private:
-  std::set<std::tuple<Address, std::string, std::optional<MacAddress>, std::string>> keys_;
+  std::set<std::tuple<std::string, std::optional<MacAddress>, std::string>> keys_;
 };
 
 // An earlier sweep as its file is read. Only IPv4 addresses are swept: a
@@ -144,7 +161,14 @@ class SweepReading {
     }
   }
   [[nodiscard]] bool Empty() const { return sweep_.swept.empty() && sweep_.found.empty(); }
-  EarlierSweep Done() { return std::move(sweep_); }
+  EarlierSweep Done() {
+    std::vector<SeenHost*> found;
+    for (SeenHost& host : sweep_.found) {
+      found.push_back(&host);
+    }
+    CountSharedMacs(found);
+    return std::move(sweep_);
+  }
 
  private:
   EarlierSweep sweep_;
@@ -172,7 +196,9 @@ EarlierSweep ParseSweepLines(std::string_view bytes) {
       }
       const Json object = ParseObject(line);
       const std::string state = Text(object, json_key::kState);
-      sweep.Add(HostOf(object), state == "alive" || state == "silent" || state == "named");
+      SeenHost host = HostOf(object);
+      ReadIdentity(object, host);
+      sweep.Add(host, state == "alive" || state == "silent" || state == "named");
     } catch (const EarlierResultsError& error) {
       throw EarlierResultsError("line " + std::to_string(number) + ": " + error.what() +
                                 " (hostsweep --json output expected)");

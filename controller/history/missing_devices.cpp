@@ -9,16 +9,14 @@ namespace {
 // Where the device is looked for, if anywhere.
 std::optional<SeenHost> PlaceOf(const KnownDevice& device, const std::vector<SeenHost>& earlier) {
   SeenHost place{.mac = device.mac};
-  if (const auto address = ParseAddress(device.address)) {
-    place.address = *address;
+  if (SetRowAddress(place, device.address)) {
     return place;
   }
-  if (!device.address.empty()) {
-    place.ipv6 = device.address;
-    return place;
-  }
-  const auto seen = std::find_if(earlier.begin(), earlier.end(),
-                                 [&](const SeenHost& host) { return host.mac == device.mac; });
+  // Where a host this row is was seen: a MAC that named none of the hosts
+  // that shared it says nowhere.
+  const auto seen = std::find_if(earlier.begin(), earlier.end(), [&](const SeenHost& host) {
+    return DeviceMac(host) && DeviceMac(host) == device.mac;
+  });
   if (seen == earlier.end()) {
     return std::nullopt;
   }
@@ -29,12 +27,8 @@ std::optional<SeenHost> PlaceOf(const KnownDevice& device, const std::vector<See
 
 }  // namespace
 
-HostKeys KeysOf(const SeenHost& host) {
-  return {.mac = host.mac, .addresses = {AddressText(host)}};
-}
-
 const KnownDevice* DeviceOf(const Inventory* inventory, const SeenHost& host) {
-  return inventory != nullptr ? inventory->Find(KeysOf(host)) : nullptr;
+  return inventory != nullptr ? inventory->Find(host) : nullptr;
 }
 
 bool Ignored(const Inventory* inventory, const SeenHost& host) {
@@ -48,7 +42,7 @@ std::vector<MissingDevice> MissingDevices(const Inventory& inventory,
                                           const std::vector<SeenHost>& earlier) {
   std::set<const KnownDevice*> present;
   for (const SeenHost& host : found) {
-    present.insert(inventory.Find(KeysOf(host)));
+    present.insert(inventory.Find(host));
   }
   std::vector<MissingDevice> missing;
   for (const KnownDevice& device : inventory.Devices()) {

@@ -10,8 +10,6 @@
 
 namespace hostsweep::controller {
 
-HostKeys KeysOf(const SeenHost& host);
-
 // The inventory's device that `host` is; null when it knows none.
 const KnownDevice* DeviceOf(const Inventory* inventory, const SeenHost& host);
 

@@ -59,16 +59,17 @@ class EarlierHosts {
       : earlier_(earlier), taken_(earlier.size(), false) {
     for (const SeenHost& host : current) {
       wanted_.insert({AddressText(host), AddressAndName(host), host.name});
-      if (host.mac) {
-        wanted_.insert(FormatMac(*host.mac));
+      if (const auto mac = DeviceMac(host)) {
+        wanted_.insert(FormatMac(*mac));
       }
     }
     for (std::size_t e = 0; e < earlier.size(); ++e) {
       const SeenHost& host = earlier[e];
       const std::string address = AddressText(host);
-      const bool device = IdentifiesDevice(host);
+      const auto mac = DeviceMac(host);
+      const bool device = mac.has_value();
       if (device) {
-        File(byMac_, FormatMac(*host.mac), e);
+        File(byMac_, FormatMac(*mac), e);
       }
       if (device && FromLink(host)) {
         File(linkDevicesByAddress_, address, e);
@@ -88,8 +89,8 @@ class EarlierHosts {
   }
 
   std::optional<HostMatch> SameDevice(const SeenHost& current) {
-    const auto earlier =
-        IdentifiesDevice(current) ? byMac_.Take(FormatMac(*current.mac), taken_) : std::nullopt;
+    const auto mac = DeviceMac(current);
+    const auto earlier = mac ? byMac_.Take(FormatMac(*mac), taken_) : std::nullopt;
     if (!earlier) {
       return std::nullopt;
     }
@@ -101,7 +102,7 @@ class EarlierHosts {
   }
 
   std::optional<HostMatch> ReplacedDevice(const SeenHost& current) {
-    const bool linkDevice = IdentifiesDevice(current) && FromLink(current);
+    const bool linkDevice = DeviceMac(current).has_value() && FromLink(current);
     return MatchAs(
         Change::kMacChanged,
         linkDevice ? linkDevicesByAddress_.Take(AddressText(current), taken_) : std::nullopt);
@@ -113,13 +114,13 @@ class EarlierHosts {
 
   // Rounds 4 and 5: a device's MAC rules out every other device.
   std::optional<HostMatch> SameNameElsewhere(const SeenHost& current) {
-    Index& candidates = IdentifiesDevice(current) ? othersByName_ : byName_;
+    Index& candidates = DeviceMac(current).has_value() ? othersByName_ : byName_;
     return MatchAs(Change::kMoved,
                    current.name.empty() ? std::nullopt : candidates.Take(current.name, taken_));
   }
 
   std::optional<HostMatch> SameAddressOtherName(const SeenHost& current) {
-    Index& candidates = IdentifiesDevice(current) ? othersByAddress_ : byAddress_;
+    Index& candidates = DeviceMac(current).has_value() ? othersByAddress_ : byAddress_;
     return MatchAs(Change::kRenamed, candidates.Take(AddressText(current), taken_));
   }
 
@@ -190,24 +191,6 @@ SweepComparison MatchInRounds(const std::vector<SeenHost>& earlier,
 }
 
 }  // namespace
-
-SeenHost SeenHostOf(const HostView& view) {
-  return {.address = view.address,
-          .name = view.name,
-          .mac = view.mac,
-          .macSource = view.macSource,
-          .ipv6 = view.ipv6Only && !view.ipv6.empty() ? view.ipv6.front() : std::string{},
-          .type = view.device.type,
-          .model = view.device.model};
-}
-
-std::string AddressText(const SeenHost& host) {
-  return host.ipv6.empty() ? FormatAddress(host.address) : host.ipv6;
-}
-
-bool IdentifiesDevice(const SeenHost& host) {
-  return host.mac && !IsPlaceholderMac(*host.mac) && !IsLocallyAdministered(*host.mac);
-}
 
 SweepScope::SweepScope(std::vector<Address> addresses, bool ipv6)
     : addresses_(std::move(addresses)), ipv6_(ipv6) {

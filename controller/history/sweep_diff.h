@@ -1,10 +1,5 @@
-// Which host of an earlier sweep each host found now is, and what changed.
-//
-// A host is known by its globally administered MAC address where one is
-// known. A locally administered one (a phone's randomised address, a
-// container's) names no device for long, so such hosts, and hosts without a
-// MAC, are known by address and name; a device heard over IPv6 alone, by its
-// IPv6 address.
+// Which host of an earlier sweep each host found now is, and what changed,
+// by the identity rule of controller/model/seen_host.h.
 #pragma once
 
 #include <cstddef>
@@ -13,29 +8,9 @@
 #include <vector>
 
 #include "controller/base/results.h"
+#include "controller/model/seen_host.h"
 
 namespace hostsweep::controller {
-
-// A host found by a sweep, as far as telling it apart goes.
-struct SeenHost {
-  Address address = 0;
-  std::string name{};
-  std::optional<MacAddress> mac{};
-  MacSource macSource = MacSource::kNone;
-  std::string ipv6{};  // a device heard over IPv6 alone: its row's address
-  // What it said it is; never what tells it apart.
-  std::string type{};
-  std::string model{};
-  bool operator==(const SeenHost&) const = default;
-};
-
-SeenHost SeenHostOf(const HostView& view);
-
-// The host's address as its row shows it.
-std::string AddressText(const SeenHost& host);
-
-// A MAC address that names one device: real and globally administered.
-bool IdentifiesDevice(const SeenHost& host);
 
 // What a sweep looked at: a host found earlier and not now is gone only
 // where it did.
@@ -62,10 +37,10 @@ struct SweepComparison {
 };
 
 // Matches in rounds, each taking only hosts no earlier round has matched:
-//  1. the same globally administered MAC: the same device, moved or renamed
-//     if its address or name differs;
-//  2. the same address with another globally administered MAC, both seen on
-//     the link: mac-changed (a replaced device, or a spoof);
+//  1. the same device MAC (DeviceMac): the same device, moved or renamed if
+//     its address or name differs;
+//  2. the same address with another device MAC, both seen on the link:
+//     mac-changed (a replaced device, or a spoof);
 //  3. the same address and name: the same host;
 //  4. the same name at another address, unless both MACs name devices: moved;
 //  5. the same address under another name, likewise: renamed.

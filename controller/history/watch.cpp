@@ -7,7 +7,7 @@
 
 #include "controller/base/printable.h"
 #include "controller/base/time_text.h"
-#include "controller/output/json_fields.h"
+#include "controller/model/json_fields.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -176,7 +176,7 @@ std::vector<WatchEvent> InventoryEvents(std::vector<WatchEvent> events, const In
   std::vector<WatchEvent> kept;
   std::vector<const KnownDevice*> told;
   for (WatchEvent& event : events) {
-    const KnownDevice* device = inventory.Find(KeysOf(event.host));
+    const KnownDevice* device = inventory.Find(event.host);
     const Expect expect = device != nullptr ? device->facts.expect : Expect::kAny;
     if (expect == Expect::kIgnore || (unknownOnly && device != nullptr)) {
       continue;
@@ -202,7 +202,7 @@ std::vector<WatchEvent> InventoryEvents(std::vector<WatchEvent> events, const In
     }
     // Seen before this watch began: when, as for a host gone.
     const auto record = std::find_if(known.begin(), known.end(), [&](const KnownHost& k) {
-      return inventory.Find(KeysOf(k.host)) == missing.device;
+      return inventory.Find(k.host) == missing.device;
     });
     const bool seen = record != known.end();
     kept.push_back({.when = now,

@@ -30,6 +30,11 @@ constexpr std::size_t kExpect = 4;
 constexpr std::size_t kNote = 5;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
+// The row's MAC where it is the row's key: where it names a device.
+std::optional<MacAddress> RowMac(const KnownDevice& device) {
+  return device.mac && NamesDevice(*device.mac) ? device.mac : std::nullopt;
+}
+
 // The fields of one line, as RFC 4180 quotes them: a field in double quotes
 // may hold commas and doubled quotes. A line break ends the line, even in
 // quotes: no alias needs one.
@@ -104,6 +109,10 @@ KnownDevice DeviceOf(const std::vector<std::string>& fields, std::size_t columns
   if (!device.mac && device.address.empty()) {
     throw UsageError("neither a MAC nor an address");
   }
+  if (device.mac && !RowMac(device) && device.address.empty()) {
+    throw UsageError("MAC " + FormatMac(*device.mac) +
+                     " names no device (randomised or none): give its address");
+  }
   device.facts = {.known = true,
                   .alias = fields[kAlias],
                   .owner = fields[kOwner],
@@ -116,27 +125,20 @@ KnownDevice DeviceOf(const std::vector<std::string>& fields, std::size_t columns
 // same device is refused rather than one of them silently lost.
 void CheckUnique(const KnownDevice& device, std::size_t line,
                  std::map<std::string, std::size_t>& keys) {
-  const std::string key = device.mac ? FormatMac(*device.mac) : device.address;
+  const auto mac = RowMac(device);
+  const std::string key = mac ? FormatMac(*mac) : device.address;
   const auto [first, added] = keys.emplace(key, line);
   if (!added) {
-    throw UsageError(std::string(device.mac ? "MAC " : "address ") + key + " is on line " +
+    throw UsageError(std::string(mac ? "MAC " : "address ") + key + " is on line " +
                      std::to_string(first->second) + " too");
   }
 }
 
 }  // namespace
 
-HostKeys KeysOf(const HostView& view) {
-  HostKeys keys{.mac = view.mac, .addresses = view.ipv6};
-  if (!view.ipv6Only) {
-    keys.addresses.push_back(FormatAddress(view.address));
-  }
-  return keys;
-}
-
 Inventory::Inventory(std::vector<KnownDevice> devices) : devices_(std::move(devices)) {
   for (std::size_t i = 0; i < devices_.size(); ++i) {
-    if (devices_[i].mac) {
+    if (RowMac(devices_[i])) {
       byMac_.emplace(*devices_[i].mac, i);
     } else {
       byAddress_.emplace(devices_[i].address, i);
@@ -144,11 +146,12 @@ Inventory::Inventory(std::vector<KnownDevice> devices) : devices_(std::move(devi
   }
 }
 
-const KnownDevice* Inventory::Find(const HostKeys& host) const {
-  if (const auto byMac = host.mac ? byMac_.find(*host.mac) : byMac_.end(); byMac != byMac_.end()) {
+const KnownDevice* Inventory::Find(const SeenHost& host) const {
+  const HostKeys keys = KeysOf(host);
+  if (const auto byMac = keys.mac ? byMac_.find(*keys.mac) : byMac_.end(); byMac != byMac_.end()) {
     return &devices_[byMac->second];
   }
-  for (const std::string& address : host.addresses) {
+  for (const std::string& address : keys.addresses) {
     if (const auto byAddress = byAddress_.find(address); byAddress != byAddress_.end()) {
       return &devices_[byAddress->second];
     }
@@ -157,7 +160,7 @@ const KnownDevice* Inventory::Find(const HostKeys& host) const {
 }
 
 KnownFacts Inventory::FactsOf(const HostView& view) const {
-  const KnownDevice* device = Find(KeysOf(view));
+  const KnownDevice* device = Find(SeenHostOf(view));
   return device != nullptr ? device->facts : KnownFacts{};
 }
 

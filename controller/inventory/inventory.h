@@ -16,32 +16,27 @@
 #include <vector>
 
 #include "controller/base/results.h"
+#include "controller/model/seen_host.h"
 
 namespace hostsweep::controller {
 
 struct KnownDevice {
-  std::optional<MacAddress> mac{};  // the key when given
-  std::string address{};            // IPv4 or IPv6 as rows write it; the key without a MAC
-  KnownFacts facts{};               // `known` always true
+  // The key where it names a device (NamesDevice); a randomised one, kept
+  // beside an address, is the key of nothing.
+  std::optional<MacAddress> mac{};
+  std::string address{};  // IPv4 or IPv6 as rows write it; the key without a device MAC
+  KnownFacts facts{};     // `known` always true
   std::string note{};
 };
-
-// What it takes to tell a host by: the MAC its row shows and the addresses
-// its row holds (its IPv4 address's text, its IPv6 addresses).
-struct HostKeys {
-  std::optional<MacAddress> mac{};
-  std::vector<std::string> addresses{};
-};
-
-HostKeys KeysOf(const HostView& view);
 
 class Inventory {
  public:
   explicit Inventory(std::vector<KnownDevice> devices);
 
-  // The device the host is: the row with its MAC, else the row without a MAC
-  // at one of its addresses; null for a device the inventory does not know.
-  [[nodiscard]] const KnownDevice* Find(const HostKeys& host) const;
+  // The device the host is (KeysOf): the row with its device's MAC, else
+  // the row keyed by one of its addresses; null for a device the inventory
+  // does not know.
+  [[nodiscard]] const KnownDevice* Find(const SeenHost& host) const;
   // The facts a row of `view` shows: `known` false for an unknown device.
   [[nodiscard]] KnownFacts FactsOf(const HostView& view) const;
   [[nodiscard]] const std::vector<KnownDevice>& Devices() const { return devices_; }
@@ -51,7 +46,7 @@ class Inventory {
   // Every row is looked up for each address swept: a /16 against thousands
   // of devices would otherwise compare billions of times.
   std::map<MacAddress, std::size_t> byMac_;
-  std::unordered_map<std::string, std::size_t> byAddress_;  // the rows without a MAC
+  std::unordered_map<std::string, std::size_t> byAddress_;  // the rows without a device MAC
 };
 
 // The file's text as an inventory; a fault throws UsageError saying

@@ -3,30 +3,33 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <nlohmann/json.hpp>
+#include <cstdint>
+#include <limits>
 #include <optional>
 
 #include "controller/base/errors.h"
 #include "controller/base/mac_address.h"
+#include "controller/base/printable.h"
 #include "controller/events/event.h"
+#include "controller/model/json_fields.h"
+#include "controller/model/seen_host.h"
 #include "controller/notify/secret_option.h"
 
 namespace hostsweep::controller {
 namespace {
 
-// Keys keep the order they are set in, as in every document hostsweep writes.
-using Json = nlohmann::ordered_json;
-
 constexpr std::string_view kDefaultPrefix = "hostsweep";
 constexpr std::string_view kHome = "home";
 constexpr std::string_view kNotHome = "not_home";
+constexpr std::size_t kMostTopicBytes = 65535;
 
 class UrlReader {
  public:
   explicit UrlReader(std::string_view url) : url_(url) {}
 
   [[noreturn]] void Refuse(std::string_view why) const {
-    throw UsageError("--mqtt " + MaskedUrl(url_) + ": " + std::string(why));
+    throw UsageError("--mqtt " + Excerpt(MaskedUrl(url_), kMostQuotedPath) + ": " +
+                     std::string(why));
   }
 
   // %XX escapes undone, as a URL's user part carries ':', '@' and '/'.
@@ -99,12 +102,6 @@ class UrlReader {
   std::string_view url_;
 };
 
-// Names arrive in the system's code page: bytes that are not UTF-8 become
-// U+FFFD rather than an exception.
-std::string Text(const Json& document) {
-  return document.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
 std::string UniqueId(std::string_view prefix, std::int64_t device) {
   return std::string(prefix) + "-" + std::to_string(device);
 }
@@ -167,10 +164,38 @@ MqttUrl ParseMqttUrl(std::string_view url) {
     reader.Refuse("a topic prefix with +, # or a leading $");
   }
   parsed.prefix = prefix.empty() ? kDefaultPrefix : prefix;
+  // Refused now rather than by the client at the first publish: MQTT's
+  // topics are UTF-8 of at most 65,535 bytes, and the discovery topic, which
+  // writes each byte of the prefix Home Assistant's object ids do not take
+  // as three, is the longest of ours.
+  if (ValidUtf8(parsed.prefix) != parsed.prefix) {
+    reader.Refuse("a topic prefix that is not UTF-8");
+  }
+  if (DiscoveryTopic(parsed.prefix, std::numeric_limits<std::int64_t>::max()).size() >
+      kMostTopicBytes) {
+    reader.Refuse("a topic prefix too long for MQTT's topics of at most " +
+                  std::to_string(kMostTopicBytes) + " bytes");
+  }
   return parsed;
 }
 
-std::string MqttClientId(const MqttUrl& url) { return "hostsweep-" + url.prefix; }
+std::string MqttClientId(std::string_view database) {
+  // FNV-1a: the same id from the same path on every build and every start.
+  constexpr std::uint64_t kOffsetBasis = 14695981039346656037ULL;
+  constexpr std::uint64_t kPrime = 1099511628211ULL;
+  std::uint64_t hash = kOffsetBasis;
+  for (const char c : database) {
+    hash = (hash ^ static_cast<unsigned char>(c)) * kPrime;
+  }
+  // "hostsweep" and 14 hex digits: the 23 letters and digits every broker
+  // must take.
+  constexpr std::string_view kHex = "0123456789abcdef";
+  std::string id = "hostsweep";
+  for (int shift = 52; shift >= 0; shift -= 4) {
+    id += kHex[(hash >> static_cast<unsigned>(shift)) & 0xFU];
+  }
+  return id;
+}
 
 std::string EventTopic(std::string_view prefix) { return std::string(prefix) + "/event"; }
 
@@ -192,18 +217,20 @@ std::string DeviceStateJson(const DeviceStatus& device) {
                       .known = device.known,
                       .firstSeen = device.firstSeen,
                       .lastSeen = device.lastSeen};
-  Json fields = Json::parse(EventJson(asEvent)).at("device");
-  fields.erase("last_seen");
-  fields["state"] = device.present ? kHome : kNotHome;
-  return Text(fields);
+  Json fields = EventDeviceFields(asEvent);
+  fields.erase(json_key::kLastSeen);
+  fields[json_key::kState] = device.present ? kHome : kNotHome;
+  return JsonText(fields);
 }
 
 std::string DiscoveryJson(std::string_view prefix, const DeviceStatus& device) {
   const std::string uniqueId = UniqueId(prefix, device.id);
   const std::string stateTopic = DeviceTopic(prefix, device.id);
   Json registry;
-  if (device.host.mac) {
-    registry["connections"] = Json::array({Json::array({"mac", FormatMac(*device.host.mac)})});
+  // Home Assistant makes one device of every config naming the same MAC:
+  // only one that names the device (DeviceMac) ties them, never a proxy's.
+  if (const auto mac = DeviceMac(device.host)) {
+    registry["connections"] = Json::array({Json::array({"mac", FormatMac(*mac)})});
   }
   registry["identifiers"] = Json::array({uniqueId});
   registry["name"] = DisplayName(device);
@@ -231,7 +258,7 @@ std::string DiscoveryJson(std::string_view prefix, const DeviceStatus& device) {
   config["qos"] = 1;
   config["device"] = registry;
   config["origin"] = {{"name", "hostsweep"}};
-  return Text(config);
+  return JsonText(config);
 }
 
 }  // namespace hostsweep::controller

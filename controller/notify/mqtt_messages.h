@@ -23,13 +23,15 @@ struct MqttUrl {
 
 // mqtt://[user[:password]@]host[:port][/prefix], or mqtts://; the port
 // defaults to 1883 (8883 for mqtts) and the prefix to "hostsweep". Throws
-// UsageError naming the URL masked.
+// UsageError naming the URL masked, for a prefix too that no MQTT topic
+// can carry.
 MqttUrl ParseMqttUrl(std::string_view url);
 
-// One client id per site (prefix), the same at every start, so that the
-// broker keeps its session for it across our restarts and two sites never
-// take each other's.
-std::string MqttClientId(const MqttUrl& url);
+// One client id per state database (`database`: its file's canonical
+// path), the same at every start, so that the broker keeps its session for
+// it across our restarts, and two watches, whatever their prefixes, never
+// knock each other off the broker (a database has one watch at a time).
+std::string MqttClientId(std::string_view database);
 
 // The topics under a prefix.
 std::string EventTopic(std::string_view prefix);

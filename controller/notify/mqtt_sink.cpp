@@ -26,7 +26,7 @@ constexpr const char* kSystemCertificates = "/etc/ssl/certs";
 
 class MosquittoSink final : public MqttSink {
  public:
-  explicit MosquittoSink(MqttUrl url);
+  MosquittoSink(MqttUrl url, const std::string& clientId);
   MosquittoSink(const MosquittoSink&) = delete;
   MosquittoSink& operator=(const MosquittoSink&) = delete;
   MosquittoSink(MosquittoSink&&) = delete;
@@ -74,10 +74,9 @@ class MosquittoSink final : public MqttSink {
   std::map<std::string, std::string> published_{};
 };
 
-MosquittoSink::MosquittoSink(MqttUrl url)
+MosquittoSink::MosquittoSink(MqttUrl url, const std::string& clientId)
     : url_(std::move(url)),
-      client_(mosquitto_new(MqttClientId(url_).c_str(), /*clean_session=*/false, this),
-              mosquitto_destroy) {
+      client_(mosquitto_new(clientId.c_str(), /*clean_session=*/false, this), mosquitto_destroy) {
   if (!client_) {
     throw SystemError("--mqtt: no MQTT client: " + std::string(mosquitto_strerror(errno)));
   }
@@ -281,10 +280,17 @@ void MosquittoSink::PublishRetainedLocked() {
 
 }  // namespace
 
-std::unique_ptr<MqttSink> MakeMqttSink(const std::string& url) {
+std::unique_ptr<MqttSink> MakeMqttSink(const std::string& url,
+                                       const std::filesystem::path& database) {
   static std::once_flag libraryReady;
   std::call_once(libraryReady, [] { mosquitto_lib_init(); });
-  return std::make_unique<MosquittoSink>(ParseMqttUrl(url));
+  // The same file by whatever path it is named, before it exists too.
+  std::error_code unresolved;
+  std::filesystem::path file = std::filesystem::weakly_canonical(database, unresolved);
+  if (unresolved) {
+    file = database;
+  }
+  return std::make_unique<MosquittoSink>(ParseMqttUrl(url), MqttClientId(file.string()));
 }
 
 }  // namespace hostsweep::controller

@@ -2,6 +2,7 @@
 // Assistant's discovery of the devices.
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -16,8 +17,10 @@ namespace hostsweep::controller {
 class MqttSink : public EventSink, public SweepObserver {};
 
 // The sink for `url` (mqtt:// or mqtts://host[:port][/prefix], its secret
-// already read). Throws UsageError for a URL it cannot take, and where the
-// build has no MQTT client.
-std::unique_ptr<MqttSink> MakeMqttSink(const std::string& url);
+// already read) of the watch keeping the state database `database`, whose
+// file names its client. Throws UsageError for a URL it cannot take, and
+// where the build has no MQTT client.
+std::unique_ptr<MqttSink> MakeMqttSink(const std::string& url,
+                                       const std::filesystem::path& database);
 
 }  // namespace hostsweep::controller

@@ -4,7 +4,8 @@
 
 namespace hostsweep::controller {
 
-std::unique_ptr<MqttSink> MakeMqttSink(const std::string& /*url*/) {
+std::unique_ptr<MqttSink> MakeMqttSink(const std::string& /*url*/,
+                                       const std::filesystem::path& /*database*/) {
   throw UsageError("--mqtt is not available in this build");
 }
 

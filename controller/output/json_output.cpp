@@ -1,7 +1,7 @@
 #include "controller/output/json_output.h"
 
 #include "controller/base/mac_address.h"
-#include "controller/output/json_fields.h"
+#include "controller/model/json_fields.h"
 
 namespace hostsweep::controller {
 

@@ -3,8 +3,8 @@
 #include "controller/base/printable.h"
 #include "controller/base/time_text.h"
 #include "controller/inventory/inventory.h"
+#include "controller/model/json_fields.h"
 #include "controller/output/csv_output.h"
-#include "controller/output/json_fields.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -54,7 +54,9 @@ const KnownDevice* RowOf(const DeviceHistory& device, const Inventory* inventory
   if (inventory == nullptr) {
     return nullptr;
   }
-  return inventory->Find({.mac = ParseMac(device.mac), .addresses = {device.address}});
+  SeenHost host{.mac = ParseMac(device.mac)};
+  SetRowAddress(host, device.address);
+  return inventory->Find(host);
 }
 
 // An inventory's six columns first, the user's own from --known where a row

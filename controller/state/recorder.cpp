@@ -1,6 +1,7 @@
 #include "controller/state/recorder.h"
 
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <utility>
 
@@ -21,12 +22,7 @@ KnownHost KnownHostOf(const Statement& row) {
                   .lastSeen = row.Integer(8),
                   .missed = static_cast<int>(row.Integer(6)),
                   .record = row.Integer(0)};
-  const std::string address = row.Text(1);
-  if (const auto ipv4 = ParseAddress(address)) {
-    known.host.address = *ipv4;
-  } else {
-    known.host.ipv6 = address;
-  }
+  SetRowAddress(known.host, row.Text(1));
   known.host.name = row.Text(2);
   known.host.mac = ParseMac(row.Text(3));
   known.host.macSource = ValueOf(kMacSourceTexts, row.Text(4)).value_or(MacSource::kNone);
@@ -35,9 +31,16 @@ KnownHost KnownHostOf(const Statement& row) {
   return known;
 }
 
+// What the devices table keeps of a host: not its IPv6 addresses, which a
+// device's privacy addresses would have rewritten every day.
+auto StoredFields(const SeenHost& host) {
+  return std::tie(host.address, host.ipv6, host.name, host.mac, host.macSource, host.type,
+                  host.model);
+}
+
 bool SameRowButLastSeen(const KnownHost& now, const KnownHost& before) {
-  return now.host == before.host && now.present == before.present && now.missed == before.missed &&
-         now.firstSeen == before.firstSeen;
+  return StoredFields(now.host) == StoredFields(before.host) && now.present == before.present &&
+         now.missed == before.missed && now.firstSeen == before.firstSeen;
 }
 
 }  // namespace
@@ -65,6 +68,12 @@ void Recorder::Load() {
   while (away->Step()) {
     book_.known.push_back(KnownHostOf(*away));
   }
+  // The database keeps no count of the addresses a MAC answered for.
+  std::vector<SeenHost*> hosts;
+  for (KnownHost& known : book_.known) {
+    hosts.push_back(&known.host);
+  }
+  CountSharedMacs(hosts);
   const auto last = database_.Prepare("SELECT coalesce(max(id), 0) FROM devices");
   last->Step();
   book_.lastRecord = committedRecord_ = last->Integer(0);
@@ -126,7 +135,7 @@ std::vector<WatchEvent> Recorder::Write(const std::vector<KnownHost>& before,
       seenAgain.push_back(known.record);
     }
     const bool seenNow = known.present && known.lastSeen == sweep.time && known.missed == 0;
-    if (seenNow && (was == nullptr || was->host != known.host)) {
+    if (seenNow && (was == nullptr || StoredFields(was->host) != StoredFields(known.host))) {
       tables_.SeeValues(known, sweep.time, was == nullptr ? sweep.time : was->lastSeen);
     }
   }

@@ -30,11 +30,13 @@ class Recorder : public ResultWriter {
   }
 };
 
-HostView Row(Address last, State state, std::optional<MacAddress> mac = std::nullopt) {
+HostView Row(Address last, State state, std::optional<MacAddress> mac = std::nullopt,
+             std::vector<std::string> ipv6 = {}) {
   return {.address = 0x0A000000U + last,
           .state = state,
           .mac = mac,
-          .macSource = mac ? MacSource::kArp : MacSource::kNone};
+          .macSource = mac ? MacSource::kArp : MacSource::kNone,
+          .ipv6 = std::move(ipv6)};
 }
 
 struct GoneCase {
@@ -42,6 +44,7 @@ struct GoneCase {
   std::vector<HostView> rows;  // this sweep's, every one shown
   std::vector<std::string> expected;
   std::string known{};              // the inventory's rows (--known), if any
+  bool ipv6 = false;                // --ipv6
   std::vector<int> missesToGone{};  // --gone-after's, per earlier host
 };
 
@@ -60,7 +63,7 @@ TEST_P(GoneHost, IsListedOnce) {
   Recorder recorder;
   const Inventory inventory = ParseInventory(kHeader + GetParam().known);
   ChangeWriter writer(
-      earlier, {&recorder}, /*changesOnly=*/false, /*ipv6=*/false,
+      earlier, {&recorder}, /*changesOnly=*/false, GetParam().ipv6,
       [](const MacAddress&) { return std::string{}; },
       GetParam().known.empty() ? nullptr : &inventory);
   for (const HostView& row : GetParam().rows) {
@@ -92,7 +95,15 @@ INSTANTIATE_TEST_SUITE_P(
                                {Row(1, State::kDead), Row(2, State::kDead)},
                                {"10.0.0.1 dead", "10.0.0.2 dead gone"},
                                "",
-                               {2, 1}}));
+                               false,
+                               {2, 1}},
+                      GoneCase{"a dual-stack device known by an IPv6 address is never missing",
+                               {Row(1, State::kAlive, MacAddress{0x5A, 0, 0, 0, 0, 1},
+                                    {"2001:db8::1", "fe80::1%br0"}),
+                                Row(2, State::kDead)},
+                               {"10.0.0.1 alive", "10.0.0.2 dead gone"},
+                               ",2001:db8::1,,,always,\n",
+                               true}));
 
 // --watch: an ignored device says nothing, a device expected always is
 // missing once, and --unknown-only tells of unknown devices alone.

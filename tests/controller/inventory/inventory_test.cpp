@@ -49,6 +49,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadRow{",10.0.0.1,a\"b\",,,\n", "2: a quote inside an unquoted field"},
         BadRow{"00:1a:2b:3c:4d:01,,a,,,\n\n00-1A-2B-3C-4D-01,,b,,,\n",
                "4: MAC 00:1a:2b:3c:4d:01 is on line 2 too"},
+        BadRow{"5a:00:00:00:00:01,,a,,,\n",
+               "2: MAC 5a:00:00:00:00:01 names no device (randomised or none): give its address"},
         BadRow{",10.0.0.1," + std::string(257, 'x') + ",,,\n", "2: a field longer than 256 bytes"},
         BadRow{",10.0.0.1,\x1b[2J,,bad\x1b,\n",
                "2: bad expect \"bad?\" (empty, always or ignore)"}));
@@ -62,10 +64,10 @@ HostView Host(Address address, std::optional<MacAddress> mac) {
 TEST(Inventory, MatchesByMacThenByAddress) {
   const Inventory inventory = ParseInventory(
       "\xEF\xBB\xBFmac,address,alias,owner,expect,note\r\n"
-      "0A:13:00:00:00:0D,10.0.0.9,\"delta, \"\"the box\"\"\",ann,always,\r\n"
+      "00:13:00:00:00:0D,10.0.0.9,\"delta, \"\"the box\"\"\",ann,always,\r\n"
       ",10.0.0.20,printer,,ignore,by the door\r\n"
       ",2001:DB8::A,v6,,,\r\n");
-  const auto delta = ParseMac("0a:13:00:00:00:0d");
+  const auto delta = ParseMac("00:13:00:00:00:0d");
   const auto other = ParseMac("00:22:72:00:00:0a");
   const KnownFacts deltaFacts{
       .known = true, .alias = "delta, \"the box\"", .owner = "ann", .expect = Expect::kAlways};

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "controller/base/address.h"
 #include "controller/base/errors.h"
-#include "controller/output/json_fields.h"
+#include "controller/model/json_fields.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -21,11 +23,18 @@ TEST(ParseMqttUrl, TakesBrokersAndRefusesTheRest) {
   for (const auto& [url, parsed] : kGood) {
     EXPECT_EQ(ParseMqttUrl(url), parsed) << url;
   }
-  const char* const kBad[] = {"http://broker",       "mqtt://",           "mqtt://:s3cret@h",
-                              "mqtt://h:0",          "mqtt://h:65536",    "mqtt://h:x",
-                              "mqtt://h/a/+",        "mqtt://h/$SYS",     "mqtt://[fd00::1",
-                              "mqtt://u:s3cret%4@h", "mqtt://u:s3cret@h:"};
-  for (const char* url : kBad) {
+  // Its longest discovery topic, 65,533 bytes, is an MQTT topic still.
+  const std::string longest(21'825, '/');
+  EXPECT_EQ(ParseMqttUrl("mqtt://h/a" + longest + "a").prefix, "a" + longest + "a");
+  std::vector<std::string> bad{"http://broker",      "mqtt://",
+                               "mqtt://:s3cret@h",   "mqtt://h:0",
+                               "mqtt://h:65536",     "mqtt://h:x",
+                               "mqtt://h/a/+",       "mqtt://h/$SYS",
+                               "mqtt://[fd00::1",    "mqtt://u:s3cret%4@h",
+                               "mqtt://u:s3cret@h:", "mqtt://h/site\xff"};
+  bad.insert(bad.end(),
+             {"mqtt://u:s3cret@h/a" + longest + "/a", "mqtt://h/" + std::string(70'000, 'p')});
+  for (const std::string& url : bad) {
     try {
       ParseMqttUrl(url);
       ADD_FAILURE() << url << " taken";
@@ -48,14 +57,16 @@ TEST(MqttTopics, FollowThePrefix) {
       // Home Assistant's object ids take [A-Za-z0-9_-]: two prefixes stay apart.
       {DiscoveryTopic("site/a", 7), "homeassistant/device_tracker/site_2fa-7/config"},
       {DiscoveryTopic("site_a", 7), "homeassistant/device_tracker/site_5fa-7/config"},
-      {MqttClientId(ParseMqttUrl("mqtt://h/site/a")), "hostsweep-site/a"},
+      // One client per database, the same at every start, as every broker takes.
+      {MqttClientId("/var/lib/hostsweep/site.db"), "hostsweep9e3a48c0225664"},
+      {MqttClientId("/var/lib/hostsweep/other.db"), "hostsweepfada69e012b279"},
   };
   for (const auto& [topic, expected] : kCases) {
     EXPECT_EQ(topic, expected);
   }
 }
 
-DeviceStatus Phone(bool withMac) {
+DeviceStatus Phone() {
   DeviceStatus device{.id = 42,
                       .vendor = "Apple, Inc.",
                       .known = {.known = true, .alias = "Ann's phone"},
@@ -65,49 +76,40 @@ DeviceStatus Phone(bool withMac) {
   device.host.address = *ParseAddress("10.0.0.7");
   device.host.name = "iphone.lan";
   device.host.model = "iPhone";
-  if (withMac) {
-    device.host.mac = MacAddress{0x00, 0x22, 0x72, 0, 0, 0x0a};
-  }
+  device.host.mac = MacAddress{0x00, 0x22, 0x72, 0, 0, 0x0a};
   return device;
 }
 
-// Every field Home Assistant's MQTT device_tracker reads, named as it names
-// them; the device registry's entry tied by the MAC where there is one.
+// Every field Home Assistant's MQTT device_tracker reads, as it names them.
 TEST(DiscoveryJson, CarriesWhatHomeAssistantReads) {
-  for (const bool withMac : {true, false}) {
-    const Json config = Json::parse(DiscoveryJson("site/a", Phone(withMac)));
-    const std::pair<const char*, Json> kFields[] = {
-        {"name", nullptr},
-        {"unique_id", "site/a-42"},
-        {"state_topic", "site/a/device/42"},
-        {"json_attributes_topic", "site/a/device/42"},
-        {"value_template", "{{ value_json.state }}"},
-        {"payload_home", "home"},
-        {"payload_not_home", "not_home"},
-        {"source_type", "router"},
-        {"availability_topic", "site/a/status"},
-        {"payload_available", "online"},
-        {"payload_not_available", "offline"},
-    };
-    for (const auto& [key, value] : kFields) {
-      ASSERT_TRUE(config.contains(key)) << key;
-      EXPECT_EQ(config.at(key), value) << key;
-    }
-    const Json& device = config.at("device");
-    EXPECT_EQ(device.at("identifiers"), Json::array({"site/a-42"}));
-    EXPECT_EQ(device.at("name"), "Ann's phone");
-    EXPECT_EQ(device.at("manufacturer"), "Apple, Inc.");
-    EXPECT_EQ(device.at("model"), "iPhone");
-    EXPECT_EQ(device.contains("connections"), withMac);
-    if (withMac) {
-      EXPECT_EQ(device.at("connections"), Json::parse(R"([["mac","00:22:72:00:00:0a"]])"));
-    }
+  const Json config = Json::parse(DiscoveryJson("site/a", Phone()));
+  const std::pair<const char*, Json> kFields[] = {
+      {"name", nullptr},
+      {"unique_id", "site/a-42"},
+      {"state_topic", "site/a/device/42"},
+      {"json_attributes_topic", "site/a/device/42"},
+      {"value_template", "{{ value_json.state }}"},
+      {"payload_home", "home"},
+      {"payload_not_home", "not_home"},
+      {"source_type", "router"},
+      {"availability_topic", "site/a/status"},
+      {"payload_available", "online"},
+      {"payload_not_available", "offline"},
+  };
+  for (const auto& [key, value] : kFields) {
+    ASSERT_TRUE(config.contains(key)) << key;
+    EXPECT_EQ(config.at(key), value) << key;
   }
+  const Json& device = config.at("device");
+  EXPECT_EQ(device.at("identifiers"), Json::array({"site/a-42"}));
+  EXPECT_EQ(device.at("name"), "Ann's phone");
+  EXPECT_EQ(device.at("manufacturer"), "Apple, Inc.");
+  EXPECT_EQ(device.at("model"), "iPhone");
 }
 
 TEST(DeviceStateJson, SaysHomeOrNotHomeWithTheDevicesFields) {
   for (const bool present : {true, false}) {
-    DeviceStatus device = Phone(true);
+    DeviceStatus device = Phone();
     device.present = present;
     const Json state = Json::parse(DeviceStateJson(device));
     EXPECT_EQ(state.at("state"), present ? "home" : "not_home");

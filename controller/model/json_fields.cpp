@@ -1,4 +1,4 @@
-#include "controller/output/json_fields.h"
+#include "controller/model/json_fields.h"
 
 #include <cstdint>
 #include <string_view>

@@ -1,6 +1,7 @@
-// Every text a JSON line, a watch line or a state record carries, written
-// with hostile text: it reads back as it was, and none of its control or
-// direction characters is left raw to act on a terminal or page.
+// Every text a JSON line, a watch line, a state record, an event (a webhook's
+// body) or an MQTT document carries, written with hostile text: it reads back
+// as it was, each writes its name in the same bytes, and none of its control
+// or direction characters is left raw to act on a terminal or page.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -12,6 +13,8 @@
 #include "controller/base/printable.h"
 #include "controller/history/earlier_results.h"
 #include "controller/history/watch.h"
+#include "controller/notify/mqtt_messages.h"
+#include "controller/notify/webhook_request.h"
 #include "controller/output/json_output.h"
 
 namespace hostsweep::controller {
@@ -30,6 +33,16 @@ std::string Repeated(std::string_view piece, std::size_t times) {
     text += piece;
   }
   return text;
+}
+
+// The JSON string after the first `"key":`, quotes and escapes as written.
+std::string Written(const std::string& document, const std::string& key) {
+  const std::size_t open = document.find('"', document.find('"' + key + "\":") + key.size() + 3);
+  std::size_t close = open + 1;
+  while (document[close] != '"') {
+    close += document[close] == '\\' ? 2 : 1;
+  }
+  return document.substr(open, close + 1 - open);
 }
 
 // An indented document's own line breaks aside.
@@ -65,11 +78,18 @@ TEST_P(HostileTextRoundTrip, ReadsBackAsItWasWithNoControlRaw) {
   const std::string watchLine = WatchLine(
       event, [&text](const MacAddress&) { return text; }, true);
   const std::string stateFile = StateDocument(state);
+  const Event told{.id = 1, .kind = Change::kNew, .device = 7, .host = host};
+  const std::string webhook =
+      MakeWebhookRequest({told, EventJson(told)}, WebhookFormat::kJson).body;
+  const std::string mqttState = DeviceStateJson({.id = 7, .host = host});
+  const std::string discovery = DiscoveryJson("hostsweep", {.id = 7, .host = host});
 
   auto readState = state;
   readState[0].host.name = readBack;
   EXPECT_EQ(ParseState(stateFile), readState);
-  EXPECT_EQ(ParseSweepLines(line).found.at(0), readState[0].host);
+  SeenHost fromLine = readState[0].host;
+  fromLine.deviceIpv6 = {readBack};
+  EXPECT_EQ(ParseSweepLines(line).found.at(0), fromLine);
   const std::vector<std::pair<std::string, std::vector<const char*>>> texts{
       {line, {"name", "vendor", "workgroup", "netbios_mac", "previous"}},
       {watchLine, {"name", "vendor", "previous"}}};
@@ -80,8 +100,10 @@ TEST_P(HostileTextRoundTrip, ReadsBackAsItWasWithNoControlRaw) {
     }
   }
   EXPECT_EQ(nlohmann::json::parse(line).at("ipv6").at(0), readBack);
-  for (const std::string* written : {&line, &watchLine, &stateFile}) {
+  for (const std::string* written :
+       {&line, &watchLine, &stateFile, &webhook, &mqttState, &discovery}) {
     EXPECT_TRUE(HoldsNoControlRaw(*written)) << *written;
+    EXPECT_NE(written->find(Written(line, "name")), std::string::npos) << *written;
   }
 }
 

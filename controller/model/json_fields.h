@@ -1,6 +1,7 @@
 // How hostsweep writes JSON, for every document it writes (--json lines, the
-// watch's lines, the watch's state file, --history's lines), and the keys its
-// reader looks for.
+// watch's lines, the watch's state file, --history's lines, the events every
+// sink passes on, MQTT's device states and discovery configs), and the keys
+// its readers look for.
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -54,6 +55,8 @@ inline constexpr const char* kSessions = "sessions";
 inline constexpr const char* kAddresses = "addresses";
 inline constexpr const char* kNames = "names";
 inline constexpr const char* kMacs = "macs";
+inline constexpr const char* kId = "id";
+inline constexpr const char* kDevice = "device";
 }  // namespace json_key
 
 // Null where nothing is known: an empty text, or an optional without a value.
