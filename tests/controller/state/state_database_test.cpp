@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 #include "controller/base/errors.h"
@@ -221,6 +223,8 @@ TEST_P(RefusedFile, SaysWhyBeforeAnySweep) {
   if (GetParam().make) {
     GetParam().make(path);
   }
+  std::ostringstream said;
+  std::streambuf* const standardError = std::cerr.rdbuf(said.rdbuf());
   try {
     OpenStateStore(path, 1, kNoVendor);
     ADD_FAILURE() << "opened";
@@ -229,6 +233,8 @@ TEST_P(RefusedFile, SaysWhyBeforeAnySweep) {
         << error.what();
     EXPECT_NE(std::string(error.what()).find(GetParam().said), std::string::npos) << error.what();
   }
+  std::cerr.rdbuf(standardError);
+  EXPECT_EQ(said.str(), "") << "only the failure is said";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -248,6 +254,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "newer hostsweep"},
         Refusal{"a corrupt JSON state", [](const fs::path& path) { std::ofstream(path) << "{\"x"; },
                 "not a whole JSON object"},
+        Refusal{"a FIFO", [](const fs::path& path) { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); },
+                "not a regular file"},
         Refusal{"a folder that is not there", nullptr, "unable to open", true}));
 
 // A sweep that cannot be committed leaves the state before it, in the file
