@@ -132,7 +132,8 @@ class PosixHttpServer : public HttpServer {
       waits.push_back({now >= listenAgain ? listener_.Get() : -1, POLLIN, 0});
       auto wake = now >= listenAgain ? Clock::time_point::max() : listenAgain;
       for (const Connection& each : connections) {
-        waits.push_back({each.fd.Get(), each.phase == Phase::kWriting ? POLLOUT : POLLIN, 0});
+        const short wanted = each.phase == Phase::kWriting ? POLLOUT : POLLIN;
+        waits.push_back({each.fd.Get(), wanted, 0});
         wake = std::min(wake, each.deadline);
       }
       const int timeout =

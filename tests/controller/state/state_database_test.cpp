@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -36,9 +37,11 @@ SeenHost Host(Address last, std::string name, std::optional<MacAddress> mac = st
 class StateFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              ("hostsweep-state-" + std::to_string(getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    // A parameterised test's name holds a '/': one folder, not two.
+    std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::ranges::replace(test, '/', '-');
+    folder_ =
+        fs::temp_directory_path() / ("hostsweep-state-" + std::to_string(getpid()) + "-" + test);
     fs::remove_all(folder_);
     fs::create_directories(folder_);
   }
