@@ -84,8 +84,8 @@ std::vector<MetricsCase> Cases() {
        0},
       {"escapes",
        Escapes(),
-       {"hostsweep_device_up{device=\"7\",mac=\"00:22:72:00:00:0a\"} 1",
-        "hostsweep_device_info{device=\"7\",mac=\"00:22:72:00:00:0a\",address=\"10.0.0.10\","
+       {R"(hostsweep_device_up{device="7",mac="00:22:72:00:00:0a"} 1)",
+        R"(hostsweep_device_info{device="7",mac="00:22:72:00:00:0a",address="10.0.0.10",)"
         "name=\"a\\\"b\\\\c\\nd\xef\xbf\xbd\",alias=\"desk?[2J\",type=\"printer\"} 1",
         "hostsweep_sweep_duration_seconds 2.345", "hostsweep_addresses_swept 254"},
        1},
