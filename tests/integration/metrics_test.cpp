@@ -83,11 +83,11 @@ TEST(MetricsInLab, TextfileAndPageOfAWatch) {
       << scraped.standardError;
   // Idle clients by the hundred (bash's, connected and silent) keep no scrape
   // waiting past curl's own bound.
-  const auto busy = RunProcess(
-      {"/bin/bash", "-c",
-       "for i in $(seq 300); do exec {idle}<>/dev/tcp/${0/://} || exit; done; exec "
-       "/usr/bin/curl -sS --max-time 2 -o /dev/null -w %{http_code} http://$0/metrics",
-       kListen});
+  const auto busy =
+      RunProcess({"/bin/bash", "-c",
+                  "for i in $(seq 300); do exec {idle}<>/dev/tcp/${0/://} || exit; done; exec "
+                  "/usr/bin/curl -sS --max-time 2 -o /dev/null -w %{http_code} http://$0/metrics",
+                  kListen});
   EXPECT_EQ(busy.standardOutput, "200") << busy.standardError;
   const auto elsewhere = RunProcess({"/usr/bin/curl", "-sS", "-o", "/dev/null", "-w",
                                      "%{http_code}", std::string("http://") + kListen + "/"});
