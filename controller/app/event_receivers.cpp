@@ -33,12 +33,16 @@ Receivers MakeReceivers(const Options& options) {
     receivers.sinks.push_back(MakeCommandSink(options.onEvent));
   }
   if (!options.webhook.empty()) {
-    receivers.sinks.push_back(
-        MakeWebhookSink(SecretOption(options.webhook),
-                        options.webhookText ? WebhookFormat::kText : WebhookFormat::kJson));
+    const auto format = options.webhookText ? WebhookFormat::kText : WebhookFormat::kJson;
+    receivers.sinks.push_back(MakeFromSecretOption(
+        "--webhook", options.webhook,
+        [format](const std::string& url) { return MakeWebhookSink(url, format); }));
   }
   if (!options.mqtt.empty()) {
-    std::unique_ptr<MqttSink> mqtt = MakeMqttSink(SecretOption(options.mqtt), options.stateFile);
+    const std::string& stateFile = options.stateFile;
+    std::unique_ptr<MqttSink> mqtt = MakeFromSecretOption(
+        "--mqtt", options.mqtt,
+        [&stateFile](const std::string& url) { return MakeMqttSink(url, stateFile); });
     receivers.observers.push_back(mqtt.get());
     receivers.sinks.push_back(std::move(mqtt));
   }

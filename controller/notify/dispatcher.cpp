@@ -37,11 +37,25 @@ void Dispatcher::SweepRecorded(Clock::time_point until) {
 }
 
 void Dispatcher::DeliverDue(Clock::time_point until) {
+  const auto turnEnd = now_() + rules_.turnBound;
+  std::vector<Turn*> due;
   for (Turn& turn : turns_) {
     if (turn.waiting && turn.due <= now_()) {
-      Serve(turn, until);
+      due.push_back(&turn);
     }
   }
+  // Each sink gets an even share of what is left of the turn, so that a slow
+  // one cannot starve those after it.
+  for (std::size_t index = 0; index < due.size(); ++index) {
+    const auto now = now_();
+    const auto share = (turnEnd - now) / static_cast<long>(due.size() - index);
+    Serve(*due[index], until, now + share);
+  }
+}
+
+bool Dispatcher::RoomFor(Clock::time_point until, Clock::time_point turnEnd) const {
+  const auto now = now_();
+  return now < until && now + rules_.bound <= turnEnd;
 }
 
 std::optional<Dispatcher::Clock::time_point> Dispatcher::NextDue() const {
@@ -54,13 +68,13 @@ std::optional<Dispatcher::Clock::time_point> Dispatcher::NextDue() const {
   return next;
 }
 
-void Dispatcher::Serve(Turn& turn, Clock::time_point until) {
+void Dispatcher::Serve(Turn& turn, Clock::time_point until, Clock::time_point turnEnd) {
   const std::string name(turn.sink->Name());
   for (;;) {
     const std::vector<QueuedEvent> batch = queue_.Waiting(name, kBatch);
     for (const QueuedEvent& queued : batch) {
-      if (now_() >= until) {
-        return;  // still due: served again once the sweep is recorded
+      if (!RoomFor(until, turnEnd)) {
+        return;  // still due: served again in the next turn
       }
       Delivery delivery;
       try {

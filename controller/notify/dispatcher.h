@@ -1,7 +1,9 @@
 // Delivery of the queued events to their sinks. Each sink is served in id
 // order; its first failure ends its turn (what follows waits, the order
 // kept) and puts it off: 1 s, doubling up to 60 s, and after every sweep it
-// is due again at once. A full queue loses its oldest events, counted.
+// is due again at once. A turn ends within its own bound however slow the
+// sinks are (what is left waits for the next turn, or a one-shot run's next
+// run). A full queue loses its oldest events, counted.
 #pragma once
 
 #include <chrono>
@@ -17,7 +19,9 @@
 namespace hostsweep::controller {
 
 struct DispatchRules {
-  std::chrono::milliseconds bound{5000};  // per delivery
+  std::chrono::milliseconds bound{5000};  // per delivery, its answer read whole
+  // Per turn: no delivery starts unless its bound ends within it.
+  std::chrono::milliseconds turnBound{30'000};
   std::chrono::milliseconds firstBackOff{1000};
   std::chrono::milliseconds longestBackOff{60'000};
   std::size_t queueBound = 10'000;  // events per sink
@@ -33,7 +37,8 @@ class Dispatcher {
              Now now = Clock::now, DispatchRules rules = {});
 
   // After each recorded sweep: full queues trimmed, every sink due at once
-  // and served; no delivery starts after `until` (the next sweep).
+  // and served; no delivery starts after `until` (the next sweep; a
+  // one-shot run has none: the turn's bound ends it).
   void SweepRecorded(Clock::time_point until);
   // Serves every sink that is due, until each has failed once or has
   // nothing left; no delivery starts after `until`.
@@ -49,7 +54,9 @@ class Dispatcher {
     bool waiting = true;                   // events may be queued for it
     bool dropping = false;                 // said once until it delivers again
   };
-  void Serve(Turn& turn, Clock::time_point until);
+  // False once `until` or the turn's end leaves no room for a delivery.
+  [[nodiscard]] bool RoomFor(Clock::time_point until, Clock::time_point turnEnd) const;
+  void Serve(Turn& turn, Clock::time_point until, Clock::time_point turnEnd);
   void Failed(Turn& turn, const Delivery& delivery);
   void Trim(Turn& turn);
 

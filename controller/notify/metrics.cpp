@@ -40,22 +40,35 @@ void Family(std::ostream& out, std::string_view name, std::string_view type,
   out << "# HELP " << name << ' ' << help << "\n# TYPE " << name << ' ' << type << '\n';
 }
 
-std::string DeviceLabels(const DeviceStatus& device) {
-  const auto& host = device.host;
-  return "{mac=\"" + (host.mac ? FormatMac(*host.mac) : std::string()) + "\",address=\"" +
-         LabelValue(AddressText(host)) + "\",name=\"" + LabelValue(host.name) + "\",alias=\"" +
-         LabelValue(device.known.alias) + "\",type=\"" + LabelValue(host.type) + "\"}";
+// What names a device for as long as the database knows it: its series
+// stays one series when it moves or is renamed.
+std::string IdentityLabels(const DeviceStatus& device) {
+  const auto& mac = device.host.mac;
+  return "device=\"" + std::to_string(device.id) + "\",mac=\"" +
+         (mac ? FormatMac(*mac) : std::string()) + "\"";
 }
 
+// The rest, on the _info series beside it.
+std::string InfoLabels(const DeviceStatus& device) {
+  const auto& host = device.host;
+  return IdentityLabels(device) + ",address=\"" + LabelValue(AddressText(host)) + "\",name=\"" +
+         LabelValue(host.name) + "\",alias=\"" + LabelValue(device.known.alias) + "\",type=\"" +
+         LabelValue(host.type) + "\"";
+}
+
+struct Series {
+  const DeviceStatus* device;
+  bool up;
+};
+
 // Every device present or missing, and the most recently seen of those that
-// went away within a day. Two devices that would show the same labels make
-// one series (up if either is): a page may not repeat one.
-std::map<std::string, bool> DeviceSeries(const SweepReport& report) {
-  std::map<std::string, bool> series;
+// went away within a day, by id.
+std::map<std::int64_t, Series> DeviceSeries(const SweepReport& report) {
+  std::map<std::int64_t, Series> series;
   std::vector<const DeviceStatus*> away;
   for (const auto& device : report.devices) {
     if (device.present || device.missing) {
-      series[DeviceLabels(device)] |= device.present;
+      series.try_emplace(device.id, Series{&device, device.present});
     } else if (report.time - device.lastSeen <= kAwaySeriesSeconds) {
       away.push_back(&device);
     }
@@ -64,9 +77,28 @@ std::map<std::string, bool> DeviceSeries(const SweepReport& report) {
   std::ranges::partial_sort(away, away.begin() + static_cast<std::ptrdiff_t>(kept),
                             [](const auto* a, const auto* b) { return a->lastSeen > b->lastSeen; });
   for (std::size_t i = 0; i < kept; ++i) {
-    series.try_emplace(DeviceLabels(*away[i]), false);
+    series.try_emplace(away[i]->id, Series{away[i], false});
   }
   return series;
+}
+
+void DeviceFamilies(std::ostream& out, const SweepReport& report) {
+  const auto series = DeviceSeries(report);
+  if (series.empty()) {
+    return;
+  }
+  Family(out, "hostsweep_device_up", "gauge",
+         "1 for a device present, 0 for one away (those missing, and those that left "
+         "within a day).");
+  for (const auto& [id, each] : series) {
+    out << "hostsweep_device_up{" << IdentityLabels(*each.device) << "} " << (each.up ? 1 : 0)
+        << '\n';
+  }
+  Family(out, "hostsweep_device_info", "gauge",
+         "Always 1: what each device of hostsweep_device_up was last seen as.");
+  for (const auto& [id, each] : series) {
+    out << "hostsweep_device_info{" << InfoLabels(*each.device) << "} 1\n";
+  }
 }
 
 void DeviceCounts(std::ostream& out, const std::vector<DeviceStatus>& devices) {
@@ -110,15 +142,7 @@ void Sinks(std::ostream& out, const std::vector<SinkStatus>& sinks) {
 
 std::string MetricsText(const SweepReport& report) {
   std::ostringstream out;
-  const auto series = DeviceSeries(report);
-  if (!series.empty()) {
-    Family(out, "hostsweep_device_up", "gauge",
-           "1 for a device present, 0 for one away (those missing, and those that left "
-           "within a day).");
-    for (const auto& [labels, up] : series) {
-      out << "hostsweep_device_up" << labels << ' ' << (up ? 1 : 0) << '\n';
-    }
-  }
+  DeviceFamilies(out, report);
   DeviceCounts(out, report.devices);
   Family(out, "hostsweep_sweep_duration_seconds", "gauge", "How long the last sweep took.");
   out << "hostsweep_sweep_duration_seconds " << Seconds(report.duration) << '\n';

@@ -11,6 +11,21 @@ std::string SecretOption(std::string_view value) {
   return std::string(value);
 }
 
+std::string SecretFreeMessage(std::string message, std::string_view secret, std::string_view option,
+                              std::string_view given) {
+  const std::string shown = MaskedUrl(secret);
+  const std::string file = "the first line of " + std::string(given.substr(1));
+  for (std::size_t at = message.find(shown); !shown.empty() && at != std::string::npos;
+       at = message.find(shown, at + file.size())) {
+    message.replace(at, shown.size(), file);
+  }
+  if (secret.empty() || message.find(secret) != std::string::npos) {
+    return std::string(option) + " " + std::string(given) +
+           ": its first line is no URL hostsweep can take";
+  }
+  return message;
+}
+
 std::string MaskedUrl(std::string_view url) {
   constexpr std::string_view kMask = "***";
   std::string masked(url);

@@ -121,12 +121,17 @@ class WebhookSink final : public EventSink {
     long osError = 0;
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
     curl_easy_getinfo(handle, CURLINFO_OS_ERRNO, &osError);
-    // The status line is the receiver's word; a body cut short after a 2xx
-    // does not take it back.
-    if (status >= 200 && status < 300) {
+    // A 2xx confirms once its answer is read whole within the bound (or as
+    // far as we care to read it): a receiver that trickles its body, or
+    // promises more than it sends, has not answered in time.
+    const bool answered =
+        result == CURLE_OK || (result == CURLE_WRITE_ERROR && bodyRead > kBodyRead);
+    const bool accepted = status >= 200 && status < 300;
+    if (accepted && answered) {
       return {.confirmed = true};
     }
-    return {.why = status != 0 ? "HTTP " + std::to_string(status) : Failure(result, osError)};
+    return {.why = status != 0 && !accepted ? "HTTP " + std::to_string(status)
+                                            : Failure(result, osError)};
   }
 
  private:

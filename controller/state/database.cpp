@@ -126,7 +126,16 @@ Database::Database(std::filesystem::path path, StateAccess access) : path_(std::
 
 Database::~Database() { sqlite3_close(database_); }
 
+void CheckStateFile(const std::filesystem::path& path) {
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    throw EarlierResultsError(path.string() + ": not a regular file");
+  }
+}
+
 void Database::Open(StateAccess access) {
+  CheckStateFile(path_);
   const bool write = access == StateAccess::kWrite;
   std::error_code error;
   if (!write && !std::filesystem::exists(path_, error)) {

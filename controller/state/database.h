@@ -77,6 +77,11 @@ class Database {
   sqlite3* database_ = nullptr;
 };
 
+// Throws EarlierResultsError unless `path` is a regular file (or a symlink
+// to one) or nothing at all: a FIFO or a device would hang or mislead
+// SQLite.
+void CheckStateFile(const std::filesystem::path& path);
+
 // BEGIN IMMEDIATE; rolled back unless committed.
 class Transaction {
  public:

@@ -37,16 +37,21 @@ class DatabaseStore : public StateStore {
 std::unique_ptr<StateStore> OpenStateStore(const std::filesystem::path& path, int goneAfter,
                                            const VendorOf& vendorOf,
                                            const std::vector<std::string>& sinks) {
+  CheckStateFile(path);
   std::error_code error;
-  if (!std::filesystem::exists(path, error)) {
-    std::cerr << "hostsweep: --state: " << path.string()
-              << " does not exist yet: created; every host found is new\n";
-  } else if (ImportJsonState(path, vendorOf)) {
+  const bool existed = std::filesystem::exists(path, error);
+  if (existed && ImportJsonState(path, vendorOf)) {
     std::cerr << "hostsweep: --state: " << path.string()
               << ": the watch's JSON state is now a database; the JSON file is kept as "
               << path.string() << ".json-old\n";
   }
-  return std::make_unique<DatabaseStore>(path, goneAfter, vendorOf, sinks);
+  auto store = std::make_unique<DatabaseStore>(path, goneAfter, vendorOf, sinks);
+  // Said once it is so: a file that cannot be created gets its failure alone.
+  if (!existed) {
+    std::cerr << "hostsweep: --state: " << path.string()
+              << " does not exist yet: created; every host found is new\n";
+  }
+  return store;
 }
 
 std::size_t WriteHistory(const std::filesystem::path& path, const std::string& who, Format format,

@@ -19,6 +19,10 @@ namespace hostsweep::controller {
 inline constexpr std::size_t kMostRequestBytes = 8 * 1024;
 inline constexpr std::chrono::milliseconds kRequestTime{2000};
 inline constexpr std::chrono::milliseconds kAnswerTime{10000};
+// Connections open at once: one more closes the oldest that has not sent its
+// request yet, so that idle clients can neither keep a scrape out nor cost
+// more than this many requests' and answers' memory.
+inline constexpr std::size_t kMostConnections = 256;
 
 // The whole response (status line, headers, body) to a request's head (its
 // bytes up to the blank line that ends the headers, or what came within the
@@ -38,8 +42,8 @@ class HttpServer {
 };
 
 // Listens on `host` (an IPv4 or IPv6 address in numbers, never a name to look
-// up) at `port`, and answers one connection at a time, closing each after its
-// answer. `answer` runs in the server's thread, which takes no signal: they
+// up) at `port`, and answers its connections side by side, closing each after
+// its answer. `answer` runs in the server's thread, which takes no signal: they
 // reach the thread that waits for them as before. Throws UsageError for a
 // host that is no address, SystemError when it cannot listen there.
 std::unique_ptr<HttpServer> ServeHttp(const std::string& host, std::uint16_t port,

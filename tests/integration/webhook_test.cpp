@@ -167,6 +167,10 @@ INSTANTIATE_TEST_SUITE_P(
                            "HTTP 307", ""},
                       Case{"endless_answer", std::string(kReceiver) + "/flood",
                            WebhookFormat::kJson, "", ""},
+                      Case{"dribbled_answer", std::string(kReceiver) + "/dribble",
+                           WebhookFormat::kJson, "timed out", ""},
+                      Case{"short_answer", std::string(kReceiver) + "/short", WebhookFormat::kJson,
+                           "timed out", ""},
                       Case{"closed_port", "http://10.213.0.12:8081/accept" + kSecrets,
                            WebhookFormat::kJson, "connection refused", ""},
                       Case{"self_signed", "https://10.213.0.12:8443/accept", WebhookFormat::kJson,
@@ -259,6 +263,23 @@ TEST_F(WatchWebhookInLab, EveryEventArrivesOnceInOrderAfterAnOutage) {
                        event.at("device").at("address").get<std::string>());
   }
   EXPECT_EQ(received, expected) << watch.standardError;
+}
+
+// A one-shot run whose receiver says 200 but never finishes its answer
+// confirms nothing: the events wait in the state's queue for the next run.
+TEST_F(WatchWebhookInLab, AnUnfinishedAnswerKeepsTheEventsForTheNextRun) {
+  auto receiver = StartReceiver({"8080", log_.string()});
+  const auto run = [this](const std::string& path) {
+    return RunController({"--no-extra-names", "--state", state_.string(), "--webhook",
+                          std::string(kReceiver) + path, "10.213.0.10-14"});
+  };
+  const ControllerRun slow = run("/dribble");
+  EXPECT_THAT(slow.standardError, HasSubstr("--webhook: not delivered (timed out)"));
+  const ControllerRun next = run("/accept");
+  // The first run's news, its first event first, though this run found nothing new.
+  const auto records = Records(log_, 0);
+  ASSERT_GE(records.size(), kHosts) << next.standardError;
+  EXPECT_EQ(records.front().at("key"), "1");
 }
 
 // The sweeps' heartbeats (-v) stay at most one delivery's bound apart beyond

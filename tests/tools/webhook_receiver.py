@@ -13,6 +13,8 @@ says how it is answered:
   /hang      nothing, ever
   /redirect  307 to /accept
   /flood     200, then a body without end
+  /dribble   200, then its 64-byte body a byte every 0.5 s
+  /short     200 with a Content-Length of 1000, then 2 bytes and nothing more
 With CERT and KEY it speaks HTTPS. Prints "ready" once listening, then serves
 until ended.
 """
@@ -58,8 +60,25 @@ class Receiver(BaseHTTPRequestHandler):
                     self.wfile.write(chunk)
             except OSError:
                 pass
+        elif path == "/dribble":
+            self.answer_slowly(64, [(b"x", 0.5)] * 64)
+        elif path == "/short":
+            self.answer_slowly(1000, [(b"{}", 3600)])
         else:
             self.send_error(404)
+
+    def answer_slowly(self, length, pieces):
+        """200 promising `length` bytes, then each piece and its pause."""
+        self.send_response(200)
+        self.send_header("Content-Length", str(length))
+        self.end_headers()
+        try:
+            for piece, pause in pieces:
+                self.wfile.write(piece)
+                self.wfile.flush()
+                time.sleep(pause)
+        except OSError:
+            pass
 
     def log_message(self, *_):
         pass

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,19 +24,33 @@ namespace {
 constexpr std::size_t kLongestLine = 4096;
 constexpr const char* kShell = "/bin/sh";
 
-struct Pipe {
+struct Ends {
   FileDescriptor read;
   FileDescriptor write;
 };
 
-// Our end never blocks; the command's is as any program expects it.
-Pipe MakePipe(bool oursReads) {
+void NeverBlocks(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
+
+// What the command writes comes through a pipe; our end never blocks.
+Ends MakeOutputPipe() {
   std::array<int, 2> ends{-1, -1};
   if (pipe2(ends.data(), O_CLOEXEC) != 0) {
     return {};
   }
-  const int ours = oursReads ? ends[0] : ends[1];
-  fcntl(ours, F_SETFL, fcntl(ours, F_GETFL) | O_NONBLOCK);
+  NeverBlocks(ends[0]);
+  return {FileDescriptor(ends[0]), FileDescriptor(ends[1])};
+}
+
+// Its input goes through a socket pair: a command that ends without reading
+// it costs a send with MSG_NOSIGNAL an EPIPE, where a write to a pipe would
+// raise SIGPIPE and end the whole controller unless something else happened
+// to ignore it.
+Ends MakeInputSocket() {
+  std::array<int, 2> ends{-1, -1};
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends.data()) != 0) {
+    return {};
+  }
+  NeverBlocks(ends[1]);
   return {FileDescriptor(ends[0]), FileDescriptor(ends[1])};
 }
 
@@ -155,11 +170,11 @@ bool ReadAvailable(int fd, LineSplitter& lines) {
   }
 }
 
-// Writes what the pipe takes now; true once it is all written (or the
+// Writes what its input takes now; true once it is all written (or the
 // command closed its input: it may well not read it).
 bool WriteAvailable(int fd, std::string_view& left) {
   while (!left.empty()) {
-    const ssize_t put = write(fd, left.data(), left.size());
+    const ssize_t put = send(fd, left.data(), left.size(), MSG_NOSIGNAL);
     if (put < 0) {
       return errno != EAGAIN && errno != EINTR;
     }
@@ -173,7 +188,7 @@ struct Spawned {
   int error = 0;  // errno's value when it could not be started
 };
 
-// The shell, its standard input and output the command's ends of the pipes.
+// The shell, its standard input and output the command's ends of ours.
 Spawned SpawnShell(const CommandRequest& request, int input, int output) {
   std::vector<std::string> environment = EnvironmentOf(request);
   std::vector<char*> envp;
@@ -254,10 +269,10 @@ bool ShellCommandsRun() { return true; }
 CommandOutcome RunShellCommand(const CommandRequest& request,
                                const std::function<void(std::string_view)>& line) {
   const auto deadline = std::chrono::steady_clock::now() + request.bound;
-  Pipe input = MakePipe(/*oursReads=*/false);
-  Pipe output = MakePipe(/*oursReads=*/true);
+  Ends input = MakeInputSocket();
+  Ends output = MakeOutputPipe();
   if (!input.read.Valid() || !output.read.Valid()) {
-    return {.why = std::string("cannot make a pipe: ") + std::strerror(errno)};
+    return {.why = std::string("cannot make its input and output: ") + std::strerror(errno)};
   }
   const Spawned shell = SpawnShell(request, input.read.Get(), output.write.Get());
   if (shell.error != 0) {

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "common/posix/file_descriptor.h"
 #include "controller/base/errors.h"
@@ -102,90 +103,164 @@ class PosixHttpServer : public HttpServer {
   }
 
  private:
-  // False when the deadline passed or the server is stopping first.
-  [[nodiscard]] bool WaitFor(int fd, short events, Clock::time_point deadline) const {
+  enum class Phase { kReading, kWriting, kDraining };
+
+  // One client's connection, as far as it has got. Its memory is bounded:
+  // the request by kMostRequestBytes, the answer by the page.
+  struct Connection {
+    FileDescriptor fd;
+    Clock::time_point deadline;
+    Phase phase = Phase::kReading;
+    std::string request{};
+    std::string response{};
+    std::size_t sent = 0;
+  };
+
+  // Every connection in one poll loop, so that no client, however slow or
+  // idle, keeps another waiting.
+  void Serve() {
+    std::vector<Connection> connections;  // the oldest first
+    std::vector<pollfd> waits;
+    Clock::time_point listenAgain{};
     for (;;) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      if (left <= 0) {
-        return false;
+      const auto now = Clock::now();
+      std::erase_if(connections, [now](const Connection& each) {
+        return !each.fd.Valid() || each.deadline <= now;
+      });
+      waits.clear();
+      waits.push_back({stop_.Get(), POLLIN, 0});
+      waits.push_back({now >= listenAgain ? listener_.Get() : -1, POLLIN, 0});
+      auto wake = now >= listenAgain ? Clock::time_point::max() : listenAgain;
+      for (const Connection& each : connections) {
+        const short wanted = each.phase == Phase::kWriting ? POLLOUT : POLLIN;
+        waits.push_back({each.fd.Get(), wanted, 0});
+        wake = std::min(wake, each.deadline);
       }
-      std::array<pollfd, 2> waits{{{fd, events, 0}, {stop_.Get(), POLLIN, 0}}};
-      const int timeout = deadline == Clock::time_point::max()
-                              ? -1
-                              : static_cast<int>(std::min<long long>(left, INT_MAX));
-      const int ready = poll(waits.data(), waits.size(), timeout);
-      if (ready < 0 && errno != EINTR) {
-        return false;
-      }
-      if (waits[1].revents != 0) {
-        return false;
+      const int timeout =
+          wake == Clock::time_point::max()
+              ? -1
+              : static_cast<int>(std::clamp<long long>(
+                    std::chrono::ceil<std::chrono::milliseconds>(wake - now).count(), 0, INT_MAX));
+      if (poll(waits.data(), waits.size(), timeout) < 0 && errno != EINTR) {
+        return;
       }
       if (waits[0].revents != 0) {
-        return true;
+        return;
+      }
+      for (std::size_t index = 0; index < connections.size(); ++index) {
+        if (waits[index + 2].revents != 0) {
+          Step(connections[index]);
+        }
+      }
+      if (waits[1].revents != 0) {
+        Admit(connections, listenAgain);
       }
     }
   }
 
-  void Serve() {
+  // Takes the connections waiting; past kMostConnections each one closes the
+  // oldest that has not sent its request yet (else the oldest of all).
+  void Admit(std::vector<Connection>& connections, Clock::time_point& listenAgain) {
     for (;;) {
-      if (!WaitFor(listener_.Get(), POLLIN, Clock::time_point::max())) {
+      FileDescriptor fd(accept4(listener_.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+      if (!fd.Valid()) {
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+          // The connection waits in the backlog; listening again at once
+          // would spin until a descriptor is free.
+          listenAgain = Clock::now() + kShortOfDescriptors;
+        }
         return;
       }
-      const FileDescriptor connection(
-          accept4(listener_.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-      if (connection.Valid()) {
-        Answer(connection.Get());
-      } else if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-        // The connection waits in the backlog; polling again at once would
-        // spin until a descriptor is free.
-        std::this_thread::sleep_for(kShortOfDescriptors);
+      if (connections.size() >= kMostConnections) {
+        const auto idle = std::ranges::find(connections, Phase::kReading, &Connection::phase);
+        connections.erase(idle != connections.end() ? idle : connections.begin());
       }
+      connections.push_back({.fd = std::move(fd), .deadline = Clock::now() + kRequestTime});
     }
   }
 
-  void Answer(int fd) {
-    std::string request;
+  void Step(Connection& connection) {
+    switch (connection.phase) {
+      case Phase::kReading:
+        Read(connection);
+        break;
+      case Phase::kWriting:
+        Write(connection);
+        break;
+      case Phase::kDraining:
+        Drain(connection);
+        break;
+    }
+  }
+
+  // The request's head, up to the blank line that ends it, what fits in
+  // kMostRequestBytes, or what came before the client stopped sending.
+  void Read(Connection& connection) {
     std::array<char, 1024> buffer{};
-    const auto requestEnd = Clock::now() + kRequestTime;
+    std::string& request = connection.request;
     while (request.find("\r\n\r\n") == std::string::npos && request.size() < kMostRequestBytes) {
-      if (!WaitFor(fd, POLLIN, requestEnd)) {
-        return;
-      }
-      const ssize_t size =
-          recv(fd, buffer.data(), std::min(buffer.size(), kMostRequestBytes - request.size()), 0);
+      const ssize_t size = recv(connection.fd.Get(), buffer.data(),
+                                std::min(buffer.size(), kMostRequestBytes - request.size()), 0);
       if (size == 0) {
         break;  // the client has said all it will
       }
       if (size < 0) {
-        if (errno == EAGAIN || errno == EINTR) {
+        if (errno == EINTR) {
           continue;
+        }
+        if (errno != EAGAIN) {
+          connection.fd.Close();
         }
         return;
       }
       request.append(buffer.data(), static_cast<std::size_t>(size));
     }
-    std::string response;
     {
       const std::scoped_lock lock(mutex_);
-      response = answer_(request, page_);
+      connection.response = answer_(request, page_);
     }
-    std::string_view rest = response;
-    const auto answerEnd = Clock::now() + kAnswerTime;
-    while (!rest.empty()) {
-      if (!WaitFor(fd, POLLOUT, answerEnd)) {
+    std::string().swap(request);
+    connection.phase = Phase::kWriting;
+    connection.deadline = Clock::now() + kAnswerTime;
+    Write(connection);
+  }
+
+  void Write(Connection& connection) {
+    const std::string& response = connection.response;
+    while (connection.sent < response.size()) {
+      const ssize_t size = send(connection.fd.Get(), response.data() + connection.sent,
+                                response.size() - connection.sent, MSG_NOSIGNAL);
+      if (size < 0) {
+        if (errno == EINTR) {
+          continue;
+        }
+        if (errno != EAGAIN) {
+          connection.fd.Close();
+        }
         return;
       }
-      const ssize_t size = send(fd, rest.data(), rest.size(), MSG_NOSIGNAL);
-      if (size < 0 && errno != EAGAIN && errno != EINTR) {
-        return;
-      }
-      rest.remove_prefix(size < 0 ? 0 : static_cast<std::size_t>(size));
+      connection.sent += static_cast<std::size_t>(size);
     }
+    std::string().swap(connection.response);
     // Closing with bytes of the client's unread would reset the connection,
     // which may cost the client the answer: read them until it closes too.
-    shutdown(fd, SHUT_WR);
-    while (WaitFor(fd, POLLIN, answerEnd) && recv(fd, buffer.data(), buffer.size(), 0) > 0) {
+    shutdown(connection.fd.Get(), SHUT_WR);
+    connection.phase = Phase::kDraining;
+    Drain(connection);
+  }
+
+  static void Drain(Connection& connection) {
+    std::array<char, 1024> buffer{};
+    for (;;) {
+      const ssize_t size = recv(connection.fd.Get(), buffer.data(), buffer.size(), 0);
+      if (size > 0 || (size < 0 && errno == EINTR)) {
+        continue;
+      }
+      if (size < 0 && errno == EAGAIN) {
+        return;
+      }
+      connection.fd.Close();
+      return;
     }
   }
 

@@ -68,7 +68,8 @@ struct Script {
   std::vector<std::int64_t> queued;
   std::string answers;
   // "S5": a sweep recorded at second 5; "D7": the watch's wait wakes at 7.
-  // Either lets deliveries start for 5 s, when the next sweep begins.
+  // Either lets deliveries start for 5 s, when the next sweep begins. "O0":
+  // a one-shot run's sweep recorded at 0, no next sweep to stop at.
   std::string steps;
   std::string tried;  // "second:id " per delivery
   std::vector<std::int64_t> left;
@@ -98,8 +99,8 @@ TEST_P(Dispatch, KeepsOrderRetriesOnScheduleAndBoundsTheQueue) {
   std::istringstream steps(script.steps);
   for (std::string step; steps >> step;) {
     now = Clock::time_point(std::chrono::seconds(std::stoll(step.substr(1))));
-    const auto until = now + std::chrono::seconds(5);
-    if (step[0] == 'S') {
+    const auto until = step[0] == 'O' ? Clock::time_point::max() : now + std::chrono::seconds(5);
+    if (step[0] != 'D') {
       dispatcher.SweepRecorded(until);
     } else {
       dispatcher.DeliverDue(until);
@@ -160,7 +161,17 @@ INSTANTIATE_TEST_SUITE_P(
                0,
                0,
                10'000,
-               std::chrono::seconds(2)}));
+               std::chrono::seconds(2)},
+        Script{"a one-shot run's turn ends within its bound, the rest kept for the next run",
+               {1, 2, 3, 4, 5, 6, 7, 8, 9},
+               "",
+               "O0",
+               "0:1 5:2 10:3 15:4 20:5 25:6 ",
+               {7, 8, 9},
+               0,
+               0,
+               10'000,
+               std::chrono::seconds(5)}));
 
 }  // namespace
 }  // namespace hostsweep::controller

@@ -17,8 +17,10 @@ namespace {
 
 constexpr std::int64_t kNow = 1'800'000'000;
 
-DeviceStatus Device(const char* address, const char* name, bool present, std::int64_t lastSeen) {
+DeviceStatus Device(std::int64_t id, const char* address, const char* name, bool present,
+                    std::int64_t lastSeen) {
   DeviceStatus device;
+  device.id = id;
   device.host.address = *ParseAddress(address);
   device.host.name = name;
   device.present = present;
@@ -27,7 +29,7 @@ DeviceStatus Device(const char* address, const char* name, bool present, std::in
 }
 
 SweepReport Escapes() {
-  auto device = Device("10.0.0.10", "a\"b\\c\nd\xff", true, kNow);
+  auto device = Device(7, "10.0.0.10", "a\"b\\c\nd\xff", true, kNow);
   device.host.mac = ParseMac("00:22:72:00:00:0a");
   device.host.type = "printer";
   device.known.alias = "desk\x1b[2J";
@@ -37,35 +39,39 @@ SweepReport Escapes() {
 // Present, missing, away within a day, away for longer; 1001 more away within
 // a day, of which the most recent 999 keep a series beside the first.
 SweepReport Counted() {
-  auto missing = Device("10.0.0.2", "nas", false, kNow - 7 * std::int64_t{86400});
+  auto missing = Device(2, "10.0.0.2", "nas", false, kNow - 7 * std::int64_t{86400});
   missing.missing = true;
   SweepReport report{kNow,
                      std::chrono::milliseconds(60'007),
                      65536,
-                     {Device("10.0.0.1", "up", true, kNow), missing,
-                      Device("10.0.0.3", "left", false, kNow - 3600),
-                      Device("10.0.0.4", "old", false, kNow - 86401)},
+                     {Device(1, "10.0.0.1", "up", true, kNow), missing,
+                      Device(3, "10.0.0.3", "left", false, kNow - 3600),
+                      Device(4, "10.0.0.4", "old", false, kNow - 86401)},
                      {{Change::kNew, 3}, {Change::kMissing, 1}},
                      {{"webhook", 2, 5}, {"mqtt", 0, 0}}};
   for (int i = 0; i < 1000; ++i) {
-    report.devices.push_back(
-        Device(("10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1)).c_str(), "",
-               false, kNow - 7200 - i));
+    report.devices.push_back(Device(
+        100 + i, ("10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1)).c_str(),
+        "", false, kNow - 7200 - i));
   }
   return report;
 }
 
-// The device_up line of a device with no MAC, alias or type.
-std::string Up(const std::string& address, const std::string& name, int up) {
-  return R"(hostsweep_device_up{mac="",address=")" + address + R"(",name=")" + name +
-         R"(",alias="",type=""} )" + std::to_string(up);
+// The device_up and device_info lines of a device with no MAC, alias or type.
+std::string Up(int id, int up) {
+  return R"(hostsweep_device_up{device=")" + std::to_string(id) + R"(",mac=""} )" +
+         std::to_string(up);
+}
+std::string Info(int id, const std::string& address, const std::string& name) {
+  return R"(hostsweep_device_info{device=")" + std::to_string(id) + R"(",mac="",address=")" +
+         address + R"(",name=")" + name + R"(",alias="",type=""} 1)";
 }
 
 struct MetricsCase {
   const char* what;
   SweepReport report;
   std::vector<std::string> lines;  // each must be a line of the text
-  std::size_t upSeries;
+  std::size_t devices;             // with a series of each
 };
 
 std::vector<MetricsCase> Cases() {
@@ -78,14 +84,15 @@ std::vector<MetricsCase> Cases() {
        0},
       {"escapes",
        Escapes(),
-       {"hostsweep_device_up{mac=\"00:22:72:00:00:0a\",address=\"10.0.0.10\",name=\"a\\\"b\\\\c\\nd"
-        "\xef\xbf\xbd\",alias=\"desk?[2J\",type=\"printer\"} 1",
+       {R"(hostsweep_device_up{device="7",mac="00:22:72:00:00:0a"} 1)",
+        R"(hostsweep_device_info{device="7",mac="00:22:72:00:00:0a",address="10.0.0.10",)"
+        "name=\"a\\\"b\\\\c\\nd\xef\xbf\xbd\",alias=\"desk?[2J\",type=\"printer\"} 1",
         "hostsweep_sweep_duration_seconds 2.345", "hostsweep_addresses_swept 254"},
        1},
       {"counted",
        Counted(),
-       {Up("10.0.0.1", "up", 1), Up("10.0.0.2", "nas", 0), Up("10.0.0.3", "left", 0),
-        Up("10.1.3.249", "", 0), "hostsweep_devices{state=\"present\"} 1",
+       {Up(1, 1), Info(1, "10.0.0.1", "up"), Up(2, 0), Info(2, "10.0.0.2", "nas"), Up(3, 0),
+        Up(1098, 0), Info(1098, "10.1.3.249", ""), "hostsweep_devices{state=\"present\"} 1",
         "hostsweep_devices{state=\"away\"} 1002", "hostsweep_devices{state=\"missing\"} 1",
         "hostsweep_sweep_duration_seconds 60.007",
         "hostsweep_last_sweep_timestamp_seconds 1800000000",
@@ -108,18 +115,19 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 TEST(MetricsText, ShowsTheReport) {
-  for (const auto& [what, report, expected, upSeries] : Cases()) {
+  for (const auto& [what, report, expected, devices] : Cases()) {
     const auto lines = Lines(MetricsText(report));
     for (const auto& line : expected) {
       EXPECT_NE(std::ranges::find(lines, line), lines.end()) << what << ": " << line;
     }
-    EXPECT_EQ(std::ranges::count_if(
-                  lines,
-                  [](const std::string& line) { return line.starts_with("hostsweep_device_up{"); }),
-              upSeries)
-        << what;
+    for (const char* family : {"hostsweep_device_up{", "hostsweep_device_info{"}) {
+      EXPECT_EQ(std::ranges::count_if(
+                    lines, [family](const std::string& line) { return line.starts_with(family); }),
+                devices)
+          << what << ": " << family;
+    }
     // Away for more than a day, or the least recent past the most kept.
-    for (const auto& line : {Up("10.0.0.4", "old", 0), Up("10.1.3.250", "", 0)}) {
+    for (const auto& line : {Up(4, 0), Up(1099, 0)}) {
       EXPECT_EQ(std::ranges::find(lines, line), lines.end()) << what << ": " << line;
     }
   }

@@ -6,8 +6,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "controller/base/errors.h"
+#include "controller/notify/mqtt_sink.h"
+#include "controller/notify/webhook_sink.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -44,6 +47,48 @@ TEST(SecretOption, ReadsOnlyFilesOthersCannot) {
   std::filesystem::remove(path);
   EXPECT_THROW(SecretOption("@" + path.string()), UsageError);
 }
+
+struct SecretFile {
+  const char* what;
+  const char* option;
+  std::function<void(const std::string&)> make;
+  const char* holds;
+};
+
+void PrintTo(const SecretFile& file, std::ostream* os) { *os << file.what; }
+
+class RefusedSecretFile : public ::testing::TestWithParam<SecretFile> {};
+
+// What a secret file holds never reaches an error, whatever the sink refuses.
+TEST_P(RefusedSecretFile, NamesTheFileNotItsLine) {
+  const auto path = std::filesystem::temp_directory_path() /
+                    ("hostsweep-secret-refused-" + std::to_string(::getpid()));
+  std::ofstream(path) << GetParam().holds << "\n";
+  ::chmod(path.c_str(), 0600);
+  const std::string given = "@" + path.string();
+  try {
+    MakeFromSecretOption(GetParam().option, given, GetParam().make);
+    ADD_FAILURE() << "taken";
+  } catch (const UsageError& error) {
+    const std::string said = error.what();
+    EXPECT_EQ(said.find("s3cret"), std::string::npos) << said;
+    EXPECT_TRUE(said.starts_with(GetParam().option)) << said;
+  }
+  std::filesystem::remove(path);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Secrets, RefusedSecretFile,
+    ::testing::Values(
+        SecretFile{"webhook_token", "--webhook",
+                   [](const std::string& url) { MakeWebhookSink(url, WebhookFormat::kJson); },
+                   "tok-s3cret"},
+        SecretFile{"webhook_other_scheme", "--webhook",
+                   [](const std::string& url) { MakeWebhookSink(url, WebhookFormat::kJson); },
+                   "ftp://hooks.example/s3cret"},
+        SecretFile{"mqtt_token", "--mqtt", [](const std::string& url) { MakeMqttSink(url); },
+                   "tok-s3cret"}),
+    [](const auto& info) { return std::string(info.param.what); });
 
 }  // namespace
 }  // namespace hostsweep::controller

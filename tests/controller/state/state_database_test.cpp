@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 #include "controller/base/errors.h"
@@ -34,9 +37,11 @@ SeenHost Host(Address last, std::string name, std::optional<MacAddress> mac = st
 class StateFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              ("hostsweep-state-" + std::to_string(getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    // A parameterised test's name holds a '/': one folder, not two.
+    std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::ranges::replace(test, '/', '-');
+    folder_ =
+        fs::temp_directory_path() / ("hostsweep-state-" + std::to_string(getpid()) + "-" + test);
     fs::remove_all(folder_);
     fs::create_directories(folder_);
   }
@@ -221,6 +226,8 @@ TEST_P(RefusedFile, SaysWhyBeforeAnySweep) {
   if (GetParam().make) {
     GetParam().make(path);
   }
+  std::ostringstream said;
+  std::streambuf* const standardError = std::cerr.rdbuf(said.rdbuf());
   try {
     OpenStateStore(path, 1, kNoVendor);
     ADD_FAILURE() << "opened";
@@ -229,6 +236,8 @@ TEST_P(RefusedFile, SaysWhyBeforeAnySweep) {
         << error.what();
     EXPECT_NE(std::string(error.what()).find(GetParam().said), std::string::npos) << error.what();
   }
+  std::cerr.rdbuf(standardError);
+  EXPECT_EQ(said.str(), "") << "only the failure is said";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -248,6 +257,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "newer hostsweep"},
         Refusal{"a corrupt JSON state", [](const fs::path& path) { std::ofstream(path) << "{\"x"; },
                 "not a whole JSON object"},
+        Refusal{"a FIFO", [](const fs::path& path) { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); },
+                "not a regular file"},
         Refusal{"a folder that is not there", nullptr, "unable to open", true}));
 
 // A sweep that cannot be committed leaves the state before it, in the file

@@ -13,6 +13,9 @@ struct Run {
   bool succeeded;
   const char* why;
   std::vector<std::string> lines;
+  // Bytes past the event, more than any pipe or socket holds: a command
+  // that ends without reading them must cost the writer no signal.
+  std::size_t unread = 0;
 };
 
 void PrintTo(const Run& run, std::ostream* os) { *os << run.what; }
@@ -30,7 +33,7 @@ TEST_P(ShellCommand, GetsItsInputAndEnvironmentAloneAndIsBounded) {
   std::vector<std::string> lines;
   const CommandOutcome outcome =
       RunShellCommand({.command = GetParam().command,
-                       .input = "{\"id\":7}\n",
+                       .input = "{\"id\":7}\n" + std::string(GetParam().unread, ' '),
                        .environment = {{"HOSTSWEEP_EVENT_KIND", "new"}, {"HOME", "/nowhere"}},
                        .bound = std::chrono::milliseconds(500)},
                       [&lines](std::string_view line) { lines.emplace_back(line); });
@@ -59,7 +62,8 @@ INSTANTIATE_TEST_SUITE_P(
             false,
             "still running after 500 ms: killed",
             {"started"}},
-        Run{"its input left unread", "exit 0", true, "", {}}));
+        Run{"its input left unread", "exit 0", true, "", {}},
+        Run{"much input left unread", "exit 0", true, "", {}, std::size_t{4} << 20}));
 
 }  // namespace
 }  // namespace hostsweep::controller
