@@ -158,7 +158,7 @@ int RunSweep(const RunSetup& setup, RowTaker taker) {
   const bool echoes = whyNoEchoes.empty();
   const auto host =
       MakeWorkerHost(setup.loop, workerPath, /*sendsEchoes=*/echoes && !options.namesOnly);
-  SweepStages stages(options, setup.addresses, setup.means);
+  SweepStages stages(options, setup.addresses, setup.means, setup.loop);
   const std::size_t echoPathCount = stages.EchoPathCount(setup.addresses.size());
   if (!echoes) {
     CheckSweepWithoutEchoes(whyNoEchoes, echoPathCount, setup.addresses.size());

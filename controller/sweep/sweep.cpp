@@ -170,7 +170,11 @@ bool Sweep::StagesBusy() const { return stages_ != nullptr && stages_->Busy(); }
 
 bool Sweep::LinkPassBusy() const { return linkPass_ != nullptr && linkPass_->Busy(); }
 
-void Sweep::TakeLinkVerdicts(const LinkVerdicts& verdicts) {
+void Sweep::TakeLinkVerdicts() {
+  if (linkPass_ == nullptr) {
+    return;
+  }
+  const LinkVerdicts verdicts = linkPass_->TakeVerdicts();
   for (const std::size_t position : verdicts.answered) {
     if (!settings_.echoes) {
       book_.FileNoEcho(position);
@@ -185,27 +189,21 @@ void Sweep::TakeLinkVerdicts(const LinkVerdicts& verdicts) {
   }
 }
 
-// Waits for the workers and, while the link pass or a stage waits for
-// answers, for those: the workers' wait is short then, and only a look once no
-// batch is left. The link pass, which keeps a pace, gets the waiting time
-// before the stages do.
+// One turn of the loop, which hears the workers and the link pass; while a
+// stage waits for answers, the turn is short then, and only a look once
+// nothing else is left to wait for, the stage's own wait taking its place.
 void Sweep::WaitForEvents() {
-  const bool linkBusy = LinkPassBusy();
-  if (!StagesBusy() && !linkBusy) {
+  if (!StagesBusy()) {
     loop_.RunOnce(NextWait());
+    TakeLinkVerdicts();
     EnrichFinished();
     return;
   }
-  const bool batchesLeft = BatchesLeft();
-  loop_.RunOnce(batchesLeft ? std::min(kAnswerTick, NextWait()) : milliseconds{0});
-  const milliseconds answerWait = batchesLeft ? milliseconds{0} : kAnswerTick;
-  if (linkBusy) {
-    TakeLinkVerdicts(linkPass_->Poll(answerWait));
-  }
+  const bool othersLeft = BatchesLeft() || LinkPassBusy();
+  loop_.RunOnce(othersLeft ? std::min(kAnswerTick, NextWait()) : milliseconds{0});
+  TakeLinkVerdicts();
   EnrichFinished();
-  if (stages_ != nullptr) {
-    stages_->Poll(book_, linkBusy ? milliseconds{0} : answerWait);
-  }
+  stages_->Poll(book_, othersLeft ? milliseconds{0} : kAnswerTick);
 }
 
 void Sweep::StartBatches() {
@@ -215,13 +213,15 @@ void Sweep::StartBatches() {
   const std::size_t limit = StartLimit();
   // Starting a thousand workers takes seconds; an interruption is not kept
   // waiting for them, and neither are the link pass's answers, which at a
-  // high rate overflow the socket's buffer within tens of milliseconds.
-  auto polled = loop_.Now();
+  // high rate overflow the socket's buffer within tens of milliseconds: the
+  // loop turns, without waiting, every slice.
+  auto turned = loop_.Now();
   while (running_.size() < limit && nextBatch_ < batches_.size() && !host_.Interrupted() &&
          EntriesFit()) {
-    if (LinkPassBusy() && loop_.Now() - polled >= kStartSlice) {
-      TakeLinkVerdicts(linkPass_->Poll(milliseconds{0}));
-      polled = loop_.Now();
+    if (LinkPassBusy() && loop_.Now() - turned >= kStartSlice) {
+      loop_.RunOnce(milliseconds{0});
+      TakeLinkVerdicts();
+      turned = loop_.Now();
     }
     const BatchId id = nextBatch_;
     const Batch batch = batches_[id];

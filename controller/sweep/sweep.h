@@ -110,8 +110,8 @@ class Sweep : private SweepEvents {
   // The entries held by the last reading, the workers started before it
   // whose first address had none yet, and the workers started since.
   std::size_t EntriesHeld();
-  // Answerers queued for a worker each, the others filed dead.
-  void TakeLinkVerdicts(const LinkVerdicts& verdicts);
+  // The link pass's answerers queued for a worker each, the others filed dead.
+  void TakeLinkVerdicts();
   void WaitForEvents();
   void StartBatches();
   // How many chains may run now: -j, lowered by the system's limits and the
