@@ -1,8 +1,32 @@
 #include "controller/system/event_loop.h"
 
 #include <algorithm>
+#include <climits>
 
 namespace hostsweep::controller {
+namespace {
+
+// Rounded up, so that a timer is never woken for a moment early and spun on.
+int Milliseconds(EventLoop::Clock::duration timeout) {
+  if (timeout == EventLoop::Clock::duration::max()) {
+    return Poller::kForever;
+  }
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(timeout).count();
+  return static_cast<int>(std::min<long long>(ms, INT_MAX));
+}
+
+}  // namespace
+
+short PollEvents(unsigned interest, const PollBits& bits) {
+  return static_cast<short>(((interest & kReadable) != 0 ? bits.readable : 0) |
+                            ((interest & kWritable) != 0 ? bits.writable : 0));
+}
+
+unsigned ReadinessOf(short events, const PollBits& bits) {
+  return ((events & bits.readable) != 0 ? kReadable : 0U) |
+         ((events & bits.writable) != 0 ? kWritable : 0U) |
+         ((events & bits.failed) != 0 ? kFailed : 0U);
+}
 
 EventLoop::EventLoop(std::unique_ptr<Poller> poller) : poller_(std::move(poller)) {}
 
@@ -40,7 +64,7 @@ void EventLoop::RunOnce(Clock::duration most) {
     entries_.push_back({descriptor, watch.interest, 0});
     generations_.push_back(watch.generation);
   }
-  poller_->Wait(entries_, TimeToNextTimer(most));
+  poller_->Wait(entries_, Milliseconds(TimeToNextTimer(most)));
   for (std::size_t i = 0; i < entries_.size(); ++i) {
     if (entries_[i].ready == 0) {
       continue;

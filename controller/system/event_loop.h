@@ -39,17 +39,29 @@ struct PollEntry {
   unsigned ready;     // set by the wait
 };
 
+// The poll() family's event bits, named alike on every platform but for
+// their values, and the readiness they stand for.
+struct PollBits {
+  short readable;
+  short writable;
+  short failed;
+};
+short PollEvents(unsigned interest, const PollBits& bits);
+unsigned ReadinessOf(short events, const PollBits& bits);
+
 // What waits: the platform's half, or a test's fake with a clock of its own.
 class Poller {
  public:
   using Clock = std::chrono::steady_clock;
+  // No time limit.
+  static constexpr int kForever = -1;
 
   virtual ~Poller() = default;
   [[nodiscard]] virtual Clock::time_point Now() const { return Clock::now(); }
-  // Waits until one of `entries` is ready or `timeout` has passed
-  // (Clock::duration::max(): no time limit), and sets their `ready`. A wait
-  // a signal cuts short returns with nothing ready. Throws SystemError.
-  virtual void Wait(std::span<PollEntry> entries, Clock::duration timeout) = 0;
+  // Waits until one of `entries` is ready or `timeoutMs` milliseconds have
+  // passed (kForever: no time limit), and sets their `ready`. A wait a signal
+  // cuts short returns with nothing ready. Throws SystemError.
+  virtual void Wait(std::span<PollEntry> entries, int timeoutMs) = 0;
 };
 
 // The platform's poller.

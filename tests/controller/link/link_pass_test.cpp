@@ -108,7 +108,7 @@ class FakeLink : public LinkSocket {
     return frame;
   }
   // The loop's wait: it ends when the next frame arrives, if that is soon enough.
-  void Wait(std::span<PollEntry> entries, Clock::duration timeout) {
+  void Wait(std::span<PollEntry> entries, milliseconds timeout) {
     if (queued_.empty() || queued_.begin()->first > now + timeout) {
       now += timeout;
       return;
@@ -134,7 +134,7 @@ class FakeLink : public LinkSocket {
 std::unique_ptr<Poller> PollerOf(FakeLink& link) {
   auto poller = std::make_unique<FakePoller>();
   poller->onWait = [&link, clock = poller.get()](std::span<PollEntry> entries,
-                                                 Poller::Clock::duration timeout) {
+                                                 milliseconds timeout) {
     link.Wait(entries, timeout);
     clock->now = link.now;
   };

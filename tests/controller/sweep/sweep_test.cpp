@@ -47,7 +47,7 @@ class ScriptedHost : public WorkerHost {
       : poller_(new FakePoller),
         loop(std::unique_ptr<Poller>(poller_)),
         answer_(std::move(answer)) {
-    poller_->onWait = [this](std::span<PollEntry>, Poller::Clock::duration timeout) {
+    poller_->onWait = [this](std::span<PollEntry>, std::chrono::milliseconds timeout) {
       poller_->now += timeout;
       Turn();
     };

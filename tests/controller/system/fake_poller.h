@@ -3,6 +3,7 @@
 // wait's whole timeout.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <span>
 #include <stdexcept>
@@ -14,18 +15,19 @@ namespace hostsweep::controller {
 class FakePoller : public Poller {
  public:
   [[nodiscard]] Clock::time_point Now() const override { return now; }
-  void Wait(std::span<PollEntry> entries, Clock::duration timeout) override {
+  void Wait(std::span<PollEntry> entries, int timeoutMs) override {
+    if (timeoutMs == kForever) {
+      throw std::logic_error("the loop waits for ever with nothing that can come");
+    }
+    const std::chrono::milliseconds timeout{timeoutMs};
     if (onWait) {
       onWait(entries, timeout);
       return;
     }
-    if (timeout == Clock::duration::max()) {
-      throw std::logic_error("the loop waits for ever with nothing that can come");
-    }
     now += timeout;
   }
 
-  std::function<void(std::span<PollEntry>, Clock::duration)> onWait;
+  std::function<void(std::span<PollEntry>, std::chrono::milliseconds)> onWait;
   Clock::time_point now{};
 };
 
