@@ -35,20 +35,17 @@ std::vector<std::string> Fields(const std::string& line) {
   return fields;
 }
 
-// A host whose "workers" answer from a script, on a loop of its own with a
-// fake clock: on each wait every started batch's worker chain runs `answer`
-// and ends, unless the test holds it. Time passes only in waits, as long as
-// each asked for.
+// A host whose "workers" answer from a script, on a loop of its own: on each
+// wait (as long as asked for) every started batch's worker chain runs
+// `answer` and ends, unless the test holds it.
 class ScriptedHost : public WorkerHost {
  public:
   using Answer = std::function<void(BatchId, const std::vector<std::string>&, SweepEvents&)>;
 
   explicit ScriptedHost(Answer answer)
-      : poller_(new FakePoller),
-        loop(std::unique_ptr<Poller>(poller_)),
-        answer_(std::move(answer)) {
-    poller_->onWait = [this](std::span<PollEntry>, std::chrono::milliseconds timeout) {
-      poller_->now += timeout;
+      : poller(new FakePoller), loop(std::unique_ptr<Poller>(poller)), answer_(std::move(answer)) {
+    poller->onWait = [this](std::span<PollEntry>, std::chrono::milliseconds timeout) {
+      poller->now += timeout;
       Turn();
     };
   }
@@ -88,10 +85,7 @@ class ScriptedHost : public WorkerHost {
   [[nodiscard]] bool Interrupted() const override { return interrupted; }
   [[nodiscard]] std::chrono::steady_clock::time_point Now() const { return loop.Now(); }
 
- private:
-  FakePoller* poller_;
-
- public:
+  FakePoller* poller;
   EventLoop loop;
 
   std::function<void(std::size_t running)> refuse;  // may throw, as the system refuses a start
