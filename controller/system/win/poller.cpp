@@ -1,7 +1,6 @@
 // Windows: WSAPoll, which watches sockets alone (the reply windows' messages
 // and the job objects' notices are not descriptors; the worker host looks at
 // them from a timer).
-#include <windows.h>
 #include <winsock2.h>
 
 #include <string>
