@@ -24,7 +24,9 @@
 #include "controller/sweep/progress.h"
 #include "controller/sweep/sweep.h"
 #include "controller/system/console.h"
+#include "controller/system/event_loop.h"
 #include "controller/system/files.h"
+#include "controller/system/interruptions.h"
 #include "controller/system/limits.h"
 #include "controller/system/neighbour_table.h"
 #include "controller/system/privileges.h"
@@ -43,6 +45,7 @@ struct RunSetup {
   const SweepMeans& means;
   const VendorOf& vendorOf;    // the makers' registries, read once for every sweep
   const Inventory* inventory;  // --known
+  EventLoop& loop;             // the controller's one loop, every sweep's and the waits between
 };
 
 std::string WorkerPathOf(const Options& options) {
@@ -153,14 +156,15 @@ int RunSweep(const RunSetup& setup, RowTaker taker) {
   const std::string workerPath = WorkerPathOf(options);
   const std::string whyNoEchoes = options.namesOnly ? std::string{} : WhyNoEchoes(workerPath);
   const bool echoes = whyNoEchoes.empty();
-  const auto host = MakeWorkerHost(workerPath, /*sendsEchoes=*/echoes && !options.namesOnly);
-  SweepStages stages(options, setup.addresses, setup.means);
+  const auto host =
+      MakeWorkerHost(setup.loop, workerPath, /*sendsEchoes=*/echoes && !options.namesOnly);
+  SweepStages stages(options, setup.addresses, setup.means, setup.loop);
   const std::size_t echoPathCount = stages.EchoPathCount(setup.addresses.size());
   if (!echoes) {
     CheckSweepWithoutEchoes(whyNoEchoes, echoPathCount, setup.addresses.size());
   }
-  Sweep sweep(setup.addresses, SettingsFor(options, echoPathCount, echoes), *host, std::cerr,
-              stages.ForSweep(), stages.LinkPass());
+  Sweep sweep(setup.addresses, SettingsFor(options, echoPathCount, echoes), setup.loop, *host,
+              std::cerr, stages.ForSweep(), stages.LinkPass());
   std::ostream results(&setup.output);
   sinks.Connect(results, taker, setup.vendorOf);
   const bool finished = SweepShowingProgress(setup, sweep, sinks);
@@ -272,25 +276,34 @@ std::optional<Dispatcher> DispatcherFor(const Receivers& receivers, StateStore* 
   return dispatcher;
 }
 
-// The watch's wait for its next sweep, woken for each retry that falls due
-// meanwhile; true, at once, when the user interrupts.
-bool WaitForNextSweep(std::chrono::steady_clock::time_point next,
+// The watch's wait for its next sweep, with each retry of the dispatcher's
+// that falls due meanwhile a timer of the loop; true, at once, when the user
+// interrupts.
+bool WaitForNextSweep(EventLoop& loop, EventLoop::Clock::time_point next,
                       std::optional<Dispatcher>& dispatcher) {
-  for (;;) {
-    auto wake = next;
-    if (dispatcher) {
-      wake = std::min(wake, dispatcher->NextDue().value_or(next));
+  bool interrupted = false;
+  const Interruptions interruptions(loop, [&] {
+    interrupted = true;
+    loop.Stop();
+  });
+  const auto sweep = loop.At(next, [&loop] { loop.Stop(); });
+  std::optional<EventLoop::TimerId> retry;
+  std::function<void()> scheduleRetry = [&] {
+    const auto due = dispatcher ? dispatcher->NextDue() : std::nullopt;
+    if (due && *due < next) {
+      retry = loop.At(*due, [&] {
+        dispatcher->DeliverDue(next);
+        scheduleRetry();
+      });
     }
-    const auto pause =
-        std::chrono::ceil<std::chrono::milliseconds>(wake - std::chrono::steady_clock::now());
-    if (WaitForInterruption(std::max(pause, std::chrono::milliseconds(0)))) {
-      return true;
-    }
-    if (std::chrono::steady_clock::now() >= next || !dispatcher) {
-      return false;
-    }
-    dispatcher->DeliverDue(next);
+  };
+  scheduleRetry();
+  loop.Run();
+  loop.Cancel(sweep);
+  if (retry) {
+    loop.Cancel(*retry);
   }
+  return interrupted;
 }
 
 std::chrono::milliseconds SinceThen(std::chrono::steady_clock::time_point then) {
@@ -354,7 +367,7 @@ int RunWatch(const RunSetup& setup) {
     if (dispatcher && events) {
       dispatcher->SweepRecorded(next);
     }
-    if (WaitForNextSweep(next, dispatcher)) {
+    if (WaitForNextSweep(setup.loop, next, dispatcher)) {
       std::cerr << "hostsweep: interrupted between sweeps\n";
       return kExitInterrupted;
     }
@@ -460,7 +473,8 @@ int Run(const Options& options, const Invocation& invocation, OutputChannel& out
                              std::cerr);
   const VendorOf vendorOf = [&vendors](const MacAddress& mac) { return vendors.VendorOf(mac); };
   const Inventory* known = inventory ? &*inventory : nullptr;
-  const RunSetup setup{options, addresses, run, output, errors, sweepMeans, vendorOf, known};
+  EventLoop loop;
+  const RunSetup setup{options, addresses, run, output, errors, sweepMeans, vendorOf, known, loop};
   if (options.watchInterval) {
     return RunWatch(setup);
   }

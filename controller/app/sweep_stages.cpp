@@ -28,7 +28,7 @@ constexpr std::chrono::milliseconds kArpLastWaitFloor{500};
 // nothing (the echo path for all), said with -v.
 std::unique_ptr<ArpPass> PrepareLinkPass(const Options& options,
                                          const std::vector<Address>& addresses,
-                                         const SweepMeans& means) {
+                                         const SweepMeans& means, EventLoop& loop) {
   if (!options.linkPass) {
     if (options.verbose && !options.namesOnly) {
       std::cerr << "hostsweep: --no-arp: every address takes the echo path\n";
@@ -59,8 +59,7 @@ std::unique_ptr<ArpPass> PrepareLinkPass(const Options& options,
                                   .lastWait = kArpLastWait,
                                   .lastWaitFloor = kArpLastWaitFloor};
   return std::make_unique<ArpPass>(addresses, std::move(interfaces), plan, *means.linkSocket,
-                                   settings, std::cerr,
-                                   [] { return std::chrono::steady_clock::now(); });
+                                   settings, std::cerr, loop);
 }
 
 // --ipv6's search on the interfaces that hold a swept network, said with -v.
@@ -120,10 +119,10 @@ std::vector<Address> SweptLinkAddresses(const std::vector<Address>& addresses) {
 }  // namespace
 
 SweepStages::SweepStages(const Options& options, const std::vector<Address>& addresses,
-                         const SweepMeans& means)
+                         const SweepMeans& means, EventLoop& loop)
     : namesOnly_(options.namesOnly),
       ipv6Search_(StartIpv6Search(options, addresses, means.ipv6Prober)),
-      linkPass_(PrepareLinkPass(options, addresses, means)) {
+      linkPass_(PrepareLinkPass(options, addresses, means, loop)) {
   const auto sweepBegan = std::chrono::steady_clock::now();
   if (!namesOnly_) {
     std::this_thread::sleep_for(NeighbourAgeGrain());

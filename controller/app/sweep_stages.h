@@ -37,10 +37,10 @@ struct SweepMeans {
 
 class SweepStages {
  public:
-  // Starts the IPv6 search and readies the link pass; the worker host must
-  // have set the signals first, since the search's thread shares them.
+  // Starts the IPv6 search and readies the link pass, on `loop`; the worker
+  // host must have set the signals first, since the search's thread shares them.
   SweepStages(const Options& options, const std::vector<Address>& addresses,
-              const SweepMeans& means);
+              const SweepMeans& means, EventLoop& loop);
   SweepStages(const SweepStages&) = delete;
   SweepStages& operator=(const SweepStages&) = delete;
 

@@ -84,18 +84,18 @@ std::vector<std::string> DescribeLinkPlan(const std::vector<LinkInterface>& inte
 
 ArpPass::ArpPass(const std::vector<Address>& addresses, std::vector<LinkInterface> interfaces,
                  const std::vector<std::optional<std::size_t>>& plan, LinkSocket& socket,
-                 const LinkPassSettings& settings, std::ostream& diagnostics, Now now)
+                 const LinkPassSettings& settings, std::ostream& diagnostics, EventLoop& loop)
     : addresses_(addresses),
       interfaces_(std::move(interfaces)),
       socket_(socket),
       settings_(settings),
       diagnostics_(diagnostics),
-      now_(std::move(now)),
+      loop_(loop),
       interval_(std::chrono::duration_cast<Clock::duration>(
           std::chrono::duration<double>(1.0 / settings.rate))),
       slowestAnswer_(interfaces_.size(), Clock::duration{0}),
       covered_(addresses.size(), false),
-      nextSend_(now_()) {
+      nextSend_(loop_.Now()) {
   for (std::size_t position = 0; position < plan.size(); ++position) {
     if (plan[position]) {
       byAddress_.emplace(addresses_[position], targets_.size());
@@ -104,12 +104,21 @@ ArpPass::ArpPass(const std::vector<Address>& addresses, std::vector<LinkInterfac
     }
   }
   undecided_ = targets_.size();
+  loop_.Watch(socket_.Handle(), kReadable, [this](unsigned /*ready*/) { HearQueued(); });
+  step_ = loop_.At(nextSend_, [this] { Step(); });
+}
+
+ArpPass::~ArpPass() {
+  loop_.Unwatch(socket_.Handle());
+  if (step_) {
+    loop_.Cancel(*step_);
+  }
 }
 
 bool ArpPass::Covers(std::size_t position) const { return covered_[position]; }
 
 bool ArpPass::Listening() const {
-  return undecided_ > 0 || (!targets_.empty() && now_() < lastSent_ + kConflictWindow);
+  return undecided_ > 0 || (!targets_.empty() && loop_.Now() < lastSent_ + kConflictWindow);
 }
 
 void ArpPass::End() {
@@ -133,35 +142,26 @@ const MacAddress* ArpPass::AnswerOf(Address address) const {
   return &*targets_[found->second].answer;
 }
 
-LinkVerdicts ArpPass::Poll(milliseconds timeout) {
-  const auto deadline = now_() + timeout;
-  while (Busy()) {
-    // An answer that came in time counts however late the sending let it be
-    // read: everything that arrived before `now` is heard before anything is
-    // given up at `now`.
-    const auto now = now_();
-    HearQueued();
-    GiveUpExpired(now);
-    SendDue(now);
-    if (!Listening()) {
-      End();
-      break;
-    }
-    const auto wake = std::min(deadline, NextEvent(now));
-    const auto wait = std::max(milliseconds{0}, std::chrono::ceil<milliseconds>(wake - now_()));
-    if (const auto frame = socket_.Receive(wait)) {
-      Hear(*frame);
-    }
-    if (now_() >= deadline) {
-      break;
-    }
+void ArpPass::Step() {
+  step_.reset();
+  // An answer that came in time counts however late the sending let it be
+  // read: everything that arrived before `now` is heard before anything is
+  // given up at `now`.
+  const auto now = loop_.Now();
+  HearQueued();
+  GiveUpExpired(now);
+  SendDue(now);
+  if (!Listening()) {
+    loop_.Unwatch(socket_.Handle());
+    End();
+    return;
   }
-  return std::exchange(verdicts_, {});
+  step_ = loop_.At(NextEvent(now), [this] { Step(); });
 }
 
 void ArpPass::HearQueued() {
   for (int frames = 0; frames < kMostFramesAtOnce; ++frames) {
-    const auto frame = socket_.Receive(milliseconds{0});
+    const auto frame = socket_.Receive();
     if (!frame) {
       return;
     }
@@ -277,7 +277,7 @@ void ArpPass::Hear(const LinkFrame& frame) {
     // Measured from the latest request: an answer to an earlier one reads
     // as quicker than it was, which only a host slower than the retry meets.
     slowestAnswer_[target.interface] =
-        std::max(slowestAnswer_[target.interface], now_() - target.lastSent);
+        std::max(slowestAnswer_[target.interface], loop_.Now() - target.lastSent);
     target.answer = message->senderMac;
     ++addressesPerMac_[message->senderMac];
     verdicts_.answered.push_back(target.position);

@@ -11,13 +11,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <map>
 #include <optional>
 #include <ostream>
 #include <span>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "controller/base/address.h"
@@ -58,24 +58,26 @@ struct LinkVerdicts {
 
 class ArpPass {
  public:
-  using Clock = std::chrono::steady_clock;
-  using Now = std::function<Clock::time_point()>;
+  using Clock = EventLoop::Clock;
 
-  // `plan` as PlanLinkPass made it for `addresses` and `interfaces`.
+  // `plan` as PlanLinkPass made it for `addresses` and `interfaces`. The
+  // pass sends and hears as `loop` turns, from its first turn on.
   ArpPass(const std::vector<Address>& addresses, std::vector<LinkInterface> interfaces,
           const std::vector<std::optional<std::size_t>>& plan, LinkSocket& socket,
-          const LinkPassSettings& settings, std::ostream& diagnostics, Now now);
+          const LinkPassSettings& settings, std::ostream& diagnostics, EventLoop& loop);
+  ~ArpPass();
+  ArpPass(const ArpPass&) = delete;
+  ArpPass& operator=(const ArpPass&) = delete;
 
   [[nodiscard]] bool Covers(std::size_t position) const;
   // How many addresses it covers.
   [[nodiscard]] std::size_t CoveredCount() const { return targets_.size(); }
   // True until the pass is over and has said so (see SharedMacs).
   [[nodiscard]] bool Busy() const { return !sharedMacs_; }
-  // Sends the requests that are due and reads the replies, for at most
-  // `timeout`; returns what was decided meanwhile. Once every address is
-  // decided and no second answer is due, ends the pass: warns of each MAC
-  // that answered for more addresses than a host holds.
-  LinkVerdicts Poll(std::chrono::milliseconds timeout);
+  // What was decided since the last call. Once every address is decided
+  // and no second answer is due, the pass ends: it warns of each MAC that
+  // answered for more addresses than a host holds.
+  LinkVerdicts TakeVerdicts() { return std::exchange(verdicts_, {}); }
   // The MAC that answered for `address` first, if one did.
   [[nodiscard]] const MacAddress* AnswerOf(Address address) const;
   // Once the pass is over: each MAC that answered for more than
@@ -99,6 +101,9 @@ class ArpPass {
   // True while an address is undecided, and a little after the last request,
   // so that a second answer to it (an address conflict) is heard too.
   [[nodiscard]] bool Listening() const;
+  // Hears what has come, gives up on the addresses whose time is over, sends
+  // what is due, and sets the timer for the next of these.
+  void Step();
   void End();
   // Hears the frames the socket holds now, without waiting.
   void HearQueued();
@@ -114,7 +119,8 @@ class ArpPass {
   LinkSocket& socket_;
   LinkPassSettings settings_;
   std::ostream& diagnostics_;
-  Now now_;
+  EventLoop& loop_;
+  std::optional<EventLoop::TimerId> step_;
   Clock::duration interval_;
   std::vector<Target> targets_;
   std::vector<Clock::duration> slowestAnswer_;  // by interface

@@ -68,10 +68,11 @@ std::size_t ProbesInFlightCap(std::size_t neighbourTable) {
 
 std::size_t EntryBudget(std::size_t neighbourTable) { return neighbourTable - neighbourTable / 64; }
 
-Sweep::Sweep(const std::vector<Address>& addresses, const SweepSettings& settings, WorkerHost& host,
-             std::ostream& diagnostics, Stages* stages, ArpPass* linkPass)
+Sweep::Sweep(const std::vector<Address>& addresses, const SweepSettings& settings, EventLoop& loop,
+             WorkerHost& host, std::ostream& diagnostics, Stages* stages, ArpPass* linkPass)
     : addresses_(addresses),
       settings_(settings),
+      loop_(loop),
       host_(host),
       diagnostics_(diagnostics),
       stages_(stages),
@@ -114,7 +115,8 @@ Sweep::Sweep(const std::vector<Address>& addresses, const SweepSettings& setting
 }
 
 bool Sweep::Run(const std::function<bool(const ResultBook&)>& changed) {
-  started_ = host_.Now();
+  host_.Serve(*this);
+  started_ = loop_.Now();
   entriesReadAt_ = started_;
   StartBatches();
   while (BatchesLeft() || StagesBusy() || LinkPassBusy()) {
@@ -148,7 +150,7 @@ void Sweep::EnrichFinished() {
 }
 
 std::size_t Sweep::StartLimit() const {
-  const auto elapsed = host_.Now() - started_;
+  const auto elapsed = loop_.Now() - started_;
   if (!ramps_ || elapsed >= settings_.rampTime) {
     return steadyLimit_;
   }
@@ -168,7 +170,11 @@ bool Sweep::StagesBusy() const { return stages_ != nullptr && stages_->Busy(); }
 
 bool Sweep::LinkPassBusy() const { return linkPass_ != nullptr && linkPass_->Busy(); }
 
-void Sweep::TakeLinkVerdicts(const LinkVerdicts& verdicts) {
+void Sweep::TakeLinkVerdicts() {
+  if (linkPass_ == nullptr) {
+    return;
+  }
+  const LinkVerdicts verdicts = linkPass_->TakeVerdicts();
   for (const std::size_t position : verdicts.answered) {
     if (!settings_.echoes) {
       book_.FileNoEcho(position);
@@ -183,43 +189,39 @@ void Sweep::TakeLinkVerdicts(const LinkVerdicts& verdicts) {
   }
 }
 
-// Waits for the workers and, while the link pass or a stage waits for
-// answers, for those: the workers' wait is short then, and only a look once no
-// batch is left. The link pass, which keeps a pace, gets the waiting time
-// before the stages do.
+// One turn of the loop, which hears the workers and the link pass; while a
+// stage waits for answers, the turn is short then, and only a look once
+// nothing else is left to wait for, the stage's own wait taking its place.
 void Sweep::WaitForEvents() {
-  const bool linkBusy = LinkPassBusy();
-  if (!StagesBusy() && !linkBusy) {
-    host_.Wait(NextWait(), *this);
+  if (!StagesBusy()) {
+    loop_.RunOnce(NextWait());
+    TakeLinkVerdicts();
     EnrichFinished();
     return;
   }
-  const bool batchesLeft = BatchesLeft();
-  host_.Wait(batchesLeft ? std::min(kAnswerTick, NextWait()) : milliseconds{0}, *this);
-  const milliseconds answerWait = batchesLeft ? milliseconds{0} : kAnswerTick;
-  if (linkBusy) {
-    TakeLinkVerdicts(linkPass_->Poll(answerWait));
-  }
+  const bool othersLeft = BatchesLeft() || LinkPassBusy();
+  loop_.RunOnce(othersLeft ? std::min(kAnswerTick, NextWait()) : milliseconds{0});
+  TakeLinkVerdicts();
   EnrichFinished();
-  if (stages_ != nullptr) {
-    stages_->Poll(book_, linkBusy ? milliseconds{0} : answerWait);
-  }
+  stages_->Poll(book_, othersLeft ? milliseconds{0} : kAnswerTick);
 }
 
 void Sweep::StartBatches() {
-  if (host_.Now() < retryAt_) {
+  if (loop_.Now() < retryAt_) {
     return;
   }
   const std::size_t limit = StartLimit();
   // Starting a thousand workers takes seconds; an interruption is not kept
   // waiting for them, and neither are the link pass's answers, which at a
-  // high rate overflow the socket's buffer within tens of milliseconds.
-  auto polled = host_.Now();
+  // high rate overflow the socket's buffer within tens of milliseconds: the
+  // loop turns, without waiting, every slice.
+  auto turned = loop_.Now();
   while (running_.size() < limit && nextBatch_ < batches_.size() && !host_.Interrupted() &&
          EntriesFit()) {
-    if (LinkPassBusy() && host_.Now() - polled >= kStartSlice) {
-      TakeLinkVerdicts(linkPass_->Poll(milliseconds{0}));
-      polled = host_.Now();
+    if (LinkPassBusy() && loop_.Now() - turned >= kStartSlice) {
+      loop_.RunOnce(milliseconds{0});
+      TakeLinkVerdicts();
+      turned = loop_.Now();
     }
     const BatchId id = nextBatch_;
     const Batch batch = batches_[id];
@@ -235,11 +237,11 @@ void Sweep::StartBatches() {
       return;
     }
     ++nextBatch_;
-    starts_.push_back(host_.Now());
+    starts_.push_back(loop_.Now());
     idleShortages_ = 0;
     backoff_ = kFirstBackoff;
     running_.push_back(
-        {id, host_.Now() + BatchDeadline(batch.count, settings_.namesOnly), false, host_.Now()});
+        {id, loop_.Now() + BatchDeadline(batch.count, settings_.namesOnly), false, loop_.Now()});
   }
 }
 
@@ -253,7 +255,7 @@ bool Sweep::EntriesFit() {
   if (!settings_.tableLoad || entryBudget_ == 0 || settings_.namesOnly) {
     return true;
   }
-  const auto now = host_.Now();
+  const auto now = loop_.Now();
   const bool wasWaiting = waitingForEntries_;
   // Read while the table may be near full: others' entries count too.
   if (EntriesHeld() >= entryBudget_ - entryBudget_ / 4 && now - entriesReadAt_ >= kEntriesReread) {
@@ -278,7 +280,7 @@ bool Sweep::EntriesFit() {
 }
 
 void Sweep::ReadTable() {
-  const auto now = host_.Now();
+  const auto now = loop_.Now();
   const NeighbourTableLoad load = settings_.tableLoad();
   entriesRead_ = load.held;
   entriesReadAt_ = now;
@@ -316,7 +318,7 @@ void Sweep::OnShortage(const WorkerShortage& shortage) {
     throw SystemError(std::string("cannot start any worker: ") + shortage.what());
   }
   LowerChainLimit(running_.size(), shortage.what());
-  retryAt_ = host_.Now() + backoff_;
+  retryAt_ = loop_.Now() + backoff_;
   backoff_ = std::min(backoff_ * 2, kMostBackoff);
 }
 
@@ -333,7 +335,7 @@ void Sweep::LowerChainLimit(std::size_t most, const std::string& why) {
 }
 
 void Sweep::StopOverdue() {
-  const auto now = host_.Now();
+  const auto now = loop_.Now();
   for (auto& running : running_) {
     if (!running.stopping && running.deadline <= now) {
       ++counts_.overdueBatches;
@@ -346,12 +348,12 @@ void Sweep::StopOverdue() {
 
 void Sweep::Stop(Running& running) {
   running.stopping = true;
-  running.deadline = host_.Now() + kStopGrace;
+  running.deadline = loop_.Now() + kStopGrace;
   host_.Stop(running.batch);
 }
 
 void Sweep::GiveUpOnStopped() {
-  const auto now = host_.Now();
+  const auto now = loop_.Now();
   std::vector<BatchId> lost;
   for (const auto& running : running_) {
     if (running.stopping && running.deadline <= now) {
@@ -370,7 +372,7 @@ void Sweep::StopAll() {
     Stop(running);
   }
   while (!running_.empty()) {
-    host_.Wait(std::min(kTick, TimeToNextDeadline()), *this);
+    loop_.RunOnce(std::min(kTick, TimeToNextDeadline()));
     GiveUpOnStopped();
   }
 }
@@ -380,7 +382,7 @@ milliseconds Sweep::TimeToNextDeadline() const {
   for (const auto& running : running_) {
     next = std::min(next, running.deadline);
   }
-  if (nextBatch_ < batches_.size() && retryAt_ > host_.Now()) {
+  if (nextBatch_ < batches_.size() && retryAt_ > loop_.Now()) {
     next = std::min(next, retryAt_);
   }
   if (nextBatch_ < batches_.size() && waitingForEntries_) {
@@ -390,7 +392,7 @@ milliseconds Sweep::TimeToNextDeadline() const {
     return kTick;
   }
   return std::max(milliseconds{0},
-                  std::chrono::duration_cast<milliseconds>(next - host_.Now()) + milliseconds{1});
+                  std::chrono::duration_cast<milliseconds>(next - loop_.Now()) + milliseconds{1});
 }
 
 void Sweep::OnReport(std::optional<BatchId> origin, const std::string& text) {

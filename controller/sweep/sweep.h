@@ -17,6 +17,7 @@
 #include "controller/base/stage.h"
 #include "controller/link/link_pass.h"
 #include "controller/sweep/batches.h"
+#include "controller/system/event_loop.h"
 #include "controller/system/neighbour_table.h"
 #include "controller/system/worker_host.h"
 
@@ -75,11 +76,12 @@ class Sweep : private SweepEvents {
   // over; the sweep goes on while a stage waits for answers. The addresses
   // `linkPass` covers get a worker, one each, only once they have answered it;
   // those that never do are dead without one.
-  Sweep(const std::vector<Address>& addresses, const SweepSettings& settings, WorkerHost& host,
-        std::ostream& diagnostics, Stages* stages = nullptr, ArpPass* linkPass = nullptr);
+  Sweep(const std::vector<Address>& addresses, const SweepSettings& settings, EventLoop& loop,
+        WorkerHost& host, std::ostream& diagnostics, Stages* stages = nullptr,
+        ArpPass* linkPass = nullptr);
 
   // Runs until every batch is done, the user interrupts or `changed`, called
-  // after each wait, returns false. Returns false when it did not finish.
+  // after each turn of the loop, returns false. Returns false when it did not finish.
   bool Run(const std::function<bool(const ResultBook&)>& changed);
 
   [[nodiscard]] const ResultBook& Book() const { return book_; }
@@ -108,8 +110,8 @@ class Sweep : private SweepEvents {
   // The entries held by the last reading, the workers started before it
   // whose first address had none yet, and the workers started since.
   std::size_t EntriesHeld();
-  // Answerers queued for a worker each, the others filed dead.
-  void TakeLinkVerdicts(const LinkVerdicts& verdicts);
+  // The link pass's answerers queued for a worker each, the others filed dead.
+  void TakeLinkVerdicts();
   void WaitForEvents();
   void StartBatches();
   // How many chains may run now: -j, lowered by the system's limits and the
@@ -139,6 +141,7 @@ class Sweep : private SweepEvents {
 
   const std::vector<Address>& addresses_;
   SweepSettings settings_;
+  EventLoop& loop_;
   WorkerHost& host_;
   std::ostream& diagnostics_;
   Stages* stages_;

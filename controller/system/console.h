@@ -2,7 +2,6 @@
 // half each.
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <string>
@@ -32,8 +31,5 @@ enum class WriteOutcome { kWritten, kInterrupted, kReaderGone, kFailed };
 // interrupts (kInterrupted, the rest unwritten; the interruption stays for the
 // sweep to see). `problem` is set to a failed write's cause.
 WriteOutcome WriteStandard(bool toError, std::string_view bytes, std::string& problem);
-// Waits `pause` between the sweeps of --watch; true, at once, when the user
-// interrupts (Ctrl-C, SIGTERM) meanwhile.
-bool WaitForInterruption(std::chrono::milliseconds pause);
 
 }  // namespace hostsweep::controller

@@ -1,7 +1,6 @@
 // The packet socket the link pass asks on: one platform half each.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -11,6 +10,7 @@
 
 #include "controller/base/address.h"
 #include "controller/base/mac_address.h"
+#include "controller/system/event_loop.h"
 
 namespace hostsweep::controller {
 
@@ -39,8 +39,11 @@ class LinkSocket {
   virtual void Listen() = 0;
   // False when the system cannot take the frame now (full buffers).
   virtual bool Send(int interfaceIndex, std::span<const std::uint8_t> frame) = 0;
-  // The next frame heard, waiting at most `timeout`.
-  virtual std::optional<LinkFrame> Receive(std::chrono::milliseconds timeout) = 0;
+  // What the event loop watches for the frames heard.
+  [[nodiscard]] virtual Descriptor Handle() const = 0;
+  // The next frame heard, without waiting; nothing when none is waiting (or
+  // the next one is not an answer: one the system sent itself).
+  virtual std::optional<LinkFrame> Receive() = 0;
 };
 
 // The packet socket the link pass sends its ARP requests on; nothing, with

@@ -1,14 +1,16 @@
 // What the sweep needs from the system: a reply window (or its stand-in) that
-// receives the workers' reports, and worker processes started per batch.
-// One half per platform; the sweep itself is the same everywhere.
+// receives the workers' reports, and worker processes started per batch,
+// both heard through the controller's event loop. One half per platform; the
+// sweep itself is the same everywhere.
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+
+#include "controller/system/event_loop.h"
 
 namespace hostsweep::controller {
 
@@ -39,23 +41,20 @@ class WorkerHost {
   virtual void Start(BatchId batch, const std::string& requestLine) = 0;
   // Ends every process of the batch's chain; OnChainEnded follows.
   virtual void Stop(BatchId batch) = 0;
-  // Waits at most `timeout` for reports, ended chains, worker messages or an
-  // interruption, and hands what came to `events`.
-  virtual void Wait(std::chrono::milliseconds timeout, SweepEvents& events) = 0;
+  // From now on hands the reports, ended chains and worker messages to
+  // `events` as the host's loop turns; an interruption ends the turn too.
+  virtual void Serve(SweepEvents& events) = 0;
   // True once the user asked the controller to stop (Ctrl-C, SIGTERM).
   [[nodiscard]] virtual bool Interrupted() const = 0;
-  // The clock the sweep's deadlines are kept by.
-  [[nodiscard]] virtual std::chrono::steady_clock::time_point Now() const {
-    return std::chrono::steady_clock::now();
-  }
 };
 
-// The worker host of one sweep, whose workers run the program at
+// The worker host of one sweep, on `loop`, whose workers run the program at
 // `workerPath`. Throws SystemError naming the problem when that program
 // cannot be run; when, `sendsEchoes`, its workers would not be allowed to send
 // echo requests, with the cause and the ways to fix it; or when the platform
 // refuses what the sweep needs.
-std::unique_ptr<WorkerHost> MakeWorkerHost(const std::string& workerPath, bool sendsEchoes);
+std::unique_ptr<WorkerHost> MakeWorkerHost(EventLoop& loop, const std::string& workerPath,
+                                           bool sendsEchoes);
 // Why the workers of the program at `workerPath` would not be allowed to send
 // echo requests here, as MakeWorkerHost says it; empty when they would. Throws
 // SystemError when that program cannot be run.

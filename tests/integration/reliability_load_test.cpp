@@ -49,13 +49,14 @@ TEST(ReliabilityLoad, SlashTwentyGivesEachAddressOneResultAndLeavesNothingOpenOr
   ASSERT_EQ(addresses.size(), 4094U);
   const std::size_t descriptorsAtStart = OpenDescriptors();
   {
-    const auto host = controller::MakeWorkerHost(WorkerPath(), /*sendsEchoes=*/true);
+    controller::EventLoop loop;
+    const auto host = controller::MakeWorkerHost(loop, WorkerPath(), /*sendsEchoes=*/true);
     const std::size_t descriptorsOfIdleHost = OpenDescriptors();
     const controller::SweepSettings defaults{
         .jobs = controller::kDefaultJobs,
         .batchSize = controller::ChooseBatchSize(addresses.size(), controller::kDefaultJobs)};
     std::ostringstream diagnostics;
-    controller::Sweep sweep(addresses, defaults, *host, diagnostics);
+    controller::Sweep sweep(addresses, defaults, loop, *host, diagnostics);
     ASSERT_TRUE(sweep.Run([](const controller::ResultBook&) { return true; }));
 
     EXPECT_EQ(sweep.Counts().duplicateReports, 0U);

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <climits>
+#include <chrono>
 #include <cstring>
 
 #include "common/posix/file_descriptor.h"
@@ -97,26 +97,6 @@ WriteOutcome WriteStandard(bool toError, std::string_view bytes, std::string& pr
     bytes.remove_prefix(static_cast<std::size_t>(size));
   }
   return WriteOutcome::kWritten;
-}
-
-bool WaitForInterruption(std::chrono::milliseconds pause) {
-  // The interruptions stay blocked from the first sweep on, pending until read.
-  const sigset_t signals = InterruptSignals();
-  const FileDescriptor interruptions(signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK));
-  const auto end = std::chrono::steady_clock::now() + pause;
-  for (auto left = pause; left.count() > 0;
-       left = std::chrono::duration_cast<std::chrono::milliseconds>(
-           end - std::chrono::steady_clock::now())) {
-    pollfd wait{interruptions.Get(), POLLIN, 0};
-    const int ready = poll(&wait, 1, static_cast<int>(std::min<long long>(left.count(), INT_MAX)));
-    if (ready > 0) {
-      return true;
-    }
-    if (ready < 0 && errno != EINTR) {
-      throw SystemError(std::string("cannot wait for the next sweep: ") + std::strerror(errno));
-    }
-  }
-  return false;
 }
 
 }  // namespace hostsweep::controller

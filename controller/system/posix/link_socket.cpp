@@ -10,7 +10,6 @@
 #include <net/if_arp.h>
 #include <netinet/in.h>
 #include <netpacket/packet.h>
-#include <poll.h>
 #include <sys/socket.h>
 
 #include <array>
@@ -128,11 +127,9 @@ class PacketSocket : public LinkSocket {
     Fail("send");
   }
 
-  std::optional<LinkFrame> Receive(std::chrono::milliseconds timeout) override {
-    pollfd wanted{.fd = fd_.Get(), .events = POLLIN, .revents = 0};
-    if (poll(&wanted, 1, static_cast<int>(timeout.count())) <= 0) {
-      return std::nullopt;
-    }
+  [[nodiscard]] Descriptor Handle() const override { return fd_.Get(); }
+
+  std::optional<LinkFrame> Receive() override {
     LinkFrame frame;
     frame.bytes.resize(kMostFrame);
     sockaddr_ll from{};

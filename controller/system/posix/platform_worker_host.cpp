@@ -1,7 +1,5 @@
 #include "controller/system/posix/platform_worker_host.h"
 
-#include <sys/signalfd.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -19,21 +17,13 @@ constexpr std::array kInterruptions{SIGINT, SIGTERM, SIGHUP};
 // gone from the pending ones).
 bool interruptionRead = false;
 
-// The signals are blocked and read from a descriptor, so that they wake the
-// same wait as the reports do.
-int OpenSignals() {
+// Children's ends, and the interruptions, as the loop's events.
+sigset_t HostSignals() {
   // A reader that closes the pipe early ends the output, not the controller.
   std::signal(SIGPIPE, SIG_IGN);
   sigset_t signals = InterruptSignals();
   sigaddset(&signals, SIGCHLD);
-  if (sigprocmask(SIG_BLOCK, &signals, nullptr) != 0) {
-    throw SystemError(std::string("cannot block signals: ") + std::strerror(errno));
-  }
-  const int fd = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
-  if (fd < 0) {
-    throw SystemError(std::string("cannot receive signals: ") + std::strerror(errno));
-  }
-  return fd;
+  return signals;
 }
 
 }  // namespace
@@ -50,10 +40,17 @@ sigset_t InterruptSignals() {
   return signals;
 }
 
-PlatformWorkerHost::PlatformWorkerHost(WorkerFile worker)
-    : signals_(OpenSignals()), chains_(std::move(worker)) {}
+PlatformWorkerHost::PlatformWorkerHost(EventLoop& loop, WorkerFile worker)
+    : loop_(loop),
+      receiver_(loop),
+      chains_(loop, std::move(worker)),
+      signals_(loop, HostSignals(), [this](int signal) { OnSignal(signal); }) {}
 
-PlatformWorkerHost::~PlatformWorkerHost() = default;
+PlatformWorkerHost::~PlatformWorkerHost() {
+  if (reaping_) {
+    loop_.Cancel(*reaping_);
+  }
+}
 
 void PlatformWorkerHost::Start(BatchId batch, const std::string& requestLine) {
   chains_.Start(batch, requestLine);
@@ -61,26 +58,27 @@ void PlatformWorkerHost::Start(BatchId batch, const std::string& requestLine) {
 
 void PlatformWorkerHost::Stop(BatchId batch) { chains_.Stop(batch); }
 
-void PlatformWorkerHost::Wait(std::chrono::milliseconds timeout, SweepEvents& events) {
-  PollSet set;
-  set.Add(signals_.Get());
-  receiver_.Watch(set);
-  chains_.Watch(set);
-  if (!set.Wait(timeout)) {
-    return;
-  }
-  const auto message = [&events](BatchId batch, const std::string& line) {
-    events.OnWorkerMessage(batch, line);
-  };
-  if (set.Events(signals_.Get()) != 0) {
-    ReadSignals();
-  }
-  receiver_.Serve(set, [&](pid_t sender, const std::string& text) {
+void PlatformWorkerHost::Serve(SweepEvents& events) {
+  receiver_.Serve([this, &events](pid_t sender, const std::string& text) {
     events.OnReport(chains_.BatchOf(sender), text);
   });
-  chains_.Serve(set, message);
-  // After the reports: a worker ends only once its reports are answered.
-  chains_.ReapEnded([&events](BatchId batch) { events.OnChainEnded(batch); }, message);
+  chains_.Report(
+      [&events](BatchId batch, const std::string& line) { events.OnWorkerMessage(batch, line); },
+      [&events](BatchId batch) { events.OnChainEnded(batch); });
+}
+
+void PlatformWorkerHost::OnSignal(int signal) {
+  if (signal != SIGCHLD) {
+    interruptionRead = true;
+    return;
+  }
+  // Due at once: it runs after the turn's descriptors, the reports among them.
+  if (!reaping_) {
+    reaping_ = loop_.After(std::chrono::milliseconds{0}, [this] {
+      reaping_.reset();
+      chains_.ReapEnded();
+    });
+  }
 }
 
 bool InterruptionRead() { return interruptionRead; }
@@ -95,15 +93,6 @@ bool PlatformWorkerHost::Interrupted() const {
   sigpending(&pending);
   return std::ranges::any_of(kInterruptions,
                              [&pending](int signal) { return sigismember(&pending, signal) == 1; });
-}
-
-void PlatformWorkerHost::ReadSignals() {
-  signalfd_siginfo info{};
-  while (read(signals_.Get(), &info, sizeof info) == sizeof info) {
-    if (info.ssi_signo != SIGCHLD) {
-      interruptionRead = true;
-    }
-  }
 }
 
 }  // namespace hostsweep::controller

@@ -10,7 +10,7 @@
 
 namespace hostsweep::controller {
 
-ReportReceiver::ReportReceiver() {
+ReportReceiver::ReportReceiver(EventLoop& loop) : loop_(loop) {
   auto listener = report_socket::ListenAtFreeHandle(1, INT32_MAX);
   if (!listener.socket.Valid()) {
     throw SystemError(errno == EADDRINUSE ? std::string("cannot find a free report socket name")
@@ -21,29 +21,38 @@ ReportReceiver::ReportReceiver() {
   handle_ = listener.handle;
 }
 
-void ReportReceiver::Watch(PollSet& set) const {
-  set.Add(listener_.Get());
-  for (const auto& connection : connections_) {
-    set.Add(connection.socket.Get());
+ReportReceiver::~ReportReceiver() {
+  loop_.Unwatch(listener_.Get());
+  for (const auto& [socket, connection] : connections_) {
+    loop_.Unwatch(socket);
   }
 }
 
-void ReportReceiver::Serve(const PollSet& set, const ReportHandler& report) {
-  // A worker that connects and never sends only keeps its own connection
-  // open; nothing here waits for it.
-  std::erase_if(connections_, [&](const report_socket::Connection& connection) {
-    const auto deliver = [&](const report_socket::Packet& packet) {
-      if (packet.dwData == kReportTag) {
-        report(connection.sender, ReportText(packet.payload));
-      }
-    };
-    return set.Events(connection.socket.Get()) != 0 &&
-           !report_socket::Receive(connection.socket.Get(), 0, deliver);
-  });
-  if ((set.Events(listener_.Get()) & POLLIN) != 0) {
-    while (auto connection = report_socket::Accept(listener_.Get())) {
-      connections_.push_back(std::move(*connection));
+void ReportReceiver::Serve(ReportHandler report) {
+  report_ = std::move(report);
+  loop_.Watch(listener_.Get(), kReadable, [this](unsigned /*ready*/) { Accept(); });
+}
+
+void ReportReceiver::Accept() {
+  while (auto connection = report_socket::Accept(listener_.Get())) {
+    const int socket = connection->socket.Get();
+    connections_.emplace(socket, std::move(*connection));
+    loop_.Watch(socket, kReadable, [this, socket](unsigned /*ready*/) { Read(socket); });
+  }
+}
+
+// A worker that connects and never sends only keeps its own connection
+// open; nothing here waits for it.
+void ReportReceiver::Read(int socket) {
+  const pid_t sender = connections_.at(socket).sender;
+  const auto deliver = [&](const report_socket::Packet& packet) {
+    if (packet.dwData == kReportTag) {
+      report_(sender, ReportText(packet.payload));
     }
+  };
+  if (!report_socket::Receive(socket, 0, deliver)) {
+    loop_.Unwatch(socket);
+    connections_.erase(socket);
   }
 }
 

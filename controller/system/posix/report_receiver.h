@@ -7,12 +7,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
-#include <vector>
 
 #include "common/posix/file_descriptor.h"
 #include "common/posix/report_socket.h"
-#include "controller/system/posix/poll_set.h"
+#include "controller/system/event_loop.h"
 
 namespace hostsweep::controller {
 
@@ -21,19 +21,27 @@ class ReportReceiver {
   using ReportHandler = std::function<void(pid_t sender, const std::string& text)>;
 
   // Binds a free handle. Throws SystemError when no socket can be bound.
-  ReportReceiver();
+  explicit ReportReceiver(EventLoop& loop);
+  ~ReportReceiver();
+  ReportReceiver(const ReportReceiver&) = delete;
+  ReportReceiver& operator=(const ReportReceiver&) = delete;
 
   [[nodiscard]] std::int32_t Handle() const { return handle_; }
 
-  void Watch(PollSet& set) const;
-  // Accepts new workers and reads their packets. `report` gets the sending
-  // process's id and the report text; the packet is acknowledged after it.
-  void Serve(const PollSet& set, const ReportHandler& report);
+  // From now on, as the loop turns, accepts new workers and reads their
+  // packets. `report` gets the sending process's id and the report text; the
+  // packet is acknowledged after it.
+  void Serve(ReportHandler report);
 
  private:
+  void Accept();
+  void Read(int connection);
+
+  EventLoop& loop_;
   FileDescriptor listener_;
   std::int32_t handle_ = 0;
-  std::vector<report_socket::Connection> connections_;
+  ReportHandler report_;
+  std::map<int, report_socket::Connection> connections_;  // by socket
 };
 
 }  // namespace hostsweep::controller

@@ -60,7 +60,8 @@ void ReapAvailable() {
 
 }  // namespace
 
-WorkerChains::WorkerChains(WorkerFile worker) : worker_(std::move(worker)) {
+WorkerChains::WorkerChains(EventLoop& loop, WorkerFile worker)
+    : loop_(loop), worker_(std::move(worker)) {
   if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) {
     throw SystemError("cannot adopt the workers' successors: " + SystemText(errno));
   }
@@ -87,7 +88,19 @@ void WorkerChains::Start(BatchId batch, const std::string& requestLine) {
     RefuseStart("cannot start the worker " + worker_.Path(), started.error);
   }
   const pid_t worker = started.pid;
+  loop_.Watch(readEnd.Get(), kReadable, [this, batch](unsigned /*ready*/) {
+    for (auto& chain : chains_) {
+      if (chain.batch == batch) {
+        ReadErrors(chain, kErrorSlice);
+      }
+    }
+  });
   chains_.push_back({batch, worker, std::move(readEnd), {}});
+}
+
+void WorkerChains::Report(MessageHandler message, EndHandler ended) {
+  message_ = std::move(message);
+  ended_ = std::move(ended);
 }
 
 void WorkerChains::Stop(BatchId batch) {
@@ -108,24 +121,7 @@ std::optional<BatchId> WorkerChains::BatchOf(pid_t pid) const {
   return std::nullopt;
 }
 
-void WorkerChains::Watch(PollSet& set) const {
-  for (const auto& chain : chains_) {
-    if (chain.errors.Valid()) {
-      set.Add(chain.errors.Get());
-    }
-  }
-}
-
-void WorkerChains::Serve(const PollSet& set, const MessageHandler& message) {
-  for (auto& chain : chains_) {
-    if (chain.errors.Valid() && set.Events(chain.errors.Get()) != 0) {
-      ReadErrors(chain, message, kErrorSlice);
-    }
-  }
-}
-
-void WorkerChains::ReapEnded(const std::function<void(BatchId)>& ended,
-                             const MessageHandler& message) {
+void WorkerChains::ReapEnded() {
   ReapAvailable();
   // Every process of a group is reaped here or by a parent in the group, so
   // a group id cannot be reused while its chain is being watched.
@@ -135,17 +131,18 @@ void WorkerChains::ReapEnded(const std::function<void(BatchId)>& ended,
     }
     guardian_.Forget(chain.group);
     if (chain.errors.Valid()) {
-      ReadErrors(chain, message, kErrorRest);
+      ReadErrors(chain, kErrorRest);
+      loop_.Unwatch(chain.errors.Get());
     }
     if (!chain.partialLine.empty()) {
-      message(chain.batch, chain.partialLine);
+      message_(chain.batch, chain.partialLine);
     }
-    ended(chain.batch);
+    ended_(chain.batch);
     return true;
   });
 }
 
-void WorkerChains::ReadErrors(Chain& chain, const MessageHandler& message, std::size_t most) {
+void WorkerChains::ReadErrors(Chain& chain, std::size_t most) {
   std::array<char, kErrorSlice> buffer{};
   for (std::size_t taken = 0; taken < most;) {
     const ssize_t size =
@@ -155,14 +152,16 @@ void WorkerChains::ReadErrors(Chain& chain, const MessageHandler& message, std::
     }
     if (size <= 0) {
       if (size == 0) {
-        chain.errors.Close();  // every process of the chain has closed it
+        // Every process of the chain has closed it.
+        loop_.Unwatch(chain.errors.Get());
+        chain.errors.Close();
       }
       return;
     }
     taken += static_cast<std::size_t>(size);
     for (const char c : std::string_view(buffer.data(), static_cast<std::size_t>(size))) {
       if (c == '\n') {
-        message(chain.batch, chain.partialLine);
+        message_(chain.batch, chain.partialLine);
         chain.partialLine.clear();
       } else if (chain.partialLine.size() < kMostLine) {
         chain.partialLine += c;
@@ -174,6 +173,9 @@ void WorkerChains::ReadErrors(Chain& chain, const MessageHandler& message, std::
 void WorkerChains::KillAndReapAll() {
   for (const auto& chain : chains_) {
     kill(-chain.group, SIGKILL);
+    if (chain.errors.Valid()) {
+      loop_.Unwatch(chain.errors.Get());
+    }
   }
   const auto giveUp = std::chrono::steady_clock::now() + kMostReapWait;
   std::erase_if(chains_, [&](const Chain& chain) {

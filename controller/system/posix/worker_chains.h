@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "common/posix/file_descriptor.h"
+#include "controller/system/event_loop.h"
 #include "controller/system/posix/chain_guardian.h"
-#include "controller/system/posix/poll_set.h"
 #include "controller/system/posix/worker_file.h"
 #include "controller/system/worker_host.h"
 
@@ -24,10 +24,11 @@ namespace hostsweep::controller {
 class WorkerChains {
  public:
   using MessageHandler = std::function<void(BatchId, const std::string& line)>;
+  using EndHandler = std::function<void(BatchId)>;
 
   // Every chain runs `worker`. Throws SystemError when the controller cannot
   // become a subreaper.
-  explicit WorkerChains(WorkerFile worker);
+  WorkerChains(EventLoop& loop, WorkerFile worker);
   // Ends every chain still running and reaps it.
   ~WorkerChains();
   WorkerChains(const WorkerChains&) = delete;
@@ -39,12 +40,12 @@ class WorkerChains {
   // The batch whose chain the running process `pid` belongs to.
   [[nodiscard]] std::optional<BatchId> BatchOf(pid_t pid) const;
 
-  // Standard error of the chains: passed on a line at a time, a bounded
-  // slice of each chain's per call.
-  void Watch(PollSet& set) const;
-  void Serve(const PollSet& set, const MessageHandler& message);
-  // Reaps the ended processes and reports every chain with none left.
-  void ReapEnded(const std::function<void(BatchId)>& ended, const MessageHandler& message);
+  // Where the chains' standard error goes, a line at a time, as the loop
+  // turns (a bounded slice of a chain's per turn), and where each chain's end
+  // is told.
+  void Report(MessageHandler message, EndHandler ended);
+  // Reaps the ended processes and tells of every chain with none left.
+  void ReapEnded();
 
  private:
   struct Chain {
@@ -55,9 +56,12 @@ class WorkerChains {
   };
 
   // Reads at most `most` bytes of the chain's standard error.
-  static void ReadErrors(Chain& chain, const MessageHandler& message, std::size_t most);
+  void ReadErrors(Chain& chain, std::size_t most);
   void KillAndReapAll();
 
+  EventLoop& loop_;
+  MessageHandler message_;
+  EndHandler ended_;
   WorkerFile worker_;
   ChainGuardian guardian_;
   std::vector<Chain> chains_;

@@ -9,14 +9,15 @@
 
 namespace hostsweep::controller {
 
-std::unique_ptr<WorkerHost> MakeWorkerHost(const std::string& workerPath, bool sendsEchoes) {
+std::unique_ptr<WorkerHost> MakeWorkerHost(EventLoop& loop, const std::string& workerPath,
+                                           bool sendsEchoes) {
   WorkerFile worker(workerPath);
   if (sendsEchoes) {
     if (std::string why = WhyNoEchoRights(worker); !why.empty()) {
       throw SystemError(why);
     }
   }
-  return std::make_unique<PlatformWorkerHost>(std::move(worker));
+  return std::make_unique<PlatformWorkerHost>(loop, std::move(worker));
 }
 
 std::string WhyNoEchoes(const std::string& workerPath) {

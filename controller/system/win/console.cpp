@@ -53,11 +53,4 @@ WriteOutcome WriteStandard(bool toError, std::string_view bytes, std::string& pr
   return WriteOutcome::kFailed;
 }
 
-bool WaitForInterruption(std::chrono::milliseconds pause) {
-  // Between sweeps no console handler is set: Ctrl-C ends the process at
-  // once, which leaves the state file whole since it is only ever replaced.
-  ::Sleep(static_cast<DWORD>(pause.count()));
-  return false;
-}
-
 }  // namespace hostsweep::controller

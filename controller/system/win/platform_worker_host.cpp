@@ -1,6 +1,5 @@
 #include "controller/system/win/platform_worker_host.h"
 
-#include <algorithm>
 #include <atomic>
 
 #include "common/win/system_message.h"
@@ -9,33 +8,33 @@
 namespace hostsweep::controller {
 namespace {
 
-// The job objects tell of ended chains through a completion port, which a
-// window message wait cannot watch; it is looked at this often.
+// The reply windows' messages and the job objects' completion port are no
+// sockets, which alone the loop's wait watches: they are looked at this often.
 constexpr std::chrono::milliseconds kChainPoll{10};
 
-// The console handler runs on a thread of its own.
+// The console handler runs on a thread of its own; the loop sees it by the
+// next look.
 std::atomic<bool> interrupted{false};
-HANDLE interruption = nullptr;
 
 BOOL WINAPI OnConsoleControl(DWORD /*event*/) {
   interrupted = true;
-  ::SetEvent(interruption);
   return TRUE;
 }
 
 }  // namespace
 
-PlatformWorkerHost::PlatformWorkerHost(std::string workerPath) : chains_(std::move(workerPath)) {
-  interruption = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (interruption == nullptr || ::SetConsoleCtrlHandler(OnConsoleControl, TRUE) == FALSE) {
+PlatformWorkerHost::PlatformWorkerHost(EventLoop& loop, std::string workerPath)
+    : loop_(loop), chains_(std::move(workerPath)) {
+  if (::SetConsoleCtrlHandler(OnConsoleControl, TRUE) == FALSE) {
     throw SystemError("cannot receive Ctrl-C: " + SystemMessage(::GetLastError()));
   }
 }
 
 PlatformWorkerHost::~PlatformWorkerHost() {
+  if (look_) {
+    loop_.Cancel(*look_);
+  }
   ::SetConsoleCtrlHandler(OnConsoleControl, FALSE);
-  ::CloseHandle(interruption);
-  interruption = nullptr;
 }
 
 void PlatformWorkerHost::Start(BatchId batch, const std::string& requestLine) {
@@ -48,24 +47,16 @@ void PlatformWorkerHost::Stop(BatchId batch) { chains_.Stop(batch); }
 
 bool PlatformWorkerHost::Interrupted() const { return interrupted; }
 
-void PlatformWorkerHost::Wait(std::chrono::milliseconds timeout, SweepEvents& events) {
-  const auto until = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    // The reports first: a worker ends only once its reports are handled.
-    bool happened = receiver_.Deliver(events);
-    happened |= chains_.CollectEnded([&](BatchId batch) {
-      receiver_.Release(batch);
-      events.OnChainEnded(batch);
-    });
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        until - std::chrono::steady_clock::now());
-    if (happened || interrupted || left.count() <= 0) {
-      return;
-    }
-    ::MsgWaitForMultipleObjectsEx(1, &interruption,
-                                  static_cast<DWORD>(std::min(left, kChainPoll).count()),
-                                  QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-  }
+void PlatformWorkerHost::Serve(SweepEvents& events) { Look(events); }
+
+void PlatformWorkerHost::Look(SweepEvents& events) {
+  // The reports first: a worker ends only once its reports are handled.
+  receiver_.Deliver(events);
+  chains_.CollectEnded([&](BatchId batch) {
+    receiver_.Release(batch);
+    events.OnChainEnded(batch);
+  });
+  look_ = loop_.After(kChainPoll, [this, &events] { Look(events); });
 }
 
 }  // namespace hostsweep::controller

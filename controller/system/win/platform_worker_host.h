@@ -6,8 +6,10 @@
 // overdue one.
 #pragma once
 
+#include <optional>
 #include <string>
 
+#include "controller/system/event_loop.h"
 #include "controller/system/win/report_receiver.h"
 #include "controller/system/win/worker_chains.h"
 #include "controller/system/worker_host.h"
@@ -19,7 +21,7 @@ class PlatformWorkerHost : public WorkerHost {
   // `workerPath` is a full path. Throws SystemError when the windows, the
   // completion port or the console handler cannot be set up. One per process:
   // the console handler is the process's.
-  explicit PlatformWorkerHost(std::string workerPath);
+  PlatformWorkerHost(EventLoop& loop, std::string workerPath);
   ~PlatformWorkerHost() override;
   PlatformWorkerHost(const PlatformWorkerHost&) = delete;
   PlatformWorkerHost& operator=(const PlatformWorkerHost&) = delete;
@@ -27,10 +29,15 @@ class PlatformWorkerHost : public WorkerHost {
   [[nodiscard]] std::int32_t ReplyHandle() const override { return receiver_.NextHandle(); }
   void Start(BatchId batch, const std::string& requestLine) override;
   void Stop(BatchId batch) override;
-  void Wait(std::chrono::milliseconds timeout, SweepEvents& events) override;
+  void Serve(SweepEvents& events) override;
   [[nodiscard]] bool Interrupted() const override;
 
  private:
+  // Lets the reports in and collects the ended chains; then again, a moment later.
+  void Look(SweepEvents& events);
+
+  EventLoop& loop_;
+  std::optional<EventLoop::TimerId> look_;
   // Destroyed after the chains, so that no window goes while a worker may still
   // send to it.
   ReportReceiver receiver_;

@@ -47,12 +47,13 @@ void CheckWorkerPath(const std::string& path) {
 }  // namespace
 
 // Every user may send echo requests through icmp.dll: nothing to check for them.
-std::unique_ptr<WorkerHost> MakeWorkerHost(const std::string& workerPath, bool /*sendsEchoes*/) {
+std::unique_ptr<WorkerHost> MakeWorkerHost(EventLoop& loop, const std::string& workerPath,
+                                           bool /*sendsEchoes*/) {
   CheckWorkerPath(workerPath);
   // The results keep the line ends their format gives them (CSV's "\r\n"
   // among them) instead of gaining a "\r" before every "\n".
   ::_setmode(::_fileno(stdout), _O_BINARY);
-  return std::make_unique<PlatformWorkerHost>(FullPath(workerPath));
+  return std::make_unique<PlatformWorkerHost>(loop, FullPath(workerPath));
 }
 
 std::string WhyNoEchoes(const std::string& /*workerPath*/) { return {}; }

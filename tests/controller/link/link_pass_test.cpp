@@ -11,6 +11,7 @@
 #include "controller/link/arp_frame.h"
 #include "controller/link/link_layer.h"
 #include "controller/targets/targets.h"
+#include "tests/controller/system/fake_poller.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -97,17 +98,28 @@ class FakeLink : public LinkSocket {
     }
     return true;
   }
-  std::optional<LinkFrame> Receive(milliseconds timeout) override {
-    if (queued_.empty() || queued_.begin()->first > now + timeout) {
-      now += timeout;
+  [[nodiscard]] Descriptor Handle() const override { return kHandle; }
+  std::optional<LinkFrame> Receive() override {
+    if (queued_.empty() || queued_.begin()->first > now) {
       return std::nullopt;
     }
-    now = std::max(now, queued_.begin()->first);
     LinkFrame frame{.interfaceIndex = kLan.index, .bytes = queued_.begin()->second};
     queued_.erase(queued_.begin());
     return frame;
   }
+  // The loop's wait: it ends when the next frame arrives, if that is soon enough.
+  void Wait(std::span<PollEntry> entries, milliseconds timeout) {
+    if (queued_.empty() || queued_.begin()->first > now + timeout) {
+      now += timeout;
+      return;
+    }
+    now = std::max(now, queued_.begin()->first);
+    for (auto& entry : entries) {
+      entry.ready = entry.descriptor == kHandle ? kReadable : 0U;
+    }
+  }
 
+  static constexpr Descriptor kHandle = 7;
   Clock::time_point now{};
   std::vector<Clock::time_point> sent;
   std::map<Address, int> requests;
@@ -117,6 +129,17 @@ class FakeLink : public LinkSocket {
   std::map<Address, Responder> hosts_;
   std::multimap<Clock::time_point, std::vector<std::uint8_t>> queued_;
 };
+
+// A loop whose waits are the link's.
+std::unique_ptr<Poller> PollerOf(FakeLink& link) {
+  auto poller = std::make_unique<FakePoller>();
+  poller->onWait = [&link, clock = poller.get()](std::span<PollEntry> entries,
+                                                 milliseconds timeout) {
+    link.Wait(entries, timeout);
+    clock->now = link.now;
+  };
+  return poller;
+}
 
 struct PassCase {
   const char* what;
@@ -141,13 +164,14 @@ TEST_P(Pass, DecidesEachAddressFromItsRepliesAlone) {
   FakeLink link({{host, c.responder}});
   std::ostringstream diagnostics;
   const auto plan = PlanLinkPass(addresses, {kLan});
+  EventLoop loop(PollerOf(link));
   ArpPass pass(addresses, {kLan}, plan, link,
                {.rate = 1000,
                 .tries = c.tries,
                 .retryAfter = milliseconds{500},
                 .lastWait = milliseconds{1000},
                 .lastWaitFloor = milliseconds{500}},
-               diagnostics, [&link] { return link.now; });
+               diagnostics, loop);
   const Address silent = Parse("10.213.0.20");
   const auto positionOf = [&addresses](Address address) {
     return static_cast<std::size_t>(std::find(addresses.begin(), addresses.end(), address) -
@@ -157,7 +181,8 @@ TEST_P(Pass, DecidesEachAddressFromItsRepliesAlone) {
   std::vector<std::size_t> unanswered;
   std::optional<Clock::time_point> silentGivenUp;
   while (pass.Busy()) {
-    const auto verdicts = pass.Poll(milliseconds{1});
+    loop.RunOnce(milliseconds{1});
+    const auto verdicts = pass.TakeVerdicts();
     answered.insert(answered.end(), verdicts.answered.begin(), verdicts.answered.end());
     unanswered.insert(unanswered.end(), verdicts.unanswered.begin(), verdicts.unanswered.end());
     if (!silentGivenUp && std::count(unanswered.begin(), unanswered.end(), positionOf(silent))) {
@@ -244,15 +269,17 @@ TEST_P(SharedMac, IsCountedOverThePassAndShownOnEveryRowItAnswered) {
   }
   FakeLink link(hosts);
   std::ostringstream diagnostics;
+  EventLoop loop(PollerOf(link));
   ArpPass pass(
       addresses, {kLan}, PlanLinkPass(addresses, {kLan}), link,
       {.rate = 1000, .tries = 1, .retryAfter = milliseconds{500}, .lastWait = milliseconds{1000}},
-      diagnostics, [&link] { return link.now; });
+      diagnostics, loop);
   ResultBook book(addresses);
   LinkLayerStage linkLayer([] { return std::vector<NeighbourEntry>{}; }, diagnostics, false, &pass);
   while (pass.Busy()) {
     // Each answerer's worker reports at once, long before the pass ends.
-    const auto answered = pass.Poll(milliseconds{10}).answered;
+    loop.RunOnce(milliseconds{10});
+    const auto answered = pass.TakeVerdicts().answered;
     for (const std::size_t position : answered) {
       book.FileProbeReport(LabelOf(position) + ",Dead");
     }

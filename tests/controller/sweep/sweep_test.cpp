@@ -15,6 +15,7 @@
 #include "controller/names/name_queries.h"
 #include "tests/controller/names/fake_resolver.h"
 #include "tests/controller/names/fake_udp_network.h"
+#include "tests/controller/system/fake_poller.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -34,13 +35,20 @@ std::vector<std::string> Fields(const std::string& line) {
   return fields;
 }
 
-// A host whose "workers" answer from a script: on each wait every started
-// batch's worker chain runs `answer` and ends, unless the test holds it.
+// A host whose "workers" answer from a script, on a loop of its own: on each
+// wait (as long as asked for) every started batch's worker chain runs
+// `answer` and ends, unless the test holds it.
 class ScriptedHost : public WorkerHost {
  public:
   using Answer = std::function<void(BatchId, const std::vector<std::string>&, SweepEvents&)>;
 
-  explicit ScriptedHost(Answer answer) : answer_(std::move(answer)) {}
+  explicit ScriptedHost(Answer answer)
+      : poller(new FakePoller), loop(std::unique_ptr<Poller>(poller)), answer_(std::move(answer)) {
+    poller->onWait = [this](std::span<PollEntry>, std::chrono::milliseconds timeout) {
+      poller->now += timeout;
+      Turn();
+    };
+  }
 
   [[nodiscard]] std::int32_t ReplyHandle() const override { return 525; }
   void Start(BatchId batch, const std::string& requestLine) override {
@@ -48,14 +56,15 @@ class ScriptedHost : public WorkerHost {
       refuse(running_.size());
     }
     lines.push_back(requestLine);
-    startedAt.push_back(now_);
+    startedAt.push_back(Now());
     running_[batch] = requestLine;
     mostRunning = std::max(mostRunning, running_.size());
   }
   void Stop(BatchId batch) override { stopped.insert(batch); }
-  void Wait(std::chrono::milliseconds timeout, SweepEvents& events) override {
+  void Serve(SweepEvents& events) override { events_ = &events; }
+  void Turn() {
+    SweepEvents& events = *events_;
     ++waits;
-    now_ += timeout;
     if (waits == interruptAtWait) {
       interrupted = true;
       return;
@@ -74,8 +83,10 @@ class ScriptedHost : public WorkerHost {
     }
   }
   [[nodiscard]] bool Interrupted() const override { return interrupted; }
-  // Time passes only in waits, as long as each asked for.
-  [[nodiscard]] std::chrono::steady_clock::time_point Now() const override { return now_; }
+  [[nodiscard]] std::chrono::steady_clock::time_point Now() const { return loop.Now(); }
+
+  FakePoller* poller;
+  EventLoop loop;
 
   std::function<void(std::size_t running)> refuse;  // may throw, as the system refuses a start
   std::vector<std::string> lines;
@@ -90,7 +101,7 @@ class ScriptedHost : public WorkerHost {
  private:
   Answer answer_;
   std::map<BatchId, std::string> running_;
-  std::chrono::steady_clock::time_point now_;
+  SweepEvents* events_ = nullptr;
 };
 
 bool KeepGoing(const ResultBook& /*book*/) { return true; }
@@ -124,7 +135,7 @@ TEST(Sweep, EveryAddressGetsOneResultWhateverTheReportOrder) {
   const auto addresses = Addresses(10);
   ScriptedHost host(AllDeadBackwards);
   std::ostringstream diagnostics;
-  Sweep sweep(addresses, {.jobs = 2, .batchSize = 3, .pause = "4"}, host, diagnostics);
+  Sweep sweep(addresses, {.jobs = 2, .batchSize = 3, .pause = "4"}, host.loop, host, diagnostics);
   ASSERT_TRUE(sweep.Run(KeepGoing));
   EXPECT_EQ(sweep.Book().Done(), 10U);
   EXPECT_EQ(States(sweep.Book()), std::vector<State>(10, State::kDead));
@@ -167,7 +178,7 @@ TEST(Sweep, ProbesInFlightStayBelowWhatTheNeighbourTableHolds) {
                  .verbose = true,
                  .neighbourTable = c.neighbourTable,
                  .rampTime = c.rampTime},
-                host, diagnostics);
+                host.loop, host, diagnostics);
     ASSERT_TRUE(sweep.Run(KeepGoing));
     EXPECT_EQ(host.mostRunning, c.mostRunning) << c.neighbourTable << " " << c.jobs;
     EXPECT_EQ(diagnostics.str().find("at most 14 worker chains") != std::string::npos,
@@ -201,7 +212,7 @@ TEST(Sweep, NoWorkerStartsWhileHostsThatAnsweredFillTheNeighbourTable) {
                .neighbourTable = 32,
                .rampTime = std::chrono::milliseconds(0),
                .tableLoad = [&] { return NeighbourTableLoad{.held = heldAt(now())}; }},
-              host, diagnostics);
+              host.loop, host, diagnostics);
   ASSERT_TRUE(sweep.Run(KeepGoing));
   EXPECT_EQ(States(sweep.Book()), std::vector<State>(60, State::kAlive));
   for (const auto started : host.startedAt) {
@@ -216,7 +227,8 @@ TEST(Sweep, SlotsOfAChainThatEndedWithoutReportingThemBecomeNoReport) {
     events.OnReport(batch, fields[2] + ",5,64,,");  // slot 1 live, successor failed
   });
   std::ostringstream diagnostics;
-  Sweep sweep(addresses, {.jobs = 1, .batchSize = 3, .verbose = true}, host, diagnostics);
+  Sweep sweep(addresses, {.jobs = 1, .batchSize = 3, .verbose = true}, host.loop, host,
+              diagnostics);
   ASSERT_TRUE(sweep.Run(KeepGoing));
   EXPECT_THAT(States(sweep.Book()), ElementsAre(State::kAlive, State::kNoReport, State::kNoReport));
   EXPECT_EQ(sweep.Book().Found(), 1U);
@@ -231,7 +243,7 @@ TEST(Sweep, AddressesAFailedChainLeftUnreportedRunOnceMore) {
     events.OnWorkerMessage(batch, "hostsweep-worker: cannot start the successor worker");
   });
   std::ostringstream diagnostics;
-  Sweep sweep(addresses, {.jobs = 1, .batchSize = 3}, host, diagnostics);
+  Sweep sweep(addresses, {.jobs = 1, .batchSize = 3}, host.loop, host, diagnostics);
   ASSERT_TRUE(sweep.Run(KeepGoing));
   EXPECT_THAT(host.lines, ElementsAre("525,10.0.0.1,h0,10.0.0.2,h1,10.0.0.3,h2,0",
                                       "525,10.0.0.2,h1,10.0.0.3,h2,,,0"));
@@ -247,8 +259,8 @@ TEST(Sweep, StartsRefusedForWantOfResourcesWaitForFewerChains) {
     }
   };
   std::ostringstream diagnostics;
-  Sweep sweep(addresses, {.jobs = 8, .batchSize = 1, .verbose = true, .mostChains = 6}, host,
-              diagnostics);
+  Sweep sweep(addresses, {.jobs = 8, .batchSize = 1, .verbose = true, .mostChains = 6}, host.loop,
+              host, diagnostics);
   ASSERT_TRUE(sweep.Run(KeepGoing));
   EXPECT_EQ(States(sweep.Book()), std::vector<State>(10, State::kDead));
   EXPECT_EQ(host.mostRunning, 3U);
@@ -265,7 +277,7 @@ TEST(Sweep, AWorkerThatCannotRunEndsTheSweep) {
     }
   };
   std::ostringstream diagnostics;
-  Sweep sweep(addresses, {.jobs = 4, .batchSize = 1}, host, diagnostics);
+  Sweep sweep(addresses, {.jobs = 4, .batchSize = 1}, host.loop, host, diagnostics);
   EXPECT_THROW(sweep.Run(KeepGoing), SystemError);
   EXPECT_EQ(host.lines.size(), 1U);
 }
@@ -282,7 +294,8 @@ TEST(Sweep, DuplicateAndStrayReportsAreCountedAndIgnored) {
     events.OnReport(batch, "h99,Dead\x1b]0;owned\x07\xC2\x9B" + std::string(5000, 'x'));
   });
   std::ostringstream diagnostics;
-  Sweep sweep(addresses, {.jobs = 4, .batchSize = 1, .verbose = true}, host, diagnostics);
+  Sweep sweep(addresses, {.jobs = 4, .batchSize = 1, .verbose = true}, host.loop, host,
+              diagnostics);
   ASSERT_TRUE(sweep.Run(KeepGoing));
   EXPECT_THAT(States(sweep.Book()), ElementsAre(State::kDead, State::kDead));
   EXPECT_EQ(sweep.Counts().duplicateReports, 2U);
@@ -303,7 +316,8 @@ TEST(Sweep, NameOnlyAnswersAreMatchedByTheirWorkerOneAddressEach) {
     events.OnReport(std::nullopt, "lost");
   });
   std::ostringstream diagnostics;
-  Sweep sweep(addresses, {.jobs = 8, .batchSize = 3, .namesOnly = true}, host, diagnostics);
+  Sweep sweep(addresses, {.jobs = 8, .batchSize = 3, .namesOnly = true}, host.loop, host,
+              diagnostics);
   ASSERT_TRUE(sweep.Run(KeepGoing));
   EXPECT_THAT(host.lines, ElementsAre("525,0,10.0.0.1", "525,0,10.0.0.2", "525,0,10.0.0.3"));
   EXPECT_THAT(States(sweep.Book()), ElementsAre(State::kNamed, State::kUnnamed, State::kNamed));
@@ -316,7 +330,7 @@ TEST(Sweep, InterruptionStopsEveryRunningChainAndLeavesTheRestUnfinished) {
   ScriptedHost host(AllDeadBackwards);
   host.interruptAtWait = 2;
   std::ostringstream diagnostics;
-  Sweep sweep(addresses, {.jobs = 2, .batchSize = 1}, host, diagnostics);
+  Sweep sweep(addresses, {.jobs = 2, .batchSize = 1}, host.loop, host, diagnostics);
   EXPECT_FALSE(sweep.Run(KeepGoing));
   EXPECT_THAT(host.stopped, ElementsAre(2, 3));
   EXPECT_EQ(host.lines.size(), 4U);
@@ -332,7 +346,7 @@ TEST(Sweep, AChainThatNeverEndsCountsAsEndedAfterItsDeadlineAndGrace) {
   ScriptedHost host(AllDeadBackwards);
   host.endless = {1};
   std::ostringstream diagnostics;
-  Sweep sweep(addresses, {.jobs = 3, .batchSize = 1}, host, diagnostics);
+  Sweep sweep(addresses, {.jobs = 3, .batchSize = 1}, host.loop, host, diagnostics);
   ASSERT_TRUE(sweep.Run([&host](const ResultBook&) { return host.waits < 100000; }));
   EXPECT_THAT(host.stopped, ElementsAre(1));
   EXPECT_THAT(States(sweep.Book()), ElementsAre(State::kDead, State::kNoReport, State::kDead));
@@ -345,7 +359,7 @@ TEST(Sweep, AnInterruptedChainThatNeverEndsDoesNotHoldTheSweep) {
   host.endless = {0, 1};
   host.interruptAtWait = 2;
   std::ostringstream diagnostics;
-  Sweep sweep(addresses, {.jobs = 2, .batchSize = 1}, host, diagnostics);
+  Sweep sweep(addresses, {.jobs = 2, .batchSize = 1}, host.loop, host, diagnostics);
   EXPECT_FALSE(sweep.Run([&host](const ResultBook&) { return host.waits < 100000; }));
   EXPECT_LT(host.waits, 100000);
   EXPECT_THAT(host.stopped, ElementsAre(0, 1));
@@ -356,7 +370,7 @@ TEST(Sweep, AFalseAnswerFromTheCallerStopsEveryChainAndStartsNoMore) {
   const auto addresses = Addresses(6);
   ScriptedHost host(AllDeadBackwards);
   std::ostringstream diagnostics;
-  Sweep sweep(addresses, {.jobs = 2, .batchSize = 1}, host, diagnostics);
+  Sweep sweep(addresses, {.jobs = 2, .batchSize = 1}, host.loop, host, diagnostics);
   EXPECT_FALSE(sweep.Run([](const ResultBook&) { return false; }));
   EXPECT_EQ(host.lines.size(), 2U);
 }
@@ -384,7 +398,7 @@ TEST(Sweep, EveryResultIsEnrichedOnceBeforeItIsShown) {
   LazyVendorRegistry vendors(folder, diagnostics);
   Stages stages;
   stages.Add(std::make_unique<LinkLayerStage>(table, diagnostics, false));
-  Sweep sweep(addresses, {.jobs = 1, .batchSize = 1}, host, diagnostics, &stages);
+  Sweep sweep(addresses, {.jobs = 1, .batchSize = 1}, host.loop, host, diagnostics, &stages);
   std::size_t shownUnenriched = 0;
   ASSERT_TRUE(sweep.Run([&shownUnenriched](const ResultBook& book) {
     for (const auto& result : book.Results()) {
@@ -426,7 +440,7 @@ TEST(Sweep, OnlyLiveHostsWithoutANameAreAskedAndTheirRowsWaitForTheAnswers) {
   Stages stages;
   stages.Add(std::make_unique<NameStage>(resolver, &names));
   std::ostringstream diagnostics;
-  Sweep sweep(addresses, {.jobs = 4, .batchSize = 1}, host, diagnostics, &stages);
+  Sweep sweep(addresses, {.jobs = 4, .batchSize = 1}, host.loop, host, diagnostics, &stages);
   bool heldWhileAsking = false;
   ASSERT_TRUE(sweep.Run([&](const ResultBook& book) {
     heldWhileAsking |= StateOf(book.Results()[2]) == State::kAlive && !book.Ready(2);
