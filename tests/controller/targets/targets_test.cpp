@@ -135,6 +135,46 @@ TEST(ExpandTargets, LooksEachHostNameUpOnce) {
   EXPECT_EQ(lookups, 1);
 }
 
+struct UnknownNames {
+  const char* name;
+  std::vector<std::string> targets;
+  std::vector<std::string> runs;
+  const char* notices;
+};
+
+class UnknownNamesAmongTargets : public ::testing::TestWithParam<UnknownNames> {};
+
+// A mistyped name is said and skipped; the other targets are still swept.
+TEST_P(UnknownNamesAmongTargets, AreEachSaidOnceAndTheRestSwept) {
+  std::ostringstream notices;
+  EXPECT_EQ(Runs(ExpandTargets(GetParam().targets, LabResolver, notices)), GetParam().runs);
+  EXPECT_EQ(notices.str(), GetParam().notices);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, UnknownNamesAmongTargets,
+    ::testing::Values(UnknownNames{"OneAmongAddresses",
+                                   {"10.213.0.9", "nosuch.lab", "alpha.lab"},
+                                   {"10.213.0.9-10.213.0.10"},
+                                   "hostsweep: skipping \"nosuch.lab\": unknown to the test\n"},
+                      UnknownNames{"TwoAndOneRepeated",
+                                   {"nosuch.lab", "10.213.0.9", "other.lab", "nosuch.lab"},
+                                   {"10.213.0.9"},
+                                   "hostsweep: skipping \"nosuch.lab\": unknown to the test\n"
+                                   "hostsweep: skipping \"other.lab\": unknown to the test\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ExpandTargets, RefusesWhenNoNameGivenResolves) {
+  std::ostringstream notices;
+  try {
+    ExpandTargets({"nosuch.lab", "other.lab"}, LabResolver, notices);
+    FAIL() << "unresolvable names alone were accepted";
+  } catch (const UsageError& error) {
+    EXPECT_STREQ(error.what(), "nothing left to sweep: no host name given resolves");
+  }
+  EXPECT_THAT(notices.str(), AllOf(HasSubstr("nosuch.lab"), HasSubstr("other.lab")));
+}
+
 // The system's half, with the one name every hosts file holds: no DNS.
 TEST(LookUpHostName, FindsLocalhostInTheHostsFile) {
   EXPECT_EQ(LookUpHostName("localhost").address, Address{0x7F000001});
