@@ -104,7 +104,7 @@ bool SweepShowingProgress(const RunSetup& setup, Sweep& sweep, Sinks& sinks) {
     progress.emplace(terminal);
   }
   const bool finished = sweep.Run([&](const ResultBook& book) {
-    if (progress) {
+    if (progress && sinks.Stream().HasReady(book)) {
       progress->Clear();
     }
     sinks.Stream().WriteReady(book);
