@@ -312,6 +312,11 @@ int RunWatch(const RunSetup& setup) {
   std::ostream lines(&setup.output);
   // Until a sweep is recorded: the absences it tells are told once.
   bool firstSweep = true;
+  // Piped, the lines stay as scripts split them; a person reads them aligned.
+  const WatchLineForm form = options.format == Format::kJson ? WatchLineForm::kJson
+                             : IsTerminal(stdout)            ? WatchLineForm::kAligned
+                                                             : WatchLineForm::kTabs;
+  const TimeZone zone = form == WatchLineForm::kAligned ? TimeZone::kLocal : TimeZone::kUtc;
   for (;;) {
     SweepRows rows(options.ipv6);
     const auto began = std::chrono::steady_clock::now();
@@ -332,12 +337,11 @@ int RunWatch(const RunSetup& setup) {
       events = Recorded(*store, rows, options.ipv6, now, telling);
     }
     for (const auto& event : events.value_or(std::vector<WatchEvent>{})) {
-      lines << WatchLine(event, setup.vendorOf, options.format == Format::kJson) << '\n'
-            << std::flush;
+      lines << WatchLine(event, setup.vendorOf, form) << '\n' << std::flush;
     }
     if (options.verbose) {
       std::cerr << Heartbeat(now, rows.SweptCount(), rows.Found().size(),
-                             events ? events->size() : 0)
+                             events ? events->size() : 0, zone)
                 << "\n";
     }
     if (events) {
@@ -407,7 +411,8 @@ int RunHistory(const Options& options, OutputChannel& output) {
   const auto inventory = InventoryOf(options);
   std::ostream out(&output);
   const std::size_t written = WriteHistory(options.stateFile, *options.history, options.format,
-                                           inventory ? &*inventory : nullptr, out);
+                                           inventory ? &*inventory : nullptr, out,
+                                           IsTerminal(stdout) ? TimeZone::kLocal : TimeZone::kUtc);
   if (WriteFailed(output)) {
     return OutputFailed(output);
   }

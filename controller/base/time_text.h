@@ -14,4 +14,11 @@ std::string LocalTimeText(std::chrono::system_clock::time_point when);
 // ISO 8601 in UTC ("2026-12-08T21:03:00Z") for `seconds` since the epoch.
 std::string UtcText(std::int64_t seconds);
 
+// Where a time is told: UTC for what scripts read, the local zone for a
+// person at a terminal.
+enum class TimeZone { kUtc, kLocal };
+
+// UtcText, or the local time as a person reads it ("2026-12-08 22:03:00").
+std::string TimeText(std::int64_t seconds, TimeZone zone);
+
 }  // namespace hostsweep::controller

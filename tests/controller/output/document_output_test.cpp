@@ -412,7 +412,7 @@ TEST(MacInEveryOutput, IsWrittenOneWay) {
       {"CSV", CsvRow(host)},
       {"JSON", JsonLine(host)},
       {"HTML", Html({host})},
-      {"watch", WatchLine({.change = Change::kNew, .host = seen}, vendorOf, false)},
+      {"watch", WatchLine({.change = Change::kNew, .host = seen}, vendorOf, WatchLineForm::kTabs)},
       {"state", StateDocument({{.host = seen}})},
       {"nmap's XML", Xml({host})}};
   for (const auto& [output, text] : outputs) {
