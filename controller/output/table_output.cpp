@@ -65,8 +65,8 @@ std::string CutToWidth(const std::string& text, std::size_t width,
 using Widths = std::array<std::size_t, kColumnCount>;
 
 // The columns cut to fit a terminal, the name last among equals: it matters more.
-constexpr std::array<std::size_t, 4> kCutColumns{kVendorColumn, kModelColumn, kAliasColumn,
-                                                 kNameColumn};
+constexpr std::array<std::size_t, 5> kCutColumns{kVendorColumn, kTypeColumn, kModelColumn,
+                                                 kAliasColumn, kNameColumn};
 
 bool IsCut(std::size_t column) {
   return std::find(kCutColumns.begin(), kCutColumns.end(), column) != kCutColumns.end();
@@ -81,7 +81,7 @@ std::size_t UncutWidth(const Widths& widths, std::size_t shownCount) {
   return fixed;
 }
 
-// Narrows the name, maker, model and alias columns, from the widths of their
+// Narrows the name, maker, type, model and alias columns, from the widths of their
 // widest values, until the rows fit `terminalWidth`, a character at a time
 // where it cuts the fewest values: a column with one long value (a model
 // most devices do not say) gives way before one whose every row is long.
@@ -168,10 +168,16 @@ std::string Table(const std::vector<HostView>& views, std::optional<std::size_t>
   shown[kIpv6Column] = std::any_of(views.begin(), views.end(),
                                    [](const HostView& view) { return !view.ipv6.empty(); });
   shown[kChangeColumn] = compared;
-  shown[kTypeColumn] = std::any_of(views.begin(), views.end(), [](const HostView& view) {
-    return !view.device.type.empty() || !view.device.model.empty();
-  });
-  shown[kModelColumn] = shown[kTypeColumn];
+  const auto anyDevice = [&views](auto said) {
+    return std::any_of(views.begin(), views.end(),
+                       [&said](const HostView& view) { return !said(view.device).empty(); });
+  };
+  const bool anyType = anyDevice([](const DeviceFacts& device) { return device.type; });
+  const bool anyModel = anyDevice([](const DeviceFacts& device) { return device.model; });
+  // Piped, both or neither, as scripts have always read the table; on a
+  // terminal an empty column's header is not worth its room.
+  shown[kTypeColumn] = terminalWidth ? anyType : anyType || anyModel;
+  shown[kModelColumn] = terminalWidth ? anyDevice(MakeAndModel) : shown[kTypeColumn];
   shown[kAliasColumn] = std::any_of(views.begin(), views.end(), [](const HostView& view) {
     return view.known && !view.known->alias.empty();
   });
@@ -190,12 +196,14 @@ std::string Table(const std::vector<HostView>& views, std::optional<std::size_t>
   const auto shownCount = [&] {
     return static_cast<std::size_t>(std::count(shown.begin(), shown.end(), true));
   };
-  // A terminal too narrow to give the name, maker and model a few columns
-  // each beside the others leaves the type and model out: the other formats
-  // carry them.
-  if (terminalWidth && shown[kTypeColumn] &&
-      UncutWidth(widths, shownCount()) + (shown[kAliasColumn] ? 4 : 3) * kNarrowestCut >
-          *terminalWidth) {
+  // A terminal too narrow to give each column that may be cut a few
+  // characters beside the others leaves the type and model out: the other
+  // formats carry them.
+  const auto cutCount = static_cast<std::size_t>(
+      std::count_if(kCutColumns.begin(), kCutColumns.end(),
+                    [&shown](std::size_t column) { return shown[column]; }));
+  if (terminalWidth && (shown[kTypeColumn] || shown[kModelColumn]) &&
+      UncutWidth(widths, shownCount()) + cutCount * kNarrowestCut > *terminalWidth) {
     for (const std::size_t column : {kTypeColumn, kModelColumn}) {
       shown[column] = false;
       widths[column] = 0;
