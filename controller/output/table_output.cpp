@@ -157,12 +157,10 @@ std::vector<Columns> ShownRows(const std::vector<HostView>& views, bool terminal
   return rows;
 }
 
-}  // namespace
-
-std::string Table(const std::vector<HostView>& views, std::optional<std::size_t> terminalWidth,
-                  bool compared) {
-  const Columns header{"ADDRESS", "STATE", "RTT(ms)", "TTL",  "NAME",   "MAC",
-                       "VENDOR",  "TYPE",  "MODEL",   "IPV6", "CHANGE", "ALIAS"};
+// The columns that have something to show: TYPE and MODEL when a device
+// said what it is, IPV6 when a host has an address, ALIAS when a row has one.
+std::array<bool, kColumnCount> ShownColumns(const std::vector<HostView>& views, bool terminal,
+                                            bool compared) {
   std::array<bool, kColumnCount> shown{};
   shown.fill(true);
   shown[kIpv6Column] = std::any_of(views.begin(), views.end(),
@@ -176,11 +174,21 @@ std::string Table(const std::vector<HostView>& views, std::optional<std::size_t>
   const bool anyModel = anyDevice([](const DeviceFacts& device) { return device.model; });
   // Piped, both or neither, as scripts have always read the table; on a
   // terminal an empty column's header is not worth its room.
-  shown[kTypeColumn] = terminalWidth ? anyType : anyType || anyModel;
-  shown[kModelColumn] = terminalWidth ? anyDevice(MakeAndModel) : shown[kTypeColumn];
+  shown[kTypeColumn] = terminal ? anyType : anyType || anyModel;
+  shown[kModelColumn] = terminal ? anyDevice(MakeAndModel) : shown[kTypeColumn];
   shown[kAliasColumn] = std::any_of(views.begin(), views.end(), [](const HostView& view) {
     return view.known && !view.known->alias.empty();
   });
+  return shown;
+}
+
+}  // namespace
+
+std::string Table(const std::vector<HostView>& views, std::optional<std::size_t> terminalWidth,
+                  bool compared) {
+  const Columns header{"ADDRESS", "STATE", "RTT(ms)", "TTL",  "NAME",   "MAC",
+                       "VENDOR",  "TYPE",  "MODEL",   "IPV6", "CHANGE", "ALIAS"};
+  auto shown = ShownColumns(views, terminalWidth.has_value(), compared);
   std::vector<Columns> rows = ShownRows(views, terminalWidth.has_value());
   rows.insert(rows.begin(), header);
   // Piped output keeps its byte widths, as scripts have always read it.

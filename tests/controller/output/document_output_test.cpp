@@ -316,8 +316,7 @@ INSTANTIATE_TEST_SUITE_P(Output, TerminalTable, ::testing::Values(72, 80, 132));
 struct ByNeed {
   const char* name;
   std::size_t width;
-  std::vector<std::string> whole;  // values shown uncut
-  std::vector<std::string> cut;    // values cut, each with its ellipsis
+  std::vector<std::string> shown;  // a value cut ends in its ellipsis
 };
 
 class TerminalTableByNeed : public ::testing::TestWithParam<ByNeed> {};
@@ -337,30 +336,24 @@ TEST_P(TerminalTableByNeed, CutsTheFewestValuesAndOnlyWhenTheRowsDoNotFit) {
   for (std::string line; std::getline(lines, line);) {
     EXPECT_LE(DisplayColumns(line), GetParam().width) << line;
   }
-  for (const auto& value : GetParam().whole) {
-    EXPECT_THAT(table, ::testing::AnyOf(HasSubstr(value + " "), HasSubstr(value + "\n"))) << table;
-  }
-  for (const auto& value : GetParam().cut) {
-    EXPECT_THAT(table, HasSubstr(value + "\xE2\x80\xA6")) << table;
+  for (const auto& value : GetParam().shown) {
+    EXPECT_THAT(table, HasSubstr(value)) << table;
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Output, TerminalTableByNeed,
-                         ::testing::Values(ByNeed{"RoomForEverything",
-                                                  132,
-                                                  {"alpha.lab", "desktop-4f2k9qx.office.lab",
-                                                   "Rockwell Automation",
-                                                   "Brother HL-L2350DW series"},
-                                                  {}},
-                                           ByNeed{"OneLongNameAndModelGiveWay",
-                                                  100,
-                                                  {"alpha.lab", "Rockwell Automation"},
-                                                  {"desktop-4f2", "Brother"}},
-                                           ByNeed{"MakersGiveWayOnlyWhenNothingElseCan",
-                                                  80,
-                                                  {"alpha.lab", "bravo.lab"},
-                                                  {"desktop-", "Rockwell Automati"}}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Output, TerminalTableByNeed,
+    ::testing::Values(ByNeed{"RoomForEverything",
+                             132,
+                             {"alpha.lab", "desktop-4f2k9qx.office.lab", "Rockwell Automation",
+                              "Brother HL-L2350DW series"}},
+                      ByNeed{"OneLongNameAndModelGiveWay",
+                             100,
+                             {"alpha.lab", "Rockwell Automation", "desktop-4f2…", "Brother…"}},
+                      ByNeed{"MakersGiveWayOnlyWhenNothingElseCan",
+                             80,
+                             {"alpha.lab", "bravo.lab", "desktop-…", "Rockwell Automati…"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PipedTable, CapsTheNameAndKeepsZeroRoundTrips) {
   auto longName = Live(std::string(250, 'n'));
