@@ -298,6 +298,14 @@ std::chrono::milliseconds SinceThen(std::chrono::steady_clock::time_point then) 
                                                                then);
 }
 
+// Piped, the watch's lines stay as scripts split them; a person reads them aligned.
+WatchLineForm WatchLineFormOf(const Options& options) {
+  if (options.format == Format::kJson) {
+    return WatchLineForm::kJson;
+  }
+  return IsTerminal(stdout) ? WatchLineForm::kAligned : WatchLineForm::kTabs;
+}
+
 // Sweeps every interval until interrupted, printing each change once and,
 // with --state, recording every whole sweep. A sweep that cannot be recorded
 // is said on standard error and the watch goes on from the state before it:
@@ -312,11 +320,7 @@ int RunWatch(const RunSetup& setup) {
   std::ostream lines(&setup.output);
   // Until a sweep is recorded: the absences it tells are told once.
   bool firstSweep = true;
-  // Piped, the lines stay as scripts split them; a person reads them aligned.
-  const WatchLineForm form = options.format == Format::kJson ? WatchLineForm::kJson
-                             : IsTerminal(stdout)            ? WatchLineForm::kAligned
-                                                             : WatchLineForm::kTabs;
-  const TimeZone zone = form == WatchLineForm::kAligned ? TimeZone::kLocal : TimeZone::kUtc;
+  const WatchLineForm form = WatchLineFormOf(options);
   for (;;) {
     SweepRows rows(options.ipv6);
     const auto began = std::chrono::steady_clock::now();
@@ -341,7 +345,8 @@ int RunWatch(const RunSetup& setup) {
     }
     if (options.verbose) {
       std::cerr << Heartbeat(now, rows.SweptCount(), rows.Found().size(),
-                             events ? events->size() : 0, zone)
+                             events ? events->size() : 0,
+                             form == WatchLineForm::kAligned ? TimeZone::kLocal : TimeZone::kUtc)
                 << "\n";
     }
     if (events) {
