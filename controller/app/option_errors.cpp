@@ -83,6 +83,19 @@ std::string UsageMessage(const CLI::App& app, const CLI::ParseError& error) {
   return message;
 }
 
+std::string NotAnInterval(std::string_view given) {
+  const std::string quoted = "\"" + Excerpt(given) + "\"";
+  const auto digits = given.substr(0, given.empty() ? 0 : given.size() - 1);
+  const bool numberAndUnit = !digits.empty() &&
+                             digits.find_first_not_of("0123456789") == std::string_view::npos &&
+                             std::string_view("smh").find(given.back()) != std::string_view::npos;
+  if (numberAndUnit) {
+    return "--watch: " + quoted + " is not an interval from 1s to 24h";
+  }
+  return "--watch: the interval is missing or not a duration: " + quoted +
+         " was given (it comes first, a number and s, m or h: --watch 5m TARGETS)";
+}
+
 CLI::Validator WholeNumber(unsigned long long least, unsigned long long most) {
   return {[least, most](std::string& text) {
             unsigned long long value = 0;

@@ -414,18 +414,17 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
   if (history->count() > 0) {
     options.history = who;
   }
+  // Before the targets: "--watch 10.0.0.1" took the only target as the interval.
+  if (!interval.empty()) {
+    options.watchInterval = ParseInterval(interval);
+    if (!options.watchInterval) {
+      return UsageFailure(err, NotAnInterval(interval));
+    }
+  }
   if (options.targets.empty() && !options.localNetworks && !options.history) {
     return UsageFailure(err,
                         "no targets given; try hostsweep --localnet, or hostsweep "
                         "192.168.1.0/24");
-  }
-  if (!interval.empty()) {
-    options.watchInterval = ParseInterval(interval);
-    if (!options.watchInterval) {
-      err << "hostsweep: --watch: not an interval from 1s to 24h: " << interval
-          << " (a number and s, m or h: 30s, 5m, 1h)\n";
-      return {std::nullopt, kExitUsage};
-    }
   }
   auto problem = ExclusiveClash(app);
   if (!problem) {

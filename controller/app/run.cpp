@@ -107,7 +107,7 @@ bool SweepShowingProgress(const RunSetup& setup, Sweep& sweep, Sinks& sinks) {
     progress.emplace(terminal);
   }
   const bool finished = sweep.Run([&](const ResultBook& book) {
-    if (progress) {
+    if (progress && sinks.Stream().HasReady(book)) {
       progress->Clear();
     }
     sinks.Stream().WriteReady(book);
@@ -311,6 +311,14 @@ std::chrono::milliseconds SinceThen(std::chrono::steady_clock::time_point then) 
                                                                then);
 }
 
+// Piped, the watch's lines stay as scripts split them; a person reads them aligned.
+WatchLineForm WatchLineFormOf(const Options& options) {
+  if (options.format == Format::kJson) {
+    return WatchLineForm::kJson;
+  }
+  return IsTerminal(stdout) ? WatchLineForm::kAligned : WatchLineForm::kTabs;
+}
+
 // Sweeps every interval until interrupted, printing each change once and,
 // with --state, recording every whole sweep. A sweep that cannot be recorded
 // is said on standard error and the watch goes on from the state before it:
@@ -325,6 +333,7 @@ int RunWatch(const RunSetup& setup) {
   std::ostream lines(&setup.output);
   // Until a sweep is recorded: the absences it tells are told once.
   bool firstSweep = true;
+  const WatchLineForm form = WatchLineFormOf(options);
   for (;;) {
     SweepRows rows(options.ipv6);
     const auto began = std::chrono::steady_clock::now();
@@ -345,12 +354,12 @@ int RunWatch(const RunSetup& setup) {
       events = Recorded(*store, rows, options.ipv6, now, telling);
     }
     for (const auto& event : events.value_or(std::vector<WatchEvent>{})) {
-      lines << WatchLine(event, setup.vendorOf, options.format == Format::kJson) << '\n'
-            << std::flush;
+      lines << WatchLine(event, setup.vendorOf, form) << '\n' << std::flush;
     }
     if (options.verbose) {
       std::cerr << Heartbeat(now, rows.SweptCount(), rows.Found().size(),
-                             events ? events->size() : 0)
+                             events ? events->size() : 0,
+                             form == WatchLineForm::kAligned ? TimeZone::kLocal : TimeZone::kUtc)
                 << "\n";
     }
     if (events) {
@@ -420,7 +429,8 @@ int RunHistory(const Options& options, OutputChannel& output) {
   const auto inventory = InventoryOf(options);
   std::ostream out(&output);
   const std::size_t written = WriteHistory(options.stateFile, *options.history, options.format,
-                                           inventory ? &*inventory : nullptr, out);
+                                           inventory ? &*inventory : nullptr, out,
+                                           IsTerminal(stdout) ? TimeZone::kLocal : TimeZone::kUtc);
   if (WriteFailed(output)) {
     return OutputFailed(output);
   }

@@ -1,5 +1,6 @@
 #include "controller/base/printable.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace hostsweep::controller {
@@ -137,5 +138,11 @@ std::streamsize PrintableLines::xsputn(const char* text, std::streamsize count) 
 }
 
 int PrintableLines::sync() { return target_.pubsync(); }
+
+std::size_t DisplayWidth(std::string_view text) {
+  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0U) != 0x80;
+  }));
+}
 
 }  // namespace hostsweep::controller

@@ -26,6 +26,10 @@ std::string Printable(std::string_view text);
 // replaced by U+FFFD, for formats that must be UTF-8: XML and HTML.
 std::string ValidUtf8(std::string_view text);
 
+// Terminal columns `text` takes, one per character (every byte that starts
+// one): the table and the watch line up their columns by it.
+std::size_t DisplayWidth(std::string_view text);
+
 // Printable() of at most the first `most` bytes of `text`, with "..." when cut.
 std::string Excerpt(std::string_view text, std::size_t most = 40);
 // How much of a file's path a message quotes.

@@ -13,14 +13,12 @@ long long EpochSeconds(std::chrono::system_clock::time_point when) {
 
 namespace {
 
-enum class Zone { kLocal, kUtc };
-
-std::string TimeText(std::time_t since, Zone zone, const char* format) {
+std::string ZonedText(std::time_t since, TimeZone zone, const char* format) {
   std::tm parts{};
 #ifdef _WIN32
-  zone == Zone::kUtc ? gmtime_s(&parts, &since) : localtime_s(&parts, &since);
+  zone == TimeZone::kUtc ? gmtime_s(&parts, &since) : localtime_s(&parts, &since);
 #else
-  zone == Zone::kUtc ? gmtime_r(&since, &parts) : localtime_r(&since, &parts);
+  zone == TimeZone::kUtc ? gmtime_r(&since, &parts) : localtime_r(&since, &parts);
 #endif
   std::ostringstream text;
   text << std::put_time(&parts, format);
@@ -30,11 +28,18 @@ std::string TimeText(std::time_t since, Zone zone, const char* format) {
 }  // namespace
 
 std::string LocalTimeText(std::chrono::system_clock::time_point when) {
-  return TimeText(std::chrono::system_clock::to_time_t(when), Zone::kLocal, "%a %b %d %H:%M:%S %Y");
+  return ZonedText(std::chrono::system_clock::to_time_t(when), TimeZone::kLocal,
+                   "%a %b %d %H:%M:%S %Y");
 }
 
 std::string UtcText(std::int64_t seconds) {
-  return TimeText(static_cast<std::time_t>(seconds), Zone::kUtc, "%Y-%m-%dT%H:%M:%SZ");
+  return ZonedText(static_cast<std::time_t>(seconds), TimeZone::kUtc, "%Y-%m-%dT%H:%M:%SZ");
+}
+
+std::string TimeText(std::int64_t seconds, TimeZone zone) {
+  return zone == TimeZone::kUtc
+             ? UtcText(seconds)
+             : ZonedText(static_cast<std::time_t>(seconds), zone, "%Y-%m-%d %H:%M:%S");
 }
 
 std::optional<std::int64_t> UtcSeconds(std::string_view text) {

@@ -18,4 +18,11 @@ std::string UtcText(std::int64_t seconds);
 // UtcText's text back; nothing for any other.
 std::optional<std::int64_t> UtcSeconds(std::string_view text);
 
+// Where a time is told: UTC for what scripts read, the local zone for a
+// person at a terminal.
+enum class TimeZone { kUtc, kLocal };
+
+// UtcText, or the local time as a person reads it ("2026-12-08 22:03:00").
+std::string TimeText(std::int64_t seconds, TimeZone zone);
+
 }  // namespace hostsweep::controller

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "common/text.h"
 #include "controller/base/printable.h"
 #include "controller/base/time_text.h"
 #include "controller/model/json_fields.h"
@@ -78,6 +79,30 @@ void ForgetLongestGone(std::vector<KnownHost>& known) {
   known.resize(std::max(kMostKnownHosts, present));
 }
 
+// As wide as the widest change ("mac-changed"), an IPv4 address, a name as
+// most are, a MAC: wider values push the rest of their line along.
+constexpr std::array<std::size_t, 4> kAlignedWidths{11, 15, 16, 17};
+
+std::string AlignedLine(const WatchEvent& event, const std::string& mac,
+                        const std::string& vendor) {
+  const std::array<std::string, 4> padded{std::string(ChangeText(event.change)),
+                                          AddressText(event.host), Printable(event.host.name), mac};
+  std::string line = TimeText(event.when, TimeZone::kLocal);
+  for (std::size_t i = 0; i < padded.size(); ++i) {
+    const std::size_t width = DisplayWidth(padded[i]);
+    line += "  " + padded[i] +
+            std::string(kAlignedWidths.at(i) - std::min(width, kAlignedWidths.at(i)), ' ');
+  }
+  line += "  " + Printable(vendor);
+  if (!event.previous.empty()) {
+    line += "  was " + Printable(event.previous);
+  }
+  if (event.firstSeen != event.when) {
+    line += "  first seen " + TimeText(event.firstSeen, TimeZone::kLocal);
+  }
+  return std::string(TrimEnd(line, " "));
+}
+
 }  // namespace
 
 std::vector<WatchEvent> WatchRound(WatchBook& book, const std::vector<SeenHost>& found,
@@ -122,10 +147,13 @@ std::vector<WatchEvent> WatchRound(WatchBook& book, const std::vector<SeenHost>&
   return events;
 }
 
-std::string WatchLine(const WatchEvent& event, const VendorOf& vendorOf, bool json) {
+std::string WatchLine(const WatchEvent& event, const VendorOf& vendorOf, WatchLineForm form) {
   const std::string mac = event.host.mac ? FormatMac(*event.host.mac) : std::string{};
   const std::string vendor = event.host.mac ? vendorOf(*event.host.mac) : std::string{};
-  if (json) {
+  if (form == WatchLineForm::kAligned) {
+    return AlignedLine(event, mac, vendor);
+  }
+  if (form == WatchLineForm::kJson) {
     using namespace json_key;
     Json line;
     line[kTime] = UtcText(event.when);
@@ -154,9 +182,10 @@ std::string WatchLine(const WatchEvent& event, const VendorOf& vendorOf, bool js
   return line;
 }
 
-std::string Heartbeat(std::int64_t now, std::size_t swept, std::size_t found, std::size_t changes) {
-  constexpr std::size_t kTimeOfDay = 11;  // "2026-12-08T" before it
-  return "hostsweep: " + UtcText(now).substr(kTimeOfDay, 8) + " " + std::to_string(swept) +
+std::string Heartbeat(std::int64_t now, std::size_t swept, std::size_t found, std::size_t changes,
+                      TimeZone zone) {
+  constexpr std::size_t kTimeOfDay = 11;  // "2026-12-08T" (or a space) before it
+  return "hostsweep: " + TimeText(now, zone).substr(kTimeOfDay, 8) + " " + std::to_string(swept) +
          " swept, " + std::to_string(found) + " found, " + std::to_string(changes) +
          (changes == 1 ? " change" : " changes");
 }

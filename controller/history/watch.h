@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "controller/base/time_text.h"
 #include "controller/history/earlier_results.h"
 #include "controller/history/missing_devices.h"
 #include "controller/output/result_stream.h"
@@ -48,14 +49,22 @@ struct WatchBook {
 std::vector<WatchEvent> WatchRound(WatchBook& book, const std::vector<SeenHost>& found,
                                    const SweepScope& swept, std::int64_t now);
 
-// A line of tab-separated fields, each present even when empty: time, change,
-// address, name, mac, vendor, previous, first seen; a JSON object with `json`.
-std::string WatchLine(const WatchEvent& event, const VendorOf& vendorOf, bool json);
+enum class WatchLineForm {
+  kTabs,     // tab-separated fields, each present even when empty, times in UTC
+  kAligned,  // for a terminal: columns lined up, times local
+  kJson,
+};
+
+// The fields: time, change, address, name, mac, vendor, previous, first seen.
+// Aligned, "was PREVIOUS" and "first seen TIME" close the line, the first
+// only when there is one and the second when it is not the line's time.
+std::string WatchLine(const WatchEvent& event, const VendorOf& vendorOf, WatchLineForm form);
 
 // With -v, a line per sweep on standard error, so that a quiet watch is seen
-// to run: the time of day in UTC (as the lines' times), the addresses swept,
-// the hosts found and the changes told.
-std::string Heartbeat(std::int64_t now, std::size_t swept, std::size_t found, std::size_t changes);
+// to run: the time of day in `zone` (as the lines' times), the addresses
+// swept, the hosts found and the changes told.
+std::string Heartbeat(std::int64_t now, std::size_t swept, std::size_t found, std::size_t changes,
+                      TimeZone zone = TimeZone::kUtc);
 
 // The rows of one sweep of the watch, shown or not.
 class SweepRows : public ResultWriter {

@@ -34,6 +34,11 @@ class ResultStream {
   ResultStream(std::vector<ResultWriter*> writers, VendorOf vendorOf)
       : writers_(std::move(writers)), vendorOf_(std::move(vendorOf)) {}
 
+  // Whether WriteReady has a result to write: the progress line is taken
+  // down only for that.
+  [[nodiscard]] bool HasReady(const ResultBook& book) const {
+    return next_ < book.Results().size() && book.Ready(next_);
+  }
   // Writes the finished results that follow those already written.
   void WriteReady(const ResultBook& book);
   // Writes every finished result still unwritten, in order, leaving out the

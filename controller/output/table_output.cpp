@@ -1,6 +1,7 @@
 #include "controller/output/table_output.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "common/text.h"
 #include "controller/base/printable.h"
@@ -44,12 +45,6 @@ constexpr std::string_view kPipedCut = "...";
 
 bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0U) == 0x80; }
 
-// Terminal columns taken, one per character (every byte that starts one).
-std::size_t DisplayWidth(std::string_view text) {
-  return static_cast<std::size_t>(
-      std::count_if(text.begin(), text.end(), [](char c) { return !IsContinuationByte(c); }));
-}
-
 // `text` cut to `width` characters, `cut` (as wide as its bytes) ending it.
 std::string CutToWidth(const std::string& text, std::size_t width,
                        std::string_view cut = kEllipsis) {
@@ -69,12 +64,12 @@ std::string CutToWidth(const std::string& text, std::size_t width,
 // Columns left out have no width.
 using Widths = std::array<std::size_t, kColumnCount>;
 
-// The columns that give way to the name when the terminal is narrow.
-constexpr std::array<std::size_t, 3> kGiving{kVendorColumn, kModelColumn, kAliasColumn};
+// The columns cut to fit a terminal, the name last among equals: it matters more.
+constexpr std::array<std::size_t, 5> kCutColumns{kVendorColumn, kTypeColumn, kModelColumn,
+                                                 kAliasColumn, kNameColumn};
 
 bool IsCut(std::size_t column) {
-  return column == kNameColumn ||
-         std::find(kGiving.begin(), kGiving.end(), column) != kGiving.end();
+  return std::find(kCutColumns.begin(), kCutColumns.end(), column) != kCutColumns.end();
 }
 
 // The width of every column that is never cut, and of the gaps.
@@ -86,49 +81,55 @@ std::size_t UncutWidth(const Widths& widths, std::size_t shownCount) {
   return fixed;
 }
 
-// Cuts the name, maker, model and alias columns so that the rows fit
-// `terminalWidth`. The name matters more: the others give way first, each
-// down to its share of the room (a third with the maker alone, a quarter with
-// one more, a fifth with both), and the name only then. A terminal with too
-// little room for every cut column to keep kNarrowestCut cuts them shorter,
-// never below kShortestCut.
+// Narrows the name, maker, type, model and alias columns, from the widths of their
+// widest values, until the rows fit `terminalWidth`, a character at a time
+// where it cuts the fewest values: a column with one long value (a model
+// most devices do not say) gives way before one whose every row is long.
+// A name's cut counts double. No column is cut below kNarrowestCut, or, on a
+// terminal with too little room for that, below kShortestCut.
 void FitColumns(std::vector<Columns>& rows, Widths& widths, std::size_t shownCount,
                 std::size_t terminalWidth) {
-  const auto giving = static_cast<std::size_t>(
-      std::count_if(kGiving.begin(), kGiving.end(),
-                    [&widths](std::size_t column) { return widths[column] > 0; }));
+  std::vector<std::size_t> cut;
+  std::copy_if(kCutColumns.begin(), kCutColumns.end(), std::back_inserter(cut),
+               [&widths](std::size_t column) { return widths[column] > 0; });
   const std::size_t fixed = UncutWidth(widths, shownCount);
-  const std::size_t cut = giving + 1;
   const std::size_t free = terminalWidth > fixed ? terminalWidth - fixed : 0;
-  const std::size_t narrowest = std::clamp(free / cut, kShortestCut, kNarrowestCut);
-  const std::size_t room = std::max(free, cut * narrowest);
-  std::size_t wanted = widths[kNameColumn];
-  for (const std::size_t column : kGiving) {
-    wanted += widths[column];
+  const std::size_t narrowest = std::clamp(free / cut.size(), kShortestCut, kNarrowestCut);
+  // Each cut column's value widths, ascending.
+  Widths floor{};
+  std::array<std::vector<std::size_t>, kColumnCount> values;
+  std::size_t total = 0;
+  for (const std::size_t column : cut) {
+    for (const auto& row : rows) {
+      values[column].push_back(DisplayWidth(row[column]));
+    }
+    std::sort(values[column].begin(), values[column].end());
+    floor[column] = std::min(widths[column], narrowest);
+    total += widths[column];
   }
-  if (wanted <= room) {
-    return;
-  }
-  const auto full = widths;
-  const std::size_t share = std::max(narrowest, room / (giving + 2));
-  std::size_t left = room;
-  for (const std::size_t column : kGiving) {
-    widths[column] = std::min(full[column], share);
-    left -= widths[column];
-  }
-  widths[kNameColumn] = std::min(full[kNameColumn], left);
-  left -= widths[kNameColumn];
-  // What the name leaves goes back to the others, in their order.
-  for (const std::size_t column : kGiving) {
-    const std::size_t more = std::min(left, full[column] - widths[column]);
-    widths[column] += more;
-    left -= more;
+  // The values one column less would cut further: those as wide as the column.
+  const auto cost = [&](std::size_t column) {
+    const auto& widthsIn = values[column];
+    const auto cutValues = static_cast<std::size_t>(
+        widthsIn.end() - std::lower_bound(widthsIn.begin(), widthsIn.end(), widths[column]));
+    return column == kNameColumn ? 2 * cutValues : cutValues;
+  };
+  while (total > free) {
+    std::optional<std::size_t> cheapest;
+    for (const std::size_t column : cut) {
+      if (widths[column] > floor[column] && (!cheapest || cost(column) < cost(*cheapest))) {
+        cheapest = column;
+      }
+    }
+    if (!cheapest) {
+      break;
+    }
+    --widths[*cheapest];
+    --total;
   }
   for (auto& row : rows) {
-    for (std::size_t column = 0; column < kColumnCount; ++column) {
-      if (IsCut(column)) {
-        row[column] = CutToWidth(row[column], widths[column]);
-      }
+    for (const std::size_t column : cut) {
+      row[column] = CutToWidth(row[column], widths[column]);
     }
   }
 }
@@ -156,24 +157,38 @@ std::vector<Columns> ShownRows(const std::vector<HostView>& views, bool terminal
   return rows;
 }
 
+// The columns that have something to show: TYPE and MODEL when a device
+// said what it is, IPV6 when a host has an address, ALIAS when a row has one.
+std::array<bool, kColumnCount> ShownColumns(const std::vector<HostView>& views, bool terminal,
+                                            bool compared) {
+  std::array<bool, kColumnCount> shown{};
+  shown.fill(true);
+  shown[kIpv6Column] = std::any_of(views.begin(), views.end(),
+                                   [](const HostView& view) { return !view.ipv6.empty(); });
+  shown[kChangeColumn] = compared;
+  const auto anyDevice = [&views](auto said) {
+    return std::any_of(views.begin(), views.end(),
+                       [&said](const HostView& view) { return !said(view.device).empty(); });
+  };
+  const bool anyType = anyDevice([](const DeviceFacts& device) { return device.type; });
+  const bool anyModel = anyDevice([](const DeviceFacts& device) { return device.model; });
+  // Piped, both or neither, as scripts have always read the table; on a
+  // terminal an empty column's header is not worth its room.
+  shown[kTypeColumn] = terminal ? anyType : anyType || anyModel;
+  shown[kModelColumn] = terminal ? anyDevice(MakeAndModel) : shown[kTypeColumn];
+  shown[kAliasColumn] = std::any_of(views.begin(), views.end(), [](const HostView& view) {
+    return view.known && !view.known->alias.empty();
+  });
+  return shown;
+}
+
 }  // namespace
 
 std::string Table(const std::vector<HostView>& views, std::optional<std::size_t> terminalWidth,
                   bool compared) {
   const Columns header{"ADDRESS", "STATE", "RTT(ms)", "TTL",  "NAME",   "MAC",
                        "VENDOR",  "TYPE",  "MODEL",   "IPV6", "CHANGE", "ALIAS"};
-  std::array<bool, kColumnCount> shown{};
-  shown.fill(true);
-  shown[kIpv6Column] = std::any_of(views.begin(), views.end(),
-                                   [](const HostView& view) { return !view.ipv6.empty(); });
-  shown[kChangeColumn] = compared;
-  shown[kTypeColumn] = std::any_of(views.begin(), views.end(), [](const HostView& view) {
-    return !view.device.type.empty() || !view.device.model.empty();
-  });
-  shown[kModelColumn] = shown[kTypeColumn];
-  shown[kAliasColumn] = std::any_of(views.begin(), views.end(), [](const HostView& view) {
-    return view.known && !view.known->alias.empty();
-  });
+  auto shown = ShownColumns(views, terminalWidth.has_value(), compared);
   std::vector<Columns> rows = ShownRows(views, terminalWidth.has_value());
   rows.insert(rows.begin(), header);
   // Piped output keeps its byte widths, as scripts have always read it.
@@ -189,12 +204,14 @@ std::string Table(const std::vector<HostView>& views, std::optional<std::size_t>
   const auto shownCount = [&] {
     return static_cast<std::size_t>(std::count(shown.begin(), shown.end(), true));
   };
-  // A terminal too narrow to give the name, maker and model a few columns
-  // each beside the others leaves the type and model out: the other formats
-  // carry them.
-  if (terminalWidth && shown[kTypeColumn] &&
-      UncutWidth(widths, shownCount()) + (shown[kAliasColumn] ? 4 : 3) * kNarrowestCut >
-          *terminalWidth) {
+  // A terminal too narrow to give each column that may be cut a few
+  // characters beside the others leaves the type and model out: the other
+  // formats carry them.
+  const auto cutCount = static_cast<std::size_t>(
+      std::count_if(kCutColumns.begin(), kCutColumns.end(),
+                    [&shown](std::size_t column) { return shown[column]; }));
+  if (terminalWidth && (shown[kTypeColumn] || shown[kModelColumn]) &&
+      UncutWidth(widths, shownCount()) + cutCount * kNarrowestCut > *terminalWidth) {
     for (const std::size_t column : {kTypeColumn, kModelColumn}) {
       shown[column] = false;
       widths[column] = 0;

@@ -9,14 +9,6 @@
 namespace hostsweep::controller {
 namespace {
 
-std::string SessionText(const Session& session) {
-  return UtcText(session.began) + " to " + (session.ended ? UtcText(*session.ended) : "now");
-}
-
-std::string ValueText(const PastValue& value) {
-  return value.value + " (" + UtcText(value.firstSeen) + " to " + UtcText(value.lastSeen) + ")";
-}
-
 template <typename Item, typename Text>
 std::string Joined(const std::vector<Item>& items, Text text, std::string_view between) {
   std::string joined;
@@ -26,7 +18,14 @@ std::string Joined(const std::vector<Item>& items, Text text, std::string_view b
   return joined;
 }
 
-std::string TableEntry(const DeviceHistory& device, const KnownDevice* row) {
+std::string TableEntry(const DeviceHistory& device, const KnownDevice* row, TimeZone zone) {
+  const auto time = [zone](std::int64_t seconds) { return TimeText(seconds, zone); };
+  const auto sessionText = [&time](const Session& session) {
+    return time(session.began) + " to " + (session.ended ? time(*session.ended) : "now");
+  };
+  const auto valueText = [&time](const PastValue& value) {
+    return value.value + " (" + time(value.firstSeen) + " to " + time(value.lastSeen) + ")";
+  };
   std::string first = device.address;
   const std::string alias = row != nullptr ? row->facts.alias : "";
   for (const std::string* field : {&device.name, &alias, &device.mac, &device.vendor}) {
@@ -35,15 +34,14 @@ std::string TableEntry(const DeviceHistory& device, const KnownDevice* row) {
     }
   }
   std::string entry = Printable(first + (device.present ? "  present" : "  away")) + "\n";
-  entry += "  first seen " + UtcText(device.firstSeen) + ", last seen " + UtcText(device.lastSeen) +
-           "\n";
-  entry += "  sessions: " + Joined(device.sessions, SessionText, ", ") + "\n";
+  entry += "  first seen " + time(device.firstSeen) + ", last seen " + time(device.lastSeen) + "\n";
+  entry += "  sessions: " + Joined(device.sessions, sessionText, ", ") + "\n";
   const std::array<std::pair<const char*, const std::vector<PastValue>*>, 3> lists{
       {{"addresses", &device.addresses}, {"names", &device.names}, {"macs", &device.macs}}};
   for (const auto& [label, values] : lists) {
     if (!values->empty()) {
       entry +=
-          std::string("  ") + label + ": " + Printable(Joined(*values, ValueText, ", ")) + "\n";
+          std::string("  ") + label + ": " + Printable(Joined(*values, valueText, ", ")) + "\n";
     }
   }
   return entry;
@@ -124,7 +122,8 @@ std::string HistoryHeader(Format format) {
          std::string(kCsvLineEnd);
 }
 
-std::string HistoryEntry(const DeviceHistory& device, Format format, const Inventory* inventory) {
+std::string HistoryEntry(const DeviceHistory& device, Format format, const Inventory* inventory,
+                         TimeZone tableZone) {
   const KnownDevice* row = RowOf(device, inventory);
   switch (format) {
     case Format::kCsv:
@@ -134,7 +133,7 @@ std::string HistoryEntry(const DeviceHistory& device, Format format, const Inven
     case Format::kTable:
       break;
   }
-  return TableEntry(device, row);
+  return TableEntry(device, row, tableZone);
 }
 
 }  // namespace hostsweep::controller

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "controller/base/time_text.h"
 #include "controller/inventory/inventory.h"
 #include "controller/output/result_writer.h"
 #include "controller/state/history_query.h"
@@ -14,6 +15,9 @@ namespace hostsweep::controller {
 
 // Empty for a format without one.
 std::string HistoryHeader(Format format);
-std::string HistoryEntry(const DeviceHistory& device, Format format, const Inventory* inventory);
+// `tableZone`: where the table's times are told (local on a terminal); CSV
+// and JSON always tell UTC.
+std::string HistoryEntry(const DeviceHistory& device, Format format, const Inventory* inventory,
+                         TimeZone tableZone = TimeZone::kUtc);
 
 }  // namespace hostsweep::controller

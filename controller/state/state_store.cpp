@@ -55,12 +55,12 @@ std::unique_ptr<StateStore> OpenStateStore(const std::filesystem::path& path, in
 }
 
 std::size_t WriteHistory(const std::filesystem::path& path, const std::string& who, Format format,
-                         const Inventory* inventory, std::ostream& out) {
+                         const Inventory* inventory, std::ostream& out, TimeZone tableZone) {
   Database database(path, StateAccess::kRead);
   out << HistoryHeader(format);
   std::size_t written = 0;
   ForEachDevice(database, who, [&](const DeviceHistory& device) {
-    out << HistoryEntry(device, format, inventory);
+    out << HistoryEntry(device, format, inventory, tableZone);
     ++written;
   });
   out.flush();

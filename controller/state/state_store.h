@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "controller/base/time_text.h"
 #include "controller/events/event_queue.h"
 #include "controller/history/earlier_results.h"
 #include "controller/history/watch.h"
@@ -58,9 +59,10 @@ std::unique_ptr<StateStore> OpenStateStore(const std::filesystem::path& path, in
 
 // --history [WHO]: every device FILE knows (or those that have had WHO as
 // address, MAC or name), with its sessions and past values, in `format`;
-// with `inventory`, what it says of each.
+// with `inventory`, what it says of each; the table's times in `tableZone`.
 // Returns how many were written. Throws as OpenStateStore.
 std::size_t WriteHistory(const std::filesystem::path& path, const std::string& who, Format format,
-                         const Inventory* inventory, std::ostream& out);
+                         const Inventory* inventory, std::ostream& out,
+                         TimeZone tableZone = TimeZone::kUtc);
 
 }  // namespace hostsweep::controller

@@ -18,7 +18,8 @@ std::unique_ptr<StateStore> OpenStateStore(const std::filesystem::path& /*path*/
 }
 
 std::size_t WriteHistory(const std::filesystem::path& /*path*/, const std::string& /*who*/,
-                         Format /*format*/, const Inventory* /*inventory*/, std::ostream& /*out*/) {
+                         Format /*format*/, const Inventory* /*inventory*/, std::ostream& /*out*/,
+                         TimeZone /*tableZone*/) {
   throw UsageError(kNoDatabase);
 }
 

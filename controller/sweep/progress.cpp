@@ -1,6 +1,7 @@
 #include "controller/sweep/progress.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace hostsweep::controller {
@@ -9,7 +10,7 @@ namespace {
 constexpr std::chrono::seconds kEarliestEstimate{5};
 constexpr std::size_t kEstimateAfterParts = 10;  // a tenth done
 
-constexpr std::chrono::milliseconds kRedrawInterval{250};
+constexpr std::chrono::milliseconds kRedrawInterval{100};
 // The cursor is left at the start of the line, so that a warning written while
 // the line shows overwrites it instead of being appended to it.
 constexpr auto kClearLine = "\r\x1b[K";
@@ -60,24 +61,32 @@ std::string SweepSummary(const ResultBook& book, bool namesOnly,
   return text + " in " + std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s";
 }
 
-ProgressLine::ProgressLine(std::ostream& terminal)
-    : terminal_(terminal), start_(Clock::now()), lastDrawn_(start_) {}
+ProgressLine::ProgressLine(std::ostream& terminal, Now now)
+    : terminal_(terminal),
+      now_(std::move(now)),
+      start_(now_()),
+      lastDrawn_(start_ - kRedrawInterval) {}
 
 void ProgressLine::Update(std::size_t done, std::size_t total, std::size_t found) {
-  const auto now = Clock::now();
-  if (drawn_ && now - lastDrawn_ < kRedrawInterval) {
+  const auto now = now_();
+  if (now - lastDrawn_ < kRedrawInterval) {
+    return;
+  }
+  const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - start_);
+  auto text = ProgressText(done, total, found, elapsed);
+  if (showing_ && text == shown_) {
     return;
   }
   lastDrawn_ = now;
-  drawn_ = true;
-  const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - start_);
-  terminal_ << kClearLine << ProgressText(done, total, found, elapsed) << '\r' << std::flush;
+  showing_ = true;
+  shown_ = std::move(text);
+  terminal_ << kClearLine << shown_ << '\r' << std::flush;
 }
 
 void ProgressLine::Clear() {
-  if (drawn_) {
+  if (showing_) {
     terminal_ << kClearLine << std::flush;
-    drawn_ = false;
+    showing_ = false;
   }
 }
 

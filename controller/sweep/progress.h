@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <ostream>
 #include <string>
 
@@ -26,19 +27,23 @@ std::string SweepSummary(const ResultBook& book, bool namesOnly, std::chrono::mi
 
 class ProgressLine {
  public:
-  explicit ProgressLine(std::ostream& terminal);
-  // Redraws the line, at most a few times a second.
+  using Clock = std::chrono::steady_clock;
+  using Now = std::function<Clock::time_point()>;
+
+  explicit ProgressLine(std::ostream& terminal, Now now = Clock::now);
+  // Redraws the line when its text differs from the one shown (or none is),
+  // at most ten times a second: a sweep's rounds come far more often.
   void Update(std::size_t done, std::size_t total, std::size_t found);
   // Removes the line so that what follows starts on a clean line.
   void Clear();
 
  private:
-  using Clock = std::chrono::steady_clock;
-
   std::ostream& terminal_;
+  Now now_;
   Clock::time_point start_;
   Clock::time_point lastDrawn_;
-  bool drawn_ = false;
+  std::string shown_;
+  bool showing_ = false;
 };
 
 }  // namespace hostsweep::controller

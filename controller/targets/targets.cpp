@@ -344,19 +344,30 @@ std::vector<std::string> ReadTargetFile(const std::string& path) {
 }
 
 std::vector<Address> ExpandTargets(const std::vector<std::string>& targets,
-                                   const HostResolver& resolve) {
+                                   const HostResolver& resolve, std::ostream& notices) {
   std::vector<Address> unique;
   NamedSpans named;
-  // A name a file repeats is looked up once: the resolver may be slow DNS.
+  // A name a file repeats is looked up once, and said once if it has no
+  // address: the resolver may be slow DNS.
   std::map<std::string, HostLookup, std::less<>> lookups;
   const HostResolver resolveOnce = [&](const std::string& name) {
     auto known = lookups.find(name);
     if (known == lookups.end()) {
       known = lookups.emplace(name, resolve(name)).first;
+      if (!known->second.address) {
+        notices << "hostsweep: skipping \"" << Excerpt(name) << "\": " << known->second.failure
+                << "\n";
+      }
     }
     return known->second;
   };
+  bool skipped = false;
   for (const auto& target : targets) {
+    // One mistyped name costs its own target, not the sweep of the others.
+    if (IsHostName(target) && !resolveOnce(target).address) {
+      skipped = true;
+      continue;
+    }
     for (const Span& span : ParseTarget(target, resolveOnce)) {
       const auto parts = named.NewParts(span);
       std::uint64_t count = unique.size();
@@ -375,7 +386,8 @@ std::vector<Address> ExpandTargets(const std::vector<std::string>& targets,
     }
   }
   if (unique.empty()) {
-    throw UsageError("no targets given");
+    throw UsageError(skipped ? "nothing left to sweep: no host name given resolves"
+                             : "no targets given");
   }
   return unique;
 }

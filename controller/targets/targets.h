@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <iostream>
 #include <istream>
 #include <string>
 #include <string_view>
@@ -44,9 +45,11 @@ std::vector<std::string> ReadTargetLines(std::istream& input);
 std::vector<std::string> ReadTargetFile(const std::string& path);
 
 // Every target expanded, duplicates after the first left out, order kept;
-// each host name is looked up once, before any address is swept. Throws
-// UsageError when nothing is named or the total exceeds kMostTargets.
+// each host name is looked up once, before any address is swept. A name
+// without an address is said on `notices` and left out. Throws UsageError
+// when nothing is left to sweep or the total exceeds kMostTargets.
 std::vector<Address> ExpandTargets(const std::vector<std::string>& targets,
-                                   const HostResolver& resolve = LookUpHostName);
+                                   const HostResolver& resolve = LookUpHostName,
+                                   std::ostream& notices = std::cerr);
 
 }  // namespace hostsweep::controller

@@ -347,8 +347,8 @@ TEST_F(ControllerInLab, AWorkerThatConnectsAndNeverSendsDoesNotStallTheSweep) {
 }
 
 // Targets may be host names (through the lab's hosts file, swept at their
-// address) and last-octet lists; a name the file lacks is a usage error
-// that names it.
+// address) and last-octet lists; a name the file lacks is said and left out,
+// and a usage error only when nothing else is left.
 TEST_F(ControllerInLab, NamesOnlyReportsEachAddressName) {
   const auto run =
       RunController({"--csv", "--names-only", "alpha.lab", "10.213.0.11,12", "10.213.0.200"});
@@ -363,10 +363,14 @@ TEST_F(ControllerInLab, NamesOnlyReportsEachAddressName) {
               ElementsAre("10.213.0.12", "unnamed", "", "", "", "", "", "", "", "", ""));
   EXPECT_THAT(records[4],
               ElementsAre("10.213.0.200", "unnamed", "", "", "", "", "", "", "", "", ""));
-  const auto unknown = RunController({"alpha.lab", "nosuch.lab"});
-  EXPECT_EQ(unknown.exitStatus, kExitUsage);
-  EXPECT_THAT(unknown.standardError, HasSubstr("bad target \"nosuch.lab\": no IPv4 address"));
-  EXPECT_EQ(unknown.standardOutput, "");
+  const auto unknown = RunController({"--csv", "--names-only", "alpha.lab", "nosuch.lab"});
+  EXPECT_EQ(unknown.exitStatus, kExitFound);
+  EXPECT_THAT(unknown.standardError, HasSubstr("skipping \"nosuch.lab\": no IPv4 address"));
+  EXPECT_THAT(ReadCsv(unknown.standardOutput), SizeIs(2));
+  const auto none = RunController({"nosuch.lab"});
+  EXPECT_EQ(none.exitStatus, kExitUsage);
+  EXPECT_THAT(none.standardError, HasSubstr("nothing left to sweep"));
+  EXPECT_EQ(none.standardOutput, "");
 }
 
 // A silent host counts as found: --alive shows it and the exit status says so.

@@ -78,17 +78,20 @@ INSTANTIATE_TEST_SUITE_P(
                 "hostsweep: --xml and --html name the same file: out"},
         // Intervals are a number and a unit, a second to a day.
         Refused{{"--watch", "0s", "10.0.0.1"},
-                "hostsweep: --watch: not an interval from 1s to 24h: 0s (a number and s, m or h: "
-                "30s, 5m, 1h)"},
+                "hostsweep: --watch: \"0s\" is not an interval from 1s to 24h"},
         Refused{{"--watch", "25h", "10.0.0.1"},
-                "hostsweep: --watch: not an interval from 1s to 24h: 25h (a number and s, m or h: "
-                "30s, 5m, 1h)"},
+                "hostsweep: --watch: \"25h\" is not an interval from 1s to 24h"},
         Refused{{"--watch", "5", "10.0.0.1"},
-                "hostsweep: --watch: not an interval from 1s to 24h: 5 (a number and s, m or h: "
-                "30s, 5m, 1h)"},
+                "hostsweep: --watch: the interval is missing or not a duration: \"5\" was given "
+                "(it comes first, a number and s, m or h: --watch 5m TARGETS)"},
         Refused{{"--watch", "-5s", "10.0.0.1"},
-                "hostsweep: --watch: not an interval from 1s to 24h: -5s (a number and s, m or h: "
-                "30s, 5m, 1h)"},
+                "hostsweep: --watch: the interval is missing or not a duration: \"-5s\" was given "
+                "(it comes first, a number and s, m or h: --watch 5m TARGETS)"},
+        // The interval forgotten: the target taken for it, or nothing left for it.
+        Refused{{"--watch", "10.213.0.10"},
+                "hostsweep: --watch: the interval is missing or not a duration: \"10.213.0.10\" "
+                "was given (it comes first, a number and s, m or h: --watch 5m TARGETS)"},
+        Refused{{"10.213.0.10", "--watch"}, "hostsweep: --watch needs a value"},
         Refused{{"--watch", "5s", "--csv", "10.0.0.1"},
                 "hostsweep: --watch prints changes as lines (or JSON lines with --json): it takes "
                 "no --csv, --xml, --html or --compare"},

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "controller/history/watch.h"
+#include "tests/controller/base/local_zone.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -203,6 +204,7 @@ TEST(WatchRounds, KnowIpv6OnlyDevicesByTheirAddresses) {
 
 struct LineCase {
   const char* what;
+  WatchLineForm form;
   WatchEvent event;
   std::string line;
 };
@@ -211,16 +213,20 @@ void PrintTo(const LineCase& c, std::ostream* os) { *os << c.what; }
 
 class WatchLines : public ::testing::TestWithParam<LineCase> {};
 
-// Tab-separated, every field in its place, so that a script splits them alike.
-TEST_P(WatchLines, KeepEveryFieldInItsPlace) {
+// Piped, tab-separated in UTC whatever the zone, every field in its place,
+// so that a script splits them alike; on a terminal lined up in local time.
+TEST_P(WatchLines, KeepTheirFieldsInPlace) {
+  const LocalZone twoHoursEast("XST-2");
   const VendorOf vendorOf = [](const MacAddress&) { return std::string("Maker"); };
-  EXPECT_EQ(WatchLine(GetParam().event, vendorOf, false), GetParam().line) << GetParam().what;
+  EXPECT_EQ(WatchLine(GetParam().event, vendorOf, GetParam().form), GetParam().line)
+      << GetParam().what;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Watch, WatchLines,
     ::testing::Values(
         LineCase{"a renamed host",
+                 WatchLineForm::kTabs,
                  {.when = 60,
                   .change = Change::kRenamed,
                   .host = Host(5, "web", kLaptop),
@@ -228,6 +234,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "1970-01-01T00:01:00Z\trenamed\t10.0.0.5\tweb\t00:1a:2b:3c:4d:01\tMaker\twww\t"
                  "1970-01-01T00:00:00Z"},
         LineCase{"a retyped host",
+                 WatchLineForm::kTabs,
                  {.when = 60,
                   .change = Change::kRetyped,
                   .host = Typed(Host(5, "lp", kPrinter), "printer", "HL-L2350DW"),
@@ -235,13 +242,31 @@ INSTANTIATE_TEST_SUITE_P(
                  "1970-01-01T00:01:00Z\tretyped\t10.0.0.5\tlp\t00:1a:2b:3c:4d:02\tMaker\t"
                  "printer/HL-2270\t1970-01-01T00:00:00Z"},
         LineCase{"a nameless host",
+                 WatchLineForm::kTabs,
                  {.when = 60, .change = Change::kNew, .host = Host(6, "", kPrinter)},
                  "1970-01-01T00:01:00Z\tnew\t10.0.0.6\t\t00:1a:2b:3c:4d:02\tMaker\t\t"
-                 "1970-01-01T00:00:00Z"}));
+                 "1970-01-01T00:00:00Z"},
+        LineCase{"a renamed host on a terminal",
+                 WatchLineForm::kAligned,
+                 {.when = 60,
+                  .change = Change::kRenamed,
+                  .host = Host(5, "web", kLaptop),
+                  .previous = "www"},
+                 "1970-01-01 02:01:00  renamed      10.0.0.5         web               "
+                 "00:1a:2b:3c:4d:01  Maker  was www  first seen 1970-01-01 02:00:00"},
+        LineCase{
+            "a new nameless host on a terminal",
+            WatchLineForm::kAligned,
+            {.when = 60, .change = Change::kNew, .host = Host(6, "", kPrinter), .firstSeen = 60},
+            "1970-01-01 02:01:00  new          10.0.0.6                           "
+            "00:1a:2b:3c:4d:02  Maker"}));
 
 TEST(WatchHeartbeat, CountsTheSweep) {
   EXPECT_EQ(Heartbeat(43205, 254, 18, 0), "hostsweep: 12:00:05 254 swept, 18 found, 0 changes");
   EXPECT_EQ(Heartbeat(43205, 1, 1, 1), "hostsweep: 12:00:05 1 swept, 1 found, 1 change");
+  const LocalZone twoHoursEast("XST-2");
+  EXPECT_EQ(Heartbeat(43205, 1, 1, 1, TimeZone::kLocal),
+            "hostsweep: 14:00:05 1 swept, 1 found, 1 change");
 }
 
 }  // namespace

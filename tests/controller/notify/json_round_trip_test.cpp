@@ -76,7 +76,7 @@ TEST_P(HostileTextRoundTrip, ReadsBackAsItWasWithNoControlRaw) {
   const std::vector<KnownHost> state{{.host = host, .present = true, .lastSeen = 1}};
   const std::string line = JsonLine(view, true);
   const std::string watchLine = WatchLine(
-      event, [&text](const MacAddress&) { return text; }, true);
+      event, [&text](const MacAddress&) { return text; }, WatchLineForm::kJson);
   const std::string stateFile = StateDocument(state);
   const Event told{.id = 1, .kind = Change::kNew, .device = 7, .host = host};
   const std::string webhook =

@@ -313,6 +313,48 @@ TEST_P(TerminalTable, FitsTheWidthAndKeepsColumnsInPlace) {
 
 INSTANTIATE_TEST_SUITE_P(Output, TerminalTable, ::testing::Values(72, 80, 132));
 
+struct ByNeed {
+  const char* name;
+  std::size_t width;
+  std::vector<std::string> shown;  // a value cut ends in its ellipsis
+};
+
+class TerminalTableByNeed : public ::testing::TestWithParam<ByNeed> {};
+
+// Three controllers from one maker, a laptop with one long name, and the one
+// device that says its model: the long values give way, not every row.
+TEST_P(TerminalTableByNeed, CutsTheFewestValuesAndOnlyWhenTheRowsDoNotFit) {
+  std::vector<HostView> rows;
+  for (const char* name : {"alpha.lab", "bravo.lab", "carol.lab"}) {
+    rows.push_back(Live(name));
+    rows.back().vendor = "Rockwell Automation";
+  }
+  rows.push_back(Live("desktop-4f2k9qx.office.lab"));
+  rows.back().device = {.type = "plc", .make = "Brother", .model = "HL-L2350DW series"};
+  const std::string table = Table(rows, GetParam().width);
+  std::istringstream lines(table);
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_LE(DisplayColumns(line), GetParam().width) << line;
+  }
+  for (const auto& value : GetParam().shown) {
+    EXPECT_THAT(table, HasSubstr(value)) << table;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Output, TerminalTableByNeed,
+    ::testing::Values(ByNeed{"RoomForEverything",
+                             132,
+                             {"alpha.lab", "desktop-4f2k9qx.office.lab", "Rockwell Automation",
+                              "Brother HL-L2350DW series"}},
+                      ByNeed{"OneLongNameAndModelGiveWay",
+                             100,
+                             {"alpha.lab", "Rockwell Automation", "desktop-4f2…", "Brother…"}},
+                      ByNeed{"MakersGiveWayOnlyWhenNothingElseCan",
+                             80,
+                             {"alpha.lab", "bravo.lab", "desktop-…", "Rockwell Automati…"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(PipedTable, CapsTheNameAndKeepsZeroRoundTrips) {
   auto longName = Live(std::string(250, 'n'));
   longName.roundTripMs = 0;
@@ -363,7 +405,7 @@ TEST(MacInEveryOutput, IsWrittenOneWay) {
       {"CSV", CsvRow(host)},
       {"JSON", JsonLine(host)},
       {"HTML", Html({host})},
-      {"watch", WatchLine({.change = Change::kNew, .host = seen}, vendorOf, false)},
+      {"watch", WatchLine({.change = Change::kNew, .host = seen}, vendorOf, WatchLineForm::kTabs)},
       {"state", StateDocument({{.host = seen}})},
       {"nmap's XML", Xml({host})}};
   for (const auto& [output, text] : outputs) {

@@ -208,6 +208,11 @@ TEST(Table, ColumnsAlignAndControlBytesAreMasked) {
   EXPECT_THAT(Table({Typed(), {.address = 0x0A000002, .state = State::kDead}}),
               ::testing::ContainsRegex("VENDOR +TYPE +MODEL\n.*\"Q\" +printer +Brother "
                                        "HL-L2350DW, \"duplex\"\n10\\.0\\.0\\.2 +dead\n"));
+  // A type alone: piped, both columns as ever; on a terminal no empty MODEL.
+  auto typeOnly = Live("pc");
+  typeOnly.device.type = "general purpose";
+  EXPECT_THAT(Table({typeOnly}), ::testing::ContainsRegex("TYPE +MODEL\n"));
+  EXPECT_THAT(Table({typeOnly}, 132), ::testing::ContainsRegex("VENDOR +TYPE\n"));
 }
 
 // --ipv6: a CSV field and a JSON list only when asked, a table column only

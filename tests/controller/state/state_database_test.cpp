@@ -9,9 +9,11 @@
 #include <sstream>
 
 #include "controller/base/errors.h"
+#include "controller/state/history_output.h"
 #include "controller/state/history_query.h"
 #include "controller/state/recorder.h"
 #include "controller/state/state_store.h"
+#include "tests/controller/base/local_zone.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -396,6 +398,38 @@ TEST_F(StateFile, HistoryAsCsvIsAnInventoryThatReadsBackTheSame) {
   const Inventory inventory = ParseInventory(edited);
   EXPECT_EQ(csv(&inventory), edited);
 }
+
+struct HistoryTimes {
+  const char* name;
+  TimeZone zone;
+  const char* entry;
+};
+
+class HistoryTable : public ::testing::TestWithParam<HistoryTimes> {};
+
+// A person at a terminal reads local times; piped, the table keeps UTC.
+TEST_P(HistoryTable, TellsTimesInTheZoneAsked) {
+  const LocalZone twoHoursEast("XST-2");
+  const DeviceHistory device{.address = "10.0.0.5",
+                             .name = "",
+                             .mac = "",
+                             .vendor = "",
+                             .firstSeen = 60,
+                             .lastSeen = 120,
+                             .sessions = {{.began = 60}}};
+  EXPECT_EQ(HistoryEntry(device, Format::kTable, nullptr, GetParam().zone), GetParam().entry);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, HistoryTable,
+    ::testing::Values(
+        HistoryTimes{"PipedInUtc", TimeZone::kUtc,
+                     "10.0.0.5  away\n  first seen 1970-01-01T00:01:00Z, last seen "
+                     "1970-01-01T00:02:00Z\n  sessions: 1970-01-01T00:01:00Z to now\n"},
+        HistoryTimes{"TerminalInLocalTime", TimeZone::kLocal,
+                     "10.0.0.5  away\n  first seen 1970-01-01 02:01:00, last seen "
+                     "1970-01-01 02:02:00\n  sessions: 1970-01-01 02:01:00 to now\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace hostsweep::controller
