@@ -369,9 +369,14 @@ INSTANTIATE_TEST_SUITE_P(Devices, HistoryOf,
                                            Who{"10.0.0.8", {}}));
 
 // --history --csv is an inventory: edited and given back with --known, the
-// same sweeps' history is the same text again, the user's columns kept.
+// same sweeps' history is the same text again, the user's columns kept, a
+// device's many names among them.
 TEST_F(StateFile, HistoryAsCsvIsAnInventoryThatReadsBackTheSame) {
-  RecordRound({Host(5, "nas", kLaptop), Host(6, kHostile)}, 0, 1);
+  for (int round = 0; round < 15; ++round) {
+    RecordRound(
+        {Host(5, "the-nas-in-the-hall-" + std::to_string(round), kLaptop), Host(6, kHostile)},
+        round, 1);
+  }
   const auto csv = [this](const Inventory* inventory) {
     std::ostringstream out;
     WriteHistory(File(), "", Format::kCsv, inventory, out);
