@@ -249,5 +249,45 @@ TEST_F(DevicesInLab, StayValidAndTheHostileDeviceSlowsNothing) {
   ExpectValid(labSweeps->xml);
 }
 
+// A host that gave its NetBIOS name, said what it is and is in the inventory
+// has one host script: nmap's DTD, its stylesheet and the ndiff Debian ships
+// (which stops at a host with two) read two sweeps of it.
+TEST_F(DevicesInLab, NetbiosDeviceInTheInventoryIsReadByNmapsTools) {
+  if (!Holds(labSweeps->devicesUp, "10.213.3.30 fileserver\n")) {
+    GTEST_SKIP() << "lab.sh devices did not start the fileserver (samba)";
+  }
+  if (const auto missing = Missing({{"/usr/bin/xmllint", "libxml2-utils"},
+                                    {kDtd, "nmap-common"},
+                                    {"/usr/bin/ndiff", "ndiff"},
+                                    {"/usr/bin/xsltproc", "xsltproc"}})) {
+    GTEST_SKIP() << *missing;
+  }
+  std::vector<fs::path> sweeps;
+  for (const std::string alias : {"files", "file server"}) {
+    const auto known = WorkFolder() / "fileserver.csv";
+    std::ofstream(known) << "mac,address,alias,owner,expect,note\n,10.213.3.30," << alias
+                         << ",ann,,\n";
+    sweeps.push_back(WorkFolder() / ("known-" + std::to_string(sweeps.size()) + ".xml"));
+    const auto run = RunController(
+        {"-q", "--known", known.string(), "-oX", sweeps.back().string(), "10.213.3.30"});
+    ASSERT_EQ(run.exitStatus, 0) << run.standardError;
+    ExpectValid(sweeps.back());
+  }
+  const std::string script = "//host/hostscript/script";
+  EXPECT_EQ(XPath(sweeps[0], "count(" + script + ")"), "1");
+  EXPECT_EQ(XPath(sweeps[0], "string(" + script + "/elem[@key='server_name'])"), "FILESERVER");
+  EXPECT_EQ(XPath(sweeps[0], "string(" + script + "/table/elem[@key='type'])"), "general purpose");
+  EXPECT_EQ(XPath(sweeps[0], "string(" + script + "/table/elem[@key='alias'])"), "files");
+
+  const auto diff = RunProcess({"/usr/bin/ndiff", sweeps[0].string(), sweeps[1].string()});
+  EXPECT_EQ(diff.exitStatus, 1) << diff.standardError;  // 1: the sweeps differ
+  EXPECT_THAT(diff.standardError, ::testing::Not(HasSubstr("Traceback")));
+  EXPECT_THAT(diff.standardOutput, HasSubstr("+|_ known device, alias: file server, owner: ann"));
+
+  const auto render = RunProcess({"/usr/bin/xsltproc", kStylesheet, sweeps[0].string()});
+  EXPECT_EQ(render.exitStatus, 0) << render.standardError;
+  EXPECT_THAT(render.standardOutput, HasSubstr("known device, alias: files, owner: ann"));
+}
+
 }  // namespace
 }  // namespace hostsweep::testing
