@@ -236,6 +236,8 @@ struct Repeats {
   std::size_t hosts;
 };
 
+void PrintTo(const Repeats& repeats, std::ostream* os) { *os << repeats.what; }
+
 class RepeatedHosts : public ::testing::TestWithParam<Repeats> {};
 
 // However often a file names a host, it is one host, called gone once; an
