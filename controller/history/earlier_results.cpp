@@ -149,14 +149,19 @@ class DistinctHosts {
 };
 
 // An earlier sweep as its file is read. Only IPv4 addresses are swept: a
-// device heard over IPv6 alone has a row only when found.
+// device heard over IPv6 alone has a row only when found. A sweep has one
+// row per address; a file with more (sweeps joined, or not ours) is taken at
+// each address's first row, as a target named twice is swept where it first
+// appears: every other would be one more host to call gone.
 class SweepReading {
  public:
   void Add(const SeenHost& host, bool found) {
-    if (host.ipv6.empty() && addresses_.insert(host.address).second) {
+    const bool first = host.ipv6.empty() ? addresses_.insert(host.address).second
+                                         : ipv6Addresses_.insert(host.ipv6).second;
+    if (first && host.ipv6.empty()) {
       sweep_.swept.push_back(host.address);
     }
-    if (found && hosts_.IsNew(host)) {
+    if (first && found) {
       sweep_.found.push_back(host);
     }
   }
@@ -173,7 +178,7 @@ class SweepReading {
  private:
   EarlierSweep sweep_;
   std::unordered_set<Address> addresses_;
-  DistinctHosts hosts_;
+  std::unordered_set<std::string> ipv6Addresses_;
 };
 
 }  // namespace

@@ -16,8 +16,9 @@
 namespace hostsweep::controller {
 
 // Its hosts found (alive, silent or named) and the addresses it covered, each
-// once: a host by its address and identity (its MAC where that names a
-// device, else its name). The watch's state keeps each host once alike.
+// address once, as its first row has it. The watch's state keeps each host
+// once, by its address and identity (its MAC where that names a device, else
+// its name).
 struct EarlierSweep {
   std::vector<SeenHost> found;
   std::vector<Address> swept;

@@ -50,7 +50,7 @@ struct OpenHost {
   std::string state;
   std::string reason;
   std::string firstIpv6;
-  std::string script;  // the id of the host script being read
+  std::string section;  // the host script, or its table, being read
   bool status = false;
   // The inventory's alias (--known) is written as a last host name: a host
   // with no other has no name of its own.
@@ -58,9 +58,10 @@ struct OpenHost {
   bool alias = false;
 };
 
-// A device's type and model are read from its host script, where they are
-// written whole and apart; the os element is there for importers.
-constexpr std::string_view kDeviceScript = "hostsweep-services";
+// A device's type and model are read from the table of the host's script
+// they are written in whole and apart (a script of its own in earlier
+// files); the os element is there for importers.
+constexpr std::string_view kDeviceSection = "hostsweep-services";
 
 void TakeDeviceElement(xmlTextReaderPtr reader, OpenHost& open) {
   const std::string key = Attribute(reader, "key");
@@ -94,11 +95,11 @@ void TakeElement(xmlTextReaderPtr reader, const std::string& element, OpenHost& 
     }
   } else if (element == "hostname" && ++open.hostnames == 1) {
     open.host.name = Attribute(reader, "name");
-  } else if (element == "script") {
-    open.script = Attribute(reader, "id");
-  } else if (element == "elem" && open.script == "hostsweep-known") {
+  } else if (element == "script" || element == "table") {
+    open.section = Attribute(reader, element == "script" ? "id" : "key");
+  } else if (element == "elem" && open.section == "hostsweep-known") {
     open.alias = open.alias || Attribute(reader, "key") == "alias";
-  } else if (element == "elem" && open.script == kDeviceScript) {
+  } else if (element == "elem" && open.section == kDeviceSection) {
     TakeDeviceElement(reader, open);
   }
 }

@@ -15,7 +15,7 @@ struct SweepXmlHost {
   std::string address;  // IPv4, or a device heard over IPv6 alone: its first IPv6
   std::string name;
   std::string mac;   // with dashes, as the JSON lines write it
-  std::string type;  // what the device said it is (the hostsweep-services script)
+  std::string type;  // what the device said it is (its hostsweep-services table)
   std::string model;
   bool found = false;  // up, or named by a name-only sweep
 };

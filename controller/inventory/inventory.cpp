@@ -35,9 +35,10 @@ std::optional<MacAddress> RowMac(const KnownDevice& device) {
   return device.mac && NamesDevice(*device.mac) ? device.mac : std::nullopt;
 }
 
-// The fields of one line, as RFC 4180 quotes them: a field in double quotes
-// may hold commas and doubled quotes. A line break ends the line, even in
-// quotes: no alias needs one.
+// The fields of one row, as RFC 4180 quotes them: a field in double quotes
+// may hold commas, doubled quotes and line breaks. The six columns read are
+// bounded; the user's own after them are not (--history --csv lists every
+// name a device had there), the file's size bounds them.
 std::vector<std::string> Fields(std::string_view line) {
   std::vector<std::string> fields(1);
   for (std::size_t i = 0; i < line.size(); ++i) {
@@ -51,7 +52,7 @@ std::vector<std::string> Fields(std::string_view line) {
     } else {
       for (++i;; ++i) {
         if (i == line.size()) {
-          throw UsageError("a quoted field that does not end on its line");
+          throw UsageError("a quoted field that does not end");
         }
         if (line[i] == '"' && (i + 1 == line.size() || line[i + 1] != '"')) {
           break;
@@ -63,11 +64,28 @@ std::vector<std::string> Fields(std::string_view line) {
         throw UsageError("text after a quoted field");
       }
     }
-    if (fields.back().size() > kMostFieldBytes) {
+    if (fields.size() <= kHeader.size() && fields.back().size() > kMostFieldBytes) {
       throw UsageError("a field longer than " + std::to_string(kMostFieldBytes) + " bytes");
     }
   }
   return fields;
+}
+
+// The lines from `at` that make one row: the next line, joined by a line
+// break with those after it while a quoted field is open (an odd number of
+// quotes so far). `at` moves past them, `number` counts them.
+std::string Row(std::string_view text, std::size_t& at, std::size_t& number) {
+  std::string row;
+  bool open = false;
+  do {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    const std::string_view line = TrimEnd(text.substr(at, end - at), "\r");
+    row += (open ? "\n" : "") + std::string(line);
+    open = (std::count(line.begin(), line.end(), '"') % 2 == 1) != open;
+    at = end + 1;
+    ++number;
+  } while (open && at < text.size());
+  return row;
 }
 
 Expect ExpectOf(std::string_view text) {
@@ -173,12 +191,10 @@ Inventory ParseInventory(std::string_view text) {
   std::size_t number = 0;
   std::size_t columns = kHeader.size();
   for (std::size_t at = 0; at < text.size();) {
-    const std::size_t end = std::min(text.find('\n', at), text.size());
-    const std::string_view line = TrimEnd(text.substr(at, end - at), "\r");
-    at = end + 1;
-    ++number;
+    const std::size_t first = number + 1;  // the row's first line, which faults name
+    const std::string row = Row(text, at, number);
     try {
-      const auto fields = Fields(line);
+      const auto fields = Fields(row);
       if (number == 1) {
         // Columns after the six are the reader's own (--history --csv writes
         // what it knows of each device there): kept apart, never read.
@@ -187,12 +203,12 @@ Inventory ParseInventory(std::string_view text) {
           throw UsageError("the first line must be the header mac,address,alias,owner,expect,note");
         }
         columns = fields.size();
-      } else if (!line.empty()) {
+      } else if (!row.empty()) {
         devices.push_back(DeviceOf(fields, columns));
-        CheckUnique(devices.back(), number, keys);
+        CheckUnique(devices.back(), first, keys);
       }
     } catch (const UsageError& fault) {
-      throw UsageError(std::to_string(number) + ": " + fault.what());
+      throw UsageError(std::to_string(first) + ": " + fault.what());
     }
   }
   if (number == 0) {

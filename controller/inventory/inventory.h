@@ -50,7 +50,8 @@ class Inventory {
 };
 
 // The file's text as an inventory; a fault throws UsageError saying
-// "LINE: what" (line numbers from 1, the header's included).
+// "LINE: what" (the row's first line, numbered from 1, the header's included,
+// each line break in a quoted field counted).
 Inventory ParseInventory(std::string_view text);
 
 // The file at `path`, bounded in size: a missing, unreadable, oversized or

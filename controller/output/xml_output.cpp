@@ -50,61 +50,58 @@ std::string Element(std::string_view key, const std::string& text) {
   return "<elem" + MarkupAttribute("key", key) + ">" + MarkupText(text) + "</elem>";
 }
 
-// The NetBIOS name and workgroup where importers look for them: the host
-// script nmap's own NetBIOS query fills in.
-std::string NetbiosScript(const HostView& result) {
-  const bool netbiosName = result.nameSource == NameSource::kNetbios;
-  if (!netbiosName && result.workgroup.empty()) {
-    return {};
-  }
-  std::string output;
-  std::string elements;
-  if (netbiosName) {
-    output = "NetBIOS name: " + result.name;
-    elements += Element("server_name", result.name);
+// One thing the host script tells: a line of its output, and its elements.
+struct ScriptPart {
+  std::string line{};  // empty: nothing to tell
+  std::string elements{};
+};
+
+// The NetBIOS name and workgroup where importers look for them: the
+// elements nmap's own NetBIOS query writes.
+ScriptPart NetbiosPart(const HostView& result) {
+  ScriptPart part;
+  if (result.nameSource == NameSource::kNetbios) {
+    part.line = "NetBIOS name: " + result.name;
+    part.elements += Element("server_name", result.name);
   }
   if (!result.workgroup.empty()) {
-    output += std::string(output.empty() ? "" : ", ") + "Workgroup: " + result.workgroup;
-    elements += Element("workgroup", result.workgroup);
+    part.line += std::string(part.line.empty() ? "" : ", ") + "Workgroup: " + result.workgroup;
+    part.elements += Element("workgroup", result.workgroup);
   }
-  return "<script" + MarkupAttribute("id", "nbstat") + MarkupAttribute("output", output) + ">" +
-         elements + "</script>";
+  return part;
 }
 
-// What a comparison with an earlier sweep found, as a host script of our own:
-// where nmap's document type lets results it does not know of go.
-std::string ChangeScript(const HostView& result) {
+// What a comparison with an earlier sweep found.
+ScriptPart ChangePart(const HostView& result) {
   if (!result.change || result.change->change == Change::kNone) {
     return {};
   }
   const std::string change(ChangeText(result.change->change));
   const std::string& previous = result.change->previous;
-  std::string elements = Element("change", change);
+  ScriptPart part{.line = previous.empty() ? change : change + ", was " + previous,
+                  .elements = Element("change", change)};
   if (!previous.empty()) {
-    elements += Element("previous", previous);
+    part.elements += Element("previous", previous);
   }
-  return "<script" + MarkupAttribute("id", "hostsweep-change") +
-         MarkupAttribute("output", previous.empty() ? change : change + ", was " + previous) + ">" +
-         elements + "</script>";
+  return part;
 }
 
 // What the user's inventory (--known) says of a host found or a device it
-// knows, as a host script of our own; a dead address is no device.
-std::string KnownScript(const HostView& result) {
+// knows; a dead address is no device.
+ScriptPart KnownPart(const HostView& result) {
   if (!result.known || (!result.known->known && !IsFound(result.state))) {
     return {};
   }
   const KnownFacts& known = *result.known;
-  std::string output = known.known ? "known device" : "unknown device";
-  std::string elements = Element("known", known.known ? "true" : "false");
+  ScriptPart part{.line = known.known ? "known device" : "unknown device",
+                  .elements = Element("known", known.known ? "true" : "false")};
   for (const auto& [key, value] : {std::pair{"alias", &known.alias}, {"owner", &known.owner}}) {
     if (!value->empty()) {
-      output += std::string(", ") + key + ": " + *value;
-      elements += Element(key, *value);
+      part.line += std::string(", ") + key + ": " + *value;
+      part.elements += Element(key, *value);
     }
   }
-  return "<script" + MarkupAttribute("id", "hostsweep-known") + MarkupAttribute("output", output) +
-         ">" + elements + "</script>";
+  return part;
 }
 
 // What the device said it is, where nmap's OS detection puts a device's
@@ -127,43 +124,60 @@ std::string OsElement(const DeviceFacts& device) {
          "</osmatch></os>\n";
 }
 
-// The same, whole, with the DNS-SD services it offers, as a host script of
-// our own: nmap's stylesheet shows a script's output, and a comparison reads
-// the type and model back from its elements.
-std::string DeviceScript(const DeviceFacts& device) {
+// What the device said it is, whole, with the DNS-SD services it offers:
+// nmap's stylesheet shows a script's output, and a comparison reads the type
+// and model back from its elements.
+ScriptPart DevicePart(const DeviceFacts& device) {
   if (device == DeviceFacts{}) {
     return {};
   }
-  std::string output = device.type.empty() ? "type unknown" : device.type;
+  ScriptPart part{.line = device.type.empty() ? "type unknown" : device.type};
   const std::string model = MakeAndModel(device);
   if (!model.empty()) {
-    output += " (" + model + ")";
+    part.line += " (" + model + ")";
   }
-  std::string elements;
   for (const auto& [key, value] : {std::pair{"type", std::string_view(device.type)},
                                    {"make", device.make},
                                    {"model", device.model},
                                    {"type_from", TypeSourceText(device.typeFrom)}}) {
     if (!value.empty()) {
-      elements += Element(key, std::string(value));
+      part.elements += Element(key, std::string(value));
     }
   }
   std::string services;
   for (const auto& service : device.services) {
     services += (services.empty() ? "" : " ") + service;
-    elements += Element("service", service);
+    part.elements += Element("service", service);
   }
   if (!services.empty()) {
-    output += "; services: " + services;
+    part.line += "; services: " + services;
   }
-  return "<script" + MarkupAttribute("id", "hostsweep-services") +
-         MarkupAttribute("output", output) + ">" + elements + "</script>";
+  return part;
 }
 
-std::string HostScripts(const HostView& result) {
-  const std::string scripts = NetbiosScript(result) + DeviceScript(result.device) +
-                              ChangeScript(result) + KnownScript(result);
-  return scripts.empty() ? scripts : "<hostscript>" + scripts + "</hostscript>\n";
+// Debian's ndiff sorts a host's scripts and cannot compare two: each host
+// has one host script. It is nmap's nbstat where the host gave a NetBIOS name
+// or workgroup, their elements where importers look for them, else our own;
+// each other part is a line of its output and a table of its elements, keyed
+// by the host script it was before them.
+std::string HostScript(const HostView& result) {
+  const ScriptPart netbios = NetbiosPart(result);
+  std::string output = MarkupText(netbios.line);
+  std::string elements = netbios.elements;
+  for (const auto& [key, part] : {std::pair{"hostsweep-services", DevicePart(result.device)},
+                                  {"hostsweep-change", ChangePart(result)},
+                                  {"hostsweep-known", KnownPart(result)}}) {
+    if (!part.line.empty()) {
+      output += (output.empty() ? "" : "&#10;") + MarkupText(part.line);
+      elements += "<table" + MarkupAttribute("key", key) + ">" + part.elements + "</table>";
+    }
+  }
+  if (output.empty()) {
+    return {};
+  }
+  return "<hostscript><script" +
+         MarkupAttribute("id", netbios.line.empty() ? "hostsweep" : "nbstat") + R"( output=")" +
+         output + R"(">)" + elements + "</script></hostscript>\n";
 }
 
 // One round trip is all there is: its variation and time-out follow RFC
@@ -214,7 +228,7 @@ std::string HostElement(const HostView& result) {
     host += "<hostname" + MarkupAttribute("name", result.known->alias) +
             MarkupAttribute("type", "user") + "/>\n";
   }
-  host += "</hostnames>\n" + OsElement(result.device) + HostScripts(result);
+  host += "</hostnames>\n" + OsElement(result.device) + HostScript(result);
   if (result.roundTripMs) {
     host += Times(*result.roundTripMs);
   }

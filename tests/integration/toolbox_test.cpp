@@ -132,8 +132,8 @@ TEST_F(Toolbox, KnownDevicesAndTheirAbsenceKeepTheXmlValid) {
   EXPECT_EQ(XPath(xml, "string(//host[address/@addr='10.213.0.10']//hostname[2]/@name)"),
             kHostileName);
   EXPECT_EQ(XPath(xml,
-                  "string(//host[address/@addr='10.213.0.16']//script[@id='hostsweep-change']"
-                  "/@output)"),
+                  "string(//host[address/@addr='10.213.0.16']//table[@key='hostsweep-change']"
+                  "/elem[@key='change'])"),
             "missing");
 }
 

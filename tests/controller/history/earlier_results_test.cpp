@@ -41,17 +41,19 @@ std::string Written(std::unique_ptr<ResultWriter> writer, const std::ostringstre
 
 // The same sweep written as XML and as JSON lines reads back as the same
 // hosts, but for where a MAC came from, which the XML does not say; what a
-// device said it is reads back from either; the inventory's alias, a last
-// host name in the XML, is no name of the host.
+// device said it is reads back from either (in the XML, a table of its one
+// host script); the inventory's alias, a last host name, is no name.
 TEST(EarlierSweep, ReadsOurXmlAsItsJsonLines) {
   const std::vector<HostView> views{
       {.address = 0x0A000005U,
        .state = State::kAlive,
        .name = "nas & <co>",
-       .nameSource = NameSource::kDns,
+       .nameSource = NameSource::kNetbios,
        .mac = ParseMac("00-1A-2B-3C-4D-01"),
        .macSource = MacSource::kNeighbour,
+       .workgroup = "LAB",
        .device = {.type = "storage-misc", .make = "Syn", .model = "DS220+ <&>"},
+       .change = RowChange{.change = Change::kRenamed, .previous = "nas"},
        .known = KnownFacts{.known = true, .alias = "desk"}},
       {.address = 0x0A000006U, .state = State::kDead},
       {.address = 0x0A000007U,
@@ -235,8 +237,9 @@ struct Repeats {
 
 class RepeatedHosts : public ::testing::TestWithParam<Repeats> {};
 
-// However often a file names a host, it is one host, called gone once.
-TEST_P(RepeatedHosts, AreOneHostPerAddressAndIdentity) {
+// However often a file names a host, it is one host, called gone once; an
+// earlier sweep's address is its first row's.
+TEST_P(RepeatedHosts, AreOneHostEach) {
   const auto& input = GetParam();
   if (input.state) {
     EXPECT_EQ(ParseState(input.bytes).size(), input.hosts) << input.what;
@@ -255,11 +258,16 @@ INSTANTIATE_TEST_SUITE_P(
                 std::string(kNas) + Replaced(std::string(kNas), "nas", "nas2"), 1},
         Repeats{"a device at two addresses", false,
                 std::string(kNas) + Replaced(std::string(kNas), "10.0.0.5", "10.0.0.6"), 2},
-        Repeats{"two names at one address, no device's MAC", false,
+        Repeats{"one address under many names, no device's MAC", false,
                 R"({"address":"10.0.0.7","state":"silent","mac":"02-11-22-33-44-55"}
 {"address":"10.0.0.7","state":"silent","mac":"02-11-22-33-44-55"}
-{"address":"10.0.0.7","state":"silent","name":"b"})",
-                2},
+{"address":"10.0.0.7","state":"alive","name":"b"}
+{"address":"10.0.0.7","state":"alive","name":"c"})",
+                1},
+        Repeats{"an address dead, then found", false,
+                R"({"address":"10.0.0.7","state":"dead"}
+{"address":"10.0.0.7","state":"alive","name":"b"})",
+                0},
         Repeats{"an XML host again and again", false,
                 Replaced(std::string(kXml), kXmlHost, Repeated(kXmlHost, 3)), 1},
         Repeats{"a state's host again and again", true,

@@ -45,7 +45,13 @@ INSTANTIATE_TEST_SUITE_P(
         BadRow{",10.0.0.1,a,,sometimes,\n",
                "2: bad expect \"sometimes\" (empty, always or ignore)"},
         BadRow{",10.0.0.1,a,\n", "2: 4 fields, not 6"},
-        BadRow{",10.0.0.1,\"a,\n", "2: a quoted field that does not end on its line"},
+        BadRow{",10.0.0.1,\"a,\n", "2: a quoted field that does not end"},
+        BadRow{"00:1a:2b:3c:4d:01,,\"a\nb\",,,\n00-1A-2B-3C-4D-01,,c,,,\n",
+               "4: MAC 00:1a:2b:3c:4d:01 is on line 2 too"},
+        // A row over two lines; a column of the user's (--history's names) unbounded.
+        BadRow{"mac,address,alias,owner,expect,note,names\n,10.0.0.1,a,,,," +
+                   std::string(300, 'x') + "\nzz,,b,,,,\n",
+               "3: bad MAC \"zz\""},
         BadRow{",10.0.0.1,a\"b\",,,\n", "2: a quote inside an unquoted field"},
         BadRow{"00:1a:2b:3c:4d:01,,a,,,\n\n00-1A-2B-3C-4D-01,,b,,,\n",
                "4: MAC 00:1a:2b:3c:4d:01 is on line 2 too"},
@@ -64,13 +70,13 @@ HostView Host(Address address, std::optional<MacAddress> mac) {
 TEST(Inventory, MatchesByMacThenByAddress) {
   const Inventory inventory = ParseInventory(
       "\xEF\xBB\xBFmac,address,alias,owner,expect,note\r\n"
-      "00:13:00:00:00:0D,10.0.0.9,\"delta, \"\"the box\"\"\",ann,always,\r\n"
+      "00:13:00:00:00:0D,10.0.0.9,\"delta,\r\n \"\"the box\"\"\",ann,always,\r\n"
       ",10.0.0.20,printer,,ignore,by the door\r\n"
       ",2001:DB8::A,v6,,,\r\n");
   const auto delta = ParseMac("00:13:00:00:00:0d");
   const auto other = ParseMac("00:22:72:00:00:0a");
   const KnownFacts deltaFacts{
-      .known = true, .alias = "delta, \"the box\"", .owner = "ann", .expect = Expect::kAlways};
+      .known = true, .alias = "delta,\n \"the box\"", .owner = "ann", .expect = Expect::kAlways};
   EXPECT_EQ(inventory.FactsOf(Host(0x0A000005, delta)), deltaFacts);
   EXPECT_EQ(inventory.FactsOf(Host(0x0A000014, delta)), deltaFacts);
   EXPECT_EQ(inventory.FactsOf(Host(0x0A000014, other)).alias, "printer");

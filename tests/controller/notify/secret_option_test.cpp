@@ -86,8 +86,8 @@ INSTANTIATE_TEST_SUITE_P(
         SecretFile{"webhook_other_scheme", "--webhook",
                    [](const std::string& url) { MakeWebhookSink(url, WebhookFormat::kJson); },
                    "ftp://hooks.example/s3cret"},
-        SecretFile{"mqtt_token", "--mqtt", [](const std::string& url) { MakeMqttSink(url); },
-                   "tok-s3cret"}),
+        SecretFile{"mqtt_token", "--mqtt",
+                   [](const std::string& url) { MakeMqttSink(url, "state.db"); }, "tok-s3cret"}),
     [](const auto& info) { return std::string(info.param.what); });
 
 }  // namespace
