@@ -263,9 +263,22 @@ bool Sweep::EntriesFit() {
   if (waitingForEntries_ && !wasWaiting) {
     waitingSince_ = now;
   }
+  if (!waitingForEntries_) {
+    return true;
+  }
   // Entries others keep busy may never free: the sweep goes on once every
-  // entry of its own would have.
-  if (!waitingForEntries_ || now - waitingSince_ >= kLongestHold) {
+  // entry of its own would have, and waits no more. What still holds the
+  // table then is others', whom pacing cannot hurry; a start per hold would
+  // take a minute each. An echo request that finds no room leaves its
+  // address unchecked.
+  if (now - waitingSince_ >= kLongestHold) {
+    entryBudget_ = 0;
+    waitingForEntries_ = false;
+    if (settings_.verbose) {
+      diagnostics_ << "hostsweep: the neighbour table stayed full for "
+                   << std::chrono::duration_cast<seconds>(kLongestHold).count()
+                   << " s: others hold it; the workers are paced no more\n";
+    }
     return true;
   }
   if (!saidPacing_) {
