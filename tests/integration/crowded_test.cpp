@@ -9,7 +9,6 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 
 #include "tests/integration/controller_run.h"
@@ -38,17 +37,6 @@ std::map<std::string, CrowdHost> CrowdHosts() {
     hosts[address] = {host.mac, host.name == "-" ? "" : host.name};
   }
   return hosts;
-}
-
-// Each row of a --json sweep by its address.
-std::map<std::string, nlohmann::json> RowsOf(const std::string& output) {
-  std::map<std::string, nlohmann::json> rows;
-  std::istringstream lines(output);
-  for (std::string line; std::getline(lines, line);) {
-    const auto row = nlohmann::json::parse(line);
-    rows[row.at("address")] = row;
-  }
-  return rows;
 }
 
 class CrowdInLab : public ::testing::Test {
@@ -82,7 +70,7 @@ TEST_F(CrowdInLab, EveryLiveHostReadsAliveWithItsMacAndName) {
     ASSERT_EQ(RunProcess({"/bin/ip", "-4", "neigh", "flush", "dev", "br0"}).exitStatus, 0);
     const auto run = RunController({"-q", "--json", "--rate", rate, kCrowd});
     ASSERT_EQ(run.exitStatus, kExitFound) << run.standardError;
-    auto rows = RowsOf(run.standardOutput);
+    auto rows = JsonByAddress(run.standardOutput);
     for (const auto& [address, host] : crowd) {
       const auto& row = rows[address];
       EXPECT_EQ(row.value("state", ""), "alive") << address << " at --rate " << rate;
@@ -104,7 +92,7 @@ TEST_F(CrowdInLab, LiveHostsReadUncheckedNotSilentWhileOthersHoldTheTable) {
   const auto run = RunController({"-q", "--json", "10.213.4.1-200", "10.213.9.1-20"});
   ASSERT_EQ(RunProcess({HOSTSWEEP_LAB_SCRIPT, "unfill"}).exitStatus, 0);
   std::size_t unchecked = 0;
-  for (const auto& [address, row] : RowsOf(run.standardOutput)) {
+  for (const auto& [address, row] : JsonByAddress(run.standardOutput)) {
     const std::string state = row.value("state", "");
     EXPECT_TRUE(crowd.contains(address) ? state == "alive" || state == "unchecked"
                                         : state == "dead")
