@@ -286,6 +286,8 @@ bool Sweep::EntriesFit() {
 void Sweep::ReadTable() {
   const auto now = host_.Now();
   const NeighbourTableLoad load = settings_.tableLoad();
+  const bool overflowed = load.overflows && overflowsRead_ && *load.overflows > *overflowsRead_;
+  overflowsRead_ = load.overflows;
   entriesRead_ = load.held;
   entriesReadAt_ = now;
   entriesUnsent_ = 0;
@@ -302,11 +304,13 @@ void Sweep::ReadTable() {
                           now - running.started >= kFirstRequestLag);
   }
   if (starved && load.held < entryBudget_) {
-    // Where others hold nearly all of it, the sweep's own few entries free
-    // too little to wait for: a budget of a handful would start a worker a
-    // second. It goes on unpaced; an echo request that finds no room leaves
-    // its address unchecked.
-    const bool othersHoldIt = load.held < settings_.neighbourTable / kOwnShareWorthPacing;
+    // Where others hold nearly all of it (the kernel's count of refused
+    // entries rose: it is full, not a worker slow to ask), the sweep's own few
+    // entries free too little to wait for: a budget of a handful would start
+    // a worker a second. It goes on unpaced; an echo request that finds no
+    // room leaves its address unchecked.
+    const bool othersHoldIt =
+        load.held < settings_.neighbourTable / kOwnShareWorthPacing && overflowed;
     entryBudget_ = othersHoldIt ? 0 : std::max<std::size_t>(load.held, 1);
     if (settings_.verbose) {
       diagnostics_ << "hostsweep: the neighbour table ran full at " << load.held

@@ -32,6 +32,8 @@ std::vector<NeighbourEntry> ReadNeighbourTable();
 struct NeighbourTableLoad {
   std::size_t held = 0;
   std::vector<Address> addresses{};
+  // ReadNeighbourTableOverflows, read with them.
+  std::optional<std::uint64_t> overflows{};
 };
 NeighbourTableLoad ReadNeighbourTableLoad();
 

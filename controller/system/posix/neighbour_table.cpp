@@ -180,6 +180,7 @@ NeighbourTableLoad ReadNeighbourTableLoad() {
     return {};  // a sweep that cannot read the table goes on as before
   }
   std::sort(load.addresses.begin(), load.addresses.end());
+  load.overflows = ReadNeighbourTableOverflows();
   return load;
 }
 
