@@ -29,7 +29,8 @@ broadcast addresses left out, except in /31 and /32), or --localnet. At most
 65536 addresses per sweep; duplicates are swept once.
 
 States: alive (answered echo), silent (ignored echo but answered on the
-link during the sweep), dead, no report; named/unnamed with --names-only.
+link during the sweep), dead, no report, unchecked (the machine's neighbour
+table had no room for its echo requests); named/unnamed with --names-only.
 Columns: address state rtt_ms ttl name mac vendor. mac comes from ARP or the
 neighbour table (directly connected networks), else from NetBIOS; vendor
 from the IEEE registries (ieee-data). On a directly connected Ethernet

@@ -170,6 +170,9 @@ int RunSweep(const RunSetup& setup, RowTaker taker) {
   const bool finished = SweepShowingProgress(setup, sweep, sinks);
   sinks.Stream().Finish(sweep.Book(), finished ? SweepEnd::kComplete : SweepEnd::kInterrupted,
                         stages.Ipv6OnlyRows(sweep.Book(), setup.vendorOf));
+  if (const auto warning = UncheckedWarning(sweep.Book())) {
+    std::cerr << *warning << "\n";
+  }
   const int status = ExitStatusOf(setup, sweep, sinks, finished);
   // Once per sweep it would be noise in a watch, which prints changes alone.
   const bool whole = status == kExitFound || status == kExitNoneFound || status == kExitChanged;

@@ -129,7 +129,7 @@ SweepStages::SweepStages(const Options& options, const std::vector<Address>& add
   }
   stages_.Add(std::make_unique<LinkLayerStage>(
       ReadNeighbourTable, std::cerr, options.verbose, linkPass_.get(), sweepBegan,
-      namesOnly_ ? LinkLayerStage::OwnMacs{} : ReadOwnMacs()));
+      namesOnly_ ? LinkLayerStage::OwnMacs{} : ReadOwnMacs(), ReadNeighbourTableOverflows));
   if (ipv6Search_) {
     stages_.Add(std::make_unique<Ipv6Stage>(
         [this](std::chrono::milliseconds wait) { return ipv6Search_->Neighbours(wait); }));

@@ -53,6 +53,8 @@ Evidence EvidenceOf(const HostResult& result, State shown) {
       return arp ? Evidence::kArpReply : Evidence::kNeighbourEntry;
     case State::kDead:
       return result.probe.noArpReply ? Evidence::kNoArpReply : Evidence::kNoEchoReply;
+    case State::kUnchecked:
+      return Evidence::kFullNeighbourTable;
     default:
       return Evidence::kNone;
   }
@@ -103,13 +105,15 @@ void ShowName(const HostResult& result, HostView& view) {
 
 // What the echo requests found (none go to an address that never answered
 // ARP, which could not have answered them either); nothing where none could
-// be sent.
-std::optional<std::string_view> EchoVerdict(const ProbeFacts& probe) {
-  if (probe.state == State::kAlive) {
+// be sent, or none may have left.
+std::optional<std::string_view> EchoVerdict(const HostResult& result, State shown) {
+  if (result.probe.state == State::kAlive) {
     return "alive";
   }
-  return probe.state == State::kDead && !probe.noEchoSent ? std::optional<std::string_view>("dead")
-                                                          : std::nullopt;
+  return result.probe.state == State::kDead && !result.probe.noEchoSent &&
+                 shown != State::kUnchecked
+             ? std::optional<std::string_view>("dead")
+             : std::nullopt;
 }
 
 }  // namespace
@@ -135,15 +139,21 @@ bool IsFound(State state) {
 }
 
 State StateOf(const HostResult& result) {
-  const bool heard = result.link && result.link->heardDuringSweep;
-  return result.probe.state == State::kDead && heard ? State::kSilent : result.probe.state;
+  if (result.probe.state != State::kDead || !result.link) {
+    return result.probe.state;
+  }
+  if (result.link->noRoomForEcho) {
+    return State::kUnchecked;
+  }
+  return result.link->heardDuringSweep ? State::kSilent : State::kDead;
 }
 
 HostView ViewOf(const HostResult& result, const VendorOf& vendorOf) {
   const auto netbiosMac = ParseMac(result.probe.netbiosMac);
+  const State state = StateOf(result);
   HostView view{.address = result.address,
-                .state = StateOf(result),
-                .echo = EchoVerdict(result.probe),
+                .state = state,
+                .echo = EchoVerdict(result, state),
                 .roundTripMs = result.probe.roundTripMs,
                 .ttl = result.probe.ttl,
                 .netbiosMac = netbiosMac ? FormatMac(*netbiosMac) : result.probe.netbiosMac};

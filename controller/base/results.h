@@ -26,15 +26,19 @@ enum class State {
   kUnnamed,   // name-only sweep: it has none
   kNoReport,  // the worker chain ended (or was ended) without reporting it
   kSilent,    // did not answer echo, but answered on the link during the sweep
+  // No verdict: it answered ARP, but its echo requests found no room in the
+  // neighbour table and may never have left.
+  kUnchecked,
 };
 
-inline constexpr std::array<EnumText<State>, 7> kStateTexts{{{State::kPending, "pending"},
+inline constexpr std::array<EnumText<State>, 8> kStateTexts{{{State::kPending, "pending"},
                                                              {State::kAlive, "alive"},
                                                              {State::kDead, "dead"},
                                                              {State::kNamed, "named"},
                                                              {State::kUnnamed, "unnamed"},
                                                              {State::kNoReport, "no report"},
-                                                             {State::kSilent, "silent"}}};
+                                                             {State::kSilent, "silent"},
+                                                             {State::kUnchecked, "unchecked"}}};
 constexpr std::string_view StateText(State state) { return TextOf(kStateTexts, state); }
 // Alive or silent in a probe sweep, named in a name-only sweep.
 bool IsFound(State state);
@@ -56,7 +60,8 @@ constexpr std::string_view MacSourceText(MacSource source) {
 
 // What the state rests on: the worker's echo requests, the controller's own
 // ARP requests, or the system's neighbour table; for a device heard over IPv6
-// alone, its answer to the controller's multicast echo request.
+// alone, its answer to the controller's multicast echo request; for an
+// unchecked one, why it could not be checked.
 enum class Evidence {
   kNone,
   kEchoReply,
@@ -64,17 +69,19 @@ enum class Evidence {
   kArpReply,
   kNoArpReply,
   kNeighbourEntry,
-  kIpv6EchoReply
+  kIpv6EchoReply,
+  kFullNeighbourTable
 };
 
 // Empty for kNone.
-inline constexpr std::array<EnumText<Evidence>, 6> kEvidenceTexts{
+inline constexpr std::array<EnumText<Evidence>, 7> kEvidenceTexts{
     {{Evidence::kEchoReply, "echo reply"},
      {Evidence::kNoEchoReply, "no echo reply"},
      {Evidence::kArpReply, "ARP reply"},
      {Evidence::kNoArpReply, "no ARP reply"},
      {Evidence::kNeighbourEntry, "neighbour entry"},
-     {Evidence::kIpv6EchoReply, "IPv6 echo reply"}}};
+     {Evidence::kIpv6EchoReply, "IPv6 echo reply"},
+     {Evidence::kFullNeighbourTable, "full neighbour table"}}};
 constexpr std::string_view EvidenceText(Evidence evidence) {
   return TextOf(kEvidenceTexts, evidence);
 }
@@ -113,6 +120,10 @@ struct LinkFacts {
   bool heardDuringSweep = false;    // the host answered on the link since the sweep began
   bool fromArp = false;             // asked by the controller itself, before any worker
   bool ownInterface = false;        // this machine's own address: its interface's MAC
+  // Answered ARP and read dead, but the neighbour table, which every network
+  // namespace of the machine shares, ran full meanwhile and holds no resolved
+  // entry for it: its echo requests may never have left.
+  bool noRoomForEcho = false;
 };
 
 // One name of a host's NetBIOS name table: its suffix (the 16th byte, which
@@ -236,7 +247,9 @@ struct KnownFacts {
 // One address as every format shows it, worked out once from its facts.
 struct HostView {
   Address address = 0;
-  State state = State::kPending;           // a dead host heard on the link is silent
+  // A dead host heard on the link is silent, unless its echo requests found
+  // no room to leave: unchecked.
+  State state = State::kPending;
   std::optional<std::string_view> echo{};  // the worker's verdict: "alive" or "dead"
   std::optional<long> roundTripMs{};
   std::optional<int> ttl{};

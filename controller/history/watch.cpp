@@ -191,7 +191,8 @@ std::string Heartbeat(std::int64_t now, std::size_t swept, std::size_t found, st
 }
 
 void SweepRows::Skip(const HostView& view) {
-  if (!view.ipv6Only) {
+  // An unchecked address was not looked at: what it held is not gone.
+  if (!view.ipv6Only && view.state != State::kUnchecked) {
     swept_.push_back(view.address);
   }
   if (IsFound(view.state)) {

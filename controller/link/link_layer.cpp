@@ -22,15 +22,33 @@ LinkFacts LinkFactsOf(const NeighbourEntry* entry, std::chrono::milliseconds swe
               entry->sinceConfirmed ? *entry->sinceConfirmed <= sweepAge : entry->reachable};
 }
 
+LinkFacts ArpLinkFactsOf(const MacAddress& answer, State echo, bool tableOverflowed,
+                         const NeighbourEntry* entry) {
+  return {.mac = answer,
+          .heardDuringSweep = true,
+          .fromArp = true,
+          .noRoomForEcho = echo == State::kDead && tableOverflowed && entry == nullptr};
+}
+
 LinkLayerStage::LinkLayerStage(TableReader readTable, std::ostream& diagnostics, bool verbose,
                                const ArpPass* linkPass, Clock::time_point sweepBegan,
-                               OwnMacs ownMacs)
+                               OwnMacs ownMacs, OverflowReader readOverflows)
     : readTable_(std::move(readTable)),
       linkPass_(linkPass),
       diagnostics_(diagnostics),
       verbose_(verbose),
       sweepBegan_(sweepBegan),
-      ownMacs_(std::move(ownMacs)) {}
+      ownMacs_(std::move(ownMacs)),
+      readOverflows_(std::move(readOverflows)),
+      overflowsBefore_(readOverflows_ ? readOverflows_() : std::nullopt) {}
+
+bool LinkLayerStage::TableOverflowed() const {
+  if (!overflowsBefore_) {
+    return false;
+  }
+  const auto now = readOverflows_();
+  return now && *now > *overflowsBefore_;
+}
 
 void LinkLayerStage::Enrich(ResultBook& book, const std::vector<std::size_t>& finished) {
   // Only a worker's verdict is refined here; the link pass's dead stay dead.
@@ -39,12 +57,23 @@ void LinkLayerStage::Enrich(ResultBook& book, const std::vector<std::size_t>& fi
     // An address that never answered ARP was never probed: it stays dead.
     return (probe.state == State::kAlive || probe.state == State::kDead) && !probe.noArpReply;
   };
-  const auto needsTable = [&](std::size_t position) {
-    return probed(position) && ArpAnswerOf(book.Results()[position].address) == nullptr;
+  const auto answeredDead = [&book, this](std::size_t position) {
+    const HostResult& result = book.Results()[position];
+    return result.probe.state == State::kDead && !result.probe.noArpReply &&
+           ArpAnswerOf(result.address) != nullptr;
   };
   if (std::none_of(finished.begin(), finished.end(), probed)) {
     return;
   }
+  // The echo requests that found the table full were dropped unsent: an
+  // answerer without a resolved entry then had none to carry them. The table
+  // is shared, so a sweep that holds little of it can still find it full.
+  const bool overflowed =
+      std::any_of(finished.begin(), finished.end(), answeredDead) && TableOverflowed();
+  const auto needsTable = [&](std::size_t position) {
+    return probed(position) && (ArpAnswerOf(book.Results()[position].address) == nullptr ||
+                                (overflowed && answeredDead(position)));
+  };
   std::unordered_map<Address, NeighbourEntry> table;
   if (std::any_of(finished.begin(), finished.end(), needsTable)) {
     for (const auto& entry : ReadTable()) {
@@ -60,7 +89,9 @@ void LinkLayerStage::Enrich(ResultBook& book, const std::vector<std::size_t>& fi
     const HostResult& result = book.Results()[position];
     LinkFacts facts;
     if (const MacAddress* answer = ArpAnswerOf(result.address)) {
-      facts = {.mac = *answer, .heardDuringSweep = true, .fromArp = true};
+      const auto entry = table.find(result.address);
+      facts = ArpLinkFactsOf(*answer, result.probe.state, overflowed,
+                             entry == table.end() ? nullptr : &entry->second);
       book.AwaitMacSharing(position);
       awaitingPassEnd_.push_back(position);
     } else if (const auto own = ownMacs_.find(result.address); own != ownMacs_.end()) {

@@ -26,6 +26,7 @@ h1 { font-size: 1.4em; margin: 0 0 .3em; }
 .silent { background: #f9a825; color: #111; }
 .dead, .unnamed { background: #e4e4e4; color: #555; }
 .no-report { background: #c62828; color: #fff; }
+.unchecked { background: #fff; color: #b71c1c; outline: 1px dashed #b71c1c; }
 .named { background: #1565c0; color: #fff; }
 table { border-collapse: collapse; max-width: 100%; }
 th, td { border: 1px solid #bbb; padding: .25em .6em; text-align: left; overflow-wrap: anywhere; }
@@ -137,8 +138,8 @@ class HtmlWriter : public ResultWriter {
     out_ << "<p class=\"legend\">";
     // Only the states the grid holds: a probe sweep has no named, a quiet
     // one no "no report".
-    for (const State state : {State::kAlive, State::kSilent, State::kDead, State::kNoReport,
-                              State::kNamed, State::kUnnamed}) {
+    for (const State state : {State::kAlive, State::kSilent, State::kDead, State::kUnchecked,
+                              State::kNoReport, State::kNamed, State::kUnnamed}) {
       if (seen_.contains(state)) {
         out_ << "<span class=\"" << StateClass(state) << "\">" << StateText(state) << "</span>";
       }

@@ -32,6 +32,9 @@ Status StatusOf(const HostView& result) {
     case State::kUnnamed:
       // Nothing was sent to the host: a name-only sweep cannot tell.
       return {"unknown", "name-lookup"};
+    case State::kUnchecked:
+      // Its echo requests may never have left: nothing was learnt of it.
+      return {"unknown", "neighbour-table-full"};
     case State::kNoReport:
     case State::kPending:
       break;

@@ -15,6 +15,13 @@ constexpr std::chrono::milliseconds kRedrawInterval{100};
 // the line shows overwrites it instead of being appended to it.
 constexpr auto kClearLine = "\r\x1b[K";
 
+std::size_t CountOf(const ResultBook& book, State state) {
+  const auto& results = book.Results();
+  return static_cast<std::size_t>(
+      std::count_if(results.begin(), results.end(),
+                    [state](const HostResult& result) { return StateOf(result) == state; }));
+}
+
 std::string Duration(std::chrono::seconds duration) {
   const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(duration);
   const auto seconds = duration - minutes;
@@ -38,10 +45,7 @@ std::string ProgressText(std::size_t done, std::size_t total, std::size_t found,
 std::string SweepSummary(const ResultBook& book, bool namesOnly,
                          std::chrono::milliseconds elapsed) {
   const auto& results = book.Results();
-  const auto count = [&results](State state) {
-    return std::count_if(results.begin(), results.end(),
-                         [state](const HostResult& result) { return StateOf(result) == state; });
-  };
+  const auto count = [&book](State state) { return CountOf(book, state); };
   std::string text = "hostsweep: " + std::to_string(results.size()) +
                      (results.size() == 1 ? " address " : " addresses ") +
                      (namesOnly ? "looked up: " : "swept: ");
@@ -51,14 +55,28 @@ std::string SweepSummary(const ResultBook& book, bool namesOnly,
   for (const State state : shown) {
     text += std::to_string(count(state)) + " " + std::string(StateText(state)) + ", ";
   }
-  if (const auto unreported = count(State::kNoReport); unreported > 0) {
-    text += std::to_string(unreported) + " no report, ";
+  for (const State state : {State::kNoReport, State::kUnchecked}) {
+    if (const auto left = count(state); left > 0) {
+      text += std::to_string(left) + " " + std::string(StateText(state)) + ", ";
+    }
   }
   constexpr long kHalfTenth = 50;
   constexpr long kTenth = 100;
   const long tenths = (elapsed.count() + kHalfTenth) / kTenth;
   text.resize(text.size() - 2);
   return text + " in " + std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s";
+}
+
+std::optional<std::string> UncheckedWarning(const ResultBook& book) {
+  const std::size_t unchecked = CountOf(book, State::kUnchecked);
+  if (unchecked == 0) {
+    return std::nullopt;
+  }
+  return "hostsweep: warning: " + std::to_string(unchecked) +
+         (unchecked == 1 ? " address answered ARP but was" : " addresses answered ARP but were") +
+         " not checked: the neighbour table, which every network namespace of this machine "
+         "shares (net.ipv4.neigh.default.gc_thresh3), had no room for their echo requests; they "
+         "read unchecked";
 }
 
 ProgressLine::ProgressLine(std::ostream& terminal, Now now)

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -22,8 +23,13 @@ std::string ProgressText(std::size_t done, std::size_t total, std::size_t found,
 
 // "hostsweep: 256 addresses swept: 18 alive, 2 silent, 236 dead in 1.9 s";
 // for a name-only sweep "looked up" and named, unnamed; "no report" only
-// when a worker chain left some.
+// when a worker chain left some, "unchecked" only when the neighbour table
+// left some.
 std::string SweepSummary(const ResultBook& book, bool namesOnly, std::chrono::milliseconds elapsed);
+
+// The warning that says how many addresses read unchecked, and why; nothing
+// when none did.
+std::optional<std::string> UncheckedWarning(const ResultBook& book);
 
 class ProgressLine {
  public:

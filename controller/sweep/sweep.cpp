@@ -46,6 +46,9 @@ constexpr seconds kLongestHold{60};
 // How long after its start a worker has surely sent its first request, and
 // made its neighbour entry if the table had room.
 constexpr milliseconds kFirstRequestLag{1000};
+// The sweep paces itself only while its own entries are at least this part
+// (one in so many) of a table that ran full: others hold the rest.
+constexpr std::size_t kOwnShareWorthPacing = 8;
 
 constexpr seconds kStartMargin{5};
 constexpr seconds kEchoTimeouts{2};
@@ -260,6 +263,9 @@ bool Sweep::EntriesFit() {
   // Read while the table may be near full: others' entries count too.
   if (EntriesHeld() >= entryBudget_ - entryBudget_ / 4 && now - entriesReadAt_ >= kEntriesReread) {
     ReadTable();
+    if (entryBudget_ == 0) {
+      return true;
+    }
   }
   waitingForEntries_ = EntriesHeld() >= entryBudget_;
   if (waitingForEntries_ && !wasWaiting) {
@@ -282,6 +288,8 @@ bool Sweep::EntriesFit() {
 void Sweep::ReadTable() {
   const auto now = loop_.Now();
   const NeighbourTableLoad load = settings_.tableLoad();
+  const bool overflowed = load.overflows && overflowsRead_ && *load.overflows > *overflowsRead_;
+  overflowsRead_ = load.overflows;
   entriesRead_ = load.held;
   entriesReadAt_ = now;
   entriesUnsent_ = 0;
@@ -298,10 +306,18 @@ void Sweep::ReadTable() {
                           now - running.started >= kFirstRequestLag);
   }
   if (starved && load.held < entryBudget_) {
-    entryBudget_ = std::max<std::size_t>(load.held, 1);
+    // Where others hold nearly all of it (the kernel's count of refused
+    // entries rose: it is full, not a worker slow to ask), the sweep's own few
+    // entries free too little to wait for: a budget of a handful would start
+    // a worker a second. It goes on unpaced; an echo request that finds no
+    // room leaves its address unchecked.
+    const bool othersHoldIt =
+        load.held < settings_.neighbourTable / kOwnShareWorthPacing && overflowed;
+    entryBudget_ = othersHoldIt ? 0 : std::max<std::size_t>(load.held, 1);
     if (settings_.verbose) {
       diagnostics_ << "hostsweep: the neighbour table ran full at " << load.held
-                   << " entries of this sweep's: others hold the rest\n";
+                   << " entries of this sweep's: others hold the rest"
+                   << (othersHoldIt ? "; the workers are paced no more\n" : "\n");
     }
   }
 }

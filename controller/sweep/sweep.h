@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -165,6 +166,7 @@ class Sweep : private SweepEvents {
   std::size_t entryBudget_ = 0;
   std::size_t entriesRead_ = 0;
   std::size_t entriesUnsent_ = 0;
+  std::optional<std::uint64_t> overflowsRead_;  // the kernel's count of refused entries, then
   Clock::time_point entriesReadAt_{};
   std::deque<Clock::time_point> starts_;
   bool waitingForEntries_ = false;

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -31,8 +32,17 @@ std::vector<NeighbourEntry> ReadNeighbourTable();
 struct NeighbourTableLoad {
   std::size_t held = 0;
   std::vector<Address> addresses{};
+  // ReadNeighbourTableOverflows, read with them.
+  std::optional<std::uint64_t> overflows{};
 };
 NeighbourTableLoad ReadNeighbourTableLoad();
+
+// How often since the machine started its neighbour table, which every
+// network namespace shares, had no room for a new entry (Linux: gc_thresh3
+// reached with nothing to reclaim); nothing where the system does not tell.
+// A packet whose entry found no room is dropped unsent, and its sender is
+// not told: an echo request to a live host then goes unanswered.
+std::optional<std::uint64_t> ReadNeighbourTableOverflows();
 
 // The grain of the system's entry ages (zero where it tells none). A sweep
 // sends nothing in the grain it begins in, so that a host heard during the

@@ -26,16 +26,6 @@ using ::testing::Not;
 
 constexpr int kExitFound = 0;
 
-std::map<std::string, nlohmann::json> JsonByAddress(const std::string& output) {
-  std::map<std::string, nlohmann::json> objects;
-  std::istringstream lines(output);
-  for (std::string line; std::getline(lines, line);) {
-    const auto object = nlohmann::json::parse(line);
-    objects[object.at("address")] = object;
-  }
-  return objects;
-}
-
 // An executable shell script in a fresh temporary folder.
 std::string Script(const std::string& name, const std::string& body) {
   const auto folder = std::filesystem::temp_directory_path() / ("hostsweep-arp-" + name);

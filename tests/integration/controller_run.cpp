@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <sstream>
 #include <utility>
 
 namespace hostsweep::testing {
@@ -24,6 +25,16 @@ ControllerRun RunController(const std::vector<std::string>& arguments, Interrupt
       interrupted = true;
     }
   });
+}
+
+std::map<std::string, nlohmann::json> JsonByAddress(const std::string& output) {
+  std::map<std::string, nlohmann::json> objects;
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);) {
+    const auto object = nlohmann::json::parse(line);
+    objects[object.at("address")] = object;
+  }
+  return objects;
 }
 
 std::vector<std::vector<std::string>> ReadCsv(const std::string& text) {

@@ -1,6 +1,8 @@
 // Runs the real controller and reads back what it printed.
 #pragma once
 
+#include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,9 @@ ControllerRun RunController(const std::vector<std::string>& arguments,
 // `arguments`; a ChildProcess of it is a sweep a test can act on meanwhile.
 std::string ControllerPath();
 std::vector<std::string> ControllerCommand(const std::vector<std::string>& arguments);
+
+// Each row of a --json sweep by its address.
+std::map<std::string, nlohmann::json> JsonByAddress(const std::string& output);
 
 // RFC 4180 records: fields split at commas, quoted fields unquoted.
 std::vector<std::vector<std::string>> ReadCsv(const std::string& text);

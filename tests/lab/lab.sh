@@ -9,6 +9,8 @@
 #   lab.sh check    exit 0 if the lab can be built here, 77 (skip) if not
 #   lab.sh crowd N  (after up) N more live hosts on 10.213.4.0/22, see below
 #   lab.sh uncrowd  remove them again
+#   lab.sh fill N   N neighbour entries held by another namespace, see below
+#   lab.sh unfill   remove them again
 #   lab.sh devices  (after up) devices that say what they are, see below
 #   lab.sh undevices  remove them again
 #   lab.sh up6 | down6 | exec6 CMD   the same for the separate IPv6 lab below
@@ -47,6 +49,13 @@
 # would take every broadcast: a thousand of them make a crowded sweep's
 # answers seconds late on a small machine.
 # $STATE/crowd lists "address MAC name-or--" for each.
+#
+# A machine that also runs containers (lab.sh fill N): the namespace "fill"
+# holds N entries of the kernel's neighbour table, which every namespace
+# shares (net.ipv4.neigh.default.gc_thresh3), all counted reachable for an
+# hour, on a veth pair of its own that nothing else reaches; as many as fit
+# when N is more. They stand for a container's hosts, so the lab's sweeps
+# find the table full. Nothing is sent: the entries are added by hand.
 #
 # The devices (lab.sh devices), each in a namespace of its own on the bridge,
 # run by the real programs where Debian has them (python3-zeroconf, minidlna,
@@ -125,6 +134,7 @@ down() {
     ip netns del "$(ns_of "${entry%%:*}")" 2>/dev/null || true
   done
   ip netns del "$(ns_of many)" 2>/dev/null || true
+  unfill
   undevices
   ip netns del "$SCAN" 2>/dev/null || true
   rm -rf "/etc/netns/$SCAN" "$STATE"
@@ -173,6 +183,27 @@ uncrowd() {
   fi
   rm -f "$STATE/crowd" "$STATE/many-crowd.pid" "$STATE/many-crowd.log"
 }
+
+fill() {
+  local count=$1 fill i
+  fill=$(ns_of fill)
+  ((count >= 1 && count <= 65535)) || { echo "lab: fill takes 1 to 65535 entries" >&2; return 2; }
+  unfill
+  ip netns add "$fill"
+  ip netns exec "$fill" sysctl -qw net.ipv6.conf.default.disable_ipv6=1 \
+    net.ipv6.conf.all.disable_ipv6=1
+  ip -n "$fill" link add f0 type veth peer name f1
+  ip -n "$fill" link set f1 up
+  ip -n "$fill" link set f0 up
+  ip netns exec "$fill" sysctl -qw net.ipv4.neigh.f0.base_reachable_time_ms=3600000
+  # Adds past the table's limit fail: those entries are not held.
+  for i in $(seq "$count"); do
+    printf 'neigh add 10.99.%d.%d lladdr 02:ce:00:00:%02x:%02x dev f0 nud reachable\n' \
+      $((i / 256)) $((i % 256)) $((i / 256)) $((i % 256))
+  done | ip -n "$fill" -force -batch - 2>/dev/null || true
+}
+
+unfill() { ip netns del "$(ns_of fill)" 2>/dev/null || true; }
 
 add_host() {
   local name=$1 address=$2 ns
@@ -614,6 +645,8 @@ case ${1:-} in
   check) check ;;
   crowd) check && crowd "${2:-1000}" ;;
   uncrowd) check && uncrowd ;;
+  fill) check && fill "${2:-1024}" ;;
+  unfill) check && unfill ;;
   devices) check && devices ;;
   undevices) check && undevices ;;
   exec)

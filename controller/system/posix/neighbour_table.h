@@ -28,6 +28,9 @@ std::optional<NeighbourEntry> NeighbourEntryOf(const nlmsghdr& header);
 // now: Linux's forced clean-up takes only entries no timer holds (not being
 // resolved, not counted reachable) and not updated in the last 5 s.
 bool HoldsTableEntry(const nlmsghdr& header);
+// The overflow count (ReadNeighbourTableOverflows) an RTM_NEWNEIGHTBL
+// message holds, if it is the IPv4 table's with its statistics.
+std::optional<std::uint64_t> TableOverflowsOf(const nlmsghdr& header);
 // The same for the IPv6 entries.
 std::optional<Ipv6NeighbourEntry> Ipv6NeighbourEntryOf(const nlmsghdr& header);
 

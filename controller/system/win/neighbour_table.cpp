@@ -20,6 +20,7 @@ std::chrono::milliseconds NeighbourAgeGrain() { return std::chrono::milliseconds
 
 // Windows sets its table no limit a sweep has to mind (NeighbourTableSize).
 NeighbourTableLoad ReadNeighbourTableLoad() { return {}; }
+std::optional<std::uint64_t> ReadNeighbourTableOverflows() { return std::nullopt; }
 
 std::vector<NeighbourEntry> ReadNeighbourTable() {
   MIB_IPNET_TABLE2* table = nullptr;

@@ -91,6 +91,9 @@ INSTANTIATE_TEST_SUITE_P(
                                {"10.0.0.1 alive", "10.0.0.2 dead missing", "10.0.0.3 dead missing"},
                                "00:1a:2b:3c:4d:01,,,,always,\n00:1a:2b:3c:4d:02,,,,always,\n"
                                ",10.0.0.3,,,always,\n,10.0.0.9,,,always,\n"},
+                      GoneCase{"an unchecked address was not looked at: none there is gone",
+                               {Row(1, State::kAlive, kLaptop), Row(2, State::kUnchecked)},
+                               {"10.0.0.1 alive", "10.0.0.2 unchecked"}},
                       GoneCase{"only once missed as often as --gone-after says",
                                {Row(1, State::kDead), Row(2, State::kDead)},
                                {"10.0.0.1 dead", "10.0.0.2 dead gone"},

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iostream>
 #include <map>
 #include <optional>
 #include <sstream>
+#include <utility>
 
 #include "controller/base/report_label.h"
 #include "controller/link/arp_frame.h"
@@ -319,6 +321,52 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(SharingCase{"a host's handful of addresses", 8, false, false},
                       SharingCase{"more than a host holds", 9, false, true},
                       SharingCase{"second to each address's own MAC", 40, true, false}));
+
+struct TableFullCase {
+  const char* what;
+  std::optional<std::uint64_t> before, after;  // the kernel's count of entries refused
+  State withoutEntry;  // an answerer read dead with no resolved neighbour entry
+};
+
+class TableFull : public ::testing::TestWithParam<TableFullCase> {};
+
+// In a /29, .2 answers echo; .3 and .4 ARP alone, .3 with a resolved entry
+// (its echo requests left). Only .4's verdict may rest on echo requests that
+// never left, and it is withheld only when the table ran full.
+TEST_P(TableFull, WithholdsOnlyTheVerdictsOfEchoRequestsThatFoundNoRoom) {
+  const auto& c = GetParam();
+  std::vector<Address> addresses;
+  ExpandTarget("10.213.0.0/29", addresses);
+  FakeLink link({{addresses[1], {}}, {addresses[2], {}}, {addresses[3], {}}});
+  ArpPass pass(addresses, {kLan}, PlanLinkPass(addresses, {kLan}), link,
+               {.rate = 1000, .tries = 1, .lastWait = milliseconds{1000}}, std::cerr,
+               [&link] { return link.now; });
+  LinkLayerStage linkLayer(
+      [&] { return std::vector<NeighbourEntry>{{.address = addresses[2]}}; }, std::cerr, false,
+      &pass, LinkLayerStage::Clock::now(), {},
+      [&, begun = false]() mutable { return std::exchange(begun, true) ? c.after : c.before; });
+  ResultBook book(addresses);
+  while (pass.Busy()) {
+    const auto verdicts = pass.Poll(milliseconds{10});
+    for (const std::size_t position : verdicts.answered) {
+      book.FileProbeReport(LabelOf(position) + (position == 1 ? ",1,64,," : ",Dead"));
+    }
+    linkLayer.Enrich(book, book.TakeFinished());
+  }
+  const std::vector<State> expected{State::kAlive, State::kSilent, c.withoutEntry};
+  for (std::size_t position = 1; position <= expected.size(); ++position) {
+    const auto view = ViewOf(book.Results()[position], {});
+    const bool withheld = view.state == State::kUnchecked;
+    EXPECT_EQ(view.state, expected[position - 1]) << c.what << " " << position;
+    EXPECT_EQ(view.evidence == Evidence::kFullNeighbourTable && !view.echo, withheld) << position;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(LinkPass, TableFull,
+                         ::testing::Values(TableFullCase{"NeverFull", 7, 7, State::kSilent},
+                                           TableFullCase{"FullMeanwhile", 7, 12, State::kUnchecked},
+                                           TableFullCase{"NoCountTold", {}, {}, State::kSilent}),
+                         [](const auto& info) { return std::string(info.param.what); });
 
 }  // namespace
 }  // namespace hostsweep::controller

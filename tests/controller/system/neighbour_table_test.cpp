@@ -160,5 +160,19 @@ INSTANTIATE_TEST_SUITE_P(Netlink, HeldEntryMessage,
                                            HeldCase{"Ipv6", AF_INET6, NUD_REACHABLE, 0, false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Only the IPv4 table's whole statistics, after the kernel's padding, count.
+TEST(TableMessage, GivesTheIpv4TablesCountOfEntriesRefused) {
+  const auto overflowsOf = [](unsigned char family, std::size_t statsBytes) {
+    const ndtmsg fixed{.ndtm_family = family, .ndtm_pad1 = 0, .ndtm_pad2 = 0};
+    const ndt_stats stats{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 40362};  // table_fulls last
+    Message message(RTM_NEWNEIGHTBL, fixed);
+    message.Attribute(NDTA_NAME, "arp_cache", 10).Attribute(NDTA_PAD, &fixed, 0);
+    return TableOverflowsOf(*message.Attribute(NDTA_STATS, &stats, statsBytes).Get());
+  };
+  EXPECT_EQ(overflowsOf(AF_INET, sizeof(ndt_stats)), 40362U);
+  EXPECT_EQ(overflowsOf(AF_INET6, sizeof(ndt_stats)), std::nullopt);
+  EXPECT_EQ(overflowsOf(AF_INET, 0), std::nullopt);
+}
+
 }  // namespace
 }  // namespace hostsweep::controller
