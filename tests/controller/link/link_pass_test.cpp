@@ -338,16 +338,17 @@ TEST_P(TableFull, WithholdsOnlyTheVerdictsOfEchoRequestsThatFoundNoRoom) {
   std::vector<Address> addresses;
   ExpandTarget("10.213.0.0/29", addresses);
   FakeLink link({{addresses[1], {}}, {addresses[2], {}}, {addresses[3], {}}});
+  EventLoop loop(PollerOf(link));
   ArpPass pass(addresses, {kLan}, PlanLinkPass(addresses, {kLan}), link,
-               {.rate = 1000, .tries = 1, .lastWait = milliseconds{1000}}, std::cerr,
-               [&link] { return link.now; });
+               {.rate = 1000, .tries = 1, .lastWait = milliseconds{1000}}, std::cerr, loop);
   LinkLayerStage linkLayer(
       [&] { return std::vector<NeighbourEntry>{{.address = addresses[2]}}; }, std::cerr, false,
       &pass, LinkLayerStage::Clock::now(), {},
       [&, begun = false]() mutable { return std::exchange(begun, true) ? c.after : c.before; });
   ResultBook book(addresses);
   while (pass.Busy()) {
-    const auto verdicts = pass.Poll(milliseconds{10});
+    loop.RunOnce(milliseconds{10});
+    const auto verdicts = pass.TakeVerdicts();
     for (const std::size_t position : verdicts.answered) {
       book.FileProbeReport(LabelOf(position) + (position == 1 ? ",1,64,," : ",Dead"));
     }
