@@ -13,6 +13,7 @@
 #include "controller/history/earlier_results.h"
 #include "controller/history/watch.h"
 #include "controller/output/json_output.h"
+#include "tests/case_name.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -100,7 +101,8 @@ INSTANTIATE_TEST_SUITE_P(
                                   "pc\xE9 \x9B"
                                   "2J"},
                       HostileText{"other text", "caf\xC3\xA9 \xE5\x90\x8D"},
-                      HostileText{"very long text", Repeated("\xE2\x80\xAE\"\\\x7F\x1B", 300)}));
+                      HostileText{"very long text", Repeated("\xE2\x80\xAE\"\\\x7F\x1B", 300)}),
+    testing::kNumberedName);
 // NOLINTEND(misc-misleading-bidirectional)
 
 }  // namespace

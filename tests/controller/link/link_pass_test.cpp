@@ -11,6 +11,7 @@
 #include "controller/link/arp_frame.h"
 #include "controller/link/link_layer.h"
 #include "controller/targets/targets.h"
+#include "tests/case_name.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -45,6 +46,8 @@ struct PlanCase {
   int interface;  // index into the three above; -1: the echo path
 };
 
+void PrintTo(const PlanCase& c, std::ostream* os) { *os << c.address; }
+
 class LinkPlan : public ::testing::TestWithParam<PlanCase> {};
 
 TEST_P(LinkPlan, AsksOnlyHostsOnAConnectedNetwork) {
@@ -61,7 +64,8 @@ INSTANTIATE_TEST_SUITE_P(LinkPass, LinkPlan,
                                            PlanCase{"10.213.0.0", -1},     // the network's
                                            PlanCase{"10.213.15.255", -1},  // its broadcast
                                            PlanCase{"10.213.16.10", -1},   // behind a router
-                                           PlanCase{"192.168.2.7", -1}));
+                                           PlanCase{"192.168.2.7", -1}),
+                         testing::kNumberedName);
 
 // A link where time passes only while the pass waits for frames, and hosts
 // answer as each is told: from which try on, how late, with which MACs.
@@ -129,6 +133,8 @@ struct PassCase {
   // three times the host's answer.
   milliseconds silentWait{500};
 };
+
+void PrintTo(const PassCase& c, std::ostream* os) { *os << c.what; }
 
 class Pass : public ::testing::TestWithParam<PassCase> {};
 
@@ -217,7 +223,8 @@ INSTANTIATE_TEST_SUITE_P(
                  2,
                  true,
                  1,
-                 true}));
+                 true}),
+    testing::kNumberedName);
 
 struct SharingCase {
   const char* what;
@@ -225,6 +232,8 @@ struct SharingCase {
   bool afterTheirOwn;     // second, after each address's own MAC
   bool shownOnTheirRows;  // their rows show it, and say how many it answered for
 };
+
+void PrintTo(const SharingCase& c, std::ostream* os) { *os << c.what; }
 
 class SharedMac : public ::testing::TestWithParam<SharingCase> {};
 
@@ -291,7 +300,8 @@ INSTANTIATE_TEST_SUITE_P(
     LinkPass, SharedMac,
     ::testing::Values(SharingCase{"a host's handful of addresses", 8, false, false},
                       SharingCase{"more than a host holds", 9, false, true},
-                      SharingCase{"second to each address's own MAC", 40, true, false}));
+                      SharingCase{"second to each address's own MAC", 40, true, false}),
+    testing::kNumberedName);
 
 }  // namespace
 }  // namespace hostsweep::controller

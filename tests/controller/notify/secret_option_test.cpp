@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "controller/base/errors.h"
+#include "tests/temporary_folder.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -27,8 +27,8 @@ TEST(MaskedUrl, HidesPasswordsAndQueries) {
 
 // A secret in a file others can read is refused, not used.
 TEST(SecretOption, ReadsOnlyFilesOthersCannot) {
-  const auto path =
-      std::filesystem::temp_directory_path() / ("hostsweep-secret-" + std::to_string(::getpid()));
+  const testing::TemporaryFolder folder;
+  const auto path = folder / "secret";
   std::ofstream(path) << "https://u:p@hook/x\nsecond line\n";
   EXPECT_EQ(SecretOption("https://plain"), "https://plain");
   const std::pair<mode_t, bool> kModes[] = {

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "tests/case_name.h"
+
 namespace hostsweep::controller {
 namespace {
 
@@ -59,7 +61,8 @@ INSTANTIATE_TEST_SUITE_P(
             false,
             "still running after 500 ms: killed",
             {"started"}},
-        Run{"its input left unread", "exit 0", true, "", {}}));
+        Run{"its input left unread", "exit 0", true, "", {}}),
+    testing::kNumberedName);
 
 }  // namespace
 }  // namespace hostsweep::controller
