@@ -20,6 +20,7 @@
 
 #include "tests/integration/controller_run.h"
 #include "tests/integration/harness.h"
+#include "tests/temporary_folder.h"
 
 namespace hostsweep::testing {
 namespace {
@@ -103,7 +104,8 @@ void ForgetNeighbours() {
 }
 
 std::string TempFile(const std::string& name, const std::string& content) {
-  const auto path = std::filesystem::temp_directory_path() / name;
+  static const TemporaryFolder folder;
+  const auto path = folder / name;
   std::ofstream(path) << content;
   return path.string();
 }
