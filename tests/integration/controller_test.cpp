@@ -394,6 +394,8 @@ struct ScreenCase {
   bool summed;
 };
 
+void PrintTo(const ScreenCase& c, std::ostream* os) { *os << c.what; }
+
 class ScreenTable : public ControllerInLab, public ::testing::WithParamInterface<ScreenCase> {};
 
 // A terminal's table lists the hosts found (all of them with --all), a piped
@@ -438,6 +440,8 @@ struct PriorEntry {
   const char* mac;    // nullptr: the one a first sweep resolves
   const char* verdict;
 };
+
+void PrintTo(const PriorEntry& c, std::ostream* os) { *os << c.name; }
 
 class SilentVerdict : public ControllerInLab, public ::testing::WithParamInterface<PriorEntry> {};
 

@@ -172,6 +172,8 @@ struct InterruptCase {
   bool stallOutput;  // signal once the output pipe is full and unread
 };
 
+void PrintTo(const InterruptCase& c, std::ostream* os) { *os << c.name; }
+
 class InterruptionInLab : public FaultsInLab,
                           public ::testing::WithParamInterface<InterruptCase> {};
 
@@ -234,6 +236,8 @@ struct WriteErrorCase {
   std::string outputFile;  // empty: a pipe whose reader has gone
   std::string message;     // empty: none at all
 };
+
+void PrintTo(const WriteErrorCase& c, std::ostream* os) { *os << c.name; }
 
 class WriteErrorInLab : public FaultsInLab, public ::testing::WithParamInterface<WriteErrorCase> {};
 
@@ -548,6 +552,8 @@ struct ClosedStreamCase {
   int exitStatus;
   std::string message;  // on standard error
 };
+
+void PrintTo(const ClosedStreamCase& c, std::ostream* os) { *os << c.name; }
 
 class ClosedStreamInLab : public FaultsInLab,
                           public ::testing::WithParamInterface<ClosedStreamCase> {};

@@ -143,6 +143,8 @@ struct ListenerCase {
   bool otherUser;
 };
 
+void PrintTo(const ListenerCase& c, std::ostream* os) { *os << c.name; }
+
 class WorkerListenerTest : public ::testing::TestWithParam<ListenerCase> {};
 
 TEST_P(WorkerListenerTest, WorkerDeliversOnlyToItsOwnUsersListener) {

@@ -159,6 +159,8 @@ struct FileProblem {
   const char* message;
 };
 
+void PrintTo(const FileProblem& c, std::ostream* os) { *os << c.option << ' ' << c.path; }
+
 class UnwritableFile : public Toolbox, public ::testing::WithParamInterface<FileProblem> {};
 
 // One that cannot be created stops the run before it starts; one that fills
