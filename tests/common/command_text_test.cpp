@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "tests/case_name.h"
+
 namespace hostsweep {
 namespace {
 
@@ -12,6 +14,8 @@ struct PathCase {
   const char* folder;
   const char* name;
 };
+
+void PrintTo(const PathCase& c, std::ostream* os) { *os << c.path; }
 
 class SplitProgramPathTest : public ::testing::TestWithParam<PathCase> {};
 
@@ -28,7 +32,8 @@ INSTANTIATE_TEST_SUITE_P(
                       PathCase{"D:\\Scan Tools\\v1.2\\worker.x.exe", "D:\\Scan Tools\\v1.2",
                                "worker.x"},
                       PathCase{"\\\\server\\share\\worker.exe", "\\\\server\\share", "worker"},
-                      PathCase{"C:\\Tools\\worker", "C:\\Tools", "worker"}));
+                      PathCase{"C:\\Tools\\worker", "C:\\Tools", "worker"}),
+    testing::kNumberedName);
 
 struct CommandCase {
   const char* folder;
@@ -36,6 +41,8 @@ struct CommandCase {
   const char* arguments;
   const char* command;
 };
+
+void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.folder << ' ' << c.name; }
 
 class ProgramCommandTextTest : public ::testing::TestWithParam<CommandCase> {};
 
@@ -53,12 +60,15 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"C:\\", "hostsweep-worker", "525,10.0.0.3,C,,,,,A(7)",
                     "\"C:\\hostsweep-worker.exe\" 525,10.0.0.3,C,,,,,A(7)"},
         CommandCase{"D:\\Scan Tools", "worker", "1,2", "\"D:\\Scan Tools\\worker.exe\" 1,2"},
-        CommandCase{"C:\\Tools", "worker", "", "\"C:\\Tools\\worker.exe\" "}));
+        CommandCase{"C:\\Tools", "worker", "", "\"C:\\Tools\\worker.exe\" "}),
+    testing::kNumberedName);
 
 struct ArgumentCase {
   const char* commandLine;
   const char* arguments;
 };
+
+void PrintTo(const ArgumentCase& c, std::ostream* os) { *os << testing::Quoted(c.commandLine); }
 
 class ArgumentTextOfTest : public ::testing::TestWithParam<ArgumentCase> {};
 
@@ -72,7 +82,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ArgumentCase{"C:\\Tools\\worker.exe 525,a b,c", "525,a b,c"},
                       ArgumentCase{"worker.exe \t 525, x ", "525, x "},
                       ArgumentCase{"\"C:\\w.exe\"525", "525"}, ArgumentCase{"worker.exe", ""},
-                      ArgumentCase{"\"C:\\never closed", ""}, ArgumentCase{"", ""}));
+                      ArgumentCase{"\"C:\\never closed", ""}, ArgumentCase{"", ""}),
+    testing::kNumberedName);
 
 // What the starter writes, the successor reads back unchanged, whatever folder
 // it runs from.

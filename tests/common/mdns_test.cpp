@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/case_name.h"
 #include "tests/tools/mdns_answer.h"
 
 namespace hostsweep::mdns {
@@ -79,6 +80,8 @@ struct AnswerCase {
   std::function<void(Answer&)> spoil;
   std::optional<std::string> name;
 };
+
+void PrintTo(const AnswerCase& c, std::ostream* os) { *os << c.what; }
 
 class PtrAnswer : public ::testing::TestWithParam<AnswerCase> {};
 
@@ -213,13 +216,7 @@ INSTANTIATE_TEST_SUITE_P(
                      a.id = 0;
                    },
                    std::nullopt}),
-    [](const auto& info) {
-      std::string name;
-      for (const char c : info.param.what) {
-        name += std::isalnum(static_cast<unsigned char>(c)) != 0 ? c : '_';
-      }
-      return name;
-    });
+    [](const auto& info) { return testing::CaseName(info.param.what); });
 
 TEST(PtrQuery, AsksForTheReverseNameWithTheUnicastResponseBitAndSurvivesTheResponder) {
   struct Case {

@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "common/failure.h"
+#include "tests/case_name.h"
 
 namespace hostsweep {
 namespace {
@@ -49,7 +50,8 @@ INSTANTIATE_TEST_SUITE_P(
                       NumberCase{"A(7)", 0}, NumberCase{"", 0}, NumberCase{"-4", -4},
                       NumberCase{" 1 2 ", 12}, NumberCase{"\t7\n", 7}, NumberCase{"5abc", 5},
                       NumberCase{"1e2", 100}, NumberCase{"1e", 1}, NumberCase{".5", 0.5},
-                      NumberCase{"+3", 3}, NumberCase{"-", 0}, NumberCase{"1,5", 1}));
+                      NumberCase{"+3", 3}, NumberCase{"-", 0}, NumberCase{"1,5", 1}),
+    testing::kNumberedName);
 
 struct ZeroCase {
   const char* text;
@@ -71,7 +73,8 @@ INSTANTIATE_TEST_SUITE_P(ModeTest, IsNumberZeroTest,
                                            ZeroCase{"0.0.0.0", false}, ZeroCase{"10.0.0.1", false},
                                            ZeroCase{"", false}, ZeroCase{"zero", false},
                                            ZeroCase{"0x", false}, ZeroCase{"1", false},
-                                           ZeroCase{"host0", false}));
+                                           ZeroCase{"host0", false}),
+                         testing::kNumberedName);
 
 TEST(ReplyWindowHandle, AcceptsSigned32BitDecimals) {
   EXPECT_EQ(ReplyWindowHandle("525"), 525);
@@ -96,7 +99,8 @@ TEST_P(BadReplyWindowTest, RaisesAFailureThatQuotesTheField) {
 
 INSTANTIATE_TEST_SUITE_P(NotAHandle, BadReplyWindowTest,
                          ::testing::Values("", "abc", "12a", "1.5", "2147483648", "-2147483649",
-                                           "99999999999999999999", "- 1", "++1"));
+                                           "99999999999999999999", "- 1", "++1"),
+                         testing::kNumberedName);
 
 }  // namespace
 }  // namespace hostsweep

@@ -110,6 +110,8 @@ struct StatusCase {
   os::UCHAR code;
 };
 
+void PrintTo(const StatusCase& c, std::ostream* os) { *os << c.what; }
+
 class StatusRequestTest : public AdapterAddressInLab,
                           public ::testing::WithParamInterface<StatusCase> {};
 
@@ -155,6 +157,8 @@ struct ReplyCase {
   const char* reply;
   bool answered;
 };
+
+void PrintTo(const ReplyCase& c, std::ostream* os) { *os << c.reply; }
 
 class BadRepliesTest : public AdapterAddressInLab,
                        public ::testing::WithParamInterface<ReplyCase> {};

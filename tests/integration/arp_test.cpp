@@ -17,6 +17,7 @@
 
 #include "tests/integration/controller_run.h"
 #include "tests/integration/harness.h"
+#include "tests/temporary_folder.h"
 
 namespace hostsweep::testing {
 namespace {
@@ -26,10 +27,9 @@ using ::testing::Not;
 
 constexpr int kExitFound = 0;
 
-// An executable shell script in a fresh temporary folder.
+// An executable shell script in a temporary folder, gone when the tests end.
 std::string Script(const std::string& name, const std::string& body) {
-  const auto folder = std::filesystem::temp_directory_path() / ("hostsweep-arp-" + name);
-  std::filesystem::create_directories(folder);
+  static const TemporaryFolder folder;
   const auto path = folder / name;
   std::ofstream(path) << "#!/bin/sh\n" << body;
   std::filesystem::permissions(path, std::filesystem::perms::owner_all);
@@ -69,8 +69,8 @@ class ArpInLab : public ::testing::Test {
 TEST_F(ArpInLab, SameRowsAsTheEchoPathAndNoWorkerForANonAnswerer) {
   const std::vector<std::string> targets{"10.213.0.9-16", "10.213.2.40-42", "10.213.15.255",
                                          "10.213.16.10-11"};
-  const std::string log = std::filesystem::temp_directory_path() / "hostsweep-arp-requests";
-  std::filesystem::remove(log);
+  const TemporaryFolder folder;
+  const std::string log = folder / "requests";
   const auto logger = Script("logging-worker", R"(printf '%s\n' "$1" >>)" + log + "\nexec " +
                                                    WorkerPath() + R"( "$1")" + "\n");
   std::vector<std::string> arpArguments{"--json", "-v", "--worker", logger};
@@ -216,9 +216,8 @@ TEST_F(ArpInLab, WithTheLinkRightAloneTheLinkIsSweptWithoutEchoRequests) {
       GTEST_SKIP() << program << " is not installed (packages util-linux, libcap2-bin)";
     }
   }
-  const auto folder = std::filesystem::temp_directory_path() / "hostsweep-arp-packaged";
-  std::filesystem::create_directories(folder);
-  std::filesystem::permissions(folder, std::filesystem::perms::all);
+  const TemporaryFolder folder;
+  std::filesystem::permissions(folder.Path(), std::filesystem::perms::all);
   const auto controller = folder / "hostsweep";
   const auto copy = std::filesystem::copy_options::overwrite_existing;
   std::filesystem::copy_file(ControllerPath(), controller, copy);
@@ -238,7 +237,6 @@ TEST_F(ArpInLab, WithTheLinkRightAloneTheLinkIsSweptWithoutEchoRequests) {
   const auto lan = asUser({"--json", "10.213.0.0/24"});
   const auto routed = asUser({"--json", "10.213.16.10"});
   std::ofstream(groups) << low << " " << high;
-  std::filesystem::remove_all(folder);
 
   ASSERT_EQ(lan.exitStatus, kExitFound) << lan.standardError;
   EXPECT_THAT(lan.standardError, HasSubstr("warning: echo requests are not allowed here"));

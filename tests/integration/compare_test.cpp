@@ -17,6 +17,7 @@
 #include "tests/integration/controller_run.h"
 #include "tests/integration/harness.h"
 #include "tests/integration/stand_ins.h"
+#include "tests/temporary_folder.h"
 
 namespace hostsweep::testing {
 namespace {
@@ -30,8 +31,7 @@ constexpr milliseconds kPatience{60000};
 constexpr const char* kTargets = "10.213.3.1-9";
 
 std::filesystem::path WorkFile(const std::string& name) {
-  const auto folder = std::filesystem::temp_directory_path() / "hostsweep-compare";
-  std::filesystem::create_directories(folder);
+  static const TemporaryFolder folder;
   return folder / name;
 }
 

@@ -20,6 +20,7 @@
 
 #include "tests/integration/controller_run.h"
 #include "tests/integration/harness.h"
+#include "tests/temporary_folder.h"
 
 namespace hostsweep::testing {
 namespace {
@@ -103,7 +104,8 @@ void ForgetNeighbours() {
 }
 
 std::string TempFile(const std::string& name, const std::string& content) {
-  const auto path = std::filesystem::temp_directory_path() / name;
+  static const TemporaryFolder folder;
+  const auto path = folder / name;
   std::ofstream(path) << content;
   return path.string();
 }
@@ -396,6 +398,8 @@ struct ScreenCase {
   bool summed;
 };
 
+void PrintTo(const ScreenCase& c, std::ostream* os) { *os << c.what; }
+
 class ScreenTable : public ControllerInLab, public ::testing::WithParamInterface<ScreenCase> {};
 
 // A terminal's table lists the hosts found (all of them with --all), a piped
@@ -440,6 +444,8 @@ struct PriorEntry {
   const char* mac;    // nullptr: the one a first sweep resolves
   const char* verdict;
 };
+
+void PrintTo(const PriorEntry& c, std::ostream* os) { *os << c.name; }
 
 class SilentVerdict : public ControllerInLab, public ::testing::WithParamInterface<PriorEntry> {};
 

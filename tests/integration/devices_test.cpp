@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "tests/case_name.h"
 #include "tests/integration/controller_run.h"
 #include "tests/integration/document_tools.h"
 #include "tests/integration/harness.h"
@@ -240,7 +241,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Device{"10.213.3.30", "fileserver", "general purpose", "", "", "netbios"},
                       // Says nothing about itself.
                       Device{"10.213.0.12", "", "", "", "", ""},
-                      Device{"10.213.3.40", "hostile", "", "", "", ""}));
+                      Device{"10.213.3.40", "hostile", "", "", "", ""}),
+    testing::kNumberedName);
 
 // The hostile device's endless description and answer floods cost only its
 // own row: a wide guard, not a timing (benchmarks measure the stage's cost).

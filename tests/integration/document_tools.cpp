@@ -2,32 +2,21 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <iterator>
 #include <regex>
 #include <sstream>
 
+#include "tests/temporary_folder.h"
+
 namespace hostsweep::testing {
 
 namespace fs = std::filesystem;
 
 fs::path WorkFolder() {
-  struct Folder {
-    fs::path path = fs::temp_directory_path() / ("hostsweep-toolbox-" + std::to_string(getpid()));
-    Folder() { fs::create_directories(path); }
-    Folder(const Folder&) = delete;
-    Folder& operator=(const Folder&) = delete;
-    Folder(Folder&&) = delete;
-    Folder& operator=(Folder&&) = delete;
-    ~Folder() {
-      std::error_code ignored;
-      fs::remove_all(path, ignored);
-    }
-  };
-  static const Folder folder;
-  return folder.path;
+  static const TemporaryFolder folder;
+  return folder.Path();
 }
 
 std::string ReadFile(const fs::path& path) {

@@ -13,6 +13,7 @@
 #include "tests/integration/controller_run.h"
 #include "tests/integration/harness.h"
 #include "tests/integration/stand_ins.h"
+#include "tests/temporary_folder.h"
 
 namespace hostsweep::testing {
 namespace {
@@ -39,8 +40,8 @@ class EventsInLab : public ::testing::Test {
     if (!InLab()) {
       GTEST_SKIP() << "needs the lab's scanner namespace (run through tests/lab/lab.sh exec)";
     }
-    fs::remove_all(kFolder);
-    fs::create_directories(kFolder);
+    fs::remove_all(kFolder.Path());
+    fs::create_directories(kFolder.Path());
   }
   static std::string File(const std::string& name) { return (kFolder / name).string(); }
 
@@ -68,7 +69,7 @@ class EventsInLab : public ::testing::Test {
   }
 
  private:
-  inline static const fs::path kFolder = fs::temp_directory_path() / "hostsweep-events";
+  inline static const TemporaryFolder kFolder;
 };
 
 // While the command fails, the events wait; once it succeeds each arrives

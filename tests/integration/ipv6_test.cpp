@@ -17,6 +17,7 @@
 
 #include "tests/integration/controller_run.h"
 #include "tests/integration/harness.h"
+#include "tests/temporary_folder.h"
 
 namespace hostsweep::testing {
 namespace {
@@ -62,7 +63,8 @@ TEST(Ipv6Lab, EachDeviceRowCarriesExactlyItsIpv6Addresses) {
   }
   std::string maker;
   std::getline(std::ifstream(LabState("maker")), maker);
-  const auto xml = std::filesystem::temp_directory_path() / "hostsweep-ipv6.xml";
+  const TemporaryFolder folder;
+  const auto xml = folder / "sweep.xml";
   const auto run = RunController({"--ipv6", "--alive", "--json", "--xml", xml.string(), kTargets});
   ASSERT_EQ(run.exitStatus, 0) << run.standardError;
   std::map<std::string, nlohmann::json> rows;
@@ -115,9 +117,9 @@ TEST(Ipv6Lab, ComparedWithItselfNothingChanged) {
   if (ipv6Only.empty()) {
     GTEST_SKIP() << "not in the IPv6 lab (lab.sh exec6)";
   }
-  const auto folder = std::filesystem::temp_directory_path();
-  const auto xml = folder / "hostsweep-ipv6-earlier.xml";
-  const auto json = folder / "hostsweep-ipv6-earlier.json";
+  const TemporaryFolder folder;
+  const auto xml = folder / "earlier.xml";
+  const auto json = folder / "earlier.json";
   const auto first =
       RunController({"--ipv6", "--alive", "--json", "--xml", xml.string(), kTargets});
   ASSERT_EQ(first.exitStatus, 0) << first.standardError;
@@ -132,10 +134,7 @@ TEST(Ipv6Lab, ComparedWithItselfNothingChanged) {
 
   // A watch tells the device's arrival under its address, and nothing once
   // a second sweep has seen it again (its record's last sight moved on).
-  const auto state = folder / "hostsweep-ipv6-state.db";
-  for (const char* suffix : {"", "-wal", "-shm"}) {
-    std::filesystem::remove(state.string() + suffix);
-  }
+  const auto state = folder / "state.db";
   ChildProcess watching(ControllerCommand(
       {"--watch", "1s", "--ipv6", "--json", "--state", state.string(), kTargets}));
   ASSERT_TRUE(watching.AwaitOutput("\"new\",\"address\":" + ipv6Only, kPatience));

@@ -15,6 +15,7 @@
 
 #include "tests/integration/controller_run.h"
 #include "tests/integration/harness.h"
+#include "tests/temporary_folder.h"
 
 namespace hostsweep::testing {
 namespace {
@@ -57,9 +58,7 @@ TEST(MetricsInLab, TextfileAndPageOfAWatch) {
       GTEST_SKIP() << tool << " is missing (scripts/install-deps test: prometheus, curl)";
     }
   }
-  const auto folder = std::filesystem::temp_directory_path() / "hostsweep-metrics";
-  std::filesystem::remove_all(folder);
-  std::filesystem::create_directories(folder);
+  const TemporaryFolder folder;
   const auto textfile = folder / "hostsweep.prom";
   const auto page = folder / "page.txt";
   const auto watch = [&folder, &textfile](const std::string& state) {
@@ -109,7 +108,7 @@ TEST(MetricsInLab, TextfileAndPageOfAWatch) {
   ASSERT_EQ(stat(textfile.c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 0777, 0644U);
   // Nothing left beside it: no temporary file, nothing listening.
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+  for (const auto& entry : std::filesystem::directory_iterator(folder.Path())) {
     EXPECT_FALSE(entry.path().filename().string().starts_with(".")) << entry.path();
   }
   const auto after = RunProcess({"/usr/bin/curl", "-sS", std::string("http://") + kListen + "/"});

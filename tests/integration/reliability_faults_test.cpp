@@ -27,6 +27,7 @@
 #include "common/posix/report_socket.h"
 #include "tests/integration/harness.h"
 #include "tests/integration/reliability_support.h"
+#include "tests/temporary_folder.h"
 
 namespace hostsweep::testing {
 namespace {
@@ -49,16 +50,13 @@ std::string RoguePath() { return HOSTSWEEP_ROGUE_WORKER_PATH; }
 // workers (successors aside) were started.
 class RogueWorkers {
  public:
-  explicit RogueWorkers(const char* mode)
-      : starts_(std::filesystem::temp_directory_path() / "hostsweep-rogue-starts") {
-    std::filesystem::remove(starts_);
+  explicit RogueWorkers(const char* mode) : starts_(folder_ / "starts") {
     setenv("HOSTSWEEP_ROGUE_MODE", mode, 1);
     setenv("HOSTSWEEP_ROGUE_STARTS", starts_.c_str(), 1);
   }
   ~RogueWorkers() {
     unsetenv("HOSTSWEEP_ROGUE_MODE");
     unsetenv("HOSTSWEEP_ROGUE_STARTS");
-    std::filesystem::remove(starts_);
   }
   RogueWorkers(const RogueWorkers&) = delete;
   RogueWorkers& operator=(const RogueWorkers&) = delete;
@@ -73,6 +71,7 @@ class RogueWorkers {
   }
 
  private:
+  TemporaryFolder folder_;
   std::filesystem::path starts_;
 };
 
@@ -173,6 +172,8 @@ struct InterruptCase {
   bool stallOutput;  // signal once the output pipe is full and unread
 };
 
+void PrintTo(const InterruptCase& c, std::ostream* os) { *os << c.name; }
+
 class InterruptionInLab : public FaultsInLab,
                           public ::testing::WithParamInterface<InterruptCase> {};
 
@@ -236,6 +237,8 @@ struct WriteErrorCase {
   std::string message;     // empty: none at all
 };
 
+void PrintTo(const WriteErrorCase& c, std::ostream* os) { *os << c.name; }
+
 class WriteErrorInLab : public FaultsInLab, public ::testing::WithParamInterface<WriteErrorCase> {};
 
 TEST_P(WriteErrorInLab, EndsTheSweepAtOnceWithSystemStatus) {
@@ -285,8 +288,7 @@ class WorkerFileChangedTest : public FaultsInLab, public ::testing::WithParamInt
 // the successors, and the chains started after, still run the worker the
 // sweep started with.
 TEST_P(WorkerFileChangedTest, EveryWorkerRunsTheProgramTheSweepStartedWith) {
-  const auto folder = std::filesystem::temp_directory_path() / "hostsweep-changed-worker";
-  std::filesystem::create_directories(folder);
+  const TemporaryFolder folder;
   const auto worker = folder / "hostsweep-worker";
   std::filesystem::copy_file(WorkerPath(), worker,
                              std::filesystem::copy_options::overwrite_existing);
@@ -301,13 +303,13 @@ TEST_P(WorkerFileChangedTest, EveryWorkerRunsTheProgramTheSweepStartedWith) {
     std::filesystem::copy_file("/bin/true", worker);
   }
   const auto run = sweep.Finish();
-  std::filesystem::remove_all(folder);
   EXPECT_EQ(run.exitStatus, kExitFound) << run.standardError;
   EXPECT_THAT(States(run), ElementsAre("dead", "alive", "alive", "alive", "alive"))
       << run.standardError;
 }
 
-INSTANTIATE_TEST_SUITE_P(RemovedOrReplaced, WorkerFileChangedTest, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(RemovedOrReplaced, WorkerFileChangedTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Replaced" : "Removed"; });
 
 // The full path of a system program; empty when it is not installed.
 std::string SystemProgram(const std::string& name) {
@@ -361,9 +363,8 @@ TEST_P(EchoRightsTest, NoRightNoSweepAndTheReasonIsGiven) {
   if (SystemProgram("setcap").empty()) {
     GTEST_SKIP() << "setcap is not installed (package libcap2-bin)";
   }
-  const auto folder = std::filesystem::temp_directory_path() / "hostsweep-rights";
-  std::filesystem::create_directories(folder);
-  std::filesystem::permissions(folder, std::filesystem::perms::all);
+  const TemporaryFolder folder;
+  std::filesystem::permissions(folder.Path(), std::filesystem::perms::all);
   const auto worker = folder / "hostsweep-worker";
   std::filesystem::copy_file(WorkerPath(), worker,
                              std::filesystem::copy_options::overwrite_existing);
@@ -382,7 +383,6 @@ TEST_P(EchoRightsTest, NoRightNoSweepAndTheReasonIsGiven) {
     command.insert(command.begin() + 1, "--no-new-privs");
   }
   const auto run = RunProcess(command);
-  std::filesystem::remove_all(folder);
   EXPECT_EQ(run.exitStatus, param.exitStatus) << run.standardError;
   if (param.exitStatus == 4) {
     EXPECT_EQ(run.standardOutput, "");
@@ -454,9 +454,8 @@ class UnrunnableWorkerTest : public FaultsInLab, public ::testing::WithParamInte
 // A folder (false) or a text file marked executable (true) as the worker: one
 // message and status 4 at once, and no worker left behind.
 TEST_P(UnrunnableWorkerTest, EndsTheSweepAtOnceWithOneMessage) {
-  const auto folder = std::filesystem::temp_directory_path() / "hostsweep-unrunnable";
-  std::filesystem::create_directories(folder);
-  auto worker = folder;
+  const TemporaryFolder folder;
+  auto worker = folder.Path();
   if (GetParam()) {
     worker = folder / "hostsweep-worker";
     std::ofstream(worker) << "not a program\n";
@@ -464,14 +463,14 @@ TEST_P(UnrunnableWorkerTest, EndsTheSweepAtOnceWithOneMessage) {
   }
   const auto run =
       RunController({"--no-arp", "--csv", "-j", "8", "--worker", worker.string(), "10.213.1.0/24"});
-  std::filesystem::remove_all(folder);
   EXPECT_EQ(run.exitStatus, 4);
   EXPECT_THAT(States(run), ::testing::IsEmpty());
   EXPECT_EQ(std::count(run.standardError.begin(), run.standardError.end(), '\n'), 1)
       << run.standardError;
 }
 
-INSTANTIATE_TEST_SUITE_P(FolderOrText, UnrunnableWorkerTest, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(FolderOrText, UnrunnableWorkerTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "TextFile" : "Folder"; });
 
 // The worker's report is a sent window message: it waits for the receiver to
 // handle it, however long that takes, and ends once the receiver answers or
@@ -497,8 +496,8 @@ TEST_F(FaultsInLab, AWorkerWaitsForAReceiverThatNeverAnswersUntilItGoesAway) {
 }
 
 TEST_F(FaultsInLab, ControllerAnswersEveryPacketAndIgnoresWhatIsNotAReport) {
-  const auto log = std::filesystem::temp_directory_path() / "hostsweep-rogue.log";
-  std::filesystem::remove(log);
+  const TemporaryFolder folder;
+  const auto log = folder / "rogue.log";
   setenv("HOSTSWEEP_ROGUE_MODE", "hostile", 1);
   setenv("HOSTSWEEP_ROGUE_LOG", log.c_str(), 1);
   const auto run = RunController({"--no-arp", "--csv", "-v", "--batch", "3", "-j", "2", "--worker",
@@ -553,6 +552,8 @@ struct ClosedStreamCase {
   int exitStatus;
   std::string message;  // on standard error
 };
+
+void PrintTo(const ClosedStreamCase& c, std::ostream* os) { *os << c.name; }
 
 class ClosedStreamInLab : public FaultsInLab,
                           public ::testing::WithParamInterface<ClosedStreamCase> {};

@@ -24,6 +24,8 @@ struct RefusedRun {
   std::string says;
 };
 
+void PrintTo(const RefusedRun& c, std::ostream* os) { *os << c.name; }
+
 class RefusedRunTest : public ::testing::TestWithParam<RefusedRun> {};
 
 // What a message quotes from outside reaches the terminal masked.

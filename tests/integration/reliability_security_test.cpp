@@ -19,6 +19,7 @@
 #include "tests/integration/controller_run.h"
 #include "tests/integration/harness.h"
 #include "tests/integration/reliability_support.h"
+#include "tests/temporary_folder.h"
 
 namespace hostsweep::testing {
 namespace {
@@ -97,11 +98,11 @@ TEST_F(OwnChainsInLab, ReportsOfAProcessOutsideTheSweepsChainsAreNotFiled) {
 }
 
 TEST_F(OwnChainsInLab, ASetUserIdWorkerIsRefusedBeforeTheSweep) {
-  const auto copy = std::filesystem::temp_directory_path() / "hostsweep-setuid-worker";
+  const TemporaryFolder folder;
+  const auto copy = folder / "hostsweep-setuid-worker";
   std::filesystem::copy_file(WorkerPath(), copy, std::filesystem::copy_options::overwrite_existing);
   ASSERT_EQ(chmod(copy.c_str(), 04755), 0);
   const auto run = RunController({"--csv", "--worker", copy.string(), "10.213.0.10"});
-  std::filesystem::remove(copy);
   EXPECT_EQ(run.exitStatus, kExitSystem) << run.standardError;
   EXPECT_EQ(run.standardOutput, "");
   EXPECT_THAT(run.standardError, ::testing::HasSubstr("setcap cap_net_raw+ep " + copy.string()));
@@ -141,6 +142,8 @@ struct ListenerCase {
   const char* name;
   bool otherUser;
 };
+
+void PrintTo(const ListenerCase& c, std::ostream* os) { *os << c.name; }
 
 class WorkerListenerTest : public ::testing::TestWithParam<ListenerCase> {};
 

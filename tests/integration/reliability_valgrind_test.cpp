@@ -19,6 +19,8 @@ struct WorkerRun {
   std::size_t reports;
 };
 
+void PrintTo(const WorkerRun& c, std::ostream* os) { *os << c.name; }
+
 class MemcheckTest : public ::testing::TestWithParam<WorkerRun> {};
 
 TEST_P(MemcheckTest, FindsNoLeakAndNoError) {

@@ -11,6 +11,7 @@
 #include <regex>
 #include <sstream>
 
+#include "tests/case_name.h"
 #include "tests/integration/controller_run.h"
 #include "tests/integration/document_tools.h"
 #include "tests/integration/harness.h"
@@ -158,6 +159,8 @@ struct FileProblem {
   const char* message;
 };
 
+void PrintTo(const FileProblem& c, std::ostream* os) { *os << c.option << ' ' << c.path; }
+
 class UnwritableFile : public Toolbox, public ::testing::WithParamInterface<FileProblem> {};
 
 // One that cannot be created stops the run before it starts; one that fills
@@ -176,7 +179,8 @@ INSTANTIATE_TEST_SUITE_P(
                                   "cannot write /nonexistent/lab.html: No such file"},
                       FileProblem{"-oX", "/dev/full", 4, "cannot write the results to /dev/full"},
                       FileProblem{"--html", "/dev/full", 4,
-                                  "cannot write the results to /dev/full"}));
+                                  "cannot write the results to /dev/full"}),
+    testing::kNumberedName);
 
 TEST_F(Toolbox, NdiffSeesOnlyTheHostTakenDownBetweenTwoSweeps) {
   if (const auto missing = Missing({{"/usr/bin/ndiff", "ndiff"}})) {

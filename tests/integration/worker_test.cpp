@@ -26,6 +26,10 @@ constexpr milliseconds kPatience{15000};
 // unprivileged ICMP datagram sockets; run the live cases both ways.
 enum class IcmpSocket { kDatagram, kRaw };
 
+void PrintTo(IcmpSocket socket, std::ostream* os) {
+  *os << (socket == IcmpSocket::kRaw ? "Raw" : "Datagram");
+}
+
 void AllowDatagramSockets(bool allow) {
   std::ofstream("/proc/sys/net/ipv4/ping_group_range") << (allow ? "0 2147483647" : "1 0");
 }
@@ -85,9 +89,7 @@ TEST_P(LiveHostTest, UnnamedHostHasBothLastItemsEmpty) {
 
 INSTANTIATE_TEST_SUITE_P(Sockets, LiveHostTest,
                          ::testing::Values(IcmpSocket::kDatagram, IcmpSocket::kRaw),
-                         [](const auto& info) {
-                           return info.param == IcmpSocket::kRaw ? "Raw" : "Datagram";
-                         });
+                         [](const auto& info) { return ::testing::PrintToString(info.param); });
 
 TEST_F(WorkerInLab, DeadAndEchoDroppingHostsAreDead) {
   for (const char* address : {kDead, kMute}) {
@@ -113,6 +115,8 @@ struct BatchCase {
   std::vector<std::string> addresses;
   std::vector<std::string> expected;  // regexes, in any order
 };
+
+void PrintTo(const BatchCase& c, std::ostream* os) { *os << c.name; }
 
 class BatchTest : public WorkerInLab, public ::testing::WithParamInterface<BatchCase> {};
 

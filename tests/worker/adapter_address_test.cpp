@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ostream>
 
+#include "tests/case_name.h"
 #include "tests/worker/fake_fixture.h"
 
 namespace hostsweep {
@@ -35,7 +36,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CallNameCase{"1234567890123456", "1234567890123456"},
                       CallNameCase{"12345678901234567890", "1234567890123456"},
                       CallNameCase{"", std::string("\0               ", 16)},
-                      CallNameCase{" 10.0.0.1", std::string(" 10.0.0.1\0      ", 16)}));
+                      CallNameCase{" 10.0.0.1", std::string(" 10.0.0.1\0      ", 16)}),
+    testing::kNumberedName);
 
 struct FormatCase {
   std::array<os::UCHAR, 6> bytes;
@@ -56,7 +58,8 @@ INSTANTIATE_TEST_SUITE_P(
     Addresses, FormatAdapterAddressTest,
     ::testing::Values(FormatCase{{0x00, 0x0A, 0xFF, 0x10, 0x2B, 0xC3}, "00-0A-FF-10-2B-C3"},
                       FormatCase{{0, 0, 0, 0, 0, 0}, "00-00-00-00-00-00"},
-                      FormatCase{{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, "FF-FF-FF-FF-FF-FF"}));
+                      FormatCase{{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, "FF-FF-FF-FF-FF-FF"}),
+    testing::kNumberedName);
 
 class AdapterQueryTest : public FakePlatformTest {
  protected:

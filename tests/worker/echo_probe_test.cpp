@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/case_name.h"
 #include "tests/worker/fake_fixture.h"
 
 namespace hostsweep {
@@ -63,7 +64,8 @@ TEST_P(RejectedAddressTest, OpensAndSendsNothing) {
 
 INSTANTIATE_TEST_SUITE_P(NotAnAddress, RejectedAddressTest,
                          ::testing::Values("255.255.255.255", "999.1.1.1", "host.example",
-                                           "10.0.0.1.5", "", "\t"));
+                                           "10.0.0.1.5", "", "\t"),
+                         testing::kNumberedName);
 
 TEST_F(EchoProbeTest, ZeroAddressIsSentAndThePlatformDecides) {
   os().echoAnswers["0.0.0.0"] = {fake::Reply(0, 64)};

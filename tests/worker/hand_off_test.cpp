@@ -4,6 +4,7 @@
 
 #include <ostream>
 
+#include "tests/case_name.h"
 #include "tests/worker/fake_fixture.h"
 
 namespace hostsweep {
@@ -33,7 +34,8 @@ INSTANTIATE_TEST_SUITE_P(
         SuccessorCase{"525,10.0.0.1,A,10.0.0.2,B,,,5", 1, "525,10.0.0.2,B,,,,,A(7)"},
         SuccessorCase{" 525 ,a,b,c,d,e,f,9,extra", 1, " 525 ,c,d,e,f,,,A(7)"},
         // A successor's own hand-off: the first worker's third slot alone.
-        SuccessorCase{"525,10.0.0.2,B,10.0.0.3,C,,,A(7)", 1, "525,10.0.0.3,C,,,,,A(7)"}));
+        SuccessorCase{"525,10.0.0.2,B,10.0.0.3,C,,,A(7)", 1, "525,10.0.0.3,C,,,,,A(7)"}),
+    testing::kNumberedName);
 
 using HandOffTest = FakePlatformTest;
 

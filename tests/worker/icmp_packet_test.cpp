@@ -114,6 +114,8 @@ struct RawCase {
   os::IPAddr from = kHost;
 };
 
+void PrintTo(const RawCase& c, std::ostream* os) { *os << c.name; }
+
 std::vector<RawCase> RawCases() {
   const Ip elsewhere{.source = kSelf, .destination = kRouter};
   const Ip udp{.protocol = IPPROTO_UDP, .source = kSelf, .destination = kHost};

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/case_name.h"
 #include "tests/worker/fake_fixture.h"
 
 namespace hostsweep {
@@ -45,7 +46,8 @@ TEST_P(RejectedLookupTest, ReleasesOnceAndAsksNoResolver) {
 
 INSTANTIATE_TEST_SUITE_P(NotAnAddress, RejectedLookupTest,
                          ::testing::Values("255.255.255.255", "letters", "1.2.3.4.5", " 1.2.3.4",
-                                           ""));
+                                           ""),
+                         testing::kNumberedName);
 
 TEST_F(NameLookupTest, FailedStartIsNeverReleased) {
   os().wsaStartupResult = 10091;

@@ -5,13 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/posix/adapter_status.h"
+#include "tests/case_name.h"
 #include "tests/tools/node_status_answer.h"
 
 namespace hostsweep::node_status {
@@ -162,6 +162,8 @@ struct HostileReply {
   std::function<void(Reply&)> spoil;
 };
 
+void PrintTo(const HostileReply& c, std::ostream* os) { *os << c.what; }
+
 class HostileReplyTest : public ::testing::TestWithParam<HostileReply> {};
 
 TEST_P(HostileReplyTest, IsIgnored) {
@@ -207,12 +209,7 @@ INSTANTIATE_TEST_SUITE_P(
                      [](Reply& r) { r.dataLength = 1 + 2 * 18 + 5; }},
         HostileReply{"no unit ID", [](Reply& r) { r.statistics.resize(5); }},
         HostileReply{"empty record data", [](Reply& r) { r.dataLength = 0; }}),
-    [](const auto& info) {
-      std::string name = info.param.what;
-      std::replace_if(
-          name.begin(), name.end(), [](char c) { return std::isalnum(c) == 0; }, '_');
-      return name;
-    });
+    [](const auto& info) { return testing::CaseName(info.param.what); });
 
 TEST(NodeStatusReply, EveryTruncationIsIgnored) {
   const Bytes whole = Reply{}.Encode();
@@ -225,6 +222,8 @@ struct OddButGood {
   const char* what;
   std::function<void(Reply&)> change;
 };
+
+void PrintTo(const OddButGood& c, std::ostream* os) { *os << c.what; }
 
 class OddButGoodReplyTest : public ::testing::TestWithParam<OddButGood> {};
 
@@ -249,12 +248,7 @@ INSTANTIATE_TEST_SUITE_P(
         OddButGood{"unit ID alone", [](Reply& r) { r.statistics.resize(kUnitIdSize); }},
         OddButGood{"no names", [](Reply& r) { r.names.clear(); }},
         OddButGood{"two answers", [](Reply& r) { r.answers = 2; }}),
-    [](const auto& info) {
-      std::string name = info.param.what;
-      std::replace_if(
-          name.begin(), name.end(), [](char c) { return std::isalnum(c) == 0; }, '_');
-      return name;
-    });
+    [](const auto& info) { return testing::CaseName(info.param.what); });
 
 TEST(NodeStatusReply, MissingStatisticsReadAsZero) {
   Reply reply;
@@ -273,6 +267,8 @@ struct NamesCase {
   std::string workstation;
   std::string workgroup;
 };
+
+void PrintTo(const NamesCase& c, std::ostream* os) { *os << c.what; }
 
 class HostNamesTest : public ::testing::TestWithParam<NamesCase> {};
 
@@ -308,17 +304,16 @@ INSTANTIATE_TEST_SUITE_P(
                                 "AB",
                                 "FIFTEEN-LETTERS"},
                       NamesCase{"no names", {}, "", ""}),
-    [](const auto& info) {
-      std::string name = info.param.what;
-      std::replace_if(
-          name.begin(), name.end(), [](char c) { return std::isalnum(c) == 0; }, '_');
-      return name;
-    });
+    [](const auto& info) { return testing::CaseName(info.param.what); });
 
 struct CallNameAddressCase {
   std::array<os::UCHAR, 16> name;
   std::optional<std::string> address;
 };
+
+void PrintTo(const CallNameAddressCase& c, std::ostream* os) {
+  *os << testing::Quoted(std::string(c.name.begin(), c.name.end()));
+}
 
 std::array<os::UCHAR, 16> CallName(const std::string& text) {
   std::array<os::UCHAR, 16> name{};
@@ -354,7 +349,8 @@ INSTANTIATE_TEST_SUITE_P(
         CallNameAddressCase{CallName("*"), std::nullopt},
         CallNameAddressCase{CallName("BRAVO"), std::nullopt},
         CallNameAddressCase{CallName("256.0.0.1"), std::nullopt},
-        CallNameAddressCase{CallName("10.0.1"), std::nullopt}));
+        CallNameAddressCase{CallName("10.0.1"), std::nullopt}),
+    testing::kNumberedName);
 
 NodeStatus ThreeNames() {
   NodeStatus status{};
@@ -373,6 +369,8 @@ struct BufferCase {
   os::UCHAR code;
   std::size_t namesWritten;
 };
+
+void PrintTo(const BufferCase& c, std::ostream* os) { *os << c.length << " bytes"; }
 
 class AdapterStatusBufferTest : public ::testing::TestWithParam<BufferCase> {};
 
@@ -404,7 +402,8 @@ INSTANTIATE_TEST_SUITE_P(NodeStatus, AdapterStatusBufferTest,
                                            BufferCase{60 + 18, os::NRC_INCOMP, 1},
                                            BufferCase{60, os::NRC_INCOMP, 0},
                                            BufferCase{59, os::NRC_BUFLEN, 0},
-                                           BufferCase{0, os::NRC_BUFLEN, 0}));
+                                           BufferCase{0, os::NRC_BUFLEN, 0}),
+                         testing::kNumberedName);
 
 TEST(NodeStatus, AdapterStatusCarriesNamesFlagsAndCounters) {
   std::vector<os::UCHAR> buffer(680);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/failure.h"
+#include "tests/case_name.h"
 #include "tests/worker/fake_fixture.h"
 
 namespace hostsweep {
@@ -59,7 +60,8 @@ TEST_P(TooLongReportTest, FailsBeforeAnythingIsSent) {
   EXPECT_TRUE(os().calls.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Lengths, TooLongReportTest, ::testing::Values(255U, 256U, 4000U));
+INSTANTIATE_TEST_SUITE_P(Lengths, TooLongReportTest, ::testing::Values(255U, 256U, 4000U),
+                         testing::kNumberedName);
 
 TEST_F(ReportChannelTest, NonNumericWindowFailsWithoutSending) {
   EXPECT_THROW(SendReport("window", "A,Dead"), Failure);

@@ -7,6 +7,7 @@
 #include <optional>
 #include <ostream>
 
+#include "tests/case_name.h"
 #include "tests/worker/fake_fixture.h"
 
 namespace hostsweep {
@@ -99,7 +100,8 @@ INSTANTIATE_TEST_SUITE_P(Counts, PauseCountTest,
                          ::testing::Values(PauseCase{"0", 1}, PauseCase{"3", 4},
                                            PauseCase{"2.5", 3}, PauseCase{"A(7)", 1},
                                            PauseCase{"-1", 0}, PauseCase{" 1 ", 2},
-                                           PauseCase{"", 1}));
+                                           PauseCase{"", 1}),
+                         testing::kNumberedName);
 
 TEST_F(RunWorkerTest, AbsurdPauseCountStillEnds) {
   Run("525,10.0.0.5,PC5,,,,,1e300");
@@ -260,6 +262,8 @@ struct HostileCase {
   std::vector<std::string> reports;
 };
 
+void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.name; }
+
 class HostileRequestTest : public RunWorkerTest,
                            public ::testing::WithParamInterface<HostileCase> {};
 
@@ -305,7 +309,8 @@ TEST_P(OutOfMemoryTest, ReachesTheFailureHandler) {
 
 INSTANTIATE_TEST_SUITE_P(Calls, OutOfMemoryTest,
                          ::testing::Values("IcmpCreateFile", "IcmpSendEcho", "WSAStartup",
-                                           "gethostbyaddr", "Netbios", "HeapAlloc"));
+                                           "gethostbyaddr", "Netbios", "HeapAlloc"),
+                         testing::kNumberedName);
 
 struct LongNameCase {
   bool nameOnly;
@@ -348,7 +353,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(LongNameCase{false, 20, 20}, LongNameCase{false, 242, 242},
                       LongNameCase{false, 243, 242}, LongNameCase{false, 253, 242},
                       LongNameCase{false, 1000, 242}, LongNameCase{true, 254, 254},
-                      LongNameCase{true, 300, 254}));
+                      LongNameCase{true, 300, 254}),
+    testing::kNumberedName);
 
 TEST_F(RunWorkerTest, NonNumericFieldOneRunsTheSlotSequence) {
   Run("525,hostname,A,,,,,0");
@@ -382,7 +388,7 @@ TEST_P(SilentNameOnlyFailureTest, EndsWithoutMessageOrReport) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Failures, SilentNameOnlyFailureTest,
-                         ::testing::Values("525,0", "x,0,10.0.0.1"));
+                         ::testing::Values("525,0", "x,0,10.0.0.1"), testing::kNumberedName);
 
 }  // namespace
 }  // namespace hostsweep

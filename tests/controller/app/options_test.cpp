@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "controller/app/exit_status.h"
+#include "tests/case_name.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -26,6 +27,15 @@ struct Refused {
   std::vector<const char*> arguments;
   const char* message;  // the first line on standard error
 };
+
+// A case of a table of command lines: its arguments.
+void PrintArguments(const std::vector<const char*>& arguments, std::ostream* os) {
+  for (const char* argument : arguments) {
+    *os << argument << ' ';
+  }
+}
+
+void PrintTo(const Refused& c, std::ostream* os) { PrintArguments(c.arguments, os); }
 
 class UsageErrors : public ::testing::TestWithParam<Refused> {};
 
@@ -111,7 +121,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{{"--state", "s", "--webhook-format", "text", "10.0.0.1"},
                 "hostsweep: --webhook-format needs --webhook"},
         Refused{{"--metrics", "m.prom", "10.0.0.1"},
-                "hostsweep: --metrics and --metrics-listen need --watch or --state"}));
+                "hostsweep: --metrics and --metrics-listen need --watch or --state"}),
+    testing::kNumberedName);
 
 class HelpAndVersion : public ::testing::TestWithParam<const char*> {};
 
@@ -127,7 +138,8 @@ TEST_P(HelpAndVersion, EndTheRunSuccessfullyOnlyWhenWritten) {
   EXPECT_NE(err.find("cannot write"), std::string::npos) << err;
 }
 
-INSTANTIATE_TEST_SUITE_P(Options, HelpAndVersion, ::testing::Values("--help", "-h", "--version"));
+INSTANTIATE_TEST_SUITE_P(Options, HelpAndVersion, ::testing::Values("--help", "-h", "--version"),
+                         testing::kNumberedName);
 
 // Read in 80 columns, with the value's name alone where CLI11 would add its
 // types, ranges and exclusions, and nmap's -oX beside --xml.
@@ -178,6 +190,8 @@ struct FileArguments {
   std::vector<TargetArgument> targets;
 };
 
+void PrintTo(const FileArguments& c, std::ostream* os) { PrintArguments(c.arguments, os); }
+
 class TargetOrder : public ::testing::TestWithParam<FileArguments> {};
 
 TEST_P(TargetOrder, EachFileOptionTakesOneFileAndAllKeepTheirOrder) {
@@ -200,7 +214,8 @@ INSTANTIATE_TEST_SUITE_P(
                        {"a", true},
                        {"10.0.0.2", false},
                        {"b", true},
-                       {"10.0.0.3", false}}}));
+                       {"10.0.0.3", false}}}),
+    testing::kNumberedName);
 
 }  // namespace
 }  // namespace hostsweep::controller

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "controller/base/errors.h"
+#include "tests/temporary_folder.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -36,9 +37,8 @@ TEST_P(PlantedLinkTest, IsFollowedOnlyWhereTheSystemWouldFollowIt) {
   if ((param.othersFolder || param.othersLink) && geteuid() != 0) {
     GTEST_SKIP() << "giving a file to another user needs root";
   }
-  const auto base = fs::temp_directory_path() / ("hostsweep-planted-" + std::to_string(getpid()));
+  const testing::TemporaryFolder base;
   const auto shared = base / "shared";
-  fs::remove_all(base);
   fs::create_directories(shared);
   fs::permissions(shared, param.sticky ? fs::perms::all | fs::perms::sticky_bit : fs::perms::all);
   std::ofstream(base / "precious") << "precious";
@@ -56,7 +56,6 @@ TEST_P(PlantedLinkTest, IsFollowedOnlyWhereTheSystemWouldFollowIt) {
   }
   std::ostringstream kept;
   kept << std::ifstream(base / "precious").rdbuf();
-  fs::remove_all(base);
   EXPECT_EQ(refused, param.refused);
   EXPECT_EQ(kept.str() == "precious", param.refused);
 }

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "controller/base/errors.h"
+#include "tests/case_name.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -91,12 +92,15 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"a NetBIOS workstation name alone says nothing", {{"netbios:suffix", "00"}}, {}},
         RuleCase{"the workstation service outranks NetBIOS",
                  {{"netbios:suffix", "20"}, {"mdns:service", "_workstation._tcp"}},
-                 {.type = "general purpose", .typeFrom = TypeSource::kMdns}}));
+                 {.type = "general purpose", .typeFrom = TypeSource::kMdns}}),
+    testing::kNumberedName);
 
 struct TableCase {
   const char* table;
   const char* error;  // empty: read
 };
+
+void PrintTo(const TableCase& c, std::ostream* os) { *os << testing::Quoted(c.table); }
 
 class RuleTable : public ::testing::TestWithParam<TableCase> {};
 
@@ -122,7 +126,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "line 1: a condition is not source:key=pattern"},
         TableCase{"10\tmdns:service\tphone\t-\t-", "line 1: a condition is not source:key=pattern"},
         TableCase{"10\tmdns:service=*\t$\t-\t-",
-                  "line 1: a type is named, never taken from the device"}));
+                  "line 1: a type is named, never taken from the device"}),
+    testing::kNumberedName);
 
 TEST(RulePattern, StarsMatchAnyRunAndCaseIsIgnored) {
   for (const auto& [value, pattern, matches] :

@@ -6,6 +6,7 @@
 
 #include <ostream>
 
+#include "tests/case_name.h"
 #include "tests/controller/devices/dns_sd_answer.h"
 
 namespace hostsweep::controller {
@@ -91,7 +92,8 @@ TEST_P(DnsSdMessage, ReadsWhatIsWellFormedAndBoundsTheRest) {
   EXPECT_EQ(records->back().text, param.text);
 }
 
-INSTANTIATE_TEST_SUITE_P(Answers, DnsSdMessage, ::testing::ValuesIn(Cases()));
+INSTANTIATE_TEST_SUITE_P(Answers, DnsSdMessage, ::testing::ValuesIn(Cases()),
+                         testing::kNumberedName);
 
 }  // namespace
 }  // namespace hostsweep::controller

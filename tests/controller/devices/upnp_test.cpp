@@ -9,6 +9,7 @@
 #include "controller/devices/http_text.h"
 #include "controller/devices/ssdp_message.h"
 #include "controller/devices/upnp_description.h"
+#include "tests/case_name.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -67,7 +68,8 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{"a search, not an answer",
                    "M-SEARCH * HTTP/1.1\r\nLOCATION: http://10.0.0.5/\r\n\r\n", std::nullopt},
         AnswerCase{"an error status",
-                   "HTTP/1.1 404 Not Found\r\nLOCATION: http://10.0.0.5/\r\n\r\n", std::nullopt}));
+                   "HTTP/1.1 404 Not Found\r\nLOCATION: http://10.0.0.5/\r\n\r\n", std::nullopt}),
+    testing::kNumberedName);
 
 struct HttpCase {
   const char* what;
@@ -120,7 +122,8 @@ INSTANTIATE_TEST_SUITE_P(
                  false, HttpOutcome::kRefused},
         HttpCase{"a head that never ends", kOk + std::string(kMostHeadBytes, 'a'), false,
                  HttpOutcome::kRefused},
-        HttpCase{"not HTTP", "SSH-2.0-OpenSSH\r\n\r\n", false, HttpOutcome::kRefused}));
+        HttpCase{"not HTTP", "SSH-2.0-OpenSSH\r\n\r\n", false, HttpOutcome::kRefused}),
+    testing::kNumberedName);
 
 struct DescriptionCase {
   const char* what;
@@ -184,7 +187,8 @@ INSTANTIATE_TEST_SUITE_P(
         DescriptionCase{"not well-formed", "<root><device><modelName>m</device></root>",
                         std::nullopt},
         DescriptionCase{"another document", "<html><device/></html>", std::nullopt},
-        DescriptionCase{"no device", "<root/>", std::nullopt}));
+        DescriptionCase{"no device", "<root/>", std::nullopt}),
+    testing::kNumberedName);
 
 }  // namespace
 }  // namespace hostsweep::controller

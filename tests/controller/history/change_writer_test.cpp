@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "controller/history/watch.h"
+#include "tests/case_name.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -106,7 +107,8 @@ INSTANTIATE_TEST_SUITE_P(
                                 Row(2, State::kDead)},
                                {"10.0.0.1 alive", "10.0.0.2 dead gone"},
                                ",2001:db8::1,,,always,\n",
-                               true}));
+                               true}),
+    testing::kNumberedName);
 
 // --watch: an ignored device says nothing, a device expected always is
 // missing once, and --unknown-only tells of unknown devices alone.

@@ -12,6 +12,7 @@
 #include "controller/history/watch.h"
 #include "controller/output/result_stream.h"
 #include "controller/output/xml_output.h"
+#include "tests/case_name.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -103,6 +104,8 @@ struct Hostile {
   const char* said;
   bool quick = false;  // guarded against slow refusal
 };
+
+void PrintTo(const Hostile& c, std::ostream* os) { *os << c.what; }
 
 class HostileInput : public ::testing::TestWithParam<Hostile> {};
 
@@ -214,7 +217,8 @@ INSTANTIATE_TEST_SUITE_P(
                 Replaced(kState, "\"last_seen\": 2", "\"last_seen\": 253402300800"),
                 "host 1: \"last_seen\" is no time"},
         Hostile{"a deep nest", true, std::string(100000, '[') + std::string(100000, ']'),
-                "not a whole JSON object"}));
+                "not a whole JSON object"}),
+    testing::kNumberedName);
 
 std::string Repeated(std::string_view text, int times) {
   std::string repeated;
@@ -234,6 +238,8 @@ struct Repeats {
   std::string bytes;
   std::size_t hosts;
 };
+
+void PrintTo(const Repeats& c, std::ostream* os) { *os << c.what; }
 
 class RepeatedHosts : public ::testing::TestWithParam<Repeats> {};
 
@@ -271,7 +277,8 @@ INSTANTIATE_TEST_SUITE_P(
         Repeats{"an XML host again and again", false,
                 Replaced(std::string(kXml), kXmlHost, Repeated(kXmlHost, 3)), 1},
         Repeats{"a state's host again and again", true,
-                StateDocument(std::vector<KnownHost>(3, kKnown)), 1}));
+                StateDocument(std::vector<KnownHost>(3, kKnown)), 1}),
+    testing::kNumberedName);
 
 // A watch of one address: a host appears, stays, leaves, comes back.
 TEST(WatchRounds, TellEachChangeOnceAndKeepWhenAHostWasFirstSeen) {

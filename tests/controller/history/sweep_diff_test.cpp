@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "controller/history/watch.h"
+#include "tests/case_name.h"
 #include "tests/controller/base/local_zone.h"
 
 namespace hostsweep::controller {
@@ -59,6 +60,8 @@ struct Case {
   std::vector<SeenHost> current;
   std::vector<std::string> outcome;
 };
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.what; }
 
 class Matching : public ::testing::TestWithParam<Case> {};
 
@@ -145,7 +148,8 @@ INSTANTIATE_TEST_SUITE_P(
                            {Ipv6Only("2001:db8::7", kPhoneToday),
                             Ipv6Only("2001:db8::8", kPhoneToday)},
                            {Ipv6Only("2001:db8::8", kPhoneLater)},
-                           {"", "gone 2001:db8::7"}}));
+                           {"", "gone 2001:db8::7"}}),
+    testing::kNumberedName);
 
 // --watch matches hosts that come back by the same rounds.
 struct Return {
@@ -153,6 +157,8 @@ struct Return {
   SeenHost before;
   SeenHost after;
 };
+
+void PrintTo(const Return& c, std::ostream* os) { *os << c.what; }
 
 class ReturningHost : public ::testing::TestWithParam<Return> {};
 
@@ -180,7 +186,8 @@ INSTANTIATE_TEST_SUITE_P(
                              Host(4, "pc", kPrinter)},
                       Return{"moved with its MAC", Host(5, "nas", kLaptop), Host(9, "", kLaptop)},
                       Return{"a randomised MAC drawn anew", Host(7, "phone", kPhoneToday),
-                             Host(7, "phone", kPhoneLater)}));
+                             Host(7, "phone", kPhoneLater)}),
+    testing::kNumberedName);
 
 // Told apart by their addresses, and gone only from a sweep that asked over IPv6.
 TEST(WatchRounds, KnowIpv6OnlyDevicesByTheirAddresses) {
@@ -259,7 +266,8 @@ INSTANTIATE_TEST_SUITE_P(
             WatchLineForm::kAligned,
             {.when = 60, .change = Change::kNew, .host = Host(6, "", kPrinter), .firstSeen = 60},
             "1970-01-01 02:01:00  new          10.0.0.6                           "
-            "00:1a:2b:3c:4d:02  Maker"}));
+            "00:1a:2b:3c:4d:02  Maker"}),
+    testing::kNumberedName);
 
 TEST(WatchHeartbeat, CountsTheSweep) {
   EXPECT_EQ(Heartbeat(43205, 254, 18, 0), "hostsweep: 12:00:05 254 swept, 18 found, 0 changes");

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "controller/base/errors.h"
+#include "tests/case_name.h"
+#include "tests/temporary_folder.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -59,7 +61,8 @@ INSTANTIATE_TEST_SUITE_P(
                "2: MAC 5a:00:00:00:00:01 names no device (randomised or none): give its address"},
         BadRow{",10.0.0.1," + std::string(257, 'x') + ",,,\n", "2: a field longer than 256 bytes"},
         BadRow{",10.0.0.1,\x1b[2J,,bad\x1b,\n",
-               "2: bad expect \"bad?\" (empty, always or ignore)"}));
+               "2: bad expect \"bad?\" (empty, always or ignore)"}),
+    testing::kNumberedName);
 
 HostView Host(Address address, std::optional<MacAddress> mac) {
   return {.address = address, .state = State::kAlive, .mac = mac};
@@ -89,15 +92,14 @@ TEST(Inventory, MatchesByMacThenByAddress) {
 }
 
 TEST(Inventory, FileIsNamedAndBounded) {
-  const auto folder = std::filesystem::temp_directory_path() / "hostsweep-inventory-test";
-  std::filesystem::create_directories(folder);
+  const testing::TemporaryFolder folder;
   const std::string big = (folder / "big.csv").string();
   std::ofstream(big) << kHeader << std::string(std::size_t{2} * 1024 * 1024, '\n');
   const std::string bad = (folder / "bad.csv").string();
   std::ofstream(bad) << kHeader << "zz,,,,,\n";
   const std::vector<std::pair<std::string, std::string>> refusals{
       {(folder / "none.csv").string(), ": No such file or directory"},
-      {folder.string(), ": not a regular file"},
+      {folder.Path().string(), ": not a regular file"},
       {big, ": larger than 1048576 bytes"},
       {bad, ":2: bad MAC \"zz\""}};
   for (const auto& [path, message] : refusals) {
@@ -108,7 +110,6 @@ TEST(Inventory, FileIsNamedAndBounded) {
       EXPECT_EQ(std::string(refused.what()), std::string("--known ").append(path).append(message));
     }
   }
-  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "tests/case_name.h"
+
 namespace hostsweep::controller {
 namespace {
 
@@ -47,6 +49,8 @@ struct FrameCase {
   bool answers;
 };
 
+void PrintTo(const FrameCase& c, std::ostream* os) { *os << c.what; }
+
 class CapturedFrame : public ::testing::TestWithParam<FrameCase> {};
 
 TEST_P(CapturedFrame, CountsOnlyAReplyFromTheAskedAddressToUs) {
@@ -83,7 +87,8 @@ INSTANTIATE_TEST_SUITE_P(
                   kAlpha, true, false},
         FrameCase{"to another MAC", Patched(kAlphaReply, 32, "020000000001"), kAlpha, true, false},
         FrameCase{"to another address", Patched(kAlphaReply, 38, "0ad50002"), kAlpha, true, false},
-        FrameCase{"bravo's reply, asked for", kBravoReply, kBravo, true, true}));
+        FrameCase{"bravo's reply, asked for", kBravoReply, kBravo, true, true}),
+    testing::kNumberedName);
 
 TEST(ArpFrame, ReadsTheRepliersAddresses) {
   const auto message = DecodeArpFrame(Bytes(kAlphaReply));

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "controller/base/report_label.h"
 #include "controller/link/vendors.h"
+#include "tests/case_name.h"
+#include "tests/temporary_folder.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -21,6 +24,8 @@ struct MacCase {
   bool placeholder;
   bool local;
 };
+
+void PrintTo(const MacCase& c, std::ostream* os) { *os << testing::Quoted(c.text); }
 
 class MacText : public ::testing::TestWithParam<MacCase> {};
 
@@ -50,7 +55,8 @@ INSTANTIATE_TEST_SUITE_P(
                       MacCase{"00-1A-2B-3C-4D", nullptr, false, false},
                       MacCase{"00-1A-2B-3C-4D-5G", nullptr, false, false},
                       MacCase{"00-1A-2B-3C-4D-5E-", nullptr, false, false},
-                      MacCase{"+0-1A-2B-3C-4D-5E", nullptr, false, false}));
+                      MacCase{"+0-1A-2B-3C-4D-5E", nullptr, false, false}),
+    testing::kNumberedName);
 
 // Three registries whose blocks nest: 70-B3-D5 (MA-L), 70-B3-D5-1 (MA-M),
 // 70-B3-D5-12-3 (MA-S); plus lines a registry file may hold that must not count.
@@ -95,13 +101,15 @@ TEST(VendorRegistry, LongestAssignedPrefixWinsAndOddLinesAreSkipped) {
 // What can sit where a registry file belongs; each must leave the others usable.
 enum class Misplaced { kFifo, kDeviceLink, kDirectory, kOversized };
 
+void PrintTo(Misplaced misplaced, std::ostream* os) {
+  constexpr std::array kNames{"Fifo", "DeviceLink", "Directory", "Oversized"};
+  *os << kNames.at(static_cast<std::size_t>(misplaced));
+}
+
 class UnusableRegistry : public ::testing::TestWithParam<Misplaced> {};
 
 TEST_P(UnusableRegistry, IsLeftOutWithOneWarningWithoutBlocking) {
-  const auto folder = std::filesystem::temp_directory_path() /
-                      ("hostsweep-registries-" + std::to_string(static_cast<int>(GetParam())));
-  std::filesystem::remove_all(folder);
-  std::filesystem::create_directories(folder);
+  const testing::TemporaryFolder folder;
   std::ofstream(folder / "mam.csv") << "Registry,Assignment,Organization Name,Address\n"
                                     << "MA-M,0022720,Good Maker,Somewhere\n";
   const auto misplaced = folder / "oui.csv";
@@ -122,17 +130,17 @@ TEST_P(UnusableRegistry, IsLeftOutWithOneWarningWithoutBlocking) {
   }
   VendorRegistry registry;
   std::ostringstream warnings;
-  EXPECT_EQ(LoadRegistries(folder, registry, warnings), 1U);
+  EXPECT_EQ(LoadRegistries(folder.Path(), registry, warnings), 1U);
   EXPECT_EQ(registry.Lookup(*ParseMac("00-22-72-01-02-03")), "Good Maker");
   const std::string text = warnings.str();
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
   EXPECT_NE(text.find("oui.csv"), std::string::npos) << text;
-  std::filesystem::remove_all(folder);
 }
 
 INSTANTIATE_TEST_SUITE_P(LinkLayer, UnusableRegistry,
                          ::testing::Values(Misplaced::kFifo, Misplaced::kDeviceLink,
-                                           Misplaced::kDirectory, Misplaced::kOversized));
+                                           Misplaced::kDirectory, Misplaced::kOversized),
+                         testing::kNumberedName);
 
 struct LinkCase {
   const char* what;
@@ -146,6 +154,8 @@ struct LinkCase {
   MacSource expectedSource;
   const char* askedUnitId = "";  // what the controller's own NetBIOS question gave
 };
+
+void PrintTo(const LinkCase& c, std::ostream* os) { *os << c.what; }
 
 class LinkRule : public ::testing::TestWithParam<LinkCase> {};
 
@@ -233,13 +243,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "00-D0-EF-00-00-99"},
         LinkCase{"neighbour before our question's unit ID", State::kAlive, "", kNeighbour, true,
                  std::nullopt, State::kAlive, kNeighbour, MacSource::kNeighbour, kNetbios}),
-    [](const auto& info) {
-      std::string name = info.param.what;
-      for (auto& ch : name) {
-        ch = std::isalnum(static_cast<unsigned char>(ch)) != 0 ? ch : '_';
-      }
-      return name;
-    });
+    [](const auto& info) { return testing::CaseName(info.param.what); });
 
 }  // namespace
 }  // namespace hostsweep::controller

@@ -13,6 +13,7 @@
 #include "controller/link/arp_frame.h"
 #include "controller/link/link_layer.h"
 #include "controller/targets/targets.h"
+#include "tests/case_name.h"
 #include "tests/controller/system/fake_poller.h"
 
 namespace hostsweep::controller {
@@ -48,6 +49,8 @@ struct PlanCase {
   int interface;  // index into the three above; -1: the echo path
 };
 
+void PrintTo(const PlanCase& c, std::ostream* os) { *os << c.address; }
+
 class LinkPlan : public ::testing::TestWithParam<PlanCase> {};
 
 TEST_P(LinkPlan, AsksOnlyHostsOnAConnectedNetwork) {
@@ -64,7 +67,8 @@ INSTANTIATE_TEST_SUITE_P(LinkPass, LinkPlan,
                                            PlanCase{"10.213.0.0", -1},     // the network's
                                            PlanCase{"10.213.15.255", -1},  // its broadcast
                                            PlanCase{"10.213.16.10", -1},   // behind a router
-                                           PlanCase{"192.168.2.7", -1}));
+                                           PlanCase{"192.168.2.7", -1}),
+                         testing::kNumberedName);
 
 // A link where time passes only while the pass waits for frames, and hosts
 // answer as each is told: from which try on, how late, with which MACs.
@@ -155,6 +159,8 @@ struct PassCase {
   milliseconds silentWait{500};
 };
 
+void PrintTo(const PassCase& c, std::ostream* os) { *os << c.what; }
+
 class Pass : public ::testing::TestWithParam<PassCase> {};
 
 // The host under test at 10.213.0.10 among a /24 of silent addresses.
@@ -244,7 +250,8 @@ INSTANTIATE_TEST_SUITE_P(
                  2,
                  true,
                  1,
-                 true}));
+                 true}),
+    testing::kNumberedName);
 
 struct SharingCase {
   const char* what;
@@ -252,6 +259,8 @@ struct SharingCase {
   bool afterTheirOwn;     // second, after each address's own MAC
   bool shownOnTheirRows;  // their rows show it, and say how many it answered for
 };
+
+void PrintTo(const SharingCase& c, std::ostream* os) { *os << c.what; }
 
 class SharedMac : public ::testing::TestWithParam<SharingCase> {};
 
@@ -320,7 +329,8 @@ INSTANTIATE_TEST_SUITE_P(
     LinkPass, SharedMac,
     ::testing::Values(SharingCase{"a host's handful of addresses", 8, false, false},
                       SharingCase{"more than a host holds", 9, false, true},
-                      SharingCase{"second to each address's own MAC", 40, true, false}));
+                      SharingCase{"second to each address's own MAC", 40, true, false}),
+    testing::kNumberedName);
 
 struct TableFullCase {
   const char* what;

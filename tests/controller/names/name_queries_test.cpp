@@ -9,6 +9,7 @@
 #include <map>
 #include <ostream>
 
+#include "tests/case_name.h"
 #include "tests/controller/names/fake_resolver.h"
 #include "tests/controller/names/fake_udp_network.h"
 
@@ -204,7 +205,8 @@ INSTANTIATE_TEST_SUITE_P(
                       NamingCase{"silent, named by DNS, no extra names", "h0,Dead", "mute.lab",
                                  false, 1, 0, "mute.lab"},
                       NamingCase{"silent, unknown to DNS", "h0,Dead", "", true, 1, 2, ""},
-                      NamingCase{"live, unnamed by its worker", "h0,1,64,,", "", true, 0, 2, ""}));
+                      NamingCase{"live, unnamed by its worker", "h0,1,64,,", "", true, 0, 2, ""}),
+    testing::kNumberedName);
 
 }  // namespace
 }  // namespace hostsweep::controller

@@ -6,6 +6,8 @@
 #include <map>
 #include <sstream>
 
+#include "tests/case_name.h"
+
 namespace hostsweep::controller {
 namespace {
 
@@ -171,7 +173,8 @@ INSTANTIATE_TEST_SUITE_P(
                0,
                0,
                10'000,
-               std::chrono::seconds(5)}));
+               std::chrono::seconds(5)}),
+    testing::kNumberedName);
 
 }  // namespace
 }  // namespace hostsweep::controller

@@ -16,6 +16,7 @@
 #include "controller/notify/mqtt_messages.h"
 #include "controller/notify/webhook_request.h"
 #include "controller/output/json_output.h"
+#include "tests/case_name.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -122,7 +123,8 @@ INSTANTIATE_TEST_SUITE_P(
                                   "pc\xE9 \x9B"
                                   "2J"},
                       HostileText{"other text", "caf\xC3\xA9 \xE5\x90\x8D"},
-                      HostileText{"very long text", Repeated("\xE2\x80\xAE\"\\\x7F\x1B", 300)}));
+                      HostileText{"very long text", Repeated("\xE2\x80\xAE\"\\\x7F\x1B", 300)}),
+    testing::kNumberedName);
 // NOLINTEND(misc-misleading-bidirectional)
 
 }  // namespace

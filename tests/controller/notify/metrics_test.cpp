@@ -1,7 +1,6 @@
 #include "controller/notify/metrics.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -11,6 +10,7 @@
 
 #include "controller/base/errors.h"
 #include "controller/notify/metrics_http.h"
+#include "tests/temporary_folder.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -138,14 +138,13 @@ TEST(MetricsText, PromtoolAccepts) {
   if (!std::filesystem::exists("/usr/bin/promtool")) {
     GTEST_SKIP() << "promtool is not installed (Debian package prometheus)";
   }
-  const auto path = std::filesystem::temp_directory_path() /
-                    ("hostsweep-metrics-" + std::to_string(::getpid()) + ".prom");
+  const testing::TemporaryFolder folder;
+  const auto path = folder / "metrics.prom";
   for (const auto& metrics : Cases()) {
     std::ofstream(path) << MetricsText(metrics.report);
     const auto command = "/usr/bin/promtool check metrics < " + path.string() + " >&2";
     EXPECT_EQ(std::system(command.c_str()), 0) << metrics.what;
   }
-  std::filesystem::remove(path);
 }
 
 TEST(MetricsListen, ParsesAddresses) {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -11,6 +10,7 @@
 #include "controller/base/errors.h"
 #include "controller/notify/mqtt_sink.h"
 #include "controller/notify/webhook_sink.h"
+#include "tests/temporary_folder.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -30,8 +30,8 @@ TEST(MaskedUrl, HidesPasswordsAndQueries) {
 
 // A secret in a file others can read is refused, not used.
 TEST(SecretOption, ReadsOnlyFilesOthersCannot) {
-  const auto path =
-      std::filesystem::temp_directory_path() / ("hostsweep-secret-" + std::to_string(::getpid()));
+  const testing::TemporaryFolder folder;
+  const auto path = folder / "secret";
   std::ofstream(path) << "https://u:p@hook/x\nsecond line\n";
   EXPECT_EQ(SecretOption("https://plain"), "https://plain");
   const std::pair<mode_t, bool> kModes[] = {

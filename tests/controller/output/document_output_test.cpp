@@ -16,6 +16,7 @@
 #include "controller/output/sort_script.h"
 #include "controller/output/table_output.h"
 #include "controller/output/xml_output.h"
+#include "tests/case_name.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -94,6 +95,8 @@ struct Hostile {
   const char* shown;  // as the other formats mask it
 };
 
+void PrintTo(const Hostile& c, std::ostream* os) { *os << testing::Quoted(c.name); }
+
 class HostileName : public ::testing::TestWithParam<Hostile> {};
 
 // The name can neither close the attribute or element it is in nor open one:
@@ -122,12 +125,15 @@ INSTANTIATE_TEST_SUITE_P(
                       Hostile{"esc\x1b[2J\x01", "esc?[2J?"},
                       Hostile{"pc\xE9 caf\xC3\xA9", "pc\xEF\xBF\xBD caf\xC3\xA9"},
                       // A surrogate's encoding: its last byte reads as a lone C1 control.
-                      Hostile{"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD?"}));
+                      Hostile{"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD?"}),
+    testing::kNumberedName);
 
 struct HostCase {
   HostView result;
   std::vector<std::string> parts;  // each in the host element, in this order
 };
+
+void PrintTo(const HostCase& c, std::ostream* os) { *os << c.result.name; }
 
 class XmlHost : public ::testing::TestWithParam<HostCase> {};
 
@@ -234,7 +240,8 @@ INSTANTIATE_TEST_SUITE_P(
              "</script></hostscript>\n<times"}},
         HostCase{Dual(true),
                  {R"(<address addr="2001:db8::a" addrtype="ipv6"/>)", R"(addrtype="mac")",
-                  R"(<address addr="fe80::a%br0" addrtype="ipv6"/>)", "<hostnames>"}}));
+                  R"(<address addr="fe80::a%br0" addrtype="ipv6"/>)", "<hostnames>"}}),
+    testing::kNumberedName);
 
 TEST(XmlRun, CountsEveryAddressAndSaysWhenInterrupted) {
   std::ostringstream out;
@@ -318,7 +325,8 @@ TEST_P(TerminalTable, FitsTheWidthAndKeepsColumnsInPlace) {
   EXPECT_THAT(CsvRow(longName), HasSubstr(std::string(250, 'n')));
 }
 
-INSTANTIATE_TEST_SUITE_P(Output, TerminalTable, ::testing::Values(72, 80, 132));
+INSTANTIATE_TEST_SUITE_P(Output, TerminalTable, ::testing::Values(72, 80, 132),
+                         testing::kNumberedName);
 
 struct ByNeed {
   const char* name;

@@ -9,6 +9,7 @@
 #include "controller/output/json_output.h"
 #include "controller/output/result_stream.h"
 #include "controller/output/table_output.h"
+#include "tests/case_name.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -43,6 +44,8 @@ struct Quoting {
   const char* csv;
 };
 
+void PrintTo(const Quoting& c, std::ostream* os) { *os << testing::Quoted(c.field); }
+
 class CsvQuoting : public ::testing::TestWithParam<Quoting> {};
 
 TEST_P(CsvQuoting, QuotesOnlyWhatNeedsIt) { EXPECT_EQ(CsvField(GetParam().field), GetParam().csv); }
@@ -56,12 +59,15 @@ INSTANTIATE_TEST_SUITE_P(
                       Quoting{"=HYPERLINK(\"x\")", "\"'=HYPERLINK(\"\"x\"\")\""},
                       Quoting{"+1", "'+1"}, Quoting{"-1", "'-1"}, Quoting{"@SUM(A1)", "'@SUM(A1)"},
                       Quoting{"\tx", "'?x"}, Quoting{"\rx", "'?x"}, Quoting{"a-b", "a-b"},
-                      Quoting{"e\x1b[2J", "e?[2J"}));
+                      Quoting{"e\x1b[2J", "e?[2J"}),
+    testing::kNumberedName);
 
 struct Masking {
   const char* text;
   const char* shown;
 };
+
+void PrintTo(const Masking& c, std::ostream* os) { *os << testing::Quoted(c.text); }
 
 class Masked : public ::testing::TestWithParam<Masking> {};
 
@@ -102,7 +108,8 @@ INSTANTIATE_TEST_SUITE_P(Output, Masked,
                                            Masking{"\xC0\x9B", "\xC0?"},  // overlong form
                                            Masking{"caf\xC3\xA9 \xE6\x97\xA5",
                                                    "caf\xC3\xA9 \xE6\x97\xA5"},  // UTF-8
-                                           Masking{"pc\xE9", "pc\xE9"}));  // the system's code page
+                                           Masking{"pc\xE9", "pc\xE9"}),
+                         testing::kNumberedName);  // the system's code page
 
 // What the device said it is comes last, after every column readers had before.
 TEST(Csv, RowsHaveTheHeaderColumnsAndEndInCrLf) {
@@ -123,6 +130,8 @@ struct JsonEscape {
   const char* text;
   const char* escaped;  // how the line writes it
 };
+
+void PrintTo(const JsonEscape& c, std::ostream* os) { *os << testing::Quoted(c.text); }
 
 class JsonControls : public ::testing::TestWithParam<JsonEscape> {};
 
@@ -158,7 +167,8 @@ INSTANTIATE_TEST_SUITE_P(Output, JsonControls,
                                                       "x\xE2\x81\xA9",
                                                       "\\u2066x\\u2069"},
                                            JsonEscape{"e\x1b[2J", "e\\u001b[2J"},
-                                           JsonEscape{"caf\xC3\xA9", "caf\xC3\xA9"}));
+                                           JsonEscape{"caf\xC3\xA9", "caf\xC3\xA9"}),
+                         testing::kNumberedName);
 
 TEST(Json, EveryKeyIsPresentInAFixedOrderWithNullForAbsentValues) {
   EXPECT_EQ(

@@ -13,7 +13,9 @@
 #include "controller/state/history_query.h"
 #include "controller/state/recorder.h"
 #include "controller/state/state_store.h"
+#include "tests/case_name.h"
 #include "tests/controller/base/local_zone.h"
+#include "tests/temporary_folder.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -38,16 +40,6 @@ SeenHost Host(Address last, std::string name, std::optional<MacAddress> mac = st
 // A file of its own in a folder of its own, gone with the test.
 class StateFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    // A parameterised test's name holds a '/': one folder, not two.
-    std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::ranges::replace(test, '/', '-');
-    folder_ =
-        fs::temp_directory_path() / ("hostsweep-state-" + std::to_string(getpid()) + "-" + test);
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-  }
-  void TearDown() override { fs::remove_all(folder_); }
   [[nodiscard]] fs::path File() const { return folder_ / "state.db"; }
 
   // Each round recorded by a recorder of its own, as after a restart.
@@ -75,7 +67,7 @@ class StateFile : public ::testing::Test {
   }
 
  private:
-  fs::path folder_;
+  testing::TemporaryFolder folder_;
 };
 
 struct Rounds {
@@ -178,7 +170,8 @@ INSTANTIATE_TEST_SUITE_P(
                              {"new 10.0.0.7 #1@0; ", "moved 10.0.0.8 #1@0 was 10.0.0.7; "},
                              1,
                              "0-0x1 1-1x1 ",
-                             "10.0.0.7 0-0 10.0.0.8 1-1 phone 0-1 02:11:22:33:44:55 0-1 "}));
+                             "10.0.0.7 0-0 10.0.0.8 1-1 phone 0-1 02:11:22:33:44:55 0-1 "}),
+    testing::kNumberedName);
 
 // A watch's JSON state is carried over whole, the JSON file kept beside it.
 TEST_F(StateFile, CarriesAJsonStateOverWhole) {
@@ -261,7 +254,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "not a whole JSON object"},
         Refusal{"a FIFO", [](const fs::path& path) { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); },
                 "not a regular file"},
-        Refusal{"a folder that is not there", nullptr, "unable to open", true}));
+        Refusal{"a folder that is not there", nullptr, "unable to open", true}),
+    testing::kNumberedName);
 
 // A sweep that cannot be committed leaves the state before it, in the file
 // and in the recorder: the next sweep tells its changes.
@@ -359,6 +353,8 @@ struct Who {
   std::vector<std::string> names;  // of the devices listed
 };
 
+void PrintTo(const Who& c, std::ostream* os) { *os << testing::Quoted(c.who); }
+
 class HistoryOf : public StateFile, public ::testing::WithParamInterface<Who> {};
 
 // Names from the network are data, never SQL: kept verbatim and found again.
@@ -379,7 +375,8 @@ INSTANTIATE_TEST_SUITE_P(Devices, HistoryOf,
                                            Who{"10.0.0.5", {"nas"}},
                                            Who{"00-1A-2B-3C-4D-01", {"nas"}}, Who{"NAS", {"nas"}},
                                            Who{kHostile, {kHostile}}, Who{"a\"b'c", {"a\"b'c"}},
-                                           Who{"10.0.0.8", {}}));
+                                           Who{"10.0.0.8", {}}),
+                         testing::kNumberedName);
 
 // --history --csv is an inventory: edited and given back with --known, the
 // same sweeps' history is the same text again, the user's columns kept.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "controller/base/report_label.h"
+#include "tests/case_name.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -13,6 +14,10 @@ struct Sizing {
   std::size_t jobs;
   std::size_t batchSize;
 };
+
+void PrintTo(const Sizing& c, std::ostream* os) {
+  *os << c.addresses << " addresses, " << c.jobs << " jobs";
+}
 
 class BatchSize : public ::testing::TestWithParam<Sizing> {};
 
@@ -24,7 +29,8 @@ INSTANTIATE_TEST_SUITE_P(Batches, BatchSize,
                          ::testing::Values(Sizing{1, 64, 1}, Sizing{64, 64, 1}, Sizing{65, 64, 2},
                                            Sizing{128, 64, 2}, Sizing{129, 64, 3},
                                            Sizing{254, 64, 3}, Sizing{65536, 64, 3},
-                                           Sizing{10, 1, 3}, Sizing{10, 0, 3}));
+                                           Sizing{10, 1, 3}, Sizing{10, 0, 3}),
+                         testing::kNumberedName);
 
 TEST(SplitIntoBatches, CoversEveryPositionOnceInOrder) {
   for (std::size_t size = 1; size <= kMostSlots; ++size) {

@@ -16,6 +16,7 @@
 #include "tests/controller/names/fake_resolver.h"
 #include "tests/controller/names/fake_udp_network.h"
 #include "tests/controller/system/fake_poller.h"
+#include "tests/temporary_folder.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -383,8 +384,7 @@ TEST(Sweep, EveryResultIsEnrichedOnceBeforeItIsShown) {
     events.OnReport(batch,
                     fields[2] == "h0" ? "h0,1,64,pc,00-00-00-00-00-00" : fields[2] + ",Dead");
   });
-  const auto folder = std::filesystem::temp_directory_path() / "hostsweep-sweep-test-registry";
-  std::filesystem::create_directories(folder);
+  const testing::TemporaryFolder folder;
   std::ofstream(folder / "oui.csv")
       << "Registry,Assignment,Organization Name\nMA-L,002272,Maker A\n";
   int tableReads = 0;
@@ -395,7 +395,7 @@ TEST(Sweep, EveryResultIsEnrichedOnceBeforeItIsShown) {
         {.address = addresses[1], .mac = *ParseMac("0A-00-00-00-00-02"), .reachable = true}};
   };
   std::ostringstream diagnostics;
-  LazyVendorRegistry vendors(folder, diagnostics);
+  LazyVendorRegistry vendors(folder.Path(), diagnostics);
   Stages stages;
   stages.Add(std::make_unique<LinkLayerStage>(table, diagnostics, false));
   Sweep sweep(addresses, {.jobs = 1, .batchSize = 1}, host.loop, host, diagnostics, &stages);
@@ -415,7 +415,6 @@ TEST(Sweep, EveryResultIsEnrichedOnceBeforeItIsShown) {
     views.push_back(
         ViewOf(result, [&vendors](const MacAddress& mac) { return vendors.VendorOf(mac); }));
   }
-  std::filesystem::remove_all(folder);
   EXPECT_EQ(views[0].mac, ParseMac("00-22-72-00-00-01"));
   EXPECT_EQ(views[0].vendor, "Maker A");
   EXPECT_EQ(views[0].netbiosMac, "00:00:00:00:00:00");

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "tests/case_name.h"
+
 namespace hostsweep::controller {
 namespace {
 
@@ -63,7 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
             "still running after 500 ms: killed",
             {"started"}},
         Run{"its input left unread", "exit 0", true, "", {}},
-        Run{"much input left unread", "exit 0", true, "", {}, std::size_t{4} << 20}));
+        Run{"much input left unread", "exit 0", true, "", {}, std::size_t{4} << 20}),
+    testing::kNumberedName);
 
 }  // namespace
 }  // namespace hostsweep::controller

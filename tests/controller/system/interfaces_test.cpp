@@ -53,6 +53,8 @@ struct AddressCase {
   std::vector<std::string> targets;  // what --localnet sweeps
 };
 
+void PrintTo(const AddressCase& c, std::ostream* os) { *os << c.what; }
+
 class InterfaceAddresses : public ::testing::TestWithParam<AddressCase> {};
 
 TEST_P(InterfaceAddresses, GiveTheConnectedNetwork) {

@@ -8,6 +8,8 @@
 
 #include <vector>
 
+#include "tests/case_name.h"
+
 namespace hostsweep::controller {
 namespace {
 
@@ -24,6 +26,8 @@ struct ReplyCase {
   std::vector<std::uint8_t> message;
   bool counts;
 };
+
+void PrintTo(const ReplyCase& c, std::ostream* os) { *os << c.name; }
 
 class EchoReply : public ::testing::TestWithParam<ReplyCase> {};
 
@@ -56,6 +60,8 @@ struct SourceCase {
   const char* text;  // as printed, heard on br0
 };
 
+void PrintTo(const SourceCase& c, std::ostream* os) { *os << c.source; }
+
 class Ipv6Source : public ::testing::TestWithParam<SourceCase> {};
 
 TEST_P(Ipv6Source, IsOnLinkWhenLinkLocalOrInTheInterfacesPrefixAndIsCanonical) {
@@ -73,7 +79,8 @@ INSTANTIATE_TEST_SUITE_P(
         SourceCase{"2001:db8:214:0:1:0:0:1", true, "2001:db8:214:0:1::1"},
         SourceCase{"2001:db8:215::20", false, "2001:db8:215::20"},
         SourceCase{"2001:db8:0:0:1:0:0:1", false, "2001:db8::1:0:0:1"},
-        SourceCase{"fec0::1", false, "fec0::1"}));
+        SourceCase{"fec0::1", false, "fec0::1"}),
+    testing::kNumberedName);
 
 struct JoinCase {
   const char* name;
@@ -81,6 +88,8 @@ struct JoinCase {
   bool entry;
   bool joined;
 };
+
+void PrintTo(const JoinCase& c, std::ostream* os) { *os << c.name; }
 
 class Ipv6Join : public ::testing::TestWithParam<JoinCase> {};
 

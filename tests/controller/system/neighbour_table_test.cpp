@@ -30,6 +30,8 @@ struct EntryCase {
   bool counts;
 };
 
+void PrintTo(const EntryCase& c, std::ostream* os) { *os << c.name; }
+
 class NeighbourMessage : public ::testing::TestWithParam<EntryCase> {};
 
 TEST_P(NeighbourMessage, GivesOnlyUsableIpv4EntriesWithAnEthernetAddress) {
@@ -85,6 +87,8 @@ struct Ipv6EntryCase {
   bool counts;
 };
 
+void PrintTo(const Ipv6EntryCase& c, std::ostream* os) { *os << c.name; }
+
 class Ipv6NeighbourMessage : public ::testing::TestWithParam<Ipv6EntryCase> {};
 
 TEST_P(Ipv6NeighbourMessage, GivesOnlyUsableIpv6EntriesWithTheirInterface) {
@@ -131,6 +135,8 @@ struct HeldCase {
   long updatedSecondsAgo;
   bool held;
 };
+
+void PrintTo(const HeldCase& c, std::ostream* os) { *os << c.name; }
 
 class HeldEntryMessage : public ::testing::TestWithParam<HeldCase> {};
 

@@ -4,6 +4,8 @@
 
 #include <fstream>
 
+#include "tests/temporary_folder.h"
+
 namespace hostsweep::controller {
 namespace {
 
@@ -16,13 +18,14 @@ struct Layout {
   const char* expected;  // relative to the tree
 };
 
+void PrintTo(const Layout& c, std::ostream* os) { *os << c.name; }
+
 class WorkerLocation : public ::testing::TestWithParam<Layout> {};
 
 // A tree with bin/hostsweep and, as the case says, bin/hostsweep-worker
 // and libexec/hostsweep/hostsweep-worker.
 TEST_P(WorkerLocation, BesideTheControllerFirstThenTheInstalledFolder) {
-  const auto tree = fs::path(::testing::TempDir()) / GetParam().name;
-  fs::remove_all(tree);
+  const testing::TemporaryFolder tree;
   fs::create_directories(tree / "bin");
   fs::create_directories(tree / "libexec/hostsweep");
   if (GetParam().besideController) {
@@ -33,7 +36,6 @@ TEST_P(WorkerLocation, BesideTheControllerFirstThenTheInstalledFolder) {
   }
   EXPECT_EQ(FindWorker(tree / "bin", "../libexec/hostsweep", "hostsweep-worker"),
             tree / GetParam().expected);
-  fs::remove_all(tree);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -2,7 +2,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,6 +9,8 @@
 
 #include "controller/base/errors.h"
 #include "controller/targets/local_networks.h"
+#include "tests/case_name.h"
+#include "tests/temporary_folder.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -45,6 +46,8 @@ struct Expansion {
   std::vector<std::string> runs;
 };
 
+void PrintTo(const Expansion& c, std::ostream* os) { *os << c.target; }
+
 class TargetExpansion : public ::testing::TestWithParam<Expansion> {};
 
 TEST_P(TargetExpansion, NamesTheExpectedAddressesInOrder) {
@@ -70,12 +73,15 @@ INSTANTIATE_TEST_SUITE_P(
         Expansion{"10.0.0.9,1,5-7", {"10.0.0.9", "10.0.0.1", "10.0.0.5-10.0.0.7"}},
         Expansion{"10.0.0.*", {"10.0.0.1-10.0.0.254"}},
         Expansion{"10.0.*.*", {"10.0.0.1-10.0.255.254"}}, Expansion{"alpha.lab", {"10.213.0.10"}},
-        Expansion{"alpha.lab.", {"10.213.0.10"}}));
+        Expansion{"alpha.lab.", {"10.213.0.10"}}),
+    testing::kNumberedName);
 
 struct Refusal {
   const char* target;
   const char* message;
 };
+
+void PrintTo(const Refusal& c, std::ostream* os) { *os << testing::Quoted(c.target); }
 
 class TargetRefusal : public ::testing::TestWithParam<Refusal> {};
 
@@ -120,7 +126,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"10.0.0.0/8", "names 16777214 addresses; a sweep takes at most 65536"},
         Refusal{"0.0.0.0-255.255.255.255",
                 "names 4294967296 addresses; a sweep takes at most 65536"},
-        Refusal{"10.0.0.0-10.1.0.0", "names 65537 addresses; a sweep takes at most 65536"}));
+        Refusal{"10.0.0.0-10.1.0.0", "names 65537 addresses; a sweep takes at most 65536"}),
+    testing::kNumberedName);
 
 struct TargetList {
   const char* name;
@@ -209,6 +216,8 @@ struct TargetLines {
   std::vector<std::string> targets;
 };
 
+void PrintTo(const TargetLines& c, std::ostream* os) { *os << testing::Quoted(c.content); }
+
 class ReadTargetLinesOf : public ::testing::TestWithParam<TargetLines> {};
 
 TEST_P(ReadTargetLinesOf, SkipsCommentsBlankLinesAndALeadingByteOrderMarkAndTrims) {
@@ -231,7 +240,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "10.0.0.2\n",
                     {"10.0.0.1",
                      "\xEF\xBB\xBF"
-                     "10.0.0.2"}}));
+                     "10.0.0.2"}}),
+    testing::kNumberedName);
 
 // Each target is counted before it is expanded: a file that names the same
 // block a million times costs a lookup per line, not an expansion.
@@ -246,13 +256,15 @@ struct BadFile {
   const char* reason;
 };
 
+void PrintTo(const BadFile& c, std::ostream* os) { *os << c.name; }
+
 class BadTargetFile : public ::testing::TestWithParam<BadFile> {};
 
 // Whatever a target file holds, the controller reads a bounded amount of it,
 // and its message names the file and quotes little, masked.
 TEST_P(BadTargetFile, IsAUsageErrorNamingTheFileAndQuotingLittle) {
-  const auto path = std::filesystem::temp_directory_path() /
-                    ("hostsweep-bad-targets-" + std::to_string(getpid()) + GetParam().name);
+  const testing::TemporaryFolder folder;
+  const auto path = folder / GetParam().name;
   if (GetParam().content.empty()) {
     std::filesystem::create_directory(path);
   } else {
@@ -265,7 +277,6 @@ TEST_P(BadTargetFile, IsAUsageErrorNamingTheFileAndQuotingLittle) {
   } catch (const UsageError& error) {
     message = error.what();
   }
-  std::filesystem::remove(path);
   EXPECT_THAT(message, HasSubstr(GetParam().reason));
   EXPECT_LT(message.size(), 400U);
   EXPECT_EQ(message.find('\x1b'), std::string::npos);
@@ -311,6 +322,12 @@ struct LocalCase {
   const char* refused = "";          // the network the refusal names
 };
 
+void PrintTo(const LocalCase& c, std::ostream* os) {
+  for (const auto& network : c.networks) {
+    *os << network.interfaceName << '/' << network.prefixLength << ' ';
+  }
+}
+
 class LocalNetworks : public ::testing::TestWithParam<LocalCase> {};
 
 TEST_P(LocalNetworks, BecomeOneTargetPerNetworkOrARefusalNamingIt) {
@@ -344,7 +361,8 @@ INSTANTIATE_TEST_SUITE_P(
         LocalCase{{{"tun1", 0x0A070001, 24, 0x0A080000}}, {"10.8.0.0/24"}},
         LocalCase{{{"eth0", k10_1_2_3, 16}}, {"10.1.0.0/16"}},
         LocalCase{{{"eth0", k10_1_2_3, 24}, {"eth1", 0x0A000001, 15}}, {}, "10.0.0.0/15"},
-        LocalCase{{{"eth9", 0x0A000001, 0}}, {}, "0.0.0.0/0"}));
+        LocalCase{{{"eth9", 0x0A000001, 0}}, {}, "0.0.0.0/0"}),
+    testing::kNumberedName);
 
 }  // namespace
 }  // namespace hostsweep::controller
