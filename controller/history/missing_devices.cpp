@@ -15,7 +15,7 @@ std::optional<SeenHost> PlaceOf(const KnownDevice& device, const std::vector<See
   // Where a host this row is was seen: a MAC that named none of the hosts
   // that shared it says nowhere.
   const auto seen = std::find_if(earlier.begin(), earlier.end(), [&](const SeenHost& host) {
-    return DeviceMac(host) && DeviceMac(host) == device.mac;
+    return OwnMac(host) && OwnMac(host) == device.mac;
   });
   if (seen == earlier.end()) {
     return std::nullopt;

@@ -30,9 +30,10 @@ constexpr std::size_t kExpect = 4;
 constexpr std::size_t kNote = 5;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-// The row's MAC where it is the row's key: where it names a device.
+// The row's MAC where it is the row's key: any real one. A phone keeps its
+// randomised MAC for a network, and the user who wrote it down means it.
 std::optional<MacAddress> RowMac(const KnownDevice& device) {
-  return device.mac && NamesDevice(*device.mac) ? device.mac : std::nullopt;
+  return device.mac && !IsPlaceholderMac(*device.mac) ? device.mac : std::nullopt;
 }
 
 // The fields of one row, as RFC 4180 quotes them: a field in double quotes
@@ -129,7 +130,7 @@ KnownDevice DeviceOf(const std::vector<std::string>& fields, std::size_t columns
   }
   if (device.mac && !RowMac(device) && device.address.empty()) {
     throw UsageError("MAC " + FormatMac(*device.mac) +
-                     " names no device (randomised or none): give its address");
+                     " names no device: give its address");
   }
   device.facts = {.known = true,
                   .alias = fields[kAlias],
@@ -166,7 +167,8 @@ Inventory::Inventory(std::vector<KnownDevice> devices) : devices_(std::move(devi
 
 const KnownDevice* Inventory::Find(const SeenHost& host) const {
   const HostKeys keys = KeysOf(host);
-  if (const auto byMac = keys.mac ? byMac_.find(*keys.mac) : byMac_.end(); byMac != byMac_.end()) {
+  const auto mac = OwnMac(host);
+  if (const auto byMac = mac ? byMac_.find(*mac) : byMac_.end(); byMac != byMac_.end()) {
     return &devices_[byMac->second];
   }
   for (const std::string& address : keys.addresses) {

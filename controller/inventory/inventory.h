@@ -21,10 +21,10 @@
 namespace hostsweep::controller {
 
 struct KnownDevice {
-  // The key where it names a device (NamesDevice); a randomised one, kept
-  // beside an address, is the key of nothing.
+  // The key where it is a real MAC, randomised ones too: the user's word for
+  // the host that answers with it.
   std::optional<MacAddress> mac{};
-  std::string address{};  // IPv4 or IPv6 as rows write it; the key without a device MAC
+  std::string address{};  // IPv4 or IPv6 as rows write it; the key without a MAC
   KnownFacts facts{};     // `known` always true
   std::string note{};
 };
@@ -33,9 +33,9 @@ class Inventory {
  public:
   explicit Inventory(std::vector<KnownDevice> devices);
 
-  // The device the host is (KeysOf): the row with its device's MAC, else
-  // the row keyed by one of its addresses; null for a device the inventory
-  // does not know.
+  // The device the host is: the row with the MAC it answered with (OwnMac),
+  // else the row keyed by one of its addresses (KeysOf); null for a device
+  // the inventory does not know.
   [[nodiscard]] const KnownDevice* Find(const SeenHost& host) const;
   // The facts a row of `view` shows: `known` false for an unknown device.
   [[nodiscard]] KnownFacts FactsOf(const HostView& view) const;

@@ -38,8 +38,13 @@ bool NamesDevice(const MacAddress& mac) {
   return !IsPlaceholderMac(mac) && !IsLocallyAdministered(mac);
 }
 
+std::optional<MacAddress> OwnMac(const SeenHost& host) {
+  return host.mac && !IsPlaceholderMac(*host.mac) && !host.macSharedBy ? host.mac : std::nullopt;
+}
+
 std::optional<MacAddress> DeviceMac(const SeenHost& host) {
-  return host.mac && NamesDevice(*host.mac) && !host.macSharedBy ? host.mac : std::nullopt;
+  const auto mac = OwnMac(host);
+  return mac && NamesDevice(*mac) ? mac : std::nullopt;
 }
 
 HostKeys KeysOf(const SeenHost& host) {

@@ -49,6 +49,11 @@ bool SetRowAddress(SeenHost& host, std::string_view text);
 // Real and globally administered: a MAC that can name one device.
 bool NamesDevice(const MacAddress& mac);
 
+// The MAC the host answered with, where the answer was its own: not one a
+// proxy gave for a whole range. An inventory row's MAC is the user's word
+// for one device and is matched against this, randomised or not.
+std::optional<MacAddress> OwnMac(const SeenHost& host);
+
 // The host's MAC where it names the host's device; nothing otherwise.
 std::optional<MacAddress> DeviceMac(const SeenHost& host);
 

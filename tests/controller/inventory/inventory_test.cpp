@@ -57,8 +57,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadRow{",10.0.0.1,a\"b\",,,\n", "2: a quote inside an unquoted field"},
         BadRow{"00:1a:2b:3c:4d:01,,a,,,\n\n00-1A-2B-3C-4D-01,,b,,,\n",
                "4: MAC 00:1a:2b:3c:4d:01 is on line 2 too"},
-        BadRow{"5a:00:00:00:00:01,,a,,,\n",
-               "2: MAC 5a:00:00:00:00:01 names no device (randomised or none): give its address"},
+        BadRow{"00:00:00:00:00:00,,a,,,\n",
+               "2: MAC 00:00:00:00:00:00 names no device: give its address"},
         BadRow{",10.0.0.1," + std::string(257, 'x') + ",,,\n", "2: a field longer than 256 bytes"},
         BadRow{",10.0.0.1,\x1b[2J,,bad\x1b,\n",
                "2: bad expect \"bad?\" (empty, always or ignore)"}),
@@ -75,7 +75,8 @@ TEST(Inventory, MatchesByMacThenByAddress) {
       "\xEF\xBB\xBFmac,address,alias,owner,expect,note\r\n"
       "00:13:00:00:00:0D,10.0.0.9,\"delta,\r\n \"\"the box\"\"\",ann,always,\r\n"
       ",10.0.0.20,printer,,ignore,by the door\r\n"
-      ",2001:DB8::A,v6,,,\r\n");
+      ",2001:DB8::A,v6,,,\r\n"
+      "5a:00:00:00:00:01,,phone,,,\r\n");
   const auto delta = ParseMac("00:13:00:00:00:0d");
   const auto other = ParseMac("00:22:72:00:00:0a");
   const KnownFacts deltaFacts{
@@ -85,6 +86,8 @@ TEST(Inventory, MatchesByMacThenByAddress) {
   EXPECT_EQ(inventory.FactsOf(Host(0x0A000014, other)).alias, "printer");
   EXPECT_EQ(inventory.FactsOf(Host(0x0A000014, std::nullopt)).expect, Expect::kIgnore);
   EXPECT_EQ(inventory.FactsOf(Host(0x0A000009, other)), KnownFacts{});
+  // A randomised MAC the user wrote down is that phone on any address.
+  EXPECT_EQ(inventory.FactsOf(Host(0x0A000042, ParseMac("5a:00:00:00:00:01"))).alias, "phone");
   HostView v6 = Host(0, other);
   v6.ipv6 = {"2001:db8::a"};
   v6.ipv6Only = true;
