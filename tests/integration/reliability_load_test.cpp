@@ -13,6 +13,8 @@
 #include "controller/app/options.h"
 #include "controller/sweep/batches.h"
 #include "controller/sweep/sweep.h"
+#include "controller/system/limits.h"
+#include "controller/system/neighbour_table.h"
 #include "controller/system/worker_host.h"
 #include "controller/targets/targets.h"
 #include "tests/integration/controller_run.h"
@@ -52,9 +54,14 @@ TEST(ReliabilityLoad, SlashTwentyGivesEachAddressOneResultAndLeavesNothingOpenOr
     controller::EventLoop loop;
     const auto host = controller::MakeWorkerHost(loop, WorkerPath(), /*sendsEchoes=*/true);
     const std::size_t descriptorsOfIdleHost = OpenDescriptors();
+    // Paced by the neighbour table as the program is: a /20 fills it, and an
+    // entry still waiting for late's answer is the first the kernel drops.
     const controller::SweepSettings defaults{
         .jobs = controller::kDefaultJobs,
-        .batchSize = controller::ChooseBatchSize(addresses.size(), controller::kDefaultJobs)};
+        .batchSize = controller::ChooseBatchSize(addresses.size(), controller::kDefaultJobs),
+        .neighbourTable = controller::NeighbourTableSize(),
+        .mostChains = controller::MostChainsAtOnce(),
+        .tableLoad = controller::ReadNeighbourTableLoad};
     std::ostringstream diagnostics;
     controller::Sweep sweep(addresses, defaults, loop, *host, diagnostics);
     ASSERT_TRUE(sweep.Run([](const controller::ResultBook&) { return true; }));
