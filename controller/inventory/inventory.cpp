@@ -129,8 +129,7 @@ KnownDevice DeviceOf(const std::vector<std::string>& fields, std::size_t columns
     throw UsageError("neither a MAC nor an address");
   }
   if (device.mac && !RowMac(device) && device.address.empty()) {
-    throw UsageError("MAC " + FormatMac(*device.mac) +
-                     " names no device: give its address");
+    throw UsageError("MAC " + FormatMac(*device.mac) + " names no device: give its address");
   }
   device.facts = {.known = true,
                   .alias = fields[kAlias],
