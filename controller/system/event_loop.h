@@ -1,7 +1,8 @@
-// The controller's one event loop: every source that waits (the workers'
-// reports, the link socket, the askers' sockets, signals, the next sweep of
-// --watch) registers with it, and the loop alone waits, for the first timer
-// due or the first descriptor ready. One monotonic clock, one timer heap.
+// The controller's one event loop: a source that waits (the workers'
+// reports, the link socket, signals, the next sweep of --watch and the
+// events' retries; the name and device askers are still to come) registers
+// with it, and the loop alone waits, for the first timer due or the first
+// descriptor ready. One monotonic clock, one timer heap.
 //
 // The loop is the same everywhere; what waits for the descriptors is one
 // half per platform (posix/: poll; win/: WSAPoll, sockets only). Callbacks
