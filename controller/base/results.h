@@ -86,14 +86,20 @@ constexpr std::string_view EvidenceText(Evidence evidence) {
   return TextOf(kEvidenceTexts, evidence);
 }
 
-// Where a host's name came from: reverse DNS (the worker's lookup, or the
-// controller's for a silent host), or the controller's own questions to hosts
-// that lookup did not know.
-enum class NameSource { kNone, kDns, kMdns, kNetbios };
+// Where a host's name came from, in the order a name is taken: reverse DNS
+// (the worker's lookup, or the controller's for a silent host), the
+// controller's own questions to hosts that lookup did not know (mDNS, then
+// NetBIOS), then the names a device gives itself where it says what it is
+// (its DNS-SD instance name, its UPnP friendly name).
+enum class NameSource { kNone, kDns, kMdns, kNetbios, kDnsSd, kUpnp };
 
 // Empty for kNone.
-inline constexpr std::array<EnumText<NameSource>, 3> kNameSourceTexts{
-    {{NameSource::kDns, "dns"}, {NameSource::kMdns, "mdns"}, {NameSource::kNetbios, "netbios"}}};
+inline constexpr std::array<EnumText<NameSource>, 5> kNameSourceTexts{
+    {{NameSource::kDns, "dns"},
+     {NameSource::kMdns, "mdns"},
+     {NameSource::kNetbios, "netbios"},
+     {NameSource::kDnsSd, "dns-sd"},
+     {NameSource::kUpnp, "upnp"}}};
 constexpr std::string_view NameSourceText(NameSource source) {
   return TextOf(kNameSourceTexts, source);
 }
@@ -177,6 +183,14 @@ struct DeviceFacts {
   bool operator==(const DeviceFacts&) const = default;
 };
 
+// What a device calls itself where it says what it is.
+struct GivenNames {
+  std::string mdnsHost{};  // the owner of its mDNS address record: "labprinter.local"
+  std::string dnsSd{};     // its DNS-SD instance name: "Living Room"
+  std::string upnp{};      // its UPnP friendlyName
+  bool operator==(const GivenNames&) const = default;
+};
+
 // "Brother HL-L2350DW": the make and the model, the make once where the model
 // already starts with it.
 std::string MakeAndModel(const DeviceFacts& device);
@@ -200,6 +214,7 @@ struct HostResult {
   std::optional<ExtraNames> names{};
   std::optional<Ipv6Facts> ipv6{};
   std::optional<DeviceFacts> device{};
+  std::optional<GivenNames> given{};  // filed with `device`
 };
 
 // What a comparison with an earlier sweep says of a host (--compare).
@@ -253,7 +268,7 @@ struct HostView {
   std::optional<std::string_view> echo{};  // the worker's verdict: "alive" or "dead"
   std::optional<long> roundTripMs{};
   std::optional<int> ttl{};
-  std::string name{};  // reverse DNS, else mDNS, else NetBIOS
+  std::string name{};  // as NameSource's order takes it
   NameSource nameSource = NameSource::kNone;
   // The neighbour table's, else a NetBIOS unit ID (the worker's, else the
   // controller's own question's); never a placeholder.
@@ -320,7 +335,7 @@ class ResultBook {
   // A filed result whose device is still being asked what it is.
   void AwaitDevice(std::size_t position) { awaiting_.at(position) |= kAwaitDevice; }
   // What the device said it is; only the first filing counts. Ready then.
-  void FileDevice(std::size_t position, const DeviceFacts& facts);
+  void FileDevice(std::size_t position, const DeviceFacts& facts, const GivenNames& given = {});
   // A result answered over ARP, waiting for the link pass to end.
   void AwaitMacSharing(std::size_t position) { awaiting_.at(position) |= kAwaitMacSharing; }
   // How many addresses its ARP answer's MAC answered for, if more than a host
