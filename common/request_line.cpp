@@ -17,7 +17,7 @@ constexpr const char* kFieldNames[] = {
     "label 2",      "address 3", "label 3", "pause count",
 };
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool IsBlankOrLineEnd(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
 
@@ -114,7 +114,7 @@ const std::string& Field(const Fields& fields, std::size_t index) {
 double LeadingNumber(std::string_view text) {
   std::string packed;
   for (const char c : text) {
-    if (!IsBlank(c)) {
+    if (!IsBlankOrLineEnd(c)) {
       packed += c;
     }
   }

@@ -12,7 +12,7 @@ namespace {
 using std::chrono::milliseconds;
 using TimePoint = DeviceNetwork::Clock::time_point;
 
-constexpr std::size_t kBufferSize = 65536;
+constexpr std::size_t kAnswerBufferSize = 65536;
 // "urn:schemas-upnp-org:device:MediaServer:1": a device's type, not a service's.
 constexpr std::string_view kDeviceTypeMark = ":device:";
 
@@ -91,7 +91,7 @@ void UpnpSearch::ReadAnswers() {
   for (const auto& socket : sockets_) {
     Address from = 0;
     while (network_.Now() < readingEnds) {
-      buffer_.resize(kBufferSize);
+      buffer_.resize(kAnswerBufferSize);
       if (socket->Receive(buffer_, from) != Receipt::kDatagram) {
         break;
       }

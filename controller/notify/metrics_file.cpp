@@ -15,7 +15,7 @@ class MetricsFile : public SweepObserver {
   explicit MetricsFile(std::filesystem::path path) : path_(std::move(path)) {}
 
   void SweepEnded(const SweepReport& report) override {
-    const auto failure = ReplaceFile(path_, MetricsText(report));
+    const auto failure = ReplaceWholeFile(path_, MetricsText(report));
     if (!failure.step.empty() && said_.insert(failure.step).second) {
       std::cerr << "hostsweep: --metrics: cannot " << failure.step << ' ' << Printable(failure.why)
                 << " (not said again)\n";

@@ -18,6 +18,6 @@ struct ReplaceFailure {
 // everyone (0644), then renames it over `path`: a reader finds the old file or
 // the new one, never half of one. The temporary file is gone either way.
 // Returns the failure, or an empty step when the file was replaced.
-ReplaceFailure ReplaceFile(const std::filesystem::path& path, std::string_view bytes);
+ReplaceFailure ReplaceWholeFile(const std::filesystem::path& path, std::string_view bytes);
 
 }  // namespace hostsweep::controller

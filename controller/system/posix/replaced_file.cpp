@@ -11,7 +11,7 @@
 
 namespace hostsweep::controller {
 
-ReplaceFailure ReplaceFile(const std::filesystem::path& path, std::string_view bytes) {
+ReplaceFailure ReplaceWholeFile(const std::filesystem::path& path, std::string_view bytes) {
   // A hidden name without .prom, which the textfile collector never reads;
   // mkstemp creates it anew, so no symlink planted there is followed.
   std::string temporary =

@@ -13,7 +13,7 @@
 namespace hostsweep::controller {
 namespace {
 
-constexpr std::size_t kReceiveBuffer = 32768;
+constexpr std::size_t kDumpBufferSize = 32768;
 constexpr std::size_t kIpv4Bytes = 4;
 
 struct DumpRequest {
@@ -53,7 +53,7 @@ void DumpRoute(std::uint16_t type, const std::string& what,
   request.header.nlmsg_seq = 1;
   request.message.rtgen_family = family;
   Send(fd.Get(), request.header, "read " + what);
-  alignas(nlmsghdr) std::array<char, kReceiveBuffer> buffer{};
+  alignas(nlmsghdr) std::array<char, kDumpBufferSize> buffer{};
   for (;;) {
     const ssize_t received = recv(fd.Get(), buffer.data(), buffer.size(), 0);
     if (received < 0) {

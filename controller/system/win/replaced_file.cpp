@@ -8,7 +8,7 @@
 namespace hostsweep::controller {
 
 // Who may read a file is an ACL on Windows: the new file takes its folder's.
-ReplaceFailure ReplaceFile(const std::filesystem::path& path, std::string_view bytes) {
+ReplaceFailure ReplaceWholeFile(const std::filesystem::path& path, std::string_view bytes) {
   auto temporary = path;
   temporary += ".tmp";
   {
