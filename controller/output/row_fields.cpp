@@ -87,68 +87,172 @@ Json KnownValue(const HostView& view, auto part) {
 }
 
 const std::array<RowField, 25> kRowFields{{
-    {kAddress, "ADDRESS", Shows::kAlways, true,
-     [](const HostView& v) { return Json(AddressText(v)); }, nullptr, ReadAddress},
-    {kState, "STATE", Shows::kAlways, true,
-     [](const HostView& v) { return Json(StateText(v.state)); }},
-    {kEcho, "", Shows::kAlways, false, [](const HostView& v) { return OrNull(v.echo); }},
-    {kRttMs, "RTT(ms)", Shows::kAlways, true,
-     [](const HostView& v) { return OrNull(v.roundTripMs); }},
-    {kTtl, "TTL", Shows::kAlways, true, [](const HostView& v) { return OrNull(v.ttl); }},
-    {kName, "NAME", Shows::kAlways, true, [](const HostView& v) { return OrNull(v.name); }, nullptr,
-     [](const Json& value, SeenHost& host) { host.name = TextOrNothing(value, kName); }},
-    {kMac, "MAC", Shows::kAlways, true,
-     [](const HostView& v) { return OrNull(v.mac ? FormatMac(*v.mac) : ""); }, nullptr, ReadMac},
-    {kVendor, "VENDOR", Shows::kAlways, true, [](const HostView& v) { return OrNull(v.vendor); }},
-    {kMacSource, "", Shows::kAlways, false,
-     [](const HostView& v) { return OrNull(MacSourceText(v.macSource)); }, nullptr,
-     [](const Json& value, SeenHost& host) {
-       host.macSource =
-           ValueOf(kMacSourceTexts, TextOrNothing(value, kMacSource)).value_or(MacSource::kNone);
-     }},
-    {kNetbiosMac, "", Shows::kAlways, false,
-     [](const HostView& v) { return OrNull(v.netbiosMac); }},
-    {kNameSource, "", Shows::kAlways, false,
-     [](const HostView& v) { return OrNull(NameSourceText(v.nameSource)); }},
-    {kWorkgroup, "", Shows::kAlways, false, [](const HostView& v) { return OrNull(v.workgroup); }},
-    {kEvidence, "", Shows::kAlways, false,
-     [](const HostView& v) { return OrNull(EvidenceText(v.evidence)); }},
-    {kMacSharedBy, "", Shows::kWhenSet, false,
-     [](const HostView& v) { return OrNull(v.macSharedBy); }, nullptr, ReadMacSharedBy},
-    {kType, "TYPE", Shows::kWhenDeviceSaid, true,
-     [](const HostView& v) { return OrNull(v.device.type); }, nullptr,
-     [](const Json& value, SeenHost& host) { host.type = TextOrNothing(value, kType); }},
-    {kMake, "", Shows::kWhenDeviceSaid, true,
-     [](const HostView& v) { return OrNull(v.device.make); }},
-    {kModel, "MODEL", Shows::kWhenDeviceSaid, true,
-     [](const HostView& v) { return OrNull(v.device.model); },
-     [](const HostView& v) { return MakeAndModel(v.device); },
-     [](const Json& value, SeenHost& host) { host.model = TextOrNothing(value, kModel); }},
-    {kTypeFrom, "", Shows::kWhenDeviceSaid, true,
-     [](const HostView& v) { return OrNull(TypeSourceText(v.device.typeFrom)); }},
-    {kServices, "", Shows::kWhenDeviceSaid, false,
-     [](const HostView& v) { return Json(v.device.services); }},
-    {kIpv6, "IPV6", Shows::kWithIpv6, true, [](const HostView& v) { return Json(v.ipv6); }, nullptr,
-     ReadIpv6},
-    {kChange, "CHANGE", Shows::kWhenCompared, true,
-     [](const HostView& v) {
-       return ChangeValue(v, [](const RowChange& c) { return ChangeText(c.change); });
-     },
-     ChangeColumn},
-    {kPrevious, "", Shows::kWhenCompared, true,
-     [](const HostView& v) {
-       return ChangeValue(v, [](const RowChange& c) { return c.previous; });
-     }},
-    {kAlias, "ALIAS", Shows::kWithInventory, true,
-     [](const HostView& v) {
-       return KnownValue(v, [](const KnownFacts& k) { return OrNull(k.alias); });
-     }},
-    {kOwner, "", Shows::kWithInventory, true,
-     [](const HostView& v) {
-       return KnownValue(v, [](const KnownFacts& k) { return OrNull(k.owner); });
-     }},
-    {kKnown, "", Shows::kWithInventory, true,
-     [](const HostView& v) { return KnownValue(v, [](const KnownFacts& k) { return k.known; }); }},
+    {.key = kAddress,
+     .heading = "ADDRESS",
+     .shows = Shows::kAlways,
+     .csv = true,
+     .value = [](const HostView& v) { return Json(AddressText(v)); },
+     .readBack = ReadAddress,
+     .page = {"Address", 1}},
+    {.key = kState,
+     .heading = "STATE",
+     .shows = Shows::kAlways,
+     .csv = true,
+     .value = [](const HostView& v) { return Json(StateText(v.state)); },
+     .page = {"State", 2}},
+    {.key = kEcho,
+     .heading = "",
+     .shows = Shows::kAlways,
+     .csv = false,
+     .value = [](const HostView& v) { return OrNull(v.echo); }},
+    {.key = kRttMs,
+     .heading = "RTT(ms)",
+     .shows = Shows::kAlways,
+     .csv = true,
+     .value = [](const HostView& v) { return OrNull(v.roundTripMs); },
+     .page = {"RTT (ms)", 10}},
+    {.key = kTtl,
+     .heading = "TTL",
+     .shows = Shows::kAlways,
+     .csv = true,
+     .value = [](const HostView& v) { return OrNull(v.ttl); },
+     .page = {"TTL", 11}},
+    {.key = kName,
+     .heading = "NAME",
+     .shows = Shows::kAlways,
+     .csv = true,
+     .value = [](const HostView& v) { return OrNull(v.name); },
+     .readBack = [](const Json& value, SeenHost& host) { host.name = TextOrNothing(value, kName); },
+     .page = {"Name", 3}},
+    {.key = kMac,
+     .heading = "MAC",
+     .shows = Shows::kAlways,
+     .csv = true,
+     .value = [](const HostView& v) { return OrNull(v.mac ? FormatMac(*v.mac) : ""); },
+     .readBack = ReadMac,
+     .page = {"MAC", 6}},
+    {.key = kVendor,
+     .heading = "VENDOR",
+     .shows = Shows::kAlways,
+     .csv = true,
+     .value = [](const HostView& v) { return OrNull(v.vendor); },
+     .page = {"Maker", 7}},
+    {.key = kMacSource,
+     .heading = "",
+     .shows = Shows::kAlways,
+     .csv = false,
+     .value = [](const HostView& v) { return OrNull(MacSourceText(v.macSource)); },
+     .readBack =
+         [](const Json& value, SeenHost& host) {
+           host.macSource = ValueOf(kMacSourceTexts, TextOrNothing(value, kMacSource))
+                                .value_or(MacSource::kNone);
+         }},
+    {.key = kNetbiosMac,
+     .heading = "",
+     .shows = Shows::kAlways,
+     .csv = false,
+     .value = [](const HostView& v) { return OrNull(v.netbiosMac); }},
+    {.key = kNameSource,
+     .heading = "",
+     .shows = Shows::kAlways,
+     .csv = false,
+     .value = [](const HostView& v) { return OrNull(NameSourceText(v.nameSource)); },
+     .page = {"Name from", 5}},
+    {.key = kWorkgroup,
+     .heading = "",
+     .shows = Shows::kAlways,
+     .csv = false,
+     .value = [](const HostView& v) { return OrNull(v.workgroup); }},
+    {.key = kEvidence,
+     .heading = "",
+     .shows = Shows::kAlways,
+     .csv = false,
+     .value = [](const HostView& v) { return OrNull(EvidenceText(v.evidence)); }},
+    {.key = kMacSharedBy,
+     .heading = "",
+     .shows = Shows::kWhenSet,
+     .csv = false,
+     .value = [](const HostView& v) { return OrNull(v.macSharedBy); },
+     .readBack = ReadMacSharedBy},
+    {.key = kType,
+     .heading = "TYPE",
+     .shows = Shows::kWhenDeviceSaid,
+     .csv = true,
+     .value = [](const HostView& v) { return OrNull(v.device.type); },
+     .readBack = [](const Json& value, SeenHost& host) { host.type = TextOrNothing(value, kType); },
+     .page = {"Type", 8}},
+    {.key = kMake,
+     .heading = "",
+     .shows = Shows::kWhenDeviceSaid,
+     .csv = true,
+     .value = [](const HostView& v) { return OrNull(v.device.make); }},
+    {.key = kModel,
+     .heading = "MODEL",
+     .shows = Shows::kWhenDeviceSaid,
+     .csv = true,
+     .value = [](const HostView& v) { return OrNull(v.device.model); },
+     .column = [](const HostView& v) { return MakeAndModel(v.device); },
+     .readBack = [](const Json& value,
+                    SeenHost& host) { host.model = TextOrNothing(value, kModel); },
+     .page = {"Model", 9}},
+    {.key = kTypeFrom,
+     .heading = "",
+     .shows = Shows::kWhenDeviceSaid,
+     .csv = true,
+     .value = [](const HostView& v) { return OrNull(TypeSourceText(v.device.typeFrom)); }},
+    {.key = kServices,
+     .heading = "",
+     .shows = Shows::kWhenDeviceSaid,
+     .csv = false,
+     .value = [](const HostView& v) { return Json(v.device.services); }},
+    {.key = kIpv6,
+     .heading = "IPV6",
+     .shows = Shows::kWithIpv6,
+     .csv = true,
+     .value = [](const HostView& v) { return Json(v.ipv6); },
+     .readBack = ReadIpv6},
+    {.key = kChange,
+     .heading = "CHANGE",
+     .shows = Shows::kWhenCompared,
+     .csv = true,
+     .value =
+         [](const HostView& v) {
+           return ChangeValue(v, [](const RowChange& c) { return ChangeText(c.change); });
+         },
+     .column = ChangeColumn},
+    {.key = kPrevious,
+     .heading = "",
+     .shows = Shows::kWhenCompared,
+     .csv = true,
+     .value =
+         [](const HostView& v) {
+           return ChangeValue(v, [](const RowChange& c) { return c.previous; });
+         }},
+    {.key = kAlias,
+     .heading = "ALIAS",
+     .shows = Shows::kWithInventory,
+     .csv = true,
+     .value =
+         [](const HostView& v) {
+           return KnownValue(v, [](const KnownFacts& k) { return OrNull(k.alias); });
+         },
+     .page = {"Alias", 4}},
+    {.key = kOwner,
+     .heading = "",
+     .shows = Shows::kWithInventory,
+     .csv = true,
+     .value =
+         [](const HostView& v) {
+           return KnownValue(v, [](const KnownFacts& k) { return OrNull(k.owner); });
+         }},
+    {.key = kKnown,
+     .heading = "",
+     .shows = Shows::kWithInventory,
+     .csv = true,
+     .value =
+         [](const HostView& v) {
+           return KnownValue(v, [](const KnownFacts& k) { return k.known; });
+         }},
 }};
 
 // The columns of old, then each added since after them.
@@ -185,6 +289,21 @@ const std::vector<const RowField*>& CsvFields() {
       return CsvPlace(a->shows) < CsvPlace(b->shows);
     });
     return csv;
+  }();
+  return fields;
+}
+
+const std::vector<const RowField*>& PageFields() {
+  static const std::vector<const RowField*> fields = [] {
+    std::vector<const RowField*> page;
+    for (const RowField& field : kRowFields) {
+      if (field.page.place > 0) {
+        page.push_back(&field);
+      }
+    }
+    std::sort(page.begin(), page.end(),
+              [](const RowField* a, const RowField* b) { return a->page.place < b->page.place; });
+    return page;
   }();
   return fields;
 }

@@ -25,6 +25,13 @@ enum class Shows {
   kWithInventory,   // on a row the inventory (--known) has a say on
 };
 
+// A column of the HTML page: its heading and its place among the page's
+// columns, from 1 (none: not on the page).
+struct PageColumn {
+  std::string_view heading{};
+  int place = 0;
+};
+
 struct RowField {
   const char* key;  // as JSON, CSV's header and the readers name it
   // The table's heading; empty for a field the table has no column for.
@@ -33,13 +40,14 @@ struct RowField {
   bool csv;  // a CSV column
   // As JSON writes it: null where nothing is known.
   Json (*value)(const HostView& view);
-  // The table's text where it is not the value's (FieldText): a column that
-  // shows this field with the ones after it.
+  // The text of its table and page column where it is not the value's
+  // (FieldText): a column that shows this field with others.
   std::string (*column)(const HostView& view) = nullptr;
   // Takes the value a JSON line or state file has for the key (null where it
   // has none) back into the host; none for a field nothing reads back.
   // Throws EarlierResultsError for a value no writer of ours writes.
   void (*readBack)(const Json& value, SeenHost& host) = nullptr;
+  PageColumn page{};
 };
 
 // In JSON's order, which the table's columns keep too.
@@ -47,6 +55,8 @@ std::span<const RowField> RowFields();
 // CSV's columns in their order: those of old first, so that readers by
 // position keep them.
 const std::vector<const RowField*>& CsvFields();
+// The page's columns in their order.
+const std::vector<const RowField*>& PageFields();
 
 // Whether `field` is on the row: as JSON writes it, or with
 // `fixedColumns` as CSV does, where a column is on every row the options give
@@ -55,7 +65,7 @@ bool OnRow(const RowField& field, const HostView& view, bool ipv6, bool fixedCol
 
 // A value as text: empty for null, lists joined by spaces.
 std::string FieldText(const Json& value);
-// The field's text in a column of the table.
+// The field's text in a column of the table or the page.
 std::string ColumnText(const RowField& field, const HostView& view);
 
 }  // namespace hostsweep::controller
