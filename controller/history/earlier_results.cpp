@@ -182,11 +182,10 @@ EarlierSweep ParseSweepXml(std::string_view bytes) {
       // of its adapters. Read as the weaker of the two, it still matches an
       // equal MAC but never calls a host mac-changed on the host's own word.
       using namespace json_key;
-      SeenHost host = HostOf(Json{{kAddress, row.address},
-                                  {kName, OrNull(row.name)},
-                                  {kMac, OrNull(row.mac)},
-                                  {kType, OrNull(row.type)},
-                                  {kModel, OrNull(row.model)}});
+      row.fields[kAddress] = row.address;
+      row.fields[kName] = OrNull(row.name);
+      row.fields[kMac] = OrNull(row.mac);
+      SeenHost host = HostOf(row.fields);
       host.macSource = host.mac ? MacSource::kNetbios : MacSource::kNone;
       sweep.Add(host, row.found);
     });

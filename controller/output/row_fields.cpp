@@ -5,6 +5,7 @@
 
 #include "controller/base/errors.h"
 #include "controller/base/mac_address.h"
+#include "controller/output/markup.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -180,12 +181,14 @@ const std::array<RowField, 25> kRowFields{{
      .csv = true,
      .value = [](const HostView& v) { return OrNull(v.device.type); },
      .readBack = [](const Json& value, SeenHost& host) { host.type = TextOrNothing(value, kType); },
-     .page = {"Type", 8}},
+     .page = {"Type", 8},
+     .xml = {script_table::kDevice, kType}},
     {.key = kMake,
      .heading = "",
      .shows = Shows::kWhenDeviceSaid,
      .csv = true,
-     .value = [](const HostView& v) { return OrNull(v.device.make); }},
+     .value = [](const HostView& v) { return OrNull(v.device.make); },
+     .xml = {script_table::kDevice, kMake}},
     {.key = kModel,
      .heading = "MODEL",
      .shows = Shows::kWhenDeviceSaid,
@@ -194,17 +197,20 @@ const std::array<RowField, 25> kRowFields{{
      .column = [](const HostView& v) { return MakeAndModel(v.device); },
      .readBack = [](const Json& value,
                     SeenHost& host) { host.model = TextOrNothing(value, kModel); },
-     .page = {"Model", 9}},
+     .page = {"Model", 9},
+     .xml = {script_table::kDevice, kModel}},
     {.key = kTypeFrom,
      .heading = "",
      .shows = Shows::kWhenDeviceSaid,
      .csv = true,
-     .value = [](const HostView& v) { return OrNull(TypeSourceText(v.device.typeFrom)); }},
+     .value = [](const HostView& v) { return OrNull(TypeSourceText(v.device.typeFrom)); },
+     .xml = {script_table::kDevice, kTypeFrom}},
     {.key = kServices,
      .heading = "",
      .shows = Shows::kWhenDeviceSaid,
      .csv = false,
-     .value = [](const HostView& v) { return Json(v.device.services); }},
+     .value = [](const HostView& v) { return Json(v.device.services); },
+     .xml = {script_table::kDevice, "service"}},
     {.key = kIpv6,
      .heading = "IPV6",
      .shows = Shows::kWithIpv6,
@@ -219,7 +225,8 @@ const std::array<RowField, 25> kRowFields{{
          [](const HostView& v) {
            return ChangeValue(v, [](const RowChange& c) { return ChangeText(c.change); });
          },
-     .column = ChangeColumn},
+     .column = ChangeColumn,
+     .xml = {script_table::kChange, kChange}},
     {.key = kPrevious,
      .heading = "",
      .shows = Shows::kWhenCompared,
@@ -227,7 +234,8 @@ const std::array<RowField, 25> kRowFields{{
      .value =
          [](const HostView& v) {
            return ChangeValue(v, [](const RowChange& c) { return c.previous; });
-         }},
+         },
+     .xml = {script_table::kChange, kPrevious}},
     {.key = kAlias,
      .heading = "ALIAS",
      .shows = Shows::kWithInventory,
@@ -236,7 +244,8 @@ const std::array<RowField, 25> kRowFields{{
          [](const HostView& v) {
            return KnownValue(v, [](const KnownFacts& k) { return OrNull(k.alias); });
          },
-     .page = {"Alias", 4}},
+     .page = {"Alias", 4},
+     .xml = {script_table::kKnown, kAlias}},
     {.key = kOwner,
      .heading = "",
      .shows = Shows::kWithInventory,
@@ -244,7 +253,8 @@ const std::array<RowField, 25> kRowFields{{
      .value =
          [](const HostView& v) {
            return KnownValue(v, [](const KnownFacts& k) { return OrNull(k.owner); });
-         }},
+         },
+     .xml = {script_table::kKnown, kOwner}},
     {.key = kKnown,
      .heading = "",
      .shows = Shows::kWithInventory,
@@ -252,7 +262,8 @@ const std::array<RowField, 25> kRowFields{{
      .value =
          [](const HostView& v) {
            return KnownValue(v, [](const KnownFacts& k) { return k.known; });
-         }},
+         },
+     .xml = {script_table::kKnown, kKnown, true}},
 }};
 
 // The columns of old, then each added since after them.
@@ -324,6 +335,24 @@ bool OnRow(const RowField& field, const HostView& view, bool ipv6, bool fixedCol
       break;
   }
   return true;
+}
+
+std::string ScriptElements(std::string_view table, const HostView& view) {
+  std::string lead;
+  std::string elements;
+  for (const RowField& field : kRowFields) {
+    if (field.xml.table != table) {
+      continue;
+    }
+    const Json value = field.value(view);
+    for (const Json& item : value.is_array() ? value : Json::array({value})) {
+      const std::string text = FieldText(item);
+      if (!text.empty()) {
+        (field.xml.leads ? lead : elements) += KeyedElement(field.xml.key, text);
+      }
+    }
+  }
+  return lead + elements;
 }
 
 std::string FieldText(const Json& value) {

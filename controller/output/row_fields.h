@@ -32,6 +32,21 @@ struct PageColumn {
   int place = 0;
 };
 
+// The tables of the XML host script that carry a row's fields, by their key.
+namespace script_table {
+inline constexpr std::string_view kDevice = "hostsweep-services";
+inline constexpr std::string_view kChange = "hostsweep-change";
+inline constexpr std::string_view kKnown = "hostsweep-known";
+}  // namespace script_table
+
+// Where the XML document carries a field: an element of a host script's
+// table, one for each value of a list, none where it is empty.
+struct ScriptElement {
+  std::string_view table{};  // empty: not there
+  const char* key = "";
+  bool leads = false;  // its table's first element, whatever its place here
+};
+
 struct RowField {
   const char* key;  // as JSON, CSV's header and the readers name it
   // The table's heading; empty for a field the table has no column for.
@@ -48,6 +63,7 @@ struct RowField {
   // Throws EarlierResultsError for a value no writer of ours writes.
   void (*readBack)(const Json& value, SeenHost& host) = nullptr;
   PageColumn page{};
+  ScriptElement xml{};
 };
 
 // In JSON's order, which the table's columns keep too.
@@ -62,6 +78,9 @@ const std::vector<const RowField*>& PageFields();
 // `fixedColumns` as CSV does, where a column is on every row the options give
 // it to. `ipv6` is --ipv6.
 bool OnRow(const RowField& field, const HostView& view, bool ipv6, bool fixedColumns);
+
+// The elements of the host script's `table`: each of its fields' values.
+std::string ScriptElements(std::string_view table, const HostView& view);
 
 // A value as text: empty for null, lists joined by spaces.
 std::string FieldText(const Json& value);
