@@ -85,10 +85,11 @@ std::string CellAttributes(std::string_view key, const HostView& result) {
   if (key == kState) {
     return " class=\"" + StateClass(result.state) + "\"";
   }
+  const std::string number = R"( class="number")";
   if (key == kRttMs && result.roundTripMs) {
-    return " class=\"number\" data-key=\"" + std::to_string(*result.roundTripMs) + "\"";
+    return number + " data-key=\"" + std::to_string(*result.roundTripMs) + "\"";
   }
-  return key == kRttMs || key == kTtl ? " class=\"number\"" : "";
+  return key == kRttMs || key == kTtl ? number : "";
 }
 
 // A field the page shows on some rows only (the inventory's alias) has its
