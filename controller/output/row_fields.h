@@ -18,7 +18,7 @@ namespace hostsweep::controller {
 // When a field is on a row.
 enum class Shows {
   kAlways,
-  kWhenSet,         // only where it says something (JSON); CSV has no such field
+  kWhenSet,         // only where it says something (JSON); on every CSV row
   kWhenDeviceSaid,  // only for a device that said what it is (JSON); on every CSV row
   kWithIpv6,        // with --ipv6
   kWhenCompared,    // on a row compared with an earlier sweep (--compare)
@@ -50,9 +50,9 @@ struct ScriptElement {
 struct RowField {
   const char* key;  // as JSON, CSV's header and the readers name it
   // The table's heading; empty for a field the table has no column for.
-  std::string_view heading;
-  Shows shows;
-  bool csv;  // a CSV column
+  std::string_view heading{};
+  Shows shows = Shows::kAlways;
+  bool csv = false;  // a CSV column
   // As JSON writes it: null where nothing is known.
   Json (*value)(const HostView& view);
   // The text of its table and page column where it is not the value's
