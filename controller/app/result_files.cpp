@@ -1,13 +1,13 @@
 #include "controller/app/result_files.h"
 
+#include <array>
 #include <ios>
 #include <string>
 #include <utility>
 
 #include "controller/base/errors.h"
 #include "controller/base/regular_file.h"
-#include "controller/output/html_output.h"
-#include "controller/output/xml_output.h"
+#include "controller/output/result_writer.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -26,6 +26,21 @@ std::unique_ptr<ResultFile> OpenResultFile(const std::string& path) {
   throw UsageError("cannot write " + path + ": " + problem);
 }
 
+// The formats written to the files their options name, or to standard output
+// in the chosen format's place where one names "-".
+std::array<std::pair<const std::string&, std::string_view>, 2> FileFormats(const Options& options) {
+  return {{{options.xmlFile, "xml"}, {options.htmlFile, "html"}}};
+}
+
+WriterSettings Settings(const Options& options, const SweepRun& run,
+                        std::optional<std::size_t> tableWidth) {
+  return {.terminalWidth = tableWidth,
+          .extra = {.ipv6 = options.ipv6,
+                    .change = !options.compareFile.empty() || !options.stateFile.empty(),
+                    .known = !options.knownFile.empty()},
+          .run = run};
+}
+
 }  // namespace
 
 ResultFile::ResultFile(std::string path, int fd)
@@ -40,13 +55,12 @@ void ResultFile::Close() {
 std::vector<std::unique_ptr<ResultFile>> OpenResultFiles(const Options& options,
                                                          const SweepRun& run) {
   std::vector<std::unique_ptr<ResultFile>> files;
-  if (!options.xmlFile.empty() && options.xmlFile != "-") {
-    files.push_back(OpenResultFile(options.xmlFile));
-    files.back()->writer = MakeXmlWriter(files.back()->stream, run);
-  }
-  if (!options.htmlFile.empty() && options.htmlFile != "-") {
-    files.push_back(OpenResultFile(options.htmlFile));
-    files.back()->writer = MakeHtmlWriter(files.back()->stream, run);
+  for (const auto& [path, format] : FileFormats(options)) {
+    if (!path.empty() && path != "-") {
+      files.push_back(OpenResultFile(path));
+      files.back()->writer =
+          FormatNamed(format).make(files.back()->stream, Settings(options, run, std::nullopt));
+    }
   }
   return files;
 }
@@ -54,16 +68,11 @@ std::vector<std::unique_ptr<ResultFile>> OpenResultFiles(const Options& options,
 std::unique_ptr<ResultWriter> StandardOutputWriter(const Options& options, std::ostream& out,
                                                    const SweepRun& run,
                                                    std::optional<std::size_t> tableWidth) {
-  if (options.xmlFile == "-") {
-    return MakeXmlWriter(out, run);
+  std::string_view format = TextOf(kFormatNames, options.format);
+  for (const auto& [path, fileFormat] : FileFormats(options)) {
+    format = path == "-" ? fileFormat : format;
   }
-  if (options.htmlFile == "-") {
-    return MakeHtmlWriter(out, run);
-  }
-  return MakeWriter(options.format, out, tableWidth,
-                    {.ipv6 = options.ipv6,
-                     .change = !options.compareFile.empty() || !options.stateFile.empty(),
-                     .known = !options.knownFile.empty()});
+  return FormatNamed(format).make(out, Settings(options, run, tableWidth));
 }
 
 const ResultFile* FailedFile(const std::vector<std::unique_ptr<ResultFile>>& files) {

@@ -11,6 +11,7 @@
 #include "controller/base/regular_file.h"
 #include "controller/history/sweep_xml.h"
 #include "controller/model/json_fields.h"
+#include "controller/output/row_fields.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -36,58 +37,17 @@ std::string TextOrNothing(const Json& object, const char* key) {
   return found == object.end() || found->is_null() ? std::string{} : Text(object, key);
 }
 
-MacSource MacSourceOf(const std::string& text) {
-  return ValueOf(kMacSourceTexts, text).value_or(MacSource::kNone);
-}
-
-SeenHost HostOf(const std::string& address, std::string name, const std::string& mac,
-                MacSource source) {
-  SeenHost host{.address = 0, .name = std::move(name), .mac = std::nullopt, .macSource = source};
-  if (!SetRowAddress(host, address)) {
-    throw EarlierResultsError("not an IP address: \"" + address + "\"");
-  }
-  if (!mac.empty()) {
-    host.mac = ParseMac(mac);
-    if (!host.mac) {
-      throw EarlierResultsError("not a MAC address: \"" + mac + "\"");
-    }
-  }
-  return host;
-}
-
-// Older files, and rows of devices that said nothing, have no type or model.
+// Every field a row of ours reads back; older files, and rows of devices that
+// said nothing, lack some.
 SeenHost HostOf(const Json& object) {
-  SeenHost host = HostOf(Text(object, json_key::kAddress), TextOrNothing(object, json_key::kName),
-                         TextOrNothing(object, json_key::kMac),
-                         MacSourceOf(TextOrNothing(object, json_key::kMacSource)));
-  host.type = TextOrNothing(object, json_key::kType);
-  host.model = TextOrNothing(object, json_key::kModel);
-  return host;
-}
-
-// What tells a row's device apart besides: its IPv6 addresses (--ipv6) and
-// how many addresses its MAC answered for, where the line says.
-void ReadIdentity(const Json& object, SeenHost& host) {
-  if (const auto shared = object.find(json_key::kMacSharedBy);
-      shared != object.end() && !shared->is_null()) {
-    if (!shared->is_number_unsigned()) {
-      throw EarlierResultsError(std::string("\"") + json_key::kMacSharedBy +
-                                "\" is not a whole number");
+  SeenHost host;
+  for (const RowField& field : RowFields()) {
+    if (field.readBack != nullptr) {
+      const auto found = object.find(field.key);
+      field.readBack(found == object.end() ? Json(nullptr) : *found, host);
     }
-    host.macSharedBy = shared->get<std::size_t>();
   }
-  const auto ipv6 = object.find(json_key::kIpv6);
-  if (ipv6 == object.end() || ipv6->is_null()) {
-    return;
-  }
-  const bool texts = ipv6->is_array() && std::all_of(ipv6->begin(), ipv6->end(),
-                                                     [](const Json& a) { return a.is_string(); });
-  if (!texts) {
-    throw EarlierResultsError(std::string("\"") + json_key::kIpv6 + "\" is not a list of texts");
-  }
-  for (const Json& address : *ipv6) {
-    host.deviceIpv6.push_back(address.get<std::string>());
-  }
+  return host;
 }
 
 Json ParseObject(std::string_view text, const Json::parser_callback_t& callback = nullptr) {
@@ -201,9 +161,7 @@ EarlierSweep ParseSweepLines(std::string_view bytes) {
       }
       const Json object = ParseObject(line);
       const std::string state = Text(object, json_key::kState);
-      SeenHost host = HostOf(object);
-      ReadIdentity(object, host);
-      sweep.Add(host, state == "alive" || state == "silent" || state == "named");
+      sweep.Add(HostOf(object), state == "alive" || state == "silent" || state == "named");
     } catch (const EarlierResultsError& error) {
       throw EarlierResultsError("line " + std::to_string(number) + ": " + error.what() +
                                 " (hostsweep --json output expected)");
@@ -223,10 +181,12 @@ EarlierSweep ParseSweepXml(std::string_view bytes) {
       // entry, or the unit ID a host gave over NetBIOS, which may be another
       // of its adapters. Read as the weaker of the two, it still matches an
       // equal MAC but never calls a host mac-changed on the host's own word.
-      const MacSource source = row.mac.empty() ? MacSource::kNone : MacSource::kNetbios;
-      SeenHost host = HostOf(row.address, std::move(row.name), row.mac, source);
-      host.type = std::move(row.type);
-      host.model = std::move(row.model);
+      using namespace json_key;
+      row.fields[kAddress] = row.address;
+      row.fields[kName] = OrNull(row.name);
+      row.fields[kMac] = OrNull(row.mac);
+      SeenHost host = HostOf(row.fields);
+      host.macSource = host.mac ? MacSource::kNetbios : MacSource::kNone;
       sweep.Add(host, row.found);
     });
   } catch (const EarlierResultsError& error) {

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "controller/base/errors.h"
+#include "controller/output/row_fields.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -58,20 +59,20 @@ struct OpenHost {
   bool alias = false;
 };
 
-// A device's type and model are read from the table of the host's script
-// they are written in whole and apart (a script of its own in earlier
-// files); the os element is there for importers.
-constexpr std::string_view kDeviceSection = "hostsweep-services";
-
-void TakeDeviceElement(xmlTextReaderPtr reader, OpenHost& open) {
+// The fields a row reads back from an element of its script's tables (what
+// the device said it is, written whole and apart there; a script of its own
+// in earlier files), each the first time it has text; the os element is there
+// for importers.
+void TakeFieldElement(xmlTextReaderPtr reader, OpenHost& open) {
   const std::string key = Attribute(reader, "key");
-  std::string* field = key == "type"    ? &open.host.type
-                       : key == "model" ? &open.host.model
-                                        : nullptr;
-  if (field != nullptr && field->empty()) {
-    xmlChar* text = xmlTextReaderReadString(reader);
-    *field = Text(text);
-    xmlFree(text);
+  for (const RowField& field : RowFields()) {
+    const bool readBack =
+        field.readBack != nullptr && field.xml.table == open.section && key == field.xml.key;
+    if (readBack && open.host.fields.value(field.key, "").empty()) {
+      xmlChar* text = xmlTextReaderReadString(reader);
+      open.host.fields[field.key] = Text(text);
+      xmlFree(text);
+    }
   }
 }
 
@@ -97,10 +98,10 @@ void TakeElement(xmlTextReaderPtr reader, const std::string& element, OpenHost& 
     open.host.name = Attribute(reader, "name");
   } else if (element == "script" || element == "table") {
     open.section = Attribute(reader, element == "script" ? "id" : "key");
-  } else if (element == "elem" && open.section == "hostsweep-known") {
-    open.alias = open.alias || Attribute(reader, "key") == "alias";
-  } else if (element == "elem" && open.section == kDeviceSection) {
-    TakeDeviceElement(reader, open);
+  } else if (element == "elem" && open.section == script_table::kKnown) {
+    open.alias = open.alias || Attribute(reader, "key") == json_key::kAlias;
+  } else if (element == "elem") {
+    TakeFieldElement(reader, open);
   }
 }
 

@@ -8,15 +8,18 @@
 #include <string>
 #include <string_view>
 
+#include "controller/model/json_fields.h"
+
 namespace hostsweep::controller {
 
 // One host of the document, its fields as written.
 struct SweepXmlHost {
   std::string address;  // IPv4, or a device heard over IPv6 alone: its first IPv6
   std::string name;
-  std::string mac;   // with dashes, as the JSON lines write it
-  std::string type;  // what the device said it is (its hostsweep-services table)
-  std::string model;
+  std::string mac;  // with dashes, as the JSON lines write it
+  // The elements of its script's tables that a row's fields are read back
+  // from (what the device said it is), by the field's key.
+  Json fields = Json::object();
   bool found = false;  // up, or named by a name-only sweep
 };
 

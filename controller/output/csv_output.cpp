@@ -1,7 +1,7 @@
 #include "controller/output/csv_output.h"
 
 #include "controller/base/printable.h"
-#include "controller/output/columns.h"
+#include "controller/output/row_fields.h"
 
 namespace hostsweep::controller {
 
@@ -23,6 +23,23 @@ class CsvWriter : public ResultWriter {
   bool ipv6_;
 };
 
+// The header names every column the sweep's rows may have.
+bool InHeader(Shows shows, ExtraColumns extra) {
+  switch (shows) {
+    case Shows::kWithIpv6:
+      return extra.ipv6;
+    case Shows::kWhenCompared:
+      return extra.change;
+    case Shows::kWithInventory:
+      return extra.known;
+    case Shows::kAlways:
+    case Shows::kWhenSet:
+    case Shows::kWhenDeviceSaid:
+      break;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string CsvField(std::string_view text) {
@@ -43,28 +60,21 @@ std::string CsvField(std::string_view text) {
 }
 
 std::string CsvHeader(ExtraColumns extra) {
-  return "address,state,rtt_ms,ttl,name,mac,vendor" + std::string(extra.ipv6 ? ",ipv6" : "") +
-         std::string(extra.change ? ",change,previous" : "") + ",type,make,model,type_from" +
-         std::string(extra.known ? ",alias,owner,known" : "") + std::string(kCsvLineEnd);
+  std::string header;
+  for (const RowField* field : CsvFields()) {
+    if (InHeader(field->shows, extra)) {
+      header += (header.empty() ? "" : ",") + std::string(field->key);
+    }
+  }
+  return header + std::string(kCsvLineEnd);
 }
 
 std::string CsvRow(const HostView& view, bool ipv6) {
-  auto columns = ColumnsOf(view);
-  std::vector<std::string> fields(columns.begin(), columns.begin() + kTypeColumn);
-  if (ipv6) {
-    fields.push_back(columns[kIpv6Column]);
-  }
-  if (view.change) {
-    fields.emplace_back(ChangeText(view.change->change));
-    fields.push_back(view.change->previous);
-  }
-  // After the columns of old, so that readers of them by position keep them.
-  fields.insert(fields.end(), {view.device.type, view.device.make, view.device.model,
-                               std::string(TypeSourceText(view.device.typeFrom))});
-  if (view.known) {
-    fields.push_back(view.known->alias);
-    fields.push_back(view.known->owner);
-    fields.emplace_back(view.known->known ? "true" : "false");
+  std::vector<std::string> fields;
+  for (const RowField* field : CsvFields()) {
+    if (OnRow(*field, view, ipv6, true)) {
+      fields.push_back(FieldText(field->value(view)));
+    }
   }
   return CsvLine(fields);
 }

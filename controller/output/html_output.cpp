@@ -9,6 +9,7 @@
 #include "controller/base/address.h"
 #include "controller/base/time_text.h"
 #include "controller/output/markup.h"
+#include "controller/output/row_fields.h"
 #include "controller/output/sort_script.h"
 
 namespace hostsweep::controller {
@@ -74,32 +75,42 @@ std::string GridCell(const HostView& result) {
          address.substr(address.rfind('.') + 1) + "</span>";
 }
 
-// The inventory's alias (--known) after the name, when there is an inventory.
-std::string AliasCell(const HostView& result) {
-  return result.known ? Cell("td", MarkupText(result.known->alias)) : std::string{};
+// A cell's attributes: a sort key where its text is none (the address, a
+// round trip "<1"), the state's colour, numbers to the right.
+std::string CellAttributes(std::string_view key, const HostView& result) {
+  using namespace json_key;
+  if (key == kAddress) {
+    return " data-key=\"" + std::to_string(result.address) + "\"";
+  }
+  if (key == kState) {
+    return " class=\"" + StateClass(result.state) + "\"";
+  }
+  const std::string number = R"( class="number")";
+  if (key == kRttMs && result.roundTripMs) {
+    return number + " data-key=\"" + std::to_string(*result.roundTripMs) + "\"";
+  }
+  return key == kRttMs || key == kTtl ? number : "";
+}
+
+// A field the page shows on some rows only (the inventory's alias) has its
+// column once a row has it.
+bool OnPage(const RowField& field, const HostView& result) {
+  return OnRow(field, result, false, true);
 }
 
 std::string TableRow(const HostView& result) {
-  std::string rtt;
-  std::string rttKey;
-  if (result.roundTripMs) {
+  std::string row = "<tr>";
+  for (const RowField* field : PageFields()) {
+    if (!OnPage(*field, result)) {
+      continue;
+    }
     // The worker counts whole milliseconds: 0 is a reply within the first.
-    rtt = *result.roundTripMs == 0 ? "&lt;1" : std::to_string(*result.roundTripMs);
-    rttKey = " data-key=\"" + std::to_string(*result.roundTripMs) + "\"";
+    const bool withinFirst =
+        field->key == std::string_view(json_key::kRttMs) && result.roundTripMs == 0;
+    row += Cell("td", MarkupText(withinFirst ? "<1" : ColumnText(*field, result)),
+                CellAttributes(field->key, result));
   }
-  const std::string ttl = result.ttl ? std::to_string(*result.ttl) : std::string{};
-  return "<tr>" +
-         Cell("td", MarkupText(AddressText(result)),
-              " data-key=\"" + std::to_string(result.address) + "\"") +
-         Cell("td", std::string(StateText(result.state)),
-              " class=\"" + StateClass(result.state) + "\"") +
-         Cell("td", MarkupText(result.name)) + AliasCell(result) +
-         Cell("td", std::string(NameSourceText(result.nameSource))) +
-         Cell("td", MarkupText(result.mac ? FormatMac(*result.mac) : "")) +
-         Cell("td", MarkupText(result.vendor)) + Cell("td", MarkupText(result.device.type)) +
-         Cell("td", MarkupText(MakeAndModel(result.device))) +
-         Cell("td", rtt, " class=\"number\"" + rttKey) + Cell("td", ttl, " class=\"number\"") +
-         "</tr>\n";
+  return row + "</tr>\n";
 }
 
 class HtmlWriter : public ResultWriter {
@@ -113,7 +124,9 @@ class HtmlWriter : public ResultWriter {
       grid_ += GridCell(result);
     }
     rows_ += TableRow(result);
-    aliasColumn_ = aliasColumn_ || result.known.has_value();
+    for (std::size_t i = 0; i < PageFields().size(); ++i) {
+      columns_[i] = columns_[i] || OnPage(*PageFields()[i], result);
+    }
     Count(result);
   }
   void Skip(const HostView& result) override {
@@ -146,11 +159,11 @@ class HtmlWriter : public ResultWriter {
     }
     out_ << "</p>\n<div class=\"grid\" style=\"grid-template-columns: repeat(" << GridColumns(done_)
          << ", auto)\">" << grid_ << "</div>\n"
-         << "<table id=\"hosts\">\n<thead><tr><th>Address</th><th>State</th><th>Name</th>"
-         << (aliasColumn_ ? "<th>Alias</th>" : "")
-         << "<th>Name from</th><th>MAC</th><th>Maker</th><th>Type</th><th>Model</th>"
-            "<th>RTT (ms)</th><th>TTL</th></tr>"
-            "</thead>\n<tbody>\n"
+         << "<table id=\"hosts\">\n<thead><tr>";
+    for (std::size_t i = 0; i < PageFields().size(); ++i) {
+      out_ << (columns_[i] ? Cell("th", std::string(PageFields()[i]->page.heading)) : "");
+    }
+    out_ << "</tr></thead>\n<tbody>\n"
          << rows_ << "</tbody>\n</table>\n<script>" << kSortScript
          << "</script>\n</body>\n</html>\n"
          << std::flush;
@@ -169,7 +182,15 @@ class HtmlWriter : public ResultWriter {
   std::string rows_;
   std::size_t done_ = 0;
   std::size_t found_ = 0;
-  bool aliasColumn_ = false;  // the rows carry the inventory's facts
+  // The page's columns that have a cell: those on every row, and those on
+  // some once a row has them.
+  std::vector<bool> columns_ = [] {
+    std::vector<bool> columns;
+    for (const RowField* field : PageFields()) {
+      columns.push_back(OnPage(*field, HostView{}));
+    }
+    return columns;
+  }();
   std::set<State> seen_;
 };
 

@@ -1,7 +1,6 @@
 #include "controller/output/json_output.h"
 
-#include "controller/base/mac_address.h"
-#include "controller/model/json_fields.h"
+#include "controller/output/row_fields.h"
 
 namespace hostsweep::controller {
 
@@ -21,43 +20,11 @@ class JsonWriter : public ResultWriter {
 }  // namespace
 
 std::string JsonLine(const HostView& view, bool ipv6) {
-  using namespace json_key;
   Json line;
-  line[kAddress] = AddressText(view);
-  line[kState] = StateText(view.state);
-  line[kEcho] = OrNull(view.echo);
-  line[kRttMs] = OrNull(view.roundTripMs);
-  line[kTtl] = OrNull(view.ttl);
-  line[kName] = OrNull(view.name);
-  line[kMac] = OrNull(view.mac ? FormatMac(*view.mac) : "");
-  line[kVendor] = OrNull(view.vendor);
-  line[kMacSource] = OrNull(MacSourceText(view.macSource));
-  line[kNetbiosMac] = OrNull(view.netbiosMac);
-  line[kNameSource] = OrNull(NameSourceText(view.nameSource));
-  line[kWorkgroup] = OrNull(view.workgroup);
-  line[kEvidence] = OrNull(EvidenceText(view.evidence));
-  // Only where it says something, so that every other row keeps its keys.
-  if (view.macSharedBy) {
-    line[kMacSharedBy] = *view.macSharedBy;
-  }
-  if (view.device != DeviceFacts{}) {
-    line[kType] = OrNull(view.device.type);
-    line[kMake] = OrNull(view.device.make);
-    line[kModel] = OrNull(view.device.model);
-    line[kTypeFrom] = OrNull(TypeSourceText(view.device.typeFrom));
-    line[kServices] = view.device.services;
-  }
-  if (ipv6) {
-    line[kIpv6] = view.ipv6;
-  }
-  if (view.change) {
-    line[kChange] = OrNull(ChangeText(view.change->change));
-    line[kPrevious] = OrNull(view.change->previous);
-  }
-  if (view.known) {
-    line[kAlias] = OrNull(view.known->alias);
-    line[kOwner] = OrNull(view.known->owner);
-    line[kKnown] = view.known->known;
+  for (const RowField& field : RowFields()) {
+    if (OnRow(field, view, ipv6, false)) {
+      line[field.key] = field.value(view);
+    }
   }
   return JsonText(line);
 }

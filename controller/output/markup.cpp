@@ -34,4 +34,8 @@ std::string MarkupAttribute(std::string_view name, std::string_view value) {
   return " " + std::string(name) + "=\"" + MarkupText(value) + "\"";
 }
 
+std::string KeyedElement(std::string_view key, std::string_view text) {
+  return "<elem" + MarkupAttribute("key", key) + ">" + MarkupText(text) + "</elem>";
+}
+
 }  // namespace hostsweep::controller

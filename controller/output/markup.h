@@ -14,4 +14,8 @@ std::string MarkupText(std::string_view text);
 // ` name="value"`, the value as MarkupText() makes it.
 std::string MarkupAttribute(std::string_view name, std::string_view value);
 
+// `<elem key="key">text</elem>`: one element of a script's output, as nmap
+// writes it.
+std::string KeyedElement(std::string_view key, std::string_view text);
+
 }  // namespace hostsweep::controller

@@ -5,12 +5,21 @@
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <span>
+#include <string_view>
 
+#include "controller/base/enum_text.h"
 #include "controller/base/results.h"
+#include "controller/output/sweep_run.h"
 
 namespace hostsweep::controller {
 
+// The format chosen for standard output; XML and HTML are chosen by a file
+// option of their own (--xml, --html), which may name standard output.
 enum class Format { kTable, kCsv, kJson };
+
+inline constexpr std::array<EnumText<Format>, 3> kFormatNames{
+    {{Format::kTable, "table"}, {Format::kCsv, "csv"}, {Format::kJson, "json"}}};
 
 // The columns a sweep adds when asked: each device's IPv6 addresses
 // (--ipv6), the change since an earlier sweep (--compare), and what the
@@ -35,6 +44,25 @@ class ResultWriter {
   virtual void Skip(const HostView& /*view*/) {}
   virtual void Finish(SweepEnd end) = 0;
 };
+
+// What a writer is made with: the width of the terminal a table is for, the
+// columns the sweep adds, and the run (the formats that record it).
+struct WriterSettings {
+  std::optional<std::size_t> terminalWidth{};
+  ExtraColumns extra{};
+  SweepRun run{};
+};
+
+// A result format by its name, and how its writer is made: standard output's
+// and a file's alike.
+struct ResultFormat {
+  std::string_view name;
+  std::unique_ptr<ResultWriter> (*make)(std::ostream& out, const WriterSettings& settings);
+};
+
+std::span<const ResultFormat> ResultFormats();
+// Throws std::out_of_range for a name no format has.
+const ResultFormat& FormatNamed(std::string_view name);
 
 std::unique_ptr<ResultWriter> MakeWriter(Format format, std::ostream& out,
                                          std::optional<std::size_t> terminalWidth = std::nullopt,

@@ -5,7 +5,7 @@
 
 #include "common/text.h"
 #include "controller/base/printable.h"
-#include "controller/output/columns.h"
+#include "controller/output/row_fields.h"
 
 namespace hostsweep::controller {
 
@@ -27,9 +27,30 @@ class TableWriter : public ResultWriter {
   std::vector<HostView> views_;
 };
 
-constexpr std::size_t kRoundTripColumn = 2;
-constexpr std::size_t kNameColumn = 4;
-constexpr std::size_t kVendorColumn = 6;
+// The fields the table has a column for, in its order.
+const std::vector<const RowField*>& TableFields() {
+  static const std::vector<const RowField*> fields = [] {
+    std::vector<const RowField*> table;
+    for (const RowField& field : RowFields()) {
+      if (!field.heading.empty()) {
+        table.push_back(&field);
+      }
+    }
+    return table;
+  }();
+  return fields;
+}
+
+std::size_t ColumnOf(std::string_view key) {
+  const auto& fields = TableFields();
+  return static_cast<std::size_t>(
+      std::find_if(fields.begin(), fields.end(),
+                   [key](const RowField* field) { return field->key == key; }) -
+      fields.begin());
+}
+
+using Columns = std::vector<std::string>;
+
 constexpr std::size_t kColumnGap = 2;
 // Narrower than this, a cut name or maker says too little to be worth it,
 // unless the terminal leaves no more: never narrower than the shortest.
@@ -62,20 +83,24 @@ std::string CutToWidth(const std::string& text, std::size_t width,
 }
 
 // Columns left out have no width.
-using Widths = std::array<std::size_t, kColumnCount>;
+using Widths = std::vector<std::size_t>;
 
 // The columns cut to fit a terminal, the name last among equals: it matters more.
-constexpr std::array<std::size_t, 5> kCutColumns{kVendorColumn, kTypeColumn, kModelColumn,
-                                                 kAliasColumn, kNameColumn};
+const std::array<std::size_t, 5>& CutColumns() {
+  using namespace json_key;
+  static const std::array<std::size_t, 5> columns{
+      ColumnOf(kVendor), ColumnOf(kType), ColumnOf(kModel), ColumnOf(kAlias), ColumnOf(kName)};
+  return columns;
+}
 
 bool IsCut(std::size_t column) {
-  return std::find(kCutColumns.begin(), kCutColumns.end(), column) != kCutColumns.end();
+  return std::find(CutColumns().begin(), CutColumns().end(), column) != CutColumns().end();
 }
 
 // The width of every column that is never cut, and of the gaps.
 std::size_t UncutWidth(const Widths& widths, std::size_t shownCount) {
   std::size_t fixed = kColumnGap * (shownCount - 1);
-  for (std::size_t i = 0; i < kColumnCount; ++i) {
+  for (std::size_t i = 0; i < widths.size(); ++i) {
     fixed += IsCut(i) ? 0 : widths[i];
   }
   return fixed;
@@ -90,14 +115,14 @@ std::size_t UncutWidth(const Widths& widths, std::size_t shownCount) {
 void FitColumns(std::vector<Columns>& rows, Widths& widths, std::size_t shownCount,
                 std::size_t terminalWidth) {
   std::vector<std::size_t> cut;
-  std::copy_if(kCutColumns.begin(), kCutColumns.end(), std::back_inserter(cut),
+  std::copy_if(CutColumns().begin(), CutColumns().end(), std::back_inserter(cut),
                [&widths](std::size_t column) { return widths[column] > 0; });
   const std::size_t fixed = UncutWidth(widths, shownCount);
   const std::size_t free = terminalWidth > fixed ? terminalWidth - fixed : 0;
   const std::size_t narrowest = std::clamp(free / cut.size(), kShortestCut, kNarrowestCut);
   // Each cut column's value widths, ascending.
-  Widths floor{};
-  std::array<std::vector<std::size_t>, kColumnCount> values;
+  Widths floor(widths.size());
+  std::vector<std::vector<std::size_t>> values(widths.size());
   std::size_t total = 0;
   for (const std::size_t column : cut) {
     for (const auto& row : rows) {
@@ -112,7 +137,7 @@ void FitColumns(std::vector<Columns>& rows, Widths& widths, std::size_t shownCou
     const auto& widthsIn = values[column];
     const auto cutValues = static_cast<std::size_t>(
         widthsIn.end() - std::lower_bound(widthsIn.begin(), widthsIn.end(), widths[column]));
-    return column == kNameColumn ? 2 * cutValues : cutValues;
+    return column == ColumnOf(json_key::kName) ? 2 * cutValues : cutValues;
   };
   while (total > free) {
     std::optional<std::size_t> cheapest;
@@ -137,18 +162,19 @@ void FitColumns(std::vector<Columns>& rows, Widths& widths, std::size_t shownCou
 // Each host's columns as the table shows them: masked, a round trip under
 // 1 ms "<1" on a terminal, a long name and model cut when piped.
 std::vector<Columns> ShownRows(const std::vector<HostView>& views, bool terminal) {
+  using namespace json_key;
   std::vector<Columns> rows;
   for (const auto& view : views) {
-    auto columns = ColumnsOf(view);
-    for (auto& column : columns) {
-      column = Printable(column);
+    Columns columns;
+    for (const RowField* field : TableFields()) {
+      columns.push_back(Printable(ColumnText(*field, view)));
     }
     // The worker counts whole milliseconds: 0 is a reply within the first.
     if (terminal && view.roundTripMs == 0) {
-      columns[kRoundTripColumn] = "<1";
+      columns[ColumnOf(kRttMs)] = "<1";
     }
     if (!terminal) {
-      for (const std::size_t column : {kNameColumn, kModelColumn, kAliasColumn}) {
+      for (const std::size_t column : {ColumnOf(kName), ColumnOf(kModel), ColumnOf(kAlias)}) {
         columns[column] = CutToWidth(columns[column], kPipedNameWidth, kPipedCut);
       }
     }
@@ -157,28 +183,28 @@ std::vector<Columns> ShownRows(const std::vector<HostView>& views, bool terminal
   return rows;
 }
 
-// The columns that have something to show: TYPE and MODEL when a device
-// said what it is, IPV6 when a host has an address, ALIAS when a row has one.
-std::array<bool, kColumnCount> ShownColumns(const std::vector<HostView>& views, bool terminal,
-                                            bool compared) {
-  std::array<bool, kColumnCount> shown{};
-  shown.fill(true);
-  shown[kIpv6Column] = std::any_of(views.begin(), views.end(),
-                                   [](const HostView& view) { return !view.ipv6.empty(); });
-  shown[kChangeColumn] = compared;
-  const auto anyDevice = [&views](auto said) {
-    return std::any_of(views.begin(), views.end(),
-                       [&said](const HostView& view) { return !said(view.device).empty(); });
-  };
-  const bool anyType = anyDevice([](const DeviceFacts& device) { return device.type; });
-  const bool anyModel = anyDevice([](const DeviceFacts& device) { return device.model; });
-  // Piped, both or neither, as scripts have always read the table; on a
-  // terminal an empty column's header is not worth its room.
-  shown[kTypeColumn] = terminal ? anyType : anyType || anyModel;
-  shown[kModelColumn] = terminal ? anyDevice(MakeAndModel) : shown[kTypeColumn];
-  shown[kAliasColumn] = std::any_of(views.begin(), views.end(), [](const HostView& view) {
-    return view.known && !view.known->alias.empty();
-  });
+// The columns that have something to show: those a field shows when it has
+// something, when a row has it; CHANGE when `compared`.
+std::vector<bool> ShownColumns(const std::vector<HostView>& views, bool terminal, bool compared) {
+  std::vector<bool> shown;
+  for (const RowField* field : TableFields()) {
+    shown.push_back(field->shows == Shows::kAlways ||
+                    (field->shows == Shows::kWhenCompared
+                         ? compared
+                         : std::any_of(views.begin(), views.end(), [field](const HostView& view) {
+                             return !ColumnText(*field, view).empty();
+                           })));
+  }
+  // Piped, TYPE and MODEL both or neither, as scripts have always read the
+  // table, shown when a device said its type or model; on a terminal an empty
+  // column's header is not worth its room.
+  if (!terminal) {
+    const bool said = std::any_of(views.begin(), views.end(), [](const HostView& view) {
+      return !view.device.type.empty() || !view.device.model.empty();
+    });
+    shown[ColumnOf(json_key::kType)] = said;
+    shown[ColumnOf(json_key::kModel)] = said;
+  }
   return shown;
 }
 
@@ -186,8 +212,11 @@ std::array<bool, kColumnCount> ShownColumns(const std::vector<HostView>& views, 
 
 std::string Table(const std::vector<HostView>& views, std::optional<std::size_t> terminalWidth,
                   bool compared) {
-  const Columns header{"ADDRESS", "STATE", "RTT(ms)", "TTL",  "NAME",   "MAC",
-                       "VENDOR",  "TYPE",  "MODEL",   "IPV6", "CHANGE", "ALIAS"};
+  using namespace json_key;
+  Columns header;
+  for (const RowField* field : TableFields()) {
+    header.emplace_back(field->heading);
+  }
   auto shown = ShownColumns(views, terminalWidth.has_value(), compared);
   std::vector<Columns> rows = ShownRows(views, terminalWidth.has_value());
   rows.insert(rows.begin(), header);
@@ -195,9 +224,9 @@ std::string Table(const std::vector<HostView>& views, std::optional<std::size_t>
   const auto width = [&](const std::string& text) {
     return terminalWidth ? DisplayWidth(text) : text.size();
   };
-  Widths widths{};
+  Widths widths(header.size());
   for (const auto& row : rows) {
-    for (std::size_t i = 0; i < kColumnCount; ++i) {
+    for (std::size_t i = 0; i < widths.size(); ++i) {
       widths[i] = shown[i] ? std::max(widths[i], width(row[i])) : 0;
     }
   }
@@ -208,11 +237,12 @@ std::string Table(const std::vector<HostView>& views, std::optional<std::size_t>
   // characters beside the others leaves the type and model out: the other
   // formats carry them.
   const auto cutCount = static_cast<std::size_t>(
-      std::count_if(kCutColumns.begin(), kCutColumns.end(),
+      std::count_if(CutColumns().begin(), CutColumns().end(),
                     [&shown](std::size_t column) { return shown[column]; }));
-  if (terminalWidth && (shown[kTypeColumn] || shown[kModelColumn]) &&
+  const std::array<std::size_t, 2> device{ColumnOf(kType), ColumnOf(kModel)};
+  if (terminalWidth && (shown[device[0]] || shown[device[1]]) &&
       UncutWidth(widths, shownCount()) + cutCount * kNarrowestCut > *terminalWidth) {
-    for (const std::size_t column : {kTypeColumn, kModelColumn}) {
+    for (const std::size_t column : device) {
       shown[column] = false;
       widths[column] = 0;
     }
@@ -223,7 +253,7 @@ std::string Table(const std::vector<HostView>& views, std::optional<std::size_t>
   std::string table;
   for (const auto& row : rows) {
     std::string line;
-    for (std::size_t i = 0; i < kColumnCount; ++i) {
+    for (std::size_t i = 0; i < widths.size(); ++i) {
       if (!shown[i]) {
         continue;
       }

@@ -9,6 +9,7 @@
 #include "controller/base/address.h"
 #include "controller/base/time_text.h"
 #include "controller/output/markup.h"
+#include "controller/output/row_fields.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -49,10 +50,6 @@ std::string TimeAttributes(std::string_view seconds, std::string_view text,
          MarkupAttribute(text, LocalTimeText(when));
 }
 
-std::string Element(std::string_view key, const std::string& text) {
-  return "<elem" + MarkupAttribute("key", key) + ">" + MarkupText(text) + "</elem>";
-}
-
 // One thing the host script tells: a line of its output, and its elements.
 struct ScriptPart {
   std::string line{};  // empty: nothing to tell
@@ -65,11 +62,11 @@ ScriptPart NetbiosPart(const HostView& result) {
   ScriptPart part;
   if (result.nameSource == NameSource::kNetbios) {
     part.line = "NetBIOS name: " + result.name;
-    part.elements += Element("server_name", result.name);
+    part.elements += KeyedElement("server_name", result.name);
   }
   if (!result.workgroup.empty()) {
     part.line += std::string(part.line.empty() ? "" : ", ") + "Workgroup: " + result.workgroup;
-    part.elements += Element("workgroup", result.workgroup);
+    part.elements += KeyedElement("workgroup", result.workgroup);
   }
   return part;
 }
@@ -81,12 +78,8 @@ ScriptPart ChangePart(const HostView& result) {
   }
   const std::string change(ChangeText(result.change->change));
   const std::string& previous = result.change->previous;
-  ScriptPart part{.line = previous.empty() ? change : change + ", was " + previous,
-                  .elements = Element("change", change)};
-  if (!previous.empty()) {
-    part.elements += Element("previous", previous);
-  }
-  return part;
+  return {.line = previous.empty() ? change : change + ", was " + previous,
+          .elements = ScriptElements(script_table::kChange, result)};
 }
 
 // What the user's inventory (--known) says of a host found or a device it
@@ -97,11 +90,10 @@ ScriptPart KnownPart(const HostView& result) {
   }
   const KnownFacts& known = *result.known;
   ScriptPart part{.line = known.known ? "known device" : "unknown device",
-                  .elements = Element("known", known.known ? "true" : "false")};
+                  .elements = ScriptElements(script_table::kKnown, result)};
   for (const auto& [key, value] : {std::pair{"alias", &known.alias}, {"owner", &known.owner}}) {
     if (!value->empty()) {
       part.line += std::string(", ") + key + ": " + *value;
-      part.elements += Element(key, *value);
     }
   }
   return part;
@@ -130,27 +122,20 @@ std::string OsElement(const DeviceFacts& device) {
 // What the device said it is, whole, with the DNS-SD services it offers:
 // nmap's stylesheet shows a script's output, and a comparison reads the type
 // and model back from its elements.
-ScriptPart DevicePart(const DeviceFacts& device) {
+ScriptPart DevicePart(const HostView& result) {
+  const DeviceFacts& device = result.device;
   if (device == DeviceFacts{}) {
     return {};
   }
-  ScriptPart part{.line = device.type.empty() ? "type unknown" : device.type};
+  ScriptPart part{.line = device.type.empty() ? "type unknown" : device.type,
+                  .elements = ScriptElements(script_table::kDevice, result)};
   const std::string model = MakeAndModel(device);
   if (!model.empty()) {
     part.line += " (" + model + ")";
   }
-  for (const auto& [key, value] : {std::pair{"type", std::string_view(device.type)},
-                                   {"make", device.make},
-                                   {"model", device.model},
-                                   {"type_from", TypeSourceText(device.typeFrom)}}) {
-    if (!value.empty()) {
-      part.elements += Element(key, std::string(value));
-    }
-  }
   std::string services;
   for (const auto& service : device.services) {
     services += (services.empty() ? "" : " ") + service;
-    part.elements += Element("service", service);
   }
   if (!services.empty()) {
     part.line += "; services: " + services;
@@ -167,9 +152,9 @@ std::string HostScript(const HostView& result) {
   const ScriptPart netbios = NetbiosPart(result);
   std::string output = MarkupText(netbios.line);
   std::string elements = netbios.elements;
-  for (const auto& [key, part] : {std::pair{"hostsweep-services", DevicePart(result.device)},
-                                  {"hostsweep-change", ChangePart(result)},
-                                  {"hostsweep-known", KnownPart(result)}}) {
+  for (const auto& [key, part] : {std::pair{script_table::kDevice, DevicePart(result)},
+                                  {script_table::kChange, ChangePart(result)},
+                                  {script_table::kKnown, KnownPart(result)}}) {
     if (!part.line.empty()) {
       output += (output.empty() ? "" : "&#10;") + MarkupText(part.line);
       elements += "<table" + MarkupAttribute("key", key) + ">" + part.elements + "</table>";
