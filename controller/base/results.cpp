@@ -75,9 +75,15 @@ void ShowMac(const HostResult& result, HostView& view) {
   if (!unitId && result.names) {
     unitId = RealMac(result.names->unitId);
   }
+  // A lease's MAC is the one the server heard the address asked for from;
+  // a unit ID is whatever the host reports, any adapter's or none.
+  const std::optional<MacAddress> leased = result.lease ? RealMac(result.lease->mac) : std::nullopt;
   if (neighbour) {
     view.mac = neighbour;
     view.macSource = LinkMacSource(*result.link);
+  } else if (leased) {
+    view.mac = leased;
+    view.macSource = MacSource::kDhcpLease;
   } else if (unitId) {
     view.mac = unitId;
     view.macSource = MacSource::kNetbios;
@@ -97,6 +103,10 @@ void ShowName(const HostResult& result, HostView& view) {
   } else if (result.names && !result.names->netbios.empty()) {
     view.name = result.names->netbios;
     view.nameSource = NameSource::kNetbios;
+  } else if (result.lease && !result.lease->name.empty()) {
+    // What the client asked to be called: no host vouches for it.
+    view.name = result.lease->name;
+    view.nameSource = NameSource::kDhcpLease;
   }
   if (result.names) {
     view.workgroup = result.names->workgroup;
@@ -244,6 +254,13 @@ void ResultBook::FileNames(std::size_t position, const ExtraNames& names) {
 void ResultBook::FileDevice(std::size_t position, const DeviceFacts& facts) {
   auto& slot = results_.at(position).device;
   awaiting_[position] &= ~kAwaitDevice;
+  if (!slot) {
+    slot = facts;
+  }
+}
+
+void ResultBook::FileLease(std::size_t position, const LeaseFacts& facts) {
+  auto& slot = results_.at(position).lease;
   if (!slot) {
     slot = facts;
   }

@@ -4,8 +4,28 @@
 #include <cstdint>
 
 #include "controller/base/errors.h"
+#include "controller/base/printable.h"
 
 namespace hostsweep::controller {
+
+std::vector<InterfaceNetwork> NetworksOf(std::vector<InterfaceNetwork> networks,
+                                         const std::string& name) {
+  std::string there;
+  for (const auto& network : networks) {
+    const std::string listed = (there.empty() ? "" : ", ") + network.interfaceName;
+    if (there.find(network.interfaceName) == std::string::npos) {
+      there += listed;
+    }
+  }
+  std::erase_if(networks, [&name](const InterfaceNetwork& n) { return n.interfaceName != name; });
+  if (networks.empty()) {
+    throw UsageError("--interface " + Excerpt(name) +
+                     ": no interface of that name is up with an IPv4 address (there are: " +
+                     (there.empty() ? "none" : there) + ")");
+  }
+  return networks;
+}
+
 std::vector<std::string> LocalNetworkTargets(const std::vector<InterfaceNetwork>& networks) {
   std::vector<std::string> targets;
   for (const auto& network : networks) {
