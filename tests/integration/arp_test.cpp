@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -264,6 +265,51 @@ TEST_F(ArpInLab, ControllerHoldsNoCapabilityOnceItsSocketIsOpen) {
   const auto run = RunController({"--csv", "--worker", spy, "127.0.0.1"});
   EXPECT_THAT(run.standardError,
               HasSubstr("parent CapEff 0000000000000000 CapPrm 0000000000000000"));
+}
+
+// A host that took its address from a real dnsmasq, asking to be called
+// leasepc, and that nothing else names: the row has the name the lease file
+// dnsmasq wrote gives it. The client's namespace, its link on the bridge and
+// dnsmasq (DHCP alone, on the bridge alone) last as long as the test.
+TEST_F(ArpInLab, AHostNamedByNothingElseTakesItsNameFromItsDhcpLease) {
+  const char* prefix = std::getenv("HOSTSWEEP_LAB_PREFIX");
+  const std::string client = std::string(prefix != nullptr ? prefix : "hs") + "-dhcp";
+  const TemporaryFolder folder;
+  const std::string leases = (folder / "dnsmasq.leases").string();
+  // Gone with the test, whatever ends it; its link on the bridge with it.
+  struct Namespace {
+    std::string name;
+    ~Namespace() { RunProcess({"/bin/ip", "netns", "del", name}); }
+  } const owned{client};
+  const auto bound = Script("udhcpc-bound",
+                            "[ \"$1\" = bound ] && ip addr add \"$ip/$mask\" dev \"$interface\"\n"
+                            "exit 0\n");
+  ASSERT_EQ(RunProcess({"/bin/sh", "-ec",
+                        "ip netns add " + client +
+                            "; ip link add v-dhcp type veth peer name eth0 "
+                            "netns " +
+                            client + "; ip link set v-dhcp master br0 up; ip -n " + client +
+                            " link set eth0 up"})
+                .exitStatus,
+            0);
+  ChildProcess server({"/usr/sbin/dnsmasq", "--keep-in-foreground", "--conf-file=/dev/null",
+                       "--no-resolv", "--no-hosts", "--port=0", "--user=root", "--pid-file",
+                       "--interface=br0", "--bind-interfaces", "--no-ping",
+                       "--dhcp-range=10.213.12.200,10.213.12.209,1h", "--dhcp-leasefile=" + leases,
+                       "--log-facility=" + (folder / "log").string()});
+  const auto lease =
+      RunProcess({"/bin/ip", "netns", "exec", client, "/usr/sbin/udhcpc", "-f", "-q", "-n", "-t",
+                  "5", "-T", "1", "-i", "eth0", "-x", "hostname:leasepc", "-s", bound});
+  const auto run = RunController(
+      {"--json", "--no-extra-names", "--no-types", "--leases", leases, "10.213.12.200-209"});
+  ASSERT_EQ(lease.exitStatus, 0) << lease.standardError;
+  ASSERT_EQ(run.exitStatus, kExitFound) << run.standardError;
+  const auto rows = JsonByAddress(run.standardOutput);
+  const auto named = std::find_if(
+      rows.begin(), rows.end(), [](const auto& row) { return row.second.at("state") == "alive"; });
+  ASSERT_NE(named, rows.end()) << run.standardOutput;
+  EXPECT_EQ(named->second.at("name"), "leasepc");
+  EXPECT_EQ(named->second.at("name_source"), "dhcp-lease");
 }
 
 }  // namespace
