@@ -10,18 +10,21 @@ namespace hostsweep::controller {
 
 std::vector<InterfaceNetwork> NetworksOf(std::vector<InterfaceNetwork> networks,
                                          const std::string& name) {
-  std::string there;
+  std::vector<std::string> names;
   for (const auto& network : networks) {
-    const std::string listed = (there.empty() ? "" : ", ") + network.interfaceName;
-    if (there.find(network.interfaceName) == std::string::npos) {
-      there += listed;
+    if (std::find(names.begin(), names.end(), network.interfaceName) == names.end()) {
+      names.push_back(network.interfaceName);
     }
   }
   std::erase_if(networks, [&name](const InterfaceNetwork& n) { return n.interfaceName != name; });
   if (networks.empty()) {
+    std::string there = names.empty() ? "none" : names.front();
+    for (std::size_t i = 1; i < names.size(); ++i) {
+      there += ", " + names[i];
+    }
     throw UsageError("--interface " + Excerpt(name) +
-                     ": no interface of that name is up with an IPv4 address (there are: " +
-                     (there.empty() ? "none" : there) + ")");
+                     ": no interface of that name is up with an IPv4 address (there are: " + there +
+                     ")");
   }
   return networks;
 }
