@@ -300,8 +300,8 @@ TEST_F(ArpInLab, AHostNamedByNothingElseTakesItsNameFromItsDhcpLease) {
   const auto lease =
       RunProcess({"/bin/ip", "netns", "exec", client, "/usr/sbin/udhcpc", "-f", "-q", "-n", "-t",
                   "5", "-T", "1", "-i", "eth0", "-x", "hostname:leasepc", "-s", bound});
-  const auto run = RunController(
-      {"--json", "--no-extra-names", "--no-types", "--leases", leases, "10.213.12.200-209"});
+  const auto run = RunController({"--json", "--no-extra-names", "--no-types", "--interface", "br0",
+                                  "--leases", leases, "10.213.12.200-209"});
   ASSERT_EQ(lease.exitStatus, 0) << lease.standardError;
   ASSERT_EQ(run.exitStatus, kExitFound) << run.standardError;
   const auto rows = JsonByAddress(run.standardOutput);
