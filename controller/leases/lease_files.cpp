@@ -42,9 +42,10 @@ void LeaseFiles::Read(File& file, bool atStart) {
   // Taken before the read: a change while it is read is read next time.
   const auto written = WrittenAt(file.path);
   std::string bytes;
-  std::string problem = "cannot be read";
-  if (!written ||
-      ReadRegularFile(file.path, kMostLeaseFileBytes, bytes, problem) != FileRead::kRead) {
+  std::string problem;
+  const FileRead read = ReadRegularFile(file.path, kMostLeaseFileBytes, bytes, problem);
+  if (read != FileRead::kRead || !written) {
+    problem = problem.empty() ? "cannot be read" : problem;
     if (atStart) {
       throw UsageError(Named(file.path) + ": " + problem);
     }

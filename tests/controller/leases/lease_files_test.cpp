@@ -87,7 +87,7 @@ TEST(LeaseFiles, ReadAgainOnlyWhenChanged) {
   files.Refresh();
   files.Refresh();
   EXPECT_EQ(said.str(), refused + "hostsweep: --leases " + path +
-                            ": cannot be read; its leases are left out\n");
+                            ": No such file or directory; its leases are left out\n");
   Write(path, Line(0, '2'));
   files.Refresh();
   EXPECT_EQ(files.CurrentLease(k10_0_0_5, kNow)->mac, ParseMac("00:1a:2b:3c:4d:02"));
