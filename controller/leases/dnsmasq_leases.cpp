@@ -1,9 +1,6 @@
 // dnsmasq's lease file, one lease a line: "EXPIRY MAC ADDRESS NAME CLIENT-ID",
 // the expiry in seconds since the epoch (0: never), '*' for no name. With
 // DHCPv6 a "duid" line and the IPv6 leases follow, an IAID where the MAC is.
-#include <charconv>
-
-#include "controller/base/printable.h"
 #include "controller/leases/lease_formats.h"
 
 namespace hostsweep::controller::lease_formats {
@@ -16,16 +13,6 @@ constexpr std::size_t kName = 3;
 // Versions before the client ID was kept write four fields.
 constexpr std::size_t kFewestFields = 4;
 constexpr std::size_t kMostFields = 5;
-
-std::int64_t ExpiryOf(std::string_view text, std::size_t index) {
-  std::int64_t expiry = 0;
-  const auto* end = text.data() + text.size();
-  const auto [rest, error] = std::from_chars(text.data(), end, expiry);
-  if (error != std::errc{} || rest != end || expiry < 0) {
-    throw LeaseFileError(index + 1, "bad expiry time \"" + Excerpt(text) + "\"");
-  }
-  return expiry;
-}
 
 // Another hardware type than Ethernet is written "TYPE-" before its bytes
 // ("32-..." for InfiniBand), none as '*': the lease holds, without a MAC.
@@ -51,7 +38,7 @@ std::vector<Lease> ReadDnsmasq(const Lines& lines) {
     if (fields.size() < kFewestFields || fields.size() > kMostFields) {
       throw LeaseFileError(index + 1, std::to_string(fields.size()) + " fields, not 5");
     }
-    const std::int64_t expiry = ExpiryOf(fields[kExpiry], index);
+    const std::int64_t expiry = LeaseNumber(fields[kExpiry], "expiry time", index);
     if (IsIpv6Text(fields[kAddress])) {
       continue;
     }

@@ -65,11 +65,8 @@ std::optional<std::int64_t> TimeOf(const std::vector<std::string_view>& words, s
   if (words.size() == 2 && words[1] == "never") {
     return std::nullopt;
   }
-  std::int64_t seconds = 0;
   if (words.size() == 3 && words[1] == "epoch") {
-    const auto* end = words[2].data() + words[2].size();
-    const auto [rest, error] = std::from_chars(words[2].data(), end, seconds);
-    if (error == std::errc{} && rest == end) {
+    if (const auto seconds = WholeNumber(words[2])) {
       return seconds;
     }
   }

@@ -4,10 +4,8 @@
 // (seconds since the epoch) has not passed; a row with no lifetime is a
 // deleted lease.
 #include <algorithm>
-#include <charconv>
 #include <optional>
 
-#include "controller/base/printable.h"
 #include "controller/leases/lease_formats.h"
 
 namespace hostsweep::controller::lease_formats {
@@ -57,16 +55,6 @@ Columns ColumnsOf(std::string_view header, std::size_t index) {
           .state = column("state")};
 }
 
-std::int64_t NumberOf(std::string_view text, std::string_view what, std::size_t index) {
-  std::int64_t number = 0;
-  const auto* end = text.data() + text.size();
-  const auto [rest, error] = std::from_chars(text.data(), end, number);
-  if (error != std::errc{} || rest != end || number < 0) {
-    throw LeaseFileError(index + 1, "bad " + std::string(what) + " \"" + Excerpt(text) + "\"");
-  }
-  return number;
-}
-
 }  // namespace
 
 std::vector<Lease> ReadKea(const Lines& lines) {
@@ -89,13 +77,13 @@ std::vector<Lease> ReadKea(const Lines& lines) {
       continue;
     }
     const std::string_view hwaddr = fields[columns->hwaddr];
-    const bool deleted = NumberOf(fields[columns->validLifetime], "lifetime", index) == 0;
+    const bool deleted = LeaseNumber(fields[columns->validLifetime], "lifetime", index) == 0;
     const bool reclaimed = columns->state && fields[*columns->state] != "0";
     leases.push_back(
         {.address = LeaseAddress(fields[columns->address], index),
          .mac = hwaddr.empty() ? std::nullopt : std::optional<MacAddress>(LeaseMac(hwaddr, index)),
          .hostName = HostNameOf(fields[columns->hostname]),
-         .ends = NumberOf(fields[columns->expire], "expiry time", index),
+         .ends = LeaseNumber(fields[columns->expire], "expiry time", index),
          .bound = !deleted && !reclaimed});
   }
   return leases;

@@ -1,6 +1,7 @@
 #include "controller/leases/lease_file.h"
 
 #include <algorithm>
+#include <charconv>
 
 #include "controller/base/printable.h"
 #include "controller/leases/lease_formats.h"
@@ -114,6 +115,21 @@ std::string HostNameOf(std::string_view name) {
            c == '_' || c == '.';
   });
   return allowed && name.size() <= kLongestHostName ? std::string(name) : std::string{};
+}
+
+std::optional<std::int64_t> WholeNumber(std::string_view text) {
+  std::int64_t number = 0;
+  const auto* end = text.data() + text.size();
+  const auto [rest, error] = std::from_chars(text.data(), end, number);
+  return error == std::errc{} && rest == end && number >= 0 ? std::optional(number) : std::nullopt;
+}
+
+std::int64_t LeaseNumber(std::string_view text, std::string_view what, std::size_t index) {
+  const auto number = WholeNumber(text);
+  if (!number) {
+    throw LeaseFileError(index + 1, "bad " + std::string(what) + " \"" + Excerpt(text) + "\"");
+  }
+  return *number;
 }
 
 MacAddress LeaseMac(std::string_view text, std::size_t index) {
