@@ -269,13 +269,17 @@ TEST_F(ArpInLab, ControllerHoldsNoCapabilityOnceItsSocketIsOpen) {
 
 // A host that took its address from a real dnsmasq, asking to be called
 // leasepc, and that nothing else names: the row has the name the lease file
-// dnsmasq wrote gives it. The client's namespace, its link on the bridge and
-// dnsmasq (DHCP alone, on the bridge alone) last as long as the test.
+// dnsmasq wrote gives it. A routed host, which has no MAC on the link, has
+// the one a second server's lease gives it, and keeps its DNS name. The
+// client's namespace, its link on the bridge and dnsmasq (DHCP alone, on the
+// bridge alone) last as long as the test.
 TEST_F(ArpInLab, AHostNamedByNothingElseTakesItsNameFromItsDhcpLease) {
   const char* prefix = std::getenv("HOSTSWEEP_LAB_PREFIX");
   const std::string client = std::string(prefix != nullptr ? prefix : "hs") + "-dhcp";
   const TemporaryFolder folder;
   const std::string leases = (folder / "dnsmasq.leases").string();
+  const std::string routed = (folder / "routed.leases").string();
+  std::ofstream(routed) << "0 00:22:72:00:00:99 10.213.16.10 other *\n";
   // Gone with the test, whatever ends it; its link on the bridge with it.
   struct Namespace {
     std::string name;
@@ -300,8 +304,9 @@ TEST_F(ArpInLab, AHostNamedByNothingElseTakesItsNameFromItsDhcpLease) {
   const auto lease =
       RunProcess({"/bin/ip", "netns", "exec", client, "/usr/sbin/udhcpc", "-f", "-q", "-n", "-t",
                   "5", "-T", "1", "-i", "eth0", "-x", "hostname:leasepc", "-s", bound});
-  const auto run = RunController({"--json", "--no-extra-names", "--no-types", "--interface", "br0",
-                                  "--leases", leases, "10.213.12.200-209"});
+  const auto run =
+      RunController({"--json", "--no-extra-names", "--no-types", "--interface", "br0", "--leases",
+                     leases, "--leases", routed, "10.213.12.200-209", "10.213.16.10"});
   ASSERT_EQ(lease.exitStatus, 0) << lease.standardError;
   ASSERT_EQ(run.exitStatus, kExitFound) << run.standardError;
   const auto rows = JsonByAddress(run.standardOutput);
@@ -310,6 +315,10 @@ TEST_F(ArpInLab, AHostNamedByNothingElseTakesItsNameFromItsDhcpLease) {
   ASSERT_NE(named, rows.end()) << run.standardOutput;
   EXPECT_EQ(named->second.at("name"), "leasepc");
   EXPECT_EQ(named->second.at("name_source"), "dhcp-lease");
+  const auto& behind = rows.at("10.213.16.10");
+  EXPECT_EQ(behind.at("mac"), "00:22:72:00:00:99");
+  EXPECT_EQ(behind.at("mac_source"), "dhcp-lease");
+  EXPECT_EQ(behind.at("name_source"), "dns");
 }
 
 }  // namespace
