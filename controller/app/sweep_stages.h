@@ -1,7 +1,8 @@
 // The stages a sweep's results pass through, built from the options in the
 // order each needs the facts of those before it: the link layer (the link
-// pass's answers, else the neighbour table), the device's IPv6 addresses
-// (joined by the link layer's MAC), the names the controller asks for, then
+// pass's answers, else the neighbour table), the DHCP leases (for the hosts
+// the link layer left found), the device's IPv6 addresses (joined by the
+// link layer's MAC), the names the controller asks for, then
 // what each device says it is (which reads the NetBIOS names).
 #pragma once
 
