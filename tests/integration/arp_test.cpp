@@ -267,6 +267,33 @@ TEST_F(ArpInLab, ControllerHoldsNoCapabilityOnceItsSocketIsOpen) {
               HasSubstr("parent CapEff 0000000000000000 CapPrm 0000000000000000"));
 }
 
+// Two interfaces on one network: --interface says which link the link pass
+// asks on. alpha is on the bridge alone, so asked on the other link it never
+// answers; an interface that is not there is refused, naming those that are.
+TEST_F(ArpInLab, InterfaceChoosesTheLinkAmongTwoOnOneNetwork) {
+  // The pair's end with an address holds no host; gone with the test.
+  struct Link {
+    ~Link() { RunProcess({"/bin/ip", "link", "del", "v-if0"}); }
+  } const owned;
+  ASSERT_EQ(RunProcess({"/bin/sh", "-ec",
+                        "ip link add v-if0 type veth peer name v-if1; ip addr add 10.213.0.2/20 "
+                        "dev v-if0; ip link set v-if1 up; ip link set v-if0 up"})
+                .exitStatus,
+            0);
+  const auto sweep = [](const std::string& interface) {
+    return RunController(
+        {"--json", "--no-extra-names", "--no-types", "--interface", interface, "10.213.0.10"});
+  };
+  const auto bridge = JsonByAddress(sweep("br0").standardOutput).at("10.213.0.10");
+  EXPECT_EQ(bridge.at("mac_source"), "arp");
+  const auto other = JsonByAddress(sweep("v-if0").standardOutput).at("10.213.0.10");
+  EXPECT_EQ(other.at("evidence"), "no ARP reply");
+  const auto unknown = sweep("v-if9");
+  EXPECT_EQ(unknown.exitStatus, 3);
+  EXPECT_THAT(unknown.standardError, HasSubstr("--interface v-if9: no interface of that name is "
+                                               "up with an IPv4 address (there are: br0, v-if0)"));
+}
+
 // A host that took its address from a real dnsmasq, asking to be called
 // leasepc, and that nothing else names: the row has the name the lease file
 // dnsmasq wrote gives it. A routed host, which has no MAC on the link, has
