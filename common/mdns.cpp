@@ -30,6 +30,8 @@ bool SameName(std::string_view a, std::string_view b) {
                     [&](char x, char y) { return lower(x) == lower(y); });
 }
 
+}  // namespace
+
 std::string JoinedLabels(const std::vector<std::string>& labels) {
   std::string text;
   for (const auto& label : labels) {
@@ -38,8 +40,6 @@ std::string JoinedLabels(const std::vector<std::string>& labels) {
   }
   return text;
 }
-
-}  // namespace
 
 std::optional<Labels> ReadLabels(std::span<const std::uint8_t> message, std::size_t offset) {
   std::vector<std::string> labels;

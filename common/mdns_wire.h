@@ -67,6 +67,9 @@ struct RecordHead {
 
 std::optional<RecordHead> ReadRecordHead(std::span<const std::uint8_t> message, std::size_t offset);
 
+// "labprinter.local": the labels as a dotted name.
+std::string JoinedLabels(const std::vector<std::string>& labels);
+
 // `name` label by label; a label longer than DNS allows is split.
 void PutName(std::vector<std::uint8_t>& out, std::string_view name);
 // `labels` as they are, each cut to the length DNS allows.

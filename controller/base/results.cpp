@@ -91,22 +91,28 @@ void ShowMac(const HostResult& result, HostView& view) {
 }
 
 void ShowName(const HostResult& result, HostView& view) {
-  if (!result.probe.name.empty()) {
-    view.name = result.probe.name;
-    view.nameSource = NameSource::kDns;
-  } else if (result.names && !result.names->dns.empty()) {
-    view.name = result.names->dns;
-    view.nameSource = NameSource::kDns;
-  } else if (result.names && !result.names->mdns.empty()) {
-    view.name = result.names->mdns;
-    view.nameSource = NameSource::kMdns;
-  } else if (result.names && !result.names->netbios.empty()) {
-    view.name = result.names->netbios;
-    view.nameSource = NameSource::kNetbios;
-  } else if (result.lease && !result.lease->name.empty()) {
-    // What the client asked to be called: no host vouches for it.
-    view.name = result.lease->name;
-    view.nameSource = NameSource::kDhcpLease;
+  static const ExtraNames kNoNames;
+  static const GivenNames kNoneGiven;
+  const ExtraNames& names = result.names ? *result.names : kNoNames;
+  const GivenNames& given = result.given ? *result.given : kNoneGiven;
+  static const LeaseFacts kNoLease;
+  const LeaseFacts& lease = result.lease ? *result.lease : kNoLease;
+  const std::pair<const std::string&, NameSource> candidates[] = {
+      {result.probe.name, NameSource::kDns},
+      {names.dns, NameSource::kDns},
+      {names.mdns, NameSource::kMdns},
+      {given.mdnsHost, NameSource::kMdns},
+      {names.netbios, NameSource::kNetbios},
+      {given.dnsSd, NameSource::kDnsSd},
+      {given.upnp, NameSource::kUpnp},
+      // What the client asked to be called: no host vouches for it.
+      {lease.name, NameSource::kDhcpLease}};
+  for (const auto& [name, source] : candidates) {
+    if (!name.empty()) {
+      view.name = name;
+      view.nameSource = source;
+      break;
+    }
   }
   if (result.names) {
     view.workgroup = result.names->workgroup;
@@ -251,11 +257,13 @@ void ResultBook::FileNames(std::size_t position, const ExtraNames& names) {
   }
 }
 
-void ResultBook::FileDevice(std::size_t position, const DeviceFacts& facts) {
-  auto& slot = results_.at(position).device;
+void ResultBook::FileDevice(std::size_t position, const DeviceFacts& facts,
+                            const GivenNames& given) {
+  auto& result = results_.at(position);
   awaiting_[position] &= ~kAwaitDevice;
-  if (!slot) {
-    slot = facts;
+  if (!result.device) {
+    result.device = facts;
+    result.given = given;
   }
 }
 

@@ -88,17 +88,21 @@ constexpr std::string_view EvidenceText(Evidence evidence) {
   return TextOf(kEvidenceTexts, evidence);
 }
 
-// Where a host's name came from: reverse DNS (the worker's lookup, or the
-// controller's for a silent host), or the controller's own questions to hosts
-// that lookup did not know, or last the host name a DHCP server's current
-// lease of the address gives (--leases).
-enum class NameSource { kNone, kDns, kMdns, kNetbios, kDhcpLease };
+// Where a host's name came from, in the order a name is taken: reverse DNS
+// (the worker's lookup, or the controller's for a silent host), the
+// controller's own questions to hosts that lookup did not know (mDNS, then
+// NetBIOS), then the names a device gives itself where it says what it is
+// (its DNS-SD instance name, its UPnP friendly name), last the host name a
+// DHCP server's current lease of the address gives (--leases).
+enum class NameSource { kNone, kDns, kMdns, kNetbios, kDnsSd, kUpnp, kDhcpLease };
 
 // Empty for kNone.
-inline constexpr std::array<EnumText<NameSource>, 4> kNameSourceTexts{
+inline constexpr std::array<EnumText<NameSource>, 6> kNameSourceTexts{
     {{NameSource::kDns, "dns"},
      {NameSource::kMdns, "mdns"},
      {NameSource::kNetbios, "netbios"},
+     {NameSource::kDnsSd, "dns-sd"},
+     {NameSource::kUpnp, "upnp"},
      {NameSource::kDhcpLease, "dhcp-lease"}}};
 constexpr std::string_view NameSourceText(NameSource source) {
   return TextOf(kNameSourceTexts, source);
@@ -191,6 +195,14 @@ struct DeviceFacts {
   bool operator==(const DeviceFacts&) const = default;
 };
 
+// What a device calls itself where it says what it is.
+struct GivenNames {
+  std::string mdnsHost{};  // the owner of its mDNS address record: "labprinter.local"
+  std::string dnsSd{};     // its DNS-SD instance name: "Living Room"
+  std::string upnp{};      // its UPnP friendlyName
+  bool operator==(const GivenNames&) const = default;
+};
+
 // "Brother HL-L2350DW": the make and the model, the make once where the model
 // already starts with it.
 std::string MakeAndModel(const DeviceFacts& device);
@@ -215,6 +227,7 @@ struct HostResult {
   std::optional<LeaseFacts> lease{};
   std::optional<Ipv6Facts> ipv6{};
   std::optional<DeviceFacts> device{};
+  std::optional<GivenNames> given{};  // filed with `device`
 };
 
 // What a comparison with an earlier sweep says of a host (--compare).
@@ -268,7 +281,7 @@ struct HostView {
   std::optional<std::string_view> echo{};  // the worker's verdict: "alive" or "dead"
   std::optional<long> roundTripMs{};
   std::optional<int> ttl{};
-  std::string name{};  // reverse DNS, else mDNS, else NetBIOS, else a DHCP lease
+  std::string name{};  // as NameSource's order takes it
   NameSource nameSource = NameSource::kNone;
   // The neighbour table's, else a DHCP lease's, else a NetBIOS unit ID (the
   // worker's, else the controller's own question's); never a placeholder.
@@ -337,7 +350,7 @@ class ResultBook {
   // A filed result whose device is still being asked what it is.
   void AwaitDevice(std::size_t position) { awaiting_.at(position) |= kAwaitDevice; }
   // What the device said it is; only the first filing counts. Ready then.
-  void FileDevice(std::size_t position, const DeviceFacts& facts);
+  void FileDevice(std::size_t position, const DeviceFacts& facts, const GivenNames& given = {});
   // A result answered over ARP, waiting for the link pass to end.
   void AwaitMacSharing(std::size_t position) { awaiting_.at(position) |= kAwaitMacSharing; }
   // How many addresses its ARP answer's MAC answered for, if more than a host

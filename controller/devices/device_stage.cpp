@@ -1,6 +1,7 @@
 #include "controller/devices/device_stage.h"
 
 #include <algorithm>
+#include <map>
 #include <string_view>
 #include <utility>
 
@@ -15,6 +16,23 @@ std::vector<Announcement> NetbiosAnnouncements(const std::vector<NetbiosName>& t
                     {kHex[name.suffix >> 4], kHex[name.suffix & 0xF]}});
   }
   return said;
+}
+
+GivenNames GivenNamesOf(const std::vector<Announcement>& said) {
+  GivenNames given;
+  std::map<std::string_view, int> instances;
+  int mostShared = 0;
+  for (const auto& [key, value] : said) {
+    if (key == "mdns:host" && given.mdnsHost.empty()) {
+      given.mdnsHost = value;
+    } else if (key == "ssdp:friendlyName" && given.upnp.empty()) {
+      given.upnp = value;
+    } else if (key == "mdns:instance" && ++instances[value] > mostShared) {
+      mostShared = instances[value];
+      given.dnsSd = value;
+    }
+  }
+  return given;
 }
 
 void DeviceStage::Enrich(ResultBook& book, const std::vector<std::size_t>& finished) {
@@ -84,7 +102,7 @@ void DeviceStage::FileAnswered(ResultBook& book) {
     }
     DeviceFacts facts = rules_.Apply(said);
     facts.services = std::move(pending.mdns->services);
-    book.FileDevice(position, facts);
+    book.FileDevice(position, facts, GivenNamesOf(said));
     return true;
   });
 }

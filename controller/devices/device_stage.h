@@ -25,6 +25,10 @@ namespace hostsweep::controller {
 // name, "netbios:group" for a group name, the suffix in two hex digits.
 std::vector<Announcement> NetbiosAnnouncements(const std::vector<NetbiosName>& table);
 
+// The names the device gives itself among what it said: its mDNS host name,
+// the instance name most of its DNS-SD services share, its UPnP friendly name.
+GivenNames GivenNamesOf(const std::vector<Announcement>& said);
+
 class DeviceStage : public Stage {
  public:
   // `upnp`: none where no link is searched; `nodeStatus`: none where no

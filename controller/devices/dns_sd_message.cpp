@@ -56,6 +56,13 @@ std::optional<DnsSdRecord> ReadRecord(std::span<const std::uint8_t> message, std
     record.target = std::move(target->labels);
   } else if (head->type == kTxtRecord) {
     record.text = TextStrings(message.subspan(head->dataStart, end - head->dataStart));
+  } else if (head->type == kAddressRecord) {
+    if (end - head->dataStart != 4) {
+      return std::nullopt;
+    }
+    record.address = (Address{message[head->dataStart]} << 24) |
+                     (Address{message[head->dataStart + 1]} << 16) |
+                     (Address{message[head->dataStart + 2]} << 8) | message[head->dataStart + 3];
   }
   return record;
 }
@@ -104,7 +111,8 @@ std::optional<std::vector<DnsSdRecord>> ParseDnsSdAnswer(std::span<const std::ui
     if (!record) {
       return std::nullopt;
     }
-    if (record->type == kPtrRecord || record->type == kTxtRecord) {
+    if (record->type == kPtrRecord || record->type == kTxtRecord ||
+        record->type == kAddressRecord) {
       records.push_back(std::move(*record));
     }
   }

@@ -12,10 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "controller/base/address.h"
+
 namespace hostsweep::controller {
 
 using DnsName = std::vector<std::string>;  // label by label: an instance label may hold dots
 
+inline constexpr std::uint16_t kAddressRecord = 1;
 inline constexpr std::uint16_t kPtrRecord = 12;
 inline constexpr std::uint16_t kTxtRecord = 16;
 // Records read from one answer, all sections together; a responder with more
@@ -36,11 +39,12 @@ std::vector<std::uint8_t> EncodeQuestion(std::uint16_t id, const DnsName& name, 
 struct DnsSdRecord {
   DnsName owner;
   std::uint16_t type = 0;
-  DnsName target{};                 // a PTR record's
-  std::vector<std::string> text{};  // a TXT record's strings ("key=value"), empty ones left out
+  DnsName target{};                  // a PTR record's
+  std::vector<std::string> text{};   // a TXT record's strings ("key=value"), empty ones left out
+  std::optional<Address> address{};  // an A record's
 };
 
-// The PTR and TXT records of every section of `datagram` when it is a
+// The PTR, TXT and A records of every section of `datagram` when it is a
 // well-formed response with `id`; nothing when it is not one or any record in
 // it is malformed. Records past kMostRecordsPerAnswer are left unread.
 std::optional<std::vector<DnsSdRecord>> ParseDnsSdAnswer(std::span<const std::uint8_t> datagram,

@@ -4,6 +4,7 @@
 #include <random>
 
 #include "common/mdns.h"
+#include "common/mdns_wire.h"
 #include "controller/devices/ascii_text.h"
 #include "controller/devices/dns_sd_message.h"
 
@@ -63,6 +64,7 @@ struct ServiceDiscovery::Host {
   std::vector<DnsName> types{};
   std::vector<DnsName> instances{};
   std::vector<DnsName> texted{};  // owners whose TXT record came
+  bool namedItself = false;
   ServiceFindings findings{};
 
   [[nodiscard]] TimePoint NextEvent() const {
@@ -93,6 +95,16 @@ struct ServiceDiscovery::Host {
                                      [&](const auto& t) { return IsInstanceOf(instance, t); });
     if (!known && ofAType && instances.size() < kMostInstances) {
       instances.push_back(instance);
+      Say("mdns:instance", instance[0]);
+    }
+  }
+
+  // The owner of the record that gives the host's own address is its mDNS
+  // host name; a responder may answer for others too (a proxy, a sleep proxy).
+  void TakeAddress(const DnsSdRecord& record) {
+    if (record.address == address && !namedItself && !record.owner.empty()) {
+      namedItself = true;
+      Say("mdns:host", mdns::JoinedLabels(record.owner));
     }
   }
 
@@ -122,6 +134,8 @@ struct ServiceDiscovery::Host {
         TakeType(record.target);
       } else if (record.type == kPtrRecord) {
         TakeInstance(record.target);
+      } else if (record.type == kAddressRecord) {
+        TakeAddress(record);
       } else {
         TakeText(record);
       }

@@ -37,6 +37,8 @@ struct Device {
   const char* make;
   const char* model;
   const char* from;
+  const char* name = "";  // the name it gives itself, and where from
+  const char* nameFrom = "";
 };
 
 void PrintTo(const Device& device, std::ostream* out) { *out << device.address; }
@@ -182,6 +184,10 @@ TEST_P(DeviceRow, SaysWhatItIsInEveryFormat) {
   };
   expect("JSON", text("type"), text("make"), text("model"));
   EXPECT_EQ(text("type_from"), blank ? "" : device.from);
+  if (*device.name != '\0') {
+    EXPECT_EQ(text("name"), device.name);
+    EXPECT_EQ(text("name_source"), device.nameFrom);
+  }
 
   ASSERT_TRUE(sweeps.tableRows.contains(address));
   // No TYPE column: no row has a type to show.
@@ -228,13 +234,15 @@ TEST_P(DeviceRow, SaysWhatItIsInEveryFormat) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lab, DeviceRow,
-    ::testing::Values(Device{"10.213.3.10", "printer", "printer", "", "HL-L2350DW", "mdns"},
-                      Device{"10.213.3.11", "cast", "media device", "", "Chromecast Ultra", "mdns"},
+    ::testing::Values(Device{"10.213.3.10", "printer", "printer", "", "HL-L2350DW", "mdns",
+                             "labprinter.local", "mdns"},
+                      Device{"10.213.3.11", "cast", "media device", "", "Chromecast Ultra", "mdns",
+                             "labcast.local", "mdns"},
                       Device{"10.213.3.12", "nas", "storage-misc", "", "Xserve", "mdns"},
                       Device{"10.213.3.13", "camera", "webcam", "", "", "mdns"},
                       Device{"10.213.3.14", "workstation", "general purpose", "", "", "mdns"},
                       Device{"10.213.3.20", "media", "media device", "Justin Maggard",
-                             "Lab Media Server", "ssdp"},
+                             "Lab Media Server", "ssdp", "Lab Media", "upnp"},
                       Device{"10.213.3.21", "gateway", "router", "Lab Networks", "Lab Router 1",
                              "ssdp"},
                       // Samba's nmbd registers the name of a file server, <20>.

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
+#include "tests/case_name.h"
+
 namespace hostsweep::controller {
 namespace {
 
@@ -91,6 +95,68 @@ TEST_F(ResultBookTest, LaterStagesAddTheirFactsOnceAndTheWorkersVerdictStays) {
   EXPECT_EQ(result.names->mdns, "alpha.local");
   EXPECT_EQ(book_.Found(), 1U);
 }
+
+// The name shown is the first found in one order, whoever filed it.
+struct NameCase {
+  const char* what;
+  std::string worker;
+  ExtraNames asked;
+  GivenNames given;
+  std::string name;
+  NameSource source;
+};
+
+void PrintTo(const NameCase& c, std::ostream* os) { *os << c.what; }
+
+class ShownName : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(ShownName, IsTheFirstInTheOrder) {
+  const auto& param = GetParam();
+  HostResult result{.probe = {.state = State::kAlive, .name = param.worker}};
+  result.names = param.asked;
+  result.given = param.given;
+  const HostView view = ViewOf(result, [](const MacAddress&) { return std::string{}; });
+  EXPECT_EQ(view.name, param.name);
+  EXPECT_EQ(view.nameSource, param.source);
+}
+
+const GivenNames kAllGiven{.mdnsHost = "lab.local", .dnsSd = "Living Room", .upnp = "TV"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, ShownName,
+    ::testing::Values(NameCase{"the workers lookup",
+                               "pc.lan",
+                               {.dns = "x", .mdns = "y.local"},
+                               kAllGiven,
+                               "pc.lan",
+                               NameSource::kDns},
+                      NameCase{"reverse mdns before the address record",
+                               "",
+                               {.mdns = "y.local"},
+                               kAllGiven,
+                               "y.local",
+                               NameSource::kMdns},
+                      NameCase{"the address record before netbios",
+                               "",
+                               {.netbios = "PC"},
+                               kAllGiven,
+                               "lab.local",
+                               NameSource::kMdns},
+                      NameCase{"netbios before the instance",
+                               "",
+                               {.netbios = "PC"},
+                               {.dnsSd = "Living Room"},
+                               "PC",
+                               NameSource::kNetbios},
+                      NameCase{"the instance before upnp",
+                               "",
+                               {},
+                               {.dnsSd = "Living Room", .upnp = "TV"},
+                               "Living Room",
+                               NameSource::kDnsSd},
+                      NameCase{"upnp alone", "", {}, {.upnp = "TV"}, "TV", NameSource::kUpnp},
+                      NameCase{"none", "", {}, {}, "", NameSource::kNone}),
+    testing::kNumberedName);
 
 }  // namespace
 }  // namespace hostsweep::controller

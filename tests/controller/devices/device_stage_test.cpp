@@ -24,12 +24,15 @@ Responder Serving(std::vector<FakeRecord> records) {
   return [records = std::move(records)](const Bytes& request, int) {
     const auto question = ReadQuestion(request);
     std::vector<FakeRecord> answers;
+    std::vector<FakeRecord> addresses;  // sent with every answer, as responders add them
     std::copy_if(records.begin(), records.end(), std::back_inserter(answers), [&](const auto& r) {
       return question && r.type == question->type && SameName(r.owner, question->name);
     });
+    std::copy_if(records.begin(), records.end(), std::back_inserter(addresses),
+                 [](const auto& r) { return r.type == kAddressRecord; });
     std::vector<std::optional<Bytes>> out;
     if (!answers.empty()) {
-      out.emplace_back(DnsSdAnswer(question->id, answers));
+      out.emplace_back(DnsSdAnswer(question->id, answers, addresses));
     }
     return out;
   };
@@ -87,6 +90,7 @@ struct HostCase {
   bool onLink;
   std::optional<DeviceFacts> expected;  // none: not asked
   Responder nodeStatus = nullptr;       // set: named by its worker, so asked here
+  GivenNames given{};
 };
 
 std::vector<HostCase> Hosts() {
@@ -100,15 +104,25 @@ std::vector<HostCase> Hosts() {
        Serving({{ServiceTypesName(), kPtrRecord, kIpp},
                 {ServiceTypesName(), kPtrRecord, kHttp},
                 {kIpp, kPtrRecord, kOffice},
-                {kOffice, kTxtRecord, {}, {"ty=HP LaserJet 400", "usb_MFG=HP"}}}),
+                {kOffice, kTxtRecord, {}, {"ty=HP LaserJet 400", "usb_MFG=HP"}},
+                {{"proxied", "local"}, kAddressRecord, {}, {}, 0x0A000099},
+                {{"labprinter", "local"}, kAddressRecord, {}, {}, 0x0A000010}}),
        {},
        true,
        DeviceFacts{.type = "printer",
                    .make = "HP",
                    .model = "HP LaserJet 400",
                    .typeFrom = TypeSource::kMdns,
-                   .services = {"_http._tcp", "_ipp._tcp"}}},
-      {"hostile", Hostile, {}, true, DeviceFacts{.services = evilServices}},
+                   .services = {"_http._tcp", "_ipp._tcp"}},
+       nullptr,
+       {.mdnsHost = "labprinter.local", .dnsSd = "Office"}},
+      {"hostile",
+       Hostile,
+       {},
+       true,
+       DeviceFacts{.services = evilServices},
+       nullptr,
+       {.dnsSd = "x"}},
       {"silent", nullptr, {}, true, DeviceFacts{}},
       {"a Samba server without mDNS",
        kRefused,
@@ -177,6 +191,7 @@ TEST(DeviceStage, EachHostEndsWithWhatItSaidWithinItsTimeWhateverTheOthersSend) 
   for (std::size_t i = 0; i < hosts.size(); ++i) {
     EXPECT_TRUE(book.Ready(i)) << hosts[i].what;
     EXPECT_EQ(book.Results()[i].device, hosts[i].expected) << hosts[i].what;
+    EXPECT_EQ(book.Results()[i].given.value_or(GivenNames{}), hosts[i].given) << hosts[i].what;
   }
   // Node status only where the name stage asked nothing.
   EXPECT_EQ(std::count_if(network.logs.begin(), network.logs.end(),

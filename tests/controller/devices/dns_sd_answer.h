@@ -18,6 +18,7 @@ struct FakeRecord {
   std::uint16_t type;
   DnsName target{};
   std::vector<std::string> text{};
+  Address address = 0;  // an A record's
 };
 
 inline std::vector<std::uint8_t> DnsSdAnswer(std::uint16_t id,
@@ -40,6 +41,11 @@ inline std::vector<std::uint8_t> DnsSdAnswer(std::uint16_t id,
       std::vector<std::uint8_t> data;
       if (record.type == kPtrRecord) {
         mdns::PutLabels(data, record.target);
+      }
+      if (record.type == kAddressRecord) {
+        for (const int shift : {24, 16, 8, 0}) {
+          data.push_back(static_cast<std::uint8_t>(record.address >> shift));
+        }
       }
       for (const auto& text : record.text) {
         data.push_back(static_cast<std::uint8_t>(text.size()));

@@ -24,6 +24,7 @@ struct MessageCase {
   std::optional<std::size_t> records;  // none: refused whole
   std::vector<std::string> text{};     // the last record's TXT strings
   DnsName target{};                    // the first record's PTR target
+  std::optional<Address> address{};    // the last record's A address
 };
 
 void PrintTo(const MessageCase& c, std::ostream* os) { *os << c.what; }
@@ -55,6 +56,7 @@ std::vector<MessageCase> Cases() {
   std::vector<FakeRecord> many(100, FakeRecord{kIppType, kPtrRecord, kPrinter});
   Bytes countsLie = ptr;
   countsLie[6] = countsLie[7] = 0xFF;
+  const Bytes host = DnsSdAnswer(kId, {}, {{{"lab", "local"}, kAddressRecord, {}, {}, 0x0A000005}});
   Bytes loop = Compressed();
   loop[loop.size() - 1] = static_cast<std::uint8_t>(loop.size() - 2);  // points at itself
   return {
@@ -65,6 +67,8 @@ std::vector<MessageCase> Cases() {
        DnsSdAnswer(kId, {{kPrinter, kTxtRecord, {}, std::vector<std::string>(40, "k=v")}}), 1,
        std::vector<std::string>(kMostTextStrings, "k=v")},
       {"TXT string longer than its record", WithByte(txt, txt.size() - 6, 200), 1, {"ty=HP"}},
+      {"an A record", host, 1, {}, {}, 0x0A000005},
+      {"an A record of another length", WithByte(host, host.size() - 5, 5), std::nullopt},
       {"more records than read", DnsSdAnswer(kId, many), kMostRecordsPerAnswer, {}, kPrinter},
       {"counts larger than the datagram", countsLie, std::nullopt},
       {"cut short", Bytes(ptr.begin(), ptr.end() - 3), std::nullopt},
@@ -90,6 +94,7 @@ TEST_P(DnsSdMessage, ReadsWhatIsWellFormedAndBoundsTheRest) {
     EXPECT_EQ(records->front().target, param.target);
   }
   EXPECT_EQ(records->back().text, param.text);
+  EXPECT_EQ(records->back().address, param.address);
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, DnsSdMessage, ::testing::ValuesIn(Cases()),
