@@ -11,9 +11,9 @@
 namespace hostsweep::controller {
 namespace {
 
-// The networks --localnet names, each shown on standard error.
-std::vector<std::string> LocalTargets() {
-  auto targets = LocalNetworkTargets(ReadInterfaceNetworks());
+// The networks --localnet names (--interface's alone), each shown on standard error.
+std::vector<std::string> LocalTargets(const std::vector<InterfaceNetwork>& networks) {
+  auto targets = LocalNetworkTargets(networks);
   if (targets.empty()) {
     std::cerr << "hostsweep: --localnet: no interface is up with an IPv4 network\n";
   }
@@ -26,8 +26,15 @@ std::vector<std::string> LocalTargets() {
 }  // namespace
 
 std::vector<Address> CollectAddresses(const Options& options, bool inputClosed) {
+  std::vector<InterfaceNetwork> networks;
+  if (options.localNetworks || !options.interfaceName.empty()) {
+    networks = ReadInterfaceNetworks();
+  }
+  if (!options.interfaceName.empty()) {
+    networks = NetworksOf(std::move(networks), options.interfaceName);
+  }
   std::vector<std::string> targets =
-      options.localNetworks ? LocalTargets() : std::vector<std::string>{};
+      options.localNetworks ? LocalTargets(networks) : std::vector<std::string>{};
   for (const auto& [text, isFile] : options.targets) {
     if (!isFile) {
       targets.push_back(text);

@@ -265,6 +265,10 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
   app.add_option("targets", targets)->group("");
   app.add_flag("-l,--localnet", options.localNetworks,
                "Sweep every IPv4 network this machine is directly connected to");
+  app.add_option("--interface", options.interfaceName,
+                 "The link for the targets (and --localnet's networks): interface IF's, not "
+                 "whichever holds their network first")
+      ->type_name("IF");
   // One file per -f: the targets that follow it are targets, not more files.
   auto* fileOption =
       app.add_option("-f,--file", files,
@@ -322,6 +326,11 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
   app.add_option("--arp-tries", options.arpTries, "ARP requests per address, 1 to 10 (default 2)")
       ->check(WholeNumber(1, kMostArpTries))
       ->type_name("N");
+  app.add_option("--leases", options.leaseFiles,
+                 "Take names and MACs from a DHCP server's lease FILE (dnsmasq, ISC dhcpd or "
+                 "Kea CSV) where the hosts give none; repeatable")
+      ->allow_extra_args(false)
+      ->type_name("FILE");
   app.add_flag("--ipv6", options.ipv6,
                "Also show each device's IPv6 addresses, asked of all IPv6 nodes on the swept "
                "links (Linux)");

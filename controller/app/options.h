@@ -36,6 +36,7 @@ inline constexpr int kDefaultGoneAfter = 3;
 struct Options {
   std::vector<TargetArgument> targets;  // in the order given
   bool localNetworks = false;
+  std::string interfaceName;  // the link for the targets; empty: as the routes have it
   Format format = Format::kTable;
   std::string xmlFile;   // nmap's XML as well; "-" for standard output instead
   std::string htmlFile;  // a page of our own as well; "-" likewise
@@ -56,7 +57,8 @@ struct Options {
   // Ask the swept links' IPv6 nodes too and show each device's IPv6 addresses
   // (off unless asked: it adds a column and multicast traffic).
   bool ipv6 = false;
-  std::string compareFile;  // an earlier sweep's --json output
+  std::vector<std::string> leaseFiles;  // DHCP servers' lease files (--leases)
+  std::string compareFile;              // an earlier sweep's --json output
   bool changesOnly = false;
   std::optional<std::chrono::seconds> watchInterval;
   std::string stateFile;  // the state database: what the sweeps have seen

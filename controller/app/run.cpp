@@ -476,8 +476,12 @@ int Run(const Options& options, const Invocation& invocation, OutputChannel& out
   // The device rules, read once however many sweeps there are.
   const auto deviceRules = options.deviceTypes ? ReadDeviceRules(DeviceRulesFile(), std::cerr)
                                                : std::optional<DeviceRules>{};
+  std::optional<LeaseFiles> leases;
+  if (!options.leaseFiles.empty()) {
+    leases.emplace(options.leaseFiles, std::cerr);
+  }
   const SweepMeans sweepMeans{means.linkSocket.get(), means.whyNoLinkSocket, means.ipv6Prober.get(),
-                              deviceRules ? &*deviceRules : nullptr};
+                              deviceRules ? &*deviceRules : nullptr, leases ? &*leases : nullptr};
   // The makers' registries, read once however many sweeps there are.
   // HOSTSWEEP_IEEE_DATA points elsewhere, for registries kept apart from the
   // system's (another distribution's place, a fresher download).

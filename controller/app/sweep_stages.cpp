@@ -6,7 +6,9 @@
 #include <thread>
 
 #include "controller/base/errors.h"
+#include "controller/base/time_text.h"
 #include "controller/devices/device_stage.h"
+#include "controller/leases/lease_stage.h"
 #include "controller/link/link_layer.h"
 #include "controller/system/interfaces.h"
 #include "controller/system/limits.h"
@@ -43,6 +45,10 @@ std::unique_ptr<ArpPass> PrepareLinkPass(const Options& options,
     return nullptr;
   }
   auto interfaces = means.linkSocket->Interfaces();
+  if (!options.interfaceName.empty()) {
+    std::erase_if(interfaces,
+                  [&options](const LinkInterface& i) { return i.name != options.interfaceName; });
+  }
   const auto plan = PlanLinkPass(addresses, interfaces);
   if (options.verbose) {
     for (const auto& line : DescribeLinkPlan(interfaces, plan)) {
@@ -130,6 +136,11 @@ SweepStages::SweepStages(const Options& options, const std::vector<Address>& add
   stages_.Add(std::make_unique<LinkLayerStage>(
       ReadNeighbourTable, std::cerr, options.verbose, linkPass_.get(), sweepBegan,
       namesOnly_ ? LinkLayerStage::OwnMacs{} : ReadOwnMacs(), ReadNeighbourTableOverflows));
+  if (means.leases != nullptr) {
+    means.leases->Refresh();
+    stages_.Add(std::make_unique<LeaseStage>(*means.leases,
+                                             EpochSeconds(std::chrono::system_clock::now())));
+  }
   if (ipv6Search_) {
     stages_.Add(std::make_unique<Ipv6Stage>(
         [this](std::chrono::milliseconds wait) { return ipv6Search_->Neighbours(wait); }));

@@ -1,7 +1,8 @@
 // The stages a sweep's results pass through, built from the options in the
 // order each needs the facts of those before it: the link layer (the link
-// pass's answers, else the neighbour table), the device's IPv6 addresses
-// (joined by the link layer's MAC), the names the controller asks for, then
+// pass's answers, else the neighbour table), the DHCP leases (for the hosts
+// the link layer left found), the device's IPv6 addresses (joined by the
+// link layer's MAC), the names the controller asks for, then
 // what each device says it is (which reads the NetBIOS names).
 #pragma once
 
@@ -17,6 +18,7 @@
 #include "controller/devices/service_discovery.h"
 #include "controller/devices/upnp_search.h"
 #include "controller/ipv6/ipv6_neighbours.h"
+#include "controller/leases/lease_files.h"
 #include "controller/link/link_pass.h"
 #include "controller/names/name_queries.h"
 #include "controller/system/resolver.h"
@@ -27,12 +29,13 @@ namespace hostsweep::controller {
 // What the sweep may send with, opened while the controller still had its
 // capabilities: a packet socket for the link pass (or why there is none) and
 // the IPv6 prober (--ipv6); the device rules, read once (none: no device is
-// asked what it is).
+// asked what it is); the DHCP lease files (--leases), read again as they change.
 struct SweepMeans {
   LinkSocket* linkSocket;
   const std::string& whyNoLinkSocket;
   Ipv6Prober* ipv6Prober;
   const DeviceRules* deviceRules = nullptr;
+  LeaseFiles* leases = nullptr;
 };
 
 class SweepStages {

@@ -75,9 +75,15 @@ void ShowMac(const HostResult& result, HostView& view) {
   if (!unitId && result.names) {
     unitId = RealMac(result.names->unitId);
   }
+  // A lease's MAC is the one the server heard the address asked for from;
+  // a unit ID is whatever the host reports, any adapter's or none.
+  const std::optional<MacAddress> leased = result.lease ? RealMac(result.lease->mac) : std::nullopt;
   if (neighbour) {
     view.mac = neighbour;
     view.macSource = LinkMacSource(*result.link);
+  } else if (leased) {
+    view.mac = leased;
+    view.macSource = MacSource::kDhcpLease;
   } else if (unitId) {
     view.mac = unitId;
     view.macSource = MacSource::kNetbios;
@@ -89,11 +95,18 @@ void ShowName(const HostResult& result, HostView& view) {
   static const GivenNames kNoneGiven;
   const ExtraNames& names = result.names ? *result.names : kNoNames;
   const GivenNames& given = result.given ? *result.given : kNoneGiven;
+  static const LeaseFacts kNoLease;
+  const LeaseFacts& lease = result.lease ? *result.lease : kNoLease;
   const std::pair<const std::string&, NameSource> candidates[] = {
-      {result.probe.name, NameSource::kDns}, {names.dns, NameSource::kDns},
-      {names.mdns, NameSource::kMdns},       {given.mdnsHost, NameSource::kMdns},
-      {names.netbios, NameSource::kNetbios}, {given.dnsSd, NameSource::kDnsSd},
-      {given.upnp, NameSource::kUpnp}};
+      {result.probe.name, NameSource::kDns},
+      {names.dns, NameSource::kDns},
+      {names.mdns, NameSource::kMdns},
+      {given.mdnsHost, NameSource::kMdns},
+      {names.netbios, NameSource::kNetbios},
+      {given.dnsSd, NameSource::kDnsSd},
+      {given.upnp, NameSource::kUpnp},
+      // What the client asked to be called: no host vouches for it.
+      {lease.name, NameSource::kDhcpLease}};
   for (const auto& [name, source] : candidates) {
     if (!name.empty()) {
       view.name = name;
@@ -251,6 +264,13 @@ void ResultBook::FileDevice(std::size_t position, const DeviceFacts& facts,
   if (!result.device) {
     result.device = facts;
     result.given = given;
+  }
+}
+
+void ResultBook::FileLease(std::size_t position, const LeaseFacts& facts) {
+  auto& slot = results_.at(position).lease;
+  if (!slot) {
+    slot = facts;
   }
 }
 

@@ -44,16 +44,18 @@ constexpr std::string_view StateText(State state) { return TextOf(kStateTexts, s
 bool IsFound(State state);
 
 // Where the shown link-layer address came from: the system's neighbour table,
-// the host's answer to the controller's own ARP request, NetBIOS, or (for
-// this machine's own address) the interface that holds it.
-enum class MacSource { kNone, kNeighbour, kArp, kNetbios, kInterface };
+// the host's answer to the controller's own ARP request, NetBIOS, (for this
+// machine's own address) the interface that holds it, or a DHCP server's
+// current lease of the address (--leases).
+enum class MacSource { kNone, kNeighbour, kArp, kNetbios, kInterface, kDhcpLease };
 
 // Empty for kNone.
-inline constexpr std::array<EnumText<MacSource>, 4> kMacSourceTexts{
+inline constexpr std::array<EnumText<MacSource>, 5> kMacSourceTexts{
     {{MacSource::kNeighbour, "neighbour"},
      {MacSource::kArp, "arp"},
      {MacSource::kNetbios, "netbios"},
-     {MacSource::kInterface, "interface"}}};
+     {MacSource::kInterface, "interface"},
+     {MacSource::kDhcpLease, "dhcp-lease"}}};
 constexpr std::string_view MacSourceText(MacSource source) {
   return TextOf(kMacSourceTexts, source);
 }
@@ -90,16 +92,18 @@ constexpr std::string_view EvidenceText(Evidence evidence) {
 // (the worker's lookup, or the controller's for a silent host), the
 // controller's own questions to hosts that lookup did not know (mDNS, then
 // NetBIOS), then the names a device gives itself where it says what it is
-// (its DNS-SD instance name, its UPnP friendly name).
-enum class NameSource { kNone, kDns, kMdns, kNetbios, kDnsSd, kUpnp };
+// (its DNS-SD instance name, its UPnP friendly name), last the host name a
+// DHCP server's current lease of the address gives (--leases).
+enum class NameSource { kNone, kDns, kMdns, kNetbios, kDnsSd, kUpnp, kDhcpLease };
 
 // Empty for kNone.
-inline constexpr std::array<EnumText<NameSource>, 5> kNameSourceTexts{
+inline constexpr std::array<EnumText<NameSource>, 6> kNameSourceTexts{
     {{NameSource::kDns, "dns"},
      {NameSource::kMdns, "mdns"},
      {NameSource::kNetbios, "netbios"},
      {NameSource::kDnsSd, "dns-sd"},
-     {NameSource::kUpnp, "upnp"}}};
+     {NameSource::kUpnp, "upnp"},
+     {NameSource::kDhcpLease, "dhcp-lease"}}};
 constexpr std::string_view NameSourceText(NameSource source) {
   return TextOf(kNameSourceTexts, source);
 }
@@ -149,6 +153,14 @@ struct ExtraNames {
   std::string workgroup{};             // its NetBIOS workgroup
   std::optional<MacAddress> unitId{};  // the unit ID its node status gave
   std::vector<NetbiosName> table{};    // every name its node status listed
+};
+
+// What a DHCP server's lease of the address, current at the sweep, gives
+// (--leases): the client's MAC and the host name it asked for, either may be
+// missing.
+struct LeaseFacts {
+  std::optional<MacAddress> mac{};
+  std::string name{};
 };
 
 // The IPv6 addresses of the device that holds the address (the same MAC on
@@ -212,6 +224,7 @@ struct HostResult {
   // swept addresses its MAC answered for, when more than kMostAddressesPerHost.
   std::optional<std::size_t> macSharedBy{};
   std::optional<ExtraNames> names{};
+  std::optional<LeaseFacts> lease{};
   std::optional<Ipv6Facts> ipv6{};
   std::optional<DeviceFacts> device{};
   std::optional<GivenNames> given{};  // filed with `device`
@@ -270,8 +283,8 @@ struct HostView {
   std::optional<int> ttl{};
   std::string name{};  // as NameSource's order takes it
   NameSource nameSource = NameSource::kNone;
-  // The neighbour table's, else a NetBIOS unit ID (the worker's, else the
-  // controller's own question's); never a placeholder.
+  // The neighbour table's, else a DHCP lease's, else a NetBIOS unit ID (the
+  // worker's, else the controller's own question's); never a placeholder.
   std::optional<MacAddress> mac{};
   MacSource macSource = MacSource::kNone;
   Evidence evidence = Evidence::kNone;  // what the state rests on
@@ -332,6 +345,8 @@ class ResultBook {
   void AwaitIpv6(std::size_t position) { awaiting_.at(position) |= kAwaitIpv6; }
   // The device's IPv6 addresses; only the first filing counts. Ready then.
   void FileIpv6(std::size_t position, const Ipv6Facts& facts);
+  // A DHCP lease of the address; only the first filing counts.
+  void FileLease(std::size_t position, const LeaseFacts& facts);
   // A filed result whose device is still being asked what it is.
   void AwaitDevice(std::size_t position) { awaiting_.at(position) |= kAwaitDevice; }
   // What the device said it is; only the first filing counts. Ready then.

@@ -15,4 +15,10 @@ namespace hostsweep::controller {
 // may be.
 std::vector<std::string> LocalNetworkTargets(const std::vector<InterfaceNetwork>& networks);
 
+// --interface: the networks of the interface `name`. Throws UsageError, naming
+// the interfaces there are, where no interface of that name is up with an
+// IPv4 address.
+std::vector<InterfaceNetwork> NetworksOf(std::vector<InterfaceNetwork> networks,
+                                         const std::string& name);
+
 }  // namespace hostsweep::controller

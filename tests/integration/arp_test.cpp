@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -264,6 +265,87 @@ TEST_F(ArpInLab, ControllerHoldsNoCapabilityOnceItsSocketIsOpen) {
   const auto run = RunController({"--csv", "--worker", spy, "127.0.0.1"});
   EXPECT_THAT(run.standardError,
               HasSubstr("parent CapEff 0000000000000000 CapPrm 0000000000000000"));
+}
+
+// Two interfaces on one network: --interface says which link the link pass
+// asks on. alpha is on the bridge alone, so asked on the other link it never
+// answers; an interface that is not there is refused, naming those that are.
+TEST_F(ArpInLab, InterfaceChoosesTheLinkAmongTwoOnOneNetwork) {
+  // The pair's end with an address holds no host; gone with the test.
+  struct Link {
+    ~Link() { RunProcess({"/bin/ip", "link", "del", "v-if0"}); }
+  } const owned;
+  ASSERT_EQ(RunProcess({"/bin/sh", "-ec",
+                        "ip link add v-if0 type veth peer name v-if1; ip addr add 10.213.0.2/20 "
+                        "dev v-if0; ip link set v-if1 up; ip link set v-if0 up"})
+                .exitStatus,
+            0);
+  const auto sweep = [](const std::string& interface) {
+    return RunController(
+        {"--json", "--no-extra-names", "--no-types", "--interface", interface, "10.213.0.10"});
+  };
+  const auto bridge = JsonByAddress(sweep("br0").standardOutput).at("10.213.0.10");
+  EXPECT_EQ(bridge.at("mac_source"), "arp");
+  const auto other = JsonByAddress(sweep("v-if0").standardOutput).at("10.213.0.10");
+  EXPECT_EQ(other.at("evidence"), "no ARP reply");
+  const auto unknown = sweep("v-if9");
+  EXPECT_EQ(unknown.exitStatus, 3);
+  EXPECT_THAT(unknown.standardError, HasSubstr("--interface v-if9: no interface of that name is "
+                                               "up with an IPv4 address (there are: br0, v-if0)"));
+}
+
+// A host that took its address from a real dnsmasq, asking to be called
+// leasepc, and that nothing else names: the row has the name the lease file
+// dnsmasq wrote gives it. A routed host, which has no MAC on the link, has
+// the one a second server's lease gives it, and keeps its DNS name. The
+// client's namespace, its link on the bridge and dnsmasq (DHCP alone, on the
+// bridge alone) last as long as the test.
+TEST_F(ArpInLab, AHostNamedByNothingElseTakesItsNameFromItsDhcpLease) {
+  const char* prefix = std::getenv("HOSTSWEEP_LAB_PREFIX");
+  const std::string client = std::string(prefix != nullptr ? prefix : "hs") + "-dhcp";
+  const TemporaryFolder folder;
+  const std::string leases = (folder / "dnsmasq.leases").string();
+  const std::string routed = (folder / "routed.leases").string();
+  std::ofstream(routed) << "0 00:22:72:00:00:99 10.213.16.10 other *\n";
+  // Gone with the test, whatever ends it; its link on the bridge with it.
+  struct Namespace {
+    std::string name;
+    ~Namespace() { RunProcess({"/bin/ip", "netns", "del", name}); }
+  } const owned{client};
+  const auto bound = Script("udhcpc-bound",
+                            "[ \"$1\" = bound ] && ip addr add \"$ip/$mask\" dev \"$interface\"\n"
+                            "exit 0\n");
+  ASSERT_EQ(RunProcess({"/bin/sh", "-ec",
+                        "ip netns add " + client +
+                            "; ip link add v-dhcp type veth peer name eth0 "
+                            "netns " +
+                            client + "; ip link set v-dhcp master br0 up; ip -n " + client +
+                            " link set eth0 up"})
+                .exitStatus,
+            0);
+  ChildProcess server({"/usr/sbin/dnsmasq", "--keep-in-foreground", "--conf-file=/dev/null",
+                       "--no-resolv", "--no-hosts", "--port=0", "--user=root", "--pid-file",
+                       "--interface=br0", "--bind-interfaces", "--no-ping",
+                       "--dhcp-range=10.213.12.200,10.213.12.209,1h", "--dhcp-leasefile=" + leases,
+                       "--log-facility=" + (folder / "log").string()});
+  const auto lease =
+      RunProcess({"/bin/ip", "netns", "exec", client, "/usr/sbin/udhcpc", "-f", "-q", "-n", "-t",
+                  "5", "-T", "1", "-i", "eth0", "-x", "hostname:leasepc", "-s", bound});
+  const auto run =
+      RunController({"--json", "--no-extra-names", "--no-types", "--interface", "br0", "--leases",
+                     leases, "--leases", routed, "10.213.12.200-209", "10.213.16.10"});
+  ASSERT_EQ(lease.exitStatus, 0) << lease.standardError;
+  ASSERT_EQ(run.exitStatus, kExitFound) << run.standardError;
+  const auto rows = JsonByAddress(run.standardOutput);
+  const auto named = std::find_if(
+      rows.begin(), rows.end(), [](const auto& row) { return row.second.at("state") == "alive"; });
+  ASSERT_NE(named, rows.end()) << run.standardOutput;
+  EXPECT_EQ(named->second.at("name"), "leasepc");
+  EXPECT_EQ(named->second.at("name_source"), "dhcp-lease");
+  const auto& behind = rows.at("10.213.16.10");
+  EXPECT_EQ(behind.at("mac"), "00:22:72:00:00:99");
+  EXPECT_EQ(behind.at("mac_source"), "dhcp-lease");
+  EXPECT_EQ(behind.at("name_source"), "dns");
 }
 
 }  // namespace

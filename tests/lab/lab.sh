@@ -134,6 +134,7 @@ down() {
     ip netns del "$(ns_of "${entry%%:*}")" 2>/dev/null || true
   done
   ip netns del "$(ns_of many)" 2>/dev/null || true
+  ip netns del "$(ns_of dhcp)" 2>/dev/null || true  # integration.arp's DHCP client
   unfill
   undevices
   ip netns del "$SCAN" 2>/dev/null || true
@@ -172,6 +173,7 @@ crowd() {
 uncrowd() {
   [[ -e $STATE/many-crowd.pid ]] && kill "$(cat "$STATE/many-crowd.pid")" 2>/dev/null || true
   ip netns del "$(ns_of many)" 2>/dev/null || true
+  ip netns del "$(ns_of dhcp)" 2>/dev/null || true  # integration.arp's DHCP client
   # The crowd's neighbour entries stay reachable for up to 45 s, in a table
   # the whole machine shares: the sweeps after it would find it full.
   ip -n "$SCAN" neigh flush dev br0 2>/dev/null || true

@@ -364,5 +364,39 @@ INSTANTIATE_TEST_SUITE_P(
         LocalCase{{{"eth9", 0x0A000001, 0}}, {}, "0.0.0.0/0"}),
     testing::kNumberedName);
 
+struct InterfaceCase {
+  std::string name;
+  std::vector<Address> kept;  // the named interface's networks; none: refused
+  std::string refusal{};
+};
+
+void PrintTo(const InterfaceCase& c, std::ostream* os) { *os << c.name; }
+
+class ChosenInterface : public ::testing::TestWithParam<InterfaceCase> {};
+
+TEST_P(ChosenInterface, KeepsItsNetworksOrIsRefusedNamingThoseThereAre) {
+  const std::vector<InterfaceNetwork> networks{
+      {"eth0", k10_1_2_3, 24}, {"wlan0", k10_1_2_3 + 1, 24}, {"eth0", 0xC0A80001, 24}};
+  try {
+    std::vector<Address> kept;
+    for (const auto& network : NetworksOf(networks, GetParam().name)) {
+      kept.push_back(network.address);
+    }
+    EXPECT_EQ(kept, GetParam().kept);
+  } catch (const UsageError& error) {
+    EXPECT_EQ(error.what(), GetParam().refusal);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, ChosenInterface,
+    ::testing::Values(InterfaceCase{"eth0", {k10_1_2_3, 0xC0A80001}},
+                      InterfaceCase{"wlan0", {k10_1_2_3 + 1}},
+                      InterfaceCase{"eth1",
+                                    {},
+                                    "--interface eth1: no interface of that name is up with an "
+                                    "IPv4 address (there are: eth0, wlan0)"}),
+    [](const auto& info) { return testing::CaseName(info.param.name); });
+
 }  // namespace
 }  // namespace hostsweep::controller
