@@ -15,6 +15,12 @@ function(hostsweep_target_options target)
   if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
     target_compile_options(${target} PRIVATE $<$<CONFIG:Release>:-Wno-restrict>)
   endif()
+  # A unity build includes each source file into one: GCC then takes a
+  # file's own struct whose member's type sits in its unnamed namespace for
+  # a header's, which it is not (each file is still compiled once).
+  if(CMAKE_UNITY_BUILD AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    target_compile_options(${target} PRIVATE -Wno-subobject-linkage)
+  endif()
 endfunction()
 
 if(HOSTSWEEP_SANITIZE)
