@@ -1,0 +1,13 @@
+// The Windows build has no net-snmp: --snmp is refused.
+#include "controller/base/errors.h"
+#include "controller/snmp/router_tables.h"
+
+namespace hostsweep::controller {
+
+RouterTables::RouterTables(std::vector<std::string> /*agents*/, SnmpAuth /*auth*/) {
+  throw UsageError("--snmp is not available in this build");
+}
+
+RouterNeighbours RouterTables::Read() const { return {}; }
+
+}  // namespace hostsweep::controller
