@@ -166,7 +166,7 @@ RouterNeighbours RouterTables::Read() const {
   RouterNeighbours found;
   for (const std::string& agent : agents_) {
     const auto said = [&found, &agent](const std::string& fault) {
-      found.problems.push_back("--snmp " + agent + ": " + fault);
+      found.problems.emplace_back("--snmp ").append(agent).append(": ").append(fault);
     };
     netsnmp_session settings{};
     snmp_sess_init(&settings);

@@ -34,7 +34,7 @@ SnmpAuth ParseSnmpAuth(std::string_view line) {
     return auth;
   }
   if (w.size() < 2 || w[0] != "v3" || w.size() % 2 != 0 || w.size() > 6) {
-    Refuse("not \"v2c COMMUNITY\" or \"v3 USER [sha|md5 PASSPHRASE [aes|des PASSPHRASE]]\"");
+    Refuse(R"(not "v2c COMMUNITY" or "v3 USER [sha|md5 PASSPHRASE [aes|des PASSPHRASE]]")");
   }
   auth.user = w[1];
   if (w.size() >= 4) {
