@@ -89,6 +89,11 @@ std::string LastFault(void* session) {
   char* text = nullptr;
   snmp_sess_error(session, &library, &system, &text);
   std::string fault = text != nullptr ? text : "an unknown fault";
+  // A v3 session's first request asks the agent's engine ID: its timeout
+  // comes back as a fault, in the library's words for one.
+  if (library == SNMPERR_TIMEOUT || fault == snmp_api_errstring(SNMPERR_TIMEOUT)) {
+    fault = "no answer";
+  }
   SNMP_FREE(text);
   return fault;
 }
