@@ -331,6 +331,16 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
                  "Kea CSV) where the hosts give none; repeatable")
       ->allow_extra_args(false)
       ->type_name("FILE");
+  auto* snmp = app.add_option("--snmp", options.snmpAgents,
+                              "Take the MACs of routed hosts from router HOST's neighbour table "
+                              "over SNMP; repeatable")
+                   ->allow_extra_args(false)
+                   ->type_name("HOST");
+  app.add_option("--snmp-auth", options.snmpAuth,
+                 "How --snmp asks: \"v2c COMMUNITY\" or \"v3 USER [sha|md5 PASS [aes|des PASS]]\", "
+                 "best as @FILE, its first line (default: v2c public)")
+      ->needs(snmp)
+      ->type_name("@FILE");
   app.add_flag("--ipv6", options.ipv6,
                "Also show each device's IPv6 addresses, asked of all IPv6 nodes on the swept "
                "links (Linux)");

@@ -58,6 +58,8 @@ struct Options {
   // (off unless asked: it adds a column and multicast traffic).
   bool ipv6 = false;
   std::vector<std::string> leaseFiles;  // DHCP servers' lease files (--leases)
+  std::vector<std::string> snmpAgents;  // routers whose neighbour tables are read (--snmp)
+  std::string snmpAuth;                 // how to ask them, or "@FILE"; empty: v2c "public"
   std::string compareFile;              // an earlier sweep's --json output
   bool changesOnly = false;
   std::optional<std::chrono::seconds> watchInterval;

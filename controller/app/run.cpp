@@ -20,6 +20,7 @@
 #include "controller/history/watch.h"
 #include "controller/inventory/inventory.h"
 #include "controller/notify/dispatcher.h"
+#include "controller/notify/secret_option.h"
 #include "controller/state/state_store.h"
 #include "controller/sweep/progress.h"
 #include "controller/sweep/sweep.h"
@@ -480,8 +481,15 @@ int Run(const Options& options, const Invocation& invocation, OutputChannel& out
   if (!options.leaseFiles.empty()) {
     leases.emplace(options.leaseFiles, std::cerr);
   }
-  const SweepMeans sweepMeans{means.linkSocket.get(), means.whyNoLinkSocket, means.ipv6Prober.get(),
-                              deviceRules ? &*deviceRules : nullptr, leases ? &*leases : nullptr};
+  std::optional<RouterTables> routers;
+  if (!options.snmpAgents.empty()) {
+    routers.emplace(options.snmpAgents, options.snmpAuth.empty()
+                                            ? SnmpAuth{}
+                                            : ParseSnmpAuth(SecretOption(options.snmpAuth)));
+  }
+  const SweepMeans sweepMeans{means.linkSocket.get(),      means.whyNoLinkSocket,
+                              means.ipv6Prober.get(),      deviceRules ? &*deviceRules : nullptr,
+                              leases ? &*leases : nullptr, routers ? &*routers : nullptr};
   // The makers' registries, read once however many sweeps there are.
   // HOSTSWEEP_IEEE_DATA points elsewhere, for registries kept apart from the
   // system's (another distribution's place, a fresher download).

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <future>
 #include <iostream>
 #include <thread>
 
@@ -10,6 +11,7 @@
 #include "controller/devices/device_stage.h"
 #include "controller/leases/lease_stage.h"
 #include "controller/link/link_layer.h"
+#include "controller/snmp/snmp_stage.h"
 #include "controller/system/interfaces.h"
 #include "controller/system/limits.h"
 #include "controller/system/neighbour_table.h"
@@ -136,6 +138,12 @@ SweepStages::SweepStages(const Options& options, const std::vector<Address>& add
   stages_.Add(std::make_unique<LinkLayerStage>(
       ReadNeighbourTable, std::cerr, options.verbose, linkPass_.get(), sweepBegan,
       namesOnly_ ? LinkLayerStage::OwnMacs{} : ReadOwnMacs(), ReadNeighbourTableOverflows));
+  if (means.routers != nullptr) {
+    // Read beside the sweep: a slow agent costs only what outlasts it.
+    stages_.Add(std::make_unique<SnmpStage>(
+        std::async(std::launch::async, [routers = means.routers] { return routers->Read(); }),
+        std::cerr));
+  }
   if (means.leases != nullptr) {
     means.leases->Refresh();
     stages_.Add(std::make_unique<LeaseStage>(*means.leases,

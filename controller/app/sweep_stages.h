@@ -21,6 +21,7 @@
 #include "controller/leases/lease_files.h"
 #include "controller/link/link_pass.h"
 #include "controller/names/name_queries.h"
+#include "controller/snmp/router_tables.h"
 #include "controller/system/resolver.h"
 #include "controller/system/udp_network.h"
 
@@ -29,13 +30,15 @@ namespace hostsweep::controller {
 // What the sweep may send with, opened while the controller still had its
 // capabilities: a packet socket for the link pass (or why there is none) and
 // the IPv6 prober (--ipv6); the device rules, read once (none: no device is
-// asked what it is); the DHCP lease files (--leases), read again as they change.
+// asked what it is); the DHCP lease files (--leases), read again as they
+// change; the routers whose neighbour tables each sweep reads (--snmp).
 struct SweepMeans {
   LinkSocket* linkSocket;
   const std::string& whyNoLinkSocket;
   Ipv6Prober* ipv6Prober;
   const DeviceRules* deviceRules = nullptr;
   LeaseFiles* leases = nullptr;
+  const RouterTables* routers = nullptr;
 };
 
 class SweepStages {

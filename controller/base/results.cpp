@@ -78,9 +78,15 @@ void ShowMac(const HostResult& result, HostView& view) {
   // A lease's MAC is the one the server heard the address asked for from;
   // a unit ID is whatever the host reports, any adapter's or none.
   const std::optional<MacAddress> leased = result.lease ? RealMac(result.lease->mac) : std::nullopt;
+  // The router's entry is what it heard from the address now; a lease, whom
+  // the address was given to.
+  const std::optional<MacAddress> routed = RealMac(result.routerMac);
   if (neighbour) {
     view.mac = neighbour;
     view.macSource = LinkMacSource(*result.link);
+  } else if (routed) {
+    view.mac = routed;
+    view.macSource = MacSource::kSnmp;
   } else if (leased) {
     view.mac = leased;
     view.macSource = MacSource::kDhcpLease;
@@ -271,6 +277,13 @@ void ResultBook::FileLease(std::size_t position, const LeaseFacts& facts) {
   auto& slot = results_.at(position).lease;
   if (!slot) {
     slot = facts;
+  }
+}
+
+void ResultBook::FileRouterMac(std::size_t position, const MacAddress& mac) {
+  auto& slot = results_.at(position).routerMac;
+  if (!slot) {
+    slot = mac;
   }
 }
 

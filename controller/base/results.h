@@ -45,17 +45,19 @@ bool IsFound(State state);
 
 // Where the shown link-layer address came from: the system's neighbour table,
 // the host's answer to the controller's own ARP request, NetBIOS, (for this
-// machine's own address) the interface that holds it, or a DHCP server's
-// current lease of the address (--leases).
-enum class MacSource { kNone, kNeighbour, kArp, kNetbios, kInterface, kDhcpLease };
+// machine's own address) the interface that holds it, a DHCP server's
+// current lease of the address (--leases), or a router's neighbour table
+// read over SNMP (--snmp).
+enum class MacSource { kNone, kNeighbour, kArp, kNetbios, kInterface, kDhcpLease, kSnmp };
 
 // Empty for kNone.
-inline constexpr std::array<EnumText<MacSource>, 5> kMacSourceTexts{
+inline constexpr std::array<EnumText<MacSource>, 6> kMacSourceTexts{
     {{MacSource::kNeighbour, "neighbour"},
      {MacSource::kArp, "arp"},
      {MacSource::kNetbios, "netbios"},
      {MacSource::kInterface, "interface"},
-     {MacSource::kDhcpLease, "dhcp-lease"}}};
+     {MacSource::kDhcpLease, "dhcp-lease"},
+     {MacSource::kSnmp, "snmp"}}};
 constexpr std::string_view MacSourceText(MacSource source) {
   return TextOf(kMacSourceTexts, source);
 }
@@ -225,6 +227,7 @@ struct HostResult {
   std::optional<std::size_t> macSharedBy{};
   std::optional<ExtraNames> names{};
   std::optional<LeaseFacts> lease{};
+  std::optional<MacAddress> routerMac{};  // its router's neighbour table's (--snmp)
   std::optional<Ipv6Facts> ipv6{};
   std::optional<DeviceFacts> device{};
   std::optional<GivenNames> given{};  // filed with `device`
@@ -283,8 +286,9 @@ struct HostView {
   std::optional<int> ttl{};
   std::string name{};  // as NameSource's order takes it
   NameSource nameSource = NameSource::kNone;
-  // The neighbour table's, else a DHCP lease's, else a NetBIOS unit ID (the
-  // worker's, else the controller's own question's); never a placeholder.
+  // The neighbour table's, else its router's, else a DHCP lease's, else a
+  // NetBIOS unit ID (the worker's, else the controller's own question's);
+  // never a placeholder.
   std::optional<MacAddress> mac{};
   MacSource macSource = MacSource::kNone;
   Evidence evidence = Evidence::kNone;  // what the state rests on
@@ -347,6 +351,8 @@ class ResultBook {
   void FileIpv6(std::size_t position, const Ipv6Facts& facts);
   // A DHCP lease of the address; only the first filing counts.
   void FileLease(std::size_t position, const LeaseFacts& facts);
+  // Its router's neighbour entry's MAC; only the first filing counts.
+  void FileRouterMac(std::size_t position, const MacAddress& mac);
   // A filed result whose device is still being asked what it is.
   void AwaitDevice(std::size_t position) { awaiting_.at(position) |= kAwaitDevice; }
   // What the device said it is; only the first filing counts. Ready then.

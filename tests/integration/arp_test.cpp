@@ -16,6 +16,7 @@
 #include <set>
 #include <sstream>
 
+#include "tests/case_name.h"
 #include "tests/integration/controller_run.h"
 #include "tests/integration/harness.h"
 #include "tests/temporary_folder.h"
@@ -347,6 +348,73 @@ TEST_F(ArpInLab, AHostNamedByNothingElseTakesItsNameFromItsDhcpLease) {
   EXPECT_EQ(behind.at("mac_source"), "dhcp-lease");
   EXPECT_EQ(behind.at("name_source"), "dns");
 }
+
+}  // namespace
+}  // namespace hostsweep::testing
+
+namespace hostsweep::testing {
+namespace {
+
+// How a sweep of behind asks the router: Debian's snmpd in the router's
+// namespace, answering v2c and a v3 user from the kernel's neighbour table,
+// or an address where nothing answers SNMP (charlie), which costs the sweep
+// a bounded wait and nothing else.
+struct SnmpCase {
+  std::string name;
+  std::string agent;
+  std::string auth;  // --snmp-auth's file's line; empty: none given
+  bool answers;
+};
+
+void PrintTo(const SnmpCase& c, std::ostream* os) { *os << c.name; }
+
+class SnmpInLab : public ArpInLab, public ::testing::WithParamInterface<SnmpCase> {};
+
+TEST_P(SnmpInLab, ARoutedHostTakesItsMacFromTheRoutersNeighbourTable) {
+  const SnmpCase& c = GetParam();
+  const TemporaryFolder folder;
+  std::ofstream(folder / "snmpd.conf") << "agentaddress udp:10.213.0.254:161\n"
+                                          "rocommunity lab 10.213.0.1\n"
+                                          "createUser watcher SHA passphrase AES privacy1\n"
+                                          "rouser watcher priv\n";
+  // The router's own entry for behind, as traffic through it would leave.
+  RunProcess({HOSTSWEEP_LAB_SCRIPT, "hostexec", "router", "ping", "-c1", "-W1", "10.213.16.10"});
+  ChildProcess agent({HOSTSWEEP_LAB_SCRIPT, "hostexec", "router", "/usr/bin/env",
+                      "SNMP_PERSISTENT_DIR=" + folder.Path().string(), "/usr/sbin/snmpd", "-f",
+                      "-Lo", "-C", "-c", (folder / "snmpd.conf").string(), "-M", "/dev/null"});
+  ASSERT_TRUE(agent.AwaitOutput("NET-SNMP version", std::chrono::seconds(10)));
+  std::vector<std::string> arguments{"--json", "--no-extra-names", "--no-types", "--snmp",
+                                     c.agent,  "10.213.16.10-11"};
+  if (!c.auth.empty()) {
+    const auto auth = folder / "auth";
+    std::ofstream(auth) << c.auth << '\n';
+    std::filesystem::permissions(auth, std::filesystem::perms::owner_read);
+    arguments.insert(arguments.begin(), {"--snmp-auth", "@" + auth.string()});
+  }
+  const auto run = RunController(arguments);
+  const auto mac = RunProcess(
+      {HOSTSWEEP_LAB_SCRIPT, "hostexec", "behind", "cat", "/sys/class/net/eth0/address"});
+  ASSERT_EQ(run.exitStatus, kExitFound) << run.standardError;
+  const auto rows = JsonByAddress(run.standardOutput);
+  const auto& behind = rows.at("10.213.16.10");
+  EXPECT_EQ(behind.at("state"), "alive");
+  EXPECT_EQ(rows.at("10.213.16.11").at("mac"), nullptr);
+  if (c.answers) {
+    EXPECT_EQ(behind.at("mac"), mac.standardOutput.substr(0, mac.standardOutput.find('\n')));
+    EXPECT_EQ(behind.at("mac_source"), "snmp");
+  } else {
+    EXPECT_NE(behind.at("mac_source"), "snmp");
+    EXPECT_THAT(run.standardError, HasSubstr("--snmp " + c.agent + ": no answer"));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Agents, SnmpInLab,
+    ::testing::Values(SnmpCase{"v2c with a community", "10.213.0.254", "v2c lab", true},
+                      SnmpCase{"a v3 user", "10.213.0.254",
+                               "v3 watcher sha passphrase aes privacy1", true},
+                      SnmpCase{"an agent that never answers", "10.213.0.12", "", false}),
+    [](const auto& info) { return CaseName(info.param.name); });
 
 }  // namespace
 }  // namespace hostsweep::testing
