@@ -196,6 +196,9 @@ std::optional<std::string> ChangeOptionClash(const Options& options, bool csv, b
   if (options.unknownOnly && options.knownFile.empty()) {
     return "--unknown-only needs --known";
   }
+  if (options.announceExisting && options.stateFile.empty()) {
+    return "--announce-existing needs --state";
+  }
   if (options.watchInterval && (csv || !options.compareFile.empty() || !options.xmlFile.empty() ||
                                 !options.htmlFile.empty())) {
     return "--watch prints changes as lines (or JSON lines with --json): it takes no --csv, "
@@ -359,6 +362,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
                      "1 to 100 (default 3)")
           ->check(WholeNumber(1, kMostGoneAfter))
           ->type_name("N");
+  app.add_flag("--announce-existing", options.announceExisting,
+               "With --state: a new database's first sweep tells each host new, rather than "
+               "one line for the devices it recorded");
   std::string who;
   auto* history = app.add_option("--history", who,
                                  "List every device the --state database knows (or those that "

@@ -16,9 +16,11 @@
 #include "controller/base/errors.h"
 #include "controller/base/time_text.h"
 #include "controller/devices/device_rules.h"
+#include "controller/history/link_conflicts.h"
 #include "controller/history/missing_devices.h"
 #include "controller/history/watch.h"
 #include "controller/inventory/inventory.h"
+#include "controller/link/link_pass.h"
 #include "controller/notify/dispatcher.h"
 #include "controller/state/state_store.h"
 #include "controller/sweep/progress.h"
@@ -173,6 +175,17 @@ int RunSweep(const RunSetup& setup, RowTaker taker) {
   if (const auto warning = UncheckedWarning(sweep.Book())) {
     std::cerr << *warning << "\n";
   }
+  // A watch says each conflict once, when it starts (ConflictBook).
+  const ArpPass* linkPass = stages.LinkPass();
+  std::vector<LinkConflict> conflicts =
+      linkPass ? linkPass->Conflicts() : std::vector<LinkConflict>{};
+  if (taker.conflicts != nullptr) {
+    *taker.conflicts = std::move(conflicts);
+  } else if (!options.quiet) {
+    for (const LinkConflict& conflict : conflicts) {
+      std::cerr << ConflictWarning(conflict) << "\n";
+    }
+  }
   const int status = ExitStatusOf(setup, sweep, sinks, finished);
   // Once per sweep it would be noise in a watch, which prints changes alone.
   const bool whole = status == kExitFound || status == kExitNoneFound || status == kExitChanged;
@@ -201,30 +214,32 @@ std::unique_ptr<StateStore> OpenState(const RunSetup& setup, const Receivers& re
 EventTelling TellingFor(const RunSetup& setup, const SweepRows& rows, bool firstSweep,
                         std::int64_t now) {
   const Inventory* inventory = setup.inventory;
+  EventTelling telling{.announceExisting = setup.options.announceExisting};
   if (inventory == nullptr) {
-    return {};
+    return telling;
   }
   const bool unknownOnly = setup.options.unknownOnly;
-  return {.told =
-              [inventory, &rows, firstSweep, unknownOnly, now](
-                  std::vector<WatchEvent> round, const std::vector<KnownHost>& known) {
-                return InventoryEvents(std::move(round), *inventory, rows, known, firstSweep,
-                                       unknownOnly, now);
-              },
-          .factsOf =
-              [inventory](const SeenHost& host) {
-                const KnownDevice* device = DeviceOf(inventory, host);
-                return device != nullptr ? device->facts : KnownFacts{};
-              }};
+  telling.told = [inventory, &rows, firstSweep, unknownOnly, now](
+                     std::vector<WatchEvent> round, const std::vector<KnownHost>& known) {
+    return InventoryEvents(std::move(round), *inventory, rows, known, firstSweep, unknownOnly, now);
+  };
+  telling.factsOf = [inventory](const SeenHost& host) { return FactsOf(inventory, host); };
+  return telling;
 }
 
 // What the sweep found, recorded at `now`, with the events told; a commit
 // that fails is said, and the state before it kept. Only whole sweeps are
-// recorded.
+// recorded. A baseline is said in the one line that stands for its hosts.
 std::optional<std::vector<WatchEvent>> Recorded(StateStore& store, const SweepRows& rows, bool ipv6,
                                                 std::int64_t now, const EventTelling& telling) {
   try {
-    return store.Record(rows.Found(), rows.SweptAddresses(), ipv6, now, telling);
+    RecordedSweep recorded = store.Record(rows.Found(), rows.SweptAddresses(), ipv6, now, telling);
+    if (recorded.baseline) {
+      std::cerr << "hostsweep: " << *recorded.baseline
+                << (*recorded.baseline == 1 ? " device" : " devices")
+                << " recorded; changes are told from now on\n";
+    }
+    return std::move(recorded.told);
   } catch (const SystemError& error) {
     std::cerr << "hostsweep: --state: " << error.what() << "\n";
     return std::nullopt;
@@ -314,6 +329,18 @@ std::chrono::milliseconds SinceThen(std::chrono::steady_clock::time_point then) 
                                                                then);
 }
 
+void SayConflicts(const ConflictChanges& changes, bool quiet) {
+  if (quiet) {
+    return;
+  }
+  for (const LinkConflict& conflict : changes.started) {
+    std::cerr << ConflictWarning(conflict) << "\n";
+  }
+  for (const LinkConflict& conflict : changes.ended) {
+    std::cerr << ConflictEndedLine(conflict) << "\n";
+  }
+}
+
 // Piped, the watch's lines stay as scripts split them; a person reads them aligned.
 WatchLineForm WatchLineFormOf(const Options& options) {
   if (options.format == Format::kJson) {
@@ -336,15 +363,19 @@ int RunWatch(const RunSetup& setup) {
   std::ostream lines(&setup.output);
   // Until a sweep is recorded: the absences it tells are told once.
   bool firstSweep = true;
+  ConflictBook conflicts;
   const WatchLineForm form = WatchLineFormOf(options);
   for (;;) {
     SweepRows rows(options.ipv6);
+    std::vector<LinkConflict> heard;
     const auto began = std::chrono::steady_clock::now();
-    const int status =
-        RunSweep(setup, {.earlier = nullptr, .watch = &rows, .inventory = setup.inventory});
+    const int status = RunSweep(
+        setup,
+        {.earlier = nullptr, .watch = &rows, .inventory = setup.inventory, .conflicts = &heard});
     if (status != kExitFound && status != kExitNoneFound) {
       return status;
     }
+    SayConflicts(conflicts.Round(heard), options.quiet);
     const auto now = EpochSeconds(std::chrono::system_clock::now());
     const EventTelling telling = TellingFor(setup, rows, firstSweep, now);
     std::optional<std::vector<WatchEvent>> events;
@@ -357,7 +388,8 @@ int RunWatch(const RunSetup& setup) {
       events = Recorded(*store, rows, options.ipv6, now, telling);
     }
     for (const auto& event : events.value_or(std::vector<WatchEvent>{})) {
-      lines << WatchLine(event, setup.vendorOf, form) << '\n' << std::flush;
+      lines << WatchLine(event, setup.vendorOf, form, FactsOf(setup.inventory, event.host)) << '\n'
+            << std::flush;
     }
     if (options.verbose) {
       std::cerr << Heartbeat(now, rows.SweptCount(), rows.Found().size(),

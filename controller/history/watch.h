@@ -43,9 +43,9 @@ struct WatchBook {
 // Matches the hosts found by one sweep of `swept` with those present
 // (CompareSweeps), and the rest with those that were away
 // (FindReturningHosts); brings `book` up to date, and says what changed. A
-// host that comes back is new again but keeps when it was first seen; a
-// present host is gone once, when `goneAfter` sweeps in a row missed it.
-// Past kMostKnownHosts, those gone longest are forgotten.
+// host that comes back is back (moved, when its device MAC answers at
+// another address) and keeps when it was first seen; a present host is gone once, when `goneAfter`
+// sweeps in a row missed it. Past kMostKnownHosts, those gone longest are forgotten.
 std::vector<WatchEvent> WatchRound(WatchBook& book, const std::vector<SeenHost>& found,
                                    const SweepScope& swept, std::int64_t now);
 
@@ -55,10 +55,13 @@ enum class WatchLineForm {
   kJson,
 };
 
-// The fields: time, change, address, name, mac, vendor, previous, first seen.
-// Aligned, "was PREVIOUS" and "first seen TIME" close the line, the first
-// only when there is one and the second when it is not the line's time.
-std::string WatchLine(const WatchEvent& event, const VendorOf& vendorOf, WatchLineForm form);
+// The fields: time, change, address, name, mac, vendor, previous, first seen,
+// then what the inventory (--known) says: alias and owner. Aligned, the alias
+// stands for the name where there is one, and "owner OWNER", "was PREVIOUS"
+// and "first seen TIME" close the line, each only when there is one (the
+// last when it is not the line's time).
+std::string WatchLine(const WatchEvent& event, const VendorOf& vendorOf, WatchLineForm form,
+                      const KnownFacts& facts = {});
 
 // With -v, a line per sweep on standard error, so that a quiet watch is seen
 // to run: the time of day in `zone` (as the lines' times), the addresses

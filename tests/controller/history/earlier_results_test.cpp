@@ -301,7 +301,7 @@ TEST(WatchRounds, TellEachChangeOnceAndKeepWhenAHostWasFirstSeen) {
   EXPECT_EQ(changes(1), "");
   EXPECT_EQ(changes(2), "gone@0");
   EXPECT_EQ(changes(3), "");
-  EXPECT_EQ(changes(4), "new@0");
+  EXPECT_EQ(changes(4), "back@0");
   ASSERT_EQ(book.known.size(), 1U);
   EXPECT_EQ(book.known[0].lastSeen, 4);
 }
