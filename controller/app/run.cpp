@@ -259,7 +259,8 @@ class SweepReporter {
   }
 
   void SweepEnded(const std::vector<KnownHost>& known, std::int64_t now,
-                  std::chrono::milliseconds duration, std::size_t swept) {
+                  std::chrono::milliseconds duration, std::size_t swept,
+                  const std::vector<LinkConflict>& conflicts) {
     if (receivers_.observers.empty()) {
       return;
     }
@@ -267,7 +268,8 @@ class SweepReporter {
                        .duration = duration,
                        .swept = swept,
                        .devices = DeviceStatuses(known, setup_.inventory, setup_.vendorOf),
-                       .eventsTold = eventsTold_};
+                       .eventsTold = eventsTold_,
+                       .conflicts = conflicts};
     if (store_ != nullptr) {
       for (const std::string& name : receivers_.QueueNames()) {
         report.sinks.push_back(store_->Queues().Status(name));
@@ -329,6 +331,7 @@ std::chrono::milliseconds SinceThen(std::chrono::steady_clock::time_point then) 
                                                                then);
 }
 
+// On standard error, unless -q: what started, as warnings, and what ended.
 void SayConflicts(const ConflictChanges& changes, bool quiet) {
   if (quiet) {
     return;
@@ -401,7 +404,7 @@ int RunWatch(const RunSetup& setup) {
       firstSweep = false;
       reporter.Count(*events);
       reporter.SweepEnded(store ? store->Known() : book.known, now, SinceThen(began),
-                          rows.SweptCount());
+                          rows.SweptCount(), heard);
     }
     if (WriteFailed(setup.output)) {
       return OutputFailed(setup.output);
@@ -427,10 +430,14 @@ int RunStateSweep(const RunSetup& setup) {
   SweepReporter reporter(setup, receivers, store.get());
   const EarlierSweep present = store->Present();
   SweepRows rows(setup.options.ipv6);
+  std::vector<LinkConflict> heard;
   const auto began = std::chrono::steady_clock::now();
-  const int status = RunSweep(
-      setup,
-      {.earlier = &present, .watch = nullptr, .inventory = setup.inventory, .recorder = &rows});
+  const int status = RunSweep(setup, {.earlier = &present,
+                                      .watch = nullptr,
+                                      .inventory = setup.inventory,
+                                      .recorder = &rows,
+                                      .conflicts = &heard});
+  SayConflicts({.started = heard, .ended = {}}, setup.options.quiet);
   if (status != kExitFound && status != kExitNoneFound && status != kExitChanged) {
     return status;
   }
@@ -443,7 +450,7 @@ int RunStateSweep(const RunSetup& setup) {
     return kExitSystem;
   }
   reporter.Count(*events);
-  reporter.SweepEnded(store->Known(), now, SinceThen(began), rows.SweptCount());
+  reporter.SweepEnded(store->Known(), now, SinceThen(began), rows.SweptCount(), heard);
   // Delivered once; what is not confirmed waits for the next run.
   if (auto dispatcher = DispatcherFor(receivers, store.get())) {
     dispatcher->SweepRecorded(std::chrono::steady_clock::time_point::max());

@@ -27,8 +27,8 @@ struct RowTaker {
   ResultWriter* watch = nullptr;          // --watch: in standard output's place
   const Inventory* inventory = nullptr;   // --known
   ResultWriter* recorder = nullptr;       // --state: every row, beside the others
-  // --watch: the link's conflicts, for the watch to say once each; without
-  // it, each sweep says its own.
+  // --watch, --state: the link's conflicts, for the run to say (a watch once
+  // each) and show in its metrics; without it, the sweep says its own.
   std::vector<LinkConflict>* conflicts = nullptr;
 };
 
