@@ -331,6 +331,18 @@ std::chrono::milliseconds SinceThen(std::chrono::steady_clock::time_point then) 
                                                                then);
 }
 
+// The round's events as the watch tells them: recorded with --state, else
+// matched in memory; none when the sweep could not be recorded.
+std::optional<std::vector<WatchEvent>> WatchEvents(const RunSetup& setup, StateStore* store,
+                                                   WatchBook& book, const SweepRows& rows,
+                                                   const EventTelling& telling, std::int64_t now) {
+  if (store != nullptr) {
+    return Recorded(*store, rows, setup.options.ipv6, now, telling);
+  }
+  std::vector<WatchEvent> events = WatchRound(book, rows.Found(), rows.Swept(), now);
+  return telling.told ? telling.told(std::move(events), book.known) : events;
+}
+
 // On standard error, unless -q: what started, as warnings, and what ended.
 void SayConflicts(const ConflictChanges& changes, bool quiet) {
   if (quiet) {
@@ -381,15 +393,7 @@ int RunWatch(const RunSetup& setup) {
     SayConflicts(conflicts.Round(heard), options.quiet);
     const auto now = EpochSeconds(std::chrono::system_clock::now());
     const EventTelling telling = TellingFor(setup, rows, firstSweep, now);
-    std::optional<std::vector<WatchEvent>> events;
-    if (!store) {
-      events = WatchRound(book, rows.Found(), rows.Swept(), now);
-      if (telling.told) {
-        events = telling.told(std::move(*events), book.known);
-      }
-    } else {
-      events = Recorded(*store, rows, options.ipv6, now, telling);
-    }
+    const auto events = WatchEvents(setup, store.get(), book, rows, telling, now);
     for (const auto& event : events.value_or(std::vector<WatchEvent>{})) {
       lines << WatchLine(event, setup.vendorOf, form, FactsOf(setup.inventory, event.host)) << '\n'
             << std::flush;
