@@ -215,6 +215,11 @@ EventTelling TellingFor(const RunSetup& setup, const SweepRows& rows, bool first
                         std::int64_t now) {
   const Inventory* inventory = setup.inventory;
   EventTelling telling{.announceExisting = setup.options.announceExisting};
+  telling.awayAfterOf = [inventory,
+                         awayAfter = setup.options.awayAfter.count()](const SeenHost& host) {
+    const std::int64_t own = FactsOf(inventory, host).awayAfter;
+    return own > 0 ? own : awayAfter;
+  };
   if (inventory == nullptr) {
     return telling;
   }
@@ -339,6 +344,7 @@ std::optional<std::vector<WatchEvent>> WatchEvents(const RunSetup& setup, StateS
   if (store != nullptr) {
     return Recorded(*store, rows, setup.options.ipv6, now, telling);
   }
+  book.awayAfterOf = telling.awayAfterOf;
   std::vector<WatchEvent> events = WatchRound(book, rows.Found(), rows.Swept(), now);
   return telling.told ? telling.told(std::move(events), book.known) : events;
 }

@@ -243,6 +243,9 @@ struct KnownFacts {
   std::string alias{};
   std::string owner{};
   Expect expect = Expect::kAny;
+  // How long it may go unseen before it is gone, in seconds (its away_after);
+  // 0: as every device.
+  std::int64_t awayAfter = 0;
   bool operator==(const KnownFacts&) const = default;
 };
 

@@ -78,6 +78,13 @@ Taken RecordsOf(WatchBook& book, const Records& answered, const SweepComparison&
   return taken;
 }
 
+// Counts the miss; true once the host has been unseen long enough.
+bool MissedTillGone(const WatchBook& book, KnownHost& record, std::int64_t now) {
+  ++record.missed;
+  const std::int64_t awayAfter = book.awayAfterOf ? book.awayAfterOf(record.host) : 0;
+  return awayAfter > 0 ? now - record.lastSeen >= awayAfter : record.missed >= book.goneAfter;
+}
+
 void ForgetLongestGone(std::vector<KnownHost>& known) {
   if (known.size() <= kMostKnownHosts) {
     return;
@@ -147,7 +154,7 @@ std::vector<WatchEvent> WatchRound(WatchBook& book, const std::vector<SeenHost>&
   }
   for (const std::size_t index : comparison.unmatched) {
     KnownHost& record = known[answered.indices[index]];
-    if (swept.Covers(record.host) && ++record.missed >= book.goneAfter) {
+    if (swept.Covers(record.host) && MissedTillGone(book, record, now)) {
       record.present = false;
       record.missed = 0;
       events.push_back({.when = now,

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,14 +39,21 @@ struct WatchBook {
   // Sweeps in a row, each covering a host that answered, that must miss it
   // before it is gone: one missed echo and ARP answer is no departure.
   int goneAfter = 1;
+  // How long a host may go unseen before it is gone, in seconds (its
+  // --known away_after, else --away-after), in goneAfter's place: a phone
+  // that dozes skips more sweeps the shorter they are apart. 0 or none:
+  // goneAfter.
+  std::function<std::int64_t(const SeenHost&)> awayAfterOf{};
 };
 
 // Matches the hosts found by one sweep of `swept` with those present
 // (CompareSweeps), and the rest with those that were away
 // (FindReturningHosts); brings `book` up to date, and says what changed. A
 // host that comes back is back (moved, when its device MAC answers at
-// another address) and keeps when it was first seen; a present host is gone once, when `goneAfter`
-// sweeps in a row missed it. Past kMostKnownHosts, those gone longest are forgotten.
+// another address) and keeps when it was first seen; a present host is gone
+// once, when `goneAfter` sweeps in a row missed it, or where `awayAfterOf`
+// gives it a time, once a sweep that missed it finds that time unseen up.
+// Past kMostKnownHosts, those gone longest are forgotten.
 std::vector<WatchEvent> WatchRound(WatchBook& book, const std::vector<SeenHost>& found,
                                    const SweepScope& swept, std::int64_t now);
 

@@ -97,6 +97,7 @@ RecordedSweep Recorder::Record(const std::vector<SeenHost>& found,
                                const std::vector<Address>& swept, bool ipv6, std::int64_t now,
                                const EventTelling& telling) {
   const std::vector<KnownHost> before = book_.known;
+  book_.awayAfterOf = telling.awayAfterOf;
   std::vector<WatchEvent> events = WatchRound(book_, found, SweepScope(swept, ipv6), now);
   RecordedSweep told;
   try {

@@ -32,6 +32,8 @@ struct EventTelling {
       told{};
   // What the inventory says of a device; none: nothing.
   std::function<KnownFacts(const SeenHost&)> factsOf{};
+  // How long each device may go unseen before it is gone (WatchBook's).
+  std::function<std::int64_t(const SeenHost&)> awayAfterOf{};
   // --announce-existing: the first sweep of a new database tells each host
   // new, rather than recording them as its baseline.
   bool announceExisting = false;

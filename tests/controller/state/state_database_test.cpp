@@ -422,6 +422,10 @@ TEST_F(StateFile, HistoryAsCsvIsAnInventoryThatReadsBackTheSame) {
   ASSERT_NE(edited.find(laptopRow), std::string::npos) << edited;
   edited.replace(edited.find(laptopRow), laptopRow.size(),
                  R"(00:1a:2b:3c:4d:01,10.0.0.5,"desk, ""A""",ann,always,under the desk,)");
+  // The laptop's row ends with its away_after, empty until given.
+  const std::size_t laptopEnd = edited.find("\r\n", edited.find("under the desk"));
+  ASSERT_EQ(edited[laptopEnd - 1], ',');
+  edited.insert(laptopEnd, "20m");
   const Inventory inventory = ParseInventory(edited);
   EXPECT_EQ(csv(&inventory), edited);
 }
