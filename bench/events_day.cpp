@@ -204,7 +204,8 @@ void Run(const Settings& settings) {
     const auto epoch =
         kDayStart + std::chrono::duration_cast<seconds>(clock.now.time_since_epoch()).count();
     for (const WatchEvent& event :
-         recorder.Record(Found(settings.devices, minute, settings.seed), swept, false, epoch)) {
+         recorder.Record(Found(settings.devices, minute, settings.seed), swept, false, epoch)
+             .told) {
       told.emplace(event.id, clock.now);
     }
     const auto next = clock.now + kInterval;

@@ -63,8 +63,7 @@ std::vector<DeviceStatus> DeviceStatuses(const std::vector<KnownHost>& known,
   std::vector<DeviceStatus> devices;
   devices.reserve(known.size());
   for (const KnownHost& host : known) {
-    const KnownDevice* device = DeviceOf(inventory, host.host);
-    const KnownFacts facts = device != nullptr ? device->facts : KnownFacts{};
+    const KnownFacts facts = FactsOf(inventory, host.host);
     devices.push_back({.id = host.record,
                        .host = host.host,
                        .vendor = host.host.mac ? vendorOf(*host.host.mac) : std::string{},

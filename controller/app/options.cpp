@@ -11,6 +11,7 @@
 #include "controller/app/help_format.h"
 #include "controller/app/option_errors.h"
 #include "controller/base/printable.h"
+#include "controller/base/time_text.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -71,6 +72,7 @@ dropped). A URL holding a password or token is best given as @FILE, a file
 only its owner may read.)";
 
 constexpr std::chrono::seconds kLongestInterval{24 * 3600};
+constexpr std::chrono::seconds kLongestAwayAfter{24 * 3600};
 
 // nmap's spelling of the XML option, which CLI11 would read as -o X.
 const std::vector<OptionAlias> kAliases{{"-oX", "--xml"}};
@@ -188,13 +190,16 @@ std::optional<std::string> ChangeOptionClash(const Options& options, bool csv, b
     return "--changes-only needs --compare or --state";
   }
   if (goneAfter && options.stateFile.empty() && !options.watchInterval) {
-    return "--gone-after needs --watch or --state";
+    return "--gone-after and --away-after need --watch or --state";
   }
   if (!options.stateFile.empty() && !options.compareFile.empty()) {
     return "--state compares with what it keeps: it takes no --compare";
   }
   if (options.unknownOnly && options.knownFile.empty()) {
     return "--unknown-only needs --known";
+  }
+  if (options.announceExisting && options.stateFile.empty()) {
+    return "--announce-existing needs --state";
   }
   if (options.watchInterval && (csv || !options.compareFile.empty() || !options.xmlFile.empty() ||
                                 !options.htmlFile.empty())) {
@@ -223,25 +228,7 @@ std::optional<std::string> HistoryClash(const Options& options) {
 }  // namespace
 
 std::optional<std::chrono::seconds> ParseInterval(std::string_view text) {
-  constexpr std::size_t kMostDigits = 6;
-  if (text.size() < 2 || text.size() > kMostDigits + 1) {
-    return std::nullopt;
-  }
-  const std::string_view digits = text.substr(0, text.size() - 1);
-  if (digits.find_first_not_of("0123456789") != std::string_view::npos) {
-    return std::nullopt;
-  }
-  constexpr std::string_view kUnits = "smh";
-  const std::size_t unit = kUnits.find(text.back());
-  if (unit == std::string_view::npos) {
-    return std::nullopt;
-  }
-  constexpr std::array<long long, 3> kSecondsPer{1, 60, 3600};
-  const std::chrono::seconds interval(std::stoll(std::string(digits)) * kSecondsPer.at(unit));
-  if (interval.count() < 1 || interval > kLongestInterval) {
-    return std::nullopt;
-  }
-  return interval;
+  return ParseDuration(text, kLongestInterval);
 }
 
 // One CLI11 call per option, read as the list --help prints: the one function
@@ -378,6 +365,15 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
                      "1 to 100 (default 3)")
           ->check(WholeNumber(1, kMostGoneAfter))
           ->type_name("N");
+  std::string awayAfter;
+  auto* awayAfterOption =
+      app.add_option("--away-after", awayAfter,
+                     "With --watch or --state: a host is gone once unseen this long (90s, 20m, "
+                     "1h; at most a day), in --gone-after's place; --known's away_after first")
+          ->type_name("DURATION");
+  app.add_flag("--announce-existing", options.announceExisting,
+               "With --state: a new database's first sweep tells each host new, rather than "
+               "one line for the devices it recorded");
   std::string who;
   auto* history = app.add_option("--history", who,
                                  "List every device the --state database knows (or those that "
@@ -441,6 +437,14 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
       return UsageFailure(err, NotAnInterval(interval));
     }
   }
+  if (!awayAfter.empty()) {
+    const auto duration = ParseDuration(awayAfter, kLongestAwayAfter);
+    if (!duration) {
+      return UsageFailure(err, "--away-after \"" + awayAfter +
+                                   "\": not a duration such as 90s, 20m or 1h, at most a day");
+    }
+    options.awayAfter = *duration;
+  }
   if (options.targets.empty() && !options.localNetworks && !options.history) {
     return UsageFailure(err,
                         "no targets given; try hostsweep --localnet, or hostsweep "
@@ -451,7 +455,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     problem = StandardOutputClash(options, csv || json);
   }
   if (!problem) {
-    problem = ChangeOptionClash(options, csv, goneAfter->count() > 0);
+    problem = ChangeOptionClash(options, csv, goneAfter->count() + awayAfterOption->count() > 0);
   }
   if (!problem) {
     problem = HistoryClash(options);

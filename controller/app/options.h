@@ -65,6 +65,8 @@ struct Options {
   std::optional<std::chrono::seconds> watchInterval;
   std::string stateFile;  // the state database: what the sweeps have seen
   int goneAfter = kDefaultGoneAfter;
+  std::chrono::seconds awayAfter{};    // --away-after: 0 for none
+  bool announceExisting = false;       // a new database's first sweep tells each host
   std::optional<std::string> history;  // --history [WHO]: empty for every device
   std::string knownFile;               // the user's inventory of the devices they know
   bool unknownOnly = false;

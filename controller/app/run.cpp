@@ -16,9 +16,11 @@
 #include "controller/base/errors.h"
 #include "controller/base/time_text.h"
 #include "controller/devices/device_rules.h"
+#include "controller/history/link_conflicts.h"
 #include "controller/history/missing_devices.h"
 #include "controller/history/watch.h"
 #include "controller/inventory/inventory.h"
+#include "controller/link/link_pass.h"
 #include "controller/notify/dispatcher.h"
 #include "controller/notify/secret_option.h"
 #include "controller/state/state_store.h"
@@ -174,6 +176,17 @@ int RunSweep(const RunSetup& setup, RowTaker taker) {
   if (const auto warning = UncheckedWarning(sweep.Book())) {
     std::cerr << *warning << "\n";
   }
+  // A watch says each conflict once, when it starts (ConflictBook).
+  const ArpPass* linkPass = stages.LinkPass();
+  std::vector<LinkConflict> conflicts =
+      linkPass ? linkPass->Conflicts() : std::vector<LinkConflict>{};
+  if (taker.conflicts != nullptr) {
+    *taker.conflicts = std::move(conflicts);
+  } else if (!options.quiet) {
+    for (const LinkConflict& conflict : conflicts) {
+      std::cerr << ConflictWarning(conflict) << "\n";
+    }
+  }
   const int status = ExitStatusOf(setup, sweep, sinks, finished);
   // Once per sweep it would be noise in a watch, which prints changes alone.
   const bool whole = status == kExitFound || status == kExitNoneFound || status == kExitChanged;
@@ -202,30 +215,37 @@ std::unique_ptr<StateStore> OpenState(const RunSetup& setup, const Receivers& re
 EventTelling TellingFor(const RunSetup& setup, const SweepRows& rows, bool firstSweep,
                         std::int64_t now) {
   const Inventory* inventory = setup.inventory;
+  EventTelling telling{.announceExisting = setup.options.announceExisting};
+  telling.awayAfterOf = [inventory,
+                         awayAfter = setup.options.awayAfter.count()](const SeenHost& host) {
+    const std::int64_t own = FactsOf(inventory, host).awayAfter;
+    return own > 0 ? own : awayAfter;
+  };
   if (inventory == nullptr) {
-    return {};
+    return telling;
   }
   const bool unknownOnly = setup.options.unknownOnly;
-  return {.told =
-              [inventory, &rows, firstSweep, unknownOnly, now](
-                  std::vector<WatchEvent> round, const std::vector<KnownHost>& known) {
-                return InventoryEvents(std::move(round), *inventory, rows, known, firstSweep,
-                                       unknownOnly, now);
-              },
-          .factsOf =
-              [inventory](const SeenHost& host) {
-                const KnownDevice* device = DeviceOf(inventory, host);
-                return device != nullptr ? device->facts : KnownFacts{};
-              }};
+  telling.told = [inventory, &rows, firstSweep, unknownOnly, now](
+                     std::vector<WatchEvent> round, const std::vector<KnownHost>& known) {
+    return InventoryEvents(std::move(round), *inventory, rows, known, firstSweep, unknownOnly, now);
+  };
+  telling.factsOf = [inventory](const SeenHost& host) { return FactsOf(inventory, host); };
+  return telling;
 }
 
 // What the sweep found, recorded at `now`, with the events told; a commit
 // that fails is said, and the state before it kept. Only whole sweeps are
-// recorded.
+// recorded. A baseline is said in the one line that stands for its hosts.
 std::optional<std::vector<WatchEvent>> Recorded(StateStore& store, const SweepRows& rows, bool ipv6,
                                                 std::int64_t now, const EventTelling& telling) {
   try {
-    return store.Record(rows.Found(), rows.SweptAddresses(), ipv6, now, telling);
+    RecordedSweep recorded = store.Record(rows.Found(), rows.SweptAddresses(), ipv6, now, telling);
+    if (recorded.baseline) {
+      std::cerr << "hostsweep: " << *recorded.baseline
+                << (*recorded.baseline == 1 ? " device" : " devices")
+                << " recorded; changes are told from now on\n";
+    }
+    return std::move(recorded.told);
   } catch (const SystemError& error) {
     std::cerr << "hostsweep: --state: " << error.what() << "\n";
     return std::nullopt;
@@ -245,7 +265,8 @@ class SweepReporter {
   }
 
   void SweepEnded(const std::vector<KnownHost>& known, std::int64_t now,
-                  std::chrono::milliseconds duration, std::size_t swept) {
+                  std::chrono::milliseconds duration, std::size_t swept,
+                  const std::vector<LinkConflict>& conflicts) {
     if (receivers_.observers.empty()) {
       return;
     }
@@ -253,7 +274,8 @@ class SweepReporter {
                        .duration = duration,
                        .swept = swept,
                        .devices = DeviceStatuses(known, setup_.inventory, setup_.vendorOf),
-                       .eventsTold = eventsTold_};
+                       .eventsTold = eventsTold_,
+                       .conflicts = conflicts};
     if (store_ != nullptr) {
       for (const std::string& name : receivers_.QueueNames()) {
         report.sinks.push_back(store_->Queues().Status(name));
@@ -315,6 +337,32 @@ std::chrono::milliseconds SinceThen(std::chrono::steady_clock::time_point then) 
                                                                then);
 }
 
+// The round's events as the watch tells them: recorded with --state, else
+// matched in memory; none when the sweep could not be recorded.
+std::optional<std::vector<WatchEvent>> WatchEvents(const RunSetup& setup, StateStore* store,
+                                                   WatchBook& book, const SweepRows& rows,
+                                                   const EventTelling& telling, std::int64_t now) {
+  if (store != nullptr) {
+    return Recorded(*store, rows, setup.options.ipv6, now, telling);
+  }
+  book.awayAfterOf = telling.awayAfterOf;
+  std::vector<WatchEvent> events = WatchRound(book, rows.Found(), rows.Swept(), now);
+  return telling.told ? telling.told(std::move(events), book.known) : events;
+}
+
+// On standard error, unless -q: what started, as warnings, and what ended.
+void SayConflicts(const ConflictChanges& changes, bool quiet) {
+  if (quiet) {
+    return;
+  }
+  for (const LinkConflict& conflict : changes.started) {
+    std::cerr << ConflictWarning(conflict) << "\n";
+  }
+  for (const LinkConflict& conflict : changes.ended) {
+    std::cerr << ConflictEndedLine(conflict) << "\n";
+  }
+}
+
 // Piped, the watch's lines stay as scripts split them; a person reads them aligned.
 WatchLineForm WatchLineFormOf(const Options& options) {
   if (options.format == Format::kJson) {
@@ -337,28 +385,25 @@ int RunWatch(const RunSetup& setup) {
   std::ostream lines(&setup.output);
   // Until a sweep is recorded: the absences it tells are told once.
   bool firstSweep = true;
+  ConflictBook conflicts;
   const WatchLineForm form = WatchLineFormOf(options);
   for (;;) {
     SweepRows rows(options.ipv6);
+    std::vector<LinkConflict> heard;
     const auto began = std::chrono::steady_clock::now();
-    const int status =
-        RunSweep(setup, {.earlier = nullptr, .watch = &rows, .inventory = setup.inventory});
+    const int status = RunSweep(
+        setup,
+        {.earlier = nullptr, .watch = &rows, .inventory = setup.inventory, .conflicts = &heard});
     if (status != kExitFound && status != kExitNoneFound) {
       return status;
     }
+    SayConflicts(conflicts.Round(heard), options.quiet);
     const auto now = EpochSeconds(std::chrono::system_clock::now());
     const EventTelling telling = TellingFor(setup, rows, firstSweep, now);
-    std::optional<std::vector<WatchEvent>> events;
-    if (!store) {
-      events = WatchRound(book, rows.Found(), rows.Swept(), now);
-      if (telling.told) {
-        events = telling.told(std::move(*events), book.known);
-      }
-    } else {
-      events = Recorded(*store, rows, options.ipv6, now, telling);
-    }
+    const auto events = WatchEvents(setup, store.get(), book, rows, telling, now);
     for (const auto& event : events.value_or(std::vector<WatchEvent>{})) {
-      lines << WatchLine(event, setup.vendorOf, form) << '\n' << std::flush;
+      lines << WatchLine(event, setup.vendorOf, form, FactsOf(setup.inventory, event.host)) << '\n'
+            << std::flush;
     }
     if (options.verbose) {
       std::cerr << Heartbeat(now, rows.SweptCount(), rows.Found().size(),
@@ -370,7 +415,7 @@ int RunWatch(const RunSetup& setup) {
       firstSweep = false;
       reporter.Count(*events);
       reporter.SweepEnded(store ? store->Known() : book.known, now, SinceThen(began),
-                          rows.SweptCount());
+                          rows.SweptCount(), heard);
     }
     if (WriteFailed(setup.output)) {
       return OutputFailed(setup.output);
@@ -396,10 +441,14 @@ int RunStateSweep(const RunSetup& setup) {
   SweepReporter reporter(setup, receivers, store.get());
   const EarlierSweep present = store->Present();
   SweepRows rows(setup.options.ipv6);
+  std::vector<LinkConflict> heard;
   const auto began = std::chrono::steady_clock::now();
-  const int status = RunSweep(
-      setup,
-      {.earlier = &present, .watch = nullptr, .inventory = setup.inventory, .recorder = &rows});
+  const int status = RunSweep(setup, {.earlier = &present,
+                                      .watch = nullptr,
+                                      .inventory = setup.inventory,
+                                      .recorder = &rows,
+                                      .conflicts = &heard});
+  SayConflicts({.started = heard, .ended = {}}, setup.options.quiet);
   if (status != kExitFound && status != kExitNoneFound && status != kExitChanged) {
     return status;
   }
@@ -412,7 +461,7 @@ int RunStateSweep(const RunSetup& setup) {
     return kExitSystem;
   }
   reporter.Count(*events);
-  reporter.SweepEnded(store->Known(), now, SinceThen(began), rows.SweptCount());
+  reporter.SweepEnded(store->Known(), now, SinceThen(began), rows.SweptCount(), heard);
   // Delivered once; what is not confirmed waits for the next run.
   if (auto dispatcher = DispatcherFor(receivers, store.get())) {
     dispatcher->SweepRecorded(std::chrono::steady_clock::time_point::max());

@@ -12,6 +12,7 @@
 
 #include "controller/app/options.h"
 #include "controller/app/result_files.h"
+#include "controller/base/link_conflict.h"
 #include "controller/history/change_writer.h"
 #include "controller/history/earlier_results.h"
 #include "controller/inventory/known_writers.h"
@@ -26,6 +27,9 @@ struct RowTaker {
   ResultWriter* watch = nullptr;          // --watch: in standard output's place
   const Inventory* inventory = nullptr;   // --known
   ResultWriter* recorder = nullptr;       // --state: every row, beside the others
+  // --watch, --state: the link's conflicts, for the run to say (a watch once
+  // each) and show in its metrics; without it, the sweep says its own.
+  std::vector<LinkConflict>* conflicts = nullptr;
 };
 
 class Sinks {

@@ -67,7 +67,7 @@ std::unique_ptr<ArpPass> PrepareLinkPass(const Options& options,
                                   .lastWait = kArpLastWait,
                                   .lastWaitFloor = kArpLastWaitFloor};
   return std::make_unique<ArpPass>(addresses, std::move(interfaces), plan, *means.linkSocket,
-                                   settings, std::cerr, loop);
+                                   settings, loop);
 }
 
 // --ipv6's search on the interfaces that hold a swept network, said with -v.

@@ -235,17 +235,19 @@ struct HostResult {
 
 // What a comparison with an earlier sweep says of a host (--compare).
 // kMissing: a device the inventory (--known) expects always, not found where
-// the sweep looked for it.
-enum class Change { kNone, kNew, kGone, kMoved, kRenamed, kMacChanged, kRetyped, kMissing };
+// the sweep looked for it. kBack: a device seen before that was gone, found
+// again (a watch's word: a comparison calls it new).
+enum class Change { kNone, kNew, kGone, kMoved, kRenamed, kMacChanged, kRetyped, kMissing, kBack };
 
 // Empty for kNone.
-inline constexpr std::array<EnumText<Change>, 7> kChangeTexts{{{Change::kNew, "new"},
+inline constexpr std::array<EnumText<Change>, 8> kChangeTexts{{{Change::kNew, "new"},
                                                                {Change::kGone, "gone"},
                                                                {Change::kMoved, "moved"},
                                                                {Change::kRenamed, "renamed"},
                                                                {Change::kMacChanged, "mac-changed"},
                                                                {Change::kRetyped, "retyped"},
-                                                               {Change::kMissing, "missing"}}};
+                                                               {Change::kMissing, "missing"},
+                                                               {Change::kBack, "back"}}};
 constexpr std::string_view ChangeText(Change change) { return TextOf(kChangeTexts, change); }
 
 struct RowChange {
@@ -272,6 +274,9 @@ struct KnownFacts {
   std::string alias{};
   std::string owner{};
   Expect expect = Expect::kAny;
+  // How long it may go unseen before it is gone, in seconds (its away_after);
+  // 0: as every device.
+  std::int64_t awayAfter = 0;
   bool operator==(const KnownFacts&) const = default;
 };
 

@@ -1,5 +1,6 @@
 #include "controller/base/time_text.h"
 
+#include <array>
 #include <cstdio>
 #include <ctime>
 #include <iomanip>
@@ -72,6 +73,42 @@ std::optional<std::int64_t> UtcSeconds(std::string_view text) {
     return std::nullopt;
   }
   return count;
+}
+
+std::optional<std::chrono::seconds> ParseDuration(std::string_view text,
+                                                  std::chrono::seconds longest) {
+  constexpr std::size_t kMostDigits = 6;
+  if (text.size() < 2 || text.size() > kMostDigits + 1) {
+    return std::nullopt;
+  }
+  const std::string_view digits = text.substr(0, text.size() - 1);
+  if (digits.find_first_not_of("0123456789") != std::string_view::npos) {
+    return std::nullopt;
+  }
+  constexpr std::string_view kUnits = "smh";
+  const std::size_t unit = kUnits.find(text.back());
+  if (unit == std::string_view::npos) {
+    return std::nullopt;
+  }
+  constexpr std::array<long long, 3> kSecondsPer{1, 60, 3600};
+  const std::chrono::seconds interval(std::stoll(std::string(digits)) * kSecondsPer.at(unit));
+  if (interval.count() < 1 || interval > longest) {
+    return std::nullopt;
+  }
+  return interval;
+}
+
+std::string DurationText(std::int64_t seconds) {
+  if (seconds == 0) {
+    return {};
+  }
+  constexpr std::int64_t kMinute = 60;
+  constexpr std::int64_t kHour = 3600;
+  if (seconds % kHour == 0) {
+    return std::to_string(seconds / kHour) + "h";
+  }
+  return seconds % kMinute == 0 ? std::to_string(seconds / kMinute) + "m"
+                                : std::to_string(seconds) + "s";
 }
 
 }  // namespace hostsweep::controller

@@ -18,6 +18,15 @@ std::string UtcText(std::int64_t seconds);
 // UtcText's text back; nothing for any other.
 std::optional<std::int64_t> UtcSeconds(std::string_view text);
 
+// A duration as people give one: a whole number of seconds, minutes or hours
+// ("90s", "20m", "1h"), at least a second, at most `longest`; nothing for
+// any other text.
+std::optional<std::chrono::seconds> ParseDuration(std::string_view text,
+                                                  std::chrono::seconds longest);
+// `seconds` as ParseDuration reads it, in the largest unit that divides it
+// ("20m"); empty for 0.
+std::string DurationText(std::int64_t seconds);
+
 // Where a time is told: UTC for what scripts read, the local zone for a
 // person at a terminal.
 enum class TimeZone { kUtc, kLocal };

@@ -120,10 +120,23 @@ std::string EventSummary(const Event& event) {
     }
     line += ")";
   }
+  if (!event.known.owner.empty()) {
+    line += ", owner " + event.known.owner;
+  }
   if (!event.previous.empty()) {
     line += ", was " + event.previous;
   }
   return Printable(line);
+}
+
+std::vector<std::pair<std::string, std::string>> EventEnvironment(const Event& event) {
+  return {{"HOSTSWEEP_EVENT_ID", std::to_string(event.id)},
+          {"HOSTSWEEP_EVENT_KIND", std::string(ChangeText(event.kind))},
+          {"HOSTSWEEP_EVENT_ADDRESS", AddressText(event.host)},
+          {"HOSTSWEEP_EVENT_MAC", event.host.mac ? FormatMac(*event.host.mac) : ""},
+          {"HOSTSWEEP_EVENT_NAME", event.host.name},
+          {"HOSTSWEEP_EVENT_ALIAS", event.known.alias},
+          {"HOSTSWEEP_EVENT_OWNER", event.known.owner}};
 }
 
 }  // namespace hostsweep::controller

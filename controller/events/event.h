@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "controller/base/results.h"
 #include "controller/history/sweep_diff.h"
@@ -46,7 +48,13 @@ Json EventDeviceFields(const Event& event);
 std::optional<Event> ParseEventJson(std::string_view text);
 
 // One printable line for people (--webhook-format text): the kind, the
-// address, the alias or name, the MAC and maker, and what it was before.
+// address, the alias or name, the MAC and maker, the owner, and what it was
+// before.
 std::string EventSummary(const Event& event);
+
+// What --on-event's command finds in its environment: HOSTSWEEP_EVENT_ID,
+// _KIND, _ADDRESS, _MAC, _NAME, _ALIAS and _OWNER, each empty when the event
+// has none.
+std::vector<std::pair<std::string, std::string>> EventEnvironment(const Event& event);
 
 }  // namespace hostsweep::controller

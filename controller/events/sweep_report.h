@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "controller/base/link_conflict.h"
 #include "controller/base/results.h"
 #include "controller/history/sweep_diff.h"
 
@@ -38,6 +39,7 @@ struct SweepReport {
   std::vector<DeviceStatus> devices{};           // every device the state database holds in memory
   std::map<Change, std::uint64_t> eventsTold{};  // since the process started
   std::vector<SinkStatus> sinks{};
+  std::vector<LinkConflict> conflicts{};  // what the sweep's link pass heard
 };
 
 class SweepObserver {

@@ -31,6 +31,11 @@ const KnownDevice* DeviceOf(const Inventory* inventory, const SeenHost& host) {
   return inventory != nullptr ? inventory->Find(host) : nullptr;
 }
 
+KnownFacts FactsOf(const Inventory* inventory, const SeenHost& host) {
+  const KnownDevice* device = DeviceOf(inventory, host);
+  return device != nullptr ? device->facts : KnownFacts{};
+}
+
 bool Ignored(const Inventory* inventory, const SeenHost& host) {
   const KnownDevice* device = DeviceOf(inventory, host);
   return device != nullptr && device->facts.expect == Expect::kIgnore;

@@ -13,6 +13,10 @@ namespace hostsweep::controller {
 // The inventory's device that `host` is; null when it knows none.
 const KnownDevice* DeviceOf(const Inventory* inventory, const SeenHost& host);
 
+// What the inventory says of `host`: `known` false for a device it does not
+// know, or without an inventory.
+KnownFacts FactsOf(const Inventory* inventory, const SeenHost& host);
+
 // Whether the inventory says a change of `host` is never to be told.
 bool Ignored(const Inventory* inventory, const SeenHost& host);
 

@@ -31,40 +31,58 @@ Records RecordsWhere(const std::vector<KnownHost>& known, bool present) {
 }
 
 // The record each found host takes: that of the host it is from the sweep
-// before, else its own from an earlier visit, else a new one.
-std::vector<std::size_t> RecordsOf(WatchBook& book, const Records& answered,
-                                   const SweepComparison& comparison,
-                                   const std::vector<SeenHost>& found, std::int64_t now) {
+// before, else its own from an earlier visit, else a new one; and the change
+// of one that came back: moved when its device MAC answers at another
+// address, back otherwise.
+struct Taken {
+  std::vector<std::size_t> records;
+  std::vector<std::optional<RowChange>> returns;
+};
+
+Taken RecordsOf(WatchBook& book, const Records& answered, const SweepComparison& comparison,
+                const std::vector<SeenHost>& found, std::int64_t now) {
   std::vector<KnownHost>& known = book.known;
-  std::vector<std::size_t> records(found.size());
+  Taken taken{.records = std::vector<std::size_t>(found.size()),
+              .returns = std::vector<std::optional<RowChange>>(found.size())};
   std::vector<std::size_t> arrivals;
   std::vector<SeenHost> arriving;
   for (std::size_t c = 0; c < found.size(); ++c) {
     if (const auto& earlier = comparison.current[c].earlier) {
-      records[c] = answered.indices[*earlier];
+      taken.records[c] = answered.indices[*earlier];
     } else {
       arrivals.push_back(c);
       arriving.push_back(found[c]);
     }
   }
   if (arrivals.empty()) {
-    return records;  // the usual round: the hosts away need not be gone through
+    return taken;  // the usual round: the hosts away need not be gone through
   }
   const Records away = RecordsWhere(known, false);
   const SweepComparison returns = FindReturningHosts(away.hosts, arriving);
   for (std::size_t a = 0; a < arrivals.size(); ++a) {
-    if (const auto& earlier = returns.current[a].earlier) {
-      records[arrivals[a]] = away.indices[*earlier];
+    const HostMatch& match = returns.current[a];
+    if (match.earlier) {
+      taken.records[arrivals[a]] = away.indices[*match.earlier];
+      const bool moved = match.change == Change::kMoved && DeviceMac(arriving[a]).has_value();
+      taken.returns[arrivals[a]] = moved ? RowChangeOf(match, away.hosts)
+                                         : RowChange{.change = Change::kBack, .previous = {}};
     } else {
       known.push_back({.host = found[arrivals[a]],
                        .present = true,
                        .firstSeen = now,
                        .lastSeen = now,
                        .record = ++book.lastRecord});
-      records[arrivals[a]] = known.size() - 1;
+      taken.records[arrivals[a]] = known.size() - 1;
     }
   }
-  return records;
+  return taken;
+}
+
+// Counts the miss; true once the host has been unseen long enough.
+bool MissedTillGone(const WatchBook& book, KnownHost& record, std::int64_t now) {
+  ++record.missed;
+  const std::int64_t awayAfter = book.awayAfterOf ? book.awayAfterOf(record.host) : 0;
+  return awayAfter > 0 ? now - record.lastSeen >= awayAfter : record.missed >= book.goneAfter;
 }
 
 void ForgetLongestGone(std::vector<KnownHost>& known) {
@@ -83,10 +101,11 @@ void ForgetLongestGone(std::vector<KnownHost>& known) {
 // most are, a MAC: wider values push the rest of their line along.
 constexpr std::array<std::size_t, 4> kAlignedWidths{11, 15, 16, 17};
 
-std::string AlignedLine(const WatchEvent& event, const std::string& mac,
-                        const std::string& vendor) {
+std::string AlignedLine(const WatchEvent& event, const std::string& mac, const std::string& vendor,
+                        const KnownFacts& facts) {
+  const std::string& who = facts.alias.empty() ? event.host.name : facts.alias;
   const std::array<std::string, 4> padded{std::string(ChangeText(event.change)),
-                                          AddressText(event.host), Printable(event.host.name), mac};
+                                          AddressText(event.host), Printable(who), mac};
   std::string line = TimeText(event.when, TimeZone::kLocal);
   for (std::size_t i = 0; i < padded.size(); ++i) {
     const std::size_t width = DisplayWidth(padded[i]);
@@ -94,6 +113,9 @@ std::string AlignedLine(const WatchEvent& event, const std::string& mac,
             std::string(kAlignedWidths.at(i) - std::min(width, kAlignedWidths.at(i)), ' ');
   }
   line += "  " + Printable(vendor);
+  if (!facts.owner.empty()) {
+    line += "  owner " + Printable(facts.owner);
+  }
   if (!event.previous.empty()) {
     line += "  was " + Printable(event.previous);
   }
@@ -110,20 +132,21 @@ std::vector<WatchEvent> WatchRound(WatchBook& book, const std::vector<SeenHost>&
   std::vector<KnownHost>& known = book.known;
   const Records answered = RecordsWhere(known, true);
   const SweepComparison comparison = CompareSweeps(answered.hosts, found);
-  const std::vector<std::size_t> records = RecordsOf(book, answered, comparison, found, now);
+  const Taken taken = RecordsOf(book, answered, comparison, found, now);
   std::vector<WatchEvent> events;
   for (std::size_t c = 0; c < found.size(); ++c) {
-    const HostMatch& match = comparison.current[c];
-    KnownHost& record = known[records[c]];
+    KnownHost& record = known[taken.records[c]];
     record.host = found[c];
     record.present = true;
     record.lastSeen = now;
     record.missed = 0;
-    if (match.change != Change::kNone) {
+    const RowChange change =
+        taken.returns[c].value_or(RowChangeOf(comparison.current[c], answered.hosts));
+    if (change.change != Change::kNone) {
       events.push_back({.when = now,
-                        .change = match.change,
+                        .change = change.change,
                         .host = found[c],
-                        .previous = RowChangeOf(match, answered.hosts).previous,
+                        .previous = change.previous,
                         .firstSeen = record.firstSeen,
                         .lastSeen = now,
                         .record = record.record});
@@ -131,7 +154,7 @@ std::vector<WatchEvent> WatchRound(WatchBook& book, const std::vector<SeenHost>&
   }
   for (const std::size_t index : comparison.unmatched) {
     KnownHost& record = known[answered.indices[index]];
-    if (swept.Covers(record.host) && ++record.missed >= book.goneAfter) {
+    if (swept.Covers(record.host) && MissedTillGone(book, record, now)) {
       record.present = false;
       record.missed = 0;
       events.push_back({.when = now,
@@ -147,11 +170,12 @@ std::vector<WatchEvent> WatchRound(WatchBook& book, const std::vector<SeenHost>&
   return events;
 }
 
-std::string WatchLine(const WatchEvent& event, const VendorOf& vendorOf, WatchLineForm form) {
+std::string WatchLine(const WatchEvent& event, const VendorOf& vendorOf, WatchLineForm form,
+                      const KnownFacts& facts) {
   const std::string mac = event.host.mac ? FormatMac(*event.host.mac) : std::string{};
   const std::string vendor = event.host.mac ? vendorOf(*event.host.mac) : std::string{};
   if (form == WatchLineForm::kAligned) {
-    return AlignedLine(event, mac, vendor);
+    return AlignedLine(event, mac, vendor, facts);
   }
   if (form == WatchLineForm::kJson) {
     using namespace json_key;
@@ -165,16 +189,21 @@ std::string WatchLine(const WatchEvent& event, const VendorOf& vendorOf, WatchLi
     line[kVendor] = OrNull(vendor);
     line[kFirstSeen] = UtcText(event.firstSeen);
     line[kLastSeen] = UtcText(event.lastSeen);
+    line[kAlias] = OrNull(facts.alias);
+    line[kOwner] = OrNull(facts.owner);
     return JsonText(line);
   }
-  // Every field in its place, an empty one too, so that scripts can split on tabs.
-  const std::array<std::string, 7> fields{std::string(ChangeText(event.change)),
+  // Every field in its place, an empty one too, so that scripts can split on
+  // tabs; those added later come last, where no script counted before.
+  const std::array<std::string, 9> fields{std::string(ChangeText(event.change)),
                                           AddressText(event.host),
                                           event.host.name,
                                           mac,
                                           vendor,
                                           event.previous,
-                                          UtcText(event.firstSeen)};
+                                          UtcText(event.firstSeen),
+                                          facts.alias,
+                                          facts.owner};
   std::string line = UtcText(event.when);
   for (const std::string& field : fields) {
     line += '\t' + Printable(field);

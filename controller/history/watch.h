@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,13 +39,20 @@ struct WatchBook {
   // Sweeps in a row, each covering a host that answered, that must miss it
   // before it is gone: one missed echo and ARP answer is no departure.
   int goneAfter = 1;
+  // How long a host may go unseen before it is gone, in seconds (its
+  // --known away_after, else --away-after), in goneAfter's place: a phone
+  // that dozes skips more sweeps the shorter they are apart. 0 or none:
+  // goneAfter.
+  std::function<std::int64_t(const SeenHost&)> awayAfterOf{};
 };
 
 // Matches the hosts found by one sweep of `swept` with those present
 // (CompareSweeps), and the rest with those that were away
 // (FindReturningHosts); brings `book` up to date, and says what changed. A
-// host that comes back is new again but keeps when it was first seen; a
-// present host is gone once, when `goneAfter` sweeps in a row missed it.
+// host that comes back is back (moved, when its device MAC answers at
+// another address) and keeps when it was first seen; a present host is gone
+// once, when `goneAfter` sweeps in a row missed it, or where `awayAfterOf`
+// gives it a time, once a sweep that missed it finds that time unseen up.
 // Past kMostKnownHosts, those gone longest are forgotten.
 std::vector<WatchEvent> WatchRound(WatchBook& book, const std::vector<SeenHost>& found,
                                    const SweepScope& swept, std::int64_t now);
@@ -55,10 +63,13 @@ enum class WatchLineForm {
   kJson,
 };
 
-// The fields: time, change, address, name, mac, vendor, previous, first seen.
-// Aligned, "was PREVIOUS" and "first seen TIME" close the line, the first
-// only when there is one and the second when it is not the line's time.
-std::string WatchLine(const WatchEvent& event, const VendorOf& vendorOf, WatchLineForm form);
+// The fields: time, change, address, name, mac, vendor, previous, first seen,
+// then what the inventory (--known) says: alias and owner. Aligned, the alias
+// stands for the name where there is one, and "owner OWNER", "was PREVIOUS"
+// and "first seen TIME" close the line, each only when there is one (the
+// last when it is not the line's time).
+std::string WatchLine(const WatchEvent& event, const VendorOf& vendorOf, WatchLineForm form,
+                      const KnownFacts& facts = {});
 
 // With -v, a line per sweep on standard error, so that a quiet watch is seen
 // to run: the time of day in `zone` (as the lines' times), the addresses

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <chrono>
 #include <map>
 
 #include "common/text.h"
 #include "controller/base/errors.h"
 #include "controller/base/printable.h"
 #include "controller/base/regular_file.h"
+#include "controller/base/time_text.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -28,6 +30,11 @@ constexpr std::size_t kAlias = 2;
 constexpr std::size_t kOwner = 3;
 constexpr std::size_t kExpect = 4;
 constexpr std::size_t kNote = 5;
+// The optional column of the reader's own that the watch reads: how long the
+// device may go unseen before it is gone (a phone that dozes).
+constexpr std::string_view kAwayAfterColumn = "away_after";
+// A day: longer is a device that is away, not one that dozes.
+constexpr std::chrono::seconds kLongestAwayAfter{24 * 3600};
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 // The row's MAC where it is the row's key: any real one. A phone keeps its
@@ -108,7 +115,20 @@ std::string Lowered(std::string_view text) {
   return lowered;
 }
 
-KnownDevice DeviceOf(const std::vector<std::string>& fields, std::size_t columns) {
+std::int64_t AwayAfterOf(std::string_view text) {
+  if (text.empty()) {
+    return 0;
+  }
+  const auto duration = ParseDuration(text, kLongestAwayAfter);
+  if (!duration) {
+    throw UsageError("bad away_after \"" + Excerpt(text) + "\" (90s, 20m, 1h: at most a day)");
+  }
+  return duration->count();
+}
+
+// `awayAfter`: the column of away_after, if the header has one.
+KnownDevice DeviceOf(const std::vector<std::string>& fields, std::size_t columns,
+                     std::optional<std::size_t> awayAfter) {
   if (fields.size() != columns) {
     throw UsageError(std::to_string(fields.size()) + " fields, not " + std::to_string(columns));
   }
@@ -134,7 +154,8 @@ KnownDevice DeviceOf(const std::vector<std::string>& fields, std::size_t columns
   device.facts = {.known = true,
                   .alias = fields[kAlias],
                   .owner = fields[kOwner],
-                  .expect = ExpectOf(Trim(fields[kExpect], " \t"))};
+                  .expect = ExpectOf(Trim(fields[kExpect], " \t")),
+                  .awayAfter = awayAfter ? AwayAfterOf(Trim(fields[*awayAfter], " \t")) : 0};
   device.note = fields[kNote];
   return device;
 }
@@ -191,6 +212,7 @@ Inventory ParseInventory(std::string_view text) {
   std::map<std::string, std::size_t> keys;
   std::size_t number = 0;
   std::size_t columns = kHeader.size();
+  std::optional<std::size_t> awayAfter;
   for (std::size_t at = 0; at < text.size();) {
     const std::size_t first = number + 1;  // the row's first line, which faults name
     const std::string row = Row(text, at, number);
@@ -204,8 +226,12 @@ Inventory ParseInventory(std::string_view text) {
           throw UsageError("the first line must be the header mac,address,alias,owner,expect,note");
         }
         columns = fields.size();
+        const auto named = std::find(fields.begin(), fields.end(), kAwayAfterColumn);
+        if (named != fields.end()) {
+          awayAfter = static_cast<std::size_t>(named - fields.begin());
+        }
       } else if (!row.empty()) {
-        devices.push_back(DeviceOf(fields, columns));
+        devices.push_back(DeviceOf(fields, columns, awayAfter));
         CheckUnique(devices.back(), first, keys);
       }
     } catch (const UsageError& fault) {

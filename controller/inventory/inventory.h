@@ -1,6 +1,8 @@
 // The user's inventory of the devices they know (--known): a CSV file with a
 // header line, mac,address,alias,owner,expect,note (and any columns of the
-// user's own after them), one device a row. A row
+// user's own after them, of which away_after, a duration such as 20m, is
+// how long the device may go unseen before a watch calls it gone), one
+// device a row. A row
 // is the device with its MAC where it gives one, else the host at its
 // address. Each row found on a host gives that host's row its alias and
 // owner; what the device is expected to do (always there, or ignored) shapes

@@ -84,12 +84,11 @@ std::vector<std::string> DescribeLinkPlan(const std::vector<LinkInterface>& inte
 
 ArpPass::ArpPass(const std::vector<Address>& addresses, std::vector<LinkInterface> interfaces,
                  const std::vector<std::optional<std::size_t>>& plan, LinkSocket& socket,
-                 const LinkPassSettings& settings, std::ostream& diagnostics, EventLoop& loop)
+                 const LinkPassSettings& settings, EventLoop& loop)
     : addresses_(addresses),
       interfaces_(std::move(interfaces)),
       socket_(socket),
       settings_(settings),
-      diagnostics_(diagnostics),
       loop_(loop),
       interval_(std::chrono::duration_cast<Clock::duration>(
           std::chrono::duration<double>(1.0 / settings.rate))),
@@ -128,9 +127,7 @@ void ArpPass::End() {
       continue;
     }
     sharedMacs_->emplace(mac, count);
-    diagnostics_ << "hostsweep: warning: " << FormatMac(mac) << " answered ARP for " << count
-                 << " addresses: proxy ARP, one host holding them all and spoofed replies look "
-                    "alike\n";
+    conflicts_.push_back({.mac = mac, .addresses = count});
   }
 }
 
@@ -287,10 +284,9 @@ void ArpPass::Hear(const LinkFrame& frame) {
   if (*target.answer != message->senderMac && !target.conflictShown) {
     target.conflictShown = true;
     ++addressesPerMac_[message->senderMac];
-    diagnostics_ << "hostsweep: warning: " << FormatAddress(addresses_[target.position])
-                 << " answered ARP from two MAC addresses, " << FormatMac(*target.answer) << " and "
-                 << FormatMac(message->senderMac)
-                 << ": an address conflict or a spoofed reply; showing the first\n";
+    conflicts_.push_back({.address = addresses_[target.position],
+                          .mac = *target.answer,
+                          .otherMac = message->senderMac});
   }
 }
 

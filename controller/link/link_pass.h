@@ -13,7 +13,6 @@
 #include <deque>
 #include <map>
 #include <optional>
-#include <ostream>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -21,6 +20,7 @@
 #include <vector>
 
 #include "controller/base/address.h"
+#include "controller/base/link_conflict.h"
 #include "controller/base/mac_address.h"
 #include "controller/system/link_socket.h"
 
@@ -64,7 +64,7 @@ class ArpPass {
   // pass sends and hears as `loop` turns, from its first turn on.
   ArpPass(const std::vector<Address>& addresses, std::vector<LinkInterface> interfaces,
           const std::vector<std::optional<std::size_t>>& plan, LinkSocket& socket,
-          const LinkPassSettings& settings, std::ostream& diagnostics, EventLoop& loop);
+          const LinkPassSettings& settings, EventLoop& loop);
   ~ArpPass();
   ArpPass(const ArpPass&) = delete;
   ArpPass& operator=(const ArpPass&) = delete;
@@ -75,8 +75,7 @@ class ArpPass {
   // True until the pass is over and has said so (see SharedMacs).
   [[nodiscard]] bool Busy() const { return !sharedMacs_; }
   // What was decided since the last call. Once every address is decided
-  // and no second answer is due, the pass ends: it warns of each MAC that
-  // answered for more addresses than a host holds.
+  // and no second answer is due, the pass ends.
   LinkVerdicts TakeVerdicts() { return std::exchange(verdicts_, {}); }
   // The MAC that answered for `address` first, if one did.
   [[nodiscard]] const MacAddress* AnswerOf(Address address) const;
@@ -86,6 +85,10 @@ class ArpPass {
   [[nodiscard]] const std::map<MacAddress, std::size_t>* SharedMacs() const {
     return sharedMacs_ ? &*sharedMacs_ : nullptr;
   }
+  // What it heard that no one host explains: each address that answered
+  // from a second MAC, as heard, then (once the pass is over) each MAC of
+  // SharedMacs.
+  [[nodiscard]] const std::vector<LinkConflict>& Conflicts() const { return conflicts_; }
 
  private:
   struct Target {
@@ -118,7 +121,6 @@ class ArpPass {
   std::vector<LinkInterface> interfaces_;
   LinkSocket& socket_;
   LinkPassSettings settings_;
-  std::ostream& diagnostics_;
   EventLoop& loop_;
   std::optional<EventLoop::TimerId> step_;
   Clock::duration interval_;
@@ -128,7 +130,8 @@ class ArpPass {
   std::unordered_map<Address, std::size_t> byAddress_;
   std::size_t nextFirst_ = 0;        // the next target not asked yet
   std::deque<std::size_t> retries_;  // asked, with tries left, oldest first
-  std::deque<std::size_t> finals_;   // asked for the last time, oldest first
+  std::vector<LinkConflict> conflicts_;
+  std::deque<std::size_t> finals_;  // asked for the last time, oldest first
   std::size_t undecided_;
   Clock::time_point nextSend_;
   Clock::time_point lastSent_{};

@@ -16,16 +16,10 @@ class CommandSink : public EventSink {
   [[nodiscard]] std::string_view Name() const override { return "command"; }
 
   Delivery Deliver(const QueuedEvent& queued, std::chrono::milliseconds bound) override {
-    const Event& event = queued.event;
-    const CommandRequest request{
-        .command = command_,
-        .input = queued.json + "\n",
-        .environment = {{"HOSTSWEEP_EVENT_ID", std::to_string(event.id)},
-                        {"HOSTSWEEP_EVENT_KIND", std::string(ChangeText(event.kind))},
-                        {"HOSTSWEEP_EVENT_ADDRESS", AddressText(event.host)},
-                        {"HOSTSWEEP_EVENT_MAC", event.host.mac ? FormatMac(*event.host.mac) : ""},
-                        {"HOSTSWEEP_EVENT_NAME", event.host.name}},
-        .bound = bound};
+    const CommandRequest request{.command = command_,
+                                 .input = queued.json + "\n",
+                                 .environment = EventEnvironment(queued.event),
+                                 .bound = bound};
     // What it writes is its own: shown, masked as any text from outside.
     const CommandOutcome outcome = RunShellCommand(request, [](std::string_view line) {
       std::cerr << "hostsweep: --on-event: " << Printable(line) << "\n" << std::flush;

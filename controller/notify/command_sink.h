@@ -9,8 +9,8 @@
 namespace hostsweep::controller {
 
 // The sink that runs `command` through /bin/sh -c for each event, the
-// event's JSON on its standard input and HOSTSWEEP_EVENT_ID, _KIND,
-// _ADDRESS, _MAC and _NAME in its environment; exit status 0 confirms it.
+// event's JSON on its standard input and EventEnvironment in its
+// environment; exit status 0 confirms it.
 // What it writes goes to our standard error, a line at a time, masked.
 // Throws UsageError where the system cannot run commands so (Windows).
 std::unique_ptr<EventSink> MakeCommandSink(const std::string& command);

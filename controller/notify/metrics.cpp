@@ -160,6 +160,14 @@ std::string MetricsText(const SweepReport& report) {
         << (told == report.eventsTold.end() ? 0 : told->second) << '\n';
   }
   Sinks(out, report.sinks);
+  const auto addressConflicts = std::ranges::count_if(
+      report.conflicts, [](const LinkConflict& conflict) { return conflict.address.has_value(); });
+  Family(out, "hostsweep_link_conflicts", "gauge",
+         "What the last sweep heard on the link that no one host explains: addresses that "
+         "answered from two MACs, MACs that answered for more addresses than a host holds.");
+  out << "hostsweep_link_conflicts{kind=\"address\"} " << addressConflicts << '\n'
+      << "hostsweep_link_conflicts{kind=\"shared-mac\"} "
+      << static_cast<std::ptrdiff_t>(report.conflicts.size()) - addressConflicts << '\n';
   return out.str();
 }
 

@@ -209,6 +209,30 @@ std::string DiscoveryTopic(std::string_view prefix, std::int64_t device) {
   return "homeassistant/device_tracker/" + ObjectId(UniqueId(prefix, device)) + "/config";
 }
 
+std::string ConflictsTopic(std::string_view prefix) { return std::string(prefix) + "/conflicts"; }
+
+std::string ConflictsJson(const std::vector<LinkConflict>& conflicts) {
+  std::vector<Json> entries;
+  for (const LinkConflict& conflict : conflicts) {
+    Json entry;
+    if (conflict.address && conflict.otherMac) {
+      const auto [low, high] = std::minmax(conflict.mac, *conflict.otherMac);
+      entry["kind"] = "address";
+      entry["address"] = FormatAddress(*conflict.address);
+      entry["macs"] = Json::array({FormatMac(low), FormatMac(high)});
+    } else {
+      entry["kind"] = "shared-mac";
+      entry["macs"] = Json::array({FormatMac(conflict.mac)});
+    }
+    entries.push_back(std::move(entry));
+  }
+  std::ranges::sort(entries, {}, [](const Json& entry) { return entry.dump(); });
+  entries.erase(std::unique(entries.begin(), entries.end()), entries.end());
+  Json document;
+  document["conflicts"] = Json(std::move(entries));
+  return JsonText(document);
+}
+
 std::string DeviceStateJson(const DeviceStatus& device) {
   // The fields as EventJson tells them, so that both read alike.
   const Event asEvent{.device = device.id,

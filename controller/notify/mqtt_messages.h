@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "controller/events/sweep_report.h"
 
@@ -38,6 +39,7 @@ std::string EventTopic(std::string_view prefix);
 std::string StatusTopic(std::string_view prefix);  // "online"/"offline", retained; the last will
 std::string DeviceTopic(std::string_view prefix, std::int64_t device);
 std::string DiscoveryTopic(std::string_view prefix, std::int64_t device);
+std::string ConflictsTopic(std::string_view prefix);  // ConflictsJson, retained
 
 inline constexpr std::string_view kOnline = "online";
 inline constexpr std::string_view kOffline = "offline";
@@ -46,6 +48,13 @@ inline constexpr std::string_view kOffline = "offline";
 // present, else "not_home". Its last sighting is left out: it changes at
 // every sweep, and the document is published again only when it changes.
 std::string DeviceStateJson(const DeviceStatus& device);
+
+// The link conflicts the last sweep heard, retained, so that a conflict is
+// one message when it starts and one when it ends: {"conflicts": [{"kind":
+// "address", "address", "macs": [first, second]} or {"kind": "shared-mac",
+// "macs": [mac]} ...]}, in one order whatever the order heard, each address
+// conflict's MACs in order too, and no count that could change meanwhile.
+std::string ConflictsJson(const std::vector<LinkConflict>& conflicts);
 
 // Home Assistant's MQTT discovery config of the device as a device_tracker
 // fed by DeviceTopic, available while StatusTopic says online.

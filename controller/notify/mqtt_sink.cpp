@@ -207,6 +207,7 @@ void MosquittoSink::SweepEnded(const SweepReport& report) {
     latest[DiscoveryTopic(url_.prefix, device.id)] = DiscoveryJson(url_.prefix, device);
     latest[DeviceTopic(url_.prefix, device.id)] = DeviceStateJson(device);
   }
+  latest[ConflictsTopic(url_.prefix)] = ConflictsJson(report.conflicts);
   const std::scoped_lock lock(mutex_);
   ConnectLocked();
   latest_ = std::move(latest);

@@ -58,8 +58,8 @@ const KnownDevice* RowOf(const DeviceHistory& device, const Inventory* inventory
 }
 
 // An inventory's six columns first, the user's own from --known where a row
-// has them: the output is an inventory to edit, and read back (--known) it
-// gives the same bytes again.
+// has them (away_after last): the output is an inventory to edit, and read
+// back (--known) it gives the same bytes again.
 std::string CsvEntry(const DeviceHistory& device, const KnownDevice* inventoryRow) {
   const auto value = [](const PastValue& past) { return past.value; };
   const auto session = [](const Session& s) {
@@ -72,7 +72,7 @@ std::string CsvEntry(const DeviceHistory& device, const KnownDevice* inventoryRo
                   device.vendor, device.present ? "yes" : "no", UtcText(device.firstSeen),
                   UtcText(device.lastSeen), Joined(device.sessions, session, " "),
                   Joined(device.addresses, value, " "), Joined(device.names, value, "; "),
-                  Joined(device.macs, value, " ")});
+                  Joined(device.macs, value, " "), DurationText(known.facts.awayAfter)});
 }
 
 Json ValuesJson(const std::vector<PastValue>& values) {
@@ -118,7 +118,7 @@ std::string HistoryHeader(Format format) {
     return {};
   }
   return "mac,address,alias,owner,expect,note,name,vendor,present,first_seen,last_seen,sessions,"
-         "addresses,names,macs" +
+         "addresses,names,macs,away_after" +
          std::string(kCsvLineEnd);
 }
 

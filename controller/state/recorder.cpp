@@ -3,6 +3,7 @@
 #include <string>
 #include <tuple>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "controller/base/errors.h"
@@ -74,9 +75,11 @@ void Recorder::Load() {
     hosts.push_back(&known.host);
   }
   CountSharedMacs(hosts);
-  const auto last = database_.Prepare("SELECT coalesce(max(id), 0) FROM devices");
+  const auto last = database_.Prepare(
+      "SELECT coalesce(max(id), 0), NOT EXISTS (SELECT 1 FROM sweeps) FROM devices");
   last->Step();
   book_.lastRecord = committedRecord_ = last->Integer(0);
+  empty_ = committedRecord_ == 0 && last->Integer(1) != 0;
 }
 
 EarlierSweep Recorder::Present() const {
@@ -90,12 +93,13 @@ EarlierSweep Recorder::Present() const {
   return present;
 }
 
-std::vector<WatchEvent> Recorder::Record(const std::vector<SeenHost>& found,
-                                         const std::vector<Address>& swept, bool ipv6,
-                                         std::int64_t now, const EventTelling& telling) {
+RecordedSweep Recorder::Record(const std::vector<SeenHost>& found,
+                               const std::vector<Address>& swept, bool ipv6, std::int64_t now,
+                               const EventTelling& telling) {
   const std::vector<KnownHost> before = book_.known;
+  book_.awayAfterOf = telling.awayAfterOf;
   std::vector<WatchEvent> events = WatchRound(book_, found, SweepScope(swept, ipv6), now);
-  std::vector<WatchEvent> told;
+  RecordedSweep told;
   try {
     const std::size_t changes = events.size();
     told = Write(
@@ -109,12 +113,12 @@ std::vector<WatchEvent> Recorder::Record(const std::vector<SeenHost>& found,
                       "; the state before it is kept");
   }
   committedRecord_ = book_.lastRecord;
+  empty_ = false;
   return told;
 }
 
-std::vector<WatchEvent> Recorder::Write(const std::vector<KnownHost>& before,
-                                        std::vector<WatchEvent> events,
-                                        const SweepSummaryRow& sweep, const EventTelling& telling) {
+RecordedSweep Recorder::Write(const std::vector<KnownHost>& before, std::vector<WatchEvent> events,
+                              const SweepSummaryRow& sweep, const EventTelling& telling) {
   Transaction transaction(database_);
   const std::int64_t sweepId = tables_.AddSweep(sweep);
   std::unordered_map<std::int64_t, const KnownHost*> committed;
@@ -146,30 +150,46 @@ std::vector<WatchEvent> Recorder::Write(const std::vector<KnownHost>& before,
   for (WatchEvent& event : events) {
     event.id = nextId++;
   }
-  std::vector<WatchEvent> told = telling.told ? telling.told(events, book_.known) : events;
+  RecordedSweep recorded{.told = telling.told ? telling.told(events, book_.known) : events};
+  std::vector<WatchEvent>& told = recorded.told;
   for (WatchEvent& event : told) {
     if (event.id == 0) {
       event.id = nextId++;
     }
   }
-  RecordEvents(sweepId, events, told);
+  // Every host of a new database's first sweep is new: told one by one they
+  // would be a flood of what was there all along. Recorded as they are, they
+  // are not told; what the inventory adds (a device expected and absent) is.
+  if (empty_ && !telling.announceExisting) {
+    recorded.baseline = sweep.found;
+    std::erase_if(told, [](const WatchEvent& event) { return event.change == Change::kNew; });
+  }
+  RecordEvents(sweepId, events, told, before);
   Enqueue(told, telling);
   transaction.Commit();
-  return told;
+  return recorded;
 }
 
 // Each change as told, those left untold as they were, then the events the
-// telling added.
+// telling added. A host not present before (new, back, or moved back) begins
+// a session.
 void Recorder::RecordEvents(std::int64_t sweepId, const std::vector<WatchEvent>& round,
-                            const std::vector<WatchEvent>& told) {
+                            const std::vector<WatchEvent>& told,
+                            const std::vector<KnownHost>& before) {
   std::unordered_map<std::int64_t, const WatchEvent*> byId;
   for (const WatchEvent& event : told) {
     byId.emplace(event.id, &event);
   }
+  std::unordered_set<std::int64_t> present;
+  for (const KnownHost& known : before) {
+    if (known.present) {
+      present.insert(known.record);
+    }
+  }
   for (const WatchEvent& event : round) {
     const auto as = byId.find(event.id);
     tables_.AddEvent(sweepId, as == byId.end() ? event : *as->second);
-    if (event.change == Change::kNew) {
+    if (event.change != Change::kGone && !present.contains(event.record)) {
       tables_.OpenSession(event.record, event.when);
     } else if (event.change == Change::kGone) {
       tables_.CloseSession(event.record, event.lastSeen);

@@ -32,21 +32,21 @@ class Recorder {
   // One sweep of `swept` (with `ipv6`: its links' IPv6 nodes asked too) that
   // found `found`, at `now` (seconds since the epoch: any clock, a virtual
   // one too). Returns the events told (`telling`), with their ids, once they
-  // are committed and queued. Throws SystemError when it cannot be: the
-  // database keeps the state before the sweep, and so does the recorder.
-  std::vector<WatchEvent> Record(const std::vector<SeenHost>& found,
-                                 const std::vector<Address>& swept, bool ipv6, std::int64_t now,
-                                 const EventTelling& telling = {});
+  // are committed and queued. The first sweep of a new database is its
+  // baseline: each host's `new` is recorded, not told. Throws SystemError
+  // when it cannot be: the database keeps the state before the sweep, and so
+  // does the recorder.
+  RecordedSweep Record(const std::vector<SeenHost>& found, const std::vector<Address>& swept,
+                       bool ipv6, std::int64_t now, const EventTelling& telling = {});
   [[nodiscard]] EventQueue& Queues() { return queues_; }
 
  private:
   void Load();
-  // `before`: the book as committed before the sweep. Returns the events told.
-  std::vector<WatchEvent> Write(const std::vector<KnownHost>& before,
-                                std::vector<WatchEvent> events, const SweepSummaryRow& sweep,
-                                const EventTelling& telling);
+  // `before`: the book as committed before the sweep.
+  RecordedSweep Write(const std::vector<KnownHost>& before, std::vector<WatchEvent> events,
+                      const SweepSummaryRow& sweep, const EventTelling& telling);
   void RecordEvents(std::int64_t sweepId, const std::vector<WatchEvent>& round,
-                    const std::vector<WatchEvent>& told);
+                    const std::vector<WatchEvent>& told, const std::vector<KnownHost>& before);
   void Enqueue(const std::vector<WatchEvent>& told, const EventTelling& telling);
 
   Database& database_;
@@ -56,6 +56,7 @@ class Recorder {
   VendorOf vendorOf_;
   WatchBook book_;
   std::int64_t committedRecord_ = 0;  // the last record number the database has
+  bool empty_ = false;                // no sweep recorded yet: the next is the baseline
 };
 
 }  // namespace hostsweep::controller

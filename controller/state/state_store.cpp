@@ -20,9 +20,8 @@ class DatabaseStore : public StateStore {
   [[nodiscard]] const std::vector<KnownHost>& Known() const override {
     return recorder_.Book().known;
   }
-  std::vector<WatchEvent> Record(const std::vector<SeenHost>& found,
-                                 const std::vector<Address>& swept, bool ipv6, std::int64_t now,
-                                 const EventTelling& telling) override {
+  RecordedSweep Record(const std::vector<SeenHost>& found, const std::vector<Address>& swept,
+                       bool ipv6, std::int64_t now, const EventTelling& telling) override {
     return recorder_.Record(found, swept, ipv6, now, telling);
   }
   EventQueue& Queues() override { return recorder_.Queues(); }
@@ -49,7 +48,7 @@ std::unique_ptr<StateStore> OpenStateStore(const std::filesystem::path& path, in
   // Said once it is so: a file that cannot be created gets its failure alone.
   if (!existed) {
     std::cerr << "hostsweep: --state: " << path.string()
-              << " does not exist yet: created; every host found is new\n";
+              << " does not exist yet: created; its first sweep is the baseline\n";
   }
   return store;
 }

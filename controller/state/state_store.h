@@ -32,6 +32,19 @@ struct EventTelling {
       told{};
   // What the inventory says of a device; none: nothing.
   std::function<KnownFacts(const SeenHost&)> factsOf{};
+  // How long each device may go unseen before it is gone (WatchBook's).
+  std::function<std::int64_t(const SeenHost&)> awayAfterOf{};
+  // --announce-existing: the first sweep of a new database tells each host
+  // new, rather than recording them as its baseline.
+  bool announceExisting = false;
+};
+
+// What recording a sweep told.
+struct RecordedSweep {
+  std::vector<WatchEvent> told{};  // with their ids
+  // The first sweep of a new database: the hosts it found, recorded as the
+  // baseline and not told one by one; none for any other sweep.
+  std::optional<std::size_t> baseline{};
 };
 
 class StateStore {
@@ -42,9 +55,9 @@ class StateStore {
   // Every host it knows, present or away, and when it saw each.
   [[nodiscard]] virtual const std::vector<KnownHost>& Known() const = 0;
   // As Recorder::Record.
-  virtual std::vector<WatchEvent> Record(const std::vector<SeenHost>& found,
-                                         const std::vector<Address>& swept, bool ipv6,
-                                         std::int64_t now, const EventTelling& telling) = 0;
+  virtual RecordedSweep Record(const std::vector<SeenHost>& found,
+                               const std::vector<Address>& swept, bool ipv6, std::int64_t now,
+                               const EventTelling& telling) = 0;
   // The queues of the sinks it was opened for.
   virtual EventQueue& Queues() = 0;
 };

@@ -141,8 +141,8 @@ TEST_F(CompareInLab, WatchKeepsItsStateAcrossRestartsAndKills) {
     std::filesystem::remove(state.string() + suffix);
   }
   const std::vector<std::string> watch =
-      ControllerCommand({"--watch", "1s", "--json", "--no-extra-names", "--state", state.string(),
-                         "--gone-after", "2", kTargets});
+      ControllerCommand({"--watch", "1s", "--json", "--no-extra-names", "--announce-existing",
+                         "--state", state.string(), "--gone-after", "2", kTargets});
   auto hosts = StandUp({{"10.213.3.1", "00-1A-2B-00-00-01"}});
   ProcessResult first;
   {

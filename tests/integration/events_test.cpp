@@ -72,25 +72,40 @@ class EventsInLab : public ::testing::Test {
   inline static const TemporaryFolder kFolder;
 };
 
-// While the command fails, the events wait; once it succeeds each arrives
-// once, in order, as the watch told it; what it writes is masked.
+// A new database's first sweep is its baseline, one line and no event; then
+// while the command fails, the events wait; once it succeeds each arrives
+// once, in order, as the watch told it (a host that returns is back); what
+// it writes is masked.
 TEST_F(EventsInLab, CommandDownForAWhileGetsEveryEventOnceInOrder) {
   auto hosts = StandUp({{"10.213.3.1", "00-1A-2B-00-00-01"}});
   ChildProcess watching(
       ControllerCommand({"--watch", "1s", "--json", "--no-extra-names", "--gone-after", "1",
                          "--state", File("state.db"), "--on-event", GatedCommand(), kTargets}));
-  ASSERT_TRUE(watching.AwaitOutput("\"10.213.3.1\"", kPatience));
+  // The baseline is recorded, and said on standard error alone.
+  const auto giveUp = std::chrono::steady_clock::now() + kPatience;
+  while (RunController({"--state", File("state.db"), "--history", "--json"})
+             .standardOutput.find("10.213.3.1") == std::string::npos) {
+    ASSERT_LT(std::chrono::steady_clock::now(), giveUp);
+    std::this_thread::sleep_for(milliseconds(300));
+  }
   hosts.push_back(StandIn("10.213.3.2", "00-1A-2B-00-00-02"));
   ASSERT_TRUE(watching.AwaitOutput("\"10.213.3.2\"", kPatience));
   hosts.erase(hosts.begin());
   ASSERT_TRUE(watching.AwaitOutput("\"gone\"", kPatience));
+  hosts.push_back(StandIn("10.213.3.1", "00-1A-2B-00-00-01"));
+  ASSERT_TRUE(watching.AwaitOutput("\"back\"", kPatience));
   std::ofstream(File("open")).flush();
   const bool told = AwaitTold(3);
   kill(watching.pid(), SIGINT);
   const auto watched = watching.Finish();
   EXPECT_TRUE(told) << watched.standardError;
+  // Event 1 is the baseline's, recorded and never told.
   EXPECT_THAT(LinesOf(File("told")),
-              ElementsAre("1 new 10.213.3.1", "2 new 10.213.3.2", "3 gone 10.213.3.1"));
+              ElementsAre("2 new 10.213.3.2", "3 gone 10.213.3.1", "4 back 10.213.3.1"));
+  EXPECT_THAT(watched.standardError,
+              HasSubstr("hostsweep: 1 device recorded; changes are told from now on\n"));
+  EXPECT_THAT(watched.standardOutput,
+              ::testing::Not(HasSubstr("\"new\",\"address\":\"10.213.3.1\"")));
   EXPECT_THAT(watched.standardError,
               HasSubstr("hostsweep: --on-event: not delivered (exit status 1)"));
   EXPECT_THAT(watched.standardError, HasSubstr("hostsweep: --on-event: took ?[2J3\n"));
@@ -102,7 +117,8 @@ TEST_F(EventsInLab, CommandDownForAWhileGetsEveryEventOnceInOrder) {
 TEST_F(EventsInLab, CommandThatHangsNeverHoldsTheSweepsUp) {
   const auto hosts = StandUp({{"10.213.3.1", "00-1A-2B-00-00-01"}});
   ChildProcess watching(ControllerCommand(
-      {"--watch", "1s", "-v", "--no-extra-names", "--state", File("state.db"), "--on-event",
+      {"--watch", "1s", "-v", "--no-extra-names", "--announce-existing", "--state",
+       File("state.db"), "--on-event",
        "echo $$ >> " + File("pids") + "; sleep 600 & echo $! >> " + File("pids") + "; wait",
        kTargets}));
   constexpr std::size_t kSweeps = 4;
@@ -146,7 +162,8 @@ TEST_F(EventsInLab, CommandThatHangsNeverHoldsTheSweepsUp) {
 TEST_F(EventsInLab, SweepWithStateDeliversOnceAndKeepsTheRestForTheNext) {
   const auto hosts = StandUp({{"10.213.3.1", "00-1A-2B-00-00-01"}});
   const std::vector<std::string> sweep{"--state",    File("state.db"), "--no-extra-names",
-                                       "--on-event", GatedCommand(),   kTargets};
+                                       "--on-event", GatedCommand(),   "--announce-existing",
+                                       kTargets};
   const auto refused = RunController(sweep);
   EXPECT_THAT(refused.standardError, HasSubstr("not delivered (exit status 1)"));
   EXPECT_TRUE(LinesOf(File("told")).empty());

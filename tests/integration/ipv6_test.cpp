@@ -135,8 +135,9 @@ TEST(Ipv6Lab, ComparedWithItselfNothingChanged) {
   // A watch tells the device's arrival under its address, and nothing once
   // a second sweep has seen it again (its record's last sight moved on).
   const auto state = folder / "state.db";
-  ChildProcess watching(ControllerCommand(
-      {"--watch", "1s", "--ipv6", "--json", "--state", state.string(), kTargets}));
+  ChildProcess watching(
+      ControllerCommand({"--watch", "1s", "--ipv6", "--json", "--announce-existing", "--state",
+                         state.string(), kTargets}));
   ASSERT_TRUE(watching.AwaitOutput("\"new\",\"address\":" + ipv6Only, kPatience));
   // What the database knows, read beside the watch.
   const auto seenAgain = [&state, &ipv6Only] {

@@ -165,10 +165,11 @@ TEST_F(MqttInLab, WatchFeedsTheBrokerAcrossItsRestart) {
   auto hosts = std::vector<std::unique_ptr<ChildProcess>>{};
   RunProcess({"/bin/ip", "-4", "neigh", "flush", "dev", "br0"});
   hosts.push_back(StandIn("10.213.3.1", "00-1A-2B-00-00-01"));
-  const auto watch = ControllerCommand(
-      {"--watch", "1s", "--json", "--no-extra-names", "--state", (folder / "state.db").string(),
-       "--gone-after", "2", "--on-event", "cat >>" + told.string() + "; echo >>" + told.string(),
-       "--mqtt", "mqtt://" + std::string(kBroker) + "/" + kPrefix, kTargets});
+  const auto watch =
+      ControllerCommand({"--watch", "1s", "--json", "--no-extra-names", "--announce-existing",
+                         "--state", (folder / "state.db").string(), "--gone-after", "2",
+                         "--on-event", "cat >>" + told.string() + "; echo >>" + told.string(),
+                         "--mqtt", "mqtt://" + std::string(kBroker) + "/" + kPrefix, kTargets});
   ChildProcess watching(watch);
   ASSERT_TRUE(watching.AwaitOutput("\"10.213.3.1\"", kPatience));
 

@@ -198,7 +198,7 @@ class WatchWebhookInLab : public ::testing::Test {
   }
   [[nodiscard]] std::vector<std::string> Watch(const std::string& path) const {
     return ControllerCommand({"--watch", "1s", "--json", "-v", "--no-extra-names", "--gone-after",
-                              "2", "--state", state_.string(), "--webhook",
+                              "2", "--announce-existing", "--state", state_.string(), "--webhook",
                               std::string(kReceiver) + path, "10.213.0.10-14"});
   }
   // The receiver's records once it holds `count`, or what it holds after a minute.
@@ -270,8 +270,8 @@ TEST_F(WatchWebhookInLab, EveryEventArrivesOnceInOrderAfterAnOutage) {
 TEST_F(WatchWebhookInLab, AnUnfinishedAnswerKeepsTheEventsForTheNextRun) {
   auto receiver = StartReceiver({"8080", log_.string()});
   const auto run = [this](const std::string& path) {
-    return RunController({"--no-extra-names", "--state", state_.string(), "--webhook",
-                          std::string(kReceiver) + path, "10.213.0.10-14"});
+    return RunController({"--no-extra-names", "--announce-existing", "--state", state_.string(),
+                          "--webhook", std::string(kReceiver) + path, "10.213.0.10-14"});
   };
   const ControllerRun slow = run("/dribble");
   EXPECT_THAT(slow.standardError, HasSubstr("--webhook: not delivered (timed out)"));

@@ -89,6 +89,9 @@ INSTANTIATE_TEST_SUITE_P(
         // Intervals are a number and a unit, a second to a day.
         Refused{{"--watch", "0s", "10.0.0.1"},
                 "hostsweep: --watch: \"0s\" is not an interval from 1s to 24h"},
+        Refused{{"--watch", "5m", "--away-after", "2d", "10.0.0.1"},
+                "hostsweep: --away-after \"2d\": not a duration such as 90s, 20m or 1h, at most a "
+                "day"},
         Refused{{"--watch", "25h", "10.0.0.1"},
                 "hostsweep: --watch: \"25h\" is not an interval from 1s to 24h"},
         Refused{{"--watch", "5", "10.0.0.1"},
@@ -108,7 +111,7 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{{"--changes-only", "10.0.0.1"},
                 "hostsweep: --changes-only needs --compare or --state"},
         Refused{{"--gone-after", "2", "10.0.0.1"},
-                "hostsweep: --gone-after needs --watch or --state"},
+                "hostsweep: --gone-after and --away-after need --watch or --state"},
         Refused{{"--history", "nas"}, "hostsweep: --history needs --state FILE"},
         Refused{{"--state", "lan.db", "--history", "nas", "10.0.0.1"},
                 "hostsweep: --history sweeps nothing: it takes no targets, --localnet, --watch, "

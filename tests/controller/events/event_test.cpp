@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "tests/case_name.h"
+
 namespace hostsweep::controller {
 namespace {
 
@@ -39,8 +43,47 @@ TEST(EventJson, ReadsBackWhatItWrote) {
   }
 }
 
+struct PeopleCase {
+  const char* what;
+  KnownFacts known;
+  std::string summary;
+};
+
+void PrintTo(const PeopleCase& c, std::ostream* os) { *os << c.what; }
+
+class ToldToPeople : public ::testing::TestWithParam<PeopleCase> {};
+
+// The summary and the command's environment name the device as its owner
+// does: its alias, and whose it is.
+TEST_P(ToldToPeople, NameTheDeviceAsTheInventoryDoes) {
+  Event event = Gone();
+  event.known = GetParam().known;
+  EXPECT_EQ(EventSummary(event), GetParam().summary);
+  const auto environment = EventEnvironment(event);
+  const auto value = [&environment](const std::string& name) {
+    const auto found = std::find_if(environment.begin(), environment.end(),
+                                    [&name](const auto& pair) { return pair.first == name; });
+    return found != environment.end() ? found->second : "(unset)";
+  };
+  EXPECT_EQ(value("HOSTSWEEP_EVENT_NAME"), "printer");
+  EXPECT_EQ(value("HOSTSWEEP_EVENT_ALIAS"), GetParam().known.alias);
+  EXPECT_EQ(value("HOSTSWEEP_EVENT_OWNER"), GetParam().known.owner);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Events, ToldToPeople,
+    ::testing::Values(
+        PeopleCase{"alias and owner",
+                   {.known = true, .alias = "hall printer", .owner = "office"},
+                   "gone: 10.0.0.12 hall printer (00:1a:2b:3c:4d:02 Maker, Inc.), owner office"},
+        PeopleCase{"owner alone",
+                   {.known = true, .owner = "office"},
+                   "gone: 10.0.0.12 printer (00:1a:2b:3c:4d:02 Maker, Inc.), owner office"},
+        PeopleCase{
+            "not in the inventory", {}, "gone: 10.0.0.12 printer (00:1a:2b:3c:4d:02 Maker, Inc.)"}),
+    testing::kNumberedName);
+
 TEST(EventSummary, IsOnePrintableLine) {
-  EXPECT_EQ(EventSummary(Gone()), "gone: 10.0.0.12 hall printer (00:1a:2b:3c:4d:02 Maker, Inc.)");
   Event renamed = Gone();
   renamed.kind = Change::kRenamed;
   renamed.known = {};

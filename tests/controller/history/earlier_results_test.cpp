@@ -301,10 +301,54 @@ TEST(WatchRounds, TellEachChangeOnceAndKeepWhenAHostWasFirstSeen) {
   EXPECT_EQ(changes(1), "");
   EXPECT_EQ(changes(2), "gone@0");
   EXPECT_EQ(changes(3), "");
-  EXPECT_EQ(changes(4), "new@0");
+  EXPECT_EQ(changes(4), "back@0");
   ASSERT_EQ(book.known.size(), 1U);
   EXPECT_EQ(book.known[0].lastSeen, 4);
 }
+
+struct AwayCase {
+  const char* what;
+  int goneAfter;
+  std::int64_t awayAfter;            // what awayAfterOf gives; 0: none
+  std::vector<std::int64_t> sweeps;  // the times of the sweeps after the one that saw it, at 0
+  std::string told;                  // "gone@T" or ""
+};
+
+void PrintTo(const AwayCase& c, std::ostream* os) { *os << c.what; }
+
+class GoneDecision : public ::testing::TestWithParam<AwayCase> {};
+
+// A host missed is gone after --gone-after sweeps, or, given a time, once a
+// sweep finds it unseen that long however many sweeps missed it.
+TEST_P(GoneDecision, WaitsForTheSweepsOrTheTime) {
+  const AwayCase& c = GetParam();
+  const SeenHost host{.address = 0x0A000005U, .name = "phone", .mac = std::nullopt};
+  const SweepScope swept({host.address}, false);
+  WatchBook book{.goneAfter = c.goneAfter};
+  if (c.awayAfter > 0) {
+    book.awayAfterOf = [&c](const SeenHost&) { return c.awayAfter; };
+  }
+  WatchRound(book, {host}, swept, 0);
+  std::string told;
+  for (const std::int64_t now : c.sweeps) {
+    for (const auto& event : WatchRound(book, {}, swept, now)) {
+      told += std::string(ChangeText(event.change)) + "@" + std::to_string(now);
+    }
+  }
+  EXPECT_EQ(told, c.told);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WatchRounds, GoneDecision,
+    ::testing::Values(
+        AwayCase{"three sweeps", 3, 0, {60, 120, 180, 240}, "gone@180"},
+        AwayCase{"a dozing phone's 20 minutes, sweeps a minute apart",
+                 3,
+                 1200,
+                 {60, 180, 600, 1199, 1200, 1260},
+                 "gone@1200"},
+        AwayCase{"an hour apart, 90 s is up at the first miss", 3, 90, {3600, 7200}, "gone@3600"}),
+    testing::kNumberedName);
 
 // Hosts under ever new randomised MACs cannot grow the state for ever.
 TEST(WatchRounds, ForgetTheHostsGoneLongestPastTheirBound) {

@@ -156,15 +156,17 @@ struct Return {
   const char* what;
   SeenHost before;
   SeenHost after;
+  std::string told;  // on its return
 };
 
 void PrintTo(const Return& c, std::ostream* os) { *os << c.what; }
 
 class ReturningHost : public ::testing::TestWithParam<Return> {};
 
-// Seen, away for a round, back: new again, under the record it had.
+// Seen, away for a round, back (moved, when its device MAC answers at
+// another address), under the record it had.
 TEST_P(ReturningHost, KeepsWhenItWasFirstSeen) {
-  const auto& [what, before, after] = GetParam();
+  const auto& [what, before, after, back] = GetParam();
   const SweepScope swept({before.address, after.address}, false);
   WatchBook book;
   std::string told;
@@ -172,21 +174,26 @@ TEST_P(ReturningHost, KeepsWhenItWasFirstSeen) {
   for (std::size_t round = 0; round < rounds.size(); ++round) {
     for (const auto& event :
          WatchRound(book, rounds[round], swept, static_cast<std::int64_t>(round))) {
-      told += std::string(ChangeText(event.change)) + "@" + std::to_string(event.firstSeen) + " ";
+      told += std::string(ChangeText(event.change)) + "@" + std::to_string(event.firstSeen) +
+              (event.previous.empty() ? "" : " was " + event.previous) + " ";
     }
   }
-  EXPECT_EQ(told, "new@0 gone@0 new@0 ") << what;
+  EXPECT_EQ(told, "new@0 gone@0 " + back) << what;
   EXPECT_EQ(book.known.size(), 1U) << what;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     AwayForARound, ReturningHost,
-    ::testing::Values(Return{"renamed", Host(3, "www", std::nullopt), Host(3, "web", std::nullopt)},
+    ::testing::Values(Return{"renamed", Host(3, "www", std::nullopt), Host(3, "web", std::nullopt),
+                             "back@0 "},
                       Return{"another NetBIOS unit ID", Host(4, "pc", kLaptop, MacSource::kNetbios),
-                             Host(4, "pc", kPrinter)},
-                      Return{"moved with its MAC", Host(5, "nas", kLaptop), Host(9, "", kLaptop)},
+                             Host(4, "pc", kPrinter), "back@0 "},
+                      Return{"moved with its MAC", Host(5, "nas", kLaptop), Host(9, "", kLaptop),
+                             "moved@0 was 10.0.0.5 "},
+                      Return{"moved by its name alone", Host(5, "nas", std::nullopt),
+                             Host(9, "nas", std::nullopt), "back@0 "},
                       Return{"a randomised MAC drawn anew", Host(7, "phone", kPhoneToday),
-                             Host(7, "phone", kPhoneLater)}),
+                             Host(7, "phone", kPhoneLater), "back@0 "}),
     testing::kNumberedName);
 
 // Told apart by their addresses, and gone only from a sweep that asked over IPv6.
@@ -206,13 +213,14 @@ TEST(WatchRounds, KnowIpv6OnlyDevicesByTheirAddresses) {
   EXPECT_EQ(told({first}, true), "new 2001:db8::7@0 ");
   EXPECT_EQ(told({}, false), "");
   EXPECT_EQ(told({second}, true), "new 2001:db8::8@2 gone 2001:db8::7@0 ");
-  EXPECT_EQ(told({first}, true), "new 2001:db8::7@0 gone 2001:db8::8@2 ");
+  EXPECT_EQ(told({first}, true), "back 2001:db8::7@0 gone 2001:db8::8@2 ");
 }
 
 struct LineCase {
   const char* what;
   WatchLineForm form;
   WatchEvent event;
+  KnownFacts facts;  // the inventory's
   std::string line;
 };
 
@@ -225,7 +233,8 @@ class WatchLines : public ::testing::TestWithParam<LineCase> {};
 TEST_P(WatchLines, KeepTheirFieldsInPlace) {
   const LocalZone twoHoursEast("XST-2");
   const VendorOf vendorOf = [](const MacAddress&) { return std::string("Maker"); };
-  EXPECT_EQ(WatchLine(GetParam().event, vendorOf, GetParam().form), GetParam().line)
+  EXPECT_EQ(WatchLine(GetParam().event, vendorOf, GetParam().form, GetParam().facts),
+            GetParam().line)
       << GetParam().what;
 }
 
@@ -238,33 +247,53 @@ INSTANTIATE_TEST_SUITE_P(
                   .change = Change::kRenamed,
                   .host = Host(5, "web", kLaptop),
                   .previous = "www"},
+                 {},
                  "1970-01-01T00:01:00Z\trenamed\t10.0.0.5\tweb\t00:1a:2b:3c:4d:01\tMaker\twww\t"
-                 "1970-01-01T00:00:00Z"},
+                 "1970-01-01T00:00:00Z\t\t"},
         LineCase{"a retyped host",
                  WatchLineForm::kTabs,
                  {.when = 60,
                   .change = Change::kRetyped,
                   .host = Typed(Host(5, "lp", kPrinter), "printer", "HL-L2350DW"),
                   .previous = DeviceText("printer", "HL-2270")},
+                 {},
                  "1970-01-01T00:01:00Z\tretyped\t10.0.0.5\tlp\t00:1a:2b:3c:4d:02\tMaker\t"
-                 "printer/HL-2270\t1970-01-01T00:00:00Z"},
+                 "printer/HL-2270\t1970-01-01T00:00:00Z\t\t"},
         LineCase{"a nameless host",
                  WatchLineForm::kTabs,
                  {.when = 60, .change = Change::kNew, .host = Host(6, "", kPrinter)},
+                 {},
                  "1970-01-01T00:01:00Z\tnew\t10.0.0.6\t\t00:1a:2b:3c:4d:02\tMaker\t\t"
-                 "1970-01-01T00:00:00Z"},
+                 "1970-01-01T00:00:00Z\t\t"},
+        LineCase{"a device of the inventory's",
+                 WatchLineForm::kTabs,
+                 {.when = 60, .change = Change::kMissing, .host = Host(6, "", kPrinter)},
+                 {.known = true, .alias = "hall printer", .owner = "office"},
+                 "1970-01-01T00:01:00Z\tmissing\t10.0.0.6\t\t00:1a:2b:3c:4d:02\tMaker\t\t"
+                 "1970-01-01T00:00:00Z\thall printer\toffice"},
+        LineCase{"a device of the inventory's on a terminal",
+                 WatchLineForm::kAligned,
+                 {.when = 60,
+                  .change = Change::kMissing,
+                  .host = Host(6, "", kPrinter),
+                  .firstSeen = 60},
+                 {.known = true, .alias = "hall printer", .owner = "office"},
+                 "1970-01-01 02:01:00  missing      10.0.0.6         hall printer      "
+                 "00:1a:2b:3c:4d:02  Maker  owner office"},
         LineCase{"a renamed host on a terminal",
                  WatchLineForm::kAligned,
                  {.when = 60,
                   .change = Change::kRenamed,
                   .host = Host(5, "web", kLaptop),
                   .previous = "www"},
+                 {},
                  "1970-01-01 02:01:00  renamed      10.0.0.5         web               "
                  "00:1a:2b:3c:4d:01  Maker  was www  first seen 1970-01-01 02:00:00"},
         LineCase{
             "a new nameless host on a terminal",
             WatchLineForm::kAligned,
             {.when = 60, .change = Change::kNew, .host = Host(6, "", kPrinter), .firstSeen = 60},
+            {},
             "1970-01-01 02:01:00  new          10.0.0.6                           "
             "00:1a:2b:3c:4d:02  Maker"}),
     testing::kNumberedName);

@@ -60,6 +60,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadRow{"00:00:00:00:00:00,,a,,,\n",
                "2: MAC 00:00:00:00:00:00 names no device: give its address"},
         BadRow{",10.0.0.1," + std::string(257, 'x') + ",,,\n", "2: a field longer than 256 bytes"},
+        BadRow{"mac,address,alias,owner,expect,note,away_after\n,10.0.0.1,a,,,,20m\n"
+               ",10.0.0.2,b,,,,2d\n",
+               "3: bad away_after \"2d\" (90s, 20m, 1h: at most a day)"},
         BadRow{",10.0.0.1,\x1b[2J,,bad\x1b,\n",
                "2: bad expect \"bad?\" (empty, always or ignore)"}),
     testing::kNumberedName);

@@ -33,7 +33,7 @@ SweepReport Escapes() {
   device.host.mac = ParseMac("00:22:72:00:00:0a");
   device.host.type = "printer";
   device.known.alias = "desk\x1b[2J";
-  return {kNow, std::chrono::milliseconds(2345), 254, {device}, {}, {}};
+  return {kNow, std::chrono::milliseconds(2345), 254, {device}, {}, {}, {}};
 }
 
 // Present, missing, away within a day, away for longer; 1001 more away within
@@ -48,7 +48,10 @@ SweepReport Counted() {
                       Device(3, "10.0.0.3", "left", false, kNow - 3600),
                       Device(4, "10.0.0.4", "old", false, kNow - 86401)},
                      {{Change::kNew, 3}, {Change::kMissing, 1}},
-                     {{"webhook", 2, 5}, {"mqtt", 0, 0}}};
+                     {{"webhook", 2, 5}, {"mqtt", 0, 0}},
+                     {{.address = 0x0A000029U, .mac = {}, .otherMac = MacAddress{}},
+                      {.mac = {}, .addresses = 20},
+                      {.address = 0x0A00002AU, .mac = {}, .otherMac = MacAddress{}}}};
   for (int i = 0; i < 1000; ++i) {
     report.devices.push_back(Device(
         100 + i, ("10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1)).c_str(),
@@ -80,7 +83,8 @@ std::vector<MetricsCase> Cases() {
        {},
        {"hostsweep_devices{state=\"present\"} 0", "hostsweep_devices{state=\"away\"} 0",
         "hostsweep_sweep_duration_seconds 0.000", "hostsweep_last_sweep_timestamp_seconds 0",
-        "hostsweep_events_total{kind=\"mac-changed\"} 0", "# TYPE hostsweep_events_total counter"},
+        "hostsweep_events_total{kind=\"mac-changed\"} 0", "# TYPE hostsweep_events_total counter",
+        "hostsweep_link_conflicts{kind=\"address\"} 0"},
        0},
       {"escapes",
        Escapes(),
@@ -91,16 +95,26 @@ std::vector<MetricsCase> Cases() {
        1},
       {"counted",
        Counted(),
-       {Up(1, 1), Info(1, "10.0.0.1", "up"), Up(2, 0), Info(2, "10.0.0.2", "nas"), Up(3, 0),
-        Up(1098, 0), Info(1098, "10.1.3.249", ""), "hostsweep_devices{state=\"present\"} 1",
-        "hostsweep_devices{state=\"away\"} 1002", "hostsweep_devices{state=\"missing\"} 1",
+       {Up(1, 1),
+        Info(1, "10.0.0.1", "up"),
+        Up(2, 0),
+        Info(2, "10.0.0.2", "nas"),
+        Up(3, 0),
+        Up(1098, 0),
+        Info(1098, "10.1.3.249", ""),
+        "hostsweep_devices{state=\"present\"} 1",
+        "hostsweep_devices{state=\"away\"} 1002",
+        "hostsweep_devices{state=\"missing\"} 1",
         "hostsweep_sweep_duration_seconds 60.007",
         "hostsweep_last_sweep_timestamp_seconds 1800000000",
-        "hostsweep_events_total{kind=\"new\"} 3", "hostsweep_events_total{kind=\"gone\"} 0",
+        "hostsweep_events_total{kind=\"new\"} 3",
+        "hostsweep_events_total{kind=\"gone\"} 0",
         "hostsweep_events_total{kind=\"missing\"} 1",
         "hostsweep_sink_queued_events{sink=\"webhook\"} 2",
         "hostsweep_sink_dropped_events_total{sink=\"webhook\"} 5",
-        "hostsweep_sink_dropped_events_total{sink=\"mqtt\"} 0"},
+        "hostsweep_sink_dropped_events_total{sink=\"mqtt\"} 0",
+        "hostsweep_link_conflicts{kind=\"address\"} 2",
+        "hostsweep_link_conflicts{kind=\"shared-mac\"} 1"},
        1002},
   };
 }

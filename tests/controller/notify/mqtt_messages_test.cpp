@@ -53,6 +53,7 @@ TEST(MqttTopics, FollowThePrefix) {
       {EventTopic("hostsweep"), "hostsweep/event"},
       {StatusTopic("site/a"), "site/a/status"},
       {DeviceTopic("site/a", 42), "site/a/device/42"},
+      {ConflictsTopic("site/a"), "site/a/conflicts"},
       {DiscoveryTopic("hostsweep", 42), "homeassistant/device_tracker/hostsweep-42/config"},
       // Home Assistant's object ids take [A-Za-z0-9_-]: two prefixes stay apart.
       {DiscoveryTopic("site/a", 7), "homeassistant/device_tracker/site_2fa-7/config"},
@@ -121,6 +122,23 @@ TEST(DeviceStateJson, SaysHomeOrNotHomeWithTheDevicesFields) {
     // Changes at every sweep: it would make every sweep publish every device.
     EXPECT_FALSE(state.contains("last_seen"));
   }
+}
+
+// A conflict that lasts leaves the retained document as it was, whichever
+// MAC answered first and in whatever order the sweep heard them.
+TEST(ConflictsJson, StaysTheSameWhileTheConflictsDo) {
+  const MacAddress first{0x00, 0x1A, 0x2B, 0, 0, 0x01};
+  const MacAddress second{0x00, 0x1A, 0x2B, 0, 0, 0x02};
+  const LinkConflict address{.address = 0x0A000029U, .mac = first, .otherMac = second};
+  const LinkConflict swapped{.address = 0x0A000029U, .mac = second, .otherMac = first};
+  const LinkConflict shared{.mac = second, .addresses = 20};
+  const LinkConflict sharedMore{.mac = second, .addresses = 30};
+  const std::string both =
+      R"({"conflicts":[{"kind":"address","address":"10.0.0.41","macs":["00:1a:2b:00:00:01",)"
+      R"("00:1a:2b:00:00:02"]},{"kind":"shared-mac","macs":["00:1a:2b:00:00:02"]}]})";
+  EXPECT_EQ(ConflictsJson({address, shared}), both);
+  EXPECT_EQ(ConflictsJson({sharedMore, swapped}), both);
+  EXPECT_EQ(ConflictsJson({}), R"({"conflicts":[]})");
 }
 
 }  // namespace

@@ -43,15 +43,19 @@ class StateFile : public ::testing::Test {
   [[nodiscard]] fs::path File() const { return folder_ / "state.db"; }
 
   // Each round recorded by a recorder of its own, as after a restart.
-  std::string RecordRound(const std::vector<SeenHost>& found, std::int64_t now, int goneAfter) {
+  std::string RecordRound(const std::vector<SeenHost>& found, std::int64_t now, int goneAfter,
+                          bool announceExisting = false) {
     Database database(File(), StateAccess::kWrite);
     Recorder recorder(database, goneAfter, kNoVendor);
     std::vector<Address> swept;
     for (Address last = 1; last < 10; ++last) {
       swept.push_back(0x0A000000U + last);
     }
-    std::string told;
-    for (const WatchEvent& event : recorder.Record(found, swept, false, now)) {
+    const RecordedSweep recorded =
+        recorder.Record(found, swept, false, now, {.announceExisting = announceExisting});
+    std::string told =
+        recorded.baseline ? "baseline " + std::to_string(*recorded.baseline) + "; " : "";
+    for (const WatchEvent& event : recorded.told) {
       told += std::string(ChangeText(event.change)) + " " + AddressText(event.host) + " #" +
               std::to_string(event.record) + "@" + std::to_string(event.firstSeen) +
               (event.previous.empty() ? "" : " was " + event.previous) + "; ";
@@ -73,6 +77,7 @@ class StateFile : public ::testing::Test {
 struct Rounds {
   const char* what;
   int goneAfter;
+  bool announceExisting;
   std::vector<std::vector<SeenHost>> found;  // one sweep each, at times 0, 1, ...
   std::vector<std::string> told;
   std::size_t sessions;  // of the first device, at the end
@@ -90,8 +95,8 @@ TEST_P(RecordedRounds, TellEachChangeOnceAcrossRestarts) {
   const Rounds& rounds = GetParam();
   std::vector<std::string> told;
   for (std::size_t round = 0; round < rounds.found.size(); ++round) {
-    told.push_back(
-        RecordRound(rounds.found[round], static_cast<std::int64_t>(round), rounds.goneAfter));
+    told.push_back(RecordRound(rounds.found[round], static_cast<std::int64_t>(round),
+                               rounds.goneAfter, rounds.announceExisting));
   }
   EXPECT_EQ(told, rounds.told);
   const auto devices = History("");
@@ -118,46 +123,51 @@ TEST_P(RecordedRounds, TellEachChangeOnceAcrossRestarts) {
 
 INSTANTIATE_TEST_SUITE_P(
     Sweeps, RecordedRounds,
-    ::testing::Values(Rounds{"new, then gone after two missed sweeps, then back",
+    ::testing::Values(Rounds{"the baseline, gone after two missed sweeps, then back",
                              2,
+                             false,
                              {{Host(5, "nas", kLaptop)}, {}, {}, {}, {Host(5, "nas", kLaptop)}},
-                             {"new 10.0.0.5 #1@0; ", "", "gone 10.0.0.5 #1@0; ", "",
-                              "new 10.0.0.5 #1@0; "},
+                             {"baseline 1; ", "", "gone 10.0.0.5 #1@0; ", "",
+                              "back 10.0.0.5 #1@0; "},
                              2,
                              "0-0x1 1-1x1 2-2x1 3-3x1 4-4x1 ",
                              "10.0.0.5 0-4 nas 0-4 00:1a:2b:3c:4d:01 0-4 "},
                       Rounds{"missed once of two: never gone",
                              2,
+                             false,
                              {{Host(5, "nas")}, {}, {Host(5, "nas")}, {}, {Host(5, "nas")}},
-                             {"new 10.0.0.5 #1@0; ", "", "", "", ""},
+                             {"baseline 1; ", "", "", "", ""},
                              1,
                              "0-0x1 1-1x1 2-2x1 3-3x1 4-4x1 ",
                              "10.0.0.5 0-4 nas 0-4 "},
                       Rounds{"retyped across a restart",
                              1,
+                             false,
                              {{Host(5, "lp", kPrinter, "HL-1")}, {Host(5, "lp", kPrinter, "HL-2")}},
-                             {"new 10.0.0.5 #1@0; ", "retyped 10.0.0.5 #1@0 was printer/HL-1; "},
+                             {"baseline 1; ", "retyped 10.0.0.5 #1@0 was printer/HL-1; "},
                              1,
                              "0-0x1 1-1x1 ",
                              "10.0.0.5 0-1 lp 0-1 00:1a:2b:3c:4d:02 0-1 "},
                       Rounds{"alike sweeps share a row",
                              1,
+                             false,
                              {{Host(5, "nas")},
                               {Host(5, "nas")},
                               {Host(5, "nas")},
                               {Host(5, "nas"), Host(6, "tv")},
                               {Host(5, "nas"), Host(6, "tv")}},
-                             {"new 10.0.0.5 #1@0; ", "", "", "new 10.0.0.6 #2@3; ", ""},
+                             {"baseline 1; ", "", "", "new 10.0.0.6 #2@3; ", ""},
                              1,
                              "0-0x1 1-2x2 3-3x1 4-4x1 ",
                              "10.0.0.5 0-4 nas 0-4 "},
                       Rounds{"moved, renamed, replaced",
                              1,
+                             false,
                              {{Host(5, "nas", kLaptop)},
                               {Host(6, "nas", kLaptop)},
                               {Host(6, "store", kLaptop)},
                               {Host(6, "store", kPrinter)}},
-                             {"new 10.0.0.5 #1@0; ", "moved 10.0.0.6 #1@0 was 10.0.0.5; ",
+                             {"baseline 1; ", "moved 10.0.0.6 #1@0 was 10.0.0.5; ",
                               "renamed 10.0.0.6 #1@0 was nas; ",
                               "mac-changed 10.0.0.6 #1@0 was 00:1a:2b:3c:4d:01; "},
                              1,
@@ -166,11 +176,31 @@ INSTANTIATE_TEST_SUITE_P(
                              "00:1a:2b:3c:4d:02 3-3 "},
                       Rounds{"a randomised MAC identifies nothing",
                              1,
+                             false,
                              {{Host(7, "phone", kPhone)}, {Host(8, "phone", kPhone)}},
-                             {"new 10.0.0.7 #1@0; ", "moved 10.0.0.8 #1@0 was 10.0.0.7; "},
+                             {"baseline 1; ", "moved 10.0.0.8 #1@0 was 10.0.0.7; "},
                              1,
                              "0-0x1 1-1x1 ",
-                             "10.0.0.7 0-0 10.0.0.8 1-1 phone 0-1 02:11:22:33:44:55 0-1 "}),
+                             "10.0.0.7 0-0 10.0.0.8 1-1 phone 0-1 02:11:22:33:44:55 0-1 "},
+                      Rounds{"back where it was, or moved with its own MAC",
+                             1,
+                             false,
+                             {{Host(5, "nas", kLaptop), Host(7, "phone", kPhone)},
+                              {},
+                              {Host(6, "nas", kLaptop), Host(8, "phone", kPhone)}},
+                             {"baseline 2; ", "gone 10.0.0.5 #1@0; gone 10.0.0.7 #2@0; ",
+                              "moved 10.0.0.6 #1@0 was 10.0.0.5; back 10.0.0.8 #2@0; "},
+                             2,
+                             "0-0x1 1-1x1 2-2x1 ",
+                             "10.0.0.5 0-0 10.0.0.6 2-2 nas 0-2 00:1a:2b:3c:4d:01 0-2 "},
+                      Rounds{"existing hosts announced",
+                             1,
+                             true,
+                             {{Host(5, "nas", kLaptop), Host(6, "tv")}, {Host(6, "tv")}},
+                             {"new 10.0.0.5 #1@0; new 10.0.0.6 #2@0; ", "gone 10.0.0.5 #1@0; "},
+                             1,
+                             "0-0x1 1-1x1 ",
+                             "10.0.0.5 0-0 nas 0-0 00:1a:2b:3c:4d:01 0-0 "}),
     testing::kNumberedName);
 
 // A watch's JSON state is carried over whole, the JSON file kept beside it.
@@ -270,7 +300,7 @@ TEST_F(StateFile, KeepsTheStateBeforeASweepThatCannotBeCommitted) {
   EXPECT_THROW(recorder.Record({Host(6, "tv")}, swept, false, 1), SystemError);
   EXPECT_EQ(recorder.Book().known, before.known);
   database.Execute("DROP TRIGGER full");
-  const auto events = recorder.Record({Host(6, "tv")}, swept, false, 2);
+  const auto events = recorder.Record({Host(6, "tv")}, swept, false, 2).told;
   ASSERT_EQ(events.size(), 2U);
   EXPECT_EQ(events[0].record, 2);
   EXPECT_EQ(events[1].change, Change::kGone);
@@ -300,7 +330,7 @@ TEST_F(StateFile, QueuesTheToldEventsUnderTheirRecordedIds) {
           },
       .factsOf = [](const SeenHost&) { return KnownFacts{.known = true, .alias = "desk"}; }};
   // The sweep finds a host new (3) and neither of the two: both gone (4, 5).
-  const auto told = recorder.Record({Host(7, "pc")}, swept, false, 1, telling);
+  const auto told = recorder.Record({Host(7, "pc")}, swept, false, 1, telling).told;
   std::string toldIds;
   for (const WatchEvent& event : told) {
     toldIds += std::string(ChangeText(event.change)) + "#" + std::to_string(event.id) + " ";
@@ -392,6 +422,10 @@ TEST_F(StateFile, HistoryAsCsvIsAnInventoryThatReadsBackTheSame) {
   ASSERT_NE(edited.find(laptopRow), std::string::npos) << edited;
   edited.replace(edited.find(laptopRow), laptopRow.size(),
                  R"(00:1a:2b:3c:4d:01,10.0.0.5,"desk, ""A""",ann,always,under the desk,)");
+  // The laptop's row ends with its away_after, empty until given.
+  const std::size_t laptopEnd = edited.find("\r\n", edited.find("under the desk"));
+  ASSERT_EQ(edited[laptopEnd - 1], ',');
+  edited.insert(laptopEnd, "20m");
   const Inventory inventory = ParseInventory(edited);
   EXPECT_EQ(csv(&inventory), edited);
 }
