@@ -216,5 +216,12 @@ document.addEventListener("DOMContentLoaded", () => {
     state.lastEvent = events.length ? events[events.length - 1].id : 0;
     drawEvents();
   })]).catch((error) => { document.getElementById("counts").textContent = String(error.message); })
-    .finally(listen);
+    .finally(() => {
+      // ?live=0: a still page (a printout, a screenshot), no stream held open.
+      if (new URLSearchParams(location.search).get("live") !== "0") {
+        listen();
+      } else {
+        document.getElementById("live").textContent = "Not live: reload for the latest.";
+      }
+    });
 });
