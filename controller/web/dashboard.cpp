@@ -3,12 +3,12 @@
 #include <arpa/inet.h>
 #include <httplib.h>
 #include <pthread.h>
-#include <signal.h>
 
 #include <atomic>
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <iostream>
 #include <mutex>
 #include <optional>
@@ -61,9 +61,8 @@ bool InNumbers(const std::string& host) {
 
 class Dashboard : public SweepObserver {
  public:
-  Dashboard(const DashboardSettings& settings, const ListenAddress& where,
-            std::optional<WebPassword> password)
-      : settings_(settings), where_(where), password_(std::move(password)) {
+  Dashboard(DashboardSettings settings, ListenAddress where, std::optional<WebPassword> password)
+      : settings_(std::move(settings)), where_(std::move(where)), password_(password) {
     server_.new_task_queue = [] { return new RequestPool(kThreads, kWaiting); };
     server_.set_read_timeout(kClientSeconds);
     server_.set_write_timeout(kClientSeconds);
@@ -309,7 +308,7 @@ std::unique_ptr<SweepObserver> StartDashboard(const DashboardSettings& settings)
     // Alone, a file that is not ours, or not there yet, is said at start.
     const Database check(settings.stateFile, StateAccess::kRead);
   }
-  return std::make_unique<Dashboard>(settings, where, std::move(password));
+  return std::make_unique<Dashboard>(settings, where, password);
 }
 
 }  // namespace hostsweep::controller

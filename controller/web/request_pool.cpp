@@ -13,7 +13,7 @@ RequestPool::RequestPool(std::size_t threads, std::size_t waiting) : waiting_(wa
   }
 }
 
-RequestPool::~RequestPool() { shutdown(); }
+RequestPool::~RequestPool() { RequestPool::shutdown(); }
 
 void RequestPool::enqueue(std::function<void()> connection) {
   {

@@ -18,6 +18,7 @@ namespace {
 constexpr MacAddress kLaptop{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x01};
 constexpr MacAddress kPrinter{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x02};
 // Markup and a right-to-left override, as a device may call itself.
+// NOLINTNEXTLINE(misc-misleading-bidirectional)
 constexpr const char* kHostileName = "<img src=x onerror=alert(1)>\xE2\x80\xAEgnp.exe";
 
 // The database after three sweeps a minute apart: the laptop stays, the
@@ -65,6 +66,7 @@ TEST_P(DashboardApi, AnswersWhatTheStateDatabaseKnowsUnderTheJsonNames) {
   Database database(state.File(), StateAccess::kRead);
   const std::string text = GetParam().answer(database);
   // Every hostile character escaped as the other JSON documents escape it.
+  // NOLINTNEXTLINE(misc-misleading-bidirectional)
   EXPECT_EQ(text.find("\xE2\x80\xAE"), std::string::npos) << text;
   const Json answer = Json::parse(text);
   for (const auto& [pointer, value] : GetParam().expected) {
