@@ -7,6 +7,7 @@
 #include "controller/events/event.h"
 #include "controller/history/missing_devices.h"
 #include "controller/model/json_fields.h"
+#include "controller/state/history_output.h"
 #include "controller/state/history_query.h"
 
 namespace hostsweep::controller {
@@ -41,16 +42,6 @@ Json DeviceFields(const DeviceHistory& device, std::int64_t since, const Invento
   entry[kFirstSeen] = UtcText(device.firstSeen);
   entry[kLastSeen] = UtcText(device.lastSeen);
   return entry;
-}
-
-Json ValuesJson(const std::vector<PastValue>& values) {
-  Json list = Json::array();
-  for (const PastValue& past : values) {
-    list.push_back({{json_key::kValue, past.value},
-                    {json_key::kFirstSeen, UtcText(past.firstSeen)},
-                    {json_key::kLastSeen, UtcText(past.lastSeen)}});
-  }
-  return list;
 }
 
 // The event of the row `rows` stands on (EventsAfter's query's columns).
@@ -105,18 +96,13 @@ std::optional<std::string> DeviceJson(Database& database, std::int64_t id,
   if (!device) {
     return std::nullopt;
   }
-  Json sessions = Json::array();
-  for (const Session& session : device->sessions) {
-    sessions.push_back({{kBegan, UtcText(session.began)},
-                        {kEnded, session.ended ? Json(UtcText(*session.ended)) : Json(nullptr)}});
-  }
   const bool open = !device->sessions.empty() && !device->sessions.back().ended;
   Json entry =
       DeviceFields(*device, open ? device->sessions.back().began : device->lastSeen, inventory);
-  entry[kSessions] = std::move(sessions);
-  entry[kAddresses] = ValuesJson(device->addresses);
-  entry[kNames] = ValuesJson(device->names);
-  entry[kMacs] = ValuesJson(device->macs);
+  entry[kSessions] = SessionsJson(device->sessions);
+  entry[kAddresses] = PastValuesJson(device->addresses);
+  entry[kNames] = PastValuesJson(device->names);
+  entry[kMacs] = PastValuesJson(device->macs);
   constexpr std::size_t kEventsShown = 500;
   Json events = Json::array();
   for (const EventText& event : EventsAfter(database, std::nullopt, kEventsShown, inventory, id)) {
