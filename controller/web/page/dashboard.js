@@ -54,9 +54,15 @@ function matches(device, words) {
   return words.every((word) => haystack.includes(word));
 }
 
+// Each column's heading, which a phone's width shows beside each cell.
+const headings = new Map();
+
 function cell(row, key, text, className) {
   const td = element("td", text, className || key);
-  td.dataset.label = document.querySelector(`th[data-key="${key}"]`).textContent;
+  if (!headings.has(key)) {
+    headings.set(key, document.querySelector(`th[data-key="${key}"]`).textContent);
+  }
+  td.dataset.label = headings.get(key);
   row.append(td);
   return td;
 }
