@@ -49,7 +49,8 @@ Receivers MakeReceivers(const Options& options) {
   if (!options.metricsFile.empty()) {
     receivers.observersOnly.push_back(MakeMetricsFile(options.metricsFile));
   }
-  if (!options.metricsListen.empty()) {
+  // On --web's own address, /metrics is a path of the dashboard instead.
+  if (!options.metricsListen.empty() && options.metricsListen != options.web) {
     receivers.observersOnly.push_back(MakeMetricsListener(options.metricsListen));
   }
   for (const auto& observer : receivers.observersOnly) {

@@ -225,6 +225,31 @@ std::optional<std::string> HistoryClash(const Options& options) {
   return std::nullopt;
 }
 
+// --web shows the state database: beside a watch, or alone, sweeping nothing.
+std::optional<std::string> WebClash(const Options& options) {
+  if (!options.webPassword.empty() && options.web.empty()) {
+    return "--web-password needs --web";
+  }
+  if (options.web.empty()) {
+    return std::nullopt;
+  }
+  if (options.stateFile.empty() || options.history) {
+    return "--web needs --state FILE (and no --history): the dashboard shows what it keeps";
+  }
+  const bool sweeping = !options.targets.empty() || options.localNetworks;
+  const bool tells = !options.onEvent.empty() || !options.webhook.empty() ||
+                     !options.mqtt.empty() || !options.metricsFile.empty() ||
+                     !options.metricsListen.empty();
+  if (!options.watchInterval && (sweeping || tells)) {
+    return "--web without --watch serves the --state database and sweeps nothing: it takes no "
+           "targets, --localnet, events or metrics";
+  }
+  if (options.watchInterval && !sweeping) {
+    return "no targets given; try hostsweep --localnet, or hostsweep 192.168.1.0/24";
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::chrono::seconds> ParseInterval(std::string_view text) {
@@ -409,6 +434,15 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
                  "With --watch or --state: serve the same at http://ADDRESS/metrics, "
                  "ADDRESS being PORT (on 127.0.0.1) or ADDR:PORT")
       ->type_name("ADDRESS");
+  app.add_option("--web", options.web,
+                 "With --state: serve a live dashboard of its devices and events, and their "
+                 "JSON at /api/, at http://ADDRESS/ (PORT on 127.0.0.1, or ADDR:PORT); with "
+                 "--watch beside the sweeps, else alone for another process's watch")
+      ->type_name("ADDRESS");
+  app.add_option("--web-password", options.webPassword,
+                 "The dashboard's password (HTTP Basic), the first line of FILE; needed for an "
+                 "address other machines reach")
+      ->type_name("@FILE");
   std::vector<const char*> arguments(argv, argv + argc);
   for (auto& argument : arguments) {
     for (const auto& [alias, name] : kAliases) {
@@ -445,12 +479,16 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     }
     options.awayAfter = *duration;
   }
-  if (options.targets.empty() && !options.localNetworks && !options.history) {
+  auto problem = WebClash(options);
+  if (!problem && options.targets.empty() && !options.localNetworks && !options.history &&
+      options.web.empty()) {
     return UsageFailure(err,
                         "no targets given; try hostsweep --localnet, or hostsweep "
                         "192.168.1.0/24");
   }
-  auto problem = ExclusiveClash(app);
+  if (!problem) {
+    problem = ExclusiveClash(app);
+  }
   if (!problem) {
     problem = StandardOutputClash(options, csv || json);
   }

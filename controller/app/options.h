@@ -78,6 +78,8 @@ struct Options {
   std::string mqtt;
   std::string metricsFile;
   std::string metricsListen;  // ADDR:PORT
+  std::string web;            // the dashboard's ADDR:PORT; without --watch it alone runs
+  std::string webPassword;    // "@FILE", read when the dashboard starts
 };
 
 // "30s", "5m", "1h": at least a second, at most a day; nothing otherwise.

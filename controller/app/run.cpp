@@ -34,6 +34,7 @@
 #include "controller/system/neighbour_table.h"
 #include "controller/system/privileges.h"
 #include "controller/system/worker_host.h"
+#include "controller/web/dashboard.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -363,6 +364,25 @@ void SayConflicts(const ConflictChanges& changes, bool quiet) {
   }
 }
 
+DashboardSettings DashboardSettingsOf(const Options& options, const Inventory* inventory) {
+  return {.address = options.web,
+          .password = options.webPassword,
+          .stateFile = options.stateFile,
+          .inventory = inventory,
+          .watch = options.watchInterval.has_value()};
+}
+
+// --web beside the watch: started once the state database is there to read,
+// and shown each recorded sweep as the other observers are (/metrics).
+std::unique_ptr<SweepObserver> DashboardFor(const RunSetup& setup, Receivers& receivers) {
+  if (setup.options.web.empty()) {
+    return nullptr;
+  }
+  auto dashboard = StartDashboard(DashboardSettingsOf(setup.options, setup.inventory));
+  receivers.observers.push_back(dashboard.get());
+  return dashboard;
+}
+
 // Piped, the watch's lines stay as scripts split them; a person reads them aligned.
 WatchLineForm WatchLineFormOf(const Options& options) {
   if (options.format == Format::kJson) {
@@ -377,8 +397,9 @@ WatchLineForm WatchLineFormOf(const Options& options) {
 // its changes are told with the next sweep that is recorded.
 int RunWatch(const RunSetup& setup) {
   const Options& options = setup.options;
-  const Receivers receivers = MakeReceivers(options);
+  Receivers receivers = MakeReceivers(options);
   const std::unique_ptr<StateStore> store = OpenState(setup, receivers);
+  const auto dashboard = DashboardFor(setup, receivers);
   SweepReporter reporter(setup, receivers, store.get());
   std::optional<Dispatcher> dispatcher = DispatcherFor(receivers, store.get());
   WatchBook book{.goneAfter = options.goneAfter};
@@ -490,6 +511,18 @@ int RunHistory(const Options& options, OutputChannel& output) {
   return written > 0 ? kExitFound : kExitNoneFound;
 }
 
+// --web alone: the database another process's watch writes, served until
+// interrupted.
+int RunDashboard(const Options& options) {
+  const auto inventory = InventoryOf(options);
+  const auto dashboard =
+      StartDashboard(DashboardSettingsOf(options, inventory ? &*inventory : nullptr));
+  EventLoop loop;
+  const Interruptions interruptions(loop, [&loop] { loop.Stop(); });
+  loop.Run();
+  return kExitFound;
+}
+
 // The checks the options call for that need the system: refused before
 // anything is read.
 void CheckRights(const Options& options, OpenedMeans& means) {
@@ -512,6 +545,9 @@ int Run(const Options& options, const Invocation& invocation, OutputChannel& out
         OutputChannel& errors, OpenedMeans& means) {
   if (options.history) {
     return RunHistory(options, output);
+  }
+  if (!options.web.empty() && !options.watchInterval) {
+    return RunDashboard(options);
   }
   CheckRights(options, means);
   const auto addresses = CollectAddresses(options, invocation.inputClosed);

@@ -57,6 +57,9 @@ inline constexpr const char* kNames = "names";
 inline constexpr const char* kMacs = "macs";
 inline constexpr const char* kId = "id";
 inline constexpr const char* kDevice = "device";
+inline constexpr const char* kMissing = "missing";
+inline constexpr const char* kSince = "since";
+inline constexpr const char* kEvents = "events";
 }  // namespace json_key
 
 // Null where nothing is known: an empty text, or an optional without a value.

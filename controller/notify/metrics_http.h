@@ -15,8 +15,9 @@ struct ListenAddress {
 
 // "PORT", "ADDR:PORT" or "[V6]:PORT"; the loopback address when none is
 // given, as the metrics are no one else's business unless said so. Throws
-// UsageError for anything else, and for port 0.
-ListenAddress ParseListenAddress(std::string_view text);
+// UsageError, naming `option`, for anything else, and for port 0.
+ListenAddress ParseListenAddress(std::string_view text,
+                                 std::string_view option = "--metrics-listen");
 
 // The whole HTTP response to a request's head: `page` for GET /metrics, 404
 // for another path, 405 for another method, 400 for what is no request.

@@ -31,13 +31,13 @@ class MetricsListener : public SweepObserver {
 
 }  // namespace
 
-ListenAddress ParseListenAddress(std::string_view text) {
+ListenAddress ParseListenAddress(std::string_view text, std::string_view option) {
   ListenAddress address{"127.0.0.1", 0};
   std::string_view port = text;
   if (text.starts_with('[')) {
     const auto close = text.find("]:");
     if (close == std::string_view::npos) {
-      throw UsageError("--metrics-listen " + std::string(text) + ": expected [ADDRESS]:PORT");
+      throw UsageError(std::string(option) + " " + std::string(text) + ": expected [ADDRESS]:PORT");
     }
     address.host = text.substr(1, close - 1);
     port = text.substr(close + 2);
@@ -48,7 +48,7 @@ ListenAddress ParseListenAddress(std::string_view text) {
   const auto* end = port.data() + port.size();
   const auto [stop, error] = std::from_chars(port.data(), end, address.port);
   if (error != std::errc() || stop != end || address.port == 0 || address.host.empty()) {
-    throw UsageError("--metrics-listen " + std::string(text) +
+    throw UsageError(std::string(option) + " " + std::string(text) +
                      ": expected PORT, ADDRESS:PORT or [IPV6]:PORT, port 1 to 65535");
   }
   return address;

@@ -75,23 +75,8 @@ std::string CsvEntry(const DeviceHistory& device, const KnownDevice* inventoryRo
                   Joined(device.macs, value, " "), DurationText(known.facts.awayAfter)});
 }
 
-Json ValuesJson(const std::vector<PastValue>& values) {
-  Json list = Json::array();
-  for (const PastValue& past : values) {
-    list.push_back({{json_key::kValue, past.value},
-                    {json_key::kFirstSeen, UtcText(past.firstSeen)},
-                    {json_key::kLastSeen, UtcText(past.lastSeen)}});
-  }
-  return list;
-}
-
 std::string JsonEntry(const DeviceHistory& device, const KnownDevice* row) {
   using namespace json_key;
-  Json sessions = Json::array();
-  for (const Session& session : device.sessions) {
-    sessions.push_back({{kBegan, UtcText(session.began)},
-                        {kEnded, session.ended ? Json(UtcText(*session.ended)) : Json(nullptr)}});
-  }
   Json entry;
   entry[kMac] = OrNull(device.mac);
   entry[kAddress] = device.address;
@@ -104,14 +89,34 @@ std::string JsonEntry(const DeviceHistory& device, const KnownDevice* row) {
   entry[kPresent] = device.present;
   entry[kFirstSeen] = UtcText(device.firstSeen);
   entry[kLastSeen] = UtcText(device.lastSeen);
-  entry[kSessions] = std::move(sessions);
-  entry[kAddresses] = ValuesJson(device.addresses);
-  entry[kNames] = ValuesJson(device.names);
-  entry[kMacs] = ValuesJson(device.macs);
+  entry[kSessions] = SessionsJson(device.sessions);
+  entry[kAddresses] = PastValuesJson(device.addresses);
+  entry[kNames] = PastValuesJson(device.names);
+  entry[kMacs] = PastValuesJson(device.macs);
   return JsonText(entry) + "\n";
 }
 
 }  // namespace
+
+Json SessionsJson(const std::vector<Session>& sessions) {
+  using namespace json_key;
+  Json list = Json::array();
+  for (const Session& session : sessions) {
+    list.push_back({{kBegan, UtcText(session.began)},
+                    {kEnded, session.ended ? Json(UtcText(*session.ended)) : Json(nullptr)}});
+  }
+  return list;
+}
+
+Json PastValuesJson(const std::vector<PastValue>& values) {
+  Json list = Json::array();
+  for (const PastValue& past : values) {
+    list.push_back({{json_key::kValue, past.value},
+                    {json_key::kFirstSeen, UtcText(past.firstSeen)},
+                    {json_key::kLastSeen, UtcText(past.lastSeen)}});
+  }
+  return list;
+}
 
 std::string HistoryHeader(Format format) {
   if (format != Format::kCsv) {

@@ -8,6 +8,7 @@
 
 #include "controller/base/time_text.h"
 #include "controller/inventory/inventory.h"
+#include "controller/model/json_fields.h"
 #include "controller/output/result_writer.h"
 #include "controller/state/history_query.h"
 
@@ -19,5 +20,11 @@ std::string HistoryHeader(Format format);
 // and JSON always tell UTC.
 std::string HistoryEntry(const DeviceHistory& device, Format format, const Inventory* inventory,
                          TimeZone tableZone = TimeZone::kUtc);
+
+// A device's sessions and past values as its JSON entry has them (the
+// dashboard's API too): [{"began", "ended"}] and [{"value", "first_seen",
+// "last_seen"}].
+Json SessionsJson(const std::vector<Session>& sessions);
+Json PastValuesJson(const std::vector<PastValue>& values);
 
 }  // namespace hostsweep::controller

@@ -25,10 +25,13 @@ struct PastValue {
 };
 
 struct DeviceHistory {
+  std::int64_t id = 0;  // the devices table's, stable across its changes
   std::string address;
   std::string name;
   std::string mac;
   std::string vendor;
+  std::string type{};
+  std::string model{};
   bool present = false;
   std::int64_t firstSeen = 0;
   std::int64_t lastSeen = 0;
@@ -43,5 +46,8 @@ struct DeviceHistory {
 // (in any case), one at a time.
 void ForEachDevice(Database& database, std::string_view who,
                    const std::function<void(const DeviceHistory&)>& take);
+
+// The device of id `id`, when there is one.
+std::optional<DeviceHistory> DeviceById(Database& database, std::int64_t id);
 
 }  // namespace hostsweep::controller

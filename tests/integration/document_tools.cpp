@@ -69,15 +69,38 @@ void ExpectValid(const fs::path& xml) {
   EXPECT_THAT(check.standardError, ::testing::IsEmpty());
 }
 
-ProcessResult BrowserDom(const fs::path& page) {
+namespace {
+
+ProcessResult Chromium(const std::vector<std::string>& options, const std::string& url) {
   const auto profile = WorkFolder() / "chromium";
-  // Inside the lab's namespace nothing could leave anyway; the page fetches
-  // nothing, and chromium's own background traffic is switched off.
-  return RunProcess({"/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu",
-                     "--disable-quic", "--no-first-run", "--disable-background-networking",
-                     "--disable-component-update", "--disable-sync",
-                     "--user-data-dir=" + profile.string(), "--window-size=1280,800", "--dump-dom",
-                     "file://" + page.string()});
+  // Inside the lab's namespace nothing could leave anyway; chromium's own
+  // background traffic is switched off.
+  std::vector<std::string> command{"/usr/bin/chromium",
+                                   "--headless",
+                                   "--no-sandbox",
+                                   "--disable-gpu",
+                                   "--disable-quic",
+                                   "--no-first-run",
+                                   "--disable-background-networking",
+                                   "--disable-component-update",
+                                   "--disable-sync",
+                                   "--user-data-dir=" + profile.string(),
+                                   "--dump-dom"};
+  command.insert(command.end(), options.begin(), options.end());
+  command.push_back(url);
+  return RunProcess(command);
+}
+
+}  // namespace
+
+ProcessResult BrowserDom(const fs::path& page) {
+  return Chromium({"--window-size=1280,800"}, "file://" + page.string());
+}
+
+ProcessResult BrowserDomAt(const std::string& url, int width, int budget) {
+  return Chromium({"--window-size=" + std::to_string(width) + ",800",
+                   "--virtual-time-budget=" + std::to_string(budget)},
+                  url);
 }
 
 }  // namespace hostsweep::testing

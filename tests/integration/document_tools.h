@@ -35,5 +35,8 @@ void ExpectValid(const std::filesystem::path& xml);
 
 // The page as a 1280 by 800 browser window holds it once its scripts ran.
 ProcessResult BrowserDom(const std::filesystem::path& page);
+// The same of a page at `url` (in the lab's namespace), in a window `width`
+// pixels wide, its script given `budget` milliseconds of virtual time.
+ProcessResult BrowserDomAt(const std::string& url, int width, int budget);
 
 }  // namespace hostsweep::testing

@@ -124,7 +124,16 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{{"--state", "s", "--webhook-format", "text", "10.0.0.1"},
                 "hostsweep: --webhook-format needs --webhook"},
         Refused{{"--metrics", "m.prom", "10.0.0.1"},
-                "hostsweep: --metrics and --metrics-listen need --watch or --state"}),
+                "hostsweep: --metrics and --metrics-listen need --watch or --state"},
+        // The dashboard shows the state database, beside a watch or alone.
+        Refused{{"--watch", "1m", "--web", "8080", "10.0.0.1"},
+                "hostsweep: --web needs --state FILE (and no --history): the dashboard shows "
+                "what it keeps"},
+        Refused{{"--state", "s", "--web", "8080", "10.0.0.1"},
+                "hostsweep: --web without --watch serves the --state database and sweeps "
+                "nothing: it takes no targets, --localnet, events or metrics"},
+        Refused{{"--state", "s", "--web-password", "@p", "10.0.0.1"},
+                "hostsweep: --web-password needs --web"}),
     testing::kNumberedName);
 
 class HelpAndVersion : public ::testing::TestWithParam<const char*> {};

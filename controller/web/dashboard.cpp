@@ -1,0 +1,314 @@
+#include "controller/web/dashboard.h"
+
+#include <arpa/inet.h>
+#include <httplib.h>
+#include <pthread.h>
+
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <iostream>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "controller/base/errors.h"
+#include "controller/notify/metrics.h"
+#include "controller/notify/metrics_http.h"
+#include "controller/notify/secret_option.h"
+#include "controller/state/database.h"
+#include "controller/web/dashboard_api.h"
+#include "controller/web/page_files.h"
+#include "controller/web/request_pool.h"
+#include "controller/web/web_access.h"
+
+namespace hostsweep::controller {
+namespace {
+
+// Threads answering at once, connections waiting for one, and live event
+// streams (each holds a thread while open, so fewer than the threads).
+constexpr std::size_t kThreads = 8;
+constexpr std::size_t kWaiting = 32;
+constexpr int kMostStreams = 4;
+// A slow or silent client is cut after this; a keep-alive connection idles
+// no longer either.
+constexpr time_t kClientSeconds = 3;
+// A stream ends after a while and the browser opens a new one from its last
+// event: no stream lasts, and none holds a database open for long.
+constexpr auto kStreamLife = std::chrono::minutes(1);
+constexpr auto kStreamPoll = std::chrono::milliseconds(500);
+constexpr std::size_t kMostEvents = 500;
+
+constexpr const char* kJson = "application/json; charset=utf-8";
+
+std::optional<std::int64_t> Number(std::string_view text) {
+  std::int64_t value = 0;
+  const auto* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || stop != end || value < 0) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+bool InNumbers(const std::string& host) {
+  std::array<unsigned char, sizeof(in6_addr)> bytes{};
+  return inet_pton(AF_INET, host.c_str(), bytes.data()) == 1 ||
+         inet_pton(AF_INET6, host.c_str(), bytes.data()) == 1;
+}
+
+class Dashboard : public SweepObserver {
+ public:
+  Dashboard(DashboardSettings settings, ListenAddress where, std::optional<WebPassword> password)
+      : settings_(std::move(settings)), where_(std::move(where)), password_(password) {
+    server_.new_task_queue = [] { return new RequestPool(kThreads, kWaiting); };
+    server_.set_read_timeout(kClientSeconds);
+    server_.set_write_timeout(kClientSeconds);
+    server_.set_keep_alive_timeout(kClientSeconds);
+    server_.set_payload_max_length(0);
+    server_.set_default_headers(
+        {{"Content-Security-Policy",
+          "default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; "
+          "img-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'"},
+         {"X-Content-Type-Options", "nosniff"},
+         {"Referrer-Policy", "no-referrer"},
+         {"Cache-Control", "no-store"}});
+    server_.set_pre_routing_handler(
+        [this](const httplib::Request& request, httplib::Response& response) {
+          return Admitted(request, response) ? httplib::Server::HandlerResponse::Unhandled
+                                             : httplib::Server::HandlerResponse::Handled;
+        });
+    Route();
+    if (!server_.bind_to_port(where_.host, where_.port)) {
+      throw SystemError("--web: cannot listen at " + settings_.address +
+                        " (in use, or no address of this machine)");
+    }
+    // Every signal blocked in its threads (they inherit it): interruptions
+    // stay with the main thread, which waits for them.
+    sigset_t all;
+    sigset_t before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &before);
+    thread_ = std::thread([this] {
+      server_.listen_after_bind();
+      ended_ = true;
+    });
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    // Until it runs, stop() would not stop it.
+    while (!server_.is_running() && !ended_) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  Dashboard(const Dashboard&) = delete;
+  Dashboard& operator=(const Dashboard&) = delete;
+  Dashboard(Dashboard&&) = delete;
+  Dashboard& operator=(Dashboard&&) = delete;
+
+  ~Dashboard() override {
+    {
+      const std::scoped_lock lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    server_.stop();
+    thread_.join();
+  }
+
+  void SweepEnded(const SweepReport& report) override {
+    std::string metrics = MetricsText(report);
+    {
+      const std::scoped_lock lock(mutex_);
+      metrics_ = std::move(metrics);
+    }
+    wake_.notify_all();
+  }
+
+ private:
+  // Refused: too many connections, a name this listener is not (a page of
+  // another site that rebinds its name to a loopback address), no password.
+  bool Admitted(const httplib::Request& request, httplib::Response& response) const {
+    if (RequestPool::Refused()) {
+      response.status = 503;
+      response.set_header("Retry-After", "1");
+      return false;
+    }
+    if (IsLoopback(where_.host) && !LoopbackHost(request.get_header_value("Host"))) {
+      response.status = 421;
+      return false;
+    }
+    if (password_ && !password_->Admits(request.get_header_value("Authorization"))) {
+      response.status = 401;
+      response.set_header("WWW-Authenticate", R"(Basic realm="hostsweep", charset="UTF-8")");
+      return false;
+    }
+    return true;
+  }
+
+  [[nodiscard]] bool LoopbackHost(const std::string& host) const {
+    const std::string port = ":" + std::to_string(where_.port);
+    const std::string literal =
+        where_.host.find(':') != std::string::npos ? "[" + where_.host + "]" : where_.host;
+    return host == literal + port || host == "localhost" + port;
+  }
+
+  void Route() {
+    const auto file = [this](const char* path, std::string_view body, const char* type) {
+      server_.Get(path, [body, type](const httplib::Request&, httplib::Response& response) {
+        response.set_content(body.data(), body.size(), type);
+      });
+    };
+    file("/", kDashboardPage, "text/html; charset=utf-8");
+    file("/dashboard.css", kDashboardStyle, "text/css; charset=utf-8");
+    file("/dashboard.js", kDashboardScript, "text/javascript; charset=utf-8");
+    server_.Get("/api/devices", [this](const httplib::Request&, httplib::Response& response) {
+      Read(response, [this](Database& database) {
+        return std::optional(DevicesJson(database, settings_.inventory));
+      });
+    });
+    server_.Get(R"(/api/devices/(\d{1,18}))",
+                [this](const httplib::Request& request, httplib::Response& response) {
+                  const auto id = Number(request.matches[1].str());
+                  Read(response, [this, id](Database& database) {
+                    return DeviceJson(database, *id, settings_.inventory);
+                  });
+                });
+    server_.Get("/api/events",
+                [this](const httplib::Request& request, httplib::Response& response) {
+                  const auto after = Number(request.get_param_value("after"));
+                  if (request.has_param("after") && !after) {
+                    response.status = 400;
+                    return;
+                  }
+                  Read(response, [this, after](Database& database) {
+                    return std::optional(
+                        EventsJson(EventsAfter(database, after, kMostEvents, settings_.inventory)));
+                  });
+                });
+    server_.Get("/api/events/stream",
+                [this](const httplib::Request& request, httplib::Response& response) {
+                  Stream(request, response);
+                });
+    if (settings_.watch) {
+      server_.Get("/metrics", [this](const httplib::Request&, httplib::Response& response) {
+        const std::scoped_lock lock(mutex_);
+        response.set_content(metrics_, "text/plain; version=0.0.4; charset=utf-8");
+      });
+    }
+  }
+
+  // The answer `query` makes from the database, opened for this request
+  // alone: 404 for none, 503 while the database cannot be read.
+  template <typename Query>
+  void Read(httplib::Response& response, const Query& query) const {
+    try {
+      Database database(settings_.stateFile, StateAccess::kRead);
+      if (const std::optional<std::string> body = query(database)) {
+        response.set_content(*body, kJson);
+      } else {
+        response.status = 404;
+      }
+    } catch (const std::exception& error) {
+      response.status = 503;
+      response.set_content(error.what(), "text/plain; charset=utf-8");
+    }
+  }
+
+  // Server-Sent Events: each event after the client's last (Last-Event-ID,
+  // or ?after=), as /api/events gives it, within half a second of its commit.
+  void Stream(const httplib::Request& request, httplib::Response& response) {
+    if (streams_.fetch_add(1) >= kMostStreams) {
+      streams_.fetch_sub(1);
+      response.status = 503;
+      response.set_header("Retry-After", "5");
+      return;
+    }
+    const std::string resumed = request.has_header("Last-Event-ID")
+                                    ? request.get_header_value("Last-Event-ID")
+                                    : request.get_param_value("after");
+    auto last = std::make_shared<std::optional<std::int64_t>>(Number(resumed));
+    const auto ends = std::chrono::steady_clock::now() + kStreamLife;
+    response.set_chunked_content_provider(
+        "text/event-stream",
+        [this, last, ends](std::size_t /*offset*/, httplib::DataSink& sink) {
+          return StreamOnce(*last, ends, sink);
+        },
+        [this](bool /*success*/) { streams_.fetch_sub(1); });
+  }
+
+  bool StreamOnce(std::optional<std::int64_t>& last, std::chrono::steady_clock::time_point ends,
+                  httplib::DataSink& sink) {
+    std::string text;
+    try {
+      Database database(settings_.stateFile, StateAccess::kRead);
+      if (!last) {
+        // From now on: the page has read the events before from /api/events.
+        const auto newest = EventsAfter(database, std::nullopt, 1, nullptr);
+        last = newest.empty() ? 0 : newest.back().id;
+        text = "retry: 1000\n\n";
+      }
+      for (const EventText& event : EventsAfter(database, last, kMostEvents, settings_.inventory)) {
+        text += "id: " + std::to_string(event.id) + "\ndata: " + event.json + "\n\n";
+        last = event.id;
+      }
+    } catch (const std::exception&) {
+      // Not readable now (a watch replacing it): the browser asks again.
+      sink.done();
+      return true;
+    }
+    if (!text.empty() && !sink.write(text.data(), text.size())) {
+      return false;
+    }
+    std::unique_lock lock(mutex_);
+    if (wake_.wait_for(lock, kStreamPoll, [this] { return stopping_; }) ||
+        std::chrono::steady_clock::now() > ends) {
+      sink.done();
+    }
+    return true;
+  }
+
+  DashboardSettings settings_;
+  ListenAddress where_;
+  std::optional<WebPassword> password_;
+  httplib::Server server_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stopping_ = false;
+  std::string metrics_;
+  std::atomic<int> streams_{0};
+  std::atomic<bool> ended_{false};
+  std::thread thread_;
+};
+
+}  // namespace
+
+std::unique_ptr<SweepObserver> StartDashboard(const DashboardSettings& settings) {
+  const ListenAddress where = ParseListenAddress(settings.address, "--web");
+  if (!InNumbers(where.host)) {
+    throw UsageError("--web " + settings.address + ": the address must be in numbers");
+  }
+  if (const auto problem = WebListenProblem(where, !settings.password.empty())) {
+    throw UsageError(*problem);
+  }
+  std::optional<WebPassword> password;
+  if (!settings.password.empty()) {
+    if (!settings.password.starts_with('@')) {
+      throw UsageError(
+          "--web-password takes @FILE: a password on the command line shows to "
+          "every user of this machine");
+    }
+    password.emplace(SecretOption(settings.password));
+    if (!IsLoopback(where.host)) {
+      std::cerr << "hostsweep: --web: plain HTTP: the password and the pages travel in clear; "
+                   "reach it through a tunnel or a TLS proxy on networks you do not trust\n";
+    }
+  }
+  if (!settings.watch) {
+    // Alone, a file that is not ours, or not there yet, is said at start.
+    const Database check(settings.stateFile, StateAccess::kRead);
+  }
+  return std::make_unique<Dashboard>(settings, where, password);
+}
+
+}  // namespace hostsweep::controller

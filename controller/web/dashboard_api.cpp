@@ -1,0 +1,147 @@
+#include "controller/web/dashboard_api.h"
+
+#include <algorithm>
+
+#include "controller/base/enum_text.h"
+#include "controller/base/time_text.h"
+#include "controller/events/event.h"
+#include "controller/history/missing_devices.h"
+#include "controller/model/json_fields.h"
+#include "controller/state/history_output.h"
+#include "controller/state/history_query.h"
+
+namespace hostsweep::controller {
+namespace {
+
+// What the inventory says of the device a row of the database is.
+KnownFacts FactsOf(const Inventory* inventory, std::string_view address, std::string_view mac) {
+  SeenHost host{.mac = ParseMac(mac)};
+  SetRowAddress(host, address);
+  const KnownDevice* device = DeviceOf(inventory, host);
+  return device != nullptr ? device->facts : KnownFacts{};
+}
+
+// Present since its session began; away since it was last seen.
+Json DeviceFields(const DeviceHistory& device, std::int64_t since, const Inventory* inventory) {
+  using namespace json_key;
+  const KnownFacts facts = FactsOf(inventory, device.address, device.mac);
+  Json entry;
+  entry[kId] = device.id;
+  entry[kAddress] = device.address;
+  entry[kName] = OrNull(device.name);
+  entry[kMac] = OrNull(device.mac);
+  entry[kVendor] = OrNull(device.vendor);
+  entry[kType] = OrNull(device.type);
+  entry[kModel] = OrNull(device.model);
+  entry[kAlias] = OrNull(facts.alias);
+  entry[kOwner] = OrNull(facts.owner);
+  entry[kKnown] = facts.known;
+  entry[kPresent] = device.present;
+  entry[kMissing] = !device.present && facts.expect == Expect::kAlways;
+  entry[kSince] = UtcText(since);
+  entry[kFirstSeen] = UtcText(device.firstSeen);
+  entry[kLastSeen] = UtcText(device.lastSeen);
+  return entry;
+}
+
+// The event of the row `rows` stands on (EventsAfter's query's columns).
+Event EventOfRow(const Statement& rows, const Inventory* inventory) {
+  Event event{.id = rows.Integer(0),
+              .time = rows.Integer(1),
+              .kind = ValueOf(kChangeTexts, rows.Text(2)).value_or(Change::kNone),
+              .device = rows.Integer(3),
+              .host = {.name = rows.Text(5), .mac = ParseMac(rows.Text(6))},
+              .vendor = rows.Text(7),
+              .known = FactsOf(inventory, rows.Text(4), rows.Text(6)),
+              .previous = rows.Text(8),
+              .firstSeen = rows.Integer(9),
+              .lastSeen = rows.Integer(10)};
+  SetRowAddress(event.host, rows.Text(4));
+  event.host.type = rows.Text(11);
+  event.host.model = rows.Text(12);
+  return event;
+}
+
+}  // namespace
+
+std::string DevicesJson(Database& database, const Inventory* inventory) {
+  // Present: since its open session began; away: since last seen.
+  const auto rows = database.Prepare(
+      "SELECT d.id, d.address, d.name, d.mac, d.vendor, d.type, d.model, d.present, "
+      "d.first_seen, d.last_seen, "
+      "CASE WHEN d.present THEN (SELECT max(began) FROM sessions WHERE device = d.id) "
+      "ELSE d.last_seen END "
+      "FROM devices d ORDER BY d.first_seen, d.id");
+  Json list = Json::array();
+  while (rows->Step()) {
+    const DeviceHistory device{.id = rows->Integer(0),
+                               .address = rows->Text(1),
+                               .name = rows->Text(2),
+                               .mac = rows->Text(3),
+                               .vendor = rows->Text(4),
+                               .type = rows->Text(5),
+                               .model = rows->Text(6),
+                               .present = rows->Integer(7) != 0,
+                               .firstSeen = rows->Integer(8),
+                               .lastSeen = rows->Integer(9)};
+    list.push_back(DeviceFields(device, rows->Integer(10), inventory));
+  }
+  return JsonText(list);
+}
+
+std::optional<std::string> DeviceJson(Database& database, std::int64_t id,
+                                      const Inventory* inventory) {
+  using namespace json_key;
+  const auto device = DeviceById(database, id);
+  if (!device) {
+    return std::nullopt;
+  }
+  const bool open = !device->sessions.empty() && !device->sessions.back().ended;
+  Json entry =
+      DeviceFields(*device, open ? device->sessions.back().began : device->lastSeen, inventory);
+  entry[kSessions] = SessionsJson(device->sessions);
+  entry[kAddresses] = PastValuesJson(device->addresses);
+  entry[kNames] = PastValuesJson(device->names);
+  entry[kMacs] = PastValuesJson(device->macs);
+  constexpr std::size_t kEventsShown = 500;
+  Json events = Json::array();
+  for (const EventText& event : EventsAfter(database, std::nullopt, kEventsShown, inventory, id)) {
+    events.push_back(Json::parse(event.json));
+  }
+  entry[kEvents] = std::move(events);
+  return JsonText(entry);
+}
+
+std::vector<EventText> EventsAfter(Database& database, std::optional<std::int64_t> after,
+                                   std::size_t most, const Inventory* inventory,
+                                   std::optional<std::int64_t> device) {
+  // Newest first without `after`, so that the limit keeps the newest; turned
+  // oldest first below.
+  const auto rows = database.Prepare(
+      std::string("SELECT e.id, e.time, e.change, e.device, e.address, e.name, e.mac, e.vendor, "
+                  "e.previous, e.first_seen, e.last_seen, d.type, d.model "
+                  "FROM events e JOIN devices d ON d.id = e.device "
+                  "WHERE e.id > ?1 AND (?2 = 0 OR e.device = ?2) ORDER BY e.id ") +
+      (after ? "ASC" : "DESC") + " LIMIT ?3");
+  rows->Bind(1, after.value_or(0)).Bind(2, device.value_or(0));
+  rows->Bind(3, static_cast<std::int64_t>(most));
+  std::vector<EventText> events;
+  while (rows->Step()) {
+    const Event event = EventOfRow(*rows, inventory);
+    events.push_back({event.id, EventJson(event)});
+  }
+  if (!after) {
+    std::reverse(events.begin(), events.end());
+  }
+  return events;
+}
+
+std::string EventsJson(const std::vector<EventText>& events) {
+  std::string text = "[";
+  for (const EventText& event : events) {
+    text += (text.size() > 1 ? "," : "") + event.json;
+  }
+  return text + "]";
+}
+
+}  // namespace hostsweep::controller

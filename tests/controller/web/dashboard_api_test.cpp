@@ -1,0 +1,198 @@
+#include "controller/web/dashboard_api.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "controller/base/errors.h"
+#include "controller/model/json_fields.h"
+#include "controller/state/recorder.h"
+#include "controller/web/dashboard.h"
+#include "controller/web/web_access.h"
+#include "tests/case_name.h"
+#include "tests/temporary_folder.h"
+
+namespace hostsweep::controller {
+namespace {
+
+constexpr MacAddress kLaptop{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x01};
+constexpr MacAddress kPrinter{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x02};
+// Markup and a right-to-left override, as a device may call itself.
+// NOLINTNEXTLINE(misc-misleading-bidirectional)
+constexpr const char* kHostileName = "<img src=x onerror=alert(1)>\xE2\x80\xAEgnp.exe";
+
+// The database after three sweeps a minute apart: the laptop stays, the
+// printer (named hostile) leaves after the second; gone after one miss.
+class CannedState {
+ public:
+  CannedState() {
+    Database database(File(), StateAccess::kWrite);
+    Recorder recorder(database, 1, [](const MacAddress&) { return std::string("Maker"); });
+    const SeenHost laptop{
+        .address = 0x0A000001U, .name = "laptop", .mac = kLaptop, .macSource = MacSource::kArp};
+    const SeenHost printer{.address = 0x0A000002U,
+                           .name = kHostileName,
+                           .mac = kPrinter,
+                           .macSource = MacSource::kArp,
+                           .type = "printer",
+                           .model = "LaserJet"};
+    const std::vector<Address> swept{0x0A000001U, 0x0A000002U};
+    recorder.Record({laptop, printer}, swept, false, kStart);
+    recorder.Record({laptop, printer}, swept, false, kStart + 60);
+    recorder.Record({laptop}, swept, false, kStart + 120);
+  }
+  [[nodiscard]] std::filesystem::path File() const { return folder_ / "state.db"; }
+  static constexpr std::int64_t kStart = 1'700'000'000;
+
+ private:
+  testing::TemporaryFolder folder_;
+};
+
+const Inventory kInventory = ParseInventory(
+    "mac,address,alias,owner,expect,note\n00:1a:2b:3c:4d:02,,office printer,ann,always,\n");
+
+struct ApiCase {
+  const char* what;
+  std::function<std::string(Database&)> answer;
+  std::vector<std::pair<const char*, Json>> expected;  // JSON pointer: value
+};
+
+void PrintTo(const ApiCase& c, std::ostream* os) { *os << c.what; }
+
+class DashboardApi : public ::testing::TestWithParam<ApiCase> {};
+
+TEST_P(DashboardApi, AnswersWhatTheStateDatabaseKnowsUnderTheJsonNames) {
+  const CannedState state;
+  Database database(state.File(), StateAccess::kRead);
+  const std::string text = GetParam().answer(database);
+  // Every hostile character escaped as the other JSON documents escape it.
+  // NOLINTNEXTLINE(misc-misleading-bidirectional)
+  EXPECT_EQ(text.find("\xE2\x80\xAE"), std::string::npos) << text;
+  const Json answer = Json::parse(text);
+  for (const auto& [pointer, value] : GetParam().expected) {
+    const Json::json_pointer at(pointer);
+    EXPECT_EQ(answer.contains(at) ? answer.at(at) : Json(), value) << pointer << " in " << text;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Web, DashboardApi,
+    ::testing::Values(
+        ApiCase{"device list",
+                [](Database& database) { return DevicesJson(database, &kInventory); },
+                {{"/0/id", 1},
+                 {"/0/name", "laptop"},
+                 {"/0/mac", "00:1a:2b:3c:4d:01"},
+                 {"/0/vendor", "Maker"},
+                 {"/0/present", true},
+                 {"/0/since", "2023-11-14T22:13:20Z"},
+                 {"/0/known", false},
+                 {"/0/alias", nullptr},
+                 {"/1/name", kHostileName},
+                 {"/1/type", "printer"},
+                 {"/1/alias", "office printer"},
+                 {"/1/present", false},
+                 {"/1/missing", true},
+                 {"/1/since", "2023-11-14T22:14:20Z"},
+                 {"/2", nullptr}}},
+        ApiCase{"a device with its sessions, values and events",
+                [](Database& database) { return *DeviceJson(database, 2, nullptr); },
+                {{"/address", "10.0.0.2"},
+                 {"/sessions/0/began", "2023-11-14T22:13:20Z"},
+                 {"/sessions/0/ended", "2023-11-14T22:14:20Z"},
+                 {"/names/0/value", kHostileName},
+                 {"/macs/0/value", "00:1a:2b:3c:4d:02"},
+                 {"/events/0/kind", "new"},
+                 {"/events/1/kind", "gone"},
+                 {"/events/1/device/model", "LaserJet"},
+                 {"/events/2", nullptr}}},
+        ApiCase{"a device that is not there",
+                [](Database& database) {
+                  return JsonText(DeviceJson(database, 3, nullptr).has_value());
+                },
+                {{"", false}}},
+        ApiCase{"the newest event",
+                [](Database& database) {
+                  return EventsJson(EventsAfter(database, std::nullopt, 1, &kInventory));
+                },
+                {{"/0/id", 3},
+                 {"/0/kind", "gone"},
+                 {"/0/time", "2023-11-14T22:15:20Z"},
+                 {"/0/device/id", 2},
+                 {"/0/device/alias", "office printer"},
+                 {"/0/device/known", true},
+                 {"/1", nullptr}}},
+        ApiCase{
+            "the events after the first",
+            [](Database& database) { return EventsJson(EventsAfter(database, 1, 10, nullptr)); },
+            {{"/0/id", 2}, {"/0/device/name", kHostileName}, {"/1/id", 3}, {"/2", nullptr}}}),
+    testing::kNumberedName);
+
+struct AccessCase {
+  const char* what;
+  std::string address;
+  std::string password;  // --web-password as given
+  const char* refusal;   // the start of the message; empty: none
+};
+
+void PrintTo(const AccessCase& c, std::ostream* os) { *os << c.what; }
+
+class DashboardStart : public ::testing::TestWithParam<AccessCase> {};
+
+// Refused before anything listens: none of these opens a socket.
+TEST_P(DashboardStart, RefusesWhatWouldExposeTheDashboard) {
+  try {
+    StartDashboard({.address = GetParam().address,
+                    .password = GetParam().password,
+                    .stateFile = "/nonexistent/state.db"});
+    FAIL() << "started";
+  } catch (const UsageError& error) {
+    EXPECT_EQ(std::string(error.what()).substr(0, std::string(GetParam().refusal).size()),
+              GetParam().refusal);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Web, DashboardStart,
+    ::testing::Values(
+        AccessCase{"every address without a password", "0.0.0.0:8080", "",
+                   "--web 0.0.0.0: an address other machines reach needs --web-password @FILE"},
+        AccessCase{"a LAN address without a password", "192.168.1.2:8080", "",
+                   "--web 192.168.1.2: an address other machines reach needs"},
+        AccessCase{"IPv6 everywhere without a password", "[::]:8080", "",
+                   "--web ::: an address other machines reach needs"},
+        AccessCase{"a password on the command line", "192.168.1.2:8080", "secret",
+                   "--web-password takes @FILE"},
+        AccessCase{"a name to look up", "localhost:8080", "",
+                   "--web localhost:8080: the address "
+                   "must be in numbers"},
+        AccessCase{"port 0", "127.0.0.1:0", "", "--web 127.0.0.1:0: expected PORT"}),
+    testing::kNumberedName);
+
+struct BasicCase {
+  const char* what;
+  const char* authorization;
+  bool admitted;
+};
+
+void PrintTo(const BasicCase& c, std::ostream* os) { *os << c.what; }
+
+class BasicPassword : public ::testing::TestWithParam<BasicCase> {};
+
+TEST_P(BasicPassword, AdmitsThePasswordWithAnyUserName) {
+  EXPECT_EQ(WebPassword("s3cret:x").Admits(GetParam().authorization), GetParam().admitted);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Web, BasicPassword,
+    ::testing::Values(BasicCase{"user and password", "Basic YWRtaW46czNjcmV0Ong=", true},
+                      BasicCase{"no user", "Basic OnMzY3JldDp4", true},
+                      BasicCase{"a wrong password", "Basic YWRtaW46czNjcmV0", false},
+                      BasicCase{"no colon", "Basic czNjcmV0", false},
+                      BasicCase{"not base64", "Basic !!!!", false},
+                      BasicCase{"another scheme", "Bearer YWRtaW46czNjcmV0Ong=", false},
+                      BasicCase{"nothing", "", false}),
+    testing::kNumberedName);
+
+}  // namespace
+}  // namespace hostsweep::controller
