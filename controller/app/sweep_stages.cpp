@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <future>
 #include <iostream>
 #include <thread>
 
@@ -140,9 +139,7 @@ SweepStages::SweepStages(const Options& options, const std::vector<Address>& add
       namesOnly_ ? LinkLayerStage::OwnMacs{} : ReadOwnMacs(), ReadNeighbourTableOverflows));
   if (means.routers != nullptr) {
     // Read beside the sweep: a slow agent costs only what outlasts it.
-    stages_.Add(std::make_unique<SnmpStage>(
-        std::async(std::launch::async, [routers = means.routers] { return routers->Read(); }),
-        std::cerr));
+    stages_.Add(std::make_unique<SnmpStage>(ReadBeside(*means.routers), std::cerr));
   }
   if (means.leases != nullptr) {
     means.leases->Refresh();

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -210,6 +211,12 @@ RouterNeighbours RouterTables::Read() const {
     }
   }
   return found;
+}
+
+std::function<RouterNeighbours()> ReadBeside(const RouterTables& routers) {
+  auto reading = std::make_shared<std::future<RouterNeighbours>>(
+      std::async(std::launch::async, [&routers] { return routers.Read(); }));
+  return [reading] { return reading->get(); };
 }
 
 }  // namespace hostsweep::controller

@@ -3,6 +3,7 @@
 // agent costs a bounded time, answering or not, and is read as hostile.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -39,5 +40,9 @@ class RouterTables {
   std::vector<std::string> agents_;
   SnmpAuth auth_;
 };
+
+// Starts `routers`' reading on a thread of its own, so that a slow agent
+// costs only what outlasts the sweep; the function returned waits for it.
+std::function<RouterNeighbours()> ReadBeside(const RouterTables& routers);
 
 }  // namespace hostsweep::controller

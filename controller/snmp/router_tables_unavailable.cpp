@@ -11,4 +11,8 @@ RouterTables::RouterTables(std::vector<std::string> /*agents*/, SnmpAuth /*auth*
 
 RouterNeighbours RouterTables::Read() const { return {}; }
 
+std::function<RouterNeighbours()> ReadBeside(const RouterTables& /*routers*/) {
+  return [] { return RouterNeighbours{}; };
+}
+
 }  // namespace hostsweep::controller

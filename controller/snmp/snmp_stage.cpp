@@ -4,7 +4,7 @@ namespace hostsweep::controller {
 
 const RouterNeighbours& SnmpStage::Neighbours() {
   if (!neighbours_) {
-    neighbours_ = reading_.get();
+    neighbours_ = reading_();
     for (const std::string& problem : neighbours_->problems) {
       diagnostics_ << "hostsweep: " << problem << '\n';
     }

@@ -4,7 +4,7 @@
 // reading is over waits for it, a bounded time.
 #pragma once
 
-#include <future>
+#include <functional>
 #include <optional>
 #include <ostream>
 
@@ -15,16 +15,16 @@ namespace hostsweep::controller {
 
 class SnmpStage : public Stage {
  public:
-  // `reading`: RouterTables::Read's, under way; what went wrong is said on
+  // `reading`: ReadBeside's, under way; what went wrong is said on
   // `diagnostics` once it is over.
-  SnmpStage(std::future<RouterNeighbours> reading, std::ostream& diagnostics)
+  SnmpStage(std::function<RouterNeighbours()> reading, std::ostream& diagnostics)
       : reading_(std::move(reading)), diagnostics_(diagnostics) {}
   void Enrich(ResultBook& book, const std::vector<std::size_t>& finished) override;
 
  private:
   const RouterNeighbours& Neighbours();
 
-  std::future<RouterNeighbours> reading_;
+  std::function<RouterNeighbours()> reading_;
   std::optional<RouterNeighbours> neighbours_{};
   std::ostream& diagnostics_;
 };

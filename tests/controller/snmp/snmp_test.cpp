@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <future>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -106,10 +105,10 @@ TEST_P(SnmpMerge, RanksTheRoutersMacBetweenTheLinksAndALeases) {
   if (c.leaseMac) {
     book.FileLease(0, {.mac = c.leaseMac});
   }
-  std::promise<RouterNeighbours> walked;
-  walked.set_value({.macs = {{kBehind, kMac}}, .problems = {"--snmp router: no answer"}});
+  const RouterNeighbours walked{.macs = {{kBehind, kMac}},
+                                .problems = {"--snmp router: no answer"}};
   std::ostringstream said;
-  SnmpStage(walked.get_future(), said).Enrich(book, {0});
+  SnmpStage([&walked] { return walked; }, said).Enrich(book, {0});
   const HostView view = ViewOf(book.Results()[0], {});
   EXPECT_EQ(view.mac, c.shownMac);
   EXPECT_EQ(view.macSource, c.macSource);
