@@ -105,10 +105,11 @@ TEST_P(SnmpMerge, RanksTheRoutersMacBetweenTheLinksAndALeases) {
   if (c.leaseMac) {
     book.FileLease(0, {.mac = c.leaseMac});
   }
-  const RouterNeighbours walked{.macs = {{kBehind, kMac}},
-                                .problems = {"--snmp router: no answer"}};
+  const auto walked = [] {
+    return RouterNeighbours{.macs = {{kBehind, kMac}}, .problems = {"--snmp router: no answer"}};
+  };
   std::ostringstream said;
-  SnmpStage([&walked] { return walked; }, said).Enrich(book, {0});
+  SnmpStage(walked, said).Enrich(book, {0});
   const HostView view = ViewOf(book.Results()[0], {});
   EXPECT_EQ(view.mac, c.shownMac);
   EXPECT_EQ(view.macSource, c.macSource);
