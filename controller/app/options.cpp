@@ -10,6 +10,7 @@
 #include "controller/app/exit_status.h"
 #include "controller/app/help_format.h"
 #include "controller/app/option_errors.h"
+#include "controller/base/build_parts.h"
 #include "controller/base/printable.h"
 #include "controller/base/time_text.h"
 
@@ -134,6 +135,19 @@ std::optional<std::string> StandardOutputClash(const Options& options, bool csvO
   }
   if (!options.xmlFile.empty() && options.xmlFile == options.htmlFile) {
     return "--xml and --html name the same file: " + options.xmlFile;
+  }
+  return std::nullopt;
+}
+
+// An option whose part this build leaves out: said first, since no other
+// advice would help.
+std::optional<std::string> BuildClash(const CLI::App& app) {
+  for (const PartNotBuilt& part : PartsNotBuilt()) {
+    for (const std::string_view option : part.options) {
+      if (app.count(std::string(option)) > 0) {
+        return NotInThisBuild(option);
+      }
+    }
   }
   return std::nullopt;
 }
@@ -479,7 +493,10 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     }
     options.awayAfter = *duration;
   }
-  auto problem = WebClash(options);
+  auto problem = BuildClash(app);
+  if (!problem) {
+    problem = WebClash(options);
+  }
   if (!problem && options.targets.empty() && !options.localNetworks && !options.history &&
       options.web.empty()) {
     return UsageFailure(err,

@@ -1,7 +1,7 @@
 // A UPnP device description (UPnP Device Architecture 2.0, section 2.3): the
-// root device's own fields, read from what the device served. One platform
-// half each: libxml2 reads it on Linux; the Windows build has no libxml2 and
-// reads none (the answers' search targets still tell device types there).
+// root device's own fields, read from what the device served. libxml2 reads
+// it; the Windows build has no libxml2 and reads none (the answers' search
+// targets still tell device types there).
 #pragma once
 
 #include <optional>

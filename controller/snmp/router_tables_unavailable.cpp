@@ -1,12 +1,12 @@
 // The Windows build has no net-snmp: --snmp is refused.
-#include "controller/base/errors.h"
+#include "controller/base/build_parts.h"
 #include "controller/snmp/router_tables.h"
 
 namespace hostsweep::controller {
 
 // NOLINTNEXTLINE(performance-unnecessary-value-param): the other build's signature
 RouterTables::RouterTables(std::vector<std::string> /*agents*/, SnmpAuth /*auth*/) {
-  throw UsageError("--snmp is not available in this build");
+  RefuseNotBuilt("--snmp");
 }
 
 RouterNeighbours RouterTables::Read() const { return {}; }

@@ -25,9 +25,6 @@ struct CommandOutcome {
   std::string why{};       // otherwise: "exit status 3", "still running after 5 s: killed" ...
 };
 
-// Whether this system can run commands so; Windows cannot.
-bool ShellCommandsRun();
-
 // Runs the command in a process group of its own with none of our
 // descriptors but the three given it (standard error joins standard
 // output), no signal blocked and every signal's default action, and hands

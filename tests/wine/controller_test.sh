@@ -162,17 +162,20 @@ test_ipv6_refused() {
 test_state_refused() {
   controller --state lan.db 10.213.0.10
   ((STATUS == 3)) || fail "--state: exit status $STATUS, not 3"
-  [[ $ERR == *"--state and --history need the Linux build"* ]] || fail "--state: $ERR"
+  [[ $ERR == *"--state is not in this build: the Windows build has no SQLite"* ]] ||
+    fail "--state: $ERR"
 }
 
-# Nor libcurl, libmosquitto or the metrics page: each receiver is refused,
-# plainly, before the state database is even looked for.
+# Nor libcurl, libmosquitto, net-snmp or an HTTP server: each option that
+# needs one is refused, plainly, before the state database is even looked for.
 test_receivers_refused() {
   local option message
-  for option in "--webhook=http://127.0.0.1:9/hook|--webhook is not available" \
-    "--mqtt=mqtt://127.0.0.1|--mqtt is not available" \
-    "--on-event=true|--on-event needs a POSIX shell" \
-    "--metrics-listen=9474|--metrics-listen is not available"; do
+  for option in "--webhook=http://127.0.0.1:9/hook|--webhook is not in this build" \
+    "--mqtt=mqtt://127.0.0.1|--mqtt is not in this build" \
+    "--on-event=true|--on-event is not in this build: it needs a POSIX shell" \
+    "--metrics-listen=9474|--metrics-listen is not in this build" \
+    "--web=9475|--web is not in this build" \
+    "--snmp=10.213.0.1|--snmp is not in this build"; do
     message=${option#*|}
     controller --state lan.db "${option%%|*}" 10.213.0.10
     ((STATUS == 3)) || fail "${option%%=*}: exit status $STATUS, not 3"

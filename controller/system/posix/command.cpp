@@ -264,8 +264,6 @@ std::string KilledAfter(std::chrono::milliseconds bound) {
 
 }  // namespace
 
-bool ShellCommandsRun() { return true; }
-
 CommandOutcome RunShellCommand(const CommandRequest& request,
                                const std::function<void(std::string_view)>& line) {
   const auto deadline = std::chrono::steady_clock::now() + request.bound;

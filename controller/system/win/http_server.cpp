@@ -1,6 +1,6 @@
 #include "controller/system/http_server.h"
 
-#include "controller/base/errors.h"
+#include "controller/base/build_parts.h"
 
 namespace hostsweep::controller {
 
@@ -8,7 +8,7 @@ namespace hostsweep::controller {
 // need a server of their own.
 std::unique_ptr<HttpServer> ServeHttp(const std::string& /*host*/, std::uint16_t /*port*/,
                                       HttpAnswer /*answer*/) {
-  throw UsageError("--metrics-listen is not available in this build");
+  RefuseNotBuilt("--metrics-listen");
 }
 
 }  // namespace hostsweep::controller

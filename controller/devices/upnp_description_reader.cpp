@@ -1,10 +1,10 @@
-#include "controller/devices/upnp_description.h"
-
 #include <libxml/xmlreader.h>
 
 #include <array>
 #include <memory>
 #include <utility>
+
+#include "controller/devices/upnp_description.h"
 
 namespace hostsweep::controller {
 namespace {
