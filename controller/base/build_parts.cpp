@@ -21,6 +21,18 @@ std::span<const PartNotBuilt> PartsNotBuilt() {
        "the Windows build has no SQLite; --watch and --compare work without it"},
   };
   return kParts;
+#elif defined(HOSTSWEEP_SWEEP_ONLY)
+  // scripts/sweep's quick build: what a sweep needs, and none of the libraries
+  // beyond it.
+  constexpr std::string_view kWhy =
+      "this hostsweep was built for sweeps alone, as scripts/sweep builds it; "
+      "cmake --preset release builds all of it";
+  static const std::vector<PartNotBuilt> kParts{
+      {{"--webhook", "--webhook-format"}, kWhy}, {{"--mqtt"}, kWhy},
+      {{"--web", "--web-password"}, kWhy},       {{"--snmp", "--snmp-auth"}, kWhy},
+      {{"--state", "--history"}, kWhy},
+  };
+  return kParts;
 #else
   return {};
 #endif

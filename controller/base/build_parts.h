@@ -17,7 +17,7 @@ struct PartNotBuilt {
   std::string_view why;
 };
 
-// The parts this build lacks (none on Linux).
+// The parts this build lacks: none in a whole Linux build.
 std::span<const PartNotBuilt> PartsNotBuilt();
 
 // The refusal for `option` where this build lacks its part, else nothing.

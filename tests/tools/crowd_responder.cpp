@@ -74,7 +74,7 @@ std::vector<std::uint8_t> IcmpFrame(const MacAddress& toMac, Address from, Addre
                                     std::vector<std::uint8_t> icmp) {
   Put16(&icmp[2], 0);
   Put16(&icmp[2], Checksum(icmp));
-  std::vector<std::uint8_t> frame(kEthernetHeader + kIpHeader);
+  std::vector<std::uint8_t> frame(kEthernetHeader + kIpHeader + icmp.size());
   std::copy(toMac.begin(), toMac.end(), frame.begin());
   const MacAddress fromMac = MacOf(from);
   std::copy(fromMac.begin(), fromMac.end(), frame.begin() + 6);
@@ -89,7 +89,7 @@ std::vector<std::uint8_t> IcmpFrame(const MacAddress& toMac, Address from, Addre
     ip[16 + i] = static_cast<std::uint8_t>(to >> (24 - 8 * i));
   }
   Put16(&ip[10], Checksum({ip, kIpHeader}));
-  frame.insert(frame.end(), icmp.begin(), icmp.end());
+  std::copy(icmp.begin(), icmp.end(), frame.begin() + kEthernetHeader + kIpHeader);
   return frame;
 }
 
