@@ -71,8 +71,8 @@ std::unique_ptr<ArpPass> PrepareLinkPass(const Options& options,
 
 // --ipv6's search on the interfaces that hold a swept network, said with -v.
 std::optional<Ipv6Search> StartIpv6Search(const Options& options,
-                                          const std::vector<Address>& addresses,
-                                          Ipv6Prober* prober) {
+                                          const std::vector<Address>& addresses, Ipv6Prober* prober,
+                                          EventLoop& loop) {
   if (prober == nullptr) {
     return std::nullopt;
   }
@@ -82,8 +82,8 @@ std::optional<Ipv6Search> StartIpv6Search(const Options& options,
       std::cerr << "hostsweep: --ipv6: asking all IPv6 nodes on " << name << "\n";
     }
   }
-  return std::optional<Ipv6Search>(std::in_place, *prober, std::move(interfaces), Ipv6Settings{},
-                                   std::cerr);
+  return std::optional<Ipv6Search>(std::in_place, loop, *prober, std::move(interfaces),
+                                   Ipv6Settings{}, std::cerr);
 }
 
 // This machine's own addresses with their interfaces' MACs. Only the own
@@ -128,7 +128,7 @@ std::vector<Address> SweptLinkAddresses(const std::vector<Address>& addresses) {
 SweepStages::SweepStages(const Options& options, const std::vector<Address>& addresses,
                          const SweepMeans& means, EventLoop& loop)
     : namesOnly_(options.namesOnly),
-      ipv6Search_(StartIpv6Search(options, addresses, means.ipv6Prober)),
+      ipv6Search_(StartIpv6Search(options, addresses, means.ipv6Prober, loop)),
       linkPass_(PrepareLinkPass(options, addresses, means, loop)) {
   const auto sweepBegan = std::chrono::steady_clock::now();
   if (!namesOnly_) {
@@ -147,8 +147,7 @@ SweepStages::SweepStages(const Options& options, const std::vector<Address>& add
                                              EpochSeconds(std::chrono::system_clock::now())));
   }
   if (ipv6Search_) {
-    stages_.Add(std::make_unique<Ipv6Stage>(
-        [this](std::chrono::milliseconds wait) { return ipv6Search_->Neighbours(wait); }));
+    stages_.Add(std::make_unique<Ipv6Stage>([this] { return ipv6Search_->Neighbours(); }));
   }
   // A name-only sweep has its names already: it asks nothing more.
   if (namesOnly_) {
@@ -157,7 +156,7 @@ SweepStages::SweepStages(const Options& options, const std::vector<Address>& add
   resolver_ = MakeResolver();
   const bool deviceTypes = means.deviceRules != nullptr;
   if (options.extraNames || deviceTypes) {
-    network_ = MakeUdpNetwork();
+    network_ = MakeDatagramNetwork();
   }
   // The device questions take a quarter of the name questions' sockets (one
   // per host, asked beside the names), their node status an eighth.
@@ -167,18 +166,19 @@ SweepStages::SweepStages(const Options& options, const std::vector<Address>& add
   NameQueries* queries = nullptr;
   if (options.extraNames) {
     queries = &names_.emplace(
-        *network_, std::max<std::size_t>(sockets - deviceSockets - nodeStatusSockets, 1));
+        loop, *network_, std::max<std::size_t>(sockets - deviceSockets - nodeStatusSockets, 1));
   }
   stages_.Add(std::make_unique<NameStage>(*resolver_, queries));
   if (deviceTypes) {
-    deviceNetwork_ = MakeDeviceNetwork();
-    auto& upnp = upnp_.emplace(*deviceNetwork_, SweptLinkAddresses(addresses), addresses);
+    tcpNetwork_ = MakeTcpNetwork();
+    auto& upnp =
+        upnp_.emplace(loop, *network_, *tcpNetwork_, SweptLinkAddresses(addresses), addresses);
     // Node status for the hosts already named, from the name questions' own
     // share of sockets; with --no-extra-names, none.
     NameQueries* nodeStatus =
-        options.extraNames ? &nodeStatus_.emplace(*network_, nodeStatusSockets) : nullptr;
-    stages_.Add(std::make_unique<DeviceStage>(services_.emplace(*network_, deviceSockets), &upnp,
-                                              nodeStatus, *means.deviceRules));
+        options.extraNames ? &nodeStatus_.emplace(loop, *network_, nodeStatusSockets) : nullptr;
+    stages_.Add(std::make_unique<DeviceStage>(services_.emplace(loop, *network_, deviceSockets),
+                                              &upnp, nodeStatus, *means.deviceRules));
   }
 }
 

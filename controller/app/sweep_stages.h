@@ -22,8 +22,9 @@
 #include "controller/link/link_pass.h"
 #include "controller/names/name_queries.h"
 #include "controller/snmp/router_tables.h"
+#include "controller/system/datagram_network.h"
 #include "controller/system/resolver.h"
-#include "controller/system/udp_network.h"
+#include "controller/system/tcp_network.h"
 
 namespace hostsweep::controller {
 
@@ -43,8 +44,8 @@ struct SweepMeans {
 
 class SweepStages {
  public:
-  // Starts the IPv6 search and readies the link pass, on `loop`; the worker
-  // host must have set the signals first, since the search's thread shares them.
+  // Starts the IPv6 search and readies the link pass and the askers, all on
+  // `loop`.
   SweepStages(const Options& options, const std::vector<Address>& addresses,
               const SweepMeans& means, EventLoop& loop);
   SweepStages(const SweepStages&) = delete;
@@ -64,11 +65,11 @@ class SweepStages {
   std::optional<Ipv6Search> ipv6Search_;
   std::unique_ptr<ArpPass> linkPass_;
   std::unique_ptr<Resolver> resolver_;
-  std::unique_ptr<UdpNetwork> network_;
+  std::unique_ptr<DatagramNetwork> network_;
   std::optional<NameQueries> names_;
   std::optional<ServiceDiscovery> services_;
   std::optional<NameQueries> nodeStatus_;  // the device stage's NetBIOS questions
-  std::unique_ptr<DeviceNetwork> deviceNetwork_;
+  std::unique_ptr<TcpNetwork> tcpNetwork_;
   std::optional<UpnpSearch> upnp_;
   Stages stages_;
 };

@@ -4,8 +4,9 @@
 // filed since the last round and files its own facts about them, so that one
 // query serves them all (one read of the neighbour table, one wave of name
 // requests) and each stage sees what the stages before it found. Stages run
-// inside the sweep's loop, between two waits for reports, so each bounds its
-// own time.
+// inside the sweep's loop, between two turns of the event loop, so each
+// bounds its own time; a stage that asks the network registers its sockets
+// and timers with that loop, which alone waits.
 #pragma once
 
 #include <chrono>
@@ -29,7 +30,12 @@ class Stage {
   virtual void Enrich(ResultBook& book, const std::vector<std::size_t>& finished) = 0;
   // A stage that asks the network: true while answers are outstanding.
   [[nodiscard]] virtual bool Busy() const { return false; }
-  // Reads the answers that came, waiting at most `timeout`, into `book`.
+  // True while answers are outstanding that come off the event loop, on
+  // threads of their own (reverse DNS, --ipv6): the sweep looks for them
+  // every tick.
+  [[nodiscard]] virtual bool WaitsOffLoop() const { return false; }
+  // Files the answers that came into `book`, waiting at most `timeout` for
+  // those that come off the loop.
   virtual void Poll(ResultBook& /*book*/, std::chrono::milliseconds /*timeout*/) {}
 };
 
@@ -47,6 +53,14 @@ class Stages {
   [[nodiscard]] bool Busy() const {
     for (const auto& stage : stages_) {
       if (stage->Busy()) {
+        return true;
+      }
+    }
+    return false;
+  }
+  [[nodiscard]] bool WaitsOffLoop() const {
+    for (const auto& stage : stages_) {
+      if (stage->WaitsOffLoop()) {
         return true;
       }
     }

@@ -60,22 +60,17 @@ void DeviceStage::Enrich(ResultBook& book, const std::vector<std::size_t>& finis
   }
 }
 
-void DeviceStage::Poll(ResultBook& book, std::chrono::milliseconds timeout) {
-  // The first of the three still asking waits; the others only look. Had
-  // none waited (the NetBIOS questions asked last, alone), the sweep would spin.
-  auto wait = [&timeout] { return std::exchange(timeout, std::chrono::milliseconds{0}); };
-  if (discovery_.Busy()) {
-    discovery_.Poll(wait(), [this](std::size_t position, ServiceFindings findings) {
-      pending_[position].mdns = std::move(findings);
-    });
-  }
-  if (nodeStatus_ != nullptr && nodeStatus_->Busy()) {
-    nodeStatus_->Poll(wait(), [this](std::size_t position, const ExtraNames& names) {
+void DeviceStage::Poll(ResultBook& book, std::chrono::milliseconds /*timeout*/) {
+  discovery_.Take([this](std::size_t position, ServiceFindings findings) {
+    pending_[position].mdns = std::move(findings);
+  });
+  if (nodeStatus_ != nullptr) {
+    nodeStatus_->Take([this](std::size_t position, const ExtraNames& names) {
       pending_[position].netbios = names.table;
     });
   }
-  if (upnp_ != nullptr && upnp_->Busy()) {
-    upnp_->Poll(wait(), [this](std::size_t position, std::vector<Announcement> said) {
+  if (upnp_ != nullptr) {
+    upnp_->Take([this](std::size_t position, std::vector<Announcement> said) {
       pending_[position].upnp = std::move(said);
     });
   }

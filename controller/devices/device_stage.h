@@ -2,9 +2,9 @@
 // after the names: its DNS-SD services and TXT records, its UPnP answers and
 // description, and the NetBIOS name table the name stage's node status
 // brought (a host the name stage did not ask, named already, is asked for
-// its node status here), read through the rule table. A host's result waits for its
-// answers, and for its names when those are still coming, so that all are
-// read together.
+// its node status here), read through the rule table. Its askers are on the
+// event loop; a host's result waits for its answers, and for its names when
+// those are still coming, so that all are read together.
 #pragma once
 
 #include <chrono>
