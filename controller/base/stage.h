@@ -28,6 +28,10 @@ class Stage {
   // `finished`: positions in `book` whose probes are over (any state but
   // pending), each handed over once.
   virtual void Enrich(ResultBook& book, const std::vector<std::size_t>& finished) = 0;
+  // `heard`: positions that answered the link pass, their probes still to
+  // come. A stage that asks the network may start asking them now, so that
+  // its wait overlaps the workers'; what it files waits for Enrich.
+  virtual void Heard(const ResultBook& /*book*/, const std::vector<std::size_t>& /*heard*/) {}
   // A stage that asks the network: true while answers are outstanding.
   [[nodiscard]] virtual bool Busy() const { return false; }
   // True while answers are outstanding that come off the event loop, on
@@ -47,6 +51,11 @@ class Stages {
   void Pass(ResultBook& book, const std::vector<std::size_t>& finished) {
     for (const auto& stage : stages_) {
       stage->Enrich(book, finished);
+    }
+  }
+  void Heard(const ResultBook& book, const std::vector<std::size_t>& heard) {
+    for (const auto& stage : stages_) {
+      stage->Heard(book, heard);
     }
   }
   // True while a stage waits for answers; the sweep goes on until none does.

@@ -190,6 +190,9 @@ void Sweep::TakeLinkVerdicts() {
   for (const std::size_t position : verdicts.unanswered) {
     book_.FileNoLinkReply(position);
   }
+  if (stages_ != nullptr && !verdicts.answered.empty()) {
+    stages_->Heard(book_, verdicts.answered);
+  }
 }
 
 // One turn of the loop, which hears the workers, the link pass and the
