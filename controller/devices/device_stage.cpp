@@ -37,7 +37,13 @@ GivenNames GivenNamesOf(const std::vector<Announcement>& said) {
 
 void DeviceStage::Heard(const ResultBook& book, const std::vector<std::size_t>& heard) {
   for (const std::size_t position : heard) {
-    Ask(position, book.Results()[position].address);
+    const Address address = book.Results()[position].address;
+    auto& pending = Ask(position, address);
+    // Its worker may name it: the table is then asked here, and used then.
+    if (nodeStatus_ != nullptr && !pending.nodeStatusAsked) {
+      pending.nodeStatusAsked = true;
+      nodeStatus_->Ask(position, address, /*netbiosOnly=*/true);
+    }
   }
 }
 
@@ -70,8 +76,11 @@ void DeviceStage::Enrich(ResultBook& book, const std::vector<std::size_t>& finis
     pending.awaited = true;
     // Named by its worker, so the name stage asked it nothing.
     if (nodeStatus_ != nullptr && !book.AwaitsNames(position) && !result.names) {
-      pending.nodeStatusAsked = true;
-      nodeStatus_->Ask(position, result.address, /*netbiosOnly=*/true);
+      pending.nodeStatusUsed = true;
+      if (!pending.nodeStatusAsked) {
+        pending.nodeStatusAsked = true;
+        nodeStatus_->Ask(position, result.address, /*netbiosOnly=*/true);
+      }
     }
   }
 }
@@ -108,11 +117,12 @@ void DeviceStage::FileAnswered(ResultBook& book) {
   std::erase_if(pending_, [&](auto& entry) {
     auto& [position, pending] = entry;
     const auto& names = book.Results()[position].names;
-    const std::vector<NetbiosName>* table = pending.netbios ? &*pending.netbios
-                                            : names         ? &names->table
-                                                            : nullptr;
+    const std::vector<NetbiosName>* table = pending.nodeStatusUsed
+                                                ? (pending.netbios ? &*pending.netbios : nullptr)
+                                            : names ? &names->table
+                                                    : nullptr;
     const bool tableComing =
-        (pending.nodeStatusAsked && !pending.netbios) || book.AwaitsNames(position);
+        (pending.nodeStatusUsed && !pending.netbios) || book.AwaitsNames(position);
     if (!pending.awaited || !pending.mdns || !pending.upnp || tableComing) {
       return false;
     }

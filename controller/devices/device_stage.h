@@ -48,6 +48,7 @@ class DeviceStage : public Stage {
     std::optional<ServiceFindings> mdns;
     std::optional<std::vector<Announcement>> upnp;
     bool nodeStatusAsked = false;
+    bool nodeStatusUsed = false;  // named by its worker: the name stage asked nothing
     std::optional<std::vector<NetbiosName>> netbios{};  // the table asked for here
     bool awaited = false;  // its result is finished and waits for the answers
   };
