@@ -7,17 +7,10 @@
 #include <cerrno>
 
 #include "common/posix/file_descriptor.h"
+#include "controller/system/posix/socket_address.h"
 
 namespace hostsweep::controller {
 namespace {
-
-sockaddr_in SocketAddress(Address address, std::uint16_t port) {
-  sockaddr_in socketAddress{};
-  socketAddress.sin_family = AF_INET;
-  socketAddress.sin_port = htons(port);
-  socketAddress.sin_addr.s_addr = htonl(address);
-  return socketAddress;
-}
 
 bool Sent(ssize_t result) { return result >= 0 || errno == EAGAIN || errno == EINTR; }
 

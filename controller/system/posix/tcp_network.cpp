@@ -7,19 +7,12 @@
 #include <cerrno>
 
 #include "common/posix/file_descriptor.h"
+#include "controller/system/posix/socket_address.h"
 
 namespace hostsweep::controller {
 namespace {
 
 constexpr std::size_t kReadSize = 4096;
-
-sockaddr_in SocketAddress(Address address, std::uint16_t port) {
-  sockaddr_in socketAddress{};
-  socketAddress.sin_family = AF_INET;
-  socketAddress.sin_port = htons(port);
-  socketAddress.sin_addr.s_addr = htonl(address);
-  return socketAddress;
-}
 
 bool Transient(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
 

@@ -8,18 +8,11 @@
 
 #include <utility>
 
+#include "controller/system/win/socket_address.h"
 #include "controller/system/win/winsock_session.h"
 
 namespace hostsweep::controller {
 namespace {
-
-sockaddr_in SocketAddress(Address address, std::uint16_t port) {
-  sockaddr_in socketAddress{};
-  socketAddress.sin_family = AF_INET;
-  socketAddress.sin_port = ::htons(port);
-  socketAddress.sin_addr.s_addr = ::htonl(address);
-  return socketAddress;
-}
 
 bool Sent(int result) { return result != SOCKET_ERROR || ::WSAGetLastError() == WSAEWOULDBLOCK; }
 

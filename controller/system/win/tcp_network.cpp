@@ -7,20 +7,13 @@
 #include <algorithm>
 #include <utility>
 
+#include "controller/system/win/socket_address.h"
 #include "controller/system/win/winsock_session.h"
 
 namespace hostsweep::controller {
 namespace {
 
 constexpr std::size_t kReadSize = 4096;
-
-sockaddr_in SocketAddress(Address address, std::uint16_t port) {
-  sockaddr_in socketAddress{};
-  socketAddress.sin_family = AF_INET;
-  socketAddress.sin_port = ::htons(port);
-  socketAddress.sin_addr.s_addr = ::htonl(address);
-  return socketAddress;
-}
 
 // A non-blocking socket, closed with its owner.
 class WinSocket {
