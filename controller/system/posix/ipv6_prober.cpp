@@ -90,15 +90,15 @@ class RawIpv6Prober : public Ipv6Prober {
       : fd_(std::move(fd)), identifier_(static_cast<std::uint16_t>(getpid())) {}
   RawIpv6Prober(const RawIpv6Prober&) = delete;
   RawIpv6Prober& operator=(const RawIpv6Prober&) = delete;
-  ~RawIpv6Prober() override {
-    if (loop_ != nullptr) {
-      loop_->Unwatch(fd_.Get());
-      loop_->Cancel(timer_);
-    }
-  }
+  ~RawIpv6Prober() override { Stop(); }
 
+  // Each sweep of --watch starts a search of its own.
   void Start(EventLoop& loop, std::vector<std::string> interfaces,
              const Ipv6Settings& settings) override {
+    Stop();
+    answers_.clear();
+    found_.reset();
+    failure_ = nullptr;
     settings_ = settings;
     try {
       links_ = LinksOf(interfaces);
@@ -136,9 +136,17 @@ class RawIpv6Prober : public Ipv6Prober {
     }
   }
 
+  // Ends a search still asking.
+  void Stop() {
+    if (loop_ != nullptr) {
+      loop_->Unwatch(fd_.Get());
+      loop_->Cancel(timer_);
+      loop_ = nullptr;
+    }
+  }
+
   void Finish() {
-    loop_->Unwatch(fd_.Get());
-    loop_ = nullptr;
+    Stop();
     std::map<int, std::string> names;
     for (const auto& [index, link] : links_) {
       std::array<char, IF_NAMESIZE> name{};
