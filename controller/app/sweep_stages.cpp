@@ -3,17 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <iostream>
-#include <thread>
 
-#include "controller/base/errors.h"
-#include "controller/base/time_text.h"
-#include "controller/devices/device_stage.h"
-#include "controller/leases/lease_stage.h"
-#include "controller/link/link_layer.h"
-#include "controller/snmp/snmp_stage.h"
 #include "controller/system/interfaces.h"
-#include "controller/system/limits.h"
-#include "controller/system/neighbour_table.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -71,8 +62,8 @@ std::unique_ptr<ArpPass> PrepareLinkPass(const Options& options,
 
 // --ipv6's search on the interfaces that hold a swept network, said with -v.
 std::optional<Ipv6Search> StartIpv6Search(const Options& options,
-                                          const std::vector<Address>& addresses,
-                                          Ipv6Prober* prober) {
+                                          const std::vector<Address>& addresses, Ipv6Prober* prober,
+                                          EventLoop& loop) {
   if (prober == nullptr) {
     return std::nullopt;
   }
@@ -82,45 +73,8 @@ std::optional<Ipv6Search> StartIpv6Search(const Options& options,
       std::cerr << "hostsweep: --ipv6: asking all IPv6 nodes on " << name << "\n";
     }
   }
-  return std::optional<Ipv6Search>(std::in_place, *prober, std::move(interfaces), Ipv6Settings{},
-                                   std::cerr);
-}
-
-// This machine's own addresses with their interfaces' MACs. Only the own
-// row's MAC depends on it: an interface list the system refuses costs no more.
-LinkLayerStage::OwnMacs ReadOwnMacs() {
-  LinkLayerStage::OwnMacs own;
-  try {
-    for (const auto& network : ReadInterfaceNetworks()) {
-      if (network.mac) {
-        own.emplace(network.address, *network.mac);
-      }
-    }
-  } catch (const SystemError&) {
-    own.clear();
-  }
-  return own;
-}
-
-// The own addresses of the interfaces on whose networks swept addresses lie:
-// where the UPnP search goes out. A list the system refuses searches nowhere.
-std::vector<Address> SweptLinkAddresses(const std::vector<Address>& addresses) {
-  std::vector<Address> local;
-  try {
-    for (const auto& network : ReadInterfaceNetworks()) {
-      const Address mask = NetworkMask(network.prefixLength);
-      const bool swept = std::any_of(addresses.begin(), addresses.end(), [&](Address a) {
-        return (a & mask) == (network.address & mask);
-      });
-      if (swept && !network.peer &&
-          std::find(local.begin(), local.end(), network.address) == local.end()) {
-        local.push_back(network.address);
-      }
-    }
-  } catch (const SystemError&) {
-    local.clear();
-  }
-  return local;
+  return std::optional<Ipv6Search>(std::in_place, loop, *prober, std::move(interfaces),
+                                   Ipv6Settings{}, std::cerr);
 }
 
 }  // namespace
@@ -128,58 +82,15 @@ std::vector<Address> SweptLinkAddresses(const std::vector<Address>& addresses) {
 SweepStages::SweepStages(const Options& options, const std::vector<Address>& addresses,
                          const SweepMeans& means, EventLoop& loop)
     : namesOnly_(options.namesOnly),
-      ipv6Search_(StartIpv6Search(options, addresses, means.ipv6Prober)),
+      ipv6Search_(StartIpv6Search(options, addresses, means.ipv6Prober, loop)),
       linkPass_(PrepareLinkPass(options, addresses, means, loop)) {
-  const auto sweepBegan = std::chrono::steady_clock::now();
-  if (!namesOnly_) {
-    std::this_thread::sleep_for(NeighbourAgeGrain());
-  }
-  stages_.Add(std::make_unique<LinkLayerStage>(
-      ReadNeighbourTable, std::cerr, options.verbose, linkPass_.get(), sweepBegan,
-      namesOnly_ ? LinkLayerStage::OwnMacs{} : ReadOwnMacs(), ReadNeighbourTableOverflows));
-  if (means.routers != nullptr) {
-    // Read beside the sweep: a slow agent costs only what outlasts it.
-    stages_.Add(std::make_unique<SnmpStage>(ReadBeside(*means.routers), std::cerr));
-  }
-  if (means.leases != nullptr) {
-    means.leases->Refresh();
-    stages_.Add(std::make_unique<LeaseStage>(*means.leases,
-                                             EpochSeconds(std::chrono::system_clock::now())));
-  }
-  if (ipv6Search_) {
-    stages_.Add(std::make_unique<Ipv6Stage>(
-        [this](std::chrono::milliseconds wait) { return ipv6Search_->Neighbours(wait); }));
-  }
-  // A name-only sweep has its names already: it asks nothing more.
-  if (namesOnly_) {
-    return;
-  }
-  resolver_ = MakeResolver();
-  const bool deviceTypes = means.deviceRules != nullptr;
-  if (options.extraNames || deviceTypes) {
-    network_ = MakeUdpNetwork();
-  }
-  // The device questions take a quarter of the name questions' sockets (one
-  // per host, asked beside the names), their node status an eighth.
-  const std::size_t sockets = MostNameSockets();
-  const std::size_t deviceSockets = deviceTypes ? std::max<std::size_t>(sockets / 4, 1) : 0;
-  const std::size_t nodeStatusSockets = deviceTypes ? std::max<std::size_t>(sockets / 8, 1) : 0;
-  NameQueries* queries = nullptr;
-  if (options.extraNames) {
-    queries = &names_.emplace(
-        *network_, std::max<std::size_t>(sockets - deviceSockets - nodeStatusSockets, 1));
-  }
-  stages_.Add(std::make_unique<NameStage>(*resolver_, queries));
-  if (deviceTypes) {
-    deviceNetwork_ = MakeDeviceNetwork();
-    auto& upnp = upnp_.emplace(*deviceNetwork_, SweptLinkAddresses(addresses), addresses);
-    // Node status for the hosts already named, from the name questions' own
-    // share of sockets; with --no-extra-names, none.
-    NameQueries* nodeStatus =
-        options.extraNames ? &nodeStatus_.emplace(*network_, nodeStatusSockets) : nullptr;
-    stages_.Add(std::make_unique<DeviceStage>(services_.emplace(*network_, deviceSockets), &upnp,
-                                              nodeStatus, *means.deviceRules));
-  }
+  AddSources({.options = options,
+              .addresses = addresses,
+              .means = means,
+              .loop = loop,
+              .linkPass = linkPass_.get(),
+              .ipv6Search = ipv6Search_ ? &*ipv6Search_ : nullptr},
+             parts_, stages_);
 }
 
 std::size_t SweepStages::EchoPathCount(std::size_t addressCount) const {

@@ -1,9 +1,6 @@
-// The stages a sweep's results pass through, built from the options in the
-// order each needs the facts of those before it: the link layer (the link
-// pass's answers, else the neighbour table), the DHCP leases (for the hosts
-// the link layer left found), the device's IPv6 addresses (joined by the
-// link layer's MAC), the names the controller asks for, then
-// what each device says it is (which reads the NetBIOS names).
+// What a sweep runs beside its workers: the link pass, the IPv6 search, and
+// the stages its results pass through, made by the sources' list
+// (sources.h) in the order each needs the facts of those before it.
 #pragma once
 
 #include <cstddef>
@@ -13,38 +10,18 @@
 #include <vector>
 
 #include "controller/app/options.h"
+#include "controller/app/sources.h"
 #include "controller/base/stage.h"
-#include "controller/devices/device_rules.h"
-#include "controller/devices/service_discovery.h"
-#include "controller/devices/upnp_search.h"
 #include "controller/ipv6/ipv6_neighbours.h"
-#include "controller/leases/lease_files.h"
 #include "controller/link/link_pass.h"
-#include "controller/names/name_queries.h"
-#include "controller/snmp/router_tables.h"
-#include "controller/system/resolver.h"
-#include "controller/system/udp_network.h"
+#include "controller/system/event_loop.h"
 
 namespace hostsweep::controller {
 
-// What the sweep may send with, opened while the controller still had its
-// capabilities: a packet socket for the link pass (or why there is none) and
-// the IPv6 prober (--ipv6); the device rules, read once (none: no device is
-// asked what it is); the DHCP lease files (--leases), read again as they
-// change; the routers whose neighbour tables each sweep reads (--snmp).
-struct SweepMeans {
-  LinkSocket* linkSocket;
-  const std::string& whyNoLinkSocket;
-  Ipv6Prober* ipv6Prober;
-  const DeviceRules* deviceRules = nullptr;
-  LeaseFiles* leases = nullptr;
-  const RouterTables* routers = nullptr;
-};
-
 class SweepStages {
  public:
-  // Starts the IPv6 search and readies the link pass, on `loop`; the worker
-  // host must have set the signals first, since the search's thread shares them.
+  // Starts the IPv6 search and readies the link pass and the askers, all on
+  // `loop`.
   SweepStages(const Options& options, const std::vector<Address>& addresses,
               const SweepMeans& means, EventLoop& loop);
   SweepStages(const SweepStages&) = delete;
@@ -63,13 +40,7 @@ class SweepStages {
   bool namesOnly_;
   std::optional<Ipv6Search> ipv6Search_;
   std::unique_ptr<ArpPass> linkPass_;
-  std::unique_ptr<Resolver> resolver_;
-  std::unique_ptr<UdpNetwork> network_;
-  std::optional<NameQueries> names_;
-  std::optional<ServiceDiscovery> services_;
-  std::optional<NameQueries> nodeStatus_;  // the device stage's NetBIOS questions
-  std::unique_ptr<DeviceNetwork> deviceNetwork_;
-  std::optional<UpnpSearch> upnp_;
+  SourceParts parts_;
   Stages stages_;
 };
 

@@ -4,8 +4,9 @@
 // filed since the last round and files its own facts about them, so that one
 // query serves them all (one read of the neighbour table, one wave of name
 // requests) and each stage sees what the stages before it found. Stages run
-// inside the sweep's loop, between two waits for reports, so each bounds its
-// own time.
+// inside the sweep's loop, between two turns of the event loop, so each
+// bounds its own time; a stage that asks the network registers its sockets
+// and timers with that loop, which alone waits.
 #pragma once
 
 #include <chrono>
@@ -27,9 +28,18 @@ class Stage {
   // `finished`: positions in `book` whose probes are over (any state but
   // pending), each handed over once.
   virtual void Enrich(ResultBook& book, const std::vector<std::size_t>& finished) = 0;
+  // `heard`: positions that answered the link pass, their probes still to
+  // come. A stage that asks the network may start asking them now, so that
+  // its wait overlaps the workers'; what it files waits for Enrich.
+  virtual void Heard(const ResultBook& /*book*/, const std::vector<std::size_t>& /*heard*/) {}
   // A stage that asks the network: true while answers are outstanding.
   [[nodiscard]] virtual bool Busy() const { return false; }
-  // Reads the answers that came, waiting at most `timeout`, into `book`.
+  // True while answers are outstanding that come off the event loop, on
+  // threads of their own (reverse DNS, --ipv6): the sweep looks for them
+  // every tick.
+  [[nodiscard]] virtual bool WaitsOffLoop() const { return false; }
+  // Files the answers that came into `book`, waiting at most `timeout` for
+  // those that come off the loop.
   virtual void Poll(ResultBook& /*book*/, std::chrono::milliseconds /*timeout*/) {}
 };
 
@@ -43,10 +53,23 @@ class Stages {
       stage->Enrich(book, finished);
     }
   }
+  void Heard(const ResultBook& book, const std::vector<std::size_t>& heard) {
+    for (const auto& stage : stages_) {
+      stage->Heard(book, heard);
+    }
+  }
   // True while a stage waits for answers; the sweep goes on until none does.
   [[nodiscard]] bool Busy() const {
     for (const auto& stage : stages_) {
       if (stage->Busy()) {
+        return true;
+      }
+    }
+    return false;
+  }
+  [[nodiscard]] bool WaitsOffLoop() const {
+    for (const auto& stage : stages_) {
+      if (stage->WaitsOffLoop()) {
         return true;
       }
     }

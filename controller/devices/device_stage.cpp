@@ -35,48 +35,79 @@ GivenNames GivenNamesOf(const std::vector<Announcement>& said) {
   return given;
 }
 
-void DeviceStage::Enrich(ResultBook& book, const std::vector<std::size_t>& finished) {
-  for (const std::size_t position : finished) {
-    const HostResult& result = book.Results()[position];
-    // On a directly connected link (its MAC known from there): a host
-    // behind a router is asked nothing more than today.
-    const State state = StateOf(result);
-    if ((state != State::kAlive && state != State::kSilent) || !result.link || !result.link->mac) {
-      continue;
-    }
-    book.AwaitDevice(position);
-    auto& pending = pending_[position];
-    discovery_.Ask(position, result.address);
-    if (upnp_ != nullptr) {
-      upnp_->Ask(position, result.address);
-    } else {
-      pending.upnp.emplace();
-    }
-    // Named by its worker, so the name stage asked it nothing.
-    if (nodeStatus_ != nullptr && !book.AwaitsNames(position) && !result.names) {
+void DeviceStage::Heard(const ResultBook& book, const std::vector<std::size_t>& heard) {
+  for (const std::size_t position : heard) {
+    const Address address = book.Results()[position].address;
+    auto& pending = Ask(position, address);
+    // Its worker may name it: the table is then asked here, and used then.
+    if (nodeStatus_ != nullptr && !pending.nodeStatusAsked) {
       pending.nodeStatusAsked = true;
-      nodeStatus_->Ask(position, result.address, /*netbiosOnly=*/true);
+      nodeStatus_->Ask(position, address, /*netbiosOnly=*/true);
     }
   }
 }
 
-void DeviceStage::Poll(ResultBook& book, std::chrono::milliseconds timeout) {
-  // The first of the three still asking waits; the others only look. Had
-  // none waited (the NetBIOS questions asked last, alone), the sweep would spin.
-  auto wait = [&timeout] { return std::exchange(timeout, std::chrono::milliseconds{0}); };
-  if (discovery_.Busy()) {
-    discovery_.Poll(wait(), [this](std::size_t position, ServiceFindings findings) {
-      pending_[position].mdns = std::move(findings);
+DeviceStage::Pending& DeviceStage::Ask(std::size_t position, Address address) {
+  const auto [entry, fresh] = pending_.try_emplace(position);
+  if (fresh) {
+    discovery_.Ask(position, address);
+    if (upnp_ != nullptr) {
+      upnp_->Ask(position, address);
+    } else {
+      entry->second.upnp.emplace();
+    }
+  }
+  return entry->second;
+}
+
+void DeviceStage::Enrich(ResultBook& book, const std::vector<std::size_t>& finished) {
+  for (const std::size_t position : finished) {
+    const HostResult& result = book.Results()[position];
+    // On a directly connected link (its MAC known from there): a host
+    // behind a router is asked nothing more than today; one heard early
+    // whose probes found otherwise has its answers dropped.
+    const State state = StateOf(result);
+    if ((state != State::kAlive && state != State::kSilent) || !result.link || !result.link->mac) {
+      pending_.erase(position);
+      continue;
+    }
+    book.AwaitDevice(position);
+    auto& pending = Ask(position, result.address);
+    pending.awaited = true;
+    // Named by its worker, so the name stage asked it nothing.
+    if (nodeStatus_ != nullptr && !book.AwaitsNames(position) && !result.names) {
+      pending.nodeStatusUsed = true;
+      if (!pending.nodeStatusAsked) {
+        pending.nodeStatusAsked = true;
+        nodeStatus_->Ask(position, result.address, /*netbiosOnly=*/true);
+      }
+    }
+  }
+}
+
+void DeviceStage::Poll(ResultBook& book, std::chrono::milliseconds /*timeout*/) {
+  // A host whose answers were dropped is no longer pending.
+  const auto pending = [this](std::size_t position) {
+    const auto found = pending_.find(position);
+    return found == pending_.end() ? nullptr : &found->second;
+  };
+  discovery_.Take([&pending](std::size_t position, ServiceFindings findings) {
+    if (auto* host = pending(position)) {
+      host->mdns = std::move(findings);
+    }
+  });
+  if (nodeStatus_ != nullptr) {
+    nodeStatus_->Take([&pending](std::size_t position, const ExtraNames& names) {
+      if (auto* host = pending(position)) {
+        host->netbios = names.table;
+      }
     });
   }
-  if (nodeStatus_ != nullptr && nodeStatus_->Busy()) {
-    nodeStatus_->Poll(wait(), [this](std::size_t position, const ExtraNames& names) {
-      pending_[position].netbios = names.table;
-    });
-  }
-  if (upnp_ != nullptr && upnp_->Busy()) {
-    upnp_->Poll(wait(), [this](std::size_t position, std::vector<Announcement> said) {
-      pending_[position].upnp = std::move(said);
+  if (upnp_ != nullptr) {
+    upnp_->Take([&pending](std::size_t position, std::vector<Announcement> said) {
+      if (auto* host = pending(position)) {
+        host->upnp = std::move(said);
+      }
     });
   }
   FileAnswered(book);
@@ -86,12 +117,13 @@ void DeviceStage::FileAnswered(ResultBook& book) {
   std::erase_if(pending_, [&](auto& entry) {
     auto& [position, pending] = entry;
     const auto& names = book.Results()[position].names;
-    const std::vector<NetbiosName>* table = pending.netbios ? &*pending.netbios
-                                            : names         ? &names->table
-                                                            : nullptr;
+    const std::vector<NetbiosName>* table = pending.nodeStatusUsed
+                                                ? (pending.netbios ? &*pending.netbios : nullptr)
+                                            : names ? &names->table
+                                                    : nullptr;
     const bool tableComing =
-        (pending.nodeStatusAsked && !pending.netbios) || book.AwaitsNames(position);
-    if (!pending.mdns || !pending.upnp || tableComing) {
+        (pending.nodeStatusUsed && !pending.netbios) || book.AwaitsNames(position);
+    if (!pending.awaited || !pending.mdns || !pending.upnp || tableComing) {
       return false;
     }
     auto said = std::move(pending.mdns->said);

@@ -2,9 +2,10 @@
 // after the names: its DNS-SD services and TXT records, its UPnP answers and
 // description, and the NetBIOS name table the name stage's node status
 // brought (a host the name stage did not ask, named already, is asked for
-// its node status here), read through the rule table. A host's result waits for its
-// answers, and for its names when those are still coming, so that all are
-// read together.
+// its node status here), read through the rule table. Its askers are on the
+// event loop, and ask a host the link pass heard at once, while its worker
+// probes it; a host's result waits for its answers, and for its names when
+// those are still coming, so that all are read together.
 #pragma once
 
 #include <chrono>
@@ -37,6 +38,7 @@ class DeviceStage : public Stage {
               const DeviceRules& rules)
       : discovery_(discovery), upnp_(upnp), nodeStatus_(nodeStatus), rules_(rules) {}
 
+  void Heard(const ResultBook& book, const std::vector<std::size_t>& heard) override;
   void Enrich(ResultBook& book, const std::vector<std::size_t>& finished) override;
   [[nodiscard]] bool Busy() const override { return !pending_.empty(); }
   void Poll(ResultBook& book, std::chrono::milliseconds timeout) override;
@@ -46,9 +48,13 @@ class DeviceStage : public Stage {
     std::optional<ServiceFindings> mdns;
     std::optional<std::vector<Announcement>> upnp;
     bool nodeStatusAsked = false;
+    bool nodeStatusUsed = false;  // named by its worker: the name stage asked nothing
     std::optional<std::vector<NetbiosName>> netbios{};  // the table asked for here
+    bool awaited = false;  // its result is finished and waits for the answers
   };
 
+  // Asks the services and the UPnP search about the host at `position`, once.
+  Pending& Ask(std::size_t position, Address address);
   // Files each host whose answers and names are all in.
   void FileAnswered(ResultBook& book);
 

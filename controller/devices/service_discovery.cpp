@@ -1,6 +1,7 @@
 #include "controller/devices/service_discovery.h"
 
 #include <algorithm>
+#include <memory>
 #include <random>
 
 #include "common/mdns.h"
@@ -11,11 +12,6 @@
 namespace hostsweep::controller {
 namespace {
 
-using std::chrono::milliseconds;
-using TimePoint = UdpNetwork::Clock::time_point;
-
-constexpr int kReadsPerTurn = 8;
-constexpr std::size_t kBufferSize = 65536;
 // _device-info._tcp names asked per host: the names its instances go by.
 constexpr std::size_t kMostDeviceInfoNames = 2;
 
@@ -51,74 +47,88 @@ DnsName DeviceInfoName(const std::string& label) {
 
 }  // namespace
 
-struct ServiceDiscovery::Host {
-  std::size_t position;
-  Address address;
-  std::unique_ptr<UdpSocket> socket{};
-  TimePoint started{};
-  TimePoint stepStarted{};
-  Step step = Step::kTypes;
-  std::uint16_t id = NewId();
-  int tries = 0;
-  std::vector<Question> questions{{ServiceTypesName(), kPtrRecord}};
-  std::vector<DnsName> types{};
-  std::vector<DnsName> instances{};
-  std::vector<DnsName> texted{};  // owners whose TXT record came
-  bool namedItself = false;
-  ServiceFindings findings{};
+class ServiceDiscovery::Host : public Conversation {
+ public:
+  Host(ServiceDiscovery& discovery, std::size_t position, Address address)
+      : discovery_(discovery), position_(position), address_(address) {}
 
-  [[nodiscard]] TimePoint NextEvent() const {
-    return std::min(stepStarted + kServiceTryPatience * tries, started + kServiceHostTime);
+  [[nodiscard]] std::vector<Datagram> Questions() const override {
+    std::vector<Datagram> datagrams;
+    for (const auto& question : questions_) {
+      if (!question.answered) {
+        datagrams.push_back(EncodeQuestion(id_, question.name, question.type));
+      }
+    }
+    return datagrams;
   }
-  [[nodiscard]] bool Ended() const { return step == Step::kDone; }
+  void Take(std::span<const std::uint8_t> datagram) override {
+    if (const auto records = ParseDnsSdAnswer(datagram, id_)) {
+      TakeRecords(*records);
+    }
+  }
+  [[nodiscard]] bool Answered() const override {
+    return std::all_of(questions_.begin(), questions_.end(),
+                       [](const Question& q) { return q.answered; });
+  }
+  bool NextStep() override {
+    PrepareNextStep();
+    id_ = NewId();
+    return step_ != Step::kDone;
+  }
+  void End() override {
+    std::sort(findings_.services.begin(), findings_.services.end());
+    discovery_.ended_.emplace_back(position_, std::move(findings_));
+  }
 
+ private:
   void Say(std::string key, std::string value) {
-    if (findings.said.size() < kMostAnnouncements) {
-      findings.said.push_back({std::move(key), std::move(value)});
+    if (findings_.said.size() < kMostAnnouncements) {
+      findings_.said.push_back({std::move(key), std::move(value)});
     }
   }
 
   void TakeType(const DnsName& type) {
-    if (!IsServiceType(type) || types.size() >= kMostServiceTypes ||
-        std::any_of(types.begin(), types.end(), [&](const auto& t) { return SameName(t, type); })) {
+    if (!IsServiceType(type) || types_.size() >= kMostServiceTypes ||
+        std::any_of(types_.begin(), types_.end(),
+                    [&](const auto& t) { return SameName(t, type); })) {
       return;
     }
-    types.push_back(type);
-    findings.services.push_back(ServiceText(type));
+    types_.push_back(type);
+    findings_.services.push_back(ServiceText(type));
     Say("mdns:service", ServiceText(type));
   }
 
   void TakeInstance(const DnsName& instance) {
-    const bool known = std::any_of(instances.begin(), instances.end(),
+    const bool known = std::any_of(instances_.begin(), instances_.end(),
                                    [&](const auto& i) { return SameName(i, instance); });
-    const bool ofAType = std::any_of(types.begin(), types.end(),
+    const bool ofAType = std::any_of(types_.begin(), types_.end(),
                                      [&](const auto& t) { return IsInstanceOf(instance, t); });
-    if (!known && ofAType && instances.size() < kMostInstances) {
-      instances.push_back(instance);
+    if (!known && ofAType && instances_.size() < kMostInstances) {
+      instances_.push_back(instance);
       Say("mdns:instance", instance[0]);
     }
   }
 
-  // The owner of the record that gives the host's own address is its mDNS
+  // The owner of the record that gives the host's own address_ is its mDNS
   // host name; a responder may answer for others too (a proxy, a sleep proxy).
   void TakeAddress(const DnsSdRecord& record) {
-    if (record.address == address && !namedItself && !record.owner.empty()) {
-      namedItself = true;
+    if (record.address == address_ && !namedItself_ && !record.owner.empty()) {
+      namedItself_ = true;
       Say("mdns:host", mdns::JoinedLabels(record.owner));
     }
   }
 
   void TakeText(const DnsSdRecord& record) {
-    const bool instance = std::any_of(instances.begin(), instances.end(),
+    const bool instance = std::any_of(instances_.begin(), instances_.end(),
                                       [&](const auto& i) { return SameName(i, record.owner); });
     const bool deviceInfo =
         record.owner.size() == 4 && SameName(record.owner, DeviceInfoName(record.owner[0]));
-    if ((!instance && !deviceInfo) || std::any_of(texted.begin(), texted.end(), [&](const auto& t) {
-          return SameName(t, record.owner);
-        })) {
+    if ((!instance && !deviceInfo) ||
+        std::any_of(texted_.begin(), texted_.end(),
+                    [&](const auto& t) { return SameName(t, record.owner); })) {
       return;
     }
-    texted.push_back(record.owner);
+    texted_.push_back(record.owner);
     const std::string prefix =
         "mdns:" + ServiceText(DnsName(record.owner.begin() + 1, record.owner.end())) + ":";
     for (const auto& entry : record.text) {
@@ -128,7 +138,7 @@ struct ServiceDiscovery::Host {
     }
   }
 
-  void Take(const std::vector<DnsSdRecord>& records) {
+  void TakeRecords(const std::vector<DnsSdRecord>& records) {
     for (const auto& record : records) {
       if (record.type == kPtrRecord && SameName(record.owner, ServiceTypesName())) {
         TakeType(record.target);
@@ -139,167 +149,74 @@ struct ServiceDiscovery::Host {
       } else {
         TakeText(record);
       }
-      for (auto& question : questions) {
+      for (auto& question : questions_) {
         question.answered = question.answered ||
                             (question.type == record.type && SameName(question.name, record.owner));
       }
     }
   }
 
-  // The next step's questions: none left means done.
+  // The next step_'s questions_: none left means done.
   void PrepareNextStep() {
-    questions.clear();
-    if (step == Step::kTypes) {
-      step = Step::kInstances;
-      for (const auto& type : types) {
-        questions.push_back({type, kPtrRecord});
+    questions_.clear();
+    if (step_ == Step::kTypes) {
+      step_ = Step::kInstances;
+      for (const auto& type : types_) {
+        questions_.push_back({type, kPtrRecord});
       }
-    } else if (step == Step::kInstances) {
-      step = Step::kTexts;
+    } else if (step_ == Step::kInstances) {
+      step_ = Step::kTexts;
       std::vector<std::string> deviceNames;
-      for (const auto& instance : instances) {
-        questions.push_back({instance, kTxtRecord});
+      for (const auto& instance : instances_) {
+        questions_.push_back({instance, kTxtRecord});
         if (deviceNames.size() < kMostDeviceInfoNames &&
             std::none_of(deviceNames.begin(), deviceNames.end(),
                          [&](const auto& n) { return SameText(n, instance[0]); })) {
           deviceNames.push_back(instance[0]);
-          questions.push_back({DeviceInfoName(instance[0]), kTxtRecord});
+          questions_.push_back({DeviceInfoName(instance[0]), kTxtRecord});
         }
       }
-      std::erase_if(questions, [this](const Question& q) {
-        return std::any_of(texted.begin(), texted.end(),
+      std::erase_if(questions_, [this](const Question& q) {
+        return std::any_of(texted_.begin(), texted_.end(),
                            [&](const auto& t) { return SameName(t, q.name); });
       });
     } else {
-      step = Step::kDone;
+      step_ = Step::kDone;
     }
-    if (questions.empty()) {
-      step = Step::kDone;
+    if (questions_.empty()) {
+      step_ = Step::kDone;
     }
   }
+
+  ServiceDiscovery& discovery_;
+  std::size_t position_;
+  Address address_;
+  Step step_ = Step::kTypes;
+  std::uint16_t id_ = NewId();
+  std::vector<Question> questions_{{ServiceTypesName(), kPtrRecord}};
+  std::vector<DnsName> types_{};
+  std::vector<DnsName> instances_{};
+  std::vector<DnsName> texted_{};  // owners whose TXT record came
+  bool namedItself_ = false;
+  ServiceFindings findings_{};
 };
 
-ServiceDiscovery::ServiceDiscovery(UdpNetwork& network, std::size_t mostSockets)
-    : network_(network), mostSockets_(std::max<std::size_t>(mostSockets, 1)) {}
-
-ServiceDiscovery::~ServiceDiscovery() = default;
+ServiceDiscovery::ServiceDiscovery(EventLoop& loop, DatagramNetwork& network,
+                                   std::size_t mostSockets)
+    : asker_(loop, network,
+             {.tries = kServiceTries, .perTry = kServiceTryPatience, .most = kServiceHostTime},
+             mostSockets) {}
 
 void ServiceDiscovery::Ask(std::size_t position, Address address) {
-  queued_.push_back(std::make_unique<Host>(Host{.position = position, .address = address}));
+  ++unfinished_;
+  asker_.Ask(address, mdns::kPort, std::make_unique<Host>(*this, position, address));
 }
 
-void ServiceDiscovery::Poll(milliseconds timeout, const Done& done) {
-  StartQueued(done);
-  std::vector<UdpSocket*> sockets;
-  for (const auto& host : open_) {
-    sockets.push_back(host->socket.get());
+void ServiceDiscovery::Take(const Done& done) {
+  for (auto& [position, findings] : std::exchange(ended_, {})) {
+    --unfinished_;
+    done(position, std::move(findings));
   }
-  if (!sockets.empty()) {
-    network_.Wait(sockets, std::min(timeout, TimeToNextEvent()));
-  }
-  // Hosts left unread are read first in the next turn, and not moved on
-  // before they are: an answer already waiting still counts.
-  const auto readingEnds = network_.Now() + kServiceReadingPerTurn;
-  std::size_t unreadFrom = open_.size();
-  for (std::size_t i = 0; i < open_.size(); ++i) {
-    if (unreadFrom == open_.size() && !Read(*open_[i], readingEnds)) {
-      unreadFrom = i;
-    }
-    if (i < unreadFrom) {
-      Advance(*open_[i]);
-    }
-  }
-  std::rotate(open_.begin(), open_.begin() + static_cast<std::ptrdiff_t>(unreadFrom), open_.end());
-  for (auto& host : open_) {
-    if (host->Ended()) {
-      host->socket.reset();
-      std::sort(host->findings.services.begin(), host->findings.services.end());
-      done(host->position, std::move(host->findings));
-    }
-  }
-  std::erase_if(open_, [](const auto& host) { return host->Ended(); });
-  StartQueued(done);
-}
-
-void ServiceDiscovery::StartQueued(const Done& done) {
-  while (open_.size() < mostSockets_ && !queued_.empty()) {
-    auto host = std::move(queued_.front());
-    queued_.pop_front();
-    host->socket = network_.Open(host->address, mdns::kPort);
-    if (!host->socket) {
-      done(host->position, {});
-      continue;
-    }
-    host->started = host->stepStarted = network_.Now();
-    Advance(*host);
-    open_.push_back(std::move(host));
-  }
-}
-
-bool ServiceDiscovery::Read(Host& host, TimePoint readingEnds) {
-  for (int read = 0; read < kReadsPerTurn && !host.Ended(); ++read) {
-    if (network_.Now() >= readingEnds) {
-      return false;
-    }
-    buffer_.resize(kBufferSize);
-    const Receipt receipt = host.socket->Receive(buffer_);
-    if (receipt == Receipt::kNothing) {
-      return true;
-    }
-    if (receipt == Receipt::kRefused) {
-      host.step = Step::kDone;
-      return true;
-    }
-    if (const auto records = ParseDnsSdAnswer(buffer_, host.id)) {
-      host.Take(*records);
-    }
-  }
-  return true;
-}
-
-// Moves on when the step's questions are all answered or have had their
-// tries; asks again what is unanswered when a try's patience is over.
-void ServiceDiscovery::Advance(Host& host) {
-  while (!host.Ended()) {
-    const auto now = network_.Now();
-    if (now >= host.started + kServiceHostTime) {
-      host.step = Step::kDone;
-      return;
-    }
-    const bool answered = std::all_of(host.questions.begin(), host.questions.end(),
-                                      [](const Question& q) { return q.answered; });
-    if (!answered && now < host.NextEvent()) {
-      return;
-    }
-    if (answered || host.tries == kServiceTries) {
-      NextStep(host);
-      continue;
-    }
-    ++host.tries;
-    for (const auto& question : host.questions) {
-      if (!question.answered &&
-          !host.socket->Send(EncodeQuestion(host.id, question.name, question.type))) {
-        host.step = Step::kDone;
-        return;
-      }
-    }
-  }
-}
-
-void ServiceDiscovery::NextStep(Host& host) {
-  host.PrepareNextStep();
-  host.id = NewId();
-  host.tries = 0;
-  host.stepStarted = network_.Now();
-}
-
-milliseconds ServiceDiscovery::TimeToNextEvent() const {
-  auto next = TimePoint::max();
-  for (const auto& host : open_) {
-    next = std::min(next, host->NextEvent());
-  }
-  const auto left = std::chrono::ceil<milliseconds>(next - network_.Now());
-  return std::max(left, milliseconds{0});
 }
 
 }  // namespace hostsweep::controller

@@ -9,9 +9,6 @@
 namespace hostsweep::controller {
 namespace {
 
-using std::chrono::milliseconds;
-using TimePoint = DeviceNetwork::Clock::time_point;
-
 constexpr std::size_t kAnswerBufferSize = 65536;
 // "urn:schemas-upnp-org:device:MediaServer:1": a device's type, not a service's.
 constexpr std::string_view kDeviceTypeMark = ":device:";
@@ -23,96 +20,93 @@ struct UpnpSearch::Fetch {
   std::vector<Announcement> said;
   std::unique_ptr<TcpExchange> exchange{};
   std::string received{};
-  TimePoint started{};
+  EventLoop::TimerId timeUp = 0;
 };
 
-UpnpSearch::UpnpSearch(DeviceNetwork& network, const std::vector<Address>& localAddresses,
-                       std::vector<Address> swept)
-    : network_(network), started_(network.Now()), swept_(std::move(swept)) {
+UpnpSearch::UpnpSearch(EventLoop& loop, DatagramNetwork& datagrams, TcpNetwork& tcp,
+                       const std::vector<Address>& localAddresses, std::vector<Address> swept)
+    : loop_(loop), tcp_(tcp), swept_(std::move(swept)) {
   std::sort(swept_.begin(), swept_.end());
   const std::string search = SsdpSearchRequest();
   const std::span<const std::uint8_t> datagram(reinterpret_cast<const std::uint8_t*>(search.data()),
                                                search.size());
   for (const Address local : localAddresses) {
-    auto socket = network_.OpenMulticast(local);
-    if (socket && socket->Send(kSsdpGroup, kSsdpPort, datagram)) {
+    auto socket = datagrams.OpenMulticast(local);
+    if (socket && socket->SendTo(kSsdpGroup, kSsdpPort, datagram)) {
+      DatagramSocket& listening = *socket;
       sockets_.push_back(std::move(socket));
+      loop_.Watch(listening.Handle(), kReadable,
+                  [this, &listening](unsigned /*ready*/) { ReadAnswers(listening); });
     }
+  }
+  if (!sockets_.empty()) {
+    listeningEnds_ = loop_.After(kSsdpListening, [this] { StopListening(); });
   }
 }
 
-UpnpSearch::~UpnpSearch() = default;
+UpnpSearch::~UpnpSearch() {
+  for (const auto& socket : sockets_) {
+    loop_.Unwatch(socket->Handle());
+  }
+  loop_.Cancel(listeningEnds_);
+  for (const auto& fetch : fetches_) {
+    loop_.Unwatch(fetch->exchange->Handle());
+    loop_.Cancel(fetch->timeUp);
+  }
+}
 
 void UpnpSearch::Ask(std::size_t position, Address address) {
   waiting_.emplace_back(position, address);
+  if (sockets_.empty()) {
+    StartFetches();
+  }
 }
 
-bool UpnpSearch::Listening() const {
-  return !sockets_.empty() && network_.Now() < started_ + kSsdpListening;
-}
-
-void UpnpSearch::Poll(milliseconds timeout, const Done& done) {
-  std::vector<LinkMulticastSocket*> sockets;
-  if (Listening()) {
-    for (const auto& socket : sockets_) {
-      sockets.push_back(socket.get());
-    }
+void UpnpSearch::Take(const Done& done) {
+  for (auto& [position, said] : std::exchange(ended_, {})) {
+    done(position, std::move(said));
   }
-  std::vector<TcpExchange*> exchanges;
-  auto next = Listening() ? started_ + kSsdpListening : TimePoint::max();
-  for (const auto& fetch : fetches_) {
-    exchanges.push_back(fetch->exchange.get());
-    next = std::min(next, fetch->started + kDescriptionTime);
-  }
-  const auto untilNext =
-      std::max(std::chrono::ceil<milliseconds>(next - network_.Now()), milliseconds{0});
-  if (!sockets.empty() || !exchanges.empty()) {
-    network_.Wait(sockets, exchanges, std::min(timeout, untilNext));
-  }
-  if (Listening()) {
-    ReadAnswers();
-  } else {
-    sockets_.clear();
-    StartFetches(done);
-  }
-  std::erase_if(fetches_, [&](const std::unique_ptr<Fetch>& fetch) {
-    if (!Pump(*fetch)) {
-      return false;
-    }
-    done(fetch->position, std::move(fetch->said));
-    return true;
-  });
 }
 
 // Reads for a bounded time per turn: a device that floods the search's port
 // delays no one, and the listening ends on time whatever it sends.
-void UpnpSearch::ReadAnswers() {
-  const auto readingEnds = network_.Now() + kSsdpReadingPerTurn;
-  for (const auto& socket : sockets_) {
-    Address from = 0;
-    while (network_.Now() < readingEnds) {
-      buffer_.resize(kAnswerBufferSize);
-      if (socket->Receive(buffer_, from) != Receipt::kDatagram) {
-        break;
-      }
-      const auto answer = ParseSsdpAnswer(buffer_);
-      if (!answer || !std::binary_search(swept_.begin(), swept_.end(), from)) {
-        continue;
-      }
-      Heard& heard = heard_[from];
-      if (heard.targets.size() < kMostTargetsPerHost &&
-          std::find(heard.targets.begin(), heard.targets.end(), answer->target) ==
-              heard.targets.end()) {
-        heard.targets.push_back(answer->target);
-      }
-      if (!heard.url) {
-        heard.url = DescriptionOn(answer->location, from);
-      }
+void UpnpSearch::ReadAnswers(DatagramSocket& socket) {
+  if (loop_.Turn() != readingTurn_) {
+    readingTurn_ = loop_.Turn();
+    readingEnds_ = loop_.Now() + kSsdpReadingPerTurn;
+  }
+  Address from = 0;
+  while (loop_.Now() < readingEnds_) {
+    buffer_.resize(kAnswerBufferSize);
+    if (socket.Receive(buffer_, from) != Receipt::kDatagram) {
+      break;
+    }
+    const auto answer = ParseSsdpAnswer(buffer_);
+    if (!answer || !std::binary_search(swept_.begin(), swept_.end(), from)) {
+      continue;
+    }
+    Heard& heard = heard_[from];
+    if (heard.targets.size() < kMostTargetsPerHost &&
+        std::find(heard.targets.begin(), heard.targets.end(), answer->target) ==
+            heard.targets.end()) {
+      heard.targets.push_back(answer->target);
+    }
+    if (!heard.url) {
+      heard.url = DescriptionOn(answer->location, from);
     }
   }
 }
 
-void UpnpSearch::StartFetches(const Done& done) {
+void UpnpSearch::StopListening() {
+  listeningEnds_ = 0;
+  for (const auto& socket : sockets_) {
+    loop_.Unwatch(socket->Handle());
+  }
+  sockets_.clear();
+  StartFetches();
+}
+
+void UpnpSearch::StartFetches() {
   while (!waiting_.empty() && fetches_.size() < kMostFetchesAtOnce) {
     const auto [position, address] = waiting_.front();
     waiting_.pop_front();
@@ -125,33 +119,54 @@ void UpnpSearch::StartFetches(const Done& done) {
         }
       }
       if (const auto& url = heard->second.url) {
-        fetch->exchange = network_.Connect(url->host, url->port, HttpGetRequest(*url));
-        fetch->started = network_.Now();
+        fetch->exchange = tcp_.Connect(url->host, url->port, HttpGetRequest(*url));
       }
     }
-    if (fetch->exchange) {
-      fetches_.push_back(std::move(fetch));
-    } else {
-      done(fetch->position, std::move(fetch->said));
+    if (!fetch->exchange) {
+      ended_.emplace_back(fetch->position, std::move(fetch->said));
+      continue;
     }
+    Fetch& started = *fetch;
+    fetches_.push_back(std::move(fetch));
+    started.timeUp = loop_.After(kDescriptionTime, [this, &started] {
+      started.timeUp = 0;
+      Pump(started, /*last=*/true);
+    });
+    WatchFetch(started);
   }
 }
 
-bool UpnpSearch::Pump(Fetch& fetch) {
+void UpnpSearch::WatchFetch(Fetch& fetch) {
+  loop_.Watch(fetch.exchange->Handle(), kReadable | (fetch.exchange->Sending() ? kWritable : 0U),
+              [this, &fetch](unsigned /*ready*/) { Pump(fetch, /*last=*/false); });
+}
+
+void UpnpSearch::Pump(Fetch& fetch, bool last) {
+  const bool sending = fetch.exchange->Sending();
   const StreamState state = fetch.exchange->Pump(fetch.received, kMostResponseBytes + 1);
   const auto reading = ReadHttpResponse(fetch.received, state != StreamState::kOpen);
+  if (reading.outcome == HttpOutcome::kIncomplete && !last) {
+    if (sending && !fetch.exchange->Sending()) {
+      WatchFetch(fetch);  // the request is out: only the answer is waited for
+    }
+    return;
+  }
   if (reading.outcome == HttpOutcome::kBody) {
     if (const auto description = ParseUpnpDescription(reading.body)) {
       const auto said = UpnpAnnouncements(*description);
       fetch.said.insert(fetch.said.end(), said.begin(), said.end());
     }
   }
-  const bool over = reading.outcome != HttpOutcome::kIncomplete ||
-                    network_.Now() >= fetch.started + kDescriptionTime;
-  if (over) {
-    fetch.exchange.reset();
-  }
-  return over;
+  EndFetch(fetch);
+}
+
+void UpnpSearch::EndFetch(Fetch& fetch) {
+  loop_.Unwatch(fetch.exchange->Handle());
+  loop_.Cancel(fetch.timeUp);
+  fetch.exchange.reset();
+  ended_.emplace_back(fetch.position, std::move(fetch.said));
+  std::erase_if(fetches_, [&fetch](const auto& f) { return f.get() == &fetch; });
+  StartFetches();
 }
 
 }  // namespace hostsweep::controller

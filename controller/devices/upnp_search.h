@@ -2,7 +2,8 @@
 // link's interface when the sweep starts, the answers heard for a while
 // after, joined to the hosts by their source address (only swept addresses
 // are kept), and each live host's description fetched once over HTTP from
-// the host itself, bounded in size and time.
+// the host itself, bounded in size and time. Its sockets and timers are on
+// the event loop.
 #pragma once
 
 #include <chrono>
@@ -13,12 +14,15 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "controller/base/address.h"
 #include "controller/devices/device_rules.h"
 #include "controller/devices/ssdp_message.h"
-#include "controller/system/device_network.h"
+#include "controller/system/datagram_network.h"
+#include "controller/system/event_loop.h"
+#include "controller/system/tcp_network.h"
 
 namespace hostsweep::controller {
 
@@ -37,16 +41,19 @@ class UpnpSearch {
 
   // Searches out of each interface in `localAddresses` now; keeps answers
   // from `swept` addresses alone.
-  UpnpSearch(DeviceNetwork& network, const std::vector<Address>& localAddresses,
-             std::vector<Address> swept);
+  UpnpSearch(EventLoop& loop, DatagramNetwork& datagrams, TcpNetwork& tcp,
+             const std::vector<Address>& localAddresses, std::vector<Address> swept);
   ~UpnpSearch();
   UpnpSearch(const UpnpSearch&) = delete;
   UpnpSearch& operator=(const UpnpSearch&) = delete;
 
   // What the host at `position` announced, once the search is over.
   void Ask(std::size_t position, Address address);
-  [[nodiscard]] bool Busy() const { return !waiting_.empty() || !fetches_.empty(); }
-  void Poll(std::chrono::milliseconds timeout, const Done& done);
+  [[nodiscard]] bool Busy() const {
+    return !waiting_.empty() || !fetches_.empty() || !ended_.empty();
+  }
+  // Hands every host whose answers are all in to `done`, once.
+  void Take(const Done& done);
 
  private:
   struct Heard {
@@ -55,19 +62,25 @@ class UpnpSearch {
   };
   struct Fetch;
 
-  [[nodiscard]] bool Listening() const;
-  void ReadAnswers();
-  void StartFetches(const Done& done);
-  // True when the fetch is over.
-  bool Pump(Fetch& fetch);
+  void ReadAnswers(DatagramSocket& socket);
+  void StopListening();
+  void StartFetches();
+  void WatchFetch(Fetch& fetch);
+  // Pumps the fetch, and ends it once over or at its `last` look.
+  void Pump(Fetch& fetch, bool last);
+  void EndFetch(Fetch& fetch);
 
-  DeviceNetwork& network_;
-  DeviceNetwork::Clock::time_point started_;
-  std::vector<std::unique_ptr<LinkMulticastSocket>> sockets_;
+  EventLoop& loop_;
+  TcpNetwork& tcp_;
+  std::vector<std::unique_ptr<DatagramSocket>> sockets_;  // while listening
+  EventLoop::TimerId listeningEnds_ = 0;
+  std::uint64_t readingTurn_ = 0;
+  EventLoop::Clock::time_point readingEnds_{};
   std::vector<Address> swept_;  // sorted
   std::unordered_map<Address, Heard> heard_;
   std::deque<std::pair<std::size_t, Address>> waiting_;
   std::vector<std::unique_ptr<Fetch>> fetches_;
+  std::vector<std::pair<std::size_t, std::vector<Announcement>>> ended_;
   std::vector<std::uint8_t> buffer_;
 };
 

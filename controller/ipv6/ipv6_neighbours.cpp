@@ -16,16 +16,16 @@ bool OnNetwork(Address address, const InterfaceNetwork& network) {
 
 }  // namespace
 
-Ipv6Search::Ipv6Search(Ipv6Prober& prober, std::vector<std::string> interfaces,
+Ipv6Search::Ipv6Search(EventLoop& loop, Ipv6Prober& prober, std::vector<std::string> interfaces,
                        const Ipv6Settings& settings, std::ostream& diagnostics)
-    : prober_(prober), diagnostics_(diagnostics) {
-  prober_.Start(std::move(interfaces), settings);
+    : loop_(loop), prober_(prober), diagnostics_(diagnostics) {
+  prober_.Start(loop, std::move(interfaces), settings);
 }
 
-const std::vector<Ipv6Neighbour>* Ipv6Search::Neighbours(std::chrono::milliseconds wait) {
+const std::vector<Ipv6Neighbour>* Ipv6Search::Neighbours() {
   if (!found_) {
     try {
-      auto found = prober_.Found(wait);
+      auto found = prober_.Found();
       if (!found) {
         return nullptr;
       }
@@ -39,10 +39,9 @@ const std::vector<Ipv6Neighbour>* Ipv6Search::Neighbours(std::chrono::millisecon
 }
 
 const std::vector<Ipv6Neighbour>& Ipv6Search::AllNeighbours() {
-  constexpr std::chrono::seconds kLook{1};
   const std::vector<Ipv6Neighbour>* found = nullptr;
-  while (found == nullptr) {
-    found = Neighbours(kLook);
+  while ((found = Neighbours()) == nullptr) {
+    loop_.RunOnce();
   }
   return *found;
 }
@@ -136,8 +135,8 @@ void Ipv6Stage::Enrich(ResultBook& book, const std::vector<std::size_t>& finishe
   Poll(book, std::chrono::milliseconds{0});
 }
 
-void Ipv6Stage::Poll(ResultBook& book, std::chrono::milliseconds timeout) {
-  const auto* neighbours = waiting_.empty() ? nullptr : neighbours_(timeout);
+void Ipv6Stage::Poll(ResultBook& book, std::chrono::milliseconds /*timeout*/) {
+  const auto* neighbours = waiting_.empty() ? nullptr : neighbours_();
   if (neighbours == nullptr) {
     return;
   }

@@ -21,18 +21,19 @@
 
 namespace hostsweep::controller {
 
-// The prober's search, its failure a warning.
+// The prober's search on the event loop, its failure a warning.
 class Ipv6Search {
  public:
-  Ipv6Search(Ipv6Prober& prober, std::vector<std::string> interfaces, const Ipv6Settings& settings,
-             std::ostream& diagnostics);
-  // What it found, once it has ended (waiting at most `wait`); nothing, with
-  // a warning, if it failed; null while it goes on.
-  const std::vector<Ipv6Neighbour>* Neighbours(std::chrono::milliseconds wait);
-  // The same, waiting for its end.
+  Ipv6Search(EventLoop& loop, Ipv6Prober& prober, std::vector<std::string> interfaces,
+             const Ipv6Settings& settings, std::ostream& diagnostics);
+  // What it found, once it has ended; nothing, with a warning, if it failed;
+  // null while it goes on.
+  const std::vector<Ipv6Neighbour>* Neighbours();
+  // The same, turning the loop until its end.
   const std::vector<Ipv6Neighbour>& AllNeighbours();
 
  private:
+  EventLoop& loop_;
   Ipv6Prober& prober_;
   std::optional<std::vector<Ipv6Neighbour>> found_;
   std::ostream& diagnostics_;
@@ -58,8 +59,8 @@ std::vector<HostView> Ipv6OnlyViews(const std::vector<Ipv6Neighbour>& neighbours
 // has ended, those results wait (the sweep's loop goes on meanwhile).
 class Ipv6Stage : public Stage {
  public:
-  // What the search found, waiting at most the time given; null while it goes on.
-  using Neighbours = std::function<const std::vector<Ipv6Neighbour>*(std::chrono::milliseconds)>;
+  // What the search found; null while it goes on.
+  using Neighbours = std::function<const std::vector<Ipv6Neighbour>*()>;
   explicit Ipv6Stage(Neighbours neighbours) : neighbours_(std::move(neighbours)) {}
 
   void Enrich(ResultBook& book, const std::vector<std::size_t>& finished) override;

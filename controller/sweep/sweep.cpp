@@ -17,9 +17,9 @@ using std::chrono::seconds;
 constexpr milliseconds kTick{200};
 // How often more chains start while the sweep ramps up.
 constexpr milliseconds kRampStep{50};
-// How long a wait lasts while a stage waits for answers (name queries): they
-// are read between the waits for the workers.
-constexpr milliseconds kAnswerTick{10};
+// How long a wait lasts while a stage waits for answers that come off the
+// event loop (reverse DNS, --ipv6): they are looked for between the turns.
+constexpr milliseconds kOffLoopTick{10};
 // How long a stopped chain gets to end. Its end notice may never come: a
 // process in uninterruptible sleep outlives SIGKILL, and Windows does not
 // promise to deliver a job's notices. After this it counts as ended.
@@ -190,23 +190,21 @@ void Sweep::TakeLinkVerdicts() {
   for (const std::size_t position : verdicts.unanswered) {
     book_.FileNoLinkReply(position);
   }
+  if (stages_ != nullptr && !verdicts.answered.empty()) {
+    stages_->Heard(book_, verdicts.answered);
+  }
 }
 
-// One turn of the loop, which hears the workers and the link pass; while a
-// stage waits for answers, the turn is short then, and only a look once
-// nothing else is left to wait for, the stage's own wait taking its place.
+// One turn of the loop, which hears the workers, the link pass and the
+// stages' askers; the stages then file what came.
 void Sweep::WaitForEvents() {
-  if (!StagesBusy()) {
-    loop_.RunOnce(NextWait());
-    TakeLinkVerdicts();
-    EnrichFinished();
-    return;
-  }
-  const bool othersLeft = BatchesLeft() || LinkPassBusy();
-  loop_.RunOnce(othersLeft ? std::min(kAnswerTick, NextWait()) : milliseconds{0});
+  const bool offLoop = stages_ != nullptr && stages_->WaitsOffLoop();
+  loop_.RunOnce(offLoop ? std::min(kOffLoopTick, NextWait()) : NextWait());
   TakeLinkVerdicts();
   EnrichFinished();
-  stages_->Poll(book_, othersLeft ? milliseconds{0} : kAnswerTick);
+  if (StagesBusy()) {
+    stages_->Poll(book_, milliseconds{0});
+  }
 }
 
 void Sweep::StartBatches() {

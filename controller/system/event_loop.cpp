@@ -65,6 +65,7 @@ void EventLoop::RunOnce(Clock::duration most) {
     generations_.push_back(watch.generation);
   }
   poller_->Wait(entries_, Milliseconds(TimeToNextTimer(most)));
+  ++turn_;
   for (std::size_t i = 0; i < entries_.size(); ++i) {
     if (entries_[i].ready == 0) {
       continue;

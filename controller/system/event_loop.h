@@ -1,8 +1,7 @@
 // The controller's one event loop: a source that waits (the workers'
-// reports, the link socket, signals, the next sweep of --watch and the
-// events' retries; the name and device askers are still to come) registers
-// with it, and the loop alone waits, for the first timer due or the first
-// descriptor ready. One monotonic clock, one timer heap.
+// reports, the link socket, signals, the next sweep of --watch, the events'
+// retries, and every asker's sockets and retries) registers with it, and the loop alone waits, for
+// the first timer due or the first descriptor ready. One monotonic clock, one timer heap.
 //
 // The loop is the same everywhere; what waits for the descriptors is one
 // half per platform (posix/: poll; win/: WSAPoll, sockets only). Callbacks
@@ -78,6 +77,8 @@ class EventLoop {
   explicit EventLoop(std::unique_ptr<Poller> poller = MakePoller());
 
   [[nodiscard]] Clock::time_point Now() const { return poller_->Now(); }
+  // Counts the turns: tells a callback the first of its turn from the others.
+  [[nodiscard]] std::uint64_t Turn() const { return turn_; }
 
   // Calls `callback` once, at `when` or at the first turn after it; timers
   // due at the same time run in the order they were added.
@@ -127,6 +128,7 @@ class EventLoop {
   std::vector<PollEntry> entries_;
   std::vector<std::uint64_t> generations_;  // of the watches, as entries_
   bool stopped_ = false;
+  std::uint64_t turn_ = 0;
 };
 
 }  // namespace hostsweep::controller

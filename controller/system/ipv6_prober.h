@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "controller/base/mac_address.h"
+#include "controller/system/event_loop.h"
 
 namespace hostsweep::controller {
 
@@ -25,20 +26,21 @@ struct Ipv6Settings {
 };
 
 // The platform's asker: its socket is opened while the controller still has
-// its capabilities, and used afterwards. It asks beside the sweep, so that
-// its wait overlaps the sweep's own.
+// its capabilities, and used afterwards. It asks on the event loop beside the
+// sweep, so that its wait overlaps the sweep's own.
 class Ipv6Prober {
  public:
   Ipv6Prober() = default;
   virtual ~Ipv6Prober() = default;
   Ipv6Prober(const Ipv6Prober&) = delete;
   Ipv6Prober& operator=(const Ipv6Prober&) = delete;
-  // Starts asking on `interfaces`, once the controller's signals are set.
-  virtual void Start(std::vector<std::string> interfaces, const Ipv6Settings& settings) = 0;
-  // Once its search has ended (waiting at most `wait`): every on-link address
-  // that answered, with its MAC, handed over once; nothing while it goes on.
-  // Throws SystemError.
-  virtual std::optional<std::vector<Ipv6Neighbour>> Found(std::chrono::milliseconds wait) = 0;
+  // Starts asking on `interfaces`; the turns of `loop` read the answers and
+  // send the tries.
+  virtual void Start(EventLoop& loop, std::vector<std::string> interfaces,
+                     const Ipv6Settings& settings) = 0;
+  // Once its search has ended: every on-link address that answered, with its
+  // MAC, handed over once; nothing while it goes on. Throws SystemError.
+  virtual std::optional<std::vector<Ipv6Neighbour>> Found() = 0;
 };
 
 // The raw ICMPv6 socket --ipv6 asks on; nothing, with `whyNot` saying why,

@@ -9,7 +9,6 @@
 #include <net/if.h>
 #include <netinet/icmp6.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,13 +16,13 @@
 #include <array>
 #include <bit>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
-#include <future>
+#include <exception>
 #include <map>
 #include <memory>
 #include <optional>
 #include <set>
+#include <utility>
 
 #include "common/posix/file_descriptor.h"
 #include "controller/base/errors.h"
@@ -33,6 +32,8 @@ namespace hostsweep::controller {
 namespace {
 
 constexpr std::size_t kMostMessage = 1500;
+// Messages read per turn of the loop: a flood of them delays no one.
+constexpr int kReadsPerTurn = 64;
 constexpr int kPrefixBits = 128;
 
 // One swept interface: where requests go out and which sources are on it.
@@ -87,48 +88,77 @@ class RawIpv6Prober : public Ipv6Prober {
  public:
   explicit RawIpv6Prober(FileDescriptor fd)
       : fd_(std::move(fd)), identifier_(static_cast<std::uint16_t>(getpid())) {}
+  RawIpv6Prober(const RawIpv6Prober&) = delete;
+  RawIpv6Prober& operator=(const RawIpv6Prober&) = delete;
+  ~RawIpv6Prober() override { Stop(); }
 
-  // On a thread of its own, which shares the controller's blocked signals.
-  void Start(std::vector<std::string> interfaces, const Ipv6Settings& settings) override {
-    search_ = std::async(std::launch::async, [this, interfaces = std::move(interfaces), settings] {
-      return Discover(interfaces, settings);
-    });
+  // Each sweep of --watch starts a search of its own.
+  void Start(EventLoop& loop, std::vector<std::string> interfaces,
+             const Ipv6Settings& settings) override {
+    Stop();
+    answers_.clear();
+    found_.reset();
+    failure_ = nullptr;
+    settings_ = settings;
+    try {
+      links_ = LinksOf(interfaces);
+    } catch (const SystemError&) {
+      failure_ = std::current_exception();
+      return;
+    }
+    if (links_.empty()) {
+      found_.emplace();
+      return;
+    }
+    loop_ = &loop;
+    loop_->Watch(fd_.Get(), kReadable, [this](unsigned /*ready*/) { ReadWaiting(); });
+    SendTry(0);
   }
 
-  std::optional<std::vector<Ipv6Neighbour>> Found(std::chrono::milliseconds wait) override {
-    if (search_.wait_for(wait) != std::future_status::ready) {
-      return std::nullopt;
+  std::optional<std::vector<Ipv6Neighbour>> Found() override {
+    if (failure_) {
+      std::rethrow_exception(std::exchange(failure_, nullptr));
     }
-    return search_.get();
+    return std::exchange(found_, std::nullopt);
   }
 
  private:
-  std::vector<Ipv6Neighbour> Discover(const std::vector<std::string>& interfaces,
-                                      const Ipv6Settings& settings) {
-    const auto links = LinksOf(interfaces);
-    if (links.empty()) {
-      return {};
-    }
-    std::set<Ipv6Answer> answers;
-    for (int attempt = 0; attempt < settings.tries; ++attempt) {
-      for (const auto& [index, link] : links) {
-        for (const auto& source : link.sources) {
-          Send(link.index, source, static_cast<std::uint16_t>(attempt));
-        }
+  void SendTry(int attempt) {
+    for (const auto& [index, link] : links_) {
+      for (const auto& source : link.sources) {
+        Send(link.index, source, static_cast<std::uint16_t>(attempt));
       }
-      const bool last = attempt + 1 == settings.tries;
-      ReceiveUntil(
-          std::chrono::steady_clock::now() + (last ? settings.lastWait : settings.retryAfter),
-          links, answers);
     }
+    if (attempt + 1 == settings_.tries) {
+      timer_ = loop_->After(settings_.lastWait, [this] { Finish(); });
+    } else {
+      timer_ = loop_->After(settings_.retryAfter, [this, attempt] { SendTry(attempt + 1); });
+    }
+  }
+
+  // Ends a search still asking.
+  void Stop() {
+    if (loop_ != nullptr) {
+      loop_->Unwatch(fd_.Get());
+      loop_->Cancel(timer_);
+      loop_ = nullptr;
+    }
+  }
+
+  void Finish() {
+    Stop();
     std::map<int, std::string> names;
-    for (const auto& [index, link] : links) {
+    for (const auto& [index, link] : links_) {
       std::array<char, IF_NAMESIZE> name{};
       if (if_indextoname(static_cast<unsigned>(index), name.data()) != nullptr) {
         names.emplace(index, name.data());
       }
     }
-    return JoinAnswers({answers.begin(), answers.end()}, ReadIpv6NeighbourTable(), names);
+    try {
+      found_ = JoinAnswers({answers_.begin(), answers_.end()}, ReadIpv6NeighbourTable(), names);
+    } catch (const SystemError&) {
+      failure_ = std::current_exception();
+    }
   }
 
   // To all nodes on one link, from one of its addresses, so that each node
@@ -162,15 +192,9 @@ class RawIpv6Prober : public Ipv6Prober {
     sendmsg(fd_.Get(), &message, MSG_DONTWAIT);
   }
 
-  void ReceiveUntil(std::chrono::steady_clock::time_point deadline,
-                    const std::map<int, Ipv6Link>& links, std::set<Ipv6Answer>& answers) {
-    for (auto now = std::chrono::steady_clock::now(); now < deadline;
-         now = std::chrono::steady_clock::now()) {
-      pollfd wait{fd_.Get(), POLLIN, 0};
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-      if (poll(&wait, 1, static_cast<int>(left.count())) <= 0) {
-        continue;
-      }
+  // Reads the messages waiting, a bounded number per turn.
+  void ReadWaiting() {
+    for (int read = 0; read < kReadsPerTurn; ++read) {
       std::array<std::uint8_t, kMostMessage> bytes{};
       sockaddr_in6 from{};
       alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(in6_pktinfo))> control{};
@@ -183,6 +207,9 @@ class RawIpv6Prober : public Ipv6Prober {
                      .msg_controllen = control.size(),
                      .msg_flags = 0};
       const ssize_t size = recvmsg(fd_.Get(), &message, MSG_DONTWAIT);
+      if (size < 0) {
+        return;
+      }
       const cmsghdr* header = size > 0 ? CMSG_FIRSTHDR(&message) : nullptr;
       if (header == nullptr || header->cmsg_level != IPPROTO_IPV6 ||
           header->cmsg_type != IPV6_PKTINFO ||
@@ -191,17 +218,23 @@ class RawIpv6Prober : public Ipv6Prober {
       }
       in6_pktinfo to{};
       std::memcpy(&to, CMSG_DATA(header), sizeof(to));
-      const auto link = links.find(static_cast<int>(to.ipi6_ifindex));
+      const auto link = links_.find(static_cast<int>(to.ipi6_ifindex));
       const Ipv6Bytes source = BytesOf(reinterpret_cast<const sockaddr*>(&from));
-      if (link != links.end() && IsOnLink(source, link->second.prefixes)) {
-        answers.insert({.address = source, .interfaceIndex = link->first});
+      if (link != links_.end() && IsOnLink(source, link->second.prefixes)) {
+        answers_.insert({.address = source, .interfaceIndex = link->first});
       }
     }
   }
 
   FileDescriptor fd_;
   std::uint16_t identifier_;
-  std::future<std::vector<Ipv6Neighbour>> search_;
+  Ipv6Settings settings_{};
+  std::map<int, Ipv6Link> links_;
+  std::set<Ipv6Answer> answers_;
+  EventLoop* loop_ = nullptr;  // while asking
+  EventLoop::TimerId timer_ = 0;
+  std::optional<std::vector<Ipv6Neighbour>> found_;
+  std::exception_ptr failure_;
 };
 
 }  // namespace

@@ -8,8 +8,8 @@
 
 #include <algorithm>
 
+#include "tests/controller/asking/fake_datagram_network.h"
 #include "tests/controller/devices/dns_sd_answer.h"
-#include "tests/controller/names/fake_udp_network.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -156,8 +156,9 @@ TEST(DeviceStage, EachHostEndsWithWhatItSaidWithinItsTimeWhateverTheOthersSend) 
   ResultBook book(addresses);
   FakeNetwork network;
   network.costOfReading = milliseconds{1};
-  ServiceDiscovery discovery(network, kMostSockets);
-  NameQueries nodeStatus(network, kMostSockets);
+  EventLoop loop(std::make_unique<FakeNetwork::Waits>(network));
+  ServiceDiscovery discovery(loop, network, kMostSockets);
+  NameQueries nodeStatus(loop, network, kMostSockets);
   DeviceStage stage(discovery, nullptr, &nodeStatus, rules);
   std::vector<std::size_t> finished;
   for (std::size_t i = 0; i < hosts.size(); ++i) {
@@ -176,7 +177,8 @@ TEST(DeviceStage, EachHostEndsWithWhatItSaidWithinItsTimeWhateverTheOthersSend) 
   }
   stage.Enrich(book, finished);
   for (int turn = 0; turn < 1000 && stage.Busy(); ++turn) {
-    stage.Poll(book, milliseconds{100});
+    loop.RunOnce(milliseconds{100});
+    stage.Poll(book, milliseconds{0});
     if (turn == 200) {
       for (std::size_t i = 0; i < hosts.size(); ++i) {
         if (!hosts[i].nodeStatus) {
@@ -199,7 +201,7 @@ TEST(DeviceStage, EachHostEndsWithWhatItSaidWithinItsTimeWhateverTheOthersSend) 
             1);
   for (const auto& log : network.logs) {
     ASSERT_TRUE(log.closed.has_value());
-    EXPECT_LE(*log.closed, kServiceHostTime + kServiceReadingPerTurn + network.costOfReading);
+    EXPECT_LE(*log.closed, kServiceHostTime + kReadingPerTurn + network.costOfReading);
   }
 }
 

@@ -8,11 +8,10 @@
 #include <deque>
 #include <map>
 
+#include "tests/controller/asking/fake_datagram_network.h"
+
 namespace hostsweep::controller {
 namespace {
-
-using std::chrono::milliseconds;
-using Bytes = std::vector<std::uint8_t>;
 
 constexpr Address kLocal = 0x0A000064;  // 10.0.0.100
 
@@ -23,36 +22,14 @@ struct Served {
   bool closes = true;
 };
 
-class FakeDeviceNetwork : public DeviceNetwork {
+// The devices' web servers, beside the datagrams of `datagrams`.
+class FakeTcpNetwork : public TcpNetwork {
  public:
-  class Socket : public LinkMulticastSocket {
-   public:
-    explicit Socket(FakeDeviceNetwork& network) : network_(network) {}
-    bool Send(Address group, std::uint16_t port, std::span<const std::uint8_t>) override {
-      network_.searches.emplace_back(group, port);
-      for (const auto& answer : network_.answers) {
-        inbox.push_back(answer);
-      }
-      return true;
-    }
-    Receipt Receive(std::vector<std::uint8_t>& buffer, Address& from) override {
-      if (inbox.empty()) {
-        return Receipt::kNothing;
-      }
-      std::tie(from, buffer) = inbox.front();
-      inbox.pop_front();
-      network_.now += network_.costOfReading;
-      return Receipt::kDatagram;
-    }
-    std::deque<std::pair<Address, Bytes>> inbox;
-
-   private:
-    FakeDeviceNetwork& network_;
-  };
-
   class Exchange : public TcpExchange {
    public:
-    explicit Exchange(Served served) : served(std::move(served)) {}
+    Exchange(Served served, Descriptor handle) : served(std::move(served)), handle_(handle) {}
+    [[nodiscard]] Descriptor Handle() const override { return handle_; }
+    [[nodiscard]] bool Sending() const override { return false; }
     StreamState Pump(std::string& into, std::size_t most) override {
       if (served.pieces.empty()) {
         return served.closes ? StreamState::kClosed : StreamState::kOpen;
@@ -61,14 +38,18 @@ class FakeDeviceNetwork : public DeviceNetwork {
       served.pieces.pop_front();
       return StreamState::kOpen;
     }
+    [[nodiscard]] bool Ready() const { return !served.pieces.empty() || served.closes; }
     Served served;
+
+   private:
+    Descriptor handle_;
   };
 
-  std::unique_ptr<LinkMulticastSocket> OpenMulticast(Address local) override {
-    EXPECT_EQ(local, kLocal);
-    auto socket = std::make_unique<Socket>(*this);
-    sockets.push_back(socket.get());
-    return socket;
+  explicit FakeTcpNetwork(FakeNetwork& datagrams) : datagrams_(datagrams) {
+    datagrams_.otherReady = [this](Descriptor handle) {
+      const auto exchange = exchanges.find(handle);
+      return exchange != exchanges.end() && exchange->second->Ready();
+    };
   }
   std::unique_ptr<TcpExchange> Connect(Address address, std::uint16_t port,
                                        std::string request) override {
@@ -77,34 +58,17 @@ class FakeDeviceNetwork : public DeviceNetwork {
     if (found == servers.end()) {
       return nullptr;
     }
-    auto exchange = std::make_unique<Exchange>(found->second);
-    exchanges.push_back(exchange.get());
+    auto exchange = std::make_unique<Exchange>(found->second, datagrams_.NewDescriptor());
+    exchanges[exchange->Handle()] = exchange.get();
     return exchange;
   }
-  void Wait(const std::vector<LinkMulticastSocket*>& waitedSockets,
-            const std::vector<TcpExchange*>& waitedExchanges, milliseconds timeout) override {
-    for (const auto* socket : waitedSockets) {
-      if (!static_cast<const Socket*>(socket)->inbox.empty()) {
-        return;
-      }
-    }
-    for (const auto* exchange : waitedExchanges) {
-      if (!static_cast<const Exchange*>(exchange)->served.pieces.empty()) {
-        return;
-      }
-    }
-    now += timeout;
-  }
-  [[nodiscard]] Clock::time_point Now() const override { return now; }
 
-  std::vector<std::pair<Address, Bytes>> answers;
   std::map<std::pair<Address, std::uint16_t>, Served> servers;
-  std::vector<std::pair<Address, std::uint16_t>> searches;
   std::vector<std::pair<Address, std::string>> connects;
-  std::vector<Socket*> sockets;
-  std::vector<Exchange*> exchanges;
-  Clock::time_point now{};
-  milliseconds costOfReading{0};
+  std::map<Descriptor, Exchange*> exchanges;
+
+ private:
+  FakeNetwork& datagrams_;
 };
 
 Bytes Answer(const std::string& location, const std::string& target) {
@@ -121,42 +85,46 @@ TEST(UpnpSearch, SweptHostsGetTheirOwnAnswersAndDescriptionsWithinTheBounds) {
       "<root><device><deviceType>" + kRouterType +
       "</deviceType><manufacturer>Netgear</manufacturer><modelName>R7000</modelName>"
       "</device></root>";
-  FakeDeviceNetwork network;
+  FakeNetwork network;
+  FakeTcpNetwork web(network);
   network.costOfReading = milliseconds{1};
   const Address router = 0x0A000001;
   const Address liar = 0x0A000002;
   const Address slow = 0x0A000003;
   const Address flood = 0x0A000004;
   const Address unswept = 0x0A0000C8;
-  network.answers = {{router, Answer("http://10.0.0.1:5000/d.xml", "upnp:rootdevice")},
-                     {router, Answer("http://10.0.0.1:5000/d.xml", kRouterType)},
-                     {liar, Answer("http://10.0.0.99/d.xml", kServerType)},
-                     {slow, Answer("http://10.0.0.3/", kServerType)},
-                     {unswept, Answer("http://10.0.0.200/", kRouterType)}};
+  network.multicastAnswers = {{router, Answer("http://10.0.0.1:5000/d.xml", "upnp:rootdevice")},
+                              {router, Answer("http://10.0.0.1:5000/d.xml", kRouterType)},
+                              {liar, Answer("http://10.0.0.99/d.xml", kServerType)},
+                              {slow, Answer("http://10.0.0.3/", kServerType)},
+                              {unswept, Answer("http://10.0.0.200/", kRouterType)}};
   for (int i = 0; i < 500; ++i) {
-    network.answers.emplace_back(
+    network.multicastAnswers.emplace_back(
         flood, Answer("http://10.0.0.4/", "urn:x:device:t" + std::to_string(i) + ":1"));
   }
   const std::string head =
       "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(description.size()) + "\r\n\r\n";
-  network.servers[{router, 5000}] = {{head, description.substr(0, 20), description.substr(20)}};
-  network.servers[{slow, 80}] = {{"HTTP/1.1 200 OK\r\n"}, false};
-  network.servers[{flood, 80}] = {{"HTTP/1.1 200 OK\r\n\r\n" + std::string(200000, 'x')}};
+  web.servers[{router, 5000}] = {{head, description.substr(0, 20), description.substr(20)}};
+  web.servers[{slow, 80}] = {{"HTTP/1.1 200 OK\r\n"}, false};
+  web.servers[{flood, 80}] = {{"HTTP/1.1 200 OK\r\n\r\n" + std::string(200000, 'x')}};
   const std::vector<Address> swept{router, liar, slow, flood};
-  UpnpSearch search(network, {kLocal}, swept);
+  EventLoop loop(std::make_unique<FakeNetwork::Waits>(network));
+  UpnpSearch search(loop, network, web, {kLocal}, swept);
   for (std::size_t i = 0; i < swept.size(); ++i) {
     search.Ask(i, swept[i]);
   }
   std::map<std::size_t, std::vector<Announcement>> said;
   for (int turn = 0; turn < 1000 && search.Busy(); ++turn) {
-    search.Poll(milliseconds{100}, [&](std::size_t position, std::vector<Announcement> heard) {
+    loop.RunOnce(milliseconds{100});
+    search.Take([&](std::size_t position, std::vector<Announcement> heard) {
       EXPECT_TRUE(said.emplace(position, std::move(heard)).second) << position;
     });
   }
   ASSERT_FALSE(search.Busy());
   EXPECT_EQ(network.searches,
             (std::vector<std::pair<Address, std::uint16_t>>{{kSsdpGroup, kSsdpPort}}));
-  EXPECT_LE(network.now - DeviceNetwork::Clock::time_point{},
+  EXPECT_EQ(network.multicastFrom, std::vector<Address>{kLocal});
+  EXPECT_LE(network.now - Clock::time_point{},
             kSsdpListening + kDescriptionTime + milliseconds{50});
   EXPECT_EQ(said[0], (std::vector<Announcement>{{"ssdp:deviceType", kRouterType},
                                                 {"ssdp:deviceType", kRouterType},
@@ -166,13 +134,13 @@ TEST(UpnpSearch, SweptHostsGetTheirOwnAnswersAndDescriptionsWithinTheBounds) {
   EXPECT_EQ(said[2], (std::vector<Announcement>{{"ssdp:deviceType", kServerType}}));
   EXPECT_EQ(said[3].size(), kMostTargetsPerHost);
   // Each host's own address only, once each; the liar's URL is not fetched.
-  ASSERT_EQ(network.connects.size(), 3U);
+  ASSERT_EQ(web.connects.size(), 3U);
   EXPECT_EQ(
-      network.connects[0],
+      web.connects[0],
       std::make_pair(router, std::string("GET /d.xml HTTP/1.1\r\nHost: 10.0.0.1:5000\r\n"
                                          "Connection: close\r\nUser-Agent: hostsweep\r\n\r\n")));
-  EXPECT_EQ(network.connects[1].first, slow);
-  EXPECT_EQ(network.connects[2].first, flood);
+  EXPECT_EQ(web.connects[1].first, slow);
+  EXPECT_EQ(web.connects[2].first, flood);
 }
 
 }  // namespace

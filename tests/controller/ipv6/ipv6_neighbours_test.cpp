@@ -33,7 +33,7 @@ TEST(Ipv6Join, RowsGetTheirDevicesAddressesAndTheRestGetRowsOfTheirOwn) {
   book.FileLink(0, {.mac = kDual});
   book.FileLink(1, {.mac = kIpv4Only});
   bool searchEnded = false;
-  Ipv6Stage stage([&](std::chrono::milliseconds) { return searchEnded ? &neighbours : nullptr; });
+  Ipv6Stage stage([&] { return searchEnded ? &neighbours : nullptr; });
   stage.Enrich(book, book.TakeFinished());
   // Until the search has ended, the rows it joins wait; the others do not.
   EXPECT_FALSE(book.Ready(0));

@@ -10,8 +10,8 @@
 #include <ostream>
 
 #include "tests/case_name.h"
+#include "tests/controller/asking/fake_datagram_network.h"
 #include "tests/controller/names/fake_resolver.h"
-#include "tests/controller/names/fake_udp_network.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -91,13 +91,15 @@ TEST(NameQueries, EachHostGetsItsOwnAnswersWithinTheBoundsWhateverTheOthersSend)
       network.responders[{address, kMdnsPort}] = hosts[i].mdns;
     }
   }
-  NameQueries queries(network, kMostSockets);
+  EventLoop loop(std::make_unique<FakeNetwork::Waits>(network));
+  NameQueries queries(loop, network, kMostSockets);
   for (std::size_t i = 0; i < hosts.size(); ++i) {
     queries.Ask(100 + i, static_cast<Address>(0x0A000010 + i));
   }
   std::map<std::size_t, ExtraNames> done;
   for (int turn = 0; turn < 1000 && queries.Busy(); ++turn) {
-    queries.Poll(milliseconds{100}, [&](std::size_t position, const ExtraNames& names) {
+    loop.RunOnce(milliseconds{100});
+    queries.Take([&](std::size_t position, const ExtraNames& names) {
       EXPECT_TRUE(done.emplace(position, names).second) << "done twice: " << position;
     });
   }
@@ -139,7 +141,8 @@ TEST(NameQueries, EachTurnReadsForABoundedTimeAndEveryFloodedHostIsStillHeard) {
     datagrams.emplace_back(MdnsAnswer(request, "good.local"));
     return datagrams;
   };
-  NameQueries queries(network, std::size_t{2} * kHosts);
+  EventLoop loop(std::make_unique<FakeNetwork::Waits>(network));
+  NameQueries queries(loop, network, std::size_t{2} * kHosts);
   for (int i = 0; i < kHosts; ++i) {
     network.responders[{0x0A000010 + i, kMdnsPort}] = flood;
     network.responders[{0x0A000010 + i, kNetbiosPort}] = kRefused;
@@ -149,13 +152,13 @@ TEST(NameQueries, EachTurnReadsForABoundedTimeAndEveryFloodedHostIsStillHeard) {
   milliseconds longestTurn{0};
   for (int turn = 0; turn < 1000 && queries.Busy(); ++turn) {
     const auto before = network.now;
-    queries.Poll(milliseconds{0}, [&](std::size_t position, const ExtraNames& names) {
-      done.emplace(position, names);
-    });
+    loop.RunOnce(milliseconds{0});
+    queries.Take(
+        [&](std::size_t position, const ExtraNames& names) { done.emplace(position, names); });
     longestTurn =
         std::max(longestTurn, std::chrono::duration_cast<milliseconds>(network.now - before));
   }
-  EXPECT_LE(longestTurn, kNameReadingPerTurn + network.costOfReading);
+  EXPECT_LE(longestTurn, kReadingPerTurn + network.costOfReading);
   ASSERT_EQ(done.size(), std::size_t{kHosts});
   for (const auto& [position, names] : done) {
     EXPECT_EQ(names.mdns, "good.local") << position;
@@ -186,11 +189,13 @@ TEST_P(Naming, SilentHostsAskReverseDnsFirst) {
                 {.mac = MacAddress{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x0F}, .heardDuringSweep = true});
   FakeResolver resolver(param.dnsName);
   FakeNetwork network;
-  NameQueries queries(network, 4);
+  EventLoop loop(std::make_unique<FakeNetwork::Waits>(network));
+  NameQueries queries(loop, network, 4);
   NameStage stage(resolver, param.extraNames ? &queries : nullptr);
   stage.Enrich(book, {0});
   while (stage.Busy()) {
-    stage.Poll(book, milliseconds{10});
+    loop.RunOnce(milliseconds{10});
+    stage.Poll(book, milliseconds{0});
   }
   EXPECT_TRUE(book.Ready(0)) << param.what;
   EXPECT_EQ(resolver.asked, param.lookups) << param.what;

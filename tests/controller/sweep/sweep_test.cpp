@@ -13,8 +13,8 @@
 #include "controller/link/link_layer.h"
 #include "controller/link/vendors.h"
 #include "controller/names/name_queries.h"
+#include "tests/controller/asking/fake_datagram_network.h"
 #include "tests/controller/names/fake_resolver.h"
-#include "tests/controller/names/fake_udp_network.h"
 #include "tests/controller/system/fake_poller.h"
 #include "tests/temporary_folder.h"
 
@@ -434,7 +434,14 @@ TEST(Sweep, OnlyLiveHostsWithoutANameAreAskedAndTheirRowsWaitForTheAnswers) {
   FakeNetwork network;
   network.responders[{addresses[2], kMdnsPort}] =
       Always([](const Bytes& r) { return MdnsAnswer(r, "two.local"); });
-  NameQueries names(network, 4);
+  // The workers' turns go on while the questions' answers are read.
+  host.poller->onWait = [&host, &network](std::span<PollEntry> entries, milliseconds timeout) {
+    if (!network.MarkReady(entries)) {
+      host.poller->now += timeout;
+    }
+    host.Turn();
+  };
+  NameQueries names(host.loop, network, 4);
   FakeResolver resolver("");
   Stages stages;
   stages.Add(std::make_unique<NameStage>(resolver, &names));

@@ -1,5 +1,6 @@
-// A scripted network on a fake clock for the name queries: each host's
-// services answer from a script, every socket's sends and closing are logged.
+// A scripted network on a fake clock for the askers: each host's services
+// answer from a script, every socket's sends and closing are logged, and the
+// loop's waits find ready what has something to read.
 #pragma once
 
 #include <algorithm>
@@ -8,10 +9,12 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <span>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "controller/system/udp_network.h"
+#include "controller/system/datagram_network.h"
 #include "tests/tools/mdns_answer.h"
 #include "tests/tools/node_status_answer.h"
 
@@ -19,7 +22,7 @@ namespace hostsweep::controller {
 
 using std::chrono::milliseconds;
 using Bytes = std::vector<std::uint8_t>;
-using Clock = UdpNetwork::Clock;
+using Clock = EventLoop::Clock;
 
 inline constexpr std::uint16_t kNetbiosPort = 137;
 inline constexpr std::uint16_t kMdnsPort = 5353;
@@ -35,41 +38,57 @@ struct SocketLog {
   std::optional<milliseconds> closed;
 };
 
-class FakeNetwork : public UdpNetwork {
+class FakeNetwork : public DatagramNetwork {
  public:
-  class Socket : public UdpSocket {
+  class Socket : public DatagramSocket {
    public:
     Socket(FakeNetwork& network, std::size_t log, Responder responder)
-        : network_(network), log_(log), responder_(std::move(responder)) {}
+        : network_(network),
+          log_(log),
+          handle_(network.NewDescriptor()),
+          responder_(std::move(responder)) {
+      network_.sockets_[handle_] = this;
+    }
     ~Socket() override {
       network_.logs[log_].closed = Since();
+      network_.sockets_.erase(handle_);
       --network_.open;
     }
+    [[nodiscard]] Descriptor Handle() const override { return handle_; }
     bool Send(std::span<const std::uint8_t> datagram) override {
       network_.logs[log_].sends.push_back(Since());
       const Bytes request(datagram.begin(), datagram.end());
       if (responder_) {
         for (auto& reply :
              responder_(request, static_cast<int>(network_.logs[log_].sends.size()))) {
-          inbox.push_back(std::move(reply));
+          inbox.emplace_back(network_.logs[log_].address, std::move(reply));
         }
       }
       return true;
     }
-    Receipt Receive(std::vector<std::uint8_t>& buffer) override {
+    // Multicast: every device's answer comes back.
+    bool SendTo(Address to, std::uint16_t port, std::span<const std::uint8_t>) override {
+      network_.searches.emplace_back(to, port);
+      for (const auto& [from, answer] : network_.multicastAnswers) {
+        inbox.emplace_back(from, answer);
+      }
+      return true;
+    }
+    Receipt Receive(std::vector<std::uint8_t>& buffer, Address& from) override {
       if (inbox.empty()) {
         return Receipt::kNothing;
       }
       auto next = std::move(inbox.front());
       inbox.pop_front();
       network_.now += network_.costOfReading;
-      if (!next) {
+      if (!next.second) {
         return Receipt::kRefused;
       }
-      buffer = *next;
+      from = next.first;
+      buffer = *next.second;
       return Receipt::kDatagram;
     }
-    std::deque<std::optional<Bytes>> inbox;
+    std::deque<std::pair<Address, std::optional<Bytes>>> inbox;
 
    private:
     [[nodiscard]] milliseconds Since() const {
@@ -77,36 +96,76 @@ class FakeNetwork : public UdpNetwork {
     }
     FakeNetwork& network_;
     std::size_t log_;
+    Descriptor handle_;
     Responder responder_;
   };
 
-  std::unique_ptr<UdpSocket> Open(Address address, std::uint16_t port) override {
+  // Waits on the network's clock: time passes only while nothing is ready.
+  class Waits : public Poller {
+   public:
+    explicit Waits(FakeNetwork& network) : network_(network) {}
+    [[nodiscard]] Clock::time_point Now() const override { return network_.now; }
+    void Wait(std::span<PollEntry> entries, int timeoutMs) override {
+      if (timeoutMs == kForever) {
+        throw std::logic_error("the loop waits for ever with nothing that can come");
+      }
+      if (!network_.MarkReady(entries)) {
+        network_.now += milliseconds{timeoutMs};
+      }
+    }
+
+   private:
+    FakeNetwork& network_;
+  };
+
+  std::unique_ptr<DatagramSocket> Connect(Address address, std::uint16_t port) override {
+    return Open(address, port);
+  }
+  std::unique_ptr<DatagramSocket> OpenMulticast(Address local) override {
+    multicastFrom.push_back(local);
+    return Open(local, 0);
+  }
+
+  // Marks the entries with something to read; false when there is none.
+  bool MarkReady(std::span<PollEntry> entries) const {
+    bool any = false;
+    for (auto& entry : entries) {
+      const auto socket = sockets_.find(entry.descriptor);
+      if ((socket != sockets_.end() && !socket->second->inbox.empty()) ||
+          (otherReady && otherReady(entry.descriptor))) {
+        entry.ready = kReadable;
+        any = true;
+      }
+    }
+    return any;
+  }
+  Descriptor NewDescriptor() { return nextDescriptor_++; }
+
+  struct Log : SocketLog {
+    Clock::time_point opened;
+  };
+  std::map<std::pair<Address, std::uint16_t>, Responder> responders;
+  std::vector<std::pair<Address, Bytes>> multicastAnswers;
+  std::vector<Address> multicastFrom;
+  std::vector<std::pair<Address, std::uint16_t>> searches;
+  std::function<bool(Descriptor)> otherReady;  // descriptors of other fakes
+  std::vector<Log> logs;
+  Clock::time_point now{};
+  milliseconds costOfReading{0};  // per datagram read, as a slow parse would take
+  std::size_t open = 0;
+  std::size_t mostOpen = 0;
+
+ private:
+  std::unique_ptr<DatagramSocket> Open(Address address, std::uint16_t port) {
     logs.push_back({{address, port, {}, {}}, now});
     mostOpen = std::max(mostOpen, ++open);
     const auto responder = responders.find({address, port});
     return std::make_unique<Socket>(
         *this, logs.size() - 1, responder == responders.end() ? Responder{} : responder->second);
   }
-  // Time passes only while nothing is waiting to be read.
-  void Wait(const std::vector<UdpSocket*>& sockets, milliseconds timeout) override {
-    for (const auto* socket : sockets) {
-      if (!static_cast<const Socket*>(socket)->inbox.empty()) {
-        return;
-      }
-    }
-    now += timeout;
-  }
-  [[nodiscard]] Clock::time_point Now() const override { return now; }
 
-  struct Log : SocketLog {
-    Clock::time_point opened;
-  };
-  std::map<std::pair<Address, std::uint16_t>, Responder> responders;
-  std::vector<Log> logs;
-  Clock::time_point now{};
-  milliseconds costOfReading{0};  // per datagram read, as a slow parse would take
-  std::size_t open = 0;
-  std::size_t mostOpen = 0;
+  std::map<Descriptor, Socket*> sockets_;
+  Descriptor nextDescriptor_ = 100;
 };
 
 inline Bytes NetbiosAnswer(const Bytes& request, const std::string& name, const std::string& group,

@@ -1,0 +1,21 @@
+// An IPv4 address and port as the socket calls take them.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include <cstdint>
+
+#include "controller/base/address.h"
+
+namespace hostsweep::controller {
+
+inline sockaddr_in SocketAddress(Address address, std::uint16_t port) {
+  sockaddr_in socketAddress{};
+  socketAddress.sin_family = AF_INET;
+  socketAddress.sin_port = htons(port);
+  socketAddress.sin_addr.s_addr = htonl(address);
+  return socketAddress;
+}
+
+}  // namespace hostsweep::controller
