@@ -106,6 +106,7 @@ class FakeLink : public LinkSocket {
     return true;
   }
   [[nodiscard]] Descriptor Handle() const override { return kHandle; }
+  [[nodiscard]] bool Routed(Address /*address*/) const override { return true; }
   std::optional<LinkFrame> Receive() override {
     if (queued_.empty() || queued_.begin()->first > now) {
       return std::nullopt;
