@@ -104,7 +104,7 @@ std::uint16_t VlanOf(std::span<const std::uint8_t> frame) {
     return kUntagged;
   }
   Reader in(frame);
-  in.Skip(2 * kMacBytes);
+  in.Skip(std::size_t{2} * kMacBytes);
   if (in.U16() != kEtherTypeVlan) {
     return kUntagged;
   }

@@ -74,15 +74,20 @@ std::vector<std::string> DescribeLinkPlan(const std::vector<LinkInterface>& inte
       continue;
     }
     const LinkInterface& via = interfaces[i];
-    const std::string network = via.vlan != kUntagged && via.prefixLength == 0
-                                    ? "every target no directly connected network holds"
-                                    : FormatAddress(via.address & NetworkMask(via.prefixLength)) +
-                                          "/" + std::to_string(via.prefixLength);
-    const std::string link = via.vlan == kUntagged
-                                 ? via.name + "'s network "
-                                 : via.name + " (VLAN " + std::to_string(via.vlan) + ") for ";
-    lines.push_back(std::to_string(perInterface[i]) + " addresses on " + link + network +
-                    ": ARP requests first, a worker only for those that answer");
+    std::string line = std::to_string(perInterface[i]) + " addresses on " + via.name;
+    if (via.vlan == kUntagged) {
+      line += "'s network ";
+    } else {
+      line.append(" (VLAN ").append(std::to_string(via.vlan)).append(") for ");
+    }
+    if (via.vlan != kUntagged && via.prefixLength == 0) {
+      line += "every target no directly connected network holds";
+    } else {
+      line.append(FormatAddress(via.address & NetworkMask(via.prefixLength)))
+          .append("/")
+          .append(std::to_string(via.prefixLength));
+    }
+    lines.push_back(line + ": ARP requests first, a worker only for those that answer");
   }
   if (elsewhere > 0) {
     lines.push_back(std::to_string(elsewhere) +

@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "controller/system/posix/tagged_receive.h"
+
 namespace {
 
 constexpr std::size_t kMostFrame = 1518;
@@ -70,30 +72,12 @@ void Send(const Port& port, const std::vector<std::uint8_t>& frame) {
 // nothing for our own sending.
 bool Receive(const Port& port, std::vector<std::uint8_t>& frame, std::uint16_t& vlan) {
   frame.resize(kMostFrame);
-  sockaddr_ll from{};
-  iovec data{.iov_base = frame.data(), .iov_len = frame.size()};
-  alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(tpacket_auxdata))> control{};
-  msghdr message{.msg_name = &from,
-                 .msg_namelen = sizeof(from),
-                 .msg_iov = &data,
-                 .msg_iovlen = 1,
-                 .msg_control = control.data(),
-                 .msg_controllen = control.size(),
-                 .msg_flags = 0};
-  const ssize_t received = recvmsg(port.fd, &message, 0);
-  if (received < static_cast<ssize_t>(kMacs + 2) || from.sll_pkttype == PACKET_OUTGOING) {
+  const auto receipt = hostsweep::controller::ReceiveTagged(port.fd, frame, 0);
+  if (!receipt || receipt->size < kMacs + 2 || receipt->from.sll_pkttype == PACKET_OUTGOING) {
     return false;
   }
-  frame.resize(static_cast<std::size_t>(received));
-  vlan = 0;
-  for (cmsghdr* item = CMSG_FIRSTHDR(&message); item != nullptr;
-       item = CMSG_NXTHDR(&message, item)) {
-    tpacket_auxdata aux{};
-    std::memcpy(&aux, CMSG_DATA(item), sizeof(aux));
-    if (item->cmsg_type == PACKET_AUXDATA && (aux.tp_status & TP_STATUS_VLAN_VALID) != 0) {
-      vlan = aux.tp_vlan_tci & kVlanIdBits;
-    }
-  }
+  frame.resize(receipt->size);
+  vlan = receipt->strippedVlan;
   const bool tagged = (frame[kMacs] << kByte | frame[kMacs + 1]) == ETH_P_8021Q;
   if (vlan == 0 && tagged && frame.size() >= kMacs + kTag + 2) {
     vlan = static_cast<std::uint16_t>((frame[kMacs + 2] << kByte | frame[kMacs + 3]) & kVlanIdBits);

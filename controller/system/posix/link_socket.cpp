@@ -22,6 +22,7 @@
 #include "common/posix/file_descriptor.h"
 #include "controller/base/errors.h"
 #include "controller/system/interfaces.h"
+#include "controller/system/posix/tagged_receive.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -34,7 +35,6 @@ constexpr std::uint32_t kEtherTypeOffset = 12;
 constexpr std::uint32_t kArpOperationOffset = 20;
 constexpr std::uint32_t kVlanTag = 4;
 constexpr std::uint32_t kWholeFrame = 0xffff;
-constexpr std::uint16_t kVlanIdBits = 0x0fff;
 constexpr std::uint16_t kDiscardPort = 9;
 
 [[noreturn]] void Fail(const std::string& what) {
@@ -164,33 +164,13 @@ class PacketSocket : public LinkSocket {
   std::optional<LinkFrame> Receive() override {
     LinkFrame frame;
     frame.bytes.resize(kMostFrame);
-    sockaddr_ll from{};
-    iovec data{.iov_base = frame.bytes.data(), .iov_len = frame.bytes.size()};
-    alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(tpacket_auxdata))> control{};
-    msghdr message{.msg_name = &from,
-                   .msg_namelen = sizeof(from),
-                   .msg_iov = &data,
-                   .msg_iovlen = 1,
-                   .msg_control = control.data(),
-                   .msg_controllen = control.size(),
-                   .msg_flags = 0};
-    const ssize_t received = recvmsg(fd_.Get(), &message, MSG_DONTWAIT);
-    if (received < 0 || from.sll_pkttype == PACKET_OUTGOING) {
+    const auto receipt = ReceiveTagged(fd_.Get(), frame.bytes, MSG_DONTWAIT);
+    if (!receipt || receipt->from.sll_pkttype == PACKET_OUTGOING) {
       return std::nullopt;
     }
-    frame.bytes.resize(static_cast<std::size_t>(received));
-    frame.interfaceIndex = from.sll_ifindex;
-    for (cmsghdr* item = CMSG_FIRSTHDR(&message); item != nullptr;
-         item = CMSG_NXTHDR(&message, item)) {
-      if (item->cmsg_level != SOL_PACKET || item->cmsg_type != PACKET_AUXDATA) {
-        continue;
-      }
-      tpacket_auxdata aux{};
-      std::memcpy(&aux, CMSG_DATA(item), sizeof(aux));
-      if ((aux.tp_status & TP_STATUS_VLAN_VALID) != 0) {
-        frame.strippedVlan = aux.tp_vlan_tci & kVlanIdBits;
-      }
-    }
+    frame.bytes.resize(receipt->size);
+    frame.interfaceIndex = receipt->from.sll_ifindex;
+    frame.strippedVlan = receipt->strippedVlan;
     return frame;
   }
 
