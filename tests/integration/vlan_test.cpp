@@ -4,8 +4,8 @@
 // address on another VLAN; several VLANs in one sweep and in one watch.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -28,28 +28,31 @@ using ::testing::Not;
 constexpr int kExitInterrupted = 130;
 constexpr milliseconds kPatience{60000};
 
+// One of the lab's lists of what it set up.
+std::ifstream LabList(const char* name) {
+  const char* state = std::getenv("HOSTSWEEP_LAB_STATE");
+  return std::ifstream(std::filesystem::path(state != nullptr ? state : "") / name);
+}
+
 // "VLAN address" to MAC, as lab.sh vlans lists its hosts.
 std::map<std::string, std::string> VlanHosts() {
   std::map<std::string, std::string> hosts;
-  const char* state = std::getenv("HOSTSWEEP_LAB_STATE");
-  std::ifstream lines(std::filesystem::path(state != nullptr ? state : "") / "vlans");
+  auto lines = LabList("vlans");
   for (std::string vlan, address, mac; lines >> vlan >> address >> mac;) {
-    hosts[vlan + " " + address] = mac;
+    hosts[vlan.append(" ").append(address)] = mac;
   }
   return hosts;
 }
 
 // The maker lab.sh's MACs for the VLAN hosts share with alpha's (10.213.0.10).
 std::string AlphasMaker() {
-  const char* state = std::getenv("HOSTSWEEP_LAB_STATE");
-  std::ifstream lines(std::filesystem::path(state != nullptr ? state : "") / "link");
+  auto lines = LabList("link");
   for (std::string line; std::getline(lines, line);) {
     std::istringstream fields(line);
     std::string address;
     std::string mac;
     std::string maker;
-    fields >> address >> mac;
-    std::getline(fields >> std::ws, maker);
+    std::getline(fields >> address >> mac >> std::ws, maker);
     if (address == "10.213.0.10") {
       return maker;
     }

@@ -129,6 +129,7 @@ int main(int argc, char** argv) {
       throw std::runtime_error("usage: trunk_switch --trunk IF --access IF:VLAN...");
     }
     std::vector<pollfd> waits;
+    waits.reserve(ports.size());
     for (const auto& port : ports) {
       waits.push_back({.fd = port.fd, .events = POLLIN, .revents = 0});
     }
