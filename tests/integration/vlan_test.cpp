@@ -31,7 +31,7 @@ constexpr milliseconds kPatience{60000};
 // One of the lab's lists of what it set up.
 std::ifstream LabList(const char* name) {
   const char* state = std::getenv("HOSTSWEEP_LAB_STATE");
-  return std::ifstream(std::filesystem::path(state != nullptr ? state : "") / name);
+  return {std::filesystem::path(state != nullptr ? state : "") / name};
 }
 
 // "VLAN address" to MAC, as lab.sh vlans lists its hosts.
