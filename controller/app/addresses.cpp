@@ -27,10 +27,13 @@ std::vector<std::string> LocalTargets(const std::vector<InterfaceNetwork>& netwo
 
 std::vector<Address> CollectAddresses(const Options& options, bool inputClosed) {
   std::vector<InterfaceNetwork> networks;
-  if (options.localNetworks || !options.interfaceName.empty()) {
+  // A trunk port (--vlan) needs no network of its own.
+  const bool interfaceNetworks =
+      !options.interfaceName.empty() && (options.vlans.empty() || options.localNetworks);
+  if (options.localNetworks || interfaceNetworks) {
     networks = ReadInterfaceNetworks();
   }
-  if (!options.interfaceName.empty()) {
+  if (interfaceNetworks) {
     networks = NetworksOf(std::move(networks), options.interfaceName);
   }
   std::vector<std::string> targets =

@@ -11,6 +11,7 @@
 #include "controller/app/help_format.h"
 #include "controller/app/option_errors.h"
 #include "controller/base/build_parts.h"
+#include "controller/base/errors.h"
 #include "controller/base/printable.h"
 #include "controller/base/time_text.h"
 
@@ -295,6 +296,13 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
                  "The link for the targets (and --localnet's networks): interface IF's, not "
                  "whichever holds their network first")
       ->type_name("IF");
+  std::vector<std::string> vlans;
+  app.add_option("--vlan", vlans,
+                 "Ask VLAN ID's hosts with 802.1Q-tagged ARP requests on trunk port IF "
+                 "(--interface's without IF.), those of NETWORK/LENGTH if given, else every target "
+                 "no directly connected network holds; repeatable (Linux)")
+      ->allow_extra_args(false)
+      ->type_name("[IF.]ID[@NETWORK/LENGTH]");
   // One file per -f: the targets that follow it are targets, not more files.
   auto* fileOption =
       app.add_option("-f,--file", files,
@@ -494,8 +502,19 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     options.awayAfter = *duration;
   }
   auto problem = BuildClash(app);
+  if (problem) {
+    return UsageFailure(err, *problem);
+  }
+  try {
+    for (const auto& vlan : vlans) {
+      options.vlans.push_back(ParseVlanLink(vlan));
+    }
+  } catch (const UsageError& error) {
+    return UsageFailure(err, error.what());
+  }
+  problem = WebClash(options);
   if (!problem) {
-    problem = WebClash(options);
+    problem = VlanLinksClash(options.vlans, options.interfaceName);
   }
   if (!problem && options.targets.empty() && !options.localNetworks && !options.history &&
       options.web.empty()) {

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "controller/link/vlan_links.h"
 #include "controller/output/result_stream.h"
 
 namespace hostsweep::controller {
@@ -36,7 +37,8 @@ inline constexpr int kDefaultGoneAfter = 3;
 struct Options {
   std::vector<TargetArgument> targets;  // in the order given
   bool localNetworks = false;
-  std::string interfaceName;  // the link for the targets; empty: as the routes have it
+  std::string interfaceName;    // the link for the targets; empty: as the routes have it
+  std::vector<VlanLink> vlans;  // VLANs asked from a trunk port (--vlan)
   Format format = Format::kTable;
   std::string xmlFile;   // nmap's XML as well; "-" for standard output instead
   std::string htmlFile;  // a page of our own as well; "-" likewise

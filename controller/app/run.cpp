@@ -21,6 +21,7 @@
 #include "controller/history/watch.h"
 #include "controller/inventory/inventory.h"
 #include "controller/link/link_pass.h"
+#include "controller/link/vlan_links.h"
 #include "controller/notify/dispatcher.h"
 #include "controller/notify/secret_option.h"
 #include "controller/state/state_store.h"
@@ -31,6 +32,7 @@
 #include "controller/system/files.h"
 #include "controller/system/interruptions.h"
 #include "controller/system/limits.h"
+#include "controller/system/link_socket.h"
 #include "controller/system/neighbour_table.h"
 #include "controller/system/privileges.h"
 #include "controller/system/worker_host.h"
@@ -572,9 +574,16 @@ int Run(const Options& options, const Invocation& invocation, OutputChannel& out
                                             ? SnmpAuth{}
                                             : ParseSnmpAuth(SecretOption(options.snmpAuth)));
   }
-  const SweepMeans sweepMeans{means.linkSocket.get(),      means.whyNoLinkSocket,
-                              means.ipv6Prober.get(),      deviceRules ? &*deviceRules : nullptr,
-                              leases ? &*leases : nullptr, routers ? &*routers : nullptr};
+  // Looked up once: an unknown trunk port (or Windows, which tags nothing)
+  // is a usage error before any sweep.
+  const auto vlanLinks = VlanInterfaces(options.vlans, options.interfaceName, TrunkPort);
+  const SweepMeans sweepMeans{means.linkSocket.get(),
+                              means.whyNoLinkSocket,
+                              means.ipv6Prober.get(),
+                              deviceRules ? &*deviceRules : nullptr,
+                              leases ? &*leases : nullptr,
+                              routers ? &*routers : nullptr,
+                              &vlanLinks};
   // The makers' registries, read once however many sweeps there are.
   // HOSTSWEEP_IEEE_DATA points elsewhere, for registries kept apart from the
   // system's (another distribution's place, a fresher download).

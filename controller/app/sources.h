@@ -26,7 +26,8 @@ namespace hostsweep::controller {
 // capabilities: a packet socket for the link pass (or why there is none) and
 // the IPv6 prober (--ipv6); the device rules, read once (none: no device is
 // asked what it is); the DHCP lease files (--leases), read again as they
-// change; the routers whose neighbour tables each sweep reads (--snmp).
+// change; the routers whose neighbour tables each sweep reads (--snmp); the
+// VLANs the link pass asks on from a trunk port (--vlan).
 struct SweepMeans {
   LinkSocket* linkSocket;
   const std::string& whyNoLinkSocket;
@@ -34,6 +35,7 @@ struct SweepMeans {
   const DeviceRules* deviceRules = nullptr;
   LeaseFiles* leases = nullptr;
   const RouterTables* routers = nullptr;
+  const std::vector<LinkInterface>* vlanLinks = nullptr;
 };
 
 // What the sources are made from.

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <iostream>
 
+#include "controller/link/vlan_links.h"
 #include "controller/system/interfaces.h"
 
 namespace hostsweep::controller {
@@ -41,6 +42,9 @@ std::unique_ptr<ArpPass> PrepareLinkPass(const Options& options,
     std::erase_if(interfaces,
                   [&options](const LinkInterface& i) { return i.name != options.interfaceName; });
   }
+  if (means.vlanLinks != nullptr) {
+    interfaces = WithVlanLinks(std::move(interfaces), *means.vlanLinks);
+  }
   const auto plan = PlanLinkPass(addresses, interfaces);
   if (options.verbose) {
     for (const auto& line : DescribeLinkPlan(interfaces, plan)) {
@@ -51,11 +55,13 @@ std::unique_ptr<ArpPass> PrepareLinkPass(const Options& options,
     return nullptr;
   }
   means.linkSocket->Listen();
-  const LinkPassSettings settings{.rate = static_cast<double>(options.arpRate),
-                                  .tries = options.arpTries,
-                                  .retryAfter = kArpRetryAfter,
-                                  .lastWait = kArpLastWait,
-                                  .lastWaitFloor = kArpLastWaitFloor};
+  const LinkPassSettings settings{
+      .rate = static_cast<double>(options.arpRate),
+      .tries = options.arpTries,
+      .retryAfter = kArpRetryAfter,
+      .lastWait = kArpLastWait,
+      .lastWaitFloor = kArpLastWaitFloor,
+      .routed = [socket = means.linkSocket](Address address) { return socket->Routed(address); }};
   return std::make_unique<ArpPass>(addresses, std::move(interfaces), plan, *means.linkSocket,
                                    settings, loop);
 }

@@ -17,6 +17,7 @@ std::span<const PartNotBuilt> PartsNotBuilt() {
       {{"--metrics-listen"}, "the Windows build has no HTTP server"},
       {{"--web", "--web-password"}, "the Windows build has no HTTP server library"},
       {{"--snmp", "--snmp-auth"}, "the Windows build has no net-snmp"},
+      {{"--vlan"}, "Windows gives programs no packet sockets to tag frames on"},
       {{"--state", "--history"},
        "the Windows build has no SQLite; --watch and --compare work without it"},
   };

@@ -6,6 +6,9 @@ namespace hostsweep::controller {
 namespace {
 
 constexpr std::uint16_t kEtherTypeArp = 0x0806;
+constexpr std::uint16_t kEtherTypeVlan = 0x8100;
+constexpr std::uint16_t kVlanIdBits = 0x0fff;
+constexpr std::size_t kVlanTag = 4;
 constexpr std::uint16_t kHardwareEthernet = 1;
 constexpr std::uint16_t kProtocolIpv4 = 0x0800;
 constexpr std::uint8_t kMacBytes = 6;
@@ -61,12 +64,18 @@ class Reader {
 
 }  // namespace
 
-std::vector<std::uint8_t> EncodeArpFrame(const ArpMessage& message, const MacAddress& destination) {
+std::vector<std::uint8_t> EncodeArpFrame(const ArpMessage& message, const MacAddress& destination,
+                                         std::uint16_t vlan) {
+  const std::size_t size = kShortestFrame + (vlan == kUntagged ? 0 : kVlanTag);
   std::vector<std::uint8_t> frame;
-  frame.reserve(kShortestFrame);
+  frame.reserve(size);
   Writer out(frame);
   out.Mac(destination);
   out.Mac(message.senderMac);
+  if (vlan != kUntagged) {
+    out.U16(kEtherTypeVlan);
+    out.U16(vlan & kVlanIdBits);
+  }
   out.U16(kEtherTypeArp);
   out.U16(kHardwareEthernet);
   out.U16(kProtocolIpv4);
@@ -77,26 +86,40 @@ std::vector<std::uint8_t> EncodeArpFrame(const ArpMessage& message, const MacAdd
   out.U32(message.senderAddress);
   out.Mac(message.targetMac);
   out.U32(message.targetAddress);
-  frame.resize(kShortestFrame, 0);
+  frame.resize(size, 0);
   return frame;
 }
 
 std::vector<std::uint8_t> EncodeArpRequest(const MacAddress& ourMac, Address ourAddress,
-                                           Address target) {
+                                           Address target, std::uint16_t vlan) {
   return EncodeArpFrame({.operation = ArpOperation::kRequest,
                          .senderMac = ourMac,
                          .senderAddress = ourAddress,
                          .targetAddress = target},
-                        kBroadcastMac);
+                        kBroadcastMac, vlan);
+}
+
+std::uint16_t VlanOf(std::span<const std::uint8_t> frame) {
+  if (frame.size() < kEthernetHeader + kVlanTag) {
+    return kUntagged;
+  }
+  Reader in(frame);
+  in.Skip(std::size_t{2} * kMacBytes);
+  if (in.U16() != kEtherTypeVlan) {
+    return kUntagged;
+  }
+  return in.U16() & kVlanIdBits;
 }
 
 std::optional<ArpMessage> DecodeArpFrame(std::span<const std::uint8_t> frame) {
-  if (frame.size() < kEthernetHeader + kArpBody) {
+  const std::size_t tag = VlanOf(frame) == kUntagged ? 0 : kVlanTag;
+  if (frame.size() < kEthernetHeader + tag + kArpBody) {
     return std::nullopt;
   }
   Reader in(frame);
   in.Skip(kMacBytes);  // the destination
   const MacAddress source = in.Mac();
+  in.Skip(tag);
   if (in.U16() != kEtherTypeArp || in.U16() != kHardwareEthernet || in.U16() != kProtocolIpv4 ||
       in.Byte() != kMacBytes || in.Byte() != kIpv4Bytes) {
     return std::nullopt;

@@ -28,22 +28,34 @@ struct ArpMessage {
 
 inline constexpr MacAddress kBroadcastMac{0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
 
+// 802.1Q VLAN IDs run from 1 to 4094; 0 stands for an untagged frame.
+inline constexpr std::uint16_t kUntagged = 0;
+inline constexpr std::uint16_t kHighestVlan = 4094;
+
 // `message` in an Ethernet frame from its sender's MAC to `destination`,
-// padded to Ethernet's 60-byte minimum.
-std::vector<std::uint8_t> EncodeArpFrame(const ArpMessage& message, const MacAddress& destination);
+// padded to Ethernet's 60-byte minimum; with a `vlan`, 802.1Q-tagged (priority
+// 0) and padded to 64 bytes, so that a switch that takes the tag off still
+// forwards a whole frame.
+std::vector<std::uint8_t> EncodeArpFrame(const ArpMessage& message, const MacAddress& destination,
+                                         std::uint16_t vlan = kUntagged);
 
-// The request asking who has `target`, broadcast.
+// The request asking who has `target`, broadcast (on `vlan`, tagged).
 std::vector<std::uint8_t> EncodeArpRequest(const MacAddress& ourMac, Address ourAddress,
-                                           Address target);
+                                           Address target, std::uint16_t vlan = kUntagged);
 
-// An Ethernet frame holding an IPv4-over-Ethernet ARP message; nothing for any
-// other frame, a short one, one whose sizes and types say otherwise, or one
-// whose Ethernet source is not the sender MAC it names.
+// The VLAN ID of the 802.1Q tag a frame still carries; kUntagged for none.
+std::uint16_t VlanOf(std::span<const std::uint8_t> frame);
+
+// An Ethernet frame holding an IPv4-over-Ethernet ARP message, tagged or not;
+// nothing for any other frame, a short one, one whose sizes and types say
+// otherwise, or one whose Ethernet source is not the sender MAC it names.
 std::optional<ArpMessage> DecodeArpFrame(std::span<const std::uint8_t> frame);
 
 // Whether `message` answers a request of ours for `asked`: a reply, from that
-// address, to our address and MAC. Gratuitous announcements (sender and target
-// address the same) and replies meant for someone else do not count.
+// address, to our address and MAC (0.0.0.0 where we ask without one, as a
+// trunk port on a VLAN does: hosts answer such an address probe to 0.0.0.0). Gratuitous
+// announcements (sender and target address the same) and replies meant for someone else do not
+// count.
 bool AnswersOurRequest(const ArpMessage& message, Address asked, const MacAddress& ourMac,
                        Address ourAddress);
 

@@ -27,6 +27,10 @@ constexpr int kMostFramesAtOnce = 4096;
 // every port, so a long burst would keep the answers waiting in the socket.
 constexpr int kMostRequestsAtOnce = 64;
 
+// On a VLAN this machine holds no address: it asks as 0.0.0.0, an address
+// probe, which hosts answer without taking the asker in as a neighbour.
+Address SenderAddress(const LinkInterface& via) { return via.vlan == kUntagged ? via.address : 0; }
+
 }  // namespace
 
 std::vector<std::optional<std::size_t>> PlanLinkPass(const std::vector<Address>& addresses,
@@ -34,9 +38,9 @@ std::vector<std::optional<std::size_t>> PlanLinkPass(const std::vector<Address>&
   std::vector<std::optional<std::size_t>> plan(addresses.size());
   for (std::size_t position = 0; position < addresses.size(); ++position) {
     const Address address = addresses[position];
-    const auto own =
-        std::any_of(interfaces.begin(), interfaces.end(),
-                    [address](const LinkInterface& i) { return i.address == address; });
+    const auto own = std::any_of(
+        interfaces.begin(), interfaces.end(),
+        [address](const LinkInterface& i) { return i.vlan == 0 && i.address == address; });
     if (own) {
       continue;
     }
@@ -70,10 +74,20 @@ std::vector<std::string> DescribeLinkPlan(const std::vector<LinkInterface>& inte
       continue;
     }
     const LinkInterface& via = interfaces[i];
-    lines.push_back(std::to_string(perInterface[i]) + " addresses on " + via.name + "'s network " +
-                    FormatAddress(via.address & NetworkMask(via.prefixLength)) + "/" +
-                    std::to_string(via.prefixLength) +
-                    ": ARP requests first, a worker only for those that answer");
+    std::string line = std::to_string(perInterface[i]) + " addresses on " + via.name;
+    if (via.vlan == kUntagged) {
+      line += "'s network ";
+    } else {
+      line.append(" (VLAN ").append(std::to_string(via.vlan)).append(") for ");
+    }
+    if (via.vlan != kUntagged && via.prefixLength == 0) {
+      line += "every target no directly connected network holds";
+    } else {
+      line.append(FormatAddress(via.address & NetworkMask(via.prefixLength)))
+          .append("/")
+          .append(std::to_string(via.prefixLength));
+    }
+    lines.push_back(line + ": ARP requests first, a worker only for those that answer");
   }
   if (elsewhere > 0) {
     lines.push_back(std::to_string(elsewhere) +
@@ -201,7 +215,8 @@ void ArpPass::SendDue(Clock::time_point now) {
 bool ArpPass::SendTo(std::size_t index, Clock::time_point now) {
   Target& target = targets_[index];
   const LinkInterface& via = interfaces_[target.interface];
-  const auto frame = EncodeArpRequest(via.mac, via.address, addresses_[target.position]);
+  const auto frame =
+      EncodeArpRequest(via.mac, SenderAddress(via), addresses_[target.position], via.vlan);
   if (!socket_.Send(via.index, frame)) {
     return false;
   }
@@ -266,8 +281,11 @@ void ArpPass::Hear(const LinkFrame& frame) {
   }
   Target& target = targets_[found->second];
   const LinkInterface& via = interfaces_[target.interface];
+  const std::uint16_t vlan =
+      frame.strippedVlan != kUntagged ? frame.strippedVlan : VlanOf(frame.bytes);
   if (target.tries == 0 || target.givenUp || frame.interfaceIndex != via.index ||
-      !AnswersOurRequest(*message, addresses_[target.position], via.mac, via.address)) {
+      vlan != via.vlan ||
+      !AnswersOurRequest(*message, addresses_[target.position], via.mac, SenderAddress(via))) {
     return;
   }
   if (!target.answer) {
@@ -277,7 +295,9 @@ void ArpPass::Hear(const LinkFrame& frame) {
         std::max(slowestAnswer_[target.interface], loop_.Now() - target.lastSent);
     target.answer = message->senderMac;
     ++addressesPerMac_[message->senderMac];
-    verdicts_.answered.push_back(target.position);
+    const bool linkOnly =
+        via.vlan != kUntagged && settings_.routed && !settings_.routed(addresses_[target.position]);
+    (linkOnly ? verdicts_.answeredLinkOnly : verdicts_.answered).push_back(target.position);
     --undecided_;
     return;
   }

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <span>
@@ -27,8 +28,10 @@
 namespace hostsweep::controller {
 
 // For each address, the interface (index into `interfaces`) on whose network it
-// lies; nothing for an address behind a router, an interface's own address,
-// and a network's network and broadcast addresses (no host answers for those).
+// lies, the first that holds it; nothing for an address behind a router, an
+// interface's own address, and a network's network and broadcast addresses
+// (no host answers for those). A VLAN link holds its network as an interface
+// does, without an own address.
 std::vector<std::optional<std::size_t>> PlanLinkPass(const std::vector<Address>& addresses,
                                                      const std::vector<LinkInterface>& interfaces);
 
@@ -46,6 +49,9 @@ struct LinkPassSettings {
   // far, never less than lastWaitFloor.
   std::chrono::milliseconds lastWait{0};
   std::chrono::milliseconds lastWaitFloor{0};
+  // Whether echo requests can reach an address a VLAN link answered for
+  // (the system's routes); none: they can.
+  std::function<bool(Address)> routed{};
 };
 
 inline constexpr int kSlowestAnswerMultiple = 3;
@@ -54,6 +60,9 @@ inline constexpr int kSlowestAnswerMultiple = 3;
 struct LinkVerdicts {
   std::vector<std::size_t> answered;    // positions whose address answered
   std::vector<std::size_t> unanswered;  // positions whose address never did
+  // Positions whose address answered on a VLAN link that no route reaches:
+  // the link alone saw them, and no echo request can follow.
+  std::vector<std::size_t> answeredLinkOnly;
 };
 
 class ArpPass {

@@ -187,6 +187,9 @@ void Sweep::TakeLinkVerdicts() {
     rerun_.push_back(false);
     failed_.push_back(false);
   }
+  for (const std::size_t position : verdicts.answeredLinkOnly) {
+    book_.FileNoEcho(position);
+  }
   for (const std::size_t position : verdicts.unanswered) {
     book_.FileNoLinkReply(position);
   }

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -358,12 +359,14 @@ namespace {
 // How a sweep of behind asks the router: Debian's snmpd in the router's
 // namespace, answering v2c and a v3 user from the kernel's neighbour table,
 // or an address where nothing answers SNMP (charlie), which costs the sweep
-// a bounded wait and nothing else.
+// a bounded wait and nothing else; or the same agent answering late, through
+// a relay in the router's namespace (port 1161) that holds every datagram.
 struct SnmpCase {
   std::string name;
   std::string agent;
   std::string auth;  // --snmp-auth's file's line; empty: none given
   bool answers;
+  int lateMs = 0;  // the relay's delay each way; 0: no relay
 };
 
 void PrintTo(const SnmpCase& c, std::ostream* os) { *os << c.name; }
@@ -375,6 +378,7 @@ TEST_P(SnmpInLab, ARoutedHostTakesItsMacFromTheRoutersNeighbourTable) {
   const TemporaryFolder folder;
   std::ofstream(folder / "snmpd.conf") << "agentaddress udp:10.213.0.254:161\n"
                                           "rocommunity lab 10.213.0.1\n"
+                                          "rocommunity lab 10.213.0.254\n"
                                           "createUser watcher SHA passphrase AES privacy1\n"
                                           "rouser watcher priv\n";
   // The router's own entry for behind, as traffic through it would leave.
@@ -383,6 +387,13 @@ TEST_P(SnmpInLab, ARoutedHostTakesItsMacFromTheRoutersNeighbourTable) {
                       "SNMP_PERSISTENT_DIR=" + folder.Path().string(), "/usr/sbin/snmpd", "-f",
                       "-Lo", "-C", "-c", (folder / "snmpd.conf").string(), "-M", "/dev/null"});
   ASSERT_TRUE(agent.AwaitOutput("NET-SNMP version", std::chrono::seconds(10)));
+  std::optional<ChildProcess> relay;
+  if (c.lateMs > 0) {
+    relay.emplace(std::vector<std::string>{HOSTSWEEP_LAB_SCRIPT, "hostexec", "router",
+                                           HOSTSWEEP_SLOW_RELAY, "10.213.0.254:1161",
+                                           "10.213.0.254:161", std::to_string(c.lateMs)});
+    ASSERT_TRUE(relay->AwaitOutput("ready", std::chrono::seconds(10)));
+  }
   std::vector<std::string> arguments{"--json", "--no-extra-names", "--no-types", "--snmp",
                                      c.agent,  "10.213.16.10-11"};
   if (!c.auth.empty()) {
@@ -410,10 +421,11 @@ TEST_P(SnmpInLab, ARoutedHostTakesItsMacFromTheRoutersNeighbourTable) {
 
 INSTANTIATE_TEST_SUITE_P(
     Agents, SnmpInLab,
-    ::testing::Values(SnmpCase{"v2c with a community", "10.213.0.254", "v2c lab", true},
-                      SnmpCase{"a v3 user", "10.213.0.254",
-                               "v3 watcher sha passphrase aes privacy1", true},
-                      SnmpCase{"an agent that never answers", "10.213.0.12", "", false}),
+    ::testing::Values(
+        SnmpCase{"v2c with a community", "10.213.0.254", "v2c lab", true},
+        SnmpCase{"a v3 user", "10.213.0.254", "v3 watcher sha passphrase aes privacy1", true},
+        SnmpCase{"an agent that never answers", "10.213.0.12", "", false},
+        SnmpCase{"an agent that answers 0.8 s late", "10.213.0.254:1161", "v2c lab", true, 400}),
     [](const auto& info) { return CaseName(info.param.name); });
 
 }  // namespace

@@ -13,6 +13,8 @@
 #   lab.sh unfill   remove them again
 #   lab.sh devices  (after up) devices that say what they are, see below
 #   lab.sh undevices  remove them again
+#   lab.sh vlans    (after up) two VLANs behind a trunk port, see below
+#   lab.sh unvlans  remove them again
 #   lab.sh up6 | down6 | exec6 CMD   the same for the separate IPv6 lab below
 #
 # Hosts (10.213.0.0/20, scanner 10.213.0.1):
@@ -83,6 +85,18 @@
 # $STATE/link lists "address MAC maker" for every host on the /20, as a
 # sweep's neighbour table should show it; $STATE/netbios lists behind's unit ID.
 #
+# The VLANs (lab.sh vlans): the kernel here has no 802.1Q interfaces, so the
+# project's trunk_switch, in the namespace "switch", stands for a switch:
+# the scanner's trunk0 is its trunk port (no IPv4 address, no route to the
+# VLANs), each host below sits on an access port of one VLAN:
+#   v10a     VLAN 10  10.215.10.10/24
+#   v10b     VLAN 10  10.215.10.11/24
+#   v20a     VLAN 20  10.215.20.10/24
+#   v20b     VLAN 20  10.215.20.11/24, and 10.215.10.12/24: an address of
+#                     VLAN 10's network on the wrong VLAN
+# Their MACs share alpha's maker prefix. $STATE/vlans lists "VLAN address MAC"
+# for each address a host holds.
+#
 # The IPv6 lab, a LAN of its own so that the main lab's sweeps stay as they
 # are (scanner 10.214.0.1 and 2001:db8:214::1/64 on its bridge; IPv6 only
 # where said, without duplicate address detection so that addresses are
@@ -137,6 +151,7 @@ down() {
   ip netns del "$(ns_of dhcp)" 2>/dev/null || true  # integration.arp's DHCP client
   unfill
   undevices
+  unvlans
   ip netns del "$SCAN" 2>/dev/null || true
   rm -rf "/etc/netns/$SCAN" "$STATE"
 }
@@ -206,6 +221,54 @@ fill() {
 }
 
 unfill() { ip netns del "$(ns_of fill)" 2>/dev/null || true; }
+
+readonly VLAN_HOSTS="v10a:10:10.215.10.10 v10b:10:10.215.10.11 v20a:20:10.215.20.10 \
+v20b:20:10.215.20.11"
+
+vlans() {
+  local switch entry name vlan address ns mac prefix access=()
+  switch=$(ns_of switch)
+  ip netns list | grep -qw "$SCAN" || { echo "lab: the lab is not up" >&2; return 1; }
+  [[ -x $TOOLS/trunk_switch ]] || { echo "lab: no trunk_switch in $TOOLS" >&2; return 1; }
+  unvlans
+  trap 'echo "lab: VLAN setup failed; removing it" >&2; unvlans' ERR
+  prefix=$(awk '$1 == "10.213.0.10" {print substr($2, 1, 8)}' "$STATE/link" 2>/dev/null)
+  prefix=${prefix:-02:00:5e}
+  ip netns add "$switch"
+  ip link add trunk0 netns "$SCAN" type veth peer name trunk netns "$switch"
+  ip -n "$switch" link set trunk up
+  ip -n "$SCAN" link set trunk0 up
+  : >"$STATE/vlans"
+  for entry in $VLAN_HOSTS; do
+    IFS=: read -r name vlan address <<<"$entry"
+    ns=$(ns_of "$name")
+    mac=$prefix:$(printf '%02x:%02x:%02x' "$vlan" "${address##*.}" "${address##*.}")
+    ip netns add "$ns"
+    ip netns exec "$ns" sysctl -qw net.ipv6.conf.default.disable_ipv6=1 \
+      net.ipv6.conf.all.disable_ipv6=1
+    ip link add "a-$name" netns "$switch" type veth peer name eth0 netns "$ns"
+    ip -n "$ns" link set eth0 address "$mac" up
+    ip -n "$ns" addr add "$address/24" dev eth0
+    ip -n "$switch" link set "a-$name" up
+    access+=(--access "a-$name:$vlan")
+    echo "$vlan $address $mac" >>"$STATE/vlans"
+  done
+  ip -n "$(ns_of v20b)" addr add 10.215.10.12/24 dev eth0
+  echo "20 10.215.10.12 $mac" >>"$STATE/vlans"
+  start_service switch trunk "$TOOLS/trunk_switch" --trunk trunk "${access[@]}"
+  await_ready switch trunk
+  trap - ERR
+}
+
+unvlans() {
+  local entry
+  [[ -e $STATE/switch-trunk.pid ]] && kill "$(cat "$STATE/switch-trunk.pid")" 2>/dev/null || true
+  for entry in $VLAN_HOSTS; do
+    ip netns del "$(ns_of "${entry%%:*}")" 2>/dev/null || true
+  done
+  ip netns del "$(ns_of switch)" 2>/dev/null || true
+  rm -f "$STATE/vlans" "$STATE/switch-trunk.pid" "$STATE/switch-trunk.log"
+}
 
 add_host() {
   local name=$1 address=$2 ns
@@ -651,6 +714,8 @@ case ${1:-} in
   unfill) check && unfill ;;
   devices) check && devices ;;
   undevices) check && undevices ;;
+  vlans) check && vlans ;;
+  unvlans) check && unvlans ;;
   exec)
     shift
     check

@@ -90,6 +90,59 @@ INSTANTIATE_TEST_SUITE_P(
         FrameCase{"bravo's reply, asked for", kBravoReply, kBravo, true, true}),
     testing::kNumberedName);
 
+// 802.1Q-tagged frames captured on the lab's trunk (lab.sh vlans) as a switch
+// port sees them, tag in place: the controller's requests on trunk0
+// (86-64-94-AA-58-1E), which holds no address on the VLANs and asks as
+// 0.0.0.0, and the replies of v10a (10.215.10.10, VLAN 10) and of v20b for
+// 10.215.10.12, an address it holds on VLAN 20.
+const MacAddress kTrunkMac{0x86, 0x64, 0x94, 0xaa, 0x58, 0x1e};
+const Address kV10a = 0x0ad70a0a;
+const Address kOnVlan20 = 0x0ad70a0c;
+const std::string kRequestOnVlan10 =
+    "ffffffffffff866494aa581e8100000a08060001080006040001866494aa581e000000000000000000000ad70a0a"
+    "000000000000000000000000000000000000";
+const std::string kV10aReply =
+    "866494aa581e0022720a0a0a8100000a080600010800060400020022720a0a0a0ad70a0a866494aa581e00000000";
+const std::string kV20bReply =
+    "866494aa581e002272140b0b8100001408060001080006040002002272140b0b0ad70a0c866494aa581e00000000";
+
+TEST(TaggedArpFrame, EncodesTheRequestByteForByteAsCaptured) {
+  EXPECT_EQ(EncodeArpRequest(kTrunkMac, 0, kV10a, 10), Bytes(kRequestOnVlan10));
+}
+
+struct TaggedCase {
+  const char* what;
+  std::string hex;
+  std::uint16_t vlan;  // the tag it carries
+  Address asked;
+  bool answers;  // a reply to our address probe for `asked`
+};
+
+void PrintTo(const TaggedCase& c, std::ostream* os) { *os << c.what; }
+
+class CapturedTaggedFrame : public ::testing::TestWithParam<TaggedCase> {};
+
+TEST_P(CapturedTaggedFrame, ReadsTheTagAndTheMessageBehindIt) {
+  const auto& c = GetParam();
+  EXPECT_EQ(VlanOf(Bytes(c.hex)), c.vlan);
+  const auto message = DecodeArpFrame(Bytes(c.hex));
+  ASSERT_TRUE(message);
+  EXPECT_EQ(AnswersOurRequest(*message, c.asked, kTrunkMac, 0), c.answers);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Trunk, CapturedTaggedFrame,
+    ::testing::Values(TaggedCase{"our request on VLAN 10", kRequestOnVlan10, 10, kV10a, false},
+                      TaggedCase{"v10a's reply on VLAN 10", kV10aReply, 10, kV10a, true},
+                      TaggedCase{"v20b's reply on VLAN 20", kV20bReply, 20, kOnVlan20, true},
+                      TaggedCase{"v10a's reply, to a question for another address", kV10aReply, 10,
+                                 kOnVlan20, false},
+                      TaggedCase{"v10a's reply to an asker with an address",
+                                 Patched(kV10aReply, 42, "0ad70a01"), 10, kV10a, false},
+                      TaggedCase{"priority bits beside VLAN 10", Patched(kV10aReply, 14, "a00a"),
+                                 10, kV10a, true}),
+    testing::kNumberedName);
+
 TEST(ArpFrame, ReadsTheRepliersAddresses) {
   const auto message = DecodeArpFrame(Bytes(kAlphaReply));
   ASSERT_TRUE(message);

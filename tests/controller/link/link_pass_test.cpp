@@ -45,9 +45,17 @@ const LinkInterface kPair{.index = 5,
                           .address = Parse("10.9.0.0"),
                           .prefixLength = 31};
 
+// VLAN 10 through br0 as a trunk port: its network, none of our addresses.
+const LinkInterface kVlan10{.index = 3,
+                            .name = "br0.10",
+                            .mac = kLan.mac,
+                            .address = Parse("10.215.10.0"),
+                            .prefixLength = 24,
+                            .vlan = 10};
+
 struct PlanCase {
   const char* address;
-  int interface;  // index into the three above; -1: the echo path
+  int interface;  // index into the four above; -1: the echo path
 };
 
 void PrintTo(const PlanCase& c, std::ostream* os) { *os << c.address; }
@@ -56,7 +64,7 @@ class LinkPlan : public ::testing::TestWithParam<PlanCase> {};
 
 TEST_P(LinkPlan, AsksOnlyHostsOnAConnectedNetwork) {
   const auto& c = GetParam();
-  const auto plan = PlanLinkPass({Parse(c.address)}, {kLan, kWifi, kPair});
+  const auto plan = PlanLinkPass({Parse(c.address)}, {kLan, kWifi, kPair, kVlan10});
   ASSERT_EQ(plan.size(), 1U);
   EXPECT_EQ(plan[0] ? static_cast<int>(*plan[0]) : -1, c.interface) << c.address;
 }
@@ -68,7 +76,9 @@ INSTANTIATE_TEST_SUITE_P(LinkPass, LinkPlan,
                                            PlanCase{"10.213.0.0", -1},     // the network's
                                            PlanCase{"10.213.15.255", -1},  // its broadcast
                                            PlanCase{"10.213.16.10", -1},   // behind a router
-                                           PlanCase{"192.168.2.7", -1}),
+                                           PlanCase{"192.168.2.7", -1},
+                                           PlanCase{"10.215.10.7", 3},      // on VLAN 10
+                                           PlanCase{"10.215.10.255", -1}),  // VLAN 10's broadcast
                          testing::kNumberedName);
 
 // A link where time passes only while the pass waits for frames, and hosts
@@ -77,6 +87,10 @@ struct Responder {
   int fromTry = 1;
   milliseconds delay{0};
   std::vector<MacAddress> macs{{0x00, 0x22, 0x72, 0x00, 0x00, 0x0a}};
+  // The VLAN its answers come back tagged with (0: untagged), the tag taken
+  // off by the kernel unless `tagInFrame`.
+  std::uint16_t vlan = 0;
+  bool tagInFrame = false;
 };
 
 class FakeLink : public LinkSocket {
@@ -100,17 +114,23 @@ class FakeLink : public LinkSocket {
                                .senderAddress = request->targetAddress,
                                .targetMac = request->senderMac,
                                .targetAddress = request->senderAddress};
-        queued_.emplace(now + host->second.delay, EncodeArpFrame(reply, request->senderMac));
+        const Responder& said = host->second;
+        queued_.emplace(now + said.delay,
+                        LinkFrame{.interfaceIndex = kLan.index,
+                                  .bytes = EncodeArpFrame(reply, request->senderMac,
+                                                          said.tagInFrame ? said.vlan : 0),
+                                  .strippedVlan = said.tagInFrame ? std::uint16_t{0} : said.vlan});
       }
     }
     return true;
   }
   [[nodiscard]] Descriptor Handle() const override { return kHandle; }
+  [[nodiscard]] bool Routed(Address /*address*/) const override { return routed; }
   std::optional<LinkFrame> Receive() override {
     if (queued_.empty() || queued_.begin()->first > now) {
       return std::nullopt;
     }
-    LinkFrame frame{.interfaceIndex = kLan.index, .bytes = queued_.begin()->second};
+    LinkFrame frame = queued_.begin()->second;
     queued_.erase(queued_.begin());
     return frame;
   }
@@ -127,6 +147,7 @@ class FakeLink : public LinkSocket {
   }
 
   static constexpr Descriptor kHandle = 7;
+  bool routed = true;
   Clock::time_point now{};
   std::vector<Clock::time_point> sent;
   std::map<Address, int> requests;
@@ -134,7 +155,7 @@ class FakeLink : public LinkSocket {
 
  private:
   std::map<Address, Responder> hosts_;
-  std::multimap<Clock::time_point, std::vector<std::uint8_t>> queued_;
+  std::multimap<Clock::time_point, LinkFrame> queued_;
 };
 
 // A loop whose waits are the link's.
@@ -255,6 +276,54 @@ INSTANTIATE_TEST_SUITE_P(
                  true,
                  1,
                  true}),
+    testing::kNumberedName);
+
+struct VlanCase {
+  const char* what;
+  Responder responder;
+  bool routed;  // the system has a route to the VLAN's network
+  // What the pass decided of the host: "answered", "link only" or "unanswered".
+  const char* verdict;
+};
+
+void PrintTo(const VlanCase& c, std::ostream* os) { *os << c.what; }
+
+class VlanPass : public ::testing::TestWithParam<VlanCase> {};
+
+// 10.215.10.10 asked on VLAN 10 from the trunk port: only an answer tagged for
+// VLAN 10 counts, and a host no route reaches gets no echo request.
+TEST_P(VlanPass, TakesOnlyAnswersTaggedForItsVlan) {
+  const auto& c = GetParam();
+  const std::vector<Address> addresses{Parse("10.215.10.10")};
+  FakeLink link({{addresses[0], c.responder}});
+  link.routed = c.routed;
+  EventLoop loop(PollerOf(link));
+  ArpPass pass(addresses, {kVlan10}, PlanLinkPass(addresses, {kVlan10}), link,
+               {.rate = 1000,
+                .tries = 1,
+                .retryAfter = milliseconds{500},
+                .lastWait = milliseconds{1000},
+                .routed = [&link](Address address) { return link.Routed(address); }},
+               loop);
+  std::string verdict = "unanswered";
+  while (pass.Busy()) {
+    loop.RunOnce(milliseconds{10});
+    const auto verdicts = pass.TakeVerdicts();
+    verdict = !verdicts.answered.empty()           ? "answered"
+              : !verdicts.answeredLinkOnly.empty() ? "link only"
+                                                   : verdict;
+  }
+  EXPECT_EQ(verdict, c.verdict);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LinkPass, VlanPass,
+    ::testing::Values(
+        VlanCase{"tag taken off by the kernel", {.vlan = 10}, true, "answered"},
+        VlanCase{"tag still in the frame", {.vlan = 10, .tagInFrame = true}, true, "answered"},
+        VlanCase{"no route to the VLAN", {.vlan = 10}, false, "link only"},
+        VlanCase{"the address's holder on VLAN 20", {.vlan = 20}, true, "unanswered"},
+        VlanCase{"an untagged answer", {}, true, "unanswered"}),
     testing::kNumberedName);
 
 struct SharingCase {
