@@ -166,8 +166,9 @@ test_state_refused() {
     fail "--state: $ERR"
 }
 
-# Nor libcurl, libmosquitto, net-snmp or an HTTP server: each option that
-# needs one is refused, plainly, before the state database is even looked for.
+# Nor libcurl, libmosquitto, net-snmp, an HTTP server or packet sockets: each
+# option that needs one is refused, plainly, before the state database is even
+# looked for.
 test_receivers_refused() {
   local option message
   for option in "--webhook=http://127.0.0.1:9/hook|--webhook is not in this build" \
@@ -175,7 +176,8 @@ test_receivers_refused() {
     "--on-event=true|--on-event is not in this build: it needs a POSIX shell" \
     "--metrics-listen=9474|--metrics-listen is not in this build" \
     "--web=9475|--web is not in this build" \
-    "--snmp=10.213.0.1|--snmp is not in this build"; do
+    "--snmp=10.213.0.1|--snmp is not in this build" \
+    "--vlan=eth0.10|--vlan is not in this build"; do
     message=${option#*|}
     controller --state lan.db "${option%%|*}" 10.213.0.10
     ((STATUS == 3)) || fail "${option%%=*}: exit status $STATUS, not 3"
