@@ -24,6 +24,10 @@ std::string DevicesJson(Database& database, const Inventory* inventory);
 std::optional<std::string> DeviceJson(Database& database, std::int64_t id,
                                       const Inventory* inventory);
 
+// The device `id` as the inventory looks it up (its address and MAC); none
+// for an unknown id.
+std::optional<SeenHost> DeviceHost(Database& database, std::int64_t id);
+
 struct EventText {
   std::int64_t id = 0;
   std::string json;  // one line, as the sinks pass the event on
