@@ -369,6 +369,8 @@ void SayConflicts(const ConflictChanges& changes, bool quiet) {
 DashboardSettings DashboardSettingsOf(const Options& options) {
   return {.address = options.web,
           .password = options.webPassword,
+          .certificate = options.webCertificate,
+          .key = options.webKey,
           .stateFile = options.stateFile,
           .knownFile = options.knownFile,
           .watch = options.watchInterval.has_value()};

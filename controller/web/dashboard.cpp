@@ -65,35 +65,50 @@ bool InNumbers(const std::string& host) {
          inet_pton(AF_INET6, host.c_str(), bytes.data()) == 1;
 }
 
+// HTTPS with a certificate and its key, else HTTP.
+std::unique_ptr<httplib::Server> Server(const DashboardSettings& settings) {
+  if (settings.certificate.empty()) {
+    return std::make_unique<httplib::Server>();
+  }
+  auto server =
+      std::make_unique<httplib::SSLServer>(settings.certificate.c_str(), settings.key.c_str());
+  if (!server->is_valid()) {
+    throw UsageError("--web-cert " + settings.certificate + " --web-key " + settings.key +
+                     ": not a PEM certificate and its private key");
+  }
+  return server;
+}
+
 class Dashboard : public SweepObserver {
  public:
   Dashboard(DashboardSettings settings, ListenAddress where, std::optional<WebPassword> password)
       : settings_(std::move(settings)),
         where_(std::move(where)),
         password_(password),
-        token_(SessionToken()) {
+        token_(SessionToken()),
+        server_(Server(settings_)) {
     if (!settings_.knownFile.empty()) {
       known_.emplace(settings_.knownFile);
     }
-    server_.new_task_queue = [] { return new RequestPool(kThreads, kWaiting); };
-    server_.set_read_timeout(kClientSeconds);
-    server_.set_write_timeout(kClientSeconds);
-    server_.set_keep_alive_timeout(kClientSeconds);
-    server_.set_payload_max_length(kMostBody);
-    server_.set_default_headers(
+    server_->new_task_queue = [] { return new RequestPool(kThreads, kWaiting); };
+    server_->set_read_timeout(kClientSeconds);
+    server_->set_write_timeout(kClientSeconds);
+    server_->set_keep_alive_timeout(kClientSeconds);
+    server_->set_payload_max_length(kMostBody);
+    server_->set_default_headers(
         {{"Content-Security-Policy",
           "default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; "
           "img-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'"},
          {"X-Content-Type-Options", "nosniff"},
          {"Referrer-Policy", "no-referrer"},
          {"Cache-Control", "no-store"}});
-    server_.set_pre_routing_handler(
+    server_->set_pre_routing_handler(
         [this](const httplib::Request& request, httplib::Response& response) {
           return Admitted(request, response) ? httplib::Server::HandlerResponse::Unhandled
                                              : httplib::Server::HandlerResponse::Handled;
         });
     Route();
-    if (!server_.bind_to_port(where_.host, where_.port)) {
+    if (!server_->bind_to_port(where_.host, where_.port)) {
       throw SystemError("--web: cannot listen at " + settings_.address +
                         " (in use, or no address of this machine)");
     }
@@ -104,12 +119,12 @@ class Dashboard : public SweepObserver {
     sigfillset(&all);
     pthread_sigmask(SIG_SETMASK, &all, &before);
     thread_ = std::thread([this] {
-      server_.listen_after_bind();
+      server_->listen_after_bind();
       ended_ = true;
     });
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
     // Until it runs, stop() would not stop it.
-    while (!server_.is_running() && !ended_) {
+    while (!server_->is_running() && !ended_) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   }
@@ -124,7 +139,7 @@ class Dashboard : public SweepObserver {
       stopping_ = true;
     }
     wake_.notify_all();
-    server_.stop();
+    server_->stop();
     thread_.join();
   }
 
@@ -167,27 +182,27 @@ class Dashboard : public SweepObserver {
 
   void Route() {
     const auto file = [this](const char* path, std::string_view body, const char* type) {
-      server_.Get(path, [body, type](const httplib::Request&, httplib::Response& response) {
+      server_->Get(path, [body, type](const httplib::Request&, httplib::Response& response) {
         response.set_content(body.data(), body.size(), type);
       });
     };
     file("/", kDashboardPage, "text/html; charset=utf-8");
     file("/dashboard.css", kDashboardStyle, "text/css; charset=utf-8");
     file("/dashboard.js", kDashboardScript, "text/javascript; charset=utf-8");
-    server_.Get("/api/devices", [this](const httplib::Request&, httplib::Response& response) {
+    server_->Get("/api/devices", [this](const httplib::Request&, httplib::Response& response) {
       Read(response, [this](Database& database) {
         return std::optional(DevicesJson(database, Known().get()));
       });
     });
-    server_.Get(R"(/api/devices/(\d{1,18}))",
-                [this](const httplib::Request& request, httplib::Response& response) {
-                  const auto id = Number(request.matches[1].str());
-                  Read(response, [this, id](Database& database) {
-                    return DeviceJson(database, *id, Known().get());
-                  });
-                });
-    server_.Get("/api/events", [this](const httplib::Request& request,
-                                      httplib::Response& response) {
+    server_->Get(R"(/api/devices/(\d{1,18}))",
+                 [this](const httplib::Request& request, httplib::Response& response) {
+                   const auto id = Number(request.matches[1].str());
+                   Read(response, [this, id](Database& database) {
+                     return DeviceJson(database, *id, Known().get());
+                   });
+                 });
+    server_->Get("/api/events", [this](const httplib::Request& request,
+                                       httplib::Response& response) {
       const auto after = Number(request.get_param_value("after"));
       if (request.has_param("after") && !after) {
         response.status = 400;
@@ -197,20 +212,20 @@ class Dashboard : public SweepObserver {
         return std::optional(EventsJson(EventsAfter(database, after, kMostEvents, Known().get())));
       });
     });
-    server_.Get("/api/session", [this](const httplib::Request&, httplib::Response& response) {
+    server_->Get("/api/session", [this](const httplib::Request&, httplib::Response& response) {
       Json session;
       session["token"] = token_;
       session["editable"] = known_.has_value();
       response.set_content(JsonText(session), kJson);
     });
-    server_.Post("/api/known", [this](const httplib::Request& request,
-                                      httplib::Response& response) { Edit(request, response); });
-    server_.Get("/api/events/stream",
-                [this](const httplib::Request& request, httplib::Response& response) {
-                  Stream(request, response);
-                });
+    server_->Post("/api/known", [this](const httplib::Request& request,
+                                       httplib::Response& response) { Edit(request, response); });
+    server_->Get("/api/events/stream",
+                 [this](const httplib::Request& request, httplib::Response& response) {
+                   Stream(request, response);
+                 });
     if (settings_.watch) {
-      server_.Get("/metrics", [this](const httplib::Request&, httplib::Response& response) {
+      server_->Get("/metrics", [this](const httplib::Request&, httplib::Response& response) {
         const std::scoped_lock lock(mutex_);
         response.set_content(metrics_, "text/plain; version=0.0.4; charset=utf-8");
       });
@@ -266,14 +281,14 @@ class Dashboard : public SweepObserver {
       Say(response, 409, "read-only: start hostsweep with --known FILE to edit devices");
       return;
     }
-    const auto asked = EditOf(request.body);
+    const auto asked = KnownEditOf(request.body);
     if (!asked) {
-      Say(response, 400, "expected {\"device\": ID, \"alias\": TEXT, ...}");
+      Say(response, 400, R"(expected {"device": ID, "alias": TEXT, ...})");
       return;
     }
     try {
       Database database(settings_.stateFile, StateAccess::kRead);
-      const auto host = DeviceHost(database, asked->first);
+      const auto host = DeviceHost(database, asked->device);
       if (!host) {
         Say(response, 404, "no such device");
         return;
@@ -281,7 +296,7 @@ class Dashboard : public SweepObserver {
       {
         const std::scoped_lock lock(editMutex_);
         const std::string text = ReadKnownText(known_->Path());
-        const std::string edited = EditedKnownText(text, *host, asked->second);
+        const std::string edited = EditedKnownText(text, *host, asked->facts);
         if (edited != text) {
           if (const auto failure = ReplaceWholeFile(known_->Path(), edited);
               !failure.step.empty()) {
@@ -290,34 +305,12 @@ class Dashboard : public SweepObserver {
           }
         }
       }
-      response.set_content(*DeviceJson(database, asked->first, Known().get()), kJson);
+      response.set_content(*DeviceJson(database, asked->device, Known().get()), kJson);
     } catch (const UsageError& fault) {
       Say(response, 400, fault.what());
     } catch (const std::exception& error) {
       Say(response, 503, error.what());
     }
-  }
-
-  // The body's device and fields; none unless each is there, as text (the
-  // device a number).
-  static std::optional<std::pair<std::int64_t, KnownFactsEdit>> EditOf(const std::string& body) {
-    const Json asked = Json::parse(body, nullptr, /*allow_exceptions=*/false);
-    if (!asked.is_object() || !asked.contains("device") || !asked["device"].is_number_integer()) {
-      return std::nullopt;
-    }
-    KnownFactsEdit facts;
-    const std::pair<const char*, std::string*> fields[] = {{"alias", &facts.alias},
-                                                           {"owner", &facts.owner},
-                                                           {"expect", &facts.expect},
-                                                           {"away_after", &facts.awayAfter},
-                                                           {"note", &facts.note}};
-    for (const auto& [key, value] : fields) {
-      if (!asked.contains(key) || !asked[key].is_string()) {
-        return std::nullopt;
-      }
-      *value = asked[key].get<std::string>();
-    }
-    return std::pair(asked["device"].get<std::int64_t>(), std::move(facts));
   }
 
   static void Say(httplib::Response& response, int status, const std::string& text) {
@@ -386,7 +379,7 @@ class Dashboard : public SweepObserver {
   std::shared_ptr<const Inventory> inventory_;
   std::mutex knownMutex_;
   std::mutex editMutex_;  // one edit of the file at a time
-  httplib::Server server_;
+  std::unique_ptr<httplib::Server> server_;
   std::mutex mutex_;
   std::condition_variable wake_;
   bool stopping_ = false;
@@ -414,9 +407,9 @@ std::unique_ptr<SweepObserver> StartDashboard(const DashboardSettings& settings)
           "every user of this machine");
     }
     password.emplace(SecretOption(settings.password));
-    if (!IsLoopback(where.host)) {
-      std::cerr << "hostsweep: --web: plain HTTP: the password and the pages travel in clear; "
-                   "reach it through a tunnel or a TLS proxy on networks you do not trust\n";
+    if (!IsLoopback(where.host) && settings.certificate.empty()) {
+      std::cerr << "hostsweep: --web: without --web-cert and --web-key (TLS) the password and "
+                   "the pages travel in clear\n";
     }
   }
   if (!settings.watch) {

@@ -14,6 +14,9 @@ namespace hostsweep::controller {
 struct DashboardSettings {
   std::string address;   // --web: PORT, ADDR:PORT or [V6]:PORT
   std::string password;  // --web-password as given ("@FILE"); empty: none
+  // --web-cert and --web-key: PEM files; HTTPS with both, HTTP without.
+  std::string certificate{};
+  std::string key{};
   std::filesystem::path stateFile;
   // --known: read again when it changes, and where the page's edits go;
   // empty: none, and the page is read-only.

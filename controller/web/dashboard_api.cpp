@@ -1,6 +1,8 @@
 #include "controller/web/dashboard_api.h"
 
 #include <algorithm>
+#include <array>
+#include <utility>
 
 #include "controller/base/enum_text.h"
 #include "controller/base/time_text.h"
@@ -128,6 +130,28 @@ std::optional<SeenHost> DeviceHost(Database& database, std::int64_t id) {
     return std::nullopt;
   }
   return HostOfRow(rows->Text(0), rows->Text(1));
+}
+
+std::optional<KnownEditRequest> KnownEditOf(std::string_view body) {
+  const Json asked = Json::parse(body, nullptr, /*allow_exceptions=*/false);
+  if (!asked.is_object() || !asked.contains("device") || !asked["device"].is_number_integer()) {
+    return std::nullopt;
+  }
+  KnownEditRequest request{.device = asked["device"].get<std::int64_t>()};
+  KnownFactsEdit& facts = request.facts;
+  const std::array<std::pair<const char*, std::string*>, 5> fields{
+      {{"alias", &facts.alias},
+       {"owner", &facts.owner},
+       {"expect", &facts.expect},
+       {"away_after", &facts.awayAfter},
+       {"note", &facts.note}}};
+  for (const auto& [key, value] : fields) {
+    if (!asked.contains(key) || !asked[key].is_string()) {
+      return std::nullopt;
+    }
+    *value = asked[key].get<std::string>();
+  }
+  return request;
 }
 
 std::vector<EventText> EventsAfter(Database& database, std::optional<std::int64_t> after,

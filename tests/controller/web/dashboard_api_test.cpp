@@ -133,6 +133,7 @@ struct AccessCase {
   std::string address;
   std::string password;  // --web-password as given
   const char* refusal;   // the start of the message; empty: none
+  std::string certificate{};
 };
 
 void PrintTo(const AccessCase& c, std::ostream* os) { *os << c.what; }
@@ -144,7 +145,10 @@ TEST_P(DashboardStart, RefusesWhatWouldExposeTheDashboard) {
   try {
     StartDashboard({.address = GetParam().address,
                     .password = GetParam().password,
-                    .stateFile = "/nonexistent/state.db"});
+                    .certificate = GetParam().certificate,
+                    .key = GetParam().certificate,
+                    .stateFile = "/nonexistent/state.db",
+                    .watch = true});
     FAIL() << "started";
   } catch (const UsageError& error) {
     EXPECT_EQ(std::string(error.what()).substr(0, std::string(GetParam().refusal).size()),
@@ -166,7 +170,10 @@ INSTANTIATE_TEST_SUITE_P(
         AccessCase{"a name to look up", "localhost:8080", "",
                    "--web localhost:8080: the address "
                    "must be in numbers"},
-        AccessCase{"port 0", "127.0.0.1:0", "", "--web 127.0.0.1:0: expected PORT"}),
+        AccessCase{"port 0", "127.0.0.1:0", "", "--web 127.0.0.1:0: expected PORT"},
+        AccessCase{"a certificate that is none", "127.0.0.1:9", "",
+                   "--web-cert /nonexistent/cert.pem --web-key /nonexistent/cert.pem: not a PEM",
+                   "/nonexistent/cert.pem"}),
     testing::kNumberedName);
 
 struct BasicCase {
