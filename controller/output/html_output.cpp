@@ -92,7 +92,7 @@ std::string CellAttributes(std::string_view key, const HostView& result) {
   using namespace json_key;
   // An address or a MAC is read whole: never broken across lines.
   if (key == kAddress) {
-    return " class=\"whole\" data-key=\"" + std::to_string(result.address) + "\"";
+    return R"( class="whole" data-key=")" + std::to_string(result.address) + "\"";
   }
   if (key == kMac || key == kIpv6) {
     return R"( class="whole")";

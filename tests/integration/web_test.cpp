@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -164,6 +165,11 @@ TEST(WebInLab, DashboardOfAWatchShowsTheLabsHosts) {
                      5000)
             .standardOutput;
     EXPECT_THAT(readOnly, HasSubstr(R"(<p id="read-only">Read-only)"));
+    // The README's picture: HOSTSWEEP_SCREENSHOT=docs/dashboard.png keeps it.
+    const char* kept = std::getenv("HOSTSWEEP_SCREENSHOT");
+    const auto png = kept != nullptr ? std::filesystem::path(kept) : folder / "dashboard.png";
+    BrowserScreenshot(std::string("http://127.0.0.1:") + kWatchPort + "/?live=0", png, 5000);
+    EXPECT_EQ(ReadFile(png).substr(0, 4), "\x89PNG");
   }
   kill(alone.pid(), SIGINT);
   EXPECT_EQ(alone.Finish().exitStatus, 0);
