@@ -30,6 +30,7 @@ using ::testing::Not;
 
 constexpr const char* kWatchPort = "9801";
 constexpr const char* kAlonePort = "9802";
+constexpr const char* kHttpsPort = "9803";
 constexpr const char* kHostileAlias = "<b id=injected>bold</b><img src=x onerror=alert(1)>";
 // The lab's hosts of 10.213.0.10-15, each alive or heard over ARP.
 const std::set<std::string> kLabHosts{"10.213.0.10", "10.213.0.11", "10.213.0.12",
@@ -170,6 +171,27 @@ TEST(WebInLab, DashboardOfAWatchShowsTheLabsHosts) {
     const auto png = kept != nullptr ? std::filesystem::path(kept) : folder / "dashboard.png";
     BrowserScreenshot(std::string("http://127.0.0.1:") + kWatchPort + "/?live=0", png, 5000);
     EXPECT_EQ(ReadFile(png).substr(0, 4), "\x89PNG");
+  }
+  // Over HTTPS, with a certificate made for the test.
+  if (!Missing({{"/usr/bin/openssl", "openssl"}})) {
+    const auto pem = (folder / "web.pem").string();
+    const auto key = (folder / "web.key").string();
+    EXPECT_EQ(RunProcess({"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
+                          "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                          "-days", "1", "-keyout", key, "-out", pem})
+                  .exitStatus,
+              0);
+    ChildProcess secure(ControllerCommand(
+        {"--state", state, "--web", kHttpsPort, "--web-cert", pem, "--web-key", key}));
+    ProcessResult fetched;
+    for (int tries = 0; tries < 100 && fetched.standardOutput.empty(); ++tries) {
+      std::this_thread::sleep_for(milliseconds(100));
+      fetched = RunProcess({"/usr/bin/curl", "-sS", "--max-time", "3", "--cacert", pem,
+                            std::string("https://127.0.0.1:") + kHttpsPort + "/api/devices"});
+    }
+    EXPECT_EQ(AddressesOf(fetched.standardOutput), kLabHosts) << fetched.standardError;
+    kill(secure.pid(), SIGINT);
+    EXPECT_EQ(secure.Finish().exitStatus, 0);
   }
   kill(alone.pid(), SIGINT);
   EXPECT_EQ(alone.Finish().exitStatus, 0);
