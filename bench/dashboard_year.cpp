@@ -5,7 +5,10 @@
 // (/api/devices) and one busy device with its sessions, which the page
 // draws its 30-day timeline from (/api/devices/ID).
 //
-//   dashboard_year [--devices N] [--days D] [--dir FOLDER]
+//   dashboard_year [--devices N] [--days D] [--dir FOLDER] [--keep 1]
+//
+// --keep 1 leaves FOLDER/dashboard_year.db for a dashboard to serve (the
+// page's own timing in a browser, bench/dashboard_page).
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -117,6 +120,7 @@ int main(int argc, char** argv) {
   int devices = 10'000;
   int days = 365;
   fs::path dir = fs::temp_directory_path();
+  bool keep = false;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string_view option = argv[i];
     if (option == "--devices") {
@@ -125,6 +129,8 @@ int main(int argc, char** argv) {
       days = std::stoi(argv[i + 1]);
     } else if (option == "--dir") {
       dir = argv[i + 1];
+    } else if (option == "--keep") {
+      keep = std::string_view(argv[i + 1]) == "1";
     }
   }
   const fs::path file = dir / "dashboard_year.db";
@@ -149,7 +155,9 @@ int main(int argc, char** argv) {
               << shown / 1024 << " KiB)\n";
   }
   for (const char* suffix : {"", "-wal", "-shm"}) {
-    fs::remove(file.string() + suffix);
+    if (!keep) {
+      fs::remove(file.string() + suffix);
+    }
   }
   return 0;
 }

@@ -80,6 +80,8 @@ function cell(row, key, text, className) {
   return td;
 }
 
+const mostRows = 500;
+
 function drawDevices() {
   const words = document.getElementById("search").value.toLowerCase().split(/\s+/).filter(Boolean);
   const show = shows[document.getElementById("show").value] || shows.all;
@@ -93,7 +95,9 @@ function drawDevices() {
     return (x < y ? -1 : x > y ? 1 : 0) * (state.ascending ? 1 : -1);
   });
   const body = document.querySelector("#device-table tbody");
-  const rows = shown.map((device) => {
+  // A page of rows at most: ten thousand rows would take seconds to lay out;
+  // the search and filters find the rest.
+  const rows = shown.slice(0, mostRows).map((device) => {
     const row = element("tr", null, device.present ? "present-row" : "away");
     const link = element("a", labelOf(device) || "(no name)");
     link.href = `#device/${device.id}`;
@@ -119,7 +123,8 @@ function drawDevices() {
   document.getElementById("counts").textContent =
     `${state.devices.length} devices: ${present} present, ${state.devices.length - present} away, ` +
     `${unknown} unknown, ${fresh} new today` +
-    (shown.length !== state.devices.length ? `; ${shown.length} shown` : "");
+    (shown.length !== state.devices.length ? `; ${shown.length} shown` : "") +
+    (shown.length > mostRows ? `; the first ${mostRows} listed: search or filter for the others` : "");
 }
 
 // Each /24 the devices are in, a square of 16 by 16 under its label, each
