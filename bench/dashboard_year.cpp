@@ -8,7 +8,7 @@
 //   dashboard_year [--devices N] [--days D] [--dir FOLDER] [--keep 1]
 //
 // --keep 1 leaves FOLDER/dashboard_year.db for a dashboard to serve (the
-// page's own timing in a browser, bench/dashboard_page).
+// page's own timing in a browser, in the lab).
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
