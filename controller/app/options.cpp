@@ -245,6 +245,12 @@ std::optional<std::string> WebClash(const Options& options) {
   if (!options.webPassword.empty() && options.web.empty()) {
     return "--web-password needs --web";
   }
+  if (options.webCertificate.empty() != options.webKey.empty()) {
+    return "--web-cert and --web-key go together";
+  }
+  if (!options.webCertificate.empty() && options.web.empty()) {
+    return "--web-cert and --web-key need --web";
+  }
   if (options.web.empty()) {
     return std::nullopt;
   }
@@ -465,6 +471,12 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
                  "The dashboard's password (HTTP Basic), the first line of FILE; needed for an "
                  "address other machines reach")
       ->type_name("@FILE");
+  app.add_option("--web-cert", options.webCertificate,
+                 "With --web-key: serve the dashboard over HTTPS with this PEM certificate (its "
+                 "chain after it)")
+      ->type_name("FILE");
+  app.add_option("--web-key", options.webKey, "The PEM private key of --web-cert")
+      ->type_name("FILE");
   std::vector<const char*> arguments(argv, argv + argc);
   for (auto& argument : arguments) {
     for (const auto& [alias, name] : kAliases) {

@@ -79,9 +79,11 @@ struct Options {
   bool webhookText = false;  // --webhook-format text: a one-line summary, not the JSON
   std::string mqtt;
   std::string metricsFile;
-  std::string metricsListen;  // ADDR:PORT
-  std::string web;            // the dashboard's ADDR:PORT; without --watch it alone runs
-  std::string webPassword;    // "@FILE", read when the dashboard starts
+  std::string metricsListen;   // ADDR:PORT
+  std::string web;             // the dashboard's ADDR:PORT; without --watch it alone runs
+  std::string webPassword;     // "@FILE", read when the dashboard starts
+  std::string webCertificate;  // --web-cert: PEM; with webKey, HTTPS
+  std::string webKey;
 };
 
 // "30s", "5m", "1h": at least a second, at most a day; nothing otherwise.

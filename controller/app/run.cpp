@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -20,6 +21,7 @@
 #include "controller/history/missing_devices.h"
 #include "controller/history/watch.h"
 #include "controller/inventory/inventory.h"
+#include "controller/inventory/known_file.h"
 #include "controller/link/link_pass.h"
 #include "controller/link/vlan_links.h"
 #include "controller/notify/dispatcher.h"
@@ -366,11 +368,13 @@ void SayConflicts(const ConflictChanges& changes, bool quiet) {
   }
 }
 
-DashboardSettings DashboardSettingsOf(const Options& options, const Inventory* inventory) {
+DashboardSettings DashboardSettingsOf(const Options& options) {
   return {.address = options.web,
           .password = options.webPassword,
+          .certificate = options.webCertificate,
+          .key = options.webKey,
           .stateFile = options.stateFile,
-          .inventory = inventory,
+          .knownFile = options.knownFile,
           .watch = options.watchInterval.has_value()};
 }
 
@@ -380,7 +384,7 @@ std::unique_ptr<SweepObserver> DashboardFor(const RunSetup& setup, Receivers& re
   if (setup.options.web.empty()) {
     return nullptr;
   }
-  auto dashboard = StartDashboard(DashboardSettingsOf(setup.options, setup.inventory));
+  auto dashboard = StartDashboard(DashboardSettingsOf(setup.options));
   receivers.observers.push_back(dashboard.get());
   return dashboard;
 }
@@ -397,7 +401,8 @@ WatchLineForm WatchLineFormOf(const Options& options) {
 // with --state, recording every whole sweep. A sweep that cannot be recorded
 // is said on standard error and the watch goes on from the state before it:
 // its changes are told with the next sweep that is recorded.
-int RunWatch(const RunSetup& setup) {
+// `readKnownAgain` before each sweep: the --known file's changes taken.
+int RunWatch(const RunSetup& setup, const std::function<void()>& readKnownAgain) {
   const Options& options = setup.options;
   Receivers receivers = MakeReceivers(options);
   const std::unique_ptr<StateStore> store = OpenState(setup, receivers);
@@ -411,6 +416,7 @@ int RunWatch(const RunSetup& setup) {
   ConflictBook conflicts;
   const WatchLineForm form = WatchLineFormOf(options);
   for (;;) {
+    readKnownAgain();
     SweepRows rows(options.ipv6);
     std::vector<LinkConflict> heard;
     const auto began = std::chrono::steady_clock::now();
@@ -500,6 +506,19 @@ std::optional<Inventory> InventoryOf(const Options& options) {
   return ReadInventory(options.knownFile);
 }
 
+// Between a watch's sweeps: the --known file read again when it changed (the
+// dashboard's edits, the user's own); a faulty one is said, and the
+// inventory before it kept.
+void ReadKnownAgain(std::optional<KnownFile>& file, std::optional<Inventory>& inventory) {
+  try {
+    if (auto fresh = file ? file->Changed() : std::nullopt) {
+      *inventory = std::move(*fresh);
+    }
+  } catch (const UsageError& fault) {
+    std::cerr << "hostsweep: " << fault.what() << "; the inventory read before is kept\n";
+  }
+}
+
 // --history: no sweep; 1 when no device matches, as a sweep that finds none.
 int RunHistory(const Options& options, OutputChannel& output) {
   const auto inventory = InventoryOf(options);
@@ -516,9 +535,7 @@ int RunHistory(const Options& options, OutputChannel& output) {
 // --web alone: the database another process's watch writes, served until
 // interrupted.
 int RunDashboard(const Options& options) {
-  const auto inventory = InventoryOf(options);
-  const auto dashboard =
-      StartDashboard(DashboardSettingsOf(options, inventory ? &*inventory : nullptr));
+  const auto dashboard = StartDashboard(DashboardSettingsOf(options));
   EventLoop loop;
   const Interruptions interruptions(loop, [&loop] { loop.Stop(); });
   loop.Run();
@@ -557,7 +574,11 @@ int Run(const Options& options, const Invocation& invocation, OutputChannel& out
   if (!options.compareFile.empty()) {
     earlier.emplace(ReadEarlierSweep(options.compareFile));
   }
-  const auto inventory = InventoryOf(options);
+  std::optional<KnownFile> knownFile;
+  std::optional<Inventory> inventory;
+  if (!options.knownFile.empty()) {
+    inventory = knownFile.emplace(options.knownFile).Changed();
+  }
   const SweepRun run{.commandLine = invocation.commandLine,
                      .start = std::chrono::system_clock::now(),
                      .addressCount = addresses.size()};
@@ -595,7 +616,7 @@ int Run(const Options& options, const Invocation& invocation, OutputChannel& out
   EventLoop loop;
   const RunSetup setup{options, addresses, run, output, errors, sweepMeans, vendorOf, known, loop};
   if (options.watchInterval) {
-    return RunWatch(setup);
+    return RunWatch(setup, [&] { ReadKnownAgain(knownFile, inventory); });
   }
   if (!options.stateFile.empty()) {
     return RunStateSweep(setup);

@@ -15,7 +15,8 @@ std::span<const PartNotBuilt> PartsNotBuilt() {
       {{"--mqtt"}, "the Windows build has no libmosquitto"},
       {{"--on-event"}, "it needs a POSIX shell, which Windows does not have"},
       {{"--metrics-listen"}, "the Windows build has no HTTP server"},
-      {{"--web", "--web-password"}, "the Windows build has no HTTP server library"},
+      {{"--web", "--web-password", "--web-cert", "--web-key"},
+       "the Windows build has no HTTP server library"},
       {{"--snmp", "--snmp-auth"}, "the Windows build has no net-snmp"},
       {{"--vlan"}, "Windows gives programs no packet sockets to tag frames on"},
       {{"--state", "--history"},
@@ -29,8 +30,10 @@ std::span<const PartNotBuilt> PartsNotBuilt() {
       "this hostsweep was built for sweeps alone, as scripts/sweep builds it; "
       "cmake --preset release builds all of it";
   static const std::vector<PartNotBuilt> kParts{
-      {{"--webhook", "--webhook-format"}, kWhy}, {{"--mqtt"}, kWhy},
-      {{"--web", "--web-password"}, kWhy},       {{"--snmp", "--snmp-auth"}, kWhy},
+      {{"--webhook", "--webhook-format"}, kWhy},
+      {{"--mqtt"}, kWhy},
+      {{"--web", "--web-password", "--web-cert", "--web-key"}, kWhy},
+      {{"--snmp", "--snmp-auth"}, kWhy},
       {{"--state", "--history"}, kWhy},
   };
   return kParts;

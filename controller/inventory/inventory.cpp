@@ -1,7 +1,6 @@
 #include "controller/inventory/inventory.h"
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <chrono>
 #include <map>
@@ -11,6 +10,7 @@
 #include "controller/base/printable.h"
 #include "controller/base/regular_file.h"
 #include "controller/base/time_text.h"
+#include "controller/inventory/inventory_csv.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -19,81 +19,13 @@ namespace {
 // of thousands of devices, and no alias or note needs more than a line of
 // text. Anything larger is not one, and is not read.
 constexpr std::size_t kMostFileBytes = std::size_t{1024} * 1024;
-constexpr std::size_t kMostFieldBytes = 256;
-
-constexpr std::array<std::string_view, 6> kHeader{"mac",   "address", "alias",
-                                                  "owner", "expect",  "note"};
-// Where each field is on a row.
-constexpr std::size_t kMac = 0;
-constexpr std::size_t kAddress = 1;
-constexpr std::size_t kAlias = 2;
-constexpr std::size_t kOwner = 3;
-constexpr std::size_t kExpect = 4;
-constexpr std::size_t kNote = 5;
-// The optional column of the reader's own that the watch reads: how long the
-// device may go unseen before it is gone (a phone that dozes).
-constexpr std::string_view kAwayAfterColumn = "away_after";
 // A day: longer is a device that is away, not one that dozes.
 constexpr std::chrono::seconds kLongestAwayAfter{24 * 3600};
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 // The row's MAC where it is the row's key: any real one. A phone keeps its
 // randomised MAC for a network, and the user who wrote it down means it.
 std::optional<MacAddress> RowMac(const KnownDevice& device) {
   return device.mac && !IsPlaceholderMac(*device.mac) ? device.mac : std::nullopt;
-}
-
-// The fields of one row, as RFC 4180 quotes them: a field in double quotes
-// may hold commas, doubled quotes and line breaks. The six columns read are
-// bounded; the user's own after them are not (--history --csv lists every
-// name a device had there), the file's size bounds them.
-std::vector<std::string> Fields(std::string_view line) {
-  std::vector<std::string> fields(1);
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    std::string& field = fields.back();
-    if (line[i] == ',') {
-      fields.emplace_back();
-    } else if (line[i] != '"') {
-      field += line[i];
-    } else if (!field.empty()) {
-      throw UsageError("a quote inside an unquoted field");
-    } else {
-      for (++i;; ++i) {
-        if (i == line.size()) {
-          throw UsageError("a quoted field that does not end");
-        }
-        if (line[i] == '"' && (i + 1 == line.size() || line[i + 1] != '"')) {
-          break;
-        }
-        i += line[i] == '"' ? 1 : 0;  // a doubled quote is one
-        field += line[i];
-      }
-      if (i + 1 < line.size() && line[i + 1] != ',') {
-        throw UsageError("text after a quoted field");
-      }
-    }
-    if (fields.size() <= kHeader.size() && fields.back().size() > kMostFieldBytes) {
-      throw UsageError("a field longer than " + std::to_string(kMostFieldBytes) + " bytes");
-    }
-  }
-  return fields;
-}
-
-// The lines from `at` that make one row: the next line, joined by a line
-// break with those after it while a quoted field is open (an odd number of
-// quotes so far). `at` moves past them, `number` counts them.
-std::string Row(std::string_view text, std::size_t& at, std::size_t& number) {
-  std::string row;
-  bool open = false;
-  do {
-    const std::size_t end = std::min(text.find('\n', at), text.size());
-    const std::string_view line = TrimEnd(text.substr(at, end - at), "\r");
-    row += (open ? "\n" : "") + std::string(line);
-    open = (std::count(line.begin(), line.end(), '"') % 2 == 1) != open;
-    at = end + 1;
-    ++number;
-  } while (open && at < text.size());
-  return row;
 }
 
 Expect ExpectOf(std::string_view text) {
@@ -133,7 +65,7 @@ KnownDevice DeviceOf(const std::vector<std::string>& fields, std::size_t columns
     throw UsageError(std::to_string(fields.size()) + " fields, not " + std::to_string(columns));
   }
   KnownDevice device;
-  const std::string_view mac = Trim(fields[kMac], " \t");
+  const std::string_view mac = Trim(fields[kKnownMac], " \t");
   if (!mac.empty()) {
     device.mac = ParseMac(mac);
     if (!device.mac) {
@@ -141,9 +73,9 @@ KnownDevice DeviceOf(const std::vector<std::string>& fields, std::size_t columns
     }
   }
   // An IPv6 address as rows write it: lower-case hex.
-  device.address = Lowered(Trim(fields[kAddress], " \t"));
+  device.address = Lowered(Trim(fields[kKnownAddress], " \t"));
   if (!device.address.empty() && !ParseAddress(device.address) && !IsIpv6Text(device.address)) {
-    throw UsageError("bad address \"" + Excerpt(fields[kAddress]) + "\"");
+    throw UsageError("bad address \"" + Excerpt(fields[kKnownAddress]) + "\"");
   }
   if (!device.mac && device.address.empty()) {
     throw UsageError("neither a MAC nor an address");
@@ -152,11 +84,11 @@ KnownDevice DeviceOf(const std::vector<std::string>& fields, std::size_t columns
     throw UsageError("MAC " + FormatMac(*device.mac) + " names no device: give its address");
   }
   device.facts = {.known = true,
-                  .alias = fields[kAlias],
-                  .owner = fields[kOwner],
-                  .expect = ExpectOf(Trim(fields[kExpect], " \t")),
+                  .alias = fields[kKnownAlias],
+                  .owner = fields[kKnownOwner],
+                  .expect = ExpectOf(Trim(fields[kKnownExpect], " \t")),
                   .awayAfter = awayAfter ? AwayAfterOf(Trim(fields[*awayAfter], " \t")) : 0};
-  device.note = fields[kNote];
+  device.note = fields[kKnownNote];
   return device;
 }
 
@@ -205,24 +137,24 @@ KnownFacts Inventory::FactsOf(const HostView& view) const {
 }
 
 Inventory ParseInventory(std::string_view text) {
-  if (text.starts_with(kByteOrderMark)) {
-    text.remove_prefix(kByteOrderMark.size());
+  if (text.starts_with(kKnownByteOrderMark)) {
+    text.remove_prefix(kKnownByteOrderMark.size());
   }
   std::vector<KnownDevice> devices;
   std::map<std::string, std::size_t> keys;
   std::size_t number = 0;
-  std::size_t columns = kHeader.size();
+  std::size_t columns = kKnownHeader.size();
   std::optional<std::size_t> awayAfter;
   for (std::size_t at = 0; at < text.size();) {
     const std::size_t first = number + 1;  // the row's first line, which faults name
-    const std::string row = Row(text, at, number);
+    const std::string row = KnownRow(text, at, number);
     try {
-      const auto fields = Fields(row);
+      const auto fields = KnownFields(row);
       if (number == 1) {
         // Columns after the six are the reader's own (--history --csv writes
         // what it knows of each device there): kept apart, never read.
-        if (fields.size() < kHeader.size() ||
-            !std::equal(kHeader.begin(), kHeader.end(), fields.begin())) {
+        if (fields.size() < kKnownHeader.size() ||
+            !std::equal(kKnownHeader.begin(), kKnownHeader.end(), fields.begin())) {
           throw UsageError("the first line must be the header mac,address,alias,owner,expect,note");
         }
         columns = fields.size();
@@ -244,17 +176,21 @@ Inventory ParseInventory(std::string_view text) {
   return Inventory(std::move(devices));
 }
 
-Inventory ReadInventory(const std::string& path) {
-  const std::string named = "--known " + Excerpt(path, kMostQuotedPath);
+std::string ReadKnownText(const std::string& path) {
   std::string bytes;
   std::string problem;
   if (ReadRegularFile(path, kMostFileBytes, bytes, problem) != FileRead::kRead) {
-    throw UsageError(named + ": " + problem);
+    throw UsageError("--known " + Excerpt(path, kMostQuotedPath) + ": " + problem);
   }
+  return bytes;
+}
+
+Inventory ReadInventory(const std::string& path) {
+  const std::string bytes = ReadKnownText(path);
   try {
     return ParseInventory(bytes);
   } catch (const UsageError& fault) {
-    throw UsageError(named + ":" + fault.what());
+    throw UsageError("--known " + Excerpt(path, kMostQuotedPath) + ":" + fault.what());
   }
 }
 

@@ -56,6 +56,10 @@ class Inventory {
 // each line break in a quoted field counted).
 Inventory ParseInventory(std::string_view text);
 
+// The file's bytes as they are, bounded in size: a missing, unreadable or
+// oversized file throws UsageError naming it.
+std::string ReadKnownText(const std::string& path);
+
 // The file at `path`, bounded in size: a missing, unreadable, oversized or
 // faulty file throws UsageError naming it ("--known PATH:7: bad MAC ...").
 Inventory ReadInventory(const std::string& path);

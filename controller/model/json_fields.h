@@ -60,6 +60,9 @@ inline constexpr const char* kDevice = "device";
 inline constexpr const char* kMissing = "missing";
 inline constexpr const char* kSince = "since";
 inline constexpr const char* kEvents = "events";
+inline constexpr const char* kExpect = "expect";
+inline constexpr const char* kNote = "note";
+inline constexpr const char* kAwayAfter = "away_after";
 }  // namespace json_key
 
 // Null where nothing is known: an empty text, or an optional without a value.

@@ -1,5 +1,6 @@
 #include "controller/output/html_output.h"
 
+#include <map>
 #include <set>
 #include <string>
 #include <string_view>
@@ -21,7 +22,8 @@ h1 { font-size: 1.4em; margin: 0 0 .3em; }
 .run { color: #444; margin: 0 0 1em; overflow-wrap: anywhere; }
 .interrupted { color: #b71c1c; font-weight: bold; }
 .legend span { display: inline-block; padding: .1em .6em; margin-right: .4em; }
-.grid { display: grid; gap: 2px; margin: 1em 0 1.5em; width: max-content; }
+.network { margin: 1em 0 .2em; font: bold 12px monospace; }
+.grid { display: grid; grid-template-columns: repeat(16, auto); gap: 2px; margin: 0 0 1em; width: max-content; }
 .grid span { font: 11px monospace; text-align: center; padding: 3px 0; min-width: 2.6em; }
 .alive { background: #2e7d32; color: #fff; }
 .silent { background: #f9a825; color: #111; }
@@ -31,6 +33,7 @@ h1 { font-size: 1.4em; margin: 0 0 .3em; }
 .named { background: #1565c0; color: #fff; }
 table { border-collapse: collapse; max-width: 100%; }
 th, td { border: 1px solid #bbb; padding: .25em .6em; text-align: left; overflow-wrap: anywhere; }
+td.whole { white-space: nowrap; overflow-wrap: normal; }
 th { background: #eee; user-select: none; }
 .sortable th { cursor: pointer; }
 th[data-order=up]::after { content: " \25B2"; }
@@ -53,34 +56,46 @@ std::string StateClass(State state) {
   return text;
 }
 
-// A /24 is a 16 by 16 square; larger sweeps get wider rows, as many as fit
-// a 1280-pixel window.
-std::size_t GridColumns(std::size_t cells) {
-  constexpr std::size_t kSquare = 256;
-  return cells <= kSquare ? 16 : 32;
-}
-
 std::string Cell(std::string_view tag, const std::string& text, std::string_view attributes = {}) {
   return "<" + std::string(tag) + std::string(attributes) + ">" + text + "</" + std::string(tag) +
          ">";
 }
 
+// An address's cell in its /24's square of 16 by 16, at its own place
+// there: the square's rows always start at a multiple of 16.
 std::string GridCell(const HostView& result) {
+  constexpr Address kSide = 16;
   const std::string address = FormatAddress(result.address);
   std::string title = address + " " + std::string(StateText(result.state));
   for (const std::string& known : {result.name, result.device.type}) {
     title += known.empty() ? "" : " " + known;
   }
-  return "<span class=\"" + StateClass(result.state) + "\" title=\"" + MarkupText(title) + "\">" +
-         address.substr(address.rfind('.') + 1) + "</span>";
+  const Address offset = result.address & 0xFFU;
+  return "<span class=\"" + StateClass(result.state) + "\" title=\"" + MarkupText(title) +
+         "\" style=\"grid-area: " + std::to_string(offset / kSide + 1) + " / " +
+         std::to_string(offset % kSide + 1) + "\">" + std::to_string(offset) + "</span>";
+}
+
+// Each /24 swept, in address order, under its own label.
+std::string Grids(const std::map<Address, std::string>& cells) {
+  std::string grids;
+  for (const auto& [network, spans] : cells) {
+    grids += "<p class=\"network\">" + FormatAddress(network) + "/24</p>\n<div class=\"grid\">" +
+             spans + "</div>\n";
+  }
+  return grids;
 }
 
 // A cell's attributes: a sort key where its text is none (the address, a
 // round trip "<1"), the state's colour, numbers to the right.
 std::string CellAttributes(std::string_view key, const HostView& result) {
   using namespace json_key;
+  // An address or a MAC is read whole: never broken across lines.
   if (key == kAddress) {
-    return " data-key=\"" + std::to_string(result.address) + "\"";
+    return R"( class="whole" data-key=")" + std::to_string(result.address) + "\"";
+  }
+  if (key == kMac || key == kIpv6) {
+    return R"( class="whole")";
   }
   if (key == kState) {
     return " class=\"" + StateClass(result.state) + "\"";
@@ -121,7 +136,7 @@ class HtmlWriter : public ResultWriter {
     // The grid is of the swept IPv4 addresses; a device heard over IPv6
     // alone has a table row only.
     if (!result.ipv6Only) {
-      grid_ += GridCell(result);
+      grid_[result.address & ~0xFFU] += GridCell(result);
     }
     rows_ += TableRow(result);
     for (std::size_t i = 0; i < PageFields().size(); ++i) {
@@ -130,7 +145,7 @@ class HtmlWriter : public ResultWriter {
     Count(result);
   }
   void Skip(const HostView& result) override {
-    grid_ += GridCell(result);
+    grid_[result.address & ~0xFFU] += GridCell(result);
     Count(result);
   }
 
@@ -157,9 +172,7 @@ class HtmlWriter : public ResultWriter {
         out_ << "<span class=\"" << StateClass(state) << "\">" << StateText(state) << "</span>";
       }
     }
-    out_ << "</p>\n<div class=\"grid\" style=\"grid-template-columns: repeat(" << GridColumns(done_)
-         << ", auto)\">" << grid_ << "</div>\n"
-         << "<table id=\"hosts\">\n<thead><tr>";
+    out_ << "</p>\n" << Grids(grid_) << "<table id=\"hosts\">\n<thead><tr>";
     for (std::size_t i = 0; i < PageFields().size(); ++i) {
       out_ << (columns_[i] ? Cell("th", std::string(PageFields()[i]->page.heading)) : "");
     }
@@ -178,7 +191,7 @@ class HtmlWriter : public ResultWriter {
 
   std::ostream& out_;
   SweepRun run_;
-  std::string grid_;
+  std::map<Address, std::string> grid_;  // each /24's cells, by its network address
   std::string rows_;
   std::size_t done_ = 0;
   std::size_t found_ = 0;

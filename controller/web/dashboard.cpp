@@ -15,10 +15,14 @@
 #include <thread>
 
 #include "controller/base/errors.h"
+#include "controller/inventory/known_edit.h"
+#include "controller/inventory/known_file.h"
+#include "controller/model/json_fields.h"
 #include "controller/notify/metrics.h"
 #include "controller/notify/metrics_http.h"
 #include "controller/notify/secret_option.h"
 #include "controller/state/database.h"
+#include "controller/system/replaced_file.h"
 #include "controller/web/dashboard_api.h"
 #include "controller/web/page_files.h"
 #include "controller/web/request_pool.h"
@@ -40,6 +44,8 @@ constexpr time_t kClientSeconds = 3;
 constexpr auto kStreamLife = std::chrono::minutes(1);
 constexpr auto kStreamPoll = std::chrono::milliseconds(500);
 constexpr std::size_t kMostEvents = 500;
+// An edit of one device's row: a few fields of at most a line each.
+constexpr std::size_t kMostBody = 8192;
 
 constexpr const char* kJson = "application/json; charset=utf-8";
 
@@ -59,29 +65,50 @@ bool InNumbers(const std::string& host) {
          inet_pton(AF_INET6, host.c_str(), bytes.data()) == 1;
 }
 
+// HTTPS with a certificate and its key, else HTTP.
+std::unique_ptr<httplib::Server> Server(const DashboardSettings& settings) {
+  if (settings.certificate.empty()) {
+    return std::make_unique<httplib::Server>();
+  }
+  auto server =
+      std::make_unique<httplib::SSLServer>(settings.certificate.c_str(), settings.key.c_str());
+  if (!server->is_valid()) {
+    throw UsageError("--web-cert " + settings.certificate + " --web-key " + settings.key +
+                     ": not a PEM certificate and its private key");
+  }
+  return server;
+}
+
 class Dashboard : public SweepObserver {
  public:
   Dashboard(DashboardSettings settings, ListenAddress where, std::optional<WebPassword> password)
-      : settings_(std::move(settings)), where_(std::move(where)), password_(password) {
-    server_.new_task_queue = [] { return new RequestPool(kThreads, kWaiting); };
-    server_.set_read_timeout(kClientSeconds);
-    server_.set_write_timeout(kClientSeconds);
-    server_.set_keep_alive_timeout(kClientSeconds);
-    server_.set_payload_max_length(0);
-    server_.set_default_headers(
+      : settings_(std::move(settings)),
+        where_(std::move(where)),
+        password_(password),
+        token_(SessionToken()),
+        server_(Server(settings_)) {
+    if (!settings_.knownFile.empty()) {
+      known_.emplace(settings_.knownFile);
+    }
+    server_->new_task_queue = [] { return new RequestPool(kThreads, kWaiting); };
+    server_->set_read_timeout(kClientSeconds);
+    server_->set_write_timeout(kClientSeconds);
+    server_->set_keep_alive_timeout(kClientSeconds);
+    server_->set_payload_max_length(kMostBody);
+    server_->set_default_headers(
         {{"Content-Security-Policy",
           "default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; "
           "img-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'"},
          {"X-Content-Type-Options", "nosniff"},
          {"Referrer-Policy", "no-referrer"},
          {"Cache-Control", "no-store"}});
-    server_.set_pre_routing_handler(
+    server_->set_pre_routing_handler(
         [this](const httplib::Request& request, httplib::Response& response) {
           return Admitted(request, response) ? httplib::Server::HandlerResponse::Unhandled
                                              : httplib::Server::HandlerResponse::Handled;
         });
     Route();
-    if (!server_.bind_to_port(where_.host, where_.port)) {
+    if (!server_->bind_to_port(where_.host, where_.port)) {
       throw SystemError("--web: cannot listen at " + settings_.address +
                         " (in use, or no address of this machine)");
     }
@@ -92,12 +119,12 @@ class Dashboard : public SweepObserver {
     sigfillset(&all);
     pthread_sigmask(SIG_SETMASK, &all, &before);
     thread_ = std::thread([this] {
-      server_.listen_after_bind();
+      server_->listen_after_bind();
       ended_ = true;
     });
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
     // Until it runs, stop() would not stop it.
-    while (!server_.is_running() && !ended_) {
+    while (!server_->is_running() && !ended_) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   }
@@ -112,7 +139,7 @@ class Dashboard : public SweepObserver {
       stopping_ = true;
     }
     wake_.notify_all();
-    server_.stop();
+    server_->stop();
     thread_.join();
   }
 
@@ -155,43 +182,50 @@ class Dashboard : public SweepObserver {
 
   void Route() {
     const auto file = [this](const char* path, std::string_view body, const char* type) {
-      server_.Get(path, [body, type](const httplib::Request&, httplib::Response& response) {
+      server_->Get(path, [body, type](const httplib::Request&, httplib::Response& response) {
         response.set_content(body.data(), body.size(), type);
       });
     };
     file("/", kDashboardPage, "text/html; charset=utf-8");
     file("/dashboard.css", kDashboardStyle, "text/css; charset=utf-8");
     file("/dashboard.js", kDashboardScript, "text/javascript; charset=utf-8");
-    server_.Get("/api/devices", [this](const httplib::Request&, httplib::Response& response) {
+    server_->Get("/api/devices", [this](const httplib::Request&, httplib::Response& response) {
       Read(response, [this](Database& database) {
-        return std::optional(DevicesJson(database, settings_.inventory));
+        return std::optional(DevicesJson(database, Known().get()));
       });
     });
-    server_.Get(R"(/api/devices/(\d{1,18}))",
-                [this](const httplib::Request& request, httplib::Response& response) {
-                  const auto id = Number(request.matches[1].str());
-                  Read(response, [this, id](Database& database) {
-                    return DeviceJson(database, *id, settings_.inventory);
-                  });
-                });
-    server_.Get("/api/events",
-                [this](const httplib::Request& request, httplib::Response& response) {
-                  const auto after = Number(request.get_param_value("after"));
-                  if (request.has_param("after") && !after) {
-                    response.status = 400;
-                    return;
-                  }
-                  Read(response, [this, after](Database& database) {
-                    return std::optional(
-                        EventsJson(EventsAfter(database, after, kMostEvents, settings_.inventory)));
-                  });
-                });
-    server_.Get("/api/events/stream",
-                [this](const httplib::Request& request, httplib::Response& response) {
-                  Stream(request, response);
-                });
+    server_->Get(R"(/api/devices/(\d{1,18}))",
+                 [this](const httplib::Request& request, httplib::Response& response) {
+                   const auto id = Number(request.matches[1].str());
+                   Read(response, [this, id](Database& database) {
+                     return DeviceJson(database, *id, Known().get());
+                   });
+                 });
+    server_->Get("/api/events", [this](const httplib::Request& request,
+                                       httplib::Response& response) {
+      const auto after = Number(request.get_param_value("after"));
+      if (request.has_param("after") && !after) {
+        response.status = 400;
+        return;
+      }
+      Read(response, [this, after](Database& database) {
+        return std::optional(EventsJson(EventsAfter(database, after, kMostEvents, Known().get())));
+      });
+    });
+    server_->Get("/api/session", [this](const httplib::Request&, httplib::Response& response) {
+      Json session;
+      session["token"] = token_;
+      session["editable"] = known_.has_value();
+      response.set_content(JsonText(session), kJson);
+    });
+    server_->Post("/api/known", [this](const httplib::Request& request,
+                                       httplib::Response& response) { Edit(request, response); });
+    server_->Get("/api/events/stream",
+                 [this](const httplib::Request& request, httplib::Response& response) {
+                   Stream(request, response);
+                 });
     if (settings_.watch) {
-      server_.Get("/metrics", [this](const httplib::Request&, httplib::Response& response) {
+      server_->Get("/metrics", [this](const httplib::Request&, httplib::Response& response) {
         const std::scoped_lock lock(mutex_);
         response.set_content(metrics_, "text/plain; version=0.0.4; charset=utf-8");
       });
@@ -213,6 +247,75 @@ class Dashboard : public SweepObserver {
       response.status = 503;
       response.set_content(error.what(), "text/plain; charset=utf-8");
     }
+  }
+
+  // The inventory as the file is now: read again when it changed (an edit,
+  // the user's hand); a faulty file leaves the one read before.
+  std::shared_ptr<const Inventory> Known() {
+    const std::scoped_lock lock(knownMutex_);
+    try {
+      if (auto fresh = known_ ? known_->Changed() : std::nullopt) {
+        inventory_ = std::make_shared<const Inventory>(std::move(*fresh));
+      }
+    } catch (const UsageError& fault) {
+      std::cerr << "hostsweep: --web: " << fault.what() << "\n";
+    }
+    return inventory_;
+  }
+
+  // POST /api/known: one device's alias, owner, expect, away_after and
+  // note, written to the --known file, which the watch reads again before
+  // its next sweep. Answers the device as /api/devices/ID does.
+  void Edit(const httplib::Request& request, httplib::Response& response) {
+    const auto refusal = ChangeRefusal({.host = request.get_header_value("Host"),
+                                        .origin = request.get_header_value("Origin"),
+                                        .fetchSite = request.get_header_value("Sec-Fetch-Site"),
+                                        .contentType = request.get_header_value("Content-Type"),
+                                        .token = request.get_header_value("X-Hostsweep-Token")},
+                                       token_);
+    if (refusal) {
+      Say(response, 403, *refusal);
+      return;
+    }
+    if (!known_) {
+      Say(response, 409, "read-only: start hostsweep with --known FILE to edit devices");
+      return;
+    }
+    const auto asked = KnownEditOf(request.body);
+    if (!asked) {
+      Say(response, 400, R"(expected {"device": ID, "alias": TEXT, ...})");
+      return;
+    }
+    try {
+      Database database(settings_.stateFile, StateAccess::kRead);
+      const auto host = DeviceHost(database, asked->device);
+      if (!host) {
+        Say(response, 404, "no such device");
+        return;
+      }
+      {
+        const std::scoped_lock lock(editMutex_);
+        const std::string text = ReadKnownText(known_->Path());
+        const std::string edited = EditedKnownText(text, *host, asked->facts);
+        if (edited != text) {
+          if (const auto failure = ReplaceWholeFile(known_->Path(), edited);
+              !failure.step.empty()) {
+            Say(response, 500, "--known: " + failure.why);
+            return;
+          }
+        }
+      }
+      response.set_content(*DeviceJson(database, asked->device, Known().get()), kJson);
+    } catch (const UsageError& fault) {
+      Say(response, 400, fault.what());
+    } catch (const std::exception& error) {
+      Say(response, 503, error.what());
+    }
+  }
+
+  static void Say(httplib::Response& response, int status, const std::string& text) {
+    response.status = status;
+    response.set_content(text, "text/plain; charset=utf-8");
   }
 
   // Server-Sent Events: each event after the client's last (Last-Event-ID,
@@ -248,7 +351,7 @@ class Dashboard : public SweepObserver {
         last = newest.empty() ? 0 : newest.back().id;
         text = "retry: 1000\n\n";
       }
-      for (const EventText& event : EventsAfter(database, last, kMostEvents, settings_.inventory)) {
+      for (const EventText& event : EventsAfter(database, last, kMostEvents, Known().get())) {
         text += "id: " + std::to_string(event.id) + "\ndata: " + event.json + "\n\n";
         last = event.id;
       }
@@ -271,7 +374,12 @@ class Dashboard : public SweepObserver {
   DashboardSettings settings_;
   ListenAddress where_;
   std::optional<WebPassword> password_;
-  httplib::Server server_;
+  std::string token_;  // /api/session's: every change carries it
+  std::optional<KnownFile> known_;
+  std::shared_ptr<const Inventory> inventory_;
+  std::mutex knownMutex_;
+  std::mutex editMutex_;  // one edit of the file at a time
+  std::unique_ptr<httplib::Server> server_;
   std::mutex mutex_;
   std::condition_variable wake_;
   bool stopping_ = false;
@@ -299,14 +407,17 @@ std::unique_ptr<SweepObserver> StartDashboard(const DashboardSettings& settings)
           "every user of this machine");
     }
     password.emplace(SecretOption(settings.password));
-    if (!IsLoopback(where.host)) {
-      std::cerr << "hostsweep: --web: plain HTTP: the password and the pages travel in clear; "
-                   "reach it through a tunnel or a TLS proxy on networks you do not trust\n";
+    if (!IsLoopback(where.host) && settings.certificate.empty()) {
+      std::cerr << "hostsweep: --web: without --web-cert and --web-key (TLS) the password and "
+                   "the pages travel in clear\n";
     }
   }
   if (!settings.watch) {
     // Alone, a file that is not ours, or not there yet, is said at start.
     const Database check(settings.stateFile, StateAccess::kRead);
+  }
+  if (!settings.knownFile.empty()) {
+    ReadInventory(settings.knownFile);  // a faulty one is said at start
   }
   return std::make_unique<Dashboard>(settings, where, password);
 }

@@ -8,16 +8,20 @@
 #include <string>
 
 #include "controller/events/sweep_report.h"
-#include "controller/inventory/inventory.h"
 
 namespace hostsweep::controller {
 
 struct DashboardSettings {
   std::string address;   // --web: PORT, ADDR:PORT or [V6]:PORT
   std::string password;  // --web-password as given ("@FILE"); empty: none
+  // --web-cert and --web-key: PEM files; HTTPS with both, HTTP without.
+  std::string certificate{};
+  std::string key{};
   std::filesystem::path stateFile;
-  const Inventory* inventory = nullptr;  // --known, read at start; outlives the dashboard
-  bool watch = false;                    // this process sweeps: /metrics shows its last sweep
+  // --known: read again when it changes, and where the page's edits go;
+  // empty: none, and the page is read-only.
+  std::string knownFile{};
+  bool watch = false;  // this process sweeps: /metrics shows its last sweep
 };
 
 // Listens at once and serves until destroyed; shown each recorded sweep for

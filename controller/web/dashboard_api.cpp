@@ -1,6 +1,8 @@
 #include "controller/web/dashboard_api.h"
 
 #include <algorithm>
+#include <array>
+#include <utility>
 
 #include "controller/base/enum_text.h"
 #include "controller/base/time_text.h"
@@ -13,18 +15,23 @@
 namespace hostsweep::controller {
 namespace {
 
-// What the inventory says of the device a row of the database is.
-KnownFacts FactsOf(const Inventory* inventory, std::string_view address, std::string_view mac) {
+SeenHost HostOfRow(std::string_view address, std::string_view mac) {
   SeenHost host{.mac = ParseMac(mac)};
   SetRowAddress(host, address);
-  const KnownDevice* device = DeviceOf(inventory, host);
+  return host;
+}
+
+// What the inventory says of the device a row of the database is.
+KnownFacts FactsOf(const Inventory* inventory, std::string_view address, std::string_view mac) {
+  const KnownDevice* device = DeviceOf(inventory, HostOfRow(address, mac));
   return device != nullptr ? device->facts : KnownFacts{};
 }
 
 // Present since its session began; away since it was last seen.
 Json DeviceFields(const DeviceHistory& device, std::int64_t since, const Inventory* inventory) {
   using namespace json_key;
-  const KnownFacts facts = FactsOf(inventory, device.address, device.mac);
+  const KnownDevice* known = DeviceOf(inventory, HostOfRow(device.address, device.mac));
+  const KnownFacts facts = known != nullptr ? known->facts : KnownFacts{};
   Json entry;
   entry[kId] = device.id;
   entry[kAddress] = device.address;
@@ -36,6 +43,10 @@ Json DeviceFields(const DeviceHistory& device, std::int64_t since, const Invento
   entry[kAlias] = OrNull(facts.alias);
   entry[kOwner] = OrNull(facts.owner);
   entry[kKnown] = facts.known;
+  // What the page's form edits.
+  entry[kExpect] = OrNull(ExpectText(facts.expect));
+  entry[kNote] = known != nullptr ? OrNull(known->note) : Json(nullptr);
+  entry[kAwayAfter] = facts.awayAfter > 0 ? Json(facts.awayAfter) : Json(nullptr);
   entry[kPresent] = device.present;
   entry[kMissing] = !device.present && facts.expect == Expect::kAlways;
   entry[kSince] = UtcText(since);
@@ -110,6 +121,37 @@ std::optional<std::string> DeviceJson(Database& database, std::int64_t id,
   }
   entry[kEvents] = std::move(events);
   return JsonText(entry);
+}
+
+std::optional<SeenHost> DeviceHost(Database& database, std::int64_t id) {
+  const auto rows = database.Prepare("SELECT address, mac FROM devices WHERE id = ?1");
+  rows->Bind(1, id);
+  if (!rows->Step()) {
+    return std::nullopt;
+  }
+  return HostOfRow(rows->Text(0), rows->Text(1));
+}
+
+std::optional<KnownEditRequest> KnownEditOf(std::string_view body) {
+  const Json asked = Json::parse(body, nullptr, /*allow_exceptions=*/false);
+  if (!asked.is_object() || !asked.contains("device") || !asked["device"].is_number_integer()) {
+    return std::nullopt;
+  }
+  KnownEditRequest request{.device = asked["device"].get<std::int64_t>()};
+  KnownFactsEdit& facts = request.facts;
+  const std::array<std::pair<const char*, std::string*>, 5> fields{
+      {{"alias", &facts.alias},
+       {"owner", &facts.owner},
+       {"expect", &facts.expect},
+       {"away_after", &facts.awayAfter},
+       {"note", &facts.note}}};
+  for (const auto& [key, value] : fields) {
+    if (!asked.contains(key) || !asked[key].is_string()) {
+      return std::nullopt;
+    }
+    *value = asked[key].get<std::string>();
+  }
+  return request;
 }
 
 std::vector<EventText> EventsAfter(Database& database, std::optional<std::int64_t> after,

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "controller/inventory/inventory.h"
+#include "controller/inventory/known_edit.h"
 #include "controller/state/database.h"
 
 namespace hostsweep::controller {
@@ -23,6 +24,19 @@ std::string DevicesJson(Database& database, const Inventory* inventory);
 // addresses, names and MACs, and its events; none for an unknown id.
 std::optional<std::string> DeviceJson(Database& database, std::int64_t id,
                                       const Inventory* inventory);
+
+// The device `id` as the inventory looks it up (its address and MAC); none
+// for an unknown id.
+std::optional<SeenHost> DeviceHost(Database& database, std::int64_t id);
+
+struct KnownEditRequest {
+  std::int64_t device = 0;
+  KnownFactsEdit facts{};
+};
+
+// POST /api/known's body: {"device": ID, "alias", "owner", "expect",
+// "away_after", "note": TEXT}; none unless each is there, as that type.
+std::optional<KnownEditRequest> KnownEditOf(std::string_view body);
 
 struct EventText {
   std::int64_t id = 0;

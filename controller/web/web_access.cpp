@@ -1,8 +1,11 @@
 #include "controller/web/web_access.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
+#include <openssl/rand.h>
 #include <openssl/sha.h>
 
+#include <stdexcept>
 #include <vector>
 
 namespace hostsweep::controller {
@@ -62,6 +65,38 @@ bool WebPassword::Admits(std::string_view authorization) const {
     difference |= static_cast<unsigned char>(offered.at(i) ^ digest_.at(i));
   }
   return difference == 0;
+}
+
+std::optional<std::string> ChangeRefusal(const ChangeHeaders& request, std::string_view token) {
+  if (request.origin != "http://" + std::string(request.host) &&
+      request.origin != "https://" + std::string(request.host)) {
+    return "not from this page's origin";
+  }
+  if (!request.fetchSite.empty() && request.fetchSite != "same-origin") {
+    return "not from this page's origin";
+  }
+  if (request.contentType.substr(0, request.contentType.find(';')) != "application/json") {
+    return "not JSON";
+  }
+  if (token.empty() || request.token.size() != token.size() ||
+      CRYPTO_memcmp(request.token.data(), token.data(), token.size()) != 0) {
+    return "no token of this session";
+  }
+  return std::nullopt;
+}
+
+std::string SessionToken() {
+  std::array<unsigned char, 32> bytes{};
+  if (RAND_bytes(bytes.data(), static_cast<int>(bytes.size())) != 1) {
+    throw std::runtime_error("no random bytes for the dashboard's token");
+  }
+  constexpr std::string_view kHex = "0123456789abcdef";
+  std::string text;
+  for (const unsigned char byte : bytes) {
+    text += kHex[byte >> 4U];
+    text += kHex[byte & 0xFU];
+  }
+  return text;
 }
 
 }  // namespace hostsweep::controller

@@ -30,4 +30,22 @@ class WebPassword {
   std::array<unsigned char, 32> digest_{};
 };
 
+// The headers of a request that changes something (the --known file).
+struct ChangeHeaders {
+  std::string_view host;         // Host
+  std::string_view origin;       // Origin: every browser sends it with a POST
+  std::string_view fetchSite;    // Sec-Fetch-Site, where the browser sends it
+  std::string_view contentType;  // Content-Type
+  std::string_view token;        // X-Hostsweep-Token
+};
+
+// Why a change is refused (a 403's text); none when it may go on. Only the
+// page itself may change anything: its own origin, JSON (which no form of
+// another site can post without asking first), and the session's token,
+// which only a page of this origin can read from /api/session.
+std::optional<std::string> ChangeRefusal(const ChangeHeaders& request, std::string_view token);
+
+// A fresh token for this run of the dashboard: 32 random bytes in hex.
+std::string SessionToken();
+
 }  // namespace hostsweep::controller

@@ -84,8 +84,7 @@ ProcessResult Chromium(const std::vector<std::string>& options, const std::strin
                                    "--disable-background-networking",
                                    "--disable-component-update",
                                    "--disable-sync",
-                                   "--user-data-dir=" + profile.string(),
-                                   "--dump-dom"};
+                                   "--user-data-dir=" + profile.string()};
   command.insert(command.end(), options.begin(), options.end());
   command.push_back(url);
   return RunProcess(command);
@@ -94,11 +93,17 @@ ProcessResult Chromium(const std::vector<std::string>& options, const std::strin
 }  // namespace
 
 ProcessResult BrowserDom(const fs::path& page) {
-  return Chromium({"--window-size=1280,800"}, "file://" + page.string());
+  return Chromium({"--dump-dom", "--window-size=1280,800"}, "file://" + page.string());
 }
 
 ProcessResult BrowserDomAt(const std::string& url, int width, int budget) {
-  return Chromium({"--window-size=" + std::to_string(width) + ",800",
+  return Chromium({"--dump-dom", "--window-size=" + std::to_string(width) + ",800",
+                   "--virtual-time-budget=" + std::to_string(budget)},
+                  url);
+}
+
+ProcessResult BrowserScreenshot(const std::string& url, const fs::path& png, int budget) {
+  return Chromium({"--screenshot=" + png.string(), "--hide-scrollbars", "--window-size=1280,900",
                    "--virtual-time-budget=" + std::to_string(budget)},
                   url);
 }

@@ -38,5 +38,8 @@ ProcessResult BrowserDom(const std::filesystem::path& page);
 // The same of a page at `url` (in the lab's namespace), in a window `width`
 // pixels wide, its script given `budget` milliseconds of virtual time.
 ProcessResult BrowserDomAt(const std::string& url, int width, int budget);
+// A 1280 by 900 window's picture of the page at `url`, written to `png`.
+ProcessResult BrowserScreenshot(const std::string& url, const std::filesystem::path& png,
+                                int budget);
 
 }  // namespace hostsweep::testing

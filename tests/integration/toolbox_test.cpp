@@ -237,8 +237,9 @@ TEST_F(Toolbox, NmapsStylesheetListsEveryFoundHostWithMacAndMaker) {
   }
 }
 
-// The page with a script of the test's own that writes the page's width
-// into it; without its security policy when `policyRemoved`.
+// The page with a script of the test's own that writes into it the page's
+// width and how many address and MAC cells break across lines; without its
+// security policy when `policyRemoved`.
 fs::path Measured(const fs::path& page, bool policyRemoved) {
   std::string text = ReadFile(page);
   if (policyRemoved) {
@@ -246,7 +247,11 @@ fs::path Measured(const fs::path& page, bool policyRemoved) {
     text = std::regex_replace(text, policy, "");
   }
   const std::string measure =
-      "<script>document.body.dataset.width = document.documentElement.scrollWidth;</script>";
+      "<script>document.body.dataset.width = document.documentElement.scrollWidth;"
+      "document.body.dataset.broken = [...document.querySelectorAll('td.whole')].filter((td) => {"
+      "const range = document.createRange(); range.selectNodeContents(td);"
+      "return new Set([...range.getClientRects()].map((rect) => rect.top)).size > 1; }).length;"
+      "</script>";
   text.insert(text.rfind("</body>"), measure);
   auto measured = WorkFolder() / (policyRemoved ? "measured-open.html" : "measured.html");
   std::ofstream(measured) << text;
@@ -254,8 +259,8 @@ fs::path Measured(const fs::path& page, bool policyRemoved) {
 }
 
 // A 250-character name wraps instead of pushing MAC, maker, RTT and TTL off
-// a 1280-pixel window; the page's policy runs its own script (the headings
-// become sortable) and refuses any other.
+// a 1280-pixel window, and no address or MAC breaks for it; the page's policy runs its own script
+// (the headings become sortable) and refuses any other.
 TEST_F(Toolbox, BrowserFitsALongNameAndRunsOnlyThePagesScript) {
   if (const auto missing = Missing({{"/usr/bin/chromium", "chromium"}})) {
     GTEST_SKIP() << *missing;
@@ -272,6 +277,8 @@ TEST_F(Toolbox, BrowserFitsALongNameAndRunsOnlyThePagesScript) {
       std::regex_search(open.standardOutput, width, std::regex(R"re(data-width="(\d+)")re")))
       << open.standardError;
   EXPECT_LE(std::stoi(width[1]), 1280);
+  EXPECT_TRUE(Holds(open.standardOutput, R"(data-broken="0")")) << open.standardOutput;
+  EXPECT_TRUE(Holds(open.standardOutput, R"(<p class="network">10.213.0.0/24</p>)"));
 }
 
 TEST_F(Toolbox, BrowserShowsEveryFoundHostAndAHostileNameAsText) {
@@ -286,7 +293,7 @@ TEST_F(Toolbox, BrowserShowsEveryFoundHostAndAHostileNameAsText) {
   EXPECT_TRUE(shows(R"(<table id="hosts" class="sortable">)"));
   for (const auto& host : sweep.found) {
     EXPECT_TRUE(shows(">" + host[0] + "</td>")) << host[0];
-    EXPECT_TRUE(shows("<td>" + host[5] + "</td>")) << host[0] << " " << host[5];
+    EXPECT_TRUE(shows(R"(<td class="whole">)" + host[5] + "</td>")) << host[0] << " " << host[5];
   }
   // The browser parsed the name as text: no element of its making is in the page.
   EXPECT_TRUE(shows(R"(&lt;b id="hostile"&gt;x&lt;/b&gt;.local)")) << "the hostile name is missing";

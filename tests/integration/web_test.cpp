@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -29,6 +30,7 @@ using ::testing::Not;
 
 constexpr const char* kWatchPort = "9801";
 constexpr const char* kAlonePort = "9802";
+constexpr const char* kHttpsPort = "9803";
 constexpr const char* kHostileAlias = "<b id=injected>bold</b><img src=x onerror=alert(1)>";
 // The lab's hosts of 10.213.0.10-15, each alive or heard over ARP.
 const std::set<std::string> kLabHosts{"10.213.0.10", "10.213.0.11", "10.213.0.12",
@@ -36,6 +38,31 @@ const std::set<std::string> kLabHosts{"10.213.0.10", "10.213.0.11", "10.213.0.12
 
 ProcessResult Fetch(const std::string& port, const std::string& path) {
   return RunProcess({"/usr/bin/curl", "-sS", "--max-time", "3", "http://127.0.0.1:" + port + path});
+}
+
+// A change as the page posts it: from its origin, as JSON, with `token`.
+// The body, then the status on a line of its own.
+ProcessResult Post(const std::string& port, const std::string& body, const std::string& token) {
+  const std::string origin = "http://127.0.0.1:" + port;
+  return RunProcess({"/usr/bin/curl", "-sS", "--max-time", "3", "-w", "\n%{http_code}", "-H",
+                     "Origin: " + origin, "-H", "Content-Type: application/json", "-H",
+                     "X-Hostsweep-Token: " + token, "--data-binary", body, origin + "/api/known"});
+}
+
+std::string TokenOf(const std::string& port) {
+  const auto session =
+      nlohmann::json::parse(Fetch(port, "/api/session").standardOutput, nullptr, false);
+  return session.is_object() ? session.value("token", "") : "";
+}
+
+std::int64_t IdOf(const std::string& devices, const std::string& address) {
+  const auto list = nlohmann::json::parse(devices, nullptr, false);
+  for (const auto& device : list.is_array() ? list : nlohmann::json::array()) {
+    if (device.value("address", "") == address) {
+      return device.value("id", std::int64_t{0});
+    }
+  }
+  return 0;
 }
 
 std::set<std::string> AddressesOf(const std::string& devices) {
@@ -91,10 +118,80 @@ TEST(WebInLab, DashboardOfAWatchShowsTheLabsHosts) {
         EXPECT_THAT(dom.standardOutput, HasSubstr(">" + address + "</td>")) << width;
       }
       EXPECT_THAT(dom.standardOutput, HasSubstr("6 devices: 6 present, 0 away, 5 unknown"));
+      EXPECT_THAT(dom.standardOutput, HasSubstr(R"(<p class="network">10.213.0.0/24</p>)"));
       EXPECT_THAT(dom.standardOutput, HasSubstr("&lt;b id=injected&gt;bold&lt;/b&gt;"));
       EXPECT_THAT(dom.standardOutput, Not(HasSubstr("id=\"injected\"")));
       EXPECT_THAT(dom.standardOutput, Not(HasSubstr("<img")));
     }
+  }
+  // An edit from the page's origin with the session's token reaches the
+  // file, and the watch takes it at its next sweep (its /metrics); one
+  // without the token changes nothing; alone, without --known, none is taken.
+  const std::string edit =
+      R"({"device":)" + std::to_string(IdOf(devices.standardOutput, "10.213.0.11")) +
+      R"(,"alias":"phone","owner":"ann","expect":"","away_after":"20m","note":"mine, \"really\""})";
+  EXPECT_THAT(Post(kWatchPort, edit, "forged").standardOutput, HasSubstr("\n403"));
+  EXPECT_THAT(Post(kWatchPort, edit, TokenOf(kWatchPort)).standardOutput, HasSubstr("\n200"));
+  EXPECT_THAT(ReadFile(known), HasSubstr("mac,address,alias,owner,expect,note,away_after\n"));
+  EXPECT_THAT(ReadFile(known), HasSubstr(",10.213.0.11,phone,ann,,\"mine, \"\"really\"\"\",20m\n"));
+  ProcessResult metrics;
+  for (int tries = 0; tries < 100 && !Holds(metrics.standardOutput, R"(alias="phone")"); ++tries) {
+    std::this_thread::sleep_for(milliseconds(100));
+    metrics = Fetch(kWatchPort, "/metrics");
+  }
+  EXPECT_THAT(metrics.standardOutput, HasSubstr(R"(alias="phone")"));
+  EXPECT_THAT(Post(kAlonePort, edit, TokenOf(kAlonePort)).standardOutput,
+              HasSubstr("read-only: start hostsweep with --known FILE"));
+
+  if (!Missing({{"/usr/bin/chromium", "chromium"}})) {
+    // The list as a link filters and sorts it: the unknown devices, the
+    // highest address first.
+    const auto listed = BrowserDomAt(std::string("http://127.0.0.1:") + kWatchPort +
+                                         "/?live=0&show=unknown&sort=-address",
+                                     1280, 5000)
+                            .standardOutput;
+    EXPECT_THAT(listed, HasSubstr("; 4 shown"));
+    EXPECT_THAT(listed, Not(HasSubstr(">10.213.0.11</td>")));
+    EXPECT_LT(listed.find(">10.213.0.15</td>"), listed.find(">10.213.0.12</td>"));
+    // A device the inventory does not know offers to add it; alone, the page
+    // says how to edit.
+    const auto unknown =
+        BrowserDomAt(std::string("http://127.0.0.1:") + kWatchPort + "/?live=0#device/" +
+                         std::to_string(IdOf(devices.standardOutput, "10.213.0.12")),
+                     1280, 5000)
+            .standardOutput;
+    EXPECT_THAT(unknown, HasSubstr(">This device is mine</button>"));
+    const auto readOnly =
+        BrowserDomAt(std::string("http://127.0.0.1:") + kAlonePort + "/?live=0#device/1", 1280,
+                     5000)
+            .standardOutput;
+    EXPECT_THAT(readOnly, HasSubstr(R"(<p id="read-only">Read-only)"));
+    // The README's picture: HOSTSWEEP_SCREENSHOT=docs/dashboard.png keeps it.
+    const char* kept = std::getenv("HOSTSWEEP_SCREENSHOT");
+    const auto png = kept != nullptr ? std::filesystem::path(kept) : folder / "dashboard.png";
+    BrowserScreenshot(std::string("http://127.0.0.1:") + kWatchPort + "/?live=0", png, 5000);
+    EXPECT_EQ(ReadFile(png).substr(0, 4), "\x89PNG");
+  }
+  // Over HTTPS, with a certificate made for the test.
+  if (!Missing({{"/usr/bin/openssl", "openssl"}})) {
+    const auto pem = (folder / "web.pem").string();
+    const auto key = (folder / "web.key").string();
+    EXPECT_EQ(RunProcess({"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
+                          "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                          "-days", "1", "-keyout", key, "-out", pem})
+                  .exitStatus,
+              0);
+    ChildProcess secure(ControllerCommand(
+        {"--state", state, "--web", kHttpsPort, "--web-cert", pem, "--web-key", key}));
+    ProcessResult fetched;
+    for (int tries = 0; tries < 100 && fetched.standardOutput.empty(); ++tries) {
+      std::this_thread::sleep_for(milliseconds(100));
+      fetched = RunProcess({"/usr/bin/curl", "-sS", "--max-time", "3", "--cacert", pem,
+                            std::string("https://127.0.0.1:") + kHttpsPort + "/api/devices"});
+    }
+    EXPECT_EQ(AddressesOf(fetched.standardOutput), kLabHosts) << fetched.standardError;
+    kill(secure.pid(), SIGINT);
+    EXPECT_EQ(secure.Finish().exitStatus, 0);
   }
   kill(alone.pid(), SIGINT);
   EXPECT_EQ(alone.Finish().exitStatus, 0);

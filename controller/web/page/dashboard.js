@@ -3,7 +3,7 @@
 // shown, never read as markup.
 "use strict";
 
-const state = { devices: [], sortKey: "label", ascending: true, events: [], lastEvent: null };
+const state = { devices: [], sortKey: "label", ascending: true, events: [], lastEvent: null, session: null, wantedType: "" };
 
 function element(tag, text, className) {
   const made = document.createElement(tag);
@@ -48,6 +48,19 @@ function sortValue(device, key) {
   return typeof value === "string" ? value.toLowerCase() : value === null ? "" : value;
 }
 
+function newToday(device) {
+  const midnight = new Date();
+  midnight.setHours(0, 0, 0, 0);
+  return new Date(device.first_seen) >= midnight;
+}
+
+const shows = {
+  all: () => true,
+  unknown: (device) => !device.known,
+  new: newToday,
+  away: (device) => !device.present,
+};
+
 function matches(device, words) {
   const haystack = [labelOf(device), device.name, device.address, device.mac, device.vendor, device.type, device.model, device.owner]
     .filter(Boolean).join(" ").toLowerCase();
@@ -67,9 +80,14 @@ function cell(row, key, text, className) {
   return td;
 }
 
+const mostRows = 500;
+
 function drawDevices() {
   const words = document.getElementById("search").value.toLowerCase().split(/\s+/).filter(Boolean);
-  const shown = state.devices.filter((device) => matches(device, words));
+  const show = shows[document.getElementById("show").value] || shows.all;
+  const type = document.getElementById("type-filter").value;
+  const shown = state.devices.filter((device) => matches(device, words) && show(device) &&
+    (!type || device.type === type));
   const key = state.sortKey;
   shown.sort((a, b) => {
     const x = sortValue(a, key);
@@ -77,7 +95,9 @@ function drawDevices() {
     return (x < y ? -1 : x > y ? 1 : 0) * (state.ascending ? 1 : -1);
   });
   const body = document.querySelector("#device-table tbody");
-  const rows = shown.map((device) => {
+  // A page of rows at most: ten thousand rows would take seconds to lay out;
+  // the search and filters find the rest.
+  const rows = shown.slice(0, mostRows).map((device) => {
     const row = element("tr", null, device.present ? "present-row" : "away");
     const link = element("a", labelOf(device) || "(no name)");
     link.href = `#device/${device.id}`;
@@ -99,9 +119,41 @@ function drawDevices() {
   });
   const present = state.devices.filter((device) => device.present).length;
   const unknown = state.devices.filter((device) => !device.known).length;
+  const fresh = state.devices.filter(newToday).length;
   document.getElementById("counts").textContent =
-    `${state.devices.length} devices: ${present} present, ${state.devices.length - present} away, ${unknown} unknown` +
-    (shown.length !== state.devices.length ? `; ${shown.length} shown` : "");
+    `${state.devices.length} devices: ${present} present, ${state.devices.length - present} away, ` +
+    `${unknown} unknown, ${fresh} new today` +
+    (shown.length !== state.devices.length ? `; ${shown.length} shown` : "") +
+    (shown.length > mostRows ? `; the first ${mostRows} listed: search or filter for the others` : "");
+}
+
+// Each /24 the devices are in, a square of 16 by 16 under its label, each
+// device at its own offset: rows start at multiples of 16.
+function drawNetwork() {
+  const blocks = new Map();
+  for (const device of state.devices) {
+    const parts = device.address.split(".");
+    if (parts.length !== 4) {
+      continue;
+    }
+    const network = parts.slice(0, 3).join(".");
+    blocks.set(network, [...(blocks.get(network) || []), [Number(parts[3]), device]]);
+  }
+  const numeric = (network) => network.split(".").reduce((sum, part) => sum * 256 + Number(part), 0);
+  const drawn = [...blocks.keys()].sort((a, b) => numeric(a) - numeric(b)).flatMap((network) => {
+    const grid = element("div", null, "grid");
+    for (const [offset, device] of blocks.get(network)) {
+      const cell = element("a", offset, statusOf(device));
+      cell.href = `#device/${device.id}`;
+      cell.title = `${device.address} ${labelOf(device)} ${statusOf(device)}`;
+      cell.setAttribute("aria-label", cell.title);
+      cell.style.gridRow = String(Math.floor(offset / 16) + 1);
+      cell.style.gridColumn = String((offset % 16) + 1);
+      grid.append(cell);
+    }
+    return [element("p", `${network}.0/24`, "network"), grid];
+  });
+  document.getElementById("network-grids").replaceChildren(...drawn);
 }
 
 function eventItem(event) {
@@ -129,9 +181,28 @@ async function fetchJson(path) {
   return response.json();
 }
 
+// The type filter offers the types the devices have.
+function fillTypes() {
+  const select = document.getElementById("type-filter");
+  const chosen = select.value || state.wantedType;
+  state.wantedType = "";
+  const types = [...new Set(state.devices.map((device) => device.type).filter(Boolean))].sort();
+  const options = types.map((type) => {
+    const option = element("option", type);
+    option.value = type;
+    return option;
+  });
+  const any = element("option", "any");
+  any.value = "";
+  select.replaceChildren(any, ...options);
+  select.value = types.includes(chosen) ? chosen : "";
+}
+
 async function loadDevices() {
   state.devices = await fetchJson("/api/devices");
+  fillTypes();
   drawDevices();
+  drawNetwork();
 }
 
 let refresh = null;
@@ -178,19 +249,68 @@ function drawTimeline(device, span) {
   });
 }
 
+// away_after in the file's words: 20m rather than 1200.
+function durationText(seconds) {
+  if (!seconds) {
+    return "";
+  }
+  return seconds % 3600 === 0 ? `${seconds / 3600}h` : seconds % 60 === 0 ? `${seconds / 60}m` : `${seconds}s`;
+}
+
+// The inventory's row of the device, edited in place; a device it does not
+// know gets one ("this device is mine").
+function showKnownForm(device) {
+  const form = document.getElementById("known-form");
+  const editable = Boolean(state.session && state.session.editable);
+  form.hidden = !editable;
+  document.getElementById("read-only").hidden = editable;
+  if (!editable) {
+    return;
+  }
+  document.getElementById("known-title").textContent = device.known ? "In your inventory" : "Not in your inventory";
+  document.getElementById("known-save").textContent = device.known ? "Save" : "This device is mine";
+  document.getElementById("known-said").textContent = "";
+  form.elements.alias.value = device.alias || "";
+  form.elements.owner.value = device.owner || "";
+  form.elements.expect.value = device.expect || "";
+  form.elements.away_after.value = durationText(device.away_after);
+  form.elements.note.value = device.note || "";
+  form.onsubmit = async (submitted) => {
+    submitted.preventDefault();
+    const said = document.getElementById("known-said");
+    const body = { device: device.id };
+    for (const field of ["alias", "owner", "expect", "away_after", "note"]) {
+      body[field] = form.elements[field].value.trim();
+    }
+    const response = await fetch("/api/known", {
+      method: "POST",
+      headers: { "Content-Type": "application/json", "X-Hostsweep-Token": state.session.token },
+      body: JSON.stringify(body),
+    });
+    if (!response.ok) {
+      said.textContent = `Not saved: ${await response.text()}`;
+      return;
+    }
+    await showDevice(device.id);
+    document.getElementById("known-said").textContent = "Saved to the --known file; the watch takes it at its next sweep.";
+    loadDevices().catch(() => {});
+  };
+}
+
 async function showDevice(id) {
   const device = await fetchJson(`/api/devices/${id}`);
   document.getElementById("device-title").textContent = labelOf(device) || device.address;
   const facts = [["Address", device.address], ["Name", device.name], ["Alias", device.alias], ["Owner", device.owner],
     ["MAC", device.mac], ["Maker", device.vendor], ["Type", device.type], ["Model", device.model],
     ["Status", `${statusOf(device)} since ${when(device.since)}`], ["First seen", when(device.first_seen)],
-    ["Last seen", when(device.last_seen)], ["Known", device.known ? "yes" : "no"]];
+    ["Last seen", when(device.last_seen)], ["Known", device.known ? "yes" : "no"], ["Note", device.note]];
   document.getElementById("device-facts").replaceChildren(...facts.filter(([, value]) => value)
     .flatMap(([term, value]) => [element("dt", term), element("dd", value)]));
   const values = [["address", device.addresses], ["name", device.names], ["MAC", device.macs]].flatMap(([kind, list]) =>
     list.map((past) => element("li", `${kind} ${past.value}: ${when(past.first_seen)} to ${when(past.last_seen)}`)));
   document.getElementById("device-values").replaceChildren(...values);
   document.getElementById("device-events").replaceChildren(...device.events.slice().reverse().map(eventItem));
+  showKnownForm(device);
   document.querySelectorAll("#timeline-choice button").forEach((button) => {
     button.onclick = () => drawTimeline(device, Number(button.dataset.span));
   });
@@ -206,8 +326,24 @@ function route() {
   }
 }
 
+// The list as a link keeps it: ?q=, ?show=, ?type= and ?sort= (a column's
+// key, after "-" for descending).
+function takeParameters(params) {
+  document.getElementById("search").value = params.get("q") || "";
+  document.getElementById("show").value = shows[params.get("show")] ? params.get("show") : "all";
+  state.wantedType = params.get("type") || "";
+  const sort = params.get("sort");
+  if (sort && document.querySelector(`th[data-key="${CSS.escape(sort.replace(/^-/, ""))}"]`)) {
+    state.ascending = !sort.startsWith("-");
+    state.sortKey = sort.replace(/^-/, "");
+  }
+}
+
 document.addEventListener("DOMContentLoaded", () => {
+  takeParameters(new URLSearchParams(location.search));
   document.getElementById("search").addEventListener("input", drawDevices);
+  document.getElementById("show").addEventListener("change", drawDevices);
+  document.getElementById("type-filter").addEventListener("change", drawDevices);
   document.querySelectorAll("#device-table th").forEach((th) => {
     th.querySelector("button").addEventListener("click", () => {
       state.ascending = state.sortKey === th.dataset.key ? !state.ascending : true;
@@ -216,8 +352,7 @@ document.addEventListener("DOMContentLoaded", () => {
     });
   });
   window.addEventListener("hashchange", route);
-  route();
-  Promise.all([loadDevices(), fetchJson("/api/events").then((events) => {
+  Promise.all([fetchJson("/api/session").then((session) => { state.session = session; route(); }), loadDevices(), fetchJson("/api/events").then((events) => {
     state.events = events;
     state.lastEvent = events.length ? events[events.length - 1].id : 0;
     drawEvents();

@@ -133,7 +133,11 @@ INSTANTIATE_TEST_SUITE_P(
                 "hostsweep: --web without --watch serves the --state database and sweeps "
                 "nothing: it takes no targets, --localnet, events or metrics"},
         Refused{{"--state", "s", "--web-password", "@p", "10.0.0.1"},
-                "hostsweep: --web-password needs --web"}),
+                "hostsweep: --web-password needs --web"},
+        Refused{{"--state", "s", "--web", "8080", "--web-cert", "c.pem"},
+                "hostsweep: --web-cert and --web-key go together"},
+        Refused{{"--state", "s", "--web-cert", "c.pem", "--web-key", "k.pem", "10.0.0.1"},
+                "hostsweep: --web-cert and --web-key need --web"}),
     testing::kNumberedName);
 
 class HelpAndVersion : public ::testing::TestWithParam<const char*> {};

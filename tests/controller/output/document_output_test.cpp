@@ -268,9 +268,10 @@ TEST(HtmlPage, GridHasEveryAddressTableOnlyTheShownOnes) {
   writer->Skip({.address = 0x0A000002, .state = State::kDead});
   writer->Finish(SweepEnd::kComplete);
   const std::string page = out.str();
-  EXPECT_THAT(page,
-              HasSubstr(R"(<span class="alive" title="10.0.0.10 alive alpha.lab">10</span>)"));
-  EXPECT_THAT(page, HasSubstr(R"(<span class="dead" title="10.0.0.2 dead">2</span>)"));
+  EXPECT_THAT(page, HasSubstr(R"(<span class="alive" title="10.0.0.10 alive alpha.lab" )"
+                              R"(style="grid-area: 1 / 11">10</span>)"));
+  EXPECT_THAT(page, HasSubstr(R"(<span class="dead" title="10.0.0.2 dead" )"
+                              R"(style="grid-area: 1 / 3">2</span>)"));
   EXPECT_THAT(page, HasSubstr("<td>Maker &amp; Sons</td><td></td><td></td>"));
   EXPECT_THAT(page, Not(HasSubstr(">10.0.0.2</td>")));
   EXPECT_THAT(
@@ -284,6 +285,32 @@ TEST(HtmlPage, GridHasEveryAddressTableOnlyTheShownOnes) {
   // Its one script allowed by its hash: no other inline script runs.
   EXPECT_THAT(page, HasSubstr("script-src '" + std::string(kSortScriptHash) + "'\""));
   EXPECT_THAT(page, HasSubstr("<script>" + std::string(kSortScript) + "</script>"));
+}
+
+// A sweep over /24s (a /20, mixed targets): each its own square under its
+// label, every address at its own offset, and no address or MAC broken.
+TEST(HtmlPage, GridIsASquarePerLabelledSlash24) {
+  std::ostringstream out;
+  const auto writer = MakeHtmlWriter(out, kRun);
+  writer->Skip({.address = 0x0A0000FF, .state = State::kDead});
+  writer->Write(Live("alpha.lab"));
+  writer->Skip({.address = 0xC0A80100, .state = State::kDead});
+  writer->Skip({.address = 0x0A000100, .state = State::kDead});
+  writer->Finish(SweepEnd::kComplete);
+  const std::string page = out.str();
+  const std::size_t first = page.find(R"(<p class="network">10.0.0.0/24</p>)");
+  const std::size_t second = page.find(R"(<p class="network">10.0.1.0/24</p>)");
+  const std::size_t third = page.find(R"(<p class="network">192.168.1.0/24</p>)");
+  EXPECT_LT(first, second);
+  EXPECT_LT(second, third);
+  EXPECT_NE(third, std::string::npos);
+  const std::size_t last = page.find(R"(title="10.0.0.255 dead" style="grid-area: 16 / 16">255<)");
+  const std::size_t next = page.find(R"(title="10.0.1.0 dead" style="grid-area: 1 / 1">0<)");
+  EXPECT_LT(first, last);
+  EXPECT_LT(last, second);
+  EXPECT_LT(second, next);
+  EXPECT_THAT(page, HasSubstr(R"(<td class="whole" data-key="167772170">10.0.0.10</td>)"));
+  EXPECT_THAT(page, HasSubstr("td.whole { white-space: nowrap;"));
 }
 
 std::size_t DisplayColumns(const std::string& line) {

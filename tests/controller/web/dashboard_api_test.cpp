@@ -133,6 +133,7 @@ struct AccessCase {
   std::string address;
   std::string password;  // --web-password as given
   const char* refusal;   // the start of the message; empty: none
+  std::string certificate{};
 };
 
 void PrintTo(const AccessCase& c, std::ostream* os) { *os << c.what; }
@@ -144,7 +145,10 @@ TEST_P(DashboardStart, RefusesWhatWouldExposeTheDashboard) {
   try {
     StartDashboard({.address = GetParam().address,
                     .password = GetParam().password,
-                    .stateFile = "/nonexistent/state.db"});
+                    .certificate = GetParam().certificate,
+                    .key = GetParam().certificate,
+                    .stateFile = "/nonexistent/state.db",
+                    .watch = true});
     FAIL() << "started";
   } catch (const UsageError& error) {
     EXPECT_EQ(std::string(error.what()).substr(0, std::string(GetParam().refusal).size()),
@@ -166,7 +170,10 @@ INSTANTIATE_TEST_SUITE_P(
         AccessCase{"a name to look up", "localhost:8080", "",
                    "--web localhost:8080: the address "
                    "must be in numbers"},
-        AccessCase{"port 0", "127.0.0.1:0", "", "--web 127.0.0.1:0: expected PORT"}),
+        AccessCase{"port 0", "127.0.0.1:0", "", "--web 127.0.0.1:0: expected PORT"},
+        AccessCase{"a certificate that is none", "127.0.0.1:9", "",
+                   "--web-cert /nonexistent/cert.pem --web-key /nonexistent/cert.pem: not a PEM",
+                   "/nonexistent/cert.pem"}),
     testing::kNumberedName);
 
 struct BasicCase {
@@ -193,6 +200,62 @@ INSTANTIATE_TEST_SUITE_P(
                       BasicCase{"another scheme", "Bearer YWRtaW46czNjcmV0Ong=", false},
                       BasicCase{"nothing", "", false}),
     testing::kNumberedName);
+
+struct ChangeCase {
+  const char* what;
+  ChangeHeaders headers;
+  const char* refusal;  // empty: admitted
+};
+
+void PrintTo(const ChangeCase& c, std::ostream* os) { *os << c.what; }
+
+class ChangeCheck : public ::testing::TestWithParam<ChangeCase> {};
+
+constexpr const char* kToken = "4f1c0e";
+
+TEST_P(ChangeCheck, AdmitsOnlyThePageItselfWithTheSessionsToken) {
+  EXPECT_EQ(ChangeRefusal(GetParam().headers, kToken).value_or(""), GetParam().refusal);
+}
+
+constexpr ChangeHeaders kPage{.host = "127.0.0.1:8080",
+                              .origin = "http://127.0.0.1:8080",
+                              .fetchSite = "same-origin",
+                              .contentType = "application/json",
+                              .token = kToken};
+
+ChangeHeaders With(ChangeHeaders headers, std::string_view ChangeHeaders::*field,
+                   std::string_view value) {
+  headers.*field = value;
+  return headers;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Web, ChangeCheck,
+    ::testing::Values(
+        ChangeCase{"the page", kPage, ""},
+        ChangeCase{"over TLS, from a browser without Sec-Fetch-Site",
+                   With(With(kPage, &ChangeHeaders::origin, "https://127.0.0.1:8080"),
+                        &ChangeHeaders::fetchSite, ""),
+                   ""},
+        ChangeCase{"JSON with its charset",
+                   With(kPage, &ChangeHeaders::contentType, "application/json; charset=utf-8"), ""},
+        ChangeCase{"no token", With(kPage, &ChangeHeaders::token, ""), "no token of this session"},
+        ChangeCase{"another session's token", With(kPage, &ChangeHeaders::token, "4f1c0f"),
+                   "no token of this session"},
+        ChangeCase{"a longer token", With(kPage, &ChangeHeaders::token, "4f1c0e0"),
+                   "no token of this session"},
+        ChangeCase{"another site", With(kPage, &ChangeHeaders::origin, "http://evil.example"),
+                   "not from this page's origin"},
+        ChangeCase{"no origin", With(kPage, &ChangeHeaders::origin, ""),
+                   "not from this page's origin"},
+        ChangeCase{"a sibling site", With(kPage, &ChangeHeaders::fetchSite, "same-site"),
+                   "not from this page's origin"},
+        ChangeCase{"a form's post",
+                   With(kPage, &ChangeHeaders::contentType, "application/x-www-form-urlencoded"),
+                   "not JSON"}),
+    testing::kNumberedName);
+
+TEST(SessionToken, IsFreshEachRun) { EXPECT_NE(SessionToken(), SessionToken()); }
 
 }  // namespace
 }  // namespace hostsweep::controller
