@@ -1,0 +1,65 @@
+// What the watch makes of the frames heard between sweeps. A frame is anyone's
+// to write, so none invents a device on its own: an address that a present
+// device holds, or another MAC claimed a moment ago, is a conflict, as the
+// link pass finds them (LinkConflict), and a MAC that claims more addresses
+// than a host holds is one too. A device is weighed once a while, however
+// often it speaks, and every table is bounded, so that a flood of forged
+// frames costs a bounded amount of memory and work.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <variant>
+
+#include "controller/base/link_conflict.h"
+#include "controller/model/seen_host.h"
+#include "controller/passive/sighting.h"
+
+namespace hostsweep::controller {
+
+// How long a device that spoke is not weighed again, in seconds.
+inline constexpr std::int64_t kQuietAfterSighting = 30;
+// Devices (MACs) and addresses remembered; past this, the oldest are forgotten.
+inline constexpr std::size_t kMostRemembered = 4096;
+
+// The MAC a present host answers with at an address; nothing when none does.
+using HolderOf = std::function<std::optional<MacAddress>(Address)>;
+
+// Nothing to tell, a host seen, or a conflict to say once.
+using PassiveVerdict = std::variant<std::monostate, SeenHost, LinkConflict>;
+
+class PassiveBook {
+ public:
+  // `sighting` heard at `now` (seconds): the host it shows, with the name and
+  // vendor class its DHCP messages gave, or a conflict not said before.
+  PassiveVerdict Weigh(const Sighting& sighting, const HolderOf& holderOf, std::int64_t now);
+
+ private:
+  struct Device {
+    std::int64_t lastWeighed = 0;
+    std::string hostName{};  // from its DHCP messages
+    std::string vendorClass{};
+    std::set<Address> addresses{};  // claimed lately, up to one more than a host holds
+  };
+  struct Claim {
+    MacAddress mac{};
+    std::int64_t when = 0;
+  };
+
+  std::optional<LinkConflict> ConflictOf(const Sighting& sighting, Address address,
+                                         const HolderOf& holderOf, std::int64_t now);
+  // True the first time `conflict` is met.
+  bool FirstTime(const LinkConflict& conflict);
+  void Forget(std::int64_t now);
+
+  std::map<MacAddress, Device> devices_;
+  std::map<Address, Claim> claims_;
+  std::set<std::string> said_;
+};
+
+}  // namespace hostsweep::controller
