@@ -413,7 +413,8 @@ class BetweenSweeps {
         store_(store),
         book_(book),
         tell_(std::move(tell)),
-        targets_(setup.addresses.begin(), setup.addresses.end()) {
+        targets_(setup.addresses.begin(), setup.addresses.end()),
+        passive_(setup.means.deviceRules) {
     if (setup.passive != nullptr) {
       listener_.emplace(setup.loop, *setup.passive, [this](const Sighting& s) { Hear(s); });
     } else if (setup.options.verbose) {

@@ -33,12 +33,20 @@ PassiveVerdict PassiveBook::Weigh(const Sighting& sighting, const HolderOf& hold
     return std::monostate{};
   }
   device.lastWeighed = now;
-  const std::string& name = sighting.hostName.empty() ? device.hostName : sighting.hostName;
-  return SeenHost{.address = address,
-                  .name = name,
-                  .mac = sighting.mac,
-                  .macSource = MacSource::kArp,
-                  .seenBy = sighting.seenBy};
+  SeenHost host{.address = address,
+                .name = sighting.hostName.empty() ? device.hostName : sighting.hostName,
+                .mac = sighting.mac,
+                .macSource = MacSource::kArp,
+                .seenBy = sighting.seenBy};
+  // A vendor class is the DHCP client's word, often its operating system's:
+  // weak evidence, which the rules rank below what a device says of itself.
+  if (rules_ != nullptr && !device.vendorClass.empty()) {
+    const DeviceFacts facts =
+        rules_->Apply({{.key = "dhcp:vendorClass", .value = device.vendorClass}});
+    host.type = facts.type;
+    host.model = facts.model;
+  }
+  return host;
 }
 
 std::optional<LinkConflict> PassiveBook::ConflictOf(const Sighting& sighting, Address address,

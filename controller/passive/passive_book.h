@@ -17,6 +17,7 @@
 #include <variant>
 
 #include "controller/base/link_conflict.h"
+#include "controller/devices/device_rules.h"
 #include "controller/model/seen_host.h"
 #include "controller/passive/sighting.h"
 
@@ -35,6 +36,9 @@ using PassiveVerdict = std::variant<std::monostate, SeenHost, LinkConflict>;
 
 class PassiveBook {
  public:
+  // `rules`: the device rules, which may read a DHCP vendor class
+  // ("dhcp:vendorClass"); none: no type is given.
+  explicit PassiveBook(const DeviceRules* rules = nullptr) : rules_(rules) {}
   // `sighting` heard at `now` (seconds): the host it shows, with the name and
   // vendor class its DHCP messages gave, or a conflict not said before.
   PassiveVerdict Weigh(const Sighting& sighting, const HolderOf& holderOf, std::int64_t now);
@@ -59,6 +63,7 @@ class PassiveBook {
   bool FirstTime(const LinkConflict& conflict);
   void Forget(std::int64_t now);
 
+  const DeviceRules* rules_;
   std::map<MacAddress, Device> devices_;
   std::map<Address, Claim> claims_;
   std::set<std::string> said_;

@@ -72,7 +72,7 @@ std::optional<UdpDatagram> UdpOf(std::span<const std::uint8_t> frame) {
     return std::nullopt;
   }
   const auto ip = frame.subspan(kEthernetHeader);
-  const std::size_t headerLength = (ip[0] & 0x0fU) * 4U;
+  const std::size_t headerLength = std::size_t{ip[0] & 0x0fU} * 4U;
   if ((ip[0] >> 4U) != 4 || headerLength < kLeastIpHeader || ip[9] != kUdp ||
       (Read16(ip, 6) & kFragmentBits) != 0) {
     return std::nullopt;

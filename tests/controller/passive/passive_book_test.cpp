@@ -29,16 +29,17 @@ Heard Arp(const MacAddress& mac, Address address, std::int64_t at) {
   return {{.seenBy = SeenBy::kPassiveArp, .mac = mac, .address = address}, at};
 }
 
-Heard Discover(const MacAddress& mac, const std::string& name, std::int64_t at) {
-  return {{.seenBy = SeenBy::kDhcp, .mac = mac, .hostName = name}, at};
+Heard Discover(const MacAddress& mac, const std::string& name, std::int64_t at,
+               const std::string& vendorClass = {}) {
+  return {{.seenBy = SeenBy::kDhcp, .mac = mac, .hostName = name, .vendorClass = vendorClass}, at};
 }
 
 // The verdict on the last sighting, as a line.
 std::string Said(const PassiveVerdict& verdict) {
   if (const auto* host = std::get_if<SeenHost>(&verdict)) {
     return "host " + FormatAddress(host->address) + " " + FormatMac(*host->mac) + " " +
-           (host->name.empty() ? "-" : host->name) + " by " +
-           std::string(SeenByText(*host->seenBy));
+           (host->name.empty() ? "-" : host->name) + (host->type.empty() ? "" : " " + host->type) +
+           " by " + std::string(SeenByText(*host->seenBy));
   }
   if (const auto* conflict = std::get_if<LinkConflict>(&verdict)) {
     return conflict->otherMac ? "conflict " + FormatAddress(*conflict->address) + " " +
@@ -61,7 +62,9 @@ class Weighed : public ::testing::TestWithParam<BookCase> {};
 
 TEST_P(Weighed, ShowsADeviceOnlyWhereNoOneElseHoldsItsAddress) {
   const BookCase& c = GetParam();
-  PassiveBook book;
+  const DeviceRules rules =
+      DeviceRules::Parse("10\tdhcp:vendorClass=android-dhcp-*\tphone\t-\t-\n");
+  PassiveBook book(&rules);
   const HolderOf present = [](Address address) {
     return address == kCharlie ? std::optional(kCharlieMac) : std::nullopt;
   };
@@ -99,6 +102,12 @@ INSTANTIATE_TEST_SUITE_P(
             "a DHCP DISCOVER alone, no address yet", {Discover(kVisitor, "visitor", 0)}, "nothing"},
         BookCase{"the name its DISCOVER gave, on its next ARP",
                  {Discover(kVisitor, "visitor", 0), Arp(kVisitor, kFree, 1)},
+                 "host 10.213.12.201 00:1a:2b:0d:0c:01 visitor by passive-arp"},
+        BookCase{"the type its DHCP vendor class gives, by the rules",
+                 {Discover(kVisitor, "visitor", 0, "android-dhcp-14"), Arp(kVisitor, kFree, 1)},
+                 "host 10.213.12.201 00:1a:2b:0d:0c:01 visitor phone by passive-arp"},
+        BookCase{"a vendor class no rule knows",
+                 {Discover(kVisitor, "visitor", 0, "udhcp 1.35.0"), Arp(kVisitor, kFree, 1)},
                  "host 10.213.12.201 00:1a:2b:0d:0c:01 visitor by passive-arp"},
         BookCase{"a present device's address from another MAC",
                  {Arp(kForger, kCharlie, 0)},
