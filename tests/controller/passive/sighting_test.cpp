@@ -11,17 +11,12 @@
 
 #include "controller/link/arp_frame.h"
 #include "tests/case_name.h"
+#include "tests/hex_bytes.h"
 
 namespace hostsweep::controller {
 namespace {
 
-std::vector<std::uint8_t> Bytes(const std::string& hex) {
-  std::vector<std::uint8_t> bytes;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  }
-  return bytes;
-}
+using testing::Bytes;
 
 std::string DhcpFrame(const std::string& head, const std::string& options) {
   return head + std::string(2 * 192, '0') + options;
@@ -104,17 +99,11 @@ std::string WithByte(std::string hex, std::size_t offset, const std::string& byt
 }
 
 std::string Gratuitous(const MacAddress& mac, Address address) {
-  std::string hex;
-  for (const auto byte : EncodeArpFrame({.operation = ArpOperation::kRequest,
-                         .senderMac = mac,
-                         .senderAddress = address,
-                         .targetAddress = address},
-                                        kBroadcastMac)) {
-    constexpr const char* kDigits = "0123456789abcdef";
-    hex += kDigits[byte >> 4U];
-    hex += kDigits[byte & 0xfU];
-  }
-  return hex;
+  return testing::Hex(EncodeArpFrame({.operation = ArpOperation::kRequest,
+                                      .senderMac = mac,
+                                      .senderAddress = address,
+                                      .targetAddress = address},
+                                     kBroadcastMac));
 }
 
 INSTANTIATE_TEST_SUITE_P(
