@@ -23,7 +23,7 @@ PassiveVerdict PassiveBook::Weigh(const Sighting& sighting, const HolderOf& hold
   }
   const Address address = *sighting.address;
   if (auto conflict = ConflictOf(sighting, address, holderOf, now)) {
-    return FirstTime(*conflict) ? PassiveVerdict(*conflict) : std::monostate{};
+    return FirstTime(*conflict, now) ? PassiveVerdict(*conflict) : std::monostate{};
   }
   const bool quiet =
       device.addresses.contains(address) && now - device.lastWeighed < kQuietAfterSighting;
@@ -66,11 +66,21 @@ std::optional<LinkConflict> PassiveBook::ConflictOf(const Sighting& sighting, Ad
   return std::nullopt;
 }
 
-bool PassiveBook::FirstTime(const LinkConflict& conflict) {
+bool PassiveBook::FirstTime(const LinkConflict& conflict, std::int64_t now) {
+  constexpr std::int64_t kMinute = 60;
+  if (now / kMinute != minute_) {
+    minute_ = now / kMinute;
+    saidThisMinute_ = 0;
+  }
+  if (saidThisMinute_ >= kMostConflictsPerMinute) {
+    return false;
+  }
   if (said_.size() >= kMostRemembered) {
     said_.clear();  // said again, at worst, rather than remembered for ever
   }
-  return said_.insert(ConflictKey(conflict)).second;
+  const bool first = said_.insert(ConflictKey(conflict)).second;
+  saidThisMinute_ += first ? 1 : 0;
+  return first;
 }
 
 void PassiveBook::Forget(std::int64_t now) {

@@ -25,6 +25,9 @@ namespace hostsweep::controller {
 
 // How long a device that spoke is not weighed again, in seconds.
 inline constexpr std::int64_t kQuietAfterSighting = 30;
+// Conflicts said a minute at most: a flood of forged claims is not a flood
+// of warnings.
+inline constexpr int kMostConflictsPerMinute = 10;
 // Devices (MACs) and addresses remembered; past this, the oldest are forgotten.
 inline constexpr std::size_t kMostRemembered = 4096;
 
@@ -59,14 +62,16 @@ class PassiveBook {
 
   std::optional<LinkConflict> ConflictOf(const Sighting& sighting, Address address,
                                          const HolderOf& holderOf, std::int64_t now);
-  // True the first time `conflict` is met.
-  bool FirstTime(const LinkConflict& conflict);
+  // True the first time `conflict` is met, while this minute's are not used up.
+  bool FirstTime(const LinkConflict& conflict, std::int64_t now);
   void Forget(std::int64_t now);
 
   const DeviceRules* rules_;
   std::map<MacAddress, Device> devices_;
   std::map<Address, Claim> claims_;
   std::set<std::string> said_;
+  std::int64_t minute_ = 0;
+  int saidThisMinute_ = 0;
 };
 
 }  // namespace hostsweep::controller

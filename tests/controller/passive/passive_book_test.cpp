@@ -149,5 +149,23 @@ TEST(PassiveFlood, RemembersABoundedNumberOfDevices) {
   EXPECT_GT(most, 0U);
 }
 
+// A flood of forged claims on one present address, each from a MAC never
+// heard: a bounded number of conflicts said a minute, not one a frame.
+TEST(PassiveFlood, SaysABoundedNumberOfConflictsAMinute) {
+  PassiveBook book;
+  const HolderOf charlie = [](Address) { return std::optional(kCharlieMac); };
+  constexpr std::uint32_t kFrames = 10'000;
+  constexpr std::int64_t kMinutes = 2;
+  int said = 0;
+  for (std::uint32_t i = 0; i < kFrames; ++i) {
+    const MacAddress mac{
+        0x02, 0, 0, static_cast<std::uint8_t>(i >> 8U), static_cast<std::uint8_t>(i), 1};
+    const auto verdict = book.Weigh(Arp(mac, kCharlie, 0).sighting, charlie,
+                                    static_cast<std::int64_t>(i) * kMinutes * 60 / kFrames);
+    said += std::holds_alternative<LinkConflict>(verdict) ? 1 : 0;
+  }
+  EXPECT_EQ(said, kMinutes * kMostConflictsPerMinute);
+}
+
 }  // namespace
 }  // namespace hostsweep::controller
