@@ -400,6 +400,23 @@ WatchLineForm WatchLineFormOf(const Options& options) {
   return IsTerminal(stdout) ? WatchLineForm::kAligned : WatchLineForm::kTabs;
 }
 
+// Each event of the round as a line of the watch's output.
+void WriteWatchLines(std::ostream& lines, const RunSetup& setup, WatchLineForm form,
+                     const std::vector<WatchEvent>& events) {
+  for (const auto& event : events) {
+    lines << WatchLine(event, setup.vendorOf, form, FactsOf(setup.inventory, event.host)) << '\n'
+          << std::flush;
+  }
+}
+
+// With -v: the sweep's heartbeat on standard error, its time as the lines' are.
+void SayHeartbeat(std::int64_t now, const SweepRows& rows, std::size_t changes,
+                  WatchLineForm form) {
+  std::cerr << Heartbeat(now, rows.SweptCount(), rows.Found().size(), changes,
+                         form == WatchLineForm::kAligned ? TimeZone::kLocal : TimeZone::kUtc)
+            << "\n";
+}
+
 // What a watch hears between sweeps and during them, told as the sweeps'
 // events are: a device among the targets that no present host is, at once;
 // a present one seen again (its away_after counts from now); a conflict
@@ -508,14 +525,8 @@ int RunWatch(const RunSetup& setup) {
   ConflictBook conflicts;
   const WatchLineForm form = WatchLineFormOf(options);
   auto next = std::chrono::steady_clock::now() + *options.watchInterval;
-  const auto tell = [&](const std::vector<WatchEvent>& events) {
-    for (const auto& event : events) {
-      lines << WatchLine(event, setup.vendorOf, form, FactsOf(setup.inventory, event.host)) << '\n'
-            << std::flush;
-    }
-  };
   BetweenSweeps between(setup, store.get(), book, [&](const std::vector<WatchEvent>& events) {
-    tell(events);
+    WriteWatchLines(lines, setup, form, events);
     reporter.Count(events);
     if (dispatcher) {
       dispatcher->SweepRecorded(next);
@@ -535,12 +546,9 @@ int RunWatch(const RunSetup& setup) {
     const auto now = EpochSeconds(std::chrono::system_clock::now());
     const EventTelling telling = TellingFor(setup, rows, firstSweep, now);
     const auto events = WatchEvents(setup, store.get(), book, rows, telling, now);
-    tell(events.value_or(std::vector<WatchEvent>{}));
+    WriteWatchLines(lines, setup, form, events.value_or(std::vector<WatchEvent>{}));
     if (options.verbose) {
-      std::cerr << Heartbeat(now, rows.SweptCount(), rows.Found().size(),
-                             events ? events->size() : 0,
-                             form == WatchLineForm::kAligned ? TimeZone::kLocal : TimeZone::kUtc)
-                << "\n";
+      SayHeartbeat(now, rows, events ? events->size() : 0, form);
     }
     if (events) {
       firstSweep = false;

@@ -84,7 +84,7 @@ TEST(PassiveInLab, AHostThatJoinsIsToldAtOnceAndAForgedClaimInventsNone) {
   const auto lease = RunProcess({"/bin/ip", "netns", "exec", visitor.name, "/usr/sbin/udhcpc", "-f",
                                  "-q", "-n", "-t", "5", "-T", "1", "-i", "eth0", "-x",
                                  "hostname:visitor", "-s", bound.string()});
-  const bool told = watching.AwaitOutput("\"name\":\"visitor\"", kPatience);
+  const bool told = watching.AwaitOutput(R"("name":"visitor")", kPatience);
   kill(watching.pid(), SIGINT);
   const auto watched = watching.Finish();
   ASSERT_EQ(forged.exitStatus, 0) << forged.standardError;

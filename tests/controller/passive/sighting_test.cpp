@@ -19,7 +19,7 @@ namespace {
 using testing::Bytes;
 
 std::string DhcpFrame(const std::string& head, const std::string& options) {
-  return head + std::string(2 * 192, '0') + options;
+  return head + std::string(std::size_t{2} * 192, '0') + options;
 }
 
 const std::string kDiscoverHead =
