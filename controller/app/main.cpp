@@ -72,6 +72,7 @@ int main(int argc, char** argv) {
   OpenedMeans means;
   means.linkSocket = OpenLinkSocket(means.whyNoLinkSocket);
   means.ipv6Prober = OpenIpv6Prober(means.whyNoIpv6);
+  means.passiveSocket = OpenPassiveSocket(means.whyNoPassive);
   try {
     DropPrivileges();
   } catch (const SystemError& error) {

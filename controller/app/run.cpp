@@ -9,6 +9,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
+#include <variant>
 
 #include "controller/app/addresses.h"
 #include "controller/app/event_receivers.h"
@@ -26,6 +28,9 @@
 #include "controller/link/vlan_links.h"
 #include "controller/notify/dispatcher.h"
 #include "controller/notify/secret_option.h"
+#include "controller/passive/passive_book.h"
+#include "controller/passive/passive_listener.h"
+#include "controller/passive/present_hosts.h"
 #include "controller/state/state_store.h"
 #include "controller/sweep/progress.h"
 #include "controller/sweep/sweep.h"
@@ -54,6 +59,8 @@ struct RunSetup {
   const VendorOf& vendorOf;    // the makers' registries, read once for every sweep
   const Inventory* inventory;  // --known
   EventLoop& loop;             // the controller's one loop, every sweep's and the waits between
+  PassiveSocket* passive;      // what a watch hears between sweeps; none where it cannot
+  std::string_view whyNoPassive;
 };
 
 std::string WorkerPathOf(const Options& options) {
@@ -241,10 +248,12 @@ EventTelling TellingFor(const RunSetup& setup, const SweepRows& rows, bool first
 // What the sweep found, recorded at `now`, with the events told; a commit
 // that fails is said, and the state before it kept. Only whole sweeps are
 // recorded. A baseline is said in the one line that stands for its hosts.
-std::optional<std::vector<WatchEvent>> Recorded(StateStore& store, const SweepRows& rows, bool ipv6,
+std::optional<std::vector<WatchEvent>> Recorded(StateStore& store,
+                                                const std::vector<SeenHost>& found,
+                                                const std::vector<Address>& swept, bool ipv6,
                                                 std::int64_t now, const EventTelling& telling) {
   try {
-    RecordedSweep recorded = store.Record(rows.Found(), rows.SweptAddresses(), ipv6, now, telling);
+    RecordedSweep recorded = store.Record(found, swept, ipv6, now, telling);
     if (recorded.baseline) {
       std::cerr << "hostsweep: " << *recorded.baseline
                 << (*recorded.baseline == 1 ? " device" : " devices")
@@ -348,7 +357,7 @@ std::optional<std::vector<WatchEvent>> WatchEvents(const RunSetup& setup, StateS
                                                    WatchBook& book, const SweepRows& rows,
                                                    const EventTelling& telling, std::int64_t now) {
   if (store != nullptr) {
-    return Recorded(*store, rows, setup.options.ipv6, now, telling);
+    return Recorded(*store, rows.Found(), rows.SweptAddresses(), setup.options.ipv6, now, telling);
   }
   book.awayAfterOf = telling.awayAfterOf;
   std::vector<WatchEvent> events = WatchRound(book, rows.Found(), rows.Swept(), now);
@@ -397,6 +406,113 @@ WatchLineForm WatchLineFormOf(const Options& options) {
   return IsTerminal(stdout) ? WatchLineForm::kAligned : WatchLineForm::kTabs;
 }
 
+// Each event of the round as a line of the watch's output.
+void WriteWatchLines(std::ostream& lines, const RunSetup& setup, WatchLineForm form,
+                     const std::vector<WatchEvent>& events) {
+  for (const auto& event : events) {
+    lines << WatchLine(event, setup.vendorOf, form, FactsOf(setup.inventory, event.host)) << '\n'
+          << std::flush;
+  }
+}
+
+// With -v: the sweep's heartbeat on standard error, its time as the lines' are.
+void SayHeartbeat(std::int64_t now, const SweepRows& rows, std::size_t changes,
+                  WatchLineForm form) {
+  std::cerr << Heartbeat(now, rows.SweptCount(), rows.Found().size(), changes,
+                         form == WatchLineForm::kAligned ? TimeZone::kLocal : TimeZone::kUtc)
+            << "\n";
+}
+
+// What a watch hears between sweeps and during them, told as the sweeps'
+// events are: a device among the targets that no present host is, at once;
+// a present one seen again (its away_after counts from now); a conflict
+// said once. Only once the first sweep is recorded: before it, everything
+// is new.
+class BetweenSweeps {
+ public:
+  using Tell = std::function<void(const std::vector<WatchEvent>&)>;
+  BetweenSweeps(const RunSetup& setup, StateStore* store, WatchBook& book, Tell tell)
+      : setup_(setup),
+        store_(store),
+        book_(book),
+        tell_(std::move(tell)),
+        targets_(setup.addresses.begin(), setup.addresses.end()),
+        passive_(setup.means.deviceRules) {
+    if (setup.passive != nullptr) {
+      listener_.emplace(setup.loop, *setup.passive, [this](const Sighting& s) { Hear(s); });
+    } else if (setup.options.verbose) {
+      std::cerr << "hostsweep: " << setup.whyNoPassive << "\n";
+    }
+  }
+
+  // After each recorded sweep: what the frames are weighed against.
+  void SweepRecorded() {
+    present_ = PresentHosts(Known());
+    recorded_ = true;
+  }
+
+ private:
+  [[nodiscard]] const std::vector<KnownHost>& Known() const {
+    return store_ != nullptr ? store_->Known() : book_.known;
+  }
+
+  void Hear(const Sighting& sighting) {
+    if (!recorded_ || (sighting.address && !targets_.contains(*sighting.address))) {
+      return;
+    }
+    const auto now = EpochSeconds(std::chrono::system_clock::now());
+    const PassiveVerdict verdict = passive_.Weigh(
+        sighting, [this](Address address) { return present_.HolderOf(address); }, now);
+    if (const auto* conflict = std::get_if<LinkConflict>(&verdict)) {
+      if (!setup_.options.quiet) {
+        std::cerr << ConflictWarning(*conflict) << "\n";
+      }
+      return;
+    }
+    const auto* host = std::get_if<SeenHost>(&verdict);
+    if (host == nullptr) {
+      return;
+    }
+    if (const auto record = present_.RecordOf(*host->mac)) {
+      if (store_ == nullptr) {
+        book_.known[*record].lastSeen = now;
+        book_.known[*record].missed = 0;
+      }
+      return;
+    }
+    TellArrival(*host, now);
+  }
+
+  void TellArrival(const SeenHost& host, std::int64_t now) {
+    const SweepRows none(setup_.options.ipv6);
+    const EventTelling telling = TellingFor(setup_, none, /*firstSweep=*/false, now);
+    std::optional<std::vector<WatchEvent>> events;
+    if (store_ != nullptr) {
+      events = Recorded(*store_, {host}, {}, setup_.options.ipv6, now, telling);
+    } else {
+      book_.awayAfterOf = telling.awayAfterOf;
+      events = WatchRound(book_, {host}, none.Swept(), now);
+      if (telling.told) {
+        events = telling.told(std::move(*events), book_.known);
+      }
+    }
+    if (events) {
+      tell_(*events);
+      present_ = PresentHosts(Known());
+    }
+  }
+
+  const RunSetup& setup_;
+  StateStore* store_;
+  WatchBook& book_;
+  Tell tell_;
+  std::unordered_set<Address> targets_;
+  PassiveBook passive_;
+  PresentHosts present_;
+  bool recorded_ = false;
+  std::optional<PassiveListener> listener_;  // last: it stops before the rest goes
+};
+
 // Sweeps every interval until interrupted, printing each change once and,
 // with --state, recording every whole sweep. A sweep that cannot be recorded
 // is said on standard error and the watch goes on from the state before it:
@@ -415,6 +531,14 @@ int RunWatch(const RunSetup& setup, const std::function<void()>& readKnownAgain)
   bool firstSweep = true;
   ConflictBook conflicts;
   const WatchLineForm form = WatchLineFormOf(options);
+  auto next = std::chrono::steady_clock::now() + *options.watchInterval;
+  BetweenSweeps between(setup, store.get(), book, [&](const std::vector<WatchEvent>& events) {
+    WriteWatchLines(lines, setup, form, events);
+    reporter.Count(events);
+    if (dispatcher) {
+      dispatcher->SweepRecorded(next);
+    }
+  });
   for (;;) {
     readKnownAgain();
     SweepRows rows(options.ipv6);
@@ -430,18 +554,13 @@ int RunWatch(const RunSetup& setup, const std::function<void()>& readKnownAgain)
     const auto now = EpochSeconds(std::chrono::system_clock::now());
     const EventTelling telling = TellingFor(setup, rows, firstSweep, now);
     const auto events = WatchEvents(setup, store.get(), book, rows, telling, now);
-    for (const auto& event : events.value_or(std::vector<WatchEvent>{})) {
-      lines << WatchLine(event, setup.vendorOf, form, FactsOf(setup.inventory, event.host)) << '\n'
-            << std::flush;
-    }
+    WriteWatchLines(lines, setup, form, events.value_or(std::vector<WatchEvent>{}));
     if (options.verbose) {
-      std::cerr << Heartbeat(now, rows.SweptCount(), rows.Found().size(),
-                             events ? events->size() : 0,
-                             form == WatchLineForm::kAligned ? TimeZone::kLocal : TimeZone::kUtc)
-                << "\n";
+      SayHeartbeat(now, rows, events ? events->size() : 0, form);
     }
     if (events) {
       firstSweep = false;
+      between.SweepRecorded();
       reporter.Count(*events);
       reporter.SweepEnded(store ? store->Known() : book.known, now, SinceThen(began),
                           rows.SweptCount(), heard);
@@ -450,7 +569,7 @@ int RunWatch(const RunSetup& setup, const std::function<void()>& readKnownAgain)
       return OutputFailed(setup.output);
     }
     // Deliveries never delay the next sweep by more than one's bound.
-    const auto next = std::chrono::steady_clock::now() + *options.watchInterval;
+    next = std::chrono::steady_clock::now() + *options.watchInterval;
     if (dispatcher && events) {
       dispatcher->SweepRecorded(next);
     }
@@ -484,7 +603,7 @@ int RunStateSweep(const RunSetup& setup) {
   // Each run goes on from the last: an absence is told when a device
   // expected always goes, not at every run.
   const auto now = EpochSeconds(std::chrono::system_clock::now());
-  const auto events = Recorded(*store, rows, setup.options.ipv6, now,
+  const auto events = Recorded(*store, rows.Found(), rows.SweptAddresses(), setup.options.ipv6, now,
                                TellingFor(setup, rows, /*firstSweep=*/false, now));
   if (!events) {
     return kExitSystem;
@@ -614,7 +733,13 @@ int Run(const Options& options, const Invocation& invocation, OutputChannel& out
   const VendorOf vendorOf = [&vendors](const MacAddress& mac) { return vendors.VendorOf(mac); };
   const Inventory* known = inventory ? &*inventory : nullptr;
   EventLoop loop;
-  const RunSetup setup{options, addresses, run, output, errors, sweepMeans, vendorOf, known, loop};
+  // Only a watch listens between sweeps.
+  if (!options.watchInterval) {
+    means.passiveSocket.reset();
+  }
+  const RunSetup setup{options,           addresses, run,   output, errors,
+                       sweepMeans,        vendorOf,  known, loop,   means.passiveSocket.get(),
+                       means.whyNoPassive};
   if (options.watchInterval) {
     return RunWatch(setup, [&] { ReadKnownAgain(knownFile, inventory); });
   }

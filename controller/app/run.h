@@ -11,6 +11,7 @@
 #include "controller/link/vendors.h"
 #include "controller/output/output_channel.h"
 #include "controller/output/sweep_run.h"
+#include "controller/passive/passive_socket.h"
 
 namespace hostsweep::controller {
 
@@ -20,6 +21,8 @@ struct OpenedMeans {
   std::string whyNoLinkSocket;
   std::unique_ptr<Ipv6Prober> ipv6Prober;
   std::string whyNoIpv6;
+  std::unique_ptr<PassiveSocket> passiveSocket;  // what a watch hears between sweeps
+  std::string whyNoPassive;
 };
 
 struct Invocation {

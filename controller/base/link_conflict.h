@@ -4,8 +4,10 @@
 // host holding them all, or spoofed replies).
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <optional>
+#include <string>
 
 #include "controller/base/address.h"
 #include "controller/base/mac_address.h"
@@ -21,5 +23,16 @@ struct LinkConflict {
   std::size_t addresses = 0;
   bool operator==(const LinkConflict&) const = default;
 };
+
+// What tells one conflict from another: an address answering from the same
+// two MACs is the same conflict whichever answered first; a MAC shared by
+// more or fewer addresses is the same too.
+inline std::string ConflictKey(const LinkConflict& conflict) {
+  if (!conflict.address || !conflict.otherMac) {
+    return FormatMac(conflict.mac);
+  }
+  const auto [low, high] = std::minmax(conflict.mac, *conflict.otherMac);
+  return FormatAddress(*conflict.address) + " " + FormatMac(low) + " " + FormatMac(high);
+}
 
 }  // namespace hostsweep::controller

@@ -172,14 +172,18 @@ struct Ipv6Facts {
 };
 
 // What the device says it is, from what it announces about itself: its
-// DNS-SD services, its UPnP description, its NetBIOS name table. Never from
+// DNS-SD services, its UPnP description, its NetBIOS name table, its DHCP
+// client's vendor class (weakest, heard between sweeps). Never from
 // the MAC's maker or the TTL alone: where nothing announces a type, the type
 // stays empty.
-enum class TypeSource { kNone, kMdns, kSsdp, kNetbios };
+enum class TypeSource { kNone, kMdns, kSsdp, kNetbios, kDhcp };
 
 // Empty for kNone.
-inline constexpr std::array<EnumText<TypeSource>, 3> kTypeSourceTexts{
-    {{TypeSource::kMdns, "mdns"}, {TypeSource::kSsdp, "ssdp"}, {TypeSource::kNetbios, "netbios"}}};
+inline constexpr std::array<EnumText<TypeSource>, 4> kTypeSourceTexts{
+    {{TypeSource::kMdns, "mdns"},
+     {TypeSource::kSsdp, "ssdp"},
+     {TypeSource::kNetbios, "netbios"},
+     {TypeSource::kDhcp, "dhcp"}}};
 constexpr std::string_view TypeSourceText(TypeSource source) {
   return TextOf(kTypeSourceTexts, source);
 }

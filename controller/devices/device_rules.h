@@ -11,7 +11,8 @@
 // priority gives it (the earlier line on a tie), so a rule that names the
 // device outright outranks one that guesses from a service it happens to
 // offer. Evidence the rules may read: mDNS service types and TXT keys, UPnP
-// description fields, NetBIOS name suffixes. Never the MAC's maker, nor the
+// description fields, NetBIOS name suffixes, and a DHCP client's vendor
+// class ("dhcp:vendorClass", heard by a watch between sweeps). Never the MAC's maker, nor the
 // TTL: nothing that is not the device's own word.
 #pragma once
 

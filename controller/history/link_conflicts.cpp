@@ -1,26 +1,14 @@
 #include "controller/history/link_conflicts.h"
 
-#include <algorithm>
 #include <set>
 
 namespace hostsweep::controller {
-namespace {
-
-std::string KeyOf(const LinkConflict& conflict) {
-  if (!conflict.address || !conflict.otherMac) {
-    return FormatMac(conflict.mac);
-  }
-  const auto [low, high] = std::minmax(conflict.mac, *conflict.otherMac);
-  return FormatAddress(*conflict.address) + " " + FormatMac(low) + " " + FormatMac(high);
-}
-
-}  // namespace
 
 ConflictChanges ConflictBook::Round(const std::vector<LinkConflict>& heard) {
   ConflictChanges changes;
   std::set<std::string> now;
   for (const LinkConflict& conflict : heard) {
-    const std::string key = KeyOf(conflict);
+    const std::string key = ConflictKey(conflict);
     now.insert(key);
     if (open_.insert_or_assign(key, conflict).second) {
       changes.started.push_back(conflict);

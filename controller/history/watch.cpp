@@ -136,12 +136,18 @@ std::vector<WatchEvent> WatchRound(WatchBook& book, const std::vector<SeenHost>&
   std::vector<WatchEvent> events;
   for (std::size_t c = 0; c < found.size(); ++c) {
     KnownHost& record = known[taken.records[c]];
+    RowChange change =
+        taken.returns[c].value_or(RowChangeOf(comparison.current[c], answered.hosts));
+    // A host heard between sweeps said nothing of its name or type: the
+    // sweep's are its first, no change.
+    if (record.host.seenBy && !found[c].seenBy &&
+        (change.change == Change::kRenamed || change.change == Change::kRetyped)) {
+      change = {};
+    }
     record.host = found[c];
     record.present = true;
     record.lastSeen = now;
     record.missed = 0;
-    const RowChange change =
-        taken.returns[c].value_or(RowChangeOf(comparison.current[c], answered.hosts));
     if (change.change != Change::kNone) {
       events.push_back({.when = now,
                         .change = change.change,

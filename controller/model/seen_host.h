@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "controller/base/results.h"
+#include "controller/base/seen_by.h"
 
 namespace hostsweep::controller {
 
@@ -34,6 +35,8 @@ struct SeenHost {
   // What it said it is; never what tells it apart.
   std::string type{};
   std::string model{};
+  // Heard between sweeps, and how; none for a host a sweep found.
+  std::optional<SeenBy> seenBy{};
   bool operator==(const SeenHost&) const = default;
 };
 

@@ -8,17 +8,12 @@
 #include <string>
 
 #include "tests/case_name.h"
+#include "tests/hex_bytes.h"
 
 namespace hostsweep::controller {
 namespace {
 
-std::vector<std::uint8_t> Bytes(const std::string& hex) {
-  std::vector<std::uint8_t> bytes;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  }
-  return bytes;
-}
+using testing::Bytes;
 
 const MacAddress kScannerMac{0x26, 0x2f, 0x0a, 0xd4, 0x5e, 0x22};
 const Address kScanner = 0x0ad50001;

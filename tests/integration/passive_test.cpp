@@ -1,0 +1,101 @@
+// A watch that hears the link between its sweeps, in the lab: a host that
+// joins with a real udhcpc, leased its address by a real dnsmasq, is told at
+// once rather than at the next sweep ten minutes on, named by its DHCP
+// message; a forged gratuitous ARP for a present host's address is a
+// conflict, said once, and no device.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "tests/integration/controller_run.h"
+#include "tests/integration/harness.h"
+#include "tests/temporary_folder.h"
+
+namespace hostsweep::testing {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+constexpr milliseconds kPatience{60000};
+constexpr const char* kForger = "02:00:5e:66:66:66";
+
+// A gratuitous ARP claiming argv[2] from the MAC argv[1], sent on eth0 of
+// the namespace it runs in.
+constexpr const char* kForge = R"(
+import socket, sys
+mac = bytes.fromhex(sys.argv[1].replace(':', ''))
+ip = socket.inet_aton(sys.argv[2])
+frame = b'\xff' * 6 + mac + b'\x08\x06' + bytes.fromhex('0001080006040001') + mac + ip + bytes(6) + ip
+s = socket.socket(socket.AF_PACKET, socket.SOCK_RAW)
+s.bind(('eth0', 0))
+s.send(frame + bytes(60 - len(frame)))
+)";
+
+// The joining host's namespace, its link on the bridge, gone with the test
+// whatever ends it.
+struct Visitor {
+  std::string name;
+  explicit Visitor(std::string ns) : name(std::move(ns)) {
+    ok = RunProcess(
+             {"/bin/sh", "-ec",
+              "ip netns add " + name + "; ip link add v-visit type veth peer name eth0 netns " +
+                  name + "; ip link set v-visit master br0 up; ip -n " + name +
+                  " link set eth0 address 00:1a:2b:0d:0c:01; ip -n " + name + " link set eth0 up"})
+             .exitStatus == 0;
+  }
+  ~Visitor() { RunProcess({"/bin/ip", "netns", "del", name}); }
+  Visitor(const Visitor&) = delete;
+  Visitor& operator=(const Visitor&) = delete;
+  bool ok = false;
+};
+
+TEST(PassiveInLab, AHostThatJoinsIsToldAtOnceAndAForgedClaimInventsNone) {
+  if (!InLab()) {
+    GTEST_SKIP() << "needs the lab's scanner namespace (run through tests/lab/lab.sh exec)";
+  }
+  const char* prefix = std::getenv("HOSTSWEEP_LAB_PREFIX");
+  const Visitor visitor(std::string(prefix != nullptr ? prefix : "hs") + "-visit");
+  ASSERT_TRUE(visitor.ok);
+  const TemporaryFolder folder;
+  const auto bound = folder / "bound";
+  std::ofstream(bound) << "#!/bin/sh\n[ \"$1\" = bound ] && ip addr add \"$ip/$mask\" dev "
+                          "\"$interface\"\nexit 0\n";
+  std::filesystem::permissions(bound, std::filesystem::perms::owner_all);
+  const auto forge = folder / "forge.py";
+  std::ofstream(forge) << kForge;
+
+  // Charlie answers the first sweep; the next is ten minutes away.
+  ChildProcess watching(ControllerCommand(
+      {"--watch", "10m", "--json", "--no-extra-names", "10.213.0.12", "10.213.12.200-209"}));
+  ASSERT_TRUE(watching.AwaitOutput("\"10.213.0.12\"", kPatience));
+  const auto forged = RunProcess({"/bin/ip", "netns", "exec", visitor.name, "/usr/bin/python3",
+                                  forge.string(), kForger, "10.213.0.12"});
+  ChildProcess server({"/usr/sbin/dnsmasq", "--keep-in-foreground", "--conf-file=/dev/null",
+                       "--no-resolv", "--no-hosts", "--port=0", "--user=root", "--pid-file",
+                       "--interface=br0", "--bind-interfaces", "--no-ping",
+                       "--dhcp-range=10.213.12.200,10.213.12.209,1h",
+                       "--dhcp-leasefile=" + (folder / "leases").string(),
+                       "--log-facility=" + (folder / "log").string()});
+  const auto lease = RunProcess({"/bin/ip", "netns", "exec", visitor.name, "/usr/sbin/udhcpc", "-f",
+                                 "-q", "-n", "-t", "5", "-T", "1", "-i", "eth0", "-x",
+                                 "hostname:visitor", "-s", bound.string()});
+  const bool told = watching.AwaitOutput(R"("name":"visitor")", kPatience);
+  kill(watching.pid(), SIGINT);
+  const auto watched = watching.Finish();
+  ASSERT_EQ(forged.exitStatus, 0) << forged.standardError;
+  ASSERT_EQ(lease.exitStatus, 0) << lease.standardError;
+  EXPECT_TRUE(told) << watched.standardOutput << watched.standardError;
+  EXPECT_THAT(watched.standardOutput, HasSubstr("\"change\":\"new\",\"address\":\"10.213.12.20"));
+  EXPECT_THAT(watched.standardOutput, HasSubstr("\"mac\":\"00:1a:2b:0d:0c:01\""));
+  EXPECT_THAT(watched.standardOutput, Not(HasSubstr(kForger)));
+  EXPECT_THAT(watched.standardError, HasSubstr("10.213.0.12 answered ARP from two MAC addresses"));
+  EXPECT_THAT(watched.standardError, HasSubstr(std::string(" and ") + kForger));
+}
+
+}  // namespace
+}  // namespace hostsweep::testing
