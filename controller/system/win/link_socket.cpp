@@ -6,9 +6,7 @@
 
 namespace hostsweep::controller {
 
-LinkInterface TrunkPort(const std::string& /*name*/) {
-  RefuseNotBuilt("--vlan");
-}
+LinkInterface TrunkPort(const std::string& /*name*/) { RefuseNotBuilt("--vlan"); }
 
 std::unique_ptr<LinkSocket> OpenLinkSocket(std::string& whyNot) {
   whyNot = "no packet socket on Windows";
