@@ -163,9 +163,15 @@ std::vector<EventText> EventsAfter(Database& database, std::optional<std::int64_
       std::string("SELECT e.id, e.time, e.change, e.device, e.address, e.name, e.mac, e.vendor, "
                   "e.previous, e.first_seen, e.last_seen, d.type, d.model "
                   "FROM events e JOIN devices d ON d.id = e.device "
-                  "WHERE e.id > ?1 AND (?2 = 0 OR e.device = ?2) ORDER BY e.id ") +
-      (after ? "ASC" : "DESC") + " LIMIT ?3");
-  rows->Bind(1, after.value_or(0)).Bind(2, device.value_or(0));
+                  "WHERE e.id > ?1 ") +
+      // Spelled out, not left to a bound value, so that a device's events
+      // are read through events_by_device alone.
+      (device ? "AND e.device = ?2 " : "") + "ORDER BY e.id " + (after ? "ASC" : "DESC") +
+      " LIMIT ?3");
+  rows->Bind(1, after.value_or(0));
+  if (device) {
+    rows->Bind(2, *device);
+  }
   rows->Bind(3, static_cast<std::int64_t>(most));
   std::vector<EventText> events;
   while (rows->Step()) {
