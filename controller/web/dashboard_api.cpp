@@ -83,7 +83,9 @@ std::string DevicesJson(Database& database, const Inventory* inventory) {
       "CASE WHEN d.present THEN (SELECT max(began) FROM sessions WHERE device = d.id) "
       "ELSE d.last_seen END "
       "FROM devices d ORDER BY d.first_seen, d.id");
-  Json list = Json::array();
+  // Each device's text joined as it is read: no tree of every device is
+  // built, nor torn down.
+  std::string list = "[";
   while (rows->Step()) {
     const DeviceHistory device{.id = rows->Integer(0),
                                .address = rows->Text(1),
@@ -95,9 +97,10 @@ std::string DevicesJson(Database& database, const Inventory* inventory) {
                                .present = rows->Integer(7) != 0,
                                .firstSeen = rows->Integer(8),
                                .lastSeen = rows->Integer(9)};
-    list.push_back(DeviceFields(device, rows->Integer(10), inventory));
+    list +=
+        (list.size() > 1 ? "," : "") + JsonText(DeviceFields(device, rows->Integer(10), inventory));
   }
-  return JsonText(list);
+  return list + "]";
 }
 
 std::optional<std::string> DeviceJson(Database& database, std::int64_t id,
