@@ -97,8 +97,10 @@ std::string DevicesJson(Database& database, const Inventory* inventory) {
                                .present = rows->Integer(7) != 0,
                                .firstSeen = rows->Integer(8),
                                .lastSeen = rows->Integer(9)};
-    list +=
-        (list.size() > 1 ? "," : "") + JsonText(DeviceFields(device, rows->Integer(10), inventory));
+    if (list.size() > 1) {
+      list += ',';
+    }
+    list += JsonText(DeviceFields(device, rows->Integer(10), inventory));
   }
   return list + "]";
 }
