@@ -65,6 +65,16 @@ std::string ReplaceControls(std::string_view text,
   std::string printable;
   printable.reserve(text.size());
   while (!text.empty()) {
+    // Printable ASCII, most of any text, is taken a run at a time.
+    const auto plain = std::find_if(text.begin(), text.end(), [](char byte) {
+      const auto value = static_cast<unsigned char>(byte);
+      return value < 0x20 || value >= kDelete;
+    });
+    printable.append(text.begin(), plain);
+    text.remove_prefix(static_cast<std::size_t>(plain - text.begin()));
+    if (text.empty()) {
+      break;
+    }
     const Decoded decoded = DecodeUtf8(text);
     // A lone byte in the C1 range is read as a control by 8-bit terminals.
     const bool masked = decoded.length == 0 ? decoded.point >= kFirstC1 && decoded.point <= kLastC1

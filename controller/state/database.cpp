@@ -201,6 +201,10 @@ void Database::CheckOurs(StateAccess access) {
   if (empty || format < kFirstWithSinkQueues) {
     Execute(kSinkQueueSchema);
   }
+  constexpr int kFirstWithEventsByDevice = 3;
+  if (empty || format < kFirstWithEventsByDevice) {
+    Execute(kEventsByDeviceSchema);
+  }
   Execute("PRAGMA user_version = " + std::to_string(kStateDatabaseFormat));
   transaction.Commit();
 }

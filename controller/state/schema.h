@@ -15,7 +15,7 @@ namespace hostsweep::controller {
 inline constexpr std::int32_t kStateApplicationId = 0x68737770;
 // PRAGMA user_version: raised whenever a later hostsweep changes the tables;
 // a file of a higher one is refused, never half understood.
-inline constexpr int kStateDatabaseFormat = 2;
+inline constexpr int kStateDatabaseFormat = 3;
 
 // Times are seconds since the epoch (UTC). A device's address is its row's:
 // IPv4, or its IPv6 address when it was heard over IPv6 alone.
@@ -112,5 +112,12 @@ CREATE TABLE sink_drops (
   dropped INTEGER NOT NULL
 ) WITHOUT ROWID;
 )sql";
+
+// Format 3: a device's events found without reading every event (the
+// dashboard's device page). SQLite ends each entry with the row's id, so a
+// device's events come in the order told. An older file gains the index in
+// its upgrade's one transaction, a new file with the tables above.
+inline constexpr std::string_view kEventsByDeviceSchema =
+    "CREATE INDEX events_by_device ON events (device);";
 
 }  // namespace hostsweep::controller

@@ -83,7 +83,9 @@ std::string DevicesJson(Database& database, const Inventory* inventory) {
       "CASE WHEN d.present THEN (SELECT max(began) FROM sessions WHERE device = d.id) "
       "ELSE d.last_seen END "
       "FROM devices d ORDER BY d.first_seen, d.id");
-  Json list = Json::array();
+  // Each device's text joined as it is read: no tree of every device is
+  // built, nor torn down.
+  std::string list = "[";
   while (rows->Step()) {
     const DeviceHistory device{.id = rows->Integer(0),
                                .address = rows->Text(1),
@@ -95,9 +97,12 @@ std::string DevicesJson(Database& database, const Inventory* inventory) {
                                .present = rows->Integer(7) != 0,
                                .firstSeen = rows->Integer(8),
                                .lastSeen = rows->Integer(9)};
-    list.push_back(DeviceFields(device, rows->Integer(10), inventory));
+    if (list.size() > 1) {
+      list += ',';
+    }
+    list += JsonText(DeviceFields(device, rows->Integer(10), inventory));
   }
-  return JsonText(list);
+  return list + "]";
 }
 
 std::optional<std::string> DeviceJson(Database& database, std::int64_t id,
@@ -163,9 +168,15 @@ std::vector<EventText> EventsAfter(Database& database, std::optional<std::int64_
       std::string("SELECT e.id, e.time, e.change, e.device, e.address, e.name, e.mac, e.vendor, "
                   "e.previous, e.first_seen, e.last_seen, d.type, d.model "
                   "FROM events e JOIN devices d ON d.id = e.device "
-                  "WHERE e.id > ?1 AND (?2 = 0 OR e.device = ?2) ORDER BY e.id ") +
-      (after ? "ASC" : "DESC") + " LIMIT ?3");
-  rows->Bind(1, after.value_or(0)).Bind(2, device.value_or(0));
+                  "WHERE e.id > ?1 ") +
+      // Spelled out, not left to a bound value, so that a device's events
+      // are read through events_by_device alone.
+      (device ? "AND e.device = ?2 " : "") + "ORDER BY e.id " + (after ? "ASC" : "DESC") +
+      " LIMIT ?3");
+  rows->Bind(1, after.value_or(0));
+  if (device) {
+    rows->Bind(2, *device);
+  }
   rows->Bind(3, static_cast<std::int64_t>(most));
   std::vector<EventText> events;
   while (rows->Step()) {

@@ -12,6 +12,7 @@
 #include "controller/state/history_output.h"
 #include "controller/state/history_query.h"
 #include "controller/state/recorder.h"
+#include "controller/state/schema.h"
 #include "controller/state/state_store.h"
 #include "tests/case_name.h"
 #include "tests/controller/base/local_zone.h"
@@ -277,7 +278,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "not a hostsweep state database"},
         Refusal{"a newer format",
                 [](const fs::path& path) {
-                  Database(path, StateAccess::kWrite).Execute("PRAGMA user_version = 3");
+                  Database(path, StateAccess::kWrite)
+                      .Execute("PRAGMA user_version = " + std::to_string(kStateDatabaseFormat + 1));
                 },
                 "newer hostsweep"},
         Refusal{"a corrupt JSON state", [](const fs::path& path) { std::ofstream(path) << "{\"x"; },
@@ -355,21 +357,41 @@ TEST_F(StateFile, QueuesTheToldEventsUnderTheirRecordedIds) {
   EXPECT_EQ(waiting[1].event.id, 6);
 }
 
-// A file of the format before the queues gains them, its rows kept.
-TEST_F(StateFile, TakesTheFormatBeforeTheQueues) {
+struct OlderFormat {
+  const char* name;
+  const char* undo;  // what the upgrade to it added
+};
+
+void PrintTo(const OlderFormat& format, std::ostream* os) { *os << format.name; }
+
+class UpgradedFile : public StateFile, public ::testing::WithParamInterface<OlderFormat> {};
+
+// A file of an older format gains what came after it, its rows kept.
+TEST_P(UpgradedFile, GainsTheLaterTablesAndKeepsItsEvents) {
   RecordRound({Host(5, "nas", kLaptop)}, 0, 1);
-  {
-    Database database(File(), StateAccess::kWrite);
-    database.Execute("DROP TABLE sink_queue; DROP TABLE sink_drops; PRAGMA user_version = 1");
-  }
+  Database(File(), StateAccess::kWrite).Execute(GetParam().undo);
   EXPECT_EQ(RecordRound({Host(5, "nas", kLaptop)}, 1, 1), "");
   Database database(File(), StateAccess::kWrite);
   Recorder recorder(database, 1, kNoVendor, {"mqtt"});
   EXPECT_EQ(recorder.Queues().Status("mqtt").queued, 0U);
-  const auto format = database.Prepare("PRAGMA user_version");
-  ASSERT_TRUE(format->Step());
-  EXPECT_EQ(format->Integer(0), 2);
+  const auto number = [&database](std::string_view sql) {
+    const auto rows = database.Prepare(sql);
+    return rows->Step() ? rows->Integer(0) : -1;
+  };
+  EXPECT_EQ(number("PRAGMA user_version"), kStateDatabaseFormat);
+  EXPECT_EQ(number("SELECT count(*) FROM events"), 1) << "the first round's new nas";
+  EXPECT_EQ(number("SELECT count(*) FROM sqlite_schema WHERE name = 'events_by_device'"), 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, UpgradedFile,
+    ::testing::Values(
+        OlderFormat{"before the queues",
+                    "DROP TABLE sink_queue; DROP TABLE sink_drops; DROP INDEX events_by_device; "
+                    "PRAGMA user_version = 1"},
+        OlderFormat{"before the events by device",
+                    "DROP INDEX events_by_device; PRAGMA user_version = 2"}),
+    testing::kNumberedName);
 
 // A second watch of the same file would call the first one's hosts gone.
 TEST_F(StateFile, IsHeldByOneWriterAtATime) {
