@@ -71,7 +71,6 @@ class NameStage : public Stage {
     return resolver_.Busy() || (queries_ != nullptr && queries_->Busy());
   }
   // Reverse DNS waits off the loop, on threads of its own.
-  [[nodiscard]] bool WaitsOffLoop() const override { return resolver_.Busy(); }
   void Poll(ResultBook& book, std::chrono::milliseconds timeout) override;
 
  private:
