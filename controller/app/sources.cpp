@@ -117,7 +117,7 @@ std::unique_ptr<Stage> Names(const SourceSetting& setting, SourceParts& parts) {
   if (setting.options.namesOnly) {
     return nullptr;
   }
-  Resolver& resolver = parts.Keep(MakeResolver());
+  Resolver& resolver = parts.Keep(MakeResolver(setting.loop));
   NameQueries* queries = nullptr;
   if (setting.options.extraNames) {
     queries = &parts.Keep<NameQueries>(setting.loop, parts.Datagrams(), SharesOf(setting).names);

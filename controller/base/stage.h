@@ -34,10 +34,6 @@ class Stage {
   virtual void Heard(const ResultBook& /*book*/, const std::vector<std::size_t>& /*heard*/) {}
   // A stage that asks the network: true while answers are outstanding.
   [[nodiscard]] virtual bool Busy() const { return false; }
-  // True while answers are outstanding that come off the event loop, on
-  // threads of their own (reverse DNS, --ipv6): the sweep looks for them
-  // every tick.
-  [[nodiscard]] virtual bool WaitsOffLoop() const { return false; }
   // Files the answers that came into `book`, waiting at most `timeout` for
   // those that come off the loop.
   virtual void Poll(ResultBook& /*book*/, std::chrono::milliseconds /*timeout*/) {}
@@ -62,14 +58,6 @@ class Stages {
   [[nodiscard]] bool Busy() const {
     for (const auto& stage : stages_) {
       if (stage->Busy()) {
-        return true;
-      }
-    }
-    return false;
-  }
-  [[nodiscard]] bool WaitsOffLoop() const {
-    for (const auto& stage : stages_) {
-      if (stage->WaitsOffLoop()) {
         return true;
       }
     }

@@ -70,8 +70,8 @@ class NameStage : public Stage {
   [[nodiscard]] bool Busy() const override {
     return resolver_.Busy() || (queries_ != nullptr && queries_->Busy());
   }
-  // Reverse DNS waits off the loop, on threads of its own.
-  [[nodiscard]] bool WaitsOffLoop() const override { return resolver_.Busy(); }
+  // Reverse DNS waits off the loop, on threads of its own; an answer ends
+  // the loop's turn.
   void Poll(ResultBook& book, std::chrono::milliseconds timeout) override;
 
  private:

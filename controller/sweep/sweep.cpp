@@ -17,9 +17,6 @@ using std::chrono::seconds;
 constexpr milliseconds kTick{200};
 // How often more chains start while the sweep ramps up.
 constexpr milliseconds kRampStep{50};
-// How long a wait lasts while a stage waits for answers that come off the
-// event loop (reverse DNS, --ipv6): they are looked for between the turns.
-constexpr milliseconds kOffLoopTick{10};
 // How long a stopped chain gets to end. Its end notice may never come: a
 // process in uninterruptible sleep outlives SIGKILL, and Windows does not
 // promise to deliver a job's notices. After this it counts as ended.
@@ -201,8 +198,7 @@ void Sweep::TakeLinkVerdicts() {
 // One turn of the loop, which hears the workers, the link pass and the
 // stages' askers; the stages then file what came.
 void Sweep::WaitForEvents() {
-  const bool offLoop = stages_ != nullptr && stages_->WaitsOffLoop();
-  loop_.RunOnce(offLoop ? std::min(kOffLoopTick, NextWait()) : NextWait());
+  loop_.RunOnce(NextWait());
   TakeLinkVerdicts();
   EnrichFinished();
   if (StagesBusy()) {

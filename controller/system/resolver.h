@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "controller/base/address.h"
+#include "controller/system/event_loop.h"
 
 namespace hostsweep::controller {
 
@@ -29,7 +30,8 @@ class Resolver {
 };
 
 // The platform's resolver. A lookup may wait seconds for a server: on Linux
-// it runs off the sweep's loop, on threads of its own.
-std::unique_ptr<Resolver> MakeResolver();
+// it runs off the sweep's loop, on threads of its own. An answer ends the
+// turn of `loop` it comes in, for the sweep to take it.
+std::unique_ptr<Resolver> MakeResolver(EventLoop& loop);
 
 }  // namespace hostsweep::controller

@@ -1,6 +1,7 @@
 // Each lookup on a thread of its own, a bounded number at once. The threads
 // are detached and share their answers' box with the resolver, so that a
-// sweep cut short never waits for a DNS server's time-out.
+// sweep cut short never waits for a DNS server's time-out; each answer wakes
+// the sweep's loop.
 #include "controller/system/resolver.h"
 
 #include <arpa/inet.h>
@@ -13,6 +14,8 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+
+#include "controller/system/posix/loop_wake.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -36,10 +39,14 @@ struct AnswerBox {
   std::mutex mutex;
   std::condition_variable arrived;
   std::vector<Resolver::Answer> answers;
+  std::function<void()> wakeLoop;
 };
 
 class ThreadedResolver : public Resolver {
  public:
+  explicit ThreadedResolver(EventLoop& loop) : wake_(loop, [] {}) {
+    box_->wakeLoop = wake_.Raiser();
+  }
   void Ask(std::size_t tag, Address address) override {
     queued_.emplace_back(tag, address);
     ++unanswered_;
@@ -71,15 +78,19 @@ class ThreadedResolver : public Resolver {
           const std::lock_guard lock(box->mutex);
           box->answers.push_back(std::move(answer));
           box->arrived.notify_one();
+          box->wakeLoop();
         }).detach();
       } catch (const std::system_error&) {
         // No thread to spare (the user's process limit): no name, not no sweep.
         const std::lock_guard lock(box_->mutex);
         box_->answers.emplace_back(tag, std::string{});
+        box_->wakeLoop();
       }
     }
   }
 
+  // The loop's turn ending is all a raise is for: the sweep then takes the answers.
+  LoopWake wake_;
   std::shared_ptr<AnswerBox> box_ = std::make_shared<AnswerBox>();
   std::deque<std::pair<std::size_t, Address>> queued_;
   std::size_t running_ = 0;
@@ -88,6 +99,8 @@ class ThreadedResolver : public Resolver {
 
 }  // namespace
 
-std::unique_ptr<Resolver> MakeResolver() { return std::make_unique<ThreadedResolver>(); }
+std::unique_ptr<Resolver> MakeResolver(EventLoop& loop) {
+  return std::make_unique<ThreadedResolver>(loop);
+}
 
 }  // namespace hostsweep::controller

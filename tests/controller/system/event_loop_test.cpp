@@ -6,10 +6,12 @@
 
 #include <array>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/posix/file_descriptor.h"
 #include "controller/system/posix/loop_signals.h"
+#include "controller/system/posix/loop_wake.h"
 #include "tests/controller/system/fake_poller.h"
 
 namespace hostsweep::controller {
@@ -183,6 +185,23 @@ TEST(EventLoop, ChildEndedArrivesAsALoopEvent) {
   }
   sigprocmask(SIG_SETMASK, &before, nullptr);
   EXPECT_EQ(heard, std::vector<int>{SIGCHLD});
+}
+
+// Two raises before the loop turns wake it once; Run ends only through the wake.
+TEST(EventLoop, AnotherThreadWakesTheLoop) {
+  EventLoop loop;
+  int woken = 0;
+  LoopWake wake(loop, [&] {
+    ++woken;
+    loop.Stop();
+  });
+  const auto raise = wake.Raiser();
+  std::thread([raise] {
+    raise();
+    raise();
+  }).join();
+  loop.Run();
+  EXPECT_EQ(woken, 1);
 }
 
 }  // namespace
