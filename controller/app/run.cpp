@@ -661,6 +661,41 @@ int RunDashboard(const Options& options) {
   return kExitFound;
 }
 
+// What the sources read once however many sweeps there are: the device
+// rules, the DHCP lease files, the routers to ask, the VLANs' trunk ports.
+struct ReadOnce {
+  explicit ReadOnce(const Options& options)
+      : deviceRules(options.deviceTypes ? ReadDeviceRules(DeviceRulesFile(), std::cerr)
+                                        : std::optional<DeviceRules>{}),
+        // An unknown trunk port (or Windows, which tags nothing) is a usage
+        // error before any sweep.
+        vlanLinks(VlanInterfaces(options.vlans, options.interfaceName, TrunkPort)) {
+    if (!options.leaseFiles.empty()) {
+      leases.emplace(options.leaseFiles, std::cerr);
+    }
+    if (!options.snmpAgents.empty()) {
+      routers.emplace(options.snmpAgents, options.snmpAuth.empty()
+                                              ? SnmpAuth{}
+                                              : ParseSnmpAuth(SecretOption(options.snmpAuth)));
+    }
+  }
+
+  SweepMeans MeansWith(const OpenedMeans& means) {
+    return {means.linkSocket.get(),
+            means.whyNoLinkSocket,
+            means.ipv6Prober.get(),
+            deviceRules ? &*deviceRules : nullptr,
+            leases ? &*leases : nullptr,
+            routers ? &*routers : nullptr,
+            &vlanLinks};
+  }
+
+  std::optional<DeviceRules> deviceRules;
+  std::optional<LeaseFiles> leases{};
+  std::optional<RouterTables> routers{};
+  std::vector<LinkInterface> vlanLinks;
+};
+
 // The checks the options call for that need the system: refused before
 // anything is read.
 void CheckRights(const Options& options, OpenedMeans& means) {
@@ -701,29 +736,8 @@ int Run(const Options& options, const Invocation& invocation, OutputChannel& out
   const SweepRun run{.commandLine = invocation.commandLine,
                      .start = std::chrono::system_clock::now(),
                      .addressCount = addresses.size()};
-  // The device rules, read once however many sweeps there are.
-  const auto deviceRules = options.deviceTypes ? ReadDeviceRules(DeviceRulesFile(), std::cerr)
-                                               : std::optional<DeviceRules>{};
-  std::optional<LeaseFiles> leases;
-  if (!options.leaseFiles.empty()) {
-    leases.emplace(options.leaseFiles, std::cerr);
-  }
-  std::optional<RouterTables> routers;
-  if (!options.snmpAgents.empty()) {
-    routers.emplace(options.snmpAgents, options.snmpAuth.empty()
-                                            ? SnmpAuth{}
-                                            : ParseSnmpAuth(SecretOption(options.snmpAuth)));
-  }
-  // Looked up once: an unknown trunk port (or Windows, which tags nothing)
-  // is a usage error before any sweep.
-  const auto vlanLinks = VlanInterfaces(options.vlans, options.interfaceName, TrunkPort);
-  const SweepMeans sweepMeans{means.linkSocket.get(),
-                              means.whyNoLinkSocket,
-                              means.ipv6Prober.get(),
-                              deviceRules ? &*deviceRules : nullptr,
-                              leases ? &*leases : nullptr,
-                              routers ? &*routers : nullptr,
-                              &vlanLinks};
+  ReadOnce readOnce(options);
+  const SweepMeans sweepMeans = readOnce.MeansWith(means);
   // The makers' registries, read once however many sweeps there are.
   // HOSTSWEEP_IEEE_DATA points elsewhere, for registries kept apart from the
   // system's (another distribution's place, a fresher download).
