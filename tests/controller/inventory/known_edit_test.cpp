@@ -38,7 +38,8 @@ TEST_P(KnownEdit, ChangesTheDevicesRowAloneAndReadsBack) {
   }
   const std::string edited = EditedKnownText(c.before, Phone(), c.facts);
   EXPECT_EQ(edited, c.after);
-  const KnownDevice* phone = ParseInventory(edited).Find(Phone());
+  const Inventory readBack = ParseInventory(edited);
+  const KnownDevice* phone = readBack.Find(Phone());
   ASSERT_NE(phone, nullptr);
   EXPECT_EQ(phone->facts.alias, c.facts.alias);
   EXPECT_EQ(phone->note, c.facts.note);
