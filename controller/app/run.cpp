@@ -474,9 +474,10 @@ class BetweenSweeps {
       return;
     }
     if (const auto record = present_.RecordOf(*host->mac)) {
-      if (store_ == nullptr) {
-        book_.known[*record].lastSeen = now;
-        book_.known[*record].missed = 0;
+      if (store_ != nullptr) {
+        store_->SeenBetweenSweeps(*record, now);
+      } else {
+        SeenBetweenSweeps(book_, *record, now);
       }
       return;
     }
