@@ -146,7 +146,7 @@ std::vector<WatchEvent> WatchRound(WatchBook& book, const std::vector<SeenHost>&
         taken.returns[c].value_or(RowChangeOf(comparison.current[c], answered.hosts));
     // A host heard between sweeps said nothing of its name or type: the
     // sweep's are its first, no change.
-    if (record.host.seenBy && !found[c].seenBy &&
+    if (HeardBetweenSweeps(record.host) && !HeardBetweenSweeps(found[c]) &&
         (change.change == Change::kRenamed || change.change == Change::kRetyped)) {
       change = {};
     }
