@@ -24,17 +24,10 @@
 namespace hostsweep::controller {
 namespace {
 
-// The user's inventory (--known), read before anything else is done.
-std::optional<Inventory> InventoryOf(const Options& options) {
-  if (options.knownFile.empty()) {
-    return std::nullopt;
-  }
-  return ReadInventory(options.knownFile);
-}
-
 // --history: no sweep; 1 when no device matches, as a sweep that finds none.
 int RunHistory(const Options& options, OutputChannel& output) {
-  const auto inventory = InventoryOf(options);
+  // The user's inventory (--known), read before anything else is done.
+  const auto inventory = ReadIfNamed(options.knownFile, ReadInventory);
   std::ostream out(&output);
   const std::size_t written = WriteHistory(options.stateFile, *options.history, options.format,
                                            inventory ? &*inventory : nullptr, out,

@@ -19,20 +19,6 @@
 namespace hostsweep::controller {
 namespace {
 
-std::optional<EarlierSweep> EarlierOf(const Options& options) {
-  if (options.compareFile.empty()) {
-    return std::nullopt;
-  }
-  return ReadEarlierSweep(options.compareFile);
-}
-
-std::optional<KnownFile> KnownFileOf(const Options& options) {
-  if (options.knownFile.empty()) {
-    return std::nullopt;
-  }
-  return KnownFile(options.knownFile);
-}
-
 // HOSTSWEEP_IEEE_DATA points elsewhere, for registries kept apart from the
 // system's (another distribution's place, a fresher download).
 std::filesystem::path VendorRegistries() {
@@ -109,8 +95,9 @@ RunPlan::RunPlan(const Options& options, const Invocation& invocation, OutputCha
       output(output),
       errors(errors),
       addresses(CollectAddresses(options, invocation.inputClosed)),
-      earlier(EarlierOf(options)),
-      knownFile(KnownFileOf(options)),
+      earlier(ReadIfNamed(options.compareFile, ReadEarlierSweep)),
+      knownFile(
+          ReadIfNamed(options.knownFile, [](const std::string& path) { return KnownFile(path); })),
       // The first read always reads: --known is there from the first sweep.
       knownRead(knownFile ? knownFile->Changed() : std::nullopt),
       inventory(knownRead ? &*knownRead : nullptr),

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -85,5 +86,14 @@ struct RunPlan {
 };
 
 DashboardSettings DashboardSettingsOf(const Options& options);
+
+// What `read` makes of the file an option names; none where it names none.
+template <typename Read>
+auto ReadIfNamed(const std::string& path, Read read) -> std::optional<decltype(read(path))> {
+  if (path.empty()) {
+    return std::nullopt;
+  }
+  return read(path);
+}
 
 }  // namespace hostsweep::controller
