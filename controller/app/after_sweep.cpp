@@ -149,10 +149,11 @@ void AfterSweep::Count(const std::vector<WatchEvent>& events) {
   }
 }
 
-void AfterSweep::SeenAgain(std::size_t record, std::int64_t now) {
-  if (plan_.store == nullptr) {
-    book_.known[record].lastSeen = now;
-    book_.known[record].missed = 0;
+void AfterSweep::SeenBetweenSweeps(std::size_t record, std::int64_t now) {
+  if (plan_.store != nullptr) {
+    plan_.store->SeenBetweenSweeps(record, now);
+  } else {
+    controller::SeenBetweenSweeps(book_, record, now);
   }
 }
 

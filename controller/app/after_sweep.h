@@ -46,9 +46,9 @@ class AfterSweep {
 
   // Every device known so far, as recorded.
   [[nodiscard]] const std::vector<KnownHost>& Known() const;
-  // A known device seen again between sweeps: without --state its away_after
-  // counts from `now`.
-  void SeenAgain(std::size_t record, std::int64_t now);
+  // A present device heard between sweeps: its time away and its misses
+  // count again from `now`, in the state database or the watch's memory.
+  void SeenBetweenSweeps(std::size_t record, std::int64_t now);
   // The queued sinks' deliveries, with --state and a sink to deliver to.
   [[nodiscard]] std::optional<Dispatcher>& Deliveries() { return dispatcher_; }
 

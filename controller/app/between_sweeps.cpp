@@ -46,7 +46,7 @@ void BetweenSweeps::Hear(const Sighting& sighting) {
     return;
   }
   if (const auto record = present_.RecordOf(*host->mac)) {
-    after_.SeenAgain(*record, now);
+    after_.SeenBetweenSweeps(*record, now);
     return;
   }
   TellArrival(*host, now);

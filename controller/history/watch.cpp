@@ -127,6 +127,12 @@ std::string AlignedLine(const WatchEvent& event, const std::string& mac, const s
 
 }  // namespace
 
+void SeenBetweenSweeps(WatchBook& book, std::size_t index, std::int64_t now) {
+  KnownHost& record = book.known.at(index);
+  record.lastSeen = std::max(record.lastSeen, now);
+  record.missed = 0;
+}
+
 std::vector<WatchEvent> WatchRound(WatchBook& book, const std::vector<SeenHost>& found,
                                    const SweepScope& swept, std::int64_t now) {
   std::vector<KnownHost>& known = book.known;
