@@ -15,7 +15,7 @@ BetweenSweeps::BetweenSweeps(RunPlan& plan, AfterSweep& after, Tell tell)
       after_(after),
       tell_(std::move(tell)),
       targets_(plan.addresses.begin(), plan.addresses.end()),
-      passive_(plan.means.deviceRules) {
+      passive_(plan.heard) {
   if (plan.passive != nullptr) {
     listener_.emplace(plan.loop, *plan.passive, [this](const Sighting& s) { Hear(s); });
   } else if (plan.options.verbose) {

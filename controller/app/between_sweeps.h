@@ -37,7 +37,7 @@ class BetweenSweeps {
   AfterSweep& after_;
   Tell tell_;
   std::unordered_set<Address> targets_;
-  PassiveBook passive_;
+  PassiveBook& passive_;
   PresentHosts present_;
   bool recorded_ = false;
   std::optional<PassiveListener> listener_;  // last: it stops before the rest goes

@@ -79,14 +79,15 @@ ReadOnce::ReadOnce(const Options& options)
   }
 }
 
-SweepMeans ReadOnce::MeansWith(const OpenedMeans& means) {
+SweepMeans ReadOnce::MeansWith(const OpenedMeans& means, const PassiveBook* heard) {
   return {means.linkSocket.get(),
           means.whyNoLinkSocket,
           means.ipv6Prober.get(),
           deviceRules ? &*deviceRules : nullptr,
           leases ? &*leases : nullptr,
           routers ? &*routers : nullptr,
-          &vlanLinks};
+          &vlanLinks,
+          heard};
 }
 
 RunPlan::RunPlan(const Options& options, const Invocation& invocation, OutputChannel& output,
@@ -105,7 +106,8 @@ RunPlan::RunPlan(const Options& options, const Invocation& invocation, OutputCha
           .start = std::chrono::system_clock::now(),
           .addressCount = addresses.size()},
       readOnce(options),
-      means(readOnce.MeansWith(opened)),
+      heard(readOnce.deviceRules ? &*readOnce.deviceRules : nullptr),
+      means(readOnce.MeansWith(opened, options.watchInterval ? &heard : nullptr)),
       vendors(VendorRegistries(), std::cerr),
       vendorOf([this](const MacAddress& mac) { return vendors.VendorOf(mac); }),
       passive(PassiveFor(options, opened)),

@@ -26,6 +26,7 @@
 #include "controller/link/vlan_links.h"
 #include "controller/output/output_channel.h"
 #include "controller/output/sweep_run.h"
+#include "controller/passive/passive_book.h"
 #include "controller/passive/passive_socket.h"
 #include "controller/snmp/router_tables.h"
 #include "controller/state/state_store.h"
@@ -38,7 +39,8 @@ namespace hostsweep::controller {
 // rules, the DHCP lease files, the routers to ask, the VLANs' trunk ports.
 struct ReadOnce {
   explicit ReadOnce(const Options& options);
-  SweepMeans MeansWith(const OpenedMeans& means);
+  // `heard`: what a watch hears between sweeps; none for a single sweep.
+  SweepMeans MeansWith(const OpenedMeans& means, const PassiveBook* heard);
 
   std::optional<DeviceRules> deviceRules;
   std::optional<LeaseFiles> leases{};
@@ -73,6 +75,8 @@ struct RunPlan {
   const Inventory* inventory;  // the inventory as last read; null without --known
   const SweepRun run;
   ReadOnce readOnce;
+  // What a watch hears devices say of themselves, across its sweeps.
+  PassiveBook heard;
   const SweepMeans means;
   LazyVendorRegistry vendors;  // the makers' registries, read once for every sweep
   const VendorOf vendorOf;

@@ -12,6 +12,7 @@
 #include "controller/leases/lease_stage.h"
 #include "controller/link/link_layer.h"
 #include "controller/names/name_queries.h"
+#include "controller/passive/heard_name_stage.h"
 #include "controller/snmp/snmp_stage.h"
 #include "controller/system/interfaces.h"
 #include "controller/system/limits.h"
@@ -104,6 +105,13 @@ std::unique_ptr<Stage> Leases(const SourceSetting& setting, SourceParts& /*parts
                                       EpochSeconds(std::chrono::system_clock::now()));
 }
 
+std::unique_ptr<Stage> HeardNames(const SourceSetting& setting, SourceParts& /*parts*/) {
+  if (setting.means.heard == nullptr) {
+    return nullptr;
+  }
+  return std::make_unique<HeardNameStage>(*setting.means.heard);
+}
+
 std::unique_ptr<Stage> Ipv6Addresses(const SourceSetting& setting, SourceParts& /*parts*/) {
   Ipv6Search* search = setting.ipv6Search;
   if (search == nullptr) {
@@ -145,7 +153,7 @@ std::unique_ptr<Stage> Devices(const SourceSetting& setting, SourceParts& parts)
 // In the order they file their facts: each may read those before it (the
 // IPv6 addresses and the device questions the link layer's MAC, the device
 // rules the NetBIOS names).
-constexpr std::array<Maker, 6> kSources{LinkLayer,     RouterTables, Leases,
+constexpr std::array<Maker, 7> kSources{LinkLayer,     RouterTables, Leases, HeardNames,
                                         Ipv6Addresses, Names,        Devices};
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "controller/ipv6/ipv6_neighbours.h"
 #include "controller/leases/lease_files.h"
 #include "controller/link/link_pass.h"
+#include "controller/passive/passive_book.h"
 #include "controller/snmp/router_tables.h"
 #include "controller/system/datagram_network.h"
 #include "controller/system/event_loop.h"
@@ -36,6 +37,7 @@ struct SweepMeans {
   LeaseFiles* leases = nullptr;
   const RouterTables* routers = nullptr;
   const std::vector<LinkInterface>* vlanLinks = nullptr;
+  const PassiveBook* heard = nullptr;  // what a watch heard devices say of themselves
 };
 
 // What the sources are made from.

@@ -102,6 +102,7 @@ void ShowName(const HostResult& result, HostView& view) {
   const ExtraNames& names = result.names ? *result.names : kNoNames;
   const GivenNames& given = result.given ? *result.given : kNoneGiven;
   static const LeaseFacts kNoLease;
+  static const std::string kNoName;
   const LeaseFacts& lease = result.lease ? *result.lease : kNoLease;
   const std::pair<const std::string&, NameSource> candidates[] = {
       {result.probe.name, NameSource::kDns},
@@ -111,7 +112,9 @@ void ShowName(const HostResult& result, HostView& view) {
       {names.netbios, NameSource::kNetbios},
       {given.dnsSd, NameSource::kDnsSd},
       {given.upnp, NameSource::kUpnp},
-      // What the client asked to be called: no host vouches for it.
+      // What the client asked to be called: no host vouches for it. Heard
+      // from the device itself, it is its latest word.
+      {result.dhcpName ? *result.dhcpName : kNoName, NameSource::kDhcp},
       {lease.name, NameSource::kDhcpLease}};
   for (const auto& [name, source] : candidates) {
     if (!name.empty()) {
@@ -277,6 +280,13 @@ void ResultBook::FileLease(std::size_t position, const LeaseFacts& facts) {
   auto& slot = results_.at(position).lease;
   if (!slot) {
     slot = facts;
+  }
+}
+
+void ResultBook::FileDhcpName(std::size_t position, const std::string& name) {
+  auto& slot = results_.at(position).dhcpName;
+  if (!slot) {
+    slot = name;
   }
 }
 

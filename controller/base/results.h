@@ -94,17 +94,19 @@ constexpr std::string_view EvidenceText(Evidence evidence) {
 // (the worker's lookup, or the controller's for a silent host), the
 // controller's own questions to hosts that lookup did not know (mDNS, then
 // NetBIOS), then the names a device gives itself where it says what it is
-// (its DNS-SD instance name, its UPnP friendly name), last the host name a
-// DHCP server's current lease of the address gives (--leases).
-enum class NameSource { kNone, kDns, kMdns, kNetbios, kDnsSd, kUpnp, kDhcpLease };
+// (its DNS-SD instance name, its UPnP friendly name), last the host name it
+// asked for in DHCP: in its own messages a watch heard on the link, else as
+// a DHCP server's current lease of the address gives it (--leases).
+enum class NameSource { kNone, kDns, kMdns, kNetbios, kDnsSd, kUpnp, kDhcp, kDhcpLease };
 
 // Empty for kNone.
-inline constexpr std::array<EnumText<NameSource>, 6> kNameSourceTexts{
+inline constexpr std::array<EnumText<NameSource>, 7> kNameSourceTexts{
     {{NameSource::kDns, "dns"},
      {NameSource::kMdns, "mdns"},
      {NameSource::kNetbios, "netbios"},
      {NameSource::kDnsSd, "dns-sd"},
      {NameSource::kUpnp, "upnp"},
+     {NameSource::kDhcp, "dhcp"},
      {NameSource::kDhcpLease, "dhcp-lease"}}};
 constexpr std::string_view NameSourceText(NameSource source) {
   return TextOf(kNameSourceTexts, source);
@@ -231,6 +233,7 @@ struct HostResult {
   std::optional<std::size_t> macSharedBy{};
   std::optional<ExtraNames> names{};
   std::optional<LeaseFacts> lease{};
+  std::optional<std::string> dhcpName{};  // its MAC's own DHCP messages', heard by a watch
   std::optional<MacAddress> routerMac{};  // its router's neighbour table's (--snmp)
   std::optional<Ipv6Facts> ipv6{};
   std::optional<DeviceFacts> device{};
@@ -360,6 +363,8 @@ class ResultBook {
   void FileIpv6(std::size_t position, const Ipv6Facts& facts);
   // A DHCP lease of the address; only the first filing counts.
   void FileLease(std::size_t position, const LeaseFacts& facts);
+  // The host name its DHCP messages asked for; only the first filing counts.
+  void FileDhcpName(std::size_t position, const std::string& name);
   // Its router's neighbour entry's MAC; only the first filing counts.
   void FileRouterMac(std::size_t position, const MacAddress& mac);
   // A filed result whose device is still being asked what it is.

@@ -49,6 +49,11 @@ PassiveVerdict PassiveBook::Weigh(const Sighting& sighting, const HolderOf& hold
   return host;
 }
 
+std::string PassiveBook::DhcpNameOf(const MacAddress& mac) const {
+  const auto device = devices_.find(mac);
+  return device != devices_.end() ? device->second.hostName : std::string{};
+}
+
 std::optional<LinkConflict> PassiveBook::ConflictOf(const Sighting& sighting, Address address,
                                                     const HolderOf& holderOf, std::int64_t now) {
   std::optional<MacAddress> holder = holderOf(address);

@@ -45,6 +45,8 @@ class PassiveBook {
   // `sighting` heard at `now` (seconds): the host it shows, with the name and
   // vendor class its DHCP messages gave, or a conflict not said before.
   PassiveVerdict Weigh(const Sighting& sighting, const HolderOf& holderOf, std::int64_t now);
+  // The host name `mac`'s DHCP messages last gave; empty when none did.
+  [[nodiscard]] std::string DhcpNameOf(const MacAddress& mac) const;
   // Devices and addresses remembered, together.
   [[nodiscard]] std::size_t Remembered() const { return devices_.size() + claims_.size(); }
 

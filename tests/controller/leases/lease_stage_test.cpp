@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 
+#include "controller/passive/heard_name_stage.h"
 #include "tests/case_name.h"
 #include "tests/temporary_folder.h"
 
@@ -21,6 +22,7 @@ struct Merge {
   std::string report;  // the worker's, for the one address 10.0.0.5
   std::optional<MacAddress> linkMac;
   std::string netbiosName;  // the controller's own question's answer
+  std::string heardName;    // what a watch heard kOnLink's DHCP messages ask for
   std::string shownName;
   NameSource nameSource;
   std::optional<MacAddress> shownMac;
@@ -44,6 +46,11 @@ TEST_P(LeaseMerge, FillsWhatTheHostsOwnAnswersLeaveOpen) {
   }
   book.FileNames(0, {.netbios = c.netbiosName});
   LeaseStage(files, kNow).Enrich(book, {0});
+  PassiveBook heard;
+  heard.Weigh(
+      {.seenBy = SeenBy::kDhcp, .mac = *kOnLink, .hostName = c.heardName},
+      [](Address) { return std::nullopt; }, kNow);
+  HeardNameStage(heard).Enrich(book, {0});
   const HostView view = ViewOf(book.Results()[0], {});
   EXPECT_EQ(view.name, c.shownName);
   EXPECT_EQ(view.nameSource, c.nameSource);
@@ -55,14 +62,18 @@ INSTANTIATE_TEST_SUITE_P(
     Leases, LeaseMerge,
     ::testing::Values(
         Merge{"a routed host takes the lease's name and MAC", "h0,1,64,,", std::nullopt, "",
-              "laptop", NameSource::kDhcpLease, kLeased, MacSource::kDhcpLease},
-        Merge{"reverse DNS names it before the lease", "h0,1,64,pc.lan,", std::nullopt, "",
+              "phone", "laptop", NameSource::kDhcpLease, kLeased, MacSource::kDhcpLease},
+        Merge{"reverse DNS names it before the lease", "h0,1,64,pc.lan,", std::nullopt, "", "",
               "pc.lan", NameSource::kDns, kLeased, MacSource::kDhcpLease},
         Merge{"NetBIOS names it, the lease's MAC before its unit ID", "h0,1,64,,00-11-22-33-44-55",
-              std::nullopt, "PC", "PC", NameSource::kNetbios, kLeased, MacSource::kDhcpLease},
-        Merge{"the link's MAC before the lease's", "h0,Dead", kOnLink, "", "laptop",
+              std::nullopt, "PC", "", "PC", NameSource::kNetbios, kLeased, MacSource::kDhcpLease},
+        Merge{"the link's MAC before the lease's", "h0,Dead", kOnLink, "", "", "laptop",
               NameSource::kDhcpLease, kOnLink, MacSource::kNeighbour},
-        Merge{"a dead host takes nothing", "h0,Dead", std::nullopt, "", "", NameSource::kNone,
+        Merge{"the name its MAC asked for in DHCP before the lease's", "h0,Dead", kOnLink, "",
+              "phone", "phone", NameSource::kDhcp, kOnLink, MacSource::kNeighbour},
+        Merge{"NetBIOS names it before what DHCP heard", "h0,1,64,,", kOnLink, "PC", "phone", "PC",
+              NameSource::kNetbios, kOnLink, MacSource::kNeighbour},
+        Merge{"a dead host takes nothing", "h0,Dead", std::nullopt, "", "", "", NameSource::kNone,
               std::nullopt, MacSource::kNone}),
     [](const auto& info) { return testing::CaseName(info.param.name); });
 
