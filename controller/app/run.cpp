@@ -16,6 +16,7 @@
 #include "controller/app/event_receivers.h"
 #include "controller/app/exit_status.h"
 #include "controller/app/sinks.h"
+#include "controller/app/sources.h"
 #include "controller/base/errors.h"
 #include "controller/base/time_text.h"
 #include "controller/devices/device_rules.h"
@@ -532,6 +533,8 @@ int RunWatch(const RunSetup& setup, const std::function<void()>& readKnownAgain)
   ConflictBook conflicts;
   const WatchLineForm form = WatchLineFormOf(options);
   auto next = std::chrono::steady_clock::now() + *options.watchInterval;
+  SourceParts lastParts;
+  LastQuestions& lastQuestions = LastQuestionsFor(options, setup.means, setup.loop, lastParts);
   BetweenSweeps between(setup, store.get(), book, [&](const std::vector<WatchEvent>& events) {
     WriteWatchLines(lines, setup, form, events);
     reporter.Count(events);
@@ -553,6 +556,8 @@ int RunWatch(const RunSetup& setup, const std::function<void()>& readKnownAgain)
     SayConflicts(conflicts.Round(heard), options.quiet);
     const auto now = EpochSeconds(std::chrono::system_clock::now());
     const EventTelling telling = TellingFor(setup, rows, firstSweep, now);
+    AskBeforeGone(rows, store ? store->Known() : book.known, options.goneAfter, telling.awayAfterOf,
+                  now, [&](const auto& hosts) { return lastQuestions.Ask(hosts); });
     const auto events = WatchEvents(setup, store.get(), book, rows, telling, now);
     WriteWatchLines(lines, setup, form, events.value_or(std::vector<WatchEvent>{}));
     if (options.verbose) {
