@@ -353,10 +353,16 @@ std::chrono::milliseconds SinceThen(std::chrono::steady_clock::time_point then) 
 }
 
 // The round's events as the watch tells them: recorded with --state, else
-// matched in memory; none when the sweep could not be recorded.
+// matched in memory; none when the sweep could not be recorded. The devices
+// it would tell gone are asked first (AskBeforeGone).
 std::optional<std::vector<WatchEvent>> WatchEvents(const RunSetup& setup, StateStore* store,
-                                                   WatchBook& book, const SweepRows& rows,
+                                                   WatchBook& book, SweepRows& rows,
                                                    const EventTelling& telling, std::int64_t now) {
+  SourceParts parts;
+  AskBeforeGone(rows, store != nullptr ? store->Known() : book.known, setup.options.goneAfter,
+                telling.awayAfterOf, now, [&](const std::vector<SeenHost>& hosts) {
+                  return LastQuestionsFor(setup.options, setup.means, setup.loop, parts).Ask(hosts);
+                });
   if (store != nullptr) {
     return Recorded(*store, rows.Found(), rows.SweptAddresses(), setup.options.ipv6, now, telling);
   }
@@ -533,8 +539,6 @@ int RunWatch(const RunSetup& setup, const std::function<void()>& readKnownAgain)
   ConflictBook conflicts;
   const WatchLineForm form = WatchLineFormOf(options);
   auto next = std::chrono::steady_clock::now() + *options.watchInterval;
-  SourceParts lastParts;
-  LastQuestions& lastQuestions = LastQuestionsFor(options, setup.means, setup.loop, lastParts);
   BetweenSweeps between(setup, store.get(), book, [&](const std::vector<WatchEvent>& events) {
     WriteWatchLines(lines, setup, form, events);
     reporter.Count(events);
@@ -556,8 +560,6 @@ int RunWatch(const RunSetup& setup, const std::function<void()>& readKnownAgain)
     SayConflicts(conflicts.Round(heard), options.quiet);
     const auto now = EpochSeconds(std::chrono::system_clock::now());
     const EventTelling telling = TellingFor(setup, rows, firstSweep, now);
-    AskBeforeGone(rows, store ? store->Known() : book.known, options.goneAfter, telling.awayAfterOf,
-                  now, [&](const auto& hosts) { return lastQuestions.Ask(hosts); });
     const auto events = WatchEvents(setup, store.get(), book, rows, telling, now);
     WriteWatchLines(lines, setup, form, events.value_or(std::vector<WatchEvent>{}));
     if (options.verbose) {

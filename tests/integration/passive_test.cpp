@@ -134,18 +134,18 @@ TEST(PassiveInLab, AHostThatStopsAnsweringEchoIsAskedBeforeItIsGone) {
   EchoIgnored dozing(behind);
   ChildProcess watching(ControllerCommand(
       {"--watch", "1s", "--json", "--no-extra-names", "--gone-after", "1", "10.213.16.10"}));
-  ASSERT_TRUE(watching.AwaitOutput("\"change\":\"new\"", kPatience));
+  ASSERT_TRUE(watching.AwaitOutput(R"("change":"new")", kPatience));
   ASSERT_TRUE(dozing.Set(true));
   // Asked again after an answer: the first answer kept it present.
   const bool answered = responder.AwaitOutput("asked\nasked", kPatience);
   kill(responder.pid(), SIGTERM);
   responder.Finish();
-  const bool gone = watching.AwaitOutput("\"change\":\"gone\"", kPatience);
+  const bool gone = watching.AwaitOutput(R"("change":"gone")", kPatience);
   kill(watching.pid(), SIGINT);
   const auto watched = watching.Finish();
   EXPECT_TRUE(answered) << watched.standardError;
   EXPECT_TRUE(gone) << watched.standardOutput << watched.standardError;
-  EXPECT_THAT(watched.standardOutput, Not(HasSubstr("\"back\"")));
+  EXPECT_THAT(watched.standardOutput, Not(HasSubstr(R"("back")")));
 }
 
 }  // namespace
