@@ -72,12 +72,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Case{"silence makes a host gone", 1, 0, {"1/ new 1", "/ [1] gone 1", "/"}},
         Case{"an answer keeps it, asked again", 1, 0, {"1/ new 1", "/1 [1]", "1/", "/ [1] gone 1"}},
-        Case{"asked only at the miss that makes it gone",
-             3,
-             0,
-             {"1/ new 1", "/", "/", "/1 [1]", "/", "/", "/ [1] gone 1"}},
-        Case{
-            "with away-after, once its time is up", 1, 150, {"1/ new 1", "/", "/", "/ [1] gone 1"}},
+        Case{"asked at its last miss", 2, 0, {"1/ new 1", "/", "/1 [1]", "/", "/ [1] gone 1"}},
+        Case{"away-after: once its time is up", 1, 150, {"1/ new 1", "/", "/", "/ [1] gone 1"}},
         Case{"asked together, each once", 1, 0, {"123/ new 1 new 2 new 3", "2/3 [13] gone 1"}}),
     testing::kNumberedName);
 
