@@ -19,4 +19,9 @@ inline constexpr std::array<EnumText<SeenBy>, 6> kSeenByTexts{{{SeenBy::kEcho, "
                                                                {SeenBy::kSsdp, "ssdp"}}};
 constexpr std::string_view SeenByText(SeenBy seenBy) { return TextOf(kSeenByTexts, seenBy); }
 
+// A frame the device sent of its own accord, not an answer to a sweep.
+constexpr bool HeardUnasked(SeenBy seenBy) {
+  return seenBy != SeenBy::kEcho && seenBy != SeenBy::kArp;
+}
+
 }  // namespace hostsweep::controller

@@ -51,6 +51,7 @@ Json EventDeviceFields(const Event& event) {
   device[kVendor] = OrNull(event.vendor);
   device[kType] = OrNull(event.host.type);
   device[kModel] = OrNull(event.host.model);
+  device[kSeenBy] = OrNull(event.host.seenBy ? SeenByText(*event.host.seenBy) : "");
   device[kAlias] = OrNull(event.known.alias);
   device[kOwner] = OrNull(event.known.owner);
   device[kKnown] = event.known.known;
@@ -101,6 +102,8 @@ std::optional<Event> ParseEventJson(std::string_view text) {
     }
     event.host.type = TextOr(device, kType);
     event.host.model = TextOr(device, kModel);
+    // Events queued before it was told have none.
+    event.host.seenBy = ValueOf(kSeenByTexts, TextOr(device, kSeenBy));
     return event;
   } catch (const std::exception&) {
     return std::nullopt;

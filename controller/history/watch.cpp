@@ -134,6 +134,12 @@ std::string AlignedLine(const WatchEvent& event, const std::string& mac, const s
 
 }  // namespace
 
+void SeenBetweenSweeps(WatchBook& book, std::size_t index, std::int64_t now) {
+  KnownHost& record = book.known.at(index);
+  record.lastSeen = std::max(record.lastSeen, now);
+  record.missed = 0;
+}
+
 std::vector<WatchEvent> WatchRound(WatchBook& book, const std::vector<SeenHost>& found,
                                    const SweepScope& swept, std::int64_t now) {
   std::vector<KnownHost>& known = book.known;
@@ -147,7 +153,7 @@ std::vector<WatchEvent> WatchRound(WatchBook& book, const std::vector<SeenHost>&
         taken.returns[c].value_or(RowChangeOf(comparison.current[c], answered.hosts));
     // A host heard between sweeps said nothing of its name or type: the
     // sweep's are its first, no change.
-    if (record.host.seenBy && !found[c].seenBy &&
+    if (HeardBetweenSweeps(record.host) && !HeardBetweenSweeps(found[c]) &&
         (change.change == Change::kRenamed || change.change == Change::kRetyped)) {
       change = {};
     }

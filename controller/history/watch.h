@@ -68,6 +68,10 @@ std::vector<SeenHost> AboutToGo(const std::vector<KnownHost>& known, int goneAft
                                 const AwayAfterOf& awayAfterOf, const std::vector<SeenHost>& found,
                                 const SweepScope& swept, std::int64_t now);
 
+// The present host `book.known[index]` heard between sweeps at `now`: its
+// time away and its misses count again from there, as if a sweep had found it.
+void SeenBetweenSweeps(WatchBook& book, std::size_t index, std::int64_t now);
+
 enum class WatchLineForm {
   kTabs,     // tab-separated fields, each present even when empty, times in UTC
   kAligned,  // for a terminal: columns lined up, times local

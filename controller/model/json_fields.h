@@ -29,6 +29,7 @@ inline constexpr const char* kNetbiosMac = "netbios_mac";
 inline constexpr const char* kNameSource = "name_source";
 inline constexpr const char* kWorkgroup = "workgroup";
 inline constexpr const char* kEvidence = "evidence";
+inline constexpr const char* kSeenBy = "seen_by";
 inline constexpr const char* kMacSharedBy = "mac_shared_by";
 inline constexpr const char* kIpv6 = "ipv6";
 inline constexpr const char* kType = "type";

@@ -4,6 +4,23 @@
 
 namespace hostsweep::controller {
 
+namespace {
+
+std::optional<SeenBy> SeenByOf(Evidence evidence) {
+  switch (evidence) {
+    case Evidence::kEchoReply:
+    case Evidence::kIpv6EchoReply:
+      return SeenBy::kEcho;
+    case Evidence::kArpReply:
+    case Evidence::kNeighbourEntry:
+      return SeenBy::kArp;
+    default:
+      return std::nullopt;
+  }
+}
+
+}  // namespace
+
 SeenHost SeenHostOf(const HostView& view) {
   return {.address = view.address,
           .name = view.name,
@@ -13,7 +30,8 @@ SeenHost SeenHostOf(const HostView& view) {
           .deviceIpv6 = view.ipv6,
           .macSharedBy = view.macSharedBy,
           .type = view.device.type,
-          .model = view.device.model};
+          .model = view.device.model,
+          .seenBy = SeenByOf(view.evidence)};
 }
 
 std::string AddressText(const SeenHost& host) {

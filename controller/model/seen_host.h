@@ -35,12 +35,18 @@ struct SeenHost {
   // What it said it is; never what tells it apart.
   std::string type{};
   std::string model{};
-  // Heard between sweeps, and how; none for a host a sweep found.
+  // How it was last seen: a sweep's echo or ARP answer (its row's evidence
+  // in those words), or a frame it sent between sweeps; none where unknown.
   std::optional<SeenBy> seenBy{};
   bool operator==(const SeenHost&) const = default;
 };
 
 SeenHost SeenHostOf(const HostView& view);
+
+// Last seen by a frame it sent of its own accord, not by a sweep's answer.
+inline bool HeardBetweenSweeps(const SeenHost& host) {
+  return host.seenBy && HeardUnasked(*host.seenBy);
+}
 
 // The host's address as its row shows it.
 std::string AddressText(const SeenHost& host);

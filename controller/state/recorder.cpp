@@ -59,6 +59,7 @@ Recorder::Recorder(Database& database, int goneAfter, const VendorOf& vendorOf,
 
 void Recorder::Load() {
   book_.known.clear();
+  heardSinceCommit_.clear();
   const auto present = database_.Prepare(std::string(kDeviceColumns) + "WHERE present = 1");
   while (present->Step()) {
     book_.known.push_back(KnownHostOf(*present));
@@ -93,10 +94,20 @@ EarlierSweep Recorder::Present() const {
   return present;
 }
 
+void Recorder::SeenBetweenSweeps(std::size_t index, std::int64_t now) {
+  heardSinceCommit_.try_emplace(book_.known.at(index).record, book_.known[index]);
+  controller::SeenBetweenSweeps(book_, index, now);
+}
+
 RecordedSweep Recorder::Record(const std::vector<SeenHost>& found,
                                const std::vector<Address>& swept, bool ipv6, std::int64_t now,
                                const EventTelling& telling) {
-  const std::vector<KnownHost> before = book_.known;
+  std::vector<KnownHost> before = book_.known;
+  for (KnownHost& known : before) {
+    if (const auto heard = heardSinceCommit_.find(known.record); heard != heardSinceCommit_.end()) {
+      known = heard->second;
+    }
+  }
   book_.awayAfterOf = telling.awayAfterOf;
   std::vector<WatchEvent> events = WatchRound(book_, found, SweepScope(swept, ipv6), now);
   RecordedSweep told;
@@ -114,6 +125,7 @@ RecordedSweep Recorder::Record(const std::vector<SeenHost>& found,
   }
   committedRecord_ = book_.lastRecord;
   empty_ = false;
+  heardSinceCommit_.clear();
   return told;
 }
 
@@ -133,7 +145,9 @@ RecordedSweep Recorder::Write(const std::vector<KnownHost>& before, std::vector<
     const KnownHost* was = earlier == committed.end() ? nullptr : earlier->second;
     if (known.record > committedRecord_) {
       tables_.InsertDevice(known);
-    } else if (was == nullptr || !SameRowButLastSeen(known, *was)) {
+    } else if (was == nullptr || !SameRowButLastSeen(known, *was) ||
+               (known.lastSeen != was->lastSeen && known.lastSeen != sweep.time)) {
+      // (a host heard between sweeps and missed by this one was last seen then)
       tables_.UpdateDevice(known);
     } else if (known.lastSeen != was->lastSeen) {
       seenAgain.push_back(known.record);

@@ -4,9 +4,11 @@
 // transaction: the database never holds half a sweep.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "controller/history/earlier_results.h"
@@ -40,6 +42,10 @@ class Recorder {
                        bool ipv6, std::int64_t now, const EventTelling& telling = {});
   [[nodiscard]] EventQueue& Queues() { return queues_; }
 
+  // SeenBetweenSweeps on the book; written with the next sweep recorded, so
+  // that a device heard every moment costs no write each time.
+  void SeenBetweenSweeps(std::size_t index, std::int64_t now);
+
  private:
   void Load();
   // `before`: the book as committed before the sweep.
@@ -57,6 +63,8 @@ class Recorder {
   WatchBook book_;
   std::int64_t committedRecord_ = 0;  // the last record number the database has
   bool empty_ = false;                // no sweep recorded yet: the next is the baseline
+  // What the database holds of each device heard since the last commit.
+  std::unordered_map<std::int64_t, KnownHost> heardSinceCommit_;
 };
 
 }  // namespace hostsweep::controller

@@ -58,6 +58,8 @@ class StateStore {
   virtual RecordedSweep Record(const std::vector<SeenHost>& found,
                                const std::vector<Address>& swept, bool ipv6, std::int64_t now,
                                const EventTelling& telling) = 0;
+  // As Recorder::SeenBetweenSweeps.
+  virtual void SeenBetweenSweeps(std::size_t index, std::int64_t now) = 0;
   // The queues of the sinks it was opened for.
   virtual EventQueue& Queues() = 0;
 };

@@ -204,6 +204,25 @@ INSTANTIATE_TEST_SUITE_P(
                              "10.0.0.5 0-0 nas 0-0 00:1a:2b:3c:4d:01 0-0 "}),
     testing::kNumberedName);
 
+// A present host heard between sweeps counts as found then: its misses start
+// again, and the time it was heard is written with the next sweep.
+TEST_F(StateFile, AHostHeardBetweenSweepsMissesFromThen) {
+  const std::vector<Address> swept{Host(5, "").address};
+  {
+    Database database(File(), StateAccess::kWrite);
+    Recorder recorder(database, 2, kNoVendor);
+    recorder.Record({Host(5, "nas", kLaptop)}, swept, false, 0);
+    recorder.Record({}, swept, false, 1);
+    recorder.SeenBetweenSweeps(0, 2);
+    EXPECT_TRUE(recorder.Record({}, swept, false, 3).told.empty());
+  }
+  Database database(File(), StateAccess::kWrite);
+  const Recorder reopened(database, 2, kNoVendor);
+  ASSERT_EQ(reopened.Book().known.size(), 1U);
+  EXPECT_EQ(reopened.Book().known[0].lastSeen, 2);
+  EXPECT_EQ(reopened.Book().known[0].missed, 1);
+}
+
 // A watch's JSON state is carried over whole, the JSON file kept beside it.
 TEST_F(StateFile, CarriesAJsonStateOverWhole) {
   const std::vector<KnownHost> hosts{
