@@ -102,6 +102,11 @@ std::optional<std::vector<WatchEvent>> AfterSweep::WatchEvents(const std::vector
   return telling.told ? telling.told(std::move(events), book_.known) : events;
 }
 
+void AfterSweep::AskBeforeGone(SweepRows& rows, std::int64_t now, const LastCall& ask) const {
+  controller::AskBeforeGone(rows, Known(), plan_.options.goneAfter,
+                            TellingFor(plan_, rows, firstSweep_, now).awayAfterOf, now, ask);
+}
+
 void AfterSweep::SweepRecorded(const std::vector<WatchEvent>& events, const SweepRows& rows,
                                const std::vector<LinkConflict>& heard,
                                std::chrono::steady_clock::time_point began, std::int64_t now) {

@@ -34,6 +34,9 @@ class AfterSweep {
   // kept. `found`: the sweep's rows', or a device heard between sweeps.
   std::optional<std::vector<WatchEvent>> WatchEvents(const std::vector<SeenHost>& found,
                                                      const SweepRows& rows, std::int64_t now);
+  // Before a watch's WatchEvents: each device the sweep would tell gone
+  // asked by `ask`, and those that answer found (AskBeforeGone).
+  void AskBeforeGone(SweepRows& rows, std::int64_t now, const LastCall& ask) const;
   // After each recorded sweep, begun at `began`: its events counted and the
   // observers (--mqtt, --metrics, --web) shown the sweep.
   void SweepRecorded(const std::vector<WatchEvent>& events, const SweepRows& rows,

@@ -172,6 +172,21 @@ TcpNetwork& SourceParts::Tcp() {
   return *tcp_;
 }
 
+LastQuestions& LastQuestionsFor(const Options& options, const SweepMeans& means, EventLoop& loop,
+                                SourceParts& parts) {
+  LinkSocket* link = options.linkPass ? means.linkSocket : nullptr;
+  std::vector<LinkInterface> interfaces = link ? link->Interfaces() : std::vector<LinkInterface>{};
+  std::erase_if(interfaces, [&options](const LinkInterface& i) {
+    return !options.interfaceName.empty() && i.name != options.interfaceName;
+  });
+  return parts.Keep<LastQuestions>(
+      LastQuestionMeans{.loop = loop,
+                        .datagrams = parts.Datagrams(),
+                        .link = link,
+                        .interfaces = std::move(interfaces),
+                        .arpRate = static_cast<double>(options.arpRate)});
+}
+
 void AddSources(const SourceSetting& setting, SourceParts& parts, Stages& stages) {
   for (const Maker make : kSources) {
     if (auto stage = make(setting, parts)) {

@@ -16,6 +16,7 @@
 #include "controller/leases/lease_files.h"
 #include "controller/link/link_pass.h"
 #include "controller/passive/passive_book.h"
+#include "controller/recheck/last_questions.h"
 #include "controller/snmp/router_tables.h"
 #include "controller/system/datagram_network.h"
 #include "controller/system/event_loop.h"
@@ -77,5 +78,11 @@ class SourceParts {
 
 // Adds every source the options ask for to `stages`, in the list's order.
 void AddSources(const SourceSetting& setting, SourceParts& parts, Stages& stages);
+
+// What a watch asks the devices it is about to tell gone, kept in `parts`:
+// ARP on the interfaces the link pass asks on (none with --no-arp or without
+// a packet socket), mDNS everywhere.
+LastQuestions& LastQuestionsFor(const Options& options, const SweepMeans& means, EventLoop& loop,
+                                SourceParts& parts);
 
 }  // namespace hostsweep::controller

@@ -13,6 +13,7 @@
 #include "controller/app/between_sweeps.h"
 #include "controller/app/exit_status.h"
 #include "controller/app/one_sweep.h"
+#include "controller/app/sources.h"
 #include "controller/base/time_text.h"
 #include "controller/history/link_conflicts.h"
 #include "controller/history/watch.h"
@@ -80,6 +81,15 @@ void SayHeartbeat(std::int64_t now, const SweepRows& rows, std::size_t changes,
             << "\n";
 }
 
+// Each device the sweep would tell gone asked once more, all at once: a
+// dozing phone that answers stays.
+void AskThoseAboutToGo(RunPlan& plan, const AfterSweep& after, SweepRows& rows, std::int64_t now) {
+  SourceParts parts;
+  after.AskBeforeGone(rows, now, [&](const std::vector<SeenHost>& hosts) {
+    return LastQuestionsFor(plan.options, plan.means, plan.loop, parts).Ask(hosts);
+  });
+}
+
 }  // namespace
 
 int RunWatch(RunPlan& plan) {
@@ -107,6 +117,7 @@ int RunWatch(RunPlan& plan) {
     }
     SayConflicts(conflicts.Round(heard), options.quiet);
     const auto now = EpochSeconds(std::chrono::system_clock::now());
+    AskThoseAboutToGo(plan, after, rows, now);
     const auto events = after.WatchEvents(rows.Found(), rows, now);
     WriteWatchLines(lines, plan, form, events.value_or(std::vector<WatchEvent>{}));
     if (options.verbose) {

@@ -78,11 +78,18 @@ Taken RecordsOf(WatchBook& book, const Records& answered, const SweepComparison&
   return taken;
 }
 
+// True when a sweep that misses the host now leaves it unseen long enough.
+bool GoesAtThisMiss(int goneAfter, const AwayAfterOf& awayAfterOf, const KnownHost& record,
+                    std::int64_t now) {
+  const std::int64_t awayAfter = awayAfterOf ? awayAfterOf(record.host) : 0;
+  return awayAfter > 0 ? now - record.lastSeen >= awayAfter : record.missed + 1 >= goneAfter;
+}
+
 // Counts the miss; true once the host has been unseen long enough.
 bool MissedTillGone(const WatchBook& book, KnownHost& record, std::int64_t now) {
+  const bool goes = GoesAtThisMiss(book.goneAfter, book.awayAfterOf, record, now);
   ++record.missed;
-  const std::int64_t awayAfter = book.awayAfterOf ? book.awayAfterOf(record.host) : 0;
-  return awayAfter > 0 ? now - record.lastSeen >= awayAfter : record.missed >= book.goneAfter;
+  return goes;
 }
 
 void ForgetLongestGone(std::vector<KnownHost>& known) {
@@ -180,6 +187,29 @@ std::vector<WatchEvent> WatchRound(WatchBook& book, const std::vector<SeenHost>&
   }
   ForgetLongestGone(known);
   return events;
+}
+
+std::vector<SeenHost> AboutToGo(const std::vector<KnownHost>& known, int goneAfter,
+                                const AwayAfterOf& awayAfterOf, const std::vector<SeenHost>& found,
+                                const SweepScope& swept, std::int64_t now) {
+  const Records answered = RecordsWhere(known, true);
+  std::vector<SeenHost> going;
+  for (const std::size_t index : CompareSweeps(answered.hosts, found).unmatched) {
+    const KnownHost& record = known[answered.indices[index]];
+    if (swept.Covers(record.host) && GoesAtThisMiss(goneAfter, awayAfterOf, record, now)) {
+      going.push_back(record.host);
+    }
+  }
+  return going;
+}
+
+void AskBeforeGone(SweepRows& rows, const std::vector<KnownHost>& known, int goneAfter,
+                   const AwayAfterOf& awayAfterOf, std::int64_t now, const LastCall& ask) {
+  const std::vector<SeenHost> going =
+      AboutToGo(known, goneAfter, awayAfterOf, rows.Found(), rows.Swept(), now);
+  if (!going.empty()) {
+    rows.Heard(ask(going));
+  }
 }
 
 std::string WatchLine(const WatchEvent& event, const VendorOf& vendorOf, WatchLineForm form,

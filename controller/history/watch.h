@@ -32,6 +32,10 @@ struct WatchEvent {
 // forgotten.
 inline constexpr std::size_t kMostKnownHosts = 100'000;
 
+// How long a host may go unseen before it is gone, in seconds; 0: by the
+// count of sweeps that missed it.
+using AwayAfterOf = std::function<std::int64_t(const SeenHost&)>;
+
 // What the watch knows across its sweeps.
 struct WatchBook {
   std::vector<KnownHost> known{};
@@ -43,7 +47,7 @@ struct WatchBook {
   // --known away_after, else --away-after), in goneAfter's place: a phone
   // that dozes skips more sweeps the shorter they are apart. 0 or none:
   // goneAfter.
-  std::function<std::int64_t(const SeenHost&)> awayAfterOf{};
+  AwayAfterOf awayAfterOf{};
 };
 
 // Matches the hosts found by one sweep of `swept` with those present
@@ -56,6 +60,13 @@ struct WatchBook {
 // Past kMostKnownHosts, those gone longest are forgotten.
 std::vector<WatchEvent> WatchRound(WatchBook& book, const std::vector<SeenHost>& found,
                                    const SweepScope& swept, std::int64_t now);
+
+// The present hosts of `known` that the sweep of `swept`, which found
+// `found`, missed, and that this miss makes gone by WatchRound's rule: each
+// once, as last seen.
+std::vector<SeenHost> AboutToGo(const std::vector<KnownHost>& known, int goneAfter,
+                                const AwayAfterOf& awayAfterOf, const std::vector<SeenHost>& found,
+                                const SweepScope& swept, std::int64_t now);
 
 // The present host `book.known[index]` heard between sweeps at `now`: its
 // time away and its misses count again from there, as if a sweep had found it.
@@ -90,6 +101,10 @@ class SweepRows : public ResultWriter {
   void Skip(const HostView& view) override;
   void Finish(SweepEnd /*end*/) override {}
   [[nodiscard]] const std::vector<SeenHost>& Found() const { return found_; }
+  // Hosts heard after the sweep (AskBeforeGone), found as its own are.
+  void Heard(const std::vector<SeenHost>& hosts) {
+    found_.insert(found_.end(), hosts.begin(), hosts.end());
+  }
   [[nodiscard]] SweepScope Swept() const { return {swept_, ipv6_}; }
   [[nodiscard]] const std::vector<Address>& SweptAddresses() const { return swept_; }
   [[nodiscard]] std::size_t SweptCount() const { return swept_.size(); }
@@ -99,6 +114,17 @@ class SweepRows : public ResultWriter {
   std::vector<SeenHost> found_;
   std::vector<Address> swept_;
 };
+
+// Asks every host given one last question, all at once and in bounded time;
+// returns those that answered, as given, with `seenBy` saying how.
+using LastCall = std::function<std::vector<SeenHost>(const std::vector<SeenHost>& hosts)>;
+
+// Before the sweep of `rows` is matched: each host it would make gone
+// (AboutToGo) is asked by `ask`, and those that answer count as found. A
+// phone that dozes through echo requests and ARP broadcasts often still
+// answers a question put to it directly; only silence makes it gone.
+void AskBeforeGone(SweepRows& rows, const std::vector<KnownHost>& known, int goneAfter,
+                   const AwayAfterOf& awayAfterOf, std::int64_t now, const LastCall& ask);
 
 // The round's events as the inventory (--known) has them: none for a device
 // it ignores (with `unknownOnly`, none for any device it knows); a device it

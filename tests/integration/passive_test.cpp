@@ -2,7 +2,8 @@
 // joins with a real udhcpc, leased its address by a real dnsmasq, is told at
 // once rather than at the next sweep ten minutes on, named by its DHCP
 // message; a forged gratuitous ARP for a present host's address is a
-// conflict, said once, and no device.
+// conflict, said once, and no device. A host that stops answering echo
+// requests is asked directly before it is told gone.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -36,6 +37,12 @@ s.bind(('eth0', 0))
 s.send(frame + bytes(60 - len(frame)))
 )";
 
+// The lab namespace of `host`.
+std::string LabNamespace(const std::string& host) {
+  const char* prefix = std::getenv("HOSTSWEEP_LAB_PREFIX");
+  return std::string(prefix != nullptr ? prefix : "hs") + "-" + host;
+}
+
 // The joining host's namespace, its link on the bridge, gone with the test
 // whatever ends it.
 struct Visitor {
@@ -58,8 +65,7 @@ TEST(PassiveInLab, AHostThatJoinsIsToldAtOnceAndAForgedClaimInventsNone) {
   if (!InLab()) {
     GTEST_SKIP() << "needs the lab's scanner namespace (run through tests/lab/lab.sh exec)";
   }
-  const char* prefix = std::getenv("HOSTSWEEP_LAB_PREFIX");
-  const Visitor visitor(std::string(prefix != nullptr ? prefix : "hs") + "-visit");
+  const Visitor visitor(LabNamespace("visit"));
   ASSERT_TRUE(visitor.ok);
   const TemporaryFolder folder;
   const auto bound = folder / "bound";
@@ -95,6 +101,51 @@ TEST(PassiveInLab, AHostThatJoinsIsToldAtOnceAndAForgedClaimInventsNone) {
   EXPECT_THAT(watched.standardOutput, Not(HasSubstr(kForger)));
   EXPECT_THAT(watched.standardError, HasSubstr("10.213.0.12 answered ARP from two MAC addresses"));
   EXPECT_THAT(watched.standardError, HasSubstr(std::string(" and ") + kForger));
+}
+
+// A lab host that ignores echo requests while held, as a dozing phone does.
+class EchoIgnored {
+ public:
+  explicit EchoIgnored(std::string ns) : ns_(std::move(ns)) {}
+  ~EchoIgnored() { Set(false); }
+  EchoIgnored(const EchoIgnored&) = delete;
+  EchoIgnored& operator=(const EchoIgnored&) = delete;
+  bool Set(bool ignored) {
+    return RunProcess({"/bin/ip", "netns", "exec", ns_, "/sbin/sysctl", "-qw",
+                       std::string("net.ipv4.icmp_echo_ignore_all=") + (ignored ? "1" : "0")})
+               .exitStatus == 0;
+  }
+
+ private:
+  std::string ns_;
+};
+
+// The host behind the router stops answering echo requests: while its mDNS
+// responder answers the question put to it, each sweep that misses it asks
+// and it stays present; once that is silent too, it is gone, once.
+TEST(PassiveInLab, AHostThatStopsAnsweringEchoIsAskedBeforeItIsGone) {
+  if (!InLab()) {
+    GTEST_SKIP() << "needs the lab's scanner namespace (run through tests/lab/lab.sh exec)";
+  }
+  const std::string behind = LabNamespace("behind");
+  ChildProcess responder({"/bin/ip", "netns", "exec", behind, HOSTSWEEP_MDNS_RESPONDER, "--address",
+                          "10.213.16.10", "--name", "behind.local"});
+  ASSERT_TRUE(responder.AwaitOutput("ready", kPatience));
+  EchoIgnored dozing(behind);
+  ChildProcess watching(ControllerCommand(
+      {"--watch", "1s", "--json", "--no-extra-names", "--gone-after", "1", "10.213.16.10"}));
+  ASSERT_TRUE(watching.AwaitOutput(R"("change":"new")", kPatience));
+  ASSERT_TRUE(dozing.Set(true));
+  // Asked again after an answer: the first answer kept it present.
+  const bool answered = responder.AwaitOutput("asked\nasked", kPatience);
+  kill(responder.pid(), SIGTERM);
+  responder.Finish();
+  const bool gone = watching.AwaitOutput(R"("change":"gone")", kPatience);
+  kill(watching.pid(), SIGINT);
+  const auto watched = watching.Finish();
+  EXPECT_TRUE(answered) << watched.standardError;
+  EXPECT_TRUE(gone) << watched.standardOutput << watched.standardError;
+  EXPECT_THAT(watched.standardOutput, Not(HasSubstr(R"("back")")));
 }
 
 }  // namespace
