@@ -13,13 +13,13 @@
 #include <variant>
 
 #include "controller/app/addresses.h"
+#include "controller/app/conflict_watch.h"
 #include "controller/app/event_receivers.h"
 #include "controller/app/exit_status.h"
 #include "controller/app/sinks.h"
 #include "controller/base/errors.h"
 #include "controller/base/time_text.h"
 #include "controller/devices/device_rules.h"
-#include "controller/history/link_conflicts.h"
 #include "controller/history/missing_devices.h"
 #include "controller/history/watch.h"
 #include "controller/inventory/inventory.h"
@@ -364,19 +364,6 @@ std::optional<std::vector<WatchEvent>> WatchEvents(const RunSetup& setup, StateS
   return telling.told ? telling.told(std::move(events), book.known) : events;
 }
 
-// On standard error, unless -q: what started, as warnings, and what ended.
-void SayConflicts(const ConflictChanges& changes, bool quiet) {
-  if (quiet) {
-    return;
-  }
-  for (const LinkConflict& conflict : changes.started) {
-    std::cerr << ConflictWarning(conflict) << "\n";
-  }
-  for (const LinkConflict& conflict : changes.ended) {
-    std::cerr << ConflictEndedLine(conflict) << "\n";
-  }
-}
-
 DashboardSettings DashboardSettingsOf(const Options& options) {
   return {.address = options.web,
           .password = options.webPassword,
@@ -426,15 +413,18 @@ void SayHeartbeat(std::int64_t now, const SweepRows& rows, std::size_t changes,
 // What a watch hears between sweeps and during them, told as the sweeps'
 // events are: a device among the targets that no present host is, at once;
 // a present one seen again (its away_after counts from now); a conflict
-// said once. Only once the first sweep is recorded: before it, everything
-// is new.
+// handed to `heardConflict` (ConflictWatch). Only once the first sweep is
+// recorded: before it, everything is new.
 class BetweenSweeps {
  public:
   using Tell = std::function<void(const std::vector<WatchEvent>&)>;
-  BetweenSweeps(const RunSetup& setup, StateStore* store, WatchBook& book, Tell tell)
+  using HeardConflict = std::function<void(const LinkConflict&, std::int64_t now)>;
+  BetweenSweeps(const RunSetup& setup, StateStore* store, WatchBook& book,
+                HeardConflict heardConflict, Tell tell)
       : setup_(setup),
         store_(store),
         book_(book),
+        heardConflict_(std::move(heardConflict)),
         tell_(std::move(tell)),
         targets_(setup.addresses.begin(), setup.addresses.end()),
         passive_(setup.means.deviceRules) {
@@ -464,9 +454,7 @@ class BetweenSweeps {
     const PassiveVerdict verdict = passive_.Weigh(
         sighting, [this](Address address) { return present_.HolderOf(address); }, now);
     if (const auto* conflict = std::get_if<LinkConflict>(&verdict)) {
-      if (!setup_.options.quiet) {
-        std::cerr << ConflictWarning(*conflict) << "\n";
-      }
+      heardConflict_(*conflict, now);
       return;
     }
     const auto* host = std::get_if<SeenHost>(&verdict);
@@ -505,6 +493,7 @@ class BetweenSweeps {
   const RunSetup& setup_;
   StateStore* store_;
   WatchBook& book_;
+  HeardConflict heardConflict_;
   Tell tell_;
   std::unordered_set<Address> targets_;
   PassiveBook passive_;
@@ -529,16 +518,24 @@ int RunWatch(const RunSetup& setup, const std::function<void()>& readKnownAgain)
   std::ostream lines(&setup.output);
   // Until a sweep is recorded: the absences it tells are told once.
   bool firstSweep = true;
-  ConflictBook conflicts;
+  ConflictWatch conflicts(store.get(), setup.inventory, options.quiet);
   const WatchLineForm form = WatchLineFormOf(options);
   auto next = std::chrono::steady_clock::now() + *options.watchInterval;
-  BetweenSweeps between(setup, store.get(), book, [&](const std::vector<WatchEvent>& events) {
-    WriteWatchLines(lines, setup, form, events);
-    reporter.Count(events);
-    if (dispatcher) {
+  const auto heardConflict = [&](const LinkConflict& heard, std::int64_t now) {
+    const auto told = conflicts.Heard(heard, store ? store->Known() : book.known, now);
+    reporter.Count(told);
+    if (dispatcher && !told.empty()) {
       dispatcher->SweepRecorded(next);
     }
-  });
+  };
+  BetweenSweeps between(setup, store.get(), book, heardConflict,
+                        [&](const std::vector<WatchEvent>& events) {
+                          WriteWatchLines(lines, setup, form, events);
+                          reporter.Count(events);
+                          if (dispatcher) {
+                            dispatcher->SweepRecorded(next);
+                          }
+                        });
   for (;;) {
     readKnownAgain();
     SweepRows rows(options.ipv6);
@@ -550,7 +547,6 @@ int RunWatch(const RunSetup& setup, const std::function<void()>& readKnownAgain)
     if (status != kExitFound && status != kExitNoneFound) {
       return status;
     }
-    SayConflicts(conflicts.Round(heard), options.quiet);
     const auto now = EpochSeconds(std::chrono::system_clock::now());
     const EventTelling telling = TellingFor(setup, rows, firstSweep, now);
     const auto events = WatchEvents(setup, store.get(), book, rows, telling, now);
@@ -562,8 +558,9 @@ int RunWatch(const RunSetup& setup, const std::function<void()>& readKnownAgain)
       firstSweep = false;
       between.SweepRecorded();
       reporter.Count(*events);
-      reporter.SweepEnded(store ? store->Known() : book.known, now, SinceThen(began),
-                          rows.SweptCount(), heard);
+      const auto& known = store ? store->Known() : book.known;
+      reporter.Count(conflicts.SweepHeard(heard, known, now));
+      reporter.SweepEnded(known, now, SinceThen(began), rows.SweptCount(), conflicts.Open());
     }
     if (WriteFailed(setup.output)) {
       return OutputFailed(setup.output);
@@ -609,7 +606,10 @@ int RunStateSweep(const RunSetup& setup) {
     return kExitSystem;
   }
   reporter.Count(*events);
-  reporter.SweepEnded(store->Known(), now, SinceThen(began), rows.SweptCount(), heard);
+  // Each run goes on from the last here too: a conflict is told when it starts.
+  ConflictWatch conflicts(store.get(), setup.inventory, /*quiet=*/true);
+  reporter.Count(conflicts.SweepHeard(heard, store->Known(), now));
+  reporter.SweepEnded(store->Known(), now, SinceThen(began), rows.SweptCount(), conflicts.Open());
   // Delivered once; what is not confirmed waits for the next run.
   if (auto dispatcher = DispatcherFor(receivers, store.get())) {
     dispatcher->SweepRecorded(std::chrono::steady_clock::time_point::max());
