@@ -266,6 +266,11 @@ std::optional<std::vector<WatchEvent>> Recorded(StateStore& store,
   }
 }
 
+std::chrono::milliseconds SinceThen(std::chrono::steady_clock::time_point then) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               then);
+}
+
 // After each recorded sweep: what the observers (--mqtt, --metrics) show.
 class SweepReporter {
  public:
@@ -278,18 +283,22 @@ class SweepReporter {
     }
   }
 
-  void SweepEnded(const std::vector<KnownHost>& known, std::int64_t now,
-                  std::chrono::milliseconds duration, std::size_t swept,
-                  const std::vector<LinkConflict>& conflicts) {
+  // `told`: the events of the sweep that `began`; `heard`: the link conflicts
+  // it heard, told as `conflicts` tells them.
+  void SweepEnded(const std::vector<WatchEvent>& told, const std::vector<KnownHost>& known,
+                  std::int64_t now, std::chrono::steady_clock::time_point began, std::size_t swept,
+                  ConflictWatch& conflicts, const std::vector<LinkConflict>& heard) {
+    Count(told);
+    Count(conflicts.SweepHeard(heard, known, now));
     if (receivers_.observers.empty()) {
       return;
     }
     SweepReport report{.time = now,
-                       .duration = duration,
+                       .duration = SinceThen(began),
                        .swept = swept,
                        .devices = DeviceStatuses(known, setup_.inventory, setup_.vendorOf),
                        .eventsTold = eventsTold_,
-                       .conflicts = conflicts};
+                       .conflicts = conflicts.Open()};
     if (store_ != nullptr) {
       for (const std::string& name : receivers_.QueueNames()) {
         report.sinks.push_back(store_->Queues().Status(name));
@@ -344,11 +353,6 @@ bool WaitForNextSweep(EventLoop& loop, EventLoop::Clock::time_point next,
     loop.Cancel(*retry);
   }
   return interrupted;
-}
-
-std::chrono::milliseconds SinceThen(std::chrono::steady_clock::time_point then) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                               then);
 }
 
 // The round's events as the watch tells them: recorded with --state, else
@@ -502,6 +506,22 @@ class BetweenSweeps {
   std::optional<PassiveListener> listener_;  // last: it stops before the rest goes
 };
 
+// A conflict heard between sweeps, told at once as the sweeps' arrivals are.
+BetweenSweeps::HeardConflict ConflictTeller(ConflictWatch& conflicts,
+                                            const std::vector<KnownHost>& known,
+                                            SweepReporter& reporter,
+                                            std::optional<Dispatcher>& dispatcher,
+                                            const std::chrono::steady_clock::time_point& next) {
+  return [&conflicts, &known, &reporter, &dispatcher, &next](const LinkConflict& heard,
+                                                             std::int64_t now) {
+    const auto told = conflicts.Heard(heard, known, now);
+    reporter.Count(told);
+    if (dispatcher && !told.empty()) {
+      dispatcher->SweepRecorded(next);
+    }
+  };
+}
+
 // Sweeps every interval until interrupted, printing each change once and,
 // with --state, recording every whole sweep. A sweep that cannot be recorded
 // is said on standard error and the watch goes on from the state before it:
@@ -521,14 +541,9 @@ int RunWatch(const RunSetup& setup, const std::function<void()>& readKnownAgain)
   ConflictWatch conflicts(store.get(), setup.inventory, options.quiet);
   const WatchLineForm form = WatchLineFormOf(options);
   auto next = std::chrono::steady_clock::now() + *options.watchInterval;
-  const auto heardConflict = [&](const LinkConflict& heard, std::int64_t now) {
-    const auto told = conflicts.Heard(heard, store ? store->Known() : book.known, now);
-    reporter.Count(told);
-    if (dispatcher && !told.empty()) {
-      dispatcher->SweepRecorded(next);
-    }
-  };
-  BetweenSweeps between(setup, store.get(), book, heardConflict,
+  const std::vector<KnownHost>& known = store ? store->Known() : book.known;
+  BetweenSweeps between(setup, store.get(), book,
+                        ConflictTeller(conflicts, known, reporter, dispatcher, next),
                         [&](const std::vector<WatchEvent>& events) {
                           WriteWatchLines(lines, setup, form, events);
                           reporter.Count(events);
@@ -557,10 +572,7 @@ int RunWatch(const RunSetup& setup, const std::function<void()>& readKnownAgain)
     if (events) {
       firstSweep = false;
       between.SweepRecorded();
-      reporter.Count(*events);
-      const auto& known = store ? store->Known() : book.known;
-      reporter.Count(conflicts.SweepHeard(heard, known, now));
-      reporter.SweepEnded(known, now, SinceThen(began), rows.SweptCount(), conflicts.Open());
+      reporter.SweepEnded(*events, known, now, began, rows.SweptCount(), conflicts, heard);
     }
     if (WriteFailed(setup.output)) {
       return OutputFailed(setup.output);
@@ -605,11 +617,9 @@ int RunStateSweep(const RunSetup& setup) {
   if (!events) {
     return kExitSystem;
   }
-  reporter.Count(*events);
   // Each run goes on from the last here too: a conflict is told when it starts.
   ConflictWatch conflicts(store.get(), setup.inventory, /*quiet=*/true);
-  reporter.Count(conflicts.SweepHeard(heard, store->Known(), now));
-  reporter.SweepEnded(store->Known(), now, SinceThen(began), rows.SweptCount(), conflicts.Open());
+  reporter.SweepEnded(*events, store->Known(), now, began, rows.SweptCount(), conflicts, heard);
   // Delivered once; what is not confirmed waits for the next run.
   if (auto dispatcher = DispatcherFor(receivers, store.get())) {
     dispatcher->SweepRecorded(std::chrono::steady_clock::time_point::max());

@@ -132,18 +132,18 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ConflictCase{
             "an address conflict starts", Conflict(Change::kConflict, false),
-            R"({"address":"10.0.0.12","kind":"address","macs":["00:1a:2b:3c:4d:02","02:00:5e:10:00:29"]})",
+            R"({"kind":"address","address":"10.0.0.12","macs":["00:1a:2b:3c:4d:02","02:00:5e:10:00:29"]})",
             "conflict: 10.0.0.12 hall printer (00:1a:2b:3c:4d:02 Maker, Inc.), owner office, "
             "02:00:5e:10:00:29 answers for it too",
             "02:00:5e:10:00:29", ""},
         ConflictCase{
             "an address conflict ends", Conflict(Change::kConflictEnded, false),
-            R"({"address":"10.0.0.12","kind":"address","macs":["00:1a:2b:3c:4d:02","02:00:5e:10:00:29"]})",
+            R"({"kind":"address","address":"10.0.0.12","macs":["00:1a:2b:3c:4d:02","02:00:5e:10:00:29"]})",
             "conflict-ended: 10.0.0.12 hall printer (00:1a:2b:3c:4d:02 Maker, Inc.), owner "
             "office, 02:00:5e:10:00:29 no longer answers for it",
             "02:00:5e:10:00:29", ""},
         ConflictCase{"a shared MAC starts", Conflict(Change::kConflict, true),
-                     R"({"addresses":20,"kind":"shared-mac","macs":["00:1a:2b:3c:4d:02"]})",
+                     R"({"kind":"shared-mac","macs":["00:1a:2b:3c:4d:02"],"addresses":20})",
                      "conflict: 10.0.0.12 hall printer (00:1a:2b:3c:4d:02 Maker, Inc.), owner "
                      "office, answering for 20 addresses",
                      "", "20"}),
