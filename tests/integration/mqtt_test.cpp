@@ -178,6 +178,11 @@ TEST_F(MqttInLab, WatchFeedsTheBrokerAcrossItsRestart) {
   hosts.push_back(StandIn("10.213.3.1", "00-1A-2B-00-00-02", milliseconds(20)));
   hosts.push_back(StandIn("10.213.3.6", "00-1A-2B-00-00-06"));
   ASSERT_TRUE(watching.AwaitOutput("\"10.213.3.6\"", kPatience));
+  for (auto deadline = std::chrono::steady_clock::now() + kPatience;
+       Contents(told).find(R"("kind":"conflict")") == std::string::npos &&
+       std::chrono::steady_clock::now() < deadline;
+       std::this_thread::sleep_for(milliseconds(200))) {
+  }
   hosts.resize(1);
   ASSERT_TRUE(watching.AwaitOutput("\"gone\"", kPatience));
   broker.Start();
