@@ -72,22 +72,13 @@ std::chrono::milliseconds SinceThen(std::chrono::steady_clock::time_point then) 
 
 }  // namespace
 
-void SayConflicts(const ConflictChanges& changes, bool quiet) {
-  if (quiet) {
-    return;
-  }
-  for (const LinkConflict& conflict : changes.started) {
-    std::cerr << ConflictWarning(conflict) << "\n";
-  }
-  for (const LinkConflict& conflict : changes.ended) {
-    std::cerr << ConflictEndedLine(conflict) << "\n";
-  }
-}
-
 AfterSweep::AfterSweep(const RunPlan& plan, bool firstSweep)
     : plan_(plan),
       firstSweep_(firstSweep),
       book_{.goneAfter = plan.options.goneAfter},
+      // A --state sweep has said what it heard before it is recorded.
+      conflicts_(plan.store.get(), plan.inventory,
+                 !plan.options.watchInterval || plan.options.quiet),
       dispatcher_(DispatcherFor(plan.receivers, plan.store.get())) {}
 
 std::optional<std::vector<WatchEvent>> AfterSweep::WatchEvents(const std::vector<SeenHost>& found,
@@ -112,6 +103,7 @@ void AfterSweep::SweepRecorded(const std::vector<WatchEvent>& events, const Swee
                                std::chrono::steady_clock::time_point began, std::int64_t now) {
   firstSweep_ = false;
   Count(events);
+  Count(conflicts_.SweepHeard(heard, Known(), now));
   const Receivers& receivers = plan_.receivers;
   if (receivers.observers.empty()) {
     return;
@@ -121,7 +113,7 @@ void AfterSweep::SweepRecorded(const std::vector<WatchEvent>& events, const Swee
                      .swept = rows.SweptCount(),
                      .devices = DeviceStatuses(Known(), plan_.inventory, plan_.vendorOf),
                      .eventsTold = eventsTold_,
-                     .conflicts = heard};
+                     .conflicts = conflicts_.Open()};
   if (plan_.store != nullptr) {
     for (const std::string& name : receivers.QueueNames()) {
       report.sinks.push_back(plan_.store->Queues().Status(name));
@@ -130,6 +122,12 @@ void AfterSweep::SweepRecorded(const std::vector<WatchEvent>& events, const Swee
   for (SweepObserver* observer : receivers.observers) {
     observer->SweepEnded(report);
   }
+}
+
+std::vector<WatchEvent> AfterSweep::ConflictHeard(const LinkConflict& conflict, std::int64_t now) {
+  std::vector<WatchEvent> told = conflicts_.Heard(conflict, Known(), now);
+  Count(told);
+  return told;
 }
 
 void AfterSweep::Told(const std::vector<WatchEvent>& events,

@@ -11,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "controller/app/conflict_watch.h"
 #include "controller/app/run_plan.h"
 #include "controller/base/link_conflict.h"
 #include "controller/history/link_conflicts.h"
@@ -18,9 +19,6 @@
 #include "controller/notify/dispatcher.h"
 
 namespace hostsweep::controller {
-
-// On standard error, unless -q: what started, as warnings, and what ended.
-void SayConflicts(const ConflictChanges& changes, bool quiet);
 
 class AfterSweep {
  public:
@@ -37,11 +35,15 @@ class AfterSweep {
   // Before a watch's WatchEvents: each device the sweep would tell gone
   // asked by `ask`, and those that answer found (AskBeforeGone).
   void AskBeforeGone(SweepRows& rows, std::int64_t now, const LastCall& ask) const;
-  // After each recorded sweep, begun at `began`: its events counted and the
-  // observers (--mqtt, --metrics, --web) shown the sweep.
+  // After each recorded sweep, begun at `began`: its events and the link
+  // conflicts it `heard` told (ConflictWatch) and counted, and the observers
+  // (--mqtt, --metrics, --web) shown the sweep.
   void SweepRecorded(const std::vector<WatchEvent>& events, const SweepRows& rows,
                      const std::vector<LinkConflict>& heard,
                      std::chrono::steady_clock::time_point began, std::int64_t now);
+  // A conflict heard between sweeps, told as ConflictWatch tells it and
+  // counted; the events told.
+  std::vector<WatchEvent> ConflictHeard(const LinkConflict& conflict, std::int64_t now);
   // Events told between sweeps: counted, and delivered until `until`.
   void Told(const std::vector<WatchEvent>& events, std::chrono::steady_clock::time_point until);
   // What is queued delivered until `until`, and retried until then.
@@ -62,6 +64,7 @@ class AfterSweep {
   bool firstSweep_;
   WatchBook book_;  // without --state: what the watch knows, in memory
   std::map<Change, std::uint64_t> eventsTold_;
+  ConflictWatch conflicts_;
   std::optional<Dispatcher> dispatcher_;
 };
 

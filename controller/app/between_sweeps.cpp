@@ -10,10 +10,12 @@
 
 namespace hostsweep::controller {
 
-BetweenSweeps::BetweenSweeps(RunPlan& plan, AfterSweep& after, Tell tell)
+BetweenSweeps::BetweenSweeps(RunPlan& plan, AfterSweep& after, Tell tell,
+                             std::function<void()> deliver)
     : plan_(plan),
       after_(after),
       tell_(std::move(tell)),
+      deliver_(std::move(deliver)),
       targets_(plan.addresses.begin(), plan.addresses.end()),
       passive_(plan.heard) {
   if (plan.passive != nullptr) {
@@ -36,8 +38,8 @@ void BetweenSweeps::Hear(const Sighting& sighting) {
   const PassiveVerdict verdict = passive_.Weigh(
       sighting, [this](Address address) { return present_.HolderOf(address); }, now);
   if (const auto* conflict = std::get_if<LinkConflict>(&verdict)) {
-    if (!plan_.options.quiet) {
-      std::cerr << ConflictWarning(*conflict) << "\n";
+    if (!after_.ConflictHeard(*conflict, now).empty()) {
+      deliver_();
     }
     return;
   }

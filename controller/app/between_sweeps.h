@@ -24,7 +24,9 @@ namespace hostsweep::controller {
 class BetweenSweeps {
  public:
   using Tell = std::function<void(const std::vector<WatchEvent>&)>;
-  BetweenSweeps(RunPlan& plan, AfterSweep& after, Tell tell);
+  // `tell`: a device's events, for the watch's lines and its sinks;
+  // `deliver`: a conflict's, recorded already, for its sinks alone.
+  BetweenSweeps(RunPlan& plan, AfterSweep& after, Tell tell, std::function<void()> deliver);
 
   // After each recorded sweep: what the frames are weighed against.
   void SweepRecorded();
@@ -36,6 +38,7 @@ class BetweenSweeps {
   const RunPlan& plan_;
   AfterSweep& after_;
   Tell tell_;
+  std::function<void()> deliver_;
   std::unordered_set<Address> targets_;
   PassiveBook& passive_;
   PresentHosts present_;

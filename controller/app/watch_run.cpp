@@ -97,13 +97,15 @@ int RunWatch(RunPlan& plan) {
   // Until a sweep is recorded: the absences it tells are told once.
   AfterSweep after(plan, /*firstSweep=*/true);
   std::ostream lines(&plan.output);
-  ConflictBook conflicts;
   const WatchLineForm form = WatchLineFormOf(options);
   auto next = std::chrono::steady_clock::now() + *options.watchInterval;
-  BetweenSweeps between(plan, after, [&](const std::vector<WatchEvent>& events) {
-    WriteWatchLines(lines, plan, form, events);
-    after.Told(events, next);
-  });
+  BetweenSweeps between(
+      plan, after,
+      [&](const std::vector<WatchEvent>& events) {
+        WriteWatchLines(lines, plan, form, events);
+        after.Told(events, next);
+      },
+      [&] { after.Deliver(next); });
   for (;;) {
     plan.ReadKnownAgain();
     SweepRows rows(options.ipv6);
@@ -115,7 +117,6 @@ int RunWatch(RunPlan& plan) {
     if (!IsWhole(status)) {
       return status;
     }
-    SayConflicts(conflicts.Round(heard), options.quiet);
     const auto now = EpochSeconds(std::chrono::system_clock::now());
     AskThoseAboutToGo(plan, after, rows, now);
     const auto events = after.WatchEvents(rows.Found(), rows, now);

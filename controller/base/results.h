@@ -243,18 +243,35 @@ struct HostResult {
 // What a comparison with an earlier sweep says of a host (--compare).
 // kMissing: a device the inventory (--known) expects always, not found where
 // the sweep looked for it. kBack: a device seen before that was gone, found
-// again (a watch's word: a comparison calls it new).
-enum class Change { kNone, kNew, kGone, kMoved, kRenamed, kMacChanged, kRetyped, kMissing, kBack };
+// again (a watch's word: a comparison calls it new). kConflict and
+// kConflictEnded: a link conflict (LinkConflict) a watch heard start or end,
+// which no row shows.
+enum class Change {
+  kNone,
+  kNew,
+  kGone,
+  kMoved,
+  kRenamed,
+  kMacChanged,
+  kRetyped,
+  kMissing,
+  kBack,
+  kConflict,
+  kConflictEnded
+};
 
 // Empty for kNone.
-inline constexpr std::array<EnumText<Change>, 8> kChangeTexts{{{Change::kNew, "new"},
-                                                               {Change::kGone, "gone"},
-                                                               {Change::kMoved, "moved"},
-                                                               {Change::kRenamed, "renamed"},
-                                                               {Change::kMacChanged, "mac-changed"},
-                                                               {Change::kRetyped, "retyped"},
-                                                               {Change::kMissing, "missing"},
-                                                               {Change::kBack, "back"}}};
+inline constexpr std::array<EnumText<Change>, 10> kChangeTexts{
+    {{Change::kNew, "new"},
+     {Change::kGone, "gone"},
+     {Change::kMoved, "moved"},
+     {Change::kRenamed, "renamed"},
+     {Change::kMacChanged, "mac-changed"},
+     {Change::kRetyped, "retyped"},
+     {Change::kMissing, "missing"},
+     {Change::kBack, "back"},
+     {Change::kConflict, "conflict"},
+     {Change::kConflictEnded, "conflict-ended"}}};
 constexpr std::string_view ChangeText(Change change) { return TextOf(kChangeTexts, change); }
 
 struct RowChange {

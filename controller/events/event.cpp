@@ -26,6 +26,61 @@ std::int64_t Time(const Json& object, const char* key) {
   return *seconds;
 }
 
+Json ConflictFields(const LinkConflict& conflict) {
+  using namespace json_key;
+  Json fields;
+  if (conflict.address && conflict.otherMac) {
+    fields[kKind] = "address";
+    fields[kAddress] = FormatAddress(*conflict.address);
+    fields[kMacs] = Json::array({FormatMac(conflict.mac), FormatMac(*conflict.otherMac)});
+  } else {
+    fields[kKind] = "shared-mac";
+    fields[kMacs] = Json::array({FormatMac(conflict.mac)});
+    fields[kAddresses] = conflict.addresses;
+  }
+  return fields;
+}
+
+MacAddress MacOf(const Json& text) {
+  const auto mac = ParseMac(text.get<std::string>());
+  if (!mac) {
+    throw std::invalid_argument("not a MAC");
+  }
+  return *mac;
+}
+
+std::optional<LinkConflict> ConflictOf(const Json& line) {
+  using namespace json_key;
+  const auto found = line.find(kConflict);
+  if (found == line.end()) {
+    return std::nullopt;
+  }
+  const Json& macs = found->at(kMacs);
+  LinkConflict conflict{.mac = MacOf(macs.at(0))};
+  if (found->at(kKind).get<std::string>() == "address") {
+    const auto address = ParseAddress(found->at(kAddress).get<std::string>());
+    if (!address) {
+      throw std::invalid_argument("not an address");
+    }
+    conflict.address = *address;
+    conflict.otherMac = MacOf(macs.at(1));
+  } else {
+    conflict.addresses = found->at(kAddresses).get<std::size_t>();
+  }
+  return conflict;
+}
+
+// What was heard, after the device it names.
+std::string ConflictText(Change kind, const LinkConflict& conflict) {
+  const bool started = kind == Change::kConflict;
+  if (conflict.otherMac) {
+    return ", " + FormatMac(*conflict.otherMac) +
+           (started ? " answers for it too" : " no longer answers for it");
+  }
+  return started ? ", answering for " + std::to_string(conflict.addresses) + " addresses"
+                 : ", no longer answering for more addresses than a host holds";
+}
+
 }  // namespace
 
 Event EventOf(const WatchEvent& told, std::string vendor, KnownFacts known) {
@@ -38,7 +93,8 @@ Event EventOf(const WatchEvent& told, std::string vendor, KnownFacts known) {
           .known = std::move(known),
           .previous = told.previous,
           .firstSeen = told.firstSeen,
-          .lastSeen = told.lastSeen};
+          .lastSeen = told.lastSeen,
+          .conflict = told.conflict};
 }
 
 Json EventDeviceFields(const Event& event) {
@@ -68,6 +124,9 @@ std::string EventJson(const Event& event) {
   line[kKind] = ChangeText(event.kind);
   line[kDevice] = EventDeviceFields(event);
   line[kPrevious] = OrNull(event.previous);
+  if (event.conflict) {
+    line[kConflict] = ConflictFields(*event.conflict);
+  }
   return JsonText(line);
 }
 
@@ -90,7 +149,8 @@ std::optional<Event> ParseEventJson(std::string_view text) {
                           .owner = TextOr(device, kOwner)},
                 .previous = TextOr(line, kPrevious),
                 .firstSeen = Time(device, kFirstSeen),
-                .lastSeen = Time(device, kLastSeen)};
+                .lastSeen = Time(device, kLastSeen),
+                .conflict = ConflictOf(line)};
     if (!SetRowAddress(event.host, device.at(kAddress).get<std::string>())) {
       return std::nullopt;
     }
@@ -129,6 +189,9 @@ std::string EventSummary(const Event& event) {
   if (!event.previous.empty()) {
     line += ", was " + event.previous;
   }
+  if (event.conflict) {
+    line += ConflictText(event.kind, *event.conflict);
+  }
   return Printable(line);
 }
 
@@ -139,7 +202,12 @@ std::vector<std::pair<std::string, std::string>> EventEnvironment(const Event& e
           {"HOSTSWEEP_EVENT_MAC", event.host.mac ? FormatMac(*event.host.mac) : ""},
           {"HOSTSWEEP_EVENT_NAME", event.host.name},
           {"HOSTSWEEP_EVENT_ALIAS", event.known.alias},
-          {"HOSTSWEEP_EVENT_OWNER", event.known.owner}};
+          {"HOSTSWEEP_EVENT_OWNER", event.known.owner},
+          {"HOSTSWEEP_EVENT_OTHER_MAC",
+           event.conflict && event.conflict->otherMac ? FormatMac(*event.conflict->otherMac) : ""},
+          {"HOSTSWEEP_EVENT_ADDRESSES", event.conflict && !event.conflict->otherMac
+                                            ? std::to_string(event.conflict->addresses)
+                                            : ""}};
 }
 
 }  // namespace hostsweep::controller

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "controller/base/link_conflict.h"
 #include "controller/base/results.h"
 #include "controller/history/sweep_diff.h"
 #include "controller/history/watch.h"
@@ -28,6 +29,7 @@ struct Event {
   std::string previous{};  // as RowChange's
   std::int64_t firstSeen = 0;
   std::int64_t lastSeen = 0;
+  std::optional<LinkConflict> conflict{};  // a conflict's start or end: what was heard
   bool operator==(const Event&) const = default;
 };
 
@@ -38,7 +40,10 @@ Event EventOf(const WatchEvent& told, std::string vendor, KnownFacts known);
 // The event as one line of JSON, the text every sink passes on:
 // {"id", "time", "kind", "device": {"id", "address", "name", "mac", "vendor",
 // "type", "model", "alias", "owner", "known", "first_seen", "last_seen"},
-// "previous"}; times in UTC as the watch's lines, empty texts null.
+// "previous"}; times in UTC as the watch's lines, empty texts null. A
+// conflict's start or end adds "conflict": {"kind": "address", "address",
+// "macs": [first, second]} or {"kind": "shared-mac", "macs": [mac],
+// "addresses": how many it answered for}.
 std::string EventJson(const Event& event);
 
 // The "device" object of EventJson, which MQTT's device states show too.
@@ -49,12 +54,13 @@ std::optional<Event> ParseEventJson(std::string_view text);
 
 // One printable line for people (--webhook-format text): the kind, the
 // address, the alias or name, the MAC and maker, the owner, and what it was
-// before.
+// before; for a conflict, what was heard.
 std::string EventSummary(const Event& event);
 
 // What --on-event's command finds in its environment: HOSTSWEEP_EVENT_ID,
-// _KIND, _ADDRESS, _MAC, _NAME, _ALIAS and _OWNER, each empty when the event
-// has none.
+// _KIND, _ADDRESS, _MAC, _NAME, _ALIAS and _OWNER, and a conflict's
+// _OTHER_MAC (an address's second MAC) and _ADDRESSES (how many a shared
+// MAC answered for), each empty when the event has none.
 std::vector<std::pair<std::string, std::string>> EventEnvironment(const Event& event);
 
 }  // namespace hostsweep::controller

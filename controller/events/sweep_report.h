@@ -39,7 +39,9 @@ struct SweepReport {
   std::vector<DeviceStatus> devices{};           // every device the state database holds in memory
   std::map<Change, std::uint64_t> eventsTold{};  // since the process started
   std::vector<SinkStatus> sinks{};
-  std::vector<LinkConflict> conflicts{};  // what the sweep's link pass heard
+  // The link conflicts open: heard by the sweep, or between it and the one
+  // before, and not yet ended.
+  std::vector<LinkConflict> conflicts{};
 };
 
 class SweepObserver {

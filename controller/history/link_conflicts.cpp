@@ -4,6 +4,28 @@
 
 namespace hostsweep::controller {
 
+ConflictBook::ConflictBook(const std::vector<LinkConflict>& open) {
+  for (const LinkConflict& conflict : open) {
+    open_.insert_or_assign(ConflictKey(conflict), conflict);
+  }
+}
+
+ConflictChanges ConflictBook::Heard(const LinkConflict& conflict) {
+  ConflictChanges changes;
+  if (open_.try_emplace(ConflictKey(conflict), conflict).second) {
+    changes.started.push_back(conflict);
+  }
+  return changes;
+}
+
+std::vector<LinkConflict> ConflictBook::Open() const {
+  std::vector<LinkConflict> open;
+  for (const auto& [key, conflict] : open_) {
+    open.push_back(conflict);
+  }
+  return open;
+}
+
 ConflictChanges ConflictBook::Round(const std::vector<LinkConflict>& heard) {
   ConflictChanges changes;
   std::set<std::string> now;

@@ -18,10 +18,18 @@ struct ConflictChanges {
 
 class ConflictBook {
  public:
-  // What one sweep heard, against what the sweeps before it did. An address
-  // answering from the same two MACs is the same conflict whichever answered
-  // first; a MAC shared by more or fewer addresses is the same too.
+  // `open`: the conflicts a watch before this one left open (--state), so
+  // that a restart tells none of them again.
+  explicit ConflictBook(const std::vector<LinkConflict>& open = {});
+  // What one sweep heard, against what the sweeps before it and the link
+  // between them did. An address answering from the same two MACs is the
+  // same conflict whichever answered first; a MAC shared by more or fewer
+  // addresses is the same too.
   ConflictChanges Round(const std::vector<LinkConflict>& heard);
+  // One heard between sweeps: started when not open, and open until a sweep
+  // no longer hears it.
+  ConflictChanges Heard(const LinkConflict& conflict);
+  [[nodiscard]] std::vector<LinkConflict> Open() const;
 
  private:
   std::map<std::string, LinkConflict> open_;

@@ -5,9 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "controller/base/link_conflict.h"
 #include "controller/base/time_text.h"
 #include "controller/history/earlier_results.h"
 #include "controller/history/missing_devices.h"
@@ -24,6 +26,7 @@ struct WatchEvent {
   std::int64_t lastSeen = 0;
   std::int64_t record = 0;  // the host's KnownHost::record
   std::int64_t id = 0;      // the state database's id for it, once recorded (--state)
+  std::optional<LinkConflict> conflict{};  // kConflict and kConflictEnded's
   bool operator==(const WatchEvent&) const = default;
 };
 

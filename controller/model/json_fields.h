@@ -64,6 +64,7 @@ inline constexpr const char* kEvents = "events";
 inline constexpr const char* kExpect = "expect";
 inline constexpr const char* kNote = "note";
 inline constexpr const char* kAwayAfter = "away_after";
+inline constexpr const char* kConflict = "conflict";
 }  // namespace json_key
 
 // Null where nothing is known: an empty text, or an optional without a value.

@@ -163,8 +163,9 @@ std::string MetricsText(const SweepReport& report) {
   const auto addressConflicts = std::ranges::count_if(
       report.conflicts, [](const LinkConflict& conflict) { return conflict.address.has_value(); });
   Family(out, "hostsweep_link_conflicts", "gauge",
-         "What the last sweep heard on the link that no one host explains: addresses that "
-         "answered from two MACs, MACs that answered for more addresses than a host holds.");
+         "Conflicts open on the link, heard by the last sweep or between it and the one before: "
+         "addresses that answered from two MACs, MACs that answered for more addresses than a "
+         "host holds. hostsweep_events_total{kind=\"conflict\"} counts those started.");
   out << "hostsweep_link_conflicts{kind=\"address\"} " << addressConflicts << '\n'
       << "hostsweep_link_conflicts{kind=\"shared-mac\"} "
       << static_cast<std::ptrdiff_t>(report.conflicts.size()) - addressConflicts << '\n';

@@ -49,7 +49,7 @@ inline constexpr std::string_view kOffline = "offline";
 // every sweep, and the document is published again only when it changes.
 std::string DeviceStateJson(const DeviceStatus& device);
 
-// The link conflicts the last sweep heard, retained, so that a conflict is
+// The link conflicts open (SweepReport's), retained, so that a conflict is
 // one message when it starts and one when it ends: {"conflicts": [{"kind":
 // "address", "address", "macs": [first, second]} or {"kind": "shared-mac",
 // "macs": [mac]} ...]}, in one order whatever the order heard, each address

@@ -205,6 +205,10 @@ void Database::CheckOurs(StateAccess access) {
   if (empty || format < kFirstWithEventsByDevice) {
     Execute(kEventsByDeviceSchema);
   }
+  constexpr int kFirstWithConflicts = 4;
+  if (empty || format < kFirstWithConflicts) {
+    Execute(kConflictsSchema);
+  }
   Execute("PRAGMA user_version = " + std::to_string(kStateDatabaseFormat));
   transaction.Commit();
 }

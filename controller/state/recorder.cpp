@@ -217,6 +217,47 @@ void Recorder::RecordEvents(std::int64_t sweepId, const std::vector<WatchEvent>&
   }
 }
 
+std::vector<LinkConflict> Recorder::OpenConflicts() const {
+  const auto rows = database_.Prepare(
+      "SELECT address, mac, other_mac, addresses FROM open_conflicts ORDER BY key");
+  std::vector<LinkConflict> open;
+  while (rows->Step()) {
+    const auto mac = ParseMac(rows->Text(1));
+    if (!mac) {
+      continue;  // not ours to have written: nothing to tell of it
+    }
+    LinkConflict conflict{.address = ParseAddress(rows->Text(0)),
+                          .mac = *mac,
+                          .otherMac = ParseMac(rows->Text(2)),
+                          .addresses = static_cast<std::size_t>(rows->Integer(3))};
+    open.push_back(conflict);
+  }
+  return open;
+}
+
+std::vector<WatchEvent> Recorder::RecordConflicts(std::vector<WatchEvent> events,
+                                                  const EventTelling& telling) {
+  try {
+    Transaction transaction(database_);
+    const std::int64_t sweep = tables_.LastSweep();
+    std::int64_t nextId = tables_.NextEventId();
+    for (WatchEvent& event : events) {
+      event.id = nextId++;
+      tables_.AddEvent(sweep, event);
+      if (event.change == Change::kConflict) {
+        tables_.OpenConflict(*event.conflict, event.when);
+      } else {
+        tables_.CloseConflict(*event.conflict);
+      }
+    }
+    Enqueue(events, telling);
+    transaction.Commit();
+  } catch (const std::runtime_error& error) {
+    throw SystemError(std::string("cannot record a link conflict: ") + error.what());
+  }
+  return events;
+}
+
 void Recorder::Enqueue(const std::vector<WatchEvent>& told, const EventTelling& telling) {
   if (sinks_.empty()) {
     return;

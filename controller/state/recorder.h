@@ -41,6 +41,13 @@ class Recorder {
   RecordedSweep Record(const std::vector<SeenHost>& found, const std::vector<Address>& swept,
                        bool ipv6, std::int64_t now, const EventTelling& telling = {});
   [[nodiscard]] EventQueue& Queues() { return queues_; }
+  // The link conflicts left open by the watches before.
+  [[nodiscard]] std::vector<LinkConflict> OpenConflicts() const;
+  // A conflict's start or end (ConflictEvents'), recorded with the last
+  // sweep, kept open or closed, and queued, in one transaction; returns them
+  // with their ids. Throws SystemError when it cannot be.
+  std::vector<WatchEvent> RecordConflicts(std::vector<WatchEvent> events,
+                                          const EventTelling& telling);
 
   // SeenBetweenSweeps on the book; written with the next sweep recorded, so
   // that a device heard every moment costs no write each time.

@@ -15,7 +15,7 @@ namespace hostsweep::controller {
 inline constexpr std::int32_t kStateApplicationId = 0x68737770;
 // PRAGMA user_version: raised whenever a later hostsweep changes the tables;
 // a file of a higher one is refused, never half understood.
-inline constexpr int kStateDatabaseFormat = 3;
+inline constexpr int kStateDatabaseFormat = 4;
 
 // Times are seconds since the epoch (UTC). A device's address is its row's:
 // IPv4, or its IPv6 address when it was heard over IPv6 alone.
@@ -119,5 +119,25 @@ CREATE TABLE sink_drops (
 // its upgrade's one transaction, a new file with the tables above.
 inline constexpr std::string_view kEventsByDeviceSchema =
     "CREATE INDEX events_by_device ON events (device);";
+
+// Format 4: link conflicts. A conflict's event names what was heard: an
+// address's second MAC (`other_mac`; `address` and `mac` are the first's),
+// or how many addresses a MAC answered for (`addresses`); its `device` is
+// the device that answers with `mac`, 0 when none does. The conflicts open
+// now are kept, so that a watch started again tells none of them twice.
+// `key` is ConflictKey's. An older file gains the columns and the table in
+// its upgrade's one transaction, a new file with the tables above.
+inline constexpr std::string_view kConflictsSchema = R"sql(
+ALTER TABLE events ADD COLUMN other_mac TEXT;
+ALTER TABLE events ADD COLUMN addresses INTEGER;
+CREATE TABLE open_conflicts (
+  key TEXT PRIMARY KEY,
+  address TEXT,
+  mac TEXT NOT NULL,
+  other_mac TEXT,
+  addresses INTEGER NOT NULL,
+  since INTEGER NOT NULL
+) WITHOUT ROWID;
+)sql";
 
 }  // namespace hostsweep::controller

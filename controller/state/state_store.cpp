@@ -1,6 +1,7 @@
 #include "controller/state/state_store.h"
 
 #include <iostream>
+#include <utility>
 
 #include "controller/state/database.h"
 #include "controller/state/history_output.h"
@@ -28,6 +29,13 @@ class DatabaseStore : public StateStore {
     recorder_.SeenBetweenSweeps(index, now);
   }
   EventQueue& Queues() override { return recorder_.Queues(); }
+  [[nodiscard]] std::vector<LinkConflict> OpenConflicts() const override {
+    return recorder_.OpenConflicts();
+  }
+  std::vector<WatchEvent> RecordConflicts(std::vector<WatchEvent> events,
+                                          const EventTelling& telling) override {
+    return recorder_.RecordConflicts(std::move(events), telling);
+  }
 
  private:
   Database database_;

@@ -62,6 +62,10 @@ class StateStore {
   virtual void SeenBetweenSweeps(std::size_t index, std::int64_t now) = 0;
   // The queues of the sinks it was opened for.
   virtual EventQueue& Queues() = 0;
+  // As Recorder's.
+  [[nodiscard]] virtual std::vector<LinkConflict> OpenConflicts() const = 0;
+  virtual std::vector<WatchEvent> RecordConflicts(std::vector<WatchEvent> events,
+                                                  const EventTelling& telling) = 0;
 };
 
 // Opens FILE for writing, held for the store's life: created when missing,

@@ -42,10 +42,15 @@ StateTables::StateTables(Database& database, VendorOf vendorOf)
           "VALUES (?1, ?1, 1, ?2, ?3, ?4, ?5, ?6, ?7) RETURNING id")),
       addEvent_(database.Prepare(
           "INSERT INTO events (sweep, time, device, change, address, name, mac, vendor, "
-          "previous, first_seen, last_seen, id) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, "
-          "?11, ?12)")),
+          "previous, first_seen, last_seen, id, other_mac, addresses) VALUES (?1, ?2, ?3, ?4, ?5, "
+          "?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)")),
       nextEventId_(database.Prepare(
-          "SELECT coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'events'), 0) + 1")) {}
+          "SELECT coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'events'), 0) + 1")),
+      lastSweep_(database.Prepare("SELECT coalesce(max(id), 0) FROM sweeps")),
+      openConflict_(database.Prepare(
+          "INSERT INTO open_conflicts (key, address, mac, other_mac, addresses, since) "
+          "VALUES (?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT DO NOTHING")),
+      closeConflict_(database.Prepare("DELETE FROM open_conflicts WHERE key = ?1")) {}
 
 // The columns an insert and an update share, 1 to 9, 11 and 12; 9 is the id.
 void StateTables::BindDevice(Statement& statement, const KnownHost& known) {
@@ -139,8 +144,36 @@ void StateTables::AddEvent(std::int64_t sweep, const WatchEvent& event) {
       .Bind(9, event.previous)
       .Bind(10, event.firstSeen)
       .Bind(11, event.lastSeen)
-      .Bind(12, event.id)
+      .Bind(12, event.id);
+  if (const auto& conflict = event.conflict) {
+    if (conflict->otherMac) {
+      addEvent_->Bind(13, FormatMac(*conflict->otherMac));
+    } else {
+      addEvent_->Bind(14, static_cast<std::int64_t>(conflict->addresses));
+    }
+  }
+  addEvent_->Run();
+}
+
+std::int64_t StateTables::LastSweep() {
+  lastSweep_->Step();
+  const std::int64_t id = lastSweep_->Integer(0);
+  lastSweep_->Reset();
+  return id;
+}
+
+void StateTables::OpenConflict(const LinkConflict& conflict, std::int64_t since) {
+  openConflict_->Bind(1, ConflictKey(conflict))
+      .BindTextOrNull(2, conflict.address ? FormatAddress(*conflict.address) : "")
+      .Bind(3, FormatMac(conflict.mac))
+      .BindTextOrNull(4, conflict.otherMac ? FormatMac(*conflict.otherMac) : "")
+      .Bind(5, static_cast<std::int64_t>(conflict.addresses))
+      .Bind(6, since)
       .Run();
+}
+
+void StateTables::CloseConflict(const LinkConflict& conflict) {
+  closeConflict_->Bind(1, ConflictKey(conflict)).Run();
 }
 
 std::int64_t StateTables::NextEventId() {

@@ -39,6 +39,11 @@ class StateTables {
   // The id the next event takes: ids are never given twice, even once the
   // events holding them are gone from a copy of the file.
   std::int64_t NextEventId();
+  // The last sweep's row: what an event told between sweeps names.
+  std::int64_t LastSweep();
+  // A conflict open since `since`, or no longer.
+  void OpenConflict(const LinkConflict& conflict, std::int64_t since);
+  void CloseConflict(const LinkConflict& conflict);
 
  private:
   void BindDevice(Statement& statement, const KnownHost& known);
@@ -55,6 +60,9 @@ class StateTables {
   std::unique_ptr<Statement> addSweep_;
   std::unique_ptr<Statement> addEvent_;
   std::unique_ptr<Statement> nextEventId_;
+  std::unique_ptr<Statement> lastSweep_;
+  std::unique_ptr<Statement> openConflict_;
+  std::unique_ptr<Statement> closeConflict_;
 };
 
 }  // namespace hostsweep::controller

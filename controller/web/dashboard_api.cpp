@@ -70,6 +70,15 @@ Event EventOfRow(const Statement& rows, const Inventory* inventory) {
   SetRowAddress(event.host, rows.Text(4));
   event.host.type = rows.Text(11);
   event.host.model = rows.Text(12);
+  if (event.kind == Change::kConflict || event.kind == Change::kConflictEnded) {
+    event.conflict = LinkConflict{.mac = event.host.mac.value_or(MacAddress{})};
+    if (const auto other = ParseMac(rows.Text(13))) {
+      event.conflict->address = event.host.address;
+      event.conflict->otherMac = other;
+    } else {
+      event.conflict->addresses = static_cast<std::size_t>(rows.Integer(14));
+    }
+  }
   return event;
 }
 
@@ -166,8 +175,10 @@ std::vector<EventText> EventsAfter(Database& database, std::optional<std::int64_
   // oldest first below.
   const auto rows = database.Prepare(
       std::string("SELECT e.id, e.time, e.change, e.device, e.address, e.name, e.mac, e.vendor, "
-                  "e.previous, e.first_seen, e.last_seen, d.type, d.model "
-                  "FROM events e JOIN devices d ON d.id = e.device "
+                  "e.previous, e.first_seen, e.last_seen, coalesce(d.type, ''), "
+                  "coalesce(d.model, ''), e.other_mac, e.addresses "
+                  // A conflict's event may name no device.
+                  "FROM events e LEFT JOIN devices d ON d.id = e.device "
                   "WHERE e.id > ?1 ") +
       // Spelled out, not left to a bound value, so that a device's events
       // are read through events_by_device alone.

@@ -8,6 +8,8 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <thread>
 
 #include "tests/integration/controller_run.h"
@@ -110,6 +112,76 @@ TEST_F(EventsInLab, CommandDownForAWhileGetsEveryEventOnceInOrder) {
               HasSubstr("hostsweep: --on-event: not delivered (exit status 1)"));
   EXPECT_THAT(watched.standardError, HasSubstr("hostsweep: --on-event: took ?[2J3\n"));
   EXPECT_EQ(watched.standardError.find('\033'), std::string::npos) << watched.standardError;
+}
+
+// Runs the watch (with -v) until `sweeps` more sweeps ended after `reached`
+// (given the sweeps so far) first held, then interrupts it; at the latest
+// after kPatience.
+ProcessResult SweepsAfter(ChildProcess& watching, std::size_t sweeps,
+                          const std::function<bool(std::size_t)>& reached) {
+  const auto start = std::chrono::steady_clock::now();
+  std::optional<std::size_t> from;
+  bool stopped = false;
+  return watching.Finish([&](const ProcessResult& sofar) {
+    std::size_t beats = 0;
+    for (std::size_t at = 0; (at = sofar.standardError.find(" swept, ", at)) != std::string::npos;
+         ++at) {
+      ++beats;
+    }
+    if (!from && reached(beats)) {
+      from = beats;
+    }
+    if (!stopped && ((from && beats >= *from + sweeps) ||
+                     std::chrono::steady_clock::now() - start > kPatience)) {
+      kill(watching.pid(), SIGINT);
+      stopped = true;
+    }
+  });
+}
+
+// A second host claiming an address, 20 ms behind its holder, is a conflict
+// told once however many sweeps hear it, and not again by a watch started
+// again on the same database, which tells its end once the claim stops.
+TEST_F(EventsInLab, ConflictIsToldOnceWhenItStartsAndOnceWhenItEnds) {
+  const auto hosts = StandUp({{"10.213.3.1", "00-1A-2B-00-00-01"}});
+  const std::vector<std::string> watch{
+      "--watch",
+      "1s",
+      "-v",
+      "--no-extra-names",
+      "--state",
+      File("state.db"),
+      "--on-event",
+      R"(echo "$HOSTSWEEP_EVENT_KIND $HOSTSWEEP_EVENT_ADDRESS $HOSTSWEEP_EVENT_MAC )"
+      R"($HOSTSWEEP_EVENT_OTHER_MAC" >> )" +
+          File("told"),
+      kTargets};
+  std::unique_ptr<ChildProcess> claimer;
+  ChildProcess first(ControllerCommand(watch));
+  const auto started = SweepsAfter(first, 3, [&](std::size_t beats) {
+    if (beats >= 1 && !claimer) {
+      claimer = StandIn("10.213.3.1", "00-1A-2B-00-00-02", milliseconds(20));
+    }
+    return !LinesOf(File("told")).empty();
+  });
+  const std::string conflict = "conflict 10.213.3.1 00:1a:2b:00:00:01 00:1a:2b:00:00:02";
+  EXPECT_THAT(LinesOf(File("told")), ElementsAre(conflict)) << started.standardError;
+  const std::string warning = "10.213.3.1 answered ARP from two MAC addresses";
+  const auto said = started.standardError.find(warning);
+  EXPECT_NE(said, std::string::npos) << started.standardError;
+  EXPECT_EQ(started.standardError.find(warning, said + 1), std::string::npos);
+
+  ChildProcess second(ControllerCommand(watch));
+  const auto ended = SweepsAfter(second, 1, [&](std::size_t beats) {
+    if (beats >= 2) {
+      claimer.reset();
+    }
+    return LinesOf(File("told")).size() >= 2;
+  });
+  EXPECT_THAT(LinesOf(File("told")), ElementsAre(conflict, "conflict-ended" + conflict.substr(8)))
+      << ended.standardError;
+  EXPECT_THAT(ended.standardError, ::testing::Not(HasSubstr(warning)));
+  EXPECT_THAT(ended.standardError, HasSubstr("10.213.3.1 answers ARP from one MAC address again"));
 }
 
 // A command that never ends costs each sweep one delivery's bound at most,

@@ -174,9 +174,16 @@ TEST_F(MqttInLab, WatchFeedsTheBrokerAcrossItsRestart) {
   ASSERT_TRUE(watching.AwaitOutput("\"10.213.3.1\"", kPatience));
 
   broker.Stop();
+  // A second MAC claims .1 while .6 is there: a conflict that ends before .6 is gone.
+  hosts.push_back(StandIn("10.213.3.1", "00-1A-2B-00-00-02", milliseconds(20)));
   hosts.push_back(StandIn("10.213.3.6", "00-1A-2B-00-00-06"));
   ASSERT_TRUE(watching.AwaitOutput("\"10.213.3.6\"", kPatience));
-  hosts.pop_back();
+  for (auto deadline = std::chrono::steady_clock::now() + kPatience;
+       Contents(told).find(R"("kind":"conflict")") == std::string::npos &&
+       std::chrono::steady_clock::now() < deadline;
+       std::this_thread::sleep_for(milliseconds(200))) {
+  }
+  hosts.resize(1);
   ASSERT_TRUE(watching.AwaitOutput("\"gone\"", kPatience));
   broker.Start();
 
@@ -194,8 +201,14 @@ TEST_F(MqttInLab, WatchFeedsTheBrokerAcrossItsRestart) {
       break;
     }
   }
-  EXPECT_GE(expected.size(), 2U);  // .6 new and gone at least
+  EXPECT_GE(expected.size(), 4U);  // .6 new and gone, the conflict's start and end at least
   EXPECT_EQ(received, expected);
+  for (const char* kind : {"conflict", "conflict-ended"}) {
+    EXPECT_EQ(std::ranges::count_if(
+                  expected, [kind](const auto& entry) { return entry.second.at("kind") == kind; }),
+              1)
+        << kind;
+  }
 
   const auto states = ByTopic(Broker::Retained(std::string(kPrefix) + "/device/+"));
   const auto configs = ByTopic(Broker::Retained("homeassistant/device_tracker/+/config"));

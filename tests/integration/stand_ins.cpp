@@ -4,10 +4,11 @@
 
 namespace hostsweep::testing {
 
-std::unique_ptr<ChildProcess> StandIn(const std::string& address, const std::string& mac) {
-  auto responder = std::make_unique<ChildProcess>(
-      std::vector<std::string>{HOSTSWEEP_LAB_SCRIPT, "hostexec", "charlie", HOSTSWEEP_ARP_RESPONDER,
-                               "--interface", "eth0", "--address", address, "--mac", mac});
+std::unique_ptr<ChildProcess> StandIn(const std::string& address, const std::string& mac,
+                                      milliseconds delay) {
+  auto responder = std::make_unique<ChildProcess>(std::vector<std::string>{
+      HOSTSWEEP_LAB_SCRIPT, "hostexec", "charlie", HOSTSWEEP_ARP_RESPONDER, "--interface", "eth0",
+      "--address", address, "--mac", mac, "--delay", std::to_string(delay.count())});
   EXPECT_TRUE(responder->AwaitOutput("ready", milliseconds(5000))) << address;
   return responder;
 }

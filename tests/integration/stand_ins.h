@@ -11,8 +11,9 @@
 
 namespace hostsweep::testing {
 
-// Answers ARP for `address` with `mac` until destroyed.
-std::unique_ptr<ChildProcess> StandIn(const std::string& address, const std::string& mac);
+// Answers ARP for `address` with `mac`, `delay` late, until destroyed.
+std::unique_ptr<ChildProcess> StandIn(const std::string& address, const std::string& mac,
+                                      milliseconds delay = milliseconds(0));
 
 using StandIns = std::map<std::string, std::string>;  // address and MAC
 

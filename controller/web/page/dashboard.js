@@ -156,14 +156,25 @@ function drawNetwork() {
   document.getElementById("network-grids").replaceChildren(...drawn);
 }
 
+// What a link conflict's event heard: an address's two MACs, or a MAC's addresses.
+function conflictText(conflict) {
+  if (!conflict) {
+    return "";
+  }
+  return conflict.kind === "address" ? ` (${conflict.macs.join(" and ")})` : ` (${conflict.addresses} addresses)`;
+}
+
 function eventItem(event) {
   const device = event.device;
   const name = device.alias || device.name || "";
   const text = `${when(event.time)} ${event.kind} ${device.address} ${name} ${device.mac || ""}` +
-    (event.previous ? ` (was ${event.previous})` : "");
+    (event.previous ? ` (was ${event.previous})` : "") + conflictText(event.conflict);
   const item = element("li");
   const link = element("a", text.replace(/\s+/g, " ").trim());
-  link.href = `#device/${device.id}`;
+  // A conflict's event may name no device the database has.
+  if (device.id) {
+    link.href = `#device/${device.id}`;
+  }
   item.append(link);
   return item;
 }

@@ -26,6 +26,27 @@ Event Gone() {
           .lastSeen = 1'795'999'940};
 }
 
+std::string EnvironmentValue(const Event& event, const std::string& name) {
+  const auto environment = EventEnvironment(event);
+  const auto found = std::find_if(environment.begin(), environment.end(),
+                                  [&name](const auto& pair) { return pair.first == name; });
+  return found != environment.end() ? found->second : "(unset)";
+}
+
+constexpr MacAddress kOther{0x02, 0x00, 0x5E, 0x10, 0x00, 0x29};
+
+// The printer's address answered from a second MAC too (`otherMac`), or
+// its MAC answered for 20 addresses.
+Event Conflict(Change kind, bool shared) {
+  Event event = Gone();
+  event.kind = kind;
+  event.conflict =
+      shared
+          ? LinkConflict{.mac = *event.host.mac, .addresses = 20}
+          : LinkConflict{.address = event.host.address, .mac = *event.host.mac, .otherMac = kOther};
+  return event;
+}
+
 // What the queues keep must come back as the event told: the sinks build
 // their environment, topics and summaries from it.
 TEST(EventJson, ReadsBackWhatItWrote) {
@@ -35,7 +56,8 @@ TEST(EventJson, ReadsBackWhatItWrote) {
   ipv6Only.previous = "fd00::11";
   ipv6Only.vendor.clear();
   ipv6Only.known = {};
-  for (const Event& event : {Gone(), ipv6Only}) {
+  for (const Event& event : {Gone(), ipv6Only, Conflict(Change::kConflict, false),
+                             Conflict(Change::kConflictEnded, true)}) {
     EXPECT_EQ(ParseEventJson(EventJson(event)), event) << EventJson(event);
   }
   for (const char* broken : {"", "{}", R"({"id":1,"time":"x","kind":"new","device":{}})",
@@ -60,12 +82,7 @@ TEST_P(ToldToPeople, NameTheDeviceAsTheInventoryDoes) {
   Event event = Gone();
   event.known = GetParam().known;
   EXPECT_EQ(EventSummary(event), GetParam().summary);
-  const auto environment = EventEnvironment(event);
-  const auto value = [&environment](const std::string& name) {
-    const auto found = std::find_if(environment.begin(), environment.end(),
-                                    [&name](const auto& pair) { return pair.first == name; });
-    return found != environment.end() ? found->second : "(unset)";
-  };
+  const auto value = [&event](const std::string& name) { return EnvironmentValue(event, name); };
   EXPECT_EQ(value("HOSTSWEEP_EVENT_NAME"), "printer");
   EXPECT_EQ(value("HOSTSWEEP_EVENT_ALIAS"), GetParam().known.alias);
   EXPECT_EQ(value("HOSTSWEEP_EVENT_OWNER"), GetParam().known.owner);
@@ -82,6 +99,55 @@ INSTANTIATE_TEST_SUITE_P(
                    "gone: 10.0.0.12 printer (00:1a:2b:3c:4d:02 Maker, Inc.), owner office"},
         PeopleCase{
             "not in the inventory", {}, "gone: 10.0.0.12 printer (00:1a:2b:3c:4d:02 Maker, Inc.)"}),
+    testing::kNumberedName);
+
+struct ConflictCase {
+  const char* what;
+  Event event;
+  std::string json;  // the "conflict" object
+  std::string summary;
+  std::string otherMac;   // HOSTSWEEP_EVENT_OTHER_MAC
+  std::string addresses;  // HOSTSWEEP_EVENT_ADDRESSES
+};
+
+void PrintTo(const ConflictCase& c, std::ostream* os) { *os << c.what; }
+
+class ConflictTold : public ::testing::TestWithParam<ConflictCase> {};
+
+// Every receiver learns what was heard: both MACs and the address, or the
+// MAC and how many addresses it answered for.
+TEST_P(ConflictTold, SaysWhatWasHeard) {
+  const ConflictCase& c = GetParam();
+  const Json line = Json::parse(EventJson(c.event));
+  EXPECT_EQ(line.at("conflict").dump(), c.json);
+  EXPECT_EQ(line.at("kind"), ChangeText(c.event.kind));
+  EXPECT_EQ(EventSummary(c.event), c.summary);
+  const auto value = [&c](const std::string& name) { return EnvironmentValue(c.event, name); };
+  EXPECT_EQ(value("HOSTSWEEP_EVENT_OTHER_MAC"), c.otherMac);
+  EXPECT_EQ(value("HOSTSWEEP_EVENT_ADDRESSES"), c.addresses);
+  EXPECT_EQ(value("HOSTSWEEP_EVENT_ADDRESS"), "10.0.0.12");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Conflicts, ConflictTold,
+    ::testing::Values(
+        ConflictCase{
+            "an address conflict starts", Conflict(Change::kConflict, false),
+            R"({"kind":"address","address":"10.0.0.12","macs":["00:1a:2b:3c:4d:02","02:00:5e:10:00:29"]})",
+            "conflict: 10.0.0.12 hall printer (00:1a:2b:3c:4d:02 Maker, Inc.), owner office, "
+            "02:00:5e:10:00:29 answers for it too",
+            "02:00:5e:10:00:29", ""},
+        ConflictCase{
+            "an address conflict ends", Conflict(Change::kConflictEnded, false),
+            R"({"kind":"address","address":"10.0.0.12","macs":["00:1a:2b:3c:4d:02","02:00:5e:10:00:29"]})",
+            "conflict-ended: 10.0.0.12 hall printer (00:1a:2b:3c:4d:02 Maker, Inc.), owner "
+            "office, 02:00:5e:10:00:29 no longer answers for it",
+            "02:00:5e:10:00:29", ""},
+        ConflictCase{"a shared MAC starts", Conflict(Change::kConflict, true),
+                     R"({"kind":"shared-mac","macs":["00:1a:2b:3c:4d:02"],"addresses":20})",
+                     "conflict: 10.0.0.12 hall printer (00:1a:2b:3c:4d:02 Maker, Inc.), owner "
+                     "office, answering for 20 addresses",
+                     "", "20"}),
     testing::kNumberedName);
 
 TEST(EventSummary, IsOnePrintableLine) {

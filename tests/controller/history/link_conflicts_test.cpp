@@ -16,10 +16,17 @@ const LinkConflict kSwapped{.address = kAddress, .mac = kSecond, .otherMac = kFi
 const LinkConflict kShared{.mac = kFirst, .addresses = 20};
 const LinkConflict kSharedMore{.mac = kFirst, .addresses = 30};
 
+// What a sweep heard, or, `between` sweeps, the listener, frame by frame.
+struct Heard {
+  std::vector<LinkConflict> conflicts;
+  bool between = false;
+};
+
 struct ConflictRounds {
   const char* what;
-  std::vector<std::vector<LinkConflict>> heard;  // one sweep each
-  std::vector<std::string> said;                 // "+" started, "-" ended, by sweep
+  std::vector<LinkConflict> stored;  // left open by the watch before
+  std::vector<Heard> heard;
+  std::vector<std::string> said;  // "+" started, "-" ended, by step
 };
 
 void PrintTo(const ConflictRounds& c, std::ostream* os) { *os << c.what; }
@@ -27,10 +34,18 @@ void PrintTo(const ConflictRounds& c, std::ostream* os) { *os << c.what; }
 class ConflictsOfAWatch : public ::testing::TestWithParam<ConflictRounds> {};
 
 TEST_P(ConflictsOfAWatch, AreToldOnceWhenTheyStartAndOnceWhenTheyEnd) {
-  ConflictBook book;
+  ConflictBook book(GetParam().stored);
   std::vector<std::string> said;
   for (const auto& heard : GetParam().heard) {
-    const ConflictChanges changes = book.Round(heard);
+    ConflictChanges changes;
+    if (heard.between) {
+      for (const LinkConflict& conflict : heard.conflicts) {
+        const ConflictChanges once = book.Heard(conflict);
+        changes.started.insert(changes.started.end(), once.started.begin(), once.started.end());
+      }
+    } else {
+      changes = book.Round(heard.conflicts);
+    }
     std::string text;
     for (const LinkConflict& conflict : changes.started) {
       text += "+" + ConflictWarning(conflict) + " ";
@@ -54,20 +69,37 @@ INSTANTIATE_TEST_SUITE_P(
     Watch, ConflictsOfAWatch,
     ::testing::Values(
         ConflictRounds{"an address conflict that lasts, whichever MAC answers first",
-                       {{kTwoMacs}, {kSwapped}, {kTwoMacs}, {}},
+                       {},
+                       {{{kTwoMacs}}, {{kSwapped}}, {{kTwoMacs}}, {}},
                        {kTwoMacsSaid, "", "",
                         "-hostsweep: 10.0.0.41 answers ARP from one MAC address again "}},
         ConflictRounds{"a shared MAC whose count changes",
-                       {{kShared}, {kSharedMore}, {}},
+                       {},
+                       {{{kShared}}, {{kSharedMore}}, {}},
                        {kSharedSaid, "",
                         "-hostsweep: 00:1a:2b:3c:4d:01 no longer answers ARP for more addresses "
                         "than a host holds "}},
         ConflictRounds{"a conflict that returns is told again",
-                       {{kShared}, {}, {kShared}},
+                       {},
+                       {{{kShared}}, {}, {{kShared}}},
                        {kSharedSaid,
                         "-hostsweep: 00:1a:2b:3c:4d:01 no longer answers ARP for more addresses "
                         "than a host holds ",
-                        kSharedSaid}}),
+                        kSharedSaid}},
+        ConflictRounds{"one left open by the watch before is not told again, its end is",
+                       {kTwoMacs},
+                       {{{kSwapped}}, {}},
+                       {"", "-hostsweep: 10.0.0.41 answers ARP from one MAC address again "}},
+        ConflictRounds{
+            "heard between sweeps: told at once, once whatever the frames, ended by "
+            "a sweep that no longer hears it",
+            {},
+            {{{kTwoMacs, kSwapped}, true}, {{kTwoMacs}, true}, {}},
+            {kTwoMacsSaid, "", "-hostsweep: 10.0.0.41 answers ARP from one MAC address again "}},
+        ConflictRounds{"heard between sweeps that keep hearing it: told once",
+                       {},
+                       {{{kShared}}, {{kSharedMore}, true}, {{kShared}}},
+                       {kSharedSaid, "", ""}}),
     testing::kNumberedName);
 
 }  // namespace

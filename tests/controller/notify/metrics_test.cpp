@@ -84,6 +84,7 @@ std::vector<MetricsCase> Cases() {
        {"hostsweep_devices{state=\"present\"} 0", "hostsweep_devices{state=\"away\"} 0",
         "hostsweep_sweep_duration_seconds 0.000", "hostsweep_last_sweep_timestamp_seconds 0",
         "hostsweep_events_total{kind=\"mac-changed\"} 0", "# TYPE hostsweep_events_total counter",
+        "hostsweep_events_total{kind=\"conflict\"} 0",
         "hostsweep_link_conflicts{kind=\"address\"} 0"},
        0},
       {"escapes",

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "controller/base/errors.h"
+#include "controller/history/conflict_events.h"
 #include "controller/state/history_output.h"
 #include "controller/state/history_query.h"
 #include "controller/state/recorder.h"
@@ -376,9 +377,48 @@ TEST_F(StateFile, QueuesTheToldEventsUnderTheirRecordedIds) {
   EXPECT_EQ(waiting[1].event.id, 6);
 }
 
+// A conflict's start and end are events of the device that answers with its
+// first MAC (none: 0), queued as the others; the conflicts open outlive the
+// recorder, as across a watch's restart.
+TEST_F(StateFile, RecordsConflictsAndKeepsThoseOpenAcrossRestarts) {
+  RecordRound({Host(5, "nas", kLaptop)}, 0, 1);  // event 1, device 1
+  const LinkConflict address{.address = 0x0A000005U, .mac = kLaptop, .otherMac = kPrinter};
+  const LinkConflict shared{.mac = kPhone, .addresses = 20};
+  {
+    Database database(File(), StateAccess::kWrite);
+    Recorder recorder(database, 1, kNoVendor, {"webhook"});
+    const auto told = recorder.RecordConflicts(
+        ConflictEvents({.started = {address, shared}, .ended = {}}, recorder.Book().known, 1), {});
+    ASSERT_EQ(told.size(), 2U);
+    EXPECT_EQ(told[0].id, 2);
+    EXPECT_EQ(told[0].record, 1);
+    EXPECT_EQ(told[1].record, 0);
+    const auto waiting = recorder.Queues().Waiting("webhook", 10);
+    ASSERT_EQ(waiting.size(), 2U);
+    EXPECT_EQ(waiting[0].event.conflict, address);
+    EXPECT_EQ(waiting[1].event.conflict, shared);
+  }
+  Database database(File(), StateAccess::kWrite);
+  Recorder recorder(database, 1, kNoVendor);
+  EXPECT_EQ(recorder.OpenConflicts(), (std::vector{shared, address}));
+  recorder.RecordConflicts(
+      ConflictEvents({.started = {}, .ended = {address}}, recorder.Book().known, 2), {});
+  EXPECT_EQ(recorder.OpenConflicts(), std::vector{shared});
+  const auto rows = database.Prepare(
+      "SELECT change || ' ' || device || ' ' || address || ' ' || coalesce(other_mac, addresses) "
+      "FROM events WHERE id > 1 ORDER BY id");
+  std::string recorded;
+  while (rows->Step()) {
+    recorded += rows->Text(0) + "; ";
+  }
+  EXPECT_EQ(recorded,
+            "conflict 1 10.0.0.5 00:1a:2b:3c:4d:02; conflict 0 0.0.0.0 20; "
+            "conflict-ended 1 10.0.0.5 00:1a:2b:3c:4d:02; ");
+}
+
 struct OlderFormat {
   const char* name;
-  const char* undo;  // what the upgrade to it added
+  std::string undo;  // what the upgrade to it added
 };
 
 void PrintTo(const OlderFormat& format, std::ostream* os) { *os << format.name; }
@@ -400,16 +440,26 @@ TEST_P(UpgradedFile, GainsTheLaterTablesAndKeepsItsEvents) {
   EXPECT_EQ(number("PRAGMA user_version"), kStateDatabaseFormat);
   EXPECT_EQ(number("SELECT count(*) FROM events"), 1) << "the first round's new nas";
   EXPECT_EQ(number("SELECT count(*) FROM sqlite_schema WHERE name = 'events_by_device'"), 1);
+  EXPECT_EQ(number("SELECT count(*) FROM sqlite_schema WHERE name = 'open_conflicts'"), 1);
+  EXPECT_EQ(number("SELECT count(*) FROM pragma_table_info('events') WHERE name IN "
+                   "('other_mac', 'addresses')"),
+            2);
 }
+
+// What the upgrade to format 4 added.
+const std::string kUndoConflicts =
+    "DROP TABLE open_conflicts; ALTER TABLE events DROP COLUMN other_mac; "
+    "ALTER TABLE events DROP COLUMN addresses; ";
 
 INSTANTIATE_TEST_SUITE_P(
     Formats, UpgradedFile,
     ::testing::Values(
         OlderFormat{"before the queues",
-                    "DROP TABLE sink_queue; DROP TABLE sink_drops; DROP INDEX events_by_device; "
-                    "PRAGMA user_version = 1"},
+                    kUndoConflicts + "DROP TABLE sink_queue; DROP TABLE sink_drops; DROP INDEX "
+                                     "events_by_device; PRAGMA user_version = 1"},
         OlderFormat{"before the events by device",
-                    "DROP INDEX events_by_device; PRAGMA user_version = 2"}),
+                    kUndoConflicts + "DROP INDEX events_by_device; PRAGMA user_version = 2"},
+        OlderFormat{"before the conflicts", kUndoConflicts + "PRAGMA user_version = 3"}),
     testing::kNumberedName);
 
 // A second watch of the same file would call the first one's hosts gone.

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "controller/base/errors.h"
+#include "controller/history/conflict_events.h"
 #include "controller/model/json_fields.h"
 #include "controller/state/recorder.h"
 #include "controller/web/dashboard.h"
@@ -23,6 +24,7 @@ constexpr const char* kHostileName = "<img src=x onerror=alert(1)>\xE2\x80\xAEgn
 
 // The database after three sweeps a minute apart: the laptop stays, the
 // printer (named hostile) leaves after the second; gone after one miss.
+// Between the last two, a MAC no device has answered for 20 addresses.
 class CannedState {
  public:
   CannedState() {
@@ -39,6 +41,9 @@ class CannedState {
     const std::vector<Address> swept{0x0A000001U, 0x0A000002U};
     recorder.Record({laptop, printer}, swept, false, kStart);
     recorder.Record({laptop, printer}, swept, false, kStart + 60);
+    const LinkConflict shared{.mac = {0x02, 0, 0x5E, 0, 0, 0x29}, .addresses = 20};
+    recorder.RecordConflicts(
+        ConflictEvents({.started = {shared}, .ended = {}}, recorder.Book().known, kStart + 90), {});
     recorder.Record({laptop}, swept, false, kStart + 120);
   }
   [[nodiscard]] std::filesystem::path File() const { return folder_ / "state.db"; }
@@ -77,55 +82,63 @@ TEST_P(DashboardApi, AnswersWhatTheStateDatabaseKnowsUnderTheJsonNames) {
 
 INSTANTIATE_TEST_SUITE_P(
     Web, DashboardApi,
-    ::testing::Values(
-        ApiCase{"device list",
-                [](Database& database) { return DevicesJson(database, &kInventory); },
-                {{"/0/id", 1},
-                 {"/0/name", "laptop"},
-                 {"/0/mac", "00:1a:2b:3c:4d:01"},
-                 {"/0/vendor", "Maker"},
-                 {"/0/present", true},
-                 {"/0/since", "2023-11-14T22:13:20Z"},
-                 {"/0/known", false},
-                 {"/0/alias", nullptr},
-                 {"/1/name", kHostileName},
-                 {"/1/type", "printer"},
-                 {"/1/alias", "office printer"},
-                 {"/1/present", false},
-                 {"/1/missing", true},
-                 {"/1/since", "2023-11-14T22:14:20Z"},
-                 {"/2", nullptr}}},
-        ApiCase{"a device with its sessions, values and events",
-                [](Database& database) { return *DeviceJson(database, 2, nullptr); },
-                {{"/address", "10.0.0.2"},
-                 {"/sessions/0/began", "2023-11-14T22:13:20Z"},
-                 {"/sessions/0/ended", "2023-11-14T22:14:20Z"},
-                 {"/names/0/value", kHostileName},
-                 {"/macs/0/value", "00:1a:2b:3c:4d:02"},
-                 {"/events/0/kind", "new"},
-                 {"/events/1/kind", "gone"},
-                 {"/events/1/device/model", "LaserJet"},
-                 {"/events/2", nullptr}}},
-        ApiCase{"a device that is not there",
-                [](Database& database) {
-                  return JsonText(DeviceJson(database, 3, nullptr).has_value());
-                },
-                {{"", false}}},
-        ApiCase{"the newest event",
-                [](Database& database) {
-                  return EventsJson(EventsAfter(database, std::nullopt, 1, &kInventory));
-                },
-                {{"/0/id", 3},
-                 {"/0/kind", "gone"},
-                 {"/0/time", "2023-11-14T22:15:20Z"},
-                 {"/0/device/id", 2},
-                 {"/0/device/alias", "office printer"},
-                 {"/0/device/known", true},
-                 {"/1", nullptr}}},
-        ApiCase{
-            "the events after the first",
-            [](Database& database) { return EventsJson(EventsAfter(database, 1, 10, nullptr)); },
-            {{"/0/id", 2}, {"/0/device/name", kHostileName}, {"/1/id", 3}, {"/2", nullptr}}}),
+    ::testing::Values(ApiCase{"device list",
+                              [](Database& database) { return DevicesJson(database, &kInventory); },
+                              {{"/0/id", 1},
+                               {"/0/name", "laptop"},
+                               {"/0/mac", "00:1a:2b:3c:4d:01"},
+                               {"/0/vendor", "Maker"},
+                               {"/0/present", true},
+                               {"/0/since", "2023-11-14T22:13:20Z"},
+                               {"/0/known", false},
+                               {"/0/alias", nullptr},
+                               {"/1/name", kHostileName},
+                               {"/1/type", "printer"},
+                               {"/1/alias", "office printer"},
+                               {"/1/present", false},
+                               {"/1/missing", true},
+                               {"/1/since", "2023-11-14T22:14:20Z"},
+                               {"/2", nullptr}}},
+                      ApiCase{"a device with its sessions, values and events",
+                              [](Database& database) { return *DeviceJson(database, 2, nullptr); },
+                              {{"/address", "10.0.0.2"},
+                               {"/sessions/0/began", "2023-11-14T22:13:20Z"},
+                               {"/sessions/0/ended", "2023-11-14T22:14:20Z"},
+                               {"/names/0/value", kHostileName},
+                               {"/macs/0/value", "00:1a:2b:3c:4d:02"},
+                               {"/events/0/kind", "new"},
+                               {"/events/1/kind", "gone"},
+                               {"/events/1/device/model", "LaserJet"},
+                               {"/events/2", nullptr}}},
+                      ApiCase{"a device that is not there",
+                              [](Database& database) {
+                                return JsonText(DeviceJson(database, 3, nullptr).has_value());
+                              },
+                              {{"", false}}},
+                      ApiCase{"the newest event",
+                              [](Database& database) {
+                                return EventsJson(
+                                    EventsAfter(database, std::nullopt, 1, &kInventory));
+                              },
+                              {{"/0/id", 4},
+                               {"/0/kind", "gone"},
+                               {"/0/time", "2023-11-14T22:15:20Z"},
+                               {"/0/device/id", 2},
+                               {"/0/device/alias", "office printer"},
+                               {"/0/device/known", true},
+                               {"/1", nullptr}}},
+                      ApiCase{"the events after the first",
+                              [](Database& database) {
+                                return EventsJson(EventsAfter(database, 1, 10, nullptr));
+                              },
+                              {{"/0/id", 2},
+                               {"/0/device/name", kHostileName},
+                               {"/1/kind", "conflict"},
+                               {"/1/device/id", 0},
+                               {"/1/conflict/macs/0", "02:00:5e:00:00:29"},
+                               {"/1/conflict/addresses", 20},
+                               {"/2/id", 4},
+                               {"/3", nullptr}}}),
     testing::kNumberedName);
 
 struct AccessCase {
