@@ -474,13 +474,23 @@ class BetweenSweeps {
       return;
     }
     if (const auto record = present_.RecordOf(*host->mac)) {
-      if (store_ == nullptr) {
-        book_.known[*record].lastSeen = now;
-        book_.known[*record].missed = 0;
-      }
+      SeenAgain(*record, now);
       return;
     }
     TellArrival(*host, now);
+  }
+
+  void SeenAgain(std::size_t record, std::int64_t now) {
+    if (store_ == nullptr) {
+      book_.known[record].lastSeen = now;
+      book_.known[record].missed = 0;
+      return;
+    }
+    try {
+      store_->SeenAgain(record, now);
+    } catch (const SystemError& error) {
+      std::cerr << "hostsweep: --state: " << error.what() << "\n";
+    }
   }
 
   void TellArrival(const SeenHost& host, std::int64_t now) {

@@ -117,6 +117,20 @@ RecordedSweep Recorder::Record(const std::vector<SeenHost>& found,
   return told;
 }
 
+void Recorder::SeenAgain(std::size_t index, std::int64_t now) {
+  KnownHost seen = book_.known.at(index);
+  seen.lastSeen = now;
+  seen.missed = 0;
+  try {
+    Transaction transaction(database_);
+    tables_.UpdateDevice(seen);
+    transaction.Commit();
+  } catch (const std::runtime_error& error) {
+    throw SystemError(std::string("cannot record a device heard: ") + error.what());
+  }
+  book_.known[index] = seen;
+}
+
 RecordedSweep Recorder::Write(const std::vector<KnownHost>& before, std::vector<WatchEvent> events,
                               const SweepSummaryRow& sweep, const EventTelling& telling) {
   Transaction transaction(database_);

@@ -38,6 +38,8 @@ class Recorder {
   // does the recorder.
   RecordedSweep Record(const std::vector<SeenHost>& found, const std::vector<Address>& swept,
                        bool ipv6, std::int64_t now, const EventTelling& telling = {});
+  // As StateStore::SeenAgain.
+  void SeenAgain(std::size_t index, std::int64_t now);
   [[nodiscard]] EventQueue& Queues() { return queues_; }
 
  private:

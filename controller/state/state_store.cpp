@@ -24,6 +24,7 @@ class DatabaseStore : public StateStore {
                        bool ipv6, std::int64_t now, const EventTelling& telling) override {
     return recorder_.Record(found, swept, ipv6, now, telling);
   }
+  void SeenAgain(std::size_t index, std::int64_t now) override { recorder_.SeenAgain(index, now); }
   EventQueue& Queues() override { return recorder_.Queues(); }
 
  private:

@@ -58,6 +58,10 @@ class StateStore {
   virtual RecordedSweep Record(const std::vector<SeenHost>& found,
                                const std::vector<Address>& swept, bool ipv6, std::int64_t now,
                                const EventTelling& telling) = 0;
+  // A present host heard between sweeps, `index` in Known(): its away_after
+  // counts from `now`, after a restart too. Throws SystemError when it
+  // cannot be kept.
+  virtual void SeenAgain(std::size_t index, std::int64_t now) = 0;
   // The queues of the sinks it was opened for.
   virtual EventQueue& Queues() = 0;
 };

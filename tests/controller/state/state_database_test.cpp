@@ -308,6 +308,28 @@ TEST_F(StateFile, KeepsTheStateBeforeASweepThatCannotBeCommitted) {
   EXPECT_EQ(events[1].change, Change::kGone);
 }
 
+// A host heard between sweeps is gone only once its away_after has passed
+// since it was heard, the watch restarted in between or not.
+TEST_F(StateFile, CountsAHeardHostsAwayAfterFromWhenItWasHeard) {
+  RecordRound({Host(5, "phone", kPhone)}, 0, 1);
+  {
+    Database database(File(), StateAccess::kWrite);
+    Recorder(database, 1, kNoVendor).SeenAgain(0, 50);
+  }
+  const EventTelling telling{.awayAfterOf = [](const SeenHost&) { return std::int64_t{60}; }};
+  std::vector<std::string> told;
+  for (const std::int64_t now : {100, 110}) {
+    Database database(File(), StateAccess::kWrite);
+    Recorder recorder(database, 1, kNoVendor);
+    std::string changes;
+    for (const WatchEvent& event : recorder.Record({}, {0x0A000005U}, false, now, telling).told) {
+      changes += ChangeText(event.change);
+    }
+    told.push_back(changes);
+  }
+  EXPECT_EQ(told, (std::vector<std::string>{"", "gone"}));
+}
+
 // The changes as told go to every sink's queue in the sweep's own
 // transaction, under the ids they are recorded with: one left untold is
 // recorded all the same, one told otherwise is recorded as told, and one
