@@ -290,6 +290,14 @@ unvlans() {
   rm -f "$STATE/vlans" "$STATE/switch-trunk.pid" "$STATE/switch-trunk.log"
 }
 
+# A namespace goes some time after its deletion, and its link on the bridge
+# with it: the link goes first, so that a host of the same name can come back
+# at once.
+drop_host() {
+  ip -n "$SCAN" link del "v-$1" 2>/dev/null || true
+  ip netns del "$(ns_of "$1")" 2>/dev/null || true
+}
+
 add_host() {
   local name=$1 address=$2 ns
   ns=$(ns_of "$name")
@@ -667,7 +675,7 @@ unphones() {
     [[ -e $pidfile ]] && kill "$(cat "$pidfile")" 2>/dev/null || true
   done
   for ns in $(ip netns list | awk -v p="$PREFIX-" '$1 ~ "^" p "(phone[0-9]+|visitor|deaf)$" {print $1}'); do
-    ip netns del "$ns"
+    drop_host "${ns#"$PREFIX"-}"
   done
   rm -rf "${STATE:?}"/phone* "${STATE:?}"/visitor-* "${STATE:?}"/scan-dhcp.* "${STATE:?}/dhcp" \
     "/etc/netns/$PREFIX-deaf"
@@ -751,7 +759,7 @@ phones() {
 
 visitor() {
   local seconds=${1:-40}
-  ip netns del "$(ns_of visitor)" 2>/dev/null || true
+  drop_host visitor
   add_phone visitor 10.213.1.40 --odds 1 --mdns-every 0 --leave-after "$seconds"
 }
 
