@@ -4,7 +4,8 @@
 // message; a forged gratuitous ARP for a present host's address is a
 // conflict, said once, and no device. A dozing phone that stops answering
 // after the first sweep, but goes on sending DHCP messages, stays present to
-// a watch that hears them, while a deaf one (lab.sh deafexec) calls it gone.
+// a watch that hears them, recording (--state) or not, while a deaf one
+// (lab.sh deafexec) calls it gone.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include "tests/integration/controller_run.h"
 #include "tests/integration/harness.h"
@@ -99,47 +101,40 @@ TEST(PassiveInLab, AHostThatJoinsIsToldAtOnceAndAForgedClaimInventsNone) {
   EXPECT_THAT(watched.standardError, HasSubstr(std::string(" and ") + kForger));
 }
 
-// The lab's phones (lab.sh phones), removed with the test whatever ends it.
-struct Phones {
-  explicit Phones(const std::vector<std::string>& options) {
-    std::vector<std::string> command{HOSTSWEEP_LAB_SCRIPT, "phones", "1"};
-    command.insert(command.end(), options.begin(), options.end());
-    const auto started = RunProcess(command);
-    ok = started.exitStatus == 0;
-    why = started.standardError;
-  }
-  ~Phones() { RunProcess({HOSTSWEEP_LAB_SCRIPT, "unphones"}); }
-  Phones(const Phones&) = delete;
-  Phones& operator=(const Phones&) = delete;
-  bool ok = false;
-  std::string why;
-};
-
 TEST(PassiveInLab, ADozingPhoneHeardBetweenSweepsStaysPresentWhereADeafWatchLosesIt) {
   if (!InLab()) {
     GTEST_SKIP() << "needs the lab's scanner namespace (run through tests/lab/lab.sh exec)";
   }
+  // phone1 (10.213.1.10) answers the first sweeps only, then just sends DHCP.
+  const auto phone = RunProcess({HOSTSWEEP_LAB_SCRIPT, "phones", "1", "--odds", "0",
+                                 "--awake-first", "8", "--dhcp-every", "4", "--mdns-every", "0"});
+  const std::shared_ptr<void> removed(nullptr, [](void*) {
+    RunProcess({HOSTSWEEP_LAB_SCRIPT, "unphones"});
+  });
+  ASSERT_EQ(phone.exitStatus, 0) << phone.standardError;
+  const auto watch = ControllerCommand(
+      {"--watch", "5s", "--away-after", "45s", "--json", "--no-extra-names", "10.213.1.10"});
+  ChildProcess hearing(watch);
+  const TemporaryFolder folder;
+  auto recordingWatch = watch;
+  recordingWatch.insert(recordingWatch.end(), {"--state", (folder / "state.db").string()});
+  ChildProcess recording(recordingWatch);
   const char* prefix = std::getenv("HOSTSWEEP_LAB_PREFIX");
-  // phone1 (10.213.1.10) answers the first sweeps only, then just its DHCP.
-  const Phones phones(
-      {"--odds", "0", "--awake-first", "8", "--dhcp-every", "4", "--mdns-every", "0"});
-  ASSERT_TRUE(phones.ok) << phones.why;
-  const std::vector<std::string> watch{
-      "--watch", "5s", "--away-after", "45s", "--json", "--no-extra-names", "10.213.1.10"};
-  ChildProcess hearing(ControllerCommand(watch));
-  auto deafCommand = ControllerCommand(watch);
-  deafCommand.insert(
-      deafCommand.begin(),
-      {"/bin/ip", "netns", "exec", std::string(prefix != nullptr ? prefix : "hs") + "-deaf"});
-  ChildProcess deaf(deafCommand);
-  const bool deafLostIt = deaf.AwaitOutput(R"("change":"gone")", 3 * kPatience);
-  kill(hearing.pid(), SIGINT);
-  kill(deaf.pid(), SIGINT);
+  auto deafWatch = watch;
+  deafWatch.insert(deafWatch.begin(), {"/bin/ip", "netns", "exec",
+                                       std::string(prefix != nullptr ? prefix : "hs") + "-deaf"});
+  ChildProcess deaf(deafWatch);
+  const bool lost = deaf.AwaitOutput(R"("change":"gone")", 3 * kPatience);
+  for (const pid_t watching : {hearing.pid(), recording.pid(), deaf.pid()}) {
+    kill(watching, SIGINT);
+  }
   const auto heard = hearing.Finish();
-  const auto deafWatch = deaf.Finish();
-  ASSERT_TRUE(deafLostIt) << deafWatch.standardOutput << deafWatch.standardError;
+  const auto recorded = recording.Finish();
+  const auto unheard = deaf.Finish();
+  ASSERT_TRUE(lost) << unheard.standardOutput << unheard.standardError;
   EXPECT_THAT(heard.standardOutput, HasSubstr(R"("change":"new","address":"10.213.1.10")"));
   EXPECT_THAT(heard.standardOutput, Not(HasSubstr(R"("change":"gone")")));
+  EXPECT_THAT(recorded.standardOutput, Not(HasSubstr(R"("change":"gone")")));
 }
 
 }  // namespace
