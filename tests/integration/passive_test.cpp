@@ -119,10 +119,8 @@ TEST(PassiveInLab, ADozingPhoneHeardBetweenSweepsStaysPresentWhereADeafWatchLose
   auto recordingWatch = watch;
   recordingWatch.insert(recordingWatch.end(), {"--state", (folder / "state.db").string()});
   ChildProcess recording(recordingWatch);
-  const char* prefix = std::getenv("HOSTSWEEP_LAB_PREFIX");
   auto deafWatch = watch;
-  deafWatch.insert(deafWatch.begin(), {"/bin/ip", "netns", "exec",
-                                       std::string(prefix != nullptr ? prefix : "hs") + "-deaf"});
+  deafWatch.insert(deafWatch.begin(), {HOSTSWEEP_LAB_SCRIPT, "deafexec"});
   ChildProcess deaf(deafWatch);
   const bool lost = deaf.AwaitOutput(R"("change":"gone")", 3 * kPatience);
   for (const pid_t watching : {hearing.pid(), recording.pid(), deaf.pid()}) {
