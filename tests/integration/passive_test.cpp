@@ -3,7 +3,10 @@
 // once rather than at the next sweep ten minutes on, named by its DHCP
 // message; a forged gratuitous ARP for a present host's address is a
 // conflict, said once, and no device. A host that stops answering echo
-// requests is asked directly before it is told gone.
+// requests is asked directly before it is told gone. A dozing phone that
+// stops answering after the first sweep, but goes on sending DHCP messages,
+// stays present to a watch that hears them, recording (--state) or not,
+// while a deaf one (lab.sh deafexec) calls it gone.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -11,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include "tests/integration/controller_run.h"
 #include "tests/integration/harness.h"
@@ -146,6 +150,40 @@ TEST(PassiveInLab, AHostThatStopsAnsweringEchoIsAskedBeforeItIsGone) {
   EXPECT_TRUE(answered) << watched.standardError;
   EXPECT_TRUE(gone) << watched.standardOutput << watched.standardError;
   EXPECT_THAT(watched.standardOutput, Not(HasSubstr(R"("back")")));
+}
+
+TEST(PassiveInLab, ADozingPhoneHeardBetweenSweepsStaysPresentWhereADeafWatchLosesIt) {
+  if (!InLab()) {
+    GTEST_SKIP() << "needs the lab's scanner namespace (run through tests/lab/lab.sh exec)";
+  }
+  // phone1 (10.213.1.10) answers the first sweeps only, then just sends DHCP.
+  const auto phone = RunProcess({HOSTSWEEP_LAB_SCRIPT, "phones", "1", "--odds", "0",
+                                 "--awake-first", "8", "--dhcp-every", "4", "--mdns-every", "0"});
+  const std::shared_ptr<void> removed(nullptr, [](void*) {
+    RunProcess({HOSTSWEEP_LAB_SCRIPT, "unphones"});
+  });
+  ASSERT_EQ(phone.exitStatus, 0) << phone.standardError;
+  const auto watch = ControllerCommand(
+      {"--watch", "5s", "--away-after", "45s", "--json", "--no-extra-names", "10.213.1.10"});
+  ChildProcess hearing(watch);
+  const TemporaryFolder folder;
+  auto recordingWatch = watch;
+  recordingWatch.insert(recordingWatch.end(), {"--state", (folder / "state.db").string()});
+  ChildProcess recording(recordingWatch);
+  auto deafWatch = watch;
+  deafWatch.insert(deafWatch.begin(), {HOSTSWEEP_LAB_SCRIPT, "deafexec"});
+  ChildProcess deaf(deafWatch);
+  const bool lost = deaf.AwaitOutput(R"("change":"gone")", 3 * kPatience);
+  for (const pid_t watching : {hearing.pid(), recording.pid(), deaf.pid()}) {
+    kill(watching, SIGINT);
+  }
+  const auto heard = hearing.Finish();
+  const auto recorded = recording.Finish();
+  const auto unheard = deaf.Finish();
+  ASSERT_TRUE(lost) << unheard.standardOutput << unheard.standardError;
+  EXPECT_THAT(heard.standardOutput, HasSubstr(R"("change":"new","address":"10.213.1.10")"));
+  EXPECT_THAT(heard.standardOutput, Not(HasSubstr(R"("change":"gone")")));
+  EXPECT_THAT(recorded.standardOutput, Not(HasSubstr(R"("change":"gone")")));
 }
 
 }  // namespace

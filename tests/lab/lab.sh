@@ -15,6 +15,10 @@
 #   lab.sh undevices  remove them again
 #   lab.sh vlans    (after up) two VLANs behind a trunk port, see below
 #   lab.sh unvlans  remove them again
+#   lab.sh phones N [OPTION...]  (after up) N dozing phones, see below
+#   lab.sh visitor [SECONDS]     a device that stays SECONDS (40), see below
+#   lab.sh unphones  remove the phones, the visitor and the deaf scanner
+#   lab.sh deafexec CMD  run CMD in the deaf scanner's namespace, see below
 #   lab.sh up6 | down6 | exec6 CMD   the same for the separate IPv6 lab below
 #
 # Hosts (10.213.0.0/20, scanner 10.213.0.1):
@@ -97,6 +101,21 @@
 # Their MACs share alpha's maker prefix. $STATE/vlans lists "VLAN address MAC"
 # for each address a host holds.
 #
+# The phones (lab.sh phones N, at most 50): phone1 to phoneN at 10.213.1.10
+# up, each in a namespace of its own whose kernel answers neither ARP nor
+# echo; tests/tools/dozing_phone.py answers one try in five for it, and now
+# and then sends a DHCP REQUEST naming it (phone1, ...) and an mDNS
+# announcement of phone1.local; OPTIONs go to it (--dhcp-every SECONDS and
+# --mdns-every SECONDS compress a day). With dnsmasq, the scanner's br0 runs
+# it as the phones' DHCP server and their DHCP messages are udhcpc's. The
+# visitor (lab.sh visitor) at 10.213.1.40 joins at once, answers every try,
+# is named visitor by its DHCP messages alone and leaves after SECONDS.
+# None is in the hosts file. The deaf scanner (namespace PREFIX-deaf,
+# 10.213.0.2, hosts file of its own) is a second scanner on the bridge that
+# hears none of what they say of their own accord: the bridge drops their
+# DHCP, mDNS and ARP requests on its way, so that a watch there sees the
+# phones only when they answer. $STATE/phones lists "address name" for each.
+#
 # The IPv6 lab, a LAN of its own so that the main lab's sweeps stay as they
 # are (scanner 10.214.0.1 and 2001:db8:214::1/64 on its bridge; IPv6 only
 # where said, without duplicate address detection so that addresses are
@@ -149,6 +168,7 @@ down() {
   done
   ip netns del "$(ns_of many)" 2>/dev/null || true
   ip netns del "$(ns_of dhcp)" 2>/dev/null || true  # integration.arp's DHCP client
+  unphones
   unfill
   undevices
   unvlans
@@ -268,6 +288,14 @@ unvlans() {
   done
   ip netns del "$(ns_of switch)" 2>/dev/null || true
   rm -f "$STATE/vlans" "$STATE/switch-trunk.pid" "$STATE/switch-trunk.log"
+}
+
+# A namespace goes some time after its deletion, and its link on the bridge
+# with it: the link goes first, so that a host of the same name can come back
+# at once.
+drop_host() {
+  ip -n "$SCAN" link del "v-$1" 2>/dev/null || true
+  ip netns del "$(ns_of "$1")" 2>/dev/null || true
 }
 
 add_host() {
@@ -639,6 +667,102 @@ devices() {
   trap - ERR
 }
 
+readonly PHONE_TOOL=$HERE/../tools/dozing_phone.py
+
+unphones() {
+  local pidfile ns
+  for pidfile in "$STATE"/phone*-phone.pid "$STATE"/visitor-phone.pid "$STATE"/scan-dhcp.pid; do
+    [[ -e $pidfile ]] && kill "$(cat "$pidfile")" 2>/dev/null || true
+  done
+  for ns in $(ip netns list | awk -v p="$PREFIX-" '$1 ~ "^" p "(phone[0-9]+|visitor|deaf)$" {print $1}'); do
+    drop_host "${ns#"$PREFIX"-}"
+  done
+  rm -rf "${STATE:?}"/phone* "${STATE:?}"/visitor-* "${STATE:?}"/scan-dhcp.* "${STATE:?}/dhcp" \
+    "/etc/netns/$PREFIX-deaf"
+}
+
+# A DHCP server for the phones on the scanner's bridge, when dnsmasq is there.
+start_dhcp_server() {
+  command -v dnsmasq >/dev/null || { echo "lab: no dnsmasq; the phones send their own DHCP REQUESTs" >&2; return 0; }
+  mkdir -p "$STATE/dhcp"
+  ip netns exec "$SCAN" dnsmasq --keep-in-foreground --conf-file=/dev/null --no-resolv \
+    --no-hosts --port=0 --user=root --pid-file --interface=br0 --bind-interfaces --no-ping \
+    --dhcp-authoritative --dhcp-range=10.213.1.10,10.213.1.99,255.255.240.0,2m \
+    --dhcp-leasefile="$STATE/dhcp/leases" --log-facility="$STATE/dhcp/log" \
+    </dev/null >>"$STATE/scan-dhcp.log" 2>&1 &
+  echo $! >"$STATE/scan-dhcp.pid"
+}
+
+# The deaf scanner: the bridge drops, on their way to it, the UDP to DHCP's
+# and mDNS's ports and the ARP requests that the phones' addresses send.
+add_deaf_scanner() {
+  local deaf
+  deaf=$(ns_of deaf)
+  ip netns add "$deaf"
+  ip -n "$deaf" link set lo up
+  ip link add v-deaf netns "$SCAN" type veth peer name eth0 netns "$deaf"
+  ip -n "$SCAN" link set v-deaf master br0 up
+  ip -n "$deaf" addr add 10.213.0.2/20 dev eth0
+  ip -n "$deaf" link set eth0 up
+  ip -n "$SCAN" route add 224.0.0.0/4 dev br0 2>/dev/null || true
+  # No drop action here: the dropped go to a class whose queue holds none.
+  tc -n "$SCAN" qdisc add dev v-deaf root handle 1: htb default 1
+  tc -n "$SCAN" class add dev v-deaf parent 1: classid 1:1 htb rate 10gbit quantum 60000
+  tc -n "$SCAN" class add dev v-deaf parent 1: classid 1:2 htb rate 10gbit quantum 60000
+  tc -n "$SCAN" qdisc add dev v-deaf parent 1:2 handle 2: pfifo limit 0
+  local port
+  for port in 67 5353; do
+    tc -n "$SCAN" filter add dev v-deaf parent 1: protocol ip prio 1 u32 \
+      match ip protocol 17 0xff match ip dport "$port" 0xffff flowid 1:2
+  done
+  # An ARP request (operation 1) from 10.213.1.0/24.
+  tc -n "$SCAN" filter add dev v-deaf parent 1: protocol arp prio 2 u32 \
+    match u32 0x00000001 0x0000ffff at 4 match u32 0x00000ad5 0x0000ffff at 12 \
+    match u32 0x01000000 0xff000000 at 16 flowid 1:2
+  mkdir -p "/etc/netns/$deaf"
+  cp "/etc/netns/$SCAN/hosts" "/etc/netns/$SCAN/nsswitch.conf" "/etc/netns/$deaf/"
+}
+
+# add_phone NAME ADDRESS OPTION...: a namespace whose kernel answers no ARP
+# or echo, and dozing_phone.py answering for it.
+add_phone() {
+  local name=$1 address=$2 ns client=()
+  shift 2
+  ns=$(ns_of "$name")
+  add_host "$name" "$address"
+  ip netns exec "$ns" sysctl -qw net.ipv4.conf.all.arp_ignore=8 \
+    net.ipv4.conf.eth0.arp_ignore=8 net.ipv4.icmp_echo_ignore_all=1 \
+    net.ipv6.conf.all.disable_ipv6=1
+  ip -n "$ns" route add 224.0.0.0/4 dev eth0
+  [[ -e $STATE/scan-dhcp.pid ]] && client=(--udhcpc "$(command -v udhcpc || echo)")
+  [[ ${client[1]:-} ]] || client=()
+  start_service "$name" phone /usr/bin/python3 "$PHONE_TOOL" "$address" "$name" "${client[@]}" "$@"
+  await_ready "$name" phone
+  echo "$address $name" >>"$STATE/phones"
+}
+
+phones() {
+  local count=$1 i
+  shift
+  ((count >= 1 && count <= 50)) || { echo "lab: phones takes 1 to 50 phones" >&2; return 2; }
+  ip netns list | grep -qw "$SCAN" || { echo "lab: the lab is not up" >&2; return 1; }
+  unphones
+  trap 'echo "lab: phones failed; removing them" >&2; unphones' ERR
+  start_dhcp_server
+  add_deaf_scanner
+  : >"$STATE/phones"
+  for i in $(seq "$count"); do
+    add_phone "phone$i" "10.213.1.$((9 + i))" "$@"
+  done
+  trap - ERR
+}
+
+visitor() {
+  local seconds=${1:-40}
+  drop_host visitor
+  add_phone visitor 10.213.1.40 --odds 1 --mdns-every 0 --leave-after "$seconds"
+}
+
 down6() {
   for host in $HOSTS6; do
     ip netns del "$(ns_of "$host")" 2>/dev/null || true
@@ -715,6 +839,15 @@ case ${1:-} in
   devices) check && devices ;;
   undevices) check && undevices ;;
   vlans) check && vlans ;;
+  phones) check && shift && phones "${1:-5}" "${@:2}" ;;
+  visitor) check && visitor "${2:-40}" ;;
+  unphones) check && unphones ;;
+  deafexec)
+    shift
+    check
+    ip netns list | grep -qw "$(ns_of deaf)" || { echo "lab: skipped: no deaf scanner (lab.sh phones)" >&2; exit $SKIP; }
+    exec ip netns exec "$(ns_of deaf)" "$@"
+    ;;
   unvlans) check && unvlans ;;
   exec)
     shift
