@@ -171,6 +171,7 @@ void Database::CheckOurs(StateAccess access) {
   };
   const std::int64_t id = number("PRAGMA application_id");
   const std::int64_t format = number("PRAGMA user_version");
+  format_ = format;
   const bool empty = number("SELECT count(*) FROM sqlite_schema") == 0;
   if (!empty && id != kStateApplicationId) {
     throw EarlierResultsError(path_.string() +
@@ -205,12 +206,12 @@ void Database::CheckOurs(StateAccess access) {
   if (empty || format < kFirstWithEventsByDevice) {
     Execute(kEventsByDeviceSchema);
   }
-  constexpr int kFirstWithConflicts = 4;
-  if (empty || format < kFirstWithConflicts) {
+  if (empty || format < kFirstFormatWithConflicts) {
     Execute(kConflictsSchema);
   }
   Execute("PRAGMA user_version = " + std::to_string(kStateDatabaseFormat));
   transaction.Commit();
+  format_ = kStateDatabaseFormat;
 }
 
 void Database::Execute(std::string_view sql) {

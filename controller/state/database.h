@@ -65,6 +65,9 @@ class Database {
   void Execute(std::string_view sql);
   [[nodiscard]] std::unique_ptr<Statement> Prepare(std::string_view sql);
   [[nodiscard]] const std::filesystem::path& Path() const { return path_; }
+  // Its PRAGMA user_version: kStateDatabaseFormat once opened to write; a
+  // reader reads older files as they are.
+  [[nodiscard]] std::int64_t Format() const { return format_; }
 
  private:
   void Open(StateAccess access);
@@ -75,6 +78,7 @@ class Database {
   // descriptor of the file would drop SQLite's own locks.
   std::unique_ptr<FileLock> lock_;
   sqlite3* database_ = nullptr;
+  std::int64_t format_ = 0;
 };
 
 // Throws EarlierResultsError unless `path` is a regular file (or a symlink

@@ -16,6 +16,8 @@ inline constexpr std::int32_t kStateApplicationId = 0x68737770;
 // PRAGMA user_version: raised whenever a later hostsweep changes the tables;
 // a file of a higher one is refused, never half understood.
 inline constexpr int kStateDatabaseFormat = 4;
+// The first format whose events carry a conflict's second MAC and count.
+inline constexpr int kFirstFormatWithConflicts = 4;
 
 // Times are seconds since the epoch (UTC). A device's address is its row's:
 // IPv4, or its IPv6 address when it was heard over IPv6 alone.

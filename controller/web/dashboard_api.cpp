@@ -11,6 +11,7 @@
 #include "controller/model/json_fields.h"
 #include "controller/state/history_output.h"
 #include "controller/state/history_query.h"
+#include "controller/state/schema.h"
 
 namespace hostsweep::controller {
 namespace {
@@ -173,13 +174,16 @@ std::vector<EventText> EventsAfter(Database& database, std::optional<std::int64_
                                    std::optional<std::int64_t> device) {
   // Newest first without `after`, so that the limit keeps the newest; turned
   // oldest first below.
+  // A file no watch has brought up to date since has no conflicts.
+  const char* conflictColumns =
+      database.Format() >= kFirstFormatWithConflicts ? "e.other_mac, e.addresses " : "NULL, NULL ";
   const auto rows = database.Prepare(
       std::string("SELECT e.id, e.time, e.change, e.device, e.address, e.name, e.mac, e.vendor, "
                   "e.previous, e.first_seen, e.last_seen, coalesce(d.type, ''), "
-                  "coalesce(d.model, ''), e.other_mac, e.addresses "
-                  // A conflict's event may name no device.
-                  "FROM events e LEFT JOIN devices d ON d.id = e.device "
-                  "WHERE e.id > ?1 ") +
+                  "coalesce(d.model, ''), ") +
+      conflictColumns +
+      // A conflict's event may name no device.
+      "FROM events e LEFT JOIN devices d ON d.id = e.device WHERE e.id > ?1 " +
       // Spelled out, not left to a bound value, so that a device's events
       // are read through events_by_device alone.
       (device ? "AND e.device = ?2 " : "") + "ORDER BY e.id " + (after ? "ASC" : "DESC") +

@@ -141,6 +141,21 @@ INSTANTIATE_TEST_SUITE_P(
                                {"/3", nullptr}}}),
     testing::kNumberedName);
 
+// A file that no watch has brought up to the conflicts' format is read as
+// it is, beside the watch of an older hostsweep that may still write it.
+TEST(OlderStateFile, HasItsEventsListed) {
+  const CannedState state;
+  Database(state.File(), StateAccess::kWrite)
+      .Execute(
+          "DROP TABLE open_conflicts; "
+          "ALTER TABLE events DROP COLUMN other_mac; "
+          "ALTER TABLE events DROP COLUMN addresses; PRAGMA user_version = 3");
+  Database database(state.File(), StateAccess::kRead);
+  const Json events = Json::parse(EventsJson(EventsAfter(database, std::nullopt, 10, nullptr)));
+  ASSERT_EQ(events.size(), 4U);
+  EXPECT_EQ(events.at(3).at("id"), 4);
+}
+
 struct AccessCase {
   const char* what;
   std::string address;
