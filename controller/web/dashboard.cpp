@@ -42,9 +42,10 @@ constexpr int kMostStreams = 8;
 // no longer either.
 constexpr time_t kClientSeconds = 3;
 // A stream ends after a while and the browser opens a new one from its last
-// event: no stream lasts, and none holds a database open for long. In a
-// watch, events come with its sweeps alone, and a stream looks when one
-// ended; beside another process's watch it looks every half second.
+// event: no stream lasts, and none holds a database open for long. Within
+// its life a stream keeps its connection, and reads the events only when
+// the database's data_version says another connection committed: a look
+// every half second costs next to nothing while nothing happens.
 constexpr auto kStreamLife = std::chrono::minutes(1);
 constexpr auto kStreamPoll = std::chrono::milliseconds(500);
 constexpr std::size_t kMostEvents = 500;
@@ -157,7 +158,6 @@ class Dashboard : public SweepObserver {
     {
       const std::scoped_lock lock(mutex_);
       metrics_ = std::move(metrics);
-      ++sweeps_;
     }
     wake_.notify_all();
   }
@@ -358,28 +358,38 @@ class Dashboard : public SweepObserver {
     const std::string resumed = request.has_header("Last-Event-ID")
                                     ? request.get_header_value("Last-Event-ID")
                                     : request.get_param_value("after");
-    auto last = std::make_shared<std::optional<std::int64_t>>(Number(resumed));
-    auto seen = std::make_shared<std::uint64_t>(Sweeps());
+    auto stream = std::make_shared<EventStream>();
+    stream->last = Number(resumed);
     const auto ends = std::chrono::steady_clock::now() + kStreamLife;
     response.set_chunked_content_provider(
         "text/event-stream",
-        [this, last, seen, ends](std::size_t /*offset*/, httplib::DataSink& sink) {
-          return StreamOnce(*last, *seen, ends, sink);
+        [this, stream, ends](std::size_t /*offset*/, httplib::DataSink& sink) {
+          return StreamOnce(*stream, ends, sink);
         },
         [this](bool /*success*/) { streams_.fetch_sub(1); });
   }
 
-  std::uint64_t Sweeps() {
-    const std::scoped_lock lock(mutex_);
-    return sweeps_;
-  }
+  struct EventStream {
+    std::optional<std::int64_t> last;  // the newest event sent
+    std::optional<Database> database;
+    std::int64_t version = -1;  // data_version when the events were read
+  };
 
-  // `seen`: the sweeps ended before this look at the database.
-  bool StreamOnce(std::optional<std::int64_t>& last, std::uint64_t& seen,
-                  std::chrono::steady_clock::time_point ends, httplib::DataSink& sink) {
+  bool StreamOnce(EventStream& stream, std::chrono::steady_clock::time_point ends,
+                  httplib::DataSink& sink) {
     std::string text;
+    auto& last = stream.last;
     try {
-      Database database(settings_.stateFile, StateAccess::kRead);
+      if (!stream.database) {
+        stream.database.emplace(settings_.stateFile, StateAccess::kRead);
+      }
+      Database& database = *stream.database;
+      const auto version = database.Prepare("PRAGMA data_version");
+      version->Step();
+      if (version->Integer(0) == stream.version) {
+        return Wait(ends, sink);
+      }
+      stream.version = version->Integer(0);
       if (!last) {
         // From now on: the page has read the events before from /api/events.
         const auto newest = EventsAfter(database, std::nullopt, 1, nullptr);
@@ -398,15 +408,15 @@ class Dashboard : public SweepObserver {
     if (!text.empty() && !sink.write(text.data(), text.size())) {
       return false;
     }
+    return Wait(ends, sink);
+  }
+
+  // Half a second, or less when the dashboard stops; the stream ends with
+  // its life.
+  bool Wait(std::chrono::steady_clock::time_point ends, httplib::DataSink& sink) {
     std::unique_lock lock(mutex_);
-    const auto woken = [this, &seen] { return stopping_ || sweeps_ != seen; };
-    if (settings_.watch) {
-      wake_.wait_until(lock, ends, woken);
-    } else {
-      wake_.wait_for(lock, kStreamPoll, woken);
-    }
-    seen = sweeps_;
-    if (stopping_ || std::chrono::steady_clock::now() >= ends) {
+    if (wake_.wait_for(lock, kStreamPoll, [this] { return stopping_; }) ||
+        std::chrono::steady_clock::now() > ends) {
       sink.done();
     }
     return true;
@@ -425,7 +435,6 @@ class Dashboard : public SweepObserver {
   std::condition_variable wake_;
   bool stopping_ = false;
   std::string metrics_;
-  std::uint64_t sweeps_ = 0;  // ended and recorded
   std::atomic<int> streams_{0};
   std::atomic<bool> ended_{false};
   std::thread thread_;
