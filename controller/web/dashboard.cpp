@@ -274,7 +274,9 @@ class Dashboard : public SweepObserver {
         body = std::move(*gzipped);
       }
     }
-    response.set_content(body, kJson);
+    // set_content would copy it: 3.4 MB for 10 000 devices unpacked.
+    response.body = std::move(body);
+    response.set_header("Content-Type", kJson);
   }
 
   // The inventory as the file is now: read again when it changed (an edit,

@@ -66,11 +66,14 @@ const shows = {
   away: (device) => !device.present,
 };
 
-// Each device's searched text, made once a list is read rather than at
-// every key typed.
+// Each device's searched text, made at its first search and kept while the
+// list read is the same, rather than at every key typed.
 const haystacks = new WeakMap();
 
 function matches(device, words) {
+  if (!words.length) {
+    return true;
+  }
   let haystack = haystacks.get(device);
   if (haystack === undefined) {
     haystack = [labelOf(device), device.name, device.address, device.mac, device.vendor, device.type, device.model, device.owner]
@@ -353,6 +356,21 @@ function showKnownForm(device) {
   };
 }
 
+let eventsShowing = 0;
+
+// The newest events at once, the older ones (up to 500) after the page is
+// drawn, unless another device's page came first.
+function showDeviceEvents(newestFirst) {
+  const list = document.getElementById("device-events");
+  const showing = ++eventsShowing;
+  list.replaceChildren(...newestFirst.slice(0, 50).map(eventItem));
+  setTimeout(() => {
+    if (showing === eventsShowing) {
+      list.append(...newestFirst.slice(50).map(eventItem));
+    }
+  });
+}
+
 async function showDevice(id) {
   const device = await fetchJson(`/api/devices/${id}`);
   document.getElementById("device-title").textContent = labelOf(device) || device.address;
@@ -365,7 +383,7 @@ async function showDevice(id) {
   const values = [["address", device.addresses], ["name", device.names], ["MAC", device.macs]].flatMap(([kind, list]) =>
     list.map((past) => element("li", `${kind} ${past.value}: ${when(past.first_seen)} to ${when(past.last_seen)}`)));
   document.getElementById("device-values").replaceChildren(...values);
-  document.getElementById("device-events").replaceChildren(...device.events.slice().reverse().map(eventItem));
+  showDeviceEvents(device.events.slice().reverse());
   showKnownForm(device);
   document.querySelectorAll("#timeline-choice button").forEach((button) => {
     button.onclick = () => drawTimeline(device, Number(button.dataset.span));
