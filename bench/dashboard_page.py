@@ -17,6 +17,7 @@ import argparse
 import json
 import os
 import shutil
+import signal
 import statistics
 import subprocess
 import sys
@@ -163,6 +164,9 @@ def main():
     parser.add_argument("--seconds", type=float, default=60)
     parser.add_argument("--chromium", default="/usr/bin/chromium")
     options = parser.parse_args()
+    # Stopped by the benchmark (SIGTERM): the browser closed and its profile
+    # removed all the same.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     browser = Browser(options.chromium)
     try:
         if options.mode == "time":
