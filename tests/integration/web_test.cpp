@@ -109,6 +109,13 @@ TEST(WebInLab, DashboardOfAWatchShowsTheLabsHosts) {
     served = Fetch(kAlonePort, "/api/devices");
   }
   EXPECT_EQ(AddressesOf(served.standardOutput), kLabHosts) << served.standardError;
+  // Gzipped for a client that takes it: the same list once curl unpacks it.
+  const auto packed =
+      RunProcess({"/usr/bin/curl", "-sS", "--max-time", "3", "--compressed", "-D", "-",
+                  std::string("http://127.0.0.1:") + kAlonePort + "/api/devices"});
+  EXPECT_THAT(packed.standardOutput, HasSubstr("Content-Encoding: gzip"));
+  EXPECT_EQ(AddressesOf(packed.standardOutput.substr(packed.standardOutput.find("\r\n\r\n") + 4)),
+            kLabHosts);
 
   if (!Missing({{"/usr/bin/chromium", "chromium"}})) {
     for (const int width : {390, 1280}) {

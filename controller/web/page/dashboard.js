@@ -3,7 +3,7 @@
 // shown, never read as markup.
 "use strict";
 
-const state = { devices: [], sortKey: "label", ascending: true, events: [], lastEvent: null, session: null, wantedType: "" };
+const state = { devices: [], sortKey: "label", ascending: true, page: 0, events: [], lastEvent: null, session: null, wantedType: "" };
 
 function element(tag, text, className) {
   const made = document.createElement(tag);
@@ -16,12 +16,17 @@ function element(tag, text, className) {
   return made;
 }
 
+// toLocaleString's own format, made once: each call of it makes another.
+const localTime = new Intl.DateTimeFormat(undefined, {
+  year: "numeric", month: "numeric", day: "numeric", hour: "numeric", minute: "numeric", second: "numeric",
+});
+
 function when(utc) {
   if (!utc) {
     return "";
   }
   const date = new Date(utc);
-  return isNaN(date) ? utc : date.toLocaleString();
+  return isNaN(date) ? utc : localTime.format(date);
 }
 
 function statusOf(device) {
@@ -61,9 +66,20 @@ const shows = {
   away: (device) => !device.present,
 };
 
+// Each device's searched text, made at its first search and kept while the
+// list read is the same, rather than at every key typed.
+const haystacks = new WeakMap();
+
 function matches(device, words) {
-  const haystack = [labelOf(device), device.name, device.address, device.mac, device.vendor, device.type, device.model, device.owner]
-    .filter(Boolean).join(" ").toLowerCase();
+  if (!words.length) {
+    return true;
+  }
+  let haystack = haystacks.get(device);
+  if (haystack === undefined) {
+    haystack = [labelOf(device), device.name, device.address, device.mac, device.vendor, device.type, device.model, device.owner]
+      .filter(Boolean).join(" ").toLowerCase();
+    haystacks.set(device, haystack);
+  }
   return words.every((word) => haystack.includes(word));
 }
 
@@ -80,7 +96,22 @@ function cell(row, key, text, className) {
   return td;
 }
 
-const mostRows = 500;
+// A page of rows: what a screen or two shows is laid out at once, not ten
+// thousand rows nobody scrolls through; the pager, search and filters reach
+// the rest.
+const pageRows = 100;
+
+function pageOf(shown) {
+  state.page = Math.max(0, Math.min(state.page, Math.ceil(shown.length / pageRows) - 1));
+  const first = state.page * pageRows;
+  const pager = document.getElementById("pager");
+  pager.hidden = shown.length <= pageRows;
+  document.getElementById("page-said").textContent =
+    `rows ${first + 1}-${Math.min(first + pageRows, shown.length)} of ${shown.length}`;
+  document.getElementById("previous-page").disabled = state.page === 0;
+  document.getElementById("next-page").disabled = first + pageRows >= shown.length;
+  return shown.slice(first, first + pageRows);
+}
 
 function drawDevices() {
   const words = document.getElementById("search").value.toLowerCase().split(/\s+/).filter(Boolean);
@@ -89,15 +120,12 @@ function drawDevices() {
   const shown = state.devices.filter((device) => matches(device, words) && show(device) &&
     (!type || device.type === type));
   const key = state.sortKey;
-  shown.sort((a, b) => {
-    const x = sortValue(a, key);
-    const y = sortValue(b, key);
-    return (x < y ? -1 : x > y ? 1 : 0) * (state.ascending ? 1 : -1);
-  });
+  // Each device's value once, not at each of the sort's comparisons.
+  const direction = state.ascending ? 1 : -1;
+  const sorted = shown.map((device) => [sortValue(device, key), device])
+    .sort(([x], [y]) => (x < y ? -1 : x > y ? 1 : 0) * direction).map(([, device]) => device);
   const body = document.querySelector("#device-table tbody");
-  // A page of rows at most: ten thousand rows would take seconds to lay out;
-  // the search and filters find the rest.
-  const rows = shown.slice(0, mostRows).map((device) => {
+  const rows = pageOf(sorted).map((device) => {
     const row = element("tr", null, device.present ? "present-row" : "away");
     const link = element("a", labelOf(device) || "(no name)");
     link.href = `#device/${device.id}`;
@@ -123,12 +151,42 @@ function drawDevices() {
   document.getElementById("counts").textContent =
     `${state.devices.length} devices: ${present} present, ${state.devices.length - present} away, ` +
     `${unknown} unknown, ${fresh} new today` +
-    (shown.length !== state.devices.length ? `; ${shown.length} shown` : "") +
-    (shown.length > mostRows ? `; the first ${mostRows} listed: search or filter for the others` : "");
+    (shown.length !== state.devices.length ? `; ${shown.length} shown` : "");
 }
 
+function turnPage(by) {
+  state.page += by;
+  drawDevices();
+}
+
+// A new search, filter or order starts at its first page.
+function drawFirstPage() {
+  state.page = 0;
+  drawDevices();
+}
+
+function gridOf(devices) {
+  const grid = element("div", null, "grid");
+  const cells = document.createDocumentFragment();
+  for (const [offset, device] of devices) {
+    const cell = element("a", offset, statusOf(device));
+    cell.href = `#device/${device.id}`;
+    cell.title = `${device.address} ${labelOf(device)} ${statusOf(device)}`;
+    cell.setAttribute("aria-label", cell.title);
+    cell.style.gridRow = String(Math.floor(offset / 16) + 1);
+    cell.style.gridColumn = String((offset % 16) + 1);
+    cells.append(cell);
+  }
+  grid.append(cells);
+  return grid;
+}
+
+let networkDrawing = 0;
+
 // Each /24 the devices are in, a square of 16 by 16 under its label, each
-// device at its own offset: rows start at multiples of 16.
+// device at its own offset: rows start at multiples of 16. Below the list,
+// so drawn after it, a /24 a task: forty of them (10 000 devices) never hold
+// the page still, and a newer list stops an older drawing.
 function drawNetwork() {
   const blocks = new Map();
   for (const device of state.devices) {
@@ -137,23 +195,24 @@ function drawNetwork() {
       continue;
     }
     const network = parts.slice(0, 3).join(".");
-    blocks.set(network, [...(blocks.get(network) || []), [Number(parts[3]), device]]);
+    if (!blocks.has(network)) {
+      blocks.set(network, []);
+    }
+    blocks.get(network).push([Number(parts[3]), device]);
   }
   const numeric = (network) => network.split(".").reduce((sum, part) => sum * 256 + Number(part), 0);
-  const drawn = [...blocks.keys()].sort((a, b) => numeric(a) - numeric(b)).flatMap((network) => {
-    const grid = element("div", null, "grid");
-    for (const [offset, device] of blocks.get(network)) {
-      const cell = element("a", offset, statusOf(device));
-      cell.href = `#device/${device.id}`;
-      cell.title = `${device.address} ${labelOf(device)} ${statusOf(device)}`;
-      cell.setAttribute("aria-label", cell.title);
-      cell.style.gridRow = String(Math.floor(offset / 16) + 1);
-      cell.style.gridColumn = String((offset % 16) + 1);
-      grid.append(cell);
+  const networks = [...blocks.keys()].sort((a, b) => numeric(a) - numeric(b));
+  const drawing = ++networkDrawing;
+  const grids = document.getElementById("network-grids");
+  grids.replaceChildren();
+  const next = (at) => {
+    if (drawing !== networkDrawing || at >= networks.length) {
+      return;
     }
-    return [element("p", `${network}.0/24`, "network"), grid];
-  });
-  document.getElementById("network-grids").replaceChildren(...drawn);
+    grids.append(element("p", `${networks[at]}.0/24`, "network"), gridOf(blocks.get(networks[at])));
+    setTimeout(next, 0, at + 1);
+  };
+  setTimeout(next, 0, 0);
 }
 
 // What a link conflict's event heard: an address's two MACs, or a MAC's addresses.
@@ -308,6 +367,21 @@ function showKnownForm(device) {
   };
 }
 
+let eventsShowing = 0;
+
+// The newest events at once, the older ones (up to 500) after the page is
+// drawn, unless another device's page came first.
+function showDeviceEvents(newestFirst) {
+  const list = document.getElementById("device-events");
+  const showing = ++eventsShowing;
+  list.replaceChildren(...newestFirst.slice(0, 50).map(eventItem));
+  setTimeout(() => {
+    if (showing === eventsShowing) {
+      list.append(...newestFirst.slice(50).map(eventItem));
+    }
+  });
+}
+
 async function showDevice(id) {
   const device = await fetchJson(`/api/devices/${id}`);
   document.getElementById("device-title").textContent = labelOf(device) || device.address;
@@ -320,7 +394,7 @@ async function showDevice(id) {
   const values = [["address", device.addresses], ["name", device.names], ["MAC", device.macs]].flatMap(([kind, list]) =>
     list.map((past) => element("li", `${kind} ${past.value}: ${when(past.first_seen)} to ${when(past.last_seen)}`)));
   document.getElementById("device-values").replaceChildren(...values);
-  document.getElementById("device-events").replaceChildren(...device.events.slice().reverse().map(eventItem));
+  showDeviceEvents(device.events.slice().reverse());
   showKnownForm(device);
   document.querySelectorAll("#timeline-choice button").forEach((button) => {
     button.onclick = () => drawTimeline(device, Number(button.dataset.span));
@@ -352,14 +426,16 @@ function takeParameters(params) {
 
 document.addEventListener("DOMContentLoaded", () => {
   takeParameters(new URLSearchParams(location.search));
-  document.getElementById("search").addEventListener("input", drawDevices);
-  document.getElementById("show").addEventListener("change", drawDevices);
-  document.getElementById("type-filter").addEventListener("change", drawDevices);
+  document.getElementById("search").addEventListener("input", drawFirstPage);
+  document.getElementById("show").addEventListener("change", drawFirstPage);
+  document.getElementById("type-filter").addEventListener("change", drawFirstPage);
+  document.getElementById("previous-page").addEventListener("click", () => turnPage(-1));
+  document.getElementById("next-page").addEventListener("click", () => turnPage(1));
   document.querySelectorAll("#device-table th").forEach((th) => {
     th.querySelector("button").addEventListener("click", () => {
       state.ascending = state.sortKey === th.dataset.key ? !state.ascending : true;
       state.sortKey = th.dataset.key;
-      drawDevices();
+      drawFirstPage();
     });
   });
   window.addEventListener("hashchange", route);
