@@ -13,18 +13,24 @@
 namespace hostsweep::controller {
 namespace {
 
+// How long each device may go unseen: its own away_after (--known), else
+// --away-after.
+AwayAfterOf AwayAfterFor(const RunPlan& plan) {
+  return [inventory = plan.inventory,
+          awayAfter = plan.options.awayAfter.count()](const SeenHost& host) {
+    const std::int64_t own = FactsOf(inventory, host).awayAfter;
+    return own > 0 ? own : awayAfter;
+  };
+}
+
 // The round's changes as the watch tells them: as they are, or as the
 // inventory (--known) weighs them. `firstSweep`: the absences of devices it
 // expects always are told too.
 EventTelling TellingFor(const RunPlan& plan, const SweepRows& rows, bool firstSweep,
                         std::int64_t now) {
   const Inventory* inventory = plan.inventory;
-  EventTelling telling{.announceExisting = plan.options.announceExisting};
-  telling.awayAfterOf = [inventory,
-                         awayAfter = plan.options.awayAfter.count()](const SeenHost& host) {
-    const std::int64_t own = FactsOf(inventory, host).awayAfter;
-    return own > 0 ? own : awayAfter;
-  };
+  EventTelling telling{.awayAfterOf = AwayAfterFor(plan),
+                       .announceExisting = plan.options.announceExisting};
   if (inventory == nullptr) {
     return telling;
   }
@@ -94,8 +100,7 @@ std::optional<std::vector<WatchEvent>> AfterSweep::WatchEvents(const std::vector
 }
 
 void AfterSweep::AskBeforeGone(SweepRows& rows, std::int64_t now, const LastCall& ask) const {
-  controller::AskBeforeGone(rows, Known(), plan_.options.goneAfter,
-                            TellingFor(plan_, rows, firstSweep_, now).awayAfterOf, now, ask);
+  controller::AskBeforeGone(rows, Known(), plan_.options.goneAfter, AwayAfterFor(plan_), now, ask);
 }
 
 void AfterSweep::SweepRecorded(const std::vector<WatchEvent>& events, const SweepRows& rows,

@@ -5,18 +5,13 @@
 #include <algorithm>
 #include <cctype>
 
+#include "common/text.h"
+
 namespace hostsweep::controller {
 namespace {
 
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())) != 0) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())) != 0) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
+// HTTP's optional white space around a list's items and parameters.
+std::string_view Trimmed(std::string_view text) { return Trim(text, " \t"); }
 
 bool SameLetters(std::string_view a, std::string_view b) {
   return std::ranges::equal(a, b, [](char x, char y) {
