@@ -184,6 +184,27 @@ TEST_F(EventsInLab, ConflictIsToldOnceWhenItStartsAndOnceWhenItEnds) {
   EXPECT_THAT(ended.standardError, HasSubstr("10.213.3.1 answers ARP from one MAC address again"));
 }
 
+// One sweep at a time on the same database: the sweep that first hears a
+// second claim tells the conflict, those after it say nothing while it lasts,
+// and the first that no longer hears it tells its end.
+TEST_F(EventsInLab, SweepsOneAtATimeTellAConflictOnceAndItsEndOnce) {
+  const auto hosts = StandUp({{"10.213.3.1", "00-1A-2B-00-00-01"}});
+  const auto sweep = [] {
+    return RunController(
+        {"--no-extra-names", "--state", File("state.db"), "--on-event",
+         R"(echo "$HOSTSWEEP_EVENT_KIND $HOSTSWEEP_EVENT_OTHER_MAC" >> )" + File("told"),
+         kTargets});
+  };
+  std::string said = sweep().standardError;
+  auto claimer = StandIn("10.213.3.1", "00-1A-2B-00-00-02", milliseconds(20));
+  said += sweep().standardError + sweep().standardError;
+  claimer.reset();
+  said += sweep().standardError;
+  EXPECT_THAT(LinesOf(File("told")),
+              ElementsAre("conflict 00:1a:2b:00:00:02", "conflict-ended 00:1a:2b:00:00:02"))
+      << said;
+}
+
 // A command that never ends costs each sweep one delivery's bound at most,
 // and is killed whole, its own children too.
 TEST_F(EventsInLab, CommandThatHangsNeverHoldsTheSweepsUp) {
