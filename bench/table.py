@@ -10,7 +10,9 @@ from pathlib import Path
 
 OUT = Path(sys.argv[1])
 RUNS, RUNS_20, WITH_20, NMAP_CAP = (int(a) for a in sys.argv[2:6])
-TOOLS = {"24": ["hostsweep", "hostsweep-no-makers", "fping", "nmap", "nbtscan"],
+TOOLS = {"24": ["hostsweep", "hostsweep-quick", "hostsweep-no-makers", "fping", "nmap", "nmap-sn",
+               "nbtscan"],
+         "24q": ["hostsweep", "hostsweep-quick", "nmap-sn"],
          "20": ["hostsweep", "fping", "nmap"]}
 
 
@@ -27,10 +29,11 @@ def found(tool, text):
         return len(rows), sum(1 for r in rows if r["name"]), sum(1 for r in rows if r["mac"])
     if tool == "fping":
         return len(text.split()), 0, 0
-    if tool == "nmap":
+    if tool.startswith("nmap"):
         hosts = re.findall(r"^Nmap scan report for (.*)$", text, re.M)
         named = sum(1 for h in hosts if "(" in h)
-        return len(hosts), named, text.count("NetBIOS MAC:")
+        macs = text.count("NetBIOS MAC:" if tool == "nmap" else "MAC Address:")
+        return len(hosts), named, macs
     rows = [line.split() for line in text.splitlines() if re.match(r"^\d+\.\d+\.\d+\.\d+\s", line)]
     return len(rows), sum(1 for r in rows if len(r) > 1), sum(
         1 for r in rows if re.search(r"[0-9a-f]{2}(:[0-9a-f]{2}){5}", " ".join(r), re.I))
@@ -46,7 +49,8 @@ def spread(values, unit=""):
 
 
 def runs_of(size, tool):
-    return sorted(OUT.glob(f"{size}-{tool}-*.time"), key=lambda p: int(p.stem.split("-")[-1]))
+    # Runs only: "hostsweep-1", never "hostsweep-quick-1".
+    return sorted(OUT.glob(f"{size}-{tool}-[0-9]*.time"), key=lambda p: int(p.stem.split("-")[-1]))
 
 
 def section(size, label):
@@ -92,6 +96,8 @@ def worker_figures(priority):
 
 
 section("24", f"/24: 10.213.0.0/24, 254 addresses, {RUNS} runs each, alternating, cold neighbours")
+section("24q", f"/24 less foxtrot and mute (a dropped adapter query, dropped echo requests), "
+        f"{RUNS} runs each")
 if WITH_20:
     section("20", f"/20: 10.213.0.0/20, 4094 addresses, {RUNS_20} runs each "
             f"(nmap once, capped at {NMAP_CAP} s)")

@@ -2,9 +2,11 @@
 // before (02-F1 and a count) claiming an address of 10.213.1.128/25, as fast
 // as RATE frames a second allow, for SECONDS; prints how many it sent. The
 // frames go out in batches of one system call each, so that one process
-// outpaces what a listener on a small machine can read.
+// outpaces what a listener on a small machine can read. Broadcast unless --to
+// names the listener's MAC: a bridge then hands them to it alone instead of
+// to every host of the lab, which on a small machine caps the rate first.
 //
-//   frame_flood --interface IF --seconds S [--rate FRAMES_PER_SECOND]
+//   frame_flood --interface IF --seconds S [--rate FRAMES_PER_SECOND] [--to MAC]
 #include <net/if.h>
 #include <netpacket/packet.h>
 #include <sys/socket.h>
@@ -19,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "controller/base/mac_address.h"
 #include "controller/link/arp_frame.h"
 
 namespace {
@@ -27,6 +30,7 @@ using hostsweep::controller::ArpOperation;
 using hostsweep::controller::EncodeArpFrame;
 using hostsweep::controller::kBroadcastMac;
 using hostsweep::controller::MacAddress;
+using hostsweep::controller::ParseMac;
 
 constexpr std::size_t kBatch = 256;
 constexpr std::uint32_t kFirstClaimed = 0x0AD50180;  // 10.213.1.128
@@ -36,6 +40,7 @@ struct Settings {
   std::string interface;
   double seconds = 0;
   double rate = 1e9;
+  MacAddress to = kBroadcastMac;
 };
 
 Settings Parse(int argc, char** argv) {
@@ -48,18 +53,21 @@ Settings Parse(int argc, char** argv) {
       settings.seconds = std::stod(argv[i + 1]);
     } else if (option == "--rate") {
       settings.rate = std::stod(argv[i + 1]);
+    } else if (option == "--to" && ParseMac(argv[i + 1])) {
+      settings.to = *ParseMac(argv[i + 1]);
     } else {
       throw std::invalid_argument("unknown option " + option);
     }
   }
   if (settings.interface.empty() || settings.seconds <= 0 || settings.rate <= 0) {
-    throw std::invalid_argument("usage: frame_flood --interface IF --seconds S [--rate N]");
+    throw std::invalid_argument(
+        "usage: frame_flood --interface IF --seconds S [--rate N] [--to MAC]");
   }
   return settings;
 }
 
 // The `count`th forged claim.
-std::vector<std::uint8_t> Claim(std::uint32_t count) {
+std::vector<std::uint8_t> Claim(std::uint32_t count, const MacAddress& to) {
   const MacAddress mac{0x02,
                        0xf1,
                        static_cast<std::uint8_t>(count >> 24U),
@@ -72,7 +80,7 @@ std::vector<std::uint8_t> Claim(std::uint32_t count) {
                          .senderAddress = address,
                          .targetMac = {},
                          .targetAddress = address},
-                        kBroadcastMac);
+                        to);
 }
 
 }  // namespace
@@ -99,7 +107,7 @@ int main(int argc, char** argv) {
     std::array<mmsghdr, kBatch> messages{};
     while (Clock::now() < end) {
       for (std::size_t i = 0; i < kBatch; ++i) {
-        frames[i] = Claim(sent + static_cast<std::uint32_t>(i));
+        frames[i] = Claim(sent + static_cast<std::uint32_t>(i), settings.to);
         parts[i] = {frames[i].data(), frames[i].size()};
         messages[i].msg_hdr = {};
         messages[i].msg_hdr.msg_iov = &parts[i];
