@@ -52,20 +52,26 @@ async function fits(view) {
   }
 }
 
-// axe-core's serious and critical findings, each its rule and where, and
-// how many of its rules the page passed (none: axe did not run).
+// axe-core's serious and critical findings, each its rule, where and why, and
+// how many of its rules the page passed (none: axe did not run); in the
+// light colours and the dark ones the page offers (color-scheme).
 async function audit(view) {
   if (!(await page.evaluate(() => "axe" in window))) {
     await page.evaluate(axeSource);
   }
-  verdict.axe[view] = await page.evaluate(async () => {
-    const found = await window.axe.run(document, { resultTypes: ["violations"] });
-    return {
-      passed: found.passes.length,
-      faults: found.violations.filter((violation) => ["serious", "critical"].includes(violation.impact))
-        .map((violation) => `${violation.id} at ${violation.nodes.map((node) => node.target.join(" ")).join(", ")}`),
-    };
-  });
+  for (const scheme of ["light", "dark"]) {
+    await page.emulateMediaFeatures([{ name: "prefers-color-scheme", value: scheme }]);
+    verdict.axe[`${view}, ${scheme}`] = await page.evaluate(async () => {
+      const found = await window.axe.run(document, { resultTypes: ["violations"] });
+      return {
+        passed: found.passes.length,
+        faults: found.violations.filter((violation) => ["serious", "critical"].includes(violation.impact))
+          .map((violation) => `${violation.id} at ${violation.nodes.map((node) => node.target.join(" ")).join(", ")}: ` +
+            violation.nodes[0].any.map((check) => check.message).join(" ")),
+      };
+    });
+  }
+  await page.emulateMediaFeatures([]);
 }
 
 // A click on the device's link in the list, and its page drawn.
