@@ -26,10 +26,9 @@ const browser = await puppeteer.launch({
 });
 const page = await browser.newPage();
 
-// Each device row as the list shows it: its address, status and label.
+// Each device row as the list shows it: its address and label.
 const rows = () => page.$$eval("#device-table tbody tr", (trs) => trs.map((tr) => ({
   address: tr.querySelector('td[data-label="Address"]').textContent,
-  status: tr.querySelector('td[data-label="Status"]').textContent,
   label: tr.querySelector('td[data-label="Name"]').textContent,
 })));
 
@@ -43,7 +42,8 @@ const countInjected = async () => {
   verdict.injected += await page.$$eval("#injected, img", (found) => found.length);
 };
 
-// Whether the page fits `width` without scrolling sideways, as [scrollWidth, clientWidth].
+// The page's [scrollWidth, clientWidth] at a phone's width and a desktop's:
+// it scrolls sideways where the first is the larger.
 async function fits(view) {
   for (const width of [390, 1280]) {
     await page.setViewport({ width, height: 800 });
