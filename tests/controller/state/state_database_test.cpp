@@ -205,6 +205,74 @@ INSTANTIATE_TEST_SUITE_P(
                              "10.0.0.5 0-0 nas 0-0 00:1a:2b:3c:4d:01 0-0 "}),
     testing::kNumberedName);
 
+using Services = std::optional<std::vector<std::string>>;
+
+struct ServiceRounds {
+  const char* what;
+  std::vector<Services> announced;  // the printer's, one sweep each at times 0, 1, ...
+  std::string services;             // its rows at the end: "type first-last " (now: current)
+  std::int64_t writes;              // rows written after the first sweep
+};
+
+void PrintTo(const ServiceRounds& rounds, std::ostream* os) { *os << rounds.what; }
+
+class RecordedServices : public StateFile, public ::testing::WithParamInterface<ServiceRounds> {};
+
+// A service has a row from when it is first announced until a sweep that
+// asked does not hear it; a sweep that asked nothing, or heard the same, writes
+// none, after a restart too.
+TEST_P(RecordedServices, KeepEachServiceFromFirstToLastAnnounced) {
+  const auto& announced = GetParam().announced;
+  for (std::size_t round = 0; round < announced.size(); ++round) {
+    SeenHost printer = Host(5, "lp", kPrinter);
+    printer.services = announced[round];
+    RecordRound({printer}, static_cast<std::int64_t>(round), 1);
+    if (round == 0) {
+      Database(File(), StateAccess::kWrite)
+          .Execute(
+              "CREATE TABLE writes (n); "
+              "CREATE TRIGGER added AFTER INSERT ON device_services "
+              "BEGIN INSERT INTO writes VALUES (1); END; "
+              "CREATE TRIGGER changed AFTER UPDATE ON device_services "
+              "BEGIN INSERT INTO writes VALUES (1); END");
+    }
+  }
+  Database database(File(), StateAccess::kRead);
+  const auto rows = database.Prepare(
+      "SELECT type || ' ' || first_seen || '-' || coalesce(last_seen, 'now') FROM "
+      "device_services ORDER BY type");
+  std::string services;
+  while (rows->Step()) {
+    services += rows->Text(0) + " ";
+  }
+  EXPECT_EQ(services, GetParam().services);
+  const auto writes = database.Prepare("SELECT count(*) FROM writes");
+  writes->Step();
+  EXPECT_EQ(writes->Integer(0), GetParam().writes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sweeps, RecordedServices,
+    ::testing::Values(
+        ServiceRounds{"the same services each sweep",
+                      {Services{{"_ipp._tcp"}}, Services{{"_ipp._tcp"}}},
+                      "_ipp._tcp 0-now ",
+                      0},
+        ServiceRounds{"one added, then ended",
+                      {Services{{"_ipp._tcp"}}, Services{{"_ipp._tcp", "_scanner._tcp"}},
+                       Services{{"_ipp._tcp"}}},
+                      "_ipp._tcp 0-now _scanner._tcp 1-1 ",
+                      6},
+        ServiceRounds{"sweeps that did not ask end none",
+                      {Services{{"_ipp._tcp"}}, std::nullopt, std::nullopt},
+                      "_ipp._tcp 0-now ",
+                      0},
+        ServiceRounds{"asked and silent: all end",
+                      {Services{{"_ipp._tcp"}}, Services{std::vector<std::string>{}}},
+                      "_ipp._tcp 0-0 ",
+                      1}),
+    testing::kNumberedName);
+
 // A present host heard between sweeps counts as found then: its misses start
 // again, and the time it was heard is written with the next sweep.
 TEST_F(StateFile, AHostHeardBetweenSweepsMissesFromThen) {
@@ -444,12 +512,13 @@ TEST_P(UpgradedFile, GainsTheLaterTablesAndKeepsItsEvents) {
   EXPECT_EQ(number("SELECT count(*) FROM pragma_table_info('events') WHERE name IN "
                    "('other_mac', 'addresses')"),
             2);
+  EXPECT_EQ(number("SELECT count(*) FROM sqlite_schema WHERE name = 'device_services'"), 1);
 }
 
-// What the upgrade to format 4 added.
+// What the upgrades to formats 4 and 5 added.
 const std::string kUndoConflicts =
-    "DROP TABLE open_conflicts; ALTER TABLE events DROP COLUMN other_mac; "
-    "ALTER TABLE events DROP COLUMN addresses; ";
+    "DROP TABLE device_services; DROP TABLE open_conflicts; ALTER TABLE events DROP COLUMN "
+    "other_mac; ALTER TABLE events DROP COLUMN addresses; ";
 
 INSTANTIATE_TEST_SUITE_P(
     Formats, UpgradedFile,
@@ -459,7 +528,8 @@ INSTANTIATE_TEST_SUITE_P(
                                      "events_by_device; PRAGMA user_version = 1"},
         OlderFormat{"before the events by device",
                     kUndoConflicts + "DROP INDEX events_by_device; PRAGMA user_version = 2"},
-        OlderFormat{"before the conflicts", kUndoConflicts + "PRAGMA user_version = 3"}),
+        OlderFormat{"before the conflicts", kUndoConflicts + "PRAGMA user_version = 3"},
+        OlderFormat{"before the services", "DROP TABLE device_services; PRAGMA user_version = 4"}),
     testing::kNumberedName);
 
 // A second watch of the same file would call the first one's hosts gone.

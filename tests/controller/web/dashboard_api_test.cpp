@@ -22,8 +22,13 @@ constexpr MacAddress kPrinter{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x02};
 // NOLINTNEXTLINE(misc-misleading-bidirectional)
 constexpr const char* kHostileName = "<img src=x onerror=alert(1)>\xE2\x80\xAEgnp.exe";
 
+// A DNS-SD service type as hostile as the name.
+// NOLINTNEXTLINE(misc-misleading-bidirectional)
+constexpr const char* kHostileService = "_evil\xE2\x80\xAE._tcp";
+
 // The database after three sweeps a minute apart: the laptop stays, the
-// printer (named hostile) leaves after the second; gone after one miss.
+// printer (named hostile) leaves after the second, announcing one service
+// less; gone after one miss. The laptop is never asked what it is.
 // Between the last two, a MAC no device has answered for 20 addresses.
 class CannedState {
  public:
@@ -39,8 +44,11 @@ class CannedState {
                            .type = "printer",
                            .model = "LaserJet"};
     const std::vector<Address> swept{0x0A000001U, 0x0A000002U};
-    recorder.Record({laptop, printer}, swept, false, kStart);
-    recorder.Record({laptop, printer}, swept, false, kStart + 60);
+    SeenHost announcing = printer;
+    announcing.services = {kHostileService, "_ipp._tcp"};
+    recorder.Record({laptop, announcing}, swept, false, kStart);
+    announcing.services = {"_ipp._tcp"};
+    recorder.Record({laptop, announcing}, swept, false, kStart + 60);
     const LinkConflict shared{.mac = {0x02, 0, 0x5E, 0, 0, 0x29}, .addresses = 20};
     recorder.RecordConflicts(
         ConflictEvents({.started = {shared}, .ended = {}}, recorder.Book().known, kStart + 90), {});
@@ -106,6 +114,12 @@ INSTANTIATE_TEST_SUITE_P(
                                {"/sessions/0/ended", "2023-11-14T22:14:20Z"},
                                {"/names/0/value", kHostileName},
                                {"/macs/0/value", "00:1a:2b:3c:4d:02"},
+                               {"/services/0/type", kHostileService},
+                               {"/services/0/last_seen", "2023-11-14T22:13:20Z"},
+                               {"/services/1/type", "_ipp._tcp"},
+                               {"/services/1/first_seen", "2023-11-14T22:13:20Z"},
+                               {"/services/1/last_seen", nullptr},
+                               {"/services/2", nullptr},
                                {"/events/0/kind", "new"},
                                {"/events/1/kind", "gone"},
                                {"/events/1/device/model", "LaserJet"},
@@ -143,17 +157,18 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A file that no watch has brought up to the conflicts' format is read as
 // it is, beside the watch of an older hostsweep that may still write it.
-TEST(OlderStateFile, HasItsEventsListed) {
+TEST(OlderStateFile, HasItsEventsListedAndNoServices) {
   const CannedState state;
   Database(state.File(), StateAccess::kWrite)
       .Execute(
-          "DROP TABLE open_conflicts; "
+          "DROP TABLE device_services; DROP TABLE open_conflicts; "
           "ALTER TABLE events DROP COLUMN other_mac; "
           "ALTER TABLE events DROP COLUMN addresses; PRAGMA user_version = 3");
   Database database(state.File(), StateAccess::kRead);
   const Json events = Json::parse(EventsJson(EventsAfter(database, std::nullopt, 10, nullptr)));
   ASSERT_EQ(events.size(), 4U);
   EXPECT_EQ(events.at(3).at("id"), 4);
+  EXPECT_EQ(Json::parse(*DeviceJson(database, 2, nullptr)).at("services"), Json::array());
 }
 
 struct AccessCase {
