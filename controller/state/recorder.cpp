@@ -29,7 +29,6 @@ KnownHost KnownHostOf(const Statement& row) {
   known.host.macSource = ValueOf(kMacSourceTexts, row.Text(4)).value_or(MacSource::kNone);
   known.host.type = row.Text(9);
   known.host.model = row.Text(10);
-  known.host.services.emplace();  // filled by Load: none held is none announced
   return known;
 }
 
@@ -94,15 +93,20 @@ void Recorder::Load() {
 }
 
 void Recorder::LoadServices() {
-  std::unordered_map<std::int64_t, std::vector<std::string>*> services;
+  // A device with none keeps none: the same as an empty list to the writes.
+  std::unordered_map<std::int64_t, std::optional<std::vector<std::string>>*> services;
   for (KnownHost& known : book_.known) {
-    services.emplace(known.record, &*known.host.services);
+    services.emplace(known.record, &known.host.services);
   }
   const auto rows = database_.Prepare(
       "SELECT device, type FROM device_services WHERE last_seen IS NULL ORDER BY device, type");
   while (rows->Step()) {
     if (const auto held = services.find(rows->Integer(0)); held != services.end()) {
-      held->second->push_back(rows->Text(1));
+      auto& list = *held->second;
+      if (!list) {
+        list.emplace();
+      }
+      list->push_back(rows->Text(1));
     }
   }
 }

@@ -97,9 +97,10 @@ Json ServicesJson(Database& database, std::int64_t id) {
       "ORDER BY first_seen, type");
   rows->Bind(1, id);
   while (rows->Step()) {
-    list.push_back({{kType, rows->Text(0)},
-                    {kFirstSeen, UtcText(rows->Integer(1))},
-                    {kLastSeen, rows->IsNull(2) ? Json(nullptr) : Json(UtcText(rows->Integer(2)))}});
+    list.push_back(
+        {{kType, rows->Text(0)},
+         {kFirstSeen, UtcText(rows->Integer(1))},
+         {kLastSeen, rows->IsNull(2) ? Json(nullptr) : Json(UtcText(rows->Integer(2)))}});
   }
   return list;
 }

@@ -205,13 +205,11 @@ INSTANTIATE_TEST_SUITE_P(
                              "10.0.0.5 0-0 nas 0-0 00:1a:2b:3c:4d:01 0-0 "}),
     testing::kNumberedName);
 
-using Services = std::optional<std::vector<std::string>>;
-
 struct ServiceRounds {
   const char* what;
-  std::vector<Services> announced;  // the printer's, one sweep each at times 0, 1, ...
-  std::string services;             // its rows at the end: "type first-last " (now: current)
-  std::int64_t writes;              // rows written after the first sweep
+  std::vector<std::optional<std::vector<std::string>>> announced;  // the printer's: sweeps 0, 1...
+  std::string services;  // its rows at the end, "type first-last" (now: current)
+  std::int64_t writes;   // rows written after the first sweep
 };
 
 void PrintTo(const ServiceRounds& rounds, std::ostream* os) { *os << rounds.what; }
@@ -219,58 +217,49 @@ void PrintTo(const ServiceRounds& rounds, std::ostream* os) { *os << rounds.what
 class RecordedServices : public StateFile, public ::testing::WithParamInterface<ServiceRounds> {};
 
 // A service has a row from when it is first announced until a sweep that
-// asked does not hear it; a sweep that asked nothing, or heard the same, writes
-// none, after a restart too.
+// asked does not hear it; a sweep that asked nothing, or heard the same,
+// writes none, after a restart too.
 TEST_P(RecordedServices, KeepEachServiceFromFirstToLastAnnounced) {
   const auto& announced = GetParam().announced;
-  for (std::size_t round = 0; round < announced.size(); ++round) {
+  const auto sweep = [&announced](Recorder& recorder, std::size_t round, std::int64_t time) {
     SeenHost printer = Host(5, "lp", kPrinter);
     printer.services = announced[round];
-    RecordRound({printer}, static_cast<std::int64_t>(round), 1);
-    if (round == 0) {
-      Database(File(), StateAccess::kWrite)
-          .Execute(
-              "CREATE TABLE writes (n); "
-              "CREATE TRIGGER added AFTER INSERT ON device_services "
-              "BEGIN INSERT INTO writes VALUES (1); END; "
-              "CREATE TRIGGER changed AFTER UPDATE ON device_services "
-              "BEGIN INSERT INTO writes VALUES (1); END");
+    recorder.Record({printer}, {printer.address}, false, time);
+  };
+  Database database(File(), StateAccess::kWrite);
+  {
+    Recorder recorder(database, 1, kNoVendor);
+    for (std::size_t round = 0; round < announced.size(); ++round) {
+      sweep(recorder, round, static_cast<std::int64_t>(round));
+      if (round == 0) {
+        database.Execute(
+            "CREATE TABLE writes (n); CREATE TRIGGER i AFTER INSERT ON device_services BEGIN "
+            "INSERT INTO writes VALUES (1); END; CREATE TRIGGER u AFTER UPDATE ON "
+            "device_services BEGIN INSERT INTO writes VALUES (1); END");
+      }
     }
   }
-  Database database(File(), StateAccess::kRead);
+  Recorder restarted(database, 1, kNoVendor);
+  sweep(restarted, announced.size() - 1, static_cast<std::int64_t>(announced.size()));
   const auto rows = database.Prepare(
-      "SELECT type || ' ' || first_seen || '-' || coalesce(last_seen, 'now') FROM "
-      "device_services ORDER BY type");
-  std::string services;
-  while (rows->Step()) {
-    services += rows->Text(0) + " ";
-  }
-  EXPECT_EQ(services, GetParam().services);
-  const auto writes = database.Prepare("SELECT count(*) FROM writes");
-  writes->Step();
-  EXPECT_EQ(writes->Integer(0), GetParam().writes);
+      "SELECT (SELECT group_concat(type || ' ' || first_seen || '-' || coalesce(last_seen, 'now'), "
+      "', ') FROM device_services), (SELECT count(*) FROM writes)");
+  rows->Step();
+  EXPECT_EQ(rows->Text(0), GetParam().services);
+  EXPECT_EQ(rows->Integer(1), GetParam().writes);
 }
+
+const std::vector<std::string> kIpp{"_ipp._tcp"};
 
 INSTANTIATE_TEST_SUITE_P(
     Sweeps, RecordedServices,
     ::testing::Values(
-        ServiceRounds{"the same services each sweep",
-                      {Services{{"_ipp._tcp"}}, Services{{"_ipp._tcp"}}},
-                      "_ipp._tcp 0-now ",
-                      0},
-        ServiceRounds{"one added, then ended",
-                      {Services{{"_ipp._tcp"}}, Services{{"_ipp._tcp", "_scanner._tcp"}},
-                       Services{{"_ipp._tcp"}}},
-                      "_ipp._tcp 0-now _scanner._tcp 1-1 ",
-                      6},
-        ServiceRounds{"sweeps that did not ask end none",
-                      {Services{{"_ipp._tcp"}}, std::nullopt, std::nullopt},
-                      "_ipp._tcp 0-now ",
-                      0},
-        ServiceRounds{"asked and silent: all end",
-                      {Services{{"_ipp._tcp"}}, Services{std::vector<std::string>{}}},
-                      "_ipp._tcp 0-0 ",
-                      1}),
+        ServiceRounds{"not asked or the same", {kIpp, std::nullopt, kIpp}, "_ipp._tcp 0-now", 0},
+        ServiceRounds{"one added, then each ended",
+                      {kIpp, std::vector<std::string>{"_ipp._tcp", "_scan._tcp"}, kIpp,
+                       std::vector<std::string>{}},
+                      "_ipp._tcp 0-2, _scan._tcp 1-1",
+                      7}),
     testing::kNumberedName);
 
 // A present host heard between sweeps counts as found then: its misses start

@@ -117,7 +117,6 @@ INSTANTIATE_TEST_SUITE_P(
                                {"/services/0/type", kHostileService},
                                {"/services/0/last_seen", "2023-11-14T22:13:20Z"},
                                {"/services/1/type", "_ipp._tcp"},
-                               {"/services/1/first_seen", "2023-11-14T22:13:20Z"},
                                {"/services/1/last_seen", nullptr},
                                {"/services/2", nullptr},
                                {"/events/0/kind", "new"},
