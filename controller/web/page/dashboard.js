@@ -394,8 +394,7 @@ async function showDevice(id) {
   const values = [["address", device.addresses], ["name", device.names], ["MAC", device.macs]].flatMap(([kind, list]) =>
     list.map((past) => element("li", `${kind} ${past.value}: ${when(past.first_seen)} to ${when(past.last_seen)}`)));
   document.getElementById("device-values").replaceChildren(...values);
-  // A file no watch of this hostsweep has written yet has none.
-  const services = (device.services || []).map((service) =>
+  const services = device.services.map((service) =>
     element("li", `${service.type}: ${when(service.first_seen)} to ${service.last_seen ? when(service.last_seen) : "now"}`));
   document.getElementById("device-services").replaceChildren(...(services.length ? services : [element("li", "none announced")]));
   showDeviceEvents(device.events.slice().reverse());
