@@ -191,6 +191,7 @@ HostView ViewOf(const HostResult& result, const VendorOf& vendorOf) {
   view.macSharedBy = result.macSharedBy;
   if (result.device) {
     view.device = *result.device;
+    view.deviceAsked = true;
   }
   if (view.mac && vendorOf) {
     view.vendor = vendorOf(*view.mac);

@@ -333,6 +333,7 @@ struct HostView {
   // IPv6 alone, its IPv6 addresses.
   std::optional<std::size_t> macSharedBy{};
   DeviceFacts device{};               // empty where nothing said what the device is
+  bool deviceAsked = false;           // `device` is its answer: the sweep asked it
   std::optional<RowChange> change{};  // only when compared with an earlier sweep
   std::optional<KnownFacts> known{};  // only with an inventory (--known)
 };

@@ -157,7 +157,12 @@ std::vector<WatchEvent> WatchRound(WatchBook& book, const std::vector<SeenHost>&
         (change.change == Change::kRenamed || change.change == Change::kRetyped)) {
       change = {};
     }
+    // A sweep that did not ask the device leaves its services as they were.
+    std::optional<std::vector<std::string>> services = std::move(record.host.services);
     record.host = found[c];
+    if (!record.host.services) {
+      record.host.services = std::move(services);
+    }
     record.present = true;
     record.lastSeen = now;
     record.missed = 0;

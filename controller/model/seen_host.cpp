@@ -31,6 +31,7 @@ SeenHost SeenHostOf(const HostView& view) {
           .macSharedBy = view.macSharedBy,
           .type = view.device.type,
           .model = view.device.model,
+          .services = view.deviceAsked ? std::optional(view.device.services) : std::nullopt,
           .seenBy = SeenByOf(view.evidence)};
 }
 

@@ -35,6 +35,9 @@ struct SeenHost {
   // What it said it is; never what tells it apart.
   std::string type{};
   std::string model{};
+  // The DNS-SD service types it announced, sorted; none where the sweep did
+  // not ask the device (--no-types, a host heard between sweeps).
+  std::optional<std::vector<std::string>> services{};
   // How it was last seen: a sweep's echo or ARP answer (its row's evidence
   // in those words), or a frame it sent between sweeps; none where unknown.
   std::optional<SeenBy> seenBy{};

@@ -209,6 +209,9 @@ void Database::CheckOurs(StateAccess access) {
   if (empty || format < kFirstFormatWithConflicts) {
     Execute(kConflictsSchema);
   }
+  if (empty || format < kFirstFormatWithServices) {
+    Execute(kServicesSchema);
+  }
   Execute("PRAGMA user_version = " + std::to_string(kStateDatabaseFormat));
   transaction.Commit();
   format_ = kStateDatabaseFormat;

@@ -39,6 +39,14 @@ auto StoredFields(const SeenHost& host) {
                   host.model);
 }
 
+// A sweep that asked the device heard another list than the database holds
+// (a device never asked holds none).
+bool ServicesChanged(const KnownHost& now, const KnownHost* before) {
+  const auto& services = now.host.services;
+  const auto* held = before != nullptr && before->host.services ? &*before->host.services : nullptr;
+  return services && (held == nullptr ? !services->empty() : *held != *services);
+}
+
 bool SameRowButLastSeen(const KnownHost& now, const KnownHost& before) {
   return StoredFields(now.host) == StoredFields(before.host) && now.present == before.present &&
          now.missed == before.missed && now.firstSeen == before.firstSeen;
@@ -76,11 +84,31 @@ void Recorder::Load() {
     hosts.push_back(&known.host);
   }
   CountSharedMacs(hosts);
+  LoadServices();
   const auto last = database_.Prepare(
       "SELECT coalesce(max(id), 0), NOT EXISTS (SELECT 1 FROM sweeps) FROM devices");
   last->Step();
   book_.lastRecord = committedRecord_ = last->Integer(0);
   empty_ = committedRecord_ == 0 && last->Integer(1) != 0;
+}
+
+void Recorder::LoadServices() {
+  // A device with none keeps none: the same as an empty list to the writes.
+  std::unordered_map<std::int64_t, std::optional<std::vector<std::string>>*> services;
+  for (KnownHost& known : book_.known) {
+    services.emplace(known.record, &known.host.services);
+  }
+  const auto rows = database_.Prepare(
+      "SELECT device, type FROM device_services WHERE last_seen IS NULL ORDER BY device, type");
+  while (rows->Step()) {
+    if (const auto held = services.find(rows->Integer(0)); held != services.end()) {
+      auto& list = *held->second;
+      if (!list) {
+        list.emplace();
+      }
+      list->push_back(rows->Text(1));
+    }
+  }
 }
 
 EarlierSweep Recorder::Present() const {
@@ -155,6 +183,10 @@ RecordedSweep Recorder::Write(const std::vector<KnownHost>& before, std::vector<
     const bool seenNow = known.present && known.lastSeen == sweep.time && known.missed == 0;
     if (seenNow && (was == nullptr || StoredFields(was->host) != StoredFields(known.host))) {
       tables_.SeeValues(known, sweep.time, was == nullptr ? sweep.time : was->lastSeen);
+    }
+    if (seenNow && ServicesChanged(known, was)) {
+      tables_.SeeServices(known.record, *known.host.services, sweep.time,
+                          was == nullptr ? sweep.time : was->lastSeen);
     }
   }
   tables_.SeeAgain(seenAgain, sweep.time);

@@ -55,6 +55,8 @@ class Recorder {
 
  private:
   void Load();
+  // The services each device of the book announces now.
+  void LoadServices();
   // `before`: the book as committed before the sweep.
   RecordedSweep Write(const std::vector<KnownHost>& before, std::vector<WatchEvent> events,
                       const SweepSummaryRow& sweep, const EventTelling& telling);

@@ -1,6 +1,6 @@
 // The state database's tables. What changes is kept, not every sweep's rows:
 // a device's row is rewritten when it changes, its addresses, names and MACs,
-// its sessions and its events each get a row when they begin, and sweeps
+// its services, sessions and events each get a row when they begin, and sweeps
 // alike in a row share one. A sweep of a year's watch then writes little
 // more than the last_seen of the devices it saw.
 #pragma once
@@ -15,9 +15,11 @@ namespace hostsweep::controller {
 inline constexpr std::int32_t kStateApplicationId = 0x68737770;
 // PRAGMA user_version: raised whenever a later hostsweep changes the tables;
 // a file of a higher one is refused, never half understood.
-inline constexpr int kStateDatabaseFormat = 4;
+inline constexpr int kStateDatabaseFormat = 5;
 // The first format whose events carry a conflict's second MAC and count.
 inline constexpr int kFirstFormatWithConflicts = 4;
+// The first format that keeps the DNS-SD services each device announced.
+inline constexpr int kFirstFormatWithServices = 5;
 
 // Times are seconds since the epoch (UTC). A device's address is its row's:
 // IPv4, or its IPv6 address when it was heard over IPv6 alone.
@@ -139,6 +141,23 @@ CREATE TABLE open_conflicts (
   other_mac TEXT,
   addresses INTEGER NOT NULL,
   since INTEGER NOT NULL
+) WITHOUT ROWID;
+)sql";
+
+// Format 5: every DNS-SD service type a device has announced ("_ipp._tcp"),
+// kept as device_values keeps its addresses: a row when it is first
+// announced, ended (`last_seen`) by the first sweep that asked the device and
+// did not hear it; those of now have no last_seen of their own: the
+// device's is theirs. A sweep that did not ask (--no-types) ends none. An
+// older file gains the table in its upgrade's one transaction, a new file
+// with the tables above.
+inline constexpr std::string_view kServicesSchema = R"sql(
+CREATE TABLE device_services (
+  device INTEGER NOT NULL REFERENCES devices (id),
+  type TEXT NOT NULL,
+  first_seen INTEGER NOT NULL,
+  last_seen INTEGER,
+  PRIMARY KEY (device, type)
 ) WITHOUT ROWID;
 )sql";
 

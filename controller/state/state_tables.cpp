@@ -27,6 +27,11 @@ StateTables::StateTables(Database& database, VendorOf vendorOf)
       holdValue_(database.Prepare(
           "INSERT INTO device_values (device, kind, value, first_seen) VALUES (?1, ?2, ?3, ?4) "
           "ON CONFLICT DO UPDATE SET last_seen = NULL")),
+      endServices_(database.Prepare(
+          "UPDATE device_services SET last_seen = ?2 WHERE device = ?1 AND last_seen IS NULL")),
+      holdService_(database.Prepare(
+          "INSERT INTO device_services (device, type, first_seen) VALUES (?1, ?2, ?3) "
+          "ON CONFLICT DO UPDATE SET last_seen = NULL")),
       seeAgain_(database.Prepare("UPDATE devices SET last_seen = ?1 "
                                  "WHERE id IN (SELECT value FROM json_each(?2))")),
       openSession_(database.Prepare(
@@ -89,6 +94,16 @@ void StateTables::SeeValues(const KnownHost& known, std::int64_t since, std::int
   see("address", AddressText(known.host));
   see("name", known.host.name);
   see("mac", MacText(known.host));
+}
+
+void StateTables::SeeServices(std::int64_t device, const std::vector<std::string>& services,
+                              std::int64_t since, std::int64_t lastHeld) {
+  // All end, and those still announced are held again, their first_seen
+  // kept: written only when the list changed, so never more than a few rows.
+  endServices_->Bind(1, device).Bind(2, lastHeld).Run();
+  for (const std::string& type : services) {
+    holdService_->Bind(1, device).Bind(2, type).Bind(3, since).Run();
+  }
 }
 
 void StateTables::SeeAgain(const std::vector<std::int64_t>& devices, std::int64_t now) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "controller/history/watch.h"
@@ -28,6 +29,10 @@ class StateTables {
   // Its address, name and MAC of now, held since `since` unless held before;
   // any other it held until now ends at `lastHeld`.
   void SeeValues(const KnownHost& known, std::int64_t since, std::int64_t lastHeld);
+  // Its DNS-SD services of now, `services`, held since `since` unless held
+  // before; any other it held until now ends at `lastHeld`.
+  void SeeServices(std::int64_t device, const std::vector<std::string>& services,
+                   std::int64_t since, std::int64_t lastHeld);
   // The devices seen again as they were, last seen at `now`.
   void SeeAgain(const std::vector<std::int64_t>& devices, std::int64_t now);
   void OpenSession(std::int64_t device, std::int64_t began);
@@ -53,6 +58,8 @@ class StateTables {
   std::unique_ptr<Statement> updateDevice_;
   std::unique_ptr<Statement> endValue_;
   std::unique_ptr<Statement> holdValue_;
+  std::unique_ptr<Statement> endServices_;
+  std::unique_ptr<Statement> holdService_;
   std::unique_ptr<Statement> seeAgain_;
   std::unique_ptr<Statement> openSession_;
   std::unique_ptr<Statement> closeSession_;

@@ -83,6 +83,28 @@ Event EventOfRow(const Statement& rows, const Inventory* inventory) {
   return event;
 }
 
+// The DNS-SD services it announced, oldest first: [{"type", "first_seen",
+// "last_seen"}], last_seen null for those of now. A file no watch has
+// brought up to date since keeps none.
+Json ServicesJson(Database& database, std::int64_t id) {
+  using namespace json_key;
+  Json list = Json::array();
+  if (database.Format() < kFirstFormatWithServices) {
+    return list;
+  }
+  const auto rows = database.Prepare(
+      "SELECT type, first_seen, last_seen FROM device_services WHERE device = ?1 "
+      "ORDER BY first_seen, type");
+  rows->Bind(1, id);
+  while (rows->Step()) {
+    list.push_back(
+        {{kType, rows->Text(0)},
+         {kFirstSeen, UtcText(rows->Integer(1))},
+         {kLastSeen, rows->IsNull(2) ? Json(nullptr) : Json(UtcText(rows->Integer(2)))}});
+  }
+  return list;
+}
+
 }  // namespace
 
 std::string DevicesJson(Database& database, const Inventory* inventory) {
@@ -129,6 +151,7 @@ std::optional<std::string> DeviceJson(Database& database, std::int64_t id,
   entry[kAddresses] = PastValuesJson(device->addresses);
   entry[kNames] = PastValuesJson(device->names);
   entry[kMacs] = PastValuesJson(device->macs);
+  entry[kServices] = ServicesJson(database, id);
   constexpr std::size_t kEventsShown = 500;
   Json events = Json::array();
   for (const EventText& event : EventsAfter(database, std::nullopt, kEventsShown, inventory, id)) {

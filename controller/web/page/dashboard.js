@@ -394,6 +394,12 @@ async function showDevice(id) {
   const values = [["address", device.addresses], ["name", device.names], ["MAC", device.macs]].flatMap(([kind, list]) =>
     list.map((past) => element("li", `${kind} ${past.value}: ${when(past.first_seen)} to ${when(past.last_seen)}`)));
   document.getElementById("device-values").replaceChildren(...values);
+  // Those it announces now were last heard when it was.
+  const until = (service) => service.last_seen ? when(service.last_seen) : device.present ? "now" : when(device.last_seen);
+  const services = device.services.map((service) =>
+    element("li", `${service.type}: ${when(service.first_seen)} to ${until(service)}`));
+  document.getElementById("device-services")
+    .replaceChildren(...(services.length ? services : [element("li", "none announced")]));
   showDeviceEvents(device.events.slice().reverse());
   showKnownForm(device);
   document.querySelectorAll("#timeline-choice button").forEach((button) => {

@@ -205,6 +205,61 @@ INSTANTIATE_TEST_SUITE_P(
                              "10.0.0.5 0-0 nas 0-0 00:1a:2b:3c:4d:01 0-0 "}),
     testing::kNumberedName);
 
+struct ServiceRounds {
+  const char* what;
+  std::vector<std::optional<std::vector<std::string>>> announced;  // the printer's: sweeps 0, 1...
+  std::string services;  // its rows at the end, "type first-last" (now: current)
+  std::int64_t writes;   // rows written
+};
+
+void PrintTo(const ServiceRounds& rounds, std::ostream* os) { *os << rounds.what; }
+
+class RecordedServices : public StateFile, public ::testing::WithParamInterface<ServiceRounds> {};
+
+// A service has a row from when it is first announced until a sweep that
+// asked does not hear it; a sweep that asked nothing, or heard the same,
+// writes none, after a restart too.
+TEST_P(RecordedServices, KeepEachServiceFromFirstToLastAnnounced) {
+  const auto& announced = GetParam().announced;
+  const auto sweep = [&announced](Recorder& recorder, std::size_t round, std::int64_t time) {
+    SeenHost printer = Host(5, "lp", kPrinter);
+    printer.services = announced[round];
+    recorder.Record({printer}, {printer.address}, false, time);
+  };
+  Database database(File(), StateAccess::kWrite);
+  database.Execute(
+      "CREATE TABLE writes (n); CREATE TRIGGER i AFTER INSERT ON device_services BEGIN "
+      "INSERT INTO writes VALUES (1); END; CREATE TRIGGER u AFTER UPDATE ON device_services "
+      "BEGIN INSERT INTO writes VALUES (1); END");
+  {
+    Recorder recorder(database, 1, kNoVendor);
+    for (std::size_t round = 0; round < announced.size(); ++round) {
+      sweep(recorder, round, static_cast<std::int64_t>(round));
+    }
+  }
+  Recorder restarted(database, 1, kNoVendor);
+  sweep(restarted, announced.size() - 1, static_cast<std::int64_t>(announced.size()));
+  const auto rows = database.Prepare(
+      "SELECT (SELECT group_concat(type || ' ' || first_seen || '-' || coalesce(last_seen, 'now'), "
+      "', ') FROM device_services), (SELECT count(*) FROM writes)");
+  rows->Step();
+  EXPECT_EQ(rows->Text(0), GetParam().services);
+  EXPECT_EQ(rows->Integer(1), GetParam().writes);
+}
+
+const std::vector<std::string> kIpp{"_ipp._tcp"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Sweeps, RecordedServices,
+    ::testing::Values(
+        ServiceRounds{"not asked or the same", {kIpp, std::nullopt, kIpp}, "_ipp._tcp 0-now", 1},
+        ServiceRounds{"one added, then each ended",
+                      {kIpp, std::vector<std::string>{"_ipp._tcp", "_scan._tcp"}, kIpp,
+                       std::vector<std::string>{}},
+                      "_ipp._tcp 0-2, _scan._tcp 1-1",
+                      8}),
+    testing::kNumberedName);
+
 // A present host heard between sweeps counts as found then: its misses start
 // again, and the time it was heard is written with the next sweep.
 TEST_F(StateFile, AHostHeardBetweenSweepsMissesFromThen) {
@@ -444,12 +499,13 @@ TEST_P(UpgradedFile, GainsTheLaterTablesAndKeepsItsEvents) {
   EXPECT_EQ(number("SELECT count(*) FROM pragma_table_info('events') WHERE name IN "
                    "('other_mac', 'addresses')"),
             2);
+  EXPECT_EQ(number("SELECT count(*) FROM sqlite_schema WHERE name = 'device_services'"), 1);
 }
 
-// What the upgrade to format 4 added.
+// What the upgrades to formats 4 and 5 added.
 const std::string kUndoConflicts =
-    "DROP TABLE open_conflicts; ALTER TABLE events DROP COLUMN other_mac; "
-    "ALTER TABLE events DROP COLUMN addresses; ";
+    "DROP TABLE device_services; DROP TABLE open_conflicts; ALTER TABLE events DROP COLUMN "
+    "other_mac; ALTER TABLE events DROP COLUMN addresses; ";
 
 INSTANTIATE_TEST_SUITE_P(
     Formats, UpgradedFile,
@@ -459,7 +515,8 @@ INSTANTIATE_TEST_SUITE_P(
                                      "events_by_device; PRAGMA user_version = 1"},
         OlderFormat{"before the events by device",
                     kUndoConflicts + "DROP INDEX events_by_device; PRAGMA user_version = 2"},
-        OlderFormat{"before the conflicts", kUndoConflicts + "PRAGMA user_version = 3"}),
+        OlderFormat{"before the conflicts", kUndoConflicts + "PRAGMA user_version = 3"},
+        OlderFormat{"before the services", "DROP TABLE device_services; PRAGMA user_version = 4"}),
     testing::kNumberedName);
 
 // A second watch of the same file would call the first one's hosts gone.

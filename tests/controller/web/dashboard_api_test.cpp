@@ -23,7 +23,8 @@ constexpr MacAddress kPrinter{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x02};
 constexpr const char* kHostileName = "<img src=x onerror=alert(1)>\xE2\x80\xAEgnp.exe";
 
 // The database after three sweeps a minute apart: the laptop stays, the
-// printer (named hostile) leaves after the second; gone after one miss.
+// printer (named hostile) leaves after the second, announcing one service
+// less; gone after one miss. The laptop is never asked what it is.
 // Between the last two, a MAC no device has answered for 20 addresses.
 class CannedState {
  public:
@@ -32,14 +33,16 @@ class CannedState {
     Recorder recorder(database, 1, [](const MacAddress&) { return std::string("Maker"); });
     const SeenHost laptop{
         .address = 0x0A000001U, .name = "laptop", .mac = kLaptop, .macSource = MacSource::kArp};
-    const SeenHost printer{.address = 0x0A000002U,
-                           .name = kHostileName,
-                           .mac = kPrinter,
-                           .macSource = MacSource::kArp,
-                           .type = "printer",
-                           .model = "LaserJet"};
+    SeenHost printer{.address = 0x0A000002U,
+                     .name = kHostileName,
+                     .mac = kPrinter,
+                     .macSource = MacSource::kArp,
+                     .type = "printer",
+                     .model = "LaserJet"};
     const std::vector<Address> swept{0x0A000001U, 0x0A000002U};
+    printer.services = {kHostileName, "_ipp._tcp"};
     recorder.Record({laptop, printer}, swept, false, kStart);
+    printer.services = {"_ipp._tcp"};
     recorder.Record({laptop, printer}, swept, false, kStart + 60);
     const LinkConflict shared{.mac = {0x02, 0, 0x5E, 0, 0, 0x29}, .addresses = 20};
     recorder.RecordConflicts(
@@ -106,6 +109,10 @@ INSTANTIATE_TEST_SUITE_P(
                                {"/sessions/0/ended", "2023-11-14T22:14:20Z"},
                                {"/names/0/value", kHostileName},
                                {"/macs/0/value", "00:1a:2b:3c:4d:02"},
+                               {"/services/0/type", kHostileName},
+                               {"/services/0/last_seen", "2023-11-14T22:13:20Z"},
+                               {"/services/1/last_seen", nullptr},
+                               {"/services/2", nullptr},
                                {"/events/0/kind", "new"},
                                {"/events/1/kind", "gone"},
                                {"/events/1/device/model", "LaserJet"},
@@ -143,17 +150,18 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A file that no watch has brought up to the conflicts' format is read as
 // it is, beside the watch of an older hostsweep that may still write it.
-TEST(OlderStateFile, HasItsEventsListed) {
+TEST(OlderStateFile, HasItsEventsListedAndNoServices) {
   const CannedState state;
   Database(state.File(), StateAccess::kWrite)
       .Execute(
-          "DROP TABLE open_conflicts; "
+          "DROP TABLE device_services; DROP TABLE open_conflicts; "
           "ALTER TABLE events DROP COLUMN other_mac; "
           "ALTER TABLE events DROP COLUMN addresses; PRAGMA user_version = 3");
   Database database(state.File(), StateAccess::kRead);
   const Json events = Json::parse(EventsJson(EventsAfter(database, std::nullopt, 10, nullptr)));
   ASSERT_EQ(events.size(), 4U);
   EXPECT_EQ(events.at(3).at("id"), 4);
+  EXPECT_EQ(Json::parse(*DeviceJson(database, 2, nullptr)).at("services"), Json::array());
 }
 
 struct AccessCase {
